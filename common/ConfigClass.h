@@ -1,0 +1,188 @@
+#pragma once
+// The settings tree: the one in-memory data structure of both programs. The server keeps
+// three (settings, context, information); the controller one for the file it edits.
+//
+// A tree is a hierarchy of named nodes, each with ordered key/value leaves and ordered
+// child nodes; everything is CP932 text. Paths join levels with "::" ("Basic::Port").
+// Resolving a path creates the nodes missing on the way, so reads create nodes too.
+// The tree is its own re-entrant lock: every operation below except the constructors,
+// the destructor and GetAccessor holds it from start to end.
+
+#include "CriticalSection.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CByteBuffer;
+class CConfigAccessor;
+namespace platform { class XmlDocument; class XmlNode; }
+
+struct CConfigLeaf {
+    std::string key;
+    std::string value;
+};
+
+// Rewrites every value read from the tree that owns it (the server expands its
+// placeholders this way). Called with the tree's lock held.
+class CConfigValueFilter {
+public:
+    virtual ~CConfigValueFilter() = default;
+    virtual std::string Filter(const std::string& key, const std::string& value) = 0;
+};
+
+// Splits at the first "::": (head, rest, true). Without "::", or for exactly "::",
+// head is "" and found is false; rest is the whole path ("" for "::").
+struct ConfigPathSplit {
+    std::string head;
+    std::string rest;
+    bool found;
+};
+ConfigPathSplit SplitConfigPath(const std::string& path);
+
+// Appends "::" unless the path already ends in it: "" -> "::", "A" -> "A::".
+std::string AppendPathSeparator(const std::string& path);
+
+// One node. It has no lock of its own: the tree calls it under the tree's lock. Children
+// are held by value, so creating a child may move its siblings; hold no reference to a
+// node across a step that can create nodes.
+class CConfigNode {
+public:
+    CConfigNode() = default;
+    explicit CConfigNode(std::string name) : name_(std::move(name)) {}
+
+    const std::string& GetName() const { return name_; }
+    const std::vector<CConfigNode>& GetChildren() const { return children_; }
+    const std::vector<CConfigLeaf>& GetLeafArray() const { return leaves_; }
+
+    // Index of the first leaf with that key (exact, or ASCII case-insensitive); -1.
+    int FindLeaf(const std::string& key, int ignoreCase) const;
+    // Index of the first child with exactly that name; -1.
+    int FindChild(const std::string& name) const;
+    // Replaces the value of the first leaf with exactly that key, or appends a leaf.
+    void SetLeaf(const std::string& key, const std::string& value);
+    // The first matching leaf's value or the default, through the filter when one is given.
+    std::string GetLeafValue(const std::string& key, const std::string& defaultValue,
+                             CConfigValueFilter* filter, int ignoreCase) const;
+    // Removes the first child with exactly that name, if any.
+    void RemoveChild(const std::string& name);
+    // Removes all children and leaves; the name stays.
+    void Clear();
+    int GetKeys(std::vector<std::string>& keys) const;
+    int GetSectionNames(std::vector<std::string>& names) const;
+    int GetKeyCount() const { return static_cast<int>(leaves_.size()); }
+    int GetSectionCount() const { return static_cast<int>(children_.size()); }
+    void GetLeaves(std::vector<CConfigLeaf>& leaves) const { leaves = leaves_; }
+    std::string ExpandVariables(const std::string& text, const std::string& substitute,
+                                CConfigValueFilter* filter) const;
+
+    // Walks the path from this node, creating missing children, and returns the node that
+    // holds the final level together with that level (the key). "A::B::Key" gives B and
+    // "Key"; "Key" gives this node and "Key"; "A::B::" gives B and "".
+    CConfigNode& FindOrCreateParent(const std::string& path, std::string& key);
+
+    // Children and leaves become those of `content` (a copy, so it may come from this
+    // node's own subtree); the name stays.
+    void AssignContent(CConfigNode content);
+
+    // Appends a new empty child, even when one of that name exists; the reference is valid
+    // until the next child is added here.
+    CConfigNode& AppendChild(const std::string& name);
+
+    // Marker text (ConfigSerialize.cpp).
+    void Serialize(CByteBuffer& buffer) const;
+    void WriteStart(CByteBuffer& buffer) const;
+    static void WriteLeaf(CByteBuffer& buffer, const std::string& key, const std::string& value);
+    static void WriteEnd(CByteBuffer& buffer);
+    static void WriteText(CByteBuffer& buffer, const std::string& text);
+    // A cursor is a position in a text that ends at `end`. Returns false for an
+    // unterminated field, leaving the cursor where it was.
+    static bool ReadSerializedString(const char*& cursor, const char* end, std::string& text);
+    // Reads records into this node up to its closing 'E': 0, or -1 for malformed text.
+    int ParseSerializedNode(const char*& cursor, const char* end, int depth);
+
+    // XML form (ConfigXml.cpp).
+    void WriteXml(platform::XmlNode& parent, const std::string& indent) const;
+    static void WriteXmlLeaf(const CConfigLeaf& leaf, platform::XmlNode& parent);
+    void ReadXml(const platform::XmlNode& element);
+
+private:
+    std::string name_;
+    std::vector<CConfigNode> children_;
+    std::vector<CConfigLeaf> leaves_;
+};
+
+// How the last LoadXml found the file, so that a caller can refuse to overwrite a file
+// it could not read.
+enum class ConfigFileState {
+    Read,          // a settings document was read
+    Missing,       // there is no such file
+    Unreadable,    // the file could not be read, or is not well-formed XML
+    Unrecognised,  // well-formed XML, but no CConfigClass element of type "Tarnwick"
+};
+
+class CConfigClass : public platform::CCriticalSection {
+public:
+    // Nesting deeper than this is refused when marker text is read: the reader recurses
+    // once per level.
+    static constexpr int kMaxSerializedDepth = 256;
+
+    // An empty tree whose root is named "Tarnwick".
+    CConfigClass();
+    // New lock, no filter, deep copy of the source's nodes (taken under its lock).
+    CConfigClass(const CConfigClass& source);
+    CConfigClass& operator=(const CConfigClass&) = delete;
+    virtual ~CConfigClass();
+
+    // The value of the first leaf whose key matches (exactly when ignoreCase is 0), or the
+    // default; passed through the filter if one is installed. Never creates a leaf.
+    std::string GetValue(const std::string& path, const std::string& defaultValue, int ignoreCase = 0);
+    void SetValue(const std::string& path, const std::string& value);
+
+    // Node paths are taken unchanged ("A::B" names A) or normalised ("A::B" names B) as
+    // each operation says; callers pass a prefix that ends in "::" or "".
+    void GetLeaves(const std::string& nodePath, std::vector<CConfigLeaf>& leaves);  // unchanged
+    // Replaces "%Key%" with the node's leaves, leaf by leaf; a leaf whose value holds its own
+    // placeholder is inserted once and not expanded again. A non-empty substitute without
+    // "%" then replaces every remaining placeholder.
+    std::string ExpandVariables(const std::string& nodePath, const std::string& text,
+                                const std::string& substitute);  // unchanged
+    std::string SerializeNode(const std::string& nodePath);     // unchanged
+    CConfigAccessor GetAccessor(const std::string& prefix);
+    int GetKeys(const std::string& nodePath, std::vector<std::string>& keys);       // normalised
+    int GetSections(const std::string& nodePath, std::vector<std::string>& names);  // normalised
+    int GetKeyCount(const std::string& nodePath);                                   // normalised
+    int GetSectionCount(const std::string& nodePath);                               // normalised
+    void ClearNode(const std::string& nodePath);                                    // normalised
+    // Removes the node the path names from its parent; "" or "::" clears the root.
+    void RemoveNode(const std::string& path);
+    // The given node's children and leaves become deep copies of the resolved node's; the
+    // given node keeps its name. It must not belong to this tree.
+    void GetNode(CConfigNode& node, const std::string& nodePath);  // unchanged
+    // The destination's children and leaves become deep copies of the source node's (in
+    // `source`, or this tree when null). Safe when both are in this tree, even when the
+    // destination is an ancestor of the source. Locks this tree, then the source tree.
+    void CopyNode(const std::string& destinationPath, const std::string& sourcePath,
+                  CConfigClass* source = nullptr);
+
+    // Takes ownership; the previous filter is deleted.
+    void SetValueFilter(std::unique_ptr<CConfigValueFilter> filter);
+
+    // Writes the node as the settings XML file, replacing the file atomically: 0, or -1
+    // when the file could not be written.
+    int SaveXml(const std::string& fileName, const std::string& nodePath);
+    // Replaces the whole tree with the file's contents. A missing or unreadable file, or
+    // one that holds no settings document, leaves the tree empty and still returns 0;
+    // -1 only when the XML layer itself fails. `state` (optional) tells which case it was.
+    int LoadXml(const std::string& fileName, ConfigFileState* state = nullptr);
+
+    // Replaces the tree with the nodes of a marker text: 0 when it was read up to the
+    // root's closing 'E', -1 otherwise (what was read before the fault stays).
+    int LoadSerializedText(const std::string& text);
+    // Reads an 'S' and the root name field: "" when there is none.
+    static std::string ReadSerializedRootName(const char*& cursor, const char* end);
+
+private:
+    std::unique_ptr<CConfigValueFilter> filter_;
+    CConfigNode root_;
+};

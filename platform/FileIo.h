@@ -1,0 +1,24 @@
+#pragma once
+// Whole-file reads and crash-safe whole-file writes. Paths are CP932 texts, as everywhere
+// in the program; they are converted to the file system's UTF-8 here.
+
+#include <string>
+
+namespace platform {
+
+// The file system's name for a CP932 path.
+std::string NativePath(const std::string& cp932Path);
+
+enum class FileReadResult { Read, Missing, Failed };
+
+// Reads the whole file into `contents`. On Missing or Failed, `error` says why, naming
+// the file; `contents` is left empty.
+FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std::string& error);
+
+// Replaces the file with `contents` so that a crash leaves either the old or the new file,
+// never a truncated one: the bytes go to a temporary file beside it, which is flushed to
+// disk and renamed over the target. Returns false with `error` set when nothing was
+// replaced.
+bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error);
+
+}  // namespace platform

@@ -1,0 +1,19 @@
+#pragma once
+// The one bridge between the system's CP932 (Windows Shift-JIS) texts and Unicode, used
+// wherever text leaves the program: file names, the XML settings file, later the GUI.
+// Every conversion is total: a byte or character that cannot be mapped (the single bytes
+// 0x80, 0xA0 and 0xFD-0xFF, a lead byte without a valid trail byte, an unassigned cell,
+// invalid UTF-8 or a lone surrogate) becomes a substitute, and the rest converts.
+
+#include <string>
+
+namespace platform {
+
+// Substitutes: U+FFFD towards Unicode, '?' towards CP932 (which has no U+FFFD).
+std::string Cp932ToUtf8(const std::string& cp932);
+std::string Utf8ToCp932(const std::string& utf8);
+
+std::u16string Cp932ToUtf16(const std::string& cp932);
+std::string Utf16ToCp932(const std::u16string& utf16);
+
+}  // namespace platform
