@@ -121,7 +121,8 @@ void CByteBuffer::AssignString(const std::string& text)
 
 void CByteBuffer::Delete(int32_t offset, int32_t count)
 {
-    if (offset < 0 || count < 0 || int64_t{offset} + count > length_)
+    // A count of 0 returns early too: an empty buffer has no block to move within.
+    if (offset < 0 || count <= 0 || int64_t{offset} + count > length_)
         return;
     std::memmove(data_.get() + offset, data_.get() + offset + count, length_ - offset - count);
     length_ -= count;

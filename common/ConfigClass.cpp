@@ -12,6 +12,14 @@ const char kRootName[] = "Tarnwick";
 
 using Lock = std::lock_guard<const platform::CCriticalSection>;
 
+// A value that re-creates its own placeholder together with the text around it ("A%%A" for
+// %A% in "%A%%") would be expanded without end, and some terminating texts take
+// exponentially many steps; a key's pass stops after this many replacements that can
+// re-create the placeholder without shortening the text (only those can go on)...
+constexpr int kMaxReplacementsPerKey = 1024;
+// ...or once it has grown the text by this many bytes.
+constexpr std::string::size_type kMaxExpansionGrowth = 4 << 20;
+
 }  // namespace
 
 ConfigPathSplit SplitConfigPath(const std::string& path)
@@ -107,16 +115,20 @@ std::string CConfigNode::ExpandVariables(const std::string& text, const std::str
         // completed, which finds exactly what a search from the start would. An inserted
         // text that holds the pattern itself is skipped, or the loop would never end.
         std::string::size_type from = 0;
-        for (;;) {
+        const std::string::size_type limit = result.size() + kMaxExpansionGrowth;
+        for (int count = 0; count < kMaxReplacementsPerKey && result.size() <= limit;) {
             const std::string::size_type at = result.find(pattern, from);
             if (at == std::string::npos)
                 break;
             const std::string inserted = filter ? filter->Filter(leaf.key, leaf.value) : leaf.value;
             result.replace(at, pattern.size(), inserted);
-            if (inserted.find(pattern) != std::string::npos)
+            if (inserted.find(pattern) != std::string::npos) {
                 from = at + inserted.size();
-            else
+            } else {
                 from = at >= pattern.size() - 1 ? at - (pattern.size() - 1) : 0;
+                if (inserted.size() >= pattern.size())
+                    ++count;
+            }
         }
     }
 

@@ -143,8 +143,9 @@ public:
     // each operation says; callers pass a prefix that ends in "::" or "".
     void GetLeaves(const std::string& nodePath, std::vector<CConfigLeaf>& leaves);  // unchanged
     // Replaces "%Key%" with the node's leaves, leaf by leaf; a leaf whose value holds its own
-    // placeholder is inserted once and not expanded again. A non-empty substitute without
-    // "%" then replaces every remaining placeholder.
+    // placeholder is inserted once and not expanded again; a key whose replacements keep
+    // re-creating its placeholder stops after a bounded number of them. A non-empty
+    // substitute without "%" then replaces every remaining placeholder.
     std::string ExpandVariables(const std::string& nodePath, const std::string& text,
                                 const std::string& substitute);  // unchanged
     std::string SerializeNode(const std::string& nodePath);     // unchanged

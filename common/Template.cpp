@@ -1,0 +1,67 @@
+#include "Template.h"
+
+#include "ConfigAccessor.h"
+
+CTemplate::CTemplate() = default;
+
+CTemplate::~CTemplate() = default;
+
+void CTemplate::Parse(const std::string& format)
+{
+    // "%" (0x25) is never the trail byte of a double-byte character, so a byte search is safe.
+    std::string::size_type position = 0;
+    for (;;) {
+        const std::string::size_type open = format.find('%', position);
+        const std::string::size_type close =
+            open == std::string::npos ? std::string::npos : format.find('%', open + 1);
+        if (close == std::string::npos) {
+            tail_ = format.substr(position);
+            return;
+        }
+        segments_.push_back(Segment{format.substr(position, open - position),
+                                    format.substr(open + 1, close - open - 1), 0});
+        position = close + 1;
+    }
+}
+
+void CTemplate::SetValue(const std::string& name, const std::string& value)
+{
+    for (Segment& segment : segments_) {
+        if (!segment.filled && segment.nameOrValue == name) {
+            segment.nameOrValue = value;
+            segment.filled = 1;
+            return;
+        }
+    }
+}
+
+void CTemplate::SetFromConfig(const CConfigAccessor& accessor)
+{
+    if (CountUnfilled() == 0 || accessor.GetTree() == nullptr)
+        return;
+    std::vector<CConfigLeaf> leaves;
+    accessor.GetLeaves(leaves);
+    for (const CConfigLeaf& leaf : leaves)
+        SetValue(leaf.key, leaf.value);
+}
+
+int CTemplate::CountUnfilled() const
+{
+    int count = 0;
+    for (const Segment& segment : segments_)
+        count += segment.filled ? 0 : 1;
+    return count;
+}
+
+std::string CTemplate::GetText(const std::string& substitute) const
+{
+    std::string text;
+    for (const Segment& segment : segments_) {
+        text += segment.literal;
+        if (segment.filled || substitute.empty())
+            text += segment.nameOrValue;
+        else
+            text += substitute;
+    }
+    return text + tail_;
+}

@@ -1,0 +1,197 @@
+#include "UrlCoding.h"
+
+#include "JapaneseText.h"
+
+#include <cstdio>
+
+namespace {
+
+// The normalising passes stop here even if a pass still changed something. Each pass at
+// least halves every run of empty, "." and ".." segments, so no text that fits in memory
+// needs this many.
+constexpr int kMaxNormalizePasses = 1000;
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+
+// Length of the character at s[i]. A lead byte takes the next byte only when that is a valid
+// trail byte, so '/', '.' and ':' (never trail bytes) are always seen, and 0x5C only stands
+// for '\' outside a double-byte character.
+size_t CharLengthAt(const std::string& s, size_t i)
+{
+    const auto c = static_cast<unsigned char>(s[i]);
+    return IsLeadByte(c) && i + 1 < s.size() && IsTrailByte(static_cast<unsigned char>(s[i + 1])) ? 2 : 1;
+}
+
+// Replaces, left to right, every occurrence of the ASCII text `from` that starts at a
+// character boundary. True when something was replaced.
+bool ReplaceAll(std::string& s, const std::string& from, const std::string& to)
+{
+    std::string out;
+    bool replaced = false;
+    for (size_t i = 0; i < s.size();) {
+        if (s.compare(i, from.size(), from) == 0) {
+            out += to;
+            i += from.size();
+            replaced = true;
+        } else {
+            const size_t n = CharLengthAt(s, i);
+            out.append(s, i, n);
+            i += n;
+        }
+    }
+    if (replaced)
+        s.swap(out);
+    return replaced;
+}
+
+// A final "/." or "/.." names the folder itself or its parent just as "/./" and "/../" do.
+bool CollapseFinalDots(std::string& s)
+{
+    for (const char* tail : {"/..", "/."}) {
+        const std::string t(tail);
+        if (s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0) {
+            s.replace(s.size() - t.size(), t.size(), "/");
+            return true;
+        }
+    }
+    return false;
+}
+
+int HexDigit(unsigned char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The value of the leading hexadecimal digits of the two bytes at p; 0 without any.
+unsigned HexPair(const char* p)
+{
+    const int high = HexDigit(static_cast<unsigned char>(p[0]));
+    if (high < 0)
+        return 0;
+    const int low = HexDigit(static_cast<unsigned char>(p[1]));
+    return low < 0 ? static_cast<unsigned>(high) : static_cast<unsigned>(high * 16 + low);
+}
+
+std::string PercentDecode(const std::string& text, bool plusIsBlank)
+{
+    std::string out;
+    bool hasHighBytes = false;
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80)
+            hasHighBytes = true;
+        if (c == '%' && i + 2 < n) {
+            const unsigned value = HexPair(text.data() + i + 1);
+            if (value != 0) {
+                out += static_cast<char>(value);
+                if (value >= 0x80)
+                    hasHighBytes = true;
+                i += 2;
+            }
+            // A zero byte would end the text for every later reader: drop the '%' instead.
+            continue;
+        }
+        out += plusIsBlank && c == '+' ? ' ' : static_cast<char>(c);
+    }
+    return hasHighBytes ? ConvertToShiftJis(out) : out;
+}
+
+bool IsBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string Trim(const std::string& text)
+{
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && IsBlank(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+bool InEscapeSet(unsigned char c, bool highBytes)
+{
+    if (c <= 0x20 || (highBytes && c >= 0x80))
+        return true;
+    switch (c) {
+    case '#':
+    case '%':
+    // Bytes a Linux name may hold but a link must not carry raw: they end or change the
+    // URL or the HTML attribute around it.
+    case '"':
+    case '\'':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '*':
+    case '|':
+    case ':':
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string Escape(const std::string& text, bool highBytes)
+{
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (!highBytes && CharLengthAt(text, i) == 2) {
+            // The page is Shift-JIS: a trail byte such as '\' or '|' belongs to its character.
+            out.append(text, i, 2);
+            ++i;
+        } else if (InEscapeSet(c, highBytes)) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string GetUrlPath(const std::string& url) { return url.substr(0, url.find('?')); }
+
+std::string GetUrlQuery(const std::string& url)
+{
+    const size_t mark = url.find('?');
+    return mark == std::string::npos ? std::string() : url.substr(mark + 1);
+}
+
+std::string DecodeUrlText(const std::string& text) { return PercentDecode(text, true); }
+
+std::string NormalizeUrlPath(const std::string& path)
+{
+    std::string s = PercentDecode(Trim(path), false);
+    // Rooted before the passes, so that a leading "../" is a segment like any other.
+    if (s.empty() || s[0] != '/')
+        s = PrependChar('/', s);
+    for (int pass = 0; pass < kMaxNormalizePasses; ++pass) {
+        bool changed = ReplaceAll(s, "\\", "/");
+        changed |= ReplaceAll(s, ":", "/");
+        changed |= ReplaceAll(s, "/../", "/");
+        changed |= ReplaceAll(s, "/./", "/");
+        changed |= ReplaceAll(s, "//", "/");
+        changed |= CollapseFinalDots(s);
+        if (!changed)
+            break;
+    }
+    return s;
+}
+
+std::string EscapeUrl(const std::string& text) { return Escape(text, false); }
+
+std::string EscapeUrlAll(const std::string& text) { return Escape(text, true); }
+
+std::string PrependChar(char c, const std::string& text) { return c + text; }

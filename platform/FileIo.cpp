@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -70,7 +72,12 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std
 bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error)
 {
     static std::atomic<unsigned> counter{0};
-    const std::string target = NativePath(path);
+    // Through a symbolic link the file it names is replaced, not the link.
+    std::string target = NativePath(path);
+    if (char* resolved = ::realpath(target.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
     const std::string temp =
         target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
 

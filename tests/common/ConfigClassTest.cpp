@@ -1,1 +1,645 @@
+#include "ConfigClass.h"
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The whole tree as "name{key=value;child{...}}", to compare structures in one line.
+std::string Describe(const CConfigNode& node)
+{
+    std::string out = node.GetName() + "{";
+    for (const CConfigLeaf& leaf : node.GetLeafArray())
+        out += leaf.key + "=" + leaf.value + ";";
+    for (const CConfigNode& child : node.GetChildren())
+        out += Describe(child);
+    return out + "}";
+}
+
+std::string Describe(CConfigClass& tree, const std::string& nodePath = "")
+{
+    CConfigNode copy("Tarnwick");
+    tree.GetNode(copy, nodePath);
+    return Describe(copy);
+}
+
+struct SplitCase {
+    const char* path;
+    const char* head;
+    const char* rest;
+    bool found;
+};
+
+TEST(ConfigClassTest, SplitsAtTheFirstSeparator)
+{
+    const SplitCase cases[] = {
+        {"", "", "", false},      {"::", "", "", false},       {"A", "", "A", false},
+        {"A:B", "", "A:B", false}, {"A::B", "A", "B", true},    {"A::B::C", "A", "B::C", true},
+        {"::Key", "", "Key", true}, {"A::", "A", "", true},      {":::", "", ":", true},
+        {"::::", "", "::", true},  {"表::ソ", "表", "ソ", true},
+    };
+    for (const SplitCase& c : cases) {
+        const ConfigPathSplit split = SplitConfigPath(c.path);
+        EXPECT_EQ(split.head, c.head) << c.path;
+        EXPECT_EQ(split.rest, c.rest) << c.path;
+        EXPECT_EQ(split.found, c.found) << c.path;
+    }
+}
+
+TEST(ConfigClassTest, AppendsTheSeparatorWhenMissing)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "::"}, {"A", "A::"}, {"A::", "A::"}, {"::", "::"}, {":", ":::"},
+        {"A:", "A:::"}, {"A::B", "A::B::"}, {"表", "表::"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AppendPathSeparator(c.first), c.second) << c.first;
+}
+
+TEST(ConfigClassTest, FindOrCreateParentWalksAndCreatesOnce)
+{
+    CConfigNode start("Start");
+    std::string key;
+    EXPECT_EQ(start.FindOrCreateParent("A::B::Key", key).GetName(), "B");
+    EXPECT_EQ(key, "Key");
+    EXPECT_EQ(&start.FindOrCreateParent("Key", key), &start);
+    EXPECT_EQ(key, "Key");
+    EXPECT_EQ(start.FindOrCreateParent("A::B::", key).GetName(), "B");
+    EXPECT_EQ(key, "");
+    EXPECT_EQ(Describe(start), "Start{A{B{}}}");
+}
+
+TEST(ConfigClassTest, ReadingAMissingValueGivesTheDefaultAndCreatesOnlyNodes)
+{
+    CConfigClass tree;
+    EXPECT_EQ(tree.GetValue("Basic::Port", "80", 0), "80");
+    EXPECT_EQ(Describe(tree), "Tarnwick{Basic{}}");
+}
+
+TEST(ConfigClassTest, CaseInsensitiveReadsFindLeavesButWritesAreExact)
+{
+    CConfigClass tree;
+    tree.SetValue("H::content-length", "5");
+    EXPECT_EQ(tree.GetValue("H::Content-Length", "none", 1), "5");
+    EXPECT_EQ(tree.GetValue("H::Content-Length", "none", 0), "none");
+    tree.SetValue("H::Content-Length", "6");
+    EXPECT_EQ(Describe(tree, "H::"), "Tarnwick{content-length=5;Content-Length=6;}");
+    EXPECT_EQ(tree.GetValue("H::CONTENT-LENGTH", "none", 1), "5") << "the first match wins";
+}
+
+TEST(ConfigClassTest, CaseInsensitiveReadsFoldOnlyAsciiLetters)
+{
+    CConfigClass tree;
+    tree.SetValue("ア", "katakana");   // 83 41
+    tree.SetValue("表X", "kanji");      // 95 5C 58
+    EXPECT_EQ(tree.GetValue("\x83" "a", "none", 1), "none") << "trail byte 41 is no letter";
+    EXPECT_EQ(tree.GetValue("表x", "none", 1), "kanji");
+}
+
+TEST(ConfigClassTest, PathsWithoutSeparatorAddressTheRoot)
+{
+    CConfigClass tree;
+    tree.SetValue("Key", "root");
+    tree.SetValue("::Key", "unnamed child");
+    EXPECT_EQ(tree.GetValue("Key", ""), "root");
+    EXPECT_EQ(Describe(tree), "Tarnwick{Key=root;{Key=unnamed child;}}");
+}
+
+TEST(ConfigClassTest, SetValueReplacesTheFirstLeafAndKeepsOrder)
+{
+    CConfigClass tree;
+    tree.SetValue("N::b", "1");
+    tree.SetValue("N::a", "2");
+    tree.SetValue("N::b", "3");
+    tree.SetValue("N::表", "ソ\\");
+    EXPECT_EQ(Describe(tree), "Tarnwick{N{b=3;a=2;表=ソ\\;}}");
+}
+
+TEST(ConfigClassTest, KeysAndSectionsNormaliseTheirPath)
+{
+    CConfigClass tree;
+    tree.SetValue("r1", "x");
+    tree.SetValue("A::k1", "x");
+    tree.SetValue("A::k2", "x");
+    tree.SetValue("A::Sub::k", "x");
+    std::vector<std::string> list{"stale"};
+    for (const char* root : {"", "::"}) {
+        EXPECT_EQ(tree.GetKeys(root, list), 1) << root;
+        EXPECT_EQ(list, std::vector<std::string>{"r1"}) << root;
+        EXPECT_EQ(tree.GetKeyCount(root), 1);
+        EXPECT_EQ(tree.GetSectionCount(root), 1);
+    }
+    for (const char* a : {"A", "A::"}) {
+        EXPECT_EQ(tree.GetKeys(a, list), 2) << a;
+        EXPECT_EQ(list, (std::vector<std::string>{"k1", "k2"})) << a;
+        EXPECT_EQ(tree.GetSections(a, list), 1) << a;
+        EXPECT_EQ(list, std::vector<std::string>{"Sub"}) << a;
+    }
+    EXPECT_EQ(tree.GetKeys("Missing", list), 0);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(tree.GetSectionCount(""), 2) << "Missing was created";
+}
+
+TEST(ConfigClassTest, ClearNodeEmptiesOnlyThatNode)
+{
+    CConfigClass tree;
+    tree.SetValue("A::k", "1");
+    tree.SetValue("A::B::k", "2");
+    tree.SetValue("C::k", "3");
+    tree.ClearNode("A");
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{}C{k=3;}}");
+    tree.ClearNode("");
+    EXPECT_EQ(Describe(tree), "Tarnwick{}");
+}
+
+TEST(ConfigClassTest, RemoveNodeRemovesTheFirstMatchOrClearsTheRoot)
+{
+    for (const char* rootPath : {"", "::"}) {
+        CConfigClass tree;
+        tree.SetValue("k", "v");
+        tree.SetValue("A::k", "v");
+        tree.RemoveNode(rootPath);
+        EXPECT_EQ(Describe(tree), "Tarnwick{}") << rootPath;
+        EXPECT_EQ(tree.SerializeNode("").substr(0, 11), "STarnwick\\0") << "the root keeps its name";
+    }
+
+    CConfigClass tree;
+    tree.RemoveNode("A::B");
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{}}") << "missing parents are created, nothing removed";
+
+    ASSERT_EQ(tree.LoadSerializedText("STarnwick\\0SA\\0SB\\0L1\\0\\0ESB\\0L2\\0\\0ESC\\0EEE"), 0);
+    tree.RemoveNode("A::B");
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{B{2=;}C{}}}") << "only the first B goes";
+    tree.RemoveNode("A::C::");
+    tree.RemoveNode("A::Missing");
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{B{2=;}}}")
+        << "the trailing separator is dropped; a missing last level is not created";
+    tree.RemoveNode("A");
+    EXPECT_EQ(Describe(tree), "Tarnwick{}");
+}
+
+TEST(ConfigClassTest, LeafAndNodeOperationsTakeTheirPathUnchanged)
+{
+    CConfigClass tree;
+    tree.SetValue("A::a", "1");
+    tree.SetValue("A::B::b", "2");
+    std::vector<CConfigLeaf> leaves;
+    tree.GetLeaves("A::B", leaves);  // names A: the last level is a key
+    ASSERT_EQ(leaves.size(), 1u);
+    EXPECT_EQ(leaves[0].key, "a");
+    tree.GetLeaves("A::B::", leaves);
+    ASSERT_EQ(leaves.size(), 1u);
+    EXPECT_EQ(leaves[0].value, "2");
+    EXPECT_EQ(tree.ExpandVariables("A::B", "%a%%b%", ""), "1%b%");
+
+    CConfigNode outside("Kept");
+    outside.SetLeaf("old", "x");
+    tree.GetNode(outside, "A::B");
+    EXPECT_EQ(Describe(outside), "Kept{a=1;B{b=2;}}") << "content of A, own name kept";
+}
+
+// --- Placeholder expansion ---------------------------------------------------------------
+
+CConfigClass TreeWithLeaves(const std::vector<std::pair<std::string, std::string>>& leaves)
+{
+    CConfigClass tree;
+    for (const auto& leaf : leaves)
+        tree.SetValue("V::" + leaf.first, leaf.second);
+    return tree;
+}
+
+TEST(ConfigClassTest, ExpandsPlaceholdersOfTheNodesLeaves)
+{
+    CConfigClass tree = TreeWithLeaves({{"ServerName", "Tarnwick"}, {"Port", "80"}});
+    EXPECT_EQ(tree.ExpandVariables("V::", "%ServerName%:%Port%/%Other%", ""), "Tarnwick:80/%Other%");
+}
+
+struct ExpandCase {
+    const char* description;
+    std::vector<std::pair<std::string, std::string>> leaves;
+    std::string text;
+    std::string expected;
+};
+
+TEST(ConfigClassTest, ExpansionFollowsLeafOrderAndSearchesFromTheStart)
+{
+    const ExpandCase cases[] = {
+        {"no placeholder", {{"A", "1"}}, "plain", "plain"},
+        {"adjacent", {{"A", "1"}}, "%A%%A%", "11"},
+        {"empty value deletes", {{"A", ""}}, "a%A%b%A%", "ab"},
+        {"keys are case-sensitive", {{"Port", "80"}}, "%port%%PORT%", "%port%%PORT%"},
+        {"later leaf expands an earlier insertion", {{"A", "%B%"}, {"B", "b"}}, "%A%", "b"},
+        {"earlier leaf does not expand a later insertion", {{"A", "a"}, {"B", "%A%"}}, "%B%", "%A%"},
+        {"value completes a placeholder with the text before it", {{"A", "x%"}}, "%A%A%", "xx%"},
+        {"completion repeats leftwards",
+         {{"A", "A%%%%"}},
+         "%A%A%",
+         "AA" + std::string(13, '%')},
+        {"value completes a placeholder with the text after it", {{"A", "%"}}, "%A%A%%", "%%"},
+        {"empty key matches a doubled percent", {{"", "P"}}, "100%% %A%", "100P %A%"},
+        {"Japanese key and value", {{"表", "ソ"}}, "[%表%]", "[ソ]"},
+        {"own placeholder is inserted once", {{"A", "%A%"}}, "x%A%y%A%", "x%A%y%A%"},
+        {"own placeholder inside a longer value", {{"A", "[%A%]"}}, "%A%", "[%A%]"},
+        {"own placeholder twice", {{"A", "%A%%A%"}}, "%A%-%A%", "%A%%A%-%A%%A%"},
+        {"own placeholder, then a later leaf", {{"A", "%A%%B%"}, {"B", "b"}}, "%A%", "%A%b"},
+    };
+    for (const ExpandCase& c : cases) {
+        CConfigClass tree = TreeWithLeaves(c.leaves);
+        EXPECT_EQ(tree.ExpandVariables("V::", c.text, ""), c.expected) << c.description;
+    }
+}
+
+// The expansion as literally described: search from the start after every replacement.
+// Gives false when it has not ended after `maxSteps` replacements.
+bool LiteralExpansion(std::string text, const std::string& key, const std::string& value,
+                      int maxSteps, std::string& result)
+{
+    const std::string pattern = "%" + key + "%";
+    for (int step = 0; step <= maxSteps; ++step) {
+        const std::string::size_type at = text.find(pattern);
+        if (at == std::string::npos) {
+            result = text;
+            return true;
+        }
+        text.replace(at, pattern.size(), value);
+    }
+    return false;
+}
+
+// Every text of `alphabet` up to `maxLength` characters.
+std::vector<std::string> AllTexts(const std::string& alphabet, size_t maxLength)
+{
+    std::vector<std::string> texts{""};
+    for (size_t begin = 0, length = 1; length <= maxLength; ++length) {
+        const size_t end = texts.size();
+        for (size_t i = begin; i < end; ++i) {
+            for (char c : alphabet)
+                texts.push_back(texts[i] + c);
+        }
+        begin = end;
+    }
+    return texts;
+}
+
+TEST(ConfigClassTest, ExpansionMatchesTheLiteralAlgorithmOnEveryShortText)
+{
+    struct Alphabet {
+        std::string key;
+        std::string letters;
+    };
+    const Alphabet alphabets[] = {{"A", "%Ax"}, {"", "%x"}, {"AB", "%AB"}};
+    for (const Alphabet& a : alphabets) {
+        const std::vector<std::string> values = AllTexts(a.letters, 4);
+        const std::vector<std::string> texts = AllTexts(a.letters, 6);
+        const std::string pattern = "%" + a.key + "%";
+        int compared = 0;
+        for (const std::string& value : values) {
+            if (value.find(pattern) != std::string::npos)
+                continue;  // the literal algorithm would not end
+            CConfigNode node;
+            node.SetLeaf(a.key, value);
+            for (const std::string& text : texts) {
+                std::string expected;
+                const std::string actual = node.ExpandVariables(text, "", nullptr);
+                if (!LiteralExpansion(text, a.key, value, 200, expected))
+                    continue;
+                ++compared;
+                ASSERT_EQ(actual, expected) << "key \"" << a.key << "\" value \"" << value
+                                            << "\" text \"" << text << '"';
+            }
+        }
+        EXPECT_GT(compared, 1000) << a.key;
+    }
+}
+
+TEST(ConfigClassTest, ExpansionEndsWhenAValueKeepsRecreatingItsPlaceholder)
+{
+    // "%A%%" -> "A%%A%" -> "A%A%%A" -> ... grows without end when searched from the start.
+    std::string literal;
+    ASSERT_FALSE(LiteralExpansion("%A%%", "A", "A%%A", 10000, literal));
+
+    CConfigClass tree = TreeWithLeaves({{"A", "A%%A"}, {"B", "b"}});
+    const std::string result = tree.ExpandVariables("V::", "%B%|%A%%", "");
+    EXPECT_EQ(result.substr(0, 2), "b|") << "later leaves still run";
+    EXPECT_LT(result.size(), 100000u);
+
+    // A large value grows the text fast: the growth is bounded too.
+    const std::string large = "A%%" + std::string(100000, 'y') + "%%A";
+    ASSERT_FALSE(LiteralExpansion("%A%%", "A", large, 50, literal));
+    CConfigClass big = TreeWithLeaves({{"A", large}});
+    EXPECT_LT(big.ExpandVariables("V::", "%A%%", "").size(), 16u << 20);
+}
+
+TEST(ConfigClassTest, ExpansionOfManyPlaceholdersIsComplete)
+{
+    std::string text, expected;
+    for (int i = 0; i < 5000; ++i) {
+        text += "<%A%>";
+        expected += "<>";
+    }
+    CConfigClass tree = TreeWithLeaves({{"A", ""}});
+    EXPECT_EQ(tree.ExpandVariables("V::", text, ""), expected) << "values that shorten the text";
+}
+
+struct SubstituteCase {
+    const char* text;
+    const char* substitute;
+    const char* expected;
+};
+
+TEST(ConfigClassTest, SubstituteReplacesRemainingPlaceholders)
+{
+    const SubstituteCase cases[] = {
+        {"a%X%b%%c%d", "-", "a-b%c-d"},
+        {"a%X%b%%c%d", "", "a%X%b%%c%d"},
+        {"a%X%b%%c%d", "%", "a%X%b%%c%d"},
+        {"a%X%b%%c%d", "x%y", "a%X%b%%c%d"},
+        {"%", "-", "-"},
+        {"ab%", "-", "ab-"},
+        {"%%", "-", "%"},
+        {"%%%", "-", "%-"},
+        {"a%b", "-", "a-b"},
+        {"%a%%b%", "<>", "<><>"},
+        {"no marks", "-", "no marks"},
+        {"", "-", ""},
+    };
+    for (const SubstituteCase& c : cases) {
+        CConfigClass tree;
+        EXPECT_EQ(tree.ExpandVariables("V::", c.text, c.substitute), c.expected)
+            << c.text << " / " << c.substitute;
+    }
+    CConfigClass tree = TreeWithLeaves({{"A", "1"}});
+    EXPECT_EQ(tree.ExpandVariables("V::", "%A%%B%", "?"), "1?") << "after the leaves";
+}
+
+// --- Value filter ------------------------------------------------------------------------
+
+class RecordingFilter : public CConfigValueFilter {
+public:
+    RecordingFilter(std::vector<std::string>& calls, int& destroyed) : calls_(calls), destroyed_(destroyed) {}
+    ~RecordingFilter() override { ++destroyed_; }
+    std::string Filter(const std::string& key, const std::string& value) override
+    {
+        calls_.push_back(key + "=" + value);
+        return "<" + value + std::to_string(calls_.size()) + ">";
+    }
+
+private:
+    std::vector<std::string>& calls_;
+    int& destroyed_;
+};
+
+TEST(ConfigClassTest, FilterRewritesValuesAndDefaults)
+{
+    std::vector<std::string> calls;
+    int destroyed = 0;
+    CConfigClass tree;
+    tree.SetValue("A::k", "v");
+    tree.SetValueFilter(std::make_unique<RecordingFilter>(calls, destroyed));
+    EXPECT_EQ(tree.GetValue("A::k", "d"), "<v1>");
+    EXPECT_EQ(tree.GetValue("A::missing", "d"), "<d2>");
+    EXPECT_EQ(calls, (std::vector<std::string>{"k=v", "missing=d"}));
+}
+
+TEST(ConfigClassTest, FilterIsCalledOncePerReplacement)
+{
+    std::vector<std::string> calls;
+    int destroyed = 0;
+    CConfigClass tree = TreeWithLeaves({{"A", "a"}});
+    tree.SetValueFilter(std::make_unique<RecordingFilter>(calls, destroyed));
+    EXPECT_EQ(tree.ExpandVariables("V::", "%A%-%A%-%B%", ""), "<a1>-<a2>-%B%");
+    EXPECT_EQ(calls.size(), 2u);
+}
+
+class EchoPlaceholderFilter : public CConfigValueFilter {
+public:
+    std::string Filter(const std::string& key, const std::string& value) override
+    {
+        return value + "%" + key + "%";
+    }
+};
+
+TEST(ConfigClassTest, ExpansionEndsWhenTheFilterReturnsThePlaceholder)
+{
+    CConfigClass tree = TreeWithLeaves({{"A", "a"}});
+    tree.SetValueFilter(std::make_unique<EchoPlaceholderFilter>());
+    EXPECT_EQ(tree.ExpandVariables("V::", "%A%|%A%", ""), "a%A%|a%A%");
+}
+
+TEST(ConfigClassTest, FilterIsDeletedWhenReplacedAndWithTheTree)
+{
+    std::vector<std::string> calls;
+    int destroyed = 0;
+    {
+        CConfigClass tree;
+        tree.SetValueFilter(std::make_unique<RecordingFilter>(calls, destroyed));
+        tree.SetValueFilter(std::make_unique<RecordingFilter>(calls, destroyed));
+        EXPECT_EQ(destroyed, 1);
+        tree.SetValueFilter(nullptr);
+        EXPECT_EQ(destroyed, 2);
+        EXPECT_EQ(tree.GetValue("k", "raw"), "raw");
+        tree.SetValueFilter(std::make_unique<RecordingFilter>(calls, destroyed));
+    }
+    EXPECT_EQ(destroyed, 3);
+}
+
+// Counts, in its destructor, whether it was deleted while a call was running in it.
+class GuardedFilter : public CConfigValueFilter {
+public:
+    explicit GuardedFilter(std::atomic<int>& violations) : violations_(violations) {}
+    ~GuardedFilter() override
+    {
+        if (busy_.load())
+            ++violations_;
+        busy_.store(true);  // a late caller would see a dead filter as busy
+    }
+    std::string Filter(const std::string&, const std::string& value) override
+    {
+        if (busy_.exchange(true))
+            ++violations_;
+        std::string out = value;
+        for (int i = 0; i < 50; ++i)
+            out = std::to_string(out.size()) + out.substr(0, 8);
+        busy_.store(false);
+        return out;
+    }
+
+private:
+    std::atomic<int>& violations_;
+    std::atomic<bool> busy_{false};
+};
+
+TEST(ConfigClassTest, ReplacingTheFilterWaitsForReadersOnOtherThreads)
+{
+    std::atomic<int> violations{0};
+    CConfigClass tree;
+    tree.SetValue("k", "value");
+    tree.SetValueFilter(std::make_unique<GuardedFilter>(violations));
+    std::atomic<bool> go{false};
+    std::thread reader([&] {
+        while (!go.load()) {
+        }
+        for (int i = 0; i < 20000; ++i)
+            tree.GetValue("k", "d");
+    });
+    std::thread writer([&] {
+        while (!go.load()) {
+        }
+        for (int i = 0; i < 2000; ++i)
+            tree.SetValueFilter(std::make_unique<GuardedFilter>(violations));
+    });
+    go.store(true);
+    reader.join();
+    writer.join();
+    EXPECT_EQ(violations.load(), 0);
+}
+
+// --- Copies ------------------------------------------------------------------------------
+
+TEST(ConfigClassTest, CopyConstructorCopiesDeeplyWithoutTheFilter)
+{
+    CConfigClass source;
+    source.SetValue("A::k", "v");
+    source.SetValue("A::B::k", "w");
+    source.SetValueFilter(std::make_unique<EchoPlaceholderFilter>());
+    CConfigClass copy(source);
+    EXPECT_EQ(copy.GetValue("A::k", ""), "v") << "no filter in the copy";
+    copy.SetValue("A::B::k", "changed");
+    source.SetValueFilter(nullptr);
+    EXPECT_EQ(source.GetValue("A::B::k", ""), "w");
+    EXPECT_EQ(copy.SerializeNode("").substr(0, 11), "STarnwick\\0");
+}
+
+TEST(ConfigClassTest, CopyingATreeWaitsForItsWriters)
+{
+    CConfigClass source;
+    std::atomic<bool> stop{false}, started{false};
+    std::thread writer([&] {
+        started.store(true);
+        // Nodes are removed and grown again, so that vectors keep moving in memory.
+        for (int i = 0; !stop.load() && i < 1000000; ++i) {
+            source.SetValue("N" + std::to_string(i % 50) + "::k" + std::to_string(i % 40), "v");
+            if (i % 7 == 0)
+                source.RemoveNode("N" + std::to_string(i / 7 % 50));
+        }
+    });
+    while (!started.load())
+        std::this_thread::yield();
+    for (int round = 0; round < 300; ++round) {
+        CConfigClass copy(source);
+        const std::string text = copy.SerializeNode("");
+        CConfigClass back;
+        ASSERT_EQ(back.LoadSerializedText(text), 0) << "a torn copy";
+    }
+    stop.store(true);
+    writer.join();
+}
+
+TEST(ConfigClassTest, CopyNodeCopiesDeeplyAndIndependently)
+{
+    CConfigClass tree;
+    tree.SetValue("Threads::T1::Info", "busy");
+    tree.SetValue("Threads::T1::RequestInfo::Method", "GET");
+    tree.CopyNode("ThreadLogs::T1", "Threads::T1");
+    EXPECT_EQ(Describe(tree, "ThreadLogs::T1::"), "Tarnwick{Info=busy;RequestInfo{Method=GET;}}");
+    tree.SetValue("Threads::T1::RequestInfo::Method", "PUT");
+    tree.SetValue("ThreadLogs::T1::Info", "done");
+    EXPECT_EQ(tree.GetValue("ThreadLogs::T1::RequestInfo::Method", ""), "GET");
+    EXPECT_EQ(tree.GetValue("Threads::T1::Info", ""), "busy");
+}
+
+TEST(ConfigClassTest, CopyNodeReplacesTheDestinationsContentAndKeepsItsName)
+{
+    CConfigClass tree;
+    tree.SetValue("D::old", "x");
+    tree.SetValue("D::Old::k", "x");
+    tree.SetValue("S::new", "y");
+    tree.CopyNode("D::", "S");
+    EXPECT_EQ(Describe(tree), "Tarnwick{D{new=y;}S{new=y;}}");
+}
+
+TEST(ConfigClassTest, CopyNodeFromAnotherTreeLeavesThatTreeAlone)
+{
+    CConfigClass source, destination;
+    source.SetValue("Path::Path_0::Url", "/");
+    destination.CopyNode("Scratch", "Path::Path_0", &source);
+    EXPECT_EQ(Describe(destination), "Tarnwick{Scratch{Url=/;}}");
+    destination.SetValue("Scratch::Url", "/x");
+    EXPECT_EQ(Describe(source), "Tarnwick{Path{Path_0{Url=/;}}}");
+}
+
+TEST(ConfigClassTest, CopyNodeIntoAnAncestorOfTheSource)
+{
+    CConfigClass tree;
+    tree.SetValue("A::a", "1");
+    tree.SetValue("A::B::C::c", "3");
+    tree.SetValue("A::B::C::D::d", "4");
+    tree.CopyNode("A", "A::B::C");
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{c=3;D{d=4;}}}");
+
+    CConfigClass rooted;
+    rooted.SetValue("A::B::b", "2");
+    rooted.SetValue("k", "v");
+    rooted.CopyNode("", "A::B");
+    EXPECT_EQ(Describe(rooted), "Tarnwick{b=2;}");
+    EXPECT_EQ(rooted.SerializeNode("").substr(0, 11), "STarnwick\\0");
+}
+
+TEST(ConfigClassTest, CopyNodeIntoADescendantOfTheSource)
+{
+    CConfigClass tree;
+    tree.SetValue("A::a", "1");
+    tree.SetValue("A::B::b", "2");
+    tree.CopyNode("A::B", "A");
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{a=1;B{a=1;B{b=2;}}}}");
+
+    CConfigClass rooted;
+    rooted.SetValue("k", "v");
+    rooted.SetValue("Backup::old", "x");
+    rooted.CopyNode("Backup", "");
+    EXPECT_EQ(Describe(rooted), "Tarnwick{k=v;Backup{k=v;Backup{old=x;}}}");
+}
+
+TEST(ConfigClassTest, CopyNodeOntoItselfChangesNothing)
+{
+    CConfigClass tree;
+    tree.SetValue("A::a", "1");
+    tree.SetValue("A::B::b", "2");
+    tree.CopyNode("A", "A::");
+    tree.CopyNode("", "", &tree);
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{a=1;B{b=2;}}}");
+}
+
+TEST(ConfigClassTest, CopyNodeFromAMissingSiblingEmptiesTheDestination)
+{
+    // Resolving the missing source adds a sibling of the destination, which may move it.
+    for (int siblings = 1; siblings <= 33; ++siblings) {
+        CConfigClass tree;
+        for (int i = 0; i < siblings; ++i)
+            tree.SetValue("P::D" + std::to_string(i) + "::k", "v");
+        tree.CopyNode("P::D0", "P::Missing");
+        EXPECT_EQ(tree.GetKeyCount("P::D0"), 0) << siblings;
+        EXPECT_EQ(tree.GetSectionCount("P"), siblings + 1) << siblings;
+        EXPECT_EQ(tree.GetValue("P::D" + std::to_string(siblings - 1) + "::k", ""), siblings > 1 ? "v" : "");
+    }
+}
+
+TEST(ConfigClassTest, CopyNodeSurvivesSiblingsMovingInMemory)
+{
+    CConfigClass tree;
+    for (int i = 0; i < 64; ++i)
+        tree.SetValue("P::N" + std::to_string(i) + "::k", std::to_string(i));
+    // Each copy adds a sibling of its source, which may move the source.
+    for (int i = 0; i < 64; ++i)
+        tree.CopyNode("P::Copy" + std::to_string(i), "P::N" + std::to_string(i));
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(tree.GetValue("P::Copy" + std::to_string(i) + "::k", ""), std::to_string(i));
+    EXPECT_EQ(tree.GetSectionCount("P"), 128);
+}
+
+}  // namespace

@@ -1,1 +1,469 @@
+#include "ConfigClass.h"
+
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Describe(const CConfigNode& node)
+{
+    std::string out = node.GetName() + "{";
+    for (const CConfigLeaf& leaf : node.GetLeafArray())
+        out += leaf.key + "=" + leaf.value + ";";
+    for (const CConfigNode& child : node.GetChildren())
+        out += Describe(child);
+    return out + "}";
+}
+
+std::string Describe(CConfigClass& tree)
+{
+    CConfigNode copy("Tarnwick");
+    tree.GetNode(copy, "");
+    return Describe(copy);
+}
+
+std::string Reference(const std::string& name)
+{
+    std::ifstream in(std::string(TW_TEST_DATA_DIR) + "/ConfigXml/" + name, std::ios::binary);
+    EXPECT_TRUE(in) << name;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The tree of Mixed.xml and SettingOnly.xml (literals here are CP932).
+void FillMixed(CConfigClass& tree)
+{
+    tree.SetValue("ServerName", "Tarnwick");
+    tree.SetValue("表示", "日本語のテキスト");
+    tree.SetValue("Markup", "a < b && c > d");
+    tree.SetValue("Blank", "  \t  ");
+    tree.SetValue("Setting::Root", "C:\\Tarnwick\\表\\");
+    tree.SetValue("Setting::Path::Path_0::Url", "/");
+    tree.GetSectionCount("Empty");  // creates the empty node
+}
+
+class ConfigXmlTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = testing::TempDir() + "ConfigXmlTest.XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        file_ = dir_ + "/Tarnwick.xml";
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    static void Put(const std::string& path, const std::string& bytes)
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << bytes;
+    }
+    static std::string Get(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::vector<std::string> Entries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    // Saves `tree`, loads the file into a new tree and describes that.
+    std::string RoundTrip(CConfigClass& tree)
+    {
+        EXPECT_EQ(tree.SaveXml(file_, ""), 0);
+        CConfigClass back;
+        ConfigFileState state = ConfigFileState::Missing;
+        EXPECT_EQ(back.LoadXml(file_, &state), 0);
+        EXPECT_EQ(state, ConfigFileState::Read);
+        return Describe(back);
+    }
+
+    // Loads a document given as UTF-8 bytes.
+    std::string LoadDocument(const std::string& bytes, ConfigFileState& state, int& result)
+    {
+        Put(file_, bytes);
+        CConfigClass tree;
+        tree.SetValue("stale", "x");
+        result = tree.LoadXml(file_, &state);
+        return Describe(tree);
+    }
+
+    std::string dir_;
+    std::string file_;
+};
+
+// --- Layout ------------------------------------------------------------------------------
+
+TEST_F(ConfigXmlTest, SavesTheSettingExampleByteForByte)
+{
+    CConfigClass tree;
+    tree.SetValue("Setting::Basic::Port", "80");
+    ASSERT_EQ(tree.SaveXml(file_, ""), 0);
+    EXPECT_EQ(Get(file_), Reference("PortExample.xml"));
+}
+
+TEST_F(ConfigXmlTest, SavesAnEmptyRootAsOneEmptyNode)
+{
+    CConfigClass tree;
+    ASSERT_EQ(tree.SaveXml(file_, ""), 0);
+    EXPECT_EQ(Get(file_), Reference("EmptyRoot.xml"));
+}
+
+TEST_F(ConfigXmlTest, SavesLeavesBeforeChildrenWithEscapesAndJapanese)
+{
+    CConfigClass tree;
+    FillMixed(tree);
+    ASSERT_EQ(tree.SaveXml(file_, ""), 0);
+    EXPECT_EQ(Get(file_), Reference("Mixed.xml"));
+}
+
+TEST_F(ConfigXmlTest, SavesTheNodeThePathNames)
+{
+    CConfigClass tree;
+    FillMixed(tree);
+    ASSERT_EQ(tree.SaveXml(file_, "Setting::"), 0);
+    EXPECT_EQ(Get(file_), Reference("SettingOnly.xml"));
+    ASSERT_EQ(tree.SaveXml(file_, "Setting::Root"), 0) << "taken unchanged: the last level is a key";
+    EXPECT_EQ(Get(file_), Reference("SettingOnly.xml"));
+}
+
+TEST_F(ConfigXmlTest, LoadsTheReferenceFilesAndSavesThemUnchanged)
+{
+    for (const char* name : {"PortExample.xml", "EmptyRoot.xml", "Mixed.xml"}) {
+        Put(file_, Reference(name));
+        CConfigClass tree;
+        ConfigFileState state = ConfigFileState::Missing;
+        ASSERT_EQ(tree.LoadXml(file_, &state), 0) << name;
+        EXPECT_EQ(state, ConfigFileState::Read) << name;
+        ASSERT_EQ(tree.SaveXml(file_, ""), 0) << name;
+        EXPECT_EQ(Get(file_), Reference(name)) << name;
+    }
+    CConfigClass expected, loaded;
+    FillMixed(expected);
+    Put(file_, Reference("Mixed.xml"));
+    loaded.LoadXml(file_);
+    EXPECT_EQ(Describe(loaded), Describe(expected));
+}
+
+TEST_F(ConfigXmlTest, TheTopNodesNameIsNotUsed)
+{
+    Put(file_, Reference("SettingOnly.xml"));
+    CConfigClass tree;
+    ASSERT_EQ(tree.LoadXml(file_), 0);
+    EXPECT_EQ(tree.GetValue("Root", ""), "C:\\Tarnwick\\表\\");
+    EXPECT_EQ(tree.SerializeNode("").substr(0, 11), "STarnwick\\0");
+}
+
+// --- Round trips -------------------------------------------------------------------------
+
+TEST_F(ConfigXmlTest, TextsRoundTripExactly)
+{
+    const std::string texts[] = {
+        "", " ", "\t", "\n", "\r", "\r\n", "  a  ", "\n\t\t", "\n\t</Leaf>",
+        "<&>\"'", "]]>", "&amp;", "&#x41;", "表示ソ能", "\xB1\xB2", "①ⅰ", "C:\\dir\\",
+        "%ServerRoot%Html\\", "line1\r\nline2\n", "\x7F", std::string(100000, 'x'),
+    };
+    CConfigClass tree;
+    int i = 0;
+    for (const std::string& text : texts) {
+        const std::string n = std::to_string(i++);
+        tree.SetValue("Values::" + n, text);
+        tree.SetValue("Keys::" + text, n);
+        tree.SetValue("Names::" + text + "::k", n);
+    }
+    EXPECT_EQ(RoundTrip(tree), Describe(tree));
+}
+
+TEST_F(ConfigXmlTest, ControlCharactersAreWrittenAsQuestionMarks)
+{
+    CConfigClass tree;
+    tree.SetValue("N\x1B::k\x02", "a\x01" "b\x1F" "c\t\n\r\x7F");
+    CConfigClass expected;
+    expected.SetValue("N?::k?", "a?b?c\t\n\r\x7F");
+    EXPECT_EQ(RoundTrip(tree), Describe(expected));
+}
+
+TEST_F(ConfigXmlTest, InvalidCp932IsSubstitutedAndNeverFailsTheSave)
+{
+    CConfigClass tree;
+    tree.SetValue("k", "\x80\xFF\x85\x40ok\x81");
+    tree.SetValue("\xFD", "v");
+    CConfigClass expected;
+    expected.SetValue("k", "???ok?");
+    expected.SetValue("?", "v");
+    EXPECT_EQ(RoundTrip(tree), Describe(expected));
+}
+
+TEST_F(ConfigXmlTest, AZeroByteInATextDoesNotFailTheSave)
+{
+    CConfigClass tree;
+    tree.SetValue(std::string("k\0x", 3), std::string("v\0y", 3));
+    EXPECT_EQ(tree.SaveXml(file_, ""), 0);
+    CConfigClass back;
+    ConfigFileState state;
+    EXPECT_EQ(back.LoadXml(file_, &state), 0);
+    EXPECT_EQ(state, ConfigFileState::Read);
+}
+
+TEST_F(ConfigXmlTest, DeepTreesRoundTrip)
+{
+    CConfigClass tree;
+    std::string path;
+    for (int i = 0; i < 200; ++i)
+        path += "L" + std::to_string(i) + "::";
+    tree.SetValue(path + "k", "deep");
+    EXPECT_EQ(RoundTrip(tree), Describe(tree));
+}
+
+TEST_F(ConfigXmlTest, JapaneseFileNamesAreUtf8OnDisk)
+{
+    const std::string name = dir_ + "/設定.xml";
+    CConfigClass tree;
+    tree.SetValue("k", "v");
+    ASSERT_EQ(tree.SaveXml(name, ""), 0);
+    EXPECT_TRUE(fs::exists(dir_ + u8"/設定.xml"));
+    CConfigClass back;
+    ASSERT_EQ(back.LoadXml(name), 0);
+    EXPECT_EQ(back.GetValue("k", ""), "v");
+}
+
+// --- Load rules --------------------------------------------------------------------------
+
+struct LoadCase {
+    const char* description;
+    std::string document;  // UTF-8
+    std::string tree;
+    ConfigFileState state;
+};
+
+std::string Doc(const std::string& body)
+{
+    return "<?xml version='1.0'?>\n<!--Tarnwick CConfig class.-->\n" + body;
+}
+
+TEST_F(ConfigXmlTest, LoadRulesForEachDocument)
+{
+    using S = ConfigFileState;
+    const LoadCase cases[] = {
+        {"type in another case", Doc("<CConfigClass type=\"tarnwick\"><Node><Leaf key=\"k\">v</Leaf></Node></CConfigClass>"),
+         "Tarnwick{}", S::Unrecognised},
+        {"no type", Doc("<CConfigClass><Node><Leaf key=\"k\">v</Leaf></Node></CConfigClass>"), "Tarnwick{}",
+         S::Unrecognised},
+        {"no children", Doc("<CConfigClass type=\"Tarnwick\"/>"), "Tarnwick{}", S::Unrecognised},
+        {"only whitespace", Doc("<CConfigClass type=\"Tarnwick\">\n\t</CConfigClass>"), "Tarnwick{}",
+         S::Unrecognised},
+        {"comment first", Doc("<CConfigClass type=\"Tarnwick\"><!--c--><Node><Leaf key=\"k\">v</Leaf></Node></CConfigClass>"),
+         "Tarnwick{}", S::Unrecognised},
+        {"text first", Doc("<CConfigClass type=\"Tarnwick\">x<Node><Leaf key=\"k\">v</Leaf></Node></CConfigClass>"),
+         "Tarnwick{}", S::Unrecognised},
+        {"other element first", Doc("<CConfigClass type=\"Tarnwick\"><Nodes/><Node><Leaf key=\"k\">v</Leaf></Node></CConfigClass>"),
+         "Tarnwick{}", S::Unrecognised},
+        {"no CConfigClass", Doc("<Settings><Node><Leaf key=\"k\">v</Leaf></Node></Settings>"), "Tarnwick{}",
+         S::Unrecognised},
+        {"only the first top Node",
+         Doc("<CConfigClass type=\"Tarnwick\">\n\t<Node><Leaf key=\"a\">1</Leaf></Node>\n\t<Node><Leaf key=\"b\">2</Leaf></Node></CConfigClass>"),
+         "Tarnwick{a=1;}", S::Read},
+        {"a later CConfigClass of the right type",
+         Doc("<All><CConfigClass type=\"Other\"><Node><Leaf key=\"a\">1</Leaf></Node></CConfigClass>"
+             "<Deeper><CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"b\">2</Leaf></Node></CConfigClass></Deeper>"
+             "<CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"c\">3</Leaf></Node></CConfigClass></All>"),
+         "Tarnwick{b=2;}", S::Read},
+        {"duplicate node names stay apart",
+         Doc("<CConfigClass type=\"Tarnwick\"><Node><Node name=\"A\"><Leaf key=\"k\">1</Leaf></Node>"
+             "<Node name=\"A\"><Leaf key=\"k\">2</Leaf></Node></Node></CConfigClass>"),
+         "Tarnwick{A{k=1;}A{k=2;}}", S::Read},
+        {"duplicate leaf keys keep the second value",
+         Doc("<CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"k\">1</Leaf><Leaf key=\"j\">x</Leaf>"
+             "<Leaf key=\"k\">2</Leaf></Node></CConfigClass>"),
+         "Tarnwick{k=2;j=x;}", S::Read},
+        {"missing or differently cased attributes read as empty",
+         Doc("<CConfigClass type=\"Tarnwick\"><Node><Node Name=\"A\"><Leaf>v</Leaf><Leaf KEY=\"K\">w</Leaf></Node></Node></CConfigClass>"),
+         "Tarnwick{{=w;}}", S::Read},
+        {"other content inside a node is ignored",
+         Doc("<CConfigClass type=\"Tarnwick\"><Node>text<!--c--><Other><Leaf key=\"hidden\">h</Leaf></Other>"
+             "<?pi x?><Leaf key=\"k\">v</Leaf></Node></CConfigClass>"),
+         "Tarnwick{k=v;}", S::Read},
+        {"leaf text joins its descendants and CDATA",
+         Doc("<CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"k\">a<b>c</b><![CDATA[<d>]]>&amp;&#x8868;</Leaf></Node></CConfigClass>"),
+         "Tarnwick{k=ac<d>&表;}", S::Read},
+        {"whitespace-only leaf text is kept",
+         Doc("<CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"k\">\n\t </Leaf><Leaf key=\"e\"/></Node></CConfigClass>"),
+         "Tarnwick{k=\n\t ;e=;}", S::Read},
+        {"Japanese names, keys and values", Doc(u8"<CConfigClass type=\"Tarnwick\"><Node><Node name=\"表示\"><Leaf key=\"ソ\">能</Leaf></Node></Node></CConfigClass>"),
+         "Tarnwick{表示{ソ=能;}}", S::Read},
+        {"not XML", "hello", "Tarnwick{}", S::Unreadable},
+        {"empty file", "", "Tarnwick{}", S::Unreadable},
+        {"truncated", Doc("<CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"k\">v</Leaf>"), "Tarnwick{}",
+         S::Unreadable},
+    };
+    for (const LoadCase& c : cases) {
+        ConfigFileState state = ConfigFileState::Missing;
+        int result = -2;
+        EXPECT_EQ(LoadDocument(c.document, state, result), c.tree) << c.description;
+        EXPECT_EQ(result, 0) << c.description;
+        EXPECT_EQ(state, c.state) << c.description;
+    }
+}
+
+TEST_F(ConfigXmlTest, AMissingFileLeavesAnEmptyTree)
+{
+    CConfigClass tree;
+    tree.SetValue("old", "x");
+    ConfigFileState state = ConfigFileState::Read;
+    EXPECT_EQ(tree.LoadXml(dir_ + "/none.xml", &state), 0);
+    EXPECT_EQ(state, ConfigFileState::Missing);
+    EXPECT_EQ(Describe(tree), "Tarnwick{}");
+    EXPECT_EQ(tree.LoadXml(dir_ + "/none.xml"), 0) << "the state is optional";
+}
+
+TEST_F(ConfigXmlTest, ADirectoryIsUnreadable)
+{
+    CConfigClass tree;
+    ConfigFileState state = ConfigFileState::Read;
+    EXPECT_EQ(tree.LoadXml(dir_, &state), 0);
+    EXPECT_EQ(state, ConfigFileState::Unreadable);
+}
+
+// --- Hostile files -----------------------------------------------------------------------
+
+TEST_F(ConfigXmlTest, NestedEntitiesAreNotExpanded)
+{
+    std::string dtd = "<!ENTITY l0 \"lollollollol\">";
+    for (int level = 1; level <= 9; ++level) {
+        dtd += "<!ENTITY l" + std::to_string(level) + " \"";
+        for (int i = 0; i < 10; ++i)
+            dtd += "&l" + std::to_string(level - 1) + ";";
+        dtd += "\">";
+    }
+    Put(file_, "<?xml version='1.0'?><!DOCTYPE CConfigClass [" + dtd +
+                   "]><CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"&l9;\">&l9;</Leaf>"
+                   "<Leaf key=\"plain\">ok</Leaf></Node></CConfigClass>");
+    CConfigClass tree;
+    ConfigFileState state;
+    EXPECT_EQ(tree.LoadXml(file_, &state), 0);
+    EXPECT_LT(tree.SerializeNode("").size(), 1000u);
+}
+
+TEST_F(ConfigXmlTest, ExternalDtdsAndEntitiesAreNeverRead)
+{
+    Put(dir_ + "/ext.dtd", "<!ENTITY fromdtd \"SECRET\">");
+    Put(dir_ + "/secret.txt", "SECRET");
+    Put(file_, "<?xml version='1.0'?>\n<!DOCTYPE CConfigClass SYSTEM \"file://" + dir_ +
+                   "/ext.dtd\" [<!ENTITY ext SYSTEM \"" + dir_ +
+                   "/secret.txt\">]>\n<CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"k\">a&ext;b</Leaf></Node>"
+                   "</CConfigClass>");
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, (dir_ + "/ext.dtd").c_str(), IN_OPEN), 0);
+    ASSERT_GE(inotify_add_watch(watch, (dir_ + "/secret.txt").c_str(), IN_OPEN), 0);
+
+    CConfigClass tree;
+    EXPECT_EQ(tree.LoadXml(file_), 0);
+    const std::string all = tree.SerializeNode("");
+    EXPECT_EQ(all.find("SECRET"), std::string::npos) << all;
+    char event[4096];
+    EXPECT_LE(::read(watch, event, sizeof event), 0) << "a referenced file was opened";
+    ::close(watch);
+}
+
+TEST_F(ConfigXmlTest, DamagedFilesNeverCrashTheLoader)
+{
+    const std::string valid = Reference("Mixed.xml");
+    CConfigClass tree;
+    for (size_t cut = 0; cut + 1 < valid.size(); ++cut) {  // all but the final newline
+        Put(file_, valid.substr(0, cut));
+        ConfigFileState state;
+        EXPECT_EQ(tree.LoadXml(file_, &state), 0) << cut;
+        EXPECT_EQ(state, ConfigFileState::Unreadable) << cut;
+    }
+    std::mt19937 random(4242);
+    std::uniform_int_distribution<size_t> position(0, valid.size() - 1);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int round = 0; round < 300; ++round) {
+        std::string damaged = valid;
+        for (int n = 1 + round % 5; n > 0 && !damaged.empty(); --n) {
+            const size_t at = position(random) % damaged.size();
+            if (round % 2)
+                damaged[at] = static_cast<char>(byte(random));
+            else
+                damaged.erase(at, 1 + byte(random) % 16);
+        }
+        Put(file_, damaged);
+        const int result = tree.LoadXml(file_);
+        EXPECT_TRUE(result == 0 || result == -1);
+        ASSERT_EQ(tree.SaveXml(dir_ + "/resaved.xml", ""), 0) << "whatever was read saves again";
+    }
+}
+
+// --- Saving safely -----------------------------------------------------------------------
+
+TEST_F(ConfigXmlTest, SaveReplacesTheFileByRenameAndLeavesNoTemporaryFile)
+{
+    Put(file_, "old");
+    ASSERT_EQ(::link(file_.c_str(), (dir_ + "/old-link").c_str()), 0);
+    CConfigClass tree;
+    tree.SetValue("k", "v");
+    ASSERT_EQ(tree.SaveXml(file_, ""), 0);
+    EXPECT_EQ(Get(dir_ + "/old-link"), "old");
+    CConfigClass back;
+    back.LoadXml(file_);
+    EXPECT_EQ(back.GetValue("k", ""), "v");
+    std::vector<std::string> entries = Entries();
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"Tarnwick.xml", "old-link"}));
+}
+
+TEST_F(ConfigXmlTest, SaveFailsWhenTheFolderIsAFile)
+{
+    Put(dir_ + "/file", "x");
+    CConfigClass tree;
+    EXPECT_EQ(tree.SaveXml(dir_ + "/file/Tarnwick.xml", ""), -1);
+    EXPECT_EQ(Get(dir_ + "/file"), "x");
+}
+
+TEST_F(ConfigXmlTest, ASaveThatFailsWhileWritingKeepsTheOldFile)
+{
+    Put(file_, Reference("PortExample.xml"));
+    CConfigClass tree;
+    tree.SetValue("Big", std::string(100000, 'b'));
+    int result;
+    {
+        // The file size limit binds root too; with SIGXFSZ ignored the write reports EFBIG.
+        rlimit saved;
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const sighandler_t oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = 4096;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        result = tree.SaveXml(file_, "");
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, oldHandler);
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(Get(file_), Reference("PortExample.xml"));
+    EXPECT_EQ(Entries(), std::vector<std::string>{"Tarnwick.xml"});
+}
+
+}  // namespace

@@ -1,1 +1,230 @@
+#include "UrlCoding.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Case {
+    const char* what;
+    std::string input;
+    std::string expected;
+};
+
+// True when the path is rooted and no segment is "." or ".." (as a file system splits it at
+// '/'), so that mapping it below a folder cannot leave that folder.
+bool StaysBelowRoot(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return false;
+    size_t begin = 1;
+    while (begin <= path.size()) {
+        size_t end = path.find('/', begin);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string segment = path.substr(begin, end - begin);
+        if (segment == "." || segment == "..")
+            return false;
+        begin = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(UrlCoding, SplitsAtTheFirstQuestionMark)
+{
+    const struct {
+        const char* url;
+        const char* path;
+        const char* query;
+    } cases[] = {
+        {"/a?b?c", "/a", "b?c"},
+        {"/a?", "/a", ""},
+        {"/a", "/a", ""},
+        {"?x", "", "x"},
+        {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GetUrlPath(c.url), c.path) << c.url;
+        EXPECT_EQ(GetUrlQuery(c.url), c.query) << c.url;
+    }
+}
+
+TEST(UrlCoding, DecodeUrlText)
+{
+    const Case cases[] = {
+        {"plus and escape", "a+b%20c", "a b c"},
+        {"invalid digits keep the bytes", "%41%zz", "Azz"},
+        {"percent at the end", "100%", "100%"},
+        {"percent with one byte after it", "a%4", "a%4"},
+        {"percent with two bytes after it", "a%41", "aA"},
+        {"zero value drops only the percent", "%00x", "00x"},
+        {"one hex digit", "%4gx", "\x04x"},
+        {"upper and lower case", "%4A%4a", "JJ"},
+        {"percent before an escape", "%%41", "A"},
+        {"sign is not a digit", "%-1x", "-1x"},
+        {"blank is not a digit", "% 1x", " 1x"},
+        {"escaped plus stays", "%2B", "+"},
+        {"UTF-8", "%E3%81%82", "\x82\xA0"},
+        {"EUC-JP", "%a4%a2", "\x82\xA0"},
+        {"Shift-JIS stays", "%90%DD%92%E8", "設定"},
+        {"raw UTF-8", u8"設定", "設定"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DecodeUrlText(c.input), c.expected) << c.what;
+}
+
+TEST(UrlCoding, NormalizeUrlPath)
+{
+    const Case cases[] = {
+        {"separators and blanks", "  a\\b:c//d \t", "/a/b/c/d"},
+        {"parent not resolved", "/x/../../y", "/x/y"},
+        {"parent between names", "/a/../b", "/a/b"},
+        {"empty", "", "/"},
+        {"blanks only", "   ", "/"},
+        {"root", "/", "/"},
+        {"plus stays", "/a+b", "/a+b"},
+        {"escaped blank", "/a%20b", "/a b"},
+        {"folder keeps its slash", "/dir/", "/dir/"},
+        {"drive letter", "C:\\windows\\", "/C/windows/"},
+        {"three dots are a name", "/.../a..b/.x", "/.../a..b/.x"},
+        {"UTF-8 name", "/%E8%A8%AD%E5%AE%9A/", "/設定/"},
+        {"trail byte 0x5C kept", "/表\\a", "/表/a"},
+        {"escaped trail byte 0x5C kept", "/%95%5C", "/表"},
+        {"UTF-8 of a name with trail 0x5C", "/%E8%A1%A8.txt", "/表.txt"},
+        {"zero escape dropped", "/%00../x", "/00../x"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NormalizeUrlPath(c.input), c.expected) << c.what;
+}
+
+TEST(UrlCoding, NormalizeUrlPathNeverLeavesTheRoot)
+{
+    const std::string utf8Name = "%E3%81%82%E3%81%82%E3%81%82%E3%81%82";
+    const Case cases[] = {
+        {"final parent", "/..", "/"},
+        {"final parent after a name", "/a/..", "/a/"},
+        {"final current", "/a/.", "/a/"},
+        {"current in the middle", "/a/./b/./", "/a/b/"},
+        {"relative parent", "../x", "/x"},
+        {"bare parent", "..", "/"},
+        {"bare current", ".", "/"},
+        {"relative current", "./x", "/x"},
+        {"parents to the top", "/../../etc/passwd", "/etc/passwd"},
+        {"escaped dots", "/%2e%2e/%2E%2E/etc", "/etc"},
+        {"escaped slash", "/..%2f..%2Fetc", "/etc"},
+        {"escaped everything", "%2f%2e%2e%2f%2e%2e%2fetc", "/etc"},
+        {"escaped backslash", "/..%5c..%5Cetc", "/etc"},
+        {"backslashes", "\\..\\..\\etc", "/etc"},
+        {"mixed separators", "/a\\../:..\\/./etc", "/a/etc"},
+        {"colon as separator", "/..:..:etc", "/etc"},
+        {"blanks around parents", " ../../etc ", "/etc"},
+        {"escaped blank is a name", "/%20../x", "/ ../x"},
+        {"double-escaped dots stay escaped", "/%252e%252e/x", "/%2e%2e/x"},
+        {"percent before an escaped dot", "/%%2e%%2e/x", "/x"},
+        {"lead byte before a slash", "/\x81/../../etc", "/\x81/etc"},
+        {"lead byte before a backslash pair", "/\x81\\..\\x", "/\x81\\../x"},
+        {"overlong UTF-8 dots", "/" + utf8Name + "/..%c0%af..%c0%afetc", "/ああああ/..?..?etc"},
+        {"overlong three-byte UTF-8 dots", "/%e0%80%ae%e0%80%ae/x", "/?" "?/x"},
+        {"UTF-8 lead before dots", "/" + utf8Name + "/%c0..%c0/..", "/ああああ/?..?/"},
+    };
+    for (const Case& c : cases) {
+        const std::string result = NormalizeUrlPath(c.input);
+        EXPECT_EQ(result, c.expected) << c.what;
+        EXPECT_TRUE(StaysBelowRoot(result)) << c.what;
+    }
+}
+
+TEST(UrlCoding, HostileEncodingsOfParentsStayBelowRoot)
+{
+    // Whatever charset these are taken for, no "." or ".." segment may come out.
+    const std::vector<std::string> inputs = {
+        "/%c0%ae%c0%ae/%c0%ae%c0%ae/etc",
+        "/%c0%ae%c0%ae%c0%af%c0%ae%c0%ae%c0%afetc",
+        "/%e0%80%ae%e0%80%ae%e0%80%af%e0%80%ae%e0%80%ae%e0%80%afetc",
+        "/%f0%80%80%ae%f0%80%80%ae/etc",
+        "/%fc%80%80%80%80%ae./etc",
+        "/%8e%ae%8e%ae/%8e%2e%8e%2e/etc",
+        "/%8f%ae%ae./etc",
+        "/%a1%ae./%a1./etc",
+        "/%81%2e%81%2e/etc",
+        "/%82%2f../%82%2f../etc",
+        "/%fe%ff%2e%00%2e%00%2f%00",
+        "/%ff%fe%2e%00%2e%00%2f%00",
+        "/+AC4-+AC4-/etc",
+        "/%1b$B%2e%2e/../etc",
+        "/%2e%2e%c0%af%2e%2e%c0%afetc",
+        "/.%2e/.%2e/%2e./etc",
+        "/.. /..\t/etc",
+    };
+    for (const std::string& input : inputs)
+        EXPECT_TRUE(StaysBelowRoot(NormalizeUrlPath(input))) << input << " -> " << NormalizeUrlPath(input);
+}
+
+TEST(UrlCoding, NormalizeUrlPathCollapsesLongRuns)
+{
+    std::string parents = "/";
+    for (int i = 0; i < 200000; ++i)
+        parents += "../";
+    EXPECT_EQ(NormalizeUrlPath(parents + "x"), "/x");
+    EXPECT_EQ(NormalizeUrlPath(std::string(1 << 20, '/')), "/");
+    std::string mixed;
+    for (int i = 0; i < 100000; ++i)
+        mixed += i % 3 == 0 ? "/./" : i % 3 == 1 ? "\\..\\" : ":/";
+    EXPECT_EQ(NormalizeUrlPath(mixed + ".."), "/");
+}
+
+TEST(UrlCoding, EscapeUrl)
+{
+    const Case cases[] = {
+        {"blank, hash and percent", "a b#%.txt", "a%20b%23%25.txt"},
+        {"control bytes", "\x01\x1F\x7F", "%01%1f\x7F"},
+        {"zero byte", std::string("a\0b", 3), "a%00b"},
+        {"high byte stays", "\xE3", "\xE3"},
+        {"Shift-JIS stays", "設定.txt", "設定.txt"},
+        {"names Windows allows", "a&b+c=d;e,f!g~h(i)[j]{k}@l$m^n`o", "a&b+c=d;e,f!g~h(i)[j]{k}@l$m^n`o"},
+        {"bytes only a Linux name holds", "a\"b'c<d>e?f\\g*h|i:j", "a%22b%27c%3cd%3ee%3ff%5cg%2ah%7ci%3aj"},
+        {"trail bytes belong to their character", "表|ソ", "表%7cソ"},
+        {"lead byte before a blank", "\x82 ", "\x82%20"},
+        {"lead byte at the end", "a\x82", "a\x82"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EscapeUrl(c.input), c.expected) << c.what;
+}
+
+TEST(UrlCoding, EscapeUrlAll)
+{
+    const Case cases[] = {
+        {"blank, hash and percent", "a b#%.txt", "a%20b%23%25.txt"},
+        {"high byte", "\xE3", "%e3"},
+        {"Shift-JIS", "設定", "%90%dd%92%e8"},
+        {"trail bytes stand alone", "表|ソ", "%95%5c%7c%83%5c"},
+        {"trail letter", "\x82\x60", "%82`"},
+        {"bytes only a Linux name holds", "\"'<>?\\*|:", "%22%27%3c%3e%3f%5c%2a%7c%3a"},
+        {"names Windows allows", "a&b+c=d;e,f!g~h", "a&b+c=d;e,f!g~h"},
+        {"every high byte", "\x80\xA0\xFF", "%80%a0%ff"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EscapeUrlAll(c.input), c.expected) << c.what;
+}
+
+TEST(UrlCoding, EscapedNamesDecodeToThemselves)
+{
+    const std::string names[] = {"設定 #1%.txt", "表.txt", "ソフト&<b>.html", "a+b'c\"?*|.txt",
+                                 "100%"};
+    for (const std::string& name : names) {
+        EXPECT_EQ(NormalizeUrlPath("/" + EscapeUrlAll(name)), "/" + name) << name;
+        EXPECT_EQ(NormalizeUrlPath("/" + EscapeUrl(name)), "/" + name) << name;
+    }
+}
+
+TEST(UrlCoding, PrependChar)
+{
+    EXPECT_EQ(PrependChar('/', "a"), "/a");
+    EXPECT_EQ(PrependChar('x', ""), "x");
+}

@@ -1,1 +1,174 @@
+#include "TextCodec.h"
+
 #include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::Cp932ToUtf16;
+using platform::Cp932ToUtf8;
+using platform::Utf16ToCp932;
+using platform::Utf8ToCp932;
+
+const std::string kReplacement = u8"\uFFFD";
+
+struct PairCase {
+    const char* description;
+    std::string cp932;
+    std::string utf8;
+};
+
+// Characters that convert both ways unchanged. Narrow literals are CP932, u8 ones UTF-8.
+TEST(TextCodecTest, MappedCharactersRoundTrip)
+{
+    const PairCase cases[] = {
+        {"empty", "", ""},
+        {"backslash stays backslash", "\\", u8"\\"},
+        {"tilde stays tilde", "~", u8"~"},
+        {"kanji with 5C trail bytes", "表示ソ能", u8"表示ソ能"},
+        {"hiragana and katakana", "あいうアイウ", u8"あいうアイウ"},
+        {"half-width katakana", "\xB1\xB2\xDF", u8"ｱｲﾟ"},
+        {"NEC special characters", "\x87\x40\x87\x54", u8"①Ⅰ"},
+        {"IBM extension", "\xFA\x40", u8"ⅰ"},
+        {"user-defined area", "\xF0\x40", u8"\uE000"},
+        {"wave dash cell", "\x81\x60", u8"\uFF5E"},
+        {"embedded zero", std::string("a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const PairCase& c : cases) {
+        EXPECT_EQ(Cp932ToUtf8(c.cp932), c.utf8) << c.description;
+        EXPECT_EQ(Utf8ToCp932(c.utf8), c.cp932) << c.description;
+    }
+}
+
+TEST(TextCodecTest, EveryAsciiByteMapsToItself)
+{
+    std::string ascii;
+    for (int c = 1; c < 0x80; ++c)
+        ascii += static_cast<char>(c);
+    EXPECT_EQ(Cp932ToUtf8(ascii), ascii);
+    EXPECT_EQ(Utf8ToCp932(ascii), ascii);
+}
+
+TEST(TextCodecTest, UnmappableCp932BytesBecomeReplacementCharacters)
+{
+    const PairCase cases[] = {
+        {"byte 80", "\x80", kReplacement},
+        {"byte A0", "\xA0", kReplacement},
+        {"byte FD", "\xFD", kReplacement},
+        {"byte FE", "\xFE", kReplacement},
+        {"byte FF", "\xFF", kReplacement},
+        {"lead byte at the end", "\x81", kReplacement},
+        {"lead byte before a blank loses only the lead", "\x81 ", kReplacement + " "},
+        {"lead byte before 7F", "\x81\x7F", kReplacement + "\x7F"},
+        {"lead byte before ASCII letter pair", "\x81" "\x30" "A", kReplacement + "0A"},
+        {"unassigned cell is one character", "\x85\x40", kReplacement},
+        {"two bad bytes", "\xFF\xFF", kReplacement + kReplacement},
+    };
+    for (const PairCase& c : cases) {
+        EXPECT_EQ(Cp932ToUtf8(c.cp932), c.utf8) << c.description;
+        // The rest of the text still converts (a blank is never a trail byte).
+        EXPECT_EQ(Cp932ToUtf8("a" + c.cp932 + " 表"), u8"a" + c.utf8 + u8" 表") << c.description;
+    }
+}
+
+struct BadUtf8Case {
+    const char* description;
+    std::string bytes;
+};
+
+TEST(TextCodecTest, InvalidUtf8BecomesQuestionMarks)
+{
+    const BadUtf8Case cases[] = {
+        {"lone high surrogate", "\xED\xA0\x80"},
+        {"lone low surrogate", "\xED\xB0\x80"},
+        {"overlong slash", "\xC0\xAF"},
+        {"overlong three-byte", "\xE0\x80\xAF"},
+        {"truncated sequence", "\xE3\x81"},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80"},
+        {"stray continuation", "\x80"},
+        {"byte FE", "\xFE"},
+        {"byte FF", "\xFF"},
+    };
+    for (const BadUtf8Case& c : cases) {
+        const std::string out = Utf8ToCp932(u8"a" + c.bytes + u8"表");
+        ASSERT_GE(out.size(), 4u) << c.description;
+        EXPECT_EQ(out.substr(0, 1), "a") << c.description;
+        EXPECT_EQ(out.substr(out.size() - 2), "表") << c.description;
+        const std::string middle = out.substr(1, out.size() - 3);
+        EXPECT_EQ(middle, std::string(middle.size(), '?')) << c.description;
+    }
+}
+
+TEST(TextCodecTest, CharactersOutsideCp932BecomeOneQuestionMark)
+{
+    EXPECT_EQ(Utf8ToCp932(u8"a\u20ACb"), "a?b");
+    EXPECT_EQ(Utf8ToCp932(u8"a\U0001F600b"), "a?b");
+    EXPECT_EQ(Utf8ToCp932(kReplacement), "?");
+}
+
+TEST(TextCodecTest, LongTextsConvertAcrossBufferBoundaries)
+{
+    std::string cp932, utf8;
+    for (int i = 0; i < 5000; ++i) {
+        cp932 += "表a";
+        utf8 += u8"表a";
+    }
+    cp932 += "\xFF";
+    utf8 += kReplacement;
+    cp932 += "end";
+    utf8 += u8"end";
+    EXPECT_EQ(Cp932ToUtf8(cp932), utf8);
+    EXPECT_EQ(Utf8ToCp932(utf8), cp932.substr(0, cp932.size() - 4) + "?end");
+}
+
+TEST(TextCodecTest, Utf16ConversionsMatchTheUtf8Ones)
+{
+    EXPECT_EQ(Cp932ToUtf16("表示ソ abc"), u"表示ソ abc");
+    EXPECT_EQ(Cp932ToUtf16("\xF0\x40"), u"\uE000");
+    EXPECT_EQ(Cp932ToUtf16("a\xFF"), u"a\uFFFD");
+    EXPECT_EQ(Utf16ToCp932(u"表示ソ abc"), "表示ソ abc");
+    EXPECT_EQ(Utf16ToCp932(u"a\U0001F600b"), "a?b") << "a valid pair outside CP932";
+    EXPECT_EQ(Utf16ToCp932(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(TextCodecTest, BrokenUtf16PairsBecomeQuestionMarks)
+{
+    const std::u16string cases[] = {
+        {u'a', char16_t(0xD800), u'b'},                   // lone high surrogate
+        {u'a', char16_t(0xDC00), u'b'},                   // lone low surrogate
+        {u'a', char16_t(0xDC00), char16_t(0xD800), u'b'},  // pair in the wrong order
+        {u'a', char16_t(0xD800)},                         // high surrogate at the end
+    };
+    EXPECT_EQ(Utf16ToCp932(cases[0]), "a?b");
+    EXPECT_EQ(Utf16ToCp932(cases[1]), "a?b");
+    EXPECT_EQ(Utf16ToCp932(cases[2]), "a??b");
+    EXPECT_EQ(Utf16ToCp932(cases[3]), "a?");
+}
+
+TEST(TextCodecTest, ConvertsOnSeveralThreadsAtOnce)
+{
+    std::string cp932, utf8;
+    for (int i = 0; i < 2000; ++i) {
+        cp932 += "設定\xFF";
+        utf8 += u8"設定" + kReplacement;
+    }
+    std::vector<std::future<bool>> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.push_back(std::async(std::launch::async, [&] {
+            for (int i = 0; i < 50; ++i) {
+                if (Cp932ToUtf8(cp932) != utf8 || Utf8ToCp932(u8"表示") != "表示")
+                    return false;
+            }
+            return true;
+        }));
+    }
+    for (auto& w : workers) {
+        ASSERT_EQ(w.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        EXPECT_TRUE(w.get());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+// The base of every thread the server starts for itself: it owns the thread, its stop and
+// running flags, and runs the work through one entry that catches whatever escapes, so
+// that an exception ends only its own thread and is written to the debug log.
+
+#include "CriticalSection.h"
+#include "LockedValue.h"
+
+#include <atomic>
+#include <thread>
+
+class CWorkerThread {
+public:
+    CWorkerThread() = default;
+    CWorkerThread(const CWorkerThread&) = delete;
+    CWorkerThread& operator=(const CWorkerThread&) = delete;
+    // Waits for the thread. A derived class must call StopAndWait in its own destructor,
+    // because its Stop and its members are gone by the time this one runs.
+    virtual ~CWorkerThread();
+
+    // Starts Run on a new thread: 0, or -1 when no thread could be made (running stays 0).
+    int Start();
+    // Asks Run to return; does not wait.
+    virtual void Stop();
+    int IsStopRequested() const { return stopRequested_.Get(); }
+    int IsRunning() const { return running_.Get(); }
+    // Stop, then wait until the thread has ended. Called on the thread itself it only
+    // asks, since a thread cannot wait for its own end; the object must then not be
+    // destroyed on that thread.
+    void StopAndWait();
+
+protected:
+    // The thread's work; loops until IsStopRequested.
+    virtual void Run() = 0;
+
+    // Guards the derived class's own data.
+    platform::CCriticalSection dataLock_;
+
+private:
+    static void Entry(CWorkerThread* self);
+
+    CLockedValue stopRequested_;
+    CLockedValue running_;
+    std::thread thread_;
+    // Set by the thread itself, so that it never depends on when Start stores thread_.
+    std::atomic<std::thread::id> threadId_{};
+};

@@ -1,0 +1,112 @@
+#include "SslSocket.h"
+
+#include "SslContext.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+CSSLSocket::CSSLSocket(CSSLContext* context) : context_(context) {}
+
+CSSLSocket::~CSSLSocket()
+{
+    Disarm();
+    Close();
+}
+
+void CSSLSocket::ShutdownConnection()
+{
+    std::lock_guard<std::recursive_mutex> lock(sslLock_);
+    if (!ssl_)
+        return;
+    if (active_ && IsOpen()) {
+        Arm(GetTimeout());
+        SSL_shutdown(ssl_);
+        Disarm();
+    }
+    active_ = 0;
+    SSL_free(ssl_);  // frees the BIO too
+    ssl_ = nullptr;
+    ERR_clear_error();
+}
+
+void CSSLSocket::Close()
+{
+    ShutdownConnection();
+    CTcpSocket::Close();
+}
+
+int CSSLSocket::Attach(int handle)
+{
+    ShutdownConnection();
+    return CTcpSocket::Attach(handle);
+}
+
+int CSSLSocket::Handshake()
+{
+    std::lock_guard<std::recursive_mutex> lock(sslLock_);
+    if (!context_->GetContext() || !IsOpen() || ssl_)
+        return -1;
+    ssl_ = SSL_new(context_->GetContext());
+    if (!ssl_)
+        return -1;
+    BIO* bio = BIO_new_socket(GetHandle(), BIO_NOCLOSE);
+    if (!bio)
+        return -1;
+    SSL_set_bio(ssl_, bio, bio);
+    active_ = 1;
+    Arm(GetTimeout());
+    const int rc = SSL_accept(ssl_);
+    Disarm();
+    if (rc <= 0) {
+        active_ = 0;  // no close_notify for a connection that never was
+        ERR_clear_error();
+        return -1;
+    }
+    return 0;
+}
+
+int CSSLSocket::RawSend(int, const void* bytes, int length, int)
+{
+    std::lock_guard<std::recursive_mutex> lock(sslLock_);
+    if (!active_)
+        return -1;
+    if (length == 0)
+        return 0;
+    const char* p = static_cast<const char*>(bytes);
+    int left = length;
+    while (left > 0) {
+        const int n = SSL_write(ssl_, p, left);
+        if (n <= 0 || SSL_get_error(ssl_, n) != SSL_ERROR_NONE) {
+            ERR_clear_error();
+            return -1;
+        }
+        p += n;
+        left -= n;
+    }
+    return length;
+}
+
+int CSSLSocket::RawReceive(int, void* buffer, int length, int)
+{
+    std::lock_guard<std::recursive_mutex> lock(sslLock_);
+    if (!active_)
+        return -1;
+    const int n = SSL_read(ssl_, buffer, length);
+    if (n > 0)
+        return n;
+    const int err = SSL_get_error(ssl_, n);
+    ERR_clear_error();
+    return err == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+}
+
+int CSSLSocket::ReadableWithin(int64_t microseconds)
+{
+    {
+        std::lock_guard<std::recursive_mutex> lock(sslLock_);
+        if (!active_)
+            return 0;
+        if (SSL_pending(ssl_) > 0)
+            return 1;
+    }
+    return SocketReadableWithin(microseconds);
+}

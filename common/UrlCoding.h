@@ -1,0 +1,38 @@
+#pragma once
+// Taking request URLs apart, percent-decoding them (RFC 3986 section 2.1), keeping a decoded
+// path below the root, and percent-encoding names written into links. Texts are Shift-JIS
+// bytes; a decoded text that holds bytes from 0x80 up is passed through ConvertToShiftJis, so a
+// URL sent in UTF-8 or EUC-JP ends up in Shift-JIS. None of these functions fails.
+
+#include <string>
+
+// The text before the first '?' (the whole URL when it has none).
+std::string GetUrlPath(const std::string& url);
+
+// The text after the first '?' (empty when it has none).
+std::string GetUrlQuery(const std::string& url);
+
+// Percent-decodes a query: "%" with two following bytes becomes the byte of their leading
+// hexadecimal digits ("%4g" gives 0x04 and drops "4g"), '+' becomes a blank. A "%" whose digits give 0
+// ("%00", "%zz") is dropped and the bytes after it are kept; a "%" with fewer than two bytes
+// after it is kept.
+std::string DecodeUrlText(const std::string& text);
+
+// The request path as a local path below the root: trims white space, percent-decodes as
+// DecodeUrlText does but keeps '+', turns '\' and ':' into '/', collapses "//", "/./" and
+// "/../" to "/" (not resolved against the previous segment: /a/../b is /a/b) and a final
+// "/." or "/.." to "/". The result begins with '/' and has no empty, "." or ".." segment.
+// A '\' that is the second byte of a Shift-JIS character is kept.
+std::string NormalizeUrlPath(const std::string& path);
+
+// Writes as "%hh" (lower-case hexadecimal) the bytes a link in a Shift-JIS page must not carry
+// raw: 0x00-0x20 and # % " ' < > ? \ * | :. The second byte of a Shift-JIS character is
+// copied with its lead byte.
+std::string EscapeUrl(const std::string& text);
+
+// As EscapeUrl, and also every byte from 0x80 up, so the result is plain ASCII; here every
+// byte stands alone, a trail byte included.
+std::string EscapeUrlAll(const std::string& text);
+
+// `c` followed by `text`.
+std::string PrependChar(char c, const std::string& text);

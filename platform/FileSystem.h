@@ -1,0 +1,87 @@
+#pragma once
+// File-system queries and changes on CP932 paths, in place of the Win32 file functions.
+// Every path is converted to the file system's UTF-8 with NativePath (FileIo.h); names
+// read from a folder come back as CP932. '/' separates path levels. Nothing here throws:
+// a failure returns false (or -1) and leaves errno at the system's reason.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// The attribute bits that this platform can tell; the values are those of the Win32
+// attribute word, which the callers test.
+constexpr int kAttributeReadOnly = 0x01;   // no write permission bit set
+constexpr int kAttributeHidden = 0x02;     // the name starts with '.' ("." and ".." excepted)
+constexpr int kAttributeDirectory = 0x10;
+
+enum class PathKind { Other, File, Directory };
+
+struct FileStatus {
+    PathKind kind = PathKind::Other;  // what the path leads to, symbolic links followed;
+                                      // Other for a FIFO, socket, device or dangling link
+    bool isLink = false;              // the path itself is a symbolic link
+    std::uint64_t size = 0;           // bytes of a file; 0 for anything else
+    std::int64_t modified = 0;        // last write, seconds since 1970 UTC
+    int attributes = 0;               // kAttribute* bits
+};
+
+// Status of the path. False when nothing is there (a dangling link is there: kind Other).
+// A trailing '/' is passed on, so "file/" fails as the system says.
+bool GetFileStatus(const std::string& path, FileStatus& status);
+
+// The attribute bits of the path (links followed), or -1 when the status cannot be read.
+int GetFileAttributes(const std::string& path);
+
+struct DirectoryEntry {
+    std::string name;   // CP932, no folder part
+    FileStatus status;
+};
+
+// A search in the manner of FindFirstFile: the pattern is a folder, '/', and a name
+// pattern in which '*' stands for any run of characters and '?' for one character; "*.*"
+// matches every name. A name pattern without wildcards looks up that one entry. In a
+// wildcard search "." and ".." come first (when they match), then the other entries in
+// the order the file system keeps them. Entries whose names have no CP932 spelling are
+// left out: the converted name would name another file or none. A pattern without '/'
+// searches the working folder. A missing or unreadable folder is an empty search.
+// The folder stays open until the search ends or the object is destroyed.
+class DirectorySearch {
+public:
+    explicit DirectorySearch(const std::string& pattern);
+    ~DirectorySearch();
+    DirectorySearch(const DirectorySearch&) = delete;
+    DirectorySearch& operator=(const DirectorySearch&) = delete;
+
+    // The next matching entry; false when there is none left.
+    bool Next(DirectoryEntry& entry);
+
+private:
+    bool Produce(const std::string& name, DirectoryEntry& entry) const;
+
+    std::string folder_;       // CP932, ends in '/' unless empty (the working folder)
+    std::string namePattern_;  // CP932
+    void* dir_ = nullptr;      // DIR*, kept opaque
+    int dotsGiven_ = 0;        // how many of "." and ".." were offered
+    bool single_ = false;      // no wildcard: one lookup
+};
+
+// mkdir with mode 0777 (the umask decides). Fails when anything exists at the path.
+bool CreateDirectory(const std::string& path);
+
+// rmdir: only an empty folder.
+bool RemoveDirectory(const std::string& path);
+
+// unlink: a file or a symbolic link, never a folder.
+bool DeleteFile(const std::string& path);
+
+// Renames a file or a whole folder. Fails, changing nothing, when the target exists.
+bool MoveFile(const std::string& from, const std::string& to);
+
+// Copies a regular file (links followed) with its permission bits. The copy goes to a
+// temporary file beside the target, which then takes the target's name, so a failed copy
+// leaves the old target whole. Fails when the source is no regular file, when source
+// and target are one file, and, with overwrite false, when the target exists.
+bool CopyFile(const std::string& from, const std::string& to, bool overwrite);
+
+}  // namespace platform
