@@ -1,0 +1,152 @@
+#include "ServerTestSupport.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace servertest {
+namespace {
+
+std::string MakeTempFolder()
+{
+    std::string pattern = testing::TempDir() + "tarnwick-server-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed: " + pattern);
+    return pattern + "/";
+}
+
+std::string& RootStorage()
+{
+    static std::string root;
+    return root;
+}
+
+// Every listen socket binds loopback only, and the debug log goes to a folder of this run.
+// Set before any test runs, so no other thread reads the environment while it changes.
+class ServerTestEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        ::setenv("TARNWICK_LISTEN_ADDRESS", "127.0.0.1", 1);
+        RootStorage() = MakeTempFolder();
+        ::setenv("TARNWICK_ROOT", RootStorage().c_str(), 1);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(RootStorage(), ignored);
+    }
+};
+
+testing::Environment* const environment = testing::AddGlobalTestEnvironment(new ServerTestEnvironment);
+
+}  // namespace
+
+const std::string& ServerRoot() { return RootStorage(); }
+
+TempFolder::TempFolder() : path_(MakeTempFolder()) {}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+int PickFreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t size = sizeof address;
+    int port = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+void MakeSocketPair(int& a, int& b)
+{
+    int fds[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        throw std::runtime_error("socketpair failed");
+    a = fds[0];
+    b = fds[1];
+}
+
+int ConnectLoopback(int port, int receiveTimeoutMs)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    timeval limit{receiveTimeoutMs / 1000, (receiveTimeoutMs % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int PollReadable(int fd, int ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0 ? 1 : 0;
+}
+
+bool ReadsEndOfStream(int fd, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    char scratch[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !PollReadable(fd, static_cast<int>(left.count())))
+            return false;
+        const ssize_t n = ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT);
+        if (n == 0)
+            return true;
+        if (n < 0 && errno == ECONNRESET)
+            return true;  // closed with unread data: also an end
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+    }
+}
+
+bool IsDescriptorOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+int CountProcessThreads()
+{
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (!tasks)
+        return -1;
+    int count = 0;
+    while (dirent* entry = ::readdir(tasks)) {
+        if (entry->d_name[0] != '.')
+            ++count;
+    }
+    ::closedir(tasks);
+    return count;
+}
+
+}  // namespace servertest

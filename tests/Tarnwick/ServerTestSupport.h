@@ -1,0 +1,68 @@
+#pragma once
+// What the server tests share: a fresh server root and loopback-only listening for the
+// whole run, bounded waits, free loopback ports, and raw descriptors for the far end.
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace servertest {
+
+// The server root (TARNWICK_ROOT) made for this run, with a trailing '/'.
+const std::string& ServerRoot();
+
+// A fresh empty folder under testing::TempDir(), removed with its contents on destruction.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    // With a trailing '/'.
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// The watchdog counts whole milliseconds, so a deadline can pass up to this much early
+// by a finer clock.
+constexpr std::chrono::milliseconds kTickSlack{1};
+
+// Polls `condition` every few milliseconds until it holds or `limit` has passed; returns
+// whether it held.
+template <class Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// A loopback port that was free a moment ago (bound to 127.0.0.1:0 and released).
+int PickFreePort();
+
+// A connected pair of stream sockets (AF_UNIX); both ends close-on-exec.
+void MakeSocketPair(int& a, int& b);
+
+// A blocking TCP connection to 127.0.0.1:port, -1 on failure. Receives time out after
+// `receiveTimeoutMs`, so a test never hangs on a server that does not answer.
+int ConnectLoopback(int port, int receiveTimeoutMs = 5000);
+
+// 1 when the descriptor becomes readable within `ms`, else 0.
+int PollReadable(int fd, int ms);
+
+// Reads (and drops) until the peer's end of stream or `limit`; true when the end came.
+bool ReadsEndOfStream(int fd, std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+// True while the number names an open descriptor.
+bool IsDescriptorOpen(int fd);
+
+// Threads of this process (/proc/self/task).
+int CountProcessThreads();
+
+}  // namespace servertest

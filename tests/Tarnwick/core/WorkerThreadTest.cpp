@@ -1,0 +1,190 @@
+#include "WorkerThread.h"
+
+#include "../ServerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <iterator>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using servertest::WaitUntil;
+using namespace std::chrono_literals;
+
+// A worker whose work the test supplies.
+class FunctionWorker : public CWorkerThread {
+public:
+    explicit FunctionWorker(std::function<void(FunctionWorker&)> work) : work_(std::move(work)) {}
+    ~FunctionWorker() override { StopAndWait(); }
+    void CallStopAndWait() { StopAndWait(); }
+
+protected:
+    void Run() override { work_(*this); }
+
+private:
+    std::function<void(FunctionWorker&)> work_;
+};
+
+// A worker whose Run loops until asked to stop, as every server thread does.
+class LoopingWorker : public CWorkerThread {
+public:
+    ~LoopingWorker() override { StopAndWait(); }
+    std::atomic<int> passes{0};
+
+protected:
+    void Run() override
+    {
+        while (!IsStopRequested()) {
+            ++passes;
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+};
+
+std::string DebugLogPath() { return servertest::ServerRoot() + "Debuglog.txt"; }
+
+std::string ReadDebugLog()
+{
+    std::ifstream file(DebugLogPath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+class WorkerThreadTest : public testing::Test {
+protected:
+    void SetUp() override { std::remove(DebugLogPath().c_str()); }
+    void TearDown() override { std::remove(DebugLogPath().c_str()); }
+};
+
+TEST_F(WorkerThreadTest, IsCreatedStoppedAndNotRunning)
+{
+    FunctionWorker worker([](FunctionWorker&) {});
+    EXPECT_EQ(0, worker.IsRunning());
+    EXPECT_EQ(0, worker.IsStopRequested());
+}
+
+TEST_F(WorkerThreadTest, RunningIsOneFromStartUntilRunReturns)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    FunctionWorker worker([released](FunctionWorker&) { released.wait_for(5s); });
+    ASSERT_EQ(0, worker.Start());
+    EXPECT_EQ(1, worker.IsRunning());  // set before Start returns, not by the new thread
+    release.set_value();
+    EXPECT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
+}
+
+TEST_F(WorkerThreadTest, StopAndWaitEndsALoopingRun)
+{
+    LoopingWorker worker;
+    ASSERT_EQ(0, worker.Start());
+    ASSERT_TRUE(WaitUntil([&] { return worker.passes.load() > 0; }));
+    worker.StopAndWait();
+    EXPECT_EQ(1, worker.IsStopRequested());
+    EXPECT_EQ(0, worker.IsRunning());
+}
+
+TEST_F(WorkerThreadTest, DestroyingARunningWorkerStopsAndWaitsForItsThread)
+{
+    auto worker = std::make_unique<LoopingWorker>();
+    ASSERT_EQ(0, worker->Start());
+    ASSERT_TRUE(WaitUntil([&] { return worker->passes.load() > 0; }));
+    auto destroyed = std::async(std::launch::async, [&] { worker.reset(); });
+    EXPECT_EQ(std::future_status::ready, destroyed.wait_for(5s));
+}
+
+TEST_F(WorkerThreadTest, DestroyingANeverStartedWorkerReturnsAtOnce)
+{
+    auto destroyed = std::async(std::launch::async, [] { FunctionWorker worker([](FunctionWorker&) {}); });
+    EXPECT_EQ(std::future_status::ready, destroyed.wait_for(5s));
+}
+
+TEST_F(WorkerThreadTest, SecondStartOfOneObjectFails)
+{
+    FunctionWorker worker([](FunctionWorker& self) {
+        while (!self.IsStopRequested())
+            std::this_thread::sleep_for(1ms);
+    });
+    ASSERT_EQ(0, worker.Start());
+    EXPECT_EQ(-1, worker.Start());
+    worker.StopAndWait();
+    EXPECT_EQ(0, worker.IsRunning());
+}
+
+TEST_F(WorkerThreadTest, StopAndWaitOnItsOwnThreadOnlyAsks)
+{
+    std::atomic<bool> returned{false};
+    FunctionWorker worker([&](FunctionWorker& self) {
+        self.CallStopAndWait();
+        returned = true;
+    });
+    ASSERT_EQ(0, worker.Start());
+    EXPECT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
+    EXPECT_TRUE(returned.load());
+    EXPECT_EQ(1, worker.IsStopRequested());
+}
+
+// A thread that asked for its own stop is no longer joinable; its owner must still not
+// free the object under it.
+TEST_F(WorkerThreadTest, DestroyingWaitsForAThreadThatStoppedItself)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> finished{false};
+    auto worker = std::make_unique<FunctionWorker>([&, released](FunctionWorker& self) {
+        self.CallStopAndWait();
+        released.wait_for(5s);
+        finished = true;
+    });
+    ASSERT_EQ(0, worker->Start());
+    ASSERT_TRUE(WaitUntil([&] { return worker->IsStopRequested() == 1; }));
+    auto destroyed = std::async(std::launch::async, [&] { worker.reset(); });
+    EXPECT_EQ(std::future_status::timeout, destroyed.wait_for(50ms));
+    release.set_value();
+    ASSERT_EQ(std::future_status::ready, destroyed.wait_for(5s));
+    EXPECT_TRUE(finished.load());
+}
+
+struct EscapeCase {
+    const char* what;
+    std::function<void()> thrower;
+    std::string line;
+};
+
+TEST_F(WorkerThreadTest, AnExceptionEndsOnlyItsThreadWithOneDebugLogLine)
+{
+    const EscapeCase cases[] = {
+        {"out of memory", [] { throw std::bad_alloc(); }, "メモリ不足により、処理スレッドが停止しました。"},
+        {"a library exception", [] { throw std::runtime_error("x"); },
+         "サーバ内部の未処理MFC例外により、処理スレッドが停止しました。"},
+        {"anything else", [] { throw 42; }, "サーバ内部の未処理例外により、処理スレッドが停止しました。"},
+    };
+    for (const EscapeCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(DebugLogPath().c_str());
+        FunctionWorker worker([&c](FunctionWorker&) { c.thrower(); });
+        ASSERT_EQ(0, worker.Start());
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
+        // The narrow literal holds the CP932 bytes the file must hold.
+        EXPECT_EQ(c.line + "\n", ReadDebugLog());
+    }
+}
+
+TEST_F(WorkerThreadTest, RunThatReturnsWritesNothing)
+{
+    FunctionWorker worker([](FunctionWorker&) {});
+    ASSERT_EQ(0, worker.Start());
+    ASSERT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
+    EXPECT_EQ("", ReadDebugLog());
+}
+
+}  // namespace

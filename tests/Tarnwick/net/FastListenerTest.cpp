@@ -1,0 +1,393 @@
+#include "FastListener.h"
+
+#include "ConfigAccessor.h"
+#include "SslSocket.h"
+#include "TestCertificate.h"
+#include "TlsTestClient.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using servertest::ConnectLoopback;
+using servertest::KeyCipher;
+using servertest::WaitUntil;
+using namespace std::chrono_literals;
+
+const std::string kPortMessage = "ポート待ちうけに失敗しました、ポート番号を確認してください";
+
+// The listening descriptor bound to 127.0.0.1:port in this process, or -1: the test's
+// way to break a listen socket under the listener, as a failing network would.
+int FindListeningDescriptor(int port)
+{
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds)
+        return -1;
+    int found = -1;
+    while (dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        if (entry->d_name[0] == '.' || fd == ::dirfd(fds))
+            continue;
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        sockaddr_in address{};
+        socklen_t addressSize = sizeof address;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressSize) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
+            found = fd;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return found;
+}
+
+class FastListenerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        settings_ = tree_.GetAccessor("Setting");
+        settings_.SetInt("Enhance::ListenThreadCount", 2);
+    }
+    void TearDown() override
+    {
+        listener_.Stop();
+        for (int fd : clients_)
+            ::close(fd);
+    }
+
+    // Sets up on a port that was free a moment ago, retrying a clash with another process.
+    void SetupOnFreePort()
+    {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            port_ = servertest::PickFreePort();
+            settings_.SetInt("Basic::Port", port_);
+            try {
+                listener_.Setup(settings_);
+                return;
+            } catch (const CFastListenerException&) {
+                listener_.Stop();
+            }
+        }
+        FAIL() << "no free port";
+    }
+
+    int Connect(int port)
+    {
+        const int fd = ConnectLoopback(port);
+        if (fd >= 0)
+            clients_.push_back(fd);
+        return fd;
+    }
+
+    std::string SetupFailure()
+    {
+        try {
+            listener_.Setup(settings_);
+        } catch (const CFastListenerException& e) {
+            return e.message;
+        }
+        return "(no failure)";
+    }
+
+    CConfigClass tree_;
+    CConfigAccessor settings_;
+    CFastListener listener_;
+    std::vector<int> clients_;
+    int port_ = -1;
+};
+
+TEST_F(FastListenerTest, AcceptedConnectionsArriveInTheQueue)
+{
+    SetupOnFreePort();
+    ASSERT_GE(Connect(port_), 0);
+    std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(5000);
+    ASSERT_NE(nullptr, socket);
+    EXPECT_EQ(0, socket->IsSecure());
+    EXPECT_TRUE(socket->IsOpen());
+    EXPECT_EQ("127.0.0.1", socket->GetPeerAddress().ToString());
+    EXPECT_EQ(nullptr, listener_.PopAcceptedSocket());
+    EXPECT_EQ(0, listener_.HasListenError());
+}
+
+TEST_F(FastListenerTest, TheQueueIsFirstInFirstOut)
+{
+    SetupOnFreePort();
+    int a = -1;
+    int b = -1;
+    servertest::MakeSocketPair(a, b);
+    auto first = std::make_unique<CTcpSocket>();
+    auto second = std::make_unique<CTcpSocket>();
+    first->Attach(a);
+    second->Attach(b);
+    CTcpSocket* firstAddress = first.get();
+    CTcpSocket* secondAddress = second.get();
+    listener_.PushAcceptedSocket(std::move(first));
+    listener_.PushAcceptedSocket(std::move(second));
+    EXPECT_EQ(2, listener_.GetQueuedCount());
+    EXPECT_EQ(firstAddress, listener_.PopAcceptedSocket().get());
+    EXPECT_EQ(secondAddress, listener_.PopAcceptedSocket().get());
+    EXPECT_EQ(nullptr, listener_.PopAcceptedSocket());
+}
+
+TEST_F(FastListenerTest, AQueueBoundOfZeroClosesEveryConnection)
+{
+    settings_.SetInt("Enhance::MaxListenQueue", 0);
+    SetupOnFreePort();
+    for (int i = 0; i < 3; ++i) {
+        const int fd = Connect(port_);
+        ASSERT_GE(fd, 0);
+        EXPECT_TRUE(servertest::ReadsEndOfStream(fd));
+    }
+    EXPECT_EQ(0, listener_.GetQueuedCount());
+}
+
+TEST_F(FastListenerTest, AFullQueueClosesNewConnections)
+{
+    settings_.SetInt("Enhance::MaxListenQueue", 2);
+    SetupOnFreePort();
+    std::vector<int> fds;
+    for (int i = 0; i < 3; ++i) {
+        fds.push_back(Connect(port_));
+        ASSERT_GE(fds.back(), 0);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return listener_.GetQueuedCount() == 2; }));
+    // The one that came too late is closed; the queued two stay open.
+    int closed = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        closed = 0;
+        for (int fd : fds)
+            closed += servertest::PollReadable(fd, 0);
+        return closed >= 1;
+    }));
+    EXPECT_EQ(1, closed);
+    EXPECT_EQ(2, listener_.GetQueuedCount());
+}
+
+TEST_F(FastListenerTest, StopClosesTheQueuedSockets)
+{
+    settings_.SetInt("Enhance::MaxListenQueue", 5);
+    SetupOnFreePort();
+    const int a = Connect(port_);
+    const int b = Connect(port_);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    ASSERT_TRUE(WaitUntil([&] { return listener_.GetQueuedCount() == 2; }));
+    listener_.Stop();
+    EXPECT_EQ(0, listener_.GetQueuedCount());
+    EXPECT_TRUE(servertest::ReadsEndOfStream(a));
+    EXPECT_TRUE(servertest::ReadsEndOfStream(b));
+    EXPECT_EQ(-1, ConnectLoopback(port_));  // and the port is closed
+}
+
+TEST_F(FastListenerTest, APortInUseFailsTheSetup)
+{
+    CTcpSocket occupant;
+    int port = -1;
+    for (int attempt = 0; attempt < 5 && port < 0; ++attempt) {
+        port = servertest::PickFreePort();
+        if (occupant.Listen(port) != 0)
+            port = -1;
+    }
+    ASSERT_GT(port, 0);
+    settings_.SetInt("Basic::Port", port);
+    EXPECT_EQ(kPortMessage, SetupFailure());
+}
+
+TEST_F(FastListenerTest, APortOutsideTheRangeFailsTheSetup)
+{
+    for (int port : {0, -1, 65536}) {
+        SCOPED_TRACE(port);
+        settings_.SetInt("Basic::Port", port);
+        EXPECT_EQ(kPortMessage, SetupFailure());
+        listener_.Stop();
+    }
+}
+
+TEST_F(FastListenerTest, WithSslOffNoSslSettingIsRead)
+{
+    settings_.SetInt("Basic::EnableSSL", 0);
+    SetupOnFreePort();
+    std::vector<std::string> sections;
+    settings_.GetSections(sections);
+    EXPECT_EQ(sections.end(), std::find(sections.begin(), sections.end(), "SSL"));
+    EXPECT_EQ(0, listener_.HasListenError());
+}
+
+struct ThreadCountCase {
+    const char* what;
+    int setting;
+    int expectedThreads;
+};
+
+TEST_F(FastListenerTest, AcceptThreadCountsAreClamped)
+{
+    const ThreadCountCase cases[] = {
+        {"negative", -3, 0},
+        {"none", 0, 0},
+        {"one", 1, 1},
+        {"three", 3, 3},
+        {"the most", CFastListener::kMaxListenThreads, CFastListener::kMaxListenThreads},
+        {"beyond the most", 1000, CFastListener::kMaxListenThreads},
+    };
+    CTimeoutWatcher::Instance();  // its thread must not be counted as one of ours
+    for (const ThreadCountCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        settings_.SetInt("Enhance::ListenThreadCount", c.setting);
+        const int before = servertest::CountProcessThreads();
+        SetupOnFreePort();
+        EXPECT_EQ(c.expectedThreads, servertest::CountProcessThreads() - before);
+        listener_.Stop();
+        EXPECT_TRUE(WaitUntil([&] { return servertest::CountProcessThreads() == before; }));
+    }
+}
+
+TEST_F(FastListenerTest, WithoutAcceptThreadsThePortIsOpenButNothingIsTaken)
+{
+    settings_.SetInt("Enhance::ListenThreadCount", 0);
+    SetupOnFreePort();
+    ASSERT_GE(Connect(port_), 0);  // the kernel completes it
+    // Still waiting in the backlog for an accept that no thread makes.
+    const int listening = FindListeningDescriptor(port_);
+    ASSERT_GE(listening, 0);
+    EXPECT_EQ(1, servertest::PollReadable(listening, 5000));
+    EXPECT_EQ(0, listener_.GetQueuedCount());
+}
+
+TEST_F(FastListenerTest, ABrokenListenSocketIsReportedAndReopenedByStopAndSetup)
+{
+    SetupOnFreePort();
+    const int listening = FindListeningDescriptor(port_);
+    ASSERT_GE(listening, 0);
+    ::shutdown(listening, SHUT_RDWR);  // the accept threads fail on it from now on
+    EXPECT_TRUE(WaitUntil([&] { return listener_.HasListenError() == 1; }));
+
+    listener_.Stop();
+    listener_.Setup(settings_);
+    EXPECT_EQ(0, listener_.HasListenError());
+    ASSERT_GE(Connect(port_), 0);
+    EXPECT_NE(nullptr, listener_.WaitAcceptedSocket(5000));
+}
+
+TEST_F(FastListenerTest, StopWithoutSetupAndTwiceIsHarmless)
+{
+    listener_.Stop();
+    SetupOnFreePort();
+    listener_.Stop();
+    listener_.Stop();
+    EXPECT_EQ(-1, ConnectLoopback(port_));
+}
+
+TEST_F(FastListenerTest, WaitForASocketEndsAfterItsTimeOut)
+{
+    SetupOnFreePort();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(nullptr, listener_.WaitAcceptedSocket(50));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
+}
+
+// The HTTPS side: its own port, accept threads making SSL sockets over the set's context.
+class FastListenerSslTest : public FastListenerTest {
+protected:
+    void SetUp() override
+    {
+        FastListenerTest::SetUp();
+        const servertest::TestCertificate& certificate = servertest::SharedTestCertificate();
+        settings_.SetInt("Basic::EnableSSL", 1);
+        settings_.SetInt("Enhance::ListenThreadCountSSL", 2);
+        settings_.SetString("SSL::PrivateKey", certificate.WriteKey("listener-key.pem", KeyCipher::None, ""));
+        settings_.SetString("SSL::Certificate", certificate.CertificateFile());
+    }
+
+    void SetupBothOnFreePorts()
+    {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            port_ = servertest::PickFreePort();
+            sslPort_ = servertest::PickFreePort();
+            if (port_ == sslPort_)
+                continue;
+            settings_.SetInt("Basic::Port", port_);
+            settings_.SetInt("SSL::Port", sslPort_);
+            try {
+                listener_.Setup(settings_);
+                return;
+            } catch (const CFastListenerException&) {
+                listener_.Stop();
+            }
+        }
+        FAIL() << "no free ports";
+    }
+
+    int sslPort_ = -1;
+};
+
+TEST_F(FastListenerSslTest, HttpsConnectionsAreQueuedAsSslSocketsReadyForTheHandshake)
+{
+    SetupBothOnFreePorts();
+    const int fd = ::dup(Connect(sslPort_));
+    ASSERT_GE(fd, 0);
+    std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(5000);
+    ASSERT_NE(nullptr, socket);
+    ASSERT_EQ(1, socket->IsSecure());
+    servertest::TlsTestClient client(fd);
+    auto clientDone = std::async(std::launch::async, [&] { return client.Handshake(); });
+    EXPECT_EQ(0, static_cast<CSSLSocket*>(socket.get())->Handshake());
+    ASSERT_EQ(std::future_status::ready, clientDone.wait_for(10s));
+    EXPECT_TRUE(clientDone.get());
+    EXPECT_EQ(0, listener_.HasListenError());
+
+    ASSERT_GE(Connect(port_), 0);  // the plain port works beside it
+    std::unique_ptr<CTcpSocket> plain = listener_.WaitAcceptedSocket(5000);
+    ASSERT_NE(nullptr, plain);
+    EXPECT_EQ(0, plain->IsSecure());
+}
+
+TEST_F(FastListenerSslTest, ABadKeyFailsTheSetupWithTheSslMessage)
+{
+    settings_.SetString("SSL::PrivateKey", servertest::SharedTestCertificate().Folder() + "missing.pem");
+    settings_.SetInt("Basic::Port", servertest::PickFreePort());
+    settings_.SetInt("SSL::Port", servertest::PickFreePort());
+    EXPECT_EQ("SSL初期化に失敗しました、暗号化キー、パスワード、証明書のいずれかが異常です", SetupFailure());
+}
+
+TEST_F(FastListenerSslTest, AnSslPortInUseFailsTheSetupWithTheSslPortMessage)
+{
+    CTcpSocket occupant;
+    int port = -1;
+    for (int attempt = 0; attempt < 5 && port < 0; ++attempt) {
+        port = servertest::PickFreePort();
+        if (occupant.Listen(port) != 0)
+            port = -1;
+    }
+    ASSERT_GT(port, 0);
+    int plainPort = servertest::PickFreePort();
+    settings_.SetInt("Basic::Port", plainPort);
+    settings_.SetInt("SSL::Port", port);
+    EXPECT_EQ("SSLのポート待ちうけに失敗しました、SSLのポート番号を確認してください", SetupFailure());
+}
+
+TEST_F(FastListenerSslTest, ABrokenHttpsListenSocketIsReported)
+{
+    SetupBothOnFreePorts();
+    const int listening = FindListeningDescriptor(sslPort_);
+    ASSERT_GE(listening, 0);
+    ::shutdown(listening, SHUT_RDWR);
+    EXPECT_TRUE(WaitUntil([&] { return listener_.HasListenError() == 1; }));
+}
+
+}  // namespace
