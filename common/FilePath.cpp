@@ -52,25 +52,16 @@ int GetPathAttributes(std::string path)
 
 int GetPathType(const std::string& path)
 {
-    std::string text = path;
-    if (EndsWithSlash(text)) {
-        text += "*.*";
-        if (FindsAnything(text))
-            return 2;
-    }
-    {
-        platform::DirectorySearch search(text);
-        platform::DirectoryEntry entry;
-        if (search.Next(entry)) {
-            if (entry.status.kind == platform::PathKind::Directory)
-                return 2;
-            if (entry.status.kind == platform::PathKind::File &&
-                platform::_mbsicmp(entry.name, GetFileName(text)) == 0)
-                return 1;
-        }
-    }
-    // Reached for a wildcard path too; an empty folder still holds "." and "..".
-    return FindsAnything(text + "/*.*") ? 2 : 0;
+    // The path is taken literally: on this file system '*' and '?' are ordinary name
+    // characters, and a request path must never turn into a search pattern.
+    platform::FileStatus status;
+    if (!platform::GetFileStatus(path, status))
+        return 0;
+    if (status.kind == platform::PathKind::Directory)
+        return 2;
+    if (status.kind == platform::PathKind::File && !EndsWithSlash(path))
+        return 1;
+    return 0;
 }
 
 int CreateOneDirectory(std::string path)

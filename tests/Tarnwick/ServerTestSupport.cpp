@@ -12,19 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 namespace servertest {
 namespace {
-
-std::string MakeTempFolder()
-{
-    std::string pattern = testing::TempDir() + "tarnwick-server-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed: " + pattern);
-    return pattern + "/";
-}
 
 std::string& RootStorage()
 {
@@ -39,14 +31,14 @@ public:
     void SetUp() override
     {
         ::setenv("TARNWICK_LISTEN_ADDRESS", "127.0.0.1", 1);
-        RootStorage() = MakeTempFolder();
+        root_ = std::make_unique<TempFolder>();
+        RootStorage() = root_->Path();
         ::setenv("TARNWICK_ROOT", RootStorage().c_str(), 1);
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(RootStorage(), ignored);
-    }
+    void TearDown() override { root_.reset(); }
+
+private:
+    std::unique_ptr<TempFolder> root_;
 };
 
 testing::Environment* const environment = testing::AddGlobalTestEnvironment(new ServerTestEnvironment);
@@ -54,14 +46,6 @@ testing::Environment* const environment = testing::AddGlobalTestEnvironment(new 
 }  // namespace
 
 const std::string& ServerRoot() { return RootStorage(); }
-
-TempFolder::TempFolder() : path_(MakeTempFolder()) {}
-
-TempFolder::~TempFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 int PickFreePort()
 {

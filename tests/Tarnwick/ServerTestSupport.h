@@ -2,6 +2,8 @@
 // What the server tests share: a fresh server root and loopback-only listening for the
 // whole run, bounded waits, free loopback ports, and raw descriptors for the far end.
 
+#include "TempFolder.h"
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -11,19 +13,9 @@ namespace servertest {
 // The server root (TARNWICK_ROOT) made for this run, with a trailing '/'.
 const std::string& ServerRoot();
 
-// A fresh empty folder under testing::TempDir(), removed with its contents on destruction.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    // With a trailing '/'.
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
+// A fresh empty folder under testing::TempDir(), removed with its contents on destruction;
+// Path() ends in '/'.
+using TempFolder = testsupport::TempFolder;
 
 // The watchdog counts whole milliseconds, so a deadline can pass up to this much early
 // by a finer clock.
@@ -45,6 +37,24 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chron
 
 // A loopback port that was free a moment ago (bound to 127.0.0.1:0 and released).
 int PickFreePort();
+
+// Tries at a port from PickFreePort before giving up: a clash needs another process to take
+// the port within moments, so several in a row mean something else is wrong.
+constexpr int kFreePortAttempts = 5;
+
+// Makes `listener` listen on a loopback port that was free a moment ago; another process may
+// take it in between, so a clash is retried. `listener.Listen(port)` returns 0
+// on success. Gives the port, or -1 when every attempt failed.
+template <class Listener>
+int ListenOnFreePort(Listener& listener)
+{
+    for (int attempt = 0; attempt < kFreePortAttempts; ++attempt) {
+        const int port = PickFreePort();
+        if (port > 0 && listener.Listen(port) == 0)
+            return port;
+    }
+    return -1;
+}
 
 // A connected pair of stream sockets (AF_UNIX); both ends close-on-exec.
 void MakeSocketPair(int& a, int& b);

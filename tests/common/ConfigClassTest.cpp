@@ -1,5 +1,7 @@
 #include "ConfigClass.h"
 
+#include "ConfigTreeText.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,23 +12,7 @@
 
 namespace {
 
-// The whole tree as "name{key=value;child{...}}", to compare structures in one line.
-std::string Describe(const CConfigNode& node)
-{
-    std::string out = node.GetName() + "{";
-    for (const CConfigLeaf& leaf : node.GetLeafArray())
-        out += leaf.key + "=" + leaf.value + ";";
-    for (const CConfigNode& child : node.GetChildren())
-        out += Describe(child);
-    return out + "}";
-}
-
-std::string Describe(CConfigClass& tree, const std::string& nodePath = "")
-{
-    CConfigNode copy("Tarnwick");
-    tree.GetNode(copy, nodePath);
-    return Describe(copy);
-}
+using testsupport::Describe;
 
 struct SplitCase {
     const char* path;

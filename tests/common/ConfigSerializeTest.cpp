@@ -1,6 +1,8 @@
 #include "ByteBuffer.h"
 #include "ConfigClass.h"
 
+#include "ConfigTreeText.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,6 +10,8 @@
 #include <vector>
 
 namespace {
+
+using testsupport::Describe;
 
 std::string Hex(const std::string& bytes)
 {
@@ -27,23 +31,6 @@ std::string Field(const std::string& text)
     CByteBuffer buffer;
     CConfigNode::WriteText(buffer, text);
     return std::string(buffer.GetData(), buffer.GetLength());
-}
-
-std::string Describe(const CConfigNode& node)
-{
-    std::string out = node.GetName() + "{";
-    for (const CConfigLeaf& leaf : node.GetLeafArray())
-        out += leaf.key + "=" + leaf.value + ";";
-    for (const CConfigNode& child : node.GetChildren())
-        out += Describe(child);
-    return out + "}";
-}
-
-std::string Describe(CConfigClass& tree)
-{
-    CConfigNode copy("Tarnwick");
-    tree.GetNode(copy, "");
-    return Describe(copy);
 }
 
 const std::string kRoot = "STarnwick\\0";

@@ -1,17 +1,16 @@
 #include "ConfigClass.h"
 
+#include "ConfigTreeText.h"
+#include "FileSizeLimit.h"
+#include "NestedEntities.h"
+#include "OpenWatch.h"
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/inotify.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,29 +18,19 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Describe(const CConfigNode& node)
-{
-    std::string out = node.GetName() + "{";
-    for (const CConfigLeaf& leaf : node.GetLeafArray())
-        out += leaf.key + "=" + leaf.value + ";";
-    for (const CConfigNode& child : node.GetChildren())
-        out += Describe(child);
-    return out + "}";
-}
-
-std::string Describe(CConfigClass& tree)
-{
-    CConfigNode copy("Tarnwick");
-    tree.GetNode(copy, "");
-    return Describe(copy);
-}
+using testsupport::Describe;
+using testsupport::FileSizeLimit;
+using testsupport::GetFile;
+using testsupport::NestedEntityDeclarations;
+using testsupport::OpenWatch;
+using testsupport::PutFile;
+using testsupport::TempFolder;
 
 std::string Reference(const std::string& name)
 {
-    std::ifstream in(std::string(TW_TEST_DATA_DIR) + "/ConfigXml/" + name, std::ios::binary);
-    EXPECT_TRUE(in) << name;
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    const std::string path = std::string(TW_TEST_DATA_DIR) + "/ConfigXml/" + name;
+    EXPECT_TRUE(fs::is_regular_file(path)) << path;
+    return GetFile(path);
 }
 
 // The tree of Mixed.xml and SettingOnly.xml (literals here are CP932).
@@ -58,37 +47,6 @@ void FillMixed(CConfigClass& tree)
 
 class ConfigXmlTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = testing::TempDir() + "ConfigXmlTest.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        file_ = dir_ + "/Tarnwick.xml";
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    static void Put(const std::string& path, const std::string& bytes)
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << bytes;
-    }
-    static std::string Get(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }
-
     // Saves `tree`, loads the file into a new tree and describes that.
     std::string RoundTrip(CConfigClass& tree)
     {
@@ -103,15 +61,16 @@ protected:
     // Loads a document given as UTF-8 bytes.
     std::string LoadDocument(const std::string& bytes, ConfigFileState& state, int& result)
     {
-        Put(file_, bytes);
+        PutFile(file_, bytes);
         CConfigClass tree;
         tree.SetValue("stale", "x");
         result = tree.LoadXml(file_, &state);
         return Describe(tree);
     }
 
-    std::string dir_;
-    std::string file_;
+    TempFolder folder_;
+    const std::string dir_ = folder_.Path();  // ends in '/'
+    const std::string file_ = dir_ + "Tarnwick.xml";
 };
 
 // --- Layout ------------------------------------------------------------------------------
@@ -121,14 +80,14 @@ TEST_F(ConfigXmlTest, SavesTheSettingExampleByteForByte)
     CConfigClass tree;
     tree.SetValue("Setting::Basic::Port", "80");
     ASSERT_EQ(tree.SaveXml(file_, ""), 0);
-    EXPECT_EQ(Get(file_), Reference("PortExample.xml"));
+    EXPECT_EQ(GetFile(file_), Reference("PortExample.xml"));
 }
 
 TEST_F(ConfigXmlTest, SavesAnEmptyRootAsOneEmptyNode)
 {
     CConfigClass tree;
     ASSERT_EQ(tree.SaveXml(file_, ""), 0);
-    EXPECT_EQ(Get(file_), Reference("EmptyRoot.xml"));
+    EXPECT_EQ(GetFile(file_), Reference("EmptyRoot.xml"));
 }
 
 TEST_F(ConfigXmlTest, SavesLeavesBeforeChildrenWithEscapesAndJapanese)
@@ -136,7 +95,7 @@ TEST_F(ConfigXmlTest, SavesLeavesBeforeChildrenWithEscapesAndJapanese)
     CConfigClass tree;
     FillMixed(tree);
     ASSERT_EQ(tree.SaveXml(file_, ""), 0);
-    EXPECT_EQ(Get(file_), Reference("Mixed.xml"));
+    EXPECT_EQ(GetFile(file_), Reference("Mixed.xml"));
 }
 
 TEST_F(ConfigXmlTest, SavesTheNodeThePathNames)
@@ -144,32 +103,32 @@ TEST_F(ConfigXmlTest, SavesTheNodeThePathNames)
     CConfigClass tree;
     FillMixed(tree);
     ASSERT_EQ(tree.SaveXml(file_, "Setting::"), 0);
-    EXPECT_EQ(Get(file_), Reference("SettingOnly.xml"));
+    EXPECT_EQ(GetFile(file_), Reference("SettingOnly.xml"));
     ASSERT_EQ(tree.SaveXml(file_, "Setting::Root"), 0) << "taken unchanged: the last level is a key";
-    EXPECT_EQ(Get(file_), Reference("SettingOnly.xml"));
+    EXPECT_EQ(GetFile(file_), Reference("SettingOnly.xml"));
 }
 
 TEST_F(ConfigXmlTest, LoadsTheReferenceFilesAndSavesThemUnchanged)
 {
     for (const char* name : {"PortExample.xml", "EmptyRoot.xml", "Mixed.xml"}) {
-        Put(file_, Reference(name));
+        PutFile(file_, Reference(name));
         CConfigClass tree;
         ConfigFileState state = ConfigFileState::Missing;
         ASSERT_EQ(tree.LoadXml(file_, &state), 0) << name;
         EXPECT_EQ(state, ConfigFileState::Read) << name;
         ASSERT_EQ(tree.SaveXml(file_, ""), 0) << name;
-        EXPECT_EQ(Get(file_), Reference(name)) << name;
+        EXPECT_EQ(GetFile(file_), Reference(name)) << name;
     }
     CConfigClass expected, loaded;
     FillMixed(expected);
-    Put(file_, Reference("Mixed.xml"));
+    PutFile(file_, Reference("Mixed.xml"));
     loaded.LoadXml(file_);
     EXPECT_EQ(Describe(loaded), Describe(expected));
 }
 
 TEST_F(ConfigXmlTest, TheTopNodesNameIsNotUsed)
 {
-    Put(file_, Reference("SettingOnly.xml"));
+    PutFile(file_, Reference("SettingOnly.xml"));
     CConfigClass tree;
     ASSERT_EQ(tree.LoadXml(file_), 0);
     EXPECT_EQ(tree.GetValue("Root", ""), "C:\\Tarnwick\\表\\");
@@ -239,11 +198,11 @@ TEST_F(ConfigXmlTest, DeepTreesRoundTrip)
 
 TEST_F(ConfigXmlTest, JapaneseFileNamesAreUtf8OnDisk)
 {
-    const std::string name = dir_ + "/設定.xml";
+    const std::string name = dir_ + "設定.xml";
     CConfigClass tree;
     tree.SetValue("k", "v");
     ASSERT_EQ(tree.SaveXml(name, ""), 0);
-    EXPECT_TRUE(fs::exists(dir_ + u8"/設定.xml"));
+    EXPECT_TRUE(fs::exists(dir_ + u8"設定.xml"));
     CConfigClass back;
     ASSERT_EQ(back.LoadXml(name), 0);
     EXPECT_EQ(back.GetValue("k", ""), "v");
@@ -332,34 +291,30 @@ TEST_F(ConfigXmlTest, AMissingFileLeavesAnEmptyTree)
     CConfigClass tree;
     tree.SetValue("old", "x");
     ConfigFileState state = ConfigFileState::Read;
-    EXPECT_EQ(tree.LoadXml(dir_ + "/none.xml", &state), 0);
+    EXPECT_EQ(tree.LoadXml(dir_ + "none.xml", &state), 0);
     EXPECT_EQ(state, ConfigFileState::Missing);
     EXPECT_EQ(Describe(tree), "Tarnwick{}");
-    EXPECT_EQ(tree.LoadXml(dir_ + "/none.xml"), 0) << "the state is optional";
+    EXPECT_EQ(tree.LoadXml(dir_ + "none.xml"), 0) << "the state is optional";
 }
 
 TEST_F(ConfigXmlTest, ADirectoryIsUnreadable)
 {
-    CConfigClass tree;
-    ConfigFileState state = ConfigFileState::Read;
-    EXPECT_EQ(tree.LoadXml(dir_, &state), 0);
-    EXPECT_EQ(state, ConfigFileState::Unreadable);
+    // With and without the final '/'.
+    for (const std::string& dir : {dir_, dir_.substr(0, dir_.size() - 1)}) {
+        CConfigClass tree;
+        ConfigFileState state = ConfigFileState::Read;
+        EXPECT_EQ(tree.LoadXml(dir, &state), 0) << dir;
+        EXPECT_EQ(state, ConfigFileState::Unreadable) << dir;
+    }
 }
 
 // --- Hostile files -----------------------------------------------------------------------
 
 TEST_F(ConfigXmlTest, NestedEntitiesAreNotExpanded)
 {
-    std::string dtd = "<!ENTITY l0 \"lollollollol\">";
-    for (int level = 1; level <= 9; ++level) {
-        dtd += "<!ENTITY l" + std::to_string(level) + " \"";
-        for (int i = 0; i < 10; ++i)
-            dtd += "&l" + std::to_string(level - 1) + ";";
-        dtd += "\">";
-    }
-    Put(file_, "<?xml version='1.0'?><!DOCTYPE CConfigClass [" + dtd +
-                   "]><CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"&l9;\">&l9;</Leaf>"
-                   "<Leaf key=\"plain\">ok</Leaf></Node></CConfigClass>");
+    PutFile(file_, "<?xml version='1.0'?><!DOCTYPE CConfigClass [" + NestedEntityDeclarations() +
+                       "]><CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"&l9;\">&l9;</Leaf>"
+                       "<Leaf key=\"plain\">ok</Leaf></Node></CConfigClass>");
     CConfigClass tree;
     ConfigFileState state;
     EXPECT_EQ(tree.LoadXml(file_, &state), 0);
@@ -368,24 +323,20 @@ TEST_F(ConfigXmlTest, NestedEntitiesAreNotExpanded)
 
 TEST_F(ConfigXmlTest, ExternalDtdsAndEntitiesAreNeverRead)
 {
-    Put(dir_ + "/ext.dtd", "<!ENTITY fromdtd \"SECRET\">");
-    Put(dir_ + "/secret.txt", "SECRET");
-    Put(file_, "<?xml version='1.0'?>\n<!DOCTYPE CConfigClass SYSTEM \"file://" + dir_ +
-                   "/ext.dtd\" [<!ENTITY ext SYSTEM \"" + dir_ +
-                   "/secret.txt\">]>\n<CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"k\">a&ext;b</Leaf></Node>"
-                   "</CConfigClass>");
-    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, (dir_ + "/ext.dtd").c_str(), IN_OPEN), 0);
-    ASSERT_GE(inotify_add_watch(watch, (dir_ + "/secret.txt").c_str(), IN_OPEN), 0);
+    PutFile(dir_ + "ext.dtd", "<!ENTITY fromdtd \"SECRET\">");
+    PutFile(dir_ + "secret.txt", "SECRET");
+    PutFile(file_, "<?xml version='1.0'?>\n<!DOCTYPE CConfigClass SYSTEM \"file://" + dir_ +
+                       "ext.dtd\" [<!ENTITY ext SYSTEM \"" + dir_ +
+                       "secret.txt\">]>\n<CConfigClass type=\"Tarnwick\"><Node><Leaf key=\"k\">a&ext;b</Leaf></Node>"
+                       "</CConfigClass>");
+    OpenWatch watch({dir_ + "ext.dtd", dir_ + "secret.txt"});
+    ASSERT_TRUE(watch.ok());
 
     CConfigClass tree;
     EXPECT_EQ(tree.LoadXml(file_), 0);
     const std::string all = tree.SerializeNode("");
     EXPECT_EQ(all.find("SECRET"), std::string::npos) << all;
-    char event[4096];
-    EXPECT_LE(::read(watch, event, sizeof event), 0) << "a referenced file was opened";
-    ::close(watch);
+    EXPECT_TRUE(watch.Opened().empty()) << "a referenced file was opened";
 }
 
 TEST_F(ConfigXmlTest, DamagedFilesNeverCrashTheLoader)
@@ -393,7 +344,7 @@ TEST_F(ConfigXmlTest, DamagedFilesNeverCrashTheLoader)
     const std::string valid = Reference("Mixed.xml");
     CConfigClass tree;
     for (size_t cut = 0; cut + 1 < valid.size(); ++cut) {  // all but the final newline
-        Put(file_, valid.substr(0, cut));
+        PutFile(file_, valid.substr(0, cut));
         ConfigFileState state;
         EXPECT_EQ(tree.LoadXml(file_, &state), 0) << cut;
         EXPECT_EQ(state, ConfigFileState::Unreadable) << cut;
@@ -410,10 +361,10 @@ TEST_F(ConfigXmlTest, DamagedFilesNeverCrashTheLoader)
             else
                 damaged.erase(at, 1 + byte(random) % 16);
         }
-        Put(file_, damaged);
+        PutFile(file_, damaged);
         const int result = tree.LoadXml(file_);
         EXPECT_TRUE(result == 0 || result == -1);
-        ASSERT_EQ(tree.SaveXml(dir_ + "/resaved.xml", ""), 0) << "whatever was read saves again";
+        ASSERT_EQ(tree.SaveXml(dir_ + "resaved.xml", ""), 0) << "whatever was read saves again";
     }
 }
 
@@ -421,49 +372,40 @@ TEST_F(ConfigXmlTest, DamagedFilesNeverCrashTheLoader)
 
 TEST_F(ConfigXmlTest, SaveReplacesTheFileByRenameAndLeavesNoTemporaryFile)
 {
-    Put(file_, "old");
-    ASSERT_EQ(::link(file_.c_str(), (dir_ + "/old-link").c_str()), 0);
+    PutFile(file_, "old");
+    ASSERT_EQ(::link(file_.c_str(), (dir_ + "old-link").c_str()), 0);
     CConfigClass tree;
     tree.SetValue("k", "v");
     ASSERT_EQ(tree.SaveXml(file_, ""), 0);
-    EXPECT_EQ(Get(dir_ + "/old-link"), "old");
+    EXPECT_EQ(GetFile(dir_ + "old-link"), "old");
     CConfigClass back;
     back.LoadXml(file_);
     EXPECT_EQ(back.GetValue("k", ""), "v");
-    std::vector<std::string> entries = Entries();
-    std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string>{"Tarnwick.xml", "old-link"}));
+    EXPECT_EQ(folder_.Entries(), (std::vector<std::string>{"Tarnwick.xml", "old-link"}));
 }
 
 TEST_F(ConfigXmlTest, SaveFailsWhenTheFolderIsAFile)
 {
-    Put(dir_ + "/file", "x");
+    PutFile(dir_ + "file", "x");
     CConfigClass tree;
-    EXPECT_EQ(tree.SaveXml(dir_ + "/file/Tarnwick.xml", ""), -1);
-    EXPECT_EQ(Get(dir_ + "/file"), "x");
+    EXPECT_EQ(tree.SaveXml(dir_ + "file/Tarnwick.xml", ""), -1);
+    EXPECT_EQ(GetFile(dir_ + "file"), "x");
 }
 
 TEST_F(ConfigXmlTest, ASaveThatFailsWhileWritingKeepsTheOldFile)
 {
-    Put(file_, Reference("PortExample.xml"));
+    PutFile(file_, Reference("PortExample.xml"));
     CConfigClass tree;
     tree.SetValue("Big", std::string(100000, 'b'));
     int result;
     {
-        // The file size limit binds root too; with SIGXFSZ ignored the write reports EFBIG.
-        rlimit saved;
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const sighandler_t oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved;
-        limited.rlim_cur = 4096;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.ok());
         result = tree.SaveXml(file_, "");
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        ::signal(SIGXFSZ, oldHandler);
     }
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(Get(file_), Reference("PortExample.xml"));
-    EXPECT_EQ(Entries(), std::vector<std::string>{"Tarnwick.xml"});
+    EXPECT_EQ(GetFile(file_), Reference("PortExample.xml"));
+    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"Tarnwick.xml"});
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "FileIo.h"
 #include "FilePath.h"
 #include "FileSystem.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,20 +17,7 @@ namespace {
 
 class FileListTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string folder = testing::TempDir() + "tw_list_XXXXXX";
-        ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-        base_ = folder + "/";
-        root_ = base_ + "tree/";
-        MakeDir("");
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(base_, ignored);
-    }
+    void SetUp() override { MakeDir(""); }
 
     void Write(const std::string& name, std::size_t size)
     {
@@ -61,8 +49,9 @@ protected:
         return paths;
     }
 
-    std::string base_;  // the temporary folder
-    std::string root_;  // the tree under test, ends in '/'
+    testsupport::TempFolder folder_;
+    const std::string base_ = folder_.Path();  // ends in '/'
+    const std::string root_ = base_ + "tree/";  // the tree under test, ends in '/'
 };
 
 TEST_F(FileListTest, NewListIsEmpty)

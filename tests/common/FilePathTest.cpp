@@ -2,6 +2,7 @@
 
 #include "FileIo.h"
 #include "FileSystem.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -62,19 +63,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 class FilePathFsTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string folder = testing::TempDir() + "tw_path_XXXXXX";
-        ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-        root_ = folder + "/";
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-
     void Write(const std::string& name)
     {
         std::string error;
@@ -89,7 +77,8 @@ protected:
         return platform::GetFileStatus(root_ + name, status) && status.kind == platform::PathKind::Directory;
     }
 
-    std::string root_;  // ends in '/'
+    testsupport::TempFolder folder_;
+    const std::string root_ = folder_.Path();  // ends in '/'
 };
 
 TEST_F(FilePathFsTest, PathTypeTellsFilesFromFolders)
@@ -123,6 +112,8 @@ TEST_F(FilePathFsTest, WildcardPathIsAFileOnlyWhenAFileHasThatName)
     Write("plain/a.txt");
     EXPECT_EQ(GetPathType(root_ + "plain/*.txt"), 0);
     EXPECT_EQ(GetPathType(root_ + "plain/?.txt"), 0);
+    // A search would find "." and call this a folder; a request path is no pattern.
+    EXPECT_EQ(GetPathType(root_ + "plain/*"), 0);
     MakeDir("literal");
     Write("literal/*.txt");
     EXPECT_EQ(GetPathType(root_ + "literal/*.txt"), 1);

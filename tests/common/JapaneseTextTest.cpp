@@ -53,6 +53,48 @@ std::string Utf16LeBytes(const std::u16string& units)
     return std::string(buffer.GetData(), buffer.GetLength());
 }
 
+struct DecodeCase {
+    const char* what;
+    const char* bytes;
+    uint16_t code;
+    int length;
+};
+
+// Each case read by `decode`: the code it gives and how many bytes it took.
+void ExpectDecodes(DecodedChar (*decode)(const char*), std::initializer_list<DecodeCase> cases)
+{
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DecodedChar d = decode(c.bytes);
+        EXPECT_EQ(d.code, c.code);
+        EXPECT_EQ(d.length, c.length);
+    }
+}
+
+struct ConvertCase {
+    const char* what;
+    std::string input;
+    std::string expected;
+};
+
+// Each case's input through `convert`.
+void ExpectConverts(std::string (*convert)(const std::string&), std::initializer_list<ConvertCase> cases)
+{
+    for (const ConvertCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(convert(c.input), c.expected);
+    }
+}
+
+// ConvertEucJpToShiftJis into a buffer sized by its own first pass.
+std::string EucJpToShiftJis(const std::string& input)
+{
+    const int n = ConvertEucJpToShiftJis(nullptr, input.c_str(), 0);
+    std::vector<char> out(n + 1);
+    EXPECT_EQ(ConvertEucJpToShiftJis(out.data(), input.c_str(), n + 1), n) << "the counting pass disagrees";
+    return std::string(out.data());
+}
+
 }  // namespace
 
 // --- Code tables ---------------------------------------------------------------------------
@@ -204,12 +246,7 @@ TEST(JapaneseTextTables, JisToShiftJisRejectsOutOfRangeInput)
 
 TEST(JapaneseTextChars, ReadShiftJisChar)
 {
-    const struct {
-        const char* what;
-        const char* bytes;
-        uint16_t code;
-        int length;
-    } cases[] = {
+    ExpectDecodes(ReadShiftJisChar, {
         {"ASCII", "A", 0x41, 1},
         {"two-byte", "\x82\xA0", 0x82A0, 2},
         {"trail 0x5C", "\x95\x5C", 0x955C, 2},
@@ -227,12 +264,7 @@ TEST(JapaneseTextChars, ReadShiftJisChar)
         {"unmapped single byte", "\x80", 0x80, 1},
         {"lead byte at the end", "\x82", 0, 0},
         {"end", "", 0, 0},
-    };
-    for (const auto& c : cases) {
-        const DecodedChar d = ReadShiftJisChar(c.bytes);
-        EXPECT_EQ(d.code, c.code) << c.what;
-        EXPECT_EQ(d.length, c.length) << c.what;
-    }
+    });
 }
 
 TEST(JapaneseTextChars, ShiftJisCodeToUnicode)
@@ -248,12 +280,7 @@ TEST(JapaneseTextChars, ShiftJisCodeToUnicode)
 
 TEST(JapaneseTextChars, DecodeUtf8Char)
 {
-    const struct {
-        const char* what;
-        const char* bytes;
-        uint16_t code;
-        int length;
-    } cases[] = {
+    ExpectDecodes(DecodeUtf8Char, {
         {"ASCII", "A", 0x41, 1},
         {"two bytes", "\xC3\xA9", 0xE9, 2},
         {"three bytes", "\xE3\x81\x82", 0x3042, 3},
@@ -272,12 +299,7 @@ TEST(JapaneseTextChars, DecodeUtf8Char)
         {"cut off three-byte", "\xE3\x81", 0, 0},
         {"cut off four-byte", "\xF0\x9F\x98", 0, 0},
         {"end", "", 0, 0},
-    };
-    for (const auto& c : cases) {
-        const DecodedChar d = DecodeUtf8Char(c.bytes);
-        EXPECT_EQ(d.code, c.code) << c.what;
-        EXPECT_EQ(d.length, c.length) << c.what;
-    }
+    });
 }
 
 TEST(JapaneseTextChars, EncodeUtf8CharWritesEachUnitAlone)
@@ -370,11 +392,7 @@ TEST(JapaneseTextDetect, NeverReadsPastTheInput)
 
 TEST(JapaneseTextConvert, ConvertToShiftJis)
 {
-    const struct {
-        const char* what;
-        std::string input;
-        std::string expected;
-    } cases[] = {
+    ExpectConverts(ConvertToShiftJis, {
         {"UTF-8 hiragana", "\xE3\x81\x82", "\x82\xA0"},
         {"UTF-8 text", u8"設定/ファイル.txt", "設定/ファイル.txt"},
         {"UTF-8 half-width katakana", u8"ｱｲ.txt", "\xB1\xB2.txt"},
@@ -392,18 +410,12 @@ TEST(JapaneseTextConvert, ConvertToShiftJis)
         {"ISO-2022-JP", "\x1B$B$\"\x1B(B", "\x1B$B$\"\x1B(B"},
         {"one byte", "\xE3", "\xE3"},
         {"zero bytes", std::string("a\0b", 3), std::string("a\0b", 3)},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ConvertToShiftJis(c.input), c.expected) << c.what;
+    });
 }
 
 TEST(JapaneseTextConvert, EucJpToShiftJis)
 {
-    const struct {
-        const char* what;
-        std::string input;
-        std::string expected;
-    } cases[] = {
+    ExpectConverts(EucJpToShiftJis, {
         {"hiragana", "\xA4\xA2", "\x82\xA0"},
         {"half-width katakana", "\x8E\xB1", "\xB1"},
         {"half-width with top bit clear", "\x8E\x31", "\xB1"},
@@ -419,13 +431,7 @@ TEST(JapaneseTextConvert, EucJpToShiftJis)
         {"cut off half-width", "a\x8E", "a"},
         {"cut off three-byte", "a\x8F\xB1", "a"},
         {"cut off after the plane byte", "a\x8F", "a"},
-    };
-    for (const auto& c : cases) {
-        const int n = ConvertEucJpToShiftJis(nullptr, c.input.c_str(), 0);
-        std::vector<char> out(n + 1);
-        ASSERT_EQ(ConvertEucJpToShiftJis(out.data(), c.input.c_str(), n + 1), n) << c.what;
-        EXPECT_EQ(std::string(out.data()), c.expected) << c.what;
-    }
+    });
 }
 
 TEST(JapaneseTextConvert, Utf8ToUtf16SubstitutesInvalidSequences)
@@ -500,11 +506,7 @@ TEST(JapaneseTextConvert, WholeTableRoundTripsThroughUtf8)
 
 TEST(JapaneseTextConvert, ShiftJisToUtf8)
 {
-    const struct {
-        const char* what;
-        std::string input;
-        std::string expected;
-    } cases[] = {
+    ExpectConverts(ShiftJisToUtf8, {
         {"text", "設定.xml", u8"設定.xml"},
         {"voiced half-width", "\xB6\xDE", u8"ガ"},
         {"semi-voiced half-width", "\xCA\xDF", u8"パ"},
@@ -517,9 +519,7 @@ TEST(JapaneseTextConvert, ShiftJisToUtf8)
         {"invalid trail ends the text", "a\x82\x20" "b", "a"},
         {"lead byte at the end is dropped", "ab\x82", "ab"},
         {"empty", "", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ShiftJisToUtf8(c.input), c.expected) << c.what;
+    });
 }
 
 TEST(JapaneseTextConvert, Utf16ToUtf8StopsAtZeroUnitOrBufferEnd)

@@ -1,16 +1,14 @@
 #include "FileIo.h"
 
+#include "FileSizeLimit.h"
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,42 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::FileReadResult;
+using testsupport::FileSizeLimit;
+using testsupport::GetFile;
+using testsupport::PutFile;
+using testsupport::TempFolder;
 
 class FileIoTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = testing::TempDir() + "FileIoTest.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    std::string Path(const std::string& name) const { return dir_ + name; }
 
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-    static void Put(const std::string& path, const std::string& bytes)
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << bytes;
-    }
-    static std::string Get(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }
-
-    std::string dir_;
+    TempFolder folder_;
+    const std::string dir_ = folder_.Path();  // ends in '/'
 };
 
 TEST_F(FileIoTest, ReadsAWholeFileWithZeroBytesAndMoreThanOneBlock)
@@ -61,7 +34,7 @@ TEST_F(FileIoTest, ReadsAWholeFileWithZeroBytesAndMoreThanOneBlock)
     std::string bytes(200000, 'x');
     bytes[5] = '\0';
     bytes[199999] = '\xFF';
-    Put(Path("big"), bytes);
+    PutFile(Path("big"), bytes);
     std::string contents, error;
     EXPECT_EQ(platform::ReadWholeFile(Path("big"), contents, error), FileReadResult::Read);
     EXPECT_EQ(contents, bytes);
@@ -69,7 +42,7 @@ TEST_F(FileIoTest, ReadsAWholeFileWithZeroBytesAndMoreThanOneBlock)
 
 TEST_F(FileIoTest, ReadsAnEmptyFile)
 {
-    Put(Path("empty"), "");
+    PutFile(Path("empty"), "");
     std::string contents = "stale", error;
     EXPECT_EQ(platform::ReadWholeFile(Path("empty"), contents, error), FileReadResult::Read);
     EXPECT_EQ(contents, "");
@@ -85,10 +58,13 @@ TEST_F(FileIoTest, ReportsAMissingFileByName)
 
 TEST_F(FileIoTest, ReportsADirectoryAsAFailedRead)
 {
-    std::string contents = "stale", error;
-    EXPECT_EQ(platform::ReadWholeFile(dir_, contents, error), FileReadResult::Failed);
-    EXPECT_EQ(contents, "");
-    EXPECT_NE(error.find(dir_), std::string::npos) << error;
+    // With and without the final '/'.
+    for (const std::string& dir : {dir_, dir_.substr(0, dir_.size() - 1)}) {
+        std::string contents = "stale", error;
+        EXPECT_EQ(platform::ReadWholeFile(dir, contents, error), FileReadResult::Failed) << dir;
+        EXPECT_EQ(contents, "") << dir;
+        EXPECT_NE(error.find(dir), std::string::npos) << error;
+    }
 }
 
 TEST_F(FileIoTest, ConvertsCp932PathsToUtf8Names)
@@ -96,7 +72,7 @@ TEST_F(FileIoTest, ConvertsCp932PathsToUtf8Names)
     EXPECT_EQ(platform::NativePath("/tmp/設定.xml"), u8"/tmp/設定.xml");
     std::string error;
     ASSERT_TRUE(platform::WriteFileAtomically(Path("設定.xml"), "abc", error)) << error;
-    EXPECT_EQ(Get(dir_ + u8"/設定.xml"), "abc");
+    EXPECT_EQ(GetFile(dir_ + u8"設定.xml"), "abc");
     std::string contents;
     EXPECT_EQ(platform::ReadWholeFile(Path("設定.xml"), contents, error), FileReadResult::Read);
     EXPECT_EQ(contents, "abc");
@@ -106,34 +82,34 @@ TEST_F(FileIoTest, WritesANewFileAndLeavesNoTemporaryFile)
 {
     std::string error;
     ASSERT_TRUE(platform::WriteFileAtomically(Path("new"), std::string("a\0b", 3), error)) << error;
-    EXPECT_EQ(Get(Path("new")), std::string("a\0b", 3));
-    EXPECT_EQ(Entries(), std::vector<std::string>{"new"});
+    EXPECT_EQ(GetFile(Path("new")), std::string("a\0b", 3));
+    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"new"});
 }
 
 TEST_F(FileIoTest, ReplacesByRenameSoThatOtherLinksKeepTheOldBytes)
 {
-    Put(Path("target"), "old contents");
+    PutFile(Path("target"), "old contents");
     ASSERT_EQ(::link(Path("target").c_str(), Path("backup").c_str()), 0);
     std::string error;
     ASSERT_TRUE(platform::WriteFileAtomically(Path("target"), "new", error)) << error;
-    EXPECT_EQ(Get(Path("target")), "new");
+    EXPECT_EQ(GetFile(Path("target")), "new");
     // A truncate-and-write in place would have changed the shared inode.
-    EXPECT_EQ(Get(Path("backup")), "old contents");
+    EXPECT_EQ(GetFile(Path("backup")), "old contents");
 }
 
 TEST_F(FileIoTest, WritesThroughASymbolicLinkAndKeepsTheLink)
 {
-    Put(Path("real"), "old");
+    PutFile(Path("real"), "old");
     ASSERT_EQ(::symlink("real", Path("link").c_str()), 0);
     std::string error;
     ASSERT_TRUE(platform::WriteFileAtomically(Path("link"), "new", error)) << error;
     EXPECT_TRUE(fs::is_symlink(Path("link")));
-    EXPECT_EQ(Get(Path("real")), "new");
+    EXPECT_EQ(GetFile(Path("real")), "new");
 }
 
 TEST_F(FileIoTest, KeepsThePermissionsOfTheReplacedFile)
 {
-    Put(Path("target"), "old");
+    PutFile(Path("target"), "old");
     ASSERT_EQ(::chmod(Path("target").c_str(), 0640), 0);
     std::string error;
     ASSERT_TRUE(platform::WriteFileAtomically(Path("target"), "new", error)) << error;
@@ -144,64 +120,39 @@ TEST_F(FileIoTest, KeepsThePermissionsOfTheReplacedFile)
 
 TEST_F(FileIoTest, FailsWhenTheParentIsARegularFile)
 {
-    Put(Path("file"), "x");
+    PutFile(Path("file"), "x");
     std::string error;
     EXPECT_FALSE(platform::WriteFileAtomically(Path("file/target"), "new", error));
     EXPECT_NE(error.find(Path("file/target")), std::string::npos) << error;
-    EXPECT_EQ(Get(Path("file")), "x");
+    EXPECT_EQ(GetFile(Path("file")), "x");
 }
 
 TEST_F(FileIoTest, FailsOnADirectoryAndLeavesItAndNoTemporaryFile)
 {
     ASSERT_TRUE(fs::create_directory(Path("sub")));
-    Put(Path("sub/inside"), "keep");
+    PutFile(Path("sub/inside"), "keep");
     std::string error;
     EXPECT_FALSE(platform::WriteFileAtomically(Path("sub"), "new", error));
     EXPECT_FALSE(error.empty());
-    EXPECT_EQ(Get(Path("sub/inside")), "keep");
-    EXPECT_EQ(Entries(), std::vector<std::string>{"sub"});
+    EXPECT_EQ(GetFile(Path("sub/inside")), "keep");
+    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"sub"});
 }
 
 TEST_F(FileIoTest, FailsInAReadOnlyDirectoryAndKeepsTheOldFile)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only directories";
-    Put(Path("target"), "old");
+    PutFile(Path("target"), "old");
     ASSERT_EQ(::chmod(dir_.c_str(), 0500), 0);
     std::string error;
     EXPECT_FALSE(platform::WriteFileAtomically(Path("target"), "new", error));
     ::chmod(dir_.c_str(), 0700);
-    EXPECT_EQ(Get(Path("target")), "old");
+    EXPECT_EQ(GetFile(Path("target")), "old");
 }
-
-// Lowers the file size limit so that writing the temporary file fails midway; root is
-// bound by it too. SIGXFSZ is ignored meanwhile so the write reports EFBIG instead.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        ok_ = ::setrlimit(RLIMIT_FSIZE, &limited) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        ::signal(SIGXFSZ, oldHandler_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    rlimit saved_{};
-    sighandler_t oldHandler_;
-    bool ok_ = false;
-};
 
 TEST_F(FileIoTest, AFailedWriteKeepsTheOldFileAndRemovesTheTemporaryFile)
 {
-    Put(Path("target"), "old contents");
+    PutFile(Path("target"), "old contents");
     bool written;
     std::string error;
     {
@@ -211,8 +162,8 @@ TEST_F(FileIoTest, AFailedWriteKeepsTheOldFileAndRemovesTheTemporaryFile)
     }
     EXPECT_FALSE(written);
     EXPECT_NE(error.find(Path("target")), std::string::npos) << error;
-    EXPECT_EQ(Get(Path("target")), "old contents");
-    EXPECT_EQ(Entries(), std::vector<std::string>{"target"});
+    EXPECT_EQ(GetFile(Path("target")), "old contents");
+    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"target"});
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 
 #include "FileIo.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,19 +24,6 @@ using platform::PathKind;
 
 class FileSystemTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string folder = testing::TempDir() + "tw_fs_XXXXXX";
-        ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-        root_ = folder + "/";
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-
     // Writes through the platform layer, so the name on disk is the UTF-8 one.
     void Write(const std::string& name, const std::string& contents)
     {
@@ -69,7 +57,8 @@ protected:
         return v;
     }
 
-    std::string root_;  // ends in '/'
+    testsupport::TempFolder folder_;
+    const std::string root_ = folder_.Path();  // ends in '/'
 };
 
 TEST_F(FileSystemTest, StatusOfAFileGivesSizeAndTime)

@@ -1,13 +1,11 @@
 #include "XmlDocument.h"
 
+#include "NestedEntities.h"
+#include "OpenWatch.h"
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <sys/inotify.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +14,9 @@ namespace {
 
 using platform::XmlDocument;
 using platform::XmlNode;
+using testsupport::OpenWatch;
+using testsupport::PutFile;
+using testsupport::TempFolder;
 
 std::unique_ptr<XmlDocument> MustParse(const std::string& bytes)
 {
@@ -164,17 +165,10 @@ TEST(XmlDocumentTest, LeavesEntitiesUnexpanded)
     EXPECT_EQ(Only(*doc, "r").Text(), "ab");
 }
 
-// Nine levels of ten references each: 10^10 bytes if expanded.
 std::string BillionLaughs()
 {
-    std::string dtd = "<!ENTITY l0 \"lollollollol\">";
-    for (int level = 1; level <= 9; ++level) {
-        dtd += "<!ENTITY l" + std::to_string(level) + " \"";
-        for (int i = 0; i < 10; ++i)
-            dtd += "&l" + std::to_string(level - 1) + ";";
-        dtd += "\">";
-    }
-    return "<?xml version=\"1.0\"?><!DOCTYPE r [" + dtd + "]><r k=\"&l9;\">&l9;<s>&l9;</s></r>";
+    return "<?xml version=\"1.0\"?><!DOCTYPE r [" + testsupport::NestedEntityDeclarations() +
+           "]><r k=\"&l9;\">&l9;<s>&l9;</s></r>";
 }
 
 TEST(XmlDocumentTest, NestedEntitiesAreNeverExpanded)
@@ -201,77 +195,19 @@ TEST(XmlDocumentTest, OneLargeEntityReferencedOftenIsNotExpanded)
     }
 }
 
-// Watches a folder for any opening of its files, to prove that a parse read none.
-class OpenWatch {
-public:
-    explicit OpenWatch(const std::string& dir) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
-    {
-        if (fd_ >= 0)
-            inotify_add_watch(fd_, dir.c_str(), IN_OPEN | IN_ACCESS);
-    }
-    ~OpenWatch()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-    // Names of the files opened since construction.
-    std::vector<std::string> Opened()
-    {
-        std::vector<std::string> names;
-        alignas(inotify_event) char buffer[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                names.push_back(event->len ? event->name : "");
-                at += sizeof(inotify_event) + event->len;
-            }
-        }
-        return names;
-    }
-
-private:
-    int fd_;
-};
-
-// A fresh folder under the test's temporary folder, removed with everything in it.
-class ScratchFolder {
-public:
-    ScratchFolder()
-    {
-        std::string pattern = testing::TempDir() + "XmlDocumentTest.XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 TEST(XmlDocumentTest, NeverReadsExternalDtdsOrEntities)
 {
-    ScratchFolder scratch;
-    ASSERT_FALSE(scratch.path().empty());
-    const std::string& dir = scratch.path();
-    std::ofstream(dir + "/ext.dtd") << "<!ENTITY fromdtd \"SECRET-DTD\">";
-    std::ofstream(dir + "/secret.txt") << "SECRET-FILE";
+    const TempFolder folder;
+    const std::string& dir = folder.Path();  // ends in '/'
+    PutFile(dir + "ext.dtd", "<!ENTITY fromdtd \"SECRET-DTD\">");
+    PutFile(dir + "secret.txt", "SECRET-FILE");
 
-    OpenWatch watch(dir);
+    OpenWatch watch({dir});
     ASSERT_TRUE(watch.ok());
     const std::string bytes = "<?xml version=\"1.0\"?>\n<!DOCTYPE r SYSTEM \"file://" + dir +
-                              "/ext.dtd\" [<!ENTITY ext SYSTEM \"file://" + dir +
-                              "/secret.txt\"><!ENTITY rel SYSTEM \"" + dir +
-                              "/secret.txt\">]>\n<r>a&ext;&rel;b</r>";
+                              "ext.dtd\" [<!ENTITY ext SYSTEM \"file://" + dir +
+                              "secret.txt\"><!ENTITY rel SYSTEM \"" + dir +
+                              "secret.txt\">]>\n<r>a&ext;&rel;b</r>";
     std::string error;
     std::unique_ptr<XmlDocument> doc = XmlDocument::Parse(bytes, error);
     if (doc) {

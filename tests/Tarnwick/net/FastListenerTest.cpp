@@ -1,5 +1,6 @@
 #include "FastListener.h"
 
+#include "../ServerTestSupport.h"
 #include "ConfigAccessor.h"
 #include "SslSocket.h"
 #include "TestCertificate.h"
@@ -72,11 +73,20 @@ protected:
     }
 
     // Sets up on a port that was free a moment ago, retrying a clash with another process.
-    void SetupOnFreePort()
+    void SetupOnFreePort() { SetupOnFreePorts(false); }
+
+    // The same for the plain port and, `withSsl`, a second one for HTTPS.
+    void SetupOnFreePorts(bool withSsl)
     {
-        for (int attempt = 0; attempt < 5; ++attempt) {
+        for (int attempt = 0; attempt < servertest::kFreePortAttempts; ++attempt) {
             port_ = servertest::PickFreePort();
             settings_.SetInt("Basic::Port", port_);
+            if (withSsl) {
+                sslPort_ = servertest::PickFreePort();
+                if (sslPort_ == port_)
+                    continue;
+                settings_.SetInt("SSL::Port", sslPort_);
+            }
             try {
                 listener_.Setup(settings_);
                 return;
@@ -110,6 +120,7 @@ protected:
     CFastListener listener_;
     std::vector<int> clients_;
     int port_ = -1;
+    int sslPort_ = -1;
 };
 
 TEST_F(FastListenerTest, AcceptedConnectionsArriveInTheQueue)
@@ -198,12 +209,7 @@ TEST_F(FastListenerTest, StopClosesTheQueuedSockets)
 TEST_F(FastListenerTest, APortInUseFailsTheSetup)
 {
     CTcpSocket occupant;
-    int port = -1;
-    for (int attempt = 0; attempt < 5 && port < 0; ++attempt) {
-        port = servertest::PickFreePort();
-        if (occupant.Listen(port) != 0)
-            port = -1;
-    }
+    const int port = servertest::ListenOnFreePort(occupant);
     ASSERT_GT(port, 0);
     settings_.SetInt("Basic::Port", port);
     EXPECT_EQ(kPortMessage, SetupFailure());
@@ -314,26 +320,7 @@ protected:
         settings_.SetString("SSL::Certificate", certificate.CertificateFile());
     }
 
-    void SetupBothOnFreePorts()
-    {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            port_ = servertest::PickFreePort();
-            sslPort_ = servertest::PickFreePort();
-            if (port_ == sslPort_)
-                continue;
-            settings_.SetInt("Basic::Port", port_);
-            settings_.SetInt("SSL::Port", sslPort_);
-            try {
-                listener_.Setup(settings_);
-                return;
-            } catch (const CFastListenerException&) {
-                listener_.Stop();
-            }
-        }
-        FAIL() << "no free ports";
-    }
-
-    int sslPort_ = -1;
+    void SetupBothOnFreePorts() { SetupOnFreePorts(true); }
 };
 
 TEST_F(FastListenerSslTest, HttpsConnectionsAreQueuedAsSslSocketsReadyForTheHandshake)
@@ -368,12 +355,7 @@ TEST_F(FastListenerSslTest, ABadKeyFailsTheSetupWithTheSslMessage)
 TEST_F(FastListenerSslTest, AnSslPortInUseFailsTheSetupWithTheSslPortMessage)
 {
     CTcpSocket occupant;
-    int port = -1;
-    for (int attempt = 0; attempt < 5 && port < 0; ++attempt) {
-        port = servertest::PickFreePort();
-        if (occupant.Listen(port) != 0)
-            port = -1;
-    }
+    const int port = servertest::ListenOnFreePort(occupant);
     ASSERT_GT(port, 0);
     int plainPort = servertest::PickFreePort();
     settings_.SetInt("Basic::Port", plainPort);

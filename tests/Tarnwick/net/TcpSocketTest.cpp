@@ -20,23 +20,12 @@
 
 namespace {
 
+using servertest::ListenOnFreePort;
 using servertest::WaitUntil;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 const std::string kClosedLine = "回線は切断されています。";
-
-// Listens on a loopback port that was free a moment ago; another process may take it in
-// between, so a clash is retried.
-int ListenOnFreePort(CTcpSocket& socket)
-{
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const int port = servertest::PickFreePort();
-        if (port > 0 && socket.Listen(port) == 0)
-            return port;
-    }
-    return -1;
-}
 
 int IntOption(int fd, int level, int name)
 {

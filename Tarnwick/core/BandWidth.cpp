@@ -1,0 +1,324 @@
+#include "BandWidth.h"
+
+#include "Clock.h"
+#include "ConfigAccessor.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <mutex>
+
+namespace {
+
+using Lock = std::lock_guard<platform::CCriticalSection>;
+
+constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
+
+// Traffic accounted more than this many seconds ago no longer counts as the last hour.
+constexpr uint64_t kHourSeconds = 3600;
+
+// Settings give KiB per second; 0 or less means no limit.
+int32_t ReadRate(const CConfigAccessor& limits, const std::string& key)
+{
+    const int64_t kib = limits.GetInt(key, 0);
+    if (kib <= 0)
+        return 0;
+    return static_cast<int32_t>(std::min(kib * 1024, kInt32Max));
+}
+
+int ClampToInt(int64_t value) { return static_cast<int>(std::min(value, kInt32Max)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// CBandWidthManager
+
+CBandWidthManager::CBandWidthManager() = default;
+
+CBandWidthManager::~CBandWidthManager() = default;
+
+void CBandWidthManager::LoadSettings(const CConfigAccessor& settings)
+{
+    const CConfigAccessor limits = settings.GetSubAccessor("Limit");
+    Lock lock(lock_);
+    send_.server = ReadRate(limits, "Send::MaxServerBandWidth");
+    send_.host = ReadRate(limits, "Send::MaxOneHostBandWidth");
+    send_.connection = ReadRate(limits, "Send::MaxOneConnectBandWidth");
+    recv_.server = ReadRate(limits, "Recv::MaxServerBandWidth");
+    recv_.host = ReadRate(limits, "Recv::MaxOneHostBandWidth");
+    recv_.connection = ReadRate(limits, "Recv::MaxOneConnectBandWidth");
+    maxOneHostConnect_ = std::max(0, settings.GetInt("Basic::MaxOneHostConnect", 0));
+}
+
+void CBandWidthManager::UpdateEntry(const CIPv4Address& address, const std::string& key, int sendLimiting,
+                                    int recvLimiting)
+{
+    Lock lock(lock_);
+    for (RequestEntry& entry : requests_) {
+        if (entry.key == key) {
+            entry.address = address;
+            entry.sendLimiting = sendLimiting;
+            entry.recvLimiting = recvLimiting;
+            return;
+        }
+    }
+    requests_.push_back({address, key, sendLimiting, recvLimiting});
+}
+
+void CBandWidthManager::RemoveEntry(const std::string& key)
+{
+    Lock lock(lock_);
+    auto found = std::find_if(requests_.begin(), requests_.end(),
+                              [&key](const RequestEntry& entry) { return entry.key == key; });
+    if (found != requests_.end())
+        requests_.erase(found);
+}
+
+int CBandWidthManager::CountHostRequests(const CIPv4Address& address) const
+{
+    Lock lock(lock_);
+    return static_cast<int>(std::count_if(requests_.begin(), requests_.end(),
+                                          [&address](const RequestEntry& entry) { return entry.address == address; }));
+}
+
+int CBandWidthManager::CountFlagged(const CIPv4Address* address, int RequestEntry::*flag) const
+{
+    Lock lock(lock_);
+    int count = 0;
+    for (const RequestEntry& entry : requests_) {
+        if (entry.*flag && (address == nullptr || entry.address == *address))
+            ++count;
+    }
+    return count;
+}
+
+int CBandWidthManager::CountSendLimited() const { return CountFlagged(nullptr, &RequestEntry::sendLimiting); }
+
+int CBandWidthManager::CountRecvLimited() const { return CountFlagged(nullptr, &RequestEntry::recvLimiting); }
+
+int CBandWidthManager::CountHostSendLimited(const CIPv4Address& address) const
+{
+    return CountFlagged(&address, &RequestEntry::sendLimiting);
+}
+
+int CBandWidthManager::CountHostRecvLimited(const CIPv4Address& address) const
+{
+    return CountFlagged(&address, &RequestEntry::recvLimiting);
+}
+
+int32_t CBandWidthManager::GetLimit(const CIPv4Address& address, const DirectionLimits& limits,
+                                    int RequestEntry::*flag) const
+{
+    Lock lock(lock_);
+    int32_t smallest = 0;
+    auto consider = [&smallest](int32_t candidate) {
+        if (smallest == 0 || candidate < smallest)
+            smallest = candidate;
+    };
+    const int all = CountFlagged(nullptr, flag);
+    if (limits.server != 0 && all != 0)
+        consider(std::max<int32_t>(1, limits.server / all));
+    const int host = CountFlagged(&address, flag);
+    if (limits.host != 0 && host != 0)
+        consider(std::max<int32_t>(1, limits.host / host));
+    if (limits.connection != 0)
+        consider(limits.connection);
+    return smallest;
+}
+
+int32_t CBandWidthManager::GetSendLimit(const CIPv4Address& address) const
+{
+    return GetLimit(address, send_, &RequestEntry::sendLimiting);
+}
+
+int32_t CBandWidthManager::GetRecvLimit(const CIPv4Address& address) const
+{
+    return GetLimit(address, recv_, &RequestEntry::recvLimiting);
+}
+
+int CBandWidthManager::IsHostOverLimit(const CIPv4Address& address) const
+{
+    Lock lock(lock_);
+    return maxOneHostConnect_ > 0 && CountHostRequests(address) > maxOneHostConnect_ ? 1 : 0;
+}
+
+void CBandWidthManager::AddTraffic(int64_t sent, int64_t received)
+{
+    AddTraffic(sent, received, platform::GetTickCount64());
+}
+
+void CBandWidthManager::AddTraffic(int64_t sent, int64_t received, uint64_t nowMs)
+{
+    sent = std::max<int64_t>(0, sent);
+    received = std::max<int64_t>(0, received);
+    const uint64_t second = nowMs / 1000;
+    Lock lock(lock_);
+    PurgeHourLocked(second);
+    allRequests_ += 1;
+    allSent_ += sent;
+    allReceived_ += received;
+    hourRequests_ += 1;
+    hourSent_ += sent;
+    hourReceived_ += received;
+    // A reading behind the newest bucket joins it, so the buckets stay in time order.
+    if (!hour_.empty() && hour_.back().second >= second) {
+        hour_.back().requests += 1;
+        hour_.back().sent += sent;
+        hour_.back().received += received;
+    } else {
+        hour_.push_back({second, 1, sent, received});
+    }
+}
+
+void CBandWidthManager::PurgeHour() { PurgeHour(platform::GetTickCount64()); }
+
+void CBandWidthManager::PurgeHour(uint64_t nowMs)
+{
+    Lock lock(lock_);
+    PurgeHourLocked(nowMs / 1000);
+}
+
+void CBandWidthManager::PurgeHourLocked(uint64_t nowSecond)
+{
+    // Written as a difference: second + 3600 could overflow near the clock's end.
+    while (!hour_.empty() && hour_.front().second < nowSecond && nowSecond - hour_.front().second > kHourSeconds) {
+        const HourBucket& oldest = hour_.front();
+        hourRequests_ -= oldest.requests;
+        hourSent_ -= oldest.sent;
+        hourReceived_ -= oldest.received;
+        hour_.pop_front();
+    }
+}
+
+int CBandWidthManager::GetAllConnected() const
+{
+    Lock lock(lock_);
+    return ClampToInt(allRequests_);
+}
+
+int64_t CBandWidthManager::GetAllRecvSize() const
+{
+    Lock lock(lock_);
+    return allReceived_;
+}
+
+int64_t CBandWidthManager::GetAllSendSize() const
+{
+    Lock lock(lock_);
+    return allSent_;
+}
+
+int CBandWidthManager::GetConnected1Hour() { return GetConnected1Hour(platform::GetTickCount64()); }
+
+int CBandWidthManager::GetConnected1Hour(uint64_t nowMs)
+{
+    Lock lock(lock_);
+    PurgeHourLocked(nowMs / 1000);
+    return ClampToInt(hourRequests_);
+}
+
+int64_t CBandWidthManager::GetRecvSize1Hour() const
+{
+    Lock lock(lock_);
+    return hourReceived_;
+}
+
+int64_t CBandWidthManager::GetSendSize1Hour() const
+{
+    Lock lock(lock_);
+    return hourSent_;
+}
+
+// ---------------------------------------------------------------------------------------
+// CBandWidthLimiter
+
+CBandWidthLimiter::CBandWidthLimiter(CBandWidthManager* manager, const CIPv4Address& address, const std::string& key)
+    : manager_(manager), address_(address), key_(key)
+{
+    manager_->UpdateEntry(address_, key_, 0, 0);
+}
+
+CBandWidthLimiter::~CBandWidthLimiter() { manager_->RemoveEntry(key_); }
+
+void CBandWidthLimiter::SetSendLimiting(int flag)
+{
+    sendLimiting_ = flag;
+    manager_->UpdateEntry(address_, key_, sendLimiting_, recvLimiting_);
+}
+
+void CBandWidthLimiter::SetRecvLimiting(int flag)
+{
+    recvLimiting_ = flag;
+    manager_->UpdateEntry(address_, key_, sendLimiting_, recvLimiting_);
+}
+
+int32_t CBandWidthLimiter::GetSendLimit() const { return sendLimiting_ ? manager_->GetSendLimit(address_) : 0; }
+
+int32_t CBandWidthLimiter::GetRecvLimit() const { return recvLimiting_ ? manager_->GetRecvLimit(address_) : 0; }
+
+int CBandWidthLimiter::IsHostOverLimit() const { return manager_->IsHostOverLimit(address_); }
+
+// ---------------------------------------------------------------------------------------
+// CTransferMeter
+
+CTransferMeter::CTransferMeter() : CTransferMeter(platform::GetTickCount64()) {}
+
+CTransferMeter::CTransferMeter(uint64_t nowMs) : origin_(nowMs), lastTick_(nowMs) {}
+
+CTransferMeter::~CTransferMeter() = default;
+
+int64_t CTransferMeter::MicrosSinceOrigin(uint64_t nowMs) const
+{
+    return nowMs > origin_ ? static_cast<int64_t>(nowMs - origin_) * 1000 : 0;
+}
+
+int64_t CTransferMeter::GetWaitTime(int32_t limit, int32_t bytes)
+{
+    return GetWaitTime(limit, bytes, platform::GetTickCount64());
+}
+
+int64_t CTransferMeter::GetWaitTime(int32_t limit, int32_t bytes, uint64_t nowMs)
+{
+    pendingBytes_ = bytes;
+    pendingPaced_ = false;
+    if (limit <= 0 || bytes <= 0)
+        return 0;
+    // Kept in microseconds: whole milliseconds per chunk would lose up to 1 ms each time,
+    // and a chunk that needs less than 1 ms would not be paced at all.
+    const int64_t needUs = static_cast<int64_t>(bytes) * 1000000 / limit;
+    const int64_t nowUs = MicrosSinceOrigin(nowMs);
+    const int64_t lastUs = MicrosSinceOrigin(lastTick_);
+    const int64_t startUs = std::max(paidUntilUs_, lastUs - kMaxCarryOverMs * 1000);
+    pendingPaidUntilUs_ = startUs + needUs;
+    pendingPaced_ = true;
+    const int64_t waitUs = pendingPaidUntilUs_ - nowUs;
+    // Rounded up: the wait never ends before the chunk's time has passed.
+    return waitUs > 0 ? (waitUs + 999) / 1000 : 0;
+}
+
+void CTransferMeter::AddSample() { AddSample(platform::GetTickCount64()); }
+
+void CTransferMeter::AddSample(uint64_t nowMs)
+{
+    const int64_t elapsed = nowMs > lastTick_ ? static_cast<int64_t>(nowMs - lastTick_) : 0;
+    lastTick_ = std::max(lastTick_, nowMs);
+    samples_.push_back({pendingBytes_, elapsed});
+    totalBytes_ += pendingBytes_;
+    totalMs_ += elapsed;
+    if (samples_.size() > kMaxSamples) {
+        totalBytes_ -= samples_.front().bytes;
+        totalMs_ -= samples_.front().ms;
+        samples_.pop_front();
+    }
+    // An unpaced chunk pays nothing forward: pacing restarts from now.
+    paidUntilUs_ = pendingPaced_ ? pendingPaidUntilUs_ : MicrosSinceOrigin(lastTick_);
+    pendingPaced_ = false;
+}
+
+int64_t CTransferMeter::GetRate() const
+{
+    if (samples_.empty())
+        return 0;
+    const double ms = static_cast<double>(std::max<int64_t>(1, totalMs_));
+    return static_cast<int64_t>(static_cast<double>(totalBytes_) / ms * 1000.0);
+}

@@ -1,0 +1,240 @@
+#include "ServerLog.h"
+
+#include "ServerCore.h"
+
+#include "FileIo.h"
+#include "FilePath.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+
+namespace {
+
+constexpr const char* kLineEnd = "\r\n";
+
+std::string FormatText(const char* format, va_list args)
+{
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length <= 0)
+        return std::string();
+    // vsnprintf writes a terminating NUL; the string's own one takes it.
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}
+
+// One queued text must stay one line in the file. CP932 trail bytes are 0x40 and above,
+// so testing byte by byte never splits a character.
+std::string EscapeControlBytes(const std::string& text)
+{
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            result += c;
+        } else if (c == '\r') {
+            result += "\\r";
+        } else if (c == '\n') {
+            result += "\\n";
+        } else if (c == '\t') {
+            result += "\\t";
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            result += escaped;
+        }
+    }
+    return result;
+}
+
+std::string LocalTimePrefix()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, "[%Y/%m/%d %H:%M:%S]", &local);
+    return std::string(text, n);
+}
+
+std::string Describe(const char* what, const std::string& path, int err)
+{
+    return std::string(what) + path + " : " + std::strerror(err);
+}
+
+// Appends all of `data`; returns how many bytes were written, which is less than the size
+// only when a write failed (errno then says why).
+std::size_t WriteAll(int fd, const std::string& data)
+{
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return written;
+}
+
+}  // namespace
+
+void CServerLog::SetCore(CServerCore* core)
+{
+    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    core_ = core;
+}
+
+void CServerLog::AddRequestLine(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string line = FormatText(format, args);
+    va_end(args);
+    Append(requestLines_, std::move(line));
+}
+
+void CServerLog::AddSystemLine(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string message = FormatText(format, args);
+    va_end(args);
+    Append(systemLines_, LocalTimePrefix() + message);
+}
+
+void CServerLog::Append(Queue& queue, std::string line)
+{
+    std::string escaped = EscapeControlBytes(line);
+    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    queue.lines.push_back(std::move(escaped));
+}
+
+int CServerLog::Flush()
+{
+    std::lock_guard<std::mutex> flushing(flushLock_);
+    {
+        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        if (!core_) {
+            lastError_ = "ログの出力先を読むサーバがありません";
+            return -1;
+        }
+    }
+    std::string requestError;
+    std::string systemError;
+    const bool requestWritten =
+        FlushQueue(requestLines_, kRequestLogKey, kDefaultRequestLogPath, requestError);
+    // After the request log, so that a note on its failure reaches the file in this flush.
+    const bool systemWritten =
+        FlushQueue(systemLines_, kSystemLogKey, kDefaultSystemLogPath, systemError);
+
+    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    lastError_ = requestError;
+    if (!requestError.empty() && !systemError.empty())
+        lastError_ += " / ";
+    lastError_ += systemError;
+    return requestWritten && systemWritten ? 0 : -1;
+}
+
+bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPath, std::string& error)
+{
+    std::vector<std::string> lines;
+    CServerCore* core;
+    {
+        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        lines.swap(queue.lines);
+        core = core_;
+    }
+    if (lines.empty())
+        return true;
+
+    // Read at every flush: the value filter fills the date names for this moment.
+    const std::string path = core->GetSettingAccessor().GetString(key, defaultPath);
+    const std::string folder = GetParentDirectory(path);
+    if (!folder.empty())
+        CreateDirectoryPath(folder);  // a failure shows in the open below
+
+    std::size_t written = 0;
+    std::size_t linesWritten = 0;
+    const int fd = ::open(platform::NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = Describe("ログファイルを開けません : ", path, errno);
+    } else {
+        std::string data;
+        for (const std::string& line : lines)
+            data += line + kLineEnd;
+        written = WriteAll(fd, data);
+        if (written < data.size())
+            error = Describe("ログファイルに書き込めません : ", path, errno);
+        ::close(fd);
+        for (std::size_t end = 0; linesWritten < lines.size(); ++linesWritten) {
+            end += lines[linesWritten].size() + std::strlen(kLineEnd);
+            if (end > written)
+                break;
+        }
+    }
+
+    if (error.empty()) {
+        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        queue.failing = false;
+        return true;
+    }
+    // A line cut off by the failure is written whole next time.
+    Requeue(queue, std::vector<std::string>(std::make_move_iterator(lines.begin() + linesWritten),
+                                            std::make_move_iterator(lines.end())));
+    bool firstFailure;
+    {
+        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        firstFailure = !queue.failing;
+        queue.failing = true;
+    }
+    if (firstFailure)
+        Append(systemLines_, LocalTimePrefix() + "SystemError : " + error);
+    return false;
+}
+
+void CServerLog::Requeue(Queue& queue, std::vector<std::string> unwritten)
+{
+    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    std::size_t total = 0;
+    for (const std::string& line : unwritten)
+        total += line.size();
+    for (const std::string& line : queue.lines)
+        total += line.size();
+    // Only the backlog is cut: lines that arrived during this flush have not failed yet.
+    std::size_t dropped = 0;
+    while (dropped < unwritten.size() && total > kMaxBacklogBytes)
+        total -= unwritten[dropped++].size();
+    lostLines_ += dropped;
+
+    unwritten.erase(unwritten.begin(), unwritten.begin() + static_cast<std::ptrdiff_t>(dropped));
+    for (std::string& line : queue.lines)
+        unwritten.push_back(std::move(line));
+    queue.lines = std::move(unwritten);
+}
+
+std::string CServerLog::GetLastFlushError() const
+{
+    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    return lastError_;
+}
+
+std::uint64_t CServerLog::GetLostLineCount() const
+{
+    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    return lostLines_;
+}

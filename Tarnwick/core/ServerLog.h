@@ -1,0 +1,85 @@
+#pragma once
+// The server's two log files: the request log (one line per request) and the system log
+// (start, stop and failure messages). Adding a line only queues it in memory, so request
+// threads never wait on the disk; the core thread writes the queues out with Flush about
+// once a second and when it stops. The file names are settings read anew at each flush,
+// so "%Year%%Month%%Day%" in the request log's name starts a new file each day.
+//
+// File format: CP932 text, appended, one line per queued text followed by CR LF. Bytes
+// below 0x20 and 0x7F inside a line are written as \r, \n, \t or \xNN, so no text (a
+// request value in particular) can end a line early and forge the next one.
+
+#include "CriticalSection.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CServerCore;
+
+class CServerLog {
+public:
+    // Settings the file names are read from, and the names used when they are not set.
+    static constexpr const char* kRequestLogKey = "Log::LogFilePath";
+    static constexpr const char* kSystemLogKey = "Log::SystemLogFilePath";
+    static constexpr const char* kDefaultRequestLogPath = "%ServerRoot%Logs/%Year%%Month%%Day%.txt";
+    static constexpr const char* kDefaultSystemLogPath = "%ServerRoot%Logs/SystemLog.txt";
+
+    // A log whose file stays unwritable keeps at most this many bytes of its unwritten
+    // lines, so a broken path cannot exhaust memory; the oldest lines go first.
+    static constexpr std::size_t kMaxBacklogBytes = 8 * 1024 * 1024;
+
+    CServerLog() = default;
+    // Lines still queued are lost: the owner flushes before it destroys the log.
+    virtual ~CServerLog() = default;
+    CServerLog(const CServerLog&) = delete;
+    CServerLog& operator=(const CServerLog&) = delete;
+
+    // The core whose settings name the files. Not owned; it must outlive every later Flush.
+    void SetCore(CServerCore* core);
+
+    // printf-style; queue the formatted text as one request-log line. Thread-safe.
+    void AddRequestLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // printf-style; queue the formatted text, prefixed with the local time of this call as
+    // "[YYYY/MM/DD hh:mm:ss]", as one system-log line. Thread-safe.
+    void AddSystemLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Appends the queued lines to their files, request log first; an empty queue leaves its
+    // file unopened. The file's folder is created with every missing level above it.
+    // Returns 0 when every queued line was written, -1 otherwise: then the lines not
+    // written stay queued ahead of newer ones for the next flush (up to kMaxBacklogBytes
+    // per log), GetLastFlushError says which file failed and why, and the first failure
+    // of a file after it last worked queues a system-log line saying so. Without a core
+    // nothing is written and -1 is returned. Flushes from several threads run one at a
+    // time; adding lines never waits for the disk.
+    int Flush();
+
+    // The reason of the last failed flush ("" after one that wrote everything). Thread-safe.
+    std::string GetLastFlushError() const;
+    // How many lines were dropped so far because a backlog outgrew kMaxBacklogBytes.
+    std::uint64_t GetLostLineCount() const;
+
+private:
+    struct Queue {
+        std::vector<std::string> lines;  // in order of arrival
+        bool failing = false;            // the last write of this log failed
+    };
+
+    void Append(Queue& queue, std::string line);
+    // Writes one queue's lines to the file its setting names; false with `error` set when
+    // some lines were not written, which are then moved back into the queue.
+    bool FlushQueue(Queue& queue, const char* key, const char* defaultPath, std::string& error);
+    void Requeue(Queue& queue, std::vector<std::string> unwritten);
+
+    mutable platform::CCriticalSection lock_;  // everything below
+    Queue requestLines_;
+    Queue systemLines_;
+    CServerCore* core_ = nullptr;
+    std::string lastError_;
+    std::uint64_t lostLines_ = 0;
+
+    std::mutex flushLock_;  // one flush at a time, so requeued lines keep their order;
+                            // taken before lock_, never inside it
+};

@@ -1,0 +1,58 @@
+#include "ServerVariables.h"
+
+#include "HttpDate.h"
+
+#include <ctime>
+
+namespace {
+
+const char* const kTimeNames[] = {"Date",      "Time",       "GMT",         "Year",
+                                  "Month",     "Day",        "DayOfWeek",   "MonthString",
+                                  "DayOfWeekString", "Hour", "Minute",      "Second"};
+
+std::string Format(const char* format, const std::tm& local)
+{
+    char text[64];
+    const size_t n = std::strftime(text, sizeof text, format, &local);
+    return std::string(text, n);
+}
+
+}  // namespace
+
+CServerVariables::CServerVariables(const CConfigAccessor& serverInfo) : serverInfo_(serverInfo) {}
+
+void CServerVariables::SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970)
+{
+    const std::time_t now = static_cast<std::time_t>(secondsSince1970);
+    std::tm local{};
+    localtime_r(&now, &local);
+    node.SetString("Date", Format("%Y/%m/%d", local));
+    node.SetString("Time", Format("%H:%M:%S", local));
+    node.SetString("GMT", FormatHttpDate(secondsSince1970));
+    node.SetString("Year", Format("%Y", local));
+    node.SetString("Month", Format("%m", local));
+    node.SetString("Day", Format("%d", local));
+    node.SetString("DayOfWeek", Format("%w", local));
+    node.SetString("MonthString", Format("%b", local));
+    node.SetString("DayOfWeekString", Format("%a", local));
+    node.SetString("Hour", Format("%H", local));
+    node.SetString("Minute", Format("%M", local));
+    node.SetString("Second", Format("%S", local));
+}
+
+std::string CServerVariables::Filter(const std::string&, const std::string& value)
+{
+    std::string result = value;
+    for (const char* name : kTimeNames) {
+        if (result.find(name) == std::string::npos)
+            continue;
+        // A private tree: the filter runs under the settings tree's lock, and the time
+        // leaves belong to this one read.
+        CConfigClass scratch;
+        const CConfigAccessor now = scratch.GetAccessor("Now");
+        SetTimeLeaves(now, static_cast<int64_t>(std::time(nullptr)));
+        result = now.ExpandVariables(result, "");
+        break;
+    }
+    return serverInfo_.ExpandVariables(result, "");
+}

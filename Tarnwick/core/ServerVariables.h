@@ -1,0 +1,19 @@
+#pragma once
+// The server's value filter on its settings tree: every setting read has its date and
+// time placeholders (%Year%, %Time%, %GMT% ...) filled for the moment of reading, then
+// the names of the ServerInfo leaves (%ServerRoot%, %ServerName% ...).
+
+#include "ConfigAccessor.h"
+
+class CServerVariables : public CConfigValueFilter {
+public:
+    // `serverInfo` views the core's ServerInfo node; the tree must outlive the filter.
+    explicit CServerVariables(const CConfigAccessor& serverInfo);
+    std::string Filter(const std::string& key, const std::string& value) override;
+
+    // The twelve time leaves for a moment, in local time (GMT as an HTTP date).
+    static void SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970);
+
+private:
+    CConfigAccessor serverInfo_;
+};

@@ -1,0 +1,21 @@
+#include "ConnectionState.h"
+
+#include "TcpSocket.h"
+#include "WorkerThread.h"
+
+int CConnectionState::GetSocketStateText()
+{
+    if (timeout_->IsTimedOut()) {
+        text_ = "タイムアウトしました";
+        return 1;
+    }
+    if (socket_->IsDisconnected()) {
+        text_ = "切断しました";
+        return 1;
+    }
+    if (thread_->IsStopRequested()) {
+        text_ = "中断しました";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// What a connection's long-running work (reading a header, a CGI program) polls to learn
+// that it should give up, and the scoped time-out that brackets such work.
+
+#include "TimeoutWatcher.h"
+
+#include <string>
+
+class CTcpSocket;
+class CWorkerThread;
+
+class CConnectionState {
+public:
+    // The three facets of one connection: its time-out target, its socket and its thread.
+    // None is owned; all outlive the record.
+    CConnectionState(CTimeoutTarget* timeout, CTcpSocket* socket, CWorkerThread* thread)
+        : timeout_(timeout), socket_(socket), thread_(thread)
+    {
+    }
+
+    // 1 with the text set when the connection should stop: "タイムアウトしました" (timed
+    // out), "切断しました" (the peer closed), "中断しました" (stop requested); else 0 and
+    // the text stays.
+    int GetSocketStateText();
+    const std::string& GetText() const { return text_; }
+
+private:
+    CTimeoutTarget* timeout_;
+    CTcpSocket* socket_;
+    CWorkerThread* thread_;
+    std::string text_;
+};
+
+// Disarms its target when it goes out of scope, so an exception leaves nothing armed.
+class CTimeoutGuard {
+public:
+    explicit CTimeoutGuard(CTimeoutTarget* target) : target_(target) {}
+    virtual ~CTimeoutGuard() { target_->Disarm(); }
+    CTimeoutGuard(const CTimeoutGuard&) = delete;
+    CTimeoutGuard& operator=(const CTimeoutGuard&) = delete;
+
+private:
+    CTimeoutTarget* target_;
+};

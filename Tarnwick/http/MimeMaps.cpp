@@ -1,0 +1,83 @@
+#include "MimeMaps.h"
+
+#include "Wildcard.h"
+
+#include "CRuntime.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kDefaultMimeType = "application/octet-stream";
+
+// Hits below this position leave the table as it is: the types most asked for stay put
+// and are not pushed back by every rarer hit.
+constexpr std::size_t kFixedHeadEntries = 6;
+
+// Appends {leaf value, node name} for every leaf of every child node of `view`, both in
+// stored order.
+void LoadTable(const CConfigAccessor& view, std::vector<std::pair<std::string, std::string>>& table)
+{
+    if (!view.GetTree() || !table.empty())
+        return;
+    CConfigLock lock(view);
+    std::vector<std::string> names;
+    view.GetSections(names);
+    for (const std::string& name : names) {
+        const CConfigAccessor node = view.GetSubAccessor(name);
+        std::vector<std::string> keys;
+        node.GetKeys(keys);
+        for (const std::string& key : keys)
+            table.emplace_back(node.GetString(key, ""), name);
+    }
+}
+
+}  // namespace
+
+void CMimeMaps::Load(const CConfigAccessor& settings)
+{
+    settings_ = settings;
+    mimeView_ = settings_.GetSubAccessor("MimeType");
+    iconView_ = settings_.GetSubAccessor("IconType");
+    LoadMimeTypes();
+    LoadIconTypes();
+}
+
+void CMimeMaps::LoadMimeTypes() { LoadTable(mimeView_, mimeTable_); }
+
+void CMimeMaps::LoadIconTypes() { LoadTable(iconView_, iconTable_); }
+
+std::string CMimeMaps::LookupMimeType(const std::string& name)
+{
+    const std::string::size_type dot = platform::_mbsrchr(name, '.');
+    if (dot == std::string::npos)
+        return kDefaultMimeType;
+    const std::string ext = platform::_mbslwr(name.substr(dot + 1));
+    for (std::size_t i = 0; i < mimeTable_.size(); ++i) {
+        if (mimeTable_[i].first != ext)
+            continue;
+        std::string type = mimeTable_[i].second;
+        if (i >= kFixedHeadEntries)
+            std::rotate(mimeTable_.begin(), mimeTable_.begin() + static_cast<std::ptrdiff_t>(i),
+                        mimeTable_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        return type;
+    }
+    return kDefaultMimeType;
+}
+
+std::string CMimeMaps::LookupIconType(const std::string& name)
+{
+    const std::string mime = LookupMimeType(name);
+    const std::string::size_type dot = platform::_mbsrchr(name, '.');
+    const std::string ext = dot == std::string::npos ? std::string() : platform::_mbslwr(name.substr(dot));
+    if (!ext.empty() && ext == iconCacheKey_)
+        return iconCacheValue_;
+    for (const auto& [filter, icon] : iconTable_) {
+        if (filter == ext || WildcardMatchNoCase(filter, mime) || WildcardMatchNoCase(filter, name)) {
+            iconCacheKey_ = ext;
+            iconCacheValue_ = icon;
+            return icon;
+        }
+    }
+    return "";
+}

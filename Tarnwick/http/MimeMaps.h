@@ -1,0 +1,52 @@
+#pragma once
+// The MIME type of a file name (for Content-Type and WebDAV) and the icon of a directory
+// index entry, from the Setting::MimeType and Setting::IconType tables. The core keeps one
+// loaded instance and hands out copies; a lookup may reorder its copy and keeps a
+// one-entry icon cache in it, so each copy belongs to one thread.
+
+#include "ConfigAccessor.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class CMimeMaps {
+public:
+    CMimeMaps() = default;
+    virtual ~CMimeMaps() = default;
+
+    using Table = std::vector<std::pair<std::string, std::string>>;
+
+    // Reads both tables through `settings` (an accessor on "Setting", kept for later
+    // LoadMimeTypes and LoadIconTypes calls); a table already loaded is not read again.
+    // Each child node of MimeType (IconType) is a type (icon) name, each of its leaf values
+    // an extension without dot (a filter); leaves directly under MimeType and IconType are
+    // not read.
+    void Load(const CConfigAccessor& settings);
+    // Each fills its table when it is empty; nothing happens before Load.
+    void LoadMimeTypes();
+    void LoadIconTypes();
+
+    // The type for the text after the name's last '.', lower-cased and matched exactly
+    // against the stored extensions, or "application/octet-stream". A hit beyond the
+    // first six pairs moves that pair to the front of this copy's table.
+    std::string LookupMimeType(const std::string& name);
+    // The icon of the first pair whose filter equals the name's extension (with its dot,
+    // lower-cased), or matches the name's MIME type or the whole name as a wildcard
+    // pattern without regard to case; "" when none does. The last answer is cached by
+    // extension, so a later name with that extension gets the same icon from this copy.
+    std::string LookupIconType(const std::string& name);
+
+    // The tables in their current order: {extension, type} and {filter, icon}.
+    const Table& GetMimeTable() const { return mimeTable_; }
+    const Table& GetIconTable() const { return iconTable_; }
+
+private:
+    std::string iconCacheKey_;
+    std::string iconCacheValue_;
+    CConfigAccessor settings_;
+    CConfigAccessor mimeView_;
+    CConfigAccessor iconView_;
+    Table mimeTable_;  // {extension, type}, in load order until lookups reorder it
+    Table iconTable_;  // {filter, icon}, in load order
+};

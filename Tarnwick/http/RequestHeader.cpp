@@ -1,0 +1,75 @@
+#include "RequestHeader.h"
+
+#include "ConnectionState.h"
+#include "ServerFatalException.h"
+#include "TcpSocket.h"
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Waiting for more bytes sleeps rather than blocks, so that a stop or the watchdog is
+// noticed between two looks.
+constexpr std::chrono::milliseconds kPollInterval{20};
+
+const char kMalformedHeader[] = "異常なヘッダーを受信しました";
+const char kReceiving[] = "ヘッダー受信中に";
+const char kNetworkError[] = "ヘッダー受信中に切断もしくはネットワークエラーが発生しました";
+
+}  // namespace
+
+RequestHeaderScan ScanRequestHeader(const char* bytes, std::size_t size, std::size_t& length)
+{
+    for (std::size_t i = 0; i < size; ++i) {
+        if (bytes[i] == '\0')
+            return RequestHeaderScan::Malformed;
+        if (bytes[i] != '\r')
+            continue;
+        if (i + 1 == size)
+            return RequestHeaderScan::Incomplete;
+        if (bytes[i + 1] != '\n')
+            return RequestHeaderScan::Malformed;
+        if (i >= 2 && bytes[i - 2] == '\r' && bytes[i - 1] == '\n') {
+            length = i + 2;
+            return RequestHeaderScan::Complete;
+        }
+    }
+    return RequestHeaderScan::Incomplete;
+}
+
+std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection,
+                          int64_t& receivedBytes)
+{
+    connection.Arm(0);
+    CTimeoutGuard guard(&connection);
+
+    // The header is looked at in place until it is whole, so that a body sent with it
+    // stays in the socket.
+    std::vector<char> peeked(CTcpSocket::kMaxStringRead);
+    for (;;) {
+        const int n = socket.Peek(peeked.data(), static_cast<int>(peeked.size()));
+        if (n < 0)
+            throw CServerFatalException{kNetworkError};
+
+        std::size_t length = 0;
+        const RequestHeaderScan scan = ScanRequestHeader(peeked.data(), static_cast<std::size_t>(n), length);
+        if (scan == RequestHeaderScan::Malformed)
+            throw CServerFatalException{kMalformedHeader};
+        if (scan == RequestHeaderScan::Complete) {
+            std::string header;
+            const int received = socket.ReceiveString(header, static_cast<int>(length));
+            if (received < 0 || static_cast<std::size_t>(received) != length)
+                throw CServerFatalException{kNetworkError};
+            receivedBytes += static_cast<int64_t>(header.size());
+            return header;
+        }
+
+        if (socket.Available() > kMaxRequestHeaderBytes)
+            throw CServerFatalException{kMalformedHeader};
+        if (state.GetSocketStateText())
+            throw CServerFatalException{kReceiving + state.GetText()};
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}

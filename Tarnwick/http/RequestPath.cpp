@@ -1,0 +1,217 @@
+#include "RequestPath.h"
+
+#include "ServerFatalException.h"
+
+#include "FilePath.h"
+#include "UrlCoding.h"
+#include "Wildcard.h"
+
+#include "CRuntime.h"
+
+#include <vector>
+
+namespace {
+
+constexpr const char* kDefaultLocalPath = "%ServerRoot%www/";
+
+// The '/'-separated segments of a relative path; '/' is never the second byte of a
+// Shift-JIS character, so a plain split is safe.
+std::vector<std::string> SplitSegments(const std::string& path)
+{
+    std::vector<std::string> segments;
+    std::string::size_type start = 0;
+    while (start <= path.size()) {
+        const std::string::size_type slash = path.find('/', start);
+        const std::string::size_type end = slash == std::string::npos ? path.size() : slash;
+        if (end > start)
+            segments.push_back(path.substr(start, end - start));
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    return segments;
+}
+
+bool HasParentSegment(const std::string& path)
+{
+    for (const std::string& segment : SplitSegments(path))
+        if (segment == "..")
+            return true;
+    return false;
+}
+
+bool HasControlByte(const std::string& text)
+{
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+// RFC 9110 7.2: Host is uri-host [":" port]; the pattern is matched against all of it.
+bool ServesHost(const std::string& pattern, const std::string& host)
+{
+    return pattern == "*" || WildcardMatchNoCase(pattern, host) != 0;
+}
+
+// A plain prefix test without regard to case; the object /dir also reaches the prefix /dir/.
+bool MatchesPrefix(const std::string& object, const std::string& prefix)
+{
+    if (object.size() >= prefix.size())
+        return platform::_mbsicmp(object.substr(0, prefix.size()), prefix) == 0;
+    return object.size() + 1 == prefix.size() && platform::_mbsicmp(object + "/", prefix) == 0;
+}
+
+}  // namespace
+
+CRequestPath::CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings)
+    : settingsView_(settings), object_(object), targetHost_(host)
+{
+    ResolvePath();
+}
+
+void CRequestPath::ResolvePath()
+{
+    pathListView_ = settingsView_.GetSubAccessor("Path");
+    indexListView_ = settingsView_.GetSubAccessor("Index");
+    CConfigLock lock(settingsView_);
+
+    std::vector<std::string> entries;
+    pathListView_.GetSections(entries);
+    if (entries.empty())
+        throw CServerFatalException{"パス設定が存在しません、設定してください！"};
+
+    const std::string host = targetHost_.empty() ? "*" : targetHost_;
+    std::vector<std::string> forHost;
+    for (const std::string& name : entries)
+        if (ServesHost(pathListView_.GetSubAccessor(name).GetString("VirtualHost", "*"), host))
+            forHost.push_back(name);
+    if (forHost.empty())
+        throw CServerFatalException{"あなたのアクセスしたホスト名(URL)は、このサーバの管理下ではありません"};
+
+    std::vector<std::string> longest;
+    std::string serverPath;
+    for (const std::string& name : forHost) {
+        const std::string prefix = pathListView_.GetSubAccessor(name).GetString("ServerPath", "/");
+        if (!MatchesPrefix(object_, prefix))
+            continue;
+        if (longest.empty() || prefix.size() > serverPath.size()) {
+            longest.clear();
+            serverPath = prefix;
+        } else if (prefix.size() < serverPath.size()) {
+            continue;
+        }
+        longest.push_back(name);
+    }
+    if (longest.empty())
+        throw CServerFatalException{"あなたのアクセスしたURLは、このサーバの管理下ではありません"};
+
+    // The most specific host pattern wins; on equal lengths, the first stored.
+    std::string chosen = longest.front();
+    std::string::size_type best = 0;
+    for (std::size_t i = 0; longest.size() > 1 && i < longest.size(); ++i) {
+        const std::string::size_type length =
+            pathListView_.GetSubAccessor(longest[i]).GetString("VirtualHost", "*").size();
+        if (i == 0 || length > best) {
+            best = length;
+            chosen = longest[i];
+        }
+    }
+    entryView_ = pathListView_.GetSubAccessor(chosen);
+    // Re-read from the chosen entry: several survivors share the prefix's length, not its
+    // spelling.
+    MapLocalPath(entryView_.GetString("ServerPath", "/"));
+    if (directory_ && !redirect_)
+        FindIndexDocument();
+}
+
+void CRequestPath::MapLocalPath(const std::string& serverPath)
+{
+    const std::string forward = entryView_.GetString("Forward", "");
+    const std::string::size_type s = serverPath.size();
+    const std::string::size_type o = object_.size();
+    if (!forward.empty()) {
+        // The Forward value is a URL of the administrator's and goes out as stored.
+        redirectLocation_ = o > s ? forward + EscapeUrl(object_.substr(s)) : forward;
+        redirect_ = 1;
+        return;
+    }
+
+    std::string root = entryView_.GetString("LocalPath", kDefaultLocalPath);
+    // An empty LocalPath would put the file system's root under the entry: it serves nothing.
+    if (root.empty())
+        return;
+    if (root.back() != '/')
+        root += '/';
+
+    if (o > s) {
+        std::string rest = object_.substr(s);
+        // Joined with exactly one '/', whether or not LocalPath or the prefix ends in one.
+        rest.erase(0, rest.find_first_not_of('/'));
+        // The prefix is cut by length, so "/doc.." under the prefix "/doc" leaves "..":
+        // nothing may climb out of the entry's folder.
+        if (HasParentSegment(rest))
+            return;
+        relativePath_ = rest;
+        localPath_ = root + rest;
+        if (localPath_.back() == '/') {
+            directory_ = 1;
+        } else if (GetPathType(localPath_ + "/") == 2) {
+            redirect_ = 1;
+            directory_ = 1;
+            redirectLocation_ = EscapeUrl(object_) + "/";
+            localPath_ += '/';
+            relativePath_ += '/';
+        }
+    } else if (o == s) {
+        localPath_ = root;
+        directory_ = 1;
+    } else {
+        // The object is the prefix without its final '/'.
+        redirect_ = 1;
+        directory_ = 1;
+        redirectLocation_ = EscapeUrl(serverPath);
+        localPath_ = root;
+    }
+}
+
+void CRequestPath::FindIndexDocument()
+{
+    std::vector<std::string> keys;
+    indexListView_.GetKeys(keys);
+    for (const std::string& key : keys) {
+        const std::string name = indexListView_.GetString(key, "");
+        if (GetPathType(localPath_ + name) == 1) {
+            redirect_ = 1;
+            // Bare, so the client resolves it against the folder's URL.
+            redirectLocation_ = EscapeUrl(name);
+            return;
+        }
+    }
+}
+
+int CRequestPath::Exists() const
+{
+    if (redirect_)
+        return 1;
+    if (localPath_.empty())
+        return 0;
+    return GetPathType(localPath_) != 0 ? 1 : 0;
+}
+
+int CRequestPath::IsHidden() const
+{
+    if (!Exists() || localPath_.empty() || GetPathAttributes(localPath_) == -1)
+        return 0;
+    for (const std::string& segment : SplitSegments(relativePath_))
+        if (segment[0] == '.')
+            return 1;
+    return 0;
+}
+
+int CRequestPath::HoldsControlByte() const
+{
+    return HasControlByte(object_) || HasControlByte(redirectLocation_) ? 1 : 0;
+}

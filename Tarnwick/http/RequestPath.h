@@ -1,0 +1,67 @@
+#pragma once
+// Where one request goes: the path entry of the settings (a child node of Setting::Path)
+// that serves its Host and object, the local path the object names under that entry's
+// LocalPath, and whether the answer is a redirect (a Forward entry, a folder named
+// without its trailing '/', a folder holding an index document) or a folder. A value
+// type: every path-based response keeps a copy, whose views address the same nodes.
+
+#include "ConfigAccessor.h"
+
+#include <string>
+
+class CRequestPath {
+public:
+    // ResolvePath. `object` is the request's decoded, normalised path; `host` the Host
+    // header's value as sent ("" when there was none); `settings` an accessor on
+    // "Setting" whose tree outlives this object and its copies. Holds the tree's lock
+    // while it chooses the entry and tests the file system. Throws CServerFatalException
+    // when there is no path entry, none for the host, or none for the object.
+    CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings);
+    virtual ~CRequestPath() = default;
+    CRequestPath(const CRequestPath&) = default;
+    CRequestPath& operator=(const CRequestPath&) = default;
+
+    int IsRedirect() const { return redirect_; }
+    int IsDirectory() const { return directory_; }
+    // With IsRedirect: the Location value, percent-escaped where it comes from the object
+    // (EscapeUrl): an absolute path, the entry's Forward value with the rest of the
+    // object, or the bare name of an index document.
+    const std::string& GetRedirectLocation() const { return redirectLocation_; }
+    // The local file or folder (a folder's ends in '/'); "" for a Forward entry and for
+    // an object whose mapping would leave the entry's folder. Code that creates or
+    // removes files must refuse "".
+    const std::string& GetLocalPath() const { return localPath_; }
+    const std::string& GetTargetHost() const { return targetHost_; }
+    // The chosen entry's node, and its Options node.
+    CConfigAccessor GetEntry() const { return entryView_; }
+    CConfigAccessor GetOptions() const { return entryView_.GetSubAccessor("Options"); }
+
+    // 1 for a redirect, or when a file or folder exists at the local path; else 0. An
+    // object whose mapping would leave the entry's folder never exists, so it is
+    // answered as not found.
+    int Exists() const;
+    // 1 when Exists and the local path, or any folder on the way to it below the entry's
+    // LocalPath, has a name starting with '.'; else 0.
+    int IsHidden() const;
+    // 1 when the object or the redirect location holds a byte below 0x20 or 0x7F: such a
+    // path must not reach a header or a log line, and the request is refused as bad.
+    int HoldsControlByte() const;
+
+private:
+    void ResolvePath();
+    // Steps of ResolvePath, under the tree's lock.
+    void MapLocalPath(const std::string& serverPath);
+    void FindIndexDocument();
+
+    CConfigAccessor settingsView_;
+    CConfigAccessor pathListView_;
+    CConfigAccessor indexListView_;
+    CConfigAccessor entryView_;
+    std::string object_;
+    std::string localPath_;
+    std::string relativePath_;  // the part of localPath_ below the entry's LocalPath
+    std::string redirectLocation_;
+    std::string targetHost_;
+    int redirect_ = 0;
+    int directory_ = 0;
+};

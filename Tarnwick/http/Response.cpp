@@ -1,0 +1,143 @@
+#include "Response.h"
+
+#include "ServerCore.h"
+
+#include "CRuntime.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct StatusText {
+    int code;
+    const char* text;
+};
+
+const StatusText kStatusTexts[] = {
+    {100, "100 Continue"},
+    {101, "101 Switching Protocols"},
+    {200, "200 OK"},
+    {201, "201 Created"},
+    {202, "202 Accepted"},
+    {203, "203 Non-Authoritative Information"},
+    {204, "204 No Content"},
+    {205, "205 Reset Content"},
+    {206, "206 Partial Content"},
+    {207, "207 Multi-Status"},
+    {300, "300 Multiple Choices"},
+    {301, "301 Moved Permanently"},
+    {302, "302 Found"},
+    {303, "303 See Other"},
+    {304, "304 Not Modified"},
+    {305, "305 Use Proxy"},
+    {306, "306 (Unused)"},
+    {307, "307 Temporary Redirect"},
+    {400, "400 Bad Request"},
+    {401, "401 Unauthorized"},
+    {402, "402 Payment Required"},
+    {403, "403 Forbidden"},
+    {404, "404 Not Found"},
+    {405, "405 Method Not Allowed"},
+    {406, "406 Not Acceptable"},
+    {407, "407 Proxy Authentication Required"},
+    {408, "408 Request Timeout"},
+    {409, "409 Conflict"},
+    {410, "410 Gone"},
+    {411, "411 Length Required"},
+    {412, "412 Precondition Failed"},
+    {413, "413 Request Entity Too Large"},
+    {414, "414 Request-URI Too Long"},
+    {415, "415 Unsupported Media Type"},
+    {416, "416 Requested Range Not Satisfiable"},
+    {500, "500 Internal Server Error"},
+    {501, "501 Not Implemented"},
+    {502, "502 Bad Gateway"},
+    {503, "503 Service Unavailable"},
+    {504, "504 Gateway Timeout"},
+    {505, "505 HTTP Version Not Supported"},
+};
+
+// RFC 9110 5.5: a field value carries no CR, LF or NUL. A value that holds one (a path
+// taken from a request, say) would end the header line early and let the rest pass as
+// headers of its own, so each such byte goes out as a blank.
+std::string SafeFieldText(std::string text)
+{
+    for (char& c : text) {
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = ' ';
+    }
+    return text;
+}
+
+}  // namespace
+
+CResponse::CResponse(CServerCore* core, const CConfigAccessor& threadView)
+    : threadView_(threadView),
+      settingsView_(core->GetSettingTree().GetAccessor("Setting")),
+      infoView_(core->GetInfoAccessor()),
+      requestView_(threadView.GetSubAccessor("RequestInfo")),
+      requestHeaderView_(requestView_.GetSubAccessor("Options")),
+      responseView_(threadView.GetSubAccessor("ResponseInfo")),
+      responseHeaderView_(responseView_.GetSubAccessor("Options")),
+      core_(core)
+{
+    SetDefaultHeaders();
+}
+
+void CResponse::SetResponseCode(int code)
+{
+    CConfigLock lock(responseView_);
+    responseView_.SetInt("ResponseCode", code);
+    responseView_.SetString("ResponseText", GetStatusText(code));
+}
+
+void CResponse::SetDefaultHeaders()
+{
+    SetResponseCode(200);
+    responseHeaderView_.SetString("Server", infoView_.GetString("ServerSignature", "Tarnwick"));
+    // The moment the request began, not the moment the answer goes out.
+    responseHeaderView_.SetString("Date", threadView_.GetString("StartTime::GMT", ""));
+    responseHeaderView_.SetString("Content-Type", "text/html");
+
+    // RFC 9110 5.1: field names are case-insensitive, so the name is matched in any case.
+    const std::string connection = requestHeaderView_.GetString("Connection", "", 1);
+    if (settingsView_.GetInt("Basic::EnableKeepAlive", 0) != 0 &&
+        platform::_mbsicmp(connection, "keep-alive") == 0) {
+        char keepAlive[64];
+        std::snprintf(keepAlive, sizeof keepAlive, "timeout=%d, max=%d",
+                      settingsView_.GetInt("Basic::KeepAliveTime", 20),
+                      settingsView_.GetInt("Basic::MaxKeepAlive", 5));
+        responseHeaderView_.SetString("Keep-Alive", keepAlive);
+        responseHeaderView_.SetString("Connection", "Keep-Alive");
+    } else {
+        responseHeaderView_.SetString("Connection", "Close");
+    }
+}
+
+std::string GetStatusText(int code)
+{
+    for (const StatusText& entry : kStatusTexts) {
+        if (entry.code == code)
+            return entry.text;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%d UNKNOWN", code);
+    return text;
+}
+
+std::string BuildHeaderText(const CConfigAccessor& responseView)
+{
+    // One snapshot of the node, so that the block never mixes two states of it.
+    CConfigLock lock(responseView);
+    std::string header =
+        "HTTP/1.1 " + responseView.GetString("ResponseText", "500 Internal Server Error") + "\r\n";
+    std::vector<CConfigLeaf> headers;
+    responseView.GetSubAccessor("Options").GetLeaves(headers);
+    for (const CConfigLeaf& field : headers)
+        header += SafeFieldText(field.key) + ": " + SafeFieldText(field.value) + "\r\n";
+    // A CGI program's own header lines, already CR LF terminated.
+    header += responseView.GetString("CGIHeader", "");
+    header += "\r\n";
+    return header;
+}

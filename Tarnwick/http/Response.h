@@ -1,0 +1,58 @@
+#pragma once
+// The root of every answer. A response holds the views of one request (its thread node,
+// RequestInfo and ResponseInfo with their Options nodes, the settings and ServerInfo),
+// sets the default headers when constructed, and is driven by the response pipeline:
+// BeginReceive, ReceiveData per body chunk, Build, GetContentLength, then GetSendData
+// until it returns 0 or less.
+//
+// A response is created with new by the code that decides the answer, thrown by pointer,
+// and deleted by the request driver.
+
+#include "ConfigAccessor.h"
+
+#include <cstdint>
+#include <string>
+
+class CByteBuffer;
+class CServerCore;
+
+class CResponse {
+public:
+    // `core` is not owned and outlives the response; `threadView` is the request's node
+    // "Threads::Thread_xxxx".
+    CResponse(CServerCore* core, const CConfigAccessor& threadView);
+    virtual ~CResponse() = default;
+    CResponse(const CResponse&) = delete;
+    CResponse& operator=(const CResponse&) = delete;
+
+    virtual void BeginReceive() = 0;
+    virtual void ReceiveData(CByteBuffer& chunk) = 0;
+    virtual void Build() = 0;
+    virtual int64_t GetContentLength() = 0;
+    virtual CConfigAccessor GetResponseInfo() { return responseView_; }
+    // Puts the next chunk of the body into `buffer` and returns its size; 0 or less ends
+    // the body.
+    virtual int GetSendData(CByteBuffer& buffer) = 0;
+
+    // ResponseCode := code and ResponseText := GetStatusText(code).
+    void SetResponseCode(int code);
+    void SetDefaultHeaders();
+
+protected:
+    CConfigAccessor threadView_;
+    CConfigAccessor settingsView_;
+    CConfigAccessor infoView_;
+    CConfigAccessor requestView_;
+    CConfigAccessor requestHeaderView_;
+    CConfigAccessor responseView_;
+    CConfigAccessor responseHeaderView_;
+    CServerCore* core_;  // not owned
+};
+
+// "404 Not Found"; "%d UNKNOWN" for a code without a text.
+std::string GetStatusText(int code);
+
+// The header block for a ResponseInfo view: status line, the Options headers in stored
+// order, the CGI header lines, and the empty line. A CR, LF or NUL inside an Options
+// header goes out as a blank, so no value can start a header line of its own.
+std::string BuildHeaderText(const CConfigAccessor& responseView);

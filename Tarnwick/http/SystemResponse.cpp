@@ -1,0 +1,55 @@
+#include "SystemResponse.h"
+
+#include "BuiltinPages.h"
+#include "ServerFatalException.h"
+
+#include "ByteBuffer.h"
+
+#include <cstdio>
+
+CSystemResponse::CSystemResponse(CServerCore* core, const CConfigAccessor& threadView,
+                                 const std::string& info, int code, const std::string& detail)
+    : CResponse(core, threadView), info_(info), detail_(detail), code_(code)
+{
+}
+
+CSystemResponse::~CSystemResponse() = default;
+
+void CSystemResponse::Build()
+{
+    SetResponseCode(code_);
+
+    const std::string directory = settingsView_.GetString(kHtmlDirectoryKey, kDefaultHtmlDirectory);
+    char name[32];
+    std::snprintf(name, sizeof name, "Response_%03d.html", code_);
+    if (page_.LoadFile(directory + name) != 0 && page_.LoadFile(directory + "Response_default.html") != 0 &&
+        page_.LoadResource(kStatusPageResource) != 0) {
+        throw CServerFatalException{
+            "HTMLデータのロードに失敗しました、リソースが破壊されているか、システムエラーです"};
+    }
+
+    // Nothing filled in here is markup: the reason texts carry URLs and names from the
+    // request.
+    page_.Replace("Info", CHtmlTemplate::EscapeHtml(info_));
+    page_.Replace("Detail", CHtmlTemplate::EscapeHtml(detail_));
+    page_.ExpandFromView(threadView_);
+    page_.ExpandFromView(infoView_);
+    page_.ExpandFromView(requestView_);
+    page_.ExpandFromView(responseView_);
+}
+
+bool CSystemResponse::IsNotModified() const { return responseView_.GetInt("ResponseCode", 200) == 304; }
+
+int64_t CSystemResponse::GetContentLength() { return IsNotModified() ? 0 : page_.GetLength(); }
+
+int CSystemResponse::GetSendData(CByteBuffer& buffer)
+{
+    if (IsNotModified() || sent_)
+        return 0;
+    if (page_.IsEmpty())
+        throw CServerFatalException{"HTMLデータのロードに失敗しました、システムエラーです"};
+    sent_ = 1;
+    const std::string text = page_.GetText();
+    buffer.AssignString(text);
+    return buffer.GetLength();
+}

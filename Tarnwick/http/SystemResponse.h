@@ -1,0 +1,51 @@
+#pragma once
+// An answer the server decides without serving content (a redirect, 304, 401, 403, 404 and
+// the like): a status code and an HTML page saying why. The page comes from the HTML
+// directory's "Response_<code>.html", else its "Response_default.html", else the status page
+// built into the program; it is read anew on every Build, so a changed template takes
+// effect with the next answer.
+//
+// Created with new by a check or a response and thrown by pointer; the request driver sends
+// and deletes it.
+
+#include "HtmlTemplate.h"
+#include "Response.h"
+
+#include <string>
+
+class CSystemResponse : public CResponse {
+public:
+    // The setting that names the folder of the page templates: one leaf directly under
+    // Setting whose name holds a backslash (the name stored settings files use). Its value
+    // ends with '/' and passes the server's value filter.
+    static constexpr const char* kHtmlDirectoryKey = "Html\\HtmlFileDirectory";
+    static constexpr const char* kDefaultHtmlDirectory = "%ServerRoot%Html/";
+
+    // `info` is the one-line reason (also the request's progress text), `detail` the longer
+    // explanation; both are plain text, shown escaped.
+    CSystemResponse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info,
+                    int code, const std::string& detail);
+    ~CSystemResponse() override;
+
+    void BeginReceive() override {}
+    void ReceiveData(CByteBuffer&) override {}
+    // Sets the status and fills the page. Throws CServerFatalException when not even the
+    // built-in page can be loaded.
+    void Build() override;
+    // 0 for 304 (RFC 9110 15.4.5: no content); else the page length.
+    int64_t GetContentLength() override;
+    // The whole page once, then 0; nothing for 304. Throws CServerFatalException when the
+    // page is empty.
+    int GetSendData(CByteBuffer& buffer) override;
+
+    std::string GetInfo() const { return info_; }
+
+private:
+    bool IsNotModified() const;
+
+    std::string info_;
+    std::string detail_;
+    int code_;
+    CHtmlTemplate page_;
+    int sent_ = 0;
+};

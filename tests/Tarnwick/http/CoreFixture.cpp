@@ -1,0 +1,36 @@
+#include "CoreFixture.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+void CoreFixture::StartCore()
+{
+    if (settings.GetValue("Setting::Basic::Port", "").empty())
+        settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
+    ASSERT_EQ(settings.SaveXml(servertest::ServerRoot() + "Tarnwick.xml", ""), 0);
+    core = std::make_unique<CServerCore>();
+}
+
+CConfigAccessor CoreFixture::NewThreadView()
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "Thread_%04x", core->NextRequestNumber());
+    CConfigAccessor view = core->GetThreadsAccessor().GetSubAccessor(name);
+    view.SetString("ThreadName", name);
+    return view;
+}
+
+void CoreFixture::PutFile(const std::string& path, const std::string& bytes)
+{
+    const std::filesystem::path full = servertest::ServerRoot() + path;
+    std::filesystem::create_directories(full.parent_path());
+    std::ofstream(full, std::ios::binary) << bytes;
+}
+
+void CoreFixture::TearDown()
+{
+    core.reset();
+    std::error_code ignored;
+    std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml", ignored);
+}

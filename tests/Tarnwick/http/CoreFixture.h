@@ -1,0 +1,29 @@
+#pragma once
+// A server core over this run's server root, built from a settings tree the test fills
+// first, and a request's thread node in its context tree.
+
+#include "ServerCore.h"
+#include "ServerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+class CoreFixture : public testing::Test {
+protected:
+    // Writes `settings` as the root's Tarnwick.xml (with a free loopback port as
+    // Basic::Port unless the test set one) and constructs the core.
+    void StartCore();
+
+    // A fresh request node "Thread_xxxx" under Threads, with its ThreadName.
+    CConfigAccessor NewThreadView();
+
+    // Writes a file under the server root (folders created); `path` is relative to it.
+    static void PutFile(const std::string& path, const std::string& bytes);
+
+    void TearDown() override;
+
+    CConfigClass settings;  // fill before StartCore; keys under "Setting::"
+    std::unique_ptr<CServerCore> core;
+};

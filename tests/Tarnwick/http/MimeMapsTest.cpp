@@ -1,0 +1,253 @@
+#include "MimeMaps.h"
+
+#include "CoreFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Table = CMimeMaps::Table;
+
+class MimeMapsTest : public testing::Test {
+protected:
+    // Leaves of one MimeType child node: `type` with its extensions, keys Ext_00, Ext_01 ...
+    void AddType(const std::string& type, const std::vector<std::string>& extensions)
+    {
+        AddNode("Setting::MimeType::" + type, "Ext_", extensions);
+    }
+    void AddIcon(const std::string& icon, const std::vector<std::string>& filters)
+    {
+        AddNode("Setting::IconType::" + icon, "Filter_", filters);
+    }
+    CMimeMaps Loaded()
+    {
+        CMimeMaps maps;
+        maps.Load(tree.GetAccessor("Setting"));
+        return maps;
+    }
+    // Eight single-extension types e0 ... e7 of type t0 ... t7, in that order.
+    void AddEightTypes()
+    {
+        for (int i = 0; i < 8; ++i)
+            AddType("t" + std::to_string(i), {"e" + std::to_string(i)});
+    }
+    static std::vector<std::string> Extensions(const CMimeMaps& maps)
+    {
+        std::vector<std::string> out;
+        for (const auto& pair : maps.GetMimeTable())
+            out.push_back(pair.first);
+        return out;
+    }
+
+    CConfigClass tree;
+
+private:
+    void AddNode(const std::string& node, const std::string& keyPrefix, const std::vector<std::string>& values)
+    {
+        for (std::size_t i = 0; i < values.size(); ++i)
+            tree.SetValue(node + "::" + keyPrefix + (i < 10 ? "0" : "") + std::to_string(i), values[i]);
+    }
+};
+
+TEST_F(MimeMapsTest, LoadTakesEveryExtensionOfEveryTypeInStoredOrder)
+{
+    AddType("text/html", {"html", "htm"});
+    AddType("image/png", {"png"});
+    AddIcon("picture", {"image/*", ".gif"});
+    // The editor's whole text sits beside the nodes and is no type.
+    tree.SetValue("Setting::MimeType::Text", "text/html html htm");
+    tree.SetValue("Setting::IconType::Text", "picture image/*");
+
+    const CMimeMaps maps = Loaded();
+
+    EXPECT_EQ(maps.GetMimeTable(),
+              (Table{{"html", "text/html"}, {"htm", "text/html"}, {"png", "image/png"}}));
+    EXPECT_EQ(maps.GetIconTable(), (Table{{"image/*", "picture"}, {".gif", "picture"}}));
+}
+
+TEST_F(MimeMapsTest, SecondLoadAddsNoPairs)
+{
+    AddType("text/html", {"html"});
+    AddIcon("doc", {".txt"});
+    CMimeMaps maps = Loaded();
+    maps.Load(tree.GetAccessor("Setting"));
+    maps.LoadMimeTypes();
+    maps.LoadIconTypes();
+    EXPECT_EQ(maps.GetMimeTable().size(), 1u);
+    EXPECT_EQ(maps.GetIconTable().size(), 1u);
+}
+
+TEST_F(MimeMapsTest, EmptyMapsBeforeLoadAnswerTheDefaults)
+{
+    CMimeMaps maps;
+    maps.LoadMimeTypes();
+    maps.LoadIconTypes();
+    EXPECT_EQ(maps.LookupMimeType("a.html"), "application/octet-stream");
+    EXPECT_EQ(maps.LookupIconType("a.html"), "");
+}
+
+TEST_F(MimeMapsTest, MissingTablesLoadEmpty)
+{
+    const CMimeMaps maps = Loaded();
+    EXPECT_TRUE(maps.GetMimeTable().empty());
+    EXPECT_TRUE(maps.GetIconTable().empty());
+}
+
+TEST_F(MimeMapsTest, LooksUpTheLowerCasedLastExtension)
+{
+    AddType("text/html", {"html"});
+    AddType("application/x-gzip", {"gz"});
+    AddType("application/x-tar", {"tar"});
+    AddType("text/plain", {"txt"});
+    AddType("text/x-upper", {"UPPER"});
+    AddType("text/x-empty", {"dat"});
+    CMimeMaps maps = Loaded();
+
+    const struct {
+        const char* description;
+        std::string name;
+        std::string type;
+    } cases[] = {
+        {"upper-case extension", "index.HTML", "text/html"},
+        {"only the last extension counts", "archive.tar.gz", "application/x-gzip"},
+        {"no dot", "README", "application/octet-stream"},
+        {"name ending in a dot", "file.", "application/octet-stream"},
+        {"unknown extension", "a.xyz", "application/octet-stream"},
+        {"stored upper case never matches", "a.UPPER", "application/octet-stream"},
+        {"stored upper case never matches lower", "a.upper", "application/octet-stream"},
+        {"a path", "/docs/sub/index.html", "text/html"},
+        {"Japanese name", "資料.TXT", "text/plain"},
+        {"Japanese name with a 0x5C trail byte", "表.txt", "text/plain"},
+        {"hidden file", ".txt", "text/plain"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(maps.LookupMimeType(c.name), c.type) << c.description;
+}
+
+TEST_F(MimeMapsTest, HitBeyondTheSixthPairMovesItToTheFront)
+{
+    AddEightTypes();
+    CMimeMaps maps = Loaded();
+
+    EXPECT_EQ(maps.LookupMimeType("x.e6"), "t6");
+    EXPECT_EQ(Extensions(maps), (std::vector<std::string>{"e6", "e0", "e1", "e2", "e3", "e4", "e5", "e7"}));
+
+    // e5 was pushed to the seventh place by the last move, so it moves now.
+    EXPECT_EQ(maps.LookupMimeType("x.E5"), "t5");
+    EXPECT_EQ(Extensions(maps), (std::vector<std::string>{"e5", "e6", "e0", "e1", "e2", "e3", "e4", "e7"}));
+
+    EXPECT_EQ(maps.LookupMimeType("x.e7"), "t7");
+    EXPECT_EQ(Extensions(maps).front(), "e7");
+}
+
+TEST_F(MimeMapsTest, HitAmongTheFirstSixPairsKeepsTheOrder)
+{
+    AddEightTypes();
+    CMimeMaps maps = Loaded();
+    const std::vector<std::string> loaded = Extensions(maps);
+    for (const char* name : {"x.e5", "x.e0", "x.e3", "x.none", "noext"}) {
+        maps.LookupMimeType(name);
+        EXPECT_EQ(Extensions(maps), loaded) << name;
+    }
+}
+
+TEST_F(MimeMapsTest, ReorderingTouchesOnlyTheCopy)
+{
+    AddEightTypes();
+    const CMimeMaps original = Loaded();
+    CMimeMaps copy = original;
+    copy.LookupMimeType("x.e7");
+    EXPECT_EQ(Extensions(copy).front(), "e7");
+    EXPECT_EQ(Extensions(original).front(), "e0");
+}
+
+TEST_F(MimeMapsTest, IconLookupFindsTheFirstPairByExtensionTypeOrName)
+{
+    AddType("image/gif", {"gif"});
+    AddType("image/png", {"png"});
+    AddType("application/x-gzip", {"gz"});
+    AddType("text/plain", {"txt", "bak"});
+    AddIcon("gif", {".gif"});
+    AddIcon("image", {"IMAGE/*"});
+    AddIcon("archive", {".gz"});
+    AddIcon("backup", {"*.BAK"});
+    AddIcon("readme", {"readme*"});
+
+    const struct {
+        const char* description;
+        std::string name;
+        std::string icon;
+    } cases[] = {
+        {"exact extension before the type pattern", "a.GIF", "gif"},
+        {"type pattern", "a.png", "image"},
+        {"exact test uses the last extension with its dot", "archive.tar.gz", "archive"},
+        {"name pattern whatever the type", "notes.txt.bak", "backup"},
+        {"name pattern on a name without dot", "README", "readme"},
+        {"no filter matches", "a.txt", ""},
+        {"no filter matches a dotless name", "Makefile", ""},
+    };
+    for (const auto& c : cases) {
+        CMimeMaps maps = Loaded();  // a fresh copy, so no answer comes from the cache
+        EXPECT_EQ(maps.LookupIconType(c.name), c.icon) << c.description;
+    }
+}
+
+TEST_F(MimeMapsTest, IconCacheAnswersLaterNamesWithTheSameExtension)
+{
+    AddType("text/plain", {"txt"});
+    AddIcon("special", {"special*"});
+    AddIcon("text", {"*.txt"});
+    CMimeMaps maps = Loaded();
+
+    EXPECT_EQ(maps.LookupIconType("a.txt"), "text");
+    // The name pattern further up is not tried again for this extension.
+    EXPECT_EQ(maps.LookupIconType("special.TXT"), "text");
+    // A miss leaves the cache as it was.
+    EXPECT_EQ(maps.LookupIconType("b.zzz"), "");
+    EXPECT_EQ(maps.LookupIconType("special.txt"), "text");
+    // A fresh copy has no cache.
+    CMimeMaps fresh = Loaded();
+    EXPECT_EQ(fresh.LookupIconType("special.txt"), "special");
+}
+
+TEST_F(MimeMapsTest, DotlessNamesNeverUseTheCache)
+{
+    AddIcon("readme", {"README"});
+    AddIcon("other", {"*"});
+    CMimeMaps maps = Loaded();
+    EXPECT_EQ(maps.LookupIconType("Makefile"), "other");
+    EXPECT_EQ(maps.LookupIconType("README"), "readme");
+    EXPECT_EQ(maps.LookupIconType("Makefile"), "other");
+}
+
+TEST_F(MimeMapsTest, IconLookupReordersTheMimeTableOfItsCopy)
+{
+    AddEightTypes();
+    CMimeMaps maps = Loaded();
+    maps.LookupIconType("x.e7");
+    EXPECT_EQ(Extensions(maps).front(), "e7");
+}
+
+class MimeMapsCoreTest : public CoreFixture {};
+
+TEST_F(MimeMapsCoreTest, CoreHandsOutLoadedCopiesThatLookUpAlone)
+{
+    for (int i = 0; i < 8; ++i)
+        settings.SetValue("Setting::MimeType::t" + std::to_string(i) + "::Ext_00", "e" + std::to_string(i));
+    settings.SetValue("Setting::IconType::picture::Filter_00", "t7");
+    StartCore();
+
+    CMimeMaps first = core->GetMimeMaps();
+    EXPECT_EQ(first.LookupMimeType("a.e7"), "t7");
+    EXPECT_EQ(first.LookupIconType("a.e7"), "picture");
+    EXPECT_EQ(first.GetMimeTable().front().first, "e7");
+
+    const CMimeMaps second = core->GetMimeMaps();
+    EXPECT_EQ(second.GetMimeTable().front().first, "e0");
+    EXPECT_EQ(second.GetMimeTable().size(), 8u);
+}
+
+}  // namespace

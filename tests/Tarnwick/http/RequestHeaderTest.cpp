@@ -1,0 +1,333 @@
+#include "RequestHeader.h"
+
+#include "ConnectionState.h"
+#include "HttpRequest.h"
+#include "ServerFatalException.h"
+#include "TcpSocket.h"
+#include "TimeoutWatcher.h"
+#include "WorkerThread.h"
+
+#include "ConfigClass.h"
+
+#include "../ServerTestSupport.h"
+
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+const std::string kMalformed = "異常なヘッダーを受信しました";
+const std::string kNetworkError = "ヘッダー受信中に切断もしくはネットワークエラーが発生しました";
+const std::string kDisconnected = "ヘッダー受信中に切断しました";
+const std::string kTimedOut = "ヘッダー受信中にタイムアウトしました";
+const std::string kStopped = "ヘッダー受信中に中断しました";
+
+// --- ScanRequestHeader ---------------------------------------------------------------------
+
+TEST(RequestHeaderScanTest, FindsTheEndOrTheFirstForbiddenByte)
+{
+    struct Case {
+        const char* description;
+        std::string bytes;
+        RequestHeaderScan scan;
+        std::size_t length;  // Complete only
+    } cases[] = {
+        {"nothing yet", "", RequestHeaderScan::Incomplete, 0},
+        {"request line only", "GET / HTTP/1.1\r\n", RequestHeaderScan::Incomplete, 0},
+        {"whole header", "GET / HTTP/1.1\r\nA: b\r\n\r\n", RequestHeaderScan::Complete, 24},
+        {"body after the end", std::string("GET / HTTP/1.1\r\n\r\nbody\0\r", 24), RequestHeaderScan::Complete, 18},
+        {"empty line alone", "\r\n\r\n", RequestHeaderScan::Complete, 4},
+        {"ends in CR", "GET / HTTP/1.1\r", RequestHeaderScan::Incomplete, 0},
+        {"ends in CR LF CR", "GET / HTTP/1.1\r\n\r", RequestHeaderScan::Incomplete, 0},
+        {"bare CR", "GET / HTTP/1.1\rX", RequestHeaderScan::Malformed, 0},
+        {"CR CR LF", "GET / HTTP/1.1\r\r\n\r\n", RequestHeaderScan::Malformed, 0},
+        {"bare CR in a value", "GET / HTTP/1.1\r\nA: b\rc\r\n\r\n", RequestHeaderScan::Malformed, 0},
+        {"NUL first", std::string("\0GET", 4), RequestHeaderScan::Malformed, 0},
+        {"NUL before the end", std::string("GET /\0 HTTP/1.1\r\n\r\n", 19), RequestHeaderScan::Malformed, 0},
+        {"LF LF is no end", "GET / HTTP/1.1\n\n", RequestHeaderScan::Incomplete, 0},
+    };
+    for (const Case& c : cases) {
+        std::size_t length = 0;
+        EXPECT_EQ(c.scan, ScanRequestHeader(c.bytes.data(), c.bytes.size(), length)) << c.description;
+        if (c.scan == RequestHeaderScan::Complete) {
+            EXPECT_EQ(c.length, length) << c.description;
+        }
+    }
+}
+
+// --- ReceiveHeader -------------------------------------------------------------------------
+
+// The connection's time-out target: as the connection worker does, a time-out aborts its
+// socket, which ends the wait.
+class AbortingConnection : public CTimeoutTarget {
+public:
+    explicit AbortingConnection(CTcpSocket& socket) : socket_(socket) {}
+    ~AbortingConnection() override { Disarm(); }
+    void OnTimeout() override { socket_.Abort(); }
+
+private:
+    CTcpSocket& socket_;
+};
+
+// Stands for the connection's thread: only its stop flag is used.
+class IdleThread : public CWorkerThread {
+public:
+    ~IdleThread() override { StopAndWait(); }
+
+protected:
+    void Run() override {}
+};
+
+// The socket under test owns one end of a socket pair; the test plays the client on the
+// other end.
+class RequestHeaderTest : public testing::Test {
+protected:
+    // Any wait that a fault would make endless ends at the watchdog's default instead.
+    static constexpr int kBoundingTimeoutMs = 10000;
+
+    void SetUp() override
+    {
+        savedTimeout_ = CTimeoutWatcher::Instance().GetDefaultTimeout();
+        CTimeoutWatcher::Instance().SetDefaultTimeout(kBoundingTimeoutMs);
+        servertest::MakeSocketPair(serverEnd_, client_);
+        ASSERT_EQ(0, socket_.Attach(serverEnd_));
+    }
+
+    void TearDown() override
+    {
+        CloseClient();
+        CTimeoutWatcher::Instance().SetDefaultTimeout(savedTimeout_);
+    }
+
+    void Send(const std::string& bytes)
+    {
+        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    }
+
+    void CloseClient()
+    {
+        if (client_ >= 0)
+            ::close(client_);
+        client_ = -1;
+    }
+
+    std::string Receive() { return ReceiveHeader(socket_, state_, connection_, receivedBytes_); }
+
+    // The failure message of Receive, or "(returned)".
+    std::string ReceiveFailure()
+    {
+        try {
+            Receive();
+        } catch (const CServerFatalException& e) {
+            return e.message;
+        }
+        return "(returned)";
+    }
+
+    // True once the socket under test has taken every byte sent so far off the line, so
+    // that whatever is sent next arrives in a later look.
+    bool WaitAllTaken()
+    {
+        return servertest::WaitUntil([&] {
+            int queued = -1;
+            return ::ioctl(serverEnd_, FIONREAD, &queued) == 0 && queued == 0;
+        });
+    }
+
+    // The whole remaining input of the socket under test, up to the client's close.
+    std::string Drain()
+    {
+        std::string all;
+        char chunk[4096];
+        for (;;) {
+            const int n = socket_.Receive(chunk, sizeof chunk);
+            if (n < 0)
+                return all;
+            all.append(chunk, static_cast<std::size_t>(n));
+            if (n == 0 && !socket_.DataAvailable(5000000))
+                return all;
+        }
+    }
+
+    int savedTimeout_ = 0;
+    int serverEnd_ = -1;
+    int client_ = -1;
+    CTcpSocket socket_;
+    AbortingConnection connection_{socket_};
+    IdleThread thread_;
+    CConnectionState state_{&connection_, &socket_, &thread_};
+    int64_t receivedBytes_ = 100;
+};
+
+TEST_F(RequestHeaderTest, ReturnsTheHeaderAndCountsItsBytes)
+{
+    const std::string header = "GET / HTTP/1.1\r\nHost: a\r\n\r\n";
+    Send(header);
+    EXPECT_EQ(header, Receive());
+    EXPECT_EQ(100 + static_cast<int64_t>(header.size()), receivedBytes_);
+    EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection_));
+}
+
+TEST_F(RequestHeaderTest, LeavesTheBodyInTheSocket)
+{
+    const std::string header = "PUT /a HTTP/1.1\r\nContent-Length: 11\r\n\r\n";
+    const std::string body = std::string("body\0\r\n\r\nxx", 11);
+    Send(header + body);
+    EXPECT_EQ(header, Receive());
+    CloseClient();
+    EXPECT_EQ(body, Drain());
+}
+
+TEST_F(RequestHeaderTest, HeaderSplitAcrossSendsIsJoined)
+{
+    // Split inside the request line, between CR and LF, and inside the final empty line.
+    const std::string pieces[] = {"GET /a", " HTTP/1.1\r", "\nHost: a\r\n\r", "\n"};
+    auto reading = std::async(std::launch::async, [&] { return Receive(); });
+    for (const std::string& piece : pieces) {
+        ASSERT_TRUE(WaitAllTaken());
+        ASSERT_EQ(std::future_status::timeout, reading.wait_for(0s)) << "returned before: " << piece;
+        Send(piece);
+    }
+    ASSERT_EQ(std::future_status::ready, reading.wait_for(5s));
+    EXPECT_EQ("GET /a HTTP/1.1\r\nHost: a\r\n\r\n", reading.get());
+}
+
+TEST_F(RequestHeaderTest, NulByteIsRefusedAtOnce)
+{
+    Send(std::string("GET / HTTP/1.1\r\nA: b\0", 22));
+    const auto start = Clock::now();
+    EXPECT_EQ(kMalformed, ReceiveFailure());
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection_));
+}
+
+TEST_F(RequestHeaderTest, BareCrIsRefusedOnceTheNextByteArrives)
+{
+    auto reading = std::async(std::launch::async, [&] { return ReceiveFailure(); });
+    Send("GET / HTTP/1.1\r\nA: b\r");
+    ASSERT_TRUE(WaitAllTaken());
+    // Its LF may still come.
+    ASSERT_EQ(std::future_status::timeout, reading.wait_for(0s));
+    Send("c\r\n\r\n");
+    ASSERT_EQ(std::future_status::ready, reading.wait_for(5s));
+    EXPECT_EQ(kMalformed, reading.get());
+}
+
+TEST_F(RequestHeaderTest, TooManyBytesWithoutTheEndAreRefused)
+{
+    Send("GET /" + std::string(kMaxRequestHeaderBytes - 5 + 1, 'a'));
+    EXPECT_EQ(kMalformed, ReceiveFailure());
+    EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection_));
+}
+
+TEST_F(RequestHeaderTest, ExactlyTheLimitWithoutTheEndKeepsWaiting)
+{
+    Send("GET /" + std::string(kMaxRequestHeaderBytes - 5, 'a'));
+    auto reading = std::async(std::launch::async, [&] { return ReceiveFailure(); });
+    ASSERT_TRUE(WaitAllTaken());
+    ASSERT_EQ(std::future_status::timeout, reading.wait_for(100ms));
+    CloseClient();
+    ASSERT_EQ(std::future_status::ready, reading.wait_for(5s));
+    EXPECT_EQ(kDisconnected, reading.get());
+}
+
+TEST_F(RequestHeaderTest, LongHeaderWithinTheLimitIsReturned)
+{
+    const std::string header = "GET / HTTP/1.1\r\nX-Long: " + std::string(kMaxRequestHeaderBytes - 100, 'v') + "\r\n\r\n";
+    Send(header);
+    EXPECT_EQ(header, Receive());
+}
+
+TEST_F(RequestHeaderTest, ClientClosingMidHeaderIsReportedAsDisconnect)
+{
+    Send("GET / HTTP/1.1\r\nHost:");
+    CloseClient();
+    EXPECT_EQ(kDisconnected, ReceiveFailure());
+    EXPECT_EQ(100, receivedBytes_);
+}
+
+TEST_F(RequestHeaderTest, ClientClosingBeforeAnyByteIsReportedAsDisconnect)
+{
+    CloseClient();
+    EXPECT_EQ(kDisconnected, ReceiveFailure());
+}
+
+TEST_F(RequestHeaderTest, ClosedSocketIsANetworkError)
+{
+    socket_.Close();
+    EXPECT_EQ(kNetworkError, ReceiveFailure());
+    EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection_));
+}
+
+TEST_F(RequestHeaderTest, StopRequestEndsTheWait)
+{
+    Send("GET / HTTP/1.1\r\n");
+    thread_.Stop();
+    EXPECT_EQ(kStopped, ReceiveFailure());
+}
+
+TEST_F(RequestHeaderTest, SilentClientMidHeaderTimesOut)
+{
+    constexpr int kTimeoutMs = 300;
+    CTimeoutWatcher::Instance().SetDefaultTimeout(kTimeoutMs);
+    Send("GET / HTTP/1.1\r\nHost: a\r\n");
+    const auto start = Clock::now();
+    EXPECT_EQ(kTimedOut, ReceiveFailure());
+    const auto elapsed = Clock::now() - start;
+    EXPECT_GE(elapsed + servertest::kTickSlack, std::chrono::milliseconds(kTimeoutMs));
+    EXPECT_LT(elapsed, 5s);
+    EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection_));
+}
+
+TEST_F(RequestHeaderTest, SilentClientWithoutAnyByteEndsAsNetworkError)
+{
+    // The aborted socket fails the next look before the state is asked.
+    constexpr int kTimeoutMs = 300;
+    CTimeoutWatcher::Instance().SetDefaultTimeout(kTimeoutMs);
+    const auto start = Clock::now();
+    EXPECT_EQ(kNetworkError, ReceiveFailure());
+    EXPECT_GE(Clock::now() - start + servertest::kTickSlack, std::chrono::milliseconds(kTimeoutMs));
+    EXPECT_TRUE(connection_.IsTimedOut());
+}
+
+TEST_F(RequestHeaderTest, LowerCaseHeaderReadOffTheSocketParsesIntoTheRequest)
+{
+    Send("GET /x HTTP/1.1\r\nhost: a\r\nauthorization: Basic dXNlcjpwYXNz\r\n\r\n");
+    CConfigClass context;
+    const CHttpRequest request(Receive(), context.GetAccessor("RequestInfo"));
+    EXPECT_EQ("a", request.GetHeader("Host"));
+    EXPECT_EQ("user", request.GetUser());
+    EXPECT_EQ("pass", request.GetPasswd());
+}
+
+TEST_F(RequestHeaderTest, JapanesePathsReadOffTheSocketDecodeIntoTheObject)
+{
+    struct Case {
+        const char* description;
+        std::string url;
+    } cases[] = {
+        {"UTF-8 percent-encoded", "/%E8%A1%A8/%E8%A8%AD%E5%AE%9A"},
+        {"Shift-JIS percent-encoded", "/%95%5C/%90%DD%92%E8"},
+        {"Shift-JIS raw, trail byte 0x5C", "/表/設定"},
+        {"UTF-8 raw", u8"/表/設定"},
+    };
+    for (const Case& c : cases) {
+        Send("GET " + c.url + " HTTP/1.1\r\n\r\n");
+        CConfigClass context;
+        const CHttpRequest request(Receive(), context.GetAccessor("RequestInfo"));
+        EXPECT_EQ(c.url, request.GetUrl()) << c.description;
+        EXPECT_EQ("/表/設定", request.GetObject()) << c.description;
+    }
+}
+
+}  // namespace

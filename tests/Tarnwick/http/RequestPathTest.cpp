@@ -1,0 +1,580 @@
+#include "RequestPath.h"
+
+#include "NormalResponse.h"
+#include "ServerFatalException.h"
+
+#include "CoreFixture.h"
+#include "ServerTestSupport.h"
+
+#include "UrlCoding.h"
+
+#include "FileIo.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Keys = std::vector<std::pair<std::string, std::string>>;
+
+const std::string kNoEntries = "パス設定が存在しません、設定してください！";
+const std::string kNoHost = "あなたのアクセスしたホスト名(URL)は、このサーバの管理下ではありません";
+const std::string kNoUrl = "あなたのアクセスしたURLは、このサーバの管理下ではありません";
+
+class RequestPathTest : public testing::Test {
+protected:
+    // A path entry "Setting::Path::<name>" with exactly the given keys.
+    void AddEntry(const std::string& name, const Keys& keys)
+    {
+        const CConfigAccessor entry = tree.GetAccessor("Setting::Path::" + name);
+        entry.GetString("Unused", "");  // creates the node even without keys
+        for (const auto& [key, value] : keys)
+            entry.SetString(key, value);
+    }
+    void AddIndex(const std::vector<std::string>& names)
+    {
+        for (const std::string& name : names)
+            tree.SetValue("Setting::Index::" + name, name);
+    }
+    CRequestPath Resolve(const std::string& object, const std::string& host = "")
+    {
+        return CRequestPath(object, host, tree.GetAccessor("Setting"));
+    }
+    // The message of the CServerFatalException that resolving throws; "" when none.
+    std::string FatalText(const std::string& object, const std::string& host = "")
+    {
+        try {
+            Resolve(object, host);
+        } catch (const CServerFatalException& e) {
+            return e.message;
+        }
+        return "";
+    }
+    static std::string EntryName(const CRequestPath& path)
+    {
+        std::string prefix = path.GetEntry().GetPrefix();  // "Setting::Path::<name>::"
+        prefix.erase(0, std::string("Setting::Path::").size());
+        return prefix.substr(0, prefix.size() - 2);
+    }
+
+    // Folders and files below the temporary folder; `relative` is UTF-8, as on disk.
+    void MakeDir(const std::string& relative) { fs::create_directories(folder.Path() + relative); }
+    void MakeFile(const std::string& relative)
+    {
+        const fs::path full = folder.Path() + relative;
+        fs::create_directories(full.parent_path());
+        std::ofstream(full, std::ios::binary) << "x";
+    }
+    std::string Root() const { return folder.Path(); }
+    std::string Www() const { return folder.Path() + "www/"; }
+
+    servertest::TempFolder folder;
+    CConfigClass tree;
+};
+
+// --- entry choice --------------------------------------------------------------------
+
+TEST_F(RequestPathTest, ChoosesTheEntryByHostAndLongestPrefix)
+{
+    AddEntry("Path_0", {{"ServerPath", "/docs/"}, {"LocalPath", Root() + "d0/"}});
+    AddEntry("Path_1", {{"ServerPath", "/"}, {"LocalPath", Root() + "root/"}});
+    AddEntry("Path_2", {{"ServerPath", "/docs/"}, {"VirtualHost", "alpha"}, {"LocalPath", Root() + "d2/"}});
+    AddEntry("Path_3", {{"ServerPath", "/img/"}, {"VirtualHost", "*.example.org"}, {"LocalPath", Root() + "i/"}});
+
+    const struct {
+        const char* description;
+        std::string object;
+        std::string host;
+        std::string entry;
+        std::string localPath;
+    } cases[] = {
+        {"longer prefix wins", "/docs/a.html", "", "Path_0", Root() + "d0/a.html"},
+        {"shorter prefix for the rest", "/index.html", "", "Path_1", Root() + "root/index.html"},
+        {"host pattern chosen over *", "/docs/a.html", "alpha", "Path_2", Root() + "d2/a.html"},
+        {"host matched without case", "/docs/a.html", "ALPHA", "Path_2", Root() + "d2/a.html"},
+        {"other host takes *", "/docs/a.html", "beta", "Path_0", Root() + "d0/a.html"},
+        {"port suffix is part of the host", "/docs/a.html", "alpha:8080", "Path_0", Root() + "d0/a.html"},
+        {"prefix matched without case", "/DOCS/A.html", "", "Path_0", Root() + "d0/A.html"},
+        {"wildcard host", "/img/p.png", "www.Example.org", "Path_3", Root() + "i/p.png"},
+        {"wildcard host not matching", "/img/p.png", "example.org", "Path_1", Root() + "root/img/p.png"},
+    };
+    for (const auto& c : cases) {
+        const CRequestPath path = Resolve(c.object, c.host);
+        EXPECT_EQ(EntryName(path), c.entry) << c.description;
+        EXPECT_EQ(path.GetLocalPath(), c.localPath) << c.description;
+        EXPECT_EQ(path.GetTargetHost(), c.host) << c.description;
+        EXPECT_EQ(path.IsRedirect(), 0) << c.description;
+    }
+}
+
+TEST_F(RequestPathTest, RequestWithoutHostReachesOnlyEntriesForAnyHost)
+{
+    AddEntry("Named", {{"VirtualHost", "alpha"}});
+    EXPECT_EQ(FatalText("/a.html"), kNoHost);
+
+    // The missing host is read as "*", which a one-character pattern matches.
+    AddEntry("AnyOne", {{"VirtualHost", "?"}});
+    EXPECT_EQ(EntryName(Resolve("/a.html")), "AnyOne");
+}
+
+TEST_F(RequestPathTest, FatalErrorsNameWhatWasMissing)
+{
+    EXPECT_EQ(FatalText("/"), kNoEntries) << "no Path node";
+    tree.SetValue("Setting::Path::Text", "a leaf is no entry");
+    EXPECT_EQ(FatalText("/"), kNoEntries) << "Path without child nodes";
+
+    AddEntry("Path_0", {{"VirtualHost", "alpha"}, {"ServerPath", "/docs/"}});
+    EXPECT_EQ(FatalText("/docs/", "beta"), kNoHost);
+    EXPECT_EQ(FatalText("/other/", "alpha"), kNoUrl);
+    EXPECT_EQ(FatalText("/doc", "alpha"), kNoUrl) << "two bytes short of the prefix";
+    EXPECT_EQ(FatalText("/docs/", "alpha"), "");
+}
+
+TEST_F(RequestPathTest, EqualPrefixesTakeTheLongestHostPatternThenTheFirst)
+{
+    AddEntry("A", {{"ServerPath", "/x/"}, {"VirtualHost", "a*"}, {"LocalPath", Root() + "a/"}});
+    AddEntry("B", {{"ServerPath", "/x/"}, {"VirtualHost", "*a"}, {"LocalPath", Root() + "b/"}});
+    AddEntry("C", {{"ServerPath", "/X/"}, {"VirtualHost", "*"}, {"LocalPath", Root() + "c/"}});
+    AddEntry("D", {{"ServerPath", "/x/"}, {"VirtualHost", "al*a"}, {"LocalPath", Root() + "d/"}});
+    EXPECT_EQ(EntryName(Resolve("/x/f", "aa")), "A") << "A and B tie; the first stored wins";
+    EXPECT_EQ(EntryName(Resolve("/x/f", "alpha")), "D") << "longest pattern, though stored last";
+    EXPECT_EQ(EntryName(Resolve("/x/f", "zz")), "C");
+}
+
+TEST_F(RequestPathTest, PrefixIsAPlainByteTest)
+{
+    AddEntry("Doc", {{"ServerPath", "/doc"}, {"LocalPath", Root() + "doc/"}});
+    AddEntry("Top", {{"ServerPath", "/"}, {"LocalPath", Root() + "top/"}});
+    const CRequestPath path = Resolve("/documents/x");
+    EXPECT_EQ(EntryName(path), "Doc");
+    EXPECT_EQ(path.GetLocalPath(), Root() + "doc/uments/x");
+}
+
+TEST_F(RequestPathTest, MissingKeysReadAsDefaultsWithoutBeingCreated)
+{
+    AddEntry("Path_0", {{"LocalPath", Www()}});
+    const CRequestPath path = Resolve("/a.html");
+    EXPECT_EQ(path.GetLocalPath(), Www() + "a.html");
+    std::vector<std::string> keys;
+    tree.GetKeys("Setting::Path::Path_0::", keys);
+    EXPECT_EQ(keys, std::vector<std::string>{"LocalPath"});
+}
+
+TEST_F(RequestPathTest, OptionsAreTheChosenEntrysNode)
+{
+    AddEntry("Path_0", {{"LocalPath", Www()}});
+    tree.SetValue("Setting::Path::Path_0::Options::Flag", "1");
+    const CRequestPath path = Resolve("/");
+    EXPECT_EQ(path.GetOptions().GetPrefix(), "Setting::Path::Path_0::Options::");
+    EXPECT_EQ(path.GetOptions().GetString("Flag", ""), "1");
+
+    const CRequestPath copy = path;
+    EXPECT_EQ(copy.GetEntry().GetPrefix(), path.GetEntry().GetPrefix());
+    EXPECT_EQ(copy.GetLocalPath(), path.GetLocalPath());
+    EXPECT_EQ(copy.IsDirectory(), 1);
+}
+
+// --- local mapping -------------------------------------------------------------------
+
+TEST_F(RequestPathTest, LocalPathIsJoinedWithExactlyOneSeparator)
+{
+    const struct {
+        const char* description;
+        std::string serverPath;
+        std::string localPath;
+        std::string object;
+        std::string mapped;
+    } cases[] = {
+        {"both with '/'", "/docs/", Www(), "/docs/a/b.txt", Www() + "a/b.txt"},
+        {"LocalPath without '/'", "/docs/", Root() + "www", "/docs/a/b.txt", Www() + "a/b.txt"},
+        {"prefix without '/'", "/docs", Www(), "/docs/a/b.txt", Www() + "a/b.txt"},
+        {"neither with '/'", "/docs", Root() + "www", "/docs/a/b.txt", Www() + "a/b.txt"},
+        {"LocalPath with two '/'", "/docs/", Root() + "www//", "/docs/a", Root() + "www//a"},
+        {"object equal to the prefix", "/docs/", Root() + "www", "/docs/", Www()},
+        {"prefix without '/' and object with", "/docs", Root() + "www", "/docs/", Www()},
+        {"object with doubled '/'", "/docs/", Www(), "/docs//a", Www() + "a"},
+    };
+    for (const auto& c : cases) {
+        tree.RemoveNode("Setting::Path");
+        AddEntry("Path_0", {{"ServerPath", c.serverPath}, {"LocalPath", c.localPath}});
+        const CRequestPath path = Resolve(c.object);
+        EXPECT_EQ(path.GetLocalPath(), c.mapped) << c.description;
+        EXPECT_EQ(path.IsRedirect(), 0) << c.description;
+    }
+}
+
+TEST_F(RequestPathTest, ObjectEqualToThePrefixIsTheFolder)
+{
+    AddEntry("Path_0", {{"ServerPath", "/docs/"}, {"LocalPath", Www()}});
+    const CRequestPath path = Resolve("/Docs/");
+    EXPECT_EQ(path.IsDirectory(), 1);
+    EXPECT_EQ(path.IsRedirect(), 0);
+    EXPECT_EQ(path.GetLocalPath(), Www());
+}
+
+TEST_F(RequestPathTest, PrefixWithoutItsSlashRedirectsToThePrefix)
+{
+    MakeDir("www");
+    AddEntry("Path_0", {{"ServerPath", "/docs/"}, {"LocalPath", Www()}});
+    for (const char* object : {"/docs", "/DOCS"}) {
+        const CRequestPath path = Resolve(object);
+        EXPECT_EQ(path.IsRedirect(), 1) << object;
+        EXPECT_EQ(path.IsDirectory(), 1) << object;
+        EXPECT_EQ(path.GetRedirectLocation(), "/docs/") << object;
+        EXPECT_EQ(path.GetLocalPath(), Www()) << object;
+        EXPECT_EQ(path.Exists(), 1) << object;
+    }
+}
+
+TEST_F(RequestPathTest, FolderNamedWithoutSlashRedirectsToTheSlashedName)
+{
+    MakeDir("www/sub");
+    MakeFile("www/sub/index.html");
+    AddEntry("Path_0", {{"ServerPath", "/docs/"}, {"LocalPath", Www()}});
+    AddIndex({"index.html"});
+    const CRequestPath path = Resolve("/docs/sub");
+    EXPECT_EQ(path.IsRedirect(), 1);
+    EXPECT_EQ(path.IsDirectory(), 1);
+    EXPECT_EQ(path.GetRedirectLocation(), "/docs/sub/") << "not the index document yet";
+    EXPECT_EQ(path.GetLocalPath(), Www() + "sub/");
+}
+
+TEST_F(RequestPathTest, FirstExistingIndexDocumentIsTheRedirect)
+{
+    MakeDir("www/empty");
+    MakeFile("www/index.htm");
+    MakeFile("www/my index.html");
+    MakeDir("www/index.html/");  // a folder of that name is no index document
+    AddEntry("Path_0", {{"ServerPath", "/docs/"}, {"LocalPath", Www()}});
+    AddIndex({"index.html", "index.htm"});
+
+    CRequestPath path = Resolve("/docs/");
+    EXPECT_EQ(path.IsRedirect(), 1);
+    EXPECT_EQ(path.GetRedirectLocation(), "index.htm");
+    EXPECT_EQ(path.GetLocalPath(), Www());
+
+    path = Resolve("/docs/empty/");
+    EXPECT_EQ(path.IsRedirect(), 0) << "no index document: the folder's list follows";
+    EXPECT_EQ(path.IsDirectory(), 1);
+
+    tree.RemoveNode("Setting::Index");
+    AddIndex({"my index.html"});
+    EXPECT_EQ(Resolve("/docs/").GetRedirectLocation(), "my%20index.html");
+}
+
+TEST_F(RequestPathTest, ForwardEntryRedirectsWithTheRestOfTheObject)
+{
+    AddEntry("Path_0", {{"ServerPath", "/fw/"}, {"Forward", "http://other.example/base/"}});
+    const struct {
+        const char* description;
+        std::string object;
+        std::string location;
+    } cases[] = {
+        {"rest appended", "/fw/a/b", "http://other.example/base/a/b"},
+        {"the prefix alone", "/fw/", "http://other.example/base/"},
+        {"the prefix without its slash", "/fw", "http://other.example/base/"},
+        {"rest escaped", "/fw/a b#c?d%e", "http://other.example/base/a%20b%23c%3fd%25e"},
+        {"Japanese rest", "/fw/資料", "http://other.example/base/資料"},
+    };
+    for (const auto& c : cases) {
+        const CRequestPath path = Resolve(c.object);
+        EXPECT_EQ(path.IsRedirect(), 1) << c.description;
+        EXPECT_EQ(path.IsDirectory(), 0) << c.description;
+        EXPECT_EQ(path.GetRedirectLocation(), c.location) << c.description;
+        EXPECT_EQ(path.GetLocalPath(), "") << c.description;
+        EXPECT_EQ(path.Exists(), 1) << c.description;
+        EXPECT_EQ(path.IsHidden(), 0) << c.description;
+    }
+}
+
+TEST_F(RequestPathTest, ForwardValueGoesOutAsStored)
+{
+    AddEntry("Path_0", {{"ServerPath", "/fw/"}, {"Forward", "http://h/a%20b/"}});
+    EXPECT_EQ(Resolve("/fw/c").GetRedirectLocation(), "http://h/a%20b/c");
+}
+
+TEST_F(RequestPathTest, RedirectLocationsAreEscaped)
+{
+    MakeDir("www/my dir");
+    MakeDir("www/a?b");
+    MakeDir("www/50%");
+    AddEntry("Path_0", {{"ServerPath", "/docs/"}, {"LocalPath", Www()}});
+    EXPECT_EQ(Resolve("/docs/my dir").GetRedirectLocation(), "/docs/my%20dir/");
+    EXPECT_EQ(Resolve("/docs/a?b").GetRedirectLocation(), "/docs/a%3fb/");
+    EXPECT_EQ(Resolve("/docs/50%").GetRedirectLocation(), "/docs/50%25/");
+
+    AddEntry("Path_1", {{"ServerPath", "/a b/"}, {"LocalPath", Www()}});
+    EXPECT_EQ(Resolve("/a b").GetRedirectLocation(), "/a%20b/");
+}
+
+TEST_F(RequestPathTest, ExistsReportsFilesAndFolders)
+{
+    MakeFile("www/a.txt");
+    AddEntry("Path_0", {{"LocalPath", Www()}});
+    EXPECT_EQ(Resolve("/a.txt").Exists(), 1);
+    EXPECT_EQ(Resolve("/").Exists(), 1);
+    EXPECT_EQ(Resolve("/missing.txt").Exists(), 0);
+    EXPECT_EQ(Resolve("/missing/").Exists(), 0);
+}
+
+TEST_F(RequestPathTest, EmptyLocalPathServesNothing)
+{
+    MakeFile("etc-like/passwd");
+    AddEntry("Path_0", {{"LocalPath", ""}});
+    const CRequestPath path = Resolve("/etc-like/passwd");
+    EXPECT_EQ(path.GetLocalPath(), "");
+    EXPECT_EQ(path.Exists(), 0);
+}
+
+// --- staying inside the entry's folder -----------------------------------------------
+
+TEST_F(RequestPathTest, ParentSegmentLeftByThePrefixCutIsNotFound)
+{
+    MakeFile("secret.txt");
+    MakeDir("www");
+    AddEntry("Path_0", {{"ServerPath", "/doc"}, {"LocalPath", Www()}});
+    for (const char* object : {"/doc../secret.txt", "/doc..", "/doc/../secret.txt", "/doc/a/../../secret.txt"}) {
+        const CRequestPath path = Resolve(object);
+        EXPECT_EQ(path.GetLocalPath(), "") << object;
+        EXPECT_EQ(path.Exists(), 0) << object;
+        EXPECT_EQ(path.IsRedirect(), 0) << object;
+        EXPECT_EQ(path.IsDirectory(), 0) << object;
+        EXPECT_EQ(path.IsHidden(), 0) << object;
+    }
+    // A name that merely holds dots is a name.
+    MakeFile("www/..a/b");
+    EXPECT_EQ(Resolve("/doc/..a/b").GetLocalPath(), Www() + "..a/b");
+    EXPECT_EQ(Resolve("/doc/...").GetLocalPath(), Www() + "...");
+}
+
+// The lexical and the real location of a mapped path must both lie in the entry's folder.
+void ExpectInside(const CRequestPath& path, const std::string& root, const std::string& url)
+{
+    const std::string& local = path.GetLocalPath();
+    if (local.empty())
+        return;  // refused: answered as not found
+    ASSERT_EQ(local.compare(0, root.size(), root), 0) << url << " -> " << local;
+    const std::string below = local.substr(root.size());
+    EXPECT_EQ(("/" + below + "/").find("/../"), std::string::npos) << url << " -> " << local;
+    if (path.Exists() && !path.IsRedirect()) {
+        const std::string real = fs::canonical(platform::NativePath(local)).string() + "/";
+        const std::string realRoot = fs::canonical(platform::NativePath(root)).string() + "/";
+        EXPECT_EQ(real.compare(0, realRoot.size(), realRoot), 0) << url << " -> " << real;
+    }
+}
+
+TEST_F(RequestPathTest, TraversalAttemptsStayInsideTheEntrysFolder)
+{
+    MakeFile("secret.txt");
+    MakeFile("www/docs/a.txt");
+    MakeFile("www/sub/b.txt");
+    const std::string docs = Www() + "docs/";
+    AddEntry("Top", {{"ServerPath", "/"}, {"LocalPath", Www()}});
+    AddEntry("Doc", {{"ServerPath", "/doc"}, {"LocalPath", Www() + "docs"}});
+    AddEntry("Sub", {{"ServerPath", "/sub/"}, {"LocalPath", Www() + "sub"}});
+
+    const char* urls[] = {
+        "/../secret.txt",
+        "/..",
+        "..",
+        "/../",
+        "/%2e%2e/secret.txt",
+        "/%2E%2E/secret.txt",
+        "/.%2e/secret.txt",
+        "/%2e./secret.txt",
+        "/%c0%ae%c0%ae/secret.txt",
+        "/%c0%ae%c0%ae%c0%afsecret.txt",
+        "/..%2fsecret.txt",
+        "/..%2Fsecret.txt",
+        "/..%5csecret.txt",
+        "/..\\secret.txt",
+        "\\..\\secret.txt",
+        "/./../secret.txt",
+        "/././.././secret.txt",
+        "/sub/..",
+        "/sub/../../secret.txt",
+        "/sub/..%2f..%2fsecret.txt",
+        "/sub/%2e%2e%5c%2e%2e%5csecret.txt",
+        "/sub/.../..//../secret.txt",
+        "/%2e%2e%2f%2e%2e%2fsecret.txt",
+        "/%252e%252e/secret.txt",
+        "/..:secret.txt",
+        "/..%3asecret.txt",
+        "/doc../secret.txt",
+        "/doc..%2fsecret.txt",
+        "/doc%2e%2e/secret.txt",
+        "/doc%2e%2e%5csecret.txt",
+        "/doc/..",
+        "/doc..",
+        "/doc/../../secret.txt",
+        "/docs/../../secret.txt?x=../..",
+        " /../secret.txt ",
+        "/%20../secret.txt",
+        "/..%00/secret.txt",
+    };
+    for (const char* url : urls) {
+        const std::string object = NormalizeUrlPath(GetUrlPath(url));
+        const CRequestPath path = Resolve(object);
+        const std::string root = EntryName(path) == "Doc" ? docs : EntryName(path) == "Sub" ? Www() + "sub/" : Www();
+        ExpectInside(path, root, url);
+        EXPECT_NE(path.GetLocalPath(), Root() + "secret.txt") << url;
+    }
+}
+
+// --- hidden names --------------------------------------------------------------------
+
+TEST_F(RequestPathTest, HiddenWhenAnyNameBelowTheRootStartsWithADot)
+{
+    MakeFile(".www/.git/config");
+    MakeFile(".www/a/.env");
+    MakeFile(".www/a/b.txt");
+    MakeFile(".www/.well/c.txt");
+    MakeFile(".www/x.y/z.txt");
+    // The entry's own folder may have a dotted name: the administrator chose it.
+    AddEntry("Path_0", {{"LocalPath", Root() + ".www/"}});
+    const struct {
+        std::string object;
+        int hidden;
+    } cases[] = {
+        {"/.git/config", 1}, {"/.git/", 1}, {"/.git", 1},   {"/a/.env", 1},  {"/.well/c.txt", 1},
+        {"/a/b.txt", 0},     {"/a/", 0},    {"/", 0},       {"/x.y/z.txt", 0}, {"/.missing", 0},
+        {"/a/.missing", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Resolve(c.object).IsHidden(), c.hidden) << c.object;
+}
+
+TEST_F(RequestPathTest, PrefixCutIntoADottedNameIsHidden)
+{
+    MakeFile("www/.doc-private/a.txt");
+    AddEntry("Path_0", {{"ServerPath", "/doc"}, {"LocalPath", Www()}});
+    const CRequestPath path = Resolve("/doc.doc-private/a.txt");
+    EXPECT_EQ(path.GetLocalPath(), Www() + ".doc-private/a.txt");
+    EXPECT_EQ(path.IsHidden(), 1);
+}
+
+// --- control bytes -------------------------------------------------------------------
+
+TEST_F(RequestPathTest, ControlBytesInTheObjectOrLocationAreTold)
+{
+    MakeDir("www");
+    AddEntry("Path_0", {{"ServerPath", "/"}, {"LocalPath", Www()}});
+    AddEntry("Path_1", {{"ServerPath", "/fw/"}, {"Forward", "http://h/\r\nSet-Cookie: a=b"}});
+    AddEntry("Path_2", {{"ServerPath", "/fine/"}, {"Forward", "http://h/"}});
+    const struct {
+        const char* description;
+        std::string object;
+        int holds;
+    } cases[] = {
+        {"plain", "/a b.txt", 0},
+        {"Japanese with 0x5C and 0x7C trail bytes", "/表/ポ.txt", 0},
+        {"0x1F", std::string("/a\x1f"), 1},
+        {"0x01", std::string("/\x01"), 1},
+        {"line feed", "/a\nb", 1},
+        {"carriage return", "/a\rb", 1},
+        {"tab", "/a\tb", 1},
+        {"DEL", std::string("/a\x7f"), 1},
+        {"0x20 is allowed", "/ ", 0},
+        {"0x7E is allowed", "/~", 0},
+        {"0x80 is allowed", std::string("/\x80"), 0},
+        {"stored Forward with CR LF", "/fw/x", 1},
+        {"escaped into the forward location, still told", std::string("/fine/\x7f"), 1},
+        {"escaped into the forward location", "/fine/a\nb", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Resolve(c.object).HoldsControlByte(), c.holds) << c.description;
+    // The object's control bytes never reach the location raw.
+    EXPECT_EQ(Resolve("/fine/a\nb").GetRedirectLocation(), "http://h/a%0ab");
+}
+
+// --- Japanese names ------------------------------------------------------------------
+
+TEST_F(RequestPathTest, JapaneseNamesMapToTheirFiles)
+{
+    MakeFile(u8"www/表.txt");
+    MakeDir(u8"www/資料");
+    MakeDir(u8"www/ソフト");
+    MakeFile(u8"www/日本/文書.html");
+    AddEntry("Path_0", {{"ServerPath", "/"}, {"LocalPath", Www()}});
+    AddEntry("Path_1", {{"ServerPath", "/日本/"}, {"LocalPath", Www() + "日本"}});
+
+    CRequestPath path = Resolve("/表.txt");
+    EXPECT_EQ(path.GetLocalPath(), Www() + "表.txt");
+    EXPECT_EQ(path.Exists(), 1);
+
+    path = Resolve("/資料");
+    EXPECT_EQ(path.IsRedirect(), 1);
+    EXPECT_EQ(path.GetRedirectLocation(), "/資料/");
+    EXPECT_EQ(path.GetLocalPath(), Www() + "資料/");
+
+    // The trail byte 0x5C of "ソ" stays with its character.
+    path = Resolve("/ソフト");
+    EXPECT_EQ(path.GetRedirectLocation(), "/ソフト/");
+    EXPECT_EQ(path.HoldsControlByte(), 0);
+
+    path = Resolve("/日本/文書.html");
+    EXPECT_EQ(EntryName(path), "Path_1");
+    EXPECT_EQ(path.Exists(), 1);
+
+    // A UTF-8 URL is decoded to Shift-JIS before it is mapped.
+    path = Resolve(NormalizeUrlPath(GetUrlPath("/%E8%A1%A8.txt?q=1")));
+    EXPECT_EQ(path.GetLocalPath(), Www() + "表.txt");
+    EXPECT_EQ(path.Exists(), 1);
+}
+
+// --- with the server's settings --------------------------------------------------------
+
+class RequestPathCoreTest : public CoreFixture {};
+
+TEST_F(RequestPathCoreTest, DefaultLocalPathIsTheServerRootsWwwFolder)
+{
+    settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
+    settings.SetValue("Setting::Index::index.html", "index.html");
+    StartCore();
+    PutFile("www/index.html", "<html></html>");
+
+    const CRequestPath path("/", "", core->GetSettingAccessor());
+    EXPECT_EQ(path.GetLocalPath(), servertest::ServerRoot() + "www/");
+    EXPECT_EQ(path.IsRedirect(), 1);
+    EXPECT_EQ(path.GetRedirectLocation(), "index.html");
+}
+
+// A response that only keeps what it was given.
+class KeepingResponse : public CNormalResponse {
+public:
+    using CNormalResponse::CNormalResponse;
+    void BeginReceive() override {}
+    void ReceiveData(CByteBuffer&) override {}
+    void Build() override {}
+    int64_t GetContentLength() override { return 0; }
+    int GetSendData(CByteBuffer&) override { return 0; }
+    const CRequestPath& Path() const { return path_; }
+    const CHttpRequest& Request() const { return request_; }
+};
+
+TEST_F(RequestPathCoreTest, NormalResponseKeepsCopiesOfRequestAndPath)
+{
+    settings.SetValue("Setting::Path::Path_0::ServerPath", "/fw/");
+    settings.SetValue("Setting::Path::Path_0::Forward", "http://h/");
+    StartCore();
+    const CConfigAccessor thread = NewThreadView();
+    CHttpRequest request;
+    std::unique_ptr<CRequestPath> path = std::make_unique<CRequestPath>("/fw/x", "host", core->GetSettingAccessor());
+
+    std::unique_ptr<CNormalResponse> response = std::make_unique<KeepingResponse>(core.get(), thread, request, *path);
+    path.reset();
+    const auto& kept = static_cast<KeepingResponse&>(*response);
+    EXPECT_EQ(kept.Path().GetRedirectLocation(), "http://h/x");
+    EXPECT_EQ(kept.Path().GetTargetHost(), "host");
+    EXPECT_EQ(kept.Request().GetMethod(), "");
+}
+
+}  // namespace
