@@ -1,12 +1,20 @@
 #include "ServerCore.h"
 
+#include "ConnectionThread.h"
+#include "ServerStatus.h"
 #include "ServerVariables.h"
+#include "TcpSocket.h"
 #include "TimeoutWatcher.h"
 
 #include "ModulePath.h"
 
+#include <sys/socket.h>
+
+#include <chrono>
+#include <ctime>
 #include <memory>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -14,10 +22,61 @@ namespace {
 // watchdog's milliseconds would overflow an int.
 constexpr int kMaxTimeoutSeconds = 2147483;
 constexpr int kDefaultTimeoutSeconds = 300;
+constexpr int kDefaultMaxConnect = 50;
+constexpr int kDefaultPort = 80;
+
+constexpr uint32_t kTickIntervalMs = 1000;
+// The idle wait for an accepted socket; a push ends it at once.
+constexpr int kIdleWaitMs = 20;
+constexpr int kListenErrorPauseMs = 10000;
+constexpr int kOverloadPauseMs = 30000;
+// The whole 503 answer must go out within this, or the watchdog closes the socket.
+constexpr int kOverloadSendTimeoutMs = 10000;
+constexpr int64_t kWarningSeconds = 86400;
+
+constexpr const char* kNormalStatus = "サーバは正常に作動中です。";
+
+const char kOverloadAnswer[] =
+    "HTTP/1.0 503 Service Unavailable\r\n"
+    "Server: Tarnwick/1.42\r\n"
+    "Content-Type: text/html\r\n"
+    "Connection: Close\r\n"
+    "\r\n"
+    "<HTML><HEAD><TITLE>503 Service Unavailable</TITLE>"
+    "<meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\"></HEAD>\n"
+    "<BODY><H1>Error : 503 Service Unavailable</H1><PRE>接続数が限界を超えました</PRE><HR>"
+    "<ADDRESS>Tarnwick/1.42</ADDRESS></BODY></HTML>";
+
+// A request header is refused beyond 32000 bytes; a client that sends more than this
+// before its 503 is not owed a clean end, and cannot keep the core thread reading.
+constexpr ssize_t kMaxDroppedRequestBytes = 65536;
+
+// Closing a socket whose received bytes were never read makes the kernel send a reset
+// instead of an orderly end, and the client may lose the answer still unread in its own
+// buffers (RFC 9112 9.6). So the answer is ended first, and the request the client has
+// sent so far is dropped without waiting for more: the core thread never blocks here.
+void DropUnreadRequest(CTcpSocket& socket)
+{
+    const int fd = socket.GetHandle();
+    if (fd < 0)
+        return;
+    ::shutdown(fd, SHUT_WR);
+    char scratch[4096];
+    ssize_t dropped = 0;
+    for (ssize_t n; dropped < kMaxDroppedRequestBytes &&
+                    (n = ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT)) > 0;)
+        dropped += n;
+}
+
+int64_t SystemSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
 }  // namespace
 
-CServerCore::CServerCore()
+CServerCore::CServerCore(CServerStatus* status)
+    : status_(status),
+      clock_(SystemSeconds),
+      listenErrorPauseMs_(kListenErrorPauseMs),
+      overloadPauseMs_(kOverloadPauseMs)
 {
     if (settingTree_.LoadXml(platform::GetModulePath(1) + "Tarnwick.xml") != 0)
         throw CServerException{"Tarnwick.xmlのロードに失敗しました", 0};
@@ -37,14 +96,225 @@ CServerCore::CServerCore()
     if (timeout < 1 || timeout > kMaxTimeoutSeconds)
         timeout = kDefaultTimeoutSeconds;
     CTimeoutWatcher::Instance().SetDefaultTimeout(timeout * 1000);
-    maxConnections_ = settings_.GetInt("Basic::MaxConnect", 50);
+    maxConnections_ = settings_.GetInt("Basic::MaxConnect", kDefaultMaxConnect);
     if (maxConnections_ < 0)
         maxConnections_ = 0;
+    {
+        std::lock_guard<std::mutex> lock(warningLock_);
+        lastWarning_ = -1;
+    }
 
     mimeMaps_.Load(settings_);
+    bandWidth_.LoadSettings(settings_);
+    log_.SetCore(this);
+
+    OpenListeners();
+
+    if (Start() != 0)
+        throw CServerException{"スレッドの開始に失敗しました", 0};
+    try {
+        log_.AddSystemLine("%s", "サーバを起動しました");
+    } catch (...) {
+        // The destructor will not run: the thread must not outlive the members.
+        StopAndWait();
+        throw;
+    }
 }
 
-CServerCore::~CServerCore() = default;
+CServerCore::~CServerCore()
+{
+    StopAndWait();
+    // Normally the thread stopped every connection on its way out; when it ended on an
+    // exception, its workers still run on this object's members.
+    if (!workers_.empty())
+        StopConnections();
+    Disarm();
+    log_.Flush();
+}
+
+void CServerCore::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(stopLock_);
+        CWorkerThread::Stop();
+    }
+    stopChanged_.notify_all();
+}
+
+bool CServerCore::Pause(int ms)
+{
+    std::unique_lock<std::mutex> lock(stopLock_);
+    return !stopChanged_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return IsStopRequested() != 0; });
+}
+
+void CServerCore::OpenListeners()
+{
+    try {
+        listener_.Setup(settings_);
+    } catch (const CFastListenerException& e) {
+        // A set that opened only some of its sockets would accept for a core that no
+        // longer takes connections.
+        listener_.Stop();
+        log_.AddSystemLine("SystemError : %s", e.message.c_str());
+        // At start-up the core is about to go, and its queued lines with it.
+        log_.Flush();
+        throw CServerException{e.message, 0};
+    }
+    const CIPv4Address address = GetLocalInterfaceAddress();
+    serverInfo_.SetString("ServerAddress", address.ToString());
+    serverInfo_.SetString("ServerHostName", address.GetHostName());
+    serverInfo_.SetInt("ServerPort", settings_.GetInt("Basic::Port", kDefaultPort));
+}
+
+void CServerCore::ReopenListenersAfter(int pauseMs)
+{
+    listener_.Stop();
+    if (Pause(pauseMs))
+        OpenListeners();
+}
+
+void CServerCore::Run()
+{
+    CIntervalTimer ticker(kTickIntervalMs);
+    while (!IsStopRequested()) {
+        try {
+            RunPass(ticker);
+        } catch (const std::bad_alloc&) {
+            ReopenListenersAfter(overloadPauseMs_.load());
+            log_.AddSystemLine("%s", "SystemError : メモリ不足のため、いくつかの接続を強制切断しました");
+            SetWarningStatus("メモリ不足を検出しました、サーバハードの強化を考慮してください。");
+        }
+    }
+    listener_.Stop();
+    StopConnections();
+    log_.AddSystemLine("%s", "サーバを停止しました");
+    log_.Flush();
+}
+
+void CServerCore::RunPass(CIntervalTimer& ticker)
+{
+    if (std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(kIdleWaitMs)) {
+        if (static_cast<int>(workers_.size()) < maxConnections_) {
+            try {
+                workers_.push_back(std::make_unique<CConnectionThread>(this, std::move(socket)));
+            } catch (const CConnectionException& e) {
+                log_.AddSystemLine("SystemError : %s", e.message.c_str());
+            }
+        } else {
+            SendOverloadAnswer(*socket);
+        }
+    }
+
+    for (size_t i = workers_.size(); i-- > 0;) {
+        if (!workers_[i]->IsRunning())
+            workers_.erase(workers_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+
+    if (ticker.IsElapsed())
+        OnTick();
+}
+
+void CServerCore::OnTick()
+{
+    PublishStatistics();
+
+    {
+        std::lock_guard<std::mutex> lock(warningLock_);
+        if (lastWarning_ != -1 && lastWarning_ + kWarningSeconds < clock_()) {
+            lastWarning_ = -1;
+            if (status_)
+                status_->Set(kNormalStatus);
+        }
+    }
+
+    if (listener_.HasListenError())
+        ReopenListenersAfter(listenErrorPauseMs_.load());
+
+    log_.Flush();
+}
+
+void CServerCore::PublishStatistics()
+{
+    // The hour's byte sums are those of the purge that counting the hour's requests does.
+    const int connected1Hour = bandWidth_.GetConnected1Hour();
+    const int64_t recv1Hour = bandWidth_.GetRecvSize1Hour();
+    const int64_t send1Hour = bandWidth_.GetSendSize1Hour();
+    const int allConnected = bandWidth_.GetAllConnected();
+    const int64_t allRecv = bandWidth_.GetAllRecvSize();
+    const int64_t allSend = bandWidth_.GetAllSendSize();
+
+    // One step for a reader that copies the tree.
+    CConfigLock lock(serverInfo_);
+    serverInfo_.SetInt("CurrentConnection", static_cast<int>(workers_.size()));
+    serverInfo_.SetInt("AllConnected", allConnected);
+    serverInfo_.SetInt64("AllRecvSize", allRecv);
+    serverInfo_.SetInt64("AllSendSize", allSend);
+    serverInfo_.SetInt("Connected1Hour", connected1Hour);
+    serverInfo_.SetInt64("RecvSize1Hour", recv1Hour);
+    serverInfo_.SetInt64("SendSize1Hour", send1Hour);
+}
+
+void CServerCore::SendOverloadAnswer(CTcpSocket& socket)
+{
+    Arm(kOverloadSendTimeoutMs);
+    {
+        std::lock_guard<std::mutex> lock(overloadLock_);
+        overloadSocket_ = &socket;
+    }
+    socket.SendAll(kOverloadAnswer, static_cast<int>(sizeof kOverloadAnswer - 1));
+    DropUnreadRequest(socket);
+    socket.Close();
+    {
+        std::lock_guard<std::mutex> lock(overloadLock_);
+        overloadSocket_ = nullptr;
+    }
+
+    log_.AddSystemLine("%s", "SystemError : 接続数をオーバーしたため、503 Service Unavailableを送信しました");
+    SetWarningStatus("サーバは正常に作動中ですが、最大接続数をオーバーする接続がありました。DoS攻撃などの可能性があります。");
+
+    if (IsTimedOut()) {
+        ReopenListenersAfter(overloadPauseMs_.load());
+        log_.AddSystemLine("%s", "SystemError : サーバ負荷が限界を超えたため、いくつかの接続を強制切断しました");
+    }
+    Disarm();
+}
+
+void CServerCore::OnTimeout()
+{
+    std::lock_guard<std::mutex> lock(overloadLock_);
+    if (overloadSocket_)
+        overloadSocket_->Abort();
+}
+
+void CServerCore::StopConnections()
+{
+    serverInfo_.SetInt("StopServer", 1);
+    // Every worker is asked first, so that they all wind down together.
+    for (size_t i = workers_.size(); i-- > 0;)
+        workers_[i]->Stop();
+    while (!workers_.empty())
+        workers_.pop_back();
+}
+
+void CServerCore::SetWarningStatus(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(warningLock_);
+    if (status_)
+        status_->Set(text);
+    lastWarning_ = clock_();
+}
+
+void CServerCore::SetClock(std::function<int64_t()> secondsSince1970)
+{
+    std::lock_guard<std::mutex> lock(warningLock_);
+    clock_ = std::move(secondsSince1970);
+}
+
+void CServerCore::SetRecoveryPauses(int listenErrorMs, int overloadMs)
+{
+    listenErrorPauseMs_ = listenErrorMs;
+    overloadPauseMs_ = overloadMs;
+}
 
 CMimeMaps CServerCore::GetMimeMaps() const
 {

@@ -1,14 +1,37 @@
 #pragma once
-// The running HTTP server. It owns the three trees: the settings loaded from Tarnwick.xml
-// (with the CServerVariables filter on every read), the context tree of live and finished
-// requests ("Threads", "ThreadLogs"), and the information tree ("ServerInfo").
+// The running HTTP server, between a start and a stop. Its constructor loads the settings
+// file, publishes the server's identity, opens the listeners and starts the core thread;
+// the core thread hands accepted sockets to connection workers (or answers 503 at the
+// connection limit), reaps finished workers, and once a second publishes statistics,
+// checks the listeners and flushes the logs.
+//
+// It owns three trees: the settings loaded from Tarnwick.xml (with the CServerVariables
+// filter on every read), the context tree of live and finished requests ("Threads",
+// "ThreadLogs"), and the information tree ("ServerInfo").
 
+#include "BandWidth.h"
 #include "ConfigAccessor.h"
+#include "FastListener.h"
+#include "IntervalTimer.h"
 #include "MimeMaps.h"
+#include "ServerLog.h"
+#include "TimeoutWatcher.h"
+#include "WorkerThread.h"
 
 #include "CriticalSection.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
+
+class CConnectionThread;
+class CServerStatus;
+class CTcpSocket;
 
 // The server cannot start; the message becomes the application's status text.
 struct CServerException {
@@ -16,20 +39,22 @@ struct CServerException {
     int code = 0;
 };
 
-class CServerCore {
+class CServerCore : public CWorkerThread, public CTimeoutTarget {
 public:
     static constexpr const char* kServerName = "Tarnwick";
     static constexpr const char* kServerVersion = "1.42";
     static constexpr const char* kServerSignature = "Tarnwick/1.42";
 
-    // Loads the settings from the server root's "Tarnwick.xml" (a missing or unreadable
-    // file leaves every setting at its default), publishes the server's identity, installs
-    // the value filter, sets the watchdog's default time-out and loads the MIME maps.
-    // Throws CServerException.
-    CServerCore();
-    virtual ~CServerCore();
-    CServerCore(const CServerCore&) = delete;
-    CServerCore& operator=(const CServerCore&) = delete;
+    // Starts the server: settings from the server root's "Tarnwick.xml" (a missing or
+    // unreadable file leaves every setting at its default), identity, value filter,
+    // watchdog default, MIME maps, bandwidth settings, listeners, core thread. Throws
+    // CServerException with the user's message. `status` (not owned, may be null)
+    // receives the overload and memory warnings and their daily reset.
+    explicit CServerCore(CServerStatus* status = nullptr);
+    // Stops the core thread, which closes the listeners and every connection. When that
+    // thread already ended on an exception, stops the connections it left itself; the log
+    // is flushed either way.
+    ~CServerCore() override;
 
     // Views on the trees; they stay valid for the core's life.
     CConfigAccessor GetSettingAccessor() const { return settings_; }
@@ -39,19 +64,58 @@ public:
     CConfigClass& GetSettingTree() { return settingTree_; }
     CConfigClass& GetContextTree() { return contextTree_; }
     CConfigClass& GetInfoTree() { return infoTree_; }
+    CServerLog& GetLog() { return log_; }
+    CBandWidthManager& GetBandWidthManager() { return bandWidth_; }
 
     // A private copy of the MIME and icon maps, taken under the core's lock.
     CMimeMaps GetMimeMaps() const;
     // Request numbers 0, 1, 2 ... from each start; thread-safe.
     int NextRequestNumber();
+    // CurrentConnection of ServerInfo.
     int GetCurrentConnection();
     int GetMaxConnections() const { return maxConnections_; }
+    // Sets the status text and starts the 86400 s after which it returns to normal.
+    // Thread-safe; takes no lock of the application's, only the status text's own.
+    void SetWarningStatus(const std::string& text);
+
+    // Asks the core thread to stop; a recovery pause in progress ends at once.
+    void Stop() override;
+    // Closes the socket being answered with 503, if any (watchdog thread).
+    void OnTimeout() override;
+
+    // For tests: the wall clock the warning's age is read from (seconds since 1970), and
+    // the pauses before the listeners reopen after a listen error and after an overload
+    // or memory exhaustion. Thread-safe; they apply from the next reading.
+    void SetClock(std::function<int64_t()> secondsSince1970);
+    void SetRecoveryPauses(int listenErrorMs, int overloadMs);
+
+protected:
+    void Run() override;
 
 private:
+    using WorkerList = std::vector<std::unique_ptr<CConnectionThread>>;
+
+    // One pass of the main loop.
+    void RunPass(CIntervalTimer& ticker);
+    // The once-a-second duties.
+    void OnTick();
+    void PublishStatistics();
+    // Throws CServerException with the listener's message (after logging it).
+    void OpenListeners();
+    // Stops the listeners, pauses, and opens them again unless a stop came meanwhile.
+    void ReopenListenersAfter(int pauseMs);
+    // false when the pause was cut short by a stop.
+    bool Pause(int ms);
+    void SendOverloadAnswer(CTcpSocket& socket);
+    void StopConnections();
+
     mutable platform::CCriticalSection lock_;  // the MIME maps and the request counter
+    CServerStatus* status_ = nullptr;
     int maxConnections_ = 0;
     int requestCounter_ = 0;
     CMimeMaps mimeMaps_;
+    CBandWidthManager bandWidth_;
+    CFastListener listener_;
     CConfigClass contextTree_;
     CConfigClass settingTree_;
     CConfigClass infoTree_;
@@ -59,4 +123,24 @@ private:
     CConfigAccessor threads_;
     CConfigAccessor threadLogs_;
     CConfigAccessor serverInfo_;
+    CServerLog log_;
+
+    // The socket being answered with 503, for OnTimeout on the watchdog thread.
+    std::mutex overloadLock_;
+    CTcpSocket* overloadSocket_ = nullptr;
+
+    // Lets a stop end a recovery pause.
+    std::mutex stopLock_;
+    std::condition_variable stopChanged_;
+
+    // The warning's start (-1: none) and the clock it is read from.
+    std::mutex warningLock_;
+    int64_t lastWarning_ = 0;
+    std::function<int64_t()> clock_;
+    std::atomic<int> listenErrorPauseMs_;
+    std::atomic<int> overloadPauseMs_;
+
+    // Last, so that the workers, which use every member above, go first even when the
+    // core thread left them behind.
+    WorkerList workers_;
 };

@@ -21,7 +21,7 @@ std::string Format(const char* format, const std::tm& local)
 
 CServerVariables::CServerVariables(const CConfigAccessor& serverInfo) : serverInfo_(serverInfo) {}
 
-void CServerVariables::SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970)
+void CServerVariables::SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970, int allNames)
 {
     const std::time_t now = static_cast<std::time_t>(secondsSince1970);
     std::tm local{};
@@ -29,6 +29,8 @@ void CServerVariables::SetTimeLeaves(const CConfigAccessor& node, int64_t second
     node.SetString("Date", Format("%Y/%m/%d", local));
     node.SetString("Time", Format("%H:%M:%S", local));
     node.SetString("GMT", FormatHttpDate(secondsSince1970));
+    if (!allNames)
+        return;
     node.SetString("Year", Format("%Y", local));
     node.SetString("Month", Format("%m", local));
     node.SetString("Day", Format("%d", local));

@@ -11,8 +11,9 @@ public:
     explicit CServerVariables(const CConfigAccessor& serverInfo);
     std::string Filter(const std::string& key, const std::string& value) override;
 
-    // The twelve time leaves for a moment, in local time (GMT as an HTTP date).
-    static void SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970);
+    // The time leaves for a moment, in local time (GMT as an HTTP date): Date, Time and
+    // GMT, and with allNames the other nine.
+    static void SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970, int allNames = 1);
 
 private:
     CConfigAccessor serverInfo_;

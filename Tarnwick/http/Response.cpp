@@ -132,10 +132,16 @@ std::string BuildHeaderText(const CConfigAccessor& responseView)
     CConfigLock lock(responseView);
     std::string header =
         "HTTP/1.1 " + responseView.GetString("ResponseText", "500 Internal Server Error") + "\r\n";
+    // RFC 9110 8.6: no Content-Length on a 1xx or 204 answer; a 304 has no content.
+    const int code = responseView.GetInt("ResponseCode", 500);
+    const bool bodiless = (code >= 100 && code < 200) || code == 204 || code == 304;
     std::vector<CConfigLeaf> headers;
     responseView.GetSubAccessor("Options").GetLeaves(headers);
-    for (const CConfigLeaf& field : headers)
+    for (const CConfigLeaf& field : headers) {
+        if (bodiless && platform::_mbsicmp(field.key, "Content-Length") == 0)
+            continue;
         header += SafeFieldText(field.key) + ": " + SafeFieldText(field.value) + "\r\n";
+    }
     // A CGI program's own header lines, already CR LF terminated.
     header += responseView.GetString("CGIHeader", "");
     header += "\r\n";

@@ -68,10 +68,11 @@ protected:
 
     void TearDown() override
     {
+        // The core writes its stop line when it goes, so it goes before the folders.
+        CoreFixture::TearDown();
         std::error_code ignored;
         for (const char* name : {"Logs", "blocker", "deep", u8"ログ"})
             fs::remove_all(fs::u8path(Root() + name), ignored);
-        CoreFixture::TearDown();
     }
 
     static std::string Root() { return servertest::ServerRoot(); }

@@ -1,0 +1,280 @@
+#include "ServerApp.h"
+
+#include "ControlHost.h"
+#include "Registrar.h"
+#include "ServerControl.h"
+#include "ServerCore.h"
+#include "ServiceThread.h"
+
+#include "CRuntime.h"
+#include "Clock.h"
+#include "FileIo.h"
+#include "ModulePath.h"
+#include "TextCodec.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <new>
+
+extern char** environ;
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+const char kRunning[] = "サーバは正常に作動中です。";
+const char kStopped[] = "サーバは停止中です。";
+
+// One step of the main thread's loop: long enough to cost nothing, short enough that an
+// ending loop is noticed at once.
+constexpr int kServeSliceMs = 50;
+// A process started for a client that never connects ends instead of lingering.
+constexpr uint64_t kActivationIdleMs = 60000;
+
+// The server has no windows: its messages go to standard error and to the system log.
+void ShowMessage(const std::string& text)
+{
+    const std::string utf8 = platform::Cp932ToUtf8(text);
+    std::fprintf(stderr, "Tarnwick: %s\n", utf8.c_str());
+    openlog("Tarnwick", LOG_PID, LOG_USER);
+    syslog(LOG_ERR, "%s", utf8.c_str());
+    closelog();
+}
+
+// Starts the controller beside the program, detached; whether it starts is not checked.
+void StartController()
+{
+    const std::string path = platform::NativePath(platform::GetModulePath(1) + "Vollmark");
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    pid_t pid;
+    posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+}
+
+// "-Embedding" or "/Automation": the process was started for a client.
+bool IsActivation(const std::string& commandLine)
+{
+    const std::string lower = platform::_mbslwr(commandLine);
+    for (const char* word : {"embedding", "automation"}) {
+        const std::string::size_type at = lower.find(word);
+        if (at != std::string::npos && at > 0 && (lower[at - 1] == '-' || lower[at - 1] == '/'))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// One server per server root: an exclusive lock on a file in it, held while the process
+// lives.
+class CServerApp::InstanceLock {
+public:
+    // True when this process now holds the lock.
+    bool Acquire()
+    {
+        const std::string path = platform::NativePath(platform::GetModulePath(1) + "Tarnwick.lock");
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~InstanceLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+private:
+    int fd_ = -1;
+};
+
+CServerApp::CServerApp() = default;
+
+CServerApp::~CServerApp()
+{
+    StopServer();
+    serviceThread_.reset();
+}
+
+int CServerApp::StartServer()
+{
+    Lock lock(lock_);
+    StopServer();
+    try {
+        core_ = std::make_unique<CServerCore>(&status_);
+        status_.Set(kRunning);
+        return 0;
+    } catch (const CServerException& e) {
+        StopServer();
+        status_.Set(e.message);
+    } catch (const std::bad_alloc&) {
+        StopServer();
+        status_.Set("メモリ不足のため、サーバを起動できませんでした");
+    } catch (...) {
+        StopServer();
+        status_.Set("サーバ内部の未処理例外により、サーバを起動できませんでした");
+    }
+    return -1;
+}
+
+int CServerApp::StopServer()
+{
+    Lock lock(lock_);
+    core_.reset();
+    status_.Set(kStopped);
+    return 0;
+}
+
+std::string CServerApp::GetStatusText() const { return status_.Get(); }
+
+void CServerApp::SetStatusText(const std::string& text) { status_.Set(text); }
+
+int CServerApp::IsServerRunning() const
+{
+    Lock lock(lock_);
+    return core_ ? 1 : 0;
+}
+
+int CServerApp::GetActiveConnections() const
+{
+    Lock lock(lock_);
+    return core_ ? core_->GetCurrentConnection() : 0;
+}
+
+namespace {
+
+// A copy taken under the tree's own lock, serialised without holding it.
+std::string Serialize(CConfigClass& tree)
+{
+    CConfigClass copy(tree);
+    return copy.SerializeNode("");
+}
+
+}  // namespace
+
+std::string CServerApp::GetServerInfoText() const
+{
+    Lock lock(lock_);
+    return core_ ? Serialize(core_->GetInfoTree()) : std::string();
+}
+
+std::string CServerApp::GetServerSettingText() const
+{
+    Lock lock(lock_);
+    return core_ ? Serialize(core_->GetSettingTree()) : std::string();
+}
+
+std::string CServerApp::GetServerContextText() const
+{
+    Lock lock(lock_);
+    return core_ ? Serialize(core_->GetContextTree()) : std::string();
+}
+
+int CServerApp::RegisterApp(int flag)
+{
+    const int appId = ApplyDesktopAppIdScript(flag);
+    const int server = RegisterServer(flag);
+    return appId == 0 && server == 0 ? 0 : -1;
+}
+
+int CServerApp::RegisterService(int flag)
+{
+    int result = ApplyServiceAppIdScript(flag) == 0 ? 0 : -1;
+    if (flag) {
+        if (RegisterServer(1) != 0)
+            result = -1;
+        if (CServiceThread::InstallService() != 0) {
+            ShowMessage("サービスの追加に失敗しました。");
+            exitCode_ = 256;
+            result = -1;
+        }
+    } else {
+        if (RegisterServer(0) != 0)
+            result = -1;
+        if (CServiceThread::RemoveService() != 0) {
+            ShowMessage("サービスの削除に失敗しました。");
+            exitCode_ = 256;
+            result = -1;
+        }
+    }
+    return result;
+}
+
+bool CServerApp::RunSwitch(const std::string& commandLine, InstanceLock& instance)
+{
+    auto is = [&commandLine](const char* name) { return platform::_mbsicmp(commandLine, name) == 0; };
+    if (is("/UnInstall")) {
+        RegisterApp(0);
+        RegisterService(0);
+    } else if (is("/InstallApp")) {
+        RegisterApp(1);
+    } else if (is("/InstallService")) {
+        RegisterService(1);
+    } else if (is("/UnInstallApp")) {
+        RegisterApp(0);
+    } else if (is("/UnInstallService")) {
+        RegisterService(0);
+    } else if (is("/IsRunning")) {
+        exitCode_ = instance.Acquire() ? 0 : 1;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+int CServerApp::Main(const std::string& commandLine)
+{
+    InstanceLock instance;
+    if (!commandLine.empty() && RunSwitch(commandLine, instance))
+        return exitCode_;
+    if (commandLine.empty()) {
+        // Nothing to serve: the controller is started, and it starts this program again
+        // for itself when it binds.
+        StartController();
+        return exitCode_;
+    }
+    if (!instance.Acquire()) {
+        ShowMessage("サーバはすでに起動中です、多重起動できません。");
+        return exitCode_;
+    }
+
+    platform::ControlHost host;
+    auto factory = [this] { return std::make_unique<CServerControl>(this); };
+    if (platform::_mbsicmp(commandLine, "/Service") == 0) {
+        if (host.RegisterClassObjects(factory) == 0) {
+            serviceMode_ = 1;
+            serviceThread_ = std::make_unique<CServiceThread>(*this);
+            serviceThread_->RunService([&host](int timeoutMs) { host.ServeOnce(timeoutMs); });
+        } else {
+            ShowMessage(host.GetErrorText());
+        }
+    } else if (platform::_mbsicmp(commandLine, "/Debug") == 0) {
+        ShowMessage("/Debug はこの版では使えません。");
+        exitCode_ = 1;
+    } else if (host.RegisterClassObjects(factory) == 0) {
+        // Lives while a client holds an object: a process started for a client ends when
+        // the last one leaves, or when none comes.
+        const bool activation = IsActivation(commandLine);
+        const uint64_t started = platform::GetTickCount64();
+        for (;;) {
+            host.ServeOnce(kServeSliceMs);
+            if (host.LastObjectReleased())
+                break;
+            if (activation && host.GetObjectCount() == 0 && platform::GetTickCount64() - started > kActivationIdleMs)
+                break;
+        }
+    } else {
+        ShowMessage(host.GetErrorText());
+    }
+    StopServer();
+    host.RevokeClassObjects();
+    serviceThread_.reset();
+    return exitCode_;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The server program's application object: it decides at start-up what the process is
+// (a one-shot installer, a control server started by a client or a user, a service), owns
+// the server core between StartServer and StopServer, and serialises every start, stop
+// and status query under one lock. The control object, the service and the debug run
+// drive the server only through the operations here.
+
+#include "ServerStatus.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CServerCore;
+class CServiceThread;
+
+class CServerApp {
+public:
+    CServerApp();
+    virtual ~CServerApp();
+    CServerApp(const CServerApp&) = delete;
+    CServerApp& operator=(const CServerApp&) = delete;
+
+    // Runs the program for its command line (the arguments after the program name, joined
+    // with blanks) and returns the process exit code.
+    int Main(const std::string& commandLine);
+
+    // Server control; each under the application lock.
+    // Stops a running server first; 0, or -1 with the reason in the status text.
+    int StartServer();
+    int StopServer();
+    std::string GetStatusText() const;
+    void SetStatusText(const std::string& text);
+    int IsServerRunning() const;
+    int GetActiveConnections() const;
+    int IsServiceMode() const { return serviceMode_; }
+    // Marker texts of the core's trees; "" without a core.
+    std::string GetServerInfoText() const;
+    std::string GetServerSettingText() const;
+    std::string GetServerContextText() const;
+
+    // The install switches' halves: 0, or -1 when the registration or the service
+    // installation failed.
+    int RegisterApp(int flag);
+    int RegisterService(int flag);
+
+private:
+    class InstanceLock;
+    // Performs a one-shot switch; false when the command line is none.
+    bool RunSwitch(const std::string& commandLine, InstanceLock& instance);
+
+    mutable std::recursive_mutex lock_;
+    CServerStatus status_;
+    std::unique_ptr<CServerCore> core_;
+    std::unique_ptr<CServiceThread> serviceThread_;
+    int serviceMode_ = 0;
+    int exitCode_ = 0;
+};

@@ -1,0 +1,129 @@
+#include "ServiceThread.h"
+
+#include "EventLog.h"
+#include "ModulePath.h"
+#include "RegistryTw.h"
+#include "ServerApp.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// The service thread reads its stop flag, and the main thread its loop condition, this
+// often.
+constexpr int kStopPollMs = 50;
+
+const char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\Tarnwick\\";
+// Error, warning and information events (1 | 2 | 4).
+constexpr uint32_t kTypesSupported = 5;
+
+const char kStartedText[] = "サーバの動作を開始しました。";
+const char kStoppedText[] = "サーバの動作を停止しました。";
+const char kStartErrorText[] = "サーバ起動エラー : %1";
+
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+CServiceThread::CServiceThread(CServerApp& app) : app_(app), eventWriter_(platform::ReportEvent) {}
+
+CServiceThread::~CServiceThread()
+{
+    // The dispatcher returns only after the service main saw a stop request; without this
+    // a service that no one stopped would hold the destruction up forever.
+    serviceStop_.Set(1);
+    StopAndWait();
+}
+
+int CServiceThread::InstallService()
+{
+    platform::ServiceDefinition definition;
+    definition.name = kServiceName;
+    definition.displayName = kDisplayName;
+    definition.programPath = platform::GetModulePath(0);
+    definition.argument = kServiceSwitch;
+    // A unit that is there already counts as installed; any other failure is reported.
+    return platform::InstallService(definition) == platform::ServiceInstallResult::Failed ? -1 : 0;
+}
+
+int CServiceThread::RemoveService() { return platform::RemoveService(kServiceName); }
+
+int CServiceThread::RunService(const ControlPump& pump)
+{
+    if (Start() != 0)
+        return -1;
+    while (!serviceStop_.Get() && IsRunning()) {
+        if (pump)
+            pump(kStopPollMs);
+        else
+            Pause(kStopPollMs);
+    }
+    return serviceStop_.Get() ? 0 : -1;
+}
+
+void CServiceThread::Run()
+{
+    // A dispatcher that cannot start ends this thread without a stop request, which
+    // RunService notices and reports.
+    dispatcher_.Run([this] { ServiceMain(); });
+}
+
+void CServiceThread::ServiceMain()
+{
+    dispatcher_.RegisterControlHandler([this](uint32_t control) { return HandleControl(control); });
+    if (app_.StartServer() != 0)
+        ReportServerEvent(kEventStartError, app_.GetStatusText(), 1);
+    else
+        ReportServerEvent(kEventServerStarted, "", 0);
+    // Running also after a failed start: a client may start the server later.
+    ReportStatus(platform::ServiceState::Running, 0);
+    while (!serviceStop_.Get())
+        Pause(kStopPollMs);
+    app_.StopServer();
+    ReportStatus(platform::ServiceState::Stopped, 0);
+    ReportServerEvent(kEventServerStopped, "", 0);
+}
+
+uint32_t CServiceThread::HandleControl(uint32_t control)
+{
+    if (control != platform::kServiceControlStop && control != platform::kServiceControlShutdown)
+        return platform::kErrorCallNotImplemented;
+    serviceStop_.Set(1);
+    ReportStatus(platform::ServiceState::StopPending, 0);
+    return platform::kNoError;
+}
+
+void CServiceThread::ReportStatus(platform::ServiceState state, uint32_t exitCode)
+{
+    dispatcher_.ReportStatus(state, exitCode);
+}
+
+void CServiceThread::ReportServerEvent(uint32_t id, const std::string& text, int isError)
+{
+    // The event still goes out when the source cannot be recorded.
+    CRegistryTw source;
+    if (source.Open(HKEY_LOCAL_MACHINE, kEventSourceKey, "a") == 0) {
+        source.SetString("EventMessageFile", platform::GetModulePath(0));
+        source.SetDWord("TypesSupported", kTypesSupported);
+    }
+    if (eventWriter_)
+        eventWriter_(kServiceName, id, isError != 0, EventText(id, text));
+}
+
+std::string CServiceThread::EventText(uint32_t id, const std::string& text)
+{
+    switch (id) {
+    case kEventServerStarted:
+        return kStartedText;
+    case kEventServerStopped:
+        return kStoppedText;
+    case kEventStartError: {
+        std::string message = kStartErrorText;
+        const std::string::size_type insert = message.find("%1");
+        return message.replace(insert, 2, text);
+    }
+    default:
+        return text;
+    }
+}

@@ -1,0 +1,174 @@
+#include "AccessCheck.h"
+
+#include "BandWidth.h"
+#include "HttpRequest.h"
+#include "RequestPath.h"
+#include "SystemResponse.h"
+
+#include "IPv4Address.h"
+#include "Wildcard.h"
+
+#include "CRuntime.h"
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+const char kNoDetail[] = "詳細情報はありません。";
+const char kAccountsNode[] = "Setting::User::Enable";
+
+[[noreturn]] void Refuse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info, int code)
+{
+    throw new CSystemResponse(core, threadView, info, code, kNoDetail);
+}
+
+// The values of a simple list node (key and value both hold the row), in stored order.
+// Taken as stored: a host pattern or a user name is no template for the value filter.
+std::vector<std::string> ListValues(const CConfigAccessor& list)
+{
+    std::vector<CConfigLeaf> leaves;
+    list.GetLeaves(leaves);
+    std::vector<std::string> values;
+    values.reserve(leaves.size());
+    for (const CConfigLeaf& leaf : leaves)
+        values.push_back(leaf.value);
+    return values;
+}
+
+bool MatchesAny(const std::vector<std::string>& patterns, const std::string& address)
+{
+    for (const std::string& pattern : patterns)
+        if (WildcardMatchNoCase(pattern, address))
+            return true;
+    return false;
+}
+
+// The stored value of a node's first leaf with this exact key, or "".
+std::string StoredValue(const std::vector<CConfigLeaf>& leaves, const std::string& key)
+{
+    for (const CConfigLeaf& leaf : leaves)
+        if (leaf.key == key)
+            return leaf.value;
+    return "";
+}
+
+// RFC 9110 5.6.4: inside a quoted-string '"' and '\' travel as quoted-pairs and control
+// bytes other than HTAB may not appear at all. Every 0x5C byte is escaped, the trail byte
+// of a double-byte character too: a recipient reads the field byte by byte and would
+// otherwise take it as the start of a quoted-pair; unquoting gives the byte back.
+std::string QuotedString(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F)
+            continue;
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+// A WebDAV client sends "DOMAIN\user"; the account is the part after the first
+// backslash. The search is lead-byte aware: 0x5C can be a trail byte of a user name.
+std::string StripDomain(const std::string& user)
+{
+    const std::string::size_type backslash = platform::_mbsstr(user, "\\");
+    return backslash == std::string::npos ? user : user.substr(backslash + 1);
+}
+
+}  // namespace
+
+void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                 const CRequestPath& path, const CBandWidthLimiter& limiter, int secure,
+                 const CIPv4Address& peer)
+{
+    const CConfigAccessor options = path.GetOptions();
+    if (secure == 1) {
+        if (options.GetInt("AcceptHTTPS", 1) == 0)
+            Refuse(core, threadView, "HTTPS からのアクセスは、許可されていません", 403);
+    } else if (options.GetInt("AcceptHTTP", 1) == 0) {
+        Refuse(core, threadView, "HTTP からのアクセスは、許可されていません", 403);
+    }
+
+    if (CheckHostKick(path, peer) == 1)
+        Refuse(core, threadView, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません", 403);
+
+    if (limiter.IsHostOverLimit() == 1)
+        Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
+
+    if (options.GetInt("EnableHiddenFile", 0) == 0 && path.IsHidden() == 1)
+        Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
+
+    Authenticate(core, threadView, request, path);
+}
+
+int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
+{
+    const CConfigAccessor entry = path.GetEntry();
+    CConfigLock lock(entry);
+    if (entry.GetSubAccessor("Options").GetInt("EnableHostKick", 0) == 0)
+        return 0;
+
+    const std::string address = peer.ToString();
+    if (MatchesAny(ListValues(entry.GetSubAccessor("Kick::Denied")), address))
+        return 1;
+    if (MatchesAny(ListValues(entry.GetSubAccessor("Kick::Accept")), address))
+        return 0;
+    return 1;
+}
+
+void Authenticate(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                  const CRequestPath& path)
+{
+    const CConfigAccessor entry = path.GetEntry();
+    const CConfigAccessor options = path.GetOptions();
+    std::string realm;
+    {
+        CConfigLock lock(entry);
+        if (options.GetInt("EnableAuthenticate", 0) == 0)
+            return;
+
+        std::string user = request.GetUser();
+        if (options.GetInt("EnableWebDAV", 0) != 0)
+            user = StripDomain(user);
+        if (FindUser(user, request.GetPasswd(), path) == 1)
+            return;
+        realm = entry.GetString("Info", "");
+    }
+
+    // Owned here until thrown, so a failure while the header is set leaks nothing.
+    auto response = std::make_unique<CSystemResponse>(core, threadView, "認証が必要です", 401, kNoDetail);
+    response->GetResponseInfo().GetSubAccessor("Options").SetString("WWW-Authenticate",
+                                                                    "Basic realm=" + QuotedString(realm));
+    throw response.release();
+}
+
+int FindUser(const std::string& user, const std::string& password, const CRequestPath& path)
+{
+    const CConfigAccessor entry = path.GetEntry();
+    CConfigLock lock(entry);
+
+    bool listed = false;
+    for (const std::string& name : ListValues(entry.GetSubAccessor("Users")))
+        if (name == user) {
+            listed = true;
+            break;
+        }
+    if (!listed)
+        return 0;
+
+    const CConfigAccessor accounts = entry.GetTree()->GetAccessor(kAccountsNode);
+    std::vector<std::string> names;
+    accounts.GetSections(names);
+    for (const std::string& name : names) {
+        std::vector<CConfigLeaf> leaves;
+        accounts.GetSubAccessor(name).GetLeaves(leaves);
+        if (StoredValue(leaves, "User") == user && StoredValue(leaves, "Passwd") == password)
+            return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The access rules of the path entry that serves a request, applied before any response
+// is chosen: plain or secure access, the client host lists, the per-host connection
+// limit, hidden files, and HTTP Basic authentication against the accounts of the
+// settings. The connection worker forwards to these with its own socket's facts, so the
+// rules can be checked without a connection.
+//
+// A refusal is a new CSystemResponse (code and Info text; Detail "詳細情報はありません。")
+// thrown by pointer; the catcher owns and deletes it. The settings are read through the
+// path's entry, whose tree's lock is taken for each batch of reads and released before a
+// response is made.
+
+#include "ConfigAccessor.h"
+
+#include <string>
+
+class CBandWidthLimiter;
+class CHttpRequest;
+class CIPv4Address;
+class CRequestPath;
+class CServerCore;
+
+// Returns when every rule of the entry lets the request through; otherwise throws, first
+// failing rule first:
+//   403 "HTTPS からのアクセスは、許可されていません"  secure socket, option AcceptHTTPS 0
+//   403 "HTTP からのアクセスは、許可されていません"   plain socket, option AcceptHTTP 0
+//   403 "ホスト <peer> からのアクセスは、許可されていません"  CheckHostKick refuses
+//   503 "１ホストの最大接続数を超えました"  the limiter's host is over Basic::MaxOneHostConnect
+//   403 "このファイル・ディレクトリへのアクセスは、許可されていません"  a hidden target
+//       while option EnableHiddenFile is 0
+//   401 from Authenticate.
+// `core` (not owned) makes the responses; `threadView` is the request's thread node;
+// `secure` is the socket's IsSecure; `peer` the socket's peer address.
+void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                 const CRequestPath& path, const CBandWidthLimiter& limiter, int secure,
+                 const CIPv4Address& peer);
+
+// 1 = refuse, 0 = allow. With option EnableHostKick 0 every peer is allowed; otherwise
+// the peer's dotted address (never a name or the Host header) must match no pattern of
+// the entry's Kick::Denied list and some pattern of its Kick::Accept list
+// (WildcardMatchNoCase), so an empty Accept list refuses everyone.
+int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer);
+
+// Returns when option EnableAuthenticate is 0 or the request's credentials pass FindUser;
+// otherwise throws 401 "認証が必要です" whose ResponseInfo carries
+// WWW-Authenticate: Basic realm="<the entry's Info leaf>" (RFC 9110 11.6.1), the realm
+// quoted so that no settings value can end the string or the header line. With option
+// EnableWebDAV on, a user name "DOMAIN\user" counts as "user" (the text after the first
+// backslash).
+void Authenticate(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                  const CRequestPath& path);
+
+// 1 when `user` is a value of the entry's Users list and an account under
+// Setting::User::Enable has exactly this User and Passwd; else 0. Exact byte comparisons
+// against the stored text: a credential is no template, so placeholders such as %Year%
+// are not filled in before comparing. Accounts under Setting::User::Disable never count.
+int FindUser(const std::string& user, const std::string& password, const CRequestPath& path);

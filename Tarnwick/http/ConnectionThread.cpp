@@ -1,0 +1,221 @@
+// The connection worker: its thread, its keep-alive loop, and the per-request records in
+// the context tree (the thread node, its move to ThreadLogs, the sizes and the log line).
+
+#include "ConnectionThread.h"
+
+#include "ServerCore.h"
+#include "ServerFatalException.h"
+#include "Response.h"
+#include "ServerVariables.h"
+#include "SslSocket.h"
+#include "TcpSocket.h"
+#include "Template.h"
+
+#include "CRuntime.h"
+#include "Clock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kPollIntervalMs = 20;
+constexpr int kDefaultTimeoutSeconds = 300;
+// Basic::TimeOut above this many seconds would overflow the milliseconds of a wait.
+constexpr int kMaxTimeoutSeconds = 2147483;
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+CConnectionThread::CConnectionThread(CServerCore* core, std::unique_ptr<CTcpSocket> socket)
+    : core_(core), socket_(std::move(socket)), state_(this, socket_.get(), this)
+{
+    const CConfigAccessor settings = core_->GetSettingAccessor();
+    idleTimeMs_ = settings.GetInt("Basic::KeepAliveTime", 20) * 1000;
+    keepAlive_ = settings.GetInt("Basic::EnableKeepAlive", 0);
+    if (Start() != 0) {
+        socket_->Close();  // the client learns at once that nobody will answer
+        throw CConnectionException{"スレッドの開始に失敗しました", 0};
+    }
+}
+
+CConnectionThread::~CConnectionThread()
+{
+    StopAndWait();
+    Disarm();
+}
+
+void CConnectionThread::Stop()
+{
+    socket_->Abort();
+    CWorkerThread::Stop();
+}
+
+void CConnectionThread::OnTimeout() { socket_->Abort(); }
+
+int CConnectionThread::Handshake()
+{
+    if (!socket_->IsSecure())
+        return 0;
+    CSSLSocket* secure = dynamic_cast<CSSLSocket*>(socket_.get());
+    return secure && secure->Handshake() == 0 ? 0 : -1;
+}
+
+bool CConnectionThread::WaitForFirstRequest()
+{
+    // The first request may take a moment to arrive (a browser, a TLS client, a slow
+    // link); later keep-alive requests are polled by the loop itself.
+    int seconds = core_->GetSettingAccessor().GetInt("Basic::TimeOut", kDefaultTimeoutSeconds);
+    if (seconds < 1 || seconds > kMaxTimeoutSeconds)
+        seconds = kDefaultTimeoutSeconds;
+    const int64_t waitMs = keepAlive_ ? idleTimeMs_ : int64_t{seconds} * 1000;
+    const uint64_t deadline = platform::GetTickCount64() + static_cast<uint64_t>(waitMs > 0 ? waitMs : 0);
+    while (!IsStopRequested()) {
+        if (socket_->DataAvailable(int64_t{kPollIntervalMs} * 1000))
+            return true;
+        if (!socket_->IsOpen() || platform::GetTickCount64() >= deadline)
+            return false;
+    }
+    return false;
+}
+
+void CConnectionThread::Run()
+{
+    uint64_t tick = platform::GetTickCount64();
+    if (Handshake() != 0)
+        return;
+    if (!WaitForFirstRequest()) {
+        socket_->Close();
+        return;
+    }
+    for (;;) {
+        char first;
+        if (socket_->DataAvailable(0) && socket_->Peek(&first, 1) != 0 && !socket_->IsDisconnected()) {
+            const CConfigAccessor view = BeginThreadLog();
+            bytesSent_ = bytesReceived_ = bodyBytesReceived_ = 0;
+            closeAfterResponse_ = false;
+            int keep = 0;
+            try {
+                keep = ProcessRequest(view);
+            } catch (const CServerFatalException& e) {
+                UpdateTransferSizes(view);
+                view.SetString("Info", e.message);
+                WriteRequestLog(view);
+                EndThreadLog(view);
+                socket_->Close();
+                return;
+            }
+            UpdateTransferSizes(view);
+            WriteRequestLog(view);
+            EndThreadLog(view);
+            if (!keep || closeAfterResponse_) {
+                socket_->Close();
+                return;
+            }
+            tick = platform::GetTickCount64();
+        } else {
+            Sleep(kPollIntervalMs);
+        }
+        if (IsStopRequested() || socket_->IsDisconnected() || !keepAlive_ ||
+            tick + static_cast<uint64_t>(idleTimeMs_) < platform::GetTickCount64()) {
+            socket_->Close();
+            return;
+        }
+    }
+}
+
+CConfigAccessor CConnectionThread::BeginThreadLog()
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "Thread_%04x", core_->NextRequestNumber());
+    const CConfigAccessor view = core_->GetThreadsAccessor().GetSubAccessor(name);
+    view.SetString("ThreadName", name);
+    view.GetSubAccessor("StartTime").CopyFrom(SetTimeVariables(0));
+    view.SetString("Info", "初期化中です...");
+    view.SetString("Protocol", socket_->IsSecure() ? "https" : "http");
+    return view;
+}
+
+void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
+{
+    const std::string name = threadView.GetString("ThreadName", "");
+    const int max = core_->GetSettingAccessor().GetInt("Log::MaxThreadLog", 10);
+    threadView.GetSubAccessor("EndTime").CopyFrom(SetTimeVariables(0));
+    const CConfigAccessor logs = core_->GetThreadLogsAccessor();
+    if (max > 0) {
+        CConfigLock lock(logs);
+        logs.GetSubAccessor(name).CopyFrom(threadView);
+        std::vector<std::string> names;
+        if (logs.GetSections(names) > max)
+            logs.RemoveSection(names.front());
+    }
+    core_->GetThreadsAccessor().RemoveSection(name);
+}
+
+void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView)
+{
+    core_->GetBandWidthManager().AddTraffic(bytesSent_, bytesReceived_);
+    threadView.SetInt64("RecvSize", bytesReceived_);
+    threadView.SetInt64("SendSize", bytesSent_);
+    threadView.SetInt64("Size", bytesSent_ + bytesReceived_);
+}
+
+void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
+{
+    const std::string format = core_->GetSettingAccessor().GetString(
+        "Log::LogFormatNoTime", "[%Time%] <%Host%> (%RecvSize%,%SendSize%) [%Info%] %Method% %Object%");
+    CTemplate line;
+    line.Parse(format);
+    // Reading a node creates it: a request that failed before its header was parsed, or
+    // before an answer was begun, must not gain empty RequestInfo or ResponseInfo nodes.
+    std::vector<std::string> nodes;
+    threadView.GetSections(nodes);
+    const auto holds = [&nodes](const char* name) {
+        return std::find(nodes.begin(), nodes.end(), name) != nodes.end();
+    };
+    const bool parsed = holds("RequestInfo");
+    const bool answered = holds("ResponseInfo");
+    const CConfigAccessor requestInfo = threadView.GetSubAccessor("RequestInfo");
+    if (!parsed || requestInfo.GetString("User", "").empty())
+        line.SetValue("User", "-");
+    line.SetFromConfig(threadView);
+    // Credentials never reach a log line: the request's leaves go through a copy without
+    // the password and without the Authorization header, which carries it encoded.
+    const CConfigAccessor request = scratch_.GetAccessor("LogRequest");
+    if (parsed) {
+        request.CopyFrom(requestInfo);
+        request.SetString("Passwd", "");
+        std::vector<CConfigLeaf> headers;
+        request.GetSubAccessor("Options").GetLeaves(headers);
+        for (const CConfigLeaf& header : headers) {
+            if (platform::_mbsicmp(header.key, "Authorization") == 0)
+                request.GetSubAccessor("Options").SetString(header.key, "");
+        }
+        line.SetFromConfig(request);
+    }
+    if (answered)
+        line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo"));
+    if (parsed)
+        line.SetFromConfig(request.GetSubAccessor("Options"));
+    if (answered)
+        line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo::Options"));
+    core_->GetLog().AddRequestLine("%s", line.GetText("-").c_str());
+}
+
+CConfigAccessor CConnectionThread::SetTimeVariables(int allNames)
+{
+    const CConfigAccessor node = scratch_.GetAccessor("Time");
+    node.Clear();
+    CServerVariables::SetTimeLeaves(node, static_cast<int64_t>(std::time(nullptr)), allNames);
+    return node;
+}
+
+std::string CConnectionThread::BuildHeaderText(const CConfigAccessor& responseView)
+{
+    return ::BuildHeaderText(responseView);
+}

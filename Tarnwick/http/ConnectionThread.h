@@ -1,0 +1,106 @@
+#pragma once
+// One accepted connection, served on a thread of its own: the TLS handshake of an HTTPS
+// socket, then requests for as long as keep-alive holds. For each request it opens a node
+// "Threads::Thread_xxxx" in the context tree, lets the request driver answer it, records
+// the sizes, writes the request-log line and moves the node to "ThreadLogs".
+//
+// The request driver (ProcessRequest and the response pipeline) decides answers by
+// throwing: every check and chooser throws a pointer to a new response, and the driver's
+// handlers send and delete it. A CServerFatalException from the access checks on is
+// answered with the emergency 500 page; before them (header, parse, path) it is not
+// answered and the connection closes.
+
+#include "ConfigClass.h"
+#include "ConfigAccessor.h"
+#include "ConnectionState.h"
+#include "TimeoutWatcher.h"
+#include "WorkerThread.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CBandWidthLimiter;
+class CHttpRequest;
+class CRequestPath;
+class CResponse;
+class CServerCore;
+class CTcpSocket;
+
+// A connection worker could not start; thrown by value from the constructor.
+struct CConnectionException {
+    std::string message;
+    int code = 0;
+};
+
+class CConnectionThread : public CWorkerThread, public CTimeoutTarget {
+public:
+    // Takes the socket and starts the thread. Throws CConnectionException
+    // ("スレッドの開始に失敗しました"), having closed the socket so the client is not
+    // left waiting.
+    CConnectionThread(CServerCore* core, std::unique_ptr<CTcpSocket> socket);
+    // Stops the thread (closing the socket) and waits for it.
+    ~CConnectionThread() override;
+
+    // Aborts the socket, which breaks any blocking call of the thread, then asks it to stop.
+    void Stop() override;
+    // Watchdog thread: aborts the socket.
+    void OnTimeout() override;
+
+    // The TLS handshake on a secure socket: 0, or -1 when it failed.
+    int Handshake();
+
+    // --- the request driver ---------------------------------------------------------
+    // Answers one request; returns the keep-alive flag. Lets CServerFatalException out.
+    int ProcessRequest(const CConfigAccessor& threadView);
+    std::string ReceiveHeader();
+    void CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
+                     const CRequestPath& path, const CBandWidthLimiter& limiter);
+    void DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
+                        const CRequestPath& path);
+    void CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path);
+    void CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path);
+    void SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
+                      const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
+    void ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
+                     const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
+    void SendBody(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path,
+                  CBandWidthLimiter& limiter, CResponse& response, int64_t length);
+    // Sleeps up to `ms` in slices that notice a time-out, a closed peer or a stop.
+    void WaitForBandwidth(int64_t ms);
+    // The fixed emergency page; sent only while nothing of an answer has gone out.
+    void SendInternalServerError(const std::string& message);
+    static std::string BuildHeaderText(const CConfigAccessor& responseView);
+
+    // --- per request, called by the worker loop -------------------------------------
+    CConfigAccessor BeginThreadLog();
+    void EndThreadLog(const CConfigAccessor& threadView);
+    void UpdateTransferSizes(const CConfigAccessor& threadView);
+    void WriteRequestLog(const CConfigAccessor& threadView);
+    // A node of time leaves for now in the connection's scratch tree: Date, Time and GMT,
+    // and with allNames the other nine names of the server's value filter.
+    CConfigAccessor SetTimeVariables(int allNames);
+
+    CConnectionState& GetState() { return state_; }
+
+protected:
+    void Run() override;
+
+private:
+    // Waits until the first request's bytes arrive: true, or false on time-out or stop.
+    bool WaitForFirstRequest();
+    // Checks the framing of the request body; throws the answer that refuses it.
+    void CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header);
+
+    CServerCore* core_;  // not owned
+    std::unique_ptr<CTcpSocket> socket_;
+    CConnectionState state_;
+    CConfigClass scratch_;
+    int idleTimeMs_ = 0;
+    int keepAlive_ = 0;
+    int64_t bytesSent_ = 0;
+    int64_t bytesReceived_ = 0;
+    int64_t bodyBytesReceived_ = 0;
+    int64_t contentLength_ = 0;       // the request's announced body length
+    bool closeAfterResponse_ = false;  // the answer leaves the connection unusable
+};

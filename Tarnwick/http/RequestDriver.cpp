@@ -1,0 +1,387 @@
+// The request driver: one request on a connection, from its header to the last byte of
+// its answer. Answers are decided by throwing a response pointer; the handlers here send
+// and delete it. The response pipeline streams bodies in chunks under the bandwidth limits.
+
+#include "ConnectionThread.h"
+
+#include "AccessCheck.h"
+#include "BandWidth.h"
+#include "ByteBuffer.h"
+#include "FileResponse.h"
+#include "HttpRequest.h"
+#include "IntervalTimer.h"
+#include "NormalResponse.h"
+#include "RequestHeader.h"
+#include "RequestPath.h"
+#include "ServerCore.h"
+#include "ServerFatalException.h"
+#include "SystemResponse.h"
+#include "TcpSocket.h"
+
+#include "CRuntime.h"
+#include "Clock.h"
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kSliceMs = 20;
+// The pipeline sends bodies in chunks of this size.
+constexpr int32_t kSendChunk = 32768;
+constexpr int kProgressIntervalMs = 1000;
+const char kNoDetail[] = "詳細情報はありません。";
+
+void Sleep(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// "受信中 : 1024K/4096K [25%] (12.0K/Sec)": the byte counts as they are, followed by K.
+std::string ProgressText(const char* verb, int64_t done, int64_t total, int64_t rate, int32_t limit)
+{
+    const int64_t percent = total > 0 ? done * 100 / total : 100;
+    char text[160];
+    if (limit > 0)
+        std::snprintf(text, sizeof text, "%s : %" PRId64 "K/%" PRId64 "K [%" PRId64 "%%] (%0.1fK/S, Limit: %0.1fK/S)",
+                      verb, done, total, percent, rate / 1024.0, limit / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%s : %" PRId64 "K/%" PRId64 "K [%" PRId64 "%%] (%0.1fK/Sec)", verb,
+                      done, total, percent, rate / 1024.0);
+    return text;
+}
+
+// A Content-Length value: one or more decimal digits and nothing else (RFC 9110 8.6).
+bool ParseContentLength(const std::string& text, int64_t& value)
+{
+    if (text.empty() || text.size() > 18)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+// RFC 9112 9.6: an answer after which the server closes says so, rather than offering a
+// connection the client would reuse in vain.
+void AnnounceClose(const CConfigAccessor& responseView)
+{
+    const CConfigAccessor headers = responseView.GetSubAccessor("Options");
+    CConfigLock lock(headers);
+    std::vector<CConfigLeaf> fields;
+    headers.GetLeaves(fields);
+    headers.Clear();
+    for (const CConfigLeaf& field : fields) {
+        if (platform::_mbsicmp(field.key, "Keep-Alive") == 0)
+            continue;
+        headers.SetString(field.key, platform::_mbsicmp(field.key, "Connection") == 0 ? "Close" : field.value);
+    }
+}
+
+std::string Trim(const std::string& text)
+{
+    const std::string::size_type first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+std::string CConnectionThread::ReceiveHeader()
+{
+    return ::ReceiveHeader(*socket_, state_, *this, bytesReceived_);
+}
+
+void CConnectionThread::CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                    const CRequestPath& path, const CBandWidthLimiter& limiter)
+{
+    ::CheckAccess(core_, threadView, request, path, limiter, socket_->IsSecure(), socket_->GetPeerAddress());
+}
+
+void CConnectionThread::CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header)
+{
+    // The header lines as sent: a repeated Content-Length keeps only its last value in
+    // the request's node, but every one of them must agree (RFC 9112 6.3).
+    bool haveLength = false;
+    bool transferCoding = false;
+    std::string coding;
+    int64_t length = 0;
+    bool badLength = false;
+    std::string rest = header;
+    std::string line;
+    CHttpRequest::TakeLine(rest, line);  // the request line
+    while (CHttpRequest::TakeLine(rest, line)) {
+        const std::string::size_type colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        const std::string name = line.substr(0, colon);
+        const std::string value = Trim(line.substr(colon + 1));
+        if (platform::_mbsicmp(name, "Transfer-Encoding") == 0) {
+            transferCoding = true;
+            coding = value;
+        } else if (platform::_mbsicmp(name, "Content-Length") == 0) {
+            int64_t parsed = 0;
+            if (!ParseContentLength(value, parsed) || (haveLength && parsed != length))
+                badLength = true;
+            haveLength = true;
+            length = parsed;
+        }
+    }
+    // RFC 9112 6.3: a Transfer-Encoding overrides any Content-Length; such a body is not
+    // read, so no length from it may hold up the answer that refuses it.
+    contentLength_ = haveLength && !badLength && !transferCoding ? length : 0;
+    if (transferCoding) {
+        // RFC 9112 6.1: a body is read here only with a Content-Length.
+        closeAfterResponse_ = true;
+        if (platform::_mbsicmp(coding, "chunked") == 0)
+            throw new CSystemResponse(core_, threadView, "Content-Length のない本文は受け付けていません", 411, kNoDetail);
+        throw new CSystemResponse(core_, threadView, "この Transfer-Encoding には対応していません", 501, kNoDetail);
+    }
+    if (badLength) {
+        closeAfterResponse_ = true;
+        throw new CSystemResponse(core_, threadView, "Content-Length が異常です", 400, kNoDetail);
+    }
+}
+
+int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
+{
+    const CIPv4Address peer = socket_->GetPeerAddress();
+    threadView.SetString("Host", peer.ToString());
+    const std::string header = ReceiveHeader();
+    const CHttpRequest request(header, threadView.GetSubAccessor("RequestInfo"));
+    // RFC 9110 5.1: field names are case-insensitive.
+    const std::string host = request.GetHeader("Host");
+    threadView.SetString("TargetHost", host);
+    const CRequestPath path(request.GetObject(), host, core_->GetSettingAccessor());
+    CBandWidthLimiter limiter(&core_->GetBandWidthManager(), peer, threadView.GetString("ThreadName", ""));
+    const int keepAlive = platform::_mbsicmp(request.GetHeader("Connection"), "keep-alive") == 0 ? 1 : 0;
+
+    CResponse* current = nullptr;
+    try {
+        try {
+            try {
+                CheckBodyFraming(threadView, header);
+                if (path.HoldsControlByte())
+                    throw new CSystemResponse(core_, threadView, "異常なURLを受信しました", 400, kNoDetail);
+                CheckAccess(threadView, request, path, limiter);
+                DispatchMethod(threadView, request, path);
+                if (path.IsRedirect()) {
+                    CSystemResponse* redirect = new CSystemResponse(
+                        core_, threadView, path.GetRedirectLocation() + " に移動してください", 301, kNoDetail);
+                    redirect->GetResponseInfo().GetSubAccessor("Options").SetString("Location",
+                                                                                    path.GetRedirectLocation());
+                    throw redirect;
+                }
+                if (path.IsDirectory())
+                    throw new CSystemResponse(core_, threadView, "このディレクトリの一覧は表示できません", 403,
+                                              kNoDetail);
+                CheckCGI(threadView, request, path);
+                CheckSSI(threadView, request, path);
+                throw new CFileResponse(core_, threadView, request, path);
+            } catch (CNormalResponse* response) {
+                current = response;
+                SendResponse(threadView, request, path, limiter, *response);
+                delete current;
+                current = nullptr;
+                threadView.SetString("Info", "正常に終了しました");
+                return keepAlive;
+            }
+        } catch (CSystemResponse* response) {
+            delete current;
+            current = response;
+            SendResponse(threadView, request, path, limiter, *response);
+            threadView.SetString("Info", response->GetInfo());
+            delete current;
+            current = nullptr;
+            return keepAlive;
+        }
+    } catch (const CServerFatalException& e) {
+        delete current;
+        SendInternalServerError(e.message);
+        threadView.SetInt("ResponseInfo::ResponseCode", 500);
+        threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
+        throw CServerFatalException{e.message};
+    } catch (const std::bad_alloc&) {
+        delete current;
+        const std::string message = "リクエストの処理中に、メモリ不足が発生しました";
+        SendInternalServerError(message);
+        threadView.SetInt("ResponseInfo::ResponseCode", 500);
+        threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
+        throw CServerFatalException{message};
+    } catch (CResponse* response) {
+        // An answer thrown while a status page was being sent: nothing more can be said.
+        delete response;
+        delete current;
+        socket_->Close();
+        throw CServerFatalException{"レスポンスの送信中に異常が発生しました"};
+    }
+}
+
+void CConnectionThread::DispatchMethod(const CConfigAccessor&, const CHttpRequest& request, const CRequestPath& path)
+{
+    const std::string& method = request.GetMethod();
+    const CConfigAccessor options = path.GetOptions();
+    if (options.GetInt("EnableWebDAV", 0) != 0 &&
+        (method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK"))
+        throw CServerFatalException{"サポートしていません"};
+}
+
+void CConnectionThread::CheckCGI(const CConfigAccessor&, const CHttpRequest&, const CRequestPath&) {}
+
+void CConnectionThread::CheckSSI(const CConfigAccessor&, const CHttpRequest&, const CRequestPath&) {}
+
+void CConnectionThread::SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                     const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
+{
+    threadView.SetString("Info", "レスポンスデータの前処理中...");
+    response.BeginReceive();
+    ReceiveBody(threadView, request, path, limiter, response);
+    threadView.SetString("Info", "レスポンスデータの生成中...");
+    response.Build();
+    const CConfigAccessor info = response.GetResponseInfo();
+    const int64_t length = response.GetContentLength();
+    info.GetSubAccessor("Options").SetInt64("Content-Length", length);
+    if (closeAfterResponse_)
+        AnnounceClose(info);
+    const std::string header = BuildHeaderText(info);
+    threadView.SetString("Info", "ヘッダーの送信中です...");
+    if (socket_->SendAll(header) != 0)
+        throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
+    bytesSent_ += static_cast<int64_t>(header.size());
+    if (request.GetMethod() == "HEAD")
+        return;
+    SendBody(threadView, request, path, limiter, response, length);
+}
+
+void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest&,
+                                    const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
+{
+    threadView.SetString("Info", "データの受信を開始しています...");
+    Arm(0);
+    CTimeoutGuard guard(this);
+    const int64_t total = contentLength_ - bodyBytesReceived_;
+    int64_t remaining = total;
+    limiter.SetRecvLimiting(path.GetOptions().GetInt("EnableBandWidthLimit", 0));
+    CByteBuffer buffer;
+    CTransferMeter meter;
+    CIntervalTimer progress(kProgressIntervalMs);
+    while (remaining > 0) {
+        if (socket_->Fill() < 0)
+            throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
+        const int buffered = socket_->GetBufferedCount();
+        if (buffered < CTcpSocket::kReceiveBufferSize && buffered < remaining) {
+            // Waits at most one slice, but no longer than the next bytes take to come.
+            socket_->ReadableWithin(int64_t{kSliceMs} * 1000);
+        } else {
+            const int32_t n = static_cast<int32_t>(buffered < remaining ? buffered : remaining);
+            buffer.SetLength(n);
+            if (socket_->Receive(buffer.GetData(), n) != n)
+                throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
+            response.ReceiveData(buffer);
+            remaining -= n;
+            bytesReceived_ += n;
+            bodyBytesReceived_ += n;
+            WaitForBandwidth(meter.GetWaitTime(limiter.GetRecvLimit(), n));
+            meter.AddSample();
+            if (progress.IsElapsed())
+                threadView.SetString("Info", ProgressText("受信中", total - remaining, total, meter.GetRate(),
+                                                          limiter.GetRecvLimit()));
+            Arm(0);
+        }
+        if (state_.GetSocketStateText())
+            throw CServerFatalException{"データ受信中に" + state_.GetText()};
+    }
+    limiter.SetRecvLimiting(0);
+}
+
+void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpRequest&, const CRequestPath& path,
+                                 CBandWidthLimiter& limiter, CResponse& response, int64_t length)
+{
+    threadView.SetString("Info", "データの送信を開始しています...");
+    Arm(0);
+    CTimeoutGuard guard(this);
+    limiter.SetSendLimiting(path.GetOptions().GetInt("EnableBandWidthLimit", 0));
+    CByteBuffer buffer(kSendChunk);
+    CTransferMeter meter;
+    CIntervalTimer progress(kProgressIntervalMs);
+    int64_t sent = 0;
+    for (int n = response.GetSendData(buffer); n > 0; n = response.GetSendData(buffer)) {
+        // Never more than the Content-Length announced: a body that grew is cut there,
+        // and the connection cannot carry another request after it.
+        int64_t toSend = n < buffer.GetLength() ? n : buffer.GetLength();
+        if (sent + toSend > length) {
+            toSend = length - sent;
+            closeAfterResponse_ = true;
+        }
+        if (toSend > 0 && buffer.GetLength() > 0) {
+            if (socket_->SendAll(buffer.GetData(), static_cast<int>(toSend)) != 0)
+                throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
+            bytesSent_ += toSend;
+            sent += toSend;
+        }
+        // Once every announced byte is out the answer is whole, and a client that hangs up
+        // right after reading it has not cut it short.
+        if (sent < length && state_.GetSocketStateText())
+            throw CServerFatalException{"データ送信中に" + state_.GetText()};
+        if (sent >= length && closeAfterResponse_)
+            break;
+        WaitForBandwidth(meter.GetWaitTime(limiter.GetSendLimit(), static_cast<int32_t>(toSend)));
+        meter.AddSample();
+        if (progress.IsElapsed())
+            threadView.SetString("Info",
+                                 ProgressText("送信中", sent, length, meter.GetRate(), limiter.GetSendLimit()));
+        Arm(0);
+        buffer.SetLength(kSendChunk);
+    }
+    // A body that ended short of its announced length leaves the client waiting for the
+    // rest; only closing the connection tells it.
+    if (sent < length)
+        closeAfterResponse_ = true;
+    limiter.SetSendLimiting(0);
+}
+
+void CConnectionThread::WaitForBandwidth(int64_t ms)
+{
+    const uint64_t deadline = platform::GetTickCount64() + static_cast<uint64_t>(ms > 0 ? ms : 0);
+    if (state_.GetSocketStateText())
+        return;
+    for (;;) {
+        const int64_t left = static_cast<int64_t>(deadline) - static_cast<int64_t>(platform::GetTickCount64());
+        if (left <= 0)
+            return;
+        if (left < kSliceMs) {
+            Sleep(left);
+            return;
+        }
+        Sleep(kSliceMs);
+        if (state_.GetSocketStateText())
+            return;
+    }
+}
+
+void CConnectionThread::SendInternalServerError(const std::string& message)
+{
+    // After part of an answer went out, another one would be read as its continuation.
+    if (bytesSent_ > 0) {
+        socket_->Close();
+        return;
+    }
+    Arm(0);
+    CTimeoutGuard guard(this);
+    const std::string body =
+        "<HTML><HEAD><TITLE>500 Internal Server Error</TITLE><meta http-equiv=\"Content-Type\" "
+        "content=\"text/html;charset=Shift_JIS\"></HEAD>\n<BODY><H1>Error : 500 Internal Server Error</H1><PRE>" +
+        message + "</PRE><HR><ADDRESS>Tarnwick/1.42</ADDRESS></BODY></HTML>";
+    const std::string head =
+        "HTTP/1.0 500 Internal Server Error\r\nServer: Tarnwick/1.42\r\nContent-Type: text/html\r\n"
+        "Connection: Close\r\nContent-length: " +
+        std::to_string(body.size()) + "\r\n\r\n";
+    socket_->SendAll(head);
+    socket_->SendAll(body);
+    socket_->Close();
+}

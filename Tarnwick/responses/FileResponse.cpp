@@ -1,0 +1,323 @@
+#include "FileResponse.h"
+
+#include "ServerCore.h"
+#include "ServerFatalException.h"
+#include "SystemResponse.h"
+
+#include "ByteBuffer.h"
+#include "HttpDate.h"
+
+#include "CRuntime.h"
+#include "FileIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+namespace {
+
+const char kNoDetail[] = "詳細情報はありません。";
+const char kNotFound[] = "指定されたファイルは存在しません";
+const char kNotAllowed[] = "対応していないメソッドです";
+const char kNotModified[] = "ターゲットは更新されていません";
+const char kOpenFailed[] =
+    "ファイルのオープンに失敗しました、サーバー上のファイルは、使用中のためロックされている可能性があります";
+const char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
+
+// A caller that hands in an empty buffer still gets the body, in chunks of the size the
+// pipeline uses, rather than an end that would cut it short.
+constexpr int32_t kFallbackChunkSize = 32768;
+
+// RFC 9110 5.6.3: optional white space is SP or HTAB.
+bool IsOws(char c) { return c == ' ' || c == '\t'; }
+
+std::string TrimOws(const std::string& text)
+{
+    std::string::size_type begin = 0;
+    std::string::size_type end = text.size();
+    while (begin < end && IsOws(text[begin]))
+        ++begin;
+    while (end > begin && IsOws(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// 1*DIGIT (RFC 9110 14.1.1). A number beyond 64 bits saturates: every position that large
+// lies past any file, which is what it says.
+bool ParseDecimal(const std::string& digits, int64_t& value)
+{
+    if (digits.empty())
+        return false;
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return false;
+        const int digit = c - '0';
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+    }
+    return true;
+}
+
+}  // namespace
+
+CFileResponse::CFileResponse(CServerCore* core, const CConfigAccessor& threadView,
+                             const CHttpRequest& request, const CRequestPath& path)
+    : CNormalResponse(core, threadView, request, path)
+{
+    // A refused path (or a forward entry) has no local path: never read "" or "/".
+    if (path_.GetLocalPath().empty() || path_.Exists() == 0)
+        throw NewStatusResponse(kNotFound, 404);
+    // RFC 9110 9.1: method names are case-sensitive.
+    if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD")
+        throw NewStatusResponse(kNotAllowed, 405);
+}
+
+CFileResponse::~CFileResponse() { CloseFile(); }
+
+CSystemResponse* CFileResponse::NewStatusResponse(const std::string& info, int code)
+{
+    return new CSystemResponse(core_, threadView_, info, code, kNoDetail);
+}
+
+void CFileResponse::CloseFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+void CFileResponse::Build()
+{
+    CloseFile();
+    offset_ = 0;
+    remaining_ = 0;
+    SetResponseCode(200);
+
+    // Linux has no share modes to deny writers; writers of this server replace a file by
+    // renaming a new one over it, which leaves this open file as it was. O_NONBLOCK keeps
+    // a FIFO from holding the thread before it is refused below.
+    const std::string& localPath = path_.GetLocalPath();
+    fd_ = ::open(platform::NativePath(localPath).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0)
+        throw CServerFatalException{kOpenFailed};
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0)
+        throw CServerFatalException{kFileFailed};
+    if (!S_ISREG(status.st_mode)) {
+        // Folders have a response of their own; FIFOs and devices are not served.
+        CloseFile();
+        throw NewStatusResponse(kNotFound, 404);
+    }
+
+    // Measured once, on the open file: the headers and the body length agree even when the
+    // file changes afterwards.
+    const int64_t length = status.st_size;
+    const int64_t time = status.st_mtim.tv_sec;
+    const std::string etag = MakeETag(length, time, localPath);
+    const std::string lastModified = FormatHttpDate(time);
+    const std::string type = core_->GetMimeMaps().LookupMimeType(localPath);
+    responseHeaderView_.SetString("Last-modified", lastModified);
+    responseHeaderView_.SetString("ETag", etag);
+
+    // Both checks are always made; header names in any case (RFC 9110 5.1).
+    const int modifiedSince = CheckModifiedSince(time, request_.GetHeader("If-Modified-Since"));
+    const int noneMatch = CheckNoneMatch(etag, request_.GetHeader("If-None-Match"));
+    if (IsNotModified(modifiedSince, noneMatch)) {
+        CloseFile();
+        std::unique_ptr<CSystemResponse> notModified(NewStatusResponse(kNotModified, 304));
+        // RFC 9110 15.4.5: a 304 carries the validators that a 200 would. RFC 9111 4.3.4:
+        // a cache merges its fields into the stored response, so the type stays the file's
+        // rather than that of a status page.
+        const CConfigAccessor headers = notModified->GetResponseInfo().GetSubAccessor("Options");
+        headers.SetString("Last-modified", lastModified);
+        headers.SetString("ETag", etag);
+        headers.SetString("Content-Type", type);
+        throw notModified.release();
+    }
+
+    ByteRange body;
+    body.last = length - 1;
+    ByteRange asked;
+    if (ApplyRange(request_.GetHeader("Range"), request_.GetHeader("If-Range"), etag, time, length, asked)) {
+        body = asked;
+        SetResponseCode(206);
+        responseHeaderView_.SetString("Accept-Ranges", "bytes");
+        responseHeaderView_.SetString("Content-Range", FormatContentRange(body, length));
+    }
+    responseHeaderView_.SetString("Content-Type", type);
+
+    offset_ = body.first;
+    remaining_ = body.Length();
+}
+
+int64_t CFileResponse::GetContentLength() { return remaining_; }
+
+int CFileResponse::GetSendData(CByteBuffer& buffer)
+{
+    if (fd_ < 0 || remaining_ <= 0) {
+        buffer.SetLength(0);
+        return 0;
+    }
+    int64_t want = buffer.GetLength() > 0 ? buffer.GetLength() : kFallbackChunkSize;
+    if (want > remaining_)
+        want = remaining_;
+    buffer.SetLength(static_cast<int32_t>(want));
+
+    int32_t got = 0;
+    while (got < want) {
+        const ssize_t n = ::pread(fd_, buffer.GetData() + got, static_cast<size_t>(want - got), offset_);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw CServerFatalException{kFileFailed};
+        }
+        if (n == 0)
+            break;
+        got += static_cast<int32_t>(n);
+        offset_ += n;
+    }
+    // A file that shrank since Build ends the body here: the bytes announced are not all
+    // there, and the pipeline closes the connection on the short body.
+    remaining_ = got < want ? 0 : remaining_ - got;
+    buffer.SetLength(got);
+    return got;
+}
+
+// --- protocol decisions -----------------------------------------------------------------
+
+std::string CFileResponse::MakeETag(int64_t length, int64_t time, const std::string& localPath)
+{
+    uint32_t sum = 0;
+    for (unsigned char c : localPath)
+        sum += c;
+    char text[80];
+    std::snprintf(text, sizeof text, "\"%llx-%llx:%04d\"", static_cast<unsigned long long>(length),
+                  static_cast<unsigned long long>(time), static_cast<int>(sum));
+    return text;
+}
+
+int CFileResponse::CheckModifiedSince(int64_t fileTime, const std::string& ifModifiedSince)
+{
+    if (ifModifiedSince.empty())
+        return -1;
+    // RFC 9110 13.1.3: a date that does not parse cannot vouch for the copy.
+    const int64_t since = ParseHttpDate(ifModifiedSince);
+    if (since == 0 || fileTime > since)
+        return 1;
+    return 0;
+}
+
+int CFileResponse::CheckNoneMatch(const std::string& etag, const std::string& ifNoneMatch)
+{
+    if (ifNoneMatch.empty())
+        return -1;
+    // RFC 9110 5.5: the field value excludes surrounding white space.
+    return TrimOws(ifNoneMatch) == etag ? 0 : 1;
+}
+
+bool CFileResponse::IsNotModified(int modifiedSince, int noneMatch)
+{
+    if (modifiedSince == 1 || noneMatch == 1)
+        return false;
+    return !(modifiedSince == -1 && noneMatch == -1);
+}
+
+bool CFileResponse::CheckIfRange(const std::string& ifRange, const std::string& etag, int64_t fileTime)
+{
+    const std::string value = TrimOws(ifRange);
+    if (value.empty())
+        return true;
+    // RFC 9110 13.1.5: an entity tag must match by strong comparison (8.8.3.2), so a weak
+    // tag never does; anything else is a date that must equal the last modification.
+    if (value[0] == '"')
+        return value == etag;
+    if (value.compare(0, 2, "W/") == 0)
+        return false;
+    const int64_t date = ParseHttpDate(value);
+    return date != 0 && date == fileTime;
+}
+
+bool CFileResponse::ParseRange(const std::string& rangeHeader, int64_t length, ByteRange& range)
+{
+    // RFC 9110 14.1: the range unit is matched without regard to case.
+    const std::string value = TrimOws(rangeHeader);
+    const std::string::size_type unitLength = 6;
+    if (value.size() < unitLength || platform::_mbsicmp(value.substr(0, unitLength), "bytes=") != 0)
+        return false;
+
+    // RFC 9110 5.6.1: a list may hold empty elements, which count for nothing. Only a
+    // single range is served; several get the whole body (RFC 9110 14.2 lets a server
+    // ignore Range).
+    std::string spec;
+    int count = 0;
+    std::string::size_type start = unitLength;
+    while (start <= value.size()) {
+        std::string::size_type comma = value.find(',', start);
+        if (comma == std::string::npos)
+            comma = value.size();
+        const std::string element = TrimOws(value.substr(start, comma - start));
+        if (!element.empty()) {
+            spec = element;
+            ++count;
+        }
+        start = comma + 1;
+    }
+    if (count != 1)
+        return false;
+
+    const std::string::size_type dash = spec.find('-');
+    if (dash == std::string::npos)
+        return false;
+    const std::string firstText = spec.substr(0, dash);
+    const std::string lastText = spec.substr(dash + 1);
+
+    if (firstText.empty()) {
+        // RFC 9110 14.1.1: "-n" is the last n bytes, the whole body when it is shorter;
+        // 14.1.2: a suffix of 0 bytes, or any suffix of an empty body, is unsatisfiable.
+        int64_t suffix = 0;
+        if (!ParseDecimal(lastText, suffix) || suffix == 0 || length <= 0)
+            return false;
+        range.first = suffix >= length ? 0 : length - suffix;
+        range.last = length - 1;
+        return true;
+    }
+
+    int64_t first = 0;
+    int64_t last = std::numeric_limits<int64_t>::max();
+    if (!ParseDecimal(firstText, first) || (!lastText.empty() && !ParseDecimal(lastText, last)))
+        return false;
+    // RFC 9110 14.1.1: a last position below the first makes the range invalid; 14.1.2: a
+    // first position at or past the end makes it unsatisfiable; a last position past the
+    // end means the end.
+    if (last < first || first >= length)
+        return false;
+    range.first = first;
+    range.last = last >= length ? length - 1 : last;
+    return true;
+}
+
+bool CFileResponse::ApplyRange(const std::string& rangeHeader, const std::string& ifRange,
+                               const std::string& etag, int64_t fileTime, int64_t length, ByteRange& range)
+{
+    // RFC 9110 13.1.5: If-Range counts only with a Range; when it fails, the whole body
+    // goes out with 200.
+    ByteRange asked;
+    if (!ParseRange(rangeHeader, length, asked) || !CheckIfRange(ifRange, etag, fileTime))
+        return false;
+    range = asked;
+    return true;
+}
+
+std::string CFileResponse::FormatContentRange(const ByteRange& range, int64_t length)
+{
+    char text[80];
+    std::snprintf(text, sizeof text, "bytes %lld-%lld/%lld", static_cast<long long>(range.first),
+                  static_cast<long long>(range.last), static_cast<long long>(length));
+    return text;
+}

@@ -1,0 +1,408 @@
+#include "ControlClient.h"
+
+#include "Clock.h"
+#include "ControlWire.h"
+#include "FileIo.h"
+#include "RegistryStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+// The slowest call, StartServer, first stops a running core (its connections end within
+// their own time-outs) and then loads the settings; a server silent for longer is hung.
+constexpr uint64_t kCallTimeoutMs = 120000;
+// Between connection attempts while a started server comes up: short enough that the
+// client binds at once, long enough not to spin.
+constexpr int kConnectRetryMs = 50;
+// Where systemd runs, this folder exists (sd_booted).
+constexpr const char* kSystemdRunFolder = "/run/systemd/system";
+
+void SetError(std::string* errorText, const std::string& text)
+{
+    if (errorText)
+        *errorText = text;
+}
+
+class ServerControlProxy : public IServerControl {
+public:
+    explicit ServerControlProxy(int fd) : fd_(fd) {}
+    ~ServerControlProxy() override
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    ServerControlProxy(const ServerControlProxy&) = delete;
+    ServerControlProxy& operator=(const ServerControlProxy&) = delete;
+
+    long StartServer(short* status) override { return CallShort(kDispStartServer, status); }
+    long StopServer() override
+    {
+        ControlResult result;
+        return Call(kDispStopServer, &result);
+    }
+    long GetServerErrorString(std::u16string* str) override
+    {
+        return CallText(kDispGetServerErrorString, str);
+    }
+    long IsRunning(short* retval) override { return CallShort(kDispIsRunning, retval); }
+    long IsService(short* ret) override { return CallShort(kDispIsService, ret); }
+    long GetServerInfo(std::u16string* ret) override { return CallText(kDispGetServerInfo, ret); }
+    long GetServerSetting(std::u16string* ret) override
+    {
+        return CallText(kDispGetServerSetting, ret);
+    }
+    long GetServerContext(std::u16string* ret) override
+    {
+        return CallText(kDispGetServerContext, ret);
+    }
+    long GetServerRoot(std::u16string* retpath) override
+    {
+        return CallText(kDispGetServerRoot, retpath);
+    }
+    long IsActive(short* ret) override { return CallShort(kDispIsActive, ret); }
+
+    // The first call on a connection: asks the host for the object.
+    long Create()
+    {
+        ControlResult result;
+        return Call(kControlCreateMethod, &result);
+    }
+
+private:
+    long CallShort(int32_t method, short* out)
+    {
+        if (!out)
+            return kCallFailed;
+        *out = 0;
+        ControlResult result;
+        long rc = Call(method, &result);
+        if (rc == kOk)
+            *out = result.shortValue;
+        return rc;
+    }
+
+    long CallText(int32_t method, std::u16string* out)
+    {
+        if (!out)
+            return kCallFailed;
+        out->clear();
+        ControlResult result;
+        long rc = Call(method, &result);
+        if (rc == kOk)
+            *out = std::move(result.text);
+        return rc;
+    }
+
+    // Sends the call and takes its result; a result that does not fit the call breaks the
+    // connection, since the stream can no longer be trusted to be in step.
+    long Call(int32_t method, ControlResult* result)
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (fd_ < 0)
+            return kCallFailed;
+        ControlCall call;
+        call.method = method;
+        if (method == kControlCreateMethod)
+            call.interfaceId = kServerControlIid;
+        uint64_t deadline = GetTickCount64() + kCallTimeoutMs;
+        std::string payload;
+        if (WriteControlFrame(fd_, EncodeControlCall(call), deadline) != FrameStatus::Ok ||
+            ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
+            !DecodeControlResult(payload, result) || result->method != method)
+            return Break();
+        ControlValueKind expected = ControlValueKind::None;
+        GetControlValueKind(method, &expected);
+        if (result->result == kOk ? result->kind != expected : result->kind != ControlValueKind::None)
+            return Break();
+        return result->result;
+    }
+
+    long Break()
+    {
+        close(fd_);
+        fd_ = -1;
+        return kCallFailed;
+    }
+
+    std::mutex mutex_;
+    int fd_;
+};
+
+enum class ConnectOutcome { Connected, NobodyListens, Busy, Untrusted, Failed };
+
+ConnectOutcome TryConnect(const std::string& path, int* fd, std::string* errorText)
+{
+    sockaddr_un address;
+    std::memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+        SetError(errorText, "the socket path " + path + " is too long");
+        return ConnectOutcome::Failed;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s < 0) {
+        SetError(errorText, std::string("cannot create a socket: ") + std::strerror(errno));
+        return ConnectOutcome::Failed;
+    }
+    int rc;
+    do
+        rc = connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        int error = errno;
+        close(s);
+        // A Unix socket refuses at once when its backlog is full instead of queueing.
+        if (error == EAGAIN)
+            return ConnectOutcome::Busy;
+        SetError(errorText, "nothing serves " + path + ": " + std::strerror(error));
+        return ConnectOutcome::NobodyListens;
+    }
+    if (!IsTrustedControlPeer(s)) {
+        close(s);
+        SetError(errorText, "the process serving " + path + " runs as another user");
+        return ConnectOutcome::Untrusted;
+    }
+    *fd = s;
+    return ConnectOutcome::Connected;
+}
+
+long BindObject(int fd, const std::string& path, std::unique_ptr<IServerControl>* object,
+                std::string* errorText)
+{
+    auto proxy = std::make_unique<ServerControlProxy>(fd);
+    long rc = proxy->Create();
+    if (rc != kOk) {
+        SetError(errorText, "the server at " + path + " did not give its control object");
+        return kCallFailed;
+    }
+    *object = std::move(proxy);
+    SetError(errorText, "");
+    return kOk;
+}
+
+// The registration as the activation reads it; text values are CP932.
+struct ClassRegistration {
+    std::string localServer;   // LocalServer32 default value, "" when missing
+    std::string localService;  // LocalService of the class's AppID, "" when none
+};
+
+// False when the class key is missing.
+bool ReadClassRegistration(ClassRegistration* registration)
+{
+    RegistryStore store;
+    const std::string classKey = std::string("CLSID\\") + kServerControlClsid;
+    if (!store.KeyExists(HKEY_CLASSES_ROOT, classKey))
+        return false;
+    store.ReadStringValue(HKEY_CLASSES_ROOT, classKey + "\\LocalServer32", "",
+                          registration->localServer);
+    std::string appId;
+    if (store.ReadStringValue(HKEY_CLASSES_ROOT, classKey, "AppID", appId) && !appId.empty())
+        store.ReadStringValue(HKEY_CLASSES_ROOT, "AppID\\" + appId, "LocalService",
+                              registration->localService);
+    return true;
+}
+
+// The program of a LocalServer32 command line: the text in quotes when it starts with one,
+// else all of it (paths here may hold blanks without quotes).
+std::string ProgramOfCommandLine(const std::string& commandLine)
+{
+    if (!commandLine.empty() && commandLine[0] == '"') {
+        size_t end = commandLine.find('"', 1);
+        return commandLine.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+    }
+    return commandLine;
+}
+
+// Starts argv[0] (searched in PATH when `search`) detached from our terminal and standard
+// streams; 0 with *pid, or the errno.
+int SpawnDetached(const std::vector<std::string>& args, bool search, pid_t* pid)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // Our blocked and ignored signals are ours; a server must see SIGTERM and SIGPIPE's
+    // default, and must not die with the client's terminal.
+    sigset_t none, reset;
+    sigemptyset(&none);
+    sigemptyset(&reset);
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGCHLD})
+        sigaddset(&reset, sig);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &reset);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    int rc = search ? posix_spawnp(pid, argv[0], &actions, &attr, argv.data(), environ)
+                    : posix_spawn(pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc;
+}
+
+// A started server outlives the activation; someone must collect its exit.
+void ReapInBackground(pid_t pid)
+{
+    std::thread([pid] {
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+std::string DescribeExit(int status)
+{
+    if (WIFEXITED(status))
+        return "exit code " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return "signal " + std::to_string(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
+
+// A program or service started for the class, watched while it comes up.
+struct Activation {
+    pid_t child = -1;
+    bool childMayEnd = false;  // systemctl ends once the service runs; a server must not
+    std::string started;       // what was started, for the messages
+};
+
+// Starts what the registry names for the class: kOk, kClassNotRegistered or kServerNotStarted.
+long StartRegisteredServer(Activation* activation, std::string* errorText)
+{
+    ClassRegistration registration;
+    if (!ReadClassRegistration(&registration)) {
+        SetError(errorText, std::string("the class ") + kServerControlClsid + " is not registered");
+        return kClassNotRegistered;
+    }
+    std::vector<std::string> args;
+    if (!registration.localService.empty()) {
+        activation->started = "the service " + NativePath(registration.localService);
+        struct stat st {};
+        if (stat(kSystemdRunFolder, &st) != 0 || !S_ISDIR(st.st_mode)) {
+            SetError(errorText, "cannot start " + activation->started + ": systemd does not run");
+            return kServerNotStarted;
+        }
+        args = {"systemctl", "start", "--", NativePath(registration.localService)};
+        activation->childMayEnd = true;
+    } else {
+        std::string program = ProgramOfCommandLine(registration.localServer);
+        if (program.empty()) {
+            SetError(errorText, std::string("the class ") + kServerControlClsid + " names no server program");
+            return kClassNotRegistered;
+        }
+        activation->started = NativePath(program);
+        args = {activation->started, "-Embedding"};
+    }
+    int rc = SpawnDetached(args, activation->childMayEnd, &activation->child);
+    if (rc != 0) {
+        activation->child = -1;
+        SetError(errorText, "cannot start " + activation->started + ": " + std::strerror(rc));
+        return kServerNotStarted;
+    }
+    return kOk;
+}
+
+// Whether the started program has ended in a way that ends the wait; sets the reason.
+bool ActivationEnded(Activation* activation, const std::string& path, std::string* errorText)
+{
+    if (activation->child <= 0)
+        return false;
+    int status = 0;
+    pid_t done = waitpid(activation->child, &status, WNOHANG);
+    // ECHILD: the client ignores SIGCHLD, so the exit status is gone.
+    if (done != activation->child && !(done < 0 && errno == ECHILD))
+        return false;
+    activation->child = -1;
+    bool known = done > 0;
+    bool succeeded = !known || (WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (activation->childMayEnd && succeeded)
+        return false;
+    SetError(errorText, activation->started + " ended (" + (known ? DescribeExit(status) : "status unknown") +
+                            ") before it served " + path);
+    return true;
+}
+
+}  // namespace
+
+long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* errorText,
+                         uint64_t activationTimeoutMs)
+{
+    object->reset();
+    SetError(errorText, "");
+    const std::string path = GetControlSocketPath(kServerControlClsid);
+    int fd = -1;
+    ConnectOutcome outcome = TryConnect(path, &fd, errorText);
+    if (outcome == ConnectOutcome::Connected)
+        return BindObject(fd, path, object, errorText);
+    if (outcome == ConnectOutcome::Untrusted || outcome == ConnectOutcome::Failed)
+        return kCallFailed;
+
+    const uint64_t deadline = GetTickCount64() + activationTimeoutMs;
+    Activation activation;
+    if (outcome == ConnectOutcome::NobodyListens) {
+        long rc = StartRegisteredServer(&activation, errorText);
+        if (rc != kOk)
+            return rc;
+    }
+    // A started server that keeps running outlives this wait, bound or not.
+    struct Reaper {
+        Activation& activation;
+        ~Reaper()
+        {
+            if (activation.child > 0)
+                ReapInBackground(activation.child);
+        }
+    } reaper{activation};
+
+    for (;;) {
+        outcome = TryConnect(path, &fd, errorText);
+        if (outcome == ConnectOutcome::Connected)
+            return BindObject(fd, path, object, errorText);
+        if (outcome == ConnectOutcome::Untrusted || outcome == ConnectOutcome::Failed)
+            return kCallFailed;
+        if (ActivationEnded(&activation, path, errorText)) {
+            // Another client's activation may have won the race and serves now.
+            if (TryConnect(path, &fd, nullptr) == ConnectOutcome::Connected)
+                return BindObject(fd, path, object, errorText);
+            return kServerNotStarted;
+        }
+        uint64_t now = GetTickCount64();
+        if (now >= deadline) {
+            SetError(errorText, activation.started.empty()
+                                    ? "the server at " + path + " stayed too busy to accept"
+                                    : activation.started + " did not serve " + path + " in time");
+            return kServerNotStarted;
+        }
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min<uint64_t>(kConnectRetryMs, deadline - now)));
+    }
+}
+
+}  // namespace platform

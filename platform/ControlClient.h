@@ -1,0 +1,43 @@
+#pragma once
+// The client side of the control channel, in place of creating an out-of-process object:
+// CreateServerControl binds to the process that serves kServerControlClsid, starting the
+// registered server program or service when nothing serves it yet.
+
+#include "ServerControlInterface.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// How long an activation waits for the started program or service to serve the class.
+constexpr uint64_t kActivationTimeoutMs = 30000;
+
+// Creates the control object.
+//
+// It first connects to the class's socket (ControlWire.h). When nothing listens there it
+// reads the registration from the registry store: HKEY_CLASSES_ROOT\CLSID\{CLSID} must
+// exist, else kClassNotRegistered. When the class's AppID (the AppID value of that key)
+// has a LocalService value under HKEY_CLASSES_ROOT\AppID\{AppID}, it runs
+// "systemctl start -- <service>" where systemd runs (kServerNotStarted where it does not,
+// or when systemctl fails); otherwise it starts the default value of the LocalServer32
+// subkey (kClassNotRegistered when empty or missing) with the argument "-Embedding", in a
+// session of its own with its standard streams on /dev/null. It then connects again and
+// again until activationTimeoutMs has passed (kServerNotStarted), and gives up early, after
+// one last try, when the started program ends. A started program that keeps running is
+// left alone and reaped in the background when it ends.
+//
+// kOk sets *object; any failure leaves it null, and kCallFailed also says that a server was
+// there but the binding broke or the server runs as another user. errorText (may be null)
+// gets the reason, naming the socket, program or service (UTF-8).
+//
+// The object: each method sends its call and waits for the result (at most two minutes),
+// returning the server's interface result with the value in the out-parameter. A broken
+// connection, a garbled answer or a time-out return kCallFailed with the out-parameter 0
+// or empty, and from then on every method fails at once. Calls are serialised, so the
+// object may be used from several threads. Destroying it releases the server's object.
+long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* errorText = nullptr,
+                         uint64_t activationTimeoutMs = kActivationTimeoutMs);
+
+}  // namespace platform
