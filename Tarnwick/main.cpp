@@ -16,5 +16,8 @@ int main(int argc, char** argv)
         commandLine += argv[i];
     }
     CServerApp app;
-    return app.Main(platform::Utf8ToCp932(commandLine));
+    const int exitCode = app.Main(platform::Utf8ToCp932(commandLine));
+    // The system keeps only the low 8 bits of an exit status: a failure such as 256 must
+    // not read as success.
+    return exitCode != 0 && (exitCode & 0xFF) == 0 ? 1 : exitCode;
 }

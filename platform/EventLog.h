@@ -1,6 +1,6 @@
 #pragma once
-// The system's event log, in place of the Windows one: events go to syslog (and so to the
-// journal) under the source's name as the ident, with the event id before the text.
+// The event log: events go to syslog (and so to the journal) under the source's name as
+// the ident, with the event id before the text.
 
 #include <cstdint>
 #include <string>

@@ -37,19 +37,25 @@ bool WriteAll(int fd, const char* data, size_t size)
     return true;
 }
 
-}  // namespace
+// Gives up a write: closes and removes the temporary file, keeping errno for the caller.
+const char* Abandon(int fd, const std::string& temp, const char* failedStep)
+{
+    const int err = errno;
+    if (fd >= 0)
+        ::close(fd);
+    ::unlink(temp.c_str());
+    errno = err;
+    return failedStep;
+}
 
-std::string NativePath(const std::string& cp932Path) { return Cp932ToUtf8(cp932Path); }
-
-FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std::string& error)
+// The cores of the reads and writes below: nullptr on success, else the step that failed
+// ("cannot open", ...), with errno at the reason.
+const char* ReadNative(const std::string& native, std::string& contents)
 {
     contents.clear();
-    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        error = Describe("cannot open", path, err);
-        return err == ENOENT ? FileReadResult::Missing : FileReadResult::Failed;
-    }
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "cannot open";
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -58,22 +64,23 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            error = Describe("cannot read", path, errno);
+            const int err = errno;
             contents.clear();
             ::close(fd);
-            return FileReadResult::Failed;
+            errno = err;
+            return "cannot read";
         }
         contents.append(buffer, static_cast<size_t>(n));
     }
     ::close(fd);
-    return FileReadResult::Read;
+    return nullptr;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error)
+const char* WriteNative(const std::string& native, const std::string& contents)
 {
     static std::atomic<unsigned> counter{0};
     // Through a symbolic link the file it names is replaced, not the link.
-    std::string target = NativePath(path);
+    std::string target = native;
     if (char* resolved = ::realpath(target.c_str(), nullptr)) {
         target = resolved;
         std::free(resolved);
@@ -83,30 +90,18 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents, s
 
     // Mode 0666 so the umask decides, as for any newly created file.
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = Describe("cannot create", path, errno);
-        return false;
-    }
+    if (fd < 0)
+        return "cannot create";
     struct stat old;
     if (::stat(target.c_str(), &old) == 0)
         ::fchmod(fd, old.st_mode & 07777);  // keep the permissions the file had
 
-    if (!WriteAll(fd, contents.data(), contents.size()) || ::fsync(fd) != 0) {
-        error = Describe("cannot write", path, errno);
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::close(fd) != 0) {
-        error = Describe("cannot write", path, errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        error = Describe("cannot replace", path, errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
+    if (!WriteAll(fd, contents.data(), contents.size()) || ::fsync(fd) != 0)
+        return Abandon(fd, temp, "cannot write");
+    if (::close(fd) != 0)
+        return Abandon(-1, temp, "cannot write");
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+        return Abandon(-1, temp, "cannot replace");
     // Make the rename itself durable.
     const std::string::size_type slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
@@ -115,7 +110,40 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents, s
         ::fsync(dirFd);
         ::close(dirFd);
     }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string NativePath(const std::string& cp932Path) { return Cp932ToUtf8(cp932Path); }
+
+FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std::string& error)
+{
+    if (const char* failedStep = ReadNative(NativePath(path), contents)) {
+        const int err = errno;
+        error = Describe(failedStep, path, err);
+        return err == ENOENT ? FileReadResult::Missing : FileReadResult::Failed;
+    }
+    return FileReadResult::Read;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error)
+{
+    if (const char* failedStep = WriteNative(NativePath(path), contents)) {
+        error = Describe(failedStep, path, errno);
+        return false;
+    }
     return true;
+}
+
+bool ReadNativeFile(const std::string& nativePath, std::string& contents)
+{
+    return ReadNative(nativePath, contents) == nullptr;
+}
+
+bool WriteNativeFileAtomically(const std::string& nativePath, const std::string& contents)
+{
+    return WriteNative(nativePath, contents) == nullptr;
 }
 
 }  // namespace platform

@@ -21,4 +21,10 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std
 // replaced.
 bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error);
 
+// The same two for callers that keep paths in the file system's spelling and report
+// failures through errno: false with errno at the reason (ENOENT for a missing file).
+// On failure `contents` is left empty, and nothing was replaced.
+bool ReadNativeFile(const std::string& nativePath, std::string& contents);
+bool WriteNativeFileAtomically(const std::string& nativePath, const std::string& contents);
+
 }  // namespace platform

@@ -385,76 +385,17 @@ std::string FormatValues(const std::vector<RegistryValue>& values)
 bool ReadValues(const std::string& keyFolder, std::vector<RegistryValue>& values)
 {
     values.clear();
-    const std::string path = keyFolder + "/" + kValuesFileName;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT;
     std::string contents;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int err = errno;
-            ::close(fd);
-            errno = err;
-            return false;
-        }
-        contents.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
+    if (!ReadNativeFile(keyFolder + "/" + kValuesFileName, contents))
+        return errno == ENOENT;
     ParseValues(contents, values);
     return true;
 }
 
-bool WriteAll(int fd, const std::string& data)
-{
-    const char* p = data.data();
-    size_t size = data.size();
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the values file by a temporary file and a rename, so no reader and no crash
-// sees half of it.
+// Replaced whole, so no reader and no crash sees half of it.
 bool WriteValues(const std::string& keyFolder, const std::vector<RegistryValue>& values)
 {
-    const std::string target = keyFolder + "/" + kValuesFileName;
-    const std::string temp = target + ".tmp-" + UniqueSuffix();
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    if (!WriteAll(fd, FormatValues(values)) || ::fsync(fd) != 0) {
-        const int err = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        errno = err;
-        return false;
-    }
-    if (::close(fd) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        errno = err;
-        return false;
-    }
-    const int dirFd = ::open(keyFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);  // make the rename itself durable
-        ::close(dirFd);
-    }
-    return true;
+    return WriteNativeFileAtomically(keyFolder + "/" + kValuesFileName, FormatValues(values));
 }
 
 std::string HomeFolder()

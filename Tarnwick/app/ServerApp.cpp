@@ -2,6 +2,7 @@
 
 #include "ControlHost.h"
 #include "Registrar.h"
+#include "ServiceHost.h"
 #include "ServerControl.h"
 #include "ServerCore.h"
 #include "ServiceThread.h"
@@ -13,6 +14,7 @@
 #include "TextCodec.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <syslog.h>
@@ -50,10 +52,18 @@ void ShowMessage(const std::string& text)
 // Starts the controller beside the program, detached; whether it starts is not checked.
 void StartController()
 {
-    const std::string path = platform::NativePath(platform::GetModulePath(1) + "Vollmark");
+    // Beside the program, not in the server root, which TARNWICK_ROOT may move elsewhere.
+    const std::string program = platform::GetModulePath(0);
+    const std::string::size_type slash = program.rfind('/');
+    if (slash == std::string::npos)
+        return;
+    const std::string path = platform::NativePath(program.substr(0, slash + 1) + "Vollmark");
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
     char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
     pid_t pid;
     posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
@@ -248,6 +258,9 @@ int CServerApp::Main(const std::string& commandLine)
     platform::ControlHost host;
     auto factory = [this] { return std::make_unique<CServerControl>(this); };
     if (platform::_mbsicmp(commandLine, "/Service") == 0) {
+        // Before any thread starts, so that SIGTERM and SIGINT reach only the dispatcher,
+        // which turns them into the stop control.
+        platform::BlockServiceSignals();
         if (host.RegisterClassObjects(factory) == 0) {
             serviceMode_ = 1;
             serviceThread_ = std::make_unique<CServiceThread>(*this);

@@ -93,6 +93,33 @@ int ConnectLoopback(int port, int receiveTimeoutMs)
     return fd;
 }
 
+int FindListeningDescriptor(int port)
+{
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds)
+        return -1;
+    int found = -1;
+    while (dirent* entry = ::readdir(fds)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const int fd = std::atoi(entry->d_name);
+        if (fd == ::dirfd(fds))
+            continue;
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        sockaddr_in address{};
+        socklen_t addressSize = sizeof address;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressSize) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
+            found = fd;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return found;
+}
+
 int PollReadable(int fd, int ms)
 {
     pollfd p{fd, POLLIN, 0};

@@ -63,6 +63,10 @@ void MakeSocketPair(int& a, int& b);
 // `receiveTimeoutMs`, so a test never hangs on a server that does not answer.
 int ConnectLoopback(int port, int receiveTimeoutMs = 5000);
 
+// This process's listening IPv4 socket on `port`, or -1 when there is none: shutting it
+// down under the code that owns it is how a test makes the network fail.
+int FindListeningDescriptor(int port);
+
 // 1 when the descriptor becomes readable within `ms`, else 0.
 int PollReadable(int fd, int ms);
 

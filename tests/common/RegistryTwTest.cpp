@@ -1,5 +1,6 @@
 #include "RegistryTw.h"
 
+#include "ScratchRegistryTest.h"
 #include "TempFolder.h"
 #include "TextCodec.h"
 
@@ -7,7 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,28 +17,7 @@ using platform::RegistryStore;
 using platform::RegistryValue;
 using testsupport::TempFolder;
 
-// Points the default store at a scratch folder for one test and puts the old setting back.
-class RegistryTwTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (const char* old = std::getenv("TARNWICK_REGISTRY"))
-            old_ = old;
-        ::setenv("TARNWICK_REGISTRY", storeDir_.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (old_)
-            ::setenv("TARNWICK_REGISTRY", old_->c_str(), 1);
-        else
-            ::unsetenv("TARNWICK_REGISTRY");
-    }
-
-    TempFolder folder_;
-    const std::string storeDir_ = folder_.Path() + "store";
-    RegistryStore store_{storeDir_};
-    std::optional<std::string> old_;
-};
+class RegistryTwTest : public testsupport::ScratchRegistryTest {};
 
 TEST_F(RegistryTwTest, OpensAccordingToTheModeText)
 {

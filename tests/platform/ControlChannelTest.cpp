@@ -10,6 +10,7 @@
 #include "ServerControlInterface.h"
 #include "TextCodec.h"
 
+#include "ScopedEnvironment.h"
 #include "ServerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,7 @@ using platform::ControlResult;
 using platform::ControlValueKind;
 using platform::FrameStatus;
 using servertest::WaitUntil;
+using testsupport::ScopedEnvironment;
 
 namespace {
 
@@ -129,12 +131,18 @@ bool SendAll(int fd, const std::string& bytes)
     return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
-int ConnectUnix(const std::string& path)
+sockaddr_un UnixAddress(const std::string& path)
 {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    return address;
+}
+
+int ConnectUnix(const std::string& path)
+{
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = UnixAddress(path);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         ::close(fd);
         return -1;
@@ -146,9 +154,7 @@ int ConnectUnix(const std::string& path)
 int ListenUnix(const std::string& path)
 {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    sockaddr_un address = UnixAddress(path);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(fd, 4) != 0) {
         ::close(fd);
         return -1;
@@ -166,31 +172,7 @@ bool PathExists(const std::string& path)
 // server or registration.
 class ControlChannelTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        runtime_ = scratch_.Path() + "run";
-        registry_ = scratch_.Path() + "registry";
-        Remember("TARNWICK_RUNTIME_DIR", runtime_);
-        Remember("TARNWICK_REGISTRY", registry_);
-    }
-
-    void TearDown() override
-    {
-        StopHost();
-        for (auto& saved : saved_) {
-            if (saved.second.first)
-                ::setenv(saved.first.c_str(), saved.second.second.c_str(), 1);
-            else
-                ::unsetenv(saved.first.c_str());
-        }
-    }
-
-    void Remember(const std::string& name, const std::string& value)
-    {
-        const char* old = std::getenv(name.c_str());
-        saved_.push_back({name, {old != nullptr, old ? old : ""}});
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
+    void TearDown() override { StopHost(); }
 
     ControlHost::ObjectFactory FakeFactory()
     {
@@ -244,13 +226,14 @@ protected:
     }
 
     servertest::TempFolder scratch_;
-    std::string runtime_;
-    std::string registry_;
+    const std::string runtime_ = scratch_.Path() + "run";
+    const std::string registry_ = scratch_.Path() + "registry";
+    ScopedEnvironment runtimeVariable_{"TARNWICK_RUNTIME_DIR", runtime_};
+    ScopedEnvironment registryVariable_{"TARNWICK_REGISTRY", registry_};
     FakeState state_;
     ControlHost host_;
     std::thread serving_;
     std::atomic<bool> stop_{false};
-    std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
 };
 
 // --- The framing -----------------------------------------------------------------------
@@ -408,25 +391,11 @@ TEST(ControlChannelWireTest, RuntimeFolderFollowsTheEnvironment)
         {"user runtime folder", nullptr, "/run/user/7", "/run/user/7/tarnwick"},
         {"neither", nullptr, "", "/tmp/tarnwick-" + uid},
     };
-    auto keep = [](const char* name) {
-        const char* v = std::getenv(name);
-        return std::make_pair(v != nullptr, std::string(v ? v : ""));
-    };
-    auto restore = [](const char* name, const std::pair<bool, std::string>& v) {
-        if (v.first)
-            ::setenv(name, v.second.c_str(), 1);
-        else
-            ::unsetenv(name);
-    };
-    auto own = keep("TARNWICK_RUNTIME_DIR");
-    auto xdg = keep("XDG_RUNTIME_DIR");
     for (const Case& c : cases) {
-        restore("TARNWICK_RUNTIME_DIR", {c.own != nullptr, c.own ? c.own : ""});
-        restore("XDG_RUNTIME_DIR", {c.xdg != nullptr, c.xdg ? c.xdg : ""});
+        ScopedEnvironment own("TARNWICK_RUNTIME_DIR", c.own);
+        ScopedEnvironment xdg("XDG_RUNTIME_DIR", c.xdg);
         EXPECT_EQ(c.expected, platform::GetControlRuntimeFolder()) << c.what;
     }
-    restore("TARNWICK_RUNTIME_DIR", own);
-    restore("XDG_RUNTIME_DIR", xdg);
     EXPECT_EQ(platform::GetControlRuntimeFolder() + "/{X}", platform::GetControlSocketPath("{X}"));
 }
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -162,6 +163,43 @@ TEST_F(FileIoTest, AFailedWriteKeepsTheOldFileAndRemovesTheTemporaryFile)
     }
     EXPECT_FALSE(written);
     EXPECT_NE(error.find(Path("target")), std::string::npos) << error;
+    EXPECT_EQ(GetFile(Path("target")), "old contents");
+    EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"target"});
+}
+
+TEST_F(FileIoTest, NativeVariantsTakeNamesAsTheyAreAndReportThroughErrno)
+{
+    std::string contents = "stale";
+    errno = 0;
+    EXPECT_FALSE(platform::ReadNativeFile(Path("none"), contents));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(contents, "");
+
+    // A UTF-8 name is used as it is, not converted as a CP932 one would be.
+    ASSERT_TRUE(platform::WriteNativeFileAtomically(dir_ + u8"設定", "abc"));
+    EXPECT_EQ(GetFile(dir_ + u8"設定"), "abc");
+    EXPECT_TRUE(platform::ReadNativeFile(dir_ + u8"設定", contents));
+    EXPECT_EQ(contents, "abc");
+
+    PutFile(Path("file"), "x");
+    errno = 0;
+    EXPECT_FALSE(platform::WriteNativeFileAtomically(Path("file/target"), "new"));
+    EXPECT_EQ(errno, ENOTDIR);
+}
+
+TEST_F(FileIoTest, AFailedNativeWriteKeepsItsReasonAndTheOldFile)
+{
+    PutFile(Path("target"), "old contents");
+    bool written;
+    int reason;
+    {
+        FileSizeLimit limit(1024);
+        ASSERT_TRUE(limit.ok());
+        written = platform::WriteNativeFileAtomically(Path("target"), std::string(100000, 'n'));
+        reason = errno;
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(reason, EFBIG) << "cleaning up must not overwrite the reason";
     EXPECT_EQ(GetFile(Path("target")), "old contents");
     EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"target"});
 }

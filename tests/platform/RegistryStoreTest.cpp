@@ -1,5 +1,6 @@
 #include "RegistryStore.h"
 
+#include "ScopedEnvironment.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -10,10 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,33 +27,9 @@ using platform::RegistryStore;
 using platform::RegistryValue;
 using platform::RegistryValueType;
 using testsupport::PutFile;
+using testsupport::ScopedEnvironment;
 using testsupport::TempFolder;
 namespace fs = std::filesystem;
-
-// Sets or unsets one environment variable for a scope and puts the old state back.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedVariable()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 class RegistryStoreTest : public testing::Test {
 protected:
@@ -471,9 +446,9 @@ TEST(RegistryStoreLocationTest, FollowsTheEnvironment)
         {"the home folder", nullptr, nullptr, "/home/u", "/home/u/.config/tarnwick/registry"},
     };
     for (const Case& c : cases) {
-        ScopedVariable registry("TARNWICK_REGISTRY", c.registry);
-        ScopedVariable configHome("XDG_CONFIG_HOME", c.configHome);
-        ScopedVariable home("HOME", c.home);
+        ScopedEnvironment registry("TARNWICK_REGISTRY", c.registry);
+        ScopedEnvironment configHome("XDG_CONFIG_HOME", c.configHome);
+        ScopedEnvironment home("HOME", c.home);
         EXPECT_EQ(RegistryStore::DefaultFolder(), c.expected) << c.description;
         EXPECT_EQ(RegistryStore().Folder(), c.expected) << c.description;
     }
@@ -484,9 +459,9 @@ TEST(RegistryStoreLocationTest, WithoutHomeTakesTheUsersHomeFolder)
     const passwd* entry = ::getpwuid(::getuid());
     if (!entry || !entry->pw_dir || !*entry->pw_dir)
         GTEST_SKIP() << "this user has no home folder in the user database";
-    ScopedVariable registry("TARNWICK_REGISTRY", nullptr);
-    ScopedVariable configHome("XDG_CONFIG_HOME", nullptr);
-    ScopedVariable home("HOME", nullptr);
+    ScopedEnvironment registry("TARNWICK_REGISTRY", nullptr);
+    ScopedEnvironment configHome("XDG_CONFIG_HOME", nullptr);
+    ScopedEnvironment home("HOME", nullptr);
     EXPECT_EQ(RegistryStore::DefaultFolder(), std::string(entry->pw_dir) + "/.config/tarnwick/registry");
 }
 

@@ -1,6 +1,8 @@
 #include "ServiceHost.h"
 
 #include "EventLog.h"
+#include "NotifyReceiver.h"
+#include "ScopedEnvironment.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -30,31 +31,11 @@
 namespace {
 
 using testsupport::GetFile;
+using testsupport::NotifyReceiver;
+using testsupport::ScopedEnvironment;
 using testsupport::TempFolder;
 
 constexpr int kWaitMs = 5000;
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 platform::ServiceDefinition TarnwickDefinition(const std::string& programPath)
 {
@@ -69,52 +50,6 @@ std::string LineValue(const std::string& text, const std::string& key)
         return "";
     const std::string::size_type from = start + 1 + key.size();
     return text.substr(from, text.find('\n', from) - from);
-}
-
-// A datagram socket that plays the service manager's notification socket.
-class NotifyReceiver {
-public:
-    // Bound to `address` in NOTIFY_SOCKET's form ('/' path or '@' abstract name).
-    explicit NotifyReceiver(const std::string& address) : address_(address)
-    {
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0)
-            throw std::runtime_error("no datagram socket");
-        sockaddr_un name{};
-        name.sun_family = AF_UNIX;
-        std::memcpy(name.sun_path, address.data(), address.size());
-        if (address[0] == '@')
-            name.sun_path[0] = '\0';
-        const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size());
-        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&name), length) != 0)
-            throw std::runtime_error("cannot bind " + address + ": " + std::strerror(errno));
-    }
-    ~NotifyReceiver() { ::close(fd_); }
-
-    const std::string& Address() const { return address_; }
-
-    // The next datagram, or nullopt when none came within the wait.
-    std::optional<std::string> Receive(int waitMs = kWaitMs)
-    {
-        pollfd readable{fd_, POLLIN, 0};
-        if (::poll(&readable, 1, waitMs) != 1)
-            return std::nullopt;
-        char buffer[4096];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0)
-            return std::nullopt;
-        return std::string(buffer, static_cast<size_t>(n));
-    }
-
-private:
-    std::string address_;
-    int fd_ = -1;
-};
-
-std::string UniqueAbstractName()
-{
-    std::random_device random;
-    return "@tarnwick-notify-" + std::to_string(::getpid()) + "-" + std::to_string(random());
 }
 
 // ---- the unit file ----
@@ -321,7 +256,7 @@ TEST(ServiceHostNotify, SendsOneDatagramToAPathSocket)
 
 TEST(ServiceHostNotify, SendsToAnAbstractSocketNamedWithAt)
 {
-    NotifyReceiver receiver(UniqueAbstractName());
+    NotifyReceiver receiver;
     ASSERT_EQ(platform::NotifyServiceManager(receiver.Address(), "STOPPING=1"), 0);
     EXPECT_EQ(receiver.Receive(), "STOPPING=1");
 }
@@ -372,7 +307,7 @@ constexpr uint32_t kOtherAnswer = 1000;
 // and answers kOtherAnswer + the code otherwise, reports RUNNING, waits for the stop, reports STOPPED.
 class ServiceHostDispatcherTest : public testing::Test {
 protected:
-    ServiceHostDispatcherTest() : receiver(UniqueAbstractName()), dispatcher(receiver.Address()) {}
+    ServiceHostDispatcherTest() : dispatcher(receiver.Address()) {}
 
     void ServiceMain()
     {

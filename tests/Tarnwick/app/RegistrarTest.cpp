@@ -2,6 +2,7 @@
 
 #include "ModulePath.h"
 #include "RegistryStore.h"
+#include "ScratchRegistryTest.h"
 #include "ServerControlInterface.h"
 #include "TempFolder.h"
 
@@ -9,7 +10,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +17,7 @@ namespace {
 
 using platform::HKEY_CLASSES_ROOT;
 using platform::HKEY_LOCAL_MACHINE;
-using platform::RegistryStore;
 using platform::RegistryValue;
-using testsupport::TempFolder;
 
 const std::string kClsid = platform::kServerControlClsid;
 const std::string kAppId = platform::kServerControlAppId;
@@ -27,23 +25,8 @@ const std::string kLibid = platform::kServerControlLibid;
 const std::string kClassKey = "CLSID\\" + kClsid;
 const std::string kAppIdKey = "AppID\\" + kAppId;
 
-// Points the default store at a scratch folder for one test and puts the old setting back.
-class RegistrarTest : public testing::Test {
+class RegistrarTest : public testsupport::ScratchRegistryTest {
 protected:
-    void SetUp() override
-    {
-        if (const char* old = std::getenv("TARNWICK_REGISTRY"))
-            old_ = old;
-        ::setenv("TARNWICK_REGISTRY", storeDir_.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (old_)
-            ::setenv("TARNWICK_REGISTRY", old_->c_str(), 1);
-        else
-            ::unsetenv("TARNWICK_REGISTRY");
-    }
-
     // The key's string value, or "<missing>".
     std::string Text(const std::string& key, const std::string& name = std::string())
     {
@@ -66,11 +49,6 @@ protected:
             names.push_back(value.name);
         return names;
     }
-
-    TempFolder folder_;
-    const std::string storeDir_ = folder_.Path() + "store";
-    RegistryStore store_{storeDir_};
-    std::optional<std::string> old_;
 };
 
 TEST_F(RegistrarTest, RegistersTheClassItsProgIdsAndItsTypeLibrary)

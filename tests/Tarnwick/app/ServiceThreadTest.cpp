@@ -1,1 +1,258 @@
+#include "ServiceThread.h"
+
+#include "ConfigClass.h"
+#include "ModulePath.h"
+#include "NotifyReceiver.h"
+#include "RegistryStore.h"
+#include "ScopedEnvironment.h"
+#include "ServerApp.h"
+#include "ServerTestSupport.h"
+#include "ServiceHost.h"
+#include "TextCodec.h"
+
 #include <gtest/gtest.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using servertest::TempFolder;
+using testsupport::GetFile;
+using testsupport::NotifyReceiver;
+using testsupport::ScopedEnvironment;
+
+const char kEventKey[] = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\Tarnwick";
+
+struct Event {
+    std::string source;
+    uint32_t id;
+    bool isError;
+    std::string text;  // CP932
+};
+
+// A service over a real application, with its unit folder, registry store and notification
+// socket of its own, and the events caught instead of sent to syslog.
+class ServiceThreadTest : public testing::Test {
+protected:
+    ServiceThreadTest()
+    {
+        service.SetEventWriter([this](const std::string& source, uint32_t id, bool isError, const std::string& text) {
+            std::lock_guard<std::mutex> guard(eventsLock);
+            events.push_back({source, id, isError, text});
+            return 0;
+        });
+    }
+
+    std::vector<Event> Events()
+    {
+        std::lock_guard<std::mutex> guard(eventsLock);
+        return events;
+    }
+
+    std::string UnitPath() const { return units.Path() + "Tarnwick.service"; }
+
+    // Runs the service on this thread as the application's main thread does, while another
+    // thread plays the service manager: it waits for READY, sends `before` and then STOP.
+    // Gives whether the server ran when the service reported RUNNING.
+    int RunServiceUntilStopped(std::vector<uint32_t> before = {})
+    {
+        std::vector<uint32_t> answers;
+        int serverRunning = -1;
+        std::thread manager([&] {
+            const std::optional<std::string> ready = receiver.Receive();
+            EXPECT_EQ(ready, "READY=1\nSTATUS=Running");
+            serverRunning = app.IsServerRunning();
+            for (uint32_t control : before)
+                answers.push_back(service.SendControl(control));
+            answers.push_back(service.SendControl(platform::kServiceControlStop));
+        });
+        int pumped = 0;
+        const int result = service.RunService([&](int timeoutMs) {
+            EXPECT_EQ(timeoutMs, 50);
+            ++pumped;
+        });
+        manager.join();
+        EXPECT_EQ(result, 0);
+        EXPECT_GT(pumped, 0) << "the main thread serves calls while the service runs";
+        EXPECT_EQ(answers.size(), before.size() + 1);
+        for (size_t i = 0; i < before.size() && i < answers.size(); ++i)
+            EXPECT_EQ(answers[i], platform::kErrorCallNotImplemented) << "control " << before[i];
+        if (!answers.empty()) {
+            EXPECT_EQ(answers.back(), platform::kNoError);
+        }
+        return serverRunning;
+    }
+
+    TempFolder units;
+    TempFolder registry;
+    ScopedEnvironment unitDirectory{"TARNWICK_UNIT_DIR", units.Path()};
+    ScopedEnvironment registryFolder{"TARNWICK_REGISTRY", registry.Path()};
+    NotifyReceiver receiver;
+    ScopedEnvironment notifySocket{"NOTIFY_SOCKET", receiver.Address()};
+    CServerApp app;
+    CServiceThread service{app};
+    std::mutex eventsLock;
+    std::vector<Event> events;
+};
+
+TEST(ServiceThreadEvents, TextsOfTheMessageTable)
+{
+    struct Case {
+        uint32_t id;
+        const char* insertion;
+        const char* text;
+    };
+    const Case cases[] = {
+        {CServiceThread::kEventServerStarted, "", "サーバの動作を開始しました。"},
+        {CServiceThread::kEventServerStopped, "", "サーバの動作を停止しました。"},
+        {CServiceThread::kEventStartError, "ポートを開けません", "サーバ起動エラー : ポートを開けません"},
+        {CServiceThread::kEventStartError, "100% %1", "サーバ起動エラー : 100% %1"},
+        {CServiceThread::kEventStartError, "", "サーバ起動エラー : "},
+        {3, "as given", "as given"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        EXPECT_EQ(CServiceThread::EventText(c.id, c.insertion), c.text);
+    }
+    EXPECT_EQ(CServiceThread::kEventStartError, 0x100u);
+}
+
+TEST_F(ServiceThreadTest, InstallServiceWritesTheUnitForThisProgramAndRemoveServiceDeletesIt)
+{
+    ASSERT_EQ(CServiceThread::InstallService(), 0);
+    const std::string unit = GetFile(UnitPath());
+    const std::string program = platform::Cp932ToUtf8(platform::GetModulePath(0));
+    EXPECT_NE(unit.find("\nDescription=Tarnwick Service\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nExecStart=\"" + program + "\" /Service\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nWantedBy=multi-user.target\n"), std::string::npos) << unit;
+    EXPECT_EQ(CServiceThread::InstallService(), 0) << "a unit that is there already counts as installed";
+    EXPECT_EQ(CServiceThread::RemoveService(), 0);
+    EXPECT_FALSE(std::filesystem::exists(UnitPath()));
+    EXPECT_EQ(CServiceThread::RemoveService(), 0) << "absent counts as removed";
+}
+
+TEST_F(ServiceThreadTest, InstallServiceReportsAFailedCreation)
+{
+    ScopedEnvironment missing{"TARNWICK_UNIT_DIR", units.Path() + "missing"};
+    EXPECT_EQ(CServiceThread::InstallService(), -1);
+}
+
+TEST_F(ServiceThreadTest, ControlsOtherThanStopAndShutdownAreAnswered120AndChangeNothing)
+{
+    for (uint32_t control : {platform::kServiceControlPause, platform::kServiceControlContinue,
+                             platform::kServiceControlInterrogate, 0u, 6u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(control);
+        EXPECT_EQ(service.HandleControl(control), 120u);
+    }
+    EXPECT_EQ(service.IsServiceStopRequested(), 0);
+    EXPECT_EQ(receiver.Receive(0), std::nullopt) << "no status was reported";
+}
+
+TEST_F(ServiceThreadTest, StopAndShutdownSetTheStopFlagAndReportStopPending)
+{
+    for (uint32_t control : {platform::kServiceControlStop, platform::kServiceControlShutdown}) {
+        SCOPED_TRACE(control);
+        CServiceThread fresh(app);
+        EXPECT_EQ(fresh.HandleControl(control), platform::kNoError);
+        EXPECT_EQ(fresh.IsServiceStopRequested(), 1);
+        EXPECT_EQ(receiver.Receive(), "STOPPING=1\nSTATUS=Stopping");
+    }
+}
+
+TEST_F(ServiceThreadTest, ReportServerEventRecordsTheSourceAndWritesTheEvent)
+{
+    service.ReportServerEvent(CServiceThread::kEventStartError, "理由", 1);
+    platform::RegistryStore store(platform::Utf8ToCp932(registry.Path()));
+    std::string file;
+    uint32_t types = 0;
+    ASSERT_TRUE(store.ReadStringValue(platform::HKEY_LOCAL_MACHINE, kEventKey, "EventMessageFile", file));
+    EXPECT_EQ(file, platform::GetModulePath(0));
+    ASSERT_TRUE(store.ReadDWordValue(platform::HKEY_LOCAL_MACHINE, kEventKey, "TypesSupported", types));
+    EXPECT_EQ(types, 5u);
+    const std::vector<Event> written = Events();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].source, "Tarnwick");
+    EXPECT_EQ(written[0].id, 0x100u);
+    EXPECT_TRUE(written[0].isError);
+    EXPECT_EQ(written[0].text, "サーバ起動エラー : 理由");
+}
+
+TEST_F(ServiceThreadTest, EventIsWrittenEvenWhenTheSourceCannotBeRecorded)
+{
+    // A file where the store's folder should be: no key can be made.
+    const std::string blocked = registry.Path() + "file";
+    testsupport::PutFile(blocked, "");
+    ScopedEnvironment unusable{"TARNWICK_REGISTRY", blocked};
+    service.ReportServerEvent(CServiceThread::kEventServerStopped, "", 0);
+    ASSERT_EQ(Events().size(), 1u);
+    EXPECT_EQ(Events()[0].text, "サーバの動作を停止しました。");
+    EXPECT_FALSE(Events()[0].isError);
+}
+
+TEST_F(ServiceThreadTest, ServiceStartsTheServerReportsRunningAndStopsOnStop)
+{
+    CConfigClass settings;
+    settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
+    ASSERT_EQ(settings.SaveXml(servertest::ServerRoot() + "Tarnwick.xml", ""), 0);
+
+    EXPECT_EQ(RunServiceUntilStopped({platform::kServiceControlPause, platform::kServiceControlInterrogate}), 1);
+    EXPECT_EQ(receiver.Receive(), "STOPPING=1\nSTATUS=Stopping");
+    EXPECT_EQ(receiver.Receive(), "STATUS=Stopped");
+    service.StopAndWait();
+    EXPECT_EQ(app.IsServerRunning(), 0) << "the service stopped the server";
+
+    const std::vector<Event> written = Events();
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0].id, 1u);
+    EXPECT_FALSE(written[0].isError);
+    EXPECT_EQ(written[0].text, "サーバの動作を開始しました。");
+    EXPECT_EQ(written[1].id, 2u);
+    EXPECT_EQ(written[1].text, "サーバの動作を停止しました。");
+    std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml");
+}
+
+TEST_F(ServiceThreadTest, FailedStartIsAnErrorEventAndTheServiceStillRuns)
+{
+    // Every default, port 80 included, on an address that is no local interface: the
+    // listeners fail without this test binding a fixed port.
+    std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml");
+    ScopedEnvironment unreachable{"TARNWICK_LISTEN_ADDRESS", "192.0.2.1"};  // TEST-NET-1 (RFC 5737)
+
+    EXPECT_EQ(RunServiceUntilStopped(), 0) << "the service reports RUNNING without a server";
+    service.StopAndWait();
+
+    const std::vector<Event> written = Events();
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0].id, 0x100u);
+    EXPECT_TRUE(written[0].isError);
+    const std::string prefix = "サーバ起動エラー : ";
+    EXPECT_EQ(written[0].text.substr(0, prefix.size()), prefix);
+    EXPECT_GT(written[0].text.size(), prefix.size()) << "the reason follows";
+    EXPECT_EQ(written[1].id, 2u);
+}
+
+TEST_F(ServiceThreadTest, DestroyingARunningServiceStopsIt)
+{
+    auto running = std::make_unique<CServiceThread>(app);
+    running->SetEventWriter([this](const std::string& source, uint32_t id, bool isError, const std::string& text) {
+        std::lock_guard<std::mutex> guard(eventsLock);
+        events.push_back({source, id, isError, text});
+        return 0;
+    });
+    ScopedEnvironment unreachable{"TARNWICK_LISTEN_ADDRESS", "192.0.2.1"};
+    std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml");
+    ASSERT_EQ(running->Start(), 0);
+    ASSERT_EQ(receiver.Receive(), "READY=1\nSTATUS=Running");
+    running.reset();
+    EXPECT_EQ(receiver.Receive(), "STATUS=Stopped");
+    ASSERT_FALSE(Events().empty());
+    EXPECT_EQ(Events().back().id, 2u);
+}
+
+}  // namespace

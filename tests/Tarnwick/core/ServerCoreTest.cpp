@@ -1,14 +1,12 @@
 #include "ServerCore.h"
 
 #include "CoreFixture.h"
+#include "ScopedEnvironment.h"
 #include "ServerStatus.h"
 #include "TcpSocket.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,35 +67,6 @@ std::string ReadToEnd(int fd)
     }
 }
 
-// The listen socket bound to the port in this process: shutting it down under the
-// listener is how a failing network shows, without touching the core's insides.
-int FindListeningDescriptor(int port)
-{
-    DIR* fds = ::opendir("/proc/self/fd");
-    if (!fds)
-        return -1;
-    int found = -1;
-    while (dirent* entry = ::readdir(fds)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const int fd = std::atoi(entry->d_name);
-        if (fd == ::dirfd(fds))
-            continue;
-        int listening = 0;
-        socklen_t size = sizeof listening;
-        sockaddr_in address{};
-        socklen_t addressSize = sizeof address;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening &&
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressSize) == 0 &&
-            address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
-            found = fd;
-            break;
-        }
-    }
-    ::closedir(fds);
-    return found;
-}
-
 class ServerCoreTest : public CoreFixture {
 protected:
     // Like StartCore, with a status text for the core to write to.
@@ -156,7 +125,7 @@ protected:
     // The listening socket fails under the listener (as a failing network would).
     void BreakListener()
     {
-        const int listening = FindListeningDescriptor(port);
+        const int listening = servertest::FindListeningDescriptor(port);
         ASSERT_GE(listening, 0);
         ::shutdown(listening, SHUT_RDWR);
     }
@@ -218,16 +187,16 @@ TEST_F(ServerCoreTest, MissingSettingsFileLoadsAndGoesOnToTheListeners)
     std::error_code ignored;
     fs::remove(Root() + "Tarnwick.xml", ignored);
     CTimeoutWatcher::Instance().SetDefaultTimeout(1234);
-    const std::string listenAddress = std::getenv("TARNWICK_LISTEN_ADDRESS");
-    ::setenv("TARNWICK_LISTEN_ADDRESS", "192.0.2.1", 1);  // TEST-NET-1 (RFC 5737)
     std::string message = "(no exception)";
-    try {
-        CServerCore failing(&status);
-    } catch (const CServerException& e) {
-        message = e.message;
-        EXPECT_EQ(e.code, 0);
+    {
+        testsupport::ScopedEnvironment unreachable{"TARNWICK_LISTEN_ADDRESS", "192.0.2.1"};  // TEST-NET-1 (RFC 5737)
+        try {
+            CServerCore failing(&status);
+        } catch (const CServerException& e) {
+            message = e.message;
+            EXPECT_EQ(e.code, 0);
+        }
     }
-    ::setenv("TARNWICK_LISTEN_ADDRESS", listenAddress.c_str(), 1);
     EXPECT_EQ(message, kPortMessage);
     EXPECT_EQ(CTimeoutWatcher::Instance().GetDefaultTimeout(), 300000);
 }

@@ -233,6 +233,17 @@ protected:
         return Fetch(Url(target), extra);
     }
 
+    // Get with each of `headers` ("Name: value") sent as a request header.
+    Answer GetWithHeaders(const std::string& target, const std::vector<std::string>& headers)
+    {
+        std::vector<std::string> extra;
+        for (const std::string& header : headers) {
+            extra.push_back("-H");
+            extra.push_back(header);
+        }
+        return Get(target, extra);
+    }
+
     // The finished request numbered `number` of this start, once the worker has moved it
     // to ThreadLogs (curl may be done before the worker is).
     CConfigAccessor FinishedRequest(int number)
@@ -373,12 +384,7 @@ TEST_F(ServeFilesTest, ConditionalGetAnswers304OnlyWhileEveryValidatorHolds)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
-        std::vector<std::string> extra;
-        for (const std::string& header : c.headers) {
-            extra.push_back("-H");
-            extra.push_back(header);
-        }
-        const Answer answer = Get("/hello.txt", extra);
+        const Answer answer = GetWithHeaders("/hello.txt", c.headers);
         ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
         EXPECT_EQ(answer.status, c.status);
         if (c.status == 304) {
@@ -432,12 +438,7 @@ TEST_F(ServeFilesTest, RangeRequestsServeOneRangeOrTheWholeFile)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
-        std::vector<std::string> extra;
-        for (const std::string& header : c.headers) {
-            extra.push_back("-H");
-            extra.push_back(header);
-        }
-        const Answer answer = Get("/range.bin", extra);
+        const Answer answer = GetWithHeaders("/range.bin", c.headers);
         ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
         if (c.first < 0) {
             EXPECT_EQ(answer.status, 200);

@@ -1,6 +1,7 @@
 #include "AccessCheck.h"
 
 #include "BandWidth.h"
+#include "Base64Encoding.h"
 #include "CoreFixture.h"
 #include "HttpRequest.h"
 #include "RequestPath.h"
@@ -19,6 +20,8 @@
 
 namespace {
 
+using testsupport::Base64Encode;
+
 const char kEntry[] = "Setting::Path::Main::";
 const char kNoDetail[] = "詳細情報はありません。";
 const char kHttpsRefused[] = "HTTPS からのアクセスは、許可されていません";
@@ -30,24 +33,6 @@ const char kAuthRequired[] = "認証が必要です";
 std::string HostRefused(const std::string& address)
 {
     return "ホスト " + address + " からのアクセスは、許可されていません";
-}
-
-std::string Base64(const std::string& bytes)
-{
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size())
-            value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size())
-            value |= static_cast<unsigned char>(bytes[i + 2]);
-        text += kAlphabet[(value >> 18) & 63];
-        text += kAlphabet[(value >> 12) & 63];
-        text += i + 1 < bytes.size() ? kAlphabet[(value >> 6) & 63] : '=';
-        text += i + 2 < bytes.size() ? kAlphabet[value & 63] : '=';
-    }
-    return text;
 }
 
 // How a check ended: passed, or the refusal's status, Info, Detail and challenge.
@@ -123,8 +108,8 @@ protected:
     {
         std::string header = "GET " + call.object + " HTTP/1.1\r\nHost: example.test\r\n";
         if (call.credentials)
-            header += "Authorization: Basic " + Base64(call.credentials->user + ":" + call.credentials->password) +
-                      "\r\n";
+            header +=
+                "Authorization: Basic " + Base64Encode(call.credentials->user + ":" + call.credentials->password) + "\r\n";
         return CHttpRequest(header + "\r\n", thread.GetSubAccessor("RequestInfo"));
     }
 

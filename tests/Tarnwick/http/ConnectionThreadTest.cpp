@@ -1,6 +1,7 @@
 #include "ConnectionThread.h"
 
 #include "BandWidth.h"
+#include "Base64Encoding.h"
 #include "CoreFixture.h"
 #include "HttpRequest.h"
 #include "RequestPath.h"
@@ -40,6 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using testsupport::Base64Encode;
 using std::chrono::milliseconds;
 
 const char kEntry[] = "Setting::Path::Main::";
@@ -60,24 +62,6 @@ std::string Lower(std::string text)
 {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Base64(const std::string& bytes)
-{
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size())
-            value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size())
-            value |= static_cast<unsigned char>(bytes[i + 2]);
-        text += kAlphabet[(value >> 18) & 63];
-        text += kAlphabet[(value >> 12) & 63];
-        text += i + 1 < bytes.size() ? kAlphabet[(value >> 6) & 63] : '=';
-        text += i + 2 < bytes.size() ? kAlphabet[value & 63] : '=';
-    }
     return text;
 }
 
@@ -449,13 +433,13 @@ TEST_F(ConnectionThreadTest, RequestLogNeverShowsThePassword)
     StartCore();
     auto client = Connect();
     client->Send(Request("GET", "/logged-password.txt",
-                         "Authorization: Basic " + Base64("alice:pw-Sesame") + "\r\n"));
+                         "Authorization: Basic " + Base64Encode("alice:pw-Sesame") + "\r\n"));
     ASSERT_TRUE(client->ReadAnswer().complete);
     Logged(Name(0));
     const std::string line = RequestLogLine("/logged-password.txt");
     EXPECT_EQ(line, "alice|||" + std::string(kDone) + "|/logged-password.txt");
     EXPECT_EQ(line.find("pw-Sesame"), std::string::npos);
-    EXPECT_EQ(line.find(Base64("alice:pw-Sesame")), std::string::npos);
+    EXPECT_EQ(line.find(Base64Encode("alice:pw-Sesame")), std::string::npos);
 }
 
 TEST_F(ConnectionThreadTest, DirectoryWithoutSlashIsRedirected)
@@ -625,7 +609,7 @@ TEST_F(ConnectionThreadTest, BasicAuthenticationLetsOnlyTheAccountThrough)
         SCOPED_TRACE(c.description);
         auto client = Connect();
         client->Send(Request("GET", "/hello.txt",
-                             c.credentials ? "Authorization: Basic " + Base64(c.credentials) + "\r\n" : ""));
+                             c.credentials ? "Authorization: Basic " + Base64Encode(c.credentials) + "\r\n" : ""));
         const Answer answer = client->ReadAnswer();
         ASSERT_TRUE(answer.complete);
         EXPECT_EQ(answer.Code(), c.code);

@@ -6,9 +6,6 @@
 #include "TestCertificate.h"
 #include "TlsTestClient.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,7 +13,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <future>
 #include <memory>
 #include <string>
@@ -25,38 +21,12 @@
 namespace {
 
 using servertest::ConnectLoopback;
+using servertest::FindListeningDescriptor;
 using servertest::KeyCipher;
 using servertest::WaitUntil;
 using namespace std::chrono_literals;
 
 const std::string kPortMessage = "ポート待ちうけに失敗しました、ポート番号を確認してください";
-
-// The listening descriptor bound to 127.0.0.1:port in this process, or -1: the test's
-// way to break a listen socket under the listener, as a failing network would.
-int FindListeningDescriptor(int port)
-{
-    DIR* fds = ::opendir("/proc/self/fd");
-    if (!fds)
-        return -1;
-    int found = -1;
-    while (dirent* entry = ::readdir(fds)) {
-        const int fd = std::atoi(entry->d_name);
-        if (entry->d_name[0] == '.' || fd == ::dirfd(fds))
-            continue;
-        int listening = 0;
-        socklen_t size = sizeof listening;
-        sockaddr_in address{};
-        socklen_t addressSize = sizeof address;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening &&
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressSize) == 0 &&
-            address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
-            found = fd;
-            break;
-        }
-    }
-    ::closedir(fds);
-    return found;
-}
 
 class FastListenerTest : public testing::Test {
 protected:

@@ -1,0 +1,782 @@
+// The server program itself, run as a child process with a private server root, registry
+// store, runtime folder and unit folder: its switches, the control object a client gets
+// through activation, the service under SIGTERM, and the root-making tool.
+
+#include "ProgramRunner.h"
+#include "ServerTestSupport.h"
+
+#include "ConfigClass.h"
+#include "ControlClient.h"
+#include "ControlWire.h"
+#include "RegistryStore.h"
+#include "ServerControlInterface.h"
+#include "TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using programtest::ProgramResult;
+using programtest::ProgramRunner;
+using programtest::RunProgram;
+using servertest::WaitUntil;
+using testsupport::GetFile;
+using testsupport::PutFile;
+using namespace std::chrono_literals;
+
+const std::string kProgram = TARNWICK_BINARY;
+const std::string kMakeRoot = MAKE_ROOT_BINARY;
+
+// A program that comes up, answers and goes within this is healthy; far longer is a hang.
+constexpr std::chrono::milliseconds kProgramLimit = 10s;
+// Activation starts the program and waits for its socket; the client's own default is 30 s.
+constexpr uint64_t kActivationLimitMs = 15000;
+
+const char kIndexPage[] = "<html><body>program test index</body></html>\r\n";
+const char kRunningText[] = "サーバは正常に作動中です。";
+const char kStoppedText[] = "サーバは停止中です。";
+const char kClassKey[] = "CLSID\\{67A61D5D-122D-43C3-8BED-CB80CCCEBBB5}";
+const char kAppIdKey[] = "AppID\\{53BED338-262D-477B-A927-53861BC1E214}";
+const char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\Tarnwick";
+
+std::string ResolvedPath(const std::string& path)
+{
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::string ControlSocketPath() { return platform::GetControlSocketPath(platform::kServerControlClsid); }
+
+// The process listening on a Unix stream socket (its credentials at listen), -1 when none.
+pid_t ListeningProcess(const std::string& socketPath)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.size() >= sizeof address.sun_path)
+        return -1;
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    pid_t pid = -1;
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0)
+        pid = credentials.pid;
+    ::close(fd);
+    return pid;
+}
+
+// One HTTP/1.1 exchange on a fresh connection, read to the server's end of stream.
+std::string HttpGet(int port, const std::string& target)
+{
+    const int fd = servertest::ConnectLoopback(port);
+    if (fd < 0)
+        return "";
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: program-test\r\nConnection: close\r\n\r\n";
+    std::string response;
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        char buffer[4096];
+        ssize_t n;
+        // Each recv is bounded by the receive time-out of ConnectLoopback.
+        while (std::chrono::steady_clock::now() < deadline && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            response.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return response;
+}
+
+std::string BodyOf(const std::string& response)
+{
+    const std::string::size_type end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+// A tree from the marker text that a control method returned.
+std::unique_ptr<CConfigClass> ParseTree(const std::u16string& text)
+{
+    auto tree = std::make_unique<CConfigClass>();
+    EXPECT_EQ(tree->LoadSerializedText(platform::Utf16ToCp932(text)), 0);
+    return tree;
+}
+
+// A loopback port that stays taken while it matters: this object listens on it.
+class BusyPort {
+public:
+    BusyPort()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(fd_, 1) == 0 && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~BusyPort() { Release(); }
+    BusyPort(const BusyPort&) = delete;
+    BusyPort& operator=(const BusyPort&) = delete;
+
+    // The port, -1 when none could be taken.
+    int Port() const { return port_; }
+    void Release()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = -1;
+};
+
+// The datagram socket a service manager listens on (NOTIFY_SOCKET).
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string& path) : path_(path)
+    {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            ADD_FAILURE() << "cannot bind the notification socket " << path;
+    }
+    ~NotifySocket()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    // Collects datagrams until one holds `line` (true) or `limit` has passed (false).
+    bool WaitFor(const std::string& line, std::chrono::milliseconds limit = kProgramLimit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            for (const std::string& message : messages_) {
+                if (message.find(line) != std::string::npos)
+                    return true;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                messages_.emplace_back(buffer, static_cast<size_t>(n));
+        }
+    }
+
+    // The index of the first datagram that holds `line`, -1 when none came.
+    int IndexOf(const std::string& line) const
+    {
+        for (size_t i = 0; i < messages_.size(); ++i) {
+            if (messages_[i].find(line) != std::string::npos)
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::vector<std::string> messages_;
+};
+
+class ProgramTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        root_ = base_.Path() + "root/";
+        runtime_ = base_.Path() + "run";  // made by the program, 0700
+        registry_ = base_.Path() + "registry";
+        units_ = base_.Path() + "units";
+        ASSERT_EQ(::mkdir(root_.c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((root_ + "www").c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir(units_.c_str(), 0755), 0);
+        // The activation in this process and every program it starts read these.
+        ::setenv("TARNWICK_ROOT", root_.c_str(), 1);
+        ::setenv("TARNWICK_LISTEN_ADDRESS", "127.0.0.1", 1);
+        ::setenv("TARNWICK_RUNTIME_DIR", runtime_.c_str(), 1);
+        ::setenv("TARNWICK_REGISTRY", registry_.c_str(), 1);
+        ::setenv("TARNWICK_UNIT_DIR", units_.c_str(), 1);
+        ::unsetenv("NOTIFY_SOCKET");
+        port_ = servertest::PickFreePort();
+        ASSERT_GT(port_, 0);
+        WriteSettings(root_, port_);
+        PutFile(root_ + "www/index.html", kIndexPage);
+    }
+
+    void TearDown() override
+    {
+        for (pid_t pid : activated_)
+            EXPECT_TRUE(programtest::KillOwnChild(pid, kProgram)) << "server " << pid << " stays";
+    }
+
+    static void WriteSettings(const std::string& root, int port)
+    {
+        CConfigClass tree;
+        tree.SetValue("Setting::Basic::Port", std::to_string(port));
+        tree.SetValue("Setting::Index::index.html", "index.html");
+        tree.SetValue("Setting::Path::Path_0::VirtualHost", "*");
+        tree.SetValue("Setting::Path::Path_0::ServerPath", "/");
+        tree.SetValue("Setting::Path::Path_0::LocalPath", "%ServerRoot%www/");
+        tree.SetValue("Setting::MimeType::text/html::Ext_00", "html");
+        // The settings layer takes CP932 paths; `root` is native (UTF-8).
+        ASSERT_EQ(tree.SaveXml(platform::Utf8ToCp932(root) + "Tarnwick.xml", ""), 0);
+    }
+
+    ProgramResult Run(const std::vector<std::string>& args, const programtest::EnvironmentChanges& changes = {})
+    {
+        return RunProgram(kProgram, args, changes, kProgramLimit);
+    }
+
+    // The control object through activation; the started server is killed with the test.
+    std::unique_ptr<IServerControl> Activate()
+    {
+        std::unique_ptr<IServerControl> object;
+        std::string error;
+        const long rc = platform::CreateServerControl(&object, &error, kActivationLimitMs);
+        EXPECT_EQ(rc, platform::kOk) << error;
+        const pid_t pid = ListeningProcess(ControlSocketPath());
+        EXPECT_GT(pid, 0);
+        if (pid > 0)
+            activated_.push_back(pid);
+        return object;
+    }
+
+    // Starts the program as the service and waits until it reports READY.
+    std::unique_ptr<ProgramRunner> StartService(NotifySocket& notify, programtest::EnvironmentChanges changes = {})
+    {
+        changes.push_back("NOTIFY_SOCKET=" + notify.Path());
+        auto service = std::make_unique<ProgramRunner>(kProgram, std::vector<std::string>{"/Service"}, changes);
+        EXPECT_TRUE(notify.WaitFor("READY=1")) << service->ErrorOutput();
+        return service;
+    }
+
+    bool ClassRegistered() const { return platform::RegistryStore().KeyExists(platform::HKEY_CLASSES_ROOT, kClassKey); }
+
+    std::string ReadString(platform::RegistryRoot root, const std::string& key, const std::string& name) const
+    {
+        std::string text;
+        platform::RegistryStore().ReadStringValue(root, key, name, text);
+        return text;
+    }
+
+    servertest::TempFolder base_;
+    std::string root_;
+    std::string runtime_;
+    std::string registry_;
+    std::string units_;
+    int port_ = -1;
+    std::vector<pid_t> activated_;
+};
+
+// --- One-shot switches --------------------------------------------------------------------
+
+TEST_F(ProgramTest, InstallAppWritesTheClassRegistrationWhateverTheCase)
+{
+    for (const char* spelling : {"/InstallApp", "/installapp", "/INSTALLAPP"}) {
+        SCOPED_TRACE(spelling);
+        std::filesystem::remove_all(registry_);
+        const ProgramResult result = Run({spelling});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        const std::string program = platform::Utf8ToCp932(ResolvedPath(kProgram));
+        EXPECT_EQ(ReadString(platform::HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\LocalServer32", ""), program);
+        EXPECT_EQ(ReadString(platform::HKEY_CLASSES_ROOT, kClassKey, "AppID"), platform::kServerControlAppId);
+        EXPECT_EQ(ReadString(platform::HKEY_CLASSES_ROOT, "Tarnwick.ServerControl\\CurVer", ""), "Tarnwick.ServerControl.1");
+        EXPECT_EQ(ReadString(platform::HKEY_CLASSES_ROOT, kAppIdKey, ""), "Tarnwick");
+        EXPECT_EQ(ReadString(platform::HKEY_CLASSES_ROOT, kAppIdKey, "LocalService"), "");
+        // A switch is a one-shot: nothing is served.
+        EXPECT_FALSE(Exists(runtime_));
+    }
+}
+
+TEST_F(ProgramTest, InstallAppWithMoreTextIsANormalStart)
+{
+    ProgramRunner server(kProgram, {"/InstallApp", "extra"});
+    ASSERT_TRUE(WaitUntil([&] { return ListeningProcess(ControlSocketPath()) == server.Pid(); }, kProgramLimit))
+        << server.ErrorOutput();
+    EXPECT_FALSE(ClassRegistered());
+
+    std::unique_ptr<IServerControl> object;
+    ASSERT_EQ(platform::CreateServerControl(&object, nullptr, kActivationLimitMs), platform::kOk);
+    short running = -1;
+    EXPECT_EQ(object->IsRunning(&running), platform::kOk);
+    EXPECT_EQ(running, 0);
+    short started = -1;
+    EXPECT_EQ(object->StartServer(&started), platform::kOk);
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(BodyOf(HttpGet(port_, "/index.html")), kIndexPage);
+    // Its only client leaves: the process stops the server and ends.
+    object.reset();
+    const ProgramResult result = server.Wait(kProgramLimit);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(GetFile(root_ + "Logs/SystemLog.txt").find("サーバを停止しました\r\n"), std::string::npos);
+}
+
+TEST_F(ProgramTest, DebugExitsWithAMessage)
+{
+    const ProgramResult result = Run({"/Debug"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("/Debug"), std::string::npos) << result.err;
+    EXPECT_FALSE(Exists(runtime_));
+}
+
+TEST_F(ProgramTest, EmptyCommandLineEndsAtOnceAndRegistersNothing)
+{
+    const ProgramResult result = Run({});
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_FALSE(Exists(runtime_));
+    EXPECT_FALSE(Exists(registry_));
+    EXPECT_FALSE(Exists(root_ + "Logs"));
+}
+
+// The controller comes from beside the program, never from the data root that
+// TARNWICK_ROOT names (which the server's own users may be able to write).
+TEST_F(ProgramTest, EmptyCommandLineStartsTheControllerBesideTheProgram)
+{
+    const std::string bin = base_.Path() + "bin/";
+    ASSERT_EQ(::mkdir(bin.c_str(), 0755), 0);
+    std::filesystem::copy_file(kProgram, bin + "Tarnwick");
+    const std::string fakeController = "#!/bin/sh\n: > \"$0.ran\"\n";
+    for (const std::string& folder : {bin, root_}) {
+        PutFile(folder + "Vollmark", fakeController);
+        ASSERT_EQ(::chmod((folder + "Vollmark").c_str(), 0755), 0);
+    }
+
+    const ProgramResult result = RunProgram(bin + "Tarnwick", {}, {}, kProgramLimit);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(WaitUntil([&] { return Exists(bin + "Vollmark.ran"); }, kProgramLimit));
+    // Started once, so by now the other one would have run too.
+    EXPECT_FALSE(Exists(root_ + "Vollmark.ran"));
+}
+
+TEST_F(ProgramTest, InstallServiceThenUnInstallService)
+{
+    const ProgramResult install = Run({"/InstallService"});
+    EXPECT_EQ(install.exitCode, 0) << install.err;
+    const std::string unit = GetFile(units_ + "/Tarnwick.service");
+    EXPECT_NE(unit.find("Description=Tarnwick Service\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("ExecStart=\"" + ResolvedPath(kProgram) + "\" /Service\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("WantedBy=multi-user.target"), std::string::npos) << unit;
+    EXPECT_EQ(ReadString(platform::HKEY_CLASSES_ROOT, kAppIdKey, "LocalService"), "Tarnwick");
+    EXPECT_EQ(ReadString(platform::HKEY_CLASSES_ROOT, kAppIdKey, "ServiceParameters"), "/Service");
+    EXPECT_TRUE(ClassRegistered());
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "removing" : "removing again");
+        const ProgramResult remove = Run({"/UnInstallService"});
+        EXPECT_EQ(remove.exitCode, 0) << remove.err;
+        EXPECT_EQ(remove.err, "");
+        EXPECT_FALSE(Exists(units_ + "/Tarnwick.service"));
+        EXPECT_FALSE(platform::RegistryStore().KeyExists(platform::HKEY_CLASSES_ROOT, kAppIdKey));
+        EXPECT_FALSE(ClassRegistered());
+    }
+}
+
+// The system keeps only the low 8 bits of an exit status: a failure must still read as one.
+TEST_F(ProgramTest, FailedServiceInstallOrRemovalExitsNonZeroWithItsMessage)
+{
+    struct Case {
+        const char* description;
+        const char* command;
+        const char* message;  // UTF-8
+    };
+    const Case cases[] = {
+        {"the unit folder lies under a file", "/InstallService", u8"サービスの追加に失敗しました。"},
+        {"the unit is a folder with content", "/UnInstallService", u8"サービスの削除に失敗しました。"},
+    };
+    PutFile(base_.Path() + "plain", "");
+    ASSERT_EQ(::mkdir((units_ + "/Tarnwick.service").c_str(), 0755), 0);
+    PutFile(units_ + "/Tarnwick.service/keep", "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        const std::string unitDir = std::string(c.command) == "/InstallService" ? base_.Path() + "plain/units" : units_;
+        const ProgramResult result = Run({c.command}, {"TARNWICK_UNIT_DIR=" + unitDir});
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+}
+
+// --- The control object -------------------------------------------------------------------
+
+TEST_F(ProgramTest, ActivationWithoutRegistrationIsClassNotRegistered)
+{
+    std::unique_ptr<IServerControl> object;
+    EXPECT_EQ(platform::CreateServerControl(&object, nullptr, kActivationLimitMs), platform::kClassNotRegistered);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_FALSE(Exists(ControlSocketPath()));
+}
+
+TEST_F(ProgramTest, ControlObjectDrivesTheActivatedServer)
+{
+    ASSERT_EQ(Run({"/InstallApp"}).exitCode, 0);
+    std::unique_ptr<IServerControl> object = Activate();
+    ASSERT_NE(object, nullptr);
+    ASSERT_EQ(activated_.size(), 1u);
+    const pid_t server = activated_[0];
+    struct stat folder;
+    ASSERT_EQ(::stat(runtime_.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+
+    short value = -1;
+    std::u16string text;
+    // Before any start: no core, empty documents.
+    EXPECT_EQ(object->IsRunning(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object->GetServerInfo(&text), platform::kOk);
+    EXPECT_EQ(text, u"");
+    EXPECT_EQ(object->GetServerErrorString(&text), platform::kOk);
+    EXPECT_EQ(platform::Utf16ToCp932(text), kStoppedText);
+
+    EXPECT_EQ(object->StartServer(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object->GetServerErrorString(&text), platform::kOk);
+    EXPECT_EQ(text, u"サーバは正常に作動中です。");
+    EXPECT_EQ(platform::Utf16ToCp932(text), kRunningText);
+    EXPECT_EQ(object->IsRunning(&value), platform::kOk);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(object->IsService(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+
+    ASSERT_EQ(object->GetServerInfo(&text), platform::kOk);
+    auto info = ParseTree(text);
+    EXPECT_EQ(info->GetValue("ServerInfo::ServerName", ""), "Tarnwick");
+    EXPECT_EQ(info->GetValue("ServerInfo::ServerPort", ""), std::to_string(port_));
+    EXPECT_EQ(info->GetValue("ServerInfo::ServerRoot", ""), root_);
+    ASSERT_EQ(object->GetServerSetting(&text), platform::kOk);
+    EXPECT_EQ(ParseTree(text)->GetValue("Setting::Basic::Port", ""), std::to_string(port_));
+    ASSERT_EQ(object->GetServerRoot(&text), platform::kOk);
+    EXPECT_EQ(platform::Utf16ToCp932(text), root_);
+    EXPECT_EQ(text.back(), u'/');
+
+    // IsActive counts connections, not a flag.
+    EXPECT_EQ(object->IsActive(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    const int first = servertest::ConnectLoopback(port_);
+    const int second = servertest::ConnectLoopback(port_);
+    ASSERT_GE(first, 0);
+    ASSERT_GE(second, 0);
+    EXPECT_TRUE(WaitUntil([&] { return object->IsActive(&value) == platform::kOk && value == 2; }));
+    ::close(first);
+    ::close(second);
+
+    const std::string response = HttpGet(port_, "/index.html");
+    EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u) << response;
+    EXPECT_EQ(BodyOf(response), kIndexPage);
+    // The finished request is in the context's recent list.
+    std::unique_ptr<CConfigClass> context;
+    EXPECT_TRUE(WaitUntil([&] {
+        if (object->GetServerContext(&text) != platform::kOk)
+            return false;
+        context = ParseTree(text);
+        std::vector<std::string> names;
+        context->GetSections("ThreadLogs::", names);
+        for (const std::string& name : names) {
+            if (context->GetValue("ThreadLogs::" + name + "::RequestInfo::URL", "") == "/index.html")
+                return true;
+        }
+        return false;
+    })) << platform::Cp932ToUtf8(platform::Utf16ToCp932(text));
+
+    // A start on a running server is a fresh core: its recent list begins empty.
+    EXPECT_EQ(object->StartServer(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    ASSERT_EQ(object->GetServerContext(&text), platform::kOk);
+    EXPECT_EQ(ParseTree(text)->GetSectionCount("ThreadLogs::"), 0);
+
+    EXPECT_EQ(object->StopServer(), platform::kOk);
+    EXPECT_EQ(object->IsRunning(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object->GetServerErrorString(&text), platform::kOk);
+    EXPECT_EQ(platform::Utf16ToCp932(text), kStoppedText);
+    EXPECT_EQ(object->GetServerContext(&text), platform::kOk);
+    EXPECT_EQ(text, u"");
+    EXPECT_EQ(servertest::ConnectLoopback(port_), -1);
+
+    // The last client leaves: the server process ends and takes its socket with it.
+    object.reset();
+    EXPECT_TRUE(WaitUntil([&] { return !programtest::ProcessExists(server); }, kProgramLimit));
+    EXPECT_FALSE(Exists(ControlSocketPath()));
+}
+
+TEST_F(ProgramTest, StartServerOnABusyPortFailsWithTheReasonAndTheProcessStays)
+{
+    BusyPort busy;
+    const int busyPort = busy.Port();
+    ASSERT_GT(busyPort, 0);
+    WriteSettings(root_, busyPort);
+
+    ASSERT_EQ(Run({"/InstallApp"}).exitCode, 0);
+    std::unique_ptr<IServerControl> object = Activate();
+    ASSERT_NE(object, nullptr);
+    short value = 0;
+    std::u16string text;
+    EXPECT_EQ(object->StartServer(&value), platform::kOk);
+    EXPECT_EQ(value, -1);
+    EXPECT_EQ(object->GetServerErrorString(&text), platform::kOk);
+    EXPECT_EQ(text, u"ポート待ちうけに失敗しました、ポート番号を確認してください");
+    EXPECT_EQ(object->IsRunning(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object->GetServerInfo(&text), platform::kOk);
+    EXPECT_EQ(text, u"");
+
+    // The settings are read at every start: once the port is free the same process serves.
+    busy.Release();
+    EXPECT_EQ(object->StartServer(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(BodyOf(HttpGet(busyPort, "/index.html")), kIndexPage);
+}
+
+// --- Single instance ----------------------------------------------------------------------
+
+TEST_F(ProgramTest, SecondInstanceOnTheSameRootIsRefused)
+{
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> first = StartService(notify);
+    for (const char* command : {"-Embedding", "/Service"}) {
+        SCOPED_TRACE(command);
+        const ProgramResult second = Run({command});
+        EXPECT_FALSE(second.timedOut);
+        EXPECT_EQ(second.exitCode, 0);
+        EXPECT_NE(second.err.find(u8"サーバはすでに起動中です、多重起動できません。"), std::string::npos) << second.err;
+    }
+    // The first one still serves.
+    EXPECT_EQ(ListeningProcess(ControlSocketPath()), first->Pid());
+    EXPECT_EQ(BodyOf(HttpGet(port_, "/index.html")), kIndexPage);
+}
+
+TEST_F(ProgramTest, IsRunningTellsWhetherAnInstanceHoldsTheRoot)
+{
+    EXPECT_EQ(Run({"/IsRunning"}).exitCode, 0);
+    {
+        NotifySocket notify(base_.Path() + "notify");
+        std::unique_ptr<ProgramRunner> service = StartService(notify);
+        EXPECT_EQ(Run({"/IsRunning"}).exitCode, 1);
+        EXPECT_EQ(Run({"/isrunning"}).exitCode, 1);
+        // Another root is another server.
+        const std::string otherRoot = base_.Path() + "other/";
+        ASSERT_EQ(::mkdir(otherRoot.c_str(), 0755), 0);
+        EXPECT_EQ(Run({"/IsRunning"}, {"TARNWICK_ROOT=" + otherRoot}).exitCode, 0);
+        service->Signal(SIGTERM);
+        EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+    }
+    EXPECT_EQ(Run({"/IsRunning"}).exitCode, 0);
+}
+
+// --- The service --------------------------------------------------------------------------
+
+TEST_F(ProgramTest, ServiceServesAndStopsCleanlyOnSigterm)
+{
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify);
+    const std::string response = HttpGet(port_, "/index.html");
+    EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u) << response;
+    EXPECT_EQ(BodyOf(response), kIndexPage);
+
+    ASSERT_TRUE(service->Signal(SIGTERM));
+    const ProgramResult result = service->Wait(kProgramLimit);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(notify.WaitFor("STOPPING=1", 1s));
+    EXPECT_LT(notify.IndexOf("READY=1"), notify.IndexOf("STOPPING=1"));
+    EXPECT_FALSE(Exists(ControlSocketPath()));
+
+    // The system log: CP932 lines ended by CR LF.
+    const std::string log = GetFile(root_ + "Logs/SystemLog.txt");
+    const std::string::size_type started = log.find("サーバを起動しました\r\n");
+    const std::string::size_type stopped = log.find("サーバを停止しました\r\n");
+    EXPECT_NE(started, std::string::npos) << platform::Cp932ToUtf8(log);
+    EXPECT_NE(stopped, std::string::npos) << platform::Cp932ToUtf8(log);
+    EXPECT_LT(started, stopped);
+    EXPECT_EQ(log.find(u8"サーバ"), std::string::npos);
+    for (std::string::size_type at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1))
+        EXPECT_TRUE(at > 0 && log[at - 1] == '\r') << "bare LF at " << at;
+
+    // The event source was recorded for the events.
+    platform::RegistryStore store;
+    std::string file;
+    std::uint32_t types = 0;
+    EXPECT_TRUE(store.ReadStringValue(platform::HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile", file));
+    EXPECT_EQ(file, platform::Utf8ToCp932(ResolvedPath(kProgram)));
+    EXPECT_TRUE(store.ReadDWordValue(platform::HKEY_LOCAL_MACHINE, kEventSourceKey, "TypesSupported", types));
+    EXPECT_EQ(types, 5u);
+}
+
+TEST_F(ProgramTest, ServiceStopsCleanlyOnSigintToo)
+{
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify);
+    ASSERT_TRUE(service->Signal(SIGINT));
+    const ProgramResult result = service->Wait(kProgramLimit);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(GetFile(root_ + "Logs/SystemLog.txt").find("サーバを停止しました\r\n"), std::string::npos);
+}
+
+// A root whose name holds blanks and characters with a 0x5C trail byte (表, ソ in CP932).
+TEST_F(ProgramTest, ServiceServesFromARootWithAJapaneseName)
+{
+    const std::string root = base_.Path() + u8"表示 ソフト/";
+    ASSERT_EQ(::mkdir(root.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((root + "www").c_str(), 0755), 0);
+    WriteSettings(root, port_);
+    PutFile(root + "www/index.html", kIndexPage);
+
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify, {"TARNWICK_ROOT=" + root});
+    EXPECT_EQ(BodyOf(HttpGet(port_, "/index.html")), kIndexPage);
+    std::unique_ptr<IServerControl> object;
+    ASSERT_EQ(platform::CreateServerControl(&object, nullptr, kActivationLimitMs), platform::kOk);
+    std::u16string text;
+    EXPECT_EQ(object->GetServerRoot(&text), platform::kOk);
+    EXPECT_EQ(platform::Cp932ToUtf8(platform::Utf16ToCp932(text)), root);
+    object.reset();
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+    EXPECT_NE(GetFile(root + "Logs/SystemLog.txt").find("サーバを停止しました\r\n"), std::string::npos);
+}
+
+// The service runs on after a failed start: a client learns why and may start it later.
+TEST_F(ProgramTest, ServiceWithAFailedStartStaysUpForItsClients)
+{
+    BusyPort busy;
+    const int busyPort = busy.Port();
+    ASSERT_GT(busyPort, 0);
+    WriteSettings(root_, busyPort);
+
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify);
+    std::unique_ptr<IServerControl> object;
+    ASSERT_EQ(platform::CreateServerControl(&object, nullptr, kActivationLimitMs), platform::kOk);
+    short value = -1;
+    std::u16string text;
+    EXPECT_EQ(object->IsRunning(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object->GetServerErrorString(&text), platform::kOk);
+    EXPECT_EQ(text, u"ポート待ちうけに失敗しました、ポート番号を確認してください");
+    busy.Release();
+    EXPECT_EQ(object->StartServer(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(BodyOf(HttpGet(busyPort, "/index.html")), kIndexPage);
+    object.reset();
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+}
+
+TEST_F(ProgramTest, ServiceControlObjectSaysItIsTheServiceAndOutlivesItsClients)
+{
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify);
+    for (int client = 0; client < 2; ++client) {
+        SCOPED_TRACE(client);
+        std::unique_ptr<IServerControl> object;
+        // The service serves the class: nothing needs to be registered or started.
+        ASSERT_EQ(platform::CreateServerControl(&object, nullptr, kActivationLimitMs), platform::kOk);
+        short value = 0;
+        EXPECT_EQ(object->IsService(&value), platform::kOk);
+        EXPECT_EQ(value, 1);
+        EXPECT_EQ(object->IsRunning(&value), platform::kOk);
+        EXPECT_EQ(value, 1);
+    }
+    EXPECT_FALSE(service->HasEnded());
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+}
+
+// --- The root-making tool -----------------------------------------------------------------
+
+TEST_F(ProgramTest, MakeRootWritesSettingsThatTheServerServesFrom)
+{
+    struct Case {
+        const char* description;
+        bool byArgument;
+    };
+    for (const Case& c : {Case{"root as argument", true}, Case{"root from TARNWICK_ROOT", false}}) {
+        SCOPED_TRACE(c.description);
+        const std::string fresh = base_.Path() + (c.byArgument ? "fresh-arg" : "fresh-env");
+        const ProgramResult made = c.byArgument
+                                       ? RunProgram(kMakeRoot, {fresh}, {}, kProgramLimit)
+                                       : RunProgram(kMakeRoot, {}, {"TARNWICK_ROOT=" + fresh}, kProgramLimit);
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+        EXPECT_TRUE(Exists(fresh + "/Logs"));
+
+        // The tool's own port is fixed; the test gives the server a free one.
+        CConfigClass settings;
+        ConfigFileState state = ConfigFileState::Missing;
+        ASSERT_EQ(settings.LoadXml(fresh + "/Tarnwick.xml", &state), 0);
+        EXPECT_EQ(state, ConfigFileState::Read);
+        EXPECT_EQ(settings.GetValue("Setting::Basic::Port", ""), "8080");
+        const int port = servertest::PickFreePort();
+        settings.SetValue("Setting::Basic::Port", std::to_string(port));
+        ASSERT_EQ(settings.SaveXml(fresh + "/Tarnwick.xml", ""), 0);
+
+        NotifySocket notify(fresh + "/notify");
+        std::unique_ptr<ProgramRunner> service = StartService(notify, {"TARNWICK_ROOT=" + fresh});
+        const std::string page = GetFile(fresh + "/www/index.html");
+        EXPECT_NE(page.find("<h1>Tarnwick</h1>"), std::string::npos);
+        // The folder names its index document, which the client then asks for.
+        const std::string redirect = HttpGet(port, "/");
+        EXPECT_EQ(redirect.rfind("HTTP/1.1 301", 0), 0u) << redirect;
+        EXPECT_NE(redirect.find("\r\nLocation: index.html\r\n"), std::string::npos) << redirect;
+        const std::string response = HttpGet(port, "/index.html");
+        EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u) << response;
+        EXPECT_EQ(BodyOf(response), page);
+        EXPECT_NE(response.find("\r\nContent-Type: text/html\r\n"), std::string::npos) << response;
+        service->Signal(SIGTERM);
+        EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+    }
+}
+
+TEST_F(ProgramTest, MakeRootLeavesExistingFilesAlone)
+{
+    const std::string settings = GetFile(root_ + "Tarnwick.xml");
+    ASSERT_FALSE(settings.empty());
+    const ProgramResult made = RunProgram(kMakeRoot, {root_}, {}, kProgramLimit);
+    EXPECT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_EQ(GetFile(root_ + "Tarnwick.xml"), settings);
+    EXPECT_EQ(GetFile(root_ + "www/index.html"), kIndexPage);
+}
+
+}  // namespace
