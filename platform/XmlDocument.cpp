@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <new>
+#include <stdexcept>
 
 namespace platform {
 
@@ -32,15 +33,62 @@ void CollectText(xmlNode* node, std::string& out)
     }
 }
 
-void CollectElements(xmlNode* node, const std::string& name, std::vector<XmlNode>& out)
+// `match` decides for each element; the walk covers every element below `node` and its
+// following siblings.
+template <typename Match>
+void CollectElements(xmlNode* node, const Match& match, std::vector<XmlNode>& out)
 {
     for (xmlNode* child = node; child; child = child->next) {
         if (child->type != XML_ELEMENT_NODE)
             continue;
-        if (S(child->name) == name)
+        if (match(child))
             out.emplace_back(child);
-        CollectElements(child->children, name, out);
+        CollectElements(child->children, match, out);
     }
+}
+
+struct QualifiedName {
+    std::string prefix;  // "" for the default namespace
+    std::string local;
+};
+
+QualifiedName SplitQualifiedName(const std::string& namespaceUri, const std::string& qualifiedName)
+{
+    if (namespaceUri.empty())
+        throw std::invalid_argument("element in a namespace without a namespace name: " + qualifiedName);
+    QualifiedName name;
+    const std::string::size_type colon = qualifiedName.find(':');
+    if (colon == std::string::npos) {
+        name.local = qualifiedName;
+    } else {
+        name.prefix = qualifiedName.substr(0, colon);
+        name.local = qualifiedName.substr(colon + 1);
+        if (name.prefix.empty())
+            throw std::invalid_argument("empty prefix: " + qualifiedName);
+    }
+    if (name.local.empty())
+        throw std::invalid_argument("empty local name: " + qualifiedName);
+    return name;
+}
+
+// A new element in the namespace; `scope` (an element or null) is where it will be
+// appended, so that a binding in force there is reused rather than declared again.
+xmlNode* NewNamespacedElement(xmlDoc* doc, xmlNode* scope, const std::string& namespaceUri,
+                              const std::string& qualifiedName)
+{
+    const QualifiedName name = SplitQualifiedName(namespaceUri, qualifiedName);
+    const xmlChar* prefix = name.prefix.empty() ? nullptr : X(name.prefix);
+    xmlNs* inScope = scope ? xmlSearchNs(doc, scope, prefix) : nullptr;
+    if (inScope && S(inScope->href) == namespaceUri)
+        return Check(xmlNewDocNode(doc, inScope, X(name.local), nullptr));
+    xmlNode* element = Check(xmlNewDocNode(doc, nullptr, X(name.local), nullptr));
+    xmlNs* declared = xmlNewNs(element, X(namespaceUri), prefix);
+    if (!declared) {
+        xmlFreeNode(element);
+        throw std::bad_alloc();
+    }
+    xmlSetNs(element, declared);
+    return element;
 }
 
 }  // namespace
@@ -59,6 +107,13 @@ bool XmlNode::IsWhitespaceText() const
 }
 
 std::string XmlNode::Name() const { return S(node_->name); }
+
+std::string XmlNode::NamespaceUri() const
+{
+    if (node_->type != XML_ELEMENT_NODE || !node_->ns)
+        return "";
+    return S(node_->ns->href);
+}
 
 std::string XmlNode::Attribute(const std::string& name) const
 {
@@ -95,6 +150,16 @@ std::string XmlNode::Text() const
 XmlNode XmlNode::AppendElement(const std::string& name)
 {
     return XmlNode(Check(xmlNewChild(node_, nullptr, X(name), nullptr)));
+}
+
+XmlNode XmlNode::AppendElementNS(const std::string& namespaceUri, const std::string& qualifiedName)
+{
+    xmlNode* element = NewNamespacedElement(node_->doc, node_, namespaceUri, qualifiedName);
+    if (!xmlAddChild(node_, element)) {
+        xmlFreeNode(element);
+        throw std::bad_alloc();
+    }
+    return XmlNode(element);
 }
 
 void XmlNode::AppendText(const std::string& text)
@@ -155,7 +220,16 @@ void XmlDocument::AppendComment(const std::string& text)
 
 XmlNode XmlDocument::AppendElement(const std::string& name)
 {
-    xmlNode* element = Check(xmlNewDocNode(doc_, nullptr, X(name), nullptr));
+    return AppendTopLevel(Check(xmlNewDocNode(doc_, nullptr, X(name), nullptr)));
+}
+
+XmlNode XmlDocument::AppendElementNS(const std::string& namespaceUri, const std::string& qualifiedName)
+{
+    return AppendTopLevel(NewNamespacedElement(doc_, nullptr, namespaceUri, qualifiedName));
+}
+
+XmlNode XmlDocument::AppendTopLevel(_xmlNode* element)
+{
     if (!xmlDocGetRootElement(doc_))
         xmlDocSetRootElement(doc_, element);
     else if (!xmlAddChild(reinterpret_cast<xmlNode*>(doc_), element)) {
@@ -168,7 +242,19 @@ XmlNode XmlDocument::AppendElement(const std::string& name)
 std::vector<XmlNode> XmlDocument::ElementsByTagName(const std::string& name) const
 {
     std::vector<XmlNode> out;
-    CollectElements(doc_->children, name, out);
+    CollectElements(doc_->children, [&name](xmlNode* node) { return S(node->name) == name; }, out);
+    return out;
+}
+
+std::vector<XmlNode> XmlDocument::ElementsByTagNameNS(const std::string& namespaceUri,
+                                                     const std::string& localName) const
+{
+    std::vector<XmlNode> out;
+    CollectElements(doc_->children,
+                    [&](xmlNode* node) {
+                        return node->ns && S(node->ns->href) == namespaceUri && S(node->name) == localName;
+                    },
+                    out);
     return out;
 }
 

@@ -261,7 +261,10 @@ void CServerCore::SendOverloadAnswer(CTcpSocket& socket)
         std::lock_guard<std::mutex> lock(overloadLock_);
         overloadSocket_ = &socket;
     }
-    socket.SendAll(kOverloadAnswer, static_cast<int>(sizeof kOverloadAnswer - 1));
+    // An HTTPS connection is still before its handshake: its client would read the plain
+    // text as a broken TLS record, so it is only closed.
+    if (!socket.IsSecure())
+        socket.SendAll(kOverloadAnswer, static_cast<int>(sizeof kOverloadAnswer - 1));
     DropUnreadRequest(socket);
     socket.Close();
     {

@@ -2,7 +2,7 @@
 // The running HTTP server, between a start and a stop. Its constructor loads the settings
 // file, publishes the server's identity, opens the listeners and starts the core thread;
 // the core thread hands accepted sockets to connection workers (or answers 503 at the
-// connection limit), reaps finished workers, and once a second publishes statistics,
+// connection limit; an HTTPS connection there is closed unanswered), reaps finished workers, and once a second publishes statistics,
 // checks the listeners and flushes the logs.
 //
 // It owns three trees: the settings loaded from Tarnwick.xml (with the CServerVariables

@@ -7,7 +7,13 @@
 #include "AccessCheck.h"
 #include "BandWidth.h"
 #include "ByteBuffer.h"
+#include "DavPropfindResponse.h"
+#include "DirectoryResponse.h"
+#include "FileDeleteResponse.h"
+#include "FileMoveResponse.h"
+#include "FilePutResponse.h"
 #include "FileResponse.h"
+#include "OptionsResponse.h"
 #include "HttpRequest.h"
 #include "IntervalTimer.h"
 #include "NormalResponse.h"
@@ -178,8 +184,7 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
                     throw redirect;
                 }
                 if (path.IsDirectory())
-                    throw new CSystemResponse(core_, threadView, "このディレクトリの一覧は表示できません", 403,
-                                              kNoDetail);
+                    throw new CDirectoryResponse(core_, threadView, request, path);
                 CheckCGI(threadView, request, path);
                 CheckSSI(threadView, request, path);
                 throw new CFileResponse(core_, threadView, request, path);
@@ -222,13 +227,25 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
     }
 }
 
-void CConnectionThread::DispatchMethod(const CConfigAccessor&, const CHttpRequest& request, const CRequestPath& path)
+void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                       const CRequestPath& path)
 {
-    const std::string& method = request.GetMethod();
+    const std::string& method = request.GetMethod();  // exact case, as sent
     const CConfigAccessor options = path.GetOptions();
-    if (options.GetInt("EnableWebDAV", 0) != 0 &&
-        (method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK"))
+    const bool webDav = options.GetInt("EnableWebDAV", 0) != 0;
+    const bool write = options.GetInt("EnableWrite", 0) != 0;
+    if (method == "OPTIONS")
+        throw new COptionsResponse(core_, threadView, request, path);
+    if (webDav && method == "PROPFIND")
+        throw new CDAVPropfindResponse(core_, threadView, request, path);
+    if (webDav && (method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK"))
         throw CServerFatalException{"サポートしていません"};
+    if (write && (method == "PUT" || method == "MKCOL"))
+        throw new CFilePutResponse(core_, threadView, request, path);
+    if (write && method == "DELETE")
+        throw new CFileDeleteResponse(core_, threadView, request, path);
+    if (write && (method == "COPY" || method == "MOVE"))
+        throw new CFileMoveResponse(core_, threadView, request, path);
 }
 
 void CConnectionThread::CheckCGI(const CConfigAccessor&, const CHttpRequest&, const CRequestPath&) {}

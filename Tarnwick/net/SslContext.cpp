@@ -32,20 +32,50 @@ void LoadProviders()
     (void)loaded;
 }
 
+// Sets up a context that no other thread sees yet: protocols, certificate chain, key.
+bool LoadIdentity(SSL_CTX* context, CSSLContext* owner, const std::string& certificateFile,
+                  const std::string& keyFile)
+{
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    // A client that drops the connection without close_notify ends the stream normally.
+    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    if (SSL_CTX_use_certificate_chain_file(context, platform::NativePath(certificateFile).c_str()) != 1)
+        return false;
+    SSL_CTX_set_default_passwd_cb(context, &CSSLContext::PasswordCallback);
+    SSL_CTX_set_default_passwd_cb_userdata(context, owner);
+    return SSL_CTX_use_PrivateKey_file(context, platform::NativePath(keyFile).c_str(), SSL_FILETYPE_PEM) == 1 &&
+           SSL_CTX_check_private_key(context) == 1;
+}
+
 }  // namespace
 
 CSSLContext::CSSLContext() = default;
 
-CSSLContext::~CSSLContext() { Cleanup(); }
+CSSLContext::~CSSLContext() { Replace(nullptr); }
 
-void CSSLContext::Cleanup()
+void CSSLContext::Replace(SSL_CTX* context)
 {
-    if (!initialised_)
-        return;
-    initialised_ = 0;
-    SSL_CTX_free(context_);
-    context_ = nullptr;
-    // The library's global state stays: the context is made again at the next start.
+    SSL_CTX* old = nullptr;
+    {
+        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        old = context_;
+        context_ = context;
+    }
+    // Only this object's reference goes: connections made from the old context hold their
+    // own. The library's global state stays; the context is made again at the next start.
+    SSL_CTX_free(old);
+}
+
+SSL* CSSLContext::NewConnection() const
+{
+    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    return context_ ? SSL_new(context_) : nullptr;
+}
+
+SSL_CTX* CSSLContext::GetContext() const
+{
+    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    return context_;
 }
 
 std::string CSSLContext::MakeSeedText(int length)
@@ -86,27 +116,15 @@ int CSSLContext::Init(const CConfigAccessor& settings)
         password_ = ssl.GetString("Password", "wemp");
     }
 
-    Cleanup();
     LoadProviders();
-    context_ = SSL_CTX_new(TLS_server_method());
-    if (!context_)
-        return -1;
-    initialised_ = 1;
-    SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-    // A client that drops the connection without close_notify ends the stream normally.
-    SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
-
-    if (SSL_CTX_use_certificate_chain_file(context_, platform::NativePath(certificateFile).c_str()) != 1) {
+    SSL_CTX* made = SSL_CTX_new(TLS_server_method());
+    if (!made || !LoadIdentity(made, this, certificateFile, keyFile)) {
+        SSL_CTX_free(made);
         ERR_clear_error();
+        Replace(nullptr);
         return -1;
     }
-    SSL_CTX_set_default_passwd_cb(context_, &CSSLContext::PasswordCallback);
-    SSL_CTX_set_default_passwd_cb_userdata(context_, this);
-    if (SSL_CTX_use_PrivateKey_file(context_, platform::NativePath(keyFile).c_str(), SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(context_) != 1) {
-        ERR_clear_error();
-        return -1;
-    }
+    Replace(made);
     const std::string seed = MakeSeedText(kSeedLength);
     RAND_seed(seed.data(), static_cast<int>(seed.size()));
     return 0;

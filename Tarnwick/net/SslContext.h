@@ -8,6 +8,7 @@
 
 class CConfigAccessor;
 struct ssl_ctx_st;
+struct ssl_st;
 
 class CSSLContext {
 public:
@@ -21,12 +22,18 @@ public:
 
     // Reads SSL::PrivateKey, SSL::Certificate and SSL::Password through `settings` (so
     // placeholders are expanded) and makes the context: 0, or -1 when the certificate or
-    // the key cannot be loaded (missing, malformed, wrong pass phrase). A context made by
-    // an earlier Init is released first.
+    // the key cannot be loaded (missing, malformed, wrong pass phrase). A new context is
+    // made whole before it replaces the one of an earlier Init, so Init may run while other
+    // threads call NewConnection; a failed Init leaves no context.
     int Init(const CConfigAccessor& settings);
     std::string GetPassword() const;
-    // The library context, or null before a successful Init. Owned by this object.
-    ssl_ctx_st* GetContext() const { return context_; }
+    // A new library connection over the current context, or null before a successful Init
+    // (or when the library fails). The caller owns it and frees it with SSL_free; it holds
+    // its context, which a later Init therefore never frees underneath it. Thread-safe.
+    ssl_st* NewConnection() const;
+    // The current library context, or null. Owned by this object and freed by the next
+    // Init: for checks only; connections come from NewConnection.
+    ssl_ctx_st* GetContext() const;
 
     // A text of `length` bytes from 1 to 254, never zero.
     static std::string MakeSeedText(int length);
@@ -35,10 +42,12 @@ public:
     static int PasswordCallback(char* buffer, int size, int flag, void* context);
 
 private:
-    void Cleanup();
+    // Puts `context` (owned, may be null) in place of the current one, which it frees.
+    void Replace(ssl_ctx_st* context);
 
-    mutable platform::CCriticalSection lock_;  // guards the pass phrase
+    // Guards the pass phrase and the context pointer: connections are made under it, so
+    // the context they are made from is alive until the library has taken its reference.
+    mutable platform::CCriticalSection lock_;
     ssl_ctx_st* context_ = nullptr;
-    int initialised_ = 0;
     std::string password_;
 };

@@ -44,9 +44,10 @@ int CSSLSocket::Attach(int handle)
 int CSSLSocket::Handshake()
 {
     std::lock_guard<std::recursive_mutex> lock(sslLock_);
-    if (!context_->GetContext() || !IsOpen() || ssl_)
+    if (!IsOpen() || ssl_)
         return -1;
-    ssl_ = SSL_new(context_->GetContext());
+    // Made under the context's lock: the listeners may be making the context again.
+    ssl_ = context_->NewConnection();
     if (!ssl_)
         return -1;
     BIO* bio = BIO_new_socket(GetHandle(), BIO_NOCLOSE);

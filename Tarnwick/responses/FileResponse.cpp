@@ -74,8 +74,12 @@ CFileResponse::CFileResponse(CServerCore* core, const CConfigAccessor& threadVie
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
         throw NewStatusResponse(kNotFound, 404);
     // RFC 9110 9.1: method names are case-sensitive.
-    if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD")
-        throw NewStatusResponse(kNotAllowed, 405);
+    if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
+        std::unique_ptr<CSystemResponse> notAllowed(NewStatusResponse(kNotAllowed, 405));
+        // RFC 9110 15.5.6: a 405 names the methods the target does support.
+        notAllowed->GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD");
+        throw notAllowed.release();
+    }
 }
 
 CFileResponse::~CFileResponse() { CloseFile(); }
@@ -144,7 +148,10 @@ void CFileResponse::Build()
     ByteRange body;
     body.last = length - 1;
     ByteRange asked;
-    if (ApplyRange(request_.GetHeader("Range"), request_.GetHeader("If-Range"), etag, time, length, asked)) {
+    // RFC 9110 14.2: Range is ignored on any method but GET, so a HEAD answers as a GET
+    // without Range would.
+    if (request_.GetMethod() == "GET" &&
+        ApplyRange(request_.GetHeader("Range"), request_.GetHeader("If-Range"), etag, time, length, asked)) {
         body = asked;
         SetResponseCode(206);
         responseHeaderView_.SetString("Accept-Ranges", "bytes");

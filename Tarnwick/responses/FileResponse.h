@@ -1,7 +1,8 @@
 #pragma once
 // The answer to GET and HEAD for an existing regular file: validators (Last-modified,
 // ETag), conditional answers (304), one byte range (206), Content-Type from the MIME map,
-// and the body streamed from the file in the chunks the pipeline asks for.
+// and the body streamed from the file in the chunks the pipeline asks for. A HEAD ignores
+// Range and If-Range.
 //
 // Answers decided early are thrown as pointers to a new CSystemResponse (created with
 // new, owned by whoever catches it): 404 and 405 from the constructor, 404 and 304 from
@@ -22,7 +23,8 @@ class CFileResponse : public CNormalResponse {
 public:
     // `core` is not owned and outlives the response; `threadView` is the request's node.
     // Throws a new CSystemResponse: 404 when the path names nothing (or has no local path,
-    // as for a refused path), else 405 when the method is neither "GET" nor "HEAD".
+    // as for a refused path), else 405 with "Allow: GET, HEAD" when the method is neither
+    // "GET" nor "HEAD".
     CFileResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                   const CRequestPath& path);
     // Closes the file when open.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,86 @@ TEST(XmlDocumentTest, NeverReadsExternalDtdsOrEntities)
         EXPECT_EQ(text.find("SECRET"), std::string::npos) << text;
     }
     EXPECT_TRUE(watch.Opened().empty());
+}
+
+TEST(XmlDocumentTest, NamespacedDocumentSerializesCompactlyWithOneDeclaration)
+{
+    XmlDocument doc;
+    XmlNode root = doc.AppendElementNS("DAV:", "D:multistatus");
+    XmlNode response = root.AppendElementNS("DAV:", "D:response");
+    response.AppendElementNS("DAV:", "D:href").AppendText("/a%20b?&<");
+    response.AppendElementNS("DAV:", "D:getetag");
+    response.AppendElementNS("DAV:", "D:displayname").AppendText(u8"表");
+    EXPECT_EQ(doc.Serialize("<?xml version=\"1.0\"?>"),
+              u8"<?xml version=\"1.0\"?>\n"
+              u8"<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/a%20b?&amp;&lt;</D:href>"
+              u8"<D:getetag/><D:displayname>表</D:displayname></D:response></D:multistatus>\n");
+}
+
+TEST(XmlDocumentTest, BuiltNamespacesReadBackByNamespaceName)
+{
+    XmlDocument doc;
+    XmlNode root = doc.AppendElementNS("DAV:", "D:r");
+    root.AppendElementNS("DAV:", "D:x").AppendText("dav");
+    // The prefix bound to another name further in: declared again on that element.
+    XmlNode other = root.AppendElementNS("urn:other", "D:x");
+    other.AppendText("other");
+    other.AppendElementNS("DAV:", "D:x").AppendText("dav again");
+    root.AppendElementNS("urn:default", "x").AppendText("default");
+
+    std::unique_ptr<XmlDocument> back = MustParse(doc.Serialize("<?xml version=\"1.0\"?>"));
+    ASSERT_TRUE(back);
+    std::vector<std::string> texts;
+    for (const XmlNode& x : back->ElementsByTagNameNS("DAV:", "x"))
+        texts.push_back(x.Text());
+    EXPECT_EQ(texts, (std::vector<std::string>{"dav", "dav again"}));
+    const std::vector<XmlNode> others = back->ElementsByTagNameNS("urn:other", "x");
+    ASSERT_EQ(others.size(), 1u);
+    EXPECT_EQ(others[0].Name(), "x");
+    EXPECT_EQ(others[0].NamespaceUri(), "urn:other");
+    EXPECT_EQ(back->ElementsByTagNameNS("urn:default", "x").size(), 1u);
+    EXPECT_EQ(back->ElementsByTagName("x").size(), 4u) << "local names";
+}
+
+TEST(XmlDocumentTest, ElementsByNamespaceIgnoreThePrefix)
+{
+    std::unique_ptr<XmlDocument> doc = MustParse(
+        "<a:r xmlns:a=\"DAV:\"><a:x i=\"1\"/><x i=\"none\"/><b:x xmlns:b=\"urn:b\" i=\"b\"/>"
+        "<x xmlns=\"DAV:\" i=\"2\"/><c:x xmlns:c=\"DAV:\" i=\"3\"/><a:X i=\"case\"/></a:r>");
+    ASSERT_TRUE(doc);
+    std::vector<std::string> order;
+    for (const XmlNode& x : doc->ElementsByTagNameNS("DAV:", "x"))
+        order.push_back(x.Attribute("i"));
+    EXPECT_EQ(order, (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(Only(*doc, "r").NamespaceUri(), "DAV:");
+    EXPECT_TRUE(doc->ElementsByTagNameNS("dav:", "x").empty()) << "namespace names are compared exactly";
+    for (const XmlNode& x : doc->ElementsByTagName("x")) {
+        if (x.Attribute("i") == "none") {
+            EXPECT_EQ(x.NamespaceUri(), "");
+        }
+    }
+}
+
+TEST(XmlDocumentTest, RefusesNamespacedNamesThatCannotBeWritten)
+{
+    const struct {
+        const char* description;
+        std::string uri;
+        std::string name;
+    } cases[] = {
+        {"no namespace name", "", "D:x"},
+        {"no namespace name, no prefix", "", "x"},
+        {"empty prefix", "DAV:", ":x"},
+        {"empty local name", "DAV:", "D:"},
+        {"empty name", "DAV:", ""},
+    };
+    for (const auto& c : cases) {
+        XmlDocument doc;
+        EXPECT_THROW(doc.AppendElementNS(c.uri, c.name), std::invalid_argument) << c.description;
+        XmlNode root = doc.AppendElement("r");
+        EXPECT_THROW(root.AppendElementNS(c.uri, c.name), std::invalid_argument) << c.description;
+        EXPECT_TRUE(root.Children().empty()) << c.description;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ServerCore.h"
 
 #include "CoreFixture.h"
+#include "net/TestCertificate.h"
 #include "ScopedEnvironment.h"
 #include "ServerStatus.h"
 #include "TcpSocket.h"
@@ -281,6 +282,45 @@ TEST_F(ServerCoreTest, ConnectionBeyondMaxConnectLiveWorkersGetsThe503Answer)
     // The warning follows the answer.
     EXPECT_TRUE(WaitUntil([&] { return status.Get() == kOverloadWarning; }));
     EXPECT_EQ(servertest::PollReadable(first, 0), 0) << "the worker's connection is untouched";
+}
+
+// A TLS client reads plain text as a broken record, so the HTTPS port's overload answer
+// is the end of the connection alone; the log and the warning are those of the plain port.
+TEST_F(ServerCoreTest, OverloadOnTheHttpsPortClosesWithoutPlainText)
+{
+    const servertest::TestCertificate& certificate = servertest::SharedTestCertificate();
+    const int securePort = servertest::PickFreePort();
+    settings.SetValue("Setting::Basic::MaxConnect", "0");
+    settings.SetValue("Setting::Basic::EnableSSL", "1");
+    settings.SetValue("Setting::SSL::Port", std::to_string(securePort));
+    settings.SetValue("Setting::SSL::Certificate", certificate.CertificateFile());
+    settings.SetValue("Setting::SSL::PrivateKey",
+                      certificate.WriteKey("core-key.pem", servertest::KeyCipher::None, ""));
+    StartServer();
+    ASSERT_NE(core, nullptr);
+
+    const int secure = servertest::ConnectLoopback(securePort);
+    ASSERT_GE(secure, 0);
+    clients.push_back(secure);
+    std::string received;
+    bool ended = false;
+    char buffer[4096];
+    while (!ended && servertest::PollReadable(secure, 5000) == 1) {
+        const ssize_t n = ::recv(secure, buffer, sizeof buffer, 0);
+        ended = n <= 0;
+        if (n > 0)
+            received.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_TRUE(ended) << "the connection is closed";
+    EXPECT_EQ(received.find("HTTP/1.0 503"), std::string::npos);
+    EXPECT_EQ(received, "");
+    EXPECT_TRUE(WaitUntil([&] { return status.Get() == kOverloadWarning; }));
+
+    EXPECT_EQ(AnswerToNewConnection(), kOverloadAnswer) << "the plain port still gets the text";
+    core.reset();
+    EXPECT_EQ(CountOccurrences(SystemLog(), "]SystemError : 接続数をオーバーしたため、503 Service "
+                                            "Unavailableを送信しました\r\n"),
+              2);
 }
 
 TEST_F(ServerCoreTest, OverloadWarningReturnsToNormalOnlyAfter86400Seconds)

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -114,6 +116,28 @@ TEST_F(SslContextTest, InitAgainReplacesTheContext)
     ASSERT_EQ(0, context_.Init(Settings(key, "")));
     EXPECT_NE(nullptr, context_.GetContext());
     EXPECT_EQ(-1, context_.Init(Settings(certificate_.Folder() + "missing.pem", "")));
+}
+
+TEST_F(SslContextTest, ConnectionsComeOnlyFromAWholeContextAndOutliveItsReplacement)
+{
+    EXPECT_EQ(nullptr, context_.NewConnection()) << "before Init";
+    const std::string key = certificate_.WriteKey("key.pem", KeyCipher::None, "");
+    ASSERT_EQ(0, context_.Init(Settings(key, "")));
+    SSL* before = context_.NewConnection();
+    ASSERT_NE(nullptr, before);
+    SSL_CTX* first = context_.GetContext();
+    EXPECT_EQ(first, SSL_get_SSL_CTX(before));
+
+    ASSERT_EQ(0, context_.Init(Settings(key, "")));
+    EXPECT_NE(nullptr, context_.GetContext());
+    // The connection keeps the context it was made with, key included, after the swap.
+    EXPECT_NE(nullptr, SSL_CTX_get0_certificate(SSL_get_SSL_CTX(before)));
+    EXPECT_NE(nullptr, SSL_get_privatekey(before));
+    SSL_free(before);
+
+    EXPECT_EQ(-1, context_.Init(Settings(certificate_.Folder() + "missing.pem", "")));
+    EXPECT_EQ(nullptr, context_.GetContext()) << "no half-made context is left in use";
+    EXPECT_EQ(nullptr, context_.NewConnection());
 }
 
 struct CallbackCase {

@@ -10,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -242,6 +245,56 @@ TEST_F(SslSocketTest, APeerThatEndsWithoutCloseNotifyEndsTheStreamAfterItsBytes)
     }));
     EXPECT_EQ("last", received);
     EXPECT_EQ("回線は切断されています。", server_->GetErrorText());
+}
+
+// The listeners' recovery makes the context again while connection workers are inside
+// their handshakes: each handshake must find a whole context, the old one or the new one.
+TEST(SslSocketReinitTest, HandshakesStayWholeWhileTheContextIsMadeAgain)
+{
+    const servertest::TestCertificate& certificate = servertest::SharedTestCertificate();
+    CConfigClass tree;
+    CConfigAccessor settings = tree.GetAccessor("Setting");
+    settings.SetString("SSL::PrivateKey", certificate.WriteKey("reinit-key.pem", KeyCipher::None, ""));
+    settings.SetString("SSL::Certificate", certificate.CertificateFile());
+    CSSLContext context;
+    ASSERT_EQ(0, context.Init(settings));
+
+    constexpr int kWorkers = 4;
+    constexpr int kHandshakesEach = 25;
+    // A handshake that goes wrong ends within this instead of the default time-out.
+    constexpr int kHandshakeLimitMs = 5000;
+    std::atomic<int> running{kWorkers};
+    std::atomic<int> failed{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&] {
+            for (int i = 0; i < kHandshakesEach; ++i) {
+                int mine = -1;
+                int theirs = -1;
+                servertest::MakeSocketPair(mine, theirs);
+                CSSLSocket server(&context);
+                server.SetTimeout(kHandshakeLimitMs);
+                server.Attach(mine);
+                TlsTestClient client(theirs);
+                auto clientDone = std::async(std::launch::async, [&] { return client.Handshake(); });
+                const int serverResult = server.Handshake();
+                if (!clientDone.get() || serverResult != 0)
+                    ++failed;
+            }
+            --running;
+        });
+    }
+    // Each handshake is bounded, so this loop is too.
+    int remade = 0;
+    while (running.load() > 0) {
+        EXPECT_EQ(0, context.Init(settings));
+        ++remade;
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_EQ(0, failed.load()) << "of " << kWorkers * kHandshakesEach << " handshakes, over " << remade
+                                << " remakes";
+    EXPECT_GT(remade, 0);
 }
 
 }  // namespace

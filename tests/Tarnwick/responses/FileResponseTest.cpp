@@ -387,12 +387,39 @@ TEST_F(FileResponseTest, ChunksNeverExceedTheBuffersLength)
 TEST_F(FileResponseTest, HeadBuildsTheSameHeadersAsGet)
 {
     MakeFile("a.txt", Pattern(1000));
-    for (const std::string headers : {"", "Range: bytes=100-199\r\n"}) {
-        const Answer get = Serve("GET", "/a.txt", headers);
-        const Answer head = Serve("HEAD", "/a.txt", headers);
-        EXPECT_EQ(head.code, get.code) << headers;
-        EXPECT_EQ(head.length, get.length) << headers;
-        EXPECT_EQ(BuildHeaderText(head.info), BuildHeaderText(get.info)) << headers;
+    const Answer get = Serve("GET", "/a.txt");
+    const Answer head = Serve("HEAD", "/a.txt");
+    EXPECT_EQ(head.code, get.code);
+    EXPECT_EQ(head.length, get.length);
+    EXPECT_EQ(BuildHeaderText(head.info), BuildHeaderText(get.info));
+}
+
+// RFC 9110 14.2: a server must ignore Range on any method but GET.
+TEST_F(FileResponseTest, HeadWithRangeAnswersAsAGetWithoutRange)
+{
+    MakeFile("a.txt", Pattern(1000));
+    const std::string tag = CurrentTag("/a.txt");
+    const Answer whole = Serve("GET", "/a.txt");
+    ASSERT_EQ(whole.code, 200);
+    const struct {
+        const char* description;
+        std::string headers;
+    } cases[] = {
+        {"first-last", "Range: bytes=100-199\r\n"},
+        {"name in lower case", "range: bytes=100-199\r\n"},
+        {"open-ended", "Range: bytes=100-\r\n"},
+        {"suffix", "Range: bytes=-500\r\n"},
+        {"first byte", "Range: bytes=0-0\r\n"},
+        {"If-Range with the current tag", "Range: bytes=100-199\r\nIf-Range: " + tag + "\r\n"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(Serve("GET", "/a.txt", c.headers).code, 206) << c.description << ": a GET still gets its range";
+        const Answer head = Serve("HEAD", "/a.txt", c.headers);
+        EXPECT_EQ(head.code, 200) << c.description;
+        EXPECT_EQ(head.length, 1000) << c.description;
+        EXPECT_EQ(head.Header("Content-Range"), "<none>") << c.description;
+        EXPECT_EQ(head.Header("Accept-Ranges"), "<none>") << c.description;
+        EXPECT_EQ(BuildHeaderText(head.info), BuildHeaderText(whole.info)) << c.description;
     }
 }
 
@@ -533,7 +560,9 @@ TEST_F(FileResponseTest, OtherMethodsOnAFileAre405)
         EXPECT_TRUE(thrownByConstructor_) << method;
         EXPECT_EQ(answer.code, 405) << method;
         EXPECT_NE(answer.body.find("対応していないメソッドです"), std::string::npos) << method;
-        EXPECT_EQ(answer.Header("Allow"), "<none>") << method;
+        // RFC 9110 15.5.6: a 405 names the methods the file answers.
+        EXPECT_EQ(answer.Header("Allow"), "GET, HEAD") << method;
+        EXPECT_NE(BuildHeaderText(answer.info).find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << method;
     }
 }
 

@@ -1,0 +1,273 @@
+#include "DavPropfindResponse.h"
+
+#include "MimeMaps.h"
+#include "ServerCore.h"
+#include "ServerFatalException.h"
+#include "SystemResponse.h"
+
+#include "ByteBuffer.h"
+#include "HttpDate.h"
+#include "UrlCoding.h"
+
+#include "FileIo.h"
+#include "FileSystem.h"
+#include "TextCodec.h"
+#include "XmlDocument.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+
+namespace {
+
+const char kNoDetail[] = "詳細情報はありません。";
+const char kNotFound[] = "指定されたディレクトリは存在しません";
+const char kXmlFailed[] = "XMLの操作に失敗しました、システムエラーです [ComError %s]";
+
+const char kDavNamespace[] = "DAV:";
+const char kDeclaration[] = "<?xml version=\"1.0\"?>";
+
+using Resource = CDAVPropfindResponse::Resource;
+
+// RFC 9110 5.5: a field value has no leading or trailing white space.
+std::string TrimOws(const std::string& text)
+{
+    const std::string::size_type begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return "";
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+// A name a listing shows: not hidden, and free of the bytes that the request driver
+// refuses in a path and that XML 1.0 cannot carry.
+bool IsListable(const std::string& name)
+{
+    if (name.empty() || name[0] == '.')
+        return false;
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+// A symbolic link to a folder counts as a file: it is never entered.
+bool IsFolder(const platform::FileStatus& status)
+{
+    return status.kind == platform::PathKind::Directory && !status.isLink;
+}
+
+// The birth time where the file system keeps one, else the last write.
+int64_t CreationTime(const std::string& path, int64_t modified)
+{
+    struct statx status {};
+    if (::statx(AT_FDCWD, platform::NativePath(path).c_str(), 0, STATX_BTIME, &status) == 0 &&
+        (status.stx_mask & STATX_BTIME) != 0)
+        return status.stx_btime.tv_sec;
+    return modified;
+}
+
+// The listable entries of a folder, "." first when the search gives it. Read whole, so
+// that no folder stays open while a walk goes deeper.
+std::vector<platform::DirectoryEntry> ReadFolder(const std::string& folder)
+{
+    std::vector<platform::DirectoryEntry> entries;
+    platform::DirectorySearch search(folder + "*.*");
+    platform::DirectoryEntry entry;
+    while (search.Next(entry)) {
+        if (entry.name == "." || IsListable(entry.name))
+            entries.push_back(entry);
+    }
+    return entries;
+}
+
+Resource MakeResource(CMimeMaps& mimeMaps, const std::string& href, const std::string& localPath,
+                      const platform::DirectoryEntry& entry, bool collection)
+{
+    Resource resource;
+    resource.href = href;
+    resource.collection = collection;
+    resource.displayName = entry.name;
+    resource.length = collection ? 0 : entry.status.size;
+    resource.modified = entry.status.modified;
+    resource.created = CreationTime(localPath, entry.status.modified);
+    resource.contentType = mimeMaps.LookupMimeType(entry.name);
+    return resource;
+}
+
+// Everything below a folder, each folder's contents right after its own resource.
+// `folder` and `href` end in '/'.
+void WalkTree(CMimeMaps& mimeMaps, const std::string& folder, const std::string& href,
+              std::vector<Resource>& resources)
+{
+    for (const platform::DirectoryEntry& entry : ReadFolder(folder)) {
+        if (entry.name == ".")
+            continue;
+        if (IsFolder(entry.status)) {
+            const std::string childFolder = folder + entry.name + "/";
+            const std::string childHref = href + entry.name + "/";
+            resources.push_back(MakeResource(mimeMaps, childHref, childFolder, entry, true));
+            WalkTree(mimeMaps, childFolder, childHref, resources);
+        } else {
+            resources.push_back(MakeResource(mimeMaps, href + entry.name, folder + entry.name, entry, false));
+        }
+    }
+}
+
+void AppendProperty(platform::XmlNode& prop, const char* name, const std::string& text)
+{
+    platform::XmlNode element = prop.AppendElementNS(kDavNamespace, name);
+    if (!text.empty())
+        element.AppendText(text);
+}
+
+void AppendResponse(platform::XmlNode& root, const Resource& resource)
+{
+    platform::XmlNode response = root.AppendElementNS(kDavNamespace, "D:response");
+    response.AppendElementNS(kDavNamespace, "D:href").AppendText(CDAVPropfindResponse::EscapeHref(resource.href));
+    platform::XmlNode propstat = response.AppendElementNS(kDavNamespace, "D:propstat");
+    propstat.AppendElementNS(kDavNamespace, "D:status").AppendText("HTTP/1.1 " + GetStatusText(200));
+    platform::XmlNode prop = propstat.AppendElementNS(kDavNamespace, "D:prop");
+
+    const bool known = resource.known;
+    AppendProperty(prop, "D:creationdate", known ? CDAVPropfindResponse::FormatCreationDate(resource.created) : "");
+    AppendProperty(prop, "D:displayname", known ? platform::Cp932ToUtf8(resource.displayName) : "");
+    AppendProperty(prop, "D:getcontentlength",
+                   known ? std::to_string(resource.collection ? 0 : resource.length) : "");
+    AppendProperty(prop, "D:getcontenttype", known ? platform::Cp932ToUtf8(resource.contentType) : "");
+    AppendProperty(prop, "D:getetag", "");
+    AppendProperty(prop, "D:getlastmodified", known ? FormatHttpDate(resource.modified) : "");
+    // RFC 4918 15.9: clients tell folders by this element.
+    platform::XmlNode resourceType = prop.AppendElementNS(kDavNamespace, "D:resourcetype");
+    if (resource.collection)
+        resourceType.AppendElementNS(kDavNamespace, "D:collection");
+    AppendProperty(prop, "D:iscollection", resource.collection ? "1" : "0");
+    AppendProperty(prop, "D:ishidden", "0");
+}
+
+}  // namespace
+
+CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, const CConfigAccessor& threadView,
+                                           const CHttpRequest& request, const CRequestPath& path)
+    : CNormalResponse(core, threadView, request, path)
+{
+    // A Forward entry exists but has nothing local to list; a refused path has no local path.
+    if (path_.GetLocalPath().empty() || path_.Exists() == 0)
+        throw new CSystemResponse(core_, threadView_, kNotFound, 404, kNoDetail);
+}
+
+CDAVPropfindResponse::~CDAVPropfindResponse() = default;
+
+void CDAVPropfindResponse::Build()
+{
+    body_.clear();
+    SetResponseCode(207);
+    responseHeaderView_.SetString("Content-Type", "text/xml; charset=\"utf-8\"");
+    responseHeaderView_.SetString("DAV", "1");
+
+    std::vector<Resource> resources;
+    Walk(TrimOws(request_.GetHeader("Depth", "1")), resources);
+    body_ = MakeDocument(resources);
+}
+
+void CDAVPropfindResponse::Walk(const std::string& depth, std::vector<Resource>& resources)
+{
+    // One copy of the maps for the whole walk, taken under the core's lock.
+    CMimeMaps mimeMaps = core_->GetMimeMaps();
+    const std::string& localPath = path_.GetLocalPath();
+    std::string href = request_.GetObject();
+
+    if (!path_.IsDirectory()) {
+        // The file by its own status, never by a search: '*' and '?' are plain characters
+        // in names here.
+        platform::DirectoryEntry entry;
+        if (platform::GetFileStatus(localPath, entry.status)) {
+            entry.name = localPath.substr(localPath.rfind('/') + 1);
+            resources.push_back(MakeResource(mimeMaps, href, localPath, entry, IsFolder(entry.status)));
+        }
+        responseHeaderView_.SetString("Content-Location", EscapeHref(href));
+        return;
+    }
+
+    if (href.empty() || href.back() != '/')
+        href += '/';
+    // RFC 9110 8.7: Content-Location is a URI reference, written as the target's href.
+    responseHeaderView_.SetString("Content-Location", EscapeHref(href));
+
+    const std::vector<platform::DirectoryEntry> entries = ReadFolder(localPath);
+    // A folder whose search gives no entry for itself (it vanished, or cannot be read)
+    // is still the target: it gets a resource without properties.
+    if (entries.empty() || entries.front().name != ".") {
+        Resource self;
+        self.href = href;
+        self.collection = true;
+        self.known = false;
+        resources.push_back(self);
+    }
+    for (const platform::DirectoryEntry& entry : entries) {
+        if (entry.name == ".") {
+            resources.push_back(MakeResource(mimeMaps, href, localPath, entry, true));
+            continue;
+        }
+        if (depth == "0")
+            continue;
+        if (IsFolder(entry.status)) {
+            const std::string childFolder = localPath + entry.name + "/";
+            const std::string childHref = href + entry.name + "/";
+            resources.push_back(MakeResource(mimeMaps, childHref, childFolder, entry, true));
+            if (depth == "infinity")
+                WalkTree(mimeMaps, childFolder, childHref, resources);
+        } else {
+            resources.push_back(MakeResource(mimeMaps, href + entry.name, localPath + entry.name, entry, false));
+        }
+    }
+}
+
+int64_t CDAVPropfindResponse::GetContentLength() { return static_cast<int64_t>(body_.size()); }
+
+int CDAVPropfindResponse::GetSendData(CByteBuffer& buffer)
+{
+    buffer.AssignString(body_);
+    const int length = buffer.GetLength();
+    body_.clear();
+    return length;
+}
+
+std::string CDAVPropfindResponse::MakeDocument(const std::vector<Resource>& resources)
+{
+    try {
+        platform::XmlDocument document;
+        platform::XmlNode root = document.AppendElementNS(kDavNamespace, "D:multistatus");
+        for (const Resource& resource : resources)
+            AppendResponse(root, resource);
+        return document.Serialize(kDeclaration);
+    } catch (const std::exception& e) {
+        char message[256];
+        std::snprintf(message, sizeof message, kXmlFailed, e.what());
+        throw CServerFatalException{message};
+    }
+}
+
+std::string CDAVPropfindResponse::EscapeHref(const std::string& href)
+{
+    // Not ShiftJisToUtf8: it ends the text at an unmappable byte, which would turn the
+    // href into that of a parent folder, and it widens half-width katakana, which would
+    // name another file than the one listed.
+    return EscapeUrlAll(platform::Cp932ToUtf8(href));
+}
+
+std::string CDAVPropfindResponse::FormatCreationDate(int64_t time)
+{
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm utc {};
+    if (static_cast<int64_t>(t) != time || ::gmtime_r(&t, &utc) == nullptr)
+        return "";
+    char text[64];
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+        return "";
+    return text;
+}

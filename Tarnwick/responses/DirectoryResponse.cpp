@@ -1,0 +1,317 @@
+#include "DirectoryResponse.h"
+
+#include "BuiltinPages.h"
+#include "MimeMaps.h"
+#include "ServerCore.h"
+#include "ServerFatalException.h"
+#include "SystemResponse.h"
+
+#include "ByteBuffer.h"
+#include "UrlCoding.h"
+
+#include "CRuntime.h"
+#include "FileSystem.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace {
+
+const char kNoDetail[] = "詳細情報はありません。";
+const char kIndexRefused[] = "インデックス表示は許可されていません";
+const char kNotFound[] = "指定されたディレクトリは存在しません";
+const char kNotAllowed[] = "対応していないメソッドです";
+const char kNoTemplate[] = "HTMLデータのロードに失敗しました、リソースが破壊されているか、システムエラーです";
+const char kEmptyPage[] = "HTMLデータのロードに失敗しました、システムエラーです";
+
+// Link labels are padded to this width so that the time and size columns line up under
+// the header row.
+constexpr std::string::size_type kLabelWidth = 70;
+// Files below these sizes show in bytes, kilobytes; larger ones in megabytes.
+constexpr int64_t kKilobyteLimit = 10240;
+constexpr int64_t kMegabyteLimit = 10485760;
+
+// "%Y/%m/%d %H:%M:%S" always takes this many characters for a four-digit year.
+constexpr std::size_t kTimeWidth = 19;
+
+// The time and size columns of a line with neither.
+const std::string kNoTimeNoSize = " -" + std::string(24, ' ') + "-  \n";
+
+int SortKindOf(const std::string& query)
+{
+    if (query == "name")
+        return CDirectoryResponse::kByName;
+    if (query == "modified")
+        return CDirectoryResponse::kByModified;
+    if (query == "size")
+        return CDirectoryResponse::kBySize;
+    return CDirectoryResponse::kUnsorted;
+}
+
+// "2003/06/30 18:16:48" in local time; blanks of the same width for a time without a
+// calendar date, so the columns stay in place.
+std::string FormatLocalTime(int64_t time)
+{
+    const std::time_t value = static_cast<std::time_t>(time);
+    std::tm local {};
+    char text[64];
+    if (localtime_r(&value, &local) == nullptr || std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local) == 0)
+        return std::string(kTimeWidth, ' ');
+    return text;
+}
+
+std::string FormatSize(int64_t size)
+{
+    if (size < kKilobyteLimit)
+        return std::to_string(size);
+    if (size < kMegabyteLimit)
+        return std::to_string(size / 1024) + "K";
+    return std::to_string(size / 1048576) + "M";
+}
+
+// The link target of a name: percent-escaped so that the server decodes it back to the
+// name, then HTML-escaped for the attribute ('&' is the one byte EscapeUrl leaves).
+std::string LinkTo(const std::string& name) { return CHtmlTemplate::EscapeHtml(EscapeUrl(name)); }
+
+// One listing line. The label is the escaped name plus `labelEnd`, padded as the raw name
+// would be, so that a name with markup characters keeps the columns aligned as it shows.
+// A line is never cut to a fixed length: escaping can make a long name several times
+// longer, and a cut line would leave its link and markup open.
+std::string ListingLine(const std::string& icon, const std::string& href, const std::string& name,
+                        const std::string& labelEnd, const std::string& columns)
+{
+    const std::string::size_type shown = name.size() + labelEnd.size();
+    std::string line = "<IMG SRC=\"" + CHtmlTemplate::EscapeHtml(icon) + "\"> <A HREF=\"" + href + "\">" +
+                       CHtmlTemplate::EscapeHtml(name) + labelEnd;
+    if (shown < kLabelWidth)
+        line.append(kLabelWidth - shown, ' ');
+    return line + columns;
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    platform::FileStatus status;
+    return platform::GetFileStatus(path, status) && status.kind == platform::PathKind::File;
+}
+
+// The template file in `folder` (which ends in '/'): the exact name, else the first of
+// `otherSpellings` (names equal to it without regard to case), as a case-insensitive file
+// system would find it. Only a regular file counts: opening a FIFO would hold the thread.
+bool PickTemplate(const std::string& folder, const std::vector<std::string>& otherSpellings, std::string& path)
+{
+    if (IsRegularFile(folder + CDirectoryResponse::kTemplateName)) {
+        path = folder + CDirectoryResponse::kTemplateName;
+        return true;
+    }
+    for (const std::string& name : otherSpellings) {
+        if (IsRegularFile(folder + name)) {
+            path = folder + name;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsTemplateName(const std::string& name)
+{
+    return platform::_mbsicmp(name, CDirectoryResponse::kTemplateName) == 0;
+}
+
+// The names in `folder` that spell the template's name in some case, in the order the
+// file system gives them.
+std::vector<std::string> TemplateSpellingsIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    platform::DirectorySearch search(folder + "*.*");
+    platform::DirectoryEntry entry;
+    while (search.Next(entry)) {
+        if (IsTemplateName(entry.name))
+            names.push_back(entry.name);
+    }
+    return names;
+}
+
+}  // namespace
+
+CDirectoryResponse::CDirectoryResponse(CServerCore* core, const CConfigAccessor& threadView,
+                                       const CHttpRequest& request, const CRequestPath& path)
+    : CNormalResponse(core, threadView, request, path)
+{
+    if (path_.GetOptions().GetInt("EnableIndex", 0) == 0)
+        throw NewStatusResponse(kIndexRefused, 403);
+    // A refused path (or a forward entry) has no local path: never list "" or "/".
+    if (path_.Exists() == 0 || path_.GetLocalPath().empty())
+        throw NewStatusResponse(kNotFound, 404);
+    if (request_.GetMethod() != "GET")
+        throw NewStatusResponse(kNotAllowed, 405);
+}
+
+CDirectoryResponse::~CDirectoryResponse() = default;
+
+CSystemResponse* CDirectoryResponse::NewStatusResponse(const std::string& info, int code)
+{
+    return new CSystemResponse(core_, threadView_, info, code, kNoDetail);
+}
+
+void CDirectoryResponse::Build()
+{
+    SetResponseCode(200);
+    // One copy for the whole page: its icon cache belongs to this thread.
+    CMimeMaps maps = core_->GetMimeMaps();
+    std::vector<std::string> templateSpellings;
+    const std::string list = BuildListing(maps, templateSpellings);
+
+    LoadPage(templateSpellings);
+    // %Object% also stands in link targets ("%Object%?name"), where a '?', '#' or '%' of
+    // the folder's name would end or change the path: it is percent-escaped everywhere,
+    // before the request's other values are filled in.
+    const std::string object = requestView_.GetString("Object", "");
+    page_.Replace("Object", LinkTo(object));
+    page_.ExpandFromView(threadView_);
+    page_.ExpandFromView(infoView_);
+    page_.ExpandFromView(requestView_);
+    page_.ExpandFromView(responseView_);
+    page_.Replace("FileList", list);
+}
+
+std::string CDirectoryResponse::BuildListing(CMimeMaps& maps, std::vector<std::string>& templateSpellings)
+{
+    std::string list;
+    const int kind = SortKindOf(requestView_.GetString("Query", ""));
+
+    std::vector<ListingRecord> dirs;
+    CollectSubdirectories(dirs, kind);
+    if (requestView_.GetString("Object", "") != "/")
+        list += ListingLine(maps.LookupIconType(".."), "../", "Parent Directory", "</A>", kNoTimeNoSize);
+
+    std::string icon = maps.LookupIconType("^^DIRECTORY^^");
+    for (const ListingRecord& dir : dirs) {
+        if (dir.name == "." || dir.name == "..")
+            continue;
+        list += ListingLine(icon, LinkTo(dir.name) + "/", dir.name, "/</A>",
+                            FormatLocalTime(dir.modified) + "       -  \n");
+    }
+
+    std::vector<ListingRecord> entries;
+    CollectPathEntries(entries, kind);
+    icon = maps.LookupIconType("^^LINK^^");
+    for (const ListingRecord& entry : entries)
+        list += ListingLine(icon, LinkTo(entry.name) + "/", entry.name, "/</A>", kNoTimeNoSize);
+
+    std::vector<ListingRecord> files;
+    CollectFiles(files, kind);
+    for (const ListingRecord& file : files) {
+        if (IsTemplateName(file.name)) {
+            templateSpellings.push_back(file.name);
+            continue;
+        }
+        list += ListingLine(maps.LookupIconType(file.name), LinkTo(file.name), file.name, "</A>",
+                            FormatLocalTime(file.modified) + "      " + FormatSize(file.size) + "  \n");
+    }
+    return list;
+}
+
+void CDirectoryResponse::LoadPage(const std::vector<std::string>& folderSpellings)
+{
+    std::string path;
+    if (PickTemplate(path_.GetLocalPath(), folderSpellings, path) && page_.LoadFile(path) == 0)
+        return;
+    const std::string htmlDirectory =
+        settingsView_.GetString(CSystemResponse::kHtmlDirectoryKey, CSystemResponse::kDefaultHtmlDirectory);
+    if (PickTemplate(htmlDirectory, TemplateSpellingsIn(htmlDirectory), path) && page_.LoadFile(path) == 0)
+        return;
+    if (page_.LoadResource(kDirectoryPageResource) == 0)
+        return;
+    throw CServerFatalException{kNoTemplate};
+}
+
+int64_t CDirectoryResponse::GetContentLength() { return page_.GetLength(); }
+
+int CDirectoryResponse::GetSendData(CByteBuffer& buffer)
+{
+    if (sent_)
+        return 0;
+    if (page_.IsEmpty())
+        throw CServerFatalException{kEmptyPage};
+    sent_ = 1;
+    buffer.AssignString(page_.GetText());
+    return buffer.GetLength();
+}
+
+void CDirectoryResponse::CollectSubdirectories(std::vector<ListingRecord>& records, int kind)
+{
+    CollectEntries(records, kind, true);
+}
+
+void CDirectoryResponse::CollectFiles(std::vector<ListingRecord>& records, int kind)
+{
+    CollectEntries(records, kind, false);
+}
+
+void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>& records, int kind, bool directories)
+{
+    records.clear();
+    const bool showHidden = path_.GetOptions().GetInt("EnableHiddenFile", 0) != 0;
+    platform::DirectorySearch search(path_.GetLocalPath() + "*.*");
+    platform::DirectoryEntry entry;
+    while (search.Next(entry)) {
+        if (entry.name == "." || entry.name == "..")
+            continue;
+        if (!showHidden && (entry.status.attributes & platform::kAttributeHidden) != 0)
+            continue;
+        const bool isDirectory = (entry.status.attributes & platform::kAttributeDirectory) != 0;
+        if (isDirectory != directories)
+            continue;
+        ListingRecord record;
+        record.kind = kind;
+        record.name = entry.name;
+        record.modified = entry.status.modified;
+        record.size = directories ? 0 : static_cast<int64_t>(entry.status.size);
+        records.push_back(std::move(record));
+    }
+    if (kind != kUnsorted)
+        SortListing(records);
+}
+
+void CDirectoryResponse::CollectPathEntries(std::vector<ListingRecord>& records, int kind)
+{
+    records.clear();
+    const std::string object = requestView_.GetString("Object", "");
+    const CConfigAccessor pathList = settingsView_.GetSubAccessor("Path");
+    {
+        CConfigLock lock(pathList);
+        std::vector<std::string> sections;
+        pathList.GetSections(sections);
+        for (const std::string& section : sections) {
+            std::string prefix = pathList.GetString(section + "::ServerPath", "/");
+            if (prefix.empty())
+                continue;
+            prefix.pop_back();
+            if (object.size() >= prefix.size())
+                continue;
+            const std::string::size_type slash = platform::_mbsrchr(prefix, '/');
+            if (slash == std::string::npos)
+                continue;
+            if (platform::_mbsicmp(prefix.substr(0, slash + 1), object) != 0)
+                continue;
+            ListingRecord record;
+            record.kind = kind;
+            record.name = prefix.substr(slash + 1);
+            records.push_back(std::move(record));
+        }
+    }
+    if (kind != kUnsorted)
+        SortListing(records);
+}
+
+void CDirectoryResponse::SortListing(std::vector<ListingRecord>& records)
+{
+    std::stable_sort(records.begin(), records.end(), [](const ListingRecord& a, const ListingRecord& b) {
+        switch (a.kind) {
+        case kByName: return platform::_mbscmp(a.name, b.name) < 0;
+        case kByModified: return a.modified < b.modified;
+        case kBySize: return a.size < b.size;
+        default: return false;
+        }
+    });
+}

@@ -1,0 +1,74 @@
+#include "FileDeleteResponse.h"
+
+#include "ServerFatalException.h"
+#include "SystemResponse.h"
+
+#include "ByteBuffer.h"
+#include "FileList.h"
+
+#include "FileSystem.h"
+
+namespace {
+
+const char kNoDetail[] = "詳細情報はありません。";
+const char kNotFound[] = "指定されたファイルは存在しません";
+const char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
+const char kDirectoryFailed[] = "ディレクトリの操作に失敗しました、システムエラーです";
+
+std::string WithoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, const CConfigAccessor& threadView,
+                                         const CHttpRequest& request, const CRequestPath& path)
+    : CNormalResponse(core, threadView, request, path)
+{
+    if (path_.GetLocalPath().empty() || path_.Exists() == 0)
+        throw new CSystemResponse(core_, threadView_, kNotFound, 404, kNoDetail);
+}
+
+void CFileDeleteResponse::Build()
+{
+    SetResponseCode(204);
+    const std::string& localPath = path_.GetLocalPath();
+    // A link to a folder looks like a folder; its contents belong to someone else.
+    const std::string named = WithoutTrailingSlash(localPath);
+    platform::FileStatus status;
+    if (platform::GetFileStatus(named, status) && status.isLink) {
+        if (!platform::DeleteFile(named))
+            throw CServerFatalException{kFileFailed};
+        return;
+    }
+    if (path_.IsDirectory()) {
+        DeleteTree(localPath);
+        return;
+    }
+    if (!platform::DeleteFile(localPath))
+        throw CServerFatalException{kFileFailed};
+}
+
+void CFileDeleteResponse::DeleteTree(const std::string& folder)
+{
+    // CFileList lists links as files and never enters them.
+    CFileList files;
+    files.ScanFiles(folder + "*.*", true);
+    for (int i = 0; i < files.GetCount(); ++i)
+        platform::DeleteFile(files.GetAt(i));
+    CFileList folders;
+    folders.AddDirectories(folder + "*.*");
+    for (int i = 0; i < folders.GetCount(); ++i)
+        platform::RemoveDirectory(folders.GetAt(i));
+    if (!platform::RemoveDirectory(folder))
+        throw CServerFatalException{kDirectoryFailed};
+}
+
+int CFileDeleteResponse::GetSendData(CByteBuffer& buffer)
+{
+    buffer.SetLength(0);
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// DELETE: removes the file, or the whole folder tree, at the path; 204 without a body.
+//
+// A symbolic link is removed as itself and never entered, whether the path names it or
+// the tree holds it, so nothing outside the tree is removed.
+
+#include "NormalResponse.h"
+
+#include <cstdint>
+#include <string>
+
+class CByteBuffer;
+
+class CFileDeleteResponse : public CNormalResponse {
+public:
+    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // Throws a new CSystemResponse with 404 when nothing exists at the path or it has no
+    // local path (a refused path, a Forward entry).
+    CFileDeleteResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                        const CRequestPath& path);
+
+    void BeginReceive() override {}
+    void ReceiveData(CByteBuffer&) override {}
+    // Sets 204 and removes the target. A folder's files and subfolders are removed one by
+    // one, failures passed over; throws CServerFatalException when the folder itself, or
+    // the file, cannot be removed (a tree that fails half-way keeps what was left).
+    void Build() override;
+    int64_t GetContentLength() override { return 0; }
+    // No body: sets the buffer's length to 0 and returns 0.
+    int GetSendData(CByteBuffer& buffer) override;
+
+private:
+    void DeleteTree(const std::string& folder);
+};

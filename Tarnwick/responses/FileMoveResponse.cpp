@@ -1,0 +1,197 @@
+#include "FileMoveResponse.h"
+
+#include "ServerFatalException.h"
+#include "SystemResponse.h"
+
+#include "ByteBuffer.h"
+#include "FileList.h"
+#include "FilePath.h"
+#include "UrlCoding.h"
+
+#include "FileIo.h"
+#include "FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <vector>
+
+namespace {
+
+const char kNoDetail[] = "詳細情報はありません。";
+const char kNotFound[] = "指定されたファイルは存在しません";
+const char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
+const char kBadDestination[] = "出力先が異常です";
+const char kBadUrl[] = "異常なURLを受信しました";
+const char kOtherFolder[] = "移動不可能な組み合わせです";
+const char kSameFile[] = "コピー元とコピー先が同じファイルです";
+
+// A Destination this short cannot name a target.
+constexpr std::string::size_type kLongestUnusableDestination = 7;
+
+std::string WithoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+bool IsLink(const std::string& path)
+{
+    platform::FileStatus status;
+    return platform::GetFileStatus(WithoutTrailingSlash(path), status) && status.isLink;
+}
+
+// Both exist and are one file (links followed): copying would only destroy it.
+bool IsSameFile(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::stat(platform::NativePath(a).c_str(), &first) == 0 &&
+           ::stat(platform::NativePath(b).c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+void CopyOneFile(const std::string& from, const std::string& to)
+{
+    struct stat source {};
+    if (::stat(platform::NativePath(from).c_str(), &source) != 0 || !platform::CopyFile(from, to, true))
+        throw CServerFatalException{kFileFailed};
+    const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
+    if (::utimensat(AT_FDCWD, platform::NativePath(to).c_str(), times, 0) != 0)
+        throw CServerFatalException{kFileFailed};
+}
+
+// A link with the same target text, put in place by a rename, so that it replaces a file
+// or link at `to` and never writes through one.
+void CopyLink(const std::string& from, const std::string& to)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string target = platform::NativePath(WithoutTrailingSlash(to));
+    std::vector<char> text(PATH_MAX + 1);
+    const ssize_t length = ::readlink(platform::NativePath(WithoutTrailingSlash(from)).c_str(), text.data(),
+                                      text.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= text.size())
+        throw CServerFatalException{kFileFailed};
+    const std::string::size_type slash = target.rfind('/');
+    const std::string temp = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".twlink" +
+                             std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    if (::symlink(std::string(text.data(), static_cast<std::size_t>(length)).c_str(), temp.c_str()) != 0)
+        throw CServerFatalException{kFileFailed};
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        throw CServerFatalException{kFileFailed};
+    }
+}
+
+// A folder of the target tree: created when missing, and refused when a link (or a file)
+// has its name, since the copy would go wherever the link points.
+void MakeRealFolder(const std::string& path)
+{
+    platform::FileStatus status;
+    if (CreateOneDirectory(path) < 0 || !platform::GetFileStatus(WithoutTrailingSlash(path), status) ||
+        status.isLink || status.kind != platform::PathKind::Directory)
+        throw CServerFatalException{kFileFailed};
+}
+
+}  // namespace
+
+CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView,
+                                     const CHttpRequest& request, const CRequestPath& path)
+    : CNormalResponse(core, threadView, request, path)
+{
+    if (path_.GetLocalPath().empty() || path_.Exists() == 0)
+        throw new CSystemResponse(core_, threadView_, kNotFound, 404, kNoDetail);
+}
+
+bool CFileMoveResponse::GetDestinationPath(const std::string& destination, std::string& path)
+{
+    if (destination.size() <= kLongestUnusableDestination)
+        return false;
+    path = destination;
+    const std::string::size_type scheme = path.find("://");
+    if (scheme != std::string::npos)
+        path.erase(0, scheme + 3);
+    const std::string::size_type slash = path.find('/');
+    if (slash != std::string::npos)
+        path.erase(0, slash);
+    else if (scheme != std::string::npos)
+        path = "/";
+    return true;
+}
+
+void CFileMoveResponse::Build()
+{
+    SetResponseCode(204);
+    std::string destination;
+    if (!GetDestinationPath(request_.GetHeader("Destination", ""), destination))
+        throw new CSystemResponse(core_, threadView_, kBadDestination, 500, kNoDetail);
+
+    const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), settingsView_);
+    if (target.HoldsControlByte())
+        throw new CSystemResponse(core_, threadView_, kBadUrl, 400, kNoDetail);
+    if (path_.GetEntry().GetString("LocalPath", "") != target.GetEntry().GetString("LocalPath", "") ||
+        target.GetLocalPath().empty())
+        throw CServerFatalException{kOtherFolder};
+
+    const std::string& from = path_.GetLocalPath();
+    const std::string& to = target.GetLocalPath();
+    const std::string& method = request_.GetMethod();
+    if (method == "MOVE") {
+        // Renames the link, file or folder itself; never replaces what is at the target.
+        if (!platform::MoveFile(WithoutTrailingSlash(from), WithoutTrailingSlash(to)))
+            throw CServerFatalException{kFileFailed};
+    } else if (method == "COPY") {
+        if (IsSameFile(from, to))
+            throw new CSystemResponse(core_, threadView_, kSameFile, 403, kNoDetail);
+        Copy(from, to);
+    }
+}
+
+void CFileMoveResponse::Copy(const std::string& from, const std::string& to)
+{
+    if (IsLink(from))
+        CopyLink(from, to);
+    else if (path_.IsDirectory())
+        CopyTree(from, to);
+    else
+        CopyOneFile(from, to);
+}
+
+void CFileMoveResponse::CopyTree(const std::string& from, const std::string& to)
+{
+    const std::string base = to.back() == '/' ? to : to + '/';
+    // The target may be made with missing folders above it, but the folder itself must
+    // not be a link: the copy would fill whatever it points at.
+    CreateDirectoryPath(base);
+    MakeRealFolder(base);
+    const std::string::size_type skip = from.size();
+
+    // Listed deepest first; made shallowest first, so that each folder is checked before
+    // anything is made inside it.
+    CFileList folders;
+    folders.AddDirectories(from + "*.*");
+    for (int i = folders.GetCount() - 1; i >= 0; --i)
+        MakeRealFolder(base + folders.GetAt(i).substr(skip));
+
+    // Every folder that holds a listed file is one of those above or the base.
+    CFileList files;
+    files.ScanFiles(from + "*.*", true);
+    for (int i = 0; i < files.GetCount(); ++i) {
+        const std::string file = files.GetAt(i);
+        const std::string copy = base + file.substr(skip);
+        if (IsLink(file))
+            CopyLink(file, copy);
+        else
+            CopyOneFile(file, copy);
+    }
+}
+
+int CFileMoveResponse::GetSendData(CByteBuffer& buffer)
+{
+    buffer.SetLength(0);
+    return 0;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// COPY and MOVE of the file or folder at the path to the target that the Destination
+// header names; 204 without a body.
+//
+// The Destination's scheme and host are dropped: the target is looked up on this server,
+// under the host of the request, and resolved like any request path, so it stays inside
+// a path entry's folder. Source and target must belong to path entries with the same
+// LocalPath. No other request header is read: COPY always replaces what it copies onto,
+// MOVE never replaces anything.
+//
+// COPY keeps each file's modification time and recreates a folder's empty subfolders; a
+// symbolic link, named by the path or met in a folder, is copied as a link and never
+// entered, and a COPY never writes through a link in the target tree, so nothing outside
+// the entry's folder is read or touched. A COPY onto the file itself is refused.
+
+#include "NormalResponse.h"
+
+#include <cstdint>
+#include <string>
+
+class CByteBuffer;
+
+class CFileMoveResponse : public CNormalResponse {
+public:
+    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // Throws a new CSystemResponse with 404 when nothing exists at the path or it has no
+    // local path (a refused path, a Forward entry).
+    CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                      const CRequestPath& path);
+
+    void BeginReceive() override {}
+    void ReceiveData(CByteBuffer&) override {}
+    // Sets 204, then copies or moves. Throws a new CSystemResponse with 500 for an unusable
+    // Destination, 400 when its decoded path holds a control byte, 403 for a COPY onto the
+    // source itself (same device and inode). Throws CServerFatalException when the target
+    // is not served, belongs to an entry with another LocalPath (or to none with a local
+    // path), or a file-system step fails (MOVE onto anything that exists, for one).
+    void Build() override;
+    int64_t GetContentLength() override { return 0; }
+    // No body: sets the buffer's length to 0 and returns 0.
+    int GetSendData(CByteBuffer& buffer) override;
+
+    // The path part of a Destination header value, not yet decoded: false for a value of 7
+    // bytes or fewer. The text after the first "://" loses its host, keeping the text from
+    // its first '/' on, or "/" when it has none (RFC 3986 3.3: an empty path is the root);
+    // a value without "://" keeps the text from its first '/' on, or all of it.
+    static bool GetDestinationPath(const std::string& destination, std::string& path);
+
+private:
+    void Copy(const std::string& from, const std::string& to);
+    void CopyTree(const std::string& from, const std::string& to);
+};

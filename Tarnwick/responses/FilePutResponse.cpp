@@ -1,0 +1,191 @@
+#include "FilePutResponse.h"
+
+#include "ServerFatalException.h"
+#include "SystemResponse.h"
+
+#include "ByteBuffer.h"
+#include "FilePath.h"
+
+#include "FileIo.h"
+#include "FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace {
+
+const char kNoDetail[] = "詳細情報はありません。";
+const char kNotFound[] = "指定されたファイルは存在しません";
+const char kOpenFailed[] =
+    "ファイルのオープンに失敗しました、サーバー上のファイルは、使用中のためロックされている可能性があります";
+const char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
+const char kDirectoryFailed[] = "ディレクトリの操作に失敗しました、システムエラーです";
+const char kAlreadyExists[] = "同じ名前のファイルまたはディレクトリが既に存在します";
+
+// Names left behind by a crashed run are skipped; this many taken in a row is no
+// coincidence but a folder that refuses new files.
+constexpr int kTempNameAttempts = 100;
+
+std::string WithoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+// A hidden name, so that listings never show an upload in progress.
+std::string NextTempName()
+{
+    static std::atomic<unsigned> counter{0};
+    return ".twput" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+}
+
+// RFC 4918 9.3.1.
+int CollectionFailureCode(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return 403;
+    case EEXIST:
+    case ENOENT:
+    case ENOTDIR:
+        return 409;  // a file stands where a folder of the path must be
+    default:
+        return 500;
+    }
+}
+
+}  // namespace
+
+CFilePutResponse::CFilePutResponse(CServerCore* core, const CConfigAccessor& threadView,
+                                   const CHttpRequest& request, const CRequestPath& path)
+    : CNormalResponse(core, threadView, request, path)
+{
+    if (path_.GetLocalPath().empty())
+        throw new CSystemResponse(core_, threadView_, kNotFound, 404, kNoDetail);
+}
+
+CFilePutResponse::~CFilePutResponse()
+{
+    CloseFile();
+    if (!tempPath_.empty())
+        ::unlink(tempPath_.c_str());
+}
+
+void CFilePutResponse::CloseFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+void CFilePutResponse::BeginReceive()
+{
+    SetResponseCode(201);
+    const std::string& method = request_.GetMethod();
+    if (method == "MKCOL")
+        MakeCollection();
+    else if (method == "PUT")
+        OpenTemporaryFile();
+}
+
+void CFilePutResponse::MakeCollection()
+{
+    const std::string& localPath = path_.GetLocalPath();
+    // A dangling link counts as there: creating the folder would go wherever it points.
+    platform::FileStatus status;
+    if (platform::GetFileStatus(WithoutTrailingSlash(localPath), status)) {
+        collectionCode_ = 405;
+        collectionInfo_ = kAlreadyExists;
+        return;
+    }
+    errno = 0;
+    const int created = CreateDirectoryPath(localPath);
+    if (created == 1)
+        return;
+    if (created == 0) {
+        // Another request made it in the meantime.
+        collectionCode_ = 405;
+        collectionInfo_ = kAlreadyExists;
+        return;
+    }
+    collectionCode_ = CollectionFailureCode(errno);
+    collectionInfo_ = kDirectoryFailed;
+}
+
+void CFilePutResponse::OpenTemporaryFile()
+{
+    const std::string& localPath = path_.GetLocalPath();
+    platform::FileStatus existing;
+    const bool exists = platform::GetFileStatus(WithoutTrailingSlash(localPath), existing);
+    // A folder cannot take a body, nor can a name written as a folder.
+    if (localPath.back() == '/' || (exists && existing.kind == platform::PathKind::Directory))
+        throw CServerFatalException{kOpenFailed};
+
+    const std::string folder = platform::NativePath(GetParentDirectory(localPath));
+    for (int attempt = 0; attempt < kTempNameAttempts && fd_ < 0; ++attempt) {
+        const std::string candidate = folder + NextTempName();
+        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd_ >= 0)
+            tempPath_ = candidate;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (fd_ < 0)
+        throw CServerFatalException{kOpenFailed};
+
+    // The new contents take the place of the old; its permissions stay.
+    struct stat old {};
+    if (exists && !existing.isLink && ::stat(platform::NativePath(localPath).c_str(), &old) == 0 &&
+        S_ISREG(old.st_mode))
+        ::fchmod(fd_, old.st_mode & 07777);
+    opened_ = 1;
+}
+
+void CFilePutResponse::ReceiveData(CByteBuffer& chunk)
+{
+    if (opened_ != 1)
+        return;
+    const char* data = chunk.GetData();
+    const int32_t length = chunk.GetLength();
+    for (int32_t done = 0; done < length;) {
+        const ssize_t put = ::write(fd_, data + done, static_cast<size_t>(length - done));
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            throw CServerFatalException{kFileFailed};
+        }
+        done += static_cast<int32_t>(put);
+    }
+}
+
+void CFilePutResponse::Build()
+{
+    if (collectionCode_ != 0)
+        throw new CSystemResponse(core_, threadView_, collectionInfo_, collectionCode_, kNoDetail);
+    if (opened_ != 1)
+        return;
+    // On disk before the rename, so that a crash leaves the old file or the whole new one.
+    if (::fsync(fd_) != 0)
+        throw CServerFatalException{kFileFailed};
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0)
+        throw CServerFatalException{kFileFailed};
+    if (::rename(tempPath_.c_str(), platform::NativePath(path_.GetLocalPath()).c_str()) != 0)
+        throw CServerFatalException{kFileFailed};
+    tempPath_.clear();
+    opened_ = 0;
+}
+
+int CFilePutResponse::GetSendData(CByteBuffer& buffer)
+{
+    buffer.SetLength(0);
+    return 0;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// PUT (the request body becomes the file at the path) and MKCOL (a new folder at the path).
+// Neither answer has a body.
+//
+// PUT writes the body to a hidden temporary file in the target's folder and renames it
+// over the target only in Build, which the pipeline calls once the whole body has
+// arrived: an upload that fails or is cut short leaves the old file as it was, and the
+// temporary file is removed when the response is destroyed without having been built.
+// The target is replaced by the rename, never written through: a symbolic link at the
+// target is replaced by the new file, not followed.
+//
+// MKCOL answers 201 only when it created the folder (with any missing folders above
+// it); RFC 4918 9.3.1: 405 when something already exists at the path, 409 when a file
+// stands where a folder must be, 403 when the system refuses, else 500.
+
+#include "NormalResponse.h"
+
+#include <cstdint>
+#include <string>
+
+class CByteBuffer;
+
+class CFilePutResponse : public CNormalResponse {
+public:
+    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // Throws a new CSystemResponse with 404 when the path has no local path (a refused
+    // path, a Forward entry): nothing is ever written there.
+    CFilePutResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                     const CRequestPath& path);
+    // Closes the temporary file and removes it when Build has not put it in place.
+    ~CFilePutResponse() override;
+
+    // Sets 201. MKCOL creates the folder and keeps the outcome for Build. PUT opens the
+    // temporary file; throws CServerFatalException with the open-failure text when the
+    // target is a folder or its folder is missing or not writable.
+    void BeginReceive() override;
+    // PUT: appends the chunk to the temporary file; throws CServerFatalException when the
+    // write fails. Ignored otherwise (the body of a MKCOL is discarded).
+    void ReceiveData(CByteBuffer& chunk) override;
+    // PUT: flushes the temporary file to disk and renames it over the target, which keeps
+    // the permission bits of a file it replaces; throws CServerFatalException when that
+    // fails (the old file is left as it was). MKCOL: throws a new CSystemResponse when the
+    // folder was not created.
+    void Build() override;
+    int64_t GetContentLength() override { return 0; }
+    // No body: sets the buffer's length to 0 and returns 0.
+    int GetSendData(CByteBuffer& buffer) override;
+
+private:
+    void MakeCollection();
+    void OpenTemporaryFile();
+    void CloseFile();
+
+    int fd_ = -1;
+    int opened_ = 0;            // 1 once BeginReceive opened the temporary file for PUT
+    std::string tempPath_;      // the temporary file's native path; "" once renamed or removed
+    int collectionCode_ = 0;    // MKCOL: the status to answer instead of 201, or 0
+    std::string collectionInfo_;
+};

@@ -1,0 +1,41 @@
+#include "OptionsResponse.h"
+
+namespace {
+
+const char kAllMethods[] = "OPTIONS, GET, HEAD, DELETE, PUT, POST, COPY, MOVE, MKCOL, PROPFIND";
+
+}  // namespace
+
+COptionsResponse::COptionsResponse(CServerCore* core, const CConfigAccessor& threadView,
+                                   const CHttpRequest& request, const CRequestPath& path)
+    : CNormalResponse(core, threadView, request, path)
+{
+}
+
+COptionsResponse::~COptionsResponse() = default;
+
+std::string COptionsResponse::AllowedMethods(bool asterisk, bool exists, bool enableWrite, bool enableWebDav)
+{
+    if (asterisk)
+        return kAllMethods;
+    std::string allow = "OPTIONS";
+    if (exists)
+        allow += ", GET, HEAD, POST";
+    if (enableWrite)
+        allow += exists ? ", DELETE, PUT, COPY, MKCOL, MOVE" : ", DELETE, PUT, COPY, MOVE";
+    if (enableWebDav && exists)
+        allow += ", PROPFIND";
+    return allow;
+}
+
+void COptionsResponse::Build()
+{
+    SetResponseCode(200);
+    responseHeaderView_.SetString("Dav", "1");
+    responseHeaderView_.SetString("MS-Author-Via", "DAV");
+    responseHeaderView_.SetString("Public", kAllMethods);
+    const CConfigAccessor options = path_.GetOptions();
+    responseHeaderView_.SetString(
+        "Allow", AllowedMethods(request_.GetUrl() == "*", path_.Exists() != 0,
+                                options.GetInt("EnableWrite", 0) != 0, options.GetInt("EnableWebDAV", 0) != 0));
+}
