@@ -1,0 +1,618 @@
+// Index pages, the write methods, OPTIONS and PROPFIND over the network: a running core on a
+// loopback port, with curl and the WebDAV client cadaver as its clients, and the effects
+// checked on the disk.
+
+#include "CurlRunner.h"
+
+#include "ChildProcess.h"
+#include "CoreFixture.h"
+#include "ServerTestSupport.h"
+
+#include "CRuntime.h"
+#include "XmlDocument.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using servertest::CurlResult;
+using servertest::RunCurl;
+
+// A single curl transfer to a loopback server is a matter of milliseconds; past this
+// something hangs. Every curl also gets a wait a little beyond it.
+constexpr const char* kTransferSeconds = "10";
+constexpr auto kRunLimit = 15s;
+// A whole scripted cadaver session: a dozen requests and its start-up.
+constexpr auto kCadaverLimit = 30s;
+constexpr const char* kCadaver = "/usr/bin/cadaver";
+
+constexpr const char* kDavNamespace = "DAV:";
+
+bool EqualsNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string PercentDecode(const std::string& text)
+{
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            bytes += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
+
+// One answer as curl received it.
+struct Answer {
+    CurlResult run;
+    int status = 0;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    std::string Header(const std::string& name) const
+    {
+        for (const auto& header : headers)
+            if (EqualsNoCase(header.first, name))
+                return header.second;
+        return "";
+    }
+    bool HasHeader(const std::string& name) const
+    {
+        for (const auto& header : headers)
+            if (EqualsNoCase(header.first, name))
+                return true;
+        return false;
+    }
+};
+
+// The last header block curl wrote with -D.
+void ParseLastHeaderBlock(const std::string& dump, Answer& answer)
+{
+    std::istringstream in(dump);
+    std::string line;
+    bool inBlock = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!inBlock) {
+            if (line.empty())
+                continue;
+            answer.headers.clear();
+            const std::string::size_type blank = line.find(' ');
+            answer.status = blank == std::string::npos ? 0 : std::atoi(line.c_str() + blank + 1);
+            inBlock = true;
+        } else if (line.empty()) {
+            inBlock = false;
+        } else {
+            const std::string::size_type colon = line.find(':');
+            std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
+            value.erase(0, value.find_first_not_of(' '));
+            answer.headers.emplace_back(line.substr(0, colon), value);
+        }
+    }
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// One D:response of a multistatus document: its decoded href and whether it is a folder.
+struct DavEntry {
+    std::string href;
+    bool collection = false;
+};
+
+class WebDavTest : public CoreFixture {
+protected:
+    void SetUp() override
+    {
+        site = docs.Path() + "site/";
+        other = docs.Path() + "other/";
+        ASSERT_EQ(::mkdir(site.c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir(other.c_str(), 0755), 0);
+        settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
+        settings.SetValue("Setting::Path::Path_0::LocalPath", site);
+        settings.SetValue("Setting::Path::Path_0::Options::EnableIndex", "1");
+        settings.SetValue("Setting::Path::Path_0::Options::EnableWrite", "1");
+        settings.SetValue("Setting::Path::Path_0::Options::EnableWebDAV", "1");
+        settings.SetValue("Setting::Path::Path_1::ServerPath", "/other/");
+        settings.SetValue("Setting::Path::Path_1::LocalPath", other);
+        settings.SetValue("Setting::Path::Path_1::Options::EnableIndex", "1");
+        settings.SetValue("Setting::Path::Path_1::Options::EnableWrite", "1");
+        settings.SetValue("Setting::Path::Path_1::Options::EnableWebDAV", "1");
+        settings.SetValue("Setting::MimeType::text/plain::Ext_00", "txt");
+        settings.SetValue("Setting::Log::LogFilePath", logs.Path() + "request.txt");
+        settings.SetValue("Setting::Log::SystemLogFilePath", logs.Path() + "system.txt");
+    }
+
+    void TearDown() override
+    {
+        CoreFixture::TearDown();
+        std::error_code ignored;
+        std::filesystem::remove(servertest::ServerRoot() + "Debuglog.txt", ignored);
+    }
+
+    void Start()
+    {
+        StartCore();
+        ASSERT_NE(core, nullptr);
+        port = core->GetSettingAccessor().GetInt("Basic::Port", 0);
+        ASSERT_GT(port, 0);
+    }
+
+    std::string Url(const std::string& target) const
+    {
+        return "http://127.0.0.1:" + std::to_string(port) + target;
+    }
+
+    std::string ScratchFile(const char* what) { return scratch.Path() + what + std::to_string(++files); }
+
+    // One request by curl; `extra` goes before the URL.
+    Answer Request(const std::string& target, const std::vector<std::string>& extra = {})
+    {
+        const std::string headerFile = ScratchFile("headers");
+        const std::string bodyFile = ScratchFile("body");
+        std::vector<std::string> args = {"--max-time", kTransferSeconds, "--path-as-is", "-D", headerFile,
+                                         "-o", bodyFile};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(Url(target));
+        Answer answer;
+        answer.run = RunCurl(args, kRunLimit);
+        ParseLastHeaderBlock(testsupport::GetFile(headerFile), answer);
+        answer.body = testsupport::GetFile(bodyFile);
+        return answer;
+    }
+
+    Answer Method(const std::string& method, const std::string& target, std::vector<std::string> extra = {})
+    {
+        extra.insert(extra.begin(), {"-X", method});
+        return Request(target, extra);
+    }
+
+    // PUT of `bytes` as the body; no "Expect: 100-continue" wait.
+    Answer Put(const std::string& target, const std::string& bytes)
+    {
+        const std::string bodyFile = ScratchFile("upload");
+        testsupport::PutFile(bodyFile, bytes);
+        return Method("PUT", target, {"-H", "Expect:", "-H", "Content-Type: application/octet-stream",
+                                      "--data-binary", "@" + bodyFile});
+    }
+
+    // COPY or MOVE with a Destination on this server.
+    Answer Transfer(const std::string& method, const std::string& source, const std::string& destination)
+    {
+        return Method(method, source, {"-H", "Destination: " + Url(destination)});
+    }
+
+    // A PROPFIND's D:response elements, in document order.
+    std::vector<DavEntry> Propfind(const std::string& target, const std::string& depth, Answer& answer)
+    {
+        answer = Method("PROPFIND", target, {"-H", "Depth: " + depth});
+        std::vector<DavEntry> entries;
+        std::string error;
+        const std::unique_ptr<platform::XmlDocument> document = platform::XmlDocument::Parse(answer.body, error);
+        if (!document) {
+            ADD_FAILURE() << "not XML: " << error << "\n" << answer.body;
+            return entries;
+        }
+        for (const platform::XmlNode& response : ResponsesOf(*document)) {
+            DavEntry entry;
+            for (const platform::XmlNode& child : response.Children()) {
+                if (child.IsElement() && child.Name() == "href" && child.NamespaceUri() == kDavNamespace)
+                    entry.href = PercentDecode(child.Text());
+            }
+            entry.collection = HasCollection(response);
+            entries.push_back(entry);
+        }
+        return entries;
+    }
+
+    static std::vector<platform::XmlNode> ResponsesOf(const platform::XmlDocument& document)
+    {
+        return document.ElementsByTagNameNS(kDavNamespace, "response");
+    }
+
+    // Whether a D:resourcetype below `node` holds a D:collection.
+    static bool HasCollection(const platform::XmlNode& node)
+    {
+        for (const platform::XmlNode& child : node.Children()) {
+            if (!child.IsElement())
+                continue;
+            if (child.Name() == "collection" && child.NamespaceUri() == kDavNamespace)
+                return true;
+            if (HasCollection(child))
+                return true;
+        }
+        return false;
+    }
+
+    testsupport::TempFolder docs;
+    testsupport::TempFolder logs;
+    testsupport::TempFolder scratch;
+    std::string site;   // the "/" entry's folder
+    std::string other;  // the "/other/" entry's folder
+    int port = 0;
+    int files = 0;
+};
+
+// --- index pages --------------------------------------------------------------------------
+
+// A link target as a browser sends it from a Shift_JIS page: each non-ASCII character
+// becomes its Shift_JIS bytes, all percent-escaped (a trail byte such as '{' included).
+std::string AsBrowserSendsIt(const std::string& href)
+{
+    std::string url;
+    for (std::string::size_type i = 0; i < href.size();) {
+        const std::string::size_type length = platform::CharLength(href, i);
+        if (length == 1 && static_cast<unsigned char>(href[i]) < 0x80) {
+            url += href[i++];
+            continue;
+        }
+        for (std::string::size_type k = 0; k < length && i < href.size(); ++k, ++i) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(href[i]));
+            url += escaped;
+        }
+    }
+    return url;
+}
+
+// The target of the link whose label is `label`; "" when the page has none.
+std::string LinkTarget(const std::string& page, const std::string& label)
+{
+    const std::string::size_type end = page.find("\">" + label + "</A>");
+    if (end == std::string::npos)
+        return "";
+    const std::string opening = "<A HREF=\"";
+    const std::string::size_type start = page.rfind(opening, end);
+    if (start == std::string::npos)
+        return "";
+    return page.substr(start + opening.size(), end - start - opening.size());
+}
+
+TEST_F(WebDavTest, IndexPageListsAJapaneseNamedFileWhoseLinkFetchesIt)
+{
+    // 表 ends in the byte 0x5C in CP932: the link must keep it as part of the name.
+    const std::string utf8Name = u8"日本語表.txt";
+    const std::string cp932Name = "日本語表.txt";
+    ASSERT_NE(utf8Name, cp932Name) << "narrow literals are not compiled as CP932";
+    testsupport::PutFile(site + utf8Name, "japanese\n");
+    testsupport::PutFile(site + ".secret", "hidden\n");
+    Start();
+
+    const Answer index = Request("/");
+    ASSERT_EQ(index.run.exitCode, 0) << index.run.err;
+    EXPECT_EQ(index.status, 200);
+    EXPECT_EQ(index.Header("Content-Type"), "text/html");
+    EXPECT_EQ(index.Header("Content-Length"), std::to_string(index.body.size()));
+    // The page is CP932, as is the name on it.
+    const std::string link = LinkTarget(index.body, cp932Name);
+    ASSERT_FALSE(link.empty()) << index.body;
+    EXPECT_EQ(index.body.find(".secret"), std::string::npos) << "a hidden file was listed";
+    // The second entry shows as a link below the root.
+    EXPECT_EQ(LinkTarget(index.body, "other/"), "other/") << index.body;
+
+    EXPECT_NE(index.body.find("charset=Shift_JIS"), std::string::npos);
+    const Answer followed = Request("/" + AsBrowserSendsIt(link));
+    ASSERT_EQ(followed.run.exitCode, 0) << followed.run.err;
+    EXPECT_EQ(followed.status, 200) << link;
+    EXPECT_EQ(followed.body, "japanese\n");
+}
+
+TEST_F(WebDavTest, IndexPageQueryChoosesTheOrderOfTheFiles)
+{
+    testsupport::PutFile(site + "a.txt", std::string(300, 'a'));
+    testsupport::PutFile(site + "b.txt", std::string(10, 'b'));
+    testsupport::PutFile(site + "c.txt", std::string(20, 'c'));
+    Start();
+
+    const struct {
+        const char* query;
+        std::vector<std::string> order;
+    } cases[] = {
+        {"?name", {"a.txt", "b.txt", "c.txt"}},
+        {"?size", {"b.txt", "c.txt", "a.txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        const Answer index = Request(std::string("/") + c.query);
+        ASSERT_EQ(index.run.exitCode, 0) << index.run.err;
+        ASSERT_EQ(index.status, 200);
+        std::vector<std::string::size_type> positions;
+        for (const std::string& name : c.order) {
+            positions.push_back(index.body.find("\">" + name + "</A>"));
+            ASSERT_NE(positions.back(), std::string::npos) << name << "\n" << index.body;
+        }
+        EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << index.body;
+    }
+}
+
+TEST_F(WebDavTest, IndexPageOfAFolderLeadsBackToItsParent)
+{
+    ASSERT_EQ(::mkdir((site + "sub").c_str(), 0755), 0);
+    testsupport::PutFile(site + "sub/inner.txt", "inner\n");
+    Start();
+    const Answer index = Request("/sub/");
+    ASSERT_EQ(index.run.exitCode, 0) << index.run.err;
+    EXPECT_EQ(index.status, 200);
+    EXPECT_EQ(LinkTarget(index.body, "Parent Directory"), "../") << index.body;
+    EXPECT_EQ(Request("/sub/" + LinkTarget(index.body, "inner.txt")).body, "inner\n");
+}
+
+// --- PUT, MKCOL, DELETE -------------------------------------------------------------------
+
+TEST_F(WebDavTest, PutCreatesAFileAndThenReplacesIt)
+{
+    Start();
+    // Binary bytes across several 64 KiB receive chunks.
+    std::string first(200000, '\0');
+    for (size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<char>((i * 31) & 0xFF);
+    const std::string second = "short replacement\n";
+    const struct {
+        const char* description;
+        std::string bytes;
+    } cases[] = {{"new file", first}, {"replaced by a shorter one", second}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer put = Put("/up.bin", c.bytes);
+        ASSERT_EQ(put.run.exitCode, 0) << put.run.err;
+        EXPECT_EQ(put.status, 201);
+        EXPECT_EQ(testsupport::GetFile(site + "up.bin"), c.bytes);
+        const Answer get = Request("/up.bin");
+        EXPECT_EQ(get.status, 200);
+        EXPECT_TRUE(get.body == c.bytes) << "GET gave " << get.body.size() << " bytes";
+    }
+    // No temporary file is left beside it.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"up.bin"});
+}
+
+TEST_F(WebDavTest, MkcolCreatesAFolderOnceAndRefusesItThen)
+{
+    Start();
+    const Answer created = Method("MKCOL", "/made");
+    ASSERT_EQ(created.run.exitCode, 0) << created.run.err;
+    EXPECT_EQ(created.status, 201);
+    EXPECT_TRUE(IsFolder(site + "made"));
+
+    const Answer again = Method("MKCOL", "/made");
+    EXPECT_EQ(again.status, 405);
+    EXPECT_TRUE(IsFolder(site + "made"));
+}
+
+TEST_F(WebDavTest, DeleteRemovesAWholeTree)
+{
+    ASSERT_EQ(::mkdir((site + "tree").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((site + "tree/sub").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((site + "tree/empty").c_str(), 0755), 0);
+    testsupport::PutFile(site + "tree/a.txt", "a");
+    testsupport::PutFile(site + "tree/sub/b.txt", "b");
+    testsupport::PutFile(site + "keep.txt", "keep");
+    Start();
+
+    const Answer deleted = Method("DELETE", "/tree/");
+    ASSERT_EQ(deleted.run.exitCode, 0) << deleted.run.err;
+    EXPECT_EQ(deleted.status, 204);
+    EXPECT_FALSE(Exists(site + "tree"));
+    EXPECT_EQ(testsupport::GetFile(site + "keep.txt"), "keep");
+
+    EXPECT_EQ(Method("DELETE", "/tree/").status, 404);
+}
+
+// --- COPY and MOVE ------------------------------------------------------------------------
+
+TEST_F(WebDavTest, CopyAndMoveCarryFilesAndFoldersToTheDestination)
+{
+    testsupport::PutFile(site + "f.txt", "file\n");
+    testsupport::PutFile(site + "g.txt", "moved\n");
+    for (const char* folder : {"dir", "dir/empty", "dir/sub", "mdir"})
+        ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0);
+    testsupport::PutFile(site + "dir/sub/in.txt", "in\n");
+    testsupport::PutFile(site + "mdir/m.txt", "m\n");
+    Start();
+
+    const struct {
+        const char* method;
+        const char* source;
+        const char* destination;
+        bool sourceStays;
+        std::vector<std::pair<std::string, std::string>> files;  // path below the site, bytes
+        std::vector<std::string> folders;
+    } cases[] = {
+        {"COPY", "/f.txt", "/f2.txt", true, {{"f2.txt", "file\n"}}, {}},
+        {"MOVE", "/g.txt", "/dir/g.txt", false, {{"dir/g.txt", "moved\n"}}, {}},
+        {"COPY", "/dir/", "/dir2/", true, {{"dir2/sub/in.txt", "in\n"}, {"dir2/g.txt", "moved\n"}}, {"dir2/empty"}},
+        {"MOVE", "/mdir/", "/dir/mdir/", false, {{"dir/mdir/m.txt", "m\n"}}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.source + " " + c.destination);
+        const Answer answer = Transfer(c.method, c.source, c.destination);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 204) << answer.body;
+        EXPECT_EQ(Exists(site + (c.source + 1)), c.sourceStays);
+        for (const auto& file : c.files)
+            EXPECT_EQ(testsupport::GetFile(site + file.first), file.second) << file.first;
+        for (const std::string& folder : c.folders)
+            EXPECT_TRUE(IsFolder(site + folder)) << folder;
+    }
+    // The copy is a copy: changing it leaves the original.
+    testsupport::PutFile(site + "f2.txt", "changed\n");
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+}
+
+TEST_F(WebDavTest, CopyAndMoveToAnotherPathEntryAreRefused)
+{
+    testsupport::PutFile(site + "f.txt", "file\n");
+    ASSERT_EQ(::mkdir((site + "dir").c_str(), 0755), 0);
+    testsupport::PutFile(site + "dir/in.txt", "in\n");
+    testsupport::PutFile(other + "o.txt", "other\n");
+    Start();
+
+    const struct {
+        const char* method;
+        const char* source;
+        const char* destination;
+    } cases[] = {
+        {"COPY", "/f.txt", "/other/f.txt"},
+        {"MOVE", "/f.txt", "/other/f.txt"},
+        {"COPY", "/dir/", "/other/dir/"},
+        {"MOVE", "/dir/", "/other/dir/"},
+        {"MOVE", "/other/o.txt", "/o.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.source + " " + c.destination);
+        const Answer answer = Transfer(c.method, c.source, c.destination);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_GE(answer.status, 400);
+    }
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+    EXPECT_EQ(testsupport::GetFile(site + "dir/in.txt"), "in\n");
+    EXPECT_EQ(testsupport::GetFile(other + "o.txt"), "other\n");
+    EXPECT_FALSE(Exists(other + "f.txt"));
+    EXPECT_FALSE(Exists(other + "dir"));
+    EXPECT_FALSE(Exists(site + "o.txt"));
+}
+
+// --- OPTIONS and PROPFIND -----------------------------------------------------------------
+
+TEST_F(WebDavTest, OptionsNamesTheMethodsOfTheTarget)
+{
+    const std::string all = "OPTIONS, GET, HEAD, DELETE, PUT, POST, COPY, MOVE, MKCOL, PROPFIND";
+    Start();
+    const struct {
+        const char* description;
+        std::string target;
+        std::vector<std::string> extra;
+        std::string allow;
+    } cases[] = {
+        {"existing folder", "/", {}, "OPTIONS, GET, HEAD, POST, DELETE, PUT, COPY, MKCOL, MOVE, PROPFIND"},
+        {"missing file", "/missing.txt", {}, "OPTIONS, DELETE, PUT, COPY, MOVE"},
+        {"asterisk", "/", {"--request-target", "*"}, all},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Method("OPTIONS", c.target, c.extra);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.Header("Allow"), c.allow);
+        EXPECT_EQ(answer.Header("Dav"), "1");
+        EXPECT_EQ(answer.Header("Public"), all);
+    }
+}
+
+TEST_F(WebDavTest, PropfindListsTheFolderByDepth)
+{
+    const std::string utf8Name = u8"日本語表.txt";
+    ASSERT_EQ(::mkdir((site + "dir").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((site + "dir/sub").c_str(), 0755), 0);
+    testsupport::PutFile(site + "dir/a.txt", "aaa");
+    testsupport::PutFile(site + "dir/" + utf8Name, "j");
+    testsupport::PutFile(site + "dir/.hidden", "h");
+    testsupport::PutFile(site + "dir/sub/deeper.txt", "d");
+    Start();
+
+    Answer answer;
+    const std::vector<DavEntry> self = Propfind("/dir/", "0", answer);
+    ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+    EXPECT_EQ(answer.status, 207);
+    EXPECT_EQ(answer.Header("Content-Type"), "text/xml; charset=\"utf-8\"");
+    ASSERT_EQ(self.size(), 1u) << answer.body;
+    EXPECT_EQ(self[0].href, "/dir/");
+    EXPECT_TRUE(self[0].collection) << answer.body;
+
+    const std::vector<DavEntry> listing = Propfind("/dir/", "1", answer);
+    EXPECT_EQ(answer.status, 207);
+    std::vector<std::pair<std::string, bool>> found;
+    for (const DavEntry& entry : listing)
+        found.emplace_back(entry.href, entry.collection);
+    std::sort(found.begin(), found.end());
+    // Hrefs are UTF-8 on the wire; the hidden file and the deeper level stay out.
+    const std::vector<std::pair<std::string, bool>> expected = {
+        {"/dir/", true}, {"/dir/a.txt", false}, {"/dir/sub/", true}, {"/dir/" + utf8Name, false}};
+    EXPECT_EQ(found, expected) << answer.body;
+}
+
+// --- a real WebDAV client -----------------------------------------------------------------
+
+TEST_F(WebDavTest, CadaverSessionMakesCopiesMovesAndDeletes)
+{
+    Start();
+    testsupport::TempFolder home;  // no ~/.netrc or ~/.cadaverrc of the user is read
+    const std::string local = scratch.Path() + "local.txt";
+    const std::string fetched = scratch.Path() + "fetched.txt";
+    const std::string contents = "sent by cadaver\n";
+    testsupport::PutFile(local, contents);
+    const std::string script = scratch.Path() + "script.txt";
+    testsupport::PutFile(script, "ls\n"
+                                 "mkcol d\n"
+                                 "put " + local + " f.txt\n"
+                                 "get f.txt " + fetched + "\n"
+                                 "copy f.txt d/g.txt\n"
+                                 "move f.txt h.txt\n"
+                                 "delete h.txt\n"
+                                 "ls d\n"
+                                 "quit\n");
+
+    // The script on stdin through a shell, as cadaver reads commands from there.
+    testsupport::ChildProcess cadaver("/bin/sh", {"-c", std::string("exec ") + kCadaver + " \"$1\" < \"$2\"", "sh",
+                                                  Url("/"), script},
+                                      {"HOME=" + home.Path(), "http_proxy", "https_proxy", "HTTP_PROXY"});
+    const testsupport::ChildResult result = cadaver.Wait(kCadaverLimit);
+    ASSERT_FALSE(result.timedOut) << result.out << result.err;
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+
+    EXPECT_TRUE(IsFolder(site + "d")) << result.out;
+    EXPECT_EQ(testsupport::GetFile(site + "d/g.txt"), contents) << result.out;
+    EXPECT_EQ(testsupport::GetFile(fetched), contents) << result.out;
+    EXPECT_FALSE(Exists(site + "f.txt")) << result.out;
+    EXPECT_FALSE(Exists(site + "h.txt")) << result.out;
+    // Each of the seven commands after the first listing reports its success.
+    size_t succeeded = 0;
+    for (std::string::size_type at = result.out.find("succeeded."); at != std::string::npos;
+         at = result.out.find("succeeded.", at + 1))
+        ++succeeded;
+    EXPECT_EQ(succeeded, 7u) << result.out;
+    EXPECT_EQ(result.out.find("failed"), std::string::npos) << result.out;
+    // The last listing shows the copy.
+    EXPECT_NE(result.out.find("g.txt"), std::string::npos) << result.out;
+}
+
+}  // namespace
