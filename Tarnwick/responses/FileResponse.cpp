@@ -261,7 +261,7 @@ bool CFileResponse::ParseRange(const std::string& rangeHeader, int64_t length, B
     // RFC 9110 5.6.1: a list may hold empty elements, which count for nothing. Only a
     // single range is served; several get the whole body (RFC 9110 14.2 lets a server
     // ignore Range).
-    std::string spec;
+    std::string rangeText;
     int count = 0;
     std::string::size_type start = unitLength;
     while (start <= value.size()) {
@@ -270,7 +270,7 @@ bool CFileResponse::ParseRange(const std::string& rangeHeader, int64_t length, B
             comma = value.size();
         const std::string element = TrimOws(value.substr(start, comma - start));
         if (!element.empty()) {
-            spec = element;
+            rangeText = element;
             ++count;
         }
         start = comma + 1;
@@ -278,11 +278,11 @@ bool CFileResponse::ParseRange(const std::string& rangeHeader, int64_t length, B
     if (count != 1)
         return false;
 
-    const std::string::size_type dash = spec.find('-');
+    const std::string::size_type dash = rangeText.find('-');
     if (dash == std::string::npos)
         return false;
-    const std::string firstText = spec.substr(0, dash);
-    const std::string lastText = spec.substr(dash + 1);
+    const std::string firstText = rangeText.substr(0, dash);
+    const std::string lastText = rangeText.substr(dash + 1);
 
     if (firstText.empty()) {
         // RFC 9110 14.1.1: "-n" is the last n bytes, the whole body when it is shorter;
