@@ -1,9 +1,8 @@
 // The server answering over the network: a running core on a loopback port and the real
 // curl as its client, so that what is checked is what a browser would see on the wire.
 
-#include "CurlRunner.h"
+#include "CurlFixture.h"
 
-#include "CoreFixture.h"
 #include "FileResponse.h"
 #include "ServerTestSupport.h"
 #include "net/TestCertificate.h"
@@ -30,15 +29,14 @@
 namespace {
 
 using namespace std::chrono_literals;
+using servertest::Answer;
 using servertest::CurlResult;
 using servertest::CurlRunner;
+using servertest::kRunLimit;
+using servertest::kTransferSeconds;
+using servertest::ParseHeaderDump;
 using servertest::RunCurl;
 using servertest::WaitUntil;
-
-// A single curl transfer to a loopback server is a matter of milliseconds; past this
-// something hangs. Every curl also gets a wait a little beyond it.
-constexpr const char* kTransferSeconds = "10";
-constexpr auto kRunLimit = 15s;
 
 const std::string kHelloText = "Hello, Tarnwick!\n";
 constexpr int kRangeFileLength = 1000;
@@ -60,16 +58,6 @@ std::string RangeFileBytes()
     return bytes;
 }
 
-bool EqualsNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // Every byte outside the unreserved set as %XX, so that a name reaches the server as bytes.
 std::string PercentEncode(const std::string& bytes)
 {
@@ -85,62 +73,6 @@ std::string PercentEncode(const std::string& bytes)
         }
     }
     return text;
-}
-
-// One answer as curl received it.
-struct Answer {
-    CurlResult run;
-    int status = 0;
-    std::string statusLine;
-    std::vector<std::pair<std::string, std::string>> headers;  // as sent, in order
-    std::string body;
-
-    // The value of the first header of that name (any case); "" when there is none.
-    std::string Header(const std::string& name) const
-    {
-        for (const auto& header : headers)
-            if (EqualsNoCase(header.first, name))
-                return header.second;
-        return "";
-    }
-    bool HasHeader(const std::string& name) const
-    {
-        for (const auto& header : headers)
-            if (EqualsNoCase(header.first, name))
-                return true;
-        return false;
-    }
-};
-
-// The header blocks curl wrote with -D, one per answer.
-std::vector<Answer> ParseHeaderDump(const std::string& dump)
-{
-    std::vector<Answer> answers;
-    std::istringstream in(dump);
-    std::string line;
-    bool inBlock = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!inBlock) {
-            if (line.empty())
-                continue;
-            answers.emplace_back();
-            answers.back().statusLine = line;
-            const std::string::size_type blank = line.find(' ');
-            if (blank != std::string::npos)
-                answers.back().status = std::atoi(line.c_str() + blank + 1);
-            inBlock = true;
-        } else if (line.empty()) {
-            inBlock = false;
-        } else {
-            const std::string::size_type colon = line.find(':');
-            std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
-            value.erase(0, value.find_first_not_of(' '));
-            answers.back().headers.emplace_back(line.substr(0, colon), value);
-        }
-    }
-    return answers;
 }
 
 std::vector<std::string> SplitLines(const std::string& text)
@@ -168,7 +100,7 @@ int64_t FileTime(const std::string& path)
     return ::stat(path.c_str(), &status) == 0 ? status.st_mtim.tv_sec : -1;
 }
 
-class ServeFilesTest : public CoreFixture {
+class ServeFilesTest : public servertest::CurlFixture {
 protected:
     void SetUp() override
     {
@@ -184,48 +116,6 @@ protected:
         testsupport::PutFile(docs.Path() + "range.bin", RangeFileBytes());
         ASSERT_EQ(::mkdir((docs.Path() + "sub").c_str(), 0755), 0);
         testsupport::PutFile(docs.Path() + "sub/inner.txt", "inner\n");
-    }
-
-    void TearDown() override
-    {
-        CoreFixture::TearDown();
-        std::error_code ignored;
-        std::filesystem::remove(servertest::ServerRoot() + "Debuglog.txt", ignored);
-    }
-
-    void Start()
-    {
-        StartCore();
-        ASSERT_NE(core, nullptr);
-        port = core->GetSettingAccessor().GetInt("Basic::Port", 0);
-        ASSERT_GT(port, 0);
-    }
-
-    std::string Url(const std::string& target) const
-    {
-        return "http://127.0.0.1:" + std::to_string(port) + target;
-    }
-
-    // A fresh file in the scratch folder for curl to write to.
-    std::string ScratchFile(const char* what) { return scratch.Path() + what + std::to_string(++files); }
-
-    // One request by curl; `extra` goes before the URL.
-    Answer Fetch(const std::string& url, const std::vector<std::string>& extra = {})
-    {
-        const std::string headerFile = ScratchFile("headers");
-        const std::string bodyFile = ScratchFile("body");
-        std::vector<std::string> args = {"--max-time", kTransferSeconds, "--path-as-is", "-D", headerFile,
-                                         "-o", bodyFile};
-        args.insert(args.end(), extra.begin(), extra.end());
-        args.push_back(url);
-        Answer answer;
-        const CurlResult run = RunCurl(args, kRunLimit);
-        std::vector<Answer> answers = ParseHeaderDump(testsupport::GetFile(headerFile));
-        if (!answers.empty())
-            answer = answers.back();
-        answer.run = run;
-        answer.body = testsupport::GetFile(bodyFile);
-        return answer;
     }
 
     Answer Get(const std::string& target, const std::vector<std::string>& extra = {})
@@ -263,11 +153,6 @@ protected:
         return finished.GetSubAccessor(name);
     }
 
-    testsupport::TempFolder docs;
-    testsupport::TempFolder logs;
-    testsupport::TempFolder scratch;
-    int port = 0;
-    int files = 0;
 };
 
 // --- GET and HEAD -------------------------------------------------------------------------

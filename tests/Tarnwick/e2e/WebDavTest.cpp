@@ -2,10 +2,9 @@
 // loopback port, with curl and the WebDAV client cadaver as its clients, and the effects
 // checked on the disk.
 
-#include "CurlRunner.h"
+#include "CurlFixture.h"
 
 #include "ChildProcess.h"
-#include "CoreFixture.h"
 #include "ServerTestSupport.h"
 
 #include "CRuntime.h"
@@ -31,28 +30,13 @@
 namespace {
 
 using namespace std::chrono_literals;
-using servertest::CurlResult;
-using servertest::RunCurl;
+using servertest::Answer;
 
-// A single curl transfer to a loopback server is a matter of milliseconds; past this
-// something hangs. Every curl also gets a wait a little beyond it.
-constexpr const char* kTransferSeconds = "10";
-constexpr auto kRunLimit = 15s;
 // A whole scripted cadaver session: a dozen requests and its start-up.
 constexpr auto kCadaverLimit = 30s;
 constexpr const char* kCadaver = "/usr/bin/cadaver";
 
 constexpr const char* kDavNamespace = "DAV:";
-
-bool EqualsNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 std::string PercentDecode(const std::string& text)
 {
@@ -67,56 +51,6 @@ std::string PercentDecode(const std::string& text)
         }
     }
     return bytes;
-}
-
-// One answer as curl received it.
-struct Answer {
-    CurlResult run;
-    int status = 0;
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
-
-    std::string Header(const std::string& name) const
-    {
-        for (const auto& header : headers)
-            if (EqualsNoCase(header.first, name))
-                return header.second;
-        return "";
-    }
-    bool HasHeader(const std::string& name) const
-    {
-        for (const auto& header : headers)
-            if (EqualsNoCase(header.first, name))
-                return true;
-        return false;
-    }
-};
-
-// The last header block curl wrote with -D.
-void ParseLastHeaderBlock(const std::string& dump, Answer& answer)
-{
-    std::istringstream in(dump);
-    std::string line;
-    bool inBlock = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!inBlock) {
-            if (line.empty())
-                continue;
-            answer.headers.clear();
-            const std::string::size_type blank = line.find(' ');
-            answer.status = blank == std::string::npos ? 0 : std::atoi(line.c_str() + blank + 1);
-            inBlock = true;
-        } else if (line.empty()) {
-            inBlock = false;
-        } else {
-            const std::string::size_type colon = line.find(':');
-            std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
-            value.erase(0, value.find_first_not_of(' '));
-            answer.headers.emplace_back(line.substr(0, colon), value);
-        }
-    }
 }
 
 bool Exists(const std::string& path)
@@ -137,7 +71,7 @@ struct DavEntry {
     bool collection = false;
 };
 
-class WebDavTest : public CoreFixture {
+class WebDavTest : public servertest::CurlFixture {
 protected:
     void SetUp() override
     {
@@ -160,42 +94,10 @@ protected:
         settings.SetValue("Setting::Log::SystemLogFilePath", logs.Path() + "system.txt");
     }
 
-    void TearDown() override
-    {
-        CoreFixture::TearDown();
-        std::error_code ignored;
-        std::filesystem::remove(servertest::ServerRoot() + "Debuglog.txt", ignored);
-    }
-
-    void Start()
-    {
-        StartCore();
-        ASSERT_NE(core, nullptr);
-        port = core->GetSettingAccessor().GetInt("Basic::Port", 0);
-        ASSERT_GT(port, 0);
-    }
-
-    std::string Url(const std::string& target) const
-    {
-        return "http://127.0.0.1:" + std::to_string(port) + target;
-    }
-
-    std::string ScratchFile(const char* what) { return scratch.Path() + what + std::to_string(++files); }
-
     // One request by curl; `extra` goes before the URL.
     Answer Request(const std::string& target, const std::vector<std::string>& extra = {})
     {
-        const std::string headerFile = ScratchFile("headers");
-        const std::string bodyFile = ScratchFile("body");
-        std::vector<std::string> args = {"--max-time", kTransferSeconds, "--path-as-is", "-D", headerFile,
-                                         "-o", bodyFile};
-        args.insert(args.end(), extra.begin(), extra.end());
-        args.push_back(Url(target));
-        Answer answer;
-        answer.run = RunCurl(args, kRunLimit);
-        ParseLastHeaderBlock(testsupport::GetFile(headerFile), answer);
-        answer.body = testsupport::GetFile(bodyFile);
-        return answer;
+        return Fetch(Url(target), extra);
     }
 
     Answer Method(const std::string& method, const std::string& target, std::vector<std::string> extra = {})
@@ -261,13 +163,8 @@ protected:
         return false;
     }
 
-    testsupport::TempFolder docs;
-    testsupport::TempFolder logs;
-    testsupport::TempFolder scratch;
     std::string site;   // the "/" entry's folder
     std::string other;  // the "/other/" entry's folder
-    int port = 0;
-    int files = 0;
 };
 
 // --- index pages --------------------------------------------------------------------------

@@ -1,0 +1,150 @@
+#pragma once
+// A running core on a loopback port with curl as its client: the answer as curl saw it,
+// and a fixture that starts the core and sends single requests to it.
+
+#include "CurlRunner.h"
+
+#include "CoreFixture.h"
+#include "ServerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace servertest {
+
+// A single curl transfer to a loopback server is a matter of milliseconds; past this
+// something hangs. Every curl also gets a wait a little beyond it.
+constexpr const char* kTransferSeconds = "10";
+constexpr std::chrono::seconds kRunLimit{15};
+
+inline bool EqualsNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// One answer as curl received it.
+struct Answer {
+    CurlResult run;
+    int status = 0;  // 0 when no status line came
+    std::string statusLine;
+    std::vector<std::pair<std::string, std::string>> headers;  // as sent, in order
+    std::string body;
+
+    // The value of the first header of that name (any case); "" when there is none.
+    std::string Header(const std::string& name) const
+    {
+        for (const auto& header : headers)
+            if (EqualsNoCase(header.first, name))
+                return header.second;
+        return "";
+    }
+    bool HasHeader(const std::string& name) const
+    {
+        for (const auto& header : headers)
+            if (EqualsNoCase(header.first, name))
+                return true;
+        return false;
+    }
+};
+
+// The header blocks curl wrote with -D, one per answer.
+inline std::vector<Answer> ParseHeaderDump(const std::string& dump)
+{
+    std::vector<Answer> answers;
+    std::istringstream in(dump);
+    std::string line;
+    bool inBlock = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!inBlock) {
+            if (line.empty())
+                continue;
+            answers.emplace_back();
+            answers.back().statusLine = line;
+            const std::string::size_type blank = line.find(' ');
+            if (blank != std::string::npos)
+                answers.back().status = std::atoi(line.c_str() + blank + 1);
+            inBlock = true;
+        } else if (line.empty()) {
+            inBlock = false;
+        } else {
+            const std::string::size_type colon = line.find(':');
+            std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
+            value.erase(0, value.find_first_not_of(' '));
+            answers.back().headers.emplace_back(line.substr(0, colon), value);
+        }
+    }
+    return answers;
+}
+
+// The derived fixture fills `settings` in its SetUp, then each test calls Start().
+class CurlFixture : public CoreFixture {
+protected:
+    void TearDown() override
+    {
+        CoreFixture::TearDown();
+        std::error_code ignored;
+        std::filesystem::remove(ServerRoot() + "Debuglog.txt", ignored);
+    }
+
+    void Start()
+    {
+        StartCore();
+        ASSERT_NE(core, nullptr);
+        port = core->GetSettingAccessor().GetInt("Basic::Port", 0);
+        ASSERT_GT(port, 0);
+    }
+
+    std::string Url(const std::string& target) const
+    {
+        return "http://127.0.0.1:" + std::to_string(port) + target;
+    }
+
+    // A fresh file in the scratch folder for curl to write to.
+    std::string ScratchFile(const char* what) { return scratch.Path() + what + std::to_string(++files); }
+
+    // One request by curl; `extra` goes before the URL. The answer is the last one curl
+    // received (after any 100 Continue).
+    Answer Fetch(const std::string& url, const std::vector<std::string>& extra = {})
+    {
+        const std::string headerFile = ScratchFile("headers");
+        const std::string bodyFile = ScratchFile("body");
+        std::vector<std::string> args = {"--max-time", kTransferSeconds, "--path-as-is", "-D", headerFile,
+                                         "-o", bodyFile};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(url);
+        Answer answer;
+        const CurlResult run = RunCurl(args, kRunLimit);
+        std::vector<Answer> answers = ParseHeaderDump(testsupport::GetFile(headerFile));
+        if (!answers.empty())
+            answer = answers.back();
+        answer.run = run;
+        answer.body = testsupport::GetFile(bodyFile);
+        return answer;
+    }
+
+    testsupport::TempFolder docs;
+    testsupport::TempFolder logs;
+    testsupport::TempFolder scratch;
+    int port = 0;
+
+private:
+    int files = 0;
+};
+
+}  // namespace servertest
