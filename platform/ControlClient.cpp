@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ControlWire.h"
 #include "FileIo.h"
+#include "Process.h"
 #include "RegistryStore.h"
 
 #include <algorithm>
@@ -13,16 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace platform {
 
@@ -239,33 +235,12 @@ std::string ProgramOfCommandLine(const std::string& commandLine)
 // streams; 0 with *pid, or the errno.
 int SpawnDetached(const std::vector<std::string>& args, bool search, pid_t* pid)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    // Our blocked and ignored signals are ours; a server must see SIGTERM and SIGPIPE's
-    // default, and must not die with the client's terminal.
-    sigset_t none, reset;
-    sigemptyset(&none);
-    sigemptyset(&reset);
-    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGCHLD})
-        sigaddset(&reset, sig);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &reset);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    int rc = search ? posix_spawnp(pid, argv[0], &actions, &attr, argv.data(), environ)
-                    : posix_spawn(pid, argv[0], &actions, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc;
+    SpawnOptions options;
+    options.args = args;
+    options.searchPath = search;
+    // A server must not die with the client's terminal.
+    options.newSession = true;
+    return SpawnProcess(options, pid);
 }
 
 // A started server outlives the activation; someone must collect its exit.

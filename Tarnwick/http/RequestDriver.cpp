@@ -7,9 +7,11 @@
 #include "AccessCheck.h"
 #include "BandWidth.h"
 #include "ByteBuffer.h"
+#include "CGIResponse.h"
 #include "DavPropfindResponse.h"
 #include "DirectoryResponse.h"
 #include "FileDeleteResponse.h"
+#include "FilePath.h"
 #include "FileMoveResponse.h"
 #include "FilePutResponse.h"
 #include "FileResponse.h"
@@ -19,7 +21,9 @@
 #include "NormalResponse.h"
 #include "RequestHeader.h"
 #include "RequestPath.h"
+#include "SSIResponse.h"
 #include "ServerCore.h"
+#include "SubProcess.h"
 #include "ServerFatalException.h"
 #include "SystemResponse.h"
 #include "TcpSocket.h"
@@ -248,9 +252,36 @@ void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const 
         throw new CFileMoveResponse(core_, threadView, request, path);
 }
 
-void CConnectionThread::CheckCGI(const CConfigAccessor&, const CHttpRequest&, const CRequestPath&) {}
+void CConnectionThread::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                 const CRequestPath& path)
+{
+    if (!path.Exists() || path.GetOptions().GetInt("EnableSSICGI", 0) == 0)
+        return;
+    const std::string command = CSubProcess::MakeCommandLine(core_, path.GetLocalPath(), request.GetQueryDecoded());
+    if (command.empty())
+        return;
+    if (contentLength_ > CCGIResponse::kMaxRequestBody) {
+        // Refused before a byte of it is read; the unread body makes the connection unusable.
+        contentLength_ = bodyBytesReceived_;
+        closeAfterResponse_ = true;
+        throw new CSystemResponse(core_, threadView, "リクエストの本文が大きすぎます", 413, kNoDetail);
+    }
+    threadView.SetString("ScriptCommand", command);
+    throw new CCGIResponse(core_, threadView, request, path, state_);
+}
 
-void CConnectionThread::CheckSSI(const CConfigAccessor&, const CHttpRequest&, const CRequestPath&) {}
+void CConnectionThread::CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                 const CRequestPath& path)
+{
+    if (!path.Exists() || path.GetOptions().GetInt("EnableSSICGI", 0) == 0)
+        return;
+    const std::string extension = GetFileExtension(path.GetLocalPath());
+    std::vector<CConfigLeaf> extensions;
+    core_->GetSettingAccessor().GetSubAccessor("SSI").GetLeaves(extensions);
+    for (const CConfigLeaf& listed : extensions)
+        if (platform::_mbsicmp(extension, listed.value) == 0)
+            throw new CSSIResponse(core_, threadView, request, path, state_);
+}
 
 void CConnectionThread::SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
                                      const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)

@@ -1,0 +1,124 @@
+#pragma once
+// Runs one external program for one request: a CGI script or the program of an SSI exec.
+// The program is started without a shell, its argument vector split from a command line;
+// the request body is fed to its standard input, and its standard output and standard
+// error are collected whole in memory until it ends. The run happens on the connection's
+// worker thread; the watchdog may end it from its own thread through OnTimeout.
+//
+// Calling order for one run: construct; fill GetInput() (CGI only); PrepareEnvironment;
+// Start; read GetOutput() and GetErrors() (also after Start threw); destroy.
+
+#include "ByteBuffer.h"
+#include "ConfigAccessor.h"
+#include "LockedValue.h"
+#include "TimeoutWatcher.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CConnectionState;
+class CHttpRequest;
+class CRequestPath;
+class CServerCore;
+
+// The one failure of a run; thrown by value, the message says what failed.
+struct CSubProcessException {
+    std::string message;
+};
+
+class CSubProcess : public CTimeoutTarget {
+public:
+    // The whole output is held in memory: a program that writes more than this to its
+    // standard output or standard error is ended.
+    static constexpr int32_t kMaxOutput = 64 * 1024 * 1024;
+
+    // `core` and `connection` are not owned and outlive the runner; the connection is
+    // polled while the child runs so that a lost client ends the run. `maxOutput` bounds
+    // each of the two outputs (tests set a small one).
+    CSubProcess(CServerCore* core, CConnectionState& connection, int32_t maxOutput = kMaxOutput);
+    // Ends a child that still runs (its whole process group), closes every pipe and reaps it.
+    ~CSubProcess() override;
+
+    // The command line for a script: "" when no CGI entry of the settings serves the file.
+    // Each argument of the entry's Command is filled on its own (%FilePath%, %Query%; any
+    // other placeholder stays as written), once, so no inserted text is expanded again
+    // and none can split into more arguments. Arguments are quoted as SplitCommandLine
+    // reads them back.
+    static std::string MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query);
+
+    // Fills the environment block: the CGI variables of the request, then the server's own
+    // environment without any variable of the same name as a CGI variable.
+    void PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                            const CRequestPath& path);
+    // Clears envView's node and sets the CGI variables of the request as its leaves, in
+    // their fixed order. Header values have CR and LF replaced by blanks.
+    static void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
+                                 const CHttpRequest& request, const CRequestPath& path);
+
+    // Starts the command line in the working folder and runs Wait until the child has
+    // ended; returns 0. The program (args[0]) is looked up in PATH when it holds no '/'.
+    // Paths are CP932: the program, the working folder and every argument that names an
+    // existing file go to the system in its spelling; other arguments keep their bytes.
+    // The child's standard input sees end of file once the whole input is written; it
+    // gets the environment block (an empty one when PrepareEnvironment was not called).
+    // `pipeSuffix` (the request's ThreadName) only labels the run.
+    // Throws CSubProcessException on every failure; one runner starts one child, once.
+    int Start(const std::string& commandLine, const std::string& workingFolder, const std::string& pipeSuffix);
+    // The input/output loop: feeds the input, drains both outputs, watches for the child's
+    // end, the watchdog's time-out (Basic::TimeOut) and the connection. Throws
+    // CSubProcessException; output beyond the limit ends the child first.
+    void Wait();
+    // 1 while a started child has not ended and has not been terminated.
+    int IsRunning();
+    // Kills the child's process group when it runs; started := 0. Safe from the watchdog.
+    virtual void Terminate();
+    void OnTimeout() override;
+
+    CByteBuffer& GetInput() { return input_; }
+    CByteBuffer& GetOutput() { return output_; }
+    CByteBuffer& GetErrors() { return errors_; }
+    // "NAME=value\0" entries; two more zero bytes once Start has used it.
+    const CByteBuffer& GetEnvironmentBlock() const { return environment_; }
+
+private:
+    // Appends "k=v" and a zero byte; an entry with an empty value (or none) is left out.
+    void AppendEnvironmentEntry(const std::string& entry);
+    // Writes what the child's input pipe takes now; returns the bytes written. Closes our
+    // end once everything is written or the child stopped reading.
+    int32_t WriteInput(int32_t offset);
+    // Reads what the pipe holds now (up to end of file, which closes our end) and appends
+    // it to `into`; throws past the output limit.
+    void DrainPipe(int& fd, CByteBuffer& into);
+    void DrainOutputs();
+    // Waits up to `ms` for a pipe or the child's end.
+    void PollPipes(int ms);
+    void CheckStop();
+    // With processLock_ held: whether the child runs, noting its end without collecting it.
+    bool RunningLocked();
+    void CloseFd(int& fd);
+    void ClosePipes();
+
+    CServerCore* core_;  // not owned
+    CConnectionState& connection_;
+    const int32_t maxOutput_;
+    CByteBuffer input_;
+    CByteBuffer output_;
+    CByteBuffer errors_;
+    CByteBuffer environment_;
+    CByteBuffer scratch_;     // one read's bytes
+    CLockedValue started_;
+    // pid_ and exited_ between the worker and the watchdog. The child is not collected
+    // before the destructor, so its pid (and group id) cannot be reused while a kill may
+    // still name it.
+    std::mutex processLock_;
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int pidFd_ = -1;          // readable once the child has ended; -1 where unsupported
+    int inputFd_ = -1;        // our end of the child's standard input
+    int outputFd_ = -1;       // our end of the child's standard output
+    int errorsFd_ = -1;       // our end of the child's standard error
+};

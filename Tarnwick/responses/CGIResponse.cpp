@@ -1,0 +1,257 @@
+#include "CGIResponse.h"
+
+#include "SystemResponse.h"
+
+#include "ByteBuffer.h"
+#include "ConfigClass.h"
+#include "CRuntime.h"
+#include "FilePath.h"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The header block must end within this many bytes of output: a program that writes no
+// header would otherwise have its whole output searched.
+constexpr int32_t kHeaderSearchLength = 4096;
+// Bodies announced above this size raise the input buffer's grow step to the whole body.
+constexpr int64_t kLargeBody = 65536;
+
+const char kNoDetail[] = "詳細情報はありません。";
+// The error page shows the start of what the program wrote to its standard error; a
+// program that floods it must not make the page as large as its output limit.
+constexpr std::string::size_type kMaxErrorDetail = 65536;
+const char kNoHeader[] = "CGIエラー : CGIヘッダーが出力されませんでした";
+
+// The announced body size: the decimal digits of Content-Length, 0 when absent or not a
+// number, clamped so that an absurd value still reads as too large rather than wrapping.
+int64_t AnnouncedLength(const CHttpRequest& request)
+{
+    const std::string text = request.GetHeader("Content-Length");
+    const std::string::size_type first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return 0;
+    int64_t value = 0;
+    for (std::string::size_type i = first; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > CCGIResponse::kMaxRequestBody)
+            return CCGIResponse::kMaxRequestBody + 1;
+    }
+    return value;
+}
+
+// Carriage returns and line feeds off both ends; blanks stay.
+std::string TrimLineEnds(const std::string& text)
+{
+    const std::string::size_type first = text.find_first_not_of("\r\n");
+    if (first == std::string::npos)
+        return "";
+    return text.substr(first, text.find_last_not_of("\r\n") - first + 1);
+}
+
+// RFC 9110 5.5: a field value holds no CR. The lines are split at LF only, so a CR left
+// inside a name or value (which some clients take for a line end) goes out as a blank.
+std::string SafeFieldText(std::string text)
+{
+    for (char& c : text) {
+        if (c == '\r')
+            c = ' ';
+    }
+    return text;
+}
+
+// RFC 9112 6: the server frames the answer itself (its Content-Length, its Connection),
+// so the program's own framing lines would contradict it. Blanks around the name are
+// ignored here, as lenient clients ignore them.
+bool IsFramingField(const std::string& name)
+{
+    const std::string::size_type first = name.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return false;
+    const std::string bare = name.substr(first, name.find_last_not_of(" \t") - first + 1);
+    return platform::_mbsicmp(bare, "Content-Length") == 0 || platform::_mbsicmp(bare, "Transfer-Encoding") == 0 ||
+           platform::_mbsicmp(bare, "Connection") == 0;
+}
+
+// RFC 9110 15: a final answer's code is 200 to 599; 1xx codes are interim and would leave
+// the client waiting for another answer.
+bool IsFinalStatus(int code) { return code >= 200 && code <= 599; }
+
+// RFC 9110 15.3.5, 15.4.5: a 204 or 304 answer has no content, so its body is not sent.
+bool HasNoContent(int code) { return code == 204 || code == 304; }
+
+}  // namespace
+
+CCGIResponse::CCGIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                           const CRequestPath& path, CConnectionState& connection)
+    : CNormalResponse(core, threadView, request, path), process_(core, connection)
+{
+    if (!path_.Exists() || path_.GetLocalPath().empty())
+        throw new CSystemResponse(core_, threadView_, "指定されたファイルは存在しません", 404, kNoDetail);
+    // RFC 9110 9.1: method names are case-sensitive.
+    const std::string& method = request_.GetMethod();
+    if (method != "GET" && method != "HEAD" && method != "POST") {
+        std::unique_ptr<CSystemResponse> notAllowed(
+            new CSystemResponse(core_, threadView_, "対応していないメソッドです", 405, kNoDetail));
+        // RFC 9110 15.5.6: a 405 names the methods the target does support.
+        notAllowed->GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD, POST");
+        throw notAllowed.release();
+    }
+    // The body is held whole in memory for the program.
+    if (AnnouncedLength(request_) > kMaxRequestBody)
+        throw new CSystemResponse(core_, threadView_, "リクエストの本文が大きすぎます", 413, kNoDetail);
+}
+
+CCGIResponse::~CCGIResponse() = default;
+
+void CCGIResponse::BeginReceive()
+{
+    const int64_t length = AnnouncedLength(request_);
+    if (length > kLargeBody && length <= kMaxRequestBody)
+        process_.GetInput().SetGrowBy(static_cast<int32_t>(length));
+}
+
+void CCGIResponse::ReceiveData(CByteBuffer& chunk) { process_.GetInput().AppendBuffer(chunk); }
+
+void CCGIResponse::Build()
+{
+    const std::string name = threadView_.GetString("ThreadName", "");
+    process_.PrepareEnvironment(core_, threadView_, request_, path_);
+    try {
+        process_.Start(threadView_.GetString("ScriptCommand", ""), GetParentDirectory(path_.GetLocalPath()), name);
+    } catch (const CSubProcessException& e) {
+        ThrowError("CGI実行エラー : " + e.message);
+    }
+
+    const std::string header = FindHeaderEnd(process_.GetOutput());
+    CConfigClass scratch;
+    const CConfigAccessor option = scratch.GetAccessor("Option");
+    ParseHeaderLines(option, header);
+    if (option.GetKeyCount() == 0)
+        ThrowError(kNoHeader);
+
+    int code = 200;
+    const std::string status = option.GetString("Status", "");
+    if (!status.empty()) {
+        const std::string::size_type first = status.find_first_not_of(' ');
+        const std::string word =
+            first == std::string::npos ? "" : status.substr(first, status.find(' ', first) - first);
+        const int number = platform::Atoi(word);
+        if (IsFinalStatus(number)) {
+            code = number;
+            SetResponseCode(code);
+        }
+    }
+
+    const std::string location = option.GetString("Location", "");
+    if (!location.empty()) {
+        responseView_.SetString("CGIHeader", option.GetString("CGIHeader", ""));
+        // The CGI convention (RFC 3875 6.2.3): a Location alone redirects with 302; a
+        // redirect code the program chose stands.
+        const int redirectCode = code >= 300 && code <= 399 ? code : 302;
+        std::unique_ptr<CSystemResponse> redirect(
+            new CSystemResponse(core_, threadView_, location + " に移動してください", redirectCode, kNoDetail));
+        redirect->GetResponseInfo().GetSubAccessor("Options").SetString("Location", location);
+        throw redirect.release();
+    }
+
+    const std::string contentType = option.GetString("Content-Type", "");
+    if (contentType.empty())
+        ThrowError(kNoHeader);
+    responseHeaderView_.SetString("Content-Type", contentType);
+    responseView_.SetString("CGIHeader", option.GetString("CGIHeader", ""));
+    if (HasNoContent(code))
+        process_.GetOutput().SetLength(0);
+}
+
+int64_t CCGIResponse::GetContentLength() { return process_.GetOutput().GetLength(); }
+
+int CCGIResponse::GetSendData(CByteBuffer& buffer)
+{
+    CByteBuffer& output = process_.GetOutput();
+    const int64_t rest = output.GetLength() - sent_;
+    if (rest <= 0)
+        return 0;
+    if (rest < buffer.GetLength())
+        buffer.SetLength(static_cast<int32_t>(rest));
+    const int32_t count = buffer.GetLength();
+    if (count > 0)
+        std::memcpy(buffer.GetData(), output.GetData() + sent_, static_cast<size_t>(count));
+    sent_ += count;
+    return count;
+}
+
+std::string CCGIResponse::FindHeaderEnd(CByteBuffer& output)
+{
+    const int32_t length = output.GetLength() < kHeaderSearchLength ? output.GetLength() : kHeaderSearchLength;
+    const std::string window(output.GetData() == nullptr ? "" : output.GetData(), static_cast<size_t>(length));
+    const std::string text = window.substr(0, window.find('\0'));
+    const std::string::size_type a = text.find("\r\n\r\n");
+    const std::string::size_type b = text.find("\n\n");
+    if (a != std::string::npos && (b == std::string::npos || b > a)) {
+        output.Delete(0, static_cast<int32_t>(a + 4));
+        return text.substr(0, a);
+    }
+    if (b != std::string::npos) {
+        output.Delete(0, static_cast<int32_t>(b + 2));
+        return text.substr(0, b);
+    }
+    return "";
+}
+
+void CCGIResponse::ParseHeaderLines(const CConfigAccessor& node, const std::string& header)
+{
+    CConfigLock lock(node);
+    std::string passed = node.GetString("CGIHeader", "");
+    bool anyPassed = false;
+    std::string::size_type start = 0;
+    while (start < header.size()) {
+        std::string::size_type end = header.find('\n', start);
+        if (end == std::string::npos)
+            end = header.size();
+        const std::string piece = header.substr(start, end - start);
+        start = end + 1;
+        const std::string::size_type colon = piece.find(':');
+        if (piece.empty() || colon == std::string::npos)
+            continue;
+        const std::string name = SafeFieldText(TrimLineEnds(piece.substr(0, colon)));
+        const std::string value = SafeFieldText(TrimLineEnds(piece.substr(colon + 1)));
+        // A line without a name is no field line (RFC 9112 5).
+        if (name.empty())
+            continue;
+        const char* const named[] = {"Status", "Content-Type", "Location"};
+        bool isNamed = false;
+        for (const char* known : named) {
+            if (platform::_mbsicmp(name, known) == 0) {
+                node.SetString(known, value);
+                isNamed = true;
+                break;
+            }
+        }
+        if (isNamed || IsFramingField(name))
+            continue;
+        passed += name + ": " + value + "\r\n";
+        anyPassed = true;
+    }
+    if (anyPassed)
+        node.SetString("CGIHeader", passed);
+}
+
+void CCGIResponse::ThrowError(const std::string& message)
+{
+    const CByteBuffer& errors = process_.GetErrors();
+    std::string detail = kNoDetail;
+    if (errors.GetLength() > 0) {
+        std::string text = errors.ToString();
+        if (text.size() > kMaxErrorDetail) {
+            std::string::size_type end = 0;
+            while (end + platform::CharLength(text, end) <= kMaxErrorDetail)
+                end += platform::CharLength(text, end);
+            text.resize(end);
+        }
+        const std::string format = "-- 以下、CGIプログラムによるエラー情報 --\n\n";
+        detail = format + text;
+    }
+    throw new CSystemResponse(core_, threadView_, message, 500, detail);
+}

@@ -1,0 +1,63 @@
+#pragma once
+// The answer of a CGI script: the request body goes to the program's standard input, the
+// CGI header block at the start of its standard output becomes the status and headers,
+// and the rest of the output is the body. The program runs whole inside Build; nothing is
+// sent before it has ended.
+//
+// Every refusal and failure is a new CSystemResponse thrown by pointer: 404/405 from the
+// constructor, 413 for a body above kMaxRequestBody, 500 from Build with the program's
+// standard error as detail, and the redirect a Location line asks for.
+
+#include "NormalResponse.h"
+#include "SubProcess.h"
+
+#include <cstdint>
+#include <string>
+
+class CByteBuffer;
+class CConfigAccessor;
+class CConnectionState;
+
+class CCGIResponse : public CNormalResponse {
+public:
+    // The request body is held in memory for the program: larger bodies are refused.
+    static constexpr int64_t kMaxRequestBody = 64 * 1024 * 1024;
+
+    // `core` is not owned and outlives the response; `threadView` is the request's node,
+    // whose ScriptCommand leaf holds the command line; `connection` is polled while the
+    // program runs. Throws a new CSystemResponse: 404 when the target does not exist, 405
+    // for a method other than GET, HEAD and POST, 413 for a Content-Length above
+    // kMaxRequestBody.
+    CCGIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                 const CRequestPath& path, CConnectionState& connection);
+    // Ends a program that still runs.
+    ~CCGIResponse() override;
+
+    // Sizes the input buffer for the announced body so that it grows once.
+    void BeginReceive() override;
+    void ReceiveData(CByteBuffer& chunk) override;
+    // Runs the program and applies its header block.
+    void Build() override;
+    int64_t GetContentLength() override;
+    int GetSendData(CByteBuffer& buffer) override;
+
+    // The header block at the start of the output, ended by whichever of CR LF CR LF and
+    // LF LF comes first within the first 4096 bytes; that block and its blank line are
+    // cut from the buffer. "" (buffer unchanged) when no blank line is found there.
+    static std::string FindHeaderEnd(CByteBuffer& output);
+    // Status, Content-Type and Location become leaves of those names; every other line
+    // is appended to the leaf CGIHeader as "name: value\r\n", except the framing lines
+    // (Content-Length, Transfer-Encoding, Connection), which the server writes itself.
+    static void ParseHeaderLines(const CConfigAccessor& node, const std::string& header);
+
+protected:
+    // The runner, whose input buffer holds the body received so far.
+    CSubProcess& GetProcess() { return process_; }
+
+private:
+    // Throws the 500 page with the message and the program's standard error as detail.
+    [[noreturn]] void ThrowError(const std::string& message);
+
+    CSubProcess process_;
+    int64_t sent_ = 0;
+};

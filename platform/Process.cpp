@@ -1,0 +1,163 @@
+#include "Process.h"
+
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Spawn attributes and file actions, destroyed on every way out.
+class SpawnSetup {
+public:
+    SpawnSetup()
+    {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup()
+    {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        for (int fd : copies)
+            if (fd >= 0)
+                close(fd);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    int copies[3] = {-1, -1, -1};  // parent-side copies of sources that sit on 0..2
+};
+
+}  // namespace
+
+std::vector<CommandArgument> SplitCommandLine(const std::string& commandLine)
+{
+    std::vector<CommandArgument> args;
+    std::string::size_type i = 0;
+    const std::string::size_type n = commandLine.size();
+    for (;;) {
+        while (i < n && IsBlank(commandLine[i]))
+            ++i;
+        if (i >= n)
+            break;
+        CommandArgument arg;
+        bool inQuotes = false;
+        for (; i < n; ++i) {
+            const char c = commandLine[i];
+            if (!inQuotes && IsBlank(c))
+                break;
+            if (c == '"') {
+                inQuotes = !inQuotes;
+                arg.quoted = true;
+            } else if (c == '\\' && i + 1 < n && (commandLine[i + 1] == '"' || commandLine[i + 1] == '\\')) {
+                arg.text += commandLine[++i];
+            } else {
+                arg.text += c;
+            }
+        }
+        args.push_back(std::move(arg));
+    }
+    return args;
+}
+
+std::string QuoteArgument(const std::string& argument)
+{
+    if (!argument.empty() && argument.find_first_of(" \t\"\\") == std::string::npos)
+        return argument;
+    std::string quoted = "\"";
+    for (char c : argument) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+int SpawnProcess(const SpawnOptions& options, pid_t* pid)
+{
+    if (options.args.empty() || options.args[0].empty())
+        return ENOENT;
+    SpawnSetup setup;
+
+    // The dup2 steps run in order in the child: a source that is itself one of the three
+    // targets would be overwritten by an earlier step, so it is moved out of the way first.
+    const int sources[3] = {options.stdinFd, options.stdoutFd, options.stderrFd};
+    int effective[3];
+    for (int target = 0; target < 3; ++target) {
+        effective[target] = sources[target];
+        if (sources[target] >= 0 && sources[target] < 3 && sources[target] != target) {
+            setup.copies[target] = fcntl(sources[target], F_DUPFD_CLOEXEC, 3);
+            if (setup.copies[target] < 0)
+                return errno;
+            effective[target] = setup.copies[target];
+        }
+    }
+    static const int kOpenFlags[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
+    for (int target = 0; target < 3; ++target) {
+        // dup2 clears close-on-exec on the copy (and, from glibc 2.29, on a descriptor
+        // duplicated onto its own number).
+        const int rc = effective[target] < 0
+                           ? posix_spawn_file_actions_addopen(&setup.actions, target, "/dev/null",
+                                                              kOpenFlags[target], 0)
+                           : posix_spawn_file_actions_adddup2(&setup.actions, effective[target], target);
+        if (rc != 0)
+            return rc;
+    }
+    // Descriptors without close-on-exec (other libraries', other threads' pipes being set
+    // up) must not reach the program.
+    if (int rc = posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3))
+        return rc;
+    if (!options.workingFolder.empty())
+        if (int rc = posix_spawn_file_actions_addchdir_np(&setup.actions, options.workingFolder.c_str()))
+            return rc;
+
+    // Blocked and ignored signals are ours: the program gets what a shell would give it.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (options.newSession) {
+        // A session leader already leads its own group (and may not change it).
+        flags |= POSIX_SPAWN_SETSID;
+    } else if (options.newProcessGroup) {
+        flags |= POSIX_SPAWN_SETPGROUP;
+        posix_spawnattr_setpgroup(&setup.attributes, 0);
+    }
+    posix_spawnattr_setflags(&setup.attributes, flags);
+
+    std::vector<char*> argv;
+    argv.reserve(options.args.size() + 1);
+    for (const std::string& arg : options.args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    char** env = environ;
+    if (options.environment) {
+        envp.reserve(options.environment->size() + 1);
+        for (const std::string& entry : *options.environment)
+            envp.push_back(const_cast<char*>(entry.c_str()));
+        envp.push_back(nullptr);
+        env = envp.data();
+    }
+    // glibc reports a failed exec (and a failed file action) as the result and has
+    // already collected the child that failed.
+    return options.searchPath
+               ? posix_spawnp(pid, argv[0], &setup.actions, &setup.attributes, argv.data(), env)
+               : posix_spawn(pid, argv[0], &setup.actions, &setup.attributes, argv.data(), env);
+}
+
+}  // namespace platform
