@@ -160,4 +160,26 @@ int CountProcessThreads()
     return count;
 }
 
+IdleThread::~IdleThread() { StopAndWait(); }
+
+TestConnection::TestConnection()
+{
+    int near = -1;
+    MakeSocketPair(near, peer);
+    if (socket.Attach(near) != 0) {
+        ::close(near);
+        ClosePeer();
+        throw std::runtime_error("the socket did not take its descriptor");
+    }
+}
+
+TestConnection::~TestConnection() { ClosePeer(); }
+
+void TestConnection::ClosePeer()
+{
+    if (peer >= 0)
+        ::close(peer);
+    peer = -1;
+}
+
 }  // namespace servertest

@@ -1,8 +1,13 @@
 #pragma once
 // What the server tests share: a fresh server root and loopback-only listening for the
-// whole run, bounded waits, free loopback ports, and raw descriptors for the far end.
+// whole run, bounded waits, free loopback ports, raw descriptors for the far end, and a
+// connection for code that only polls whether it should give up.
 
+#include "ConnectionState.h"
+#include "TcpSocket.h"
 #include "TempFolder.h"
+#include "TimeoutWatcher.h"
+#include "WorkerThread.h"
 
 #include <chrono>
 #include <string>
@@ -78,5 +83,34 @@ bool IsDescriptorOpen(int fd);
 
 // Threads of this process (/proc/self/task).
 int CountProcessThreads();
+
+// Stands for a connection's thread where only its stop flag is used: it is never started.
+class IdleThread : public CWorkerThread {
+public:
+    ~IdleThread() override;
+
+protected:
+    void Run() override {}
+};
+
+// A connection whose socket is one end of a socket pair; the test holds the other end.
+// It is live until the test closes that end (the state then reports "切断しました"), stops
+// `thread` ("中断しました") or lets `timeout` expire ("タイムアウトしました"). Throws
+// std::runtime_error when no connected socket can be made.
+struct TestConnection {
+    TestConnection();
+    ~TestConnection();
+    TestConnection(const TestConnection&) = delete;
+    TestConnection& operator=(const TestConnection&) = delete;
+
+    // The peer leaves: closes the test's end; later calls do nothing.
+    void ClosePeer();
+
+    int peer = -1;  // the test's end, -1 once closed
+    CTimeoutTarget timeout;
+    CTcpSocket socket;
+    IdleThread thread;
+    CConnectionState state{&timeout, &socket, &thread};
+};
 
 }  // namespace servertest

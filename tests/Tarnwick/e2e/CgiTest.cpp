@@ -9,16 +9,11 @@
 
 #include "TempFolder.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,7 +25,9 @@ using servertest::CurlResult;
 using servertest::kRunLimit;
 using servertest::kTransferSeconds;
 using servertest::ParseHeaderDump;
+using servertest::PercentEncode;
 using servertest::RunCurl;
+using servertest::SplitLines;
 using servertest::WaitUntil;
 
 const char kNoDetail[] = "詳細情報はありません。";
@@ -39,37 +36,10 @@ const char kErrorIntro[] = "-- 以下、CGIプログラムによるエラー情�
 const char kScripts[][16] = {"status.sh", "location.sh", "see-other.pl", "no-type.sh",
                              "fail.sh",   "framing.pl",  "args.pl"};
 
-// Every byte outside the unreserved set as %XX.
-std::string PercentEncode(const std::string& bytes)
-{
-    std::string text;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || byte == '-' || byte == '_' || byte == '.') {
-            text += c;
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-            text += escaped;
-        }
-    }
-    return text;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
-
 // The value of the first "prefix..." line, without the prefix; "(none)" without one.
 std::string LineValue(const std::string& text, const std::string& prefix)
 {
-    for (const std::string& line : Lines(text))
+    for (const std::string& line : SplitLines(text))
         if (line.compare(0, prefix.size(), prefix) == 0)
             return line.substr(prefix.size());
     return "(none)";
@@ -88,12 +58,11 @@ class CgiTest : public servertest::CurlFixture {
 protected:
     void SetUp() override
     {
+        CurlFixture::SetUp();
         settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
         settings.SetValue("Setting::Path::Path_0::LocalPath", docs.Path());
         settings.SetValue("Setting::Path::Path_0::Options::EnableSSICGI", "1");
         settings.SetValue("Setting::MimeType::text/plain::Ext_00", "txt");
-        settings.SetValue("Setting::Log::LogFilePath", logs.Path() + "request.txt");
-        settings.SetValue("Setting::Log::SystemLogFilePath", logs.Path() + "system.txt");
         settings.SetValue(std::string("Setting::") + CSystemResponse::kHtmlDirectoryKey, html.Path());
         settings.SetValue("Setting::CGI::Cgi_0::FileExt", "sh");
         settings.SetValue("Setting::CGI::Cgi_0::ExecuteFile", "0");
@@ -110,20 +79,8 @@ protected:
         testsupport::PutFile(html.Path() + "Response_default.html", "%ResponseText%\n%Info%\n%Detail%\n");
         testsupport::PutFile(docs.Path() + "hello.txt", "hello\n");
         for (const char* script : kScripts)
-            Install(std::string(TEST_CGI_DATA_DIR) + "/" + script, script);
-        Install(TEST_CGI_PROGRAM, "x.cgi");
-    }
-
-    void Install(const std::string& from, const std::string& name)
-    {
-        const std::string to = docs.Path() + name;
-        testsupport::PutFile(to, testsupport::GetFile(from));
-        ASSERT_EQ(::chmod(to.c_str(), 0755), 0) << to;
-    }
-
-    Answer Get(const std::string& target, const std::vector<std::string>& extra = {})
-    {
-        return Fetch(Url(target), extra);
+            InstallProgram(std::string(TEST_CGI_DATA_DIR) + "/" + script, script);
+        InstallProgram(TEST_CGI_PROGRAM, "x.cgi");
     }
 
     // The status page as the template above lays it out.

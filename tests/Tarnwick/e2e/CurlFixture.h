@@ -1,6 +1,7 @@
 #pragma once
 // A running core on a loopback port with curl as its client: the answer as curl saw it,
-// and a fixture that starts the core and sends single requests to it.
+// a fixture that starts the core and sends single requests to it, and the small text
+// helpers the suites share.
 
 #include "CurlRunner.h"
 
@@ -9,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -34,6 +38,42 @@ inline bool EqualsNoCase(const std::string& a, const std::string& b)
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+// Every byte outside the unreserved set (letters, digits, '-', '_', '.') as %XX, so that
+// text reaches the server as bytes, '/' included.
+inline std::string PercentEncode(const std::string& bytes)
+{
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || byte == '-' || byte == '_' || byte == '.') {
+            text += c;
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+// How the lines of a text end: a CR before the LF is part of the line or of its end.
+enum class LineEnd { Lf, CrLf };
+
+// The lines of `text`, split at each LF (a last line without one included); with
+// LineEnd::CrLf a CR before the LF is dropped as well.
+inline std::vector<std::string> SplitLines(const std::string& text, LineEnd end = LineEnd::Lf)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (end == LineEnd::CrLf && !line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 // One answer as curl received it.
@@ -92,9 +132,17 @@ inline std::vector<Answer> ParseHeaderDump(const std::string& dump)
     return answers;
 }
 
-// The derived fixture fills `settings` in its SetUp, then each test calls Start().
+// The derived fixture calls CurlFixture::SetUp and then fills `settings` in its own SetUp;
+// each test then calls Start().
 class CurlFixture : public CoreFixture {
 protected:
+    // Both logs go to `logs`: request.txt and system.txt.
+    void SetUp() override
+    {
+        settings.SetValue("Setting::Log::LogFilePath", logs.Path() + "request.txt");
+        settings.SetValue("Setting::Log::SystemLogFilePath", logs.Path() + "system.txt");
+    }
+
     void TearDown() override
     {
         CoreFixture::TearDown();
@@ -113,6 +161,14 @@ protected:
     std::string Url(const std::string& target) const
     {
         return "http://127.0.0.1:" + std::to_string(port) + target;
+    }
+
+    // Copies the file `from` into the document folder as `name`, executable.
+    void InstallProgram(const std::string& from, const std::string& name)
+    {
+        const std::string to = docs.Path() + name;
+        testsupport::PutFile(to, testsupport::GetFile(from));
+        ASSERT_EQ(::chmod(to.c_str(), 0755), 0) << to;
     }
 
     // A fresh file in the scratch folder for curl to write to.
@@ -136,6 +192,12 @@ protected:
         answer.run = run;
         answer.body = testsupport::GetFile(bodyFile);
         return answer;
+    }
+
+    // Fetch of `target` ("/path?query") on this server.
+    Answer Get(const std::string& target, const std::vector<std::string>& extra = {})
+    {
+        return Fetch(Url(target), extra);
     }
 
     testsupport::TempFolder docs;

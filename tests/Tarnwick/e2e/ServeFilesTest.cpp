@@ -15,13 +15,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,8 +32,11 @@ using servertest::CurlResult;
 using servertest::CurlRunner;
 using servertest::kRunLimit;
 using servertest::kTransferSeconds;
+using servertest::LineEnd;
 using servertest::ParseHeaderDump;
+using servertest::PercentEncode;
 using servertest::RunCurl;
+using servertest::SplitLines;
 using servertest::WaitUntil;
 
 const std::string kHelloText = "Hello, Tarnwick!\n";
@@ -58,36 +59,6 @@ std::string RangeFileBytes()
     return bytes;
 }
 
-// Every byte outside the unreserved set as %XX, so that a name reaches the server as bytes.
-std::string PercentEncode(const std::string& bytes)
-{
-    std::string text;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || byte == '.' || byte == '-' || byte == '_' || byte == '/') {
-            text += c;
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-            text += escaped;
-        }
-    }
-    return text;
-}
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // A 64-bit number of the information tree; 0 when absent.
 long long InfoNumber(const CConfigAccessor& info, const std::string& key)
 {
@@ -104,23 +75,17 @@ class ServeFilesTest : public servertest::CurlFixture {
 protected:
     void SetUp() override
     {
+        CurlFixture::SetUp();
         settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
         settings.SetValue("Setting::Path::Path_0::LocalPath", docs.Path());
         settings.SetValue("Setting::MimeType::text/plain::Ext_00", "txt");
         settings.SetValue("Setting::MimeType::text/html::Ext_00", "html");
         settings.SetValue("Setting::MimeType::application/x-test::Ext_00", "bin");
-        settings.SetValue("Setting::Log::LogFilePath", logs.Path() + "request.txt");
-        settings.SetValue("Setting::Log::SystemLogFilePath", logs.Path() + "system.txt");
 
         testsupport::PutFile(docs.Path() + "hello.txt", kHelloText);
         testsupport::PutFile(docs.Path() + "range.bin", RangeFileBytes());
         ASSERT_EQ(::mkdir((docs.Path() + "sub").c_str(), 0755), 0);
         testsupport::PutFile(docs.Path() + "sub/inner.txt", "inner\n");
-    }
-
-    Answer Get(const std::string& target, const std::vector<std::string>& extra = {})
-    {
-        return Fetch(Url(target), extra);
     }
 
     // Get with each of `headers` ("Name: value") sent as a request header.
@@ -641,7 +606,7 @@ TEST_F(ServeFilesTest, EachRequestIsLoggedWithItsSizesAndOutcome)
     std::vector<std::string> lines;
     const bool flushed = WaitUntil(
         [&] {
-            lines = SplitLines(testsupport::GetFile(logFile));
+            lines = SplitLines(testsupport::GetFile(logFile), LineEnd::CrLf);
             return lines.size() >= expected.size();
         },
         5s);

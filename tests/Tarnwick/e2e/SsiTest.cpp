@@ -15,13 +15,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 using servertest::Answer;
 
@@ -47,6 +44,7 @@ class SsiTest : public servertest::CurlFixture {
 protected:
     void SetUp() override
     {
+        CurlFixture::SetUp();
         settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
         settings.SetValue("Setting::Path::Path_0::LocalPath", docs.Path());
         settings.SetValue("Setting::Path::Path_0::Options::EnableSSICGI", "1");
@@ -59,30 +57,15 @@ protected:
         settings.SetValue("Setting::CGI::Cgi_0::FileHeader", "");
         settings.SetValue("Setting::CGI::Cgi_0::Command", "%FilePath%");
         settings.SetValue("Setting::MimeType::text/html::Ext_00", "html");
-        settings.SetValue("Setting::Log::LogFilePath", logs.Path() + "request.txt");
-        settings.SetValue("Setting::Log::SystemLogFilePath", logs.Path() + "system.txt");
 
-        Program(std::string(TEST_CGI_DATA_DIR) + "/ssi-cmd.sh", "ssi-cmd.sh");
-        Program(std::string(TEST_CGI_DATA_DIR) + "/ssi-body.cgi", "ssi-body.cgi");
+        InstallProgram(std::string(TEST_CGI_DATA_DIR) + "/ssi-cmd.sh", "ssi-cmd.sh");
+        InstallProgram(std::string(TEST_CGI_DATA_DIR) + "/ssi-body.cgi", "ssi-body.cgi");
         testsupport::PutFile(docs.Path() + "part.html", "<i>part</i>");
         const timespec times[2] = {{kPartTime, 0}, {kPartTime, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, (docs.Path() + "part.html").c_str(), times, 0), 0);
         ASSERT_EQ(::mkdir((docs.Path() + "inc").c_str(), 0755), 0);
         testsupport::PutFile(docs.Path() + "inc/v.html", "virtual");
         testsupport::PutFile(docs.Path() + "page.shtml", kEveryDirective);
-    }
-
-    // Copies a program into the document folder, executable.
-    void Program(const std::string& from, const std::string& name)
-    {
-        const std::string to = docs.Path() + name;
-        fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chmod(to.c_str(), 0755), 0);
-    }
-
-    Answer Get(const std::string& target, const std::vector<std::string>& extra = {})
-    {
-        return Fetch(Url(target), extra);
     }
 };
 
@@ -179,7 +162,7 @@ TEST_F(SsiTest, PagesOutsideTheListOrThePathOptionAreServedAsFiles)
 TEST_F(SsiTest, ProgramThatHangsIsEndedAndThePageStillSent)
 {
     settings.SetValue("Setting::Basic::TimeOut", "2");
-    Program(TEST_CGI_PROGRAM, "prog");
+    InstallProgram(TEST_CGI_PROGRAM, "prog");
     // The program reads its mode from the page request's query.
     testsupport::PutFile(docs.Path() + "hang.shtml", "before <!--#exec cmd=\"prog\" --> after");
     Start();

@@ -75,6 +75,7 @@ class WebDavTest : public servertest::CurlFixture {
 protected:
     void SetUp() override
     {
+        CurlFixture::SetUp();
         site = docs.Path() + "site/";
         other = docs.Path() + "other/";
         ASSERT_EQ(::mkdir(site.c_str(), 0755), 0);
@@ -90,8 +91,6 @@ protected:
         settings.SetValue("Setting::Path::Path_1::Options::EnableWrite", "1");
         settings.SetValue("Setting::Path::Path_1::Options::EnableWebDAV", "1");
         settings.SetValue("Setting::MimeType::text/plain::Ext_00", "txt");
-        settings.SetValue("Setting::Log::LogFilePath", logs.Path() + "request.txt");
-        settings.SetValue("Setting::Log::SystemLogFilePath", logs.Path() + "system.txt");
     }
 
     // One request by curl; `extra` goes before the URL.

@@ -5,7 +5,6 @@
 #include "ServerFatalException.h"
 #include "TcpSocket.h"
 #include "TimeoutWatcher.h"
-#include "WorkerThread.h"
 
 #include "ConfigClass.h"
 
@@ -77,15 +76,6 @@ public:
 
 private:
     CTcpSocket& socket_;
-};
-
-// Stands for the connection's thread: only its stop flag is used.
-class IdleThread : public CWorkerThread {
-public:
-    ~IdleThread() override { StopAndWait(); }
-
-protected:
-    void Run() override {}
 };
 
 // The socket under test owns one end of a socket pair; the test plays the client on the
@@ -164,7 +154,7 @@ protected:
     int client_ = -1;
     CTcpSocket socket_;
     AbortingConnection connection_{socket_};
-    IdleThread thread_;
+    servertest::IdleThread thread_;
     CConnectionState state_{&connection_, &socket_, &thread_};
     int64_t receivedBytes_ = 100;
 };

@@ -1,11 +1,8 @@
 #include "SubProcess.h"
 
-#include "ConnectionState.h"
 #include "HttpRequest.h"
 #include "RequestPath.h"
-#include "TcpSocket.h"
 #include "TimeoutWatcher.h"
-#include "WorkerThread.h"
 
 #include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
@@ -27,6 +24,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -63,37 +61,7 @@ std::vector<std::string> Arguments(const std::string& commandLine)
     return texts;
 }
 
-// Stands for the connection's thread: only its stop flag is used.
-class IdleThread : public CWorkerThread {
-public:
-    ~IdleThread() override { StopAndWait(); }
-
-protected:
-    void Run() override {}
-};
-
-// A connection over a socket pair whose far end the test holds.
-struct TestConnection {
-    TestConnection()
-    {
-        int near = -1;
-        servertest::MakeSocketPair(near, far);
-        socket.Attach(near);
-    }
-    ~TestConnection() { ClosePeer(); }
-    void ClosePeer()
-    {
-        if (far >= 0)
-            close(far);
-        far = -1;
-    }
-
-    int far = -1;
-    CTimeoutTarget timeout;
-    CTcpSocket socket;
-    IdleThread thread;
-    CConnectionState state{&timeout, &socket, &thread};
-};
+using servertest::TestConnection;
 
 // --- running programs ---------------------------------------------------------------------
 
@@ -568,6 +536,14 @@ protected:
         return "(unset)";
     }
 
+    // Every listed variable has its value; "(unset)" names one that must be absent.
+    static void ExpectValues(const std::vector<CConfigLeaf>& leaves,
+                             const std::vector<std::pair<std::string, std::string>>& expected)
+    {
+        for (const auto& e : expected)
+            EXPECT_EQ(Value(leaves, e.first), e.second) << e.first;
+    }
+
     static std::vector<std::string> Keys(const std::vector<CConfigLeaf>& leaves)
     {
         std::vector<std::string> keys;
@@ -604,54 +580,56 @@ TEST_F(SubProcessEnvironmentTest, SetsEveryVariableInItsOrder)
                              "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_USER", "HTTP_VIA", "HTTP_FORWARDED",
                              "HTTP_PROXY_CONNECTION", "HTTP_COOKIE"}));
     const CConfigAccessor info = core->GetInfoAccessor();
-    EXPECT_EQ(Value(env, "SERVER_SOFTWARE"), CServerCore::kServerSignature);
-    EXPECT_EQ(Value(env, "SERVER_SIGNATURE"), std::string("<address>") + CServerCore::kServerSignature + "</address>");
-    EXPECT_EQ(Value(env, "SERVER_NAME"), info.GetString("ServerHostName", ""));
-    EXPECT_EQ(Value(env, "GATEWAY_INTERFACE"), "CGI/1.1");
-    EXPECT_EQ(Value(env, "SERVER_PROTOCOL"), "HTTP/1.1");
-    EXPECT_EQ(Value(env, "SERVER_ADDR"), info.GetString("ServerAddress", ""));
-    EXPECT_EQ(Value(env, "SERVER_PORT"), info.GetString("ServerPort", ""));
-    EXPECT_EQ(Value(env, "HTTP_HOST"), "example.org");
-    EXPECT_EQ(Value(env, "REQUEST_METHOD"), "POST");
-    EXPECT_EQ(Value(env, "CONTENT_LENGTH"), "12");
-    EXPECT_EQ(Value(env, "CONTENT_TYPE"), "text/plain");
-    EXPECT_EQ(Value(env, "QUERY_STRING"), "a=%41&b");
-    EXPECT_EQ(Value(env, "SCRIPT_FILENAME"), folder_.Path() + "s.cgi");
-    EXPECT_EQ(Value(env, "SCRIPT_NAME"), "/s.cgi");
-    EXPECT_EQ(Value(env, "REQUEST_URI"), "/s.cgi?a=%41&b");
-    EXPECT_EQ(Value(env, "AUTH_TYPE"), "basic");
-    EXPECT_EQ(Value(env, "HTTP_ACCEPT"), "text/html");
-    EXPECT_EQ(Value(env, "HTTP_USER_AGENT"), "agent");
-    EXPECT_EQ(Value(env, "HTTP_REFERER"), "http://r/");
-    EXPECT_EQ(Value(env, "REMOTE_ADDR"), "127.0.0.1");
+    ExpectValues(env, {
+        {"SERVER_SOFTWARE", CServerCore::kServerSignature},
+        {"SERVER_SIGNATURE", std::string("<address>") + CServerCore::kServerSignature + "</address>"},
+        {"SERVER_NAME", info.GetString("ServerHostName", "")},
+        {"GATEWAY_INTERFACE", "CGI/1.1"},
+        {"SERVER_PROTOCOL", "HTTP/1.1"},
+        {"SERVER_ADDR", info.GetString("ServerAddress", "")},
+        {"SERVER_PORT", info.GetString("ServerPort", "")},
+        {"HTTP_HOST", "example.org"},
+        {"REQUEST_METHOD", "POST"},
+        {"CONTENT_LENGTH", "12"},
+        {"CONTENT_TYPE", "text/plain"},
+        {"QUERY_STRING", "a=%41&b"},
+        {"SCRIPT_FILENAME", folder_.Path() + "s.cgi"},
+        {"SCRIPT_NAME", "/s.cgi"},
+        {"REQUEST_URI", "/s.cgi?a=%41&b"},
+        {"AUTH_TYPE", "basic"},
+        {"HTTP_ACCEPT", "text/html"},
+        {"HTTP_USER_AGENT", "agent"},
+        {"HTTP_REFERER", "http://r/"},
+        {"REMOTE_ADDR", "127.0.0.1"},
+        {"REMOTE_USER", "user"},
+        {"HTTP_VIA", "1.1 p"},
+        {"HTTP_FORWARDED", "for=x"},
+        {"HTTP_PROXY_CONNECTION", "close"},
+        {"HTTP_COOKIE", "c=1"},
+    });
     EXPECT_NE(Value(env, "REMOTE_HOST"), "");
-    EXPECT_EQ(Value(env, "REMOTE_USER"), "user");
-    EXPECT_EQ(Value(env, "HTTP_VIA"), "1.1 p");
-    EXPECT_EQ(Value(env, "HTTP_FORWARDED"), "for=x");
-    EXPECT_EQ(Value(env, "HTTP_PROXY_CONNECTION"), "close");
-    EXPECT_EQ(Value(env, "HTTP_COOKIE"), "c=1");
 }
 
 TEST_F(SubProcessEnvironmentTest, MinimalRequestGetsTheDefaults)
 {
     const auto env = Environment("GET /s.cgi HTTP/1.1\r\n");
-    EXPECT_EQ(Value(env, "HTTP_HOST"), "(unset)");
-    EXPECT_EQ(Value(env, "QUERY_STRING"), "");
-    EXPECT_EQ(Value(env, "CONTENT_LENGTH"), "0");
-    EXPECT_EQ(Value(env, "CONTENT_TYPE"), "");
-    EXPECT_EQ(Value(env, "HTTP_ACCEPT"), "*/*");
-    EXPECT_EQ(Value(env, "REMOTE_HOST"), "(unset)");
-    EXPECT_EQ(Value(env, "AUTH_TYPE"), "(unset)");
-    EXPECT_EQ(Value(env, "REMOTE_USER"), "(unset)");
-    EXPECT_EQ(Value(env, "STALE"), "(unset)");
+    ExpectValues(env, {
+        {"HTTP_HOST", "(unset)"},
+        {"QUERY_STRING", ""},
+        {"CONTENT_LENGTH", "0"},
+        {"CONTENT_TYPE", ""},
+        {"HTTP_ACCEPT", "*/*"},
+        {"REMOTE_HOST", "(unset)"},
+        {"AUTH_TYPE", "(unset)"},
+        {"REMOTE_USER", "(unset)"},
+        {"STALE", "(unset)"},
+    });
 }
 
 TEST_F(SubProcessEnvironmentTest, HeaderNamesMatchInAnyCase)
 {
     const auto env = Environment("GET /s.cgi HTTP/1.1\r\nhost: h\r\ncontent-LENGTH: 7\r\nUSER-AGENT: u\r\n");
-    EXPECT_EQ(Value(env, "HTTP_HOST"), "h");
-    EXPECT_EQ(Value(env, "CONTENT_LENGTH"), "7");
-    EXPECT_EQ(Value(env, "HTTP_USER_AGENT"), "u");
+    ExpectValues(env, {{"HTTP_HOST", "h"}, {"CONTENT_LENGTH", "7"}, {"HTTP_USER_AGENT", "u"}});
 }
 
 TEST_F(SubProcessEnvironmentTest, LineBreaksInHeaderValuesBecomeBlanks)
@@ -661,9 +639,7 @@ TEST_F(SubProcessEnvironmentTest, LineBreaksInHeaderValuesBecomeBlanks)
         headers.SetString("Cookie", "c\nd\re");
         headers.SetString("Host", "h\r\n");
     });
-    EXPECT_EQ(Value(env, "HTTP_USER_AGENT"), "a  Set: x");
-    EXPECT_EQ(Value(env, "HTTP_COOKIE"), "c d e");
-    EXPECT_EQ(Value(env, "HTTP_HOST"), "h  ");
+    ExpectValues(env, {{"HTTP_USER_AGENT", "a  Set: x"}, {"HTTP_COOKIE", "c d e"}, {"HTTP_HOST", "h  "}});
 }
 
 TEST_F(SubProcessEnvironmentTest, UserOnlyWhenThePathAuthenticated)

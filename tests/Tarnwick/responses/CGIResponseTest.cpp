@@ -1,10 +1,7 @@
 #include "CGIResponse.h"
 
-#include "ConnectionState.h"
 #include "Response.h"
 #include "SystemResponse.h"
-#include "TcpSocket.h"
-#include "WorkerThread.h"
 
 #include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
@@ -14,7 +11,6 @@
 #include "TempFolder.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -167,15 +163,6 @@ TEST(CGIResponseHeaderLines, NoLeavesFromNothingUsable)
 
 // --- the response on a core -------------------------------------------------------------
 
-// Stands for the connection's thread: only its stop flag is used.
-class IdleThread : public CWorkerThread {
-public:
-    ~IdleThread() override { StopAndWait(); }
-
-protected:
-    void Run() override {}
-};
-
 // Shows the body as it is stored for the program.
 class ExposedCGIResponse : public CCGIResponse {
 public:
@@ -197,16 +184,11 @@ protected:
         testsupport::PutFile(html_.Path() + "Response_default.html", "%ResponseText%|%Info%|%Detail%");
         StartCore();
         ASSERT_EQ(::mkdir(Local("").c_str(), 0755), 0);
-        int clientEnd = -1;
-        servertest::MakeSocketPair(serverEnd_, clientEnd);
-        client_ = clientEnd;
-        ASSERT_EQ(socket_.Attach(serverEnd_), 0);
     }
 
     void TearDown() override
     {
-        if (client_ >= 0)
-            ::close(client_);
+        connection_.ClosePeer();
         CoreFixture::TearDown();
         std::error_code ignored;
         std::filesystem::remove_all(Local(""), ignored);
@@ -249,7 +231,7 @@ protected:
         thrownByBuild_ = false;
         try {
             thrownByConstructor_ = true;
-            auto cgi = std::make_unique<CCGIResponse>(core.get(), thread_, request, path, state_);
+            auto cgi = std::make_unique<CCGIResponse>(core.get(), thread_, request, path, connection_.state);
             thrownByConstructor_ = false;
             thrownByBuild_ = true;
             cgi->BeginReceive();
@@ -297,12 +279,7 @@ protected:
     std::string command_;
     bool thrownByConstructor_ = false;
     bool thrownByBuild_ = false;
-    int serverEnd_ = -1;
-    int client_ = -1;
-    CTcpSocket socket_;
-    CTimeoutTarget connection_;
-    IdleThread idle_;
-    CConnectionState state_{&connection_, &socket_, &idle_};
+    servertest::TestConnection connection_;  // the client's end stays open until a test closes it
 };
 
 TEST_F(CGIResponseTest, ConstructorRefusesMissingTargetAndOtherMethods)
@@ -351,7 +328,7 @@ TEST_F(CGIResponseTest, ConstructorRefusesAnnouncedBodyAboveTheLimit)
         const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
         CSystemResponse* thrown = nullptr;
         try {
-            CCGIResponse response(core.get(), thread_, request, path, state_);
+            CCGIResponse response(core.get(), thread_, request, path, connection_.state);
         } catch (CSystemResponse* status) {
             thrown = status;
         }
@@ -571,7 +548,7 @@ TEST_F(CGIResponseTest, AnnouncedLargeBodyIsStoredWithOneGrowth)
     const CHttpRequest request("POST /t.cgi HTTP/1.1\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n",
                                thread_.GetSubAccessor("RequestInfo"));
     const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-    ExposedCGIResponse response(core.get(), thread_, request, path, state_);
+    ExposedCGIResponse response(core.get(), thread_, request, path, connection_.state);
     response.BeginReceive();
     CByteBuffer chunk = BufferOf(std::string(1000, 'a'));
     response.ReceiveData(chunk);
@@ -629,8 +606,7 @@ TEST_F(CGIResponseTest, ClientThatLeavesEndsTheProgram)
 {
     Script("");
     WriteScript("sleep 30\nprintf 'Content-Type: text/plain\\n\\nlate'\n");
-    ::close(client_);
-    client_ = -1;
+    connection_.ClosePeer();
     const auto start = std::chrono::steady_clock::now();
     const std::unique_ptr<CResponse> response = Built("GET");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));

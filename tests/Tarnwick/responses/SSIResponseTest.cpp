@@ -1,11 +1,7 @@
 #include "SSIResponse.h"
 
-#include "ConnectionState.h"
 #include "ServerFatalException.h"
 #include "SystemResponse.h"
-#include "TcpSocket.h"
-#include "TimeoutWatcher.h"
-#include "WorkerThread.h"
 
 #include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
@@ -40,23 +36,7 @@ const std::string kIfNotSupported = "SSIの制御構文はサポートしてい�
 
 constexpr int64_t kFileTime = 1714571100;  // 2024-05-01 13:45:00 UTC
 
-// Stands for the connection's thread: only its stop flag is used.
-class IdleThread : public CWorkerThread {
-public:
-    ~IdleThread() override { StopAndWait(); }
-
-protected:
-    void Run() override {}
-};
-
-// A connection that is neither timed out nor closed until the test says so; its socket is
-// never opened, so it never reports a peer's close.
-struct TestConnection {
-    CTimeoutTarget timeout;
-    CTcpSocket socket;
-    IdleThread thread;
-    CConnectionState state{&timeout, &socket, &thread};
-};
+using servertest::TestConnection;
 
 // Sets the process's time zone for one test, so that local times have a known offset.
 class ScopedTimeZone {
@@ -375,6 +355,25 @@ protected:
         return page.body;
     }
 
+    // One value of a directive's attribute and the text it puts in the page.
+    struct AttributeCase {
+        const char* description;
+        std::string value;
+        std::string shown;
+    };
+
+    // For each case, the document that `target` names (below www/) holds only the directive
+    // `directive`="value" between '<' and '>'; served, the page is the case's text between them.
+    void ExpectEachShows(const std::string& directive, const std::string& target,
+                         const std::vector<AttributeCase>& cases)
+    {
+        const std::string document = target.substr(1, target.find('?') - 1);
+        for (const AttributeCase& c : cases) {
+            Put(document, "<<!--#" + directive + "=\"" + c.value + "\" -->>");
+            EXPECT_EQ(Serve(target).body, "<" + c.shown + ">") << c.description;
+        }
+    }
+
     std::string sitePrefix_ = "/";
     testsupport::TempFolder root_;
     std::string www_;
@@ -542,11 +541,7 @@ TEST_F(SSIResponseTest, FileAttributeResolvesBesideTheDocument)
     Put("sub/inc/deep.txt", "DEEP");
     Put("part.txt", "ROOTPART");
     Put("sub/folder/x", "x");
-    const struct {
-        const char* description;
-        std::string value;
-        std::string shown;
-    } cases[] = {
+    ExpectEachShows("include file", "/sub/doc.shtml", {
         {"plain name", "part.txt", "PART"},
         {"dot slash", "./part.txt", "PART"},
         {"sub-folder", "inc/deep.txt", "DEEP"},
@@ -554,12 +549,7 @@ TEST_F(SSIResponseTest, FileAttributeResolvesBesideTheDocument)
         {"missing file", "nothing.txt", kCannotOpen},
         {"a folder is no file", "folder", kCannotOpen},
         {"empty value", "", kCannotOpen},
-    };
-    for (const auto& c : cases) {
-        Put("sub/doc.shtml", "<<!--#include file=\"" + c.value + "\" -->>");
-        const Page page = Serve("/sub/doc.shtml");
-        EXPECT_EQ(page.body, "<" + c.shown + ">") << c.description;
-    }
+    });
 }
 
 TEST_F(SSIResponseTest, IncludedFileIsNotParsed)
@@ -577,11 +567,7 @@ TEST_F(SSIResponseTest, VirtualAttributeResolvesThroughThePathEntries)
 {
     Put("sub/part.txt", "PART");
     Put("sub/a b.txt", "SPACED");
-    const struct {
-        const char* description;
-        std::string value;
-        std::string shown;
-    } cases[] = {
+    ExpectEachShows("include virtual", "/sub/doc.shtml", {
         {"relative to the document's URL", "part.txt", "PART"},
         {"absolute URL path", "/top.html", "TOP"},
         {"another path entry", "/other/o.html", "OTHER"},
@@ -593,12 +579,7 @@ TEST_F(SSIResponseTest, VirtualAttributeResolvesThroughThePathEntries)
         {"a folder is no file", "/sub/", kCannotOpen},
         {"a forward entry has no file", "/fwd/x.html", kCannotOpen},
         {"missing", "/none.html", kCannotOpen},
-    };
-    for (const auto& c : cases) {
-        Put("sub/doc.shtml", "<<!--#include virtual=\"" + c.value + "\" -->>");
-        const Page page = Serve("/sub/doc.shtml");
-        EXPECT_EQ(page.body, "<" + c.shown + ">") << c.description;
-    }
+    });
 }
 
 TEST_F(SSIResponseTest, VirtualPathBesideADocumentIsNotDecodedTwice)
@@ -726,22 +707,13 @@ TEST_F(SSIResponseTest, ExecCgiIncludesTheBodyOfTheScriptsOutput)
     Put("lf.cgi", "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\nplain'\n", 0755);
     Put("query.cgi", "#!/bin/sh\nprintf '\\n\\n[%s]' \"$*\"\n", 0755);
     Put("script.txt", "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\nNO'\n", 0755);
-    const struct {
-        const char* description;
-        std::string value;
-        std::string shown;
-    } cases[] = {
+    ExpectEachShows("exec cgi", "/page.shtml?x", {
         {"CR LF header, LF LF in the body", "crlf.cgi", "body\n\nmore"},
         {"LF header", "lf.cgi", "plain"},
         {"no query reaches the command line", "query.cgi", "[]"},
         {"no CGI entry for the extension", "script.txt", kCannotRun},
         {"missing file", "none.cgi", kCannotRun},
-    };
-    for (const auto& c : cases) {
-        Put("page.shtml", "<<!--#exec cgi=\"" + c.value + "\" -->>");
-        const Page page = Serve("/page.shtml?x");
-        EXPECT_EQ(page.body, "<" + c.shown + ">") << c.description;
-    }
+    });
 }
 
 TEST_F(SSIResponseTest, ExecRunsInDocumentOrder)
