@@ -2,40 +2,78 @@
 
 #include "CRuntime.h"
 
+#include <charconv>
+
+namespace {
+
+// Room for the decimal text of any 64-bit integer with its sign.
+constexpr size_t kDecimalTextSize = 24;
+
+// The decimal text of `value` in `buffer`, without allocating.
+template <typename Integer>
+std::string_view DecimalText(Integer value, char (&buffer)[kDecimalTextSize])
+{
+    const std::to_chars_result end = std::to_chars(buffer, buffer + kDecimalTextSize, value);
+    return std::string_view(buffer, static_cast<size_t>(end.ptr - buffer));
+}
+
+}  // namespace
+
 CConfigAccessor::CConfigAccessor(CConfigClass* tree, const std::string& prefix)
     : prefix_(AppendPathSeparator(prefix)), tree_(tree)
 {
 }
 
-std::string CConfigAccessor::GetString(const std::string& key, const std::string& defaultValue,
+std::string CConfigAccessor::GetString(std::string_view key, std::string_view defaultValue,
                                        int ignoreCase) const
 {
-    return tree_->GetValue(prefix_ + key, defaultValue, ignoreCase);
+    return tree_->GetValue(prefix_, key, defaultValue, ignoreCase);
 }
 
-void CConfigAccessor::SetString(const std::string& key, const std::string& value) const
+void CConfigAccessor::SetString(std::string_view key, std::string_view value) const
 {
-    tree_->SetValue(prefix_ + key, value);
+    tree_->SetValue(prefix_, key, value);
 }
 
-int CConfigAccessor::GetInt(const std::string& key, int defaultValue, int ignoreCase) const
+int CConfigAccessor::GetInt(std::string_view key, int defaultValue, int ignoreCase) const
 {
-    return platform::Atoi(GetString(key, std::to_string(defaultValue), ignoreCase));
+    char text[kDecimalTextSize];
+    return platform::Atoi(GetString(key, DecimalText(defaultValue, text), ignoreCase));
 }
 
-void CConfigAccessor::SetInt(const std::string& key, int value) const { SetString(key, std::to_string(value)); }
-
-void CConfigAccessor::SetInt64(const std::string& key, int64_t value) const
+void CConfigAccessor::SetInt(std::string_view key, int value) const
 {
-    SetString(key, std::to_string(value));
+    char text[kDecimalTextSize];
+    SetString(key, DecimalText(value, text));
 }
 
-CConfigAccessor CConfigAccessor::GetSubAccessor(const std::string& name) const
+void CConfigAccessor::SetInt64(std::string_view key, int64_t value) const
 {
-    return CConfigAccessor(tree_, prefix_ + name);
+    char text[kDecimalTextSize];
+    SetString(key, DecimalText(value, text));
 }
 
-void CConfigAccessor::RemoveSection(const std::string& name) const { tree_->RemoveNode(prefix_ + name); }
+CConfigAccessor CConfigAccessor::GetSubAccessor(std::string_view name) const
+{
+    std::string prefix;
+    prefix.reserve(prefix_.size() + name.size() + 2);
+    prefix.append(prefix_).append(name);
+    if (!EndsWithPathSeparator(prefix))
+        prefix.append("::");
+    return CConfigAccessor(tree_, std::move(prefix), Normalised());
+}
+
+void CConfigAccessor::RemoveSection(std::string_view name) const
+{
+    std::string path;
+    path.reserve(prefix_.size() + name.size());
+    path.append(prefix_).append(name);
+    tree_->RemoveNode(path);
+}
+
+bool CConfigAccessor::HasSection(std::string_view name) const { return tree_->HasSection(prefix_, name); }
+
+void CConfigAccessor::RemoveFirstSection() const { tree_->RemoveFirstSection(prefix_); }
 
 int CConfigAccessor::GetKeys(std::vector<std::string>& keys) const { return tree_->GetKeys(prefix_, keys); }
 
@@ -53,6 +91,15 @@ void CConfigAccessor::Clear() const { tree_->ClearNode(prefix_); }
 void CConfigAccessor::CopyFrom(const CConfigAccessor& source) const
 {
     tree_->CopyNode(prefix_, source.prefix_, source.tree_);
+}
+
+int CConfigAccessor::MoveTo(const CConfigAccessor& destination) const
+{
+    if (destination.tree_ == tree_)
+        return tree_->MoveNode(destination.prefix_, prefix_);
+    destination.CopyFrom(*this);
+    tree_->RemoveNode(prefix_);
+    return 0;
 }
 
 std::string CConfigAccessor::ExpandVariables(const std::string& text, const std::string& substitute) const

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CConfigAccessor {
@@ -17,18 +18,26 @@ public:
     // The prefix gets a trailing "::" when it lacks one: "" -> "::", "Setting" -> "Setting::".
     CConfigAccessor(CConfigClass* tree, const std::string& prefix);
 
+    // The path of a key or name is the prefix followed directly by it ("Setting::" and
+    // "Path::Path_0::Url" give "Setting::Path::Path_0::Url"); views are read only during
+    // the call.
+
     // The stored value or the default, through the tree's filter. Nodes missing on the way
     // are created; the leaf is not.
-    std::string GetString(const std::string& key, const std::string& defaultValue, int ignoreCase = 0) const;
-    void SetString(const std::string& key, const std::string& value) const;
+    std::string GetString(std::string_view key, std::string_view defaultValue, int ignoreCase = 0) const;
+    void SetString(std::string_view key, std::string_view value) const;
     // Reads through text: the default as decimal text, then atoi of what was read (a value
     // that is no number reads as 0; "12abc" as 12; out-of-range values clamp).
-    int GetInt(const std::string& key, int defaultValue, int ignoreCase = 0) const;
-    void SetInt(const std::string& key, int value) const;
-    void SetInt64(const std::string& key, int64_t value) const;
+    int GetInt(std::string_view key, int defaultValue, int ignoreCase = 0) const;
+    void SetInt(std::string_view key, int value) const;
+    void SetInt64(std::string_view key, int64_t value) const;
 
-    CConfigAccessor GetSubAccessor(const std::string& name) const;
-    void RemoveSection(const std::string& name) const;
+    CConfigAccessor GetSubAccessor(std::string_view name) const;
+    void RemoveSection(std::string_view name) const;
+    // Whether the prefix node has a child of exactly that name (one level); lists no names.
+    bool HasSection(std::string_view name) const;
+    // Removes the prefix node's first child, if any.
+    void RemoveFirstSection() const;
     int GetKeys(std::vector<std::string>& keys) const;
     int GetSections(std::vector<std::string>& names) const;
     int GetKeyCount() const;
@@ -37,6 +46,14 @@ public:
     void Clear() const;
     // The prefix node's leaves and children become deep copies of the source's node.
     void CopyFrom(const CConfigAccessor& source) const;
+    // Moves the prefix node, whole and without copying, to the destination's node: as
+    // CopyFrom into the destination followed by RemoveSection of this node from its parent
+    // (a missing destination is created as its parent's last child; an existing one keeps
+    // its name and place), but in one locked step (CConfigClass::MoveNode). Returns 0, or
+    // -1 with nothing moved when this is the root accessor or the destination is this node
+    // or lies within it. Between two trees it is CopyFrom, then the removal, as two steps
+    // that lock as CopyFrom does (destination tree first), and returns 0.
+    int MoveTo(const CConfigAccessor& destination) const;
     std::string ExpandVariables(const std::string& text, const std::string& substitute) const;
     void GetLeaves(std::vector<CConfigLeaf>& leaves) const;
 
@@ -44,6 +61,10 @@ public:
     const std::string& GetPrefix() const { return prefix_; }
 
 private:
+    // Takes a prefix that already ends in "::".
+    struct Normalised {};
+    CConfigAccessor(CConfigClass* tree, std::string prefix, Normalised) : prefix_(std::move(prefix)), tree_(tree) {}
+
     std::string prefix_;
     CConfigClass* tree_ = nullptr;  // not owned
 };

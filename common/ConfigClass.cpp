@@ -3,11 +3,13 @@
 #include "ConfigAccessor.h"
 #include "CRuntime.h"
 
+#include <cstring>
 #include <mutex>
 
 namespace {
 
-const char kSeparator[] = "::";
+constexpr char kSeparator[] = "::";
+constexpr std::string_view kSeparatorView = kSeparator;
 const char kRootName[] = "Tarnwick";
 
 using Lock = std::lock_guard<const platform::CCriticalSection>;
@@ -20,6 +22,124 @@ constexpr int kMaxReplacementsPerKey = 1024;
 // ...or once it has grown the text by this many bytes.
 constexpr std::string::size_type kMaxExpansionGrowth = 4 << 20;
 
+// Position of the first "::"; paths are short, and a plain scan costs less than a library
+// search per level.
+std::string_view::size_type FindSeparator(std::string_view path)
+{
+    for (std::string_view::size_type i = 0; i + 1 < path.size(); ++i) {
+        if (path[i] == ':' && path[i + 1] == ':')
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+// Sibling names and keys often share their length and head ("Thread_0001", "Thread_0002"):
+// the last byte tells most of them apart before the whole texts are compared.
+bool SameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           (a.empty() || (a.back() == b.back() && std::memcmp(a.data(), b.data(), a.size()) == 0));
+}
+
+unsigned char FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+// platform::_mbsicmp(a, b) == 0 without copying either text: single-byte characters fold,
+// a double-byte character matches only itself.
+bool EqualIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::string_view::size_type i = 0; i < a.size();) {
+        const unsigned char ca = static_cast<unsigned char>(a[i]);
+        const unsigned char cb = static_cast<unsigned char>(b[i]);
+        const bool doubleA = platform::IsLeadByte(ca) && i + 1 < a.size();
+        const bool doubleB = platform::IsLeadByte(cb) && i + 1 < b.size();
+        if (doubleA || doubleB) {
+            if (ca != cb || a[i + 1] != b[i + 1])
+                return false;
+            i += 2;
+        } else {
+            if (FoldAscii(ca) != FoldAscii(cb))
+                return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
+// Whether walking `prefix` ends exactly at a level, with nothing left over and without
+// the rule that reads a remaining "::" as the end: then the prefix followed by any text
+// resolves as the prefix and then that text from the prefix's node.
+bool EndsAtLevel(std::string_view prefix)
+{
+    while (!prefix.empty()) {
+        const std::string_view::size_type at = FindSeparator(prefix);
+        if (at == std::string_view::npos || prefix == kSeparatorView)
+            return false;
+        prefix.remove_prefix(at + 2);
+    }
+    return true;
+}
+
+// A path given as a prefix and a rest, resolved as the two joined. Prepared before the
+// tree's lock is taken: the common prefix ("Setting::", "Threads::Thread_0001::") is walked
+// in place, any other is joined once here.
+class SplitPath {
+public:
+    SplitPath(std::string_view prefix, std::string_view rest)
+    {
+        if (EndsAtLevel(prefix)) {
+            prefix_ = prefix;
+            rest_ = rest;
+        } else {
+            joined_.reserve(prefix.size() + rest.size());
+            joined_.append(prefix).append(rest);
+            rest_ = joined_;
+        }
+    }
+    SplitPath(const SplitPath&) = delete;
+    SplitPath& operator=(const SplitPath&) = delete;
+
+    CConfigNode& Resolve(CConfigNode& root, std::string_view& key) const
+    {
+        std::string_view none;
+        return root.FindOrCreateParent(prefix_, none).FindOrCreateParent(rest_, key);
+    }
+
+private:
+    std::string joined_;
+    std::string_view prefix_;
+    std::string_view rest_;
+};
+
+// A node path as the normalised operations read it: with "::" appended when missing.
+class NodePath {
+public:
+    explicit NodePath(std::string_view path)
+    {
+        if (EndsWithPathSeparator(path)) {
+            path_ = path;
+        } else {
+            appended_.reserve(path.size() + 2);
+            appended_.append(path).append(kSeparatorView);
+            path_ = appended_;
+        }
+    }
+    NodePath(const NodePath&) = delete;
+    NodePath& operator=(const NodePath&) = delete;
+
+    std::string_view Get() const { return path_; }
+    CConfigNode& Resolve(CConfigNode& root) const
+    {
+        std::string_view key;
+        return root.FindOrCreateParent(path_, key);
+    }
+
+private:
+    std::string appended_;
+    std::string_view path_;
+};
+
 }  // namespace
 
 ConfigPathSplit SplitConfigPath(const std::string& path)
@@ -30,57 +150,84 @@ ConfigPathSplit SplitConfigPath(const std::string& path)
     return {path.substr(0, at), path.substr(at + 2), true};
 }
 
+bool EndsWithPathSeparator(std::string_view path)
+{
+    return path.size() >= 2 && path.compare(path.size() - 2, 2, kSeparatorView) == 0;
+}
+
 std::string AppendPathSeparator(const std::string& path)
 {
-    if (path.size() < 2 || path.compare(path.size() - 2, 2, kSeparator) != 0)
+    if (!EndsWithPathSeparator(path))
         return path + kSeparator;
     return path;
 }
 
 // --- CConfigNode ------------------------------------------------------------------------
 
-int CConfigNode::FindLeaf(const std::string& key, int ignoreCase) const
+int CConfigNode::FindLeaf(std::string_view key, int ignoreCase) const
 {
     for (size_t i = 0; i < leaves_.size(); ++i) {
-        const int cmp = ignoreCase ? platform::_mbsicmp(leaves_[i].key, key)
-                                   : platform::_mbscmp(leaves_[i].key, key);
-        if (cmp == 0)
+        if (ignoreCase ? EqualIgnoringCase(leaves_[i].key, key) : SameText(leaves_[i].key, key))
             return static_cast<int>(i);
     }
     return -1;
 }
 
-int CConfigNode::FindChild(const std::string& name) const
+int CConfigNode::FindChild(std::string_view name) const
 {
     for (size_t i = 0; i < children_.size(); ++i) {
-        if (children_[i].name_ == name)
+        if (SameText(children_[i].name_, name))
             return static_cast<int>(i);
     }
     return -1;
 }
 
-void CConfigNode::SetLeaf(const std::string& key, const std::string& value)
+void CConfigNode::SetLeaf(std::string_view key, std::string_view value)
 {
     const int at = FindLeaf(key, 0);
     if (at >= 0)
-        leaves_[at].value = value;
+        leaves_[at].value.assign(value.data(), value.size());
     else
-        leaves_.push_back({key, value});
+        leaves_.push_back({std::string(key), std::string(value)});
 }
 
-std::string CConfigNode::GetLeafValue(const std::string& key, const std::string& defaultValue,
+std::string CConfigNode::GetLeafValue(std::string_view key, std::string_view defaultValue,
                                       CConfigValueFilter* filter, int ignoreCase) const
 {
     const int at = FindLeaf(key, ignoreCase);
-    const std::string& value = at >= 0 ? leaves_[at].value : defaultValue;
-    return filter ? filter->Filter(key, value) : value;
+    const std::string_view value = at >= 0 ? std::string_view(leaves_[at].value) : defaultValue;
+    return filter ? filter->Filter(key, value) : std::string(value);
 }
 
-void CConfigNode::RemoveChild(const std::string& name)
+void CConfigNode::RemoveChild(std::string_view name)
 {
     const int at = FindChild(name);
     if (at >= 0)
         children_.erase(children_.begin() + at);
+}
+
+void CConfigNode::RemoveFirstChild()
+{
+    if (!children_.empty())
+        children_.erase(children_.begin());
+}
+
+CConfigNode CConfigNode::TakeChild(int index)
+{
+    CConfigNode child = std::move(children_[index]);
+    children_.erase(children_.begin() + index);
+    return child;
+}
+
+bool CConfigNode::Contains(const CConfigNode* node) const
+{
+    if (node == this)
+        return true;
+    for (const CConfigNode& child : children_) {
+        if (child.Contains(node))
+            return true;
+    }
+    return false;
 }
 
 void CConfigNode::Clear()
@@ -108,9 +255,16 @@ int CConfigNode::GetSectionNames(std::vector<std::string>& names) const
 std::string CConfigNode::ExpandVariables(const std::string& text, const std::string& substitute,
                                          CConfigValueFilter* filter) const
 {
+    // Both steps below act only on '%'.
+    if (text.find('%') == std::string::npos)
+        return text;
     std::string result = text;
+    std::string pattern;
     for (const CConfigLeaf& leaf : leaves_) {
-        const std::string pattern = "%" + leaf.key + "%";
+        pattern.clear();
+        pattern.push_back('%');
+        pattern.append(leaf.key);
+        pattern.push_back('%');
         // Each search restarts early enough to see any occurrence that the last insertion
         // completed, which finds exactly what a search from the start would. An inserted
         // text that holds the pattern itself is skipped, or the loop would never end.
@@ -120,7 +274,10 @@ std::string CConfigNode::ExpandVariables(const std::string& text, const std::str
             const std::string::size_type at = result.find(pattern, from);
             if (at == std::string::npos)
                 break;
-            const std::string inserted = filter ? filter->Filter(leaf.key, leaf.value) : leaf.value;
+            std::string filtered;
+            if (filter)
+                filtered = filter->Filter(leaf.key, leaf.value);
+            const std::string& inserted = filter ? filtered : leaf.value;
             result.replace(at, pattern.size(), inserted);
             if (inserted.find(pattern) != std::string::npos) {
                 from = at + inserted.size();
@@ -159,20 +316,29 @@ std::string CConfigNode::ExpandVariables(const std::string& text, const std::str
     return out;
 }
 
-CConfigNode& CConfigNode::FindOrCreateParent(const std::string& path, std::string& key)
+CConfigNode& CConfigNode::FindOrCreateParent(std::string_view path, std::string_view& key)
 {
+    // The levels are cut from the path in place; SplitConfigPath's rules.
     CConfigNode* node = this;
-    std::string rest = path;
     for (;;) {
-        ConfigPathSplit split = SplitConfigPath(rest);
-        if (!split.found) {
-            key = std::move(split.rest);
+        const std::string_view::size_type at = FindSeparator(path);
+        if (at == std::string_view::npos || path == kSeparatorView) {
+            key = at == std::string_view::npos ? path : path.substr(2);
             return *node;
         }
-        const int at = node->FindChild(split.head);
-        node = at >= 0 ? &node->children_[at] : &node->AppendChild(split.head);
-        rest = std::move(split.rest);
+        const std::string_view head = path.substr(0, at);
+        const int child = node->FindChild(head);
+        node = child >= 0 ? &node->children_[child] : &node->AppendChild(head);
+        path.remove_prefix(at + 2);
     }
+}
+
+CConfigNode& CConfigNode::FindOrCreateParent(const std::string& path, std::string& key)
+{
+    std::string_view view;
+    CConfigNode& node = FindOrCreateParent(std::string_view(path), view);
+    key.assign(view.data(), view.size());
+    return node;
 }
 
 void CConfigNode::AssignContent(CConfigNode content)
@@ -181,9 +347,9 @@ void CConfigNode::AssignContent(CConfigNode content)
     leaves_ = std::move(content.leaves_);
 }
 
-CConfigNode& CConfigNode::AppendChild(const std::string& name)
+CConfigNode& CConfigNode::AppendChild(std::string_view name)
 {
-    children_.emplace_back(name);
+    children_.emplace_back(std::string(name));
     return children_.back();
 }
 
@@ -199,104 +365,158 @@ CConfigClass::CConfigClass(const CConfigClass& source) : platform::CCriticalSect
 
 CConfigClass::~CConfigClass() = default;
 
-std::string CConfigClass::GetValue(const std::string& path, const std::string& defaultValue, int ignoreCase)
+std::string CConfigClass::GetValue(std::string_view path, std::string_view defaultValue, int ignoreCase)
 {
-    Lock lock(*this);
-    std::string key;
-    CConfigNode& node = root_.FindOrCreateParent(path, key);
-    return node.GetLeafValue(key, defaultValue, filter_.get(), ignoreCase);
+    return GetValue(std::string_view(), path, defaultValue, ignoreCase);
 }
 
-void CConfigClass::SetValue(const std::string& path, const std::string& value)
+void CConfigClass::SetValue(std::string_view path, std::string_view value)
 {
-    Lock lock(*this);
-    std::string key;
-    root_.FindOrCreateParent(path, key).SetLeaf(key, value);
+    SetValue(std::string_view(), path, value);
 }
 
-void CConfigClass::GetLeaves(const std::string& nodePath, std::vector<CConfigLeaf>& leaves)
+std::string CConfigClass::GetValue(std::string_view prefix, std::string_view key,
+                                   std::string_view defaultValue, int ignoreCase)
+{
+    const SplitPath path(prefix, key);
+    Lock lock(*this);
+    std::string_view leafKey;
+    CConfigNode& node = path.Resolve(root_, leafKey);
+    return node.GetLeafValue(leafKey, defaultValue, filter_.get(), ignoreCase);
+}
+
+void CConfigClass::SetValue(std::string_view prefix, std::string_view key, std::string_view value)
+{
+    const SplitPath path(prefix, key);
+    Lock lock(*this);
+    std::string_view leafKey;
+    path.Resolve(root_, leafKey).SetLeaf(leafKey, value);
+}
+
+void CConfigClass::GetLeaves(std::string_view nodePath, std::vector<CConfigLeaf>& leaves)
 {
     Lock lock(*this);
-    std::string key;
+    std::string_view key;
     root_.FindOrCreateParent(nodePath, key).GetLeaves(leaves);
 }
 
-std::string CConfigClass::ExpandVariables(const std::string& nodePath, const std::string& text,
+std::string CConfigClass::ExpandVariables(std::string_view nodePath, const std::string& text,
                                           const std::string& substitute)
 {
     Lock lock(*this);
-    std::string key;
+    std::string_view key;
     return root_.FindOrCreateParent(nodePath, key).ExpandVariables(text, substitute, filter_.get());
 }
 
 CConfigAccessor CConfigClass::GetAccessor(const std::string& prefix) { return CConfigAccessor(this, prefix); }
 
-int CConfigClass::GetKeys(const std::string& nodePath, std::vector<std::string>& keys)
+int CConfigClass::GetKeys(std::string_view nodePath, std::vector<std::string>& keys)
 {
+    const NodePath path(nodePath);
     Lock lock(*this);
-    std::string key;
-    return root_.FindOrCreateParent(AppendPathSeparator(nodePath), key).GetKeys(keys);
+    return path.Resolve(root_).GetKeys(keys);
 }
 
-int CConfigClass::GetSections(const std::string& nodePath, std::vector<std::string>& names)
+int CConfigClass::GetSections(std::string_view nodePath, std::vector<std::string>& names)
 {
+    const NodePath path(nodePath);
     Lock lock(*this);
-    std::string key;
-    return root_.FindOrCreateParent(AppendPathSeparator(nodePath), key).GetSectionNames(names);
+    return path.Resolve(root_).GetSectionNames(names);
 }
 
-int CConfigClass::GetKeyCount(const std::string& nodePath)
+int CConfigClass::GetKeyCount(std::string_view nodePath)
 {
+    const NodePath path(nodePath);
     Lock lock(*this);
-    std::string key;
-    return root_.FindOrCreateParent(AppendPathSeparator(nodePath), key).GetKeyCount();
+    return path.Resolve(root_).GetKeyCount();
 }
 
-int CConfigClass::GetSectionCount(const std::string& nodePath)
+int CConfigClass::GetSectionCount(std::string_view nodePath)
 {
+    const NodePath path(nodePath);
     Lock lock(*this);
-    std::string key;
-    return root_.FindOrCreateParent(AppendPathSeparator(nodePath), key).GetSectionCount();
+    return path.Resolve(root_).GetSectionCount();
 }
 
-void CConfigClass::ClearNode(const std::string& nodePath)
+bool CConfigClass::HasSection(std::string_view nodePath, std::string_view name)
 {
+    const NodePath path(nodePath);
     Lock lock(*this);
-    std::string key;
-    root_.FindOrCreateParent(AppendPathSeparator(nodePath), key).Clear();
+    return path.Resolve(root_).FindChild(name) >= 0;
 }
 
-void CConfigClass::RemoveNode(const std::string& path)
+void CConfigClass::ClearNode(std::string_view nodePath)
 {
+    const NodePath path(nodePath);
     Lock lock(*this);
-    std::string full = AppendPathSeparator(path);
-    full.erase(full.size() - 2);
+    path.Resolve(root_).Clear();
+}
+
+void CConfigClass::RemoveFirstSection(std::string_view nodePath)
+{
+    const NodePath path(nodePath);
+    Lock lock(*this);
+    path.Resolve(root_).RemoveFirstChild();
+}
+
+void CConfigClass::RemoveNode(std::string_view path)
+{
+    const NodePath normalised(path);
+    const std::string_view full = normalised.Get().substr(0, normalised.Get().size() - 2);
+    Lock lock(*this);
     if (full.empty()) {
         root_.Clear();
         return;
     }
-    std::string last;
+    std::string_view last;
     root_.FindOrCreateParent(full, last).RemoveChild(last);
 }
 
-void CConfigClass::GetNode(CConfigNode& node, const std::string& nodePath)
+void CConfigClass::GetNode(CConfigNode& node, std::string_view nodePath)
 {
     Lock lock(*this);
-    std::string key;
+    std::string_view key;
     node.AssignContent(root_.FindOrCreateParent(nodePath, key));
 }
 
-void CConfigClass::CopyNode(const std::string& destinationPath, const std::string& sourcePath,
+void CConfigClass::CopyNode(std::string_view destinationPath, std::string_view sourcePath,
                             CConfigClass* source)
 {
+    const NodePath destinationNode(destinationPath);
+    const NodePath sourceNode(sourcePath);
     Lock lock(*this);
     // The source is copied out before the destination is resolved: resolving may add
     // nodes and move the source, and the destination may be the source's ancestor.
     CConfigNode copy;
-    (source ? source : this)->GetNode(copy, AppendPathSeparator(sourcePath));
-    std::string key;
-    CConfigNode& destination = root_.FindOrCreateParent(AppendPathSeparator(destinationPath), key);
-    destination.AssignContent(std::move(copy));
+    (source ? source : this)->GetNode(copy, sourceNode.Get());
+    destinationNode.Resolve(root_).AssignContent(std::move(copy));
+}
+
+int CConfigClass::MoveNode(std::string_view destinationPath, std::string_view sourcePath)
+{
+    const NodePath destinationNode(destinationPath);
+    const NodePath sourceNode(sourcePath);
+    // The source is named as RemoveNode names it: its parent and its name there.
+    const std::string_view sourceFull = sourceNode.Get().substr(0, sourceNode.Get().size() - 2);
+    Lock lock(*this);
+    if (sourceFull.empty())
+        return -1;
+    std::string_view name;
+    // Creating nodes moves siblings in memory, so every missing node is created first;
+    // the walks after that create nothing and their results stay valid together.
+    CConfigNode& sourceParent = root_.FindOrCreateParent(sourceFull, name);
+    if (sourceParent.FindChild(name) < 0)
+        sourceParent.AppendChild(name);
+    destinationNode.Resolve(root_);
+
+    CConfigNode& parent = root_.FindOrCreateParent(sourceFull, name);
+    const int at = parent.FindChild(name);
+    if (parent.GetChildren()[at].Contains(&destinationNode.Resolve(root_)))
+        return -1;
+    CConfigNode moved = parent.TakeChild(at);
+    // Taking the child moved its later siblings, which may hold the destination.
+    destinationNode.Resolve(root_).AssignContent(std::move(moved));
+    return 0;
 }
 
 void CConfigClass::SetValueFilter(std::unique_ptr<CConfigValueFilter> filter)

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CByteBuffer;
@@ -24,11 +25,11 @@ struct CConfigLeaf {
 };
 
 // Rewrites every value read from the tree that owns it (the server expands its
-// placeholders this way). Called with the tree's lock held.
+// placeholders this way). Called with the tree's lock held; the views live for the call.
 class CConfigValueFilter {
 public:
     virtual ~CConfigValueFilter() = default;
-    virtual std::string Filter(const std::string& key, const std::string& value) = 0;
+    virtual std::string Filter(std::string_view key, std::string_view value) = 0;
 };
 
 // Splits at the first "::": (head, rest, true). Without "::", or for exactly "::",
@@ -42,6 +43,8 @@ ConfigPathSplit SplitConfigPath(const std::string& path);
 
 // Appends "::" unless the path already ends in it: "" -> "::", "A" -> "A::".
 std::string AppendPathSeparator(const std::string& path);
+// Whether AppendPathSeparator would leave the path as it is.
+bool EndsWithPathSeparator(std::string_view path);
 
 // One node. It has no lock of its own: the tree calls it under the tree's lock. Children
 // are held by value, so creating a child may move its siblings; hold no reference to a
@@ -56,16 +59,23 @@ public:
     const std::vector<CConfigLeaf>& GetLeafArray() const { return leaves_; }
 
     // Index of the first leaf with that key (exact, or ASCII case-insensitive); -1.
-    int FindLeaf(const std::string& key, int ignoreCase) const;
+    int FindLeaf(std::string_view key, int ignoreCase) const;
     // Index of the first child with exactly that name; -1.
-    int FindChild(const std::string& name) const;
+    int FindChild(std::string_view name) const;
     // Replaces the value of the first leaf with exactly that key, or appends a leaf.
-    void SetLeaf(const std::string& key, const std::string& value);
+    void SetLeaf(std::string_view key, std::string_view value);
     // The first matching leaf's value or the default, through the filter when one is given.
-    std::string GetLeafValue(const std::string& key, const std::string& defaultValue,
+    std::string GetLeafValue(std::string_view key, std::string_view defaultValue,
                              CConfigValueFilter* filter, int ignoreCase) const;
     // Removes the first child with exactly that name, if any.
-    void RemoveChild(const std::string& name);
+    void RemoveChild(std::string_view name);
+    // Removes the first child, if any.
+    void RemoveFirstChild();
+    // Removes the child at that index (0 <= index < GetSectionCount()) and gives it back
+    // whole, moved rather than copied.
+    CConfigNode TakeChild(int index);
+    // Whether `node` is this node or lies anywhere below it.
+    bool Contains(const CConfigNode* node) const;
     // Removes all children and leaves; the name stays.
     void Clear();
     int GetKeys(std::vector<std::string>& keys) const;
@@ -80,6 +90,8 @@ public:
     // holds the final level together with that level (the key). "A::B::Key" gives B and
     // "Key"; "Key" gives this node and "Key"; "A::B::" gives B and "".
     CConfigNode& FindOrCreateParent(const std::string& path, std::string& key);
+    // The same without copying: the key is a view into `path`.
+    CConfigNode& FindOrCreateParent(std::string_view path, std::string_view& key);
 
     // Children and leaves become those of `content` (a copy, so it may come from this
     // node's own subtree); the name stays.
@@ -87,7 +99,7 @@ public:
 
     // Appends a new empty child, even when one of that name exists; the reference is valid
     // until the next child is added here.
-    CConfigNode& AppendChild(const std::string& name);
+    CConfigNode& AppendChild(std::string_view name);
 
     // Marker text (ConfigSerialize.cpp).
     void Serialize(CByteBuffer& buffer) const;
@@ -136,35 +148,54 @@ public:
 
     // The value of the first leaf whose key matches (exactly when ignoreCase is 0), or the
     // default; passed through the filter if one is installed. Never creates a leaf.
-    std::string GetValue(const std::string& path, const std::string& defaultValue, int ignoreCase = 0);
-    void SetValue(const std::string& path, const std::string& value);
+    std::string GetValue(std::string_view path, std::string_view defaultValue, int ignoreCase = 0);
+    void SetValue(std::string_view path, std::string_view value);
+    // The same for the path `prefix` followed directly by `key` (the accessor's form),
+    // resolved without joining the two when the prefix ends at a level.
+    std::string GetValue(std::string_view prefix, std::string_view key, std::string_view defaultValue,
+                         int ignoreCase);
+    void SetValue(std::string_view prefix, std::string_view key, std::string_view value);
 
     // Node paths are taken unchanged ("A::B" names A) or normalised ("A::B" names B) as
     // each operation says; callers pass a prefix that ends in "::" or "".
-    void GetLeaves(const std::string& nodePath, std::vector<CConfigLeaf>& leaves);  // unchanged
+    void GetLeaves(std::string_view nodePath, std::vector<CConfigLeaf>& leaves);  // unchanged
     // Replaces "%Key%" with the node's leaves, leaf by leaf; a leaf whose value holds its own
     // placeholder is inserted once and not expanded again; a key whose replacements keep
     // re-creating its placeholder stops after a bounded number of them. A non-empty
     // substitute without "%" then replaces every remaining placeholder.
-    std::string ExpandVariables(const std::string& nodePath, const std::string& text,
+    std::string ExpandVariables(std::string_view nodePath, const std::string& text,
                                 const std::string& substitute);  // unchanged
     std::string SerializeNode(const std::string& nodePath);     // unchanged
     CConfigAccessor GetAccessor(const std::string& prefix);
-    int GetKeys(const std::string& nodePath, std::vector<std::string>& keys);       // normalised
-    int GetSections(const std::string& nodePath, std::vector<std::string>& names);  // normalised
-    int GetKeyCount(const std::string& nodePath);                                   // normalised
-    int GetSectionCount(const std::string& nodePath);                               // normalised
-    void ClearNode(const std::string& nodePath);                                    // normalised
+    int GetKeys(std::string_view nodePath, std::vector<std::string>& keys);       // normalised
+    int GetSections(std::string_view nodePath, std::vector<std::string>& names);  // normalised
+    int GetKeyCount(std::string_view nodePath);                                   // normalised
+    int GetSectionCount(std::string_view nodePath);                               // normalised
+    // Whether the node has a child with exactly that name (one level, compared whole).
+    bool HasSection(std::string_view nodePath, std::string_view name);            // normalised
+    void ClearNode(std::string_view nodePath);                                    // normalised
+    // Removes the node's first child, if any.
+    void RemoveFirstSection(std::string_view nodePath);                           // normalised
     // Removes the node the path names from its parent; "" or "::" clears the root.
-    void RemoveNode(const std::string& path);
+    void RemoveNode(std::string_view path);
     // The given node's children and leaves become deep copies of the resolved node's; the
     // given node keeps its name. It must not belong to this tree.
-    void GetNode(CConfigNode& node, const std::string& nodePath);  // unchanged
+    void GetNode(CConfigNode& node, std::string_view nodePath);  // unchanged
     // The destination's children and leaves become deep copies of the source node's (in
     // `source`, or this tree when null). Safe when both are in this tree, even when the
     // destination is an ancestor of the source. Locks this tree, then the source tree.
-    void CopyNode(const std::string& destinationPath, const std::string& sourcePath,
+    void CopyNode(std::string_view destinationPath, std::string_view sourcePath,
                   CConfigClass* source = nullptr);
+    // Moves a node with its whole subtree, without copying it, in one locked step. The
+    // source is the node RemoveNode(sourcePath) would remove (created empty when missing);
+    // the destination (a normalised path) is created when missing, as its parent's last
+    // child. The destination's children and leaves become the source's, it keeps its name
+    // and place, and the source leaves its parent: what CopyNode then RemoveNode leave
+    // when neither node lies within the other; a destination above the source ends up
+    // holding just the source's content. Returns 0, or -1 with nothing moved (missing
+    // nodes on both paths may have been created) when the source path names the root or
+    // the destination is the source or lies within it.
+    int MoveNode(std::string_view destinationPath, std::string_view sourcePath);
 
     // Takes ownership; the previous filter is deleted.
     void SetValueFilter(std::unique_ptr<CConfigValueFilter> filter);

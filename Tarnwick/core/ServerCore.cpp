@@ -104,7 +104,9 @@ CServerCore::CServerCore(CServerStatus* status)
         lastWarning_ = -1;
     }
 
-    mimeMaps_.Load(settings_);
+    auto mimeMaps = std::make_shared<CMimeMaps>();
+    mimeMaps->Load(settings_);
+    mimeMaps_ = std::move(mimeMaps);
     bandWidth_.LoadSettings(settings_);
     log_.SetCore(this);
 
@@ -319,16 +321,6 @@ void CServerCore::SetRecoveryPauses(int listenErrorMs, int overloadMs)
     overloadPauseMs_ = overloadMs;
 }
 
-CMimeMaps CServerCore::GetMimeMaps() const
-{
-    std::lock_guard<platform::CCriticalSection> lock(lock_);
-    return mimeMaps_;
-}
-
-int CServerCore::NextRequestNumber()
-{
-    std::lock_guard<platform::CCriticalSection> lock(lock_);
-    return requestCounter_++;
-}
+int CServerCore::NextRequestNumber() { return requestCounter_.fetch_add(1); }
 
 int CServerCore::GetCurrentConnection() { return serverInfo_.GetInt("CurrentConnection", 0); }

@@ -18,8 +18,6 @@
 #include "TimeoutWatcher.h"
 #include "WorkerThread.h"
 
-#include "CriticalSection.h"
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -67,8 +65,10 @@ public:
     CServerLog& GetLog() { return log_; }
     CBandWidthManager& GetBandWidthManager() { return bandWidth_; }
 
-    // A private copy of the MIME and icon maps, taken under the core's lock.
-    CMimeMaps GetMimeMaps() const;
+    // The MIME and icon maps, loaded at the start (a change of the settings takes effect at
+    // the next start) and never changed: any thread may look up with FindMimeType; a
+    // lookup that reorders or caches runs on a copy of them. Never null.
+    std::shared_ptr<const CMimeMaps> GetMimeMaps() const { return mimeMaps_; }
     // Request numbers 0, 1, 2 ... from each start; thread-safe.
     int NextRequestNumber();
     // CurrentConnection of ServerInfo.
@@ -109,11 +109,10 @@ private:
     void SendOverloadAnswer(CTcpSocket& socket);
     void StopConnections();
 
-    mutable platform::CCriticalSection lock_;  // the MIME maps and the request counter
     CServerStatus* status_ = nullptr;
     int maxConnections_ = 0;
-    int requestCounter_ = 0;
-    CMimeMaps mimeMaps_;
+    std::atomic<int> requestCounter_{0};
+    std::shared_ptr<const CMimeMaps> mimeMaps_;
     CBandWidthManager bandWidth_;
     CFastListener listener_;
     CConfigClass contextTree_;

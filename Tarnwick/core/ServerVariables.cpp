@@ -42,9 +42,13 @@ void CServerVariables::SetTimeLeaves(const CConfigAccessor& node, int64_t second
     node.SetString("Second", Format("%S", local));
 }
 
-std::string CServerVariables::Filter(const std::string&, const std::string& value)
+std::string CServerVariables::Filter(std::string_view, std::string_view value)
 {
-    std::string result = value;
+    // Most settings are plain numbers and names: they need neither the clock nor the
+    // information tree's lock.
+    if (value.find('%') == std::string_view::npos)
+        return std::string(value);
+    std::string result(value);
     for (const char* name : kTimeNames) {
         if (result.find(name) == std::string::npos)
             continue;

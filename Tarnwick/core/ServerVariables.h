@@ -9,7 +9,8 @@ class CServerVariables : public CConfigValueFilter {
 public:
     // `serverInfo` views the core's ServerInfo node; the tree must outlive the filter.
     explicit CServerVariables(const CConfigAccessor& serverInfo);
-    std::string Filter(const std::string& key, const std::string& value) override;
+    // A value without '%' holds no placeholder and comes back unchanged.
+    std::string Filter(std::string_view key, std::string_view value) override;
 
     // The time leaves for a moment, in local time (GMT as an HTTP date): Date, Time and
     // GMT, and with allNames the other nine.

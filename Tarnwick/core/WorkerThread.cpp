@@ -2,23 +2,157 @@
 
 #include "DebugLog.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <exception>
+#include <mutex>
 #include <new>
-#include <system_error>
+#include <vector>
+
+namespace {
+
+// Inaccessible space below each stack, larger than any one frame of the server (64 KiB
+// read buffers), so that an overflow faults instead of writing past it.
+constexpr size_t kGuardBytes = size_t{256} << 10;
+// The top of a stack stays resident from one thread to the next: what a request's calls
+// use, so the next thread does not fault it in again. Deeper pages go back to the system.
+constexpr size_t kResidentBytes = size_t{128} << 10;
+// Room for the calls that release the deeper pages, below the frame that makes them.
+constexpr size_t kReleaseCallRoom = size_t{64} << 10;
+// Idle stacks kept: more than the connections a server usually serves at once
+// (Basic::MaxConnect, 50 by default); one given back beyond them is unmapped. The C
+// library keeps only 40 MiB of stacks, five of the default size, and maps and unmaps the
+// others at every thread.
+constexpr size_t kMaxIdleStacks = 256;
+
+// The process's default thread stack size (from the stack limit, 8 MiB as a rule): walks
+// through folders (DELETE, COPY, MOVE, PROPFIND) recurse once per folder level, as deep as
+// the path length limit allows, so threads keep the depth they have always had.
+size_t DefaultStackBytes()
+{
+    pthread_attr_t defaults;
+    size_t bytes = 0;
+    if (::pthread_getattr_default_np(&defaults) != 0)
+        return 0;
+    if (::pthread_attr_getstacksize(&defaults, &bytes) != 0)
+        bytes = 0;
+    ::pthread_attr_destroy(&defaults);
+    return bytes;
+}
+
+// Mappings of kGuardBytes + a stack size whose lowest kGuardBytes are inaccessible, all of
+// the size last asked for.
+class StackPool {
+public:
+    // nullptr when no stack can be made.
+    void* Take(size_t stackBytes)
+    {
+        std::vector<void*> stale;
+        size_t staleBytes = 0;
+        void* mapping = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            if (stackBytes != stackBytes_) {
+                // The default has changed: the stacks kept are of no more use.
+                stale.swap(idle_);
+                staleBytes = stackBytes_;
+                stackBytes_ = stackBytes;
+            } else if (!idle_.empty()) {
+                mapping = idle_.back();
+                idle_.pop_back();
+            }
+        }
+        for (void* old : stale)
+            ::munmap(old, kGuardBytes + staleBytes);
+        if (mapping)
+            return mapping;
+        if (stackBytes > SIZE_MAX - kGuardBytes)
+            return nullptr;
+        mapping = ::mmap(nullptr, kGuardBytes + stackBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (mapping == MAP_FAILED)
+            return nullptr;
+        if (::mprotect(static_cast<char*>(mapping) + kGuardBytes, stackBytes, PROT_READ | PROT_WRITE) != 0) {
+            ::munmap(mapping, kGuardBytes + stackBytes);
+            return nullptr;
+        }
+        return mapping;
+    }
+
+    // Only once the thread that ran on it has been joined.
+    void Give(void* mapping, size_t stackBytes)
+    {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            if (stackBytes == stackBytes_ && idle_.size() < kMaxIdleStacks) {
+                idle_.push_back(mapping);
+                return;
+            }
+        }
+        ::munmap(mapping, kGuardBytes + stackBytes);
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<void*> idle_;
+    size_t stackBytes_ = 0;
+};
+
+// Never destroyed: a worker may be joined while static objects are being destroyed.
+StackPool& Stacks()
+{
+    static StackPool* const pool = new StackPool;
+    return *pool;
+}
+
+// Called by the thread itself at its end, as the C library does for the stacks it keeps.
+void ReleaseDeepPages(void* mapping, size_t stackBytes)
+{
+    if (stackBytes <= kResidentBytes)
+        return;
+    char* const low = static_cast<char*>(mapping) + kGuardBytes;
+    const uintptr_t pageMask = ~(static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1);
+    uintptr_t high = reinterpret_cast<uintptr_t>(low) + stackBytes - kResidentBytes;
+    // Never the frames in use, however much of the top the thread's own data takes.
+    const uintptr_t frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    high = std::min(high, (frame - kReleaseCallRoom) & pageMask);
+    if (high > reinterpret_cast<uintptr_t>(low))
+        ::madvise(low, high - reinterpret_cast<uintptr_t>(low), MADV_DONTNEED);
+}
+
+}  // namespace
 
 CWorkerThread::~CWorkerThread() { StopAndWait(); }
 
 int CWorkerThread::Start()
 {
-    if (thread_.joinable())
+    if (joinable_)
         return -1;  // one thread per object
+    const size_t stackBytes = DefaultStackBytes();
+    void* const mapping = stackBytes != 0 ? Stacks().Take(stackBytes) : nullptr;
+    if (!mapping)
+        return -1;
     running_.Set(1);
-    try {
-        thread_ = std::thread(&CWorkerThread::Entry, this);
-    } catch (const std::system_error&) {
+    stack_ = mapping;
+    stackBytes_ = stackBytes;
+    pthread_attr_t attributes;
+    int result = ::pthread_attr_init(&attributes);
+    if (result == 0) {
+        result = ::pthread_attr_setstack(&attributes, static_cast<char*>(mapping) + kGuardBytes, stackBytes);
+        if (result == 0)
+            result = ::pthread_create(&thread_, &attributes, &CWorkerThread::Entry, this);
+        ::pthread_attr_destroy(&attributes);
+    }
+    if (result != 0) {
         running_.Set(0);
+        stack_ = nullptr;
+        Stacks().Give(mapping, stackBytes);
         return -1;
     }
+    joinable_ = true;
     return 0;
 }
 
@@ -30,12 +164,17 @@ void CWorkerThread::StopAndWait()
     // A thread cannot wait for its own end: it only asks, and its owner joins it later.
     if (threadId_.load() == std::this_thread::get_id())
         return;
-    if (thread_.joinable())
-        thread_.join();
+    if (!joinable_)
+        return;
+    ::pthread_join(thread_, nullptr);
+    joinable_ = false;
+    Stacks().Give(stack_, stackBytes_);
+    stack_ = nullptr;
 }
 
-void CWorkerThread::Entry(CWorkerThread* self)
+void* CWorkerThread::Entry(void* param)
 {
+    CWorkerThread* const self = static_cast<CWorkerThread*>(param);
     self->threadId_ = std::this_thread::get_id();
     try {
         self->Run();
@@ -46,5 +185,7 @@ void CWorkerThread::Entry(CWorkerThread* self)
     } catch (...) {
         WriteDebugLog("%s", "サーバ内部の未処理例外により、処理スレッドが停止しました。");
     }
+    ReleaseDeepPages(self->stack_, self->stackBytes_);
     self->running_.Set(0);
+    return nullptr;
 }

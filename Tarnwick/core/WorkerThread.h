@@ -1,12 +1,17 @@
 #pragma once
 // The base of every thread the server starts for itself: it owns the thread, its stop and
 // running flags, and runs the work through one entry that catches whatever escapes, so
-// that an exception ends only its own thread and is written to the debug log.
+// that an exception ends only its own thread and is written to the debug log. Threads run
+// on stacks that the process keeps for reuse, so that a thread per connection maps no
+// memory once as many stacks as connections at once have been made.
 
 #include "CriticalSection.h"
 #include "LockedValue.h"
 
+#include <pthread.h>
+
 #include <atomic>
+#include <cstddef>
 #include <thread>
 
 class CWorkerThread {
@@ -37,11 +42,17 @@ protected:
     platform::CCriticalSection dataLock_;
 
 private:
-    static void Entry(CWorkerThread* self);
+    static void* Entry(void* self);
 
     CLockedValue stopRequested_;
     CLockedValue running_;
-    std::thread thread_;
+    // From a successful Start until the thread is joined; used by the owner only.
+    pthread_t thread_{};
+    bool joinable_ = false;
+    // The stack the thread runs on (the process's default size); back to the pool once
+    // the thread is joined.
+    void* stack_ = nullptr;
+    size_t stackBytes_ = 0;
     // Set by the thread itself, so that it never depends on when Start stores thread_.
     std::atomic<std::thread::id> threadId_{};
 };

@@ -14,21 +14,36 @@
 #include "CRuntime.h"
 #include "Clock.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr int kPollIntervalMs = 20;
+
+// Fills the template from the node's leaves as CTemplate::SetFromConfig does, but with an
+// empty value for every key that `hidden` names; `alwaysKey`, when not empty, is offered
+// (empty) even when the node lacks it.
+template <typename Hidden>
+void SetLogValues(CTemplate& line, const CConfigAccessor& node, Hidden hidden, const char* alwaysKey)
+{
+    if (line.CountUnfilled() == 0)
+        return;
+    std::vector<CConfigLeaf> leaves;
+    node.GetLeaves(leaves);
+    bool offered = *alwaysKey == '\0';
+    for (const CConfigLeaf& leaf : leaves) {
+        const bool secret = hidden(leaf.key);
+        offered = offered || leaf.key == alwaysKey;
+        line.SetValue(leaf.key, secret ? std::string() : leaf.value);
+    }
+    if (!offered)
+        line.SetValue(alwaysKey, "");
+}
 constexpr int kDefaultTimeoutSeconds = 300;
 // Basic::TimeOut above this many seconds would overflow the milliseconds of a wait.
 constexpr int kMaxTimeoutSeconds = 2147483;
-
-void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace
 
@@ -99,6 +114,7 @@ void CConnectionThread::Run()
             const CConfigAccessor view = BeginThreadLog();
             bytesSent_ = bytesReceived_ = bodyBytesReceived_ = 0;
             closeAfterResponse_ = false;
+            pendingHeader_.clear();
             int keep = 0;
             try {
                 keep = ProcessRequest(view);
@@ -119,7 +135,8 @@ void CConnectionThread::Run()
             }
             tick = platform::GetTickCount64();
         } else {
-            Sleep(kPollIntervalMs);
+            // Waits for the next request's bytes, but no longer than one poll interval.
+            socket_->DataAvailable(int64_t{kPollIntervalMs} * 1000);
         }
         if (IsStopRequested() || socket_->IsDisconnected() || !keepAlive_ ||
             tick + static_cast<uint64_t>(idleTimeMs_) < platform::GetTickCount64()) {
@@ -148,13 +165,14 @@ void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
     threadView.GetSubAccessor("EndTime").CopyFrom(SetTimeVariables(0));
     const CConfigAccessor logs = core_->GetThreadLogsAccessor();
     if (max > 0) {
+        // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
         CConfigLock lock(logs);
-        logs.GetSubAccessor(name).CopyFrom(threadView);
-        std::vector<std::string> names;
-        if (logs.GetSections(names) > max)
-            logs.RemoveSection(names.front());
+        threadView.MoveTo(logs.GetSubAccessor(name));
+        if (logs.GetSectionCount() > max)
+            logs.RemoveFirstSection();
+    } else {
+        core_->GetThreadsAccessor().RemoveSection(name);
     }
-    core_->GetThreadsAccessor().RemoveSection(name);
 }
 
 void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView)
@@ -173,35 +191,22 @@ void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
     line.Parse(format);
     // Reading a node creates it: a request that failed before its header was parsed, or
     // before an answer was begun, must not gain empty RequestInfo or ResponseInfo nodes.
-    std::vector<std::string> nodes;
-    threadView.GetSections(nodes);
-    const auto holds = [&nodes](const char* name) {
-        return std::find(nodes.begin(), nodes.end(), name) != nodes.end();
-    };
-    const bool parsed = holds("RequestInfo");
-    const bool answered = holds("ResponseInfo");
+    const bool parsed = threadView.HasSection("RequestInfo");
+    const bool answered = threadView.HasSection("ResponseInfo");
     const CConfigAccessor requestInfo = threadView.GetSubAccessor("RequestInfo");
     if (!parsed || requestInfo.GetString("User", "").empty())
         line.SetValue("User", "-");
     line.SetFromConfig(threadView);
-    // Credentials never reach a log line: the request's leaves go through a copy without
-    // the password and without the Authorization header, which carries it encoded.
-    const CConfigAccessor request = scratch_.GetAccessor("LogRequest");
-    if (parsed) {
-        request.CopyFrom(requestInfo);
-        request.SetString("Passwd", "");
-        std::vector<CConfigLeaf> headers;
-        request.GetSubAccessor("Options").GetLeaves(headers);
-        for (const CConfigLeaf& header : headers) {
-            if (platform::_mbsicmp(header.key, "Authorization") == 0)
-                request.GetSubAccessor("Options").SetString(header.key, "");
-        }
-        line.SetFromConfig(request);
-    }
+    // Credentials never reach a log line: the request's leaves are offered with the
+    // password and the Authorization header (which carries it encoded) as empty texts.
+    const CConfigAccessor requestHeaders = requestInfo.GetSubAccessor("Options");
+    if (parsed)
+        SetLogValues(line, requestInfo, [](const std::string& key) { return key == "Passwd"; }, "Passwd");
     if (answered)
         line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo"));
     if (parsed)
-        line.SetFromConfig(request.GetSubAccessor("Options"));
+        SetLogValues(line, requestHeaders,
+                     [](const std::string& key) { return platform::_mbsicmp(key, "Authorization") == 0; }, "");
     if (answered)
         line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo::Options"));
     core_->GetLog().AddRequestLine("%s", line.GetText("-").c_str());
@@ -210,8 +215,15 @@ void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
 CConfigAccessor CConnectionThread::SetTimeVariables(int allNames)
 {
     const CConfigAccessor node = scratch_.GetAccessor("Time");
-    node.Clear();
-    CServerVariables::SetTimeLeaves(node, static_cast<int64_t>(std::time(nullptr)), allNames);
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    // The leaves change once a second: a request's start and end, and the requests after
+    // it within the same second, reuse them.
+    if (now != timeLeavesSecond_ || allNames != timeLeavesAllNames_) {
+        node.Clear();
+        CServerVariables::SetTimeLeaves(node, now, allNames);
+        timeLeavesSecond_ = now;
+        timeLeavesAllNames_ = allNames;
+    }
     return node;
 }
 

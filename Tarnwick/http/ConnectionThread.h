@@ -71,6 +71,8 @@ public:
     // The fixed emergency page; sent only while nothing of an answer has gone out.
     void SendInternalServerError(const std::string& message);
     static std::string BuildHeaderText(const CConfigAccessor& responseView);
+    // Sends the header block SendResponse left for the body's first chunk, if any.
+    void SendPendingHeader();
 
     // --- per request, called by the worker loop -------------------------------------
     CConfigAccessor BeginThreadLog();
@@ -96,6 +98,8 @@ private:
     std::unique_ptr<CTcpSocket> socket_;
     CConnectionState state_;
     CConfigClass scratch_;
+    int64_t timeLeavesSecond_ = -1;  // the second the scratch tree's time leaves show
+    int timeLeavesAllNames_ = 0;
     int idleTimeMs_ = 0;
     int keepAlive_ = 0;
     int64_t bytesSent_ = 0;
@@ -103,4 +107,5 @@ private:
     int64_t bodyBytesReceived_ = 0;
     int64_t contentLength_ = 0;       // the request's announced body length
     bool closeAfterResponse_ = false;  // the answer leaves the connection unusable
+    std::string pendingHeader_;        // a header block not sent yet
 };

@@ -47,22 +47,34 @@ void CMimeMaps::LoadMimeTypes() { LoadTable(mimeView_, mimeTable_); }
 
 void CMimeMaps::LoadIconTypes() { LoadTable(iconView_, iconTable_); }
 
-std::string CMimeMaps::LookupMimeType(const std::string& name)
+std::size_t CMimeMaps::FindMimePair(const std::string& name) const
 {
     const std::string::size_type dot = platform::_mbsrchr(name, '.');
     if (dot == std::string::npos)
-        return kDefaultMimeType;
+        return mimeTable_.size();
     const std::string ext = platform::_mbslwr(name.substr(dot + 1));
-    for (std::size_t i = 0; i < mimeTable_.size(); ++i) {
-        if (mimeTable_[i].first != ext)
-            continue;
-        std::string type = mimeTable_[i].second;
-        if (i >= kFixedHeadEntries)
-            std::rotate(mimeTable_.begin(), mimeTable_.begin() + static_cast<std::ptrdiff_t>(i),
-                        mimeTable_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-        return type;
-    }
-    return kDefaultMimeType;
+    for (std::size_t i = 0; i < mimeTable_.size(); ++i)
+        if (mimeTable_[i].first == ext)
+            return i;
+    return mimeTable_.size();
+}
+
+std::string CMimeMaps::FindMimeType(const std::string& name) const
+{
+    const std::size_t i = FindMimePair(name);
+    return i < mimeTable_.size() ? mimeTable_[i].second : kDefaultMimeType;
+}
+
+std::string CMimeMaps::LookupMimeType(const std::string& name)
+{
+    const std::size_t i = FindMimePair(name);
+    if (i == mimeTable_.size())
+        return kDefaultMimeType;
+    std::string type = mimeTable_[i].second;
+    if (i >= kFixedHeadEntries)
+        std::rotate(mimeTable_.begin(), mimeTable_.begin() + static_cast<std::ptrdiff_t>(i),
+                    mimeTable_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    return type;
 }
 
 std::string CMimeMaps::LookupIconType(const std::string& name)

@@ -1,11 +1,14 @@
 #pragma once
 // The MIME type of a file name (for Content-Type and WebDAV) and the icon of a directory
 // index entry, from the Setting::MimeType and Setting::IconType tables. The core keeps one
-// loaded instance and hands out copies; a lookup may reorder its copy and keeps a
-// one-entry icon cache in it, so each copy belongs to one thread.
+// loaded instance, which nobody changes, and shares it. LookupMimeType and LookupIconType
+// may reorder the table and keep a one-entry icon cache, so they run on a private copy,
+// which belongs to one thread; FindMimeType is the same answer without either, for any
+// thread on the shared instance.
 
 #include "ConfigAccessor.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +34,9 @@ public:
     // against the stored extensions, or "application/octet-stream". A hit beyond the
     // first six pairs moves that pair to the front of this copy's table.
     std::string LookupMimeType(const std::string& name);
+    // The type LookupMimeType gives for the name, with the table left as it is: the
+    // reordering changes only which pair is found first for other extensions, never what.
+    std::string FindMimeType(const std::string& name) const;
     // The icon of the first pair whose filter equals the name's extension (with its dot,
     // lower-cased), or matches the name's MIME type or the whole name as a wildcard
     // pattern without regard to case; "" when none does. The last answer is cached by
@@ -42,6 +48,9 @@ public:
     const Table& GetIconTable() const { return iconTable_; }
 
 private:
+    // The position of the pair for the name's extension; mimeTable_.size() when none.
+    std::size_t FindMimePair(const std::string& name) const;
+
     std::string iconCacheKey_;
     std::string iconCacheValue_;
     CConfigAccessor settings_;

@@ -296,14 +296,25 @@ void CConnectionThread::SendResponse(const CConfigAccessor& threadView, const CH
     info.GetSubAccessor("Options").SetInt64("Content-Length", length);
     if (closeAfterResponse_)
         AnnounceClose(info);
-    const std::string header = BuildHeaderText(info);
+    pendingHeader_ = BuildHeaderText(info);
     threadView.SetString("Info", "ヘッダーの送信中です...");
-    if (socket_->SendAll(header) != 0)
-        throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
-    bytesSent_ += static_cast<int64_t>(header.size());
+    // A body's first chunk leaves together with the header: one send, one packet.
+    if (request.GetMethod() == "HEAD" || length <= 0)
+        SendPendingHeader();
     if (request.GetMethod() == "HEAD")
         return;
     SendBody(threadView, request, path, limiter, response, length);
+}
+
+void CConnectionThread::SendPendingHeader()
+{
+    if (pendingHeader_.empty())
+        return;
+    const std::string header = std::move(pendingHeader_);
+    pendingHeader_.clear();
+    if (socket_->SendAll(header) != 0)
+        throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
+    bytesSent_ += static_cast<int64_t>(header.size());
 }
 
 void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest&,
@@ -358,7 +369,14 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);
     int64_t sent = 0;
-    for (int n = response.GetSendData(buffer); n > 0; n = response.GetSendData(buffer)) {
+    int n = 0;
+    try {
+        n = response.GetSendData(buffer);
+    } catch (...) {
+        SendPendingHeader();  // the header goes out before the failure, as without a body
+        throw;
+    }
+    for (; n > 0; n = response.GetSendData(buffer)) {
         // Never more than the Content-Length announced: a body that grew is cut there,
         // and the connection cannot carry another request after it.
         int64_t toSend = n < buffer.GetLength() ? n : buffer.GetLength();
@@ -366,7 +384,19 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
             toSend = length - sent;
             closeAfterResponse_ = true;
         }
-        if (toSend > 0 && buffer.GetLength() > 0) {
+        if (!pendingHeader_.empty()) {
+            std::string first = std::move(pendingHeader_);
+            pendingHeader_.clear();
+            const int64_t headerSize = static_cast<int64_t>(first.size());
+            if (toSend > 0 && buffer.GetLength() > 0)
+                first.append(buffer.GetData(), static_cast<size_t>(toSend));
+            else
+                toSend = 0;
+            if (socket_->SendAll(first) != 0)
+                throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
+            bytesSent_ += headerSize + toSend;
+            sent += toSend;
+        } else if (toSend > 0 && buffer.GetLength() > 0) {
             if (socket_->SendAll(buffer.GetData(), static_cast<int>(toSend)) != 0)
                 throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
             bytesSent_ += toSend;
@@ -386,6 +416,7 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
         Arm(0);
         buffer.SetLength(kSendChunk);
     }
+    SendPendingHeader();  // a body that yielded nothing
     // A body that ended short of its announced length leaves the client waiting for the
     // rest; only closing the connection tells it.
     if (sent < length)
@@ -395,7 +426,9 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
 
 void CConnectionThread::WaitForBandwidth(int64_t ms)
 {
-    const uint64_t deadline = platform::GetTickCount64() + static_cast<uint64_t>(ms > 0 ? ms : 0);
+    if (ms <= 0)
+        return;
+    const uint64_t deadline = platform::GetTickCount64() + static_cast<uint64_t>(ms);
     if (state_.GetSocketStateText())
         return;
     for (;;) {

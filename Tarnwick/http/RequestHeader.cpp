@@ -4,15 +4,14 @@
 #include "ServerFatalException.h"
 #include "TcpSocket.h"
 
-#include <chrono>
-#include <thread>
-#include <vector>
+#include <cstdint>
+#include <memory>
 
 namespace {
 
-// Waiting for more bytes sleeps rather than blocks, so that a stop or the watchdog is
-// noticed between two looks.
-constexpr std::chrono::milliseconds kPollInterval{20};
+// Waiting for more bytes ends with their arrival or after this long, so that a stop or
+// the watchdog is noticed between two looks.
+constexpr int64_t kPollIntervalUs = 20000;
 
 const char kMalformedHeader[] = "異常なヘッダーを受信しました";
 const char kReceiving[] = "ヘッダー受信中に";
@@ -47,14 +46,14 @@ std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutT
 
     // The header is looked at in place until it is whole, so that a body sent with it
     // stays in the socket.
-    std::vector<char> peeked(CTcpSocket::kMaxStringRead);
+    const std::unique_ptr<char[]> peeked(new char[CTcpSocket::kMaxStringRead]);
     for (;;) {
-        const int n = socket.Peek(peeked.data(), static_cast<int>(peeked.size()));
+        const int n = socket.Peek(peeked.get(), CTcpSocket::kMaxStringRead);
         if (n < 0)
             throw CServerFatalException{kNetworkError};
 
         std::size_t length = 0;
-        const RequestHeaderScan scan = ScanRequestHeader(peeked.data(), static_cast<std::size_t>(n), length);
+        const RequestHeaderScan scan = ScanRequestHeader(peeked.get(), static_cast<std::size_t>(n), length);
         if (scan == RequestHeaderScan::Malformed)
             throw CServerFatalException{kMalformedHeader};
         if (scan == RequestHeaderScan::Complete) {
@@ -70,6 +69,6 @@ std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutT
             throw CServerFatalException{kMalformedHeader};
         if (state.GetSocketStateText())
             throw CServerFatalException{kReceiving + state.GetText()};
-        std::this_thread::sleep_for(kPollInterval);
+        socket.ReadableWithin(kPollIntervalUs);
     }
 }

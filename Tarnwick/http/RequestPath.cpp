@@ -7,6 +7,7 @@
 #include "Wildcard.h"
 
 #include "CRuntime.h"
+#include "FileSystem.h"
 
 #include <vector>
 
@@ -83,48 +84,53 @@ void CRequestPath::ResolvePath()
     if (entries.empty())
         throw CServerFatalException{"パス設定が存在しません、設定してください！"};
 
+    // Each entry's keys are read once: the lock holds the tree still until the end.
+    struct Candidate {
+        CConfigAccessor view;
+        std::string hostPattern;
+        std::string prefix;
+    };
     const std::string host = targetHost_.empty() ? "*" : targetHost_;
-    std::vector<std::string> forHost;
-    for (const std::string& name : entries)
-        if (ServesHost(pathListView_.GetSubAccessor(name).GetString("VirtualHost", "*"), host))
-            forHost.push_back(name);
+    std::vector<Candidate> forHost;
+    for (const std::string& name : entries) {
+        CConfigAccessor view = pathListView_.GetSubAccessor(name);
+        std::string pattern = view.GetString("VirtualHost", "*");
+        if (ServesHost(pattern, host))
+            forHost.push_back({std::move(view), std::move(pattern), std::string()});
+    }
     if (forHost.empty())
         throw CServerFatalException{"あなたのアクセスしたホスト名(URL)は、このサーバの管理下ではありません"};
 
-    std::vector<std::string> longest;
-    std::string serverPath;
-    for (const std::string& name : forHost) {
-        const std::string prefix = pathListView_.GetSubAccessor(name).GetString("ServerPath", "/");
-        if (!MatchesPrefix(object_, prefix))
+    std::vector<const Candidate*> longest;
+    std::string::size_type prefixLength = 0;
+    for (Candidate& candidate : forHost) {
+        candidate.prefix = candidate.view.GetString("ServerPath", "/");
+        if (!MatchesPrefix(object_, candidate.prefix))
             continue;
-        if (longest.empty() || prefix.size() > serverPath.size()) {
+        if (longest.empty() || candidate.prefix.size() > prefixLength) {
             longest.clear();
-            serverPath = prefix;
-        } else if (prefix.size() < serverPath.size()) {
+            prefixLength = candidate.prefix.size();
+        } else if (candidate.prefix.size() < prefixLength) {
             continue;
         }
-        longest.push_back(name);
+        longest.push_back(&candidate);
     }
     if (longest.empty())
         throw CServerFatalException{"あなたのアクセスしたURLは、このサーバの管理下ではありません"};
 
     // The most specific host pattern wins; on equal lengths, the first stored.
-    std::string chosen = longest.front();
-    std::string::size_type best = 0;
-    for (std::size_t i = 0; longest.size() > 1 && i < longest.size(); ++i) {
-        const std::string::size_type length =
-            pathListView_.GetSubAccessor(longest[i]).GetString("VirtualHost", "*").size();
-        if (i == 0 || length > best) {
-            best = length;
-            chosen = longest[i];
-        }
-    }
-    entryView_ = pathListView_.GetSubAccessor(chosen);
-    // Re-read from the chosen entry: several survivors share the prefix's length, not its
+    const Candidate* chosen = longest.front();
+    for (const Candidate* candidate : longest)
+        if (candidate->hostPattern.size() > chosen->hostPattern.size())
+            chosen = candidate;
+    entryView_ = chosen->view;
+    // The chosen entry's own prefix: several survivors share the prefix's length, not its
     // spelling.
-    MapLocalPath(entryView_.GetString("ServerPath", "/"));
+    MapLocalPath(chosen->prefix);
     if (directory_ && !redirect_)
         FindIndexDocument();
+    if (directory_ && !redirect_)
+        ReadFolderType();
 }
 
 void CRequestPath::MapLocalPath(const std::string& serverPath)
@@ -158,7 +164,17 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
         localPath_ = root + rest;
         if (localPath_.back() == '/') {
             directory_ = 1;
-        } else if (GetPathType(localPath_ + "/") == 2) {
+            return;
+        }
+        // One look tells a folder (links followed, as the name with a '/' would resolve),
+        // a file, or nothing; it answers Exists and IsHidden for the rest of the request.
+        platform::FileStatus status;
+        if (!platform::GetFileStatus(localPath_, status))
+            return;
+        if (status.kind == platform::PathKind::File) {
+            localType_ = 1;
+        } else if (status.kind == platform::PathKind::Directory) {
+            localType_ = 2;
             redirect_ = 1;
             directory_ = 1;
             redirectLocation_ = EscapeUrl(object_) + "/";
@@ -187,23 +203,30 @@ void CRequestPath::FindIndexDocument()
             redirect_ = 1;
             // Bare, so the client resolves it against the folder's URL.
             redirectLocation_ = EscapeUrl(name);
+            // A file inside it: the folder is there.
+            localType_ = 2;
             return;
         }
     }
+}
+
+void CRequestPath::ReadFolderType()
+{
+    if (!localPath_.empty())
+        localType_ = GetPathType(localPath_);
 }
 
 int CRequestPath::Exists() const
 {
     if (redirect_)
         return 1;
-    if (localPath_.empty())
-        return 0;
-    return GetPathType(localPath_) != 0 ? 1 : 0;
+    return localType_ != 0 ? 1 : 0;
 }
 
 int CRequestPath::IsHidden() const
 {
-    if (!Exists() || localPath_.empty() || GetPathAttributes(localPath_) == -1)
+    // Only a file or folder that was there can be hidden.
+    if (!Exists() || localPath_.empty() || localType_ == 0)
         return 0;
     for (const std::string& segment : SplitSegments(relativePath_))
         if (segment[0] == '.')

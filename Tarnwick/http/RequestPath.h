@@ -14,8 +14,11 @@ public:
     // ResolvePath. `object` is the request's decoded, normalised path; `host` the Host
     // header's value as sent ("" when there was none); `settings` an accessor on
     // "Setting" whose tree outlives this object and its copies. Holds the tree's lock
-    // while it chooses the entry and tests the file system. Throws CServerFatalException
-    // when there is no path entry, none for the host, or none for the object.
+    // while it chooses the entry and tests the file system. The local path's status is
+    // read here, once: Exists and IsHidden answer from it, so the answers of one request
+    // (and of the copies its responses keep) agree with each other and with the mapping,
+    // as of this moment. Throws CServerFatalException when there is no path entry, none
+    // for the host, or none for the object.
     CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings);
     virtual ~CRequestPath() = default;
     CRequestPath(const CRequestPath&) = default;
@@ -36,9 +39,9 @@ public:
     CConfigAccessor GetEntry() const { return entryView_; }
     CConfigAccessor GetOptions() const { return entryView_.GetSubAccessor("Options"); }
 
-    // 1 for a redirect, or when a file or folder exists at the local path; else 0. An
-    // object whose mapping would leave the entry's folder never exists, so it is
-    // answered as not found.
+    // 1 for a redirect, or when a file or folder existed at the local path when it was
+    // resolved; else 0. An object whose mapping would leave the entry's folder never
+    // exists, so it is answered as not found.
     int Exists() const;
     // 1 when Exists and the local path, or any folder on the way to it below the entry's
     // LocalPath, has a name starting with '.'; else 0.
@@ -52,6 +55,8 @@ private:
     // Steps of ResolvePath, under the tree's lock.
     void MapLocalPath(const std::string& serverPath);
     void FindIndexDocument();
+    // Sets localType_ for a local path ending in '/' that is not known to be a folder yet.
+    void ReadFolderType();
 
     CConfigAccessor settingsView_;
     CConfigAccessor pathListView_;
@@ -64,4 +69,8 @@ private:
     std::string targetHost_;
     int redirect_ = 0;
     int directory_ = 0;
+    // The local path's type as GetPathType reads it (2 folder, 1 regular file, 0 missing
+    // or anything else); 0 for an empty local path, and for the prefix named without its
+    // '/', whose redirect needs no look at the folder.
+    int localType_ = 0;
 };

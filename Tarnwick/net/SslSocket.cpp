@@ -111,3 +111,18 @@ int CSSLSocket::ReadableWithin(int64_t microseconds)
     }
     return SocketReadableWithin(microseconds);
 }
+
+int CSSLSocket::DataAvailable(int64_t microseconds)
+{
+    return GetBufferedCount() > 0 ? 1 : ReadableWithin(microseconds);
+}
+
+int CSSLSocket::ReceiveWaiting(void* buffer, int length)
+{
+    if (ReadableWithin(0) != 1)
+        return kNothingWaiting;
+    Arm(GetTimeout());
+    const int n = RawReceive(GetHandle(), buffer, length, 0);
+    Disarm();
+    return n;
+}

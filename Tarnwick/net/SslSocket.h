@@ -21,6 +21,8 @@ public:
     void Close() override;
     int Attach(int handle) override;
     int ReadableWithin(int64_t microseconds) override;
+    // Only looks, whatever the wait: a receive may block on a record half come.
+    int DataAvailable(int64_t microseconds) override;
 
     // The server side of the TLS handshake, armed with the socket's time-out so that a
     // client that never speaks cannot hold the connection: 0 or -1.
@@ -29,6 +31,8 @@ public:
 protected:
     int RawSend(int handle, const void* bytes, int length, int flags) override;
     int RawReceive(int handle, void* buffer, int length, int flags) override;
+    // Reads when the connection is readable, armed: a record may be only partly there.
+    int ReceiveWaiting(void* buffer, int length) override;
 
 private:
     void ShutdownConnection();

@@ -79,6 +79,9 @@ void CTcpSocket::Close()
     open_ = false;
     endOfStream_ = true;
     count_ = 0;
+    pending_ = kNoPending;
+    peer_.SetAddress(0);
+    peerKnown_ = true;
 }
 
 void CTcpSocket::Abort()
@@ -102,6 +105,7 @@ int CTcpSocket::Create()
     fd_ = fd;
     open_ = true;
     endOfStream_ = false;
+    peerKnown_ = false;
     return 0;
 }
 
@@ -137,9 +141,12 @@ int CTcpSocket::Listen(int port)
 
 int CTcpSocket::Accept(CTcpSocket* into, int block)
 {
-    if (!block && DataAvailable(0) == 0)
+    // A listen socket has nothing to receive: only its readiness is asked.
+    if (!block && count_ == 0 && ReadableWithin(0) == 0)
         return 0;
-    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    sockaddr_in peer{};
+    socklen_t peerSize = sizeof peer;
+    const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
         SetErrorText("接続許可に失敗しました。");
@@ -154,6 +161,11 @@ int CTcpSocket::Accept(CTcpSocket* into, int block)
         ::close(fd);
         return -1;
     }
+    // The accept told the peer already; asking the system again would cost a call.
+    if (peer.sin_family == AF_INET && peerSize >= sizeof peer) {
+        into->peer_.SetAddress(peer.sin_addr.s_addr);
+        into->peerKnown_ = true;
+    }
     return 1;
 }
 
@@ -164,6 +176,7 @@ int CTcpSocket::Attach(int handle)
     fd_ = handle;
     open_ = true;
     endOfStream_ = false;
+    peerKnown_ = false;
     return 0;
 }
 
@@ -200,6 +213,8 @@ int CTcpSocket::Connect(const std::string& host, int port)
         return -2;
     }
     endOfStream_ = false;
+    peer_.SetAddress(address.sin_addr.s_addr);
+    peerKnown_ = true;
     return 0;
 }
 
@@ -217,7 +232,23 @@ int CTcpSocket::SocketReadableWithin(int64_t microseconds)
 
 int CTcpSocket::ReadableWithin(int64_t microseconds) { return SocketReadableWithin(microseconds); }
 
-int CTcpSocket::DataAvailable(int64_t microseconds) { return count_ > 0 ? 1 : ReadableWithin(microseconds); }
+int CTcpSocket::DataAvailable(int64_t microseconds)
+{
+    if (count_ > 0 || pending_ != kNoPending)
+        return 1;
+    if (microseconds > 0 || endOfStream_)
+        return ReadableWithin(microseconds);
+    // A look without waiting is a receive: the bytes it finds are the ones the caller
+    // reads next, so asking for readiness first would only add a call.
+    const int n = ReceiveWaiting(receiveBuffer_.get(), kReceiveBufferSize);
+    if (n == kNothingWaiting)
+        return 0;
+    if (n > 0)
+        count_ = n;
+    else
+        pending_ = n < 0 ? -1 : 0;
+    return 1;
+}
 
 int CTcpSocket::HasError()
 {
@@ -252,6 +283,18 @@ int CTcpSocket::RawReceive(int handle, void* buffer, int length, int flags)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int CTcpSocket::ReceiveWaiting(void* buffer, int length)
+{
+    if (!open_)
+        return kNothingWaiting;
+    // It cannot block, so it needs no watchdog: a shutdown by Abort shows as an end of
+    // stream, which Fill tells from the peer's by the closed flag.
+    const int n = RawReceive(fd_, buffer, length, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return kNothingWaiting;
+    return n;
+}
+
 int CTcpSocket::Take(void* dest, int n)
 {
     const int taken = n < count_ ? n : count_;
@@ -279,10 +322,13 @@ int CTcpSocket::Fill()
         return 0;
     // Once the peer's end of stream was seen, the socket stays readable for ever; asking
     // again would return 0 bytes every time and never report the closed line.
-    if (!endOfStream_ && ReadableWithin(0) == 1) {
-        Arm(timeout_);
-        const int n = RawReceive(fd_, receiveBuffer_.get() + count_, freeSpace, 0);
-        Disarm();
+    if (!endOfStream_) {
+        int n = pending_;
+        pending_ = kNoPending;
+        if (n == kNoPending)
+            n = ReceiveWaiting(receiveBuffer_.get() + count_, freeSpace);
+        if (n == kNothingWaiting)
+            return 0;
         // An abort (time-out, stop) during the call shows as an end of stream; it is a
         // failure of this call, and a time-out's own message stands.
         if (n < 0 || (n == 0 && !open_)) {
@@ -311,6 +357,8 @@ int CTcpSocket::Fill()
 
 int CTcpSocket::Receive(void* dest, int n)
 {
+    if (n > 0 && count_ >= n)
+        return Take(dest, n);
     const int filled = Fill();
     if (filled < 0 && count_ == 0)
         return filled;
@@ -333,6 +381,8 @@ int CTcpSocket::ReceiveString(std::string& text, int max)
 
 int CTcpSocket::Peek(void* dest, int n)
 {
+    if (n > 0 && count_ >= n)
+        return PeekBytes(dest, n);
     const int filled = Fill();
     if (filled < 0)
         return filled;
@@ -363,8 +413,7 @@ int CTcpSocket::Available()
 
 int CTcpSocket::IsDisconnected()
 {
-    char scratch[9];
-    Peek(scratch, sizeof scratch);
+    Fill();
     return endOfStream_ ? 1 : 0;
 }
 
@@ -401,14 +450,15 @@ int CTcpSocket::SendAll(const std::string& text)
 
 CIPv4Address CTcpSocket::GetPeerAddress() const
 {
-    sockaddr_in address{};
-    socklen_t size = sizeof address;
-    CIPv4Address peer;
-    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        peer.SetAddress(address.sin_addr.s_addr);
-    else
-        peer.SetAddress(0);
-    return peer;
+    if (!peerKnown_) {
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        const bool known = ::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0 &&
+                           address.sin_family == AF_INET;
+        peer_.SetAddress(known ? address.sin_addr.s_addr : 0);
+        peerKnown_ = true;
+    }
+    return peer_;
 }
 
 std::string CTcpSocket::GetErrorText() const

@@ -46,12 +46,19 @@ public:
     // Create, Bind, listen; 0 or -1 with the error text set.
     virtual int Listen(int port);
     // 1 when buffered bytes wait or the socket becomes readable within `microseconds`.
+    // With 0 (or less) the look is itself a receive into the buffer, so that the read
+    // which usually follows costs no further call; an end of stream or a failure it meets
+    // is reported by the next Fill, as that Fill would have found it.
     virtual int DataAvailable(int64_t microseconds);
     // 1 when the socket becomes readable (data or end of stream) within `microseconds`.
     virtual int ReadableWithin(int64_t microseconds);
     // 1 when a socket that should be open is closed or reports an error.
     int HasError();
 
+    // Reads are buffered: a Receive or Peek of n > 0 bytes that the buffer already holds
+    // is answered from it; otherwise one Fill comes first. Receive takes the bytes, Peek
+    // leaves them; either returns the count copied, or a negative failure with nothing
+    // buffered.
     int Receive(void* dest, int n);
     // Reads up to `max` bytes (0 or above kMaxStringRead: kMaxStringRead) as text; the
     // text ends at an embedded zero byte. Returns the bytes taken or a negative failure.
@@ -60,12 +67,15 @@ public:
     int PeekString(std::string& text);
     // Buffered byte count after one receive, or a negative failure with nothing buffered.
     int Available();
-    // True once the peer has closed (one receive is tried first).
+    // True once the peer has closed (one Fill is tried first, whatever is buffered).
     int IsDisconnected();
     // Every byte or -1 with the error text set.
     int SendAll(const void* bytes, int length);
     int SendAll(const std::string& text);
 
+    // The peer's address as the connection was made (taken from the accept or connect,
+    // asked of the system once after an Attach); 0.0.0.0 before a connection, after Close,
+    // and when the system cannot tell. Owner only.
     CIPv4Address GetPeerAddress() const;
     std::string GetErrorText() const;
     void SetErrorText(const std::string& text);
@@ -81,8 +91,9 @@ public:
     int Take(void* dest, int n);
     int PeekBytes(void* dest, int n) const;
 
-    // One receive into the free part of the buffer: 0 (nothing new or buffer full), a
-    // positive count, or -1 with the error text set.
+    // One receive into the free part of the buffer, taking only what is there: 0 (nothing
+    // new, buffer full, or the end of stream seen now), a positive count, or -1 with the
+    // error text set once the end was seen and nothing is buffered, or on a failure.
     int Fill();
 
 protected:
@@ -93,9 +104,18 @@ protected:
     virtual int RawReceive(int handle, void* buffer, int length, int flags);
     // The readiness test of the descriptor itself.
     int SocketReadableWithin(int64_t microseconds);
+    // What ReceiveWaiting returns when no byte waits.
+    static constexpr int kNothingWaiting = -2;
+    // One receive of what the connection holds now: a positive count, 0 at the peer's end
+    // of stream, -1 on failure, or kNothingWaiting. A plain socket never waits; a
+    // receive that can block (a TLS record half come) is armed with the socket's time-out.
+    virtual int ReceiveWaiting(void* buffer, int length);
 
 private:
     int PeekIntoLineBuffer(int max);
+    // The answer of a receive that DataAvailable made with the buffer empty, when it was
+    // an end of stream (0) or a failure (-1): the next Fill reports it. kNoPending else.
+    static constexpr int kNoPending = 1;
 
     mutable std::mutex stateLock_;  // guards fd_ against Abort and the error text
     int fd_ = -1;
@@ -105,7 +125,11 @@ private:
     std::unique_ptr<char[]> lineBuffer_;
     std::unique_ptr<char[]> receiveBuffer_;
     int count_ = 0;
+    int pending_ = kNoPending;
     int timeout_ = 0;
+    // The peer's address once known; peerKnown_ false until it is asked for or given.
+    mutable CIPv4Address peer_;
+    mutable bool peerKnown_ = false;
 };
 
 // The IPv4 address of the first interface that is up and not loopback; else loopback;

@@ -176,8 +176,8 @@ void CDAVPropfindResponse::Build()
 
 void CDAVPropfindResponse::Walk(const std::string& depth, std::vector<Resource>& resources)
 {
-    // One copy of the maps for the whole walk, taken under the core's lock.
-    CMimeMaps mimeMaps = core_->GetMimeMaps();
+    // One copy of the maps for the whole walk: its lookups reorder it.
+    CMimeMaps mimeMaps = *core_->GetMimeMaps();
     const std::string& localPath = path_.GetLocalPath();
     std::string href = request_.GetObject();
 

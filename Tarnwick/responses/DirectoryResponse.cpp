@@ -157,7 +157,7 @@ void CDirectoryResponse::Build()
 {
     SetResponseCode(200);
     // One copy for the whole page: its icon cache belongs to this thread.
-    CMimeMaps maps = core_->GetMimeMaps();
+    CMimeMaps maps = *core_->GetMimeMaps();
     std::vector<std::string> templateSpellings;
     const std::string list = BuildListing(maps, templateSpellings);
 
@@ -179,8 +179,10 @@ std::string CDirectoryResponse::BuildListing(CMimeMaps& maps, std::vector<std::s
     std::string list;
     const int kind = SortKindOf(requestView_.GetString("Query", ""));
 
+    // The folder is read once for both lists: every entry costs a status read.
     std::vector<ListingRecord> dirs;
-    CollectSubdirectories(dirs, kind);
+    std::vector<ListingRecord> files;
+    CollectEntries(&dirs, &files, kind);
     if (requestView_.GetString("Object", "") != "/")
         list += ListingLine(maps.LookupIconType(".."), "../", "Parent Directory", "</A>", kNoTimeNoSize);
 
@@ -198,8 +200,6 @@ std::string CDirectoryResponse::BuildListing(CMimeMaps& maps, std::vector<std::s
     for (const ListingRecord& entry : entries)
         list += ListingLine(icon, LinkTo(entry.name) + "/", entry.name, "/</A>", kNoTimeNoSize);
 
-    std::vector<ListingRecord> files;
-    CollectFiles(files, kind);
     for (const ListingRecord& file : files) {
         if (IsTemplateName(file.name)) {
             templateSpellings.push_back(file.name);
@@ -240,17 +240,20 @@ int CDirectoryResponse::GetSendData(CByteBuffer& buffer)
 
 void CDirectoryResponse::CollectSubdirectories(std::vector<ListingRecord>& records, int kind)
 {
-    CollectEntries(records, kind, true);
+    CollectEntries(&records, nullptr, kind);
 }
 
 void CDirectoryResponse::CollectFiles(std::vector<ListingRecord>& records, int kind)
 {
-    CollectEntries(records, kind, false);
+    CollectEntries(nullptr, &records, kind);
 }
 
-void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>& records, int kind, bool directories)
+void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>* directories, std::vector<ListingRecord>* files,
+                                        int kind)
 {
-    records.clear();
+    for (std::vector<ListingRecord>* records : {directories, files})
+        if (records)
+            records->clear();
     const bool showHidden = path_.GetOptions().GetInt("EnableHiddenFile", 0) != 0;
     platform::DirectorySearch search(path_.GetLocalPath() + "*.*");
     platform::DirectoryEntry entry;
@@ -260,17 +263,21 @@ void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>& records, int
         if (!showHidden && (entry.status.attributes & platform::kAttributeHidden) != 0)
             continue;
         const bool isDirectory = (entry.status.attributes & platform::kAttributeDirectory) != 0;
-        if (isDirectory != directories)
+        std::vector<ListingRecord>* records = isDirectory ? directories : files;
+        if (!records)
             continue;
         ListingRecord record;
         record.kind = kind;
         record.name = entry.name;
         record.modified = entry.status.modified;
-        record.size = directories ? 0 : static_cast<int64_t>(entry.status.size);
-        records.push_back(std::move(record));
+        record.size = isDirectory ? 0 : static_cast<int64_t>(entry.status.size);
+        records->push_back(std::move(record));
     }
-    if (kind != kUnsorted)
-        SortListing(records);
+    if (kind == kUnsorted)
+        return;
+    for (std::vector<ListingRecord>* records : {directories, files})
+        if (records)
+            SortListing(*records);
 }
 
 void CDirectoryResponse::CollectPathEntries(std::vector<ListingRecord>& records, int kind)

@@ -76,7 +76,9 @@ public:
 private:
     // A new CSystemResponse with "詳細情報はありません。" as its detail.
     CSystemResponse* NewStatusResponse(const std::string& info, int code);
-    void CollectEntries(std::vector<ListingRecord>& records, int kind, bool directories);
+    // One pass over the folder fills the subfolders into `directories` and everything else
+    // into `files`, each list when not null (emptied first, then sorted by `kind`).
+    void CollectEntries(std::vector<ListingRecord>* directories, std::vector<ListingRecord>* files, int kind);
     // The listing lines of the page, for the sort kind taken from the query. The names of
     // the folder's files that spell the template's name, left out of the listing, are added
     // to `templateSpellings`.

@@ -125,39 +125,48 @@ void CFileResponse::Build()
     const int64_t time = status.st_mtim.tv_sec;
     const std::string etag = MakeETag(length, time, localPath);
     const std::string lastModified = FormatHttpDate(time);
-    const std::string type = core_->GetMimeMaps().LookupMimeType(localPath);
-    responseHeaderView_.SetString("Last-modified", lastModified);
-    responseHeaderView_.SetString("ETag", etag);
-
-    // Both checks are always made; header names in any case (RFC 9110 5.1).
-    const int modifiedSince = CheckModifiedSince(time, request_.GetHeader("If-Modified-Since"));
-    const int noneMatch = CheckNoneMatch(etag, request_.GetHeader("If-None-Match"));
-    if (IsNotModified(modifiedSince, noneMatch)) {
-        CloseFile();
-        std::unique_ptr<CSystemResponse> notModified(NewStatusResponse(kNotModified, 304));
-        // RFC 9110 15.4.5: a 304 carries the validators that a 200 would. RFC 9111 4.3.4:
-        // a cache merges its fields into the stored response, so the type stays the file's
-        // rather than that of a status page.
-        const CConfigAccessor headers = notModified->GetResponseInfo().GetSubAccessor("Options");
-        headers.SetString("Last-modified", lastModified);
-        headers.SetString("ETag", etag);
-        headers.SetString("Content-Type", type);
-        throw notModified.release();
-    }
+    const std::string type = core_->GetMimeMaps()->FindMimeType(localPath);
 
     ByteRange body;
     body.last = length - 1;
-    ByteRange asked;
-    // RFC 9110 14.2: Range is ignored on any method but GET, so a HEAD answers as a GET
-    // without Range would.
-    if (request_.GetMethod() == "GET" &&
-        ApplyRange(request_.GetHeader("Range"), request_.GetHeader("If-Range"), etag, time, length, asked)) {
-        body = asked;
-        SetResponseCode(206);
-        responseHeaderView_.SetString("Accept-Ranges", "bytes");
-        responseHeaderView_.SetString("Content-Range", FormatContentRange(body, length));
+    bool notModified = false;
+    {
+        // The request's fields and the answer's live in the context tree that every
+        // connection shares: it is held once for all of them, not once per field.
+        CConfigLock lock(responseHeaderView_);
+        responseHeaderView_.SetString("Last-modified", lastModified);
+        responseHeaderView_.SetString("ETag", etag);
+
+        // Both checks are always made; header names in any case (RFC 9110 5.1).
+        const int modifiedSince = CheckModifiedSince(time, request_.GetHeader("If-Modified-Since"));
+        const int noneMatch = CheckNoneMatch(etag, request_.GetHeader("If-None-Match"));
+        notModified = IsNotModified(modifiedSince, noneMatch);
+        if (!notModified) {
+            ByteRange asked;
+            // RFC 9110 14.2: Range is ignored on any method but GET, so a HEAD answers as a
+            // GET without Range would.
+            if (request_.GetMethod() == "GET" &&
+                ApplyRange(request_.GetHeader("Range"), request_.GetHeader("If-Range"), etag, time, length, asked)) {
+                body = asked;
+                SetResponseCode(206);
+                responseHeaderView_.SetString("Accept-Ranges", "bytes");
+                responseHeaderView_.SetString("Content-Range", FormatContentRange(body, length));
+            }
+            responseHeaderView_.SetString("Content-Type", type);
+        }
     }
-    responseHeaderView_.SetString("Content-Type", type);
+    if (notModified) {
+        CloseFile();
+        std::unique_ptr<CSystemResponse> notModifiedResponse(NewStatusResponse(kNotModified, 304));
+        // RFC 9110 15.4.5: a 304 carries the validators that a 200 would. RFC 9111 4.3.4:
+        // a cache merges its fields into the stored response, so the type stays the file's
+        // rather than that of a status page.
+        const CConfigAccessor headers = notModifiedResponse->GetResponseInfo().GetSubAccessor("Options");
+        headers.SetString("Last-modified", lastModified);
+        headers.SetString("ETag", etag);
+        headers.SetString("Content-Type", type);
+        throw notModifiedResponse.release();
+    }
 
     offset_ = body.first;
     remaining_ = body.Length();

@@ -108,7 +108,7 @@ TEST_F(ConfigAccessorTest, SetIntAndSetInt64StoreDecimalText)
 
 class PlusOneFilter : public CConfigValueFilter {
 public:
-    std::string Filter(const std::string&, const std::string& value) override { return value + "1"; }
+    std::string Filter(std::string_view, std::string_view value) override { return std::string(value) + "1"; }
 };
 
 TEST_F(ConfigAccessorTest, GetIntPassesTheDefaultThroughTheFilter)
@@ -190,6 +190,72 @@ TEST_F(ConfigAccessorTest, ExpandsWithThePrefixNodesLeaves)
     EXPECT_EQ(swap.ExpandVariables("/bin/run %FilePath% %Query% %Other%", ""),
               "/bin/run \"/srv/a b.cgi\" x=1 %Other%");
     EXPECT_EQ(swap.ExpandVariables("%Other%", "-"), "-");
+}
+
+TEST_F(ConfigAccessorTest, SubAccessorPrefixIsTheNormalisedJoin)
+{
+    const char* const names[] = {"", ":", "X", "X:", "X::", "X::Y", "::", "表"};
+    for (const char* prefix : {"::", "Setting::", "A:::"}) {
+        const CConfigAccessor parent(&tree_, prefix);
+        for (const char* name : names) {
+            EXPECT_EQ(parent.GetSubAccessor(name).GetPrefix(), AppendPathSeparator(std::string(prefix) + name))
+                << prefix << " + " << name;
+        }
+    }
+}
+
+TEST_F(ConfigAccessorTest, MoveToKeepsTheRecentThreadLogs)
+{
+    // The request history: each finished node moves to the logs, which keep the last three.
+    const CConfigAccessor threads = tree_.GetAccessor("Threads");
+    const CConfigAccessor logs = tree_.GetAccessor("ThreadLogs");
+    constexpr int kMax = 3;
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = "Thread_000" + std::to_string(i);
+        const CConfigAccessor view = threads.GetSubAccessor(name);
+        view.SetString("ThreadName", name);
+        view.GetSubAccessor("EndTime").SetString("Time", "00:00:0" + std::to_string(i));
+        CConfigLock lock(logs);
+        ASSERT_EQ(view.MoveTo(logs.GetSubAccessor(name)), 0);
+        if (logs.GetSectionCount() > kMax)
+            logs.RemoveFirstSection();
+    }
+    std::vector<std::string> names;
+    logs.GetSections(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"Thread_0002", "Thread_0003", "Thread_0004"}));
+    EXPECT_EQ(logs.GetSubAccessor("Thread_0004").GetString("ThreadName", ""), "Thread_0004");
+    EXPECT_EQ(logs.GetSubAccessor("Thread_0004::EndTime").GetString("Time", ""), "00:00:04");
+    EXPECT_EQ(threads.GetSectionCount(), 0);
+}
+
+TEST_F(ConfigAccessorTest, MoveToRefusesTheRootAndItsOwnBranch)
+{
+    const CConfigAccessor node = tree_.GetAccessor("A");
+    node.SetString("Sub::k", "v");
+    EXPECT_EQ(tree_.GetAccessor("").MoveTo(tree_.GetAccessor("Elsewhere")), -1);
+    EXPECT_EQ(node.MoveTo(node), -1);
+    EXPECT_EQ(node.MoveTo(node.GetSubAccessor("Sub")), -1);
+    EXPECT_EQ(tree_.GetValue("A::Sub::k", ""), "v");
+}
+
+TEST_F(ConfigAccessorTest, MoveToAnotherTreeCopiesAndRemoves)
+{
+    CConfigClass logs;
+    const CConfigAccessor source = tree_.GetAccessor("Threads::T1");
+    source.SetString("Info", "done");
+    source.SetString("RequestInfo::Method", "GET");
+    EXPECT_EQ(source.MoveTo(logs.GetAccessor("ThreadLogs::T1")), 0);
+    EXPECT_EQ(logs.GetValue("ThreadLogs::T1::RequestInfo::Method", ""), "GET");
+    EXPECT_FALSE(tree_.GetAccessor("Threads").HasSection("T1"));
+}
+
+TEST_F(ConfigAccessorTest, HasSectionListsNoNamesAndCreatesNoChild)
+{
+    const CConfigAccessor thread = tree_.GetAccessor("Threads::T1");
+    thread.SetString("RequestInfo::Method", "GET");
+    EXPECT_TRUE(thread.HasSection("RequestInfo"));
+    EXPECT_FALSE(thread.HasSection("ResponseInfo"));
+    EXPECT_EQ(thread.GetSectionCount(), 1);
 }
 
 TEST_F(ConfigAccessorTest, LockHolderCallsTheTreeWithoutBlocking)

@@ -1,5 +1,7 @@
 #include "ConfigClass.h"
 
+#include "CRuntime.h"
+#include "ConfigAccessor.h"
 #include "ConfigTreeText.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +60,99 @@ TEST(ConfigClassTest, FindOrCreateParentWalksAndCreatesOnce)
     EXPECT_EQ(start.FindOrCreateParent("A::B::", key).GetName(), "B");
     EXPECT_EQ(key, "");
     EXPECT_EQ(Describe(start), "Start{A{B{}}}");
+}
+
+// The walk as literally described: split, take or append the child, go on with the rest.
+CConfigNode& LiteralWalk(CConfigNode& start, const std::string& path, std::string& key)
+{
+    CConfigNode* node = &start;
+    std::string rest = path;
+    for (;;) {
+        const ConfigPathSplit split = SplitConfigPath(rest);
+        if (!split.found) {
+            key = split.rest;
+            return *node;
+        }
+        if (node->FindChild(split.head) < 0)
+            node->AppendChild(split.head);
+        node = &const_cast<CConfigNode&>(node->GetChildren()[node->FindChild(split.head)]);
+        rest = split.rest;
+    }
+}
+
+// Paths that exercise every rule of the split: empty levels, lone and tripled colons, a
+// trailing "::" left as the last rest, double-byte names.
+const char* const kOddPaths[] = {
+    "",       "::",       ":",      "A",        "A::",      "A::B::Key", "::Key",   ":::",
+    "::::",   ":::::",    "A:::B",  "A::::",    "A::::B",   "A:",        ":A::B",   "A::B:",
+    "A::B::", "A::B::::", "表::ソ", "表\\::k", "::::::",   "A::::::B",
+};
+
+TEST(ConfigClassTest, FindOrCreateParentFollowsTheSplitRulesOnEveryOddPath)
+{
+    for (const char* path : kOddPaths) {
+        CConfigNode literal("S"), inPlace("S"), copying("S");
+        literal.AppendChild("A");  // an existing level is found, not added again
+        inPlace.AppendChild("A");
+        copying.AppendChild("A");
+        std::string expectedKey, copiedKey;
+        const std::string expectedNode = LiteralWalk(literal, path, expectedKey).GetName();
+        std::string_view key = "stale";
+        EXPECT_EQ(inPlace.FindOrCreateParent(std::string_view(path), key).GetName(), expectedNode) << path;
+        EXPECT_EQ(key, expectedKey) << path;
+        EXPECT_EQ(Describe(inPlace), Describe(literal)) << path;
+        EXPECT_EQ(copying.FindOrCreateParent(std::string(path), copiedKey).GetName(), expectedNode) << path;
+        EXPECT_EQ(copiedKey, expectedKey) << path;
+        EXPECT_EQ(Describe(copying), Describe(literal)) << path;
+    }
+}
+
+TEST(ConfigClassTest, PrefixAndKeyResolveAsTheirJoinedPath)
+{
+    // The accessor's form: prefix and key given apart must address what prefix + key does.
+    const char* const prefixes[] = {"", "::", "A::", "A::B::", ":::", "A:::", "A::::", "::::", "A:", ":"};
+    const char* const keys[] = {"", "k", ":k", "::k", "B::k", "::", ":", "B::", "表::ソ"};
+    for (const char* prefix : prefixes) {
+        for (const char* key : keys) {
+            const std::string joined = std::string(prefix) + key;
+            CConfigClass apart, together;
+            apart.SetValue(prefix, key, "v");
+            together.SetValue(joined, "v");
+            EXPECT_EQ(Describe(apart), Describe(together)) << '"' << prefix << "\" + \"" << key << '"';
+            EXPECT_EQ(apart.GetValue(prefix, key, "d", 0), "v") << joined;
+            EXPECT_EQ(apart.GetValue(prefix, std::string(key) + "x", "d", 0), together.GetValue(joined + "x", "d"))
+                << joined;
+            EXPECT_EQ(Describe(apart), Describe(together)) << "reads create the same nodes: " << joined;
+        }
+    }
+}
+
+TEST(ConfigClassTest, CaseInsensitiveMatchAgreesWithMbsicmp)
+{
+    // Letters, a lead byte, a trail byte that is a letter, and a backslash trail byte.
+    const std::string alphabet = "aAzZ\x83\x5c@";
+    std::vector<std::string> texts{""};
+    for (size_t begin = 0, length = 1; length <= 3; ++length) {
+        const size_t end = texts.size();
+        for (size_t i = begin; i < end; ++i) {
+            for (char c : alphabet)
+                texts.push_back(texts[i] + c);
+        }
+        begin = end;
+    }
+    int matches = 0;
+    for (const std::string& stored : texts) {
+        CConfigNode node;
+        node.SetLeaf(stored, "v");
+        for (const std::string& asked : texts) {
+            const bool expected = platform::_mbsicmp(stored, asked) == 0;
+            matches += expected;
+            ASSERT_EQ(node.FindLeaf(asked, 1) == 0, expected)
+                << testing::PrintToString(stored) << " / " << testing::PrintToString(asked);
+            ASSERT_EQ(node.FindLeaf(asked, 0) == 0, stored == asked);
+        }
+    }
+    EXPECT_GT(matches, static_cast<int>(texts.size())) << "folding found more than equal texts";
 }
 
 TEST(ConfigClassTest, ReadingAMissingValueGivesTheDefaultAndCreatesOnlyNodes)
@@ -369,10 +464,10 @@ class RecordingFilter : public CConfigValueFilter {
 public:
     RecordingFilter(std::vector<std::string>& calls, int& destroyed) : calls_(calls), destroyed_(destroyed) {}
     ~RecordingFilter() override { ++destroyed_; }
-    std::string Filter(const std::string& key, const std::string& value) override
+    std::string Filter(std::string_view key, std::string_view value) override
     {
-        calls_.push_back(key + "=" + value);
-        return "<" + value + std::to_string(calls_.size()) + ">";
+        calls_.push_back(std::string(key) + "=" + std::string(value));
+        return "<" + std::string(value) + std::to_string(calls_.size()) + ">";
     }
 
 private:
@@ -404,9 +499,9 @@ TEST(ConfigClassTest, FilterIsCalledOncePerReplacement)
 
 class EchoPlaceholderFilter : public CConfigValueFilter {
 public:
-    std::string Filter(const std::string& key, const std::string& value) override
+    std::string Filter(std::string_view key, std::string_view value) override
     {
-        return value + "%" + key + "%";
+        return std::string(value) + "%" + std::string(key) + "%";
     }
 };
 
@@ -444,11 +539,11 @@ public:
             ++violations_;
         busy_.store(true);  // a late caller would see a dead filter as busy
     }
-    std::string Filter(const std::string&, const std::string& value) override
+    std::string Filter(std::string_view, std::string_view value) override
     {
         if (busy_.exchange(true))
             ++violations_;
-        std::string out = value;
+        std::string out(value);
         for (int i = 0; i < 50; ++i)
             out = std::to_string(out.size()) + out.substr(0, 8);
         busy_.store(false);
@@ -626,6 +721,164 @@ TEST(ConfigClassTest, CopyNodeSurvivesSiblingsMovingInMemory)
     for (int i = 0; i < 64; ++i)
         EXPECT_EQ(tree.GetValue("P::Copy" + std::to_string(i) + "::k", ""), std::to_string(i));
     EXPECT_EQ(tree.GetSectionCount("P"), 128);
+}
+
+// --- Moves -------------------------------------------------------------------------------
+
+CConfigClass ContextTree()
+{
+    CConfigClass tree;
+    tree.SetValue("Threads::Thread_0000::ThreadName", "Thread_0000");
+    tree.SetValue("Threads::Thread_0001::ThreadName", "Thread_0001");
+    tree.SetValue("Threads::Thread_0001::Info", "正常に終了しました");
+    tree.SetValue("Threads::Thread_0001::StartTime::Date", "2004/03/02");
+    tree.SetValue("Threads::Thread_0001::RequestInfo::Options::Host", "example");
+    tree.SetValue("Threads::Thread_0002::ThreadName", "Thread_0002");
+    tree.SetValue("ThreadLogs::Thread_fffe::ThreadName", "Thread_fffe");
+    return tree;
+}
+
+TEST(ConfigClassTest, MoveNodeAppendsTheWholeNodeToTheDestinationParent)
+{
+    CConfigClass tree = ContextTree();
+    const std::string node = Describe(tree, "Threads::Thread_0001::");
+    EXPECT_EQ(tree.MoveNode("ThreadLogs::Thread_0001::", "Threads::Thread_0001::"), 0);
+    EXPECT_EQ(Describe(tree, "ThreadLogs::Thread_0001::"), node);
+    std::vector<std::string> names;
+    tree.GetSections("ThreadLogs", names);
+    EXPECT_EQ(names, (std::vector<std::string>{"Thread_fffe", "Thread_0001"})) << "appended last";
+    tree.GetSections("Threads", names);
+    EXPECT_EQ(names, (std::vector<std::string>{"Thread_0000", "Thread_0002"}));
+}
+
+struct MoveCase {
+    const char* what;
+    const char* destination;
+    const char* source;
+};
+
+TEST(ConfigClassTest, MoveNodeLeavesWhatCopyThenRemoveLeave)
+{
+    const MoveCase cases[] = {
+        {"to another parent", "ThreadLogs::Thread_0001", "Threads::Thread_0001"},
+        {"paths without the trailing separator", "ThreadLogs::T", "Threads::Thread_0000"},
+        {"onto an existing node", "ThreadLogs::Thread_fffe::", "Threads::Thread_0001::"},
+        {"to a later sibling", "Threads::Thread_0002", "Threads::Thread_0000"},
+        {"to an earlier sibling", "Threads::Thread_0000", "Threads::Thread_0002"},
+        {"to a new sibling", "Threads::New", "Threads::Thread_0001"},
+        {"into a later sibling", "Threads::Thread_0002::Inner", "Threads::Thread_0001"},
+        {"into an earlier sibling", "Threads::Thread_0000::Inner", "Threads::Thread_0001"},
+        {"into a missing branch", "Archive::2004::Thread_0001", "Threads::Thread_0001"},
+        {"a missing source", "ThreadLogs::Thread_fffe", "Threads::Missing"},
+        {"a missing source under missing parents", "ThreadLogs::New", "Gone::Missing"},
+        {"a whole top node", "Old", "Threads"},
+        {"a nested node up", "Top", "Threads::Thread_0001::RequestInfo::Options"},
+    };
+    for (const MoveCase& c : cases) {
+        CConfigClass moved = ContextTree();
+        CConfigClass copied = ContextTree();
+        EXPECT_EQ(moved.MoveNode(c.destination, c.source), 0) << c.what;
+        copied.CopyNode(c.destination, c.source);
+        copied.RemoveNode(c.source);
+        EXPECT_EQ(Describe(moved), Describe(copied)) << c.what;
+    }
+}
+
+TEST(ConfigClassTest, MoveNodeIntoAnAncestorKeepsOnlyTheSource)
+{
+    CConfigClass tree = ContextTree();
+    EXPECT_EQ(tree.MoveNode("Threads", "Threads::Thread_0001::RequestInfo"), 0);
+    EXPECT_EQ(Describe(tree, "Threads::"), "Tarnwick{Options{Host=example;}}");
+    EXPECT_EQ(tree.GetValue("ThreadLogs::Thread_fffe::ThreadName", ""), "Thread_fffe");
+
+    CConfigClass rooted = ContextTree();
+    EXPECT_EQ(rooted.MoveNode("", "Threads::Thread_0002"), 0);
+    EXPECT_EQ(Describe(rooted), "Tarnwick{ThreadName=Thread_0002;}");
+    EXPECT_EQ(rooted.SerializeNode("").substr(0, 11), "STarnwick\\0") << "the root keeps its name";
+}
+
+TEST(ConfigClassTest, MoveNodeRefusesTheRootAndMovesIntoItself)
+{
+    const MoveCase cases[] = {
+        {"the root", "Elsewhere", ""},
+        {"the root written as a separator", "Elsewhere", "::"},
+        {"onto itself", "Threads::Thread_0001", "Threads::Thread_0001::"},
+        {"into itself", "Threads::Thread_0001::RequestInfo", "Threads::Thread_0001"},
+        {"deep into itself", "Threads::Thread_0001::RequestInfo::Options::New", "Threads"},
+    };
+    for (const MoveCase& c : cases) {
+        CConfigClass tree = ContextTree();
+        tree.GetSectionCount(c.destination);  // only what the move may create itself
+        const std::string before = Describe(tree);
+        EXPECT_EQ(tree.MoveNode(c.destination, c.source), -1) << c.what;
+        EXPECT_EQ(Describe(tree), before) << c.what;
+    }
+}
+
+TEST(ConfigClassTest, MoveNodeTakesTheFirstOfTwoNodesWithOneName)
+{
+    CConfigClass tree;
+    ASSERT_EQ(tree.LoadSerializedText("STarnwick\\0SA\\0SB\\0L1\\0\\0ESB\\0L2\\0\\0EEE"), 0);
+    EXPECT_EQ(tree.MoveNode("C", "A::B"), 0);
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{B{2=;}}C{1=;}}");
+}
+
+TEST(ConfigClassTest, MoveNodeSurvivesSiblingsMovingInMemory)
+{
+    CConfigClass tree;
+    for (int i = 0; i < 64; ++i)
+        tree.SetValue("P::N" + std::to_string(i) + "::k", std::to_string(i));
+    // Each move adds a sibling of its source, which may move the source.
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(tree.MoveNode("P::Moved" + std::to_string(i), "P::N" + std::to_string(i)), 0);
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(tree.GetValue("P::Moved" + std::to_string(i) + "::k", ""), std::to_string(i));
+    EXPECT_EQ(tree.GetSectionCount("P"), 64);
+}
+
+TEST(ConfigClassTest, MovedNodeIsNeverSeenTwiceOrNotAtAll)
+{
+    // Copying and removing in two steps would show a reader the node in both places.
+    constexpr int kNodes = 2000;
+    CConfigClass tree;
+    for (int i = 0; i < kNodes; ++i)
+        tree.SetValue("Threads::T" + std::to_string(i) + "::k", "v");
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        const CConfigAccessor threads = tree.GetAccessor("Threads");
+        while (!done.load()) {
+            CConfigLock lock(threads);
+            if (tree.GetSectionCount("Threads") + tree.GetSectionCount("ThreadLogs") != kNodes)
+                ++torn;
+        }
+    });
+    for (int i = 0; i < kNodes; ++i)
+        tree.MoveNode("ThreadLogs::T" + std::to_string(i), "Threads::T" + std::to_string(i));
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(tree.GetSectionCount("ThreadLogs"), kNodes);
+}
+
+TEST(ConfigClassTest, HasSectionAndRemoveFirstSection)
+{
+    CConfigClass tree = ContextTree();
+    EXPECT_TRUE(tree.HasSection("Threads", "Thread_0001"));
+    EXPECT_TRUE(tree.HasSection("Threads::", "Thread_0002"));
+    EXPECT_FALSE(tree.HasSection("Threads", "thread_0001")) << "names compare exactly";
+    EXPECT_FALSE(tree.HasSection("Threads", "Thread_0001::StartTime")) << "one level only";
+    EXPECT_FALSE(tree.HasSection("Threads", "Missing"));
+    EXPECT_EQ(tree.GetSectionCount("Threads"), 3) << "asking creates no child";
+
+    tree.RemoveFirstSection("Threads");
+    std::vector<std::string> names;
+    tree.GetSections("Threads", names);
+    EXPECT_EQ(names, (std::vector<std::string>{"Thread_0001", "Thread_0002"}));
+    tree.RemoveFirstSection("ThreadLogs::Thread_fffe");
+    tree.RemoveFirstSection("Empty");
+    EXPECT_EQ(tree.GetKeyCount("ThreadLogs::Thread_fffe"), 1) << "leaves stay";
+    EXPECT_EQ(tree.GetSectionCount("Empty"), 0);
 }
 
 }  // namespace

@@ -435,6 +435,34 @@ TEST_F(ServerCoreTest, RequestNumbersStartAtZeroWithEveryStart)
     EXPECT_EQ(core->NextRequestNumber(), 0);
 }
 
+TEST_F(ServerCoreTest, RequestNumbersAreHandedOutOnceEachAcrossThreads)
+{
+    StartServer();
+    ASSERT_NE(core, nullptr);
+    constexpr int kThreads = 4;
+    constexpr int kEach = 2000;
+    std::vector<std::vector<int>> taken(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i)
+                taken[t].push_back(core->NextRequestNumber());
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    std::vector<int> all;
+    for (const std::vector<int>& numbers : taken) {
+        EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end())) << "each thread sees them rise";
+        all.insert(all.end(), numbers.begin(), numbers.end());
+    }
+    std::sort(all.begin(), all.end());
+    ASSERT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
+    for (int i = 0; i < kThreads * kEach; ++i)
+        ASSERT_EQ(all[static_cast<size_t>(i)], i);
+    EXPECT_EQ(core->NextRequestNumber(), kThreads * kEach);
+}
+
 TEST_F(ServerCoreTest, AQueuedConnectionIsTakenWithoutWaitingOutTheIdlePoll)
 {
     // A sequential client connects just after the previous answer, while the core idles:

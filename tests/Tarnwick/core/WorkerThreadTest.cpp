@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -13,8 +17,10 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -185,6 +191,75 @@ TEST_F(WorkerThreadTest, RunThatReturnsWritesNothing)
     ASSERT_EQ(0, worker.Start());
     ASSERT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
     EXPECT_EQ("", ReadDebugLog());
+}
+
+// Folder walks recurse once per folder level: threads keep the process's default stack.
+TEST_F(WorkerThreadTest, RunHasThreeQuartersOfTheDefaultStack)
+{
+    pthread_attr_t defaults;
+    size_t stackBytes = 0;
+    ASSERT_EQ(0, ::pthread_getattr_default_np(&defaults));
+    ::pthread_attr_getstacksize(&defaults, &stackBytes);
+    ::pthread_attr_destroy(&defaults);
+    constexpr size_t kFrameBytes = size_t{256} << 10;
+    const int depth = static_cast<int>(stackBytes / 4 * 3 / kFrameBytes);
+    ASSERT_GT(depth, 1);
+    std::atomic<int> reached{0};
+    std::function<void(int)> descend = [&](int level) {
+        volatile char frame[kFrameBytes];
+        for (size_t i = 0; i < kFrameBytes; i += 4096)
+            frame[i] = static_cast<char>(level);
+        if (level < depth)
+            descend(level + 1);
+        if (frame[0] == static_cast<char>(level) && level > reached.load())
+            reached = level;
+    };
+    FunctionWorker worker([&](FunctionWorker&) { descend(1); });
+    ASSERT_EQ(0, worker.Start());
+    ASSERT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
+    EXPECT_EQ(depth, reached.load());
+}
+
+// Stacks are kept for reuse; no two live threads may share one, neither on fresh stacks nor
+// on those the round before gave back.
+TEST_F(WorkerThreadTest, WorkersAliveAtOnceRunOnSeparateStacksRoundAfterRound)
+{
+    constexpr int kWorkers = 16;
+    constexpr int kRounds = 3;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        std::atomic<bool> release{false};
+        std::vector<std::atomic<uintptr_t>> frames(kWorkers);
+        std::vector<std::unique_ptr<FunctionWorker>> workers;
+        for (int i = 0; i < kWorkers; ++i) {
+            workers.push_back(std::make_unique<FunctionWorker>([&, i](FunctionWorker&) {
+                frames[static_cast<size_t>(i)] = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+                WaitUntil([&] { return release.load(); });
+            }));
+            ASSERT_EQ(0, workers.back()->Start());
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            return std::all_of(frames.begin(), frames.end(), [](const std::atomic<uintptr_t>& f) { return f.load() != 0; });
+        }));
+        std::set<uintptr_t> distinct;
+        for (const std::atomic<uintptr_t>& frame : frames)
+            distinct.insert(frame.load());
+        EXPECT_EQ(static_cast<size_t>(kWorkers), distinct.size());
+        release = true;
+        workers.clear();
+    }
+}
+
+TEST_F(WorkerThreadTest, AJoinedWorkerCanBeStartedAgain)
+{
+    std::atomic<int> runs{0};
+    FunctionWorker worker([&](FunctionWorker&) { ++runs; });
+    ASSERT_EQ(0, worker.Start());
+    worker.StopAndWait();
+    ASSERT_EQ(0, worker.Start());
+    worker.StopAndWait();
+    EXPECT_EQ(2, runs.load());
+    EXPECT_EQ(0, worker.IsRunning());
 }
 
 }  // namespace

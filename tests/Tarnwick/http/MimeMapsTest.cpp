@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -123,8 +126,26 @@ TEST_F(MimeMapsTest, LooksUpTheLowerCasedLastExtension)
         {"Japanese name with a 0x5C trail byte", "表.txt", "text/plain"},
         {"hidden file", ".txt", "text/plain"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
+        EXPECT_EQ(static_cast<const CMimeMaps&>(maps).FindMimeType(c.name), c.type) << c.description;
         EXPECT_EQ(maps.LookupMimeType(c.name), c.type) << c.description;
+    }
+}
+
+// The shared maps are looked up without a copy: the answer is the reordering lookup's,
+// and the table stays as loaded.
+TEST_F(MimeMapsTest, FindGivesTheLookupsAnswerAndLeavesTheTable)
+{
+    AddEightTypes();
+    AddType("t-late", {"e1", "e7"});  // later pairs for extensions already listed
+    const CMimeMaps shared = Loaded();
+    CMimeMaps moving = Loaded();
+    const std::vector<std::string> loaded = Extensions(shared);
+    for (const char* name : {"a.e7", "a.e1", "a.e0", "a.e6", "a.e7", "a.none", "noext", "a.E5"}) {
+        EXPECT_EQ(shared.FindMimeType(name), moving.LookupMimeType(name)) << name;
+        EXPECT_EQ(Extensions(shared), loaded) << name;
+    }
+    EXPECT_NE(Extensions(moving), loaded) << "the lookups did reorder their copy";
 }
 
 TEST_F(MimeMapsTest, HitBeyondTheSixthPairMovesItToTheFront)
@@ -233,21 +254,49 @@ TEST_F(MimeMapsTest, IconLookupReordersTheMimeTableOfItsCopy)
 
 class MimeMapsCoreTest : public CoreFixture {};
 
-TEST_F(MimeMapsCoreTest, CoreHandsOutLoadedCopiesThatLookUpAlone)
+TEST_F(MimeMapsCoreTest, CoreSharesLoadedMapsWhoseCopiesLookUpAlone)
 {
     for (int i = 0; i < 8; ++i)
         settings.SetValue("Setting::MimeType::t" + std::to_string(i) + "::Ext_00", "e" + std::to_string(i));
     settings.SetValue("Setting::IconType::picture::Filter_00", "t7");
     StartCore();
 
-    CMimeMaps first = core->GetMimeMaps();
+    const std::shared_ptr<const CMimeMaps> shared = core->GetMimeMaps();
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(shared->FindMimeType("a.e7"), "t7");
+
+    CMimeMaps first = *core->GetMimeMaps();
     EXPECT_EQ(first.LookupMimeType("a.e7"), "t7");
     EXPECT_EQ(first.LookupIconType("a.e7"), "picture");
     EXPECT_EQ(first.GetMimeTable().front().first, "e7");
 
-    const CMimeMaps second = core->GetMimeMaps();
-    EXPECT_EQ(second.GetMimeTable().front().first, "e0");
-    EXPECT_EQ(second.GetMimeTable().size(), 8u);
+    const std::shared_ptr<const CMimeMaps> second = core->GetMimeMaps();
+    EXPECT_EQ(second, shared) << "one instance for every caller";
+    EXPECT_EQ(second->GetMimeTable().front().first, "e0");
+    EXPECT_EQ(second->GetMimeTable().size(), 8u);
+}
+
+// Many threads look up on the one shared instance at once (run under the sanitizers).
+TEST_F(MimeMapsCoreTest, SharedMapsAnswerManyThreadsAtOnce)
+{
+    for (int i = 0; i < 8; ++i)
+        settings.SetValue("Setting::MimeType::t" + std::to_string(i) + "::Ext_00", "e" + std::to_string(i));
+    StartCore();
+
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 1000; ++i) {
+                const int n = (i + t) % 8;
+                if (core->GetMimeMaps()->FindMimeType("f.e" + std::to_string(n)) != "t" + std::to_string(n))
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 
 #include "FileIo.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -325,6 +327,69 @@ TEST_F(RequestPathTest, ExistsReportsFilesAndFolders)
     EXPECT_EQ(Resolve("/missing/").Exists(), 0);
 }
 
+// What lies at a name without a trailing '/' decides between the file, the redirect to the
+// folder and not found; links are followed, as the name with a '/' would resolve.
+TEST_F(RequestPathTest, WhatLiesAtTheNameDecidesFileFolderOrNothing)
+{
+    MakeFile("www/file.txt");
+    MakeDir("www/folder");
+    fs::create_directory_symlink(Www() + "folder", Www() + "link-to-folder");
+    fs::create_symlink(Www() + "file.txt", Www() + "link-to-file");
+    fs::create_symlink(Www() + "gone", Www() + "dangling");
+    ASSERT_EQ(0, ::mkfifo((Www() + "fifo").c_str(), 0600));
+    AddEntry("Path_0", {{"LocalPath", Www()}});
+    const struct {
+        const char* object;
+        int exists;
+        int redirect;
+        int directory;
+        std::string localPath;
+    } cases[] = {
+        {"/file.txt", 1, 0, 0, Www() + "file.txt"},
+        {"/folder", 1, 1, 1, Www() + "folder/"},
+        {"/link-to-folder", 1, 1, 1, Www() + "link-to-folder/"},
+        {"/link-to-file", 1, 0, 0, Www() + "link-to-file"},
+        {"/dangling", 0, 0, 0, Www() + "dangling"},
+        {"/fifo", 0, 0, 0, Www() + "fifo"},
+        {"/missing", 0, 0, 0, Www() + "missing"},
+        {"/file.txt/", 0, 0, 1, Www() + "file.txt/"},
+        {"/folder/", 1, 0, 1, Www() + "folder/"},
+        {"/missing/", 0, 0, 1, Www() + "missing/"},
+    };
+    for (const auto& c : cases) {
+        const CRequestPath path = Resolve(c.object);
+        EXPECT_EQ(path.Exists(), c.exists) << c.object;
+        EXPECT_EQ(path.IsRedirect(), c.redirect) << c.object;
+        EXPECT_EQ(path.IsDirectory(), c.directory) << c.object;
+        EXPECT_EQ(path.GetLocalPath(), c.localPath) << c.object;
+    }
+}
+
+// The file system is looked at once, when the path is resolved: the answers of one request
+// and of the copies its responses keep stay those of that moment.
+TEST_F(RequestPathTest, AnswersAreThoseOfTheMomentOfResolving)
+{
+    MakeFile("www/.gone.txt");
+    MakeDir("www/folder");
+    AddEntry("Path_0", {{"LocalPath", Www()}});
+    const CRequestPath file = Resolve("/.gone.txt");
+    const CRequestPath folder = Resolve("/folder/");
+    const CRequestPath missing = Resolve("/later.txt");
+    fs::remove(Www() + ".gone.txt");
+    fs::remove(Www() + "folder");
+    MakeFile("www/later.txt");
+
+    const CRequestPath fileCopy = file;
+    for (const CRequestPath* path : {&file, &fileCopy}) {
+        EXPECT_EQ(path->Exists(), 1);
+        EXPECT_EQ(path->IsHidden(), 1);
+    }
+    EXPECT_EQ(folder.Exists(), 1);
+    EXPECT_EQ(missing.Exists(), 0);
+    EXPECT_EQ(Resolve("/.gone.txt").Exists(), 0) << "a new resolution looks again";
+    EXPECT_EQ(Resolve("/later.txt").Exists(), 1);
+}
+
 TEST_F(RequestPathTest, EmptyLocalPathServesNothing)
 {
     MakeFile("etc-like/passwd");
@@ -450,6 +515,20 @@ TEST_F(RequestPathTest, HiddenWhenAnyNameBelowTheRootStartsWithADot)
     };
     for (const auto& c : cases)
         EXPECT_EQ(Resolve(c.object).IsHidden(), c.hidden) << c.object;
+}
+
+TEST_F(RequestPathTest, DottedFolderThatRedirectsToItsIndexDocumentIsHidden)
+{
+    MakeFile("www/.private/index.html");
+    MakeFile("www/open/index.html");
+    AddEntry("Path_0", {{"LocalPath", Www()}});
+    AddIndex({"index.html"});
+    const CRequestPath hidden = Resolve("/.private/");
+    EXPECT_EQ(hidden.IsRedirect(), 1);
+    EXPECT_EQ(hidden.GetRedirectLocation(), "index.html");
+    EXPECT_EQ(hidden.IsHidden(), 1);
+    EXPECT_EQ(Resolve("/.private").IsHidden(), 1) << "the redirect to the folder's own name";
+    EXPECT_EQ(Resolve("/open/").IsHidden(), 0);
 }
 
 TEST_F(RequestPathTest, PrefixCutIntoADottedNameIsHidden)

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -73,6 +75,37 @@ TEST_F(ServerVariablesTest, ValuesWithoutTimeNamesAreFilledFromServerInfoOnly)
         settings.SetValue("Setting::Value", c.value);
         EXPECT_EQ(c.expected, settings.GetValue("Setting::Value", "")) << c.what;
     }
+}
+
+TEST_F(ServerVariablesTest, ValuesWithoutPercentSignsComeBackAsStored)
+{
+    CServerVariables filter(info);
+    const std::string values[] = {"", "plain", "8080", "Year Month Day Time GMT", "ServerRoot",
+                                  "表示\\", std::string("a\0b", 3)};
+    for (const std::string& value : values)
+        EXPECT_EQ(value, filter.Filter("Key", value)) << value;
+}
+
+TEST_F(ServerVariablesTest, PlainValuesDoNotWaitForTheInformationTree)
+{
+    settings.SetValue("Setting::Port", "8080");
+    settings.SetValue("Setting::Root", "%ServerRoot%");
+    std::promise<void> release;
+    std::promise<void> held;
+    std::thread holder([&] {
+        CConfigLock lock(info);
+        held.set_value();
+        release.get_future().wait();
+    });
+    held.get_future().wait();
+    auto plain = std::async(std::launch::async, [&] { return settings.GetValue("Setting::Port", ""); });
+    const bool answered = plain.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    auto filled = std::async(std::launch::async, [&] { return settings.GetValue("Setting::Root", ""); });
+    release.set_value();
+    holder.join();
+    ASSERT_TRUE(answered) << "a plain read waited for the information tree's lock";
+    EXPECT_EQ("8080", plain.get());
+    EXPECT_EQ("/srv/tarnwick/", filled.get()) << "placeholders still read the information tree";
 }
 
 TEST_F(ServerVariablesTest, DefaultsPassTheFilterToo)

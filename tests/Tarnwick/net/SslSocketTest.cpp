@@ -122,6 +122,20 @@ TEST_F(SslSocketTest, DecryptedBytesWaitingMakeReadableWithinZeroTrue)
     EXPECT_EQ(1, server_->DataAvailable(0));
 }
 
+// A receive could block on a record half come, so a look without waiting only looks.
+TEST_F(SslSocketTest, DataAvailableOnlyLooks)
+{
+    Handshake();
+    ASSERT_TRUE(client_->Write("abc"));
+    ASSERT_TRUE(WaitUntil([&] { return server_->DataAvailable(0) == 1; }));
+    EXPECT_EQ(0, server_->GetBufferedCount());
+    ASSERT_TRUE(WaitBuffered(*server_, 3));
+    char bytes[3] = {};
+    EXPECT_EQ(3, server_->Receive(bytes, 3));
+    EXPECT_EQ("abc", std::string(bytes, 3));
+    EXPECT_EQ(0, server_->DataAvailable(0));
+}
+
 TEST_F(SslSocketTest, TransfersBeforeTheHandshakeFail)
 {
     char byte = 0;

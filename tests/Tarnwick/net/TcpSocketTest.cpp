@@ -252,6 +252,109 @@ TEST_F(TcpSocketPairTest, DataAvailableCountsBufferedBytes)
     EXPECT_EQ(1, socket_.DataAvailable(0));
 }
 
+// A look without waiting takes the bytes into the buffer, so the read after it needs no
+// further call; what the reads hand out is the same.
+TEST_F(TcpSocketPairTest, DataAvailableWithoutWaitingTakesTheWaitingBytes)
+{
+    WriteRaw(peer_, "abc");
+    ASSERT_TRUE(WaitUntil([&] { return socket_.DataAvailable(0) == 1; }));
+    EXPECT_EQ(3, socket_.GetBufferedCount());
+    char first = 0;
+    EXPECT_EQ(1, socket_.Peek(&first, 1));
+    EXPECT_EQ('a', first);
+    std::string text;
+    EXPECT_EQ(3, socket_.ReceiveString(text, 0));
+    EXPECT_EQ("abc", text);
+    EXPECT_EQ(0, socket_.DataAvailable(0));
+    EXPECT_TRUE(socket_.IsOpen());
+}
+
+// The end of stream that a look meets is told as Fill would have told it without the look:
+// first an empty read that marks the end, then the closed line.
+TEST_F(TcpSocketPairTest, EndOfStreamMetByALookIsReportedByTheNextFills)
+{
+    for (const bool look : {false, true}) {
+        SCOPED_TRACE(look ? "after DataAvailable(0)" : "Fill alone");
+        int mine = -1;
+        int peer = -1;
+        servertest::MakeSocketPair(mine, peer);
+        CTcpSocket socket;
+        ASSERT_EQ(0, socket.Attach(mine));
+        ::close(peer);
+        ASSERT_EQ(1, servertest::PollReadable(mine, 5000));
+        if (look) {
+            EXPECT_EQ(1, socket.DataAvailable(0));
+            EXPECT_EQ(1, socket.DataAvailable(0)) << "the end stays readable";
+            EXPECT_EQ(0, socket.IsEndOfStream()) << "not told before a Fill";
+        }
+        EXPECT_EQ(0, socket.Fill());
+        EXPECT_EQ(1, socket.IsEndOfStream());
+        EXPECT_TRUE(socket.IsOpen());
+        EXPECT_EQ(-1, socket.Fill());
+        EXPECT_EQ(kClosedLine, socket.GetErrorText());
+        EXPECT_FALSE(socket.IsOpen());
+    }
+}
+
+// Bytes already buffered are handed out without asking the line; the bytes behind them
+// come with the next read that needs more.
+TEST_F(TcpSocketPairTest, ReadsOfBufferedBytesLeaveTheLineAlone)
+{
+    WriteRaw(peer_, "ab");
+    ASSERT_TRUE(WaitBuffered(socket_, 2));
+    WriteRaw(peer_, "cd");
+    ASSERT_EQ(1, servertest::PollReadable(socket_.GetHandle(), 5000));
+    char bytes[4] = {};
+    EXPECT_EQ(2, socket_.Peek(bytes, 2));
+    EXPECT_EQ(2, socket_.GetBufferedCount());
+    EXPECT_EQ(1, socket_.Receive(bytes, 1));
+    EXPECT_EQ(1, socket_.GetBufferedCount());
+    EXPECT_EQ(3, socket_.Peek(bytes, 4)) << "more than is buffered: one receive first";
+    EXPECT_EQ("bcd", std::string(bytes, 3));
+    EXPECT_EQ(3, socket_.Receive(bytes, 4));
+    EXPECT_EQ("bcd", std::string(bytes, 3));
+}
+
+// Buffered bytes do not hide the peer's end: IsDisconnected always looks at the line.
+TEST_F(TcpSocketPairTest, IsDisconnectedLooksAtTheLineEvenWithBytesBuffered)
+{
+    WriteRaw(peer_, "abc");
+    ASSERT_TRUE(WaitBuffered(socket_, 3));
+    EXPECT_EQ(0, socket_.IsDisconnected());
+    ClosePeer();
+    EXPECT_TRUE(WaitUntil([&] { return socket_.IsDisconnected() == 1; }));
+    EXPECT_EQ(3, socket_.GetBufferedCount());
+    char bytes[3] = {};
+    EXPECT_EQ(3, socket_.Receive(bytes, 3));
+}
+
+// Reads never wait, so they arm no deadline.
+TEST_F(TcpSocketPairTest, ReadsWithNothingWaitingReturnAtOnceUnarmed)
+{
+    socket_.SetTimeout(60000);
+    const Clock::time_point start = Clock::now();
+    char byte = 0;
+    EXPECT_EQ(0, socket_.Fill());
+    EXPECT_EQ(0, socket_.Receive(&byte, 1));
+    EXPECT_EQ(0, socket_.Peek(&byte, 1));
+    EXPECT_EQ(0, socket_.DataAvailable(0));
+    EXPECT_EQ(0, socket_.IsDisconnected());
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&socket_));
+    EXPECT_TRUE(socket_.IsOpen());
+}
+
+TEST(TcpSocketNeverOpenedTest, ReadsFindNothingAndFailNothing)
+{
+    CTcpSocket socket;
+    char byte = 0;
+    EXPECT_EQ(0, socket.DataAvailable(0));
+    EXPECT_EQ(0, socket.Fill());
+    EXPECT_EQ(0, socket.Receive(&byte, 1));
+    EXPECT_EQ("", socket.GetErrorText());
+    EXPECT_EQ("0.0.0.0", socket.GetPeerAddress().ToString());
+}
+
 TEST_F(TcpSocketPairTest, TimeOutBreaksASendThePeerNeverReads)
 {
     socket_.SetTimeout(300);
@@ -312,6 +415,61 @@ TEST_F(TcpSocketLoopbackTest, ConnectAcceptAndExchange)
     ASSERT_TRUE(WaitBuffered(client, 4));
     EXPECT_EQ(4, client.ReceiveString(text, 0));
     EXPECT_EQ("pong", text);
+}
+
+// The peer's address is the one the connection was made with, also once the peer has
+// reset the connection (the system would no longer tell it), and none after Close.
+TEST_F(TcpSocketLoopbackTest, PeerAddressIsKeptFromTheAcceptUntilClose)
+{
+    CTcpSocket client;
+    ASSERT_EQ(0, client.Connect("127.0.0.1", port_));
+    EXPECT_EQ("127.0.0.1", client.GetPeerAddress().ToString());
+    CTcpSocket accepted;
+    ASSERT_EQ(1, listener_.Accept(&accepted, 1));
+    const linger reset{1, 0};
+    ASSERT_EQ(0, ::setsockopt(client.GetHandle(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset));
+    client.Close();
+    ASSERT_EQ(1, servertest::PollReadable(accepted.GetHandle(), 5000));
+    EXPECT_EQ("127.0.0.1", accepted.GetPeerAddress().ToString());
+    accepted.Close();
+    EXPECT_EQ("0.0.0.0", accepted.GetPeerAddress().ToString());
+}
+
+TEST_F(TcpSocketLoopbackTest, PeerAddressOfAnAttachedConnectionIsAskedOfTheSystem)
+{
+    const int client = servertest::ConnectLoopback(port_);
+    ASSERT_GE(client, 0);
+    CTcpSocket accepted;
+    ASSERT_EQ(1, listener_.Accept(&accepted, 1));
+    CTcpSocket attached;
+    ASSERT_EQ(0, attached.Attach(::dup(accepted.GetHandle())));
+    EXPECT_EQ("127.0.0.1", attached.GetPeerAddress().ToString());
+    int mine = -1;
+    int peer = -1;
+    servertest::MakeSocketPair(mine, peer);
+    ASSERT_EQ(0, attached.Attach(mine));
+    EXPECT_EQ("0.0.0.0", attached.GetPeerAddress().ToString()) << "a local pair has no IPv4 peer";
+    ::close(peer);
+    ::close(client);
+}
+
+// A failure that a look without waiting meets is the failure of the next Fill.
+TEST_F(TcpSocketLoopbackTest, ResetMetByALookIsReportedByTheNextFill)
+{
+    CTcpSocket client;
+    ASSERT_EQ(0, client.Connect("127.0.0.1", port_));
+    CTcpSocket accepted;
+    ASSERT_EQ(1, listener_.Accept(&accepted, 1));
+    // Unread bytes at the client make its close a reset.
+    ASSERT_EQ(0, accepted.SendAll(std::string("unread")));
+    ASSERT_TRUE(WaitUntil([&] { return servertest::PollReadable(client.GetHandle(), 0) == 1; }));
+    client.Close();
+    ASSERT_EQ(1, servertest::PollReadable(accepted.GetHandle(), 5000));
+    EXPECT_EQ(1, accepted.DataAvailable(0));
+    EXPECT_TRUE(accepted.IsOpen());
+    EXPECT_EQ(-1, accepted.Fill());
+    EXPECT_EQ("データ受信に失敗しました。", accepted.GetErrorText());
+    EXPECT_FALSE(accepted.IsOpen());
 }
 
 TEST_F(TcpSocketLoopbackTest, DescriptorsAreCloseOnExecWithTheServerOptions)
