@@ -151,8 +151,10 @@ CConfigAccessor CConnectionThread::BeginThreadLog()
     char name[32];
     std::snprintf(name, sizeof name, "Thread_%04x", core_->NextRequestNumber());
     const CConfigAccessor view = core_->GetThreadsAccessor().GetSubAccessor(name);
+    const CConfigAccessor startTime = SetTimeVariables(0);
+    CConfigLock lock(view);  // one hold of the shared context tree for the new node
     view.SetString("ThreadName", name);
-    view.GetSubAccessor("StartTime").CopyFrom(SetTimeVariables(0));
+    view.GetSubAccessor("StartTime").CopyFrom(startTime);
     view.SetString("Info", "初期化中です...");
     view.SetString("Protocol", socket_->IsSecure() ? "https" : "http");
     return view;
@@ -178,6 +180,7 @@ void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
 void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView)
 {
     core_->GetBandWidthManager().AddTraffic(bytesSent_, bytesReceived_);
+    CConfigLock lock(threadView);
     threadView.SetInt64("RecvSize", bytesReceived_);
     threadView.SetInt64("SendSize", bytesSent_);
     threadView.SetInt64("Size", bytesSent_ + bytesReceived_);
@@ -194,22 +197,27 @@ void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
     const bool parsed = threadView.HasSection("RequestInfo");
     const bool answered = threadView.HasSection("ResponseInfo");
     const CConfigAccessor requestInfo = threadView.GetSubAccessor("RequestInfo");
-    if (!parsed || requestInfo.GetString("User", "").empty())
-        line.SetValue("User", "-");
-    line.SetFromConfig(threadView);
-    // Credentials never reach a log line: the request's leaves are offered with the
-    // password and the Authorization header (which carries it encoded) as empty texts.
-    const CConfigAccessor requestHeaders = requestInfo.GetSubAccessor("Options");
-    if (parsed)
-        SetLogValues(line, requestInfo, [](const std::string& key) { return key == "Passwd"; }, "Passwd");
-    if (answered)
-        line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo"));
-    if (parsed)
-        SetLogValues(line, requestHeaders,
-                     [](const std::string& key) { return platform::_mbsicmp(key, "Authorization") == 0; }, "");
-    if (answered)
-        line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo::Options"));
-    core_->GetLog().AddRequestLine("%s", line.GetText("-").c_str());
+    std::string text;
+    {
+        CConfigLock lock(threadView);  // the node's leaves are read under one hold
+        if (!parsed || requestInfo.GetString("User", "").empty())
+            line.SetValue("User", "-");
+        line.SetFromConfig(threadView);
+        // Credentials never reach a log line: the request's leaves are offered with the
+        // password and the Authorization header (which carries it encoded) as empty texts.
+        const CConfigAccessor requestHeaders = requestInfo.GetSubAccessor("Options");
+        if (parsed)
+            SetLogValues(line, requestInfo, [](const std::string& key) { return key == "Passwd"; }, "Passwd");
+        if (answered)
+            line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo"));
+        if (parsed)
+            SetLogValues(line, requestHeaders,
+                         [](const std::string& key) { return platform::_mbsicmp(key, "Authorization") == 0; }, "");
+        if (answered)
+            line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo::Options"));
+        text = line.GetText("-");
+    }
+    core_->GetLog().AddRequestLine("%s", text.c_str());
 }
 
 CConfigAccessor CConnectionThread::SetTimeVariables(int allNames)

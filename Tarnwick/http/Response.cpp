@@ -94,20 +94,26 @@ void CResponse::SetResponseCode(int code)
 
 void CResponse::SetDefaultHeaders()
 {
+    // The settings and information trees are read first: the request's own node is then
+    // written under one hold of the context tree's lock, which every worker shares.
+    const std::string server = infoView_.GetString("ServerSignature", "Tarnwick");
+    const bool keepAliveOn = settingsView_.GetInt("Basic::EnableKeepAlive", 0) != 0;
+    char keepAlive[64] = "";
+    if (keepAliveOn)
+        std::snprintf(keepAlive, sizeof keepAlive, "timeout=%d, max=%d",
+                      settingsView_.GetInt("Basic::KeepAliveTime", 20),
+                      settingsView_.GetInt("Basic::MaxKeepAlive", 5));
+
+    CConfigLock lock(responseView_);
     SetResponseCode(200);
-    responseHeaderView_.SetString("Server", infoView_.GetString("ServerSignature", "Tarnwick"));
+    responseHeaderView_.SetString("Server", server);
     // The moment the request began, not the moment the answer goes out.
     responseHeaderView_.SetString("Date", threadView_.GetString("StartTime::GMT", ""));
     responseHeaderView_.SetString("Content-Type", "text/html");
 
     // RFC 9110 5.1: field names are case-insensitive, so the name is matched in any case.
     const std::string connection = requestHeaderView_.GetString("Connection", "", 1);
-    if (settingsView_.GetInt("Basic::EnableKeepAlive", 0) != 0 &&
-        platform::_mbsicmp(connection, "keep-alive") == 0) {
-        char keepAlive[64];
-        std::snprintf(keepAlive, sizeof keepAlive, "timeout=%d, max=%d",
-                      settingsView_.GetInt("Basic::KeepAliveTime", 20),
-                      settingsView_.GetInt("Basic::MaxKeepAlive", 5));
+    if (keepAliveOn && platform::_mbsicmp(connection, "keep-alive") == 0) {
         responseHeaderView_.SetString("Keep-Alive", keepAlive);
         responseHeaderView_.SetString("Connection", "Keep-Alive");
     } else {
