@@ -21,6 +21,7 @@
 #include <string>
 
 class CBandWidthLimiter;
+class CTransferMeter;
 class CHttpRequest;
 class CRequestPath;
 class CResponse;
@@ -66,6 +67,10 @@ public:
                      const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
     void SendBody(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path,
                   CBandWidthLimiter& limiter, CResponse& response, int64_t length);
+    // Sends the rest of a file body by the system (plain sockets, no send limit); `sent`
+    // counts the body bytes out so far.
+    void SendBodyFile(const CConfigAccessor& threadView, CResponse& response, int64_t length, int64_t& sent,
+                      CTransferMeter& meter);
     // Sleeps up to `ms` in slices that notice a time-out, a closed peer or a stop.
     void WaitForBandwidth(int64_t ms);
     // The fixed emergency page; sent only while nothing of an answer has gone out.

@@ -33,6 +33,16 @@ public:
     // Puts the next chunk of the body into `buffer` and returns its size; 0 or less ends
     // the body.
     virtual int GetSendData(CByteBuffer& buffer) = 0;
+    // A body that is a range of an open file: its descriptor, with the offset and count of
+    // the bytes still to send, so that the pipeline can let the system send them without
+    // copying. -1 for a body made in memory (the default).
+    virtual int GetBodyFile(int64_t& offset, int64_t& remaining)
+    {
+        offset = remaining = 0;
+        return -1;
+    }
+    // `count` bytes of the body file went out by that route.
+    virtual void SkipBodyFile(int64_t) {}
 
     // ResponseCode := code and ResponseText := GetStatusText(code).
     void SetResponseCode(int code);

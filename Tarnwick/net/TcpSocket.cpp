@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -441,6 +442,34 @@ int CTcpSocket::SendAll(const void* bytes, int length)
     }
     Disarm();
     return 0;
+}
+
+int64_t CTcpSocket::SendFile(int fileHandle, int64_t offset, int64_t length)
+{
+    if (!open_) {
+        SetErrorText("回線は切断されています。");
+        return -1;
+    }
+    off_t position = static_cast<off_t>(offset);
+    int64_t sent = 0;
+    Arm(timeout_);
+    while (sent < length) {
+        const ssize_t n = ::sendfile(fd_, fileHandle, &position, static_cast<size_t>(length - sent));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            Disarm();
+            if (!IsTimedOut())
+                SetErrorText("データ送信に失敗しました。");
+            Close();
+            return -1;
+        }
+        if (n == 0)
+            break;  // the file ended early
+        sent += n;
+    }
+    Disarm();
+    return sent;
 }
 
 int CTcpSocket::SendAll(const std::string& text)

@@ -174,6 +174,19 @@ void CFileResponse::Build()
 
 int64_t CFileResponse::GetContentLength() { return remaining_; }
 
+int CFileResponse::GetBodyFile(int64_t& offset, int64_t& remaining)
+{
+    offset = offset_;
+    remaining = remaining_;
+    return fd_;
+}
+
+void CFileResponse::SkipBodyFile(int64_t count)
+{
+    offset_ += count;
+    remaining_ = count < remaining_ ? remaining_ - count : 0;
+}
+
 int CFileResponse::GetSendData(CByteBuffer& buffer)
 {
     if (fd_ < 0 || remaining_ <= 0) {

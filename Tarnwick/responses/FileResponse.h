@@ -47,6 +47,8 @@ public:
     // 0 after a chunk cut short by a file that shrank since Build. Throws
     // CServerFatalException when the read fails.
     int GetSendData(CByteBuffer& buffer) override;
+    int GetBodyFile(int64_t& offset, int64_t& remaining) override;
+    void SkipBodyFile(int64_t count) override;
 
     // --- protocol decisions, pure ---------------------------------------------------
 

@@ -409,6 +409,29 @@ TEST_F(ServeFilesTest, KeepAliveCarriesSeveralRequestsOnOneConnection)
     EXPECT_EQ(answer.Header("Keep-Alive"), "timeout=20, max=5");
 }
 
+TEST_F(ServeFilesTest, LargeBodiesArriveWholeInFullRangesAndOnKeptConnections)
+{
+    // Past its first chunk an unlimited body leaves by another route than the first chunk
+    // and than a limited or secure one; every byte must still be in its place.
+    std::string bytes(700000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 7919 + i / 251) & 0xff);
+    testsupport::PutFile(docs.Path() + "large.bin", bytes);
+    settings.SetValue("Setting::Basic::EnableKeepAlive", "1");
+    Start();
+
+    const Answer whole = Get("/large.bin");
+    ASSERT_EQ(whole.status, 200) << whole.run.err;
+    EXPECT_TRUE(whole.body == bytes) << "body of " << whole.body.size() << " bytes differs";
+    const Answer range = Get("/large.bin", {"-H", "Range: bytes=100000-650000"});
+    ASSERT_EQ(range.status, 206);
+    EXPECT_TRUE(range.body == bytes.substr(100000, 550001)) << range.body.size() << " bytes";
+
+    const CurlResult kept = RunCurl(ThreeTransfers(Url("/large.bin")), kRunLimit);
+    ASSERT_EQ(kept.exitCode, 0) << kept.err;
+    EXPECT_EQ(kept.out, "1\n0\n0\n");
+}
+
 TEST_F(ServeFilesTest, WithoutKeepAliveEveryRequestHasItsOwnConnection)
 {
     Start();

@@ -281,11 +281,13 @@ TEST_F(RequestHeaderTest, SilentClientMidHeaderTimesOut)
 
 TEST_F(RequestHeaderTest, SilentClientWithoutAnyByteEndsAsNetworkError)
 {
-    // The aborted socket fails the next look before the state is asked.
+    // The watchdog sets the flag, then aborts the socket: the loop meets either first,
+    // and either way says the header never came.
     constexpr int kTimeoutMs = 300;
     CTimeoutWatcher::Instance().SetDefaultTimeout(kTimeoutMs);
     const auto start = Clock::now();
-    EXPECT_EQ(kNetworkError, ReceiveFailure());
+    const std::string failure = ReceiveFailure();
+    EXPECT_TRUE(failure == kNetworkError || failure == "ヘッダー受信中にタイムアウトしました") << failure;
     EXPECT_GE(Clock::now() - start + servertest::kTickSlack, std::chrono::milliseconds(kTimeoutMs));
     EXPECT_TRUE(connection_.IsTimedOut());
 }
