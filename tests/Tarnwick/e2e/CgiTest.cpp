@@ -45,22 +45,12 @@ std::string LineValue(const std::string& text, const std::string& prefix)
     return "(none)";
 }
 
-// Bytes whose value tells their position, so that a lost or shifted piece shows.
-std::string Pattern(size_t size)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + i / 65521) & 0xFF);
-    return bytes;
-}
-
 class CgiTest : public servertest::CurlFixture {
 protected:
     void SetUp() override
     {
         CurlFixture::SetUp();
-        settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
-        settings.SetValue("Setting::Path::Path_0::LocalPath", docs.Path());
+        ServeDocumentsAtRoot();
         settings.SetValue("Setting::Path::Path_0::Options::EnableSSICGI", "1");
         settings.SetValue("Setting::MimeType::text/plain::Ext_00", "txt");
         settings.SetValue(std::string("Setting::") + CSystemResponse::kHtmlDirectoryKey, html.Path());
@@ -162,7 +152,7 @@ TEST_F(CgiTest, LineBreakInARequestHeaderReachesTheProgramAsABlank)
 TEST_F(CgiTest, LargePostBodyIsEchoedIntact)
 {
     Start();
-    const std::string body = Pattern(5 * 1024 * 1024 + 7);
+    const std::string body = servertest::Pattern(5 * 1024 * 1024 + 7);
     const std::string file = scratch.Path() + "upload";
     testsupport::PutFile(file, body);
     const Answer answer = Get("/x.cgi?echo", {"--data-binary", "@" + file, "-H", "Content-Type: application/x-test"});
@@ -178,7 +168,7 @@ TEST_F(CgiTest, ProgramThatLeavesItsInputUnreadStillAnswers)
 {
     Start();
     const std::string file = scratch.Path() + "upload";
-    testsupport::PutFile(file, Pattern(4 * 1024 * 1024));
+    testsupport::PutFile(file, servertest::Pattern(4 * 1024 * 1024));
     const Answer answer = Get("/x.cgi?noread", {"--data-binary", "@" + file});
     ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
     EXPECT_EQ(answer.status, 200);

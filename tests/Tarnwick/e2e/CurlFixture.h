@@ -42,6 +42,15 @@ inline bool EqualsNoCase(const std::string& a, const std::string& b)
 
 // Every byte outside the unreserved set (letters, digits, '-', '_', '.') as %XX, so that
 // text reaches the server as bytes, '/' included.
+// Bytes whose value tells their position, so that a lost or shifted piece shows.
+inline std::string Pattern(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + i / 65521) & 0xFF);
+    return bytes;
+}
+
 inline std::string PercentEncode(const std::string& bytes)
 {
     std::string text;
@@ -137,6 +146,13 @@ inline std::vector<Answer> ParseHeaderDump(const std::string& dump)
 class CurlFixture : public CoreFixture {
 protected:
     // Both logs go to `logs`: request.txt and system.txt.
+    // The first path entry serves the document folder at "/".
+    void ServeDocumentsAtRoot()
+    {
+        settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
+        settings.SetValue("Setting::Path::Path_0::LocalPath", docs.Path());
+    }
+
     void SetUp() override
     {
         settings.SetValue("Setting::Log::LogFilePath", logs.Path() + "request.txt");

@@ -76,8 +76,7 @@ protected:
     void SetUp() override
     {
         CurlFixture::SetUp();
-        settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
-        settings.SetValue("Setting::Path::Path_0::LocalPath", docs.Path());
+        ServeDocumentsAtRoot();
         settings.SetValue("Setting::MimeType::text/plain::Ext_00", "txt");
         settings.SetValue("Setting::MimeType::text/html::Ext_00", "html");
         settings.SetValue("Setting::MimeType::application/x-test::Ext_00", "bin");
@@ -413,9 +412,7 @@ TEST_F(ServeFilesTest, LargeBodiesArriveWholeInFullRangesAndOnKeptConnections)
 {
     // Past its first chunk an unlimited body leaves by another route than the first chunk
     // and than a limited or secure one; every byte must still be in its place.
-    std::string bytes(700000, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>((i * 7919 + i / 251) & 0xff);
+    const std::string bytes = servertest::Pattern(700000);
     testsupport::PutFile(docs.Path() + "large.bin", bytes);
     settings.SetValue("Setting::Basic::EnableKeepAlive", "1");
     Start();

@@ -45,8 +45,7 @@ protected:
     void SetUp() override
     {
         CurlFixture::SetUp();
-        settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
-        settings.SetValue("Setting::Path::Path_0::LocalPath", docs.Path());
+        ServeDocumentsAtRoot();
         settings.SetValue("Setting::Path::Path_0::Options::EnableSSICGI", "1");
         // The same folder without server-side includes.
         settings.SetValue("Setting::Path::Path_1::ServerPath", "/plain/");
