@@ -388,16 +388,11 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
             closeAfterResponse_ = true;
         }
         if (!pendingHeader_.empty()) {
-            std::string first = std::move(pendingHeader_);
-            pendingHeader_.clear();
-            const int64_t headerSize = static_cast<int64_t>(first.size());
             if (toSend > 0 && buffer.GetLength() > 0)
-                first.append(buffer.GetData(), static_cast<size_t>(toSend));
+                pendingHeader_.append(buffer.GetData(), static_cast<size_t>(toSend));
             else
                 toSend = 0;
-            if (socket_->SendAll(first) != 0)
-                throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
-            bytesSent_ += headerSize + toSend;
+            SendPendingHeader();
             sent += toSend;
         } else if (toSend > 0 && buffer.GetLength() > 0) {
             if (socket_->SendAll(buffer.GetData(), static_cast<int>(toSend)) != 0)

@@ -94,10 +94,12 @@ void CResponse::SetResponseCode(int code)
 
 void CResponse::SetDefaultHeaders()
 {
-    // The settings and information trees are read first: the request's own node is then
+    // Everything read comes first: the request's own response node is then
     // written under one hold of the context tree's lock, which every worker shares.
     const std::string server = infoView_.GetString("ServerSignature", "Tarnwick");
-    const bool keepAliveOn = settingsView_.GetInt("Basic::EnableKeepAlive", 0) != 0;
+    // RFC 9110 5.1: field names are case-insensitive, so the name is matched in any case.
+    const bool keepAliveOn = settingsView_.GetInt("Basic::EnableKeepAlive", 0) != 0 &&
+                             platform::_mbsicmp(requestHeaderView_.GetString("Connection", "", 1), "keep-alive") == 0;
     char keepAlive[64] = "";
     if (keepAliveOn)
         std::snprintf(keepAlive, sizeof keepAlive, "timeout=%d, max=%d",
@@ -110,10 +112,7 @@ void CResponse::SetDefaultHeaders()
     // The moment the request began, not the moment the answer goes out.
     responseHeaderView_.SetString("Date", threadView_.GetString("StartTime::GMT", ""));
     responseHeaderView_.SetString("Content-Type", "text/html");
-
-    // RFC 9110 5.1: field names are case-insensitive, so the name is matched in any case.
-    const std::string connection = requestHeaderView_.GetString("Connection", "", 1);
-    if (keepAliveOn && platform::_mbsicmp(connection, "keep-alive") == 0) {
+    if (keepAliveOn) {
         responseHeaderView_.SetString("Keep-Alive", keepAlive);
         responseHeaderView_.SetString("Connection", "Keep-Alive");
     } else {

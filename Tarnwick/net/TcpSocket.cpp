@@ -446,6 +446,11 @@ int CTcpSocket::SendAll(const void* bytes, int length)
 
 int64_t CTcpSocket::SendFile(int fileHandle, int64_t offset, int64_t length)
 {
+    if (IsSecure()) {
+        // The system would write the file around the TLS layer, in plain text.
+        SetErrorText("データ送信に失敗しました。");
+        return -1;
+    }
     if (!open_) {
         SetErrorText("回線は切断されています。");
         return -1;

@@ -72,7 +72,7 @@ public:
     // Every byte or -1 with the error text set.
     int SendAll(const void* bytes, int length);
     int SendAll(const std::string& text);
-    // Plain sockets: sends up to `length` bytes of the file from `offset` by the system,
+    // Plain sockets (a secure one fails at once, sending nothing): sends up to `length` bytes of the file from `offset` by the system,
     // without copying them through this process. The bytes sent (fewer only when the file
     // ends first) or -1 with the error text set.
     int64_t SendFile(int fileHandle, int64_t offset, int64_t length);

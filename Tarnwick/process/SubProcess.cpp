@@ -158,20 +158,23 @@ public:
     SigPipeHold(const SigPipeHold&) = delete;
     SigPipeHold& operator=(const SigPipeHold&) = delete;
 
-    // Takes back the SIGPIPE that the last write raised.
-    void Discard()
-    {
-        sigset_t pending;
-        if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-            const timespec now{0, 0};
-            sigtimedwait(&pipe_, nullptr, &now);
-        }
-    }
-
 private:
     sigset_t pipe_;
     sigset_t old_;
 };
+
+// Takes back the SIGPIPE that the last write raised while a SigPipeHold holds it back.
+void DiscardSigPipe()
+{
+    sigset_t pending;
+    if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        const timespec now{0, 0};
+        sigtimedwait(&pipe, nullptr, &now);
+    }
+}
 
 int OpenPidFd(pid_t pid)
 {
@@ -432,6 +435,7 @@ void CSubProcess::Wait()
     Arm(0);
     CTimeoutGuard guard(this);
     int32_t written = 0;
+    SigPipeHold hold;  // for the whole run: writes to the child's input meet EPIPE instead
     while (IsRunning()) {
         written += WriteInput(written);
         DrainOutputs();
@@ -449,7 +453,6 @@ int32_t CSubProcess::WriteInput(int32_t offset)
     if (inputFd_ < 0)
         return 0;
     int32_t total = 0;
-    SigPipeHold hold;
     while (inputFd_ >= 0) {
         const int32_t rest = input_.GetLength() - offset - total;
         if (rest <= 0) {
@@ -467,7 +470,7 @@ int32_t CSubProcess::WriteInput(int32_t offset)
             break;
         if (n < 0 && errno == EPIPE) {
             // The child stopped reading (or ended): the rest of the input is not wanted.
-            hold.Discard();
+            DiscardSigPipe();
             CloseFd(inputFd_);
             break;
         }

@@ -132,16 +132,11 @@ void CCGIResponse::Build()
         ThrowError(kNoHeader);
 
     int code = 200;
-    const std::string status = option.GetString("Status", "");
-    if (!status.empty()) {
-        const std::string::size_type first = status.find_first_not_of(' ');
-        const std::string word =
-            first == std::string::npos ? "" : status.substr(first, status.find(' ', first) - first);
-        const int number = platform::Atoi(word);
-        if (IsFinalStatus(number)) {
-            code = number;
-            SetResponseCode(code);
-        }
+    // The first word's number; the reason phrase after it is not used.
+    const int number = platform::Atoi(option.GetString("Status", ""));
+    if (IsFinalStatus(number)) {
+        code = number;
+        SetResponseCode(code);
     }
 
     const std::string location = option.GetString("Location", "");
@@ -187,17 +182,25 @@ std::string CCGIResponse::FindHeaderEnd(CByteBuffer& output)
     const int32_t length = output.GetLength() < kHeaderSearchLength ? output.GetLength() : kHeaderSearchLength;
     const std::string window(output.GetData() == nullptr ? "" : output.GetData(), static_cast<size_t>(length));
     const std::string text = window.substr(0, window.find('\0'));
-    const std::string::size_type a = text.find("\r\n\r\n");
-    const std::string::size_type b = text.find("\n\n");
-    if (a != std::string::npos && (b == std::string::npos || b > a)) {
-        output.Delete(0, static_cast<int32_t>(a + 4));
-        return text.substr(0, a);
+    std::string::size_type bodyStart = 0;
+    const std::string::size_type end = FindBlankLine(text, bodyStart);
+    if (end == std::string::npos)
+        return "";
+    output.Delete(0, static_cast<int32_t>(bodyStart));
+    return text.substr(0, end);
+}
+
+std::string::size_type CCGIResponse::FindBlankLine(const std::string& text, std::string::size_type& bodyStart)
+{
+    const std::string::size_type crlf = text.find("\r\n\r\n");
+    const std::string::size_type lf = text.find("\n\n");
+    if (crlf != std::string::npos && (lf == std::string::npos || lf > crlf)) {
+        bodyStart = crlf + 4;
+        return crlf;
     }
-    if (b != std::string::npos) {
-        output.Delete(0, static_cast<int32_t>(b + 2));
-        return text.substr(0, b);
-    }
-    return "";
+    if (lf != std::string::npos)
+        bodyStart = lf + 2;
+    return lf;
 }
 
 void CCGIResponse::ParseHeaderLines(const CConfigAccessor& node, const std::string& header)

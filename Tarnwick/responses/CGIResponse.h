@@ -45,6 +45,9 @@ public:
     // LF LF comes first within the first 4096 bytes; that block and its blank line are
     // cut from the buffer. "" (buffer unchanged) when no blank line is found there.
     static std::string FindHeaderEnd(CByteBuffer& output);
+    // Where the header block of a CGI output text ends: the first blank line, whichever of
+    // CR LF CR LF and LF LF comes first, with bodyStart set after it; npos when there is none.
+    static std::string::size_type FindBlankLine(const std::string& text, std::string::size_type& bodyStart);
     // Status, Content-Type and Location become leaves of those names; every other line
     // is appended to the leaf CGIHeader as "name: value\r\n", except the framing lines
     // (Content-Length, Transfer-Encoding, Connection), which the server writes itself.

@@ -85,7 +85,7 @@ std::vector<platform::DirectoryEntry> ReadFolder(const std::string& folder)
     return entries;
 }
 
-Resource MakeResource(CMimeMaps& mimeMaps, const std::string& href, const std::string& localPath,
+Resource MakeResource(const CMimeMaps& mimeMaps, const std::string& href, const std::string& localPath,
                       const platform::DirectoryEntry& entry, bool collection)
 {
     Resource resource;
@@ -95,13 +95,13 @@ Resource MakeResource(CMimeMaps& mimeMaps, const std::string& href, const std::s
     resource.length = collection ? 0 : entry.status.size;
     resource.modified = entry.status.modified;
     resource.created = CreationTime(localPath, entry.status.modified);
-    resource.contentType = mimeMaps.LookupMimeType(entry.name);
+    resource.contentType = mimeMaps.FindMimeType(entry.name);
     return resource;
 }
 
 // Everything below a folder, each folder's contents right after its own resource.
 // `folder` and `href` end in '/'.
-void WalkTree(CMimeMaps& mimeMaps, const std::string& folder, const std::string& href,
+void WalkTree(const CMimeMaps& mimeMaps, const std::string& folder, const std::string& href,
               std::vector<Resource>& resources)
 {
     for (const platform::DirectoryEntry& entry : ReadFolder(folder)) {
@@ -176,8 +176,8 @@ void CDAVPropfindResponse::Build()
 
 void CDAVPropfindResponse::Walk(const std::string& depth, std::vector<Resource>& resources)
 {
-    // One copy of the maps for the whole walk: its lookups reorder it.
-    CMimeMaps mimeMaps = *core_->GetMimeMaps();
+    const std::shared_ptr<const CMimeMaps> maps = core_->GetMimeMaps();
+    const CMimeMaps& mimeMaps = *maps;
     const std::string& localPath = path_.GetLocalPath();
     std::string href = request_.GetObject();
 

@@ -1,5 +1,6 @@
 #include "SSIResponse.h"
 
+#include "CGIResponse.h"
 #include "ConnectionState.h"
 #include "HtmlTemplate.h"
 #include "ServerCore.h"
@@ -404,11 +405,8 @@ std::string CSSIResponse::FormatTime(int64_t unixTime, bool gmt, const std::stri
 
 std::string StripCgiHeader(const std::string& output)
 {
-    const std::string::size_type lf = output.find("\n\n");
-    const std::string::size_type crlf = output.find("\r\n\r\n");
-    if (lf == std::string::npos && crlf == std::string::npos)
+    std::string::size_type bodyStart = 0;
+    if (CCGIResponse::FindBlankLine(output, bodyStart) == std::string::npos)
         return output;
-    if (crlf == std::string::npos || (lf != std::string::npos && lf < crlf))
-        return output.substr(lf + 2);
-    return output.substr(crlf + 4);
+    return output.substr(bodyStart);
 }

@@ -1,10 +1,11 @@
 #include "ChildProcess.h"
 
+#include "Process.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,39 +85,14 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         throw;
     }
 
-    std::vector<std::string> all = {program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment = ChangedEnvironment(changes);
-    std::vector<char*> envp;
-    for (std::string& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    // dup2 clears close-on-exec on the copies only.
-    posix_spawn_file_actions_adddup2(&actions, outFd_, 1);
-    posix_spawn_file_actions_adddup2(&actions, errFd_, 2);
-    // The child must see the signals as a shell would start it, whatever this process
-    // blocks or ignores.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, reset;
-    sigemptyset(&none);
-    sigemptyset(&reset);
-    for (int sig : {SIGHUP, SIGINT, SIGPIPE, SIGTERM, SIGCHLD})
-        sigaddset(&reset, sig);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &reset);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int failed = ::posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    platform::SpawnOptions options;
+    options.args = {program};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    const std::vector<std::string> environment = ChangedEnvironment(changes);
+    options.environment = &environment;
+    options.stdoutFd = outFd_;
+    options.stderrFd = errFd_;
+    const int failed = platform::SpawnProcess(options, &pid_);
     if (failed != 0) {
         ::close(outFd_);
         ::close(errFd_);

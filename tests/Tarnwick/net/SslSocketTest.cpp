@@ -5,6 +5,7 @@
 #include "TestCertificate.h"
 #include "TlsTestClient.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -95,6 +96,18 @@ TEST_F(SslSocketTest, HandshakeThenEchoBothWays)
     EXPECT_EQ("hello", text);
     ASSERT_EQ(0, server_->SendAll(std::string("world")));
     EXPECT_EQ("world", client_->Read(5));
+}
+
+TEST_F(SslSocketTest, SendFileRefusesToBypassTheTlsLayer)
+{
+    Handshake();
+    const int file = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    EXPECT_EQ(-1, server_->SendFile(file, 0, 16));
+    ::close(file);
+    // Nothing went out in plain text: the connection still carries TLS records.
+    ASSERT_EQ(0, server_->SendAll(std::string("after")));
+    EXPECT_EQ("after", client_->Read(5));
 }
 
 TEST_F(SslSocketTest, SendAllCarriesALargeBodyWhole)
