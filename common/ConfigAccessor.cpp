@@ -97,6 +97,8 @@ int CConfigAccessor::MoveTo(const CConfigAccessor& destination) const
 {
     if (destination.tree_ == tree_)
         return tree_->MoveNode(destination.prefix_, prefix_);
+    if (prefix_ != "::")
+        return destination.tree_->MoveNodeFrom(destination.prefix_, *tree_, prefix_);
     destination.CopyFrom(*this);
     tree_->RemoveNode(prefix_);
     return 0;
@@ -112,3 +114,10 @@ void CConfigAccessor::GetLeaves(std::vector<CConfigLeaf>& leaves) const { tree_-
 CConfigLock::CConfigLock(const CConfigAccessor& accessor) : tree_(accessor.GetTree()) { tree_->lock(); }
 
 CConfigLock::~CConfigLock() { tree_->unlock(); }
+
+CConfigReadLock::CConfigReadLock(const CConfigAccessor& accessor) : tree_(accessor.GetTree())
+{
+    tree_->lock_shared();
+}
+
+CConfigReadLock::~CConfigReadLock() { tree_->unlock_shared(); }

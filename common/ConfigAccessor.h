@@ -51,8 +51,9 @@ public:
     // (a missing destination is created as its parent's last child; an existing one keeps
     // its name and place), but in one locked step (CConfigClass::MoveNode). Returns 0, or
     // -1 with nothing moved when this is the root accessor or the destination is this node
-    // or lies within it. Between two trees it is CopyFrom, then the removal, as two steps
-    // that lock as CopyFrom does (destination tree first), and returns 0.
+    // or lies within it. Between two trees it is CConfigClass::MoveNodeFrom, one step that
+    // moves without copying too, and returns 0; the root of another tree is copied
+    // (CopyFrom), then cleared, as two steps.
     int MoveTo(const CConfigAccessor& destination) const;
     std::string ExpandVariables(const std::string& text, const std::string& substitute) const;
     void GetLeaves(std::vector<CConfigLeaf>& leaves) const;
@@ -77,6 +78,20 @@ public:
     virtual ~CConfigLock();
     CConfigLock(const CConfigLock&) = delete;
     CConfigLock& operator=(const CConfigLock&) = delete;
+
+private:
+    CConfigClass* tree_;  // not owned
+};
+
+// Holds a tree's lock shared for a batch of reads, so that the tree stays as it is across
+// them while other readers go on; writers wait. The holder must not write the tree (nor
+// take a CConfigLock on it) while it holds this, and its reads create no missing nodes.
+class CConfigReadLock {
+public:
+    explicit CConfigReadLock(const CConfigAccessor& accessor);
+    ~CConfigReadLock();
+    CConfigReadLock(const CConfigReadLock&) = delete;
+    CConfigReadLock& operator=(const CConfigReadLock&) = delete;
 
 private:
     CConfigClass* tree_;  // not owned

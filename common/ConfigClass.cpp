@@ -105,6 +105,13 @@ public:
         std::string_view none;
         return root.FindOrCreateParent(prefix_, none).FindOrCreateParent(rest_, key);
     }
+    // The same without creating: null when a level is missing.
+    const CConfigNode* Find(const CConfigNode& root, std::string_view& key) const
+    {
+        std::string_view none;
+        const CConfigNode* prefixNode = root.FindParent(prefix_, none);
+        return prefixNode ? prefixNode->FindParent(rest_, key) : nullptr;
+    }
 
 private:
     std::string joined_;
@@ -133,6 +140,11 @@ public:
     {
         std::string_view key;
         return root.FindOrCreateParent(path_, key);
+    }
+    const CConfigNode* Find(const CConfigNode& root) const
+    {
+        std::string_view key;
+        return root.FindParent(path_, key);
     }
 
 private:
@@ -333,6 +345,23 @@ CConfigNode& CConfigNode::FindOrCreateParent(std::string_view path, std::string_
     }
 }
 
+const CConfigNode* CConfigNode::FindParent(std::string_view path, std::string_view& key) const
+{
+    const CConfigNode* node = this;
+    for (;;) {
+        const std::string_view::size_type at = FindSeparator(path);
+        if (at == std::string_view::npos || path == kSeparatorView) {
+            key = at == std::string_view::npos ? path : path.substr(2);
+            return node;
+        }
+        const int child = node->FindChild(path.substr(0, at));
+        if (child < 0)
+            return nullptr;
+        node = &node->children_[child];
+        path.remove_prefix(at + 2);
+    }
+}
+
 CConfigNode& CConfigNode::FindOrCreateParent(const std::string& path, std::string& key)
 {
     std::string_view view;
@@ -365,6 +394,44 @@ CConfigClass::CConfigClass(const CConfigClass& source) : platform::CCriticalSect
 
 CConfigClass::~CConfigClass() = default;
 
+template <typename Find, typename Create, typename Reader>
+auto CConfigClass::Read(Find find, Create create, Reader read)
+{
+    // A read batch of this thread's holds the lock shared already: it cannot become
+    // exclusive, so a missing node reads as an empty one there.
+    const bool inReadBatch = IsHeldByThisThread() && !IsOwnedByThisThread();
+    std::string_view key;
+    {
+        std::shared_lock<const platform::CCriticalSection> shared(*this);
+        if (IsOwnedByThisThread())
+            return read(create(key), key);
+        if (const CConfigNode* node = find(key))
+            return read(*node, key);
+        if (inReadBatch)
+            return read(CConfigNode(), key);
+    }
+    // The first read through a missing node creates it, as every read did before.
+    Lock lock(*this);
+    return read(create(key), key);
+}
+
+template <typename Reader>
+auto CConfigClass::ReadUnchanged(std::string_view nodePath, Reader read)
+{
+    return Read([&](std::string_view& key) { return root_.FindParent(nodePath, key); },
+                [&](std::string_view& key) -> CConfigNode& { return root_.FindOrCreateParent(nodePath, key); },
+                [&](const CConfigNode& node, std::string_view) { return read(node); });
+}
+
+template <typename Reader>
+auto CConfigClass::ReadNormalised(std::string_view nodePath, Reader read)
+{
+    const NodePath path(nodePath);
+    return Read([&](std::string_view&) { return path.Find(root_); },
+                [&](std::string_view&) -> CConfigNode& { return path.Resolve(root_); },
+                [&](const CConfigNode& node, std::string_view) { return read(node); });
+}
+
 std::string CConfigClass::GetValue(std::string_view path, std::string_view defaultValue, int ignoreCase)
 {
     return GetValue(std::string_view(), path, defaultValue, ignoreCase);
@@ -379,10 +446,12 @@ std::string CConfigClass::GetValue(std::string_view prefix, std::string_view key
                                    std::string_view defaultValue, int ignoreCase)
 {
     const SplitPath path(prefix, key);
-    Lock lock(*this);
-    std::string_view leafKey;
-    CConfigNode& node = path.Resolve(root_, leafKey);
-    return node.GetLeafValue(leafKey, defaultValue, filter_.get(), ignoreCase);
+    return Read(
+        [&](std::string_view& leafKey) { return path.Find(root_, leafKey); },
+        [&](std::string_view& leafKey) -> CConfigNode& { return path.Resolve(root_, leafKey); },
+        [&](const CConfigNode& node, std::string_view leafKey) {
+            return node.GetLeafValue(leafKey, defaultValue, filter_.get(), ignoreCase);
+        });
 }
 
 void CConfigClass::SetValue(std::string_view prefix, std::string_view key, std::string_view value)
@@ -395,54 +464,42 @@ void CConfigClass::SetValue(std::string_view prefix, std::string_view key, std::
 
 void CConfigClass::GetLeaves(std::string_view nodePath, std::vector<CConfigLeaf>& leaves)
 {
-    Lock lock(*this);
-    std::string_view key;
-    root_.FindOrCreateParent(nodePath, key).GetLeaves(leaves);
+    ReadUnchanged(nodePath, [&](const CConfigNode& node) { node.GetLeaves(leaves); });
 }
 
 std::string CConfigClass::ExpandVariables(std::string_view nodePath, const std::string& text,
                                           const std::string& substitute)
 {
-    Lock lock(*this);
-    std::string_view key;
-    return root_.FindOrCreateParent(nodePath, key).ExpandVariables(text, substitute, filter_.get());
+    return ReadUnchanged(nodePath, [&](const CConfigNode& node) {
+        return node.ExpandVariables(text, substitute, filter_.get());
+    });
 }
 
 CConfigAccessor CConfigClass::GetAccessor(const std::string& prefix) { return CConfigAccessor(this, prefix); }
 
 int CConfigClass::GetKeys(std::string_view nodePath, std::vector<std::string>& keys)
 {
-    const NodePath path(nodePath);
-    Lock lock(*this);
-    return path.Resolve(root_).GetKeys(keys);
+    return ReadNormalised(nodePath, [&](const CConfigNode& node) { return node.GetKeys(keys); });
 }
 
 int CConfigClass::GetSections(std::string_view nodePath, std::vector<std::string>& names)
 {
-    const NodePath path(nodePath);
-    Lock lock(*this);
-    return path.Resolve(root_).GetSectionNames(names);
+    return ReadNormalised(nodePath, [&](const CConfigNode& node) { return node.GetSectionNames(names); });
 }
 
 int CConfigClass::GetKeyCount(std::string_view nodePath)
 {
-    const NodePath path(nodePath);
-    Lock lock(*this);
-    return path.Resolve(root_).GetKeyCount();
+    return ReadNormalised(nodePath, [](const CConfigNode& node) { return node.GetKeyCount(); });
 }
 
 int CConfigClass::GetSectionCount(std::string_view nodePath)
 {
-    const NodePath path(nodePath);
-    Lock lock(*this);
-    return path.Resolve(root_).GetSectionCount();
+    return ReadNormalised(nodePath, [](const CConfigNode& node) { return node.GetSectionCount(); });
 }
 
 bool CConfigClass::HasSection(std::string_view nodePath, std::string_view name)
 {
-    const NodePath path(nodePath);
-    Lock lock(*this);
-    return path.Resolve(root_).FindChild(name) >= 0;
+    return ReadNormalised(nodePath, [&](const CConfigNode& node) { return node.FindChild(name) >= 0; });
 }
 
 void CConfigClass::ClearNode(std::string_view nodePath)
@@ -457,6 +514,14 @@ void CConfigClass::RemoveFirstSection(std::string_view nodePath)
     const NodePath path(nodePath);
     Lock lock(*this);
     path.Resolve(root_).RemoveFirstChild();
+}
+
+CConfigNode CConfigClass::TakeFirstSection(std::string_view nodePath)
+{
+    const NodePath path(nodePath);
+    Lock lock(*this);
+    CConfigNode& node = path.Resolve(root_);
+    return node.GetSectionCount() > 0 ? node.TakeChild(0) : CConfigNode();
 }
 
 void CConfigClass::RemoveNode(std::string_view path)
@@ -474,9 +539,7 @@ void CConfigClass::RemoveNode(std::string_view path)
 
 void CConfigClass::GetNode(CConfigNode& node, std::string_view nodePath)
 {
-    Lock lock(*this);
-    std::string_view key;
-    node.AssignContent(root_.FindOrCreateParent(nodePath, key));
+    ReadUnchanged(nodePath, [&](const CConfigNode& found) { node.AssignContent(found); });
 }
 
 void CConfigClass::CopyNode(std::string_view destinationPath, std::string_view sourcePath,
@@ -515,6 +578,28 @@ int CConfigClass::MoveNode(std::string_view destinationPath, std::string_view so
         return -1;
     CConfigNode moved = parent.TakeChild(at);
     // Taking the child moved its later siblings, which may hold the destination.
+    destinationNode.Resolve(root_).AssignContent(std::move(moved));
+    return 0;
+}
+
+int CConfigClass::MoveNodeFrom(std::string_view destinationPath, CConfigClass& source,
+                               std::string_view sourcePath)
+{
+    const NodePath destinationNode(destinationPath);
+    const NodePath sourceNode(sourcePath);
+    const std::string_view sourceFull = sourceNode.Get().substr(0, sourceNode.Get().size() - 2);
+    if (sourceFull.empty())
+        return -1;
+    Lock lock(*this);
+    CConfigNode moved;
+    {
+        Lock sourceLock(source);
+        std::string_view name;
+        CConfigNode& parent = source.root_.FindOrCreateParent(sourceFull, name);
+        const int at = parent.FindChild(name);
+        if (at >= 0)
+            moved = parent.TakeChild(at);
+    }
     destinationNode.Resolve(root_).AssignContent(std::move(moved));
     return 0;
 }

@@ -6,7 +6,10 @@
 // child nodes; everything is CP932 text. Paths join levels with "::" ("Basic::Port").
 // Resolving a path creates the nodes missing on the way, so reads create nodes too.
 // The tree is its own re-entrant lock: every operation below except the constructors,
-// the destructor and GetAccessor holds it from start to end.
+// the destructor and GetAccessor holds it from start to end. Reads hold it shared, so
+// readers do not wait for one another; a read holds it exclusively only the first time it
+// passes through a missing node, which it then creates. Within a read batch of the
+// calling thread (CConfigReadLock) a missing node reads as an empty one and is not created.
 
 #include "CriticalSection.h"
 
@@ -25,7 +28,8 @@ struct CConfigLeaf {
 };
 
 // Rewrites every value read from the tree that owns it (the server expands its
-// placeholders this way). Called with the tree's lock held; the views live for the call.
+// placeholders this way). Called with the tree's lock held, shared or exclusive, so
+// several threads may call it at once; the views live for the call.
 class CConfigValueFilter {
 public:
     virtual ~CConfigValueFilter() = default;
@@ -92,6 +96,8 @@ public:
     CConfigNode& FindOrCreateParent(const std::string& path, std::string& key);
     // The same without copying: the key is a view into `path`.
     CConfigNode& FindOrCreateParent(std::string_view path, std::string_view& key);
+    // The same walk without creating: null when a level is missing.
+    const CConfigNode* FindParent(std::string_view path, std::string_view& key) const;
 
     // Children and leaves become those of `content` (a copy, so it may come from this
     // node's own subtree); the name stays.
@@ -176,6 +182,9 @@ public:
     void ClearNode(std::string_view nodePath);                                    // normalised
     // Removes the node's first child, if any.
     void RemoveFirstSection(std::string_view nodePath);                           // normalised
+    // The same, giving the child back (an empty node when there was none), so that the
+    // caller can free it after releasing the lock.
+    CConfigNode TakeFirstSection(std::string_view nodePath);                      // normalised
     // Removes the node the path names from its parent; "" or "::" clears the root.
     void RemoveNode(std::string_view path);
     // The given node's children and leaves become deep copies of the resolved node's; the
@@ -196,6 +205,13 @@ public:
     // nodes on both paths may have been created) when the source path names the root or
     // the destination is the source or lies within it.
     int MoveNode(std::string_view destinationPath, std::string_view sourcePath);
+    // The same from another tree: the node RemoveNode(sourcePath) would remove from
+    // `source` (nothing when missing) leaves it, and the destination here (created when
+    // missing) gets its children and leaves, without copying. This tree stays locked
+    // across the whole step and the source while the node is taken, so a reader sees the
+    // node in one of the two trees. Returns 0, or -1 with nothing moved when the source
+    // path names the root.
+    int MoveNodeFrom(std::string_view destinationPath, CConfigClass& source, std::string_view sourcePath);
 
     // Takes ownership; the previous filter is deleted.
     void SetValueFilter(std::unique_ptr<CConfigValueFilter> filter);
@@ -215,6 +231,17 @@ public:
     static std::string ReadSerializedRootName(const char*& cursor, const char* end);
 
 private:
+    // A read: under the shared hold when `find` sees every level of the path, else under
+    // the exclusive one with the missing levels created by `create`. `read` gets the node
+    // and the final level's key.
+    template <typename Find, typename Create, typename Reader>
+    auto Read(Find find, Create create, Reader read);
+    // Read for a node path taken unchanged, or normalised; `read` gets the node.
+    template <typename Reader>
+    auto ReadUnchanged(std::string_view nodePath, Reader read);
+    template <typename Reader>
+    auto ReadNormalised(std::string_view nodePath, Reader read);
+
     std::unique_ptr<CConfigValueFilter> filter_;
     CConfigNode root_;
 };

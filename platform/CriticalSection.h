@@ -1,8 +1,16 @@
 #pragma once
 // A re-entrant lock that objects shared between threads derive from or hold. The owning
 // thread may lock it again without blocking itself; waits are unbounded.
+//
+// Besides the exclusive hold it has a shared one for readers, so that threads that only
+// read a shared object do not wait for one another. Both holds are re-entrant; a thread
+// that holds the lock exclusively passes through lock_shared (it then counts as one more
+// exclusive hold). A thread holding it only shared must not ask for it exclusively: it
+// would wait for itself.
 
-#include <mutex>
+#include <atomic>
+#include <shared_mutex>
+#include <thread>
 
 namespace platform {
 
@@ -12,13 +20,23 @@ public:
     CCriticalSection(const CCriticalSection&) = delete;
     CCriticalSection& operator=(const CCriticalSection&) = delete;
 
-    // BasicLockable, so std::lock_guard and std::unique_lock can hold it. Const, because
-    // reading a shared object still needs its lock.
-    void lock() const { mutex_.lock(); }
-    void unlock() const { mutex_.unlock(); }
+    // BasicLockable and SharedLockable, so std::lock_guard, std::unique_lock and
+    // std::shared_lock can hold it. Const, because reading a shared object still needs
+    // its lock.
+    void lock() const;
+    void unlock() const;
+    void lock_shared() const;
+    void unlock_shared() const;
+
+    // Whether the calling thread holds the lock, exclusively or shared.
+    bool IsHeldByThisThread() const;
+    // Whether the calling thread holds it exclusively.
+    bool IsOwnedByThisThread() const { return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id(); }
 
 private:
-    mutable std::recursive_mutex mutex_;
+    mutable std::shared_mutex mutex_;
+    mutable std::atomic<std::thread::id> owner_{};
+    mutable int depth_ = 0;  // exclusive holds of the owner; touched by the owner only
 };
 
 }  // namespace platform

@@ -184,7 +184,7 @@ std::string CServerApp::GetServerSettingText() const
 std::string CServerApp::GetServerContextText() const
 {
     Lock lock(lock_);
-    return core_ ? Serialize(core_->GetContextTree()) : std::string();
+    return core_ ? core_->GetContext().Serialize() : std::string();
 }
 
 int CServerApp::RegisterApp(int flag)

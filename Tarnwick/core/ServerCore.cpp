@@ -82,8 +82,6 @@ CServerCore::CServerCore(CServerStatus* status)
         throw CServerException{"Tarnwick.xmlのロードに失敗しました", 0};
 
     settings_ = settingTree_.GetAccessor("Setting");
-    threads_ = contextTree_.GetAccessor("Threads");
-    threadLogs_ = contextTree_.GetAccessor("ThreadLogs");
     serverInfo_ = infoTree_.GetAccessor("ServerInfo");
 
     serverInfo_.SetString("ServerName", kServerName);

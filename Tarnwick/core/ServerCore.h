@@ -7,10 +7,11 @@
 //
 // It owns three trees: the settings loaded from Tarnwick.xml (with the CServerVariables
 // filter on every read), the context tree of live and finished requests ("Threads",
-// "ThreadLogs"), and the information tree ("ServerInfo").
+// "ThreadLogs"; CContextTree), and the information tree ("ServerInfo").
 
 #include "BandWidth.h"
 #include "ConfigAccessor.h"
+#include "ContextTree.h"
 #include "FastListener.h"
 #include "IntervalTimer.h"
 #include "MimeMaps.h"
@@ -56,12 +57,10 @@ public:
 
     // Views on the trees; they stay valid for the core's life.
     CConfigAccessor GetSettingAccessor() const { return settings_; }
-    CConfigAccessor GetThreadsAccessor() const { return threads_; }
-    CConfigAccessor GetThreadLogsAccessor() const { return threadLogs_; }
     CConfigAccessor GetInfoAccessor() const { return serverInfo_; }
     CConfigClass& GetSettingTree() { return settingTree_; }
-    CConfigClass& GetContextTree() { return contextTree_; }
     CConfigClass& GetInfoTree() { return infoTree_; }
+    CContextTree& GetContext() { return context_; }
     CServerLog& GetLog() { return log_; }
     CBandWidthManager& GetBandWidthManager() { return bandWidth_; }
 
@@ -115,12 +114,10 @@ private:
     std::shared_ptr<const CMimeMaps> mimeMaps_;
     CBandWidthManager bandWidth_;
     CFastListener listener_;
-    CConfigClass contextTree_;
+    CContextTree context_;
     CConfigClass settingTree_;
     CConfigClass infoTree_;
     CConfigAccessor settings_;
-    CConfigAccessor threads_;
-    CConfigAccessor threadLogs_;
     CConfigAccessor serverInfo_;
     CServerLog log_;
 

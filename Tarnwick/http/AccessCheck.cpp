@@ -109,7 +109,7 @@ void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHt
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
 {
     const CConfigAccessor entry = path.GetEntry();
-    CConfigLock lock(entry);
+    CConfigReadLock lock(entry);
     if (entry.GetSubAccessor("Options").GetInt("EnableHostKick", 0) == 0)
         return 0;
 
@@ -128,7 +128,7 @@ void Authenticate(CServerCore* core, const CConfigAccessor& threadView, const CH
     const CConfigAccessor options = path.GetOptions();
     std::string realm;
     {
-        CConfigLock lock(entry);
+        CConfigReadLock lock(entry);
         if (options.GetInt("EnableAuthenticate", 0) == 0)
             return;
 
@@ -150,7 +150,7 @@ void Authenticate(CServerCore* core, const CConfigAccessor& threadView, const CH
 int FindUser(const std::string& user, const std::string& password, const CRequestPath& path)
 {
     const CConfigAccessor entry = path.GetEntry();
-    CConfigLock lock(entry);
+    CConfigReadLock lock(entry);
 
     bool listed = false;
     for (const std::string& name : ListValues(entry.GetSubAccessor("Users")))

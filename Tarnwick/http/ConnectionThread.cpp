@@ -150,13 +150,16 @@ CConfigAccessor CConnectionThread::BeginThreadLog()
 {
     char name[32];
     std::snprintf(name, sizeof name, "Thread_%04x", core_->NextRequestNumber());
-    const CConfigAccessor view = core_->GetThreadsAccessor().GetSubAccessor(name);
+    const CConfigAccessor view = requestTree_.GetAccessor("Threads").GetSubAccessor(name);
     const CConfigAccessor startTime = SetTimeVariables(0);
-    CConfigLock lock(view);  // one hold of the shared context tree for the new node
-    view.SetString("ThreadName", name);
-    view.GetSubAccessor("StartTime").CopyFrom(startTime);
-    view.SetString("Info", "初期化中です...");
-    view.SetString("Protocol", socket_->IsSecure() ? "https" : "http");
+    {
+        CConfigLock lock(view);
+        view.SetString("ThreadName", name);
+        view.GetSubAccessor("StartTime").CopyFrom(startTime);
+        view.SetString("Info", "初期化中です...");
+        view.SetString("Protocol", socket_->IsSecure() ? "https" : "http");
+    }
+    core_->GetContext().Begin(view);
     return view;
 }
 
@@ -165,16 +168,8 @@ void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
     const std::string name = threadView.GetString("ThreadName", "");
     const int max = core_->GetSettingAccessor().GetInt("Log::MaxThreadLog", 10);
     threadView.GetSubAccessor("EndTime").CopyFrom(SetTimeVariables(0));
-    const CConfigAccessor logs = core_->GetThreadLogsAccessor();
-    if (max > 0) {
-        // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
-        CConfigLock lock(logs);
-        threadView.MoveTo(logs.GetSubAccessor(name));
-        if (logs.GetSectionCount() > max)
-            logs.RemoveFirstSection();
-    } else {
-        core_->GetThreadsAccessor().RemoveSection(name);
-    }
+    // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
+    core_->GetContext().Finish(threadView, name, max);
 }
 
 void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView)

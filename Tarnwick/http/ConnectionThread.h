@@ -103,6 +103,9 @@ private:
     std::unique_ptr<CTcpSocket> socket_;
     CConnectionState state_;
     CConfigClass scratch_;
+    // The node of the request in progress, "Threads::Thread_xxxx", listed in the core's
+    // context tree until the request ends.
+    CConfigClass requestTree_;
     int64_t timeLeavesSecond_ = -1;  // the second the scratch tree's time leaves show
     int timeLeavesAllNames_ = 0;
     int idleTimeMs_ = 0;

@@ -20,7 +20,7 @@ void LoadTable(const CConfigAccessor& view, std::vector<std::pair<std::string, s
 {
     if (!view.GetTree() || !table.empty())
         return;
-    CConfigLock lock(view);
+    CConfigReadLock lock(view);
     std::vector<std::string> names;
     view.GetSections(names);
     for (const std::string& name : names) {

@@ -77,7 +77,7 @@ void CRequestPath::ResolvePath()
 {
     pathListView_ = settingsView_.GetSubAccessor("Path");
     indexListView_ = settingsView_.GetSubAccessor("Index");
-    CConfigLock lock(settingsView_);
+    CConfigReadLock lock(settingsView_);
 
     std::vector<std::string> entries;
     pathListView_.GetSections(entries);

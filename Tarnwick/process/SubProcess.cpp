@@ -223,7 +223,7 @@ std::string CSubProcess::MakeCommandLine(CServerCore* core, const std::string& f
     std::vector<Entry> entries;
     {
         const CConfigAccessor cgi = core->GetSettingAccessor().GetSubAccessor("CGI");
-        CConfigLock lock(cgi);
+        CConfigReadLock lock(cgi);
         std::vector<std::string> names;
         cgi.GetSections(names);
         for (const std::string& name : names) {

@@ -286,7 +286,7 @@ void CDirectoryResponse::CollectPathEntries(std::vector<ListingRecord>& records,
     const std::string object = requestView_.GetString("Object", "");
     const CConfigAccessor pathList = settingsView_.GetSubAccessor("Path");
     {
-        CConfigLock lock(pathList);
+        CConfigReadLock lock(pathList);
         std::vector<std::string> sections;
         pathList.GetSections(sections);
         for (const std::string& section : sections) {

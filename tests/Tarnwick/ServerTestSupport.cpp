@@ -16,6 +16,28 @@
 #include <stdexcept>
 
 namespace servertest {
+
+std::unique_ptr<CConfigClass> CopyContext(CContextTree& context)
+{
+    auto copy = std::make_unique<CConfigClass>();
+    context.CopyTo(*copy);
+    return copy;
+}
+
+std::vector<std::string> LiveRequests(CContextTree& context)
+{
+    std::vector<std::string> names;
+    CopyContext(context)->GetSections("Threads", names);
+    return names;
+}
+
+std::vector<std::string> FinishedRequests(CContextTree& context)
+{
+    std::vector<std::string> names;
+    context.GetThreadLogsAccessor().GetSections(names);
+    return names;
+}
+
 namespace {
 
 std::string& RootStorage()

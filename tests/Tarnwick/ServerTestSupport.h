@@ -4,12 +4,14 @@
 // connection for code that only polls whether it should give up.
 
 #include "ConnectionState.h"
+#include "ContextTree.h"
 #include "TcpSocket.h"
 #include "TempFolder.h"
 #include "TimeoutWatcher.h"
 #include "WorkerThread.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -17,6 +19,12 @@ namespace servertest {
 
 // The server root (TARNWICK_ROOT) made for this run, with a trailing '/'.
 const std::string& ServerRoot();
+
+// The context tree as a reader sees it, requests in progress included, as a tree of its own.
+std::unique_ptr<CConfigClass> CopyContext(CContextTree& context);
+// The names of the requests in progress ("Threads") and of the finished ones kept.
+std::vector<std::string> LiveRequests(CContextTree& context);
+std::vector<std::string> FinishedRequests(CContextTree& context);
 
 // A fresh empty folder under testing::TempDir(), removed with its contents on destruction;
 // Path() ends in '/'.

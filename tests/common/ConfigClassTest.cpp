@@ -861,6 +861,125 @@ TEST(ConfigClassTest, MovedNodeIsNeverSeenTwiceOrNotAtAll)
     EXPECT_EQ(tree.GetSectionCount("ThreadLogs"), kNodes);
 }
 
+TEST(ConfigClassTest, MoveNodeFromAnotherTreeTakesItWhole)
+{
+    CConfigClass source;
+    source.SetValue("Threads::T1::k", "v");
+    source.SetValue("Threads::T1::Sub::k", "w");
+    source.SetValue("Threads::T2::k", "x");
+    CConfigClass destination;
+    destination.SetValue("ThreadLogs::T0::k", "old");
+
+    EXPECT_EQ(destination.MoveNodeFrom("ThreadLogs::T1", source, "Threads::T1"), 0);
+    EXPECT_EQ(Describe(destination, "ThreadLogs::"), "Tarnwick{T0{k=old;}T1{k=v;Sub{k=w;}}}");
+    std::vector<std::string> left;
+    source.GetSections("Threads", left);
+    EXPECT_EQ(left, std::vector<std::string>{"T2"});
+
+    EXPECT_EQ(destination.MoveNodeFrom("ThreadLogs::T0", source, "Threads::Missing"), 0);
+    EXPECT_EQ(destination.GetKeyCount("ThreadLogs::T0"), 0) << "a missing source empties the destination";
+    EXPECT_EQ(destination.MoveNodeFrom("Elsewhere", source, "::"), -1) << "the root stays";
+    EXPECT_EQ(source.GetValue("Threads::T2::k", ""), "x");
+}
+
+TEST(ConfigClassTest, TakeFirstSectionGivesTheChildBack)
+{
+    CConfigClass tree = ContextTree();
+    const CConfigNode first = tree.TakeFirstSection("Threads");
+    EXPECT_EQ(first.GetName(), "Thread_0000");
+    EXPECT_EQ(tree.GetSectionCount("Threads"), 2);
+    EXPECT_EQ(tree.TakeFirstSection("Empty").GetName(), "") << "nothing to take";
+}
+
+// --- Readers and writers on several threads ---------------------------------------------
+
+TEST(ConfigClassTest, ReadersDoNotWaitForAReadBatch)
+{
+    CConfigClass tree;
+    tree.SetValue("Setting::Basic::Port", "80");
+    const CConfigAccessor settings = tree.GetAccessor("Setting");
+    CConfigReadLock batch(settings);
+    std::atomic<bool> read{false};
+    std::thread reader([&] { read.store(tree.GetValue("Setting::Basic::Port", "") == "80"); });
+    reader.join();  // would never return if readers excluded each other
+    EXPECT_TRUE(read.load());
+}
+
+TEST(ConfigClassTest, WritersWaitForAReadBatch)
+{
+    CConfigClass tree;
+    tree.SetValue("A::k", "before");
+    std::atomic<bool> written{false};
+    std::thread writer;
+    {
+        CConfigReadLock batch(tree.GetAccessor("A"));
+        writer = std::thread([&] {
+            tree.SetValue("A::k", "after");
+            written.store(true);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(written.load());
+        EXPECT_EQ(tree.GetValue("A::k", ""), "before") << "the tree stays as it is across the batch";
+    }
+    writer.join();
+    EXPECT_EQ(tree.GetValue("A::k", ""), "after");
+}
+
+TEST(ConfigClassTest, AReadBatchCreatesNoNodes)
+{
+    CConfigClass tree;
+    tree.SetValue("A::k", "v");
+    {
+        CConfigReadLock batch(tree.GetAccessor("A"));
+        EXPECT_EQ(tree.GetValue("Missing::Deeper::k", "default"), "default");
+        EXPECT_EQ(tree.GetSectionCount("Missing"), 0);
+        std::vector<CConfigLeaf> leaves;
+        tree.GetLeaves("Missing::", leaves);
+        EXPECT_TRUE(leaves.empty());
+        EXPECT_EQ(tree.GetValue("A::k", ""), "v");
+    }
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{k=v;}}");
+    // Outside a batch the first read through a missing node creates it, as always.
+    EXPECT_EQ(tree.GetValue("Missing::k", "d"), "d");
+    EXPECT_EQ(Describe(tree), "Tarnwick{A{k=v;}Missing{}}");
+}
+
+TEST(ConfigClassTest, AnExclusiveHolderCreatesNodesItReadsThrough)
+{
+    CConfigClass tree;
+    CConfigLock lock(tree.GetAccessor(""));
+    EXPECT_EQ(tree.GetValue("New::k", "d"), "d");
+    EXPECT_EQ(tree.GetSectionCount(""), 1);
+}
+
+TEST(ConfigClassTest, ConcurrentReadsThatCreateNodesLeaveOneOfEach)
+{
+    // Readers race to be the first through each missing node while the tree's vectors
+    // grow; every node is created once and every read sees its default or its value.
+    constexpr int kThreads = 8;
+    constexpr int kNodes = 300;
+    CConfigClass tree;
+    tree.SetValue("Fixed::k", "v");
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < kThreads; ++t)
+        readers.emplace_back([&, t] {
+            for (int i = 0; i < kNodes; ++i) {
+                const int n = (i + t * 37) % kNodes;
+                if (tree.GetValue("N" + std::to_string(n) + "::Deeper::k", "d") != "d")
+                    ++wrong;
+                if (tree.GetValue("Fixed::k", "") != "v")
+                    ++wrong;
+            }
+        });
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(tree.GetSectionCount(""), kNodes + 1);
+    for (int n = 0; n < kNodes; ++n)
+        ASSERT_EQ(tree.GetSectionCount("N" + std::to_string(n)), 1) << n;
+}
+
 TEST(ConfigClassTest, HasSectionAndRemoveFirstSection)
 {
     CConfigClass tree = ContextTree();

@@ -104,7 +104,7 @@ protected:
     {
         char name[32];
         std::snprintf(name, sizeof name, "Thread_%04x", number);
-        const CConfigAccessor finished = core->GetThreadLogsAccessor();
+        const CConfigAccessor finished = core->GetContext().GetThreadLogsAccessor();
         const bool found = WaitUntil([&] {
             std::vector<std::string> names;
             finished.GetSections(names);
@@ -531,8 +531,9 @@ TEST_F(ServeFilesTest, StopWhileADownloadRunsEndsTheDownloadAndTheCore)
     CurlRunner download({"--max-time", "30", "--limit-rate", "8M", "-o", "/dev/null", "-w", "%{size_download}",
                          Url("/large.bin")});
     // The worker is sending once its request shows that text.
-    const CConfigAccessor threads = core->GetThreadsAccessor();
     const bool sending = WaitUntil([&] {
+        const std::unique_ptr<CConfigClass> context = servertest::CopyContext(core->GetContext());
+        const CConfigAccessor threads = context->GetAccessor("Threads");
         std::vector<std::string> names;
         threads.GetSections(names);
         for (const std::string& name : names) {

@@ -324,7 +324,7 @@ protected:
     // The finished request's node; waits until the worker has moved it to ThreadLogs.
     CConfigAccessor Logged(const std::string& name)
     {
-        const CConfigAccessor logs = core->GetThreadLogsAccessor();
+        const CConfigAccessor logs = core->GetContext().GetThreadLogsAccessor();
         EXPECT_TRUE(servertest::WaitUntil([&] { return Holds(logs, name); })) << name << " never finished";
         return logs.GetSubAccessor(name);
     }
@@ -401,7 +401,7 @@ TEST_F(ConnectionThreadTest, ServesAFileAndRecordsTheRequestInTheContextTree)
     EXPECT_EQ(node.GetString("RequestInfo::Options::User-Agent", ""), "test");
     EXPECT_EQ(node.GetString("ResponseInfo::ResponseCode", ""), "200");
     EXPECT_EQ(node.GetString("ResponseInfo::Options::Content-Length", ""), "5");
-    EXPECT_EQ(Sections(core->GetThreadsAccessor()), std::vector<std::string>{}) << "moved, not copied";
+    EXPECT_EQ(servertest::LiveRequests(core->GetContext()), std::vector<std::string>{}) << "moved, not copied";
 }
 
 TEST_F(ConnectionThreadTest, RequestLogLineHasTheDefaultFormat)
@@ -984,7 +984,7 @@ TEST_F(ConnectionThreadTest, ConnectionWithoutARequestClosesAfterItsWait)
         EXPECT_TRUE(client->ClosesSilently(milliseconds(3000)));
         const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - connected);
         EXPECT_GE(waited.count(), 900);
-        EXPECT_EQ(Sections(core->GetThreadLogsAccessor()), std::vector<std::string>{}) << "no request, no node";
+        EXPECT_EQ(servertest::FinishedRequests(core->GetContext()), std::vector<std::string>{}) << "no request, no node";
     }
 }
 
@@ -1021,8 +1021,8 @@ TEST_F(ConnectionThreadTest, ThreadLogsKeepsTheLastMaxThreadLogRequests)
             client->Send(Request("GET", "/hello.txt", "Connection: keep-alive\r\n"));
             ASSERT_TRUE(client->ReadAnswer().complete);
         }
-        EXPECT_TRUE(servertest::WaitUntil([&] { return Sections(core->GetThreadsAccessor()).empty(); }));
-        EXPECT_EQ(Sections(core->GetThreadLogsAccessor()), c.kept);
+        EXPECT_TRUE(servertest::WaitUntil([&] { return servertest::LiveRequests(core->GetContext()).empty(); }));
+        EXPECT_EQ(servertest::FinishedRequests(core->GetContext()), c.kept);
     }
 }
 
@@ -1050,11 +1050,11 @@ TEST_F(ConnectionThreadBandwidthTest, DownloadKeepsToTheConfiguredRate)
     std::string progress;
     std::atomic<bool> done{false};
     std::thread watcher([&] {
-        const CConfigAccessor threads = core->GetThreadsAccessor();
         const std::string prefix = "送信中 : ";
         while (!done && progress.empty()) {
             {
-                CConfigLock lock(threads);
+                const std::unique_ptr<CConfigClass> context = servertest::CopyContext(core->GetContext());
+                const CConfigAccessor threads = context->GetAccessor("Threads");
                 const std::string info = Holds(threads, Name(0)) ? threads.GetString(Name(0) + "::Info", "") : "";
                 if (info.compare(0, prefix.size(), prefix) == 0)
                     progress = info.substr(prefix.size());
@@ -1134,8 +1134,8 @@ TEST_F(ConnectionThreadTest, FailedHandshakeLeavesNoRequestNode)
     StartCore();
     auto client = Connect<PlainSocketPosingAsSecure>();
     ASSERT_TRUE(servertest::WaitUntil([&] { return LastWorker().IsRunning() == 0; }));
-    EXPECT_EQ(Sections(core->GetThreadsAccessor()), std::vector<std::string>{});
-    EXPECT_EQ(Sections(core->GetThreadLogsAccessor()), std::vector<std::string>{});
+    EXPECT_EQ(servertest::LiveRequests(core->GetContext()), std::vector<std::string>{});
+    EXPECT_EQ(servertest::FinishedRequests(core->GetContext()), std::vector<std::string>{});
     workers_.clear();
     EXPECT_TRUE(client->ClosesSilently(milliseconds(1000)));
 }

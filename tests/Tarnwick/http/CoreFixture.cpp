@@ -16,7 +16,7 @@ CConfigAccessor CoreFixture::NewThreadView()
 {
     char name[32];
     std::snprintf(name, sizeof name, "Thread_%04x", core->NextRequestNumber());
-    CConfigAccessor view = core->GetThreadsAccessor().GetSubAccessor(name);
+    CConfigAccessor view = requestTree.GetAccessor("Threads").GetSubAccessor(name);
     view.SetString("ThreadName", name);
     return view;
 }

@@ -16,7 +16,8 @@ protected:
     // Basic::Port unless the test set one) and constructs the core.
     void StartCore();
 
-    // A fresh request node "Thread_xxxx" under Threads, with its ThreadName.
+    // A fresh request node "Threads::Thread_xxxx" of requestTree, with its ThreadName, as
+    // a connection keeps it while the request is in progress.
     CConfigAccessor NewThreadView();
 
     // Writes a file under the server root (folders created); `path` is relative to it.
@@ -26,4 +27,5 @@ protected:
 
     CConfigClass settings;  // fill before StartCore; keys under "Setting::"
     std::unique_ptr<CServerCore> core;
+    CConfigClass requestTree;
 };

@@ -67,7 +67,7 @@ TEST_F(ResponseTest, FreshResponseSays200WithTheDefaultHeadersInOrder)
               "Connection=Close;",
               Headers(thread));
     EXPECT_EQ(thread.GetSubAccessor("ResponseInfo").GetPrefix(), response.GetResponseInfo().GetPrefix());
-    EXPECT_EQ(&core->GetContextTree(), response.GetResponseInfo().GetTree());
+    EXPECT_EQ(thread.GetTree(), response.GetResponseInfo().GetTree());
 }
 
 TEST_F(ResponseTest, KeepAliveIsOfferedOnlyWhenSwitchedOnAndAsked)

@@ -1,0 +1,47 @@
+#pragma once
+// The server's context tree: the requests in progress under "Threads" and the finished
+// ones under "ThreadLogs" (at most Log::MaxThreadLog, oldest first).
+//
+// A request in progress writes its node many times (its progress, its header, its
+// answer). So that requests do not wait for one another on one lock, each keeps its node
+// in a tree of its connection's own while it runs; this tree lists those nodes under
+// "Threads", in the order they began, and shows them with its own when it is read. A
+// finished node is moved, not copied, into "ThreadLogs".
+//
+// Lock order: this tree's lock, then a request tree's; a request's thread takes only its
+// own tree's lock while it writes its node.
+
+#include "ConfigAccessor.h"
+
+#include <string>
+#include <vector>
+
+class CContextTree {
+public:
+    // "Threads" and "ThreadLogs", both empty, in that order.
+    CContextTree();
+    CContextTree(const CContextTree&) = delete;
+    CContextTree& operator=(const CContextTree&) = delete;
+
+    // Lists `node` under Threads, after the requests listed before it. The node is
+    // "Threads::<name>::" of a tree of the caller's, which must outlive the listing: the
+    // caller ends it with Finish.
+    void Begin(const CConfigAccessor& node);
+    // Ends the listing of `node` (named `name`) and moves it out of its tree. With
+    // maxLogs above 0 it becomes ThreadLogs' last child, and when ThreadLogs then holds
+    // more than maxLogs children its first is removed (one, so that the list shrinks by
+    // at most one a request when the limit is lowered); otherwise it is dropped.
+    void Finish(const CConfigAccessor& node, const std::string& name, int maxLogs);
+
+    // The whole tree as a copy, the requests in progress included: taken under this
+    // tree's lock, then each request tree's, so that every node is seen in one state.
+    void CopyTo(CConfigClass& copy);
+    // The marker text of CopyTo's copy, as the controller reads it.
+    std::string Serialize();
+
+    CConfigAccessor GetThreadLogsAccessor() { return tree_.GetAccessor("ThreadLogs"); }
+
+private:
+    CConfigClass tree_;
+    std::vector<CConfigAccessor> live_;  // under tree_'s lock
+};

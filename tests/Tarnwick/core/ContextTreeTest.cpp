@@ -1,0 +1,151 @@
+#include "ContextTree.h"
+
+#include "ConfigTreeText.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using testsupport::Describe;
+
+// A connection's own tree with its request node in it, as the worker keeps it.
+struct Request {
+    explicit Request(const std::string& name, const std::string& info = "running")
+        : name(name), node(tree.GetAccessor("Threads").GetSubAccessor(name))
+    {
+        node.SetString("ThreadName", name);
+        node.SetString("Info", info);
+    }
+    CConfigClass tree;
+    std::string name;
+    CConfigAccessor node;
+};
+
+std::string Shown(CContextTree& context)
+{
+    CConfigClass copy;
+    context.CopyTo(copy);
+    return Describe(copy);
+}
+
+TEST(ContextTreeTest, BothTopNodesExistFromTheStart)
+{
+    CContextTree context;
+    EXPECT_EQ(Shown(context), "Tarnwick{Threads{}ThreadLogs{}}");
+    CConfigClass back;
+    ASSERT_EQ(back.LoadSerializedText(context.Serialize()), 0);
+    EXPECT_EQ(Describe(back), "Tarnwick{Threads{}ThreadLogs{}}");
+}
+
+TEST(ContextTreeTest, RequestsInProgressAreShownInTheOrderTheyBegan)
+{
+    CContextTree context;
+    Request second("Thread_0001"), first("Thread_0000");
+    context.Begin(second.node);
+    context.Begin(first.node);
+    EXPECT_EQ(Shown(context), "Tarnwick{Threads{Thread_0001{ThreadName=Thread_0001;Info=running;}"
+                              "Thread_0000{ThreadName=Thread_0000;Info=running;}}ThreadLogs{}}");
+    // Later writes to a node show at the next reading.
+    first.node.SetString("Info", "sending");
+    EXPECT_NE(Shown(context).find("Thread_0000{ThreadName=Thread_0000;Info=sending;}"), std::string::npos);
+    context.Finish(second.node, second.name, 10);
+    context.Finish(first.node, first.name, 10);
+}
+
+TEST(ContextTreeTest, FinishMovesTheNodeToThreadLogs)
+{
+    CContextTree context;
+    Request request("Thread_0007", "正常に終了しました");
+    context.Begin(request.node);
+    context.Finish(request.node, request.name, 10);
+    EXPECT_EQ(Shown(context),
+              "Tarnwick{Threads{}ThreadLogs{Thread_0007{ThreadName=Thread_0007;Info=正常に終了しました;}}}");
+    EXPECT_EQ(Describe(request.tree), "Tarnwick{Threads{}}") << "moved, not copied";
+}
+
+TEST(ContextTreeTest, ThreadLogsKeepsAtMostMaxAndShrinksByOneARequest)
+{
+    const struct {
+        const char* description;
+        int max;
+        std::vector<std::string> kept;
+    } cases[] = {
+        {"zero drops every node", 0, {}},
+        {"one", 1, {"T4"}},
+        {"three", 3, {"T2", "T3", "T4"}},
+        {"more than were made", 10, {"T0", "T1", "T2", "T3", "T4"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        CContextTree context;
+        for (int i = 0; i < 5; ++i) {
+            Request request("T" + std::to_string(i));
+            context.Begin(request.node);
+            context.Finish(request.node, request.name, c.max);
+            EXPECT_EQ(Describe(request.tree), "Tarnwick{Threads{}}");
+        }
+        std::vector<std::string> kept;
+        context.GetThreadLogsAccessor().GetSections(kept);
+        EXPECT_EQ(kept, c.kept);
+    }
+
+    CContextTree lowered;
+    for (int i = 0; i < 4; ++i) {
+        Request request("T" + std::to_string(i));
+        lowered.Begin(request.node);
+        lowered.Finish(request.node, request.name, 10);
+    }
+    Request next("T4");
+    lowered.Begin(next.node);
+    lowered.Finish(next.node, next.name, 2);
+    EXPECT_EQ(lowered.GetThreadLogsAccessor().GetSectionCount(), 4) << "one removed for one request";
+}
+
+TEST(ContextTreeTest, AReaderSeesEachRequestOnceWhileRequestsComeAndGo)
+{
+    // Several connections begin and finish requests while a reader takes copies: every
+    // copy shows each request in Threads or in ThreadLogs, never in both.
+    constexpr int kWorkers = 4;
+    constexpr int kRequestsEach = 300;
+    CContextTree context;
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            CConfigClass copy;
+            context.CopyTo(copy);
+            std::vector<std::string> live, logged;
+            copy.GetSections("Threads", live);
+            copy.GetSections("ThreadLogs", logged);
+            for (const std::string& name : live)
+                for (const std::string& other : logged)
+                    if (name == other)
+                        ++torn;
+        }
+    });
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w)
+        workers.emplace_back([&, w] {
+            for (int i = 0; i < kRequestsEach; ++i) {
+                Request request("W" + std::to_string(w) + "_" + std::to_string(i));
+                context.Begin(request.node);
+                request.node.SetString("Info", "done");
+                context.Finish(request.node, request.name, 50);
+            }
+        });
+    for (std::thread& worker : workers)
+        worker.join();
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(context.GetThreadLogsAccessor().GetSectionCount(), 50);
+    EXPECT_EQ(Shown(context).find("Threads{}"), std::string("Tarnwick{").size());
+}
+
+}  // namespace
