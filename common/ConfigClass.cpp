@@ -12,7 +12,7 @@ constexpr char kSeparator[] = "::";
 constexpr std::string_view kSeparatorView = kSeparator;
 const char kRootName[] = "Tarnwick";
 
-using Lock = std::lock_guard<const platform::CCriticalSection>;
+using Lock = std::lock_guard<const platform::CSharedCriticalSection>;
 
 // A value that re-creates its own placeholder together with the text around it ("A%%A" for
 // %A% in "%A%%") would be expanded without end, and some terminating texts take
@@ -386,7 +386,7 @@ CConfigNode& CConfigNode::AppendChild(std::string_view name)
 
 CConfigClass::CConfigClass() : root_(kRootName) {}
 
-CConfigClass::CConfigClass(const CConfigClass& source) : platform::CCriticalSection()
+CConfigClass::CConfigClass(const CConfigClass& source) : platform::CSharedCriticalSection()
 {
     Lock lock(source);
     root_ = source.root_;
@@ -402,7 +402,7 @@ auto CConfigClass::Read(Find find, Create create, Reader read)
     const bool inReadBatch = IsHeldByThisThread() && !IsOwnedByThisThread();
     std::string_view key;
     {
-        std::shared_lock<const platform::CCriticalSection> shared(*this);
+        std::shared_lock<const platform::CSharedCriticalSection> shared(*this);
         if (IsOwnedByThisThread())
             return read(create(key), key);
         if (const CConfigNode* node = find(key))

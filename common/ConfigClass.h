@@ -139,7 +139,7 @@ enum class ConfigFileState {
     Unrecognised,  // well-formed XML, but no CConfigClass element of type "Tarnwick"
 };
 
-class CConfigClass : public platform::CCriticalSection {
+class CConfigClass : public platform::CSharedCriticalSection {
 public:
     // Nesting deeper than this is refused when marker text is read: the reader recurses
     // once per level.

@@ -78,7 +78,7 @@ void CConfigNode::ReadXml(const platform::XmlNode& element)
 
 int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePath)
 {
-    std::lock_guard<const platform::CCriticalSection> lock(*this);
+    std::lock_guard<const platform::CSharedCriticalSection> lock(*this);
     std::string bytes;
     try {
         platform::XmlDocument document;
@@ -98,7 +98,7 @@ int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePa
 
 int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state)
 {
-    std::lock_guard<const platform::CCriticalSection> lock(*this);
+    std::lock_guard<const platform::CSharedCriticalSection> lock(*this);
     root_.Clear();
     ConfigFileState found = ConfigFileState::Unrecognised;
     std::string bytes, error;

@@ -12,7 +12,7 @@ namespace {
 // under a lock it already holds shared does not ask the mutex again: a second shared
 // request could queue behind a waiting writer and wait for itself.
 struct SharedHold {
-    const CCriticalSection* lock;
+    const CSharedCriticalSection* lock;
     int depth;
 };
 
@@ -22,14 +22,14 @@ std::vector<SharedHold>& ThreadSharedHolds()
     return holds;
 }
 
-std::vector<SharedHold>::iterator FindHold(std::vector<SharedHold>& holds, const CCriticalSection* lock)
+std::vector<SharedHold>::iterator FindHold(std::vector<SharedHold>& holds, const CSharedCriticalSection* lock)
 {
     return std::find_if(holds.begin(), holds.end(), [lock](const SharedHold& hold) { return hold.lock == lock; });
 }
 
 }  // namespace
 
-void CCriticalSection::lock() const
+void CSharedCriticalSection::lock() const
 {
     if (IsOwnedByThisThread()) {
         ++depth_;
@@ -41,7 +41,7 @@ void CCriticalSection::lock() const
     depth_ = 1;
 }
 
-void CCriticalSection::unlock() const
+void CSharedCriticalSection::unlock() const
 {
     if (--depth_ > 0)
         return;
@@ -49,7 +49,7 @@ void CCriticalSection::unlock() const
     mutex_.unlock();
 }
 
-void CCriticalSection::lock_shared() const
+void CSharedCriticalSection::lock_shared() const
 {
     if (IsOwnedByThisThread()) {
         ++depth_;
@@ -65,7 +65,7 @@ void CCriticalSection::lock_shared() const
     holds.push_back({this, 1});
 }
 
-void CCriticalSection::unlock_shared() const
+void CSharedCriticalSection::unlock_shared() const
 {
     // The owner's shared holds were counted as exclusive ones, and it still owns the lock:
     // an exclusive hold cannot end inside a shared one it encloses.
@@ -82,7 +82,7 @@ void CCriticalSection::unlock_shared() const
     mutex_.unlock_shared();
 }
 
-bool CCriticalSection::IsHeldByThisThread() const
+bool CSharedCriticalSection::IsHeldByThisThread() const
 {
     if (IsOwnedByThisThread())
         return true;

@@ -1,28 +1,43 @@
 #pragma once
-// A re-entrant lock that objects shared between threads derive from or hold. The owning
-// thread may lock it again without blocking itself; waits are unbounded.
-//
-// Besides the exclusive hold it has a shared one for readers, so that threads that only
-// read a shared object do not wait for one another. Both holds are re-entrant; a thread
-// that holds the lock exclusively passes through lock_shared (it then counts as one more
-// exclusive hold). A thread holding it only shared must not ask for it exclusively: it
-// would wait for itself.
+// Re-entrant locks that objects shared between threads derive from or hold. The owning
+// thread may lock them again without blocking itself; waits are unbounded.
 
 #include <atomic>
+#include <mutex>
 #include <shared_mutex>
 #include <thread>
 
 namespace platform {
 
+// An exclusive lock.
 class CCriticalSection {
 public:
     CCriticalSection() = default;
     CCriticalSection(const CCriticalSection&) = delete;
     CCriticalSection& operator=(const CCriticalSection&) = delete;
 
+    // BasicLockable, so std::lock_guard and std::unique_lock can hold it. Const, because
+    // reading a shared object still needs its lock.
+    void lock() const { mutex_.lock(); }
+    void unlock() const { mutex_.unlock(); }
+
+private:
+    mutable std::recursive_mutex mutex_;
+};
+
+// The same with a shared hold besides the exclusive one, so that threads that only read
+// an object do not wait for one another. Both holds are re-entrant; a thread that holds
+// the lock exclusively passes through lock_shared (it then counts as one more exclusive
+// hold). A thread holding it only shared must not ask for it exclusively: it would wait
+// for itself.
+class CSharedCriticalSection {
+public:
+    CSharedCriticalSection() = default;
+    CSharedCriticalSection(const CSharedCriticalSection&) = delete;
+    CSharedCriticalSection& operator=(const CSharedCriticalSection&) = delete;
+
     // BasicLockable and SharedLockable, so std::lock_guard, std::unique_lock and
-    // std::shared_lock can hold it. Const, because reading a shared object still needs
-    // its lock.
+    // std::shared_lock can hold it.
     void lock() const;
     void unlock() const;
     void lock_shared() const;

@@ -13,7 +13,7 @@ CContextTree::CContextTree()
 
 void CContextTree::Begin(const CConfigAccessor& node)
 {
-    std::lock_guard<const CConfigClass> lock(tree_);
+    std::lock_guard<std::mutex> lock(liveLock_);
     live_.push_back(node);
 }
 
@@ -23,11 +23,14 @@ void CContextTree::Finish(const CConfigAccessor& node, const std::string& name, 
     CConfigNode dropped;  // freed after the lock is released
     {
         std::lock_guard<const CConfigClass> lock(tree_);
-        const auto listed = std::find_if(live_.begin(), live_.end(), [&](const CConfigAccessor& entry) {
-            return entry.GetTree() == node.GetTree() && entry.GetPrefix() == node.GetPrefix();
-        });
-        if (listed != live_.end())
-            live_.erase(listed);
+        {
+            std::lock_guard<std::mutex> listLock(liveLock_);
+            const auto listed = std::find_if(live_.begin(), live_.end(), [&](const CConfigAccessor& entry) {
+                return entry.GetTree() == node.GetTree() && entry.GetPrefix() == node.GetPrefix();
+            });
+            if (listed != live_.end())
+                live_.erase(listed);
+        }
         if (maxLogs > 0) {
             node.MoveTo(logs.GetSubAccessor(name));
             if (logs.GetSectionCount() > maxLogs)
@@ -41,6 +44,7 @@ void CContextTree::Finish(const CConfigAccessor& node, const std::string& name, 
 void CContextTree::CopyTo(CConfigClass& copy)
 {
     std::shared_lock<const CConfigClass> lock(tree_);
+    std::lock_guard<std::mutex> listLock(liveLock_);
     copy.CopyNode("", "", &tree_);
     for (const CConfigAccessor& node : live_)
         copy.CopyNode(node.GetPrefix(), node.GetPrefix(), node.GetTree());

@@ -8,11 +8,12 @@
 // "Threads", in the order they began, and shows them with its own when it is read. A
 // finished node is moved, not copied, into "ThreadLogs".
 //
-// Lock order: this tree's lock, then a request tree's; a request's thread takes only its
-// own tree's lock while it writes its node.
+// Lock order: this tree's lock, then the list of requests in progress, then a request
+// tree's; a request's thread takes only its own tree's lock while it writes its node.
 
 #include "ConfigAccessor.h"
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,8 @@ public:
 
 private:
     CConfigClass tree_;
-    std::vector<CConfigAccessor> live_;  // under tree_'s lock
+    // Its own lock, so that a request that begins waits for no request that finishes; a
+    // finishing request takes it inside tree_'s, as readers do.
+    std::mutex liveLock_;
+    std::vector<CConfigAccessor> live_;  // under liveLock_
 };

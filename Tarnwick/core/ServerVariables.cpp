@@ -52,11 +52,19 @@ std::string CServerVariables::Filter(std::string_view, std::string_view value)
     for (const char* name : kTimeNames) {
         if (result.find(name) == std::string::npos)
             continue;
-        // A private tree: the filter runs under the settings tree's lock, and the time
-        // leaves belong to this one read.
-        CConfigClass scratch;
-        const CConfigAccessor now = scratch.GetAccessor("Now");
-        SetTimeLeaves(now, static_cast<int64_t>(std::time(nullptr)));
+        // A tree of the calling thread's: readers on other threads filter at the same
+        // time. Its leaves change once a second, so the reads within one second share them.
+        struct TimeLeaves {
+            CConfigClass tree;
+            int64_t second = -1;
+        };
+        thread_local TimeLeaves leaves;
+        const CConfigAccessor now = leaves.tree.GetAccessor("Now");
+        const int64_t second = static_cast<int64_t>(std::time(nullptr));
+        if (second != leaves.second) {
+            SetTimeLeaves(now, second);
+            leaves.second = second;
+        }
         result = now.ExpandVariables(result, "");
         break;
     }

@@ -119,8 +119,16 @@ void ReleaseDeepPages(void* mapping, size_t stackBytes)
     // Never the frames in use, however much of the top the thread's own data takes.
     const uintptr_t frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     high = std::min(high, (frame - kReleaseCallRoom) & pageMask);
-    if (high > reinterpret_cast<uintptr_t>(low))
-        ::madvise(low, high - reinterpret_cast<uintptr_t>(low), MADV_DONTNEED);
+    if (high <= reinterpret_cast<uintptr_t>(low))
+        return;
+    const size_t length = high - reinterpret_cast<uintptr_t>(low);
+    // Releasing pages flushes them from every core's address cache, which interrupts every
+    // core that runs a thread of the server: only a thread that went deep pays for it.
+    std::vector<unsigned char> resident((length + ~pageMask) / (~pageMask + 1));
+    if (::mincore(low, length, resident.data()) == 0 &&
+        std::none_of(resident.begin(), resident.end(), [](unsigned char page) { return page & 1; }))
+        return;
+    ::madvise(low, length, MADV_DONTNEED);
 }
 
 }  // namespace

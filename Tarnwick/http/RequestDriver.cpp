@@ -35,6 +35,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -373,6 +374,11 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
     CIntervalTimer progress(kProgressIntervalMs);
     int64_t sent = 0;
     int n = 0;
+    // An answer longer than one chunk takes several writes; held back together, they
+    // leave in full segments rather than a short one at the end of every write.
+    std::optional<CSocketCork> cork;
+    if (length > kSendChunk)
+        cork.emplace(*socket_);
     try {
         n = response.GetSendData(buffer);
     } catch (...) {

@@ -444,6 +444,14 @@ int CTcpSocket::SendAll(const void* bytes, int length)
     return 0;
 }
 
+void CTcpSocket::SetCorked(bool on)
+{
+    if (!open_)
+        return;
+    const int value = on ? 1 : 0;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+}
+
 int64_t CTcpSocket::SendFile(int fileHandle, int64_t offset, int64_t length)
 {
     if (IsSecure()) {

@@ -76,6 +76,10 @@ public:
     // without copying them through this process. The bytes sent (fewer only when the file
     // ends first) or -1 with the error text set.
     int64_t SendFile(int fileHandle, int64_t offset, int64_t length);
+    // While on, what is sent is held back until it fills a whole segment (TCP_CORK), so
+    // that an answer written in several calls leaves in full segments; switching it off
+    // sends the rest at once. Owner only; a closed socket ignores it.
+    void SetCorked(bool on);
 
     // The peer's address as the connection was made (taken from the accept or connect,
     // asked of the system once after an Attach); 0.0.0.0 before a connection, after Close,
@@ -139,3 +143,16 @@ private:
 // The IPv4 address of the first interface that is up and not loopback; else loopback;
 // else 0.0.0.0.
 CIPv4Address GetLocalInterfaceAddress();
+
+// Corks a socket for its life (CTcpSocket::SetCorked), so that every way out of a long
+// answer uncorks it again.
+class CSocketCork {
+public:
+    explicit CSocketCork(CTcpSocket& socket) : socket_(socket) { socket_.SetCorked(true); }
+    ~CSocketCork() { socket_.SetCorked(false); }
+    CSocketCork(const CSocketCork&) = delete;
+    CSocketCork& operator=(const CSocketCork&) = delete;
+
+private:
+    CTcpSocket& socket_;
+};

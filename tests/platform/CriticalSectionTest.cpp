@@ -10,7 +10,7 @@
 
 namespace {
 
-using platform::CCriticalSection;
+using platform::CSharedCriticalSection;
 using namespace std::chrono_literals;
 
 // Runs `attempt` on another thread and tells whether it finished within `limit`; the
@@ -35,9 +35,9 @@ private:
 
 TEST(CriticalSectionTest, SharedHoldsOfTwoThreadsOverlap)
 {
-    CCriticalSection lock;
-    std::shared_lock<const CCriticalSection> mine(lock);
-    OtherThread reader([&] { std::shared_lock<const CCriticalSection> theirs(lock); });
+    CSharedCriticalSection lock;
+    std::shared_lock<const CSharedCriticalSection> mine(lock);
+    OtherThread reader([&] { std::shared_lock<const CSharedCriticalSection> theirs(lock); });
     EXPECT_TRUE(reader.FinishesWithin(5000ms));
 }
 
@@ -54,16 +54,16 @@ TEST(CriticalSectionTest, WritersAreKeptOutByAnyHoldAndReadersByAnExclusiveOne)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
-        CCriticalSection lock;
+        CSharedCriticalSection lock;
         if (c.holderShared)
             lock.lock_shared();
         else
             lock.lock();
         OtherThread other([&] {
             if (c.otherShared)
-                std::shared_lock<const CCriticalSection> theirs(lock);
+                std::shared_lock<const CSharedCriticalSection> theirs(lock);
             else
-                std::lock_guard<const CCriticalSection> theirs(lock);
+                std::lock_guard<const CSharedCriticalSection> theirs(lock);
         });
         EXPECT_FALSE(other.FinishesWithin(50ms));
         if (c.holderShared)
@@ -76,34 +76,34 @@ TEST(CriticalSectionTest, WritersAreKeptOutByAnyHoldAndReadersByAnExclusiveOne)
 
 TEST(CriticalSectionTest, BothHoldsAreReentrant)
 {
-    CCriticalSection lock;
+    CSharedCriticalSection lock;
     {
-        std::lock_guard<const CCriticalSection> outer(lock);
-        std::lock_guard<const CCriticalSection> inner(lock);
-        std::shared_lock<const CCriticalSection> read(lock);
+        std::lock_guard<const CSharedCriticalSection> outer(lock);
+        std::lock_guard<const CSharedCriticalSection> inner(lock);
+        std::shared_lock<const CSharedCriticalSection> read(lock);
         EXPECT_TRUE(lock.IsOwnedByThisThread());
     }
     EXPECT_FALSE(lock.IsHeldByThisThread()) << "every hold released";
     {
-        std::shared_lock<const CCriticalSection> outer(lock);
-        std::shared_lock<const CCriticalSection> inner(lock);
+        std::shared_lock<const CSharedCriticalSection> outer(lock);
+        std::shared_lock<const CSharedCriticalSection> inner(lock);
         EXPECT_TRUE(lock.IsHeldByThisThread());
         EXPECT_FALSE(lock.IsOwnedByThisThread());
     }
     EXPECT_FALSE(lock.IsHeldByThisThread());
     // Released whole: another thread can take it exclusively now.
-    OtherThread writer([&] { std::lock_guard<const CCriticalSection> theirs(lock); });
+    OtherThread writer([&] { std::lock_guard<const CSharedCriticalSection> theirs(lock); });
     EXPECT_TRUE(writer.FinishesWithin(5000ms));
 }
 
 TEST(CriticalSectionTest, ASecondSharedHoldDoesNotQueueBehindAWaitingWriter)
 {
-    CCriticalSection lock;
-    std::shared_lock<const CCriticalSection> outer(lock);
-    OtherThread writer([&] { std::lock_guard<const CCriticalSection> theirs(lock); });
+    CSharedCriticalSection lock;
+    std::shared_lock<const CSharedCriticalSection> outer(lock);
+    OtherThread writer([&] { std::lock_guard<const CSharedCriticalSection> theirs(lock); });
     EXPECT_FALSE(writer.FinishesWithin(20ms));
     {
-        std::shared_lock<const CCriticalSection> inner(lock);  // must not wait for the writer
+        std::shared_lock<const CSharedCriticalSection> inner(lock);  // must not wait for the writer
     }
     outer.unlock();
     EXPECT_TRUE(writer.FinishesWithin(5000ms));
@@ -111,11 +111,11 @@ TEST(CriticalSectionTest, ASecondSharedHoldDoesNotQueueBehindAWaitingWriter)
 
 TEST(CriticalSectionTest, HoldsAreCountedPerLock)
 {
-    CCriticalSection first, second;
-    std::shared_lock<const CCriticalSection> a(first);
+    CSharedCriticalSection first, second;
+    std::shared_lock<const CSharedCriticalSection> a(first);
     EXPECT_TRUE(first.IsHeldByThisThread());
     EXPECT_FALSE(second.IsHeldByThisThread());
-    std::lock_guard<const CCriticalSection> b(second);
+    std::lock_guard<const CSharedCriticalSection> b(second);
     EXPECT_TRUE(second.IsOwnedByThisThread());
     EXPECT_FALSE(first.IsOwnedByThisThread());
 }

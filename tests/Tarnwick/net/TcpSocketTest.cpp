@@ -435,6 +435,30 @@ TEST_F(TcpSocketLoopbackTest, PeerAddressIsKeptFromTheAcceptUntilClose)
     EXPECT_EQ("0.0.0.0", accepted.GetPeerAddress().ToString());
 }
 
+TEST_F(TcpSocketLoopbackTest, CorkHoldsBackAPartialSegmentUntilItEnds)
+{
+    CTcpSocket client;
+    ASSERT_EQ(0, client.Connect("127.0.0.1", port_));
+    CTcpSocket accepted;
+    ASSERT_EQ(1, listener_.Accept(&accepted, 1));
+    const auto corked = [&] {
+        int value = -1;
+        socklen_t length = sizeof value;
+        ::getsockopt(accepted.GetHandle(), IPPROTO_TCP, TCP_CORK, &value, &length);
+        return value;
+    };
+    {
+        CSocketCork cork(accepted);
+        EXPECT_EQ(corked(), 1);
+        ASSERT_EQ(0, accepted.SendAll(std::string("tail")));
+        EXPECT_EQ(0, servertest::PollReadable(client.GetHandle(), 50)) << "held back while corked";
+    }
+    EXPECT_EQ(corked(), 0);
+    ASSERT_TRUE(WaitBuffered(client, 4)) << "sent when the cork ends";
+    accepted.Close();
+    CSocketCork afterClose(accepted);  // a closed socket is left alone
+}
+
 TEST_F(TcpSocketLoopbackTest, PeerAddressOfAnAttachedConnectionIsAskedOfTheSystem)
 {
     const int client = servertest::ConnectLoopback(port_);
