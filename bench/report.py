@@ -3,12 +3,16 @@
 
     report.py RESULTS_DIR "SERVERS" "LOADS" "SETUP TEXT"
 
-RESULTS_DIR holds LOAD.SERVER.wrk (measured), LOAD.SERVER.warmup, tarnwick.rss ("LOAD KiB"
-lines, first "start") and tarnwick.loglines.
+RESULTS_DIR holds LOAD.SERVER.ROUND.wrk (measured, one per round), LOAD.SERVER.warmup,
+tarnwick.rss ("LOAD KiB" lines, first "start") and tarnwick.loglines. With several rounds
+each figure is the median of its rounds, which a shared, noisy machine disturbs less than
+any one of them; failed requests are summed over the rounds.
 """
 
+import glob
 import os
 import re
+import statistics
 import sys
 
 LOAD_NAMES = {
@@ -74,6 +78,21 @@ def parse_wrk(path):
     return result
 
 
+def parse_rounds(results, load, server):
+    """The median figures of a load and server over the rounds, or None without any."""
+    rounds = [parse_wrk(path) for path in sorted(glob.glob(os.path.join(results, "%s.%s.*.wrk" % (load, server))))]
+    if not rounds:
+        return None
+    merged = {key: statistics.median(r[key] for r in rounds) for key in ("rps", "mibps", "p50", "p99")}
+    merged["requests"] = sum(r["requests"] for r in rounds)
+    merged["errors"] = {}
+    for r in rounds:
+        for name, count in r["errors"].items():
+            merged["errors"][name] = merged["errors"].get(name, 0) + count
+    merged["rounds"] = len(rounds)
+    return merged
+
+
 def error_text(errors):
     return ", ".join("%s %d" % item for item in errors.items()) if errors else "0"
 
@@ -84,10 +103,10 @@ def ratio(a, b):
 
 def main():
     results, servers, loads, setup = sys.argv[1], sys.argv[2].split(), sys.argv[3].split(), sys.argv[4]
-    figures = {(load, server): parse_wrk(os.path.join(results, "%s.%s.wrk" % (load, server)))
-               for load in loads for server in servers}
+    figures = {(load, server): parse_rounds(results, load, server) for load in loads for server in servers}
     # Tarnwick's RSS after its start and after each load, in order (several rounds repeat
     # the loads); the table shows the last figure of each load.
+    rounds = max((f["rounds"] for f in figures.values() if f), default=1)
     rss_series = []
     rss_path = os.path.join(results, "tarnwick.rss")
     if os.path.exists(rss_path):
@@ -97,7 +116,7 @@ def main():
     rss = dict(rss_series)
 
     print()
-    print("Tarnwick beside its peers (%s)" % setup)
+    print("Tarnwick beside its peers (%s%s)" % (setup, ", median of %d rounds" % rounds if rounds > 1 else ""))
     print()
     header = "%-24s %-9s %11s %9s %9s %9s  %-22s %s" % (
         "load", "server", "req/s", "MiB/s", "p50 ms", "p99 ms", "failed", "vs tarnwick")

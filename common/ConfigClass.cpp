@@ -3,6 +3,7 @@
 #include "ConfigAccessor.h"
 #include "CRuntime.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -21,6 +22,20 @@ using Lock = std::lock_guard<const platform::CSharedCriticalSection>;
 constexpr int kMaxReplacementsPerKey = 1024;
 // ...or once it has grown the text by this many bytes.
 constexpr std::string::size_type kMaxExpansionGrowth = 4 << 20;
+
+// The texts between neighbouring '%' of `text` ("a%b%c%d" gives "b" and "c"); views into it.
+void CollectPercentNames(const std::string& text, std::vector<std::string_view>& names)
+{
+    names.clear();
+    std::string::size_type open = text.find('%');
+    while (open != std::string::npos) {
+        const std::string::size_type close = text.find('%', open + 1);
+        if (close == std::string::npos)
+            break;
+        names.emplace_back(text.data() + open + 1, close - open - 1);
+        open = close;
+    }
+}
 
 // Position of the first "::"; paths are short, and a plain scan costs less than a library
 // search per level.
@@ -272,7 +287,21 @@ std::string CConfigNode::ExpandVariables(const std::string& text, const std::str
         return text;
     std::string result = text;
     std::string pattern;
+    // "%key%" with a key without '%' can only stand between two neighbouring '%' of the
+    // text: the names found there tell which leaves have nothing to replace, without a
+    // search of the text for each. They are taken again after every replacement.
+    std::vector<std::string_view> names;
+    bool namesCurrent = false;
     for (const CConfigLeaf& leaf : leaves_) {
+        if (leaf.key.find('%') == std::string::npos) {
+            if (!namesCurrent) {
+                CollectPercentNames(result, names);
+                namesCurrent = true;
+            }
+            if (std::find(names.begin(), names.end(), std::string_view(leaf.key)) == names.end())
+                continue;
+        }
+        namesCurrent = false;
         pattern.clear();
         pattern.push_back('%');
         pattern.append(leaf.key);

@@ -205,8 +205,10 @@ void CServerCore::RunPass(CIntervalTimer& ticker)
         }
     }
 
+    // A worker whose thread has not quite ended yet goes at a later pass: waiting for it
+    // here would hold up the sockets queued meanwhile.
     for (size_t i = workers_.size(); i-- > 0;) {
-        if (!workers_[i]->IsRunning())
+        if (!workers_[i]->IsRunning() && workers_[i]->TryJoin())
             workers_.erase(workers_.begin() + static_cast<std::ptrdiff_t>(i));
     }
 

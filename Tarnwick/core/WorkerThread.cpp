@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -108,12 +109,12 @@ StackPool& Stacks()
     return *pool;
 }
 
-// Called by the thread itself at its end, as the C library does for the stacks it keeps.
-void ReleaseDeepPages(void* mapping, size_t stackBytes)
+// Called by the thread itself at the end of its work, as the C library does for the stacks
+// it keeps; `low` is the stack's lowest usable byte.
+void ReleaseDeepPages(char* low, size_t stackBytes)
 {
     if (stackBytes <= kResidentBytes)
         return;
-    char* const low = static_cast<char*>(mapping) + kGuardBytes;
     const uintptr_t pageMask = ~(static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1);
     uintptr_t high = reinterpret_cast<uintptr_t>(low) + stackBytes - kResidentBytes;
     // Never the frames in use, however much of the top the thread's own data takes.
@@ -131,9 +132,123 @@ void ReleaseDeepPages(void* mapping, size_t stackBytes)
     ::madvise(low, length, MADV_DONTNEED);
 }
 
+// A thread of the pool: it runs one object's work at a time and waits, parked, for the next.
+struct PoolThread {
+    std::condition_variable wake;
+    CWorkerThread* work = nullptr;  // under the pool's lock
+    bool exit = false;              // under the pool's lock
+    size_t stackBytes = 0;          // the default stack size it was made with
+};
+
+// The idle threads, all made with the current default stack size. Never destroyed: a
+// parked thread waits on it until the process ends.
+struct ThreadPool {
+    std::mutex lock;
+    std::condition_variable released;  // an object's work has let go of it
+    std::vector<PoolThread*> idle;
+    size_t stackBytes = 0;
+};
+
+ThreadPool& Pool()
+{
+    static ThreadPool* const pool = new ThreadPool;
+    return *pool;
+}
+
 }  // namespace
 
 CWorkerThread::~CWorkerThread() { StopAndWait(); }
+
+int CWorkerThread::StartPooled()
+{
+    if (joinable_)
+        return -1;
+    const size_t stackBytes = DefaultStackBytes();
+    if (stackBytes == 0 || stackBytes > SIZE_MAX - kGuardBytes)
+        return -1;
+    running_.Set(1);
+    ThreadPool& pool = Pool();
+    {
+        std::lock_guard<std::mutex> lock(pool.lock);
+        released_ = false;
+        if (stackBytes != pool.stackBytes) {
+            // The default has changed: the idle threads are of no more use.
+            for (PoolThread* stale : pool.idle) {
+                stale->exit = true;
+                stale->wake.notify_one();
+            }
+            pool.idle.clear();
+            pool.stackBytes = stackBytes;
+        } else if (!pool.idle.empty()) {
+            PoolThread* const thread = pool.idle.back();
+            pool.idle.pop_back();
+            thread->work = this;
+            thread->wake.notify_one();
+            joinable_ = pooled_ = true;
+            return 0;
+        }
+    }
+    auto* const thread = new (std::nothrow) PoolThread;
+    pthread_attr_t attributes;
+    int result = thread ? ::pthread_attr_init(&attributes) : -1;
+    if (result == 0) {
+        thread->work = this;
+        thread->stackBytes = stackBytes;
+        pthread_t handle;
+        result = ::pthread_attr_setstacksize(&attributes, stackBytes);
+        if (result == 0)
+            result = ::pthread_attr_setguardsize(&attributes, kGuardBytes);
+        if (result == 0)
+            result = ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        if (result == 0)
+            result = ::pthread_create(&handle, &attributes, &CWorkerThread::PoolEntry, thread);
+        ::pthread_attr_destroy(&attributes);
+    }
+    if (result != 0) {
+        delete thread;
+        running_.Set(0);
+        return -1;
+    }
+    joinable_ = pooled_ = true;
+    return 0;
+}
+
+void* CWorkerThread::PoolEntry(void* param)
+{
+    PoolThread* const thread = static_cast<PoolThread*>(param);
+    char* stackLow = nullptr;
+    size_t stackBytes = 0;
+    pthread_attr_t attributes;
+    if (::pthread_getattr_np(::pthread_self(), &attributes) == 0) {
+        void* address = nullptr;
+        if (::pthread_attr_getstack(&attributes, &address, &stackBytes) == 0)
+            stackLow = static_cast<char*>(address);
+        ::pthread_attr_destroy(&attributes);
+    }
+    ThreadPool& pool = Pool();
+    std::unique_lock<std::mutex> lock(pool.lock);
+    for (;;) {
+        thread->wake.wait(lock, [&] { return thread->work != nullptr || thread->exit; });
+        CWorkerThread* const work = thread->work;
+        if (!work)
+            break;
+        lock.unlock();
+        Entry(work);
+        if (stackLow)
+            ReleaseDeepPages(stackLow, stackBytes);
+        lock.lock();
+        // The last touch of the object: its owner may destroy it from here on.
+        work->released_ = true;
+        thread->work = nullptr;
+        pool.released.notify_all();
+        if (thread->stackBytes != pool.stackBytes || pool.idle.size() >= kMaxIdleStacks)
+            break;
+        pool.idle.push_back(thread);
+    }
+    lock.unlock();
+    delete thread;
+    return nullptr;
+}
 
 int CWorkerThread::Start()
 {
@@ -174,10 +289,36 @@ void CWorkerThread::StopAndWait()
         return;
     if (!joinable_)
         return;
+    if (pooled_) {
+        ThreadPool& pool = Pool();
+        std::unique_lock<std::mutex> lock(pool.lock);
+        pool.released.wait(lock, [&] { return released_; });
+        joinable_ = false;
+        return;
+    }
     ::pthread_join(thread_, nullptr);
     joinable_ = false;
     Stacks().Give(stack_, stackBytes_);
     stack_ = nullptr;
+}
+
+bool CWorkerThread::TryJoin()
+{
+    if (!joinable_)
+        return true;
+    if (pooled_) {
+        std::lock_guard<std::mutex> lock(Pool().lock);
+        if (!released_)
+            return false;
+        joinable_ = false;
+        return true;
+    }
+    if (::pthread_tryjoin_np(thread_, nullptr) != 0)
+        return false;
+    joinable_ = false;
+    Stacks().Give(stack_, stackBytes_);
+    stack_ = nullptr;
+    return true;
 }
 
 void* CWorkerThread::Entry(void* param)
@@ -193,7 +334,8 @@ void* CWorkerThread::Entry(void* param)
     } catch (...) {
         WriteDebugLog("%s", "サーバ内部の未処理例外により、処理スレッドが停止しました。");
     }
-    ReleaseDeepPages(self->stack_, self->stackBytes_);
+    if (self->stack_)
+        ReleaseDeepPages(static_cast<char*>(self->stack_) + kGuardBytes, self->stackBytes_);
     self->running_.Set(0);
     return nullptr;
 }

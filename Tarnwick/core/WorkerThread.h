@@ -1,9 +1,10 @@
 #pragma once
 // The base of every thread the server starts for itself: it owns the thread, its stop and
 // running flags, and runs the work through one entry that catches whatever escapes, so
-// that an exception ends only its own thread and is written to the debug log. Threads run
-// on stacks that the process keeps for reuse, so that a thread per connection maps no
-// memory once as many stacks as connections at once have been made.
+// that an exception ends only its own work and is written to the debug log. Threads run
+// on stacks that the process keeps for reuse; connections run on threads it keeps for
+// reuse, so that a thread per connection neither maps memory nor makes a thread once as
+// many as connections at once have been made.
 
 #include "CriticalSection.h"
 #include "LockedValue.h"
@@ -25,6 +26,12 @@ public:
 
     // Starts Run on a new thread: 0, or -1 when no thread could be made (running stays 0).
     int Start();
+    // The same on a thread of the process's pool: an idle one when one waits, else a new
+    // one that joins the pool once Run has returned. For objects made at a high rate (a
+    // thread per connection), which then neither make nor end a thread each. Run must
+    // leave the thread as it found it (priority, signal mask). Joining (StopAndWait,
+    // TryJoin) waits for Run's end rather than the thread's.
+    int StartPooled();
     // Asks Run to return; does not wait.
     virtual void Stop();
     int IsStopRequested() const { return stopRequested_.Get(); }
@@ -33,6 +40,11 @@ public:
     // asks, since a thread cannot wait for its own end; the object must then not be
     // destroyed on that thread.
     void StopAndWait();
+    // Joins the thread if it has ended, without waiting: true when there is no thread
+    // left to wait for (never started, already joined, or joined now). Owner only. The
+    // running flag drops just before the thread ends, so an owner reaping workers whose
+    // flag dropped asks this rather than stalling in StopAndWait.
+    bool TryJoin();
 
 protected:
     // The thread's work; loops until IsStopRequested.
@@ -43,6 +55,7 @@ protected:
 
 private:
     static void* Entry(void* self);
+    static void* PoolEntry(void* thread);
 
     CLockedValue stopRequested_;
     CLockedValue running_;
@@ -53,6 +66,10 @@ private:
     // the thread is joined.
     void* stack_ = nullptr;
     size_t stackBytes_ = 0;
+    // Started by StartPooled; released_ (under the pool's lock) once its pooled thread has
+    // let go of this object.
+    bool pooled_ = false;
+    bool released_ = false;
     // Set by the thread itself, so that it never depends on when Start stores thread_.
     std::atomic<std::thread::id> threadId_{};
 };

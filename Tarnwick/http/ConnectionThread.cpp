@@ -53,7 +53,7 @@ CConnectionThread::CConnectionThread(CServerCore* core, std::unique_ptr<CTcpSock
     const CConfigAccessor settings = core_->GetSettingAccessor();
     idleTimeMs_ = settings.GetInt("Basic::KeepAliveTime", 20) * 1000;
     keepAlive_ = settings.GetInt("Basic::EnableKeepAlive", 0);
-    if (Start() != 0) {
+    if (StartPooled() != 0) {
         socket_->Close();  // the client learns at once that nobody will answer
         throw CConnectionException{"スレッドの開始に失敗しました", 0};
     }

@@ -65,75 +65,77 @@ std::string ReadDebugLog()
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-class WorkerThreadTest : public testing::Test {
+// Every case runs on a thread of the worker's own and on one of the process's pool.
+class WorkerThreadTest : public testing::TestWithParam<bool> {
 protected:
     void SetUp() override { std::remove(DebugLogPath().c_str()); }
     void TearDown() override { std::remove(DebugLogPath().c_str()); }
+    static int StartWorker(CWorkerThread& worker) { return GetParam() ? worker.StartPooled() : worker.Start(); }
 };
 
-TEST_F(WorkerThreadTest, IsCreatedStoppedAndNotRunning)
+TEST_P(WorkerThreadTest, IsCreatedStoppedAndNotRunning)
 {
     FunctionWorker worker([](FunctionWorker&) {});
     EXPECT_EQ(0, worker.IsRunning());
     EXPECT_EQ(0, worker.IsStopRequested());
 }
 
-TEST_F(WorkerThreadTest, RunningIsOneFromStartUntilRunReturns)
+TEST_P(WorkerThreadTest, RunningIsOneFromStartUntilRunReturns)
 {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     FunctionWorker worker([released](FunctionWorker&) { released.wait_for(5s); });
-    ASSERT_EQ(0, worker.Start());
+    ASSERT_EQ(0, StartWorker(worker));
     EXPECT_EQ(1, worker.IsRunning());  // set before Start returns, not by the new thread
     release.set_value();
     EXPECT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
 }
 
-TEST_F(WorkerThreadTest, StopAndWaitEndsALoopingRun)
+TEST_P(WorkerThreadTest, StopAndWaitEndsALoopingRun)
 {
     LoopingWorker worker;
-    ASSERT_EQ(0, worker.Start());
+    ASSERT_EQ(0, StartWorker(worker));
     ASSERT_TRUE(WaitUntil([&] { return worker.passes.load() > 0; }));
     worker.StopAndWait();
     EXPECT_EQ(1, worker.IsStopRequested());
     EXPECT_EQ(0, worker.IsRunning());
 }
 
-TEST_F(WorkerThreadTest, DestroyingARunningWorkerStopsAndWaitsForItsThread)
+TEST_P(WorkerThreadTest, DestroyingARunningWorkerStopsAndWaitsForItsThread)
 {
     auto worker = std::make_unique<LoopingWorker>();
-    ASSERT_EQ(0, worker->Start());
+    ASSERT_EQ(0, StartWorker(*worker));
     ASSERT_TRUE(WaitUntil([&] { return worker->passes.load() > 0; }));
     auto destroyed = std::async(std::launch::async, [&] { worker.reset(); });
     EXPECT_EQ(std::future_status::ready, destroyed.wait_for(5s));
 }
 
-TEST_F(WorkerThreadTest, DestroyingANeverStartedWorkerReturnsAtOnce)
+TEST_P(WorkerThreadTest, DestroyingANeverStartedWorkerReturnsAtOnce)
 {
     auto destroyed = std::async(std::launch::async, [] { FunctionWorker worker([](FunctionWorker&) {}); });
     EXPECT_EQ(std::future_status::ready, destroyed.wait_for(5s));
 }
 
-TEST_F(WorkerThreadTest, SecondStartOfOneObjectFails)
+TEST_P(WorkerThreadTest, SecondStartOfOneObjectFails)
 {
     FunctionWorker worker([](FunctionWorker& self) {
         while (!self.IsStopRequested())
             std::this_thread::sleep_for(1ms);
     });
-    ASSERT_EQ(0, worker.Start());
-    EXPECT_EQ(-1, worker.Start());
+    ASSERT_EQ(0, StartWorker(worker));
+    EXPECT_EQ(-1, StartWorker(worker));
     worker.StopAndWait();
     EXPECT_EQ(0, worker.IsRunning());
 }
 
-TEST_F(WorkerThreadTest, StopAndWaitOnItsOwnThreadOnlyAsks)
+TEST_P(WorkerThreadTest, StopAndWaitOnItsOwnThreadOnlyAsks)
 {
     std::atomic<bool> returned{false};
     FunctionWorker worker([&](FunctionWorker& self) {
         self.CallStopAndWait();
         returned = true;
     });
-    ASSERT_EQ(0, worker.Start());
+    ASSERT_EQ(0, StartWorker(worker));
     EXPECT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
     EXPECT_TRUE(returned.load());
     EXPECT_EQ(1, worker.IsStopRequested());
@@ -141,7 +143,7 @@ TEST_F(WorkerThreadTest, StopAndWaitOnItsOwnThreadOnlyAsks)
 
 // A thread that asked for its own stop is no longer joinable; its owner must still not
 // free the object under it.
-TEST_F(WorkerThreadTest, DestroyingWaitsForAThreadThatStoppedItself)
+TEST_P(WorkerThreadTest, DestroyingWaitsForAThreadThatStoppedItself)
 {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -151,7 +153,7 @@ TEST_F(WorkerThreadTest, DestroyingWaitsForAThreadThatStoppedItself)
         released.wait_for(5s);
         finished = true;
     });
-    ASSERT_EQ(0, worker->Start());
+    ASSERT_EQ(0, StartWorker(*worker));
     ASSERT_TRUE(WaitUntil([&] { return worker->IsStopRequested() == 1; }));
     auto destroyed = std::async(std::launch::async, [&] { worker.reset(); });
     EXPECT_EQ(std::future_status::timeout, destroyed.wait_for(50ms));
@@ -166,7 +168,7 @@ struct EscapeCase {
     std::string line;
 };
 
-TEST_F(WorkerThreadTest, AnExceptionEndsOnlyItsThreadWithOneDebugLogLine)
+TEST_P(WorkerThreadTest, AnExceptionEndsOnlyItsThreadWithOneDebugLogLine)
 {
     const EscapeCase cases[] = {
         {"out of memory", [] { throw std::bad_alloc(); }, "メモリ不足により、処理スレッドが停止しました。"},
@@ -178,23 +180,23 @@ TEST_F(WorkerThreadTest, AnExceptionEndsOnlyItsThreadWithOneDebugLogLine)
         SCOPED_TRACE(c.what);
         std::remove(DebugLogPath().c_str());
         FunctionWorker worker([&c](FunctionWorker&) { c.thrower(); });
-        ASSERT_EQ(0, worker.Start());
+        ASSERT_EQ(0, StartWorker(worker));
         ASSERT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
         // The narrow literal holds the CP932 bytes the file must hold.
         EXPECT_EQ(c.line + "\n", ReadDebugLog());
     }
 }
 
-TEST_F(WorkerThreadTest, RunThatReturnsWritesNothing)
+TEST_P(WorkerThreadTest, RunThatReturnsWritesNothing)
 {
     FunctionWorker worker([](FunctionWorker&) {});
-    ASSERT_EQ(0, worker.Start());
+    ASSERT_EQ(0, StartWorker(worker));
     ASSERT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
     EXPECT_EQ("", ReadDebugLog());
 }
 
 // Folder walks recurse once per folder level: threads keep the process's default stack.
-TEST_F(WorkerThreadTest, RunHasThreeQuartersOfTheDefaultStack)
+TEST_P(WorkerThreadTest, RunHasThreeQuartersOfTheDefaultStack)
 {
     pthread_attr_t defaults;
     size_t stackBytes = 0;
@@ -215,14 +217,14 @@ TEST_F(WorkerThreadTest, RunHasThreeQuartersOfTheDefaultStack)
             reached = level;
     };
     FunctionWorker worker([&](FunctionWorker&) { descend(1); });
-    ASSERT_EQ(0, worker.Start());
+    ASSERT_EQ(0, StartWorker(worker));
     ASSERT_TRUE(WaitUntil([&] { return worker.IsRunning() == 0; }));
     EXPECT_EQ(depth, reached.load());
 }
 
 // Stacks are kept for reuse; no two live threads may share one, neither on fresh stacks nor
 // on those the round before gave back.
-TEST_F(WorkerThreadTest, WorkersAliveAtOnceRunOnSeparateStacksRoundAfterRound)
+TEST_P(WorkerThreadTest, WorkersAliveAtOnceRunOnSeparateStacksRoundAfterRound)
 {
     constexpr int kWorkers = 16;
     constexpr int kRounds = 3;
@@ -236,7 +238,7 @@ TEST_F(WorkerThreadTest, WorkersAliveAtOnceRunOnSeparateStacksRoundAfterRound)
                 frames[static_cast<size_t>(i)] = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
                 WaitUntil([&] { return release.load(); });
             }));
-            ASSERT_EQ(0, workers.back()->Start());
+            ASSERT_EQ(0, StartWorker(*workers.back()));
         }
         ASSERT_TRUE(WaitUntil([&] {
             return std::all_of(frames.begin(), frames.end(), [](const std::atomic<uintptr_t>& f) { return f.load() != 0; });
@@ -250,16 +252,45 @@ TEST_F(WorkerThreadTest, WorkersAliveAtOnceRunOnSeparateStacksRoundAfterRound)
     }
 }
 
-TEST_F(WorkerThreadTest, AJoinedWorkerCanBeStartedAgain)
+TEST_P(WorkerThreadTest, AJoinedWorkerCanBeStartedAgain)
 {
     std::atomic<int> runs{0};
     FunctionWorker worker([&](FunctionWorker&) { ++runs; });
-    ASSERT_EQ(0, worker.Start());
+    ASSERT_EQ(0, StartWorker(worker));
     worker.StopAndWait();
-    ASSERT_EQ(0, worker.Start());
+    ASSERT_EQ(0, StartWorker(worker));
     worker.StopAndWait();
     EXPECT_EQ(2, runs.load());
     EXPECT_EQ(0, worker.IsRunning());
+}
+
+TEST_P(WorkerThreadTest, TryJoinTellsWhetherRunHasLetGo)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    FunctionWorker worker([released](FunctionWorker&) { released.wait_for(5s); });
+    EXPECT_TRUE(worker.TryJoin()) << "nothing started, nothing to wait for";
+    ASSERT_EQ(0, StartWorker(worker));
+    EXPECT_FALSE(worker.TryJoin());
+    release.set_value();
+    EXPECT_TRUE(WaitUntil([&] { return worker.TryJoin(); }));
+    EXPECT_EQ(0, worker.IsRunning());
+    EXPECT_TRUE(worker.TryJoin());
+}
+
+INSTANTIATE_TEST_SUITE_P(OwnAndPooledThreads, WorkerThreadTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Pooled" : "Own"; });
+
+TEST(PooledWorkerThreadTest, AnIdleThreadServesTheNextWorker)
+{
+    pthread_t first{}, second{};
+    FunctionWorker a([&](FunctionWorker&) { first = ::pthread_self(); });
+    ASSERT_EQ(0, a.StartPooled());
+    a.StopAndWait();
+    FunctionWorker b([&](FunctionWorker&) { second = ::pthread_self(); });
+    ASSERT_EQ(0, b.StartPooled());
+    b.StopAndWait();
+    EXPECT_TRUE(::pthread_equal(first, second)) << "the thread the first worker left was reused";
 }
 
 }  // namespace
