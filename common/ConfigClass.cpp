@@ -37,13 +37,19 @@ void CollectPercentNames(const std::string& text, std::vector<std::string_view>&
     }
 }
 
-// Position of the first "::"; paths are short, and a plain scan costs less than a library
-// search per level.
+// Position of the first "::".
 std::string_view::size_type FindSeparator(std::string_view path)
 {
-    for (std::string_view::size_type i = 0; i + 1 < path.size(); ++i) {
-        if (path[i] == ':' && path[i + 1] == ':')
-            return i;
+    if (path.size() < 2)
+        return std::string_view::npos;
+    const char* const begin = path.data();
+    const char* const last = begin + path.size() - 1;  // a separator starts before it
+    for (const char* at = begin; at < last; ++at) {
+        at = static_cast<const char*>(std::memchr(at, ':', static_cast<size_t>(last - at)));
+        if (!at)
+            break;
+        if (at[1] == ':')
+            return static_cast<std::string_view::size_type>(at - begin);
     }
     return std::string_view::npos;
 }

@@ -4,7 +4,6 @@
 
 namespace platform {
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 std::string::size_type CharLength(const std::string& s, std::string::size_type i)
 {

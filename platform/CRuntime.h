@@ -8,7 +8,7 @@
 namespace platform {
 
 // Lead bytes of a double-byte character: 0x81-0x9F and 0xE0-0xFC.
-bool IsLeadByte(unsigned char c);
+inline bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 // Length in bytes of the character starting at s[i]: 2 for a lead byte followed by any
 // byte, else 1 (a lead byte at the end stands alone).

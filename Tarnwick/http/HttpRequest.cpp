@@ -69,11 +69,14 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
     // Readers in other threads see either no RequestInfo leaves or all of them.
     CConfigLock lock(requestView);
     const CConfigAccessor headerView = requestView.GetSubAccessor("Options");
-    std::string line;
-    while (TakeLine(header, line)) {
-        std::string name;
-        if (TakeToken(line, name, ": ") && !line.empty())
-            headerView.SetString(name, line);
+    // The lines as TakeLine and TakeToken would cut them, without copying each.
+    std::string_view rest = header;
+    for (std::string_view::size_type end; (end = rest.find("\r\n")) != std::string_view::npos;) {
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end + 2);
+        const std::string_view::size_type colon = line.find(": ");
+        if (colon != std::string_view::npos && colon + 2 < line.size())
+            headerView.SetString(line.substr(0, colon), line.substr(colon + 2));
     }
 
     // RFC 9110 5.1: field names are case-insensitive; RFC 9110 11.1: so is the scheme.

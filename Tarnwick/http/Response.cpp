@@ -58,16 +58,20 @@ const StatusText kStatusTexts[] = {
     {505, "505 HTTP Version Not Supported"},
 };
 
+// Room reserved for a header block: most fit, so the block is built without regrowing.
+constexpr std::string::size_type kHeaderBlockRoom = 512;
+
 // RFC 9110 5.5: a field value carries no CR, LF or NUL. A value that holds one (a path
 // taken from a request, say) would end the header line early and let the rest pass as
 // headers of its own, so each such byte goes out as a blank.
-std::string SafeFieldText(std::string text)
+void AppendFieldText(std::string& out, const std::string& text)
 {
-    for (char& c : text) {
-        if (c == '\r' || c == '\n' || c == '\0')
-            c = ' ';
+    const std::string::size_type start = out.size();
+    out += text;
+    for (std::string::size_type i = start; i < out.size(); ++i) {
+        if (out[i] == '\r' || out[i] == '\n' || out[i] == '\0')
+            out[i] = ' ';
     }
-    return text;
 }
 
 }  // namespace
@@ -135,8 +139,11 @@ std::string BuildHeaderText(const CConfigAccessor& responseView)
 {
     // One snapshot of the node, so that the block never mixes two states of it.
     CConfigLock lock(responseView);
-    std::string header =
-        "HTTP/1.1 " + responseView.GetString("ResponseText", "500 Internal Server Error") + "\r\n";
+    std::string header;
+    header.reserve(kHeaderBlockRoom);
+    header += "HTTP/1.1 ";
+    header += responseView.GetString("ResponseText", "500 Internal Server Error");
+    header += "\r\n";
     // RFC 9110 8.6: no Content-Length on a 1xx or 204 answer; a 304 has no content.
     const int code = responseView.GetInt("ResponseCode", 500);
     const bool bodiless = (code >= 100 && code < 200) || code == 204 || code == 304;
@@ -145,7 +152,10 @@ std::string BuildHeaderText(const CConfigAccessor& responseView)
     for (const CConfigLeaf& field : headers) {
         if (bodiless && platform::_mbsicmp(field.key, "Content-Length") == 0)
             continue;
-        header += SafeFieldText(field.key) + ": " + SafeFieldText(field.value) + "\r\n";
+        AppendFieldText(header, field.key);
+        header += ": ";
+        AppendFieldText(header, field.value);
+        header += "\r\n";
     }
     // A CGI program's own header lines, already CR LF terminated.
     header += responseView.GetString("CGIHeader", "");
