@@ -302,14 +302,18 @@ void CTransferMeter::AddSample(uint64_t nowMs)
 {
     const int64_t elapsed = nowMs > lastTick_ ? static_cast<int64_t>(nowMs - lastTick_) : 0;
     lastTick_ = std::max(lastTick_, nowMs);
-    samples_.push_back({pendingBytes_, elapsed});
+    // The oldest sample leaves once kMaxSamples are kept; its slot takes the new one.
+    Sample& slot = samples_[next_];
+    if (sampleCount_ == kMaxSamples) {
+        totalBytes_ -= slot.bytes;
+        totalMs_ -= slot.ms;
+    } else {
+        ++sampleCount_;
+    }
+    slot = {pendingBytes_, elapsed};
+    next_ = (next_ + 1) % kMaxSamples;
     totalBytes_ += pendingBytes_;
     totalMs_ += elapsed;
-    if (samples_.size() > kMaxSamples) {
-        totalBytes_ -= samples_.front().bytes;
-        totalMs_ -= samples_.front().ms;
-        samples_.pop_front();
-    }
     // An unpaced chunk pays nothing forward: pacing restarts from now.
     paidUntilUs_ = pendingPaced_ ? pendingPaidUntilUs_ : MicrosSinceOrigin(lastTick_);
     pendingPaced_ = false;
@@ -317,7 +321,7 @@ void CTransferMeter::AddSample(uint64_t nowMs)
 
 int64_t CTransferMeter::GetRate() const
 {
-    if (samples_.empty())
+    if (sampleCount_ == 0)
         return 0;
     const double ms = static_cast<double>(std::max<int64_t>(1, totalMs_));
     return static_cast<int64_t>(static_cast<double>(totalBytes_) / ms * 1000.0);

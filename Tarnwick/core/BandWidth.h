@@ -12,6 +12,7 @@
 #include "CriticalSection.h"
 #include "IPv4Address.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -190,7 +191,10 @@ private:
 
     int64_t MicrosSinceOrigin(uint64_t nowMs) const;
 
-    std::deque<Sample> samples_;
+    // A ring: no memory to allocate for the meter every body transfer makes.
+    std::array<Sample, kMaxSamples> samples_{};
+    size_t sampleCount_ = 0;
+    size_t next_ = 0;  // the slot the next sample takes
     uint64_t origin_;    // the construction tick; pacing times count from it
     uint64_t lastTick_;  // construction, then each sample
     int64_t totalBytes_ = 0;

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <iterator>
 
 namespace {
 
@@ -117,11 +116,13 @@ void CServerLog::AddSystemLine(const char* format, ...)
     Append(systemLines_, LocalTimePrefix() + message);
 }
 
-void CServerLog::Append(Queue& queue, std::string line)
+void CServerLog::Append(Queue& queue, const std::string& line)
 {
-    std::string escaped = EscapeControlBytes(line);
+    const std::string escaped = EscapeControlBytes(line);
     std::lock_guard<platform::CCriticalSection> lock(lock_);
-    queue.lines.push_back(std::move(escaped));
+    queue.queued.text += escaped;
+    queue.queued.text += kLineEnd;
+    queue.queued.ends.push_back(queue.queued.text.size());
 }
 
 int CServerLog::Flush()
@@ -152,15 +153,24 @@ int CServerLog::Flush()
 
 bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPath, std::string& error)
 {
-    std::vector<std::string> lines;
+    Lines lines;
     CServerCore* core;
     {
         std::lock_guard<platform::CCriticalSection> lock(lock_);
-        lines.swap(queue.lines);
+        lines = std::move(queue.queued);
+        queue.queued = std::move(queue.spare);
         core = core_;
     }
-    if (lines.empty())
+    // The buffers go back as the spare, emptied, however the write went.
+    const auto keepSpare = [&] {
+        lines.Clear();
+        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        queue.spare = std::move(lines);
+    };
+    if (lines.ends.empty()) {
+        keepSpare();
         return true;
+    }
 
     // Read at every flush: the value filter fills the date names for this moment.
     const std::string path = core->GetSettingAccessor().GetString(key, defaultPath);
@@ -169,33 +179,28 @@ bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPa
         CreateDirectoryPath(folder);  // a failure shows in the open below
 
     std::size_t written = 0;
-    std::size_t linesWritten = 0;
     const int fd = ::open(platform::NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = Describe("ログファイルを開けません : ", path, errno);
     } else {
-        std::string data;
-        for (const std::string& line : lines)
-            data += line + kLineEnd;
-        written = WriteAll(fd, data);
-        if (written < data.size())
+        written = WriteAll(fd, lines.text);
+        if (written < lines.text.size())
             error = Describe("ログファイルに書き込めません : ", path, errno);
         ::close(fd);
-        for (std::size_t end = 0; linesWritten < lines.size(); ++linesWritten) {
-            end += lines[linesWritten].size() + std::strlen(kLineEnd);
-            if (end > written)
-                break;
-        }
     }
 
     if (error.empty()) {
+        keepSpare();
         std::lock_guard<platform::CCriticalSection> lock(lock_);
         queue.failing = false;
         return true;
     }
     // A line cut off by the failure is written whole next time.
-    Requeue(queue, std::vector<std::string>(std::make_move_iterator(lines.begin() + linesWritten),
-                                            std::make_move_iterator(lines.end())));
+    std::size_t linesWritten = 0;
+    while (linesWritten < lines.ends.size() && lines.ends[linesWritten] <= written)
+        ++linesWritten;
+    Requeue(queue, lines, linesWritten);
+    keepSpare();
     bool firstFailure;
     {
         std::lock_guard<platform::CCriticalSection> lock(lock_);
@@ -207,24 +212,33 @@ bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPa
     return false;
 }
 
-void CServerLog::Requeue(Queue& queue, std::vector<std::string> unwritten)
+void CServerLog::Requeue(Queue& queue, const Lines& unwritten, std::size_t firstLine)
 {
+    const auto start = [&unwritten](std::size_t line) { return line == 0 ? 0 : unwritten.ends[line - 1]; };
+    const std::size_t lineEnd = std::strlen(kLineEnd);
     std::lock_guard<platform::CCriticalSection> lock(lock_);
-    std::size_t total = 0;
-    for (const std::string& line : unwritten)
-        total += line.size();
-    for (const std::string& line : queue.lines)
-        total += line.size();
+    // The backlog's size counts the lines' texts, not their line ends.
+    const std::size_t lineCount = unwritten.ends.size() - firstLine + queue.queued.ends.size();
+    std::size_t total = unwritten.text.size() - start(firstLine) + queue.queued.text.size() - lineCount * lineEnd;
     // Only the backlog is cut: lines that arrived during this flush have not failed yet.
-    std::size_t dropped = 0;
-    while (dropped < unwritten.size() && total > kMaxBacklogBytes)
-        total -= unwritten[dropped++].size();
-    lostLines_ += dropped;
+    std::size_t first = firstLine;
+    while (first < unwritten.ends.size() && total > kMaxBacklogBytes) {
+        total -= unwritten.ends[first] - start(first) - lineEnd;
+        ++first;
+    }
+    lostLines_ += first - firstLine;
 
-    unwritten.erase(unwritten.begin(), unwritten.begin() + static_cast<std::ptrdiff_t>(dropped));
-    for (std::string& line : queue.lines)
-        unwritten.push_back(std::move(line));
-    queue.lines = std::move(unwritten);
+    Lines merged;
+    const std::size_t from = start(first);
+    merged.text.reserve(unwritten.text.size() - from + queue.queued.text.size());
+    merged.text.append(unwritten.text, from, std::string::npos);
+    for (std::size_t i = first; i < unwritten.ends.size(); ++i)
+        merged.ends.push_back(unwritten.ends[i] - from);
+    const std::size_t offset = merged.text.size();
+    merged.text += queue.queued.text;
+    for (const std::size_t end : queue.queued.ends)
+        merged.ends.push_back(end + offset);
+    queue.queued = std::move(merged);
 }
 
 std::string CServerLog::GetLastFlushError() const

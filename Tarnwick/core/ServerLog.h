@@ -62,16 +62,33 @@ public:
     std::uint64_t GetLostLineCount() const;
 
 private:
+    // The queued lines as the file takes them, each followed by CR LF, in order of arrival:
+    // one text, not a string per line, so that a request thread queues its line without a
+    // block of memory that the flushing thread would free (threads' heaps grew without end
+    // from such frees). A flush takes the text and leaves the spare one of the last flush,
+    // so the buffers keep their size from second to second.
+    struct Lines {
+        std::string text;
+        std::vector<std::size_t> ends;  // where each line's CR LF ends in text
+        void Clear()
+        {
+            text.clear();
+            ends.clear();
+        }
+    };
     struct Queue {
-        std::vector<std::string> lines;  // in order of arrival
-        bool failing = false;            // the last write of this log failed
+        Lines queued;
+        Lines spare;           // empty; the flushing thread's only
+        bool failing = false;  // the last write of this log failed
     };
 
-    void Append(Queue& queue, std::string line);
+    void Append(Queue& queue, const std::string& line);
     // Writes one queue's lines to the file its setting names; false with `error` set when
-    // some lines were not written, which are then moved back into the queue.
+    // some lines were not written, which are then put back at the front of the queue.
     bool FlushQueue(Queue& queue, const char* key, const char* defaultPath, std::string& error);
-    void Requeue(Queue& queue, std::vector<std::string> unwritten);
+    // Puts the lines of `unwritten` from `firstLine` on (those a failed write left) back
+    // ahead of the lines queued meanwhile.
+    void Requeue(Queue& queue, const Lines& unwritten, std::size_t firstLine);
 
     mutable platform::CCriticalSection lock_;  // everything below
     Queue requestLines_;
