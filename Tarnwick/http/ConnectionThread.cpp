@@ -108,9 +108,13 @@ void CConnectionThread::Run()
         socket_->Close();
         return;
     }
+    // Whether the closing check below has just looked at the line: then only bytes it
+    // buffered can be waiting, and a second look at once would find the same nothing.
+    bool justLooked = false;
     for (;;) {
         char first;
-        if (socket_->DataAvailable(0) && socket_->Peek(&first, 1) != 0 && !socket_->IsDisconnected()) {
+        const bool waiting = justLooked ? socket_->GetBufferedCount() > 0 : socket_->DataAvailable(0) != 0;
+        if (waiting && socket_->Peek(&first, 1) != 0 && !socket_->IsDisconnected()) {
             const CConfigAccessor view = BeginThreadLog();
             bytesSent_ = bytesReceived_ = bodyBytesReceived_ = 0;
             closeAfterResponse_ = false;
@@ -143,6 +147,7 @@ void CConnectionThread::Run()
             socket_->Close();
             return;
         }
+        justLooked = true;
     }
 }
 
