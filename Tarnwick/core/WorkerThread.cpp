@@ -24,10 +24,11 @@ constexpr size_t kGuardBytes = size_t{256} << 10;
 constexpr size_t kResidentBytes = size_t{128} << 10;
 // Room for the calls that release the deeper pages, below the frame that makes them.
 constexpr size_t kReleaseCallRoom = size_t{64} << 10;
-// Idle stacks kept: more than the connections a server usually serves at once
-// (Basic::MaxConnect, 50 by default); one given back beyond them is unmapped. The C
-// library keeps only 40 MiB of stacks, five of the default size, and maps and unmaps the
-// others at every thread.
+// Idle stacks, and idle pooled threads, kept: more than the connections a server usually
+// serves at once (Basic::MaxConnect, 50 by default); one given back beyond them is unmapped
+// or ends. The C library keeps only 40 MiB of stacks, five of the default size, and maps
+// and unmaps the others at every thread. The pool itself never holds more threads than
+// were busy at once, which the connection limit bounds.
 constexpr size_t kMaxIdleStacks = 256;
 
 // The process's default thread stack size (from the stack limit, 8 MiB as a rule): walks
