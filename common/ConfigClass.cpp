@@ -432,9 +432,6 @@ CConfigClass::~CConfigClass() = default;
 template <typename Find, typename Create, typename Reader>
 auto CConfigClass::Read(Find find, Create create, Reader read)
 {
-    // A read batch of this thread's holds the lock shared already: it cannot become
-    // exclusive, so a missing node reads as an empty one there.
-    const bool inReadBatch = IsHeldByThisThread() && !IsOwnedByThisThread();
     std::string_view key;
     {
         std::shared_lock<const platform::CSharedCriticalSection> shared(*this);
@@ -442,9 +439,11 @@ auto CConfigClass::Read(Find find, Create create, Reader read)
             return read(create(key), key);
         if (const CConfigNode* node = find(key))
             return read(*node, key);
-        if (inReadBatch)
-            return read(CConfigNode(), key);
     }
+    // Still held, by a read batch of this thread's: the hold cannot become exclusive, so a
+    // missing node reads as an empty one there.
+    if (IsHeldByThisThread())
+        return read(CConfigNode(), key);
     // The first read through a missing node creates it, as every read did before.
     Lock lock(*this);
     return read(create(key), key);

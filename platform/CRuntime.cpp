@@ -4,7 +4,6 @@
 
 namespace platform {
 
-
 std::string::size_type CharLength(const std::string& s, std::string::size_type i)
 {
     return IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;

@@ -56,4 +56,3 @@ std::string CContextTree::Serialize()
     CopyTo(copy);
     return copy.SerializeNode("");
 }
-

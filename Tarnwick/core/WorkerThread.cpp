@@ -19,17 +19,16 @@ namespace {
 // Inaccessible space below each stack, larger than any one frame of the server (64 KiB
 // read buffers), so that an overflow faults instead of writing past it.
 constexpr size_t kGuardBytes = size_t{256} << 10;
-// The top of a stack stays resident from one thread to the next: what a request's calls
-// use, so the next thread does not fault it in again. Deeper pages go back to the system.
+// The top of a pooled thread's stack stays resident from one work to the next: what a
+// request's calls use, so the next one does not fault it in again. Deeper pages go back
+// to the system.
 constexpr size_t kResidentBytes = size_t{128} << 10;
 // Room for the calls that release the deeper pages, below the frame that makes them.
 constexpr size_t kReleaseCallRoom = size_t{64} << 10;
-// Idle stacks, and idle pooled threads, kept: more than the connections a server usually
-// serves at once (Basic::MaxConnect, 50 by default); one given back beyond them is unmapped
-// or ends. The C library keeps only 40 MiB of stacks, five of the default size, and maps
-// and unmaps the others at every thread. The pool itself never holds more threads than
-// were busy at once, which the connection limit bounds.
-constexpr size_t kMaxIdleStacks = 256;
+// Idle pooled threads kept: more than the connections a server usually serves at once
+// (Basic::MaxConnect, 50 by default); one that finishes beyond them ends. The pool never
+// holds more threads than were busy at once, which the connection limit bounds.
+constexpr size_t kMaxIdleThreads = 256;
 
 // The process's default thread stack size (from the stack limit, 8 MiB as a rule): walks
 // through folders (DELETE, COPY, MOVE, PROPFIND) recurse once per folder level, as deep as
@@ -46,72 +45,25 @@ size_t DefaultStackBytes()
     return bytes;
 }
 
-// Mappings of kGuardBytes + a stack size whose lowest kGuardBytes are inaccessible, all of
-// the size last asked for.
-class StackPool {
-public:
-    // nullptr when no stack can be made.
-    void* Take(size_t stackBytes)
-    {
-        std::vector<void*> stale;
-        size_t staleBytes = 0;
-        void* mapping = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            if (stackBytes != stackBytes_) {
-                // The default has changed: the stacks kept are of no more use.
-                stale.swap(idle_);
-                staleBytes = stackBytes_;
-                stackBytes_ = stackBytes;
-            } else if (!idle_.empty()) {
-                mapping = idle_.back();
-                idle_.pop_back();
-            }
-        }
-        for (void* old : stale)
-            ::munmap(old, kGuardBytes + staleBytes);
-        if (mapping)
-            return mapping;
-        if (stackBytes > SIZE_MAX - kGuardBytes)
-            return nullptr;
-        mapping = ::mmap(nullptr, kGuardBytes + stackBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-        if (mapping == MAP_FAILED)
-            return nullptr;
-        if (::mprotect(static_cast<char*>(mapping) + kGuardBytes, stackBytes, PROT_READ | PROT_WRITE) != 0) {
-            ::munmap(mapping, kGuardBytes + stackBytes);
-            return nullptr;
-        }
-        return mapping;
-    }
-
-    // Only once the thread that ran on it has been joined.
-    void Give(void* mapping, size_t stackBytes)
-    {
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            if (stackBytes == stackBytes_ && idle_.size() < kMaxIdleStacks) {
-                idle_.push_back(mapping);
-                return;
-            }
-        }
-        ::munmap(mapping, kGuardBytes + stackBytes);
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<void*> idle_;
-    size_t stackBytes_ = 0;
-};
-
-// Never destroyed: a worker may be joined while static objects are being destroyed.
-StackPool& Stacks()
+// A thread on a stack of the process's default size with kGuardBytes of guard below it:
+// 0, or the error of the attribute or creation call.
+int CreateThread(pthread_t& handle, void* (*entry)(void*), void* param, bool detached)
 {
-    static StackPool* const pool = new StackPool;
-    return *pool;
+    pthread_attr_t attributes;
+    int result = ::pthread_attr_init(&attributes);
+    if (result != 0)
+        return result;
+    result = ::pthread_attr_setguardsize(&attributes, kGuardBytes);
+    if (result == 0 && detached)
+        result = ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (result == 0)
+        result = ::pthread_create(&handle, &attributes, entry, param);
+    ::pthread_attr_destroy(&attributes);
+    return result;
 }
 
-// Called by the thread itself at the end of its work, as the C library does for the stacks
-// it keeps; `low` is the stack's lowest usable byte.
+// Called by a pooled thread at the end of each work; `low` is its stack's lowest usable
+// byte.
 void ReleaseDeepPages(char* low, size_t stackBytes)
 {
     if (stackBytes <= kResidentBytes)
@@ -160,12 +112,25 @@ ThreadPool& Pool()
 
 CWorkerThread::~CWorkerThread() { StopAndWait(); }
 
+int CWorkerThread::Start()
+{
+    if (joinable_)
+        return -1;  // one thread per object
+    running_.Set(1);
+    if (CreateThread(thread_, &CWorkerThread::Entry, this, false) != 0) {
+        running_.Set(0);
+        return -1;
+    }
+    joinable_ = true;
+    return 0;
+}
+
 int CWorkerThread::StartPooled()
 {
     if (joinable_)
         return -1;
     const size_t stackBytes = DefaultStackBytes();
-    if (stackBytes == 0 || stackBytes > SIZE_MAX - kGuardBytes)
+    if (stackBytes == 0)
         return -1;
     running_.Set(1);
     ThreadPool& pool = Pool();
@@ -190,22 +155,12 @@ int CWorkerThread::StartPooled()
         }
     }
     auto* const thread = new (std::nothrow) PoolThread;
-    pthread_attr_t attributes;
-    int result = thread ? ::pthread_attr_init(&attributes) : -1;
-    if (result == 0) {
+    pthread_t handle;
+    if (thread) {
         thread->work = this;
         thread->stackBytes = stackBytes;
-        pthread_t handle;
-        result = ::pthread_attr_setstacksize(&attributes, stackBytes);
-        if (result == 0)
-            result = ::pthread_attr_setguardsize(&attributes, kGuardBytes);
-        if (result == 0)
-            result = ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-        if (result == 0)
-            result = ::pthread_create(&handle, &attributes, &CWorkerThread::PoolEntry, thread);
-        ::pthread_attr_destroy(&attributes);
     }
-    if (result != 0) {
+    if (!thread || CreateThread(handle, &CWorkerThread::PoolEntry, thread, true) != 0) {
         delete thread;
         running_.Set(0);
         return -1;
@@ -242,42 +197,13 @@ void* CWorkerThread::PoolEntry(void* param)
         work->released_ = true;
         thread->work = nullptr;
         pool.released.notify_all();
-        if (thread->stackBytes != pool.stackBytes || pool.idle.size() >= kMaxIdleStacks)
+        if (thread->stackBytes != pool.stackBytes || pool.idle.size() >= kMaxIdleThreads)
             break;
         pool.idle.push_back(thread);
     }
     lock.unlock();
     delete thread;
     return nullptr;
-}
-
-int CWorkerThread::Start()
-{
-    if (joinable_)
-        return -1;  // one thread per object
-    const size_t stackBytes = DefaultStackBytes();
-    void* const mapping = stackBytes != 0 ? Stacks().Take(stackBytes) : nullptr;
-    if (!mapping)
-        return -1;
-    running_.Set(1);
-    stack_ = mapping;
-    stackBytes_ = stackBytes;
-    pthread_attr_t attributes;
-    int result = ::pthread_attr_init(&attributes);
-    if (result == 0) {
-        result = ::pthread_attr_setstack(&attributes, static_cast<char*>(mapping) + kGuardBytes, stackBytes);
-        if (result == 0)
-            result = ::pthread_create(&thread_, &attributes, &CWorkerThread::Entry, this);
-        ::pthread_attr_destroy(&attributes);
-    }
-    if (result != 0) {
-        running_.Set(0);
-        stack_ = nullptr;
-        Stacks().Give(mapping, stackBytes);
-        return -1;
-    }
-    joinable_ = true;
-    return 0;
 }
 
 void CWorkerThread::Stop() { stopRequested_.Set(1); }
@@ -294,13 +220,10 @@ void CWorkerThread::StopAndWait()
         ThreadPool& pool = Pool();
         std::unique_lock<std::mutex> lock(pool.lock);
         pool.released.wait(lock, [&] { return released_; });
-        joinable_ = false;
-        return;
+    } else {
+        ::pthread_join(thread_, nullptr);
     }
-    ::pthread_join(thread_, nullptr);
     joinable_ = false;
-    Stacks().Give(stack_, stackBytes_);
-    stack_ = nullptr;
 }
 
 bool CWorkerThread::TryJoin()
@@ -311,14 +234,10 @@ bool CWorkerThread::TryJoin()
         std::lock_guard<std::mutex> lock(Pool().lock);
         if (!released_)
             return false;
-        joinable_ = false;
-        return true;
-    }
-    if (::pthread_tryjoin_np(thread_, nullptr) != 0)
+    } else if (::pthread_tryjoin_np(thread_, nullptr) != 0) {
         return false;
+    }
     joinable_ = false;
-    Stacks().Give(stack_, stackBytes_);
-    stack_ = nullptr;
     return true;
 }
 
@@ -335,8 +254,6 @@ void* CWorkerThread::Entry(void* param)
     } catch (...) {
         WriteDebugLog("%s", "サーバ内部の未処理例外により、処理スレッドが停止しました。");
     }
-    if (self->stack_)
-        ReleaseDeepPages(static_cast<char*>(self->stack_) + kGuardBytes, self->stackBytes_);
     self->running_.Set(0);
     return nullptr;
 }

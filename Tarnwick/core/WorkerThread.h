@@ -1,10 +1,9 @@
 #pragma once
 // The base of every thread the server starts for itself: it owns the thread, its stop and
 // running flags, and runs the work through one entry that catches whatever escapes, so
-// that an exception ends only its own work and is written to the debug log. Threads run
-// on stacks that the process keeps for reuse; connections run on threads it keeps for
-// reuse, so that a thread per connection neither maps memory nor makes a thread once as
-// many as connections at once have been made.
+// that an exception ends only its own work and is written to the debug log. Connections
+// run on threads that the process keeps for reuse, so that a thread per connection makes
+// no thread once as many as connections at once have been made.
 
 #include "CriticalSection.h"
 #include "LockedValue.h"
@@ -12,7 +11,6 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <cstddef>
 #include <thread>
 
 class CWorkerThread {
@@ -62,10 +60,6 @@ private:
     // From a successful Start until the thread is joined; used by the owner only.
     pthread_t thread_{};
     bool joinable_ = false;
-    // The stack the thread runs on (the process's default size); back to the pool once
-    // the thread is joined.
-    void* stack_ = nullptr;
-    size_t stackBytes_ = 0;
     // Started by StartPooled; released_ (under the pool's lock) once its pooled thread has
     // let go of this object.
     bool pooled_ = false;

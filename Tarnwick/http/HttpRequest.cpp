@@ -22,21 +22,29 @@ CHttpRequest::CHttpRequest(const std::string& header, const CConfigAccessor& req
 
 int CHttpRequest::TakeLine(std::string& text, std::string& line)
 {
-    const std::string::size_type end = text.find("\r\n");
-    if (end == std::string::npos)
-        return 0;
-    line = text.substr(0, end);
-    text.erase(0, end + 2);
-    return 1;
+    return TakeToken(text, line, "\r\n");
 }
 
 int CHttpRequest::TakeToken(std::string& text, std::string& token, const std::string& separator)
 {
-    const std::string::size_type end = text.find(separator);
-    if (end == std::string::npos)
+    std::string_view rest = text;
+    std::string_view taken;
+    if (!TakeToken(rest, taken, separator))
+        return 0;
+    token.assign(taken);
+    text.erase(0, text.size() - rest.size());
+    return 1;
+}
+
+int CHttpRequest::TakeLine(std::string_view& text, std::string_view& line) { return TakeToken(text, line, "\r\n"); }
+
+int CHttpRequest::TakeToken(std::string_view& text, std::string_view& token, std::string_view separator)
+{
+    const std::string_view::size_type end = text.find(separator);
+    if (end == std::string_view::npos)
         return 0;
     token = text.substr(0, end);
-    text.erase(0, end + separator.size());
+    text.remove_prefix(end + separator.size());
     return 1;
 }
 
@@ -69,14 +77,12 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
     // Readers in other threads see either no RequestInfo leaves or all of them.
     CConfigLock lock(requestView);
     const CConfigAccessor headerView = requestView.GetSubAccessor("Options");
-    // The lines as TakeLine and TakeToken would cut them, without copying each.
     std::string_view rest = header;
-    for (std::string_view::size_type end; (end = rest.find("\r\n")) != std::string_view::npos;) {
-        const std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end + 2);
-        const std::string_view::size_type colon = line.find(": ");
-        if (colon != std::string_view::npos && colon + 2 < line.size())
-            headerView.SetString(line.substr(0, colon), line.substr(colon + 2));
+    std::string_view line;
+    while (TakeLine(rest, line)) {
+        std::string_view name;
+        if (TakeToken(line, name, ": ") && !line.empty())
+            headerView.SetString(name, line);
     }
 
     // RFC 9110 5.1: field names are case-insensitive; RFC 9110 11.1: so is the scheme.

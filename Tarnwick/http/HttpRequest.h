@@ -7,6 +7,7 @@
 #include "ConfigAccessor.h"
 
 #include <string>
+#include <string_view>
 
 class CHttpRequest {
 public:
@@ -28,6 +29,9 @@ public:
     static int TakeLine(std::string& text, std::string& line);
     // Cuts the text before the first `separator` off `text`: 1, or 0 with nothing changed.
     static int TakeToken(std::string& text, std::string& token, const std::string& separator);
+    // The same on views, copying nothing: the results view the text's bytes.
+    static int TakeLine(std::string_view& text, std::string_view& line);
+    static int TakeToken(std::string_view& text, std::string_view& token, std::string_view separator);
 
     const std::string& GetMethod() const { return method_; }
     const std::string& GetUrl() const { return url_; }

@@ -126,15 +126,15 @@ void CConnectionThread::CheckBodyFraming(const CConfigAccessor& threadView, cons
     std::string coding;
     int64_t length = 0;
     bool badLength = false;
-    std::string rest = header;
-    std::string line;
+    std::string_view rest = header;
+    std::string_view line;
     CHttpRequest::TakeLine(rest, line);  // the request line
     while (CHttpRequest::TakeLine(rest, line)) {
-        const std::string::size_type colon = line.find(':');
-        if (colon == std::string::npos)
+        const std::string_view::size_type colon = line.find(':');
+        if (colon == std::string_view::npos)
             continue;
-        const std::string name = line.substr(0, colon);
-        const std::string value = Trim(line.substr(colon + 1));
+        const std::string name(line.substr(0, colon));
+        const std::string value = Trim(std::string(line.substr(colon + 1)));
         if (platform::_mbsicmp(name, "Transfer-Encoding") == 0) {
             transferCoding = true;
             coding = value;

@@ -222,8 +222,8 @@ TEST_P(WorkerThreadTest, RunHasThreeQuartersOfTheDefaultStack)
     EXPECT_EQ(depth, reached.load());
 }
 
-// Stacks are kept for reuse; no two live threads may share one, neither on fresh stacks nor
-// on those the round before gave back.
+// Pooled threads are kept for reuse; no two live workers may share one stack, neither on
+// fresh threads nor on those the round before gave back.
 TEST_P(WorkerThreadTest, WorkersAliveAtOnceRunOnSeparateStacksRoundAfterRound)
 {
     constexpr int kWorkers = 16;
