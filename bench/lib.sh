@@ -45,7 +45,7 @@ build_tarnwick()
         cmake -S "$root_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
         cmake --build "$build_dir" -j "$(nproc)" --target Tarnwick tarnwick-make-root >/dev/null
     fi
-    [[ -x "$build_dir/Tarnwick/Tarnwick" && -x "$build_dir/Tarnwick/tarnwick-make-root" ]] ||
+    [[ -x "$build_dir/bin/Tarnwick" && -x "$build_dir/bin/tarnwick-make-root" ]] ||
         die "no Tarnwick build in $build_dir"
     grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$build_dir/CMakeCache.txt" ||
         log "warning: $build_dir is not a Release build"
@@ -140,12 +140,12 @@ start_tarnwick()
     local port=$1 dir=$work/tarnwick
     shift
     mkdir -p "$dir"
-    "$build_dir/Tarnwick/tarnwick-make-root" "$dir"
+    "$build_dir/bin/tarnwick-make-root" "$dir"
     # The default settings with the port, the document folder and limits that admit wrk's
     # connections; logging stays as the defaults have it.
     fill tarnwick.xml.in "$port" "$dir" "" >"$dir/Tarnwick.xml"
     TARNWICK_ROOT=$dir TARNWICK_LISTEN_ADDRESS=127.0.0.1 TARNWICK_RUNTIME_DIR=$dir/run \
-        "$@" "$build_dir/Tarnwick/Tarnwick" /Service >"$dir/stdout.txt" 2>&1 &
+        "$@" "$build_dir/bin/Tarnwick" /Service >"$dir/stdout.txt" 2>&1 &
     pids[tarnwick]=$!
     wait_until_answering tarnwick "$port"
 }

@@ -76,7 +76,7 @@ void CConfigNode::ReadXml(const platform::XmlNode& element)
     }
 }
 
-int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePath)
+int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePath, std::string* error)
 {
     std::lock_guard<const platform::CSharedCriticalSection> lock(*this);
     std::string bytes;
@@ -90,19 +90,25 @@ int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePa
         top.AppendText("\n");
         bytes = document.Serialize(kDeclaration);
     } catch (const std::bad_alloc&) {
+        if (error)
+            *error = "not enough memory to write " + fileName;
         return -1;
     }
-    std::string error;
-    return platform::WriteFileAtomically(fileName, bytes, error) ? 0 : -1;
+    std::string reason;
+    if (platform::WriteFileAtomically(fileName, bytes, reason))
+        return 0;
+    if (error)
+        *error = reason;
+    return -1;
 }
 
-int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state)
+int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state, std::string* error)
 {
     std::lock_guard<const platform::CSharedCriticalSection> lock(*this);
     root_.Clear();
     ConfigFileState found = ConfigFileState::Unrecognised;
-    std::string bytes, error;
-    switch (platform::ReadWholeFile(fileName, bytes, error)) {
+    std::string bytes, reason;
+    switch (platform::ReadWholeFile(fileName, bytes, reason)) {
     case platform::FileReadResult::Missing:
         found = ConfigFileState::Missing;
         break;
@@ -111,8 +117,10 @@ int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state)
         break;
     case platform::FileReadResult::Read:
         try {
-            std::unique_ptr<platform::XmlDocument> document = platform::XmlDocument::Parse(bytes, error);
+            std::unique_ptr<platform::XmlDocument> document = platform::XmlDocument::Parse(bytes, reason);
             if (!document) {
+                // The parser speaks UTF-8 and may quote the document.
+                reason = fileName + ": " + FromXmlText(reason);
                 found = ConfigFileState::Unreadable;
                 break;
             }
@@ -135,11 +143,17 @@ int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state)
         } catch (const std::bad_alloc&) {
             if (state)
                 *state = ConfigFileState::Unreadable;
+            if (error)
+                *error = "not enough memory to read " + fileName;
             return -1;
         }
+        if (found == ConfigFileState::Unrecognised)
+            reason = fileName + " holds no " + kDocumentType + " settings document";
         break;
     }
     if (state)
         *state = found;
+    if (error)
+        *error = found == ConfigFileState::Read ? std::string() : reason;
     return 0;
 }

@@ -24,9 +24,6 @@ namespace platform {
 
 namespace {
 
-// The slowest call, StartServer, first stops a running core (its connections end within
-// their own time-outs) and then loads the settings; a server silent for longer is hung.
-constexpr uint64_t kCallTimeoutMs = 120000;
 // Between connection attempts while a started server comes up: short enough that the
 // client binds at once, long enough not to spin.
 constexpr int kConnectRetryMs = 50;
@@ -41,7 +38,7 @@ void SetError(std::string* errorText, const std::string& text)
 
 class ServerControlProxy : public IServerControl {
 public:
-    explicit ServerControlProxy(int fd) : fd_(fd) {}
+    ServerControlProxy(int fd, uint64_t callTimeoutMs) : fd_(fd), callTimeoutMs_(callTimeoutMs) {}
     ~ServerControlProxy() override
     {
         if (fd_ >= 0)
@@ -120,7 +117,7 @@ private:
         call.method = method;
         if (method == kControlCreateMethod)
             call.interfaceId = kServerControlIid;
-        uint64_t deadline = GetTickCount64() + kCallTimeoutMs;
+        uint64_t deadline = GetTickCount64() + callTimeoutMs_;
         std::string payload;
         if (WriteControlFrame(fd_, EncodeControlCall(call), deadline) != FrameStatus::Ok ||
             ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
@@ -142,6 +139,7 @@ private:
 
     std::mutex mutex_;
     int fd_;
+    const uint64_t callTimeoutMs_;
 };
 
 enum class ConnectOutcome { Connected, NobodyListens, Busy, Untrusted, Failed };
@@ -184,10 +182,56 @@ ConnectOutcome TryConnect(const std::string& path, int* fd, std::string* errorTe
     return ConnectOutcome::Connected;
 }
 
-long BindObject(int fd, const std::string& path, std::unique_ptr<IServerControl>* object,
+// Where a server of the class may listen, in the order a client tries them: its own
+// runtime folder, then the system service's (once, when the two are the same).
+std::vector<std::string> ServingPaths()
+{
+    std::vector<std::string> paths{GetControlSocketPath(kServerControlClsid)};
+    const std::string service = GetControlSocketPath(GetServiceControlRuntimeFolder(), kServerControlClsid);
+    if (service != paths.front())
+        paths.push_back(service);
+    return paths;
+}
+
+std::string DescribePaths(const std::vector<std::string>& paths)
+{
+    std::string text;
+    for (const std::string& path : paths)
+        text += (text.empty() ? "" : " or ") + path;
+    return text;
+}
+
+// Tries the paths in turn. The first that connects decides, and so does one whose server
+// must not be passed over for the next (another user's) or that cannot be tried at all;
+// otherwise Busy when one was busy, else NobodyListens with the first path's reason.
+ConnectOutcome TryConnectAny(const std::vector<std::string>& paths, int* fd, std::string* connected,
+                             std::string* errorText)
+{
+    ConnectOutcome result = ConnectOutcome::NobodyListens;
+    std::string firstReason;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        std::string reason;
+        const ConnectOutcome outcome = TryConnect(paths[i], fd, &reason);
+        if (outcome == ConnectOutcome::Connected)
+            *connected = paths[i];
+        if (outcome == ConnectOutcome::Connected || outcome == ConnectOutcome::Untrusted ||
+            outcome == ConnectOutcome::Failed) {
+            SetError(errorText, reason);
+            return outcome;
+        }
+        if (outcome == ConnectOutcome::Busy)
+            result = outcome;
+        if (i == 0)
+            firstReason = reason;
+    }
+    SetError(errorText, firstReason);
+    return result;
+}
+
+long BindObject(int fd, const std::string& path, uint64_t callTimeoutMs, std::unique_ptr<IServerControl>* object,
                 std::string* errorText)
 {
-    auto proxy = std::make_unique<ServerControlProxy>(fd);
+    auto proxy = std::make_unique<ServerControlProxy>(fd, callTimeoutMs);
     long rc = proxy->Create();
     if (rc != kOk) {
         SetError(errorText, "the server at " + path + " did not give its control object");
@@ -305,7 +349,7 @@ long StartRegisteredServer(Activation* activation, std::string* errorText)
 }
 
 // Whether the started program has ended in a way that ends the wait; sets the reason.
-bool ActivationEnded(Activation* activation, const std::string& path, std::string* errorText)
+bool ActivationEnded(Activation* activation, const std::string& places, std::string* errorText)
 {
     if (activation->child <= 0)
         return false;
@@ -320,22 +364,23 @@ bool ActivationEnded(Activation* activation, const std::string& path, std::strin
     if (activation->childMayEnd && succeeded)
         return false;
     SetError(errorText, activation->started + " ended (" + (known ? DescribeExit(status) : "status unknown") +
-                            ") before it served " + path);
+                            ") before it served " + places);
     return true;
 }
 
 }  // namespace
 
 long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* errorText,
-                         uint64_t activationTimeoutMs)
+                         uint64_t activationTimeoutMs, uint64_t callTimeoutMs)
 {
     object->reset();
     SetError(errorText, "");
-    const std::string path = GetControlSocketPath(kServerControlClsid);
+    const std::vector<std::string> paths = ServingPaths();
+    std::string path;
     int fd = -1;
-    ConnectOutcome outcome = TryConnect(path, &fd, errorText);
+    ConnectOutcome outcome = TryConnectAny(paths, &fd, &path, errorText);
     if (outcome == ConnectOutcome::Connected)
-        return BindObject(fd, path, object, errorText);
+        return BindObject(fd, path, callTimeoutMs, object, errorText);
     if (outcome == ConnectOutcome::Untrusted || outcome == ConnectOutcome::Failed)
         return kCallFailed;
 
@@ -356,23 +401,24 @@ long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* e
         }
     } reaper{activation};
 
+    const std::string places = DescribePaths(paths);
     for (;;) {
-        outcome = TryConnect(path, &fd, errorText);
+        outcome = TryConnectAny(paths, &fd, &path, errorText);
         if (outcome == ConnectOutcome::Connected)
-            return BindObject(fd, path, object, errorText);
+            return BindObject(fd, path, callTimeoutMs, object, errorText);
         if (outcome == ConnectOutcome::Untrusted || outcome == ConnectOutcome::Failed)
             return kCallFailed;
-        if (ActivationEnded(&activation, path, errorText)) {
+        if (ActivationEnded(&activation, places, errorText)) {
             // Another client's activation may have won the race and serves now.
-            if (TryConnect(path, &fd, nullptr) == ConnectOutcome::Connected)
-                return BindObject(fd, path, object, errorText);
+            if (TryConnectAny(paths, &fd, &path, nullptr) == ConnectOutcome::Connected)
+                return BindObject(fd, path, callTimeoutMs, object, errorText);
             return kServerNotStarted;
         }
         uint64_t now = GetTickCount64();
         if (now >= deadline) {
             SetError(errorText, activation.started.empty()
-                                    ? "the server at " + path + " stayed too busy to accept"
-                                    : activation.started + " did not serve " + path + " in time");
+                                    ? "the server at " + places + " stayed too busy to accept"
+                                    : activation.started + " did not serve " + places + " in time");
             return kServerNotStarted;
         }
         std::this_thread::sleep_for(

@@ -13,31 +13,40 @@ namespace platform {
 
 // How long an activation waits for the started program or service to serve the class.
 constexpr uint64_t kActivationTimeoutMs = 30000;
+// The slowest call, StartServer, first stops a running core (its connections end within
+// their own time-outs) and then loads the settings; a server silent for longer is hung.
+constexpr uint64_t kDefaultCallTimeoutMs = 120000;
 
 // Creates the control object.
 //
-// It first connects to the class's socket (ControlWire.h). When nothing listens there it
-// reads the registration from the registry store: HKEY_CLASSES_ROOT\CLSID\{CLSID} must
-// exist, else kClassNotRegistered. When the class's AppID (the AppID value of that key)
-// has a LocalService value under HKEY_CLASSES_ROOT\AppID\{AppID}, it runs
-// "systemctl start -- <service>" where systemd runs (kServerNotStarted where it does not,
-// or when systemctl fails); otherwise it starts the default value of the LocalServer32
-// subkey (kClassNotRegistered when empty or missing) with the argument "-Embedding", in a
-// session of its own with its standard streams on /dev/null. It then connects again and
-// again until activationTimeoutMs has passed (kServerNotStarted), and gives up early, after
-// one last try, when the started program ends. A started program that keeps running is
-// left alone and reaped in the background when it ends.
+// It first connects to the class's socket in the client's own runtime folder (ControlWire.h).
+// When nothing listens there it tries the socket in the system service's runtime folder
+// (GetServiceControlRuntimeFolder), where a service installed for this user serves. The
+// server must run as the same user as the client, or as root (kCallFailed otherwise).
+// When neither socket serves it reads the registration from the registry store:
+// HKEY_CLASSES_ROOT\CLSID\{CLSID} must exist, else kClassNotRegistered. When the class's
+// AppID (the AppID value of that key) has a LocalService value under
+// HKEY_CLASSES_ROOT\AppID\{AppID}, it runs "systemctl start -- <service>" where systemd
+// runs (kServerNotStarted where it does not, or when systemctl fails); otherwise it starts
+// the default value of the LocalServer32 subkey (kClassNotRegistered when empty or
+// missing) with the argument "-Embedding", in a session of its own with its standard
+// streams on /dev/null. It then tries both sockets again and again until
+// activationTimeoutMs has passed (kServerNotStarted), and gives up early, after one last
+// try, when the started program ends. A started program that keeps running is left alone
+// and reaped in the background when it ends.
 //
 // kOk sets *object; any failure leaves it null, and kCallFailed also says that a server was
 // there but the binding broke or the server runs as another user. errorText (may be null)
 // gets the reason, naming the socket, program or service (UTF-8).
 //
-// The object: each method sends its call and waits for the result (at most two minutes),
-// returning the server's interface result with the value in the out-parameter. A broken
-// connection, a garbled answer or a time-out return kCallFailed with the out-parameter 0
-// or empty, and from then on every method fails at once. Calls are serialised, so the
-// object may be used from several threads. Destroying it releases the server's object.
+// The object: each method sends its call and waits for the result at most callTimeoutMs
+// (the request for the object itself included), returning the server's interface result
+// with the value in the out-parameter. A broken connection, a garbled answer or a time-out
+// return kCallFailed with the out-parameter 0 or empty, and from then on every method
+// fails at once. Calls are serialised, so the object may be used from several threads.
+// Destroying it releases the server's object.
 long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* errorText = nullptr,
-                         uint64_t activationTimeoutMs = kActivationTimeoutMs);
+                         uint64_t activationTimeoutMs = kActivationTimeoutMs,
+                         uint64_t callTimeoutMs = kDefaultCallTimeoutMs);
 
 }  // namespace platform

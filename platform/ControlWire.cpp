@@ -84,6 +84,16 @@ FrameStatus ReadExactly(int fd, char* data, size_t size, bool started, uint64_t 
     return FrameStatus::Ok;
 }
 
+// A folder that the environment variable names, without trailing '/'; "" when unset or empty.
+std::string FolderFromEnvironment(const char* name)
+{
+    const char* value = std::getenv(name);
+    std::string folder(value ? value : "");
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
 }  // namespace
 
 bool GetControlValueKind(int32_t method, ControlValueKind* kind)
@@ -253,22 +263,29 @@ FrameStatus ReadControlFrame(int fd, std::string* payload, uint32_t maxBytes, ui
 
 std::string GetControlRuntimeFolder()
 {
-    const char* own = std::getenv("TARNWICK_RUNTIME_DIR");
-    if (own && *own) {
-        std::string folder(own);
-        while (folder.size() > 1 && folder.back() == '/')
-            folder.pop_back();
-        return folder;
-    }
+    std::string own = FolderFromEnvironment("TARNWICK_RUNTIME_DIR");
+    if (!own.empty())
+        return own;
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
     if (xdg && *xdg)
         return std::string(xdg) + "/tarnwick";
     return "/tmp/tarnwick-" + std::to_string(static_cast<unsigned long>(geteuid()));
 }
 
+std::string GetServiceControlRuntimeFolder()
+{
+    std::string given = FolderFromEnvironment("TARNWICK_SERVICE_RUNTIME_DIR");
+    return given.empty() ? std::string(kServiceRuntimeFolder) : given;
+}
+
 std::string GetControlSocketPath(const std::string& classId)
 {
-    return GetControlRuntimeFolder() + "/" + classId;
+    return GetControlSocketPath(GetControlRuntimeFolder(), classId);
+}
+
+std::string GetControlSocketPath(const std::string& folder, const std::string& classId)
+{
+    return folder + "/" + classId;
 }
 
 bool IsTrustedControlPeer(int fd)

@@ -1,7 +1,8 @@
 #pragma once
 // The control channel between the server and its clients, in place of an out-of-process
 // object broker: where the channel lives (a Unix stream socket named after the class id in
-// the user's private runtime folder) and how one call and its result are framed on it.
+// the user's private runtime folder, or the system service's) and how one call and its
+// result are framed on it.
 //
 // Every frame is the magic "TWC1", the payload length (32 bits, little endian) and the
 // payload. A call carries the method number (the dispatch id; 0 asks for the object and
@@ -71,8 +72,21 @@ FrameStatus ReadControlFrame(int fd, std::string* payload, uint32_t maxBytes,
 // /tmp/tarnwick-<uid>. Native (UTF-8) path, no trailing '/'.
 std::string GetControlRuntimeFolder();
 
-// The socket of a class id (the braced text) in the runtime folder.
+// The system service's runtime folder, which its unit has systemd make (RuntimeDirectory=,
+// a name under /run) and hands to the service as its TARNWICK_RUNTIME_DIR: owned by the
+// user the service runs as, open to that user and root only. The two name one folder.
+constexpr const char kServiceRuntimeDirectoryName[] = "tarnwick";
+constexpr const char kServiceRuntimeFolder[] = "/run/tarnwick";
+
+// Where a client looks for the service when its own runtime folder has no server:
+// TARNWICK_SERVICE_RUNTIME_DIR when set and not empty (tests), else kServiceRuntimeFolder.
+// Native (UTF-8) path, no trailing '/'.
+std::string GetServiceControlRuntimeFolder();
+
+// The socket of a class id (the braced text) in the private runtime folder, or in
+// `folder` (a native path without a trailing '/').
 std::string GetControlSocketPath(const std::string& classId);
+std::string GetControlSocketPath(const std::string& folder, const std::string& classId);
 
 // Whether the user behind a peer's credentials may use the channel: the same user as
 // this process, or root.

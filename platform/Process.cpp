@@ -1,9 +1,15 @@
 #include "Process.h"
 
+#include "Clock.h"
+
 #include <cerrno>
 #include <csignal>
+#include <chrono>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -158,6 +164,70 @@ int SpawnProcess(const SpawnOptions& options, pid_t* pid)
     return options.searchPath
                ? posix_spawnp(pid, argv[0], &setup.actions, &setup.attributes, argv.data(), env)
                : posix_spawn(pid, argv[0], &setup.actions, &setup.attributes, argv.data(), env);
+}
+
+namespace {
+
+// How often a bounded wait looks whether the program has ended: short next to the
+// fractions of a second an installer takes.
+constexpr int kRunPollMs = 10;
+
+std::string ReadCollected(int fd)
+{
+    std::string text;
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        return text;
+    char buffer[4096];
+    ssize_t n;
+    while (text.size() < kMaxRunErrorOutput && (n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
+    if (text.size() > kMaxRunErrorOutput)
+        text.resize(kMaxRunErrorOutput);
+    return text;
+}
+
+}  // namespace
+
+bool RunSucceeded(const RunResult& result)
+{
+    return result.spawnError == 0 && !result.timedOut && WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0;
+}
+
+RunResult RunProcess(std::vector<std::string> args, uint64_t timeoutMs)
+{
+    RunResult result;
+    // An unnamed file, so a chatty program never blocks on a full pipe.
+    const int errFd = memfd_create("run-stderr", MFD_CLOEXEC);
+    SpawnOptions options;
+    options.args = std::move(args);
+    options.stderrFd = errFd;
+    options.newProcessGroup = true;
+    pid_t pid = -1;
+    result.spawnError = SpawnProcess(options, &pid);
+    if (result.spawnError != 0) {
+        if (errFd >= 0)
+            close(errFd);
+        return result;
+    }
+    const uint64_t deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const pid_t done = waitpid(pid, &result.status, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR))
+            break;
+        if (GetTickCount64() >= deadline) {
+            result.timedOut = true;
+            kill(-pid, SIGKILL);
+            while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRunPollMs));
+    }
+    if (errFd >= 0) {
+        result.errorOutput = ReadCollected(errFd);
+        close(errFd);
+    }
+    return result;
 }
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -43,5 +45,24 @@ struct SpawnOptions {
 // a PATH search uses our own PATH. 0 with *pid, or the errno of the failure (ENOENT for no
 // program); a program that could not be executed has then already been collected.
 int SpawnProcess(const SpawnOptions& options, pid_t* pid);
+
+// How a program run to its end went.
+struct RunResult {
+    int spawnError = 0;        // the errno when it could not be started; 0 when it ran
+    bool timedOut = false;     // still running at the limit: it was killed
+    int status = 0;            // the wait status (WIFEXITED and friends) when it ended
+    std::string errorOutput;   // what it wrote to stderr, at most kMaxRunErrorOutput bytes
+};
+
+// A program's complaint is a few lines; more is noise that would fill a message box.
+constexpr size_t kMaxRunErrorOutput = 64 * 1024;
+
+// Whether it ran and exited with status 0.
+bool RunSucceeded(const RunResult& result);
+
+// Starts the program as SpawnProcess does (standard input and output on /dev/null, standard
+// error collected, in a process group of its own) and waits at most `timeoutMs` for its end;
+// at the limit the whole group is killed and reaped.
+RunResult RunProcess(std::vector<std::string> args, uint64_t timeoutMs);
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 
@@ -451,6 +452,16 @@ std::string RegistryStore::DefaultFolder()
     if (home.empty())
         return std::string();
     return Utf8ToCp932(home) + "/.config/tarnwick/registry";
+}
+
+std::string RegistryStore::ErrorText(RegistryRoot root, const std::string& keyPath, int error) const
+{
+    if (folder_.empty())
+        return "no registry store is known: TARNWICK_REGISTRY, XDG_CONFIG_HOME and the home folder are all unset";
+    std::string key = RegistryRootName(root);
+    if (!keyPath.empty())
+        key += "\\" + keyPath;
+    return "registry store " + folder_ + ", key " + key + ": " + std::strerror(error);
 }
 
 bool RegistryStore::CreateKey(RegistryRoot root, const std::string& keyPath, bool* created)

@@ -72,6 +72,11 @@ public:
 
     const std::string& Folder() const { return folder_; }
 
+    // The words for an operation on a key of this store that failed with `error` (the errno
+    // it left): the store folder, the key and the system's reason, CP932. For a store
+    // without a folder, that none is known.
+    std::string ErrorText(RegistryRoot root, const std::string& keyPath, int error) const;
+
     // Creates the key and any missing key above it; an existing key is opened. `created`,
     // when given, says whether the key itself was new. The store folder is made (mode
     // 0700: the store names programs that clients start) when missing.

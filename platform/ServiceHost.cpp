@@ -77,10 +77,11 @@ bool IsNameableProgram(const std::string& utf8)
     return true;
 }
 
-// One word of a command line, quoted (systemd.service "Command lines"): C escapes inside
-// the quotes, '%' doubled because specifiers expand anywhere in the line, '$' doubled
-// where variables expand (every word but the program).
-std::string QuoteExecWord(const std::string& utf8, bool expandsVariables)
+// One word of a command line or one Environment= assignment, quoted (systemd.service
+// "Command lines", systemd.exec "Environment="): C escapes inside the quotes, '%' doubled
+// because specifiers expand anywhere in the line, '$' doubled where variables expand (every
+// word of a command line but the program; never in an assignment).
+std::string QuoteWord(const std::string& utf8, bool expandsVariables)
 {
     std::string quoted = "\"";
     for (const char c : utf8) {
@@ -109,6 +110,60 @@ bool IsPlainWord(const std::string& word)
                            c == '/' || c == '.' || c == '_' || c == '-';
         if (!plain)
             return false;
+    }
+    return true;
+}
+
+// A name that User= and RuntimeDirectory= take without quoting or specifiers; anything
+// else is refused rather than guessed at.
+bool IsPlainName(const std::string& name)
+{
+    return IsPlainWord(name) && name.find('/') == std::string::npos && name[0] != '.' && name[0] != '-';
+}
+
+bool IsVariableName(const std::string& name)
+{
+    if (name.empty() || (name[0] >= '0' && name[0] <= '9'))
+        return false;
+    for (const char c : name) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+            return false;
+    }
+    return true;
+}
+
+bool HasControlByte(const std::string& text)
+{
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+// The [Service] lines after ExecStart=: who runs it, its runtime folder and its
+// environment; false when one of them cannot be named in a unit.
+bool AppendServiceContext(const ServiceDefinition& definition, std::string& lines)
+{
+    if (!definition.user.empty()) {
+        if (!IsPlainName(definition.user))
+            return false;
+        lines += "User=" + definition.user + "\n"
+                 "AmbientCapabilities=CAP_NET_BIND_SERVICE\n";
+    }
+    if (!definition.runtimeDirectory.empty()) {
+        if (!IsPlainName(definition.runtimeDirectory))
+            return false;
+        lines += "RuntimeDirectory=" + definition.runtimeDirectory + "\n"
+                 "RuntimeDirectoryMode=0700\n";
+    }
+    for (const ServiceEnvironmentVariable& variable : definition.environment) {
+        const std::string value = Cp932ToUtf8(variable.value);
+        if (!IsVariableName(variable.name) || HasControlByte(value))
+            return false;
+        const std::string assignment = variable.name + "=" + value;
+        lines += "Environment=" + (IsPlainWord(value) ? assignment : QuoteWord(assignment, false)) + "\n";
     }
     return true;
 }
@@ -279,17 +334,21 @@ std::string ServiceUnitText(const ServiceDefinition& definition)
     const std::string program = Cp932ToUtf8(definition.programPath);
     if (!IsNameableProgram(program))
         return "";
-    std::string exec = QuoteExecWord(program, false);
+    std::string exec = QuoteWord(program, false);
     if (!definition.argument.empty()) {
         const std::string argument = Cp932ToUtf8(definition.argument);
-        exec += " " + (IsPlainWord(argument) ? argument : QuoteExecWord(argument, true));
+        exec += " " + (IsPlainWord(argument) ? argument : QuoteWord(argument, true));
     }
+    std::string context;
+    if (!AppendServiceContext(definition, context))
+        return "";
     return "[Unit]\n"
            "Description=" + DescriptionValue(Cp932ToUtf8(definition.displayName)) + "\n"
            "\n"
            "[Service]\n"
            "Type=notify\n"
-           "ExecStart=" + exec + "\n"
+           "ExecStart=" + exec + "\n" +
+           context +
            "\n"
            "[Install]\n"
            "WantedBy=multi-user.target\n";

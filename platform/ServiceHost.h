@@ -20,6 +20,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -63,12 +64,21 @@ std::string ServiceNotifyMessage(const ServiceStatus& status);
 // another kind or too long, or the datagram cannot be sent.
 int NotifyServiceManager(const std::string& address, const std::string& message);
 
+// One variable of the service's environment.
+struct ServiceEnvironmentVariable {
+    std::string name;   // letters, digits and '_', not starting with a digit
+    std::string value;  // CP932, without control characters
+};
+
 // What a unit is made of.
 struct ServiceDefinition {
-    std::string name;          // the unit is name + ".service"
-    std::string displayName;   // its Description
-    std::string programPath;   // absolute, CP932
-    std::string argument;      // one word after the program, "" for none
+    std::string name;              // the unit is name + ".service"
+    std::string displayName;       // its Description
+    std::string programPath;       // absolute, CP932
+    std::string argument;          // one word after the program, "" for none
+    std::string user;              // the account the service runs as; "" for root
+    std::string runtimeDirectory;  // a folder systemd makes under /run for the service; "" for none
+    std::vector<ServiceEnvironmentVariable> environment;
 };
 
 // The folder of unit files: TARNWICK_UNIT_DIR when set and not empty (tests), else
@@ -78,9 +88,17 @@ std::string ServiceUnitDirectory();
 // The unit file's bytes (UTF-8): a Type=notify service whose ExecStart= is the program path
 // quoted so that systemd reads it back whole (blanks and '%' included), then the argument
 // (quoted and escaped when it is not one plain word); installed for multi-user.target.
-// "" when systemd cannot run the program from that path: it is not absolute, or it holds
+// With a user, User= names it and AmbientCapabilities= keeps the one privilege of root
+// that a server needs, binding ports below 1024. With a runtime directory,
+// RuntimeDirectory= names it with RuntimeDirectoryMode=0700: systemd makes it owned by the
+// service's user and removes it when the service stops. Each variable becomes one
+// Environment= line, quoted and escaped when its value is not one plain word.
+// "" when systemd cannot run the program from that path (it is not absolute, or it holds
 // a quote, an apostrophe, a backslash or a control byte, which systemd refuses in a
-// program's name however they are escaped.
+// program's name however they are escaped), and when the user, the runtime directory or
+// a variable cannot be named in a unit: a user or directory that is not one plain name
+// (letters, digits, '_', '.', '-', not starting with '.' or '-'), a variable name of other
+// characters, a value with a control byte.
 std::string ServiceUnitText(const ServiceDefinition& definition);
 
 enum class ServiceInstallResult { Created, AlreadyExists, Failed };
@@ -89,7 +107,7 @@ enum class ServiceInstallResult { Created, AlreadyExists, Failed };
 // left as it is (AlreadyExists). When the folder is the system's and systemd runs, the
 // manager reloads its units and enables this one for automatic start; when that fails the
 // new file is removed again and the result is Failed, so an install either happens whole or
-// not at all. Failed also when the file cannot be written or the program path cannot be
+// not at all. Failed also when the file cannot be written or the definition cannot be
 // named in a unit (ServiceUnitText gives "").
 ServiceInstallResult InstallService(const ServiceDefinition& definition);
 

@@ -91,6 +91,38 @@ xmlNode* NewNamespacedElement(xmlDoc* doc, xmlNode* scope, const std::string& na
     return element;
 }
 
+// "line L, column C: message" for a parser error, without the place where it is unknown.
+std::string DescribeParseError(const xmlError& error)
+{
+    std::string message = error.message ? error.message : "not well-formed XML";
+    while (!message.empty() && message.back() == '\n')
+        message.pop_back();
+    if (error.line <= 0)
+        return message;
+    // A parser error carries its column in int2.
+    return "line " + std::to_string(error.line) +
+           (error.int2 > 0 ? ", column " + std::to_string(error.int2) : std::string()) + ": " + message;
+}
+
+// The parse's first error is its cause; libxml2 keeps only the last, which often merely
+// follows from it ("premature end of data").
+struct FirstParseError {
+    bool seen = false;
+    std::string text;
+};
+
+// A template, so that it fits libxml2's handler type whether or not that takes the error
+// as const. The parser hands over its context, whose _private holds the FirstParseError.
+template <typename Error>
+void KeepFirstParseError(void* context, Error* error)
+{
+    auto* first = static_cast<FirstParseError*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+    if (!first || first->seen || !error || error->level < XML_ERR_ERROR)
+        return;
+    first->seen = true;
+    first->text = DescribeParseError(*error);
+}
+
 }  // namespace
 
 bool XmlNode::IsElement() const { return node_->type == XML_ELEMENT_NODE; }
@@ -188,18 +220,17 @@ std::unique_ptr<XmlDocument> XmlDocument::Parse(const std::string& bytes, std::s
         return nullptr;
     }
     xmlParserCtxtPtr ctxt = Check(xmlNewParserCtxt());
+    FirstParseError first;
+    ctxt->_private = &first;
+    ctxt->sax->serror = KeepFirstParseError;
     // No XML_PARSE_NOENT (entities stay unexpanded), no DTD loading, no network, and
     // libxml2's default depth and size limits (no XML_PARSE_HUGE).
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     xmlDoc* doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
                                     nullptr, options);
     if (!doc || !ctxt->wellFormed) {
-        const xmlError* err = xmlCtxtGetLastError(ctxt);
-        error = err && err->message ? S(reinterpret_cast<const xmlChar*>(err->message)) : "not well-formed XML";
-        while (!error.empty() && error.back() == '\n')
-            error.pop_back();
-        if (err)
-            error = "line " + std::to_string(err->line) + ": " + error;
+        const xmlError* last = xmlCtxtGetLastError(ctxt);
+        error = first.seen ? first.text : last ? DescribeParseError(*last) : "not well-formed XML";
         if (doc)
             xmlFreeDoc(doc);
         xmlFreeParserCtxt(ctxt);

@@ -56,7 +56,8 @@ public:
 
     // Parses a document held in memory, with no network access, no DTD loading and no
     // entity substitution. Returns null with `error` set when the bytes are not
-    // well-formed XML.
+    // well-formed XML: the parser's message (UTF-8, may quote the document), after
+    // "line L, column C: " where the parser tells where it stopped.
     static std::unique_ptr<XmlDocument> Parse(const std::string& bytes, std::string& error);
 
     // Top-level nodes are appended in call order.

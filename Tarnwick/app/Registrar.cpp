@@ -5,6 +5,7 @@
 #include "RegistryTw.h"
 #include "ServerControlInterface.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -146,6 +147,14 @@ public:
         return ok ? 0 : -1;
     }
 
+    // Gives the first failure's reason to `error` (when given) and passes `result` on.
+    int Report(int result, std::string* error) const
+    {
+        if (result != 0 && error)
+            *error = errorText_;
+        return result;
+    }
+
 private:
     // One pass, so a replacement is never expanded again (a path may hold '%').
     std::string Expand(const std::string& text) const
@@ -173,18 +182,27 @@ private:
         return parent.empty() ? name : parent + "\\" + name;
     }
 
+    // Keeps the reason of the first failure, while errno still holds it; always false.
+    bool Fail(const std::string& path)
+    {
+        const int error = errno;
+        if (errorText_.empty())
+            errorText_ = store_.ErrorText(kRoot, path, error);
+        return false;
+    }
+
     bool Register(const std::string& parent, const ScriptKey& key)
     {
         const std::string path = PathOf(parent, key);
         if (key.removal == Removal::ReplacedWhole && !store_.DeleteKeyTree(kRoot, path))
-            return false;
+            return Fail(path);
         if (!store_.CreateKey(kRoot, path))
-            return false;
+            return Fail(path);
         if (key.hasDefault && !store_.SetStringValue(kRoot, path, std::string(), Expand(key.defaultValue)))
-            return false;
+            return Fail(path);
         for (const ScriptValue& value : key.values) {
             if (!store_.SetStringValue(kRoot, path, value.name, Expand(value.data)))
-                return false;
+                return Fail(path);
         }
         for (const ScriptKey& sub : key.subKeys) {
             if (!Register(path, sub))
@@ -197,7 +215,7 @@ private:
     {
         const std::string path = PathOf(parent, key);
         if (key.removal != Removal::NeverRemoved)
-            return store_.DeleteKeyTree(kRoot, path);
+            return store_.DeleteKeyTree(kRoot, path) || Fail(path);
         bool ok = true;
         for (const ScriptKey& sub : key.subKeys) {
             if (!Unregister(path, sub))
@@ -211,23 +229,32 @@ private:
     platform::RegistryStore store_;
     const std::string module_;
     const std::string appId_;
+    std::string errorText_;  // the first failure's, CP932
 };
 
 }  // namespace
 
-int RegisterServer(int flag)
+int RegisterServer(int flag, std::string* error)
 {
     ScriptRunner runner;
     const int server = runner.Apply(ServerScript(), flag);
     if (server != 0 && flag)
-        return -1;
+        return runner.Report(-1, error);
     const int typeLibrary = runner.Apply(TypeLibraryScript(), flag);
-    return server == 0 && typeLibrary == 0 ? 0 : -1;
+    return runner.Report(server == 0 && typeLibrary == 0 ? 0 : -1, error);
 }
 
-int ApplyDesktopAppIdScript(int flag) { return ScriptRunner().Apply(DesktopAppIdScript(), flag); }
+int ApplyDesktopAppIdScript(int flag, std::string* error)
+{
+    ScriptRunner runner;
+    return runner.Report(runner.Apply(DesktopAppIdScript(), flag), error);
+}
 
-int ApplyServiceAppIdScript(int flag) { return ScriptRunner().Apply(ServiceAppIdScript(), flag); }
+int ApplyServiceAppIdScript(int flag, std::string* error)
+{
+    ScriptRunner runner;
+    return runner.Report(runner.Apply(ServiceAppIdScript(), flag), error);
+}
 
 int WriteEventSourceKey()
 {

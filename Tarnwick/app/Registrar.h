@@ -19,21 +19,23 @@
 // so installing one AppID variant undoes the other. Every other key of these scripts is
 // removed with everything below it on unregistration. Removing what is absent succeeds.
 //
-// Each function returns 0, or -1 when the store could not be written. Registration stops at
+// Each function returns 0, or -1 when the store could not be written; then `error`, when
+// given, gets the first failure's reason (platform::RegistryStore::ErrorText: the store, the
+// key and the system's reason, CP932), and is left alone on success. Registration stops at
 // the first failure; unregistration removes what it can and then reports.
 
 #include <string>
 
 // Registers (flag 1) or unregisters (flag 0) the class, its ProgIDs and its type library.
-int RegisterServer(int flag);
+int RegisterServer(int flag, std::string* error = nullptr);
 
 // Applies the desktop AppID script (the program is started as a control server) in register
 // (flag 1) or unregister (flag 0) mode.
-int ApplyDesktopAppIdScript(int flag);
+int ApplyDesktopAppIdScript(int flag, std::string* error = nullptr);
 
 // Applies the service AppID script (clients start the service instead) in register (flag 1)
 // or unregister (flag 0) mode.
-int ApplyServiceAppIdScript(int flag);
+int ApplyServiceAppIdScript(int flag, std::string* error = nullptr);
 
 // The event-log source's key (kEventSourceKeyPath under HKEY_LOCAL_MACHINE), created when
 // missing, with EventMessageFile = the program's full path and TypesSupported = 5. Written

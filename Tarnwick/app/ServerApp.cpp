@@ -38,6 +38,12 @@ const char kStopped[] = "サーバは停止中です。";
 constexpr int kServeSliceMs = 50;
 // A process started for a client that never connects ends instead of lingering.
 constexpr uint64_t kActivationIdleMs = 60000;
+// A one-shot switch whose registration or service step failed ends with this code (main
+// turns it into 1, since a status keeps only 8 bits).
+constexpr int kSetupFailedExitCode = 256;
+
+const char kRegisterFailedText[] = "登録に失敗しました : ";
+const char kUnregisterFailedText[] = "登録の解除に失敗しました : ";
 
 // The server has no windows: its messages go to standard error and to the system log.
 void ShowMessage(const std::string& text)
@@ -187,30 +193,33 @@ std::string CServerApp::GetServerContextText() const
     return core_ ? core_->GetContext().Serialize() : std::string();
 }
 
-int CServerApp::RegisterApp(int flag)
+int CServerApp::ApplyRegistration(AppIdScript appIdScript, int flag)
 {
-    const int appId = ApplyDesktopAppIdScript(flag);
-    const int server = RegisterServer(flag);
-    return appId == 0 && server == 0 ? 0 : -1;
+    std::string appIdError, serverError;
+    const int appId = appIdScript(flag, &appIdError);
+    const int server = RegisterServer(flag, &serverError);
+    if (appId == 0 && server == 0)
+        return 0;
+    ShowMessage((flag ? kRegisterFailedText : kUnregisterFailedText) + (appId != 0 ? appIdError : serverError));
+    exitCode_ = kSetupFailedExitCode;
+    return -1;
 }
+
+int CServerApp::RegisterApp(int flag) { return ApplyRegistration(ApplyDesktopAppIdScript, flag); }
 
 int CServerApp::RegisterService(int flag)
 {
-    int result = ApplyServiceAppIdScript(flag) == 0 ? 0 : -1;
+    int result = ApplyRegistration(ApplyServiceAppIdScript, flag);
     if (flag) {
-        if (RegisterServer(1) != 0)
-            result = -1;
         if (CServiceThread::InstallService() != 0) {
             ShowMessage("サービスの追加に失敗しました。");
-            exitCode_ = 256;
+            exitCode_ = kSetupFailedExitCode;
             result = -1;
         }
     } else {
-        if (RegisterServer(0) != 0)
-            result = -1;
         if (CServiceThread::RemoveService() != 0) {
             ShowMessage("サービスの削除に失敗しました。");
-            exitCode_ = 256;
+            exitCode_ = kSetupFailedExitCode;
             result = -1;
         }
     }

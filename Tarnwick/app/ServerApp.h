@@ -40,12 +40,18 @@ public:
     std::string GetServerContextText() const;
 
     // The install switches' halves: 0, or -1 when the registration or the service
-    // installation failed.
+    // installation failed; a failure is shown (standard error and the system log) with
+    // its reason and makes the process's exit code nonzero.
     int RegisterApp(int flag);
     int RegisterService(int flag);
 
 private:
     class InstanceLock;
+    // A Registrar.h AppID script: ApplyDesktopAppIdScript or ApplyServiceAppIdScript.
+    using AppIdScript = int (*)(int flag, std::string* error);
+    // Applies the AppID script and then the class registration, the second even when the
+    // first fails, and reports the first failure as RegisterApp does.
+    int ApplyRegistration(AppIdScript appIdScript, int flag);
     // Performs a one-shot switch; false when the command line is none.
     bool RunSwitch(const std::string& commandLine, InstanceLock& instance);
 

@@ -1,11 +1,16 @@
 #include "ServiceThread.h"
 
+#include "ControlWire.h"
 #include "EventLog.h"
 #include "ModulePath.h"
 #include "RegistryTw.h"
 #include "ServerApp.h"
+#include "TextCodec.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -23,6 +28,25 @@ const char kStoppedText[] = "サーバの動作を停止しました。";
 const char kStartErrorText[] = "サーバ起動エラー : %1";
 
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The person who ran "sudo Tarnwick /InstallService": the service runs as them, so that
+// the controller they run may reach it. "" without sudo, or when it was root.
+std::string InstallingUser()
+{
+    const char* user = std::getenv("SUDO_USER");
+    return user && *user && std::string(user) != "root" ? std::string(user) : std::string();
+}
+
+// The server root given at install time, absolute: the service starts in '/'. "" for none.
+std::string GivenServerRoot()
+{
+    const char* root = std::getenv("TARNWICK_ROOT");
+    if (!root || !*root)
+        return "";
+    std::error_code failed;
+    const std::filesystem::path absolute = std::filesystem::absolute(root, failed);
+    return platform::Utf8ToCp932(failed ? std::string(root) : absolute.string());
+}
 
 }  // namespace
 
@@ -43,6 +67,14 @@ int CServiceThread::InstallService()
     definition.displayName = kDisplayName;
     definition.programPath = platform::GetModulePath(0);
     definition.argument = kServiceSwitch;
+    definition.user = InstallingUser();
+    // The control socket goes where clients look for the service, in a folder open to the
+    // service's user and root only.
+    definition.runtimeDirectory = platform::kServiceRuntimeDirectoryName;
+    definition.environment.push_back({"TARNWICK_RUNTIME_DIR", platform::kServiceRuntimeFolder});
+    const std::string root = GivenServerRoot();
+    if (!root.empty())
+        definition.environment.push_back({"TARNWICK_ROOT", root});
     // A unit that is there already counts as installed; any other failure is reported.
     return platform::InstallService(definition) == platform::ServiceInstallResult::Failed ? -1 : 0;
 }

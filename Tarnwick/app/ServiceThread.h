@@ -46,7 +46,10 @@ public:
     ~CServiceThread() override;
 
     // Installs the unit for this program (platform::InstallService): 0 when it was made or
-    // already there, -1 when it could not be made.
+    // already there, -1 when it could not be made. The service runs as SUDO_USER when that
+    // is set and not root (else as root), keeps its control socket in
+    // platform::kServiceRuntimeFolder, and gets TARNWICK_ROOT as it is set now (made
+    // absolute).
     static int InstallService();
     // Removes the unit: 0 when it is gone (also when it never existed), else -1.
     static int RemoveService();

@@ -69,24 +69,6 @@ testing::Environment* const environment = testing::AddGlobalTestEnvironment(new 
 
 const std::string& ServerRoot() { return RootStorage(); }
 
-int PickFreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t size = sizeof address;
-    int port = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
 void MakeSocketPair(int& a, int& b)
 {
     int fds[2] = {-1, -1};

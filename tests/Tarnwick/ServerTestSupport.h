@@ -6,6 +6,7 @@
 #include "ConnectionState.h"
 #include "ContextTree.h"
 #include "TcpSocket.h"
+#include "FreePort.h"
 #include "TempFolder.h"
 #include "TimeoutWatcher.h"
 #include "WorkerThread.h"
@@ -48,8 +49,7 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chron
     return true;
 }
 
-// A loopback port that was free a moment ago (bound to 127.0.0.1:0 and released).
-int PickFreePort();
+using testsupport::PickFreePort;
 
 // Tries at a port from PickFreePort before giving up: a clash needs another process to take
 // the port within moments, so several in a row mean something else is wrong.

@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -297,6 +299,44 @@ TEST_F(ConfigXmlTest, AMissingFileLeavesAnEmptyTree)
     EXPECT_EQ(tree.LoadXml(dir_ + "none.xml"), 0) << "the state is optional";
 }
 
+TEST_F(ConfigXmlTest, LoadTellsWhyAFileWasNotRead)
+{
+    struct Case {
+        const char* description;
+        const char* document;  // UTF-8; null for no file
+        std::string reason;    // "" when it was read
+    };
+    const Case cases[] = {
+        {"read", "<CConfigClass type=\"Tarnwick\"><Node name=\"Tarnwick\"/></CConfigClass>", ""},
+        {"missing", nullptr, "cannot open " + file_ + ": " + std::strerror(ENOENT)},
+        {"another program's document", "<CConfigClass type=\"Other\"><Node name=\"Tarnwick\"/></CConfigClass>",
+         file_ + " holds no Tarnwick settings document"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        ::unlink(file_.c_str());
+        if (c.document)
+            PutFile(file_, c.document);
+        CConfigClass tree;
+        std::string reason = "stale";
+        EXPECT_EQ(tree.LoadXml(file_, nullptr, &reason), 0);
+        EXPECT_EQ(reason, c.reason);
+    }
+}
+
+// The first error is the cause; the parser's wording is its own.
+TEST_F(ConfigXmlTest, LoadGivesTheParsersReasonWithWhereItStopped)
+{
+    PutFile(file_, "<CConfigClass type=\"Tarnwick\">\n\t<Node name=\"Tarnwick\">\n</CConfigClass>\n");
+    CConfigClass tree;
+    ConfigFileState state = ConfigFileState::Read;
+    std::string reason;
+    EXPECT_EQ(tree.LoadXml(file_, &state, &reason), 0);
+    EXPECT_EQ(state, ConfigFileState::Unreadable);
+    EXPECT_EQ(reason.rfind(file_ + ": line 3, column ", 0), 0u) << reason;
+    EXPECT_NE(reason.find("mismatch: Node line 2 and CConfigClass"), std::string::npos) << reason;
+}
+
 TEST_F(ConfigXmlTest, ADirectoryIsUnreadable)
 {
     // With and without the final '/'.
@@ -390,6 +430,15 @@ TEST_F(ConfigXmlTest, SaveFailsWhenTheFolderIsAFile)
     CConfigClass tree;
     EXPECT_EQ(tree.SaveXml(dir_ + "file/Tarnwick.xml", ""), -1);
     EXPECT_EQ(GetFile(dir_ + "file"), "x");
+}
+
+TEST_F(ConfigXmlTest, SaveTellsWhyItFailedNamingTheFile)
+{
+    PutFile(dir_ + "file", "x");
+    CConfigClass tree;
+    std::string reason;
+    EXPECT_EQ(tree.SaveXml(dir_ + "file/Tarnwick.xml", "", &reason), -1);
+    EXPECT_EQ(reason, "cannot create " + dir_ + "file/Tarnwick.xml: " + std::strerror(ENOTDIR));
 }
 
 TEST_F(ConfigXmlTest, ASaveThatFailsWhileWritingKeepsTheOldFile)

@@ -227,8 +227,10 @@ protected:
 
     servertest::TempFolder scratch_;
     const std::string runtime_ = scratch_.Path() + "run";
+    const std::string serviceRuntime_ = scratch_.Path() + "system-run";
     const std::string registry_ = scratch_.Path() + "registry";
     ScopedEnvironment runtimeVariable_{"TARNWICK_RUNTIME_DIR", runtime_};
+    ScopedEnvironment serviceRuntimeVariable_{"TARNWICK_SERVICE_RUNTIME_DIR", serviceRuntime_};
     ScopedEnvironment registryVariable_{"TARNWICK_REGISTRY", registry_};
     FakeState state_;
     ControlHost host_;
@@ -397,6 +399,26 @@ TEST(ControlChannelWireTest, RuntimeFolderFollowsTheEnvironment)
         EXPECT_EQ(c.expected, platform::GetControlRuntimeFolder()) << c.what;
     }
     EXPECT_EQ(platform::GetControlRuntimeFolder() + "/{X}", platform::GetControlSocketPath("{X}"));
+}
+
+TEST(ControlChannelWireTest, ServiceRuntimeFolderFollowsTheEnvironment)
+{
+    struct Case {
+        const char* what;
+        const char* given;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"given folder", "/x/system", "/x/system"},
+        {"trailing slashes dropped", "/x/system//", "/x/system"},
+        {"empty is the system's", "", "/run/tarnwick"},
+        {"unset is the system's", nullptr, "/run/tarnwick"},
+    };
+    for (const Case& c : cases) {
+        ScopedEnvironment given("TARNWICK_SERVICE_RUNTIME_DIR", c.given);
+        EXPECT_EQ(c.expected, platform::GetServiceControlRuntimeFolder()) << c.what;
+    }
+    EXPECT_EQ("/x/{X}", platform::GetControlSocketPath("/x", "{X}"));
 }
 
 // --- Calls through the channel -----------------------------------------------------------
@@ -627,10 +649,12 @@ TEST_F(ControlChannelTest, ClientLeavingBeforeItsResultDoesNotHurtTheHost)
 // --- Broken servers ----------------------------------------------------------------------
 
 // Answers the calls of one connection at the class socket with scripted bytes; an empty
-// answer hangs up.
+// answer hangs up. With `holdAfterAnswers` it then takes further calls without answering
+// until the client hangs up.
 class ScriptedServer {
 public:
-    ScriptedServer(const std::string& path, std::vector<std::string> answers) : answers_(std::move(answers))
+    ScriptedServer(const std::string& path, std::vector<std::string> answers, bool holdAfterAnswers = false)
+        : answers_(std::move(answers)), hold_(holdAfterAnswers)
     {
         listenFd_ = ListenUnix(path);
         thread_ = std::thread([this] { Run(); });
@@ -654,10 +678,17 @@ private:
                 break;
             ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
         }
+        char ignored[64];
+        while (hold_ && servertest::PollReadable(fd, kHoldLimitMs) == 1 && ::recv(fd, ignored, sizeof ignored, 0) > 0) {
+        }
         ::close(fd);
     }
 
+    // A client that neither calls nor leaves for this long has been forgotten by its test.
+    static constexpr int kHoldLimitMs = 5000;
+
     std::vector<std::string> answers_;
+    bool hold_;
     int listenFd_ = -1;
     std::thread thread_;
 };
@@ -715,6 +746,53 @@ TEST_F(ControlChannelTest, GarbageFromTheServerFailsTheCallAndEveryLaterOne)
         }
         ::unlink(SocketPath().c_str());
     }
+}
+
+TEST_F(ControlChannelTest, CallToAServerThatNeverAnswersFailsWithinItsBound)
+{
+    // Long enough to tell from an immediate failure, short enough for a quick test.
+    constexpr uint64_t kCallBoundMs = 300;
+    // Scheduling on a loaded machine may add this much before the failure is seen.
+    constexpr uint64_t kLatenessMs = 2000;
+    ASSERT_EQ(0, ::mkdir(runtime_.c_str(), 0700));
+    ScriptedServer server(SocketPath(), {ResultFrame(ControlResult())}, true);
+    ASSERT_TRUE(server.Listening());
+    std::unique_ptr<IServerControl> object;
+    std::string error;
+    ASSERT_EQ(platform::kOk, platform::CreateServerControl(&object, &error, platform::kActivationTimeoutMs, kCallBoundMs))
+        << error;
+    const uint64_t start = platform::GetTickCount64();
+    short value = 5;
+    EXPECT_EQ(platform::kCallFailed, object->IsRunning(&value));
+    const uint64_t took = platform::GetTickCount64() - start;
+    EXPECT_EQ(0, value);
+    EXPECT_GE(took, kCallBoundMs);
+    EXPECT_LT(took, kCallBoundMs + kLatenessMs);
+    object.reset();
+}
+
+// --- Where a client looks ----------------------------------------------------------------
+
+TEST_F(ControlChannelTest, ClientPrefersAServerInItsOwnFolderToTheService)
+{
+    {
+        ScopedEnvironment asTheService("TARNWICK_RUNTIME_DIR", serviceRuntime_);
+        StartHost();
+    }
+    // Answers the creation and then one IsRunning with 1, where the service says 0.
+    ControlResult running;
+    running.method = platform::kDispIsRunning;
+    running.kind = ControlValueKind::Short;
+    running.shortValue = 1;
+    ASSERT_EQ(0, ::mkdir(runtime_.c_str(), 0700));
+    ScriptedServer own(SocketPath(), {ResultFrame(ControlResult()), ResultFrame(running)});
+    ASSERT_TRUE(own.Listening());
+    auto object = Bind();
+    ASSERT_TRUE(object);
+    short value = 0;
+    EXPECT_EQ(platform::kOk, object->IsRunning(&value));
+    EXPECT_EQ(1, value);
+    EXPECT_EQ(0, state_.alive.load());
 }
 
 // --- Registration ------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -426,6 +427,25 @@ TEST_F(RegistryStoreTest, AStoreUnderAFileCannotBeWritten)
     EXPECT_FALSE(store.CreateKey(HKEY_CLASSES_ROOT, "A"));
     EXPECT_EQ(errno, ENOTDIR);
     EXPECT_FALSE(store.KeyExists(HKEY_CLASSES_ROOT, "A"));
+}
+
+TEST_F(RegistryStoreTest, ErrorTextNamesTheStoreTheKeyAndTheReason)
+{
+    struct Case {
+        const char* what;
+        std::string folder;
+        std::string keyPath;
+        std::string text;
+    };
+    const std::string reason = std::strerror(ENOTDIR);
+    const Case cases[] = {
+        {"a key", "/srv/store", "CLSID\\{X}", "registry store /srv/store, key HKEY_CLASSES_ROOT\\CLSID\\{X}: " + reason},
+        {"the root key", "/srv/store", "", "registry store /srv/store, key HKEY_CLASSES_ROOT: " + reason},
+        {"no store known", "", "A",
+         "no registry store is known: TARNWICK_REGISTRY, XDG_CONFIG_HOME and the home folder are all unset"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RegistryStore(c.folder).ErrorText(HKEY_CLASSES_ROOT, c.keyPath, ENOTDIR), c.text) << c.what;
 }
 
 TEST(RegistryStoreLocationTest, FollowsTheEnvironment)

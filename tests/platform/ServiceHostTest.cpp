@@ -39,7 +39,38 @@ constexpr int kWaitMs = 5000;
 
 platform::ServiceDefinition TarnwickDefinition(const std::string& programPath)
 {
-    return {"Tarnwick", "Tarnwick Service", programPath, "/Service"};
+    platform::ServiceDefinition definition;
+    definition.name = "Tarnwick";
+    definition.displayName = "Tarnwick Service";
+    definition.programPath = programPath;
+    definition.argument = "/Service";
+    return definition;
+}
+
+// The definition the server installs when "sudo" ran it for alice.
+platform::ServiceDefinition UserServiceDefinition()
+{
+    platform::ServiceDefinition definition = TarnwickDefinition("/opt/tarnwick/Tarnwick");
+    definition.user = "alice";
+    definition.runtimeDirectory = "tarnwick";
+    definition.environment = {{"TARNWICK_RUNTIME_DIR", "/run/tarnwick"}, {"TARNWICK_ROOT", "/srv/web root/"}};
+    return definition;
+}
+
+// The unit of TarnwickDefinition("/opt/tarnwick/Tarnwick"), with `serviceLines` after
+// its ExecStart= line.
+std::string TarnwickUnit(const std::string& serviceLines)
+{
+    return "[Unit]\n"
+           "Description=Tarnwick Service\n"
+           "\n"
+           "[Service]\n"
+           "Type=notify\n"
+           "ExecStart=\"/opt/tarnwick/Tarnwick\" /Service\n" +
+           serviceLines +
+           "\n"
+           "[Install]\n"
+           "WantedBy=multi-user.target\n";
 }
 
 // The line of `text` that starts with `key`, without the key; "" when there is none.
@@ -66,16 +97,7 @@ TEST_F(ServiceHostUnitTest, InstallWritesTheUnitByteForByte)
 {
     ASSERT_EQ(platform::InstallService(TarnwickDefinition("/opt/tarnwick/Tarnwick")),
               platform::ServiceInstallResult::Created);
-    EXPECT_EQ(GetFile(UnitPath()),
-              "[Unit]\n"
-              "Description=Tarnwick Service\n"
-              "\n"
-              "[Service]\n"
-              "Type=notify\n"
-              "ExecStart=\"/opt/tarnwick/Tarnwick\" /Service\n"
-              "\n"
-              "[Install]\n"
-              "WantedBy=multi-user.target\n");
+    EXPECT_EQ(GetFile(UnitPath()), TarnwickUnit(""));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"Tarnwick.service"}) << "no temporary file left";
 }
 
@@ -129,6 +151,73 @@ TEST(ServiceHostUnitText, DescriptionStaysOneLineWithLiteralPercent)
     platform::ServiceDefinition definition = TarnwickDefinition("/opt/Tarnwick");
     definition.displayName = "Web 100%\nServer";
     EXPECT_EQ(LineValue(platform::ServiceUnitText(definition), "Description="), "Web 100%% Server");
+}
+
+// Checked with systemd-analyze verify (systemd 252).
+TEST(ServiceHostUnitText, ServiceOfAUserRunsAsThemWithAPrivateRuntimeFolderAndItsEnvironment)
+{
+    EXPECT_EQ(platform::ServiceUnitText(UserServiceDefinition()),
+              TarnwickUnit("User=alice\n"
+                           "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
+                           "RuntimeDirectory=tarnwick\n"
+                           "RuntimeDirectoryMode=0700\n"
+                           "Environment=TARNWICK_RUNTIME_DIR=/run/tarnwick\n"
+                           "Environment=\"TARNWICK_ROOT=/srv/web root/\"\n"));
+}
+
+// Each of these was checked with systemd-analyze verify (systemd 252).
+TEST(ServiceHostUnitText, QuotesAnEnvironmentValueSoThatSystemdReadsItBackWhole)
+{
+    struct Case {
+        const char* what;
+        std::string value;        // CP932
+        std::string environment;  // UTF-8, as the line must read
+    };
+    const Case cases[] = {
+        {"plain path", "/srv/www", "ROOT=/srv/www"},
+        {"empty", "", "\"ROOT=\""},
+        {"blanks", "/srv/my www/", "\"ROOT=/srv/my www/\""},
+        {"percent is a specifier", "/srv/100%", "\"ROOT=/srv/100%%\""},
+        {"dollar is literal", "/srv/$HOME", "\"ROOT=/srv/$HOME\""},
+        {"quote and backslash escaped", "/srv/a\"b\\c", "\"ROOT=/srv/a\\\"b\\\\c\""},
+        {"0x5C as a trail byte is no backslash", "/srv/ソフト", u8"\"ROOT=/srv/ソフト\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::ServiceDefinition definition = TarnwickDefinition("/opt/Tarnwick");
+        definition.environment = {{"ROOT", c.value}};
+        EXPECT_EQ(LineValue(platform::ServiceUnitText(definition), "Environment="), c.environment);
+    }
+}
+
+TEST(ServiceHostUnitText, NoUnitForAUserFolderOrVariableThatCannotBeNamed)
+{
+    struct Case {
+        const char* what;
+        std::string user;
+        std::string runtimeDirectory;
+        platform::ServiceEnvironmentVariable variable;
+    };
+    const Case cases[] = {
+        {"user with a blank", "al ice", "tarnwick", {"ROOT", "/srv"}},
+        {"user with a specifier", "al%ice", "tarnwick", {"ROOT", "/srv"}},
+        {"user that reads as an option", "-alice", "tarnwick", {"ROOT", "/srv"}},
+        {"folder outside /run", "alice", "../etc", {"ROOT", "/srv"}},
+        {"nested folder", "alice", "a/b", {"ROOT", "/srv"}},
+        {"variable name with a digit first", "alice", "tarnwick", {"1ROOT", "/srv"}},
+        {"variable name with a dash", "alice", "tarnwick", {"THE-ROOT", "/srv"}},
+        {"empty variable name", "alice", "tarnwick", {"", "/srv"}},
+        {"value with a line break", "alice", "tarnwick", {"ROOT", "/srv\nUser=root"}},
+        {"value with a tab", "alice", "tarnwick", {"ROOT", "/srv\tx"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::ServiceDefinition definition = TarnwickDefinition("/opt/Tarnwick");
+        definition.user = c.user;
+        definition.runtimeDirectory = c.runtimeDirectory;
+        definition.environment = {c.variable};
+        EXPECT_EQ(platform::ServiceUnitText(definition), "");
+    }
 }
 
 TEST_F(ServiceHostUnitTest, InstallLeavesAnExistingUnitAsItIs)

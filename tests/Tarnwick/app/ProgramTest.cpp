@@ -2,6 +2,7 @@
 // store, runtime folder and unit folder: its switches, the control object a client gets
 // through activation, the service under SIGTERM, and the root-making tool.
 
+#include "FreePort.h"
 #include "ProgramRunner.h"
 #include "ServerTestSupport.h"
 
@@ -23,6 +24,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +38,7 @@ namespace {
 using programtest::ProgramResult;
 using programtest::ProgramRunner;
 using programtest::RunProgram;
+using testsupport::ListeningProcess;
 using servertest::WaitUntil;
 using testsupport::GetFile;
 using testsupport::PutFile;
@@ -69,27 +72,6 @@ bool Exists(const std::string& path)
 }
 
 std::string ControlSocketPath() { return platform::GetControlSocketPath(platform::kServerControlClsid); }
-
-// The process listening on a Unix stream socket (its credentials at listen), -1 when none.
-pid_t ListeningProcess(const std::string& socketPath)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof address.sun_path)
-        return -1;
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    pid_t pid = -1;
-    ucred credentials{};
-    socklen_t size = sizeof credentials;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0)
-        pid = credentials.pid;
-    ::close(fd);
-    return pid;
-}
 
 // One HTTP/1.1 exchange on a fresh connection, read to the server's end of stream.
 std::string HttpGet(int port, const std::string& target)
@@ -225,6 +207,7 @@ protected:
         runtime_ = base_.Path() + "run";  // made by the program, 0700
         registry_ = base_.Path() + "registry";
         units_ = base_.Path() + "units";
+        serviceRuntime_ = base_.Path() + "system-run";
         ASSERT_EQ(::mkdir(root_.c_str(), 0755), 0);
         ASSERT_EQ(::mkdir((root_ + "www").c_str(), 0755), 0);
         ASSERT_EQ(::mkdir(units_.c_str(), 0755), 0);
@@ -234,6 +217,8 @@ protected:
         ::setenv("TARNWICK_RUNTIME_DIR", runtime_.c_str(), 1);
         ::setenv("TARNWICK_REGISTRY", registry_.c_str(), 1);
         ::setenv("TARNWICK_UNIT_DIR", units_.c_str(), 1);
+        // Clients here never meet a service of the machine they run on.
+        ::setenv("TARNWICK_SERVICE_RUNTIME_DIR", serviceRuntime_.c_str(), 1);
         ::unsetenv("NOTIFY_SOCKET");
         port_ = servertest::PickFreePort();
         ASSERT_GT(port_, 0);
@@ -302,6 +287,7 @@ protected:
     std::string runtime_;
     std::string registry_;
     std::string units_;
+    std::string serviceRuntime_;  // the system's runtime folder of a service, as its unit names it
     int port_ = -1;
     std::vector<pid_t> activated_;
 };
@@ -435,6 +421,80 @@ TEST_F(ProgramTest, FailedServiceInstallOrRemovalExitsNonZeroWithItsMessage)
         EXPECT_NE(result.exitCode, 0);
         EXPECT_FALSE(result.timedOut);
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+}
+
+// What "sudo" leaves for the installer, and what the unit carries from it.
+TEST_F(ProgramTest, InstallServiceRunsTheServiceAsTheInstallingUserWithItsRoot)
+{
+    struct Case {
+        const char* description;
+        programtest::EnvironmentChanges changes;
+        const char* user;  // "" for none
+    };
+    const Case cases[] = {
+        {"sudo for a user", {"SUDO_USER=alice"}, "alice"},
+        {"sudo for root", {"SUDO_USER=root"}, ""},
+        {"no sudo", {"SUDO_USER"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        const ProgramResult install = Run({"/InstallService"}, c.changes);
+        ASSERT_EQ(install.exitCode, 0) << install.err;
+        const std::string unit = GetFile(units_ + "/Tarnwick.service");
+        if (*c.user) {
+            EXPECT_NE(unit.find(std::string("\nUser=") + c.user + "\n"), std::string::npos) << unit;
+            EXPECT_NE(unit.find("\nAmbientCapabilities=CAP_NET_BIND_SERVICE\n"), std::string::npos) << unit;
+        } else {
+            EXPECT_EQ(unit.find("User="), std::string::npos) << unit;
+            EXPECT_EQ(unit.find("AmbientCapabilities="), std::string::npos) << unit;
+        }
+        EXPECT_NE(unit.find("\nRuntimeDirectory=tarnwick\nRuntimeDirectoryMode=0700\n"), std::string::npos) << unit;
+        EXPECT_NE(unit.find("\nEnvironment=TARNWICK_RUNTIME_DIR=/run/tarnwick\n"), std::string::npos) << unit;
+        EXPECT_NE(unit.find("\nEnvironment=TARNWICK_ROOT=" + root_ + "\n"), std::string::npos) << unit;
+        ASSERT_EQ(::unlink((units_ + "/Tarnwick.service").c_str()), 0);
+    }
+}
+
+TEST_F(ProgramTest, InstallServiceCarriesARelativeRootAsAnAbsoluteOne)
+{
+    const ProgramResult install = Run({"/InstallService"}, {"TARNWICK_ROOT=relative/root"});
+    ASSERT_EQ(install.exitCode, 0) << install.err;
+    const std::string unit = GetFile(units_ + "/Tarnwick.service");
+    const std::string expected = (std::filesystem::current_path() / "relative/root").string();
+    EXPECT_NE(unit.find("\nEnvironment=TARNWICK_ROOT=" + expected + "\n"), std::string::npos) << unit;
+}
+
+// The store's own words name the store folder and the system's reason.
+TEST_F(ProgramTest, FailedRegistrationExitsNonZeroNamingTheStoreAndTheReason)
+{
+    struct Case {
+        const char* description;
+        const char* command;
+        bool storeUnderAFile;  // else the store's lock file is a folder
+        const char* message;   // UTF-8
+    };
+    const Case cases[] = {
+        {"registering into a store under a file", "/InstallApp", true, u8"登録に失敗しました : "},
+        {"registering the service's class there", "/InstallService", true, u8"登録に失敗しました : "},
+        {"unregistering from a store that cannot be locked", "/UnInstallApp", false, u8"登録の解除に失敗しました : "},
+        {"uninstalling all from it", "/UnInstall", false, u8"登録の解除に失敗しました : "},
+    };
+    PutFile(base_.Path() + "plain", "");
+    const std::string underFile = base_.Path() + "plain/registry";
+    ASSERT_EQ(::mkdir(registry_.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((registry_ + "/.lock").c_str(), 0700), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        const std::string store = c.storeUnderAFile ? underFile : registry_;
+        const ProgramResult result = Run({c.command}, {"TARNWICK_REGISTRY=" + store});
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("registry store " + store), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(std::strerror(c.storeUnderAFile ? ENOTDIR : EISDIR)), std::string::npos)
+            << result.err;
+        ::unlink((units_ + "/Tarnwick.service").c_str());
     }
 }
 
@@ -721,6 +781,36 @@ TEST_F(ProgramTest, ServiceControlObjectSaysItIsTheServiceAndOutlivesItsClients)
         EXPECT_EQ(value, 1);
     }
     EXPECT_FALSE(service->HasEnded());
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+}
+
+// As systemd runs the unit: the service's socket in the system's runtime folder, which a
+// client finds when its own private folder has nothing.
+TEST_F(ProgramTest, ClientFindsTheServiceInTheSystemRuntimeFolder)
+{
+    ASSERT_EQ(::mkdir(serviceRuntime_.c_str(), 0700), 0);
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify, {"TARNWICK_RUNTIME_DIR=" + serviceRuntime_});
+    const std::string serviceSocket = platform::GetControlSocketPath(serviceRuntime_, platform::kServerControlClsid);
+    EXPECT_EQ(ListeningProcess(serviceSocket), service->Pid());
+    EXPECT_FALSE(Exists(ControlSocketPath()));
+
+    std::unique_ptr<IServerControl> object;
+    std::string error;
+    ASSERT_EQ(platform::CreateServerControl(&object, &error, kActivationLimitMs), platform::kOk) << error;
+    short value = 0;
+    EXPECT_EQ(object->IsService(&value), platform::kOk);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(object->IsRunning(&value), platform::kOk);
+    EXPECT_EQ(value, 1);
+    object.reset();
+    // Still there for the next client, and nothing was started in the private folder.
+    EXPECT_FALSE(service->HasEnded());
+    ASSERT_EQ(platform::CreateServerControl(&object, &error, kActivationLimitMs), platform::kOk) << error;
+    object.reset();
+    EXPECT_FALSE(Exists(ControlSocketPath()));
+    EXPECT_EQ(ListeningProcess(serviceSocket), service->Pid());
     service->Signal(SIGTERM);
     EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
 }

@@ -1,0 +1,111 @@
+#include "app/ControllerApp.h"
+
+#include "app/MainFrame.h"
+#include "dialogs/AboutDialog.h"
+#include "gui/UserPrompts.h"
+
+#include "ModulePath.h"
+
+#include <QApplication>
+
+namespace {
+
+const char kSaveFailedText[] = "設定ファイルを保存できませんでした。";
+const char kLoadFailedText[] = "Tarnwick.xmlのロードに失敗しました";
+const char kKeptOnSaveText[] = "設定を保存すると、元のファイルは Tarnwick.xml.bak として残ります。";
+
+}  // namespace
+
+CControllerApp::CControllerApp(std::string serverProgram) : client_(std::move(serverProgram)) {}
+
+CControllerApp::~CControllerApp() = default;
+
+std::string CControllerApp::GetModuleDirectory()
+{
+    const std::string program = platform::GetModulePath(0);
+    return program.substr(0, program.rfind('/') + 1);
+}
+
+bool CControllerApp::InitInstance()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorvane"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vollmark"));
+    if (client_.Connect() != 0) {
+        std::string text = kBindFailedText;
+        if (!client_.GetConnectError().empty())
+            text += "\r\n\r\n" + client_.GetConnectError();
+        gui::MessageBox(nullptr, text, gui::kMbOk | gui::kMbIconStop);
+        return false;
+    }
+    settings_.Load(client_.GetServerRoot());
+    if (settings_.LoadFailed()) {
+        gui::MessageBox(nullptr, std::string(kLoadFailedText) + "\r\n" + settings_.GetLoadError() + "\r\n\r\n" + kKeptOnSaveText,
+                        gui::kMbOk | gui::kMbIconExclamation);
+    }
+    if (client_.IsRunning() == 0)
+        client_.StartServer();
+    mainFrame_ = std::make_unique<CMainFrame>(*this);
+    mainFrame_->show();
+    return true;
+}
+
+int CControllerApp::ExitInstance()
+{
+    if (client_.IsRunning() == 1 && client_.IsService() == 0)
+        client_.StopServer();
+    client_.Release();
+    mainFrame_.reset();
+    return 0;
+}
+
+int CControllerApp::Run()
+{
+    int code = 1;
+    if (InitInstance()) {
+        // Closing the main window ends the loop (the last window closed).
+        code = QApplication::exec();
+    }
+    const int exitCode = ExitInstance();
+    return code != 0 ? code : exitCode;
+}
+
+bool CControllerApp::SaveSettings()
+{
+    std::string error;
+    if (settings_.Save(&error) != 0) {
+        gui::MessageBox(mainFrame_.get(), std::string(kSaveFailedText) + "\r\n" + error, gui::kMbOk | gui::kMbIconStop);
+        return false;
+    }
+    emit settingsChangedFlagChanged();
+    return true;
+}
+
+std::string CControllerApp::ExpandServerPath(const std::string& text)
+{
+    return CControllerSettings::ExpandServerPath(text, client_.GetServerRoot());
+}
+
+void CControllerApp::OnRestartServer()
+{
+    // A restart that failed has not taken the saved settings in: the notice stays.
+    if (client_.StartServer() == 0)
+        settings_.ClearChanged();
+    emit settingsChangedFlagChanged();
+}
+
+void CControllerApp::OnAppAbout()
+{
+    CAboutDialog dialog(mainFrame_.get());
+    connect(&dialog, &CAboutDialog::pictureClicked, this, [this] { PlayClickSound(); });
+    dialog.exec();
+}
+
+bool CControllerApp::HandlesCommand(int id) const { return id == kIdRestartServer || id == kIdAppAbout; }
+
+void CControllerApp::OnCommand(int id)
+{
+    if (id == kIdRestartServer)
+        OnRestartServer();
+    else if (id == kIdAppAbout)
+        OnAppAbout();
+}

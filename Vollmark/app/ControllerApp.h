@@ -1,0 +1,72 @@
+#pragma once
+// The controller's application object: binds to the server, owns the in-memory settings
+// file that every page and dialog edits, saves it, keeps the flag that asks for a restart,
+// restarts the server on command, and on exit stops a server it does not share with the
+// system (a service keeps running). Widgets get it passed in; it is not a global.
+
+#include "app/ClickSound.h"
+#include "core/ControllerSettings.h"
+#include "core/ServerControlClient.h"
+#include "gui/CommandRouter.h"
+
+#include <QObject>
+
+#include <memory>
+#include <string>
+
+class CMainFrame;
+
+class CControllerApp : public QObject, public gui::CCmdTarget {
+    Q_OBJECT
+public:
+    static constexpr int kIdRestartServer = 32768;
+    static constexpr int kIdAppAbout = 57664;
+    // The registration store's key of the controller's profile.
+    static constexpr const char* kProfileKey = "Software\\Quorvane\\Vollmark";
+    static constexpr const char* kBindFailedText =
+        "サーバのCOMオブジェクトがロードできませんでした。\r\nTarnwick.exeが無いか破壊されている可能性があります。";
+
+    // `serverProgram`: the server that binding installs when it must (CP932).
+    explicit CControllerApp(std::string serverProgram = CServerControlClient::DefaultServerProgram());
+    ~CControllerApp() override;
+
+    // Binds, loads the settings, starts the server when it is not running and shows the
+    // main window. False when the program must end (the user has been told why).
+    bool InitInstance();
+    // Stops the server unless it runs as a service, then lets go of it; the exit code.
+    int ExitInstance();
+    // InitInstance, the event loop while the main window lives, ExitInstance.
+    int Run();
+
+    // Writes the settings file and sets the changed flag; a failure is shown to the user,
+    // names the file and the reason, and leaves the flag as it was. Whether it saved.
+    bool SaveSettings();
+    void SnapshotSettings() { settings_.Snapshot(); }
+    void RestoreSettings() { settings_.Restore(); }
+    std::string ExpandServerPath(const std::string& text);
+    void PlayClickSound() { click_.Play(); }
+    // The running program's folder, with a trailing '/'.
+    static std::string GetModuleDirectory();
+
+    void OnRestartServer();
+    void OnAppAbout();
+
+    const CConfigAccessor& GetSetting() const { return settings_.GetSetting(); }
+    CControllerSettings& GetSettings() { return settings_; }
+    CServerControlClient& GetClient() { return client_; }
+    int IsSettingsChanged() const { return settings_.IsChanged(); }
+    CMainFrame* GetMainWnd() const { return mainFrame_.get(); }
+
+    bool HandlesCommand(int id) const override;
+    void OnCommand(int id) override;
+
+signals:
+    // The restart notice must be drawn anew.
+    void settingsChangedFlagChanged();
+
+private:
+    CControllerSettings settings_;
+    CServerControlClient client_;
+    CClickSound click_;
+    std::unique_ptr<CMainFrame> mainFrame_;
+};

@@ -1,0 +1,64 @@
+#pragma once
+// The controller's binding to the server: each wrapper asks the server's control object
+// once and gives a neutral value when it is not bound or the call fails, so a view never
+// has to tell the two apart. Every wait is bounded (activation, each call, the installer),
+// so a missing or hung server costs the user seconds, not a frozen window.
+
+#include "ServerControlInterface.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CServerControlClient {
+public:
+    // What GetServerErrorString gives when the server cannot be asked.
+    static const char* const kNotConnectedText;
+
+    // `serverProgram`: the server program that InstallServer runs (CP932); by default the
+    // "Tarnwick" beside the running controller.
+    explicit CServerControlClient(std::string serverProgram = DefaultServerProgram());
+    virtual ~CServerControlClient();
+    CServerControlClient(const CServerControlClient&) = delete;
+    CServerControlClient& operator=(const CServerControlClient&) = delete;
+
+    static std::string DefaultServerProgram();
+
+    // Binds to the server, activating it when nothing serves; on failure runs
+    // InstallServer and tries once more. 0, or -1 with the reason in GetConnectError.
+    int Connect();
+    // Runs "<serverProgram> /InstallApp" and waits for it a bounded time. A failure is
+    // kept for GetConnectError; Connect retries all the same.
+    void InstallServer();
+    // Drops the binding; harmless when not bound.
+    void Release();
+
+    int IsConnected() const { return connected_; }
+    // Why the last Connect failed (CP932, several lines), "" after a success.
+    const std::string& GetConnectError() const { return connectError_; }
+
+    // The server's answers; not bound or failed: -1, nothing, 0, 0, 0, kNotConnectedText,
+    // "", "", "" in this order.
+    int StartServer();
+    void StopServer();
+    int IsRunning();
+    int IsService();
+    int IsActive();
+    std::string GetServerErrorString();
+    std::string GetServerInfo();
+    std::string GetServerContext();
+    // The server root with its trailing '/'.
+    std::string GetServerRoot();
+
+private:
+    // Step 2 of Connect: one activation; false with the reason kept.
+    bool Bind();
+    int CallShort(long (IServerControl::*method)(short*), int neutral);
+    std::string CallText(long (IServerControl::*method)(std::u16string*), const std::string& neutral);
+
+    std::string serverProgram_;
+    std::unique_ptr<IServerControl> interface_;
+    int connected_ = 0;
+    std::string installError_;
+    std::string connectError_;
+};

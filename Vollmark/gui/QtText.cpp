@@ -1,0 +1,15 @@
+#include "gui/QtText.h"
+
+#include "TextCodec.h"
+
+QString ToQString(const std::string& cp932)
+{
+    const std::u16string utf16 = platform::Cp932ToUtf16(cp932);
+    return QString::fromUtf16(utf16.data(), static_cast<qsizetype>(utf16.size()));
+}
+
+std::string FromQString(const QString& text)
+{
+    return platform::Utf16ToCp932(std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                                                 static_cast<size_t>(text.size())));
+}

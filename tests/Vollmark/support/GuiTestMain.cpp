@@ -1,0 +1,16 @@
+// The widget suites' main: one QApplication for the whole run, offscreen unless the caller
+// chose a display, so the suites run where no screen is.
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

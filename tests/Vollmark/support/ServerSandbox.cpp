@@ -1,0 +1,66 @@
+#include "ServerSandbox.h"
+
+#include "FreePort.h"
+#include "ProgramRunner.h"
+
+#include "ConfigClass.h"
+#include "ControlWire.h"
+#include "ServerControlInterface.h"
+#include "TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+ServerSandbox::ServerSandbox()
+{
+    root_ = base_.Path() + "root/";
+    runtime_ = base_.Path() + "run";
+    serviceRuntime_ = base_.Path() + "service-run";
+    ::mkdir(root_.c_str(), 0755);
+    ::mkdir((root_ + "www").c_str(), 0755);
+    ::mkdir((base_.Path() + "units").c_str(), 0755);
+    // The desktop's runtime folder, which Qt expects to find (and complains without).
+    ::mkdir((base_.Path() + "xdg").c_str(), 0700);
+    const auto set = [this](const char* name, const std::string& value) {
+        environment_.push_back(std::make_unique<testsupport::ScopedEnvironment>(name, value));
+    };
+    set("TARNWICK_ROOT", root_);
+    set("TARNWICK_LISTEN_ADDRESS", "127.0.0.1");
+    set("TARNWICK_RUNTIME_DIR", runtime_);
+    set("TARNWICK_SERVICE_RUNTIME_DIR", serviceRuntime_);
+    set("TARNWICK_REGISTRY", base_.Path() + "registry");
+    set("TARNWICK_UNIT_DIR", base_.Path() + "units");
+    set("XDG_RUNTIME_DIR", base_.Path() + "xdg");
+    environment_.push_back(std::make_unique<testsupport::ScopedEnvironment>("NOTIFY_SOCKET", nullptr));
+
+    port_ = testsupport::PickFreePort();
+    CConfigClass tree;
+    tree.SetValue("Setting::Basic::Port", std::to_string(port_));
+    tree.SetValue("Setting::Path::Path_0::VirtualHost", "*");
+    tree.SetValue("Setting::Path::Path_0::ServerPath", "/");
+    tree.SetValue("Setting::Path::Path_0::LocalPath", "%ServerRoot%www/");
+    EXPECT_EQ(tree.SaveXml(platform::Utf8ToCp932(SettingsFile()), ""), 0);
+}
+
+ServerSandbox::~ServerSandbox()
+{
+    // A server still serving here was started by this test's activation: end it.
+    const pid_t pid = ServingProcess();
+    if (pid > 0) {
+        EXPECT_TRUE(programtest::KillOwnChild(pid, ServerProgram())) << "server " << pid << " stays";
+    }
+}
+
+std::string ServerSandbox::ServerProgram() { return TARNWICK_BINARY; }
+
+pid_t ServerSandbox::ServingProcess() const
+{
+    return testsupport::ListeningProcess(platform::GetControlSocketPath(platform::kServerControlClsid));
+}
+
+bool ServerSandbox::ServerServes() const
+{
+    return ServingProcess() > 0 ||
+           testsupport::ListeningProcess(serviceRuntime_ + "/" + platform::kServerControlClsid) > 0;
+}

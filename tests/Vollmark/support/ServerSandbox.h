@@ -1,0 +1,45 @@
+#pragma once
+// A private world for a test that runs the real server program: a server root whose
+// settings listen on a free loopback port, and a registration store, runtime folders and
+// unit folder of its own, all named through the environment that the controller, the
+// activation and the started server read. Whatever server the test's activation started
+// and left running is killed when the sandbox goes.
+
+#include "ScopedEnvironment.h"
+#include "TempFolder.h"
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class ServerSandbox {
+public:
+    ServerSandbox();
+    ~ServerSandbox();
+    ServerSandbox(const ServerSandbox&) = delete;
+    ServerSandbox& operator=(const ServerSandbox&) = delete;
+
+    // The real server program.
+    static std::string ServerProgram();
+
+    // The server root (native, trailing '/'), its settings file and the port they name.
+    const std::string& Root() const { return root_; }
+    std::string SettingsFile() const { return root_ + "Tarnwick.xml"; }
+    int Port() const { return port_; }
+    // The runtime folder a service uses (the client looks there too).
+    const std::string& ServiceRuntime() const { return serviceRuntime_; }
+
+    // The process serving the control socket of this sandbox's user folder, -1 when none.
+    pid_t ServingProcess() const;
+    // Whether a process serves the control class here: the user folder or the service one.
+    bool ServerServes() const;
+
+private:
+    testsupport::TempFolder base_;
+    std::string root_;
+    std::string runtime_;
+    std::string serviceRuntime_;
+    int port_ = -1;
+    std::vector<std::unique_ptr<testsupport::ScopedEnvironment>> environment_;
+};
