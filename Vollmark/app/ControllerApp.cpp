@@ -45,7 +45,7 @@ bool CControllerApp::InitInstance()
     if (client_.IsRunning() == 0)
         client_.StartServer();
     mainFrame_ = std::make_unique<CMainFrame>(*this);
-    mainFrame_->show();
+    mainFrame_->RestorePlacement();
     return true;
 }
 
@@ -61,8 +61,10 @@ int CControllerApp::ExitInstance()
 int CControllerApp::Run()
 {
     int code = 1;
+    // The window may hide in the tray while a dialog closes; only closing the main window
+    // ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
     if (InitInstance()) {
-        // Closing the main window ends the loop (the last window closed).
         code = QApplication::exec();
     }
     const int exitCode = ExitInstance();

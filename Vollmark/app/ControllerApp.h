@@ -8,6 +8,7 @@
 #include "core/ControllerSettings.h"
 #include "core/ServerControlClient.h"
 #include "gui/CommandRouter.h"
+#include "gui/DrawTools.h"
 
 #include <QObject>
 
@@ -21,8 +22,6 @@ class CControllerApp : public QObject, public gui::CCmdTarget {
 public:
     static constexpr int kIdRestartServer = 32768;
     static constexpr int kIdAppAbout = 57664;
-    // The registration store's key of the controller's profile.
-    static constexpr const char* kProfileKey = "Software\\Quorvane\\Vollmark";
     static constexpr const char* kBindFailedText =
         "サーバのCOMオブジェクトがロードできませんでした。\r\nTarnwick.exeが無いか破壊されている可能性があります。";
 
@@ -56,6 +55,7 @@ public:
     CServerControlClient& GetClient() { return client_; }
     int IsSettingsChanged() const { return settings_.IsChanged(); }
     CMainFrame* GetMainWnd() const { return mainFrame_.get(); }
+    const CDrawTools& GetDrawTools() const { return drawTools_; }
 
     bool HandlesCommand(int id) const override;
     void OnCommand(int id) override;
@@ -68,5 +68,6 @@ private:
     CControllerSettings settings_;
     CServerControlClient client_;
     CClickSound click_;
+    CDrawTools drawTools_;
     std::unique_ptr<CMainFrame> mainFrame_;
 };

@@ -1,23 +1,361 @@
 #include "app/MainFrame.h"
 
 #include "app/ControllerApp.h"
+#include "app/Resources.h"
+#include "app/SecndFrame.h"
+#include "core/Profile.h"
 #include "gui/QtText.h"
+#include "gui/UserPrompts.h"
 
-#include <QIcon>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+
+#include <cstdio>
 
 namespace {
 
-// Room for the content the sections show, on the smallest screens still in use.
+// The size of a window that has no saved placement.
 constexpr int kDefaultWidthPx = 800;
 constexpr int kDefaultHeightPx = 560;
+// The saved placement's defaults, as a first start reads them.
+constexpr int kDefaultLeft = 10;
+constexpr int kDefaultRight = 600;
+constexpr int kDefaultTop = 10;
+constexpr int kDefaultBottom = 400;
+
+// A toolbar button: its command, its picture, its label and the prompt the status bar
+// shows while the mouse is over it.
+struct ToolButton {
+    int id;
+    ToolbarPicture picture;
+    const char* label;
+    const char* prompt;
+};
+
+const ToolButton kToolButtons[] = {
+    {CControllerApp::kIdRestartServer, ToolbarPicture::Restart, "サーバ再起動", "サーバを再起動します"},
+    {CSecndFrame::kIdCopyViewText, ToolbarPicture::Copy, "情報のコピー", "表示中の情報をコピーします"},
+    {CControllerApp::kIdAppAbout, ToolbarPicture::About, "バージョン情報", "プログラム情報、バージョン、著作権を表示します。"},
+};
+
+// Moves a rectangle that lies on no screen onto the primary one, so a window placed on a
+// screen that is gone is not left where no one can reach it.
+QRect OnSomeScreen(QRect rect)
+{
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().intersects(rect))
+            return rect;
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return rect;
+    const QRect area = primary->availableGeometry();
+    rect.setSize(rect.size().boundedTo(area.size()));
+    rect.moveTopLeft(area.topLeft());
+    return rect;
+}
 
 }  // namespace
 
 CMainFrame::CMainFrame(CControllerApp& app, QWidget* parent)
-    : QMainWindow(parent), app_(app), router_([this] { return std::vector<gui::CCmdTarget*>{this, &app_}; }, this)
+    : QMainWindow(parent),
+      app_(app),
+      router_([this] { return std::vector<gui::CCmdTarget*>{content_, this, &app_}; }, this),
+      content_(new CSecndFrame(app, this))
 {
+    setCentralWidget(content_);
+    BuildMenus();
+    BuildToolBar();
+    statusBar();
+    setWindowIcon(LoadIconResource(kIconProgram));
     setWindowTitle(ToQString(kTitle));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/Vollmark.svg")));
     resize(kDefaultWidthPx, kDefaultHeightPx);
+    BuildTray();
     connect(&app_, &CControllerApp::settingsChangedFlagChanged, this, [this] { update(); });
+    timer_ = new QTimer(this);
+    connect(timer_, &QTimer::timeout, this, &CMainFrame::OnTimer);
+    timer_->start(kTrayPollMs);
+    router_.UpdateActions();
+}
+
+CMainFrame::~CMainFrame()
+{
+    if (placementRestored_)
+        SavePlacement();
+}
+
+QAction* CMainFrame::AddCommand(QMenu* menu, int id, const char* text, const QList<QKeySequence>& keys)
+{
+    auto* action = new QAction(ToQString(text), this);
+    action->setShortcuts(keys);
+    if (menu)
+        menu->addAction(action);
+    else
+        addAction(action);  // an accelerator with no menu item
+    router_.AddAction(action, id);
+    actions_[id] = action;
+    return action;
+}
+
+void CMainFrame::BuildMenus()
+{
+    using Keys = QList<QKeySequence>;
+    QMenu* file = menuBar()->addMenu(ToQString("ファイル(&F)"));
+    AddCommand(file, CControllerApp::kIdRestartServer, "サーバ再起動\tCtrl+R", Keys{Qt::CTRL | Qt::Key_R});
+    file->addSeparator();
+    AddCommand(file, kIdAppExit, "アプリケーションの終了(&X)");
+
+    QMenu* edit = menuBar()->addMenu(ToQString("編集(&E)"));
+    AddCommand(edit, kIdEditUndo, "元に戻す\tCtrl+Z(&U)", Keys{Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace});
+    edit->addSeparator();
+    AddCommand(edit, kIdEditCut, "切り取り\tCtrl+X(&T)", Keys{Qt::CTRL | Qt::Key_X, Qt::SHIFT | Qt::Key_Delete});
+    AddCommand(edit, kIdEditCopy, "コピー\tCtrl+C(&C)", Keys{Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_Insert});
+    AddCommand(edit, kIdEditPaste, "貼り付け\tCtrl+V(&P)", Keys{Qt::CTRL | Qt::Key_V, Qt::SHIFT | Qt::Key_Insert});
+    edit->addSeparator();
+    AddCommand(edit, CSecndFrame::kIdCopyViewText, "表示情報のコピー\tCtrl+I", Keys{Qt::CTRL | Qt::Key_I});
+
+    QMenu* view = menuBar()->addMenu(ToQString("表示(&V)"));
+    AddCommand(view, kIdViewToolbar, "ツール バー(&T)")->setCheckable(true);
+    AddCommand(view, kIdViewStatusBar, "ステータス バー(&S)")->setCheckable(true);
+
+    QMenu* help = menuBar()->addMenu(ToQString("ヘルプ(&H)"));
+    AddCommand(help, CControllerApp::kIdAppAbout, "バージョン情報 Vollmark(&A)...");
+
+    AddCommand(nullptr, kIdNextPane, "", Keys{Qt::Key_F6});
+    AddCommand(nullptr, kIdPrevPane, "", Keys{Qt::SHIFT | Qt::Key_F6});
+
+    for (QMenu* menu : {file, edit, view, help})
+        connect(menu, &QMenu::aboutToShow, this, [this] { router_.UpdateActions(); });
+}
+
+void CMainFrame::BuildToolBar()
+{
+    toolBar_ = addToolBar(QStringLiteral("toolbar"));
+    toolBar_->setMovable(false);
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolBar_->setIconSize(QSize(16, 16));
+    for (const ToolButton& button : kToolButtons) {
+        if (button.id != kToolButtons[0].id)
+            toolBar_->addSeparator();
+        QAction* action = actions_.at(button.id);
+        action->setIcon(LoadToolbarIcon(button.picture));
+        action->setIconText(ToQString(button.label));
+        action->setToolTip(ToQString(button.label));
+        action->setStatusTip(ToQString(button.prompt));
+        toolBar_->addAction(action);
+    }
+    actions_.at(kIdViewToolbar)->setChecked(true);
+    actions_.at(kIdViewStatusBar)->setChecked(true);
+}
+
+void CMainFrame::BuildTray()
+{
+    trayMenu_ = new QMenu(this);
+    QAction* restore = trayMenu_->addAction(ToQString("元のサイズに戻す"));
+    trayMenu_->setDefaultAction(restore);
+    trayMenu_->addSeparator();
+    QAction* restart = trayMenu_->addAction(ToQString("サーバ再起動"));
+    QAction* exit = trayMenu_->addAction(ToQString("終了"));
+    trayMenu_->addSeparator();
+    QAction* cancel = trayMenu_->addAction(ToQString("キャンセル"));
+    router_.AddAction(restore, kIdTrayRestore);
+    router_.AddAction(restart, kIdTrayRestartServer);
+    router_.AddAction(exit, kIdAppExit);
+    router_.AddAction(cancel, kIdTrayCancel);
+    connect(trayMenu_, &QMenu::aboutToShow, this, [this] { router_.UpdateActions(); });
+
+    tray_ = new QSystemTrayIcon(this);
+    tray_->setContextMenu(trayMenu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            RestoreFromTray();
+    });
+    char tip[64];
+    std::snprintf(tip, sizeof tip, kTrayTipFormat, 0);
+    ModifyTrayIcon(kIconTrayIdle, tip);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        tray_->show();
+}
+
+QAction* CMainFrame::GetAction(int id) const
+{
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+std::string CMainFrame::GetTrayTip() const { return trayTip_; }
+
+void CMainFrame::ModifyTrayIcon(int iconId, const std::string& tip)
+{
+    tray_->setIcon(LoadIconResource(iconId));
+    tray_->setToolTip(ToQString(tip));
+    trayIconId_ = iconId;
+    trayTip_ = tip;
+}
+
+void CMainFrame::OnTimer()
+{
+    const int count = app_.GetClient().IsActive();
+    if (count != lastConnectionCount_) {
+        char tip[64];
+        std::snprintf(tip, sizeof tip, kTrayTipFormat, count);
+        ModifyTrayIcon(count != 0 ? kIconTrayActive : kIconTrayIdle, tip);
+        lastConnectionCount_ = count;
+    }
+    router_.UpdateActions();
+}
+
+bool CMainFrame::CanHideToTray() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+QWidget* CMainFrame::RaiseModalDialog()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal) {
+        modal->raise();
+        modal->activateWindow();
+    }
+    return modal;
+}
+
+void CMainFrame::RestoreFromTray()
+{
+    if (CProfile().GetProfileInt(kPlacementSection, "Zoomed", 0))
+        showMaximized();
+    else
+        showNormal();
+    activateWindow();
+    raise();
+    // A dialog open over the window stays in front of it.
+    RaiseModalDialog();
+}
+
+void CMainFrame::WriteState(const char* entry, int value) { CProfile().WriteProfileInt(kPlacementSection, entry, value); }
+
+void CMainFrame::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    if (isMinimized()) {
+        WriteState("Iconic", 1);
+        // Only where a tray icon leads back: a hidden window with no tray is lost.
+        if (CanHideToTray())
+            QTimer::singleShot(0, this, [this] {
+                if (isMinimized())
+                    hide();
+            });
+    } else if (isMaximized()) {
+        WriteState("Zoomed", 1);
+        WriteState("Iconic", 0);
+    } else {
+        WriteState("Zoomed", 0);
+        WriteState("Iconic", 0);
+    }
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    if (isVisible() && placementRestored_)
+        SavePlacement();
+}
+
+void CMainFrame::SavePlacement()
+{
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    const QScreen* screen = this->screen();
+    const QPoint maximised = screen ? screen->availableGeometry().topLeft() : QPoint();
+    const CProfile profile;
+    const std::pair<const char*, int> values[] = {
+        {"left", normal.left()},     {"right", normal.right() + 1},  {"top", normal.top()},
+        {"bottom", normal.bottom() + 1}, {"maxLeft", maximised.x()}, {"maxTop", maximised.y()},
+        // A window hidden to the tray has no minimised position of its own.
+        {"minLeft", 0}, {"minTop", 0}, {"Saved", 1},
+    };
+    for (const auto& [entry, value] : values)
+        profile.WriteProfileInt(kPlacementSection, entry, value);
+}
+
+void CMainFrame::RestorePlacement()
+{
+    placementRestored_ = true;
+    const CProfile profile;
+    const auto read = [&profile](const char* entry, int fallback) {
+        return profile.GetProfileInt(kPlacementSection, entry, fallback);
+    };
+    if (!read("Saved", 0)) {
+        showNormal();
+        return;
+    }
+    const QRect normal(QPoint(read("left", kDefaultLeft), read("top", kDefaultTop)),
+                       QPoint(read("right", kDefaultRight) - 1, read("bottom", kDefaultBottom) - 1));
+    if (normal.isValid())
+        setGeometry(OnSomeScreen(normal));
+    if (read("Iconic", 0) && CanHideToTray())
+        return;  // hidden in the tray, as it was left
+    if (read("Zoomed", 0))
+        showMaximized();
+    else
+        showNormal();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (!app_.GetClient().IsService() &&
+        gui::MessageBox(this, kCloseQuestion, gui::kMbOkCancel | gui::kMbIconQuestion, kCloseCaption) != gui::kIdOk) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    tray_->hide();
+    // The window may be hidden in the tray: closing it still ends the program.
+    QCoreApplication::quit();
+}
+
+bool CMainFrame::HandlesCommand(int id) const
+{
+    switch (id) {
+    case kIdTrayRestore:
+    case kIdTrayCancel:
+    case kIdTrayRestartServer:
+    case kIdAppExit:
+    case kIdViewToolbar:
+    case kIdViewStatusBar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CMainFrame::IsCommandEnabled(int) const { return true; }
+
+void CMainFrame::OnCommand(int id)
+{
+    switch (id) {
+    case kIdTrayRestore:
+        RestoreFromTray();
+        break;
+    case kIdTrayRestartServer:
+        app_.OnRestartServer();
+        break;
+    case kIdAppExit:
+        // Not while a dialog is open over a view: the dialog is brought forward instead.
+        if (!RaiseModalDialog())
+            close();
+        break;
+    case kIdViewToolbar:
+        toolBar_->setVisible(actions_.at(kIdViewToolbar)->isChecked());
+        break;
+    case kIdViewStatusBar:
+        statusBar()->setVisible(actions_.at(kIdViewStatusBar)->isChecked());
+        break;
+    default:  // kIdTrayCancel: the menu closes, nothing else
+        break;
+    }
 }

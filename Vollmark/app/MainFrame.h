@@ -1,23 +1,102 @@
 #pragma once
-// The controller's main window.
+// The controller's main window: menu, toolbar and status bar around the content frame; an
+// icon in the system tray whose picture and tip show whether the server has connections in
+// progress, and to which the window hides when minimised; its placement remembered in the
+// profile; and a question before closing, since closing stops a server that is not a
+// service.
 
 #include "gui/CommandRouter.h"
 
 #include <QMainWindow>
 
+#include <map>
+#include <string>
+
 class CControllerApp;
+class CSecndFrame;
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
 
 class CMainFrame : public QMainWindow, public gui::CCmdTarget {
     Q_OBJECT
 public:
     static constexpr const char* kTitle = "Tarnwick - Vollmark";
+    static constexpr const char* kTrayTipFormat = "Tarnwick - %d 接続";
+    static constexpr const char* kCloseQuestion = "Vollmarkを終了するとサーバも停止します。\r\n終了してもよろしいですか？";
+    static constexpr const char* kCloseCaption = "サーバー停止";
+    static constexpr const char* kPlacementSection = "WindowStat";
+
+    // Command numbers of the menus, the toolbar and the tray menu.
+    enum Command : int {
+        kIdTrayRestore = 166,
+        kIdTrayCancel = 169,
+        kIdTrayRestartServer = 1024,
+        kIdEditCopy = 57634,
+        kIdEditCut = 57635,
+        kIdEditPaste = 57637,
+        kIdEditUndo = 57643,
+        kIdAppExit = 57665,
+        kIdNextPane = 57680,
+        kIdPrevPane = 57681,
+        kIdViewToolbar = 59392,
+        kIdViewStatusBar = 59393,
+    };
+    // How often the connection count is asked for the tray.
+    static constexpr int kTrayPollMs = 500;
 
     explicit CMainFrame(CControllerApp& app, QWidget* parent = nullptr);
+    ~CMainFrame() override;
 
-    // Routes commands: this frame, then the application.
+    CSecndFrame* GetContentFrame() const { return content_; }
     gui::CCommandRouter& GetRouter() { return router_; }
+    // The action of a command of the menus, toolbar or accelerators; null when none.
+    QAction* GetAction(int id) const;
+    QMenu* GetTrayMenu() const { return trayMenu_; }
+    QSystemTrayIcon* GetTrayIcon() const { return tray_; }
+    int GetTrayIconId() const { return trayIconId_; }
+    std::string GetTrayTip() const;
+
+    // Shows the window as the profile last saw it (normally on a first start).
+    void RestorePlacement();
+    void SavePlacement();
+    // From the tray: shows the window again (maximised when it was).
+    void RestoreFromTray();
+    // Asks the server for its connection count and updates the tray when it changed.
+    void OnTimer();
+    void ModifyTrayIcon(int iconId, const std::string& tip);
+
+    bool HandlesCommand(int id) const override;
+    bool IsCommandEnabled(int id) const override;
+    void OnCommand(int id) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    QAction* AddCommand(QMenu* menu, int id, const char* text, const QList<QKeySequence>& keys = {});
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildTray();
+    // Whether hiding to the tray leaves a way back: a tray must exist.
+    static bool CanHideToTray();
+    // A modal dialog that is open now, raised to the front; null when none.
+    static QWidget* RaiseModalDialog();
+    void WriteState(const char* entry, int value);
+
     CControllerApp& app_;
     gui::CCommandRouter router_;
+    CSecndFrame* content_;
+    QToolBar* toolBar_ = nullptr;
+    std::map<int, QAction*> actions_;
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    QTimer* timer_ = nullptr;
+    int lastConnectionCount_ = 0;
+    int trayIconId_ = 0;
+    std::string trayTip_;
+    bool placementRestored_ = false;
 };

@@ -1,5 +1,6 @@
 #include "dialogs/AboutDialog.h"
 
+#include "app/Resources.h"
 #include "controls/ClickedStatic.h"
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
@@ -24,7 +25,7 @@ constexpr int kHistoryMinHeightPx = 140;
 constexpr int kPictureWidthPx = 96;
 constexpr int kPictureHeightPx = 64;
 
-const char* const kPictures[2] = {":/bitmaps/about-server.svg", ":/bitmaps/about-controller.svg"};
+const int kPictures[2] = {kBitmapAboutServer, kBitmapAboutController};
 
 QString ReadHistory()
 {
@@ -42,7 +43,7 @@ CAboutDialog::CAboutDialog(QWidget* parent)
     setFont(UiFont(kDialogFontPx));
 
     auto* icon = new QLabel(this);
-    icon->setPixmap(QIcon(QStringLiteral(":/icons/Vollmark.svg")).pixmap(kIconPx, kIconPx));
+    icon->setPixmap(LoadIconResource(kIconProgram).pixmap(kIconPx, kIconPx));
     version_->setText(ToQString(kVersionText));
     version_->setFont(UiFont(kTitleFontPx, true));
 
@@ -60,7 +61,7 @@ CAboutDialog::CAboutDialog(QWidget* parent)
     auto* pictures = new QHBoxLayout;
     for (int i = 0; i < 2; ++i) {
         pictures_[i] = new CClickedStatic(this);
-        pictures_[i]->setPixmap(QIcon(QString::fromLatin1(kPictures[i])).pixmap(kPictureWidthPx, kPictureHeightPx));
+        pictures_[i]->setPixmap(LoadBitmapResource(kPictures[i], QSize(kPictureWidthPx, kPictureHeightPx)));
         connect(pictures_[i], &CClickedStatic::clicked, this, &CAboutDialog::pictureClicked);
         pictures->addWidget(pictures_[i]);
     }

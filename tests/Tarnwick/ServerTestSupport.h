@@ -72,9 +72,7 @@ int ListenOnFreePort(Listener& listener)
 // A connected pair of stream sockets (AF_UNIX); both ends close-on-exec.
 void MakeSocketPair(int& a, int& b);
 
-// A blocking TCP connection to 127.0.0.1:port, -1 on failure. Receives time out after
-// `receiveTimeoutMs`, so a test never hangs on a server that does not answer.
-int ConnectLoopback(int port, int receiveTimeoutMs = 5000);
+using testsupport::ConnectLoopback;
 
 // This process's listening IPv4 socket on `port`, or -1 when there is none: shutting it
 // down under the code that owns it is how a test makes the network fail.

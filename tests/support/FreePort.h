@@ -9,6 +9,14 @@ namespace testsupport {
 // A loopback port that was free a moment ago (bound to 127.0.0.1:0 and released).
 int PickFreePort();
 
+// A blocking TCP connection to 127.0.0.1:port, -1 on failure. Receives and sends time out
+// after `timeoutMs`, so a test never hangs on a server that does not answer.
+int ConnectLoopback(int port, int timeoutMs = 5000);
+
+// Sends `request` on a fresh connection and reads the answer up to the server's end of the
+// stream (each read bounded as by ConnectLoopback); "" when nothing could be exchanged.
+std::string HttpExchange(int port, const std::string& request);
+
 // The process listening on a Unix stream socket (its credentials at listen), -1 when none.
 pid_t ListeningProcess(const std::string& socketPath);
 

@@ -76,21 +76,7 @@ std::string ControlSocketPath() { return platform::GetControlSocketPath(platform
 // One HTTP/1.1 exchange on a fresh connection, read to the server's end of stream.
 std::string HttpGet(int port, const std::string& target)
 {
-    const int fd = servertest::ConnectLoopback(port);
-    if (fd < 0)
-        return "";
-    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: program-test\r\nConnection: close\r\n\r\n";
-    std::string response;
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        char buffer[4096];
-        ssize_t n;
-        // Each recv is bounded by the receive time-out of ConnectLoopback.
-        while (std::chrono::steady_clock::now() < deadline && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            response.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return response;
+    return testsupport::HttpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: program-test\r\nConnection: close\r\n\r\n");
 }
 
 std::string BodyOf(const std::string& response)

@@ -50,21 +50,6 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds limit = kProgramLi
     return true;
 }
 
-// A TCP connection to the server under test; -1 on failure.
-int ConnectLoopback(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-        return fd;
-    if (fd >= 0)
-        ::close(fd);
-    return -1;
-}
-
 // A second client of the same server, as another controller would be.
 class OtherClient {
 public:
@@ -133,7 +118,7 @@ TEST_F(ControllerAppTest, RunningServerIsNotRestartedAndIsStoppedOnExit)
     OtherClient other;
     ASSERT_EQ(other->StartServer(), 0);
     // One request in the server's recent list: a restart would begin a fresh, empty one.
-    const int fd = ConnectLoopback(sandbox_.Port());
+    const int fd = testsupport::ConnectLoopback(sandbox_.Port());
     ASSERT_GE(fd, 0);
     const std::string request = "GET / HTTP/1.1\r\nHost: test\r\nConnection: close\r\n\r\n";
     ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
@@ -161,6 +146,9 @@ TEST_F(ControllerAppTest, ServiceKeepsRunningWhenTheControllerEnds)
     ASSERT_TRUE(app_.InitInstance());
     EXPECT_EQ(app_.GetClient().IsService(), 1);
     EXPECT_EQ(app_.GetClient().IsRunning(), 1);
+    // Closing stops nothing, so nothing is asked.
+    EXPECT_TRUE(app_.GetMainWnd()->close());
+    EXPECT_TRUE(prompts_.MessageBoxes().empty());
     app_.ExitInstance();
 
     OtherClient other;

@@ -1,0 +1,90 @@
+#include "app/SecndFrame.h"
+
+#include "app/ControllerApp.h"
+#include "app/HeadderView.h"
+#include "app/TabBar.h"
+#include "gui/QtText.h"
+#include "views/MainViewBase.h"
+#include "views/ServerInfoView.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+namespace {
+
+constexpr int kServerInfoSection = 128;
+
+}  // namespace
+
+CSecndFrame::CSecndFrame(CControllerApp& app, QWidget* parent) : QWidget(parent), app_(app)
+{
+    header_ = new CHeadderView(app_, this);
+    tabBar_ = new CTabBar(app_, this);
+    // The first screen: the information section, with its longer description.
+    tabBar_->SelectSection(kServerInfoSection);
+    connect(tabBar_, &CTabBar::sectionSelected, this, &CSecndFrame::OnSectionButton);
+    header_->SetText(FindSection(kServerInfoSection)->title, kFirstDescription);
+    ShowView(MakeView(kServerInfoSection));
+}
+
+CSecndFrame::~CSecndFrame() = default;
+
+CMainViewBase* CSecndFrame::MakeView(int id)
+{
+    if (id == kServerInfoSection)
+        return new CServerInfoView(app_);
+    // Sections whose views are still to come show an empty page.
+    return new CMainViewBase(app_);
+}
+
+void CSecndFrame::OnSectionButton(int id)
+{
+    const CSection* section = FindSection(id);
+    if (!section)
+        return;
+    header_->SetText(section->title, section->description);
+    // A fresh view every time, so choosing the shown section again starts it anew.
+    ShowView(MakeView(id));
+}
+
+void CSecndFrame::ShowView(CMainViewBase* view)
+{
+    delete view_;
+    view_ = view;
+    view_->setParent(this);
+    LayOut();
+    view_->show();
+}
+
+void CSecndFrame::LayOut()
+{
+    const int w = width();
+    const int h = height();
+    tabBar_->setGeometry(0, 0, CTabBar::kWidth, h);
+    header_->setGeometry(CTabBar::kWidth, 0, w - CTabBar::kWidth, CHeadderView::kHeight);
+    if (view_)
+        view_->setGeometry(CTabBar::kWidth, CHeadderView::kHeight, w - CTabBar::kWidth, h - CHeadderView::kHeight);
+}
+
+void CSecndFrame::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    LayOut();
+}
+
+bool CSecndFrame::IsCommandEnabled(int id) const
+{
+    return id == kIdCopyViewText && view_ && view_->IsCopyEnabled();
+}
+
+void CSecndFrame::OnCommand(int id)
+{
+    if (id == kIdCopyViewText && view_)
+        CopyViewText(view_->GetCopyText());
+}
+
+void CSecndFrame::CopyViewText(const std::string& text)
+{
+    if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(ToQString(text));
+}

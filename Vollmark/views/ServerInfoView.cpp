@@ -1,0 +1,131 @@
+#include "views/ServerInfoView.h"
+
+#include "app/ControllerApp.h"
+#include "app/MainFrame.h"
+#include "core/TransferTotals.h"
+#include "gui/QtText.h"
+
+#include "ConfigAccessor.h"
+#include "ConfigClass.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+#include <iterator>
+#include <vector>
+
+namespace {
+
+// The figures change at most once a second: the server publishes them that often.
+constexpr int kRepaintMs = 1000;
+
+constexpr int kLeft = 2;
+constexpr int kStatusTop = 10;
+// The blocks below the status, in the order DetailBlocks gives them; the wider gap
+// parts what the server is from what it has done.
+constexpr int kDetailTops[] = {50, 90, 130, 190, 230, 270, 310, 350};
+// A value sits one 12-pixel text line below its label and a little to the right.
+constexpr int kLineHeight = 16;
+constexpr int kValueIndent = 14;
+
+constexpr const char* kStatusLabel = "■サーバ動作状況";
+constexpr const char* kConnectionUnit = " 接続";
+
+struct TextBlock {
+    const char* label;
+    std::string value;
+};
+
+// What the server is and has done, from one answer of GetServerInfo, top to bottom.
+// `countUnits`: whether the connection counts since the start carry their unit (the
+// copy text leaves it off them, though not off the last hour's).
+std::vector<TextBlock> DetailBlocks(CServerControlClient& client, bool countUnits)
+{
+    CConfigClass info;
+    info.LoadSerializedText(client.GetServerInfo());
+    const CConfigAccessor node = info.GetAccessor("ServerInfo");
+    const std::string unit = countUnits ? kConnectionUnit : "";
+    return {
+        {"■サーバ・バージョン", node.GetString("ServerSignature", "")},
+        {"■サーバ・タイプ", client.IsService() ? "システム サービス" : "スタンドアロン アプリケーション"},
+        {"■サーバ・ルート", node.GetString("ServerRoot", "")},
+        {"■現在処理中の接続数", node.GetString("CurrentConnection", "0") + unit},
+        {"■サーバが起動してから現在までの接続数", node.GetString("AllConnected", "0") + unit},
+        {"■サーバが起動してから現在までの合計転送量",
+         FormatTransferTotals(GetInt64Leaf(node, "AllSendSize"), GetInt64Leaf(node, "AllRecvSize"))},
+        {"■過去１時間の接続数", node.GetString("Connected1Hour", "0") + kConnectionUnit},
+        {"■過去１時間の合計転送量",
+         FormatTransferTotals(GetInt64Leaf(node, "SendSize1Hour"), GetInt64Leaf(node, "RecvSize1Hour"))},
+    };
+}
+
+}  // namespace
+
+CServerInfoView::CServerInfoView(CControllerApp& app, QWidget* parent) : CMainViewBase(app, parent)
+{
+    connect(&timer_, &QTimer::timeout, this, &CServerInfoView::RepaintIfShown);
+    timer_.start(kRepaintMs);
+}
+
+std::string CServerInfoView::GetCopyText()
+{
+    CServerControlClient& client = App().GetClient();
+    std::string text;
+    AppendTextBlock(text, kStatusLabel, client.GetServerErrorString());
+    for (const TextBlock& block : DetailBlocks(client, false))
+        AppendTextBlock(text, block.label, block.value);
+    return text;
+}
+
+void CServerInfoView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    DrawInfo(painter);
+}
+
+void CServerInfoView::RepaintIfShown()
+{
+    const CMainFrame* frame = App().GetMainWnd();
+    if (frame != nullptr && !frame->isMinimized())
+        update();
+}
+
+void CServerInfoView::DrawInfo(QPainter& painter)
+{
+    painter.setBackgroundMode(Qt::TransparentMode);
+    CServerControlClient& client = App().GetClient();
+    const bool running = client.IsRunning() != 0;
+    SetCopyEnabled(running);
+    if (running)
+        DrawBlock(painter, kLeft, kStatusTop, kStatusLabel, client.GetServerErrorString(), false);
+    else
+        DrawBlock(painter, kLeft, kStatusTop, kStatusLabel, "起動エラー : " + client.GetServerErrorString(), true);
+    // Asked again: the server may have stopped while the status was drawn.
+    if (client.IsRunning() == 0)
+        return;
+    const std::vector<TextBlock> blocks = DetailBlocks(client, true);
+    for (size_t i = 0; i < blocks.size() && i < std::size(kDetailTops); ++i)
+        DrawBlock(painter, kLeft, kDetailTops[i], blocks[i].label, blocks[i].value, false);
+}
+
+void CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,
+                                bool error)
+{
+    const CDrawTools& tools = App().GetDrawTools();
+    // Positions are the text's top-left; Qt draws from the baseline.
+    painter.setFont(tools.boldFont);
+    painter.setPen(tools.bluePen);
+    painter.drawText(x, y + QFontMetrics(tools.boldFont).ascent(), ToQString(label));
+
+    const int valueX = x + kValueIndent;
+    const int valueY = y + kLineHeight;
+    ClearLine(painter, valueX, valueY);
+    painter.setFont(tools.normalFont);
+    painter.setPen(error ? tools.redPen : tools.darkPen);
+    painter.drawText(valueX, valueY + QFontMetrics(tools.normalFont).ascent(), ToQString(value));
+}
+
+void CServerInfoView::ClearLine(QPainter& painter, int x, int y)
+{
+    painter.fillRect(QRect(x, y, width() - x, kLineHeight), App().GetDrawTools().white);
+}

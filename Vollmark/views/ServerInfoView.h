@@ -1,0 +1,38 @@
+#pragma once
+// The server information view: the server's state, version, type and root, and its
+// connection and transfer counts since the start and over the last hour. Drawn anew from
+// the server's answers on every paint, and repainted each second while the main window
+// is open, so the figures follow the traffic; a minimised window asks the server nothing.
+
+#include "views/MainViewBase.h"
+
+#include <QTimer>
+
+#include <string>
+
+class QPainter;
+
+class CServerInfoView : public CMainViewBase {
+    Q_OBJECT
+public:
+    explicit CServerInfoView(CControllerApp& app, QWidget* parent = nullptr);
+
+    // The status and every figure, running or not, as label/value blocks (CP932). Asks
+    // the server afresh; does not change whether copying is enabled.
+    std::string GetCopyText() override;
+
+protected:
+    // Copying is enabled exactly while the last paint found the server running.
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void RepaintIfShown();
+    void DrawInfo(QPainter& painter);
+    // Label at (x, y), value one line below and indented; `error` draws the value red.
+    void DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,
+                   bool error);
+    // Whites out a value line from (x, y) to the right edge.
+    void ClearLine(QPainter& painter, int x, int y);
+
+    QTimer timer_;
+};

@@ -1,0 +1,116 @@
+// The server information view against the real server: its figures are the server's own,
+// and a stopped server turns the view into the start error with copying disabled.
+
+#include "views/ServerInfoView.h"
+
+#include "app/ControllerApp.h"
+#include "core/TransferTotals.h"
+#include "Screenshot.h"
+#include "ScriptedPrompts.h"
+#include "ServerSandbox.h"
+
+#include "FreePort.h"
+
+#include "ConfigAccessor.h"
+#include "ConfigClass.h"
+#include "TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The server publishes its counts once a second; several periods are a hang.
+constexpr auto kPublishLimit = 10s;
+constexpr int kRequests = 3;
+constexpr auto kPollInterval = 10ms;
+
+std::string Block(const std::string& label, const std::string& value)
+{
+    std::string text;
+    AppendTextBlock(text, label, value);
+    return text;
+}
+
+class ServerInfoViewTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(app_.InitInstance()); }
+    void TearDown() override { app_.ExitInstance(); }
+
+    // The server's info node as it answers now, in a tree of the test's own.
+    std::string Info(const std::string& key)
+    {
+        info_.LoadSerializedText(app_.GetClient().GetServerInfo());
+        return info_.GetValue("ServerInfo::" + key, "");
+    }
+
+    // Sends kRequests requests and waits until the server's published counts hold them.
+    void MakeTraffic()
+    {
+        const std::string request = "GET / HTTP/1.1\r\nHost: test\r\nConnection: close\r\n\r\n";
+        for (int i = 0; i < kRequests; ++i)
+            ASSERT_FALSE(testsupport::HttpExchange(sandbox_.Port(), request).empty()) << "request " << i;
+        const auto deadline = std::chrono::steady_clock::now() + kPublishLimit;
+        while (Info("AllConnected") != std::to_string(kRequests)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "AllConnected " << Info("AllConnected");
+            std::this_thread::sleep_for(kPollInterval);
+        }
+    }
+
+    ServerSandbox sandbox_;
+    ScriptedPrompts prompts_;
+    CControllerApp app_{ServerSandbox::ServerProgram()};
+    CServerInfoView view_{app_};
+    CConfigClass info_;
+};
+
+TEST_F(ServerInfoViewTest, ShowsTheServersOwnFiguresAndEnablesCopying)
+{
+    ASSERT_NO_FATAL_FAILURE(MakeTraffic());
+    view_.resize(600, 420);
+    view_.grab();
+    EXPECT_TRUE(view_.IsCopyEnabled());
+
+    const std::string text = view_.GetCopyText();
+    const auto total = [&](const char* send, const char* receive) {
+        return FormatTransferTotals(std::stoll(Info(send)), std::stoll(Info(receive)));
+    };
+    const std::string expected[] = {
+        Block("■サーバ動作状況", app_.GetClient().GetServerErrorString()),
+        Block("■サーバ・タイプ", "スタンドアロン アプリケーション"),
+        Block("■サーバ・ルート", platform::Utf8ToCp932(sandbox_.Root())),
+        Block("■サーバが起動してから現在までの接続数", std::to_string(kRequests)),
+        Block("■サーバが起動してから現在までの合計転送量", total("AllSendSize", "AllRecvSize")),
+        Block("■過去１時間の接続数", std::to_string(kRequests) + " 接続"),
+        Block("■過去１時間の合計転送量", total("SendSize1Hour", "RecvSize1Hour")),
+    };
+    for (const std::string& block : expected)
+        EXPECT_NE(text.find(block), std::string::npos) << platform::Cp932ToUtf8(block) << "\nin\n"
+                                                       << platform::Cp932ToUtf8(text);
+    EXPECT_NE(Info("ServerSignature"), "");
+    EXPECT_NE(text.find(Block("■サーバ・バージョン", Info("ServerSignature"))), std::string::npos);
+    SaveScreenshot(view_, "server-info-view");
+}
+
+TEST_F(ServerInfoViewTest, StoppedServerDisablesCopyingAndShowsWhy)
+{
+    view_.grab();
+    ASSERT_TRUE(view_.IsCopyEnabled());
+    app_.GetClient().StopServer();
+    ASSERT_EQ(app_.GetClient().IsRunning(), 0);
+
+    view_.grab();
+    EXPECT_FALSE(view_.IsCopyEnabled());
+    const std::string status = app_.GetClient().GetServerErrorString();
+    EXPECT_NE(status, "");
+    const std::string text = view_.GetCopyText();
+    EXPECT_EQ(text.rfind(Block("■サーバ動作状況", status), 0), 0u) << platform::Cp932ToUtf8(text);
+    view_.resize(600, 420);
+    SaveScreenshot(view_, "server-info-view-stopped");
+}
+
+}  // namespace
