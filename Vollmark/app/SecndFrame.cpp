@@ -5,7 +5,9 @@
 #include "app/TabBar.h"
 #include "gui/QtText.h"
 #include "views/MainViewBase.h"
+#include "views/DirectoryView.h"
 #include "views/ServerInfoView.h"
+#include "views/ThreadView.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -13,6 +15,8 @@
 namespace {
 
 constexpr int kServerInfoSection = 128;
+constexpr int kDirectorySection = 129;
+constexpr int kConnectionSection = 131;
 
 }  // namespace
 
@@ -31,10 +35,17 @@ CSecndFrame::~CSecndFrame() = default;
 
 CMainViewBase* CSecndFrame::MakeView(int id)
 {
-    if (id == kServerInfoSection)
+    switch (id) {
+    case kServerInfoSection:
         return new CServerInfoView(app_);
-    // Sections whose views are still to come show an empty page.
-    return new CMainViewBase(app_);
+    case kDirectorySection:
+        return new CDirectoryView(app_);
+    case kConnectionSection:
+        return new CThreadView(app_);
+    default:
+        // The settings section's menu is still to come: an empty page until then.
+        return new CMainViewBase(app_);
+    }
 }
 
 void CSecndFrame::OnSectionButton(int id)

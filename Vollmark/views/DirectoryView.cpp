@@ -1,0 +1,379 @@
+#include "views/DirectoryView.h"
+
+#include "app/ControllerApp.h"
+#include "app/Resources.h"
+#include "controls/TabButton.h"
+#include "gui/DrawTools.h"
+#include "gui/PropertySheet.h"
+#include "gui/UserPrompts.h"
+#include "pages/PathPages.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace {
+
+// The list is made anew each time its section is shown; the row under the mouse and the
+// anchor of Shift-clicks belong to the program, so a selection continues where it was.
+int g_hoverRow = -1;
+int g_anchor = -1;
+
+// Room for the scroll bar's edge at the right of each row.
+constexpr int kRowRightMargin = 5;
+// The list sits under the buttons and their etched line.
+constexpr int kListTop = 50;
+constexpr int kTextLeft = 51;
+constexpr QPoint kIconAt{5, 5};
+constexpr int kIconPx = 32;
+// The separator under a row's three text lines.
+constexpr int kRowRuleY = 48;
+
+const char kEditCaption[] = "パスを編集";
+const char kNewCaption[] = "新規パス";
+const char kDeleteCaption[] = "削除";
+
+struct OptionItem {
+    const char* key;
+    const char* label;
+    int defaultValue;
+};
+
+const OptionItem kOptionItems[] = {
+    {"EnableAuthenticate", "認証", 0},    {"EnableIndex", "Index", 0},
+    {"EnableSSICGI", "SSI/CGI", 0},       {"EnableWebDAV", "WebDAV", 0},
+    {"EnableWrite", "書き込み", 0},       {"EnableHiddenFile", "隠しファイル", 0},
+    {"EnableBandWidthLimit", "帯域制限", 0}, {"AcceptHTTP", "HTTP", 1},
+    {"AcceptHTTPS", "HTTPS", 1},
+};
+
+}  // namespace
+
+CDirectoryListCtrl::CDirectoryListCtrl(CControllerApp& app, QWidget* parent)
+    : QAbstractScrollArea(parent), app_(app), path_(app.GetSetting().GetSubAccessor("Path"))
+{
+    setFrameShape(QFrame::NoFrame);
+    SetWhiteBackground(*viewport());
+    viewport()->setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    verticalScrollBar()->setSingleStep(1);
+}
+
+std::vector<std::string> CDirectoryListCtrl::EntryNames() const
+{
+    std::vector<std::string> names;
+    path_.GetSections(names);
+    return names;
+}
+
+int CDirectoryListCtrl::GetAnchor() { return g_anchor; }
+
+int CDirectoryListCtrl::GetScrollPosition() const { return verticalScrollBar()->value(); }
+
+int CDirectoryListCtrl::PageRows() const { return std::max(1, viewport()->height() / kRowHeight); }
+
+std::string CDirectoryListCtrl::FormatOptions(const CConfigAccessor& entry)
+{
+    std::string line;
+    for (const OptionItem& item : kOptionItems) {
+        const bool set = entry.GetInt(std::string("Options::") + item.key, item.defaultValue) != 0;
+        line += std::string(item.label) + " : " + (set ? "○" : "×") + "    ";
+    }
+    return line;
+}
+
+std::string CDirectoryListCtrl::FormatServerLine(const CConfigAccessor& entry)
+{
+    const std::string host = entry.GetString("VirtualHost", "*");
+    const std::string serverPath = entry.GetString("ServerPath", "");
+    return host != "*" ? "Server : <" + host + "> " + serverPath : "Server : " + serverPath;
+}
+
+std::string CDirectoryListCtrl::FormatLocationLine(const CConfigAccessor& entry)
+{
+    const std::string forward = entry.GetString("Forward", "");
+    return !forward.empty() ? "Forward : " + forward : "Local : " + entry.GetString("LocalPath", "");
+}
+
+void CDirectoryListCtrl::UpdateScrollBar()
+{
+    const int entries = static_cast<int>(EntryNames().size());
+    const int page = PageRows();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(page);
+    bar->setRange(0, std::max(0, entries - page));
+    setVerticalScrollBarPolicy(page < entries ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+}
+
+void CDirectoryListCtrl::Refresh()
+{
+    UpdateScrollBar();
+    viewport()->update();
+}
+
+void CDirectoryListCtrl::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollBar();
+}
+
+void CDirectoryListCtrl::scrollContentsBy(int, int) { viewport()->update(); }
+
+int CDirectoryListCtrl::HitTest(int, int y) const
+{
+    if (y < 0)
+        return -1;
+    const int row = y / kRowHeight;
+    return GetScrollPosition() + row < static_cast<int>(EntryNames().size()) ? row : -1;
+}
+
+void CDirectoryListCtrl::DrawEntry(QPainter& painter, int row, bool hover)
+{
+    const std::vector<std::string> names = EntryNames();
+    const int index = GetScrollPosition() + row;
+    if (index < 0 || index >= static_cast<int>(names.size()))
+        return;
+    const CConfigAccessor entry = path_.GetSubAccessor(names[static_cast<size_t>(index)]);
+    const CDrawTools& tools = app_.GetDrawTools();
+    const int clientWidth = viewport()->width();
+    const int width = clientWidth >= kMinRowWidth ? clientWidth - kRowRightMargin : kMinRowWidth;
+    const QRect rect(0, row * kRowHeight, width, kRowHeight);
+    const bool selected = entry.GetInt("Selected", 0) != 0;
+
+    const QColor selection(CDrawTools::kBlue);
+    const QColor text = selected ? QColor(Qt::white) : QColor(hover ? CDrawTools::kBlue : CDrawTools::kGray);
+    painter.fillRect(rect, selected ? selection : tools.white);
+    painter.setPen(tools.grayPen);
+    painter.drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
+    painter.drawLine(kTextLeft, rect.top() + kRowRuleY, rect.right(), rect.top() + kRowRuleY);
+
+    const QRect iconRect(rect.topLeft() + kIconAt, QSize(kIconPx, kIconPx));
+    LoadIconResource(kIconDirectory).paint(&painter, iconRect);
+    if (selected) {
+        // Half the picture's colour, half the selection's, as a selected picture looks.
+        painter.save();
+        painter.setOpacity(0.5);
+        painter.fillRect(iconRect, selection);
+        painter.restore();
+    }
+
+    painter.setPen(text);
+    painter.setFont(tools.boldFont);
+    DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 5), rect.right(), entry.GetString("Info", ""));
+    painter.setFont(tools.normalFont);
+    DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 20), rect.right(), FormatServerLine(entry));
+    DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 34), rect.right(), FormatLocationLine(entry));
+    DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 52), rect.right(), FormatOptions(entry));
+}
+
+void CDirectoryListCtrl::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    const int rows = viewport()->height() / kRowHeight + 1;
+    for (int row = 0; row < rows; ++row)
+        DrawEntry(painter, row, row == g_hoverRow);
+}
+
+void CDirectoryListCtrl::wheelEvent(QWheelEvent* event)
+{
+    const int entries = static_cast<int>(EntryNames().size());
+    const int delta = event->angleDelta().y();
+    // One entry per turn of the wheel, and only when the rows do not all fit.
+    if (PageRows() < entries && delta != 0)
+        verticalScrollBar()->setValue(GetScrollPosition() + (delta < 0 ? 1 : -1));
+    event->accept();
+}
+
+void CDirectoryListCtrl::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    const int row = HitTest(at.x(), at.y());
+    if (row != g_hoverRow) {
+        g_hoverRow = row;
+        viewport()->update();
+    }
+    setFocus();
+}
+
+void CDirectoryListCtrl::leaveEvent(QEvent* event)
+{
+    g_hoverRow = -1;
+    viewport()->update();
+    QAbstractScrollArea::leaveEvent(event);
+}
+
+void CDirectoryListCtrl::SetAllSelected(const std::vector<std::string>& names, int value)
+{
+    for (const std::string& name : names)
+        path_.GetSubAccessor(name).SetInt("Selected", value);
+}
+
+void CDirectoryListCtrl::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const std::vector<std::string> names = EntryNames();
+    const QPoint at = event->position().toPoint();
+    const int row = HitTest(at.x(), at.y());
+    // An anchor left behind by entries deleted since addresses none of them.
+    if (g_anchor >= static_cast<int>(names.size()))
+        g_anchor = static_cast<int>(names.size()) - 1;
+    if (row < 0) {
+        SetAllSelected(names, 0);
+    } else {
+        const int index = GetScrollPosition() + row;
+        const CConfigAccessor clicked = path_.GetSubAccessor(names[static_cast<size_t>(index)]);
+        if ((event->modifiers() & Qt::ShiftModifier) && g_anchor >= 0) {
+            SetAllSelected(names, 0);
+            for (int i = std::min(g_anchor, index); i <= std::max(g_anchor, index); ++i)
+                path_.GetSubAccessor(names[static_cast<size_t>(i)]).SetInt("Selected", 1);
+        } else if (event->modifiers() & Qt::ControlModifier) {
+            clicked.SetInt("Selected", 1 - clicked.GetInt("Selected", 0));
+            g_anchor = index;
+        } else {
+            SetAllSelected(names, 0);
+            clicked.SetInt("Selected", 1);
+            g_anchor = index;
+        }
+    }
+    viewport()->update();
+}
+
+void CDirectoryListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        emit editRequested();
+}
+
+void CDirectoryListCtrl::keyPressEvent(QKeyEvent* event)
+{
+    // The keys move the list as its scroll bar would.
+    QScrollBar* bar = verticalScrollBar();
+    switch (event->key()) {
+    case Qt::Key_Up:
+        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+    case Qt::Key_Down:
+        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    case Qt::Key_PageUp:
+        bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+        break;
+    case Qt::Key_PageDown:
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        break;
+    case Qt::Key_Home:
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        break;
+    case Qt::Key_End:
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+CDirectoryView::CDirectoryView(CControllerApp& app, QWidget* parent)
+    : CMainViewBase(app, parent), path_(app.GetSetting().GetSubAccessor("Path")), list_(new CDirectoryListCtrl(app, this))
+{
+    buttons_[0] = new CIconButton(app, this, "新規", kIconNew, 0, 0, kIdNew, true);
+    buttons_[1] = new CIconButton(app, this, "編集", kIconEdit, CIconButton::kWidth, 0, kIdEdit, false);
+    buttons_[2] = new CIconButton(app, this, "削除", kIconDelete, 2 * CIconButton::kWidth, 0, kIdDelete, false);
+    for (CIconButton* button : buttons_) {
+        // Queued, so the click has ended before a sheet or a question opens over it.
+        connect(button, &CIconButton::clicked, this, &CDirectoryView::OnButton, Qt::QueuedConnection);
+    }
+    connect(list_, &CDirectoryListCtrl::editRequested, this, [this] { OnButton(kIdEdit); }, Qt::QueuedConnection);
+}
+
+void CDirectoryView::resizeEvent(QResizeEvent* event)
+{
+    CMainViewBase::resizeEvent(event);
+    list_->setGeometry(0, kListTop, width(), height() - kListTop);
+}
+
+void CDirectoryView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const CDrawTools& tools = App().GetDrawTools();
+    painter.setPen(tools.grayPen);
+    painter.drawLine(0, CIconButton::kHeight, width() - 5, CIconButton::kHeight);
+    painter.setPen(tools.lightPen);
+    painter.drawLine(0, CIconButton::kHeight + 1, width() - 5, CIconButton::kHeight + 1);
+}
+
+std::string CDirectoryView::MakeNewPathKey() const
+{
+    for (int number = 0;; ++number) {
+        const std::string name = "Path_" + std::to_string(number);
+        if (!path_.HasSection(name))
+            return name;
+    }
+}
+
+int CDirectoryView::FindFirstSelected() const
+{
+    std::vector<std::string> names;
+    path_.GetSections(names);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (path_.GetSubAccessor(names[i]).GetInt("Selected", 0) != 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void CDirectoryView::OnButton(int id)
+{
+    const int index = FindFirstSelected();
+    std::vector<std::string> names;
+    path_.GetSections(names);
+    switch (id) {
+    case kIdNew:
+        NewPath(MakeNewPathKey());
+        list_->Refresh();
+        break;
+    case kIdEdit:
+        if (index >= 0)
+            EditPath(names[static_cast<size_t>(index)]);
+        list_->Refresh();
+        break;
+    case kIdDelete:
+        if (index < 0 ||
+            gui::MessageBox(this, kDeleteQuestion, gui::kMbOkCancel | gui::kMbIconQuestion, kDeleteCaption) != gui::kIdOk)
+            break;
+        for (const std::string& name : names) {
+            if (path_.GetSubAccessor(name).GetInt("Selected", 0) != 0)
+                path_.RemoveSection(name);
+        }
+        list_->Refresh();
+        App().SaveSettings();
+        break;
+    default:
+        break;
+    }
+}
+
+void CDirectoryView::NewPath(const std::string& name) { RunSheet(name, false); }
+
+void CDirectoryView::EditPath(const std::string& name) { RunSheet(name, true); }
+
+void CDirectoryView::RunSheet(const std::string& name, bool edit)
+{
+    CConfigClass scratch;
+    const CConfigAccessor entry(&scratch, name);
+    if (edit)
+        entry.CopyFrom(path_.GetSubAccessor(name));
+    gui::CPropertySheet sheet(edit ? kEditCaption : kNewCaption, this);
+    sheet.AddPage(new CPathPage1(App(), entry));
+    sheet.AddPage(new CPathPage2(App(), entry));
+    sheet.AddPage(new CPathPage3(App(), entry));
+    sheet.AddPage(new CPathPage4(App(), entry));
+    if (sheet.DoModal() != gui::kIdOk)
+        return;
+    path_.GetSubAccessor(name).CopyFrom(entry);
+    App().SaveSettings();
+}
