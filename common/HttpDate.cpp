@@ -1,5 +1,7 @@
 #include "HttpDate.h"
 
+#include "TextTrim.h"
+
 #include "CRuntime.h"
 
 #include <cstdio>
@@ -14,20 +16,6 @@ const char* const kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat
 
 // Index of the first ',' below which no date form fits.
 constexpr std::string::size_type kShortestDayName = 3;
-
-// White space as isspace() knows it in the C locale; none of these bytes can be the trail
-// byte of a double-byte character, so trimming byte by byte is safe.
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-std::string Trim(const std::string& text)
-{
-    std::string::size_type begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
 
 // Walks a date by fixed positions: a field is read where the walk stands, without moving;
 // Skip moves on. A field that does not fit in the text spoils the whole date.
@@ -86,7 +74,7 @@ int GetMonthNumber(const std::string& name)
 
 std::int64_t ParseHttpDate(std::string text)
 {
-    text = platform::_mbslwr(Trim(text));
+    text = platform::_mbslwr(TrimText(text));
     const std::string::size_type comma = text.find(',');
     if (comma != std::string::npos && comma < kShortestDayName)
         return 0;

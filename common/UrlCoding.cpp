@@ -1,5 +1,7 @@
 #include "UrlCoding.h"
 
+#include "TextTrim.h"
+
 #include "JapaneseText.h"
 
 #include <cstdio>
@@ -101,19 +103,6 @@ std::string PercentDecode(const std::string& text, bool plusIsBlank)
     return hasHighBytes ? ConvertToShiftJis(out) : out;
 }
 
-bool IsBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-std::string Trim(const std::string& text)
-{
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(static_cast<unsigned char>(text[begin])))
-        ++begin;
-    while (end > begin && IsBlank(static_cast<unsigned char>(text[end - 1])))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
 bool InEscapeSet(unsigned char c, bool highBytes)
 {
     if (c <= 0x20 || (highBytes && c >= 0x80))
@@ -173,7 +162,7 @@ std::string DecodeUrlText(const std::string& text) { return PercentDecode(text, 
 
 std::string NormalizeUrlPath(const std::string& path)
 {
-    std::string s = PercentDecode(Trim(path), false);
+    std::string s = PercentDecode(TrimText(path), false);
     // Rooted before the passes, so that a leading "../" is a segment like any other.
     if (s.empty() || s[0] != '/')
         s = PrependChar('/', s);

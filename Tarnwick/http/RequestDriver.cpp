@@ -12,6 +12,7 @@
 #include "DirectoryResponse.h"
 #include "FileDeleteResponse.h"
 #include "FilePath.h"
+#include "TextTrim.h"
 #include "FileMoveResponse.h"
 #include "FilePutResponse.h"
 #include "FileResponse.h"
@@ -96,14 +97,6 @@ void AnnounceClose(const CConfigAccessor& responseView)
     }
 }
 
-std::string Trim(const std::string& text)
-{
-    const std::string::size_type first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 }  // namespace
 
 std::string CConnectionThread::ReceiveHeader()
@@ -134,7 +127,7 @@ void CConnectionThread::CheckBodyFraming(const CConfigAccessor& threadView, cons
         if (colon == std::string_view::npos)
             continue;
         const std::string name(line.substr(0, colon));
-        const std::string value = Trim(std::string(line.substr(colon + 1)));
+        const std::string value = TrimText(line.substr(colon + 1), " \t");
         if (platform::_mbsicmp(name, "Transfer-Encoding") == 0) {
             transferCoding = true;
             coding = value;

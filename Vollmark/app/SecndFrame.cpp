@@ -7,6 +7,7 @@
 #include "views/MainViewBase.h"
 #include "views/DirectoryView.h"
 #include "views/ServerInfoView.h"
+#include "views/SettingMenuView.h"
 #include "views/ThreadView.h"
 
 #include <QClipboard>
@@ -16,6 +17,7 @@ namespace {
 
 constexpr int kServerInfoSection = 128;
 constexpr int kDirectorySection = 129;
+constexpr int kSettingsSection = 130;
 constexpr int kConnectionSection = 131;
 
 }  // namespace
@@ -40,11 +42,12 @@ CMainViewBase* CSecndFrame::MakeView(int id)
         return new CServerInfoView(app_);
     case kDirectorySection:
         return new CDirectoryView(app_);
+    case kSettingsSection:
+        return new CSettingMenuView(app_);
     case kConnectionSection:
         return new CThreadView(app_);
     default:
-        // The settings section's menu is still to come: an empty page until then.
-        return new CMainViewBase(app_);
+        return nullptr;
     }
 }
 
@@ -55,7 +58,8 @@ void CSecndFrame::OnSectionButton(int id)
         return;
     header_->SetText(section->title, section->description);
     // A fresh view every time, so choosing the shown section again starts it anew.
-    ShowView(MakeView(id));
+    if (CMainViewBase* view = MakeView(id))
+        ShowView(view);
 }
 
 void CSecndFrame::ShowView(CMainViewBase* view)

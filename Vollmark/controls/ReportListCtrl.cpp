@@ -97,6 +97,24 @@ void CReportListCtrl::DeleteSelected()
     Rebuild(true);
 }
 
+void CReportListCtrl::DeleteSelectedKeepingOrder()
+{
+    rows_.RemoveAt(SelectedIndices());
+    Rebuild(false);
+}
+
+bool CReportListCtrl::MoveSelected(int step)
+{
+    const int from = GetFirstSelected();
+    const int to = from + step;
+    if (from < 0 || to < 0 || to >= GetRowCount())
+        return false;
+    std::swap(GetRow(from), GetRow(to));
+    Rebuild(false);
+    SelectRow(to);
+    return true;
+}
+
 void CReportListCtrl::Clear()
 {
     rows_.RemoveAll();

@@ -52,6 +52,12 @@ public:
 
     // Removes every row whose item is selected, then shows the rest sorted.
     void DeleteSelected();
+    // For lists whose order means something (the order the server tries them): removes the
+    // selected rows and shows the rest in the order they stood.
+    void DeleteSelectedKeepingOrder();
+    // Swaps the first selected row with the one `step` rows away and keeps it selected;
+    // false, changing nothing, when either is missing.
+    bool MoveSelected(int step);
     // Removes every row, then shows the empty list.
     void Clear();
     // Puts a copy of each row selected in `source`, in order, into this list through

@@ -105,6 +105,21 @@ bool ChooseOpenFile(QWidget* parent, const OpenFilePrompt& prompt, std::string* 
     return true;
 }
 
+bool ChooseSaveFile(QWidget* parent, const SaveFilePrompt& prompt, std::string* path)
+{
+    if (g_responder)
+        return g_responder->AnswerSaveFile(prompt, path);
+    QFileDialog chooser(parent, ToQString(prompt.title));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setDefaultSuffix(ToQString(prompt.defaultExtension));
+    chooser.setDirectory(ToQString(prompt.initialFolder));
+    chooser.selectFile(ToQString(prompt.initialFile));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+        return false;
+    *path = FromQString(chooser.selectedFiles().front());
+    return true;
+}
+
 bool ChooseFolder(QWidget* parent, const FolderPrompt& prompt, std::string* folder)
 {
     if (g_responder)

@@ -44,6 +44,13 @@ struct OpenFilePrompt {
     std::vector<FileFilter> filters;
 };
 
+struct SaveFilePrompt {
+    std::string title;
+    std::string initialFolder;
+    std::string initialFile;       // the name offered, without a folder
+    std::string defaultExtension;  // added to a name typed without one
+};
+
 struct FolderPrompt {
     std::string title;          // what the caller asks for
     std::string caption;        // the chooser window's caption
@@ -59,6 +66,7 @@ public:
     // True with a CP932 path for a chosen file or folder, false for cancel.
     virtual bool AnswerOpenFile(const OpenFilePrompt& prompt, std::string* path) = 0;
     virtual bool AnswerFolder(const FolderPrompt& prompt, std::string* folder) = 0;
+    virtual bool AnswerSaveFile(const SaveFilePrompt& prompt, std::string* path) = 0;
 };
 
 // Installs `responder` (not owned; null restores the real dialogs) and gives the previous.
@@ -69,6 +77,10 @@ int MessageBox(QWidget* parent, const std::string& text, unsigned type = kMbOk, 
 
 // The platform's open-file chooser: an existing file. False when cancelled.
 bool ChooseOpenFile(QWidget* parent, const OpenFilePrompt& prompt, std::string* path);
+
+// The platform's save-file chooser: a name to write, which need not exist yet; it asks
+// before a file would be replaced. False when cancelled.
+bool ChooseSaveFile(QWidget* parent, const SaveFilePrompt& prompt, std::string* path);
 
 // The platform's folder chooser. False when cancelled.
 bool ChooseFolder(QWidget* parent, const FolderPrompt& prompt, std::string* folder);

@@ -9,13 +9,13 @@
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
 #include "gui/UserPrompts.h"
+#include "pages/PageLayout.h"
 
 #include "FileIo.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,18 +27,9 @@
 
 namespace {
 
-// The pixel height the pages were laid out for.
-constexpr int kPageFontPx = 12;
+using namespace pages;
+
 constexpr int kUserNameColumnPx = 100;
-// A list's last column is stretched over what the others leave, so the width it is
-// created with is only a placeholder.
-constexpr int kStretchedColumnPx = 0;
-// The basic page's grid: labels, their edits, and the folder chooser beside the local path.
-constexpr int kLabelColumn = 0;
-constexpr int kEditColumn = 1;
-constexpr int kButtonColumn = 2;
-// Qt's span that reaches the grid's last column.
-constexpr int kToLastColumn = -1;
 
 // A host edit holding this serves every host: the entry has no virtual host.
 const char kAnyHost[] = "*";
@@ -86,53 +77,6 @@ const OptionFlag kOptionFlags[] = {
     {"AcceptHTTPS", "HTTPS (SSL/TLS) からのアクセスを許可", 1},
 };
 
-template <class Widget>
-Widget* Named(Widget* widget, const std::string& name)
-{
-    widget->setObjectName(QString::fromLatin1(name.c_str()));
-    return widget;
-}
-
-QLabel* NewLabel(const std::string& text, QWidget* parent) { return new QLabel(ToQString(text), parent); }
-
-QLineEdit* NewEdit(const char* name, QWidget* parent) { return Named(new QLineEdit(parent), name); }
-
-QCheckBox* NewCheck(const std::string& text, const std::string& name, QWidget* parent)
-{
-    return Named(new QCheckBox(ToQString(text), parent), name);
-}
-
-QPushButton* NewButton(const std::string& text, const std::string& name, QWidget* parent)
-{
-    return Named(new QPushButton(ToQString(text), parent), name);
-}
-
-// A list whose rows all show `icon`, with columns of these titles and widths; the last
-// column fills the list whatever its size, so no horizontal scroll bar shows.
-CReportListCtrl* NewList(const char* name, int icon, const std::vector<std::pair<std::string, int>>& columns,
-                         QWidget* parent)
-{
-    auto* list = Named(new CReportListCtrl(parent), name);
-    list->SetImageList({LoadIconResource(icon)});
-    for (const auto& [title, width] : columns)
-        list->InsertColumn(list->columnCount(), title, width);
-    list->header()->setSectionResizeMode(list->columnCount() - 1, QHeaderView::Stretch);
-    return list;
-}
-
-// A title above the widget.
-QVBoxLayout* Titled(const std::string& title, QWidget* widget)
-{
-    auto* column = new QVBoxLayout;
-    column->addWidget(NewLabel(title, widget->parentWidget()));
-    column->addWidget(widget, 1);
-    return column;
-}
-
-std::string Text(const QLineEdit* edit) { return FromQString(edit->text()); }
-
-void SetText(QLineEdit* edit, const std::string& text) { edit->setText(ToQString(text)); }
-
 // Adds the rows, an equal row replaced, and shows the list sorted.
 void AddRows(CReportListCtrl* list, const std::vector<std::string>& rows)
 {
@@ -171,19 +115,14 @@ CPathPage1::CPathPage1(CControllerApp& app, const CConfigAccessor& entry, QWidge
 
     const std::pair<const char*, QLineEdit*> fields[] = {
         {"説明 :", info_}, {"ServerPath :", serverPath_}, {"LocalPath :", localPath_}, {"Forward : ", forward_}};
-    auto* grid = new QGridLayout;
+    QGridLayout* grid = NewFieldGrid();
     int row = 0;
     for (const auto& [label, edit] : fields) {
-        grid->addWidget(NewLabel(label, this), row, kLabelColumn);
-        grid->addWidget(edit, row, kEditColumn);
-        if (edit == localPath_)
-            grid->addWidget(browse, row, kButtonColumn);
+        AddFieldRow(*grid, row, label, edit, edit == localPath_ ? browse : nullptr);
         ++row;
     }
-    grid->addWidget(useVirtualHost_, row++, kLabelColumn, 1, kToLastColumn);
-    grid->addWidget(NewLabel("ホスト名 :", this), row, kLabelColumn);
-    grid->addWidget(virtualHost_, row, kEditColumn);
-    grid->setColumnStretch(kEditColumn, 1);
+    AddSpanningRow(*grid, row++, useVirtualHost_);
+    AddFieldRow(*grid, row, "ホスト名 :", virtualHost_);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
@@ -294,14 +233,9 @@ CPathPage3::CPathPage3(CControllerApp& app, const CConfigAccessor& entry, QWidge
     connect(add, &QPushButton::clicked, this, &CPathPage3::OnAddUsers);
     connect(remove, &QPushButton::clicked, allowed_, &CReportListCtrl::DeleteSelected);
 
-    auto* buttons = new QVBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(add);
-    buttons->addWidget(remove);
-    buttons->addStretch(1);
     auto* lists = new QHBoxLayout;
     lists->addLayout(Titled("アクセスを許可するユーザー", allowed_), 1);
-    lists->addLayout(buttons);
+    lists->addLayout(ButtonColumn({add, remove}));
     lists->addLayout(Titled("サーバに登録中のユーザー", registered_), 1);
 
     auto* layout = new QVBoxLayout(this);

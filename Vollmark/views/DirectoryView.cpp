@@ -8,9 +8,8 @@
 #include "gui/UserPrompts.h"
 #include "pages/PathPages.h"
 
-#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
-#include <QScrollBar>
 
 #include <algorithm>
 
@@ -21,8 +20,6 @@ namespace {
 int g_hoverRow = -1;
 int g_anchor = -1;
 
-// Room for the scroll bar's edge at the right of each row.
-constexpr int kRowRightMargin = 5;
 // The list sits under the buttons and their etched line.
 constexpr int kListTop = 50;
 constexpr int kTextLeft = 51;
@@ -52,13 +49,9 @@ const OptionItem kOptionItems[] = {
 }  // namespace
 
 CDirectoryListCtrl::CDirectoryListCtrl(CControllerApp& app, QWidget* parent)
-    : QAbstractScrollArea(parent), app_(app), path_(app.GetSetting().GetSubAccessor("Path"))
+    : CRowListArea(kRowHeight, parent), app_(app), path_(app.GetSetting().GetSubAccessor("Path"))
 {
-    setFrameShape(QFrame::NoFrame);
-    SetWhiteBackground(*viewport());
     viewport()->setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
-    verticalScrollBar()->setSingleStep(1);
 }
 
 std::vector<std::string> CDirectoryListCtrl::EntryNames() const
@@ -70,9 +63,7 @@ std::vector<std::string> CDirectoryListCtrl::EntryNames() const
 
 int CDirectoryListCtrl::GetAnchor() { return g_anchor; }
 
-int CDirectoryListCtrl::GetScrollPosition() const { return verticalScrollBar()->value(); }
-
-int CDirectoryListCtrl::PageRows() const { return std::max(1, viewport()->height() / kRowHeight); }
+int CDirectoryListCtrl::RowCount() const { return static_cast<int>(EntryNames().size()); }
 
 std::string CDirectoryListCtrl::FormatOptions(const CConfigAccessor& entry)
 {
@@ -97,49 +88,13 @@ std::string CDirectoryListCtrl::FormatLocationLine(const CConfigAccessor& entry)
     return !forward.empty() ? "Forward : " + forward : "Local : " + entry.GetString("LocalPath", "");
 }
 
-void CDirectoryListCtrl::UpdateScrollBar()
-{
-    const int entries = static_cast<int>(EntryNames().size());
-    const int page = PageRows();
-    QScrollBar* bar = verticalScrollBar();
-    bar->setPageStep(page);
-    bar->setRange(0, std::max(0, entries - page));
-    setVerticalScrollBarPolicy(page < entries ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-}
-
-void CDirectoryListCtrl::Refresh()
-{
-    UpdateScrollBar();
-    viewport()->update();
-}
-
-void CDirectoryListCtrl::resizeEvent(QResizeEvent* event)
-{
-    QAbstractScrollArea::resizeEvent(event);
-    UpdateScrollBar();
-}
-
-void CDirectoryListCtrl::scrollContentsBy(int, int) { viewport()->update(); }
-
-int CDirectoryListCtrl::HitTest(int, int y) const
-{
-    if (y < 0)
-        return -1;
-    const int row = y / kRowHeight;
-    return GetScrollPosition() + row < static_cast<int>(EntryNames().size()) ? row : -1;
-}
-
-void CDirectoryListCtrl::DrawEntry(QPainter& painter, int row, bool hover)
+void CDirectoryListCtrl::DrawRow(QPainter& painter, int row, int index)
 {
     const std::vector<std::string> names = EntryNames();
-    const int index = GetScrollPosition() + row;
-    if (index < 0 || index >= static_cast<int>(names.size()))
-        return;
     const CConfigAccessor entry = path_.GetSubAccessor(names[static_cast<size_t>(index)]);
     const CDrawTools& tools = app_.GetDrawTools();
-    const int clientWidth = viewport()->width();
-    const int width = clientWidth >= kMinRowWidth ? clientWidth - kRowRightMargin : kMinRowWidth;
-    const QRect rect(0, row * kRowHeight, width, kRowHeight);
+    const QRect rect = RowRect(row);
+    const bool hover = row == g_hoverRow;
     const bool selected = entry.GetInt("Selected", 0) != 0;
 
     const QColor selection(CDrawTools::kBlue);
@@ -168,28 +123,10 @@ void CDirectoryListCtrl::DrawEntry(QPainter& painter, int row, bool hover)
     DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 52), rect.right(), FormatOptions(entry));
 }
 
-void CDirectoryListCtrl::paintEvent(QPaintEvent*)
-{
-    QPainter painter(viewport());
-    const int rows = viewport()->height() / kRowHeight + 1;
-    for (int row = 0; row < rows; ++row)
-        DrawEntry(painter, row, row == g_hoverRow);
-}
-
-void CDirectoryListCtrl::wheelEvent(QWheelEvent* event)
-{
-    const int entries = static_cast<int>(EntryNames().size());
-    const int delta = event->angleDelta().y();
-    // One entry per turn of the wheel, and only when the rows do not all fit.
-    if (PageRows() < entries && delta != 0)
-        verticalScrollBar()->setValue(GetScrollPosition() + (delta < 0 ? 1 : -1));
-    event->accept();
-}
-
 void CDirectoryListCtrl::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const int row = HitTest(at.x(), at.y());
+    const int row = HitTest(at.y());
     if (row != g_hoverRow) {
         g_hoverRow = row;
         viewport()->update();
@@ -216,7 +153,7 @@ void CDirectoryListCtrl::mousePressEvent(QMouseEvent* event)
         return;
     const std::vector<std::string> names = EntryNames();
     const QPoint at = event->position().toPoint();
-    const int row = HitTest(at.x(), at.y());
+    const int row = HitTest(at.y());
     // An anchor left behind by entries deleted since addresses none of them.
     if (g_anchor >= static_cast<int>(names.size()))
         g_anchor = static_cast<int>(names.size()) - 1;
@@ -245,36 +182,6 @@ void CDirectoryListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
         emit editRequested();
-}
-
-void CDirectoryListCtrl::keyPressEvent(QKeyEvent* event)
-{
-    // The keys move the list as its scroll bar would.
-    QScrollBar* bar = verticalScrollBar();
-    switch (event->key()) {
-    case Qt::Key_Up:
-        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        break;
-    case Qt::Key_Down:
-        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        break;
-    case Qt::Key_PageUp:
-        bar->triggerAction(QAbstractSlider::SliderPageStepSub);
-        break;
-    case Qt::Key_PageDown:
-        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        break;
-    case Qt::Key_Home:
-        bar->triggerAction(QAbstractSlider::SliderToMinimum);
-        break;
-    case Qt::Key_End:
-        bar->triggerAction(QAbstractSlider::SliderToMaximum);
-        break;
-    default:
-        QAbstractScrollArea::keyPressEvent(event);
-        return;
-    }
-    event->accept();
 }
 
 CDirectoryView::CDirectoryView(CControllerApp& app, QWidget* parent)

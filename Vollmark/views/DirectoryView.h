@@ -8,33 +8,25 @@
 
 #include "ConfigAccessor.h"
 
-#include <QAbstractScrollArea>
+#include "gui/RowListArea.h"
 
 #include <string>
 #include <vector>
 
 class CIconButton;
 
-class CDirectoryListCtrl : public QAbstractScrollArea {
+class CDirectoryListCtrl : public CRowListArea {
     Q_OBJECT
 public:
     static constexpr int kRowHeight = 68;
-    // Narrower windows still draw rows this wide, so the text stays whole.
-    static constexpr int kMinRowWidth = 400;
 
     CDirectoryListCtrl(CControllerApp& app, QWidget* parent = nullptr);
 
-    // Takes in entries added or removed meanwhile and repaints.
-    void Refresh();
     // The second, third and fourth lines of an entry's row: where it answers, what it
     // serves, and its options ("認証 : ○    Index : ×    ...").
     static std::string FormatServerLine(const CConfigAccessor& entry);
     static std::string FormatLocationLine(const CConfigAccessor& entry);
     static std::string FormatOptions(const CConfigAccessor& entry);
-    // The visible row under (x, y), or -1 below the last entry.
-    int HitTest(int x, int y) const;
-    // The first entry shown.
-    int GetScrollPosition() const;
     // The clicked entry that Shift-clicks count from; -1 before the first click.
     static int GetAnchor();
 
@@ -43,23 +35,17 @@ signals:
     void editRequested();
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void scrollContentsBy(int dx, int dy) override;
-    void wheelEvent(QWheelEvent* event) override;
+    int RowCount() const override;
+    void DrawRow(QPainter& painter, int row, int index) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // The entries' names in stored order.
     std::vector<std::string> EntryNames() const;
-    void DrawEntry(QPainter& painter, int row, bool hover);
-    void UpdateScrollBar();
     void SetAllSelected(const std::vector<std::string>& names, int value);
-    int PageRows() const;
 
     CControllerApp& app_;
     CConfigAccessor path_;

@@ -4,10 +4,9 @@
 #include "pages/PathPages.h"
 
 #include "app/ControllerApp.h"
-#include "controls/ReportListCtrl.h"
-#include "gui/QtText.h"
 #include "Screenshot.h"
 #include "ScriptedPrompts.h"
+#include "SheetDriver.h"
 
 #include "ConfigTreeText.h"
 #include "TempFolder.h"
@@ -15,7 +14,6 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -51,65 +49,24 @@ std::string Messages(const ScriptedPrompts& prompts)
 
 // A path entry in a scratch tree and its sheet of four pages, as the directory view builds
 // them.
-class PathSheet {
+class PathSheet : public SheetDriver {
 public:
-    PathSheet(CControllerApp& app, const Leaves& stored) : entry_(tree_.GetAccessor(kEntryPath)), sheet_("パスを編集")
+    PathSheet(CControllerApp& app, const Leaves& stored) : SheetDriver("パスを編集"), entry_(tree_.GetAccessor(kEntryPath))
     {
         for (const auto& [key, value] : stored)
             entry_.SetString(key, value);
-        sheet_.AddPage(new CPathPage1(app, entry_));
-        sheet_.AddPage(new CPathPage2(app, entry_));
-        sheet_.AddPage(new CPathPage3(app, entry_));
-        sheet_.AddPage(new CPathPage4(app, entry_));
+        Sheet().AddPage(new CPathPage1(app, entry_));
+        Sheet().AddPage(new CPathPage2(app, entry_));
+        Sheet().AddPage(new CPathPage3(app, entry_));
+        Sheet().AddPage(new CPathPage4(app, entry_));
     }
 
-    gui::CPropertySheet& Sheet() { return sheet_; }
     std::string Describe() { return testsupport::Describe(tree_, kEntryPath); }
-
-    // The first call opens the sheet on the page; later ones change tabs.
-    bool Show(int page)
-    {
-        if (sheet_.isVisible())
-            return sheet_.SetActivePage(page);
-        sheet_.SetActivePage(page);
-        sheet_.show();
-        return true;
-    }
-    template <class Widget>
-    Widget* Find(const char* name)
-    {
-        auto* widget = sheet_.findChild<Widget*>(QLatin1String(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    void SetText(const char* name, const std::string& text) { Find<QLineEdit>(name)->setText(ToQString(text)); }
-    std::string Text(const char* name) { return FromQString(Find<QLineEdit>(name)->text()); }
-    // Half the height in from the left edge: on a check box's indicator, inside any button.
-    void Click(const char* name)
-    {
-        QAbstractButton* button = Find<QAbstractButton>(name);
-        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(button->height() / 2, button->height() / 2));
-    }
-    void Select(const char* list, const std::vector<int>& rows)
-    {
-        Find<CReportListCtrl>(list)->clearSelection();
-        for (int row : rows)
-            Find<CReportListCtrl>(list)->SelectRow(row);
-    }
-    Rows RowsOf(const char* name)
-    {
-        Rows rows;
-        const CReportListCtrl* list = Find<CReportListCtrl>(name);
-        for (int i = 0; i < list->GetRowCount(); ++i)
-            rows.push_back(list->GetRow(i).key);
-        return rows;
-    }
     bool Stored(const std::string& text) { return Describe().find(text) != std::string::npos; }
 
 private:
     CConfigClass tree_;
     CConfigAccessor entry_;
-    gui::CPropertySheet sheet_;
 };
 
 class PathPagesTest : public testing::Test {

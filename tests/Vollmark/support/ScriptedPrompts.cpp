@@ -46,3 +46,9 @@ bool ScriptedPrompts::AnswerFolder(const gui::FolderPrompt& prompt, std::string*
     folders_.push_back(prompt);
     return TakeAnswer(folderAnswers_, unexpected_, folder);
 }
+
+bool ScriptedPrompts::AnswerSaveFile(const gui::SaveFilePrompt& prompt, std::string* path)
+{
+    saves_.push_back(prompt);
+    return TakeAnswer(saveAnswers_, unexpected_, path);
+}

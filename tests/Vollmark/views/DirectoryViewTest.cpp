@@ -7,6 +7,7 @@
 #include "gui/PropertySheet.h"
 #include "gui/QtText.h"
 #include "Screenshot.h"
+#include "ModalDriver.h"
 #include "ScriptedPrompts.h"
 #include "ServerSandbox.h"
 
@@ -78,27 +79,6 @@ protected:
         }
         return selected;
     }
-
-    // Runs `act` on the path sheet once it is open (it runs modally, maybe only after the
-    // queued click that opens it); gives up after a bounded number of looks.
-    static void WhenSheetOpens(std::function<void(gui::CPropertySheet&)> act, int looksLeft = kSheetLooks)
-    {
-        QTimer::singleShot(kSheetLookMs, [act, looksLeft] {
-            auto* sheet = qobject_cast<gui::CPropertySheet*>(QApplication::activeModalWidget());
-            if (sheet) {
-                act(*sheet);
-                // A failed check must not leave the test waiting on an open sheet.
-                if (sheet->isVisible())
-                    sheet->PressCancel();
-            }
-            else if (looksLeft > 0)
-                WhenSheetOpens(act, looksLeft - 1);
-            else
-                ADD_FAILURE() << "no sheet opened";
-        });
-    }
-    static constexpr int kSheetLookMs = 10;
-    static constexpr int kSheetLooks = 300;
 
     ServerSandbox sandbox_;
     ScriptedPrompts prompts_;
@@ -194,7 +174,7 @@ TEST_F(DirectoryViewTest, EditRunsTheSheetOnACopyOfTheFirstSelectedEntry)
 
     // Cancel: the live entry and the file stay as they were.
     const std::string fileBefore = testsupport::GetFile(sandbox_.SettingsFile());
-    WhenSheetOpens([](gui::CPropertySheet& sheet) {
+    WhenModalOpens<gui::CPropertySheet>([](gui::CPropertySheet& sheet) {
         EXPECT_EQ(FromQString(sheet.windowTitle()), "パスを編集");
         auto* info = sheet.GetPage(0)->findChild<QLineEdit*>(QStringLiteral("info"));
         ASSERT_NE(info, nullptr);
@@ -207,7 +187,7 @@ TEST_F(DirectoryViewTest, EditRunsTheSheetOnACopyOfTheFirstSelectedEntry)
     EXPECT_EQ(testsupport::GetFile(sandbox_.SettingsFile()), fileBefore);
 
     // OK: the copy goes back into the live entry and the file is saved.
-    WhenSheetOpens([](gui::CPropertySheet& sheet) {
+    WhenModalOpens<gui::CPropertySheet>([](gui::CPropertySheet& sheet) {
         sheet.GetPage(0)->findChild<QLineEdit*>(QStringLiteral("info"))->setText(QStringLiteral("changed"));
         EXPECT_TRUE(sheet.PressOk());
     });
@@ -263,7 +243,7 @@ TEST_F(DirectoryViewTest, EntriesMadeThroughThePagesAreServedAfterARestart)
     };
     auto view = MakeView();
 
-    WhenSheetOpens([&](gui::CPropertySheet& sheet) {
+    WhenModalOpens<gui::CPropertySheet>([&](gui::CPropertySheet& sheet) {
         EXPECT_EQ(FromQString(sheet.windowTitle()), "新規パス");
         QWidget& page = *sheet.GetPage(0);
         text(page, "info", "新しい入口");
@@ -283,7 +263,7 @@ TEST_F(DirectoryViewTest, EntriesMadeThroughThePagesAreServedAfterARestart)
 
     // Users: only taro may come in.
     Click(*view, 0);
-    WhenSheetOpens([&](gui::CPropertySheet& sheet) {
+    WhenModalOpens<gui::CPropertySheet>([&](gui::CPropertySheet& sheet) {
         ASSERT_TRUE(sheet.SetActivePage(2));
         QWidget& page = *sheet.GetPage(2);
         page.findChild<QCheckBox*>(QStringLiteral("enableAuthenticate"))->setChecked(true);
@@ -297,7 +277,7 @@ TEST_F(DirectoryViewTest, EntriesMadeThroughThePagesAreServedAfterARestart)
     EXPECT_EQ(status({"-u", "taro:secret"}), "200");
 
     // Hosts: 127.0.0.1 denied.
-    WhenSheetOpens([&](gui::CPropertySheet& sheet) {
+    WhenModalOpens<gui::CPropertySheet>([&](gui::CPropertySheet& sheet) {
         ASSERT_TRUE(sheet.SetActivePage(3));
         QWidget& page = *sheet.GetPage(3);
         page.findChild<QCheckBox*>(QStringLiteral("enableHostKick"))->setChecked(true);

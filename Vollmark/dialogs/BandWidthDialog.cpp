@@ -1,0 +1,126 @@
+#include "dialogs/BandWidthDialog.h"
+
+#include "app/ControllerApp.h"
+#include "gui/DataExchange.h"
+#include "gui/QtText.h"
+#include "gui/UiFont.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+constexpr int kDialogFontPx = 12;
+// The first three fields limit sending, the last three receiving.
+constexpr int kFieldsPerGroup = 3;
+// A group's grid: label, field, unit.
+constexpr int kLabelColumn = 0;
+constexpr int kFieldColumn = 1;
+constexpr int kUnitColumn = 2;
+// Room for the largest limit a field takes, 4294967295.
+constexpr int kFieldWidthPx = 100;
+
+struct LimitField {
+    const char* node;
+    const char* key;
+    const char* label;
+    const char* name;
+};
+
+const char kSendNode[] = "Limit::Send";
+const char kRecvNode[] = "Limit::Recv";
+const char kServerLabel[] = "サーバ全体の最大帯域幅 :";
+const char kHostLabel[] = "１ホストあたりの最大帯域幅 :";
+const char kConnectLabel[] = "１接続あたりの最大帯域幅 :";
+
+const LimitField kFields[CBandWidthDialog::kFieldCount] = {
+    {kSendNode, "MaxServerBandWidth", kServerLabel, "sendServer"},
+    {kSendNode, "MaxOneHostBandWidth", kHostLabel, "sendHost"},
+    {kSendNode, "MaxOneConnectBandWidth", kConnectLabel, "sendConnect"},
+    {kRecvNode, "MaxServerBandWidth", kServerLabel, "recvServer"},
+    {kRecvNode, "MaxOneHostBandWidth", kHostLabel, "recvHost"},
+    {kRecvNode, "MaxOneConnectBandWidth", kConnectLabel, "recvConnect"},
+};
+const char* const kGroupTitles[] = {"送信制限", "受信制限"};
+const char kUnitText[] = "K/Sec";
+const char kNoteText[] =
+    "※ディレクトリ設定で帯域幅制限を有効にしたパスのみ制限されます。\n設定値を0にすると、制限なしになります。";
+const char kCancelText[] = "キャンセル";
+
+QLabel* NewLabel(const char* text, QWidget* parent) { return new QLabel(ToQString(text), parent); }
+
+}  // namespace
+
+CBandWidthDialog::CBandWidthDialog(CControllerApp& app, QWidget* parent) : QDialog(parent), app_(app)
+{
+    setWindowTitle(ToQString(kCaption));
+    setFont(UiFont(kDialogFontPx));
+    auto* layout = new QVBoxLayout(this);
+    for (int group = 0; group * kFieldsPerGroup < kFieldCount; ++group) {
+        auto* box = new QGroupBox(ToQString(kGroupTitles[group]), this);
+        auto* grid = new QGridLayout(box);
+        for (int row = 0; row < kFieldsPerGroup; ++row) {
+            const int i = group * kFieldsPerGroup + row;
+            fields_[i] = new QLineEdit(box);
+            fields_[i]->setObjectName(QLatin1String(kFields[i].name));
+            fields_[i]->setFixedWidth(kFieldWidthPx);
+            fields_[i]->setAlignment(Qt::AlignRight);
+            grid->addWidget(NewLabel(kFields[i].label, box), row, kLabelColumn);
+            grid->addWidget(fields_[i], row, kFieldColumn);
+            grid->addWidget(NewLabel(kUnitText, box), row, kUnitColumn);
+        }
+        layout->addWidget(box);
+    }
+    QLabel* note = NewLabel(kNoteText, this);
+    note->setObjectName(QStringLiteral("note"));
+    layout->addWidget(note);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ok"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancel"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(ToQString(kCancelText));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    {
+        const CConfigAccessor& setting = app_.GetSetting();
+        CConfigReadLock lock(setting);
+        for (int i = 0; i < kFieldCount; ++i) {
+            // The server reads a negative limit as none; a field cannot show one.
+            const int stored = setting.GetSubAccessor(kFields[i].node).GetInt(kFields[i].key, 0);
+            values_[i] = static_cast<unsigned>(std::max(0, stored));
+        }
+    }
+    UpdateData(false);
+}
+
+bool CBandWidthDialog::UpdateData(bool save)
+{
+    return gui::UpdateData(this, save, [this](gui::CDataExchange& dx) {
+        for (int i = 0; i < kFieldCount; ++i)
+            gui::DDX_Text(dx, fields_[i], values_[i]);
+    });
+}
+
+void CBandWidthDialog::accept()
+{
+    if (!UpdateData(true))
+        return;
+    const CConfigAccessor& setting = app_.GetSetting();
+    {
+        CConfigLock lock(setting);
+        for (int i = 0; i < kFieldCount; ++i)
+            setting.GetSubAccessor(kFields[i].node).SetInt64(kFields[i].key, static_cast<int64_t>(values_[i]));
+    }
+    app_.SaveSettings();
+    QDialog::accept();
+}

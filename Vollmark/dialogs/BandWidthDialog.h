@@ -1,0 +1,40 @@
+#pragma once
+// The server's six bandwidth limits, in KiB per second (0: no limit): for sending and for
+// receiving, of the whole server, of one client host and of one connection. OK stores them
+// in the live settings and saves the file; the server takes them in at its next start and
+// applies them only on paths whose option EnableBandWidthLimit is set. Cancel stores
+// nothing. The app must outlive the dialog.
+//
+// Fields carry object names for tests: "sendServer", "sendHost", "sendConnect",
+// "recvServer", "recvHost", "recvConnect"; the note is "note", the buttons "ok" and
+// "cancel".
+
+#include <QDialog>
+
+#include <array>
+
+class CControllerApp;
+class QLineEdit;
+
+class CBandWidthDialog : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr const char* kCaption = "帯域幅制限";
+    static constexpr int kFieldCount = 6;
+
+    // Shows the stored limits; a missing one, or one the server reads as no limit, as 0.
+    explicit CBandWidthDialog(CControllerApp& app, QWidget* parent = nullptr);
+
+    // A field that holds no whole number from 0 to 4294967295 is named to the user and the
+    // dialog stays; otherwise the six are stored, the settings saved and the dialog closed.
+    void accept() override;
+
+private:
+    // Fills the fields from the values, or (`save`) reads them back; false when a field
+    // failed its check, which the user has been told.
+    bool UpdateData(bool save);
+
+    CControllerApp& app_;
+    std::array<QLineEdit*, kFieldCount> fields_{};
+    std::array<unsigned, kFieldCount> values_{};
+};

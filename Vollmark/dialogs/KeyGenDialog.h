@@ -1,0 +1,73 @@
+#pragma once
+// "公開鍵とサイト証明書の作成": makes the HTTPS listener's key and self-signed certificate,
+// and optionally a signing request for a certification authority, with CKeyGenerator. It
+// writes files only and changes no settings. Modal, opened from the SSL settings page; it
+// ends with OK only once every file is in place. The app must outlive the dialog.
+//
+// Controls carry object names (given beside each member) for tests to find them.
+
+#include <QDialog>
+
+#include <string>
+
+class CControllerApp;
+class QCheckBox;
+class QLineEdit;
+
+namespace gui {
+class CDataExchange;
+}
+
+class CKeyGenDialog : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr const char* kCaption = "公開鍵とサイト証明書の作成";
+    // The texts the user is shown, in "Tarnwick" message boxes.
+    static constexpr const char* kPassPhraseText = "パスワードが一致しないか、空欄です。";
+    static constexpr const char* kCountryText = "国名は2文字です。";
+    static constexpr const char* kKeyFailedText = "RSA秘密鍵の生成に失敗しました。";
+    static constexpr const char* kRequestFailedText = "認証要求ファイルの生成に失敗しました。";
+    static constexpr const char* kCertificateFailedText = "サイト証明書の生成に失敗しました。";
+    static constexpr const char* kDoneText = "秘密鍵とサイト証明書の生成に成功しました。";
+
+    // The file fields start in the server root's SSLKey folder, the country at "JP", the
+    // validity at 0 to 3650 days.
+    explicit CKeyGenDialog(CControllerApp& app, QWidget* parent = nullptr);
+
+    // "作成": checks the fields, writes the files and closes with OK; on any failure the
+    // user is told which file failed and why, and the dialog stays open with its fields.
+    void accept() override;
+
+private:
+    void DoDataExchange(gui::CDataExchange& dx);
+    // The platform's save-file chooser, starting beside the field's file.
+    void Browse(QLineEdit* field, const char* extension, const char* fileName);
+    // Writes the files; false when the user was told of a failure.
+    bool Generate();
+
+    QLineEdit* keyFile_;          // "keyFile", chosen with "browseKey"
+    QLineEdit* passPhrase_;       // "passPhrase"
+    QLineEdit* passPhraseAgain_;  // "passPhraseAgain"
+    QLineEdit* certificateFile_;  // "certificateFile", chosen with "browseCertificate"
+    QLineEdit* country_;          // "country"
+    QLineEdit* state_;            // "state"
+    QLineEdit* locality_;         // "locality"
+    QLineEdit* organization_;     // "organization"
+    QLineEdit* unit_;             // "unit"
+    QLineEdit* commonName_;       // "commonName"
+    QLineEdit* email_;            // "email"
+    QLineEdit* startDays_;        // "startDays"
+    QLineEdit* endDays_;          // "endDays"
+    QCheckBox* makeRequest_;      // "makeRequest"
+    QLineEdit* requestFile_;      // "requestFile", chosen with "browseRequest"
+    // Buttons: "create", "cancel".
+
+    struct Fields {
+        std::string keyFile, passPhrase, passPhraseAgain, certificateFile;
+        std::string country, state, locality, organization, unit, commonName, email;
+        int startDays = 0;
+        int endDays = 0;
+        int makeRequest = 0;
+        std::string requestFile;
+    } fields_;
+};

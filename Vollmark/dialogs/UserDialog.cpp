@@ -1,0 +1,278 @@
+#include "dialogs/UserDialog.h"
+
+#include "app/ControllerApp.h"
+#include "app/Resources.h"
+#include "controls/ReportListCtrl.h"
+#include "core/PathEntryRules.h"
+#include "dialogs/FileDialogs.h"
+#include "gui/QtText.h"
+#include "gui/UiFont.h"
+#include "gui/UserPrompts.h"
+#include "pages/PageLayout.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <initializer_list>
+
+namespace {
+
+using namespace pages;
+
+// The pixel height the dialogs were laid out for.
+constexpr int kDialogFontPx = 12;
+constexpr int kNameColumnPx = 100;
+constexpr int kPasswordColumnPx = 100;
+// The edits' grid: label, edit, and the button beside it.
+constexpr int kLabelColumn = 0;
+constexpr int kEditColumn = 1;
+constexpr int kButtonColumn = 2;
+
+const char kEnabledNode[] = "User::Enable";
+const char kDisabledNode[] = "User::Disable";
+const char kNameKey[] = "User";
+const char kPasswordKey[] = "Passwd";
+const char kCommentKey[] = "Comment";
+
+const char kNoNameText[] = "ユーザー名を入力してください。";
+const char kSeparatorInNameText[] = "ユーザー名に「::」は使用できません。";
+const char kOpenFileTitle[] = "Open File";
+const char kUsersHint[] = "無効なユーザーは、登録を残したままログインできなくなります。";
+const char kImportHint[] =
+    "1行に1ユーザー、「ユーザー名,パスワード,コメント」の形で書かれたファイルを読み込みます。"
+    "区切りはカンマかタブです。";
+
+QLabel* Hint(const char* text, QWidget* parent)
+{
+    auto* label = new QLabel(ToQString(text), parent);
+    label->setWordWrap(true);
+    return label;
+}
+
+// "OK" and "キャンセル" at the right of a row; Cancel rejects, OK is the caller's.
+QPushButton* AddOkCancel(QDialog* dialog, QHBoxLayout* row)
+{
+    QPushButton* ok = NewButton("OK", "ok", dialog);
+    QPushButton* cancel = NewButton("キャンセル", "cancel", dialog);
+    ok->setDefault(true);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    return ok;
+}
+
+std::string At(const std::vector<std::string>& texts, size_t index)
+{
+    return index < texts.size() ? texts[index] : std::string();
+}
+
+CReportRow UserRow(const std::string& name, const std::string& password, const std::string& comment)
+{
+    return CReportRow{0, name, {comment}, {password}, 0};
+}
+
+void LoadNode(const CConfigAccessor& node, CReportListCtrl& list)
+{
+    CConfigReadLock lock(node);
+    std::vector<std::string> children;
+    node.GetSections(children);
+    for (const std::string& child : children) {
+        const CConfigAccessor account = node.GetSubAccessor(child);
+        list.SetRow(UserRow(account.GetString(kNameKey, ""), account.GetString(kPasswordKey, ""),
+                            account.GetString(kCommentKey, "")),
+                    true);
+    }
+    list.Rebuild(true);
+}
+
+}  // namespace
+
+// --- CUserDialog --------------------------------------------------------------------------
+
+CUserDialog::CUserDialog(CControllerApp& app, QWidget* parent)
+    : QDialog(parent),
+      app_(app),
+      enabled_(NewList("enabledUsers", kIconUser, {{"ユーザー名", kNameColumnPx}, {"コメント", kStretchedColumnPx}}, this)),
+      disabled_(NewList("disabledUsers", kIconUser, {{"ユーザー名", kNameColumnPx}, {"コメント", kStretchedColumnPx}}, this)),
+      name_(NewEdit("userName", this)),
+      password_(NewEdit("password", this)),
+      comment_(NewEdit("comment", this))
+{
+    setWindowTitle(ToQString("ユーザー設定"));
+    setFont(UiFont(kDialogFontPx));
+    password_->setEchoMode(QLineEdit::Password);
+
+    QPushButton* disable = NewButton("→", "disableUsers", this);
+    QPushButton* enable = NewButton("←", "enableUsers", this);
+    connect(disable, &QPushButton::clicked, this, [this] { disabled_->MoveFrom(*enabled_, true, true); });
+    connect(enable, &QPushButton::clicked, this, [this] { enabled_->MoveFrom(*disabled_, true, true); });
+    auto* moves = new QVBoxLayout;
+    moves->addStretch(1);
+    moves->addWidget(disable);
+    moves->addWidget(enable);
+    moves->addStretch(1);
+    auto* lists = new QHBoxLayout;
+    lists->addLayout(Titled("有効なユーザー", enabled_), 1);
+    lists->addLayout(moves);
+    lists->addLayout(Titled("無効なユーザー", disabled_), 1);
+
+    const struct {
+        const char* label;
+        QLineEdit* edit;
+        QPushButton* button;
+    } fields[] = {
+        {"ユーザー名 :", name_, NewButton("追加", "add", this)},
+        {"パスワード :", password_, NewButton("削除", "delete", this)},
+        {"コメント :", comment_, NewButton("インポート", "import", this)},
+    };
+    connect(fields[0].button, &QPushButton::clicked, this, &CUserDialog::OnAdd);
+    connect(fields[1].button, &QPushButton::clicked, this, &CUserDialog::OnDelete);
+    connect(fields[2].button, &QPushButton::clicked, this, &CUserDialog::OnImport);
+    auto* grid = new QGridLayout;
+    int row = 0;
+    for (const auto& field : fields) {
+        grid->addWidget(new QLabel(ToQString(field.label), this), row, kLabelColumn);
+        grid->addWidget(field.edit, row, kEditColumn);
+        grid->addWidget(field.button, row++, kButtonColumn);
+    }
+    grid->setColumnStretch(kEditColumn, 1);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    connect(AddOkCancel(this, bottom), &QPushButton::clicked, this, &CUserDialog::OnOK);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(lists, 1);
+    layout->addWidget(Hint(kUsersHint, this));
+    layout->addLayout(grid);
+    layout->addLayout(bottom);
+    LoadUsers();
+}
+
+void CUserDialog::LoadUsers()
+{
+    LoadNode(app_.GetSetting().GetSubAccessor(kEnabledNode), *enabled_);
+    LoadNode(app_.GetSetting().GetSubAccessor(kDisabledNode), *disabled_);
+}
+
+void CUserDialog::OnOK()
+{
+    StoreList(kEnabledNode, *enabled_);
+    StoreList(kDisabledNode, *disabled_);
+    app_.SaveSettings();
+    accept();
+}
+
+void CUserDialog::StoreList(const char* node, const CReportListCtrl& list)
+{
+    const CConfigAccessor& setting = app_.GetSetting();
+    CConfigLock lock(setting);
+    setting.RemoveSection(node);
+    const CConfigAccessor accounts = setting.GetSubAccessor(node);
+    for (int i = 0; i < list.GetRowCount(); ++i) {
+        const CReportRow& row = list.GetRow(i);
+        // Such a name would make nodes instead of an account, or write onto the list node.
+        if (row.key.empty() || HoldsSettingsSeparator(row.key))
+            continue;
+        const CConfigAccessor account = accounts.GetSubAccessor(row.key);
+        account.SetString(kNameKey, row.key);
+        account.SetString(kPasswordKey, At(row.hidden, 0));
+        account.SetString(kCommentKey, At(row.columns, 0));
+    }
+}
+
+void CUserDialog::PlaceRow(const CReportRow& row)
+{
+    CReportListCtrl* target = disabled_->FindByKey(row.key) >= 0 ? disabled_ : enabled_;
+    target->SetRow(row, true);
+    target->Rebuild(true);
+}
+
+void CUserDialog::OnAdd()
+{
+    const std::string name = Text(name_);
+    if (name.empty())
+        gui::MessageBox(this, kNoNameText, gui::kMbOk);
+    else if (HoldsSettingsSeparator(name))
+        gui::MessageBox(this, kSeparatorInNameText, gui::kMbOk | gui::kMbIconStop);
+    else
+        PlaceRow(UserRow(name, Text(password_), Text(comment_)));
+}
+
+void CUserDialog::OnDelete()
+{
+    enabled_->DeleteSelected();
+    disabled_->DeleteSelected();
+}
+
+void CUserDialog::OnImport()
+{
+    CUserImportDialog dialog(app_, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    for (const ImportedUser& user : dialog.GetUsers())
+        PlaceRow(UserRow(user.name, user.password, user.comment));
+}
+
+// --- CUserImportDialog --------------------------------------------------------------------
+
+CUserImportDialog::CUserImportDialog(CControllerApp&, QWidget* parent)
+    : QDialog(parent),
+      list_(NewList("importList", kIconUser,
+                     {{"ユーザー名", kNameColumnPx}, {"パスワード", kPasswordColumnPx}, {"コメント", kStretchedColumnPx}},
+                     this))
+{
+    setWindowTitle(ToQString("インポート"));
+    setFont(UiFont(kDialogFontPx));
+    QPushButton* open = NewButton("開く...", "open", this);
+    connect(open, &QPushButton::clicked, this, &CUserImportDialog::OnOpen);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(open);
+    bottom->addStretch(1);
+    connect(AddOkCancel(this, bottom), &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Hint(kImportHint, this));
+    layout->addWidget(list_, 1);
+    layout->addLayout(bottom);
+}
+
+void CUserImportDialog::OnOpen()
+{
+    COpenFileDialog dialog(this, "");
+    dialog.AddFilter("CSVファイル (*.csv)", "*.csv");
+    dialog.AddFilter("テキストファイル (*.txt)", "*.txt");
+    if (dialog.DoModal(kOpenFileTitle) == 1)
+        ImportFile(dialog.GetPathName());
+}
+
+void CUserImportDialog::ImportFile(const std::string& path)
+{
+    list_->Clear();
+    bool refused = false;
+    for (const ImportedUser& user : ReadUserFile(path)) {
+        if (HoldsSettingsSeparator(user.name))
+            refused = true;
+        else
+            list_->SetRow(CReportRow{0, user.name, {user.password, user.comment}, {}, 0}, true);
+    }
+    list_->Rebuild(true);
+    if (refused)
+        gui::MessageBox(this, kSeparatorInNameText, gui::kMbOk | gui::kMbIconStop);
+}
+
+std::vector<ImportedUser> CUserImportDialog::GetUsers() const
+{
+    std::vector<ImportedUser> users;
+    for (int i = 0; i < list_->GetRowCount(); ++i) {
+        const CReportRow& row = list_->GetRow(i);
+        users.push_back({row.key, At(row.columns, 0), At(row.columns, 1)});
+    }
+    return users;
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The accounts that Basic authentication accepts. Enabled users live under
+// "User::Enable", which the server reads; disabled users under "User::Disable", which only
+// the controller keeps, so that an account can be switched off without being deleted.
+// The users dialog edits both as two lists and touches the settings only on OK; the import
+// dialog fills its list from an account file for the users dialog to take over.
+// The app must outlive the dialogs.
+//
+// Controls carry object names (given beside each member) for tests to find them.
+
+#include "core/UserImport.h"
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+class CControllerApp;
+class CReportListCtrl;
+struct CReportRow;
+class QLineEdit;
+
+// "ユーザー設定". Rows: key = user name, first column = comment, first hidden value = the
+// password, which the lists never show.
+class CUserDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit CUserDialog(CControllerApp& app, QWidget* parent = nullptr);
+
+    // Fills both lists from the settings, each child of a node by its leaves (whatever the
+    // child's name), an equal user name replaced.
+    void LoadUsers();
+    // Writes both nodes whole in list order, saves the settings file and closes with OK.
+    // A row the tree cannot hold as a child (an empty name, or one with "::") is left out.
+    void OnOK();
+
+private:
+    void OnAdd();
+    void OnDelete();
+    void OnImport();
+    // A row of an existing disabled user replaces it there; any other goes to the enabled
+    // list, replacing an equal name. The list that takes it is shown sorted.
+    void PlaceRow(const CReportRow& row);
+    void StoreList(const char* node, const CReportListCtrl& list);
+
+    CControllerApp& app_;
+    CReportListCtrl* enabled_;   // "enabledUsers"; "→" is "disableUsers"
+    CReportListCtrl* disabled_;  // "disabledUsers"; "←" is "enableUsers"
+    QLineEdit* name_;            // "userName"
+    QLineEdit* password_;        // "password"
+    QLineEdit* comment_;         // "comment"
+    // Buttons: "add", "delete", "import", "ok", "cancel".
+};
+
+// "インポート". Rows: key = user name, columns = password (shown in clear) and comment.
+class CUserImportDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit CUserImportDialog(CControllerApp& app, QWidget* parent = nullptr);
+
+    // Shows the accounts of the file at `path` (CP932) instead of the rows shown before,
+    // sorted, an equal name replaced. Names holding "::" are left out and the user told
+    // once; an unreadable file leaves the list empty without a word.
+    void ImportFile(const std::string& path);
+    // The rows shown, in list order.
+    std::vector<ImportedUser> GetUsers() const;
+
+private:
+    void OnOpen();
+
+    CReportListCtrl* list_;  // "importList"; buttons "open", "ok", "cancel"
+};

@@ -1,0 +1,386 @@
+#include "pages/ServerPages.h"
+
+#include "app/ControllerApp.h"
+#include "app/Resources.h"
+#include "controls/ReportListCtrl.h"
+#include "core/PathEntryRules.h"
+#include "dialogs/FileDialogs.h"
+#include "dialogs/KeyGenDialog.h"
+#include "gui/DataExchange.h"
+#include "gui/QtText.h"
+#include "gui/UiFont.h"
+#include "gui/UserPrompts.h"
+#include "pages/PageLayout.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <string>
+#include <utility>
+
+using namespace pages;
+
+namespace {
+
+// The top of every number field's range: a port's, which the counts and seconds share.
+constexpr unsigned kMaxFieldValue = 65535;
+
+const char kBasicNode[] = "Basic";
+const char kSslNode[] = "SSL";
+const char kIndexNode[] = "Index";
+const char kMaxOneHostConnectKey[] = "Basic::MaxOneHostConnect";
+const char kOpenFileTitle[] = "Open File";
+
+const char kNoNameText[] = "名前が入力されていません。";
+const char kSeparatorInNameText[] = "名前に「::」は使用できません。";
+
+struct LogTemplate {
+    const char* key;
+    const char* label;
+    const char* name;          // the edit's object name
+    const char* defaultValue;  // the request and system log names are the server's own
+    bool isFormat;             // "apache互換" writes here
+};
+
+// In the order they are shown and stored.
+const LogTemplate kLogTemplates[] = {
+    {"Log::LogFilePath", "ログファイル名 : ", "logFilePath", "%ServerRoot%Logs/%Year%%Month%%Day%.txt", false},
+    {"Log::LogFormatNoTime", "ログ書式 :", "logFormat",
+     "[%Time%] <%Host%> (%RecvSize%,%SendSize%) [%Info%] %Method% %Object%", true},
+    {"Log::SystemLogFilePath", "システムログ名 : ", "systemLogFilePath", "%ServerRoot%Logs/SystemLog.txt", false},
+};
+
+unsigned ReadUInt(const CConfigAccessor& node, const char* key, unsigned defaultValue)
+{
+    return static_cast<unsigned>(node.GetInt(key, static_cast<int>(defaultValue)));
+}
+
+// Values pass the range check first, so they fit an int.
+void WriteUInt(const CConfigAccessor& node, const char* key, unsigned value)
+{
+    node.SetInt(key, static_cast<int>(value));
+}
+
+void ExchangeUInt(gui::CDataExchange& dx, QLineEdit* edit, unsigned& value, unsigned minValue)
+{
+    gui::DDX_Text(dx, edit, value);
+    gui::DDV_MinMaxUInt(dx, value, minValue, kMaxFieldValue);
+}
+
+// A framed field with its unit, if any, after it.
+QGroupBox* NewGroup(const std::string& title, QWidget* field, const std::string& unit = "")
+{
+    auto* group = new QGroupBox(ToQString(title), field->parentWidget());
+    auto* row = new QHBoxLayout(group);
+    row->addWidget(field, 1);
+    if (!unit.empty())
+        row->addWidget(NewLabel(unit, group));
+    return group;
+}
+
+QHBoxLayout* SideBySide(QWidget* left, QWidget* right)
+{
+    auto* row = new QHBoxLayout;
+    row->addWidget(left, 1);
+    row->addWidget(right, 1);
+    return row;
+}
+
+CReportRow IndexRow(const std::string& name) { return CReportRow{0, name, {}, {}, 0}; }
+
+}  // namespace
+
+// --- CServerPage1 -------------------------------------------------------------------------
+
+CServerPage1::CServerPage1(CControllerApp& app, QWidget* parent)
+    : CPropertyPage("ネットワーク設定", parent),
+      setting_(app.GetSetting()),
+      portEdit_(NewEdit("port", this)),
+      maxConnectEdit_(NewEdit("maxConnect", this)),
+      timeOutEdit_(NewEdit("timeOut", this)),
+      maxOneHostConnectEdit_(NewEdit("maxOneHostConnect", this)),
+      enableKeepAliveCheck_(NewCheck("Keep-Aliveを有効にする", "enableKeepAlive", this)),
+      maxKeepAliveEdit_(NewEdit("maxKeepAlive", this)),
+      keepAliveTimeEdit_(NewEdit("keepAliveTime", this))
+{
+    setFont(UiFont(kPageFontPx));
+    auto* keepAlive = new QGroupBox(ToQString("Keep-Alive"), this);
+    QGridLayout* keepAliveFields = NewFieldGrid();
+    int row = 0;
+    AddSpanningRow(*keepAliveFields, row++, enableKeepAliveCheck_);
+    AddFieldRow(*keepAliveFields, row++, "最大数 : ", maxKeepAliveEdit_);
+    AddFieldRow(*keepAliveFields, row++, "タイムアウト :", keepAliveTimeEdit_, NewLabel("秒", this));
+    keepAlive->setLayout(keepAliveFields);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(SideBySide(NewGroup("サービスを行うポート", portEdit_), NewGroup("最大接続数", maxConnectEdit_)));
+    layout->addLayout(SideBySide(NewGroup("タイムアウト", timeOutEdit_, "秒"),
+                                 NewGroup("１ホストあたりの最大接続数", maxOneHostConnectEdit_)));
+    layout->addWidget(keepAlive);
+    layout->addStretch(1);
+}
+
+void CServerPage1::DoDataExchange(gui::CDataExchange& dx)
+{
+    ExchangeUInt(dx, portEdit_, port_, 1);
+    ExchangeUInt(dx, maxConnectEdit_, maxConnect_, 0);
+    ExchangeUInt(dx, timeOutEdit_, timeOut_, 5);
+    ExchangeUInt(dx, maxOneHostConnectEdit_, maxOneHostConnect_, 0);
+    gui::DDX_Check(dx, enableKeepAliveCheck_, enableKeepAlive_);
+    ExchangeUInt(dx, maxKeepAliveEdit_, maxKeepAlive_, 1);
+    ExchangeUInt(dx, keepAliveTimeEdit_, keepAliveTime_, 1);
+}
+
+void CServerPage1::OnInitDialog()
+{
+    {
+        const CConfigAccessor basic = setting_.GetSubAccessor(kBasicNode);
+        CConfigReadLock lock(setting_);
+        port_ = ReadUInt(basic, "Port", 80);
+        maxConnect_ = ReadUInt(basic, "MaxConnect", 50);
+        timeOut_ = ReadUInt(basic, "TimeOut", 300);
+        // Set when missing, unlike the server: a first visit turns keep-alive on.
+        enableKeepAlive_ = basic.GetInt("EnableKeepAlive", 1);
+        maxKeepAlive_ = ReadUInt(basic, "MaxKeepAlive", 5);
+        keepAliveTime_ = ReadUInt(basic, "KeepAliveTime", 20);
+        maxOneHostConnect_ = ReadUInt(setting_, kMaxOneHostConnectKey, 0);
+    }
+    gui::UpdateData(this, false, [this](gui::CDataExchange& dx) { DoDataExchange(dx); });
+}
+
+bool CServerPage1::OnKillActive()
+{
+    if (!gui::UpdateData(this, true, [this](gui::CDataExchange& dx) { DoDataExchange(dx); }))
+        return false;
+    const CConfigAccessor basic = setting_.GetSubAccessor(kBasicNode);
+    CConfigLock lock(setting_);
+    WriteUInt(basic, "Port", port_);
+    WriteUInt(basic, "MaxConnect", maxConnect_);
+    WriteUInt(basic, "TimeOut", timeOut_);
+    basic.SetInt("EnableKeepAlive", enableKeepAlive_);
+    WriteUInt(basic, "MaxKeepAlive", maxKeepAlive_);
+    WriteUInt(basic, "KeepAliveTime", keepAliveTime_);
+    WriteUInt(setting_, kMaxOneHostConnectKey, maxOneHostConnect_);
+    return true;
+}
+
+// --- CServerPage2 -------------------------------------------------------------------------
+
+CServerPage2::CServerPage2(CControllerApp& app, QWidget* parent)
+    : CPropertyPage("インデックス表示", parent),
+      setting_(app.GetSetting()),
+      list_(NewList("indexList", kIconHtmlPage, {{"ファイル名", kStretchedColumnPx}}, this)),
+      name_(NewEdit("indexName", this))
+{
+    setFont(UiFont(kPageFontPx));
+    QPushButton* add = NewButton("追加", "add", this);
+    QPushButton* remove = NewButton("削除", "delete", this);
+    QPushButton* up = NewButton("↑", "up", this);
+    QPushButton* down = NewButton("↓", "down", this);
+    connect(add, &QPushButton::clicked, this, &CServerPage2::OnAdd);
+    connect(remove, &QPushButton::clicked, this, &CServerPage2::OnDelete);
+    connect(up, &QPushButton::clicked, this, [this] { OnMove(-1); });
+    connect(down, &QPushButton::clicked, this, [this] { OnMove(1); });
+
+    auto* lists = new QHBoxLayout;
+    lists->addLayout(Titled("インデックスファイル名", list_), 1);
+    lists->addLayout(ButtonColumn({up, down}));
+
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addWidget(NewLabel("ファイル名 : ", this));
+    nameRow->addWidget(name_, 1);
+    nameRow->addWidget(add);
+    nameRow->addWidget(remove);
+
+    QLabel* note = NewLabel("フォルダが要求されたとき、上の名前から順に探して最初に見つかったファイルを返します。", this);
+    note->setWordWrap(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(note);
+    layout->addLayout(lists, 1);
+    layout->addLayout(nameRow);
+}
+
+void CServerPage2::OnInitDialog()
+{
+    for (const std::string& name : ReadSimpleList(setting_.GetSubAccessor(kIndexNode)))
+        list_->SetRow(IndexRow(name), true);
+    list_->Rebuild(false);
+}
+
+bool CServerPage2::OnKillActive()
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < list_->GetRowCount(); ++i)
+        names.push_back(list_->GetRow(i).key);
+    StoreSimpleList(setting_, kIndexNode, names);
+    return true;
+}
+
+void CServerPage2::OnAdd()
+{
+    // Blanks belong to the name: the server compares it as it is.
+    const std::string name = Text(name_);
+    if (name.empty()) {
+        gui::MessageBox(this, kNoNameText);
+        return;
+    }
+    if (HoldsSettingsSeparator(name)) {
+        gui::MessageBox(this, kSeparatorInNameText, gui::kMbOk | gui::kMbIconStop);
+        return;
+    }
+    list_->SetRow(IndexRow(name), true);
+    list_->Rebuild(false);
+}
+
+void CServerPage2::OnDelete() { list_->DeleteSelectedKeepingOrder(); }
+
+void CServerPage2::OnMove(int step)
+{
+    if (!list_->MoveSelected(step))
+        QApplication::beep();
+}
+
+// --- CServerPage3 -------------------------------------------------------------------------
+
+CServerPage3::CServerPage3(CControllerApp& app, QWidget* parent)
+    : CPropertyPage("ログファイル", parent), setting_(app.GetSetting())
+{
+    setFont(UiFont(kPageFontPx));
+    QGridLayout* grid = NewFieldGrid();
+    int row = 0;
+    for (const LogTemplate& log : kLogTemplates) {
+        QLineEdit* edit = NewEdit(log.name, this);
+        edits_.push_back(edit);
+        QPushButton* reset = NewButton("標準に戻す", std::string(log.name) + "Default", this);
+        const std::string defaultValue = log.defaultValue;
+        connect(reset, &QPushButton::clicked, edit, [edit, defaultValue] { SetText(edit, defaultValue); });
+        AddFieldRow(*grid, row++, log.label, edit, reset);
+        if (log.isFormat) {
+            QPushButton* apache = NewButton("apache互換", "apacheFormat", this);
+            connect(apache, &QPushButton::clicked, edit, [edit] { SetText(edit, kApacheFormat); });
+            AddButtonRow(*grid, row++, apache);
+        }
+    }
+
+    QLabel* note = NewLabel("%ServerRoot% はサーバのフォルダに、%Year% %Month% %Day% は書き込む日の日付に置き換えられます。", this);
+    note->setWordWrap(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(note);
+    layout->addStretch(1);
+}
+
+void CServerPage3::OnInitDialog()
+{
+    CConfigReadLock lock(setting_);
+    for (size_t i = 0; i < edits_.size(); ++i)
+        SetText(edits_[i], setting_.GetString(kLogTemplates[i].key, kLogTemplates[i].defaultValue));
+}
+
+bool CServerPage3::OnKillActive()
+{
+    CConfigLock lock(setting_);
+    for (size_t i = 0; i < edits_.size(); ++i)
+        setting_.SetString(kLogTemplates[i].key, Text(edits_[i]));
+    return true;
+}
+
+// --- CServerPage4 -------------------------------------------------------------------------
+
+CServerPage4::CServerPage4(CControllerApp& app, QWidget* parent)
+    : CPropertyPage("SSL/TLS (HTTPS)", parent),
+      app_(app),
+      setting_(app.GetSetting()),
+      enableSslCheck_(NewCheck("SSL/TLSを有効にする", "enableSsl", this)),
+      portEdit_(NewEdit("sslPort", this)),
+      privateKey_(NewEdit("privateKey", this)),
+      password_(NewEdit("password", this)),
+      certificate_(NewEdit("certificate", this))
+{
+    setFont(UiFont(kPageFontPx));
+    password_->setEchoMode(QLineEdit::Password);
+    QPushButton* browseKey = NewButton("参照...", "browseKey", this);
+    QPushButton* browseCertificate = NewButton("参照...", "browseCertificate", this);
+    QPushButton* makeKey = NewButton("作成する...", "makeKey", this);
+    connect(browseKey, &QPushButton::clicked, this, [this] { OnBrowse(privateKey_, false); });
+    connect(browseCertificate, &QPushButton::clicked, this, [this] { OnBrowse(certificate_, true); });
+    connect(makeKey, &QPushButton::clicked, this, &CServerPage4::OnMakeKey);
+
+    QGridLayout* grid = NewFieldGrid();
+    int row = 0;
+    AddFieldRow(*grid, row++, "サービスを行うポート :", portEdit_);
+    AddFieldRow(*grid, row++, "秘密鍵ファイル : ", privateKey_, browseKey);
+    AddFieldRow(*grid, row++, "秘密鍵のパスワード :", password_);
+    AddFieldRow(*grid, row++, "サイト証明書ファイル : ", certificate_, browseCertificate);
+
+    auto* make = new QGroupBox(ToQString("秘密鍵とサイト証明書の作成"), this);
+    auto* makeRow = new QHBoxLayout(make);
+    makeRow->addWidget(NewLabel("秘密鍵と自己署名のサイト証明書を作成します。", make), 1);
+    makeRow->addWidget(makeKey);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(enableSslCheck_);
+    layout->addLayout(grid);
+    layout->addWidget(make);
+    layout->addStretch(1);
+}
+
+void CServerPage4::DoDataExchange(gui::CDataExchange& dx)
+{
+    gui::DDX_Check(dx, enableSslCheck_, enableSsl_);
+    ExchangeUInt(dx, portEdit_, port_, 0);
+}
+
+void CServerPage4::OnInitDialog()
+{
+    {
+        const CConfigAccessor ssl = setting_.GetSubAccessor(kSslNode);
+        CConfigReadLock lock(setting_);
+        enableSsl_ = setting_.GetSubAccessor(kBasicNode).GetInt("EnableSSL", 0);
+        port_ = ReadUInt(ssl, "Port", 443);
+        // Not the server's own key and certificate names: these are what the key dialog makes.
+        SetText(privateKey_, ssl.GetString("PrivateKey", "%ServerRoot%SSLKey/Tarnwick.pem"));
+        SetText(password_, ssl.GetString("Password", "wemp"));
+        SetText(certificate_, ssl.GetString("Certificate", "%ServerRoot%SSLKey/Tarnwick.crt"));
+    }
+    gui::UpdateData(this, false, [this](gui::CDataExchange& dx) { DoDataExchange(dx); });
+}
+
+bool CServerPage4::OnKillActive()
+{
+    if (!gui::UpdateData(this, true, [this](gui::CDataExchange& dx) { DoDataExchange(dx); }))
+        return false;
+    const CConfigAccessor ssl = setting_.GetSubAccessor(kSslNode);
+    CConfigLock lock(setting_);
+    setting_.GetSubAccessor(kBasicNode).SetInt("EnableSSL", enableSsl_);
+    WriteUInt(ssl, "Port", port_);
+    ssl.SetString("PrivateKey", Text(privateKey_));
+    // Clear text, as the server reads it.
+    ssl.SetString("Password", Text(password_));
+    ssl.SetString("Certificate", Text(certificate_));
+    return true;
+}
+
+void CServerPage4::OnMakeKey()
+{
+    CKeyGenDialog dialog(app_, this);
+    dialog.exec();
+}
+
+void CServerPage4::OnBrowse(QLineEdit* field, bool certificate)
+{
+    COpenFileDialog dialog(this, Text(field));
+    if (certificate)
+        dialog.AddFilter("CRTファイル (*.crt)", "*.crt");
+    dialog.AddFilter("PEMファイル (*.pem)", "*.pem");
+    dialog.AddFilter("全てのファイル (*.*)", "*.*");
+    if (dialog.DoModal(kOpenFileTitle) == gui::kIdOk)
+        SetText(field, dialog.GetPathName());
+}

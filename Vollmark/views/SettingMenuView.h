@@ -1,0 +1,75 @@
+#pragma once
+// The settings section: seven categories as a custom-drawn list of icons, titles and
+// descriptions; a click opens the sheet or dialog that edits that part of the settings.
+
+#include "gui/RowListArea.h"
+#include "views/MainViewBase.h"
+
+#include <string>
+#include <vector>
+
+class CSettingMenuView;
+
+// One category of the menu.
+struct CSettingMenuItem {
+    int iconId;
+    const char* title;
+    const char* description;
+};
+
+class CSettingMenuList : public CRowListArea {
+    Q_OBJECT
+public:
+    static constexpr int kRowHeight = 50;
+
+    CSettingMenuList(CSettingMenuView& view, QWidget* parent);
+
+    // The item last drawn as hovered, -1 for none; one for the program, as the view is
+    // made anew each time its section is shown.
+    static int GetHotItem();
+    // The item a press went down on and has not come up yet, -1 for none.
+    int GetPressedItem() const { return pressed_; }
+
+protected:
+    int RowCount() const override;
+    void DrawRow(QPainter& painter, int row, int index) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // The item under the point, or -1.
+    int ItemAt(const QPoint& at) const;
+
+    CSettingMenuView& view_;
+    int pressed_ = -1;
+};
+
+class CSettingMenuView : public CMainViewBase {
+    Q_OBJECT
+public:
+    static constexpr const char* kTemplateQuestion =
+        "表示のカスタマイズを行う為には、表示に使用するHTMLファイルを編集する必要があります。\n"
+        "詳細はドキュメントを参照してください。\nHTMLフォルダを開きますか？";
+    static constexpr const char* kTemplateFolderKey = "Html\\HtmlFileDirectory";
+
+    explicit CSettingMenuView(CControllerApp& app, QWidget* parent = nullptr);
+
+    static const std::vector<CSettingMenuItem>& Items();
+    CSettingMenuList* GetList() const { return list_; }
+
+    // Opens what item `index` edits; an unknown index does nothing.
+    void OpenItem(int index);
+    void OpenServerSheet();
+    void OpenCgiSheet();
+    // Item 4: asks, then shows the page templates' folder in the desktop's file manager.
+    void OpenTemplateFolder();
+    using CMainViewBase::App;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    CSettingMenuList* list_;
+};

@@ -1,0 +1,356 @@
+// The users dialog and its import dialog through their real widgets: what the lists hold,
+// where added, moved and imported accounts go, what OK writes and Cancel keeps, and that
+// the server lets an added user in.
+
+#include "dialogs/UserDialog.h"
+
+#include "app/ControllerApp.h"
+#include "controls/ReportListCtrl.h"
+#include "gui/QtText.h"
+#include "Screenshot.h"
+#include "ModalDriver.h"
+#include "ScriptedPrompts.h"
+#include "ServerSandbox.h"
+
+#include "ConfigClass.h"
+#include "ConfigTreeText.h"
+#include "CurlRunner.h"
+#include "TempFolder.h"
+#include "TextCodec.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const char kSeparatorText[] = "ユーザー名に「::」は使用できません。";
+const unsigned kStop = gui::kMbOk | gui::kMbIconStop;
+
+// The one message box shown, with the application's title as its caption.
+void ExpectOneBox(const ScriptedPrompts& prompts, unsigned type, const std::string& text)
+{
+    ASSERT_EQ(prompts.MessageBoxes().size(), 1u);
+    const gui::MessageBoxPrompt& box = prompts.MessageBoxes()[0];
+    EXPECT_EQ(box.caption, "Vollmark");
+    EXPECT_EQ(box.type, type);
+    EXPECT_EQ(box.text, text);
+}
+
+template <class Widget>
+Widget* Find(QWidget& dialog, const char* name)
+{
+    auto* widget = dialog.findChild<Widget*>(QLatin1String(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+void Click(QWidget& dialog, const char* name) { QTest::mouseClick(Find<QAbstractButton>(dialog, name), Qt::LeftButton); }
+
+void SetText(QWidget& dialog, const char* name, const std::string& text)
+{
+    Find<QLineEdit>(dialog, name)->setText(ToQString(text));
+}
+
+void Select(QWidget& dialog, const char* list, int row) { Find<CReportListCtrl>(dialog, list)->SelectRow(row); }
+
+// "key|column...|*hidden...;" a row, in list order.
+std::string Rows(QWidget& dialog, const char* list)
+{
+    std::string text;
+    const CReportListCtrl* rows = Find<CReportListCtrl>(dialog, list);
+    for (int i = 0; i < rows->GetRowCount(); ++i) {
+        const CReportRow& row = rows->GetRow(i);
+        text += row.key;
+        for (const std::string& column : row.columns)
+            text += "|" + column;
+        for (const std::string& hidden : row.hidden)
+            text += "|*" + hidden;
+        text += ";";
+    }
+    return text;
+}
+
+class UserDialogTest : public testing::Test {
+protected:
+    UserDialogTest()
+    {
+        app_.GetSettings().Load(Root());
+        Account("User::Enable::User_0", "bob", "pw-b", "営業");
+        Account("User::Enable::User_1", "alice", "pw-a", "");
+        Account("User::Disable::carol", "carol", "pw-c", "休職");
+    }
+    void TearDown() override { EXPECT_EQ(prompts_.Unexpected(), 0); }
+
+    std::string Root() const { return platform::Utf8ToCp932(folder_.Path()); }
+    void Account(const std::string& node, const std::string& name, const std::string& password,
+                 const std::string& comment)
+    {
+        const CConfigAccessor account = app_.GetSetting().GetSubAccessor(node);
+        account.SetString("User", name);
+        account.SetString("Passwd", password);
+        account.SetString("Comment", comment);
+    }
+    // A file in the scratch folder, for the import dialog to open; its CP932 path.
+    std::string PutUserFile(const std::string& name, const std::string& bytes)
+    {
+        testsupport::PutFile(folder_.Path() + name, bytes);
+        return Root() + name;
+    }
+    void Import(CUserDialog& dialog, const std::string& file, bool ok)
+    {
+        WhenModalOpens<QDialog>([this, file, ok](QDialog& import) {
+            prompts_.QueueFileAnswer(file);
+            Click(import, "open");
+            Click(import, ok ? "ok" : "cancel");
+        });
+        Click(dialog, "import");
+    }
+    // The rows the import dialog shows for a file of these bytes.
+    std::string ImportRows(const std::string& bytes)
+    {
+        CUserImportDialog dialog(app_);
+        dialog.ImportFile(PutUserFile("users.csv", bytes));
+        return Rows(dialog, "importList");
+    }
+    std::string Stored() { return testsupport::Describe(app_.GetSettings().GetTree(), "Setting::User"); }
+
+    testsupport::TempFolder folder_;
+    ScriptedPrompts prompts_;
+    CControllerApp app_;
+};
+
+TEST_F(UserDialogTest, LoadUsersFillsBothListsSortedFromTheLeavesWithPasswordsHidden)
+{
+    CUserDialog dialog(app_);
+    dialog.show();
+    EXPECT_EQ(FromQString(dialog.windowTitle()), "ユーザー設定");
+    EXPECT_EQ(Rows(dialog, "enabledUsers"), "alice||*pw-a;bob|営業|*pw-b;");
+    EXPECT_EQ(Rows(dialog, "disabledUsers"), "carol|休職|*pw-c;");
+    EXPECT_EQ(Find<CReportListCtrl>(dialog, "enabledUsers")->columnCount(), 2);
+}
+
+TEST_F(UserDialogTest, AddRefusesAnEmptyNameAndOneHoldingTheSeparator)
+{
+    const struct {
+        const char* description;
+        const char* name;
+        unsigned type;
+        const char* message;
+    } cases[] = {
+        {"empty", "", gui::kMbOk, "ユーザー名を入力してください。"},
+        {"separator", "a::b", kStop, kSeparatorText},
+    };
+    for (const auto& c : cases) {
+        ScriptedPrompts prompts;
+        CUserDialog dialog(app_);
+        dialog.show();
+        SetText(dialog, "userName", c.name);
+        SetText(dialog, "password", "pw");
+        prompts.QueueMessageBoxAnswer(gui::kIdOk);
+        Click(dialog, "add");
+        SCOPED_TRACE(c.description);
+        ExpectOneBox(prompts, c.type, c.message);
+        EXPECT_EQ(Rows(dialog, "enabledUsers"), "alice||*pw-a;bob|営業|*pw-b;");
+    }
+}
+
+TEST_F(UserDialogTest, AddUpdatesADisabledUserThereAndPutsANewOneAmongTheEnabled)
+{
+    CUserDialog dialog(app_);
+    dialog.show();
+    const std::pair<const char*, const char*> adds[] = {{"carol", "new-c"}, {"Dave", "pw-d"}};
+    for (const auto& [name, password] : adds) {
+        SetText(dialog, "userName", name);
+        SetText(dialog, "password", password);
+        SetText(dialog, "comment", "c");
+        Click(dialog, "add");
+    }
+    EXPECT_EQ(Rows(dialog, "disabledUsers"), "carol|c|*new-c;");
+    EXPECT_EQ(Rows(dialog, "enabledUsers"), "Dave|c|*pw-d;alice||*pw-a;bob|営業|*pw-b;");
+    EXPECT_EQ(FromQString(Find<QLineEdit>(dialog, "userName")->text()), "Dave");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "password")->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(UserDialogTest, DeleteRemovesTheSelectedRowOfEachList)
+{
+    CUserDialog dialog(app_);
+    dialog.show();
+    Select(dialog, "enabledUsers", 1);
+    Select(dialog, "disabledUsers", 0);
+    Click(dialog, "delete");
+    EXPECT_EQ(Rows(dialog, "enabledUsers"), "alice||*pw-a;");
+    EXPECT_EQ(Rows(dialog, "disabledUsers"), "");
+}
+
+TEST_F(UserDialogTest, ArrowsMoveTheSelectedRowsReplacingAnEqualName)
+{
+    Account("User::Disable::alice", "alice", "old", "");
+    CUserDialog dialog(app_);
+    dialog.show();
+    Select(dialog, "enabledUsers", 0);
+    Click(dialog, "disableUsers");
+    EXPECT_EQ(Rows(dialog, "enabledUsers"), "bob|営業|*pw-b;");
+    EXPECT_EQ(Rows(dialog, "disabledUsers"), "alice||*pw-a;carol|休職|*pw-c;");
+    Select(dialog, "disabledUsers", 1);
+    Click(dialog, "enableUsers");
+    EXPECT_EQ(Rows(dialog, "enabledUsers"), "bob|営業|*pw-b;carol|休職|*pw-c;");
+    EXPECT_EQ(Rows(dialog, "disabledUsers"), "alice||*pw-a;");
+}
+
+TEST_F(UserDialogTest, ImportKeepsADisabledNameDisabledAndEnablesTheOthers)
+{
+    const std::string file = PutUserFile("users.csv", "carol,new-c,戻る\nDave\tpw-d\nerin\n");
+    CUserDialog dialog(app_);
+    dialog.show();
+    Import(dialog, file, true);
+    EXPECT_EQ(Rows(dialog, "disabledUsers"), "carol|戻る|*new-c;");
+    EXPECT_EQ(Rows(dialog, "enabledUsers"), "Dave||*pw-d;alice||*pw-a;bob|営業|*pw-b;");
+    ASSERT_EQ(prompts_.FilePrompts().size(), 1u);
+    const gui::OpenFilePrompt& prompt = prompts_.FilePrompts()[0];
+    EXPECT_EQ(prompt.title, "Open File");
+    ASSERT_EQ(prompt.filters.size(), 2u);
+    EXPECT_EQ(prompt.filters[0].description + prompt.filters[0].pattern, "CSVファイル (*.csv)*.csv");
+    EXPECT_EQ(prompt.filters[1].description + prompt.filters[1].pattern, "テキストファイル (*.txt)*.txt");
+}
+
+TEST_F(UserDialogTest, CancelledImportTakesNothing)
+{
+    const std::string file = PutUserFile("users.csv", "dave,pw\n");
+    CUserDialog dialog(app_);
+    dialog.show();
+    Import(dialog, file, false);
+    EXPECT_EQ(Rows(dialog, "enabledUsers"), "alice||*pw-a;bob|営業|*pw-b;");
+}
+
+TEST_F(UserDialogTest, ImportDialogShowsTheFileInWhateverEncoding)
+{
+    const std::string cp932 = "山田,パス1,営業\r\n佐藤\tパス2\n";
+    EXPECT_EQ(ImportRows(cp932), "佐藤|パス2|;山田|パス1|営業;") << "Shift-JIS";
+    EXPECT_EQ(ImportRows(platform::Cp932ToUtf8(cp932)), "佐藤|パス2|;山田|パス1|営業;") << "UTF-8";
+}
+
+TEST_F(UserDialogTest, ImportDialogLeavesOutNamesWithTheSeparatorAndSaysSoOnce)
+{
+    prompts_.QueueMessageBoxAnswer(gui::kIdOk);
+    EXPECT_EQ(ImportRows("a::b,pw\nok,pw\nc::d,pw\n"), "ok|pw|;");
+    ExpectOneBox(prompts_, kStop, kSeparatorText);
+}
+
+TEST_F(UserDialogTest, ImportDialogEmptiesItsListForAFileThatCannotBeRead)
+{
+    CUserImportDialog dialog(app_);
+    dialog.ImportFile(PutUserFile("users.csv", "a,1\n"));
+    dialog.ImportFile(Root() + "missing.csv");
+    EXPECT_EQ(Rows(dialog, "importList"), "");
+}
+
+TEST_F(UserDialogTest, OkWritesBothNodesWholeInByteOrderToTheFile)
+{
+    CUserDialog dialog(app_);
+    dialog.show();
+    SetText(dialog, "userName", "Zed");
+    SetText(dialog, "password", "pw-z");
+    Click(dialog, "add");
+    Click(dialog, "ok");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    CConfigClass saved;
+    ASSERT_EQ(saved.LoadXml(Root() + "Tarnwick.xml"), 0);
+    EXPECT_EQ(testsupport::Describe(saved, "Setting::User"),
+              "Tarnwick{User{Enable{Zed{User=Zed;Passwd=pw-z;Comment=;}alice{User=alice;Passwd=pw-a;Comment=;}"
+              "bob{User=bob;Passwd=pw-b;Comment=営業;}}Disable{carol{User=carol;Passwd=pw-c;Comment=休職;}}}}");
+    EXPECT_EQ(app_.IsSettingsChanged(), 1);
+}
+
+TEST_F(UserDialogTest, OkLeavesOutANameTheTreeCannotHold)
+{
+    Account("User::Disable::User_9", "x::y", "pw", "");
+    CUserDialog dialog(app_);
+    dialog.show();
+    EXPECT_EQ(Rows(dialog, "disabledUsers"), "carol|休職|*pw-c;x::y||*pw;");
+    Click(dialog, "ok");
+    EXPECT_EQ(Stored(), "Tarnwick{User{Enable{alice{User=alice;Passwd=pw-a;Comment=;}bob{User=bob;Passwd=pw-b;"
+                        "Comment=営業;}}Disable{carol{User=carol;Passwd=pw-c;Comment=休職;}}}}");
+}
+
+TEST_F(UserDialogTest, CancelLeavesTheSettingsAndTheFileUntouched)
+{
+    ASSERT_TRUE(app_.SaveSettings());
+    const std::string file = testsupport::GetFile(folder_.Path() + "Tarnwick.xml");
+    const std::string before = Stored();
+    CUserDialog dialog(app_);
+    dialog.show();
+    SetText(dialog, "userName", "dave");
+    Click(dialog, "add");
+    Select(dialog, "enabledUsers", 0);
+    Click(dialog, "delete");
+    Import(dialog, PutUserFile("users.csv", "erin,pw\n"), true);
+    Click(dialog, "cancel");
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(Stored(), before);
+    EXPECT_EQ(testsupport::GetFile(folder_.Path() + "Tarnwick.xml"), file);
+}
+
+TEST_F(UserDialogTest, BothDialogsAreReadable)
+{
+    const std::string file = PutUserFile("users.csv", "山田太郎,secret,営業部\nsuzuki,pass,経理\n");
+    CUserDialog dialog(app_);
+    SaveScreenshot(dialog, "user-dialog");
+    WhenModalOpens<QDialog>([&](QDialog& import) {
+        prompts_.QueueFileAnswer(file);
+        Click(import, "open");
+        EXPECT_EQ(FromQString(import.windowTitle()), "インポート");
+        SaveScreenshot(import, "user-import-dialog");
+    });
+    Click(dialog, "import");
+}
+
+// The whole road: an account added in the dialog reaches the file, and after a restart the
+// server asks a protected path for it.
+class UserDialogServerTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(app_.InitInstance()); }
+    void TearDown() override { app_.ExitInstance(); }
+
+    ServerSandbox sandbox_;
+    ScriptedPrompts prompts_;
+    CControllerApp app_{ServerSandbox::ServerProgram()};
+};
+
+TEST_F(UserDialogServerTest, AddedUserLogsInAfterARestart)
+{
+    testsupport::PutFile(sandbox_.Root() + "www/index.html", "<p>hello</p>\n");
+    CUserDialog dialog(app_);
+    WhenModalOpens<QDialog>([](QDialog& users) {
+        SetText(users, "userName", "hanako");
+        SetText(users, "password", "秘密");
+        Click(users, "add");
+        Click(users, "ok");
+    });
+    ASSERT_EQ(dialog.exec(), QDialog::Accepted);
+    const CConfigAccessor entry = app_.GetSetting().GetSubAccessor("Path::Path_0");
+    entry.SetInt("Options::EnableAuthenticate", 1);
+    entry.SetString("Users::hanako", "hanako");
+    ASSERT_TRUE(app_.SaveSettings());
+    app_.OnRestartServer();
+
+    const auto status = [this](std::vector<std::string> extra) {
+        extra.insert(extra.end(), {"-o", "/dev/null", "-w", "%{http_code}",
+                                   "http://127.0.0.1:" + std::to_string(sandbox_.Port()) + "/index.html"});
+        return servertest::RunCurl(extra).out;
+    };
+    EXPECT_EQ(status({"-u", "hanako:秘密"}), "200");
+    EXPECT_EQ(status({}), "401");
+    EXPECT_EQ(status({"-u", "hanako:wrong"}), "401");
+}
+
+}  // namespace
