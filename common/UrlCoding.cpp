@@ -3,7 +3,9 @@
 #include "TextTrim.h"
 
 #include "JapaneseText.h"
+#include "TextCodec.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -60,6 +62,9 @@ bool CollapseFinalDots(std::string& s)
     return false;
 }
 
+// U+FFFD in UTF-8, the substitute of the file-name conversion.
+const char kUnicodeReplacement[] = "\xEF\xBF\xBD";
+
 int HexDigit(unsigned char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -78,10 +83,11 @@ unsigned HexPair(const char* p)
     return low < 0 ? static_cast<unsigned>(high) : static_cast<unsigned>(high * 16 + low);
 }
 
-std::string PercentDecode(const std::string& text, bool plusIsBlank)
+// The decoded bytes, not converted; `hasHighBytes` tells whether any is from 0x80 up.
+std::string PercentDecodeBytes(const std::string& text, bool plusIsBlank, bool& hasHighBytes)
 {
     std::string out;
-    bool hasHighBytes = false;
+    hasHighBytes = false;
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
@@ -100,6 +106,13 @@ std::string PercentDecode(const std::string& text, bool plusIsBlank)
         }
         out += plusIsBlank && c == '+' ? ' ' : static_cast<char>(c);
     }
+    return out;
+}
+
+std::string PercentDecode(const std::string& text, bool plusIsBlank)
+{
+    bool hasHighBytes = false;
+    const std::string out = PercentDecodeBytes(text, plusIsBlank, hasHighBytes);
     return hasHighBytes ? ConvertToShiftJis(out) : out;
 }
 
@@ -177,6 +190,20 @@ std::string NormalizeUrlPath(const std::string& path)
             break;
     }
     return s;
+}
+
+bool IsShiftJisUrlPath(const std::string& path)
+{
+    bool hasHighBytes = false;
+    const std::string decoded = PercentDecodeBytes(TrimText(path), false, hasHighBytes);
+    if (!hasHighBytes)
+        return true;
+    const std::string converted = ConvertToShiftJis(decoded);
+    // The conversions write '?' for each character Shift-JIS lacks.
+    if (std::count(converted.begin(), converted.end(), '?') != std::count(decoded.begin(), decoded.end(), '?'))
+        return false;
+    // No CP932 character maps to U+FFFD: it stands only for bytes that are no character.
+    return platform::Cp932ToUtf8(converted).find(kUnicodeReplacement) == std::string::npos;
 }
 
 std::string EscapeUrl(const std::string& text) { return Escape(text, false); }

@@ -2,7 +2,8 @@
 // Taking request URLs apart, percent-decoding them (RFC 3986 section 2.1), keeping a decoded
 // path below the root, and percent-encoding names written into links. Texts are Shift-JIS
 // bytes; a decoded text that holds bytes from 0x80 up is passed through ConvertToShiftJis, so a
-// URL sent in UTF-8 or EUC-JP ends up in Shift-JIS. None of these functions fails.
+// URL sent in UTF-8 or EUC-JP ends up in Shift-JIS. None of these functions fails;
+// IsShiftJisUrlPath tells whether a path survives the decoding intact.
 
 #include <string>
 
@@ -24,6 +25,12 @@ std::string DecodeUrlText(const std::string& text);
 // "/." or "/.." to "/". The result begins with '/' and has no empty, "." or ".." segment.
 // A '\' that is the second byte of a Shift-JIS character is kept.
 std::string NormalizeUrlPath(const std::string& path);
+
+// Whether NormalizeUrlPath's decoding of `path` gives faithful Shift-JIS: no conversion
+// from UTF-8 or EUC-JP put '?' in place of a character, and every byte belongs to a
+// character that has a Unicode form, so that a file name made of it needs no substitute
+// and no two paths name one file. A path without bytes from 0x80 up always is.
+bool IsShiftJisUrlPath(const std::string& path);
 
 // Writes as "%hh" (lower-case hexadecimal) the bytes a link in a Shift-JIS page must not carry
 // raw: 0x00-0x20 and # % " ' < > ? \ * | :. The second byte of a Shift-JIS character is

@@ -146,4 +146,27 @@ bool WriteNativeFileAtomically(const std::string& nativePath, const std::string&
     return WriteNative(nativePath, contents) == nullptr;
 }
 
+int OpenUnnamedFile(const std::string& nativeFolder, int mode)
+{
+    // Without O_EXCL the file may be given a name later.
+    return ::open(nativeFolder.empty() ? "." : nativeFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC,
+                  static_cast<mode_t>(mode));
+}
+
+bool LinkUnnamedFile(int fd, const std::string& nativePath)
+{
+    // Naming a descriptor directly (AT_EMPTY_PATH) needs a privilege; its entry under
+    // /proc does not.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, nativePath.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    const int err = errno;
+    if (err != ENOENT || ::access("/proc/self/fd", F_OK) == 0)
+        return false;
+    if (::linkat(fd, "", AT_FDCWD, nativePath.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+    errno = err;
+    return false;
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "ServerApp.h"
 
 #include "ControlHost.h"
+#include "DebugModule.h"
 #include "Registrar.h"
 #include "ServiceHost.h"
 #include "ServerControl.h"
@@ -278,8 +279,14 @@ int CServerApp::Main(const std::string& commandLine)
             ShowMessage(host.GetErrorText());
         }
     } else if (platform::_mbsicmp(commandLine, "/Debug") == 0) {
-        ShowMessage("/Debug はこの版では使えません。");
-        exitCode_ = 1;
+        // The dialog still drives the server when the class is served elsewhere.
+        if (host.RegisterClassObjects(factory) != 0)
+            ShowMessage(std::string("COMの登録に失敗しました、COMオブジェクトがサービス登録のようです。 : ") + host.GetErrorText());
+        std::string error;
+        if (RunDebugDialog(*this, host, &error) != 0) {
+            ShowMessage(error);
+            exitCode_ = 1;
+        }
     } else if (host.RegisterClassObjects(factory) == 0) {
         // Lives while a client holds an object: a process started for a client ends when
         // the last one leaves, or when none comes.

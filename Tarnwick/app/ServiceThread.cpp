@@ -8,6 +8,7 @@
 #include "TextCodec.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -28,6 +29,15 @@ const char kStoppedText[] = "サーバの動作を停止しました。";
 const char kStartErrorText[] = "サーバ起動エラー : %1";
 
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The system log alone is not seen by someone who started the service in a terminal, and a
+// service manager keeps standard error in its journal: both get every event, in UTF-8.
+int WriteEvent(const std::string& source, uint32_t id, bool isError, const std::string& text)
+{
+    std::fprintf(stderr, "%s: %s\n", platform::Cp932ToUtf8(source).c_str(), platform::Cp932ToUtf8(text).c_str());
+    std::fflush(stderr);
+    return platform::ReportEvent(source, id, isError, text);
+}
 
 // The person who ran "sudo Tarnwick /InstallService": the service runs as them, so that
 // the controller they run may reach it. "" without sudo, or when it was root.
@@ -50,7 +60,7 @@ std::string GivenServerRoot()
 
 }  // namespace
 
-CServiceThread::CServiceThread(CServerApp& app) : app_(app), eventWriter_(platform::ReportEvent) {}
+CServiceThread::CServiceThread(CServerApp& app) : app_(app), eventWriter_(WriteEvent) {}
 
 CServiceThread::~CServiceThread()
 {

@@ -2,7 +2,7 @@
 // The server as the system service "Tarnwick". The main thread serves control-channel calls
 // while a dispatcher thread waits for the service manager's stop request and a service
 // thread starts and stops the server through the application object. Start, stop and
-// start failures are written to the event log.
+// start failures are written to the event log and to standard error.
 //
 // The process must block SIGTERM and SIGINT in every thread before starting any, as
 // platform/ServiceHost.h requires: call platform::BlockServiceSignals() first thing in
@@ -24,7 +24,8 @@ public:
     // Serves the control-channel calls that arrive within `timeoutMs` (at least waits that
     // long when there are none), on the thread that called RunService.
     using ControlPump = std::function<void(int timeoutMs)>;
-    // Where events go: platform::ReportEvent's signature, which is the default.
+    // Where events go: platform::ReportEvent's signature. The default writes each event to
+    // the system log and as a UTF-8 line to standard error.
     using EventWriter = std::function<int(const std::string& source, uint32_t id, bool isError,
                                           const std::string& text)>;
 

@@ -142,6 +142,43 @@ int CBandWidthManager::IsHostOverLimit(const CIPv4Address& address) const
     return maxOneHostConnect_ > 0 && CountHostRequests(address) > maxOneHostConnect_ ? 1 : 0;
 }
 
+CBandWidthManager::Admission CBandWidthManager::OpenConnection(const CIPv4Address& address, int maxConnections)
+{
+    Lock lock(lock_);
+    if (openConnections_ >= maxConnections)
+        return kServerFull;
+    const auto found = hostConnections_.find(address.GetAddress());
+    if (maxOneHostConnect_ > 0 && found != hostConnections_.end() && found->second >= maxOneHostConnect_)
+        return kHostFull;
+    ++hostConnections_[address.GetAddress()];
+    ++openConnections_;
+    return kAdmitted;
+}
+
+void CBandWidthManager::CloseConnection(const CIPv4Address& address)
+{
+    Lock lock(lock_);
+    const auto found = hostConnections_.find(address.GetAddress());
+    if (found == hostConnections_.end())
+        return;
+    if (--found->second == 0)
+        hostConnections_.erase(found);
+    --openConnections_;
+}
+
+int CBandWidthManager::GetOpenConnections() const
+{
+    Lock lock(lock_);
+    return openConnections_;
+}
+
+int CBandWidthManager::CountHostConnections(const CIPv4Address& address) const
+{
+    Lock lock(lock_);
+    const auto found = hostConnections_.find(address.GetAddress());
+    return found == hostConnections_.end() ? 0 : found->second;
+}
+
 void CBandWidthManager::AddTraffic(int64_t sent, int64_t received)
 {
     AddTraffic(sent, received, platform::GetTickCount64());

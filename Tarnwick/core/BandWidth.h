@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,18 @@ public:
     // `address`. The asking request's own entry counts, so a limit of n admits n
     // requests from one address at a time.
     int IsHostOverLimit(const CIPv4Address& address) const;
+
+    // The open connections, counted from the moment the core gives an accepted socket to a
+    // worker until that socket is closed. OpenConnection counts one from `address` and
+    // returns kAdmitted, or counts nothing and returns kServerFull when `maxConnections`
+    // are open (a limit of 0 or less admits none) or kHostFull when
+    // Basic::MaxOneHostConnect is above 0 and that many are open from `address`.
+    // CloseConnection takes back one that OpenConnection admitted.
+    enum Admission { kAdmitted, kServerFull, kHostFull };
+    Admission OpenConnection(const CIPv4Address& address, int maxConnections);
+    void CloseConnection(const CIPv4Address& address);
+    int GetOpenConnections() const;
+    int CountHostConnections(const CIPv4Address& address) const;
 
     // Accounts one finished request: adds to the totals since start and to the last hour.
     // Negative byte counts are taken as 0. Hour entries older than an hour are dropped
@@ -113,6 +126,8 @@ private:
     DirectionLimits recv_;
     int maxOneHostConnect_ = 0;
     std::vector<RequestEntry> requests_;  // in order of insertion
+    std::map<uint32_t, int> hostConnections_;  // open connections by address, none at 0
+    int openConnections_ = 0;
     std::deque<HourBucket> hour_;          // oldest first, one bucket per second
     int64_t hourRequests_ = 0;
     int64_t hourSent_ = 0;

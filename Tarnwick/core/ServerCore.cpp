@@ -36,16 +36,19 @@ constexpr int64_t kWarningSeconds = 86400;
 
 constexpr const char* kNormalStatus = "サーバは正常に作動中です。";
 
-const char kOverloadAnswer[] =
-    "HTTP/1.0 503 Service Unavailable\r\n"
-    "Server: Tarnwick/1.42\r\n"
-    "Content-Type: text/html\r\n"
-    "Connection: Close\r\n"
-    "\r\n"
-    "<HTML><HEAD><TITLE>503 Service Unavailable</TITLE>"
-    "<meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\"></HEAD>\n"
-    "<BODY><H1>Error : 503 Service Unavailable</H1><PRE>接続数が限界を超えました</PRE><HR>"
-    "<ADDRESS>Tarnwick/1.42</ADDRESS></BODY></HTML>";
+// The 503 sent before a connection is given a worker, with the reason in its page.
+std::string RefusalAnswer(const char* reason)
+{
+    return std::string("HTTP/1.0 503 Service Unavailable\r\n"
+                       "Server: Tarnwick/1.42\r\n"
+                       "Content-Type: text/html\r\n"
+                       "Connection: Close\r\n"
+                       "\r\n"
+                       "<HTML><HEAD><TITLE>503 Service Unavailable</TITLE>"
+                       "<meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\"></HEAD>\n"
+                       "<BODY><H1>Error : 503 Service Unavailable</H1><PRE>") +
+           reason + "</PRE><HR><ADDRESS>Tarnwick/1.42</ADDRESS></BODY></HTML>";
+}
 
 // A request header is refused beyond 32000 bytes; a client that sends more than this
 // before its 503 is not owed a clean end, and cannot keep the core thread reading.
@@ -78,8 +81,13 @@ CServerCore::CServerCore(CServerStatus* status)
       listenErrorPauseMs_(kListenErrorPauseMs),
       overloadPauseMs_(kOverloadPauseMs)
 {
-    if (settingTree_.LoadXml(platform::GetModulePath(1) + "Tarnwick.xml") != 0)
-        throw CServerException{"Tarnwick.xmlのロードに失敗しました", 0};
+    // Only a missing file means the defaults: one that cannot be read or parsed would start
+    // a server that looks healthy on settings no one chose.
+    ConfigFileState state = ConfigFileState::Missing;
+    std::string reason;
+    if (settingTree_.LoadXml(platform::GetModulePath(1) + "Tarnwick.xml", &state, &reason) != 0 ||
+        (state != ConfigFileState::Read && state != ConfigFileState::Missing))
+        throw CServerException{"Tarnwick.xmlのロードに失敗しました : " + reason, 0};
 
     settings_ = settingTree_.GetAccessor("Setting");
     serverInfo_ = infoTree_.GetAccessor("ServerInfo");
@@ -194,14 +202,24 @@ void CServerCore::Run()
 void CServerCore::RunPass(CIntervalTimer& ticker)
 {
     if (std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(kIdleWaitMs)) {
-        if (static_cast<int>(workers_.size()) < maxConnections_) {
+        // Both limits are applied before any byte is read, and a slot is held exactly as
+        // long as the socket is open: a worker whose thread is still winding down holds none.
+        const CIPv4Address peer = socket->GetPeerAddress();
+        switch (bandWidth_.OpenConnection(peer, maxConnections_)) {
+        case CBandWidthManager::kAdmitted:
+            socket->SetCloseHook([this, peer] { bandWidth_.CloseConnection(peer); });
             try {
                 workers_.push_back(std::make_unique<CConnectionThread>(this, std::move(socket)));
             } catch (const CConnectionException& e) {
                 log_.AddSystemLine("SystemError : %s", e.message.c_str());
             }
-        } else {
+            break;
+        case CBandWidthManager::kServerFull:
             SendOverloadAnswer(*socket);
+            break;
+        case CBandWidthManager::kHostFull:
+            SendRefusal(*socket, RefusalAnswer("１ホストの最大接続数を超えました"));
+            break;
         }
     }
 
@@ -247,7 +265,7 @@ void CServerCore::PublishStatistics()
 
     // One step for a reader that copies the tree.
     CConfigLock lock(serverInfo_);
-    serverInfo_.SetInt("CurrentConnection", static_cast<int>(workers_.size()));
+    serverInfo_.SetInt("CurrentConnection", bandWidth_.GetOpenConnections());
     serverInfo_.SetInt("AllConnected", allConnected);
     serverInfo_.SetInt64("AllRecvSize", allRecv);
     serverInfo_.SetInt64("AllSendSize", allSend);
@@ -256,7 +274,7 @@ void CServerCore::PublishStatistics()
     serverInfo_.SetInt64("SendSize1Hour", send1Hour);
 }
 
-void CServerCore::SendOverloadAnswer(CTcpSocket& socket)
+void CServerCore::SendRefusal(CTcpSocket& socket, const std::string& answer)
 {
     Arm(kOverloadSendTimeoutMs);
     {
@@ -266,22 +284,25 @@ void CServerCore::SendOverloadAnswer(CTcpSocket& socket)
     // An HTTPS connection is still before its handshake: its client would read the plain
     // text as a broken TLS record, so it is only closed.
     if (!socket.IsSecure())
-        socket.SendAll(kOverloadAnswer, static_cast<int>(sizeof kOverloadAnswer - 1));
+        socket.SendAll(answer);
     DropUnreadRequest(socket);
     socket.Close();
     {
         std::lock_guard<std::mutex> lock(overloadLock_);
         overloadSocket_ = nullptr;
     }
-
-    log_.AddSystemLine("%s", "SystemError : 接続数をオーバーしたため、503 Service Unavailableを送信しました");
-    SetWarningStatus("サーバは正常に作動中ですが、最大接続数をオーバーする接続がありました。DoS攻撃などの可能性があります。");
-
     if (IsTimedOut()) {
         ReopenListenersAfter(overloadPauseMs_.load());
         log_.AddSystemLine("%s", "SystemError : サーバ負荷が限界を超えたため、いくつかの接続を強制切断しました");
     }
     Disarm();
+}
+
+void CServerCore::SendOverloadAnswer(CTcpSocket& socket)
+{
+    SendRefusal(socket, RefusalAnswer("接続数が限界を超えました"));
+    log_.AddSystemLine("%s", "SystemError : 接続数をオーバーしたため、503 Service Unavailableを送信しました");
+    SetWarningStatus("サーバは正常に作動中ですが、最大接続数をオーバーする接続がありました。DoS攻撃などの可能性があります。");
 }
 
 void CServerCore::OnTimeout()

@@ -2,7 +2,8 @@
 // The running HTTP server, between a start and a stop. Its constructor loads the settings
 // file, publishes the server's identity, opens the listeners and starts the core thread;
 // the core thread hands accepted sockets to connection workers (or answers 503 at the
-// connection limit; an HTTPS connection there is closed unanswered), reaps finished workers, and once a second publishes statistics,
+// connection limit or the per-host limit, before reading a byte; an HTTPS connection
+// there is closed unanswered), reaps finished workers, and once a second publishes statistics,
 // checks the listeners and flushes the logs.
 //
 // It owns three trees: the settings loaded from Tarnwick.xml (with the CServerVariables
@@ -44,8 +45,10 @@ public:
     static constexpr const char* kServerVersion = "1.42";
     static constexpr const char* kServerSignature = "Tarnwick/1.42";
 
-    // Starts the server: settings from the server root's "Tarnwick.xml" (a missing or
-    // unreadable file leaves every setting at its default), identity, value filter,
+    // Starts the server: settings from the server root's "Tarnwick.xml" (a missing file
+    // leaves every setting at its default; one that cannot be read, is not well-formed or
+    // holds no settings document is a failed start whose message carries the reason,
+    // with the parser's line and column), identity, value filter,
     // watchdog default, MIME maps, bandwidth settings, listeners, core thread. Throws
     // CServerException with the user's message. `status` (not owned, may be null)
     // receives the overload and memory warnings and their daily reset.
@@ -70,7 +73,8 @@ public:
     std::shared_ptr<const CMimeMaps> GetMimeMaps() const { return mimeMaps_; }
     // Request numbers 0, 1, 2 ... from each start; thread-safe.
     int NextRequestNumber();
-    // CurrentConnection of ServerInfo.
+    // CurrentConnection of ServerInfo: the connections whose sockets were open at the last
+    // second's statistics.
     int GetCurrentConnection();
     int GetMaxConnections() const { return maxConnections_; }
     // Sets the status text and starts the 86400 s after which it returns to normal.
@@ -105,6 +109,9 @@ private:
     void ReopenListenersAfter(int pauseMs);
     // false when the pause was cut short by a stop.
     bool Pause(int ms);
+    // Sends `answer` to a plain socket (a secure one only closes) and closes it, armed.
+    void SendRefusal(CTcpSocket& socket, const std::string& answer);
+    // The refusal at the connection limit, logged and shown in the status text.
     void SendOverloadAnswer(CTcpSocket& socket);
     void StopConnections();
 

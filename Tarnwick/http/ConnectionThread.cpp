@@ -3,17 +3,24 @@
 
 #include "ConnectionThread.h"
 
+#include "HttpRequest.h"
+#include "RequestHeader.h"
 #include "ServerCore.h"
 #include "ServerFatalException.h"
 #include "Response.h"
 #include "ServerVariables.h"
 #include "SslSocket.h"
+#include "SystemResponse.h"
 #include "TcpSocket.h"
 #include "Template.h"
 
+#include "ByteBuffer.h"
 #include "CRuntime.h"
 #include "Clock.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -21,6 +28,14 @@
 namespace {
 
 constexpr int kPollIntervalMs = 20;
+
+// A refused client has this long to read its answer before the connection is closed
+// regardless; one that keeps sending past it is not owed a clean end.
+constexpr uint64_t kRefusalLingerMs = 2000;
+// The bytes a refused client may still send while the answer stays readable: a little more
+// than a whole header that was too large.
+constexpr int64_t kMaxRefusalDropBytes = 262144;
+const char kRefusalDetail[] = "詳細情報はありません。";
 
 // Fills the template from the node's leaves as CTemplate::SetFromConfig does, but with an
 // empty value for every key that `hidden` names; `alwaysKey`, when not empty, is offered
@@ -89,7 +104,10 @@ bool CConnectionThread::WaitForFirstRequest()
     if (seconds < 1 || seconds > kMaxTimeoutSeconds)
         seconds = kDefaultTimeoutSeconds;
     const int64_t waitMs = keepAlive_ ? idleTimeMs_ : int64_t{seconds} * 1000;
-    const uint64_t deadline = platform::GetTickCount64() + static_cast<uint64_t>(waitMs > 0 ? waitMs : 0);
+    // The first header's deadline counts from here: a client that sends nothing holds a
+    // connection slot as long as one that trickles.
+    const uint64_t deadline =
+        std::min(platform::GetTickCount64() + static_cast<uint64_t>(waitMs > 0 ? waitMs : 0), headerDeadline_);
     while (!IsStopRequested()) {
         if (socket_->DataAvailable(int64_t{kPollIntervalMs} * 1000))
             return true;
@@ -104,6 +122,7 @@ void CConnectionThread::Run()
     uint64_t tick = platform::GetTickCount64();
     if (Handshake() != 0)
         return;
+    headerDeadline_ = platform::GetTickCount64() + static_cast<uint64_t>(HeaderTimeLimitMs());
     if (!WaitForFirstRequest()) {
         socket_->Close();
         return;
@@ -111,10 +130,12 @@ void CConnectionThread::Run()
     // Whether the closing check below has just looked at the line: then only bytes it
     // buffered can be waiting, and a second look at once would find the same nothing.
     bool justLooked = false;
-    for (;;) {
+    for (bool firstRequest = true;; firstRequest = false) {
         char first;
         const bool waiting = justLooked ? socket_->GetBufferedCount() > 0 : socket_->DataAvailable(0) != 0;
         if (waiting && socket_->Peek(&first, 1) != 0 && !socket_->IsDisconnected()) {
+            if (!firstRequest)
+                headerDeadline_ = platform::GetTickCount64() + static_cast<uint64_t>(HeaderTimeLimitMs());
             const CConfigAccessor view = BeginThreadLog();
             bytesSent_ = bytesReceived_ = bodyBytesReceived_ = 0;
             closeAfterResponse_ = false;
@@ -149,6 +170,68 @@ void CConnectionThread::Run()
         }
         justLooked = true;
     }
+}
+
+int CConnectionThread::HeaderTimeLimitMs()
+{
+    return std::min(kRequestHeaderDeadlineMs, CTimeoutWatcher::Instance().GetDefaultTimeout());
+}
+
+std::string CConnectionThread::ReceiveHeader()
+{
+    const int64_t left = static_cast<int64_t>(headerDeadline_ - platform::GetTickCount64());
+    return ::ReceiveHeader(*socket_, state_, *this, bytesReceived_,
+                           static_cast<int>(std::clamp<int64_t>(left, 1, kRequestHeaderDeadlineMs)));
+}
+
+CHttpRequest CConnectionThread::ReadRequest(const CConfigAccessor& threadView, std::string& header)
+{
+    try {
+        header = ReceiveHeader();
+        CHttpRequest request(header, threadView.GetSubAccessor("RequestInfo"));
+        request.CheckHostLines();
+        return request;
+    } catch (const CRequestRefusal& refusal) {
+        RefuseRequest(threadView, refusal.code, refusal.info);
+        throw CServerFatalException{refusal.info};
+    }
+}
+
+void CConnectionThread::RefuseRequest(const CConfigAccessor& threadView, int code, const std::string& info)
+{
+    Arm(0);
+    CTimeoutGuard guard(this);
+    CSystemResponse response(core_, threadView, info, code, kRefusalDetail);
+    response.Build();
+    CByteBuffer body;
+    response.GetSendData(body);
+    response.GetResponseInfo().GetSubAccessor("Options").SetInt64("Content-Length", response.GetContentLength());
+    AnnounceClose(response.GetResponseInfo());
+    std::string answer = BuildHeaderText(response.GetResponseInfo());
+    answer.append(body.GetData(), static_cast<std::size_t>(body.GetLength()));
+    if (socket_->SendAll(answer) == 0)
+        bytesSent_ += static_cast<int64_t>(answer.size());
+    CloseGracefully();
+}
+
+void CConnectionThread::CloseGracefully()
+{
+    // Closing with received bytes unread makes the kernel reset the connection, and the
+    // reset may destroy the answer before the client has read it (RFC 9112 9.6). So the
+    // sending side ends first and what the client still sends is dropped until it closes.
+    ::shutdown(socket_->GetHandle(), SHUT_WR);
+    const uint64_t deadline = platform::GetTickCount64() + kRefusalLingerMs;
+    char scratch[4096];
+    for (int64_t dropped = 0; dropped < kMaxRefusalDropBytes && platform::GetTickCount64() < deadline &&
+                              !IsStopRequested();) {
+        if (!socket_->DataAvailable(int64_t{kPollIntervalMs} * 1000))
+            continue;
+        const int n = socket_->Receive(scratch, sizeof scratch);
+        if (n < 0)
+            break;
+        dropped += n;
+    }
+    socket_->Close();
 }
 
 CConfigAccessor CConnectionThread::BeginThreadLog()

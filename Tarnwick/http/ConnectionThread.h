@@ -54,7 +54,12 @@ public:
     // --- the request driver ---------------------------------------------------------
     // Answers one request; returns the keep-alive flag. Lets CServerFatalException out.
     int ProcessRequest(const CConfigAccessor& threadView);
+    // The request header, whole by the header deadline (kRequestHeaderDeadlineMs).
     std::string ReceiveHeader();
+    // Receives the request header into `header` and parses it. A header refused for its
+    // form is answered with its status and the connection is ended; then throws
+    // CServerFatalException with the reason.
+    CHttpRequest ReadRequest(const CConfigAccessor& threadView, std::string& header);
     void CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
                      const CRequestPath& path, const CBandWidthLimiter& limiter);
     void DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
@@ -96,6 +101,13 @@ protected:
 private:
     // Waits until the first request's bytes arrive: true, or false on time-out or stop.
     bool WaitForFirstRequest();
+    // Milliseconds a request header may take: kRequestHeaderDeadlineMs, or the watchdog's
+    // default when that is shorter.
+    static int HeaderTimeLimitMs();
+    // Sends the status page of a refused header, announcing the close.
+    void RefuseRequest(const CConfigAccessor& threadView, int code, const std::string& info);
+    // Ends the connection without a reset that could destroy an answer not yet read.
+    void CloseGracefully();
     // Checks the framing of the request body; throws the answer that refuses it.
     void CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header);
 
@@ -114,6 +126,7 @@ private:
     int64_t bytesReceived_ = 0;
     int64_t bodyBytesReceived_ = 0;
     int64_t contentLength_ = 0;       // the request's announced body length
+    uint64_t headerDeadline_ = 0;     // the tick by which the coming request header is whole
     bool closeAfterResponse_ = false;  // the answer leaves the connection unusable
     std::string pendingHeader_;        // a header block not sent yet
 };

@@ -7,17 +7,69 @@
 #include "CRuntime.h"
 #include "UrlCoding.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace {
 
 const char kBasicScheme[] = "Basic ";
 constexpr std::string::size_type kBasicSchemeLength = sizeof kBasicScheme - 1;
 
+const char kMalformedHeader[] = "異常なヘッダーを受信しました";
+const char kMalformedUrl[] = "異常なURLを受信しました";
+const char kUnsupportedVersion[] = "この HTTP のバージョンには対応していません";
+const char kBadHostLines[] = "Host ヘッダーが異常です";
+
+const char kVersionName[] = "HTTP/";
+constexpr std::string_view::size_type kVersionNameLength = sizeof kVersionName - 1;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// RFC 9110 5.6.2: a token, such as a method or a field name.
+bool IsToken(std::string_view text)
+{
+    constexpr std::string_view kSymbols = "!#$%&'*+-.^_`|~";
+    return !text.empty() && std::all_of(text.begin(), text.end(), [&](char c) {
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        return letter || IsDigit(c) || kSymbols.find(c) != std::string_view::npos;
+    });
+}
+
+// RFC 9112 2.3: "HTTP/" DIGIT "." DIGIT. 0 for HTTP/1.x; 505 for a version in that form
+// (more digits allowed, the minor one optional) whose major is not 1; 400 for anything else.
+int CheckVersion(std::string_view protocol)
+{
+    if (protocol.substr(0, kVersionNameLength) != kVersionName)
+        return 400;
+    const std::string_view version = protocol.substr(kVersionNameLength);
+    std::string_view::size_type i = 0;
+    while (i < version.size() && IsDigit(version[i]))
+        ++i;
+    const std::string_view major = version.substr(0, i);
+    if (major.empty())
+        return 400;
+    if (i < version.size()) {
+        if (version[i] != '.' || i + 1 == version.size())
+            return 400;
+        for (++i; i < version.size(); ++i)
+            if (!IsDigit(version[i]))
+                return 400;
+    }
+    if (version.size() == 3 && major == "1")
+        return 0;
+    return major == "1" ? 400 : 505;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 }  // namespace
 
 CHttpRequest::CHttpRequest(const std::string& header, const CConfigAccessor& requestView)
 {
-    if (Parse(header, requestView) != 0)
-        throw CServerFatalException{"異常なヘッダーを受信しました"};
+    const int code = Parse(header, requestView);
+    if (code != 0)
+        throw CRequestRefusal{code, refusal_};
 }
 
 int CHttpRequest::TakeLine(std::string& text, std::string& line)
@@ -48,42 +100,74 @@ int CHttpRequest::TakeToken(std::string_view& text, std::string_view& token, std
     return 1;
 }
 
+bool CHttpRequest::SplitField(std::string_view line, std::string_view& name, std::string_view& value)
+{
+    const std::string_view::size_type colon = line.find(':');
+    if (colon == std::string_view::npos || !IsToken(line.substr(0, colon)))
+        return false;
+    std::string_view rest = line.substr(colon + 1);
+    while (!rest.empty() && IsBlank(rest.front()))
+        rest.remove_prefix(1);
+    while (!rest.empty() && IsBlank(rest.back()))
+        rest.remove_suffix(1);
+    name = line.substr(0, colon);
+    value = rest;
+    return true;
+}
+
 int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
 {
+    const auto refuse = [this](int code, const char* why) {
+        refusal_ = why;
+        return code;
+    };
     // A header read off a socket was already checked; one handed in otherwise is not.
     std::size_t end = 0;
     if (ScanRequestHeader(header.data(), header.size(), end) == RequestHeaderScan::Malformed)
-        return -1;
+        return refuse(400, kMalformedHeader);
 
-    std::string requestLine;
-    if (!TakeLine(header, requestLine))
-        return -1;
-    std::string method;
-    std::string url;
-    std::string protocol;
-    if (!TakeToken(requestLine, method, " ") || !TakeToken(requestLine, url, " "))
-        return -1;
-    // Any protocol name passes; only its version is kept.
-    if (!TakeToken(requestLine, protocol, "/") || requestLine.empty())
-        return -1;
+    std::string_view rest = header;
+    std::string_view requestLine;
+    std::string_view method;
+    std::string_view url;
+    if (!TakeLine(rest, requestLine) || !TakeToken(requestLine, method, " ") || !IsToken(method) ||
+        !TakeToken(requestLine, url, " ") || url.empty())
+        return refuse(400, kMalformedHeader);
+    if (const int code = CheckVersion(requestLine))
+        return refuse(code, code == 505 ? kUnsupportedVersion : kMalformedHeader);
+    // RFC 9112 2.2: the header ends at its empty line; a header handed in without one
+    // ends with its last whole line.
+    std::vector<std::pair<std::string_view, std::string_view>> fields;
+    int hostLines = 0;
+    std::string_view line;
+    while (TakeLine(rest, line) && !line.empty()) {
+        std::string_view name;
+        std::string_view value;
+        if (!SplitField(line, name, value))
+            return refuse(400, kMalformedHeader);
+        if (platform::_mbsicmp(std::string(name), "Host") == 0)
+            ++hostLines;
+        if (!value.empty())
+            fields.emplace_back(name, value);
+    }
+    const std::string path = GetUrlPath(std::string(url));
+    if (!IsShiftJisUrlPath(path))
+        return refuse(400, kMalformedUrl);
 
+    refusal_.clear();
+    hostLines_ = hostLines;
     method_ = method;
     url_ = url;
-    object_ = NormalizeUrlPath(GetUrlPath(url));
-    query_ = GetUrlQuery(url);
+    object_ = NormalizeUrlPath(path);
+    query_ = GetUrlQuery(url_);
     queryDecoded_ = DecodeUrlText(query_);
-    version_ = requestLine;
+    version_ = requestLine.substr(kVersionNameLength);
 
     // Readers in other threads see either no RequestInfo leaves or all of them.
     CConfigLock lock(requestView);
     const CConfigAccessor headerView = requestView.GetSubAccessor("Options");
-    std::string_view rest = header;
-    std::string_view line;
-    while (TakeLine(rest, line)) {
-        std::string_view name;
-        if (TakeToken(line, name, ": ") && !line.empty())
-            headerView.SetString(name, line);
-    }
+    for (const auto& field : fields)
+        headerView.SetString(field.first, field.second);
 
     // RFC 9110 5.1: field names are case-insensitive; RFC 9110 11.1: so is the scheme.
     const std::string authorization = headerView.GetString("Authorization", "", 1);
@@ -111,6 +195,12 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
     requestView_ = requestView;
     headerView_ = headerView;
     return 0;
+}
+
+void CHttpRequest::CheckHostLines() const
+{
+    if (hostLines_ > 1 || (hostLines_ == 0 && version_ == "1.1"))
+        throw CRequestRefusal{400, kBadHostLines};
 }
 
 std::string CHttpRequest::GetHeader(const std::string& name, const std::string& defaultValue) const

@@ -14,16 +14,31 @@ public:
     CHttpRequest() = default;
     // Parses `header` (the request line and header lines up to the empty line) into the
     // fields and into `requestView` (the RequestInfo node, which must address a tree).
-    // Throws CServerFatalException "異常なヘッダーを受信しました" for a malformed header.
+    // Throws CRequestRefusal with Parse's code and GetRefusal's text when Parse refuses.
     CHttpRequest(const std::string& header, const CConfigAccessor& requestView);
     virtual ~CHttpRequest() = default;
 
-    // 0, or -1 for a malformed request: a request line without method, URL and a
-    // "name/version" token with a non-empty version, or a header holding a NUL byte or a
-    // bare CR. Nothing is written to the view before the request line has been accepted;
-    // after it, the view's leaves Method to Passwd and its Options node (one leaf per
-    // "name: value" line, name as sent) are written under the tree's lock in one step.
+    // 0, or the status that refuses the request, GetRefusal then saying why:
+    // - 400: a header holding a NUL byte, a bare CR or a bare LF; a request line other than
+    //   method, target and version parted by one blank each (RFC 9112 3); a header line
+    //   that SplitField refuses; a path that is not Shift-JIS once decoded
+    //   (IsShiftJisUrlPath);
+    // - 505: a version other than HTTP/1.x (RFC 9112 2.3).
+    // Nothing is written to the view unless the whole header is accepted; then the view's
+    // leaves Method to Passwd and its Options node (one leaf per line with a non-empty
+    // value, name as sent) are written under the tree's lock in one step.
     int Parse(std::string header, const CConfigAccessor& requestView);
+    const std::string& GetRefusal() const { return refusal_; }
+    // RFC 9112 3.2: throws CRequestRefusal 400 for an HTTP/1.1 request without a Host
+    // line and for any request with more than one.
+    void CheckHostLines() const;
+
+    // RFC 9112 5: a field line is a name, a colon, and the value between optional blanks
+    // (SP, HTAB), which are not part of it. False, with nothing set, for a line without a
+    // colon, with a name that is empty or holds a byte no token may hold (a blank before
+    // the colon included, RFC 9112 5.1), or beginning with a blank, which continues a
+    // folded line (obs-fold, RFC 9112 5.2). The results view the line's bytes.
+    static bool SplitField(std::string_view line, std::string_view& name, std::string_view& value);
 
     // Cuts the first line (up to CR LF) off `text`: 1, or 0 with nothing changed.
     static int TakeLine(std::string& text, std::string& line);
@@ -56,6 +71,8 @@ private:
     std::string queryDecoded_;
     std::string user_;
     std::string passwd_;
+    std::string refusal_;
+    int hostLines_ = 0;
     CConfigAccessor requestView_;
     CConfigAccessor headerView_;
 };

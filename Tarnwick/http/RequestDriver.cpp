@@ -50,6 +50,7 @@ constexpr int32_t kSendChunk = 32768;
 constexpr int64_t kFileSendChunk = 262144;
 constexpr int kProgressIntervalMs = 1000;
 const char kNoDetail[] = "詳細情報はありません。";
+const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
 void Sleep(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -81,28 +82,15 @@ bool ParseContentLength(const std::string& text, int64_t& value)
     return true;
 }
 
-// RFC 9112 9.6: an answer after which the server closes says so, rather than offering a
-// connection the client would reuse in vain.
-void AnnounceClose(const CConfigAccessor& responseView)
+// RFC 9110 10.1.1: an HTTP/1.1 client that asks for "100-continue" holds its body back
+// until an interim answer, or until a wait of its own choosing has passed.
+bool ExpectsContinue(const CHttpRequest& request)
 {
-    const CConfigAccessor headers = responseView.GetSubAccessor("Options");
-    CConfigLock lock(headers);
-    std::vector<CConfigLeaf> fields;
-    headers.GetLeaves(fields);
-    headers.Clear();
-    for (const CConfigLeaf& field : fields) {
-        if (platform::_mbsicmp(field.key, "Keep-Alive") == 0)
-            continue;
-        headers.SetString(field.key, platform::_mbsicmp(field.key, "Connection") == 0 ? "Close" : field.value);
-    }
+    return request.GetVersion() == "1.1" &&
+           platform::_mbsicmp(TrimText(request.GetHeader("Expect"), " \t"), "100-continue") == 0;
 }
 
 }  // namespace
-
-std::string CConnectionThread::ReceiveHeader()
-{
-    return ::ReceiveHeader(*socket_, state_, *this, bytesReceived_);
-}
 
 void CConnectionThread::CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
                                     const CRequestPath& path, const CBandWidthLimiter& limiter)
@@ -122,12 +110,14 @@ void CConnectionThread::CheckBodyFraming(const CConfigAccessor& threadView, cons
     std::string_view rest = header;
     std::string_view line;
     CHttpRequest::TakeLine(rest, line);  // the request line
-    while (CHttpRequest::TakeLine(rest, line)) {
-        const std::string_view::size_type colon = line.find(':');
-        if (colon == std::string_view::npos)
+    while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
+        // The parser's own split: the request was refused unless every line passed it.
+        std::string_view fieldName;
+        std::string_view fieldValue;
+        if (!CHttpRequest::SplitField(line, fieldName, fieldValue))
             continue;
-        const std::string name(line.substr(0, colon));
-        const std::string value = TrimText(line.substr(colon + 1), " \t");
+        const std::string name(fieldName);
+        const std::string value(fieldValue);
         if (platform::_mbsicmp(name, "Transfer-Encoding") == 0) {
             transferCoding = true;
             coding = value;
@@ -159,8 +149,8 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
 {
     const CIPv4Address peer = socket_->GetPeerAddress();
     threadView.SetString("Host", peer.ToString());
-    const std::string header = ReceiveHeader();
-    const CHttpRequest request(header, threadView.GetSubAccessor("RequestInfo"));
+    std::string header;
+    const CHttpRequest request = ReadRequest(threadView, header);
     // RFC 9110 5.1: field names are case-insensitive.
     const std::string host = request.GetHeader("Host");
     threadView.SetString("TargetHost", host);
@@ -200,6 +190,13 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
         } catch (CSystemResponse* response) {
             delete current;
             current = response;
+            // RFC 9110 10.1.1: a refusal goes out before a body that was asked for with
+            // "100-continue", which is never read; without it the connection cannot
+            // carry another request.
+            if (bodyBytesReceived_ < contentLength_ && ExpectsContinue(request)) {
+                contentLength_ = bodyBytesReceived_;
+                closeAfterResponse_ = true;
+            }
             SendResponse(threadView, request, path, limiter, *response);
             threadView.SetString("Info", response->GetInfo());
             delete current;
@@ -314,13 +311,18 @@ void CConnectionThread::SendPendingHeader()
     bytesSent_ += static_cast<int64_t>(header.size());
 }
 
-void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest&,
+void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
                                     const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
 {
     threadView.SetString("Info", "データの受信を開始しています...");
     Arm(0);
     CTimeoutGuard guard(this);
     const int64_t total = contentLength_ - bodyBytesReceived_;
+    // RFC 9110 15.2.1: the interim answer is not counted as sent, so that the emergency
+    // page may still follow it.
+    if (total > 0 && bodyBytesReceived_ == 0 && ExpectsContinue(request) &&
+        socket_->SendAll(std::string(kContinue)) != 0)
+        throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
     int64_t remaining = total;
     limiter.SetRecvLimiting(path.GetOptions().GetInt("EnableBandWidthLimit", 0));
     CByteBuffer buffer;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -14,6 +15,8 @@ namespace {
 constexpr int64_t kPollIntervalUs = 20000;
 
 const char kMalformedHeader[] = "異常なヘッダーを受信しました";
+const char kLineTooLong[] = "リクエスト行が長すぎます";
+const char kHeaderTooLarge[] = "リクエストヘッダーが大きすぎます";
 const char kReceiving[] = "ヘッダー受信中に";
 const char kNetworkError[] = "ヘッダー受信中に切断もしくはネットワークエラーが発生しました";
 
@@ -22,7 +25,7 @@ const char kNetworkError[] = "ヘッダー受信中に切断もしくはネッ�
 RequestHeaderScan ScanRequestHeader(const char* bytes, std::size_t size, std::size_t& length)
 {
     for (std::size_t i = 0; i < size; ++i) {
-        if (bytes[i] == '\0')
+        if (bytes[i] == '\0' || (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')))
             return RequestHeaderScan::Malformed;
         if (bytes[i] != '\r')
             continue;
@@ -39,9 +42,9 @@ RequestHeaderScan ScanRequestHeader(const char* bytes, std::size_t size, std::si
 }
 
 std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection,
-                          int64_t& receivedBytes)
+                          int64_t& receivedBytes, int timeLimitMs)
 {
-    connection.Arm(0);
+    connection.Arm(timeLimitMs > 0 ? timeLimitMs : 1);
     CTimeoutGuard guard(&connection);
 
     // The header is looked at in place until it is whole, so that a body sent with it
@@ -55,7 +58,7 @@ std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutT
         std::size_t length = 0;
         const RequestHeaderScan scan = ScanRequestHeader(peeked.get(), static_cast<std::size_t>(n), length);
         if (scan == RequestHeaderScan::Malformed)
-            throw CServerFatalException{kMalformedHeader};
+            throw CRequestRefusal{400, kMalformedHeader};
         if (scan == RequestHeaderScan::Complete) {
             std::string header;
             const int received = socket.ReceiveString(header, static_cast<int>(length));
@@ -65,8 +68,11 @@ std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutT
             return header;
         }
 
-        if (socket.Available() > kMaxRequestHeaderBytes)
-            throw CServerFatalException{kMalformedHeader};
+        if (socket.Available() > kMaxRequestHeaderBytes) {
+            if (std::string_view(peeked.get(), static_cast<std::size_t>(n)).find("\r\n") == std::string_view::npos)
+                throw CRequestRefusal{414, kLineTooLong};
+            throw CRequestRefusal{431, kHeaderTooLarge};
+        }
         if (state.GetSocketStateText())
             throw CServerFatalException{kReceiving + state.GetText()};
         socket.ReadableWithin(kPollIntervalUs);

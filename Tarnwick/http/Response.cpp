@@ -50,6 +50,7 @@ const StatusText kStatusTexts[] = {
     {414, "414 Request-URI Too Long"},
     {415, "415 Unsupported Media Type"},
     {416, "416 Requested Range Not Satisfiable"},
+    {431, "431 Request Header Fields Too Large"},
     {500, "500 Internal Server Error"},
     {501, "501 Not Implemented"},
     {502, "502 Bad Gateway"},
@@ -161,4 +162,18 @@ std::string BuildHeaderText(const CConfigAccessor& responseView)
     header += responseView.GetString("CGIHeader", "");
     header += "\r\n";
     return header;
+}
+
+void AnnounceClose(const CConfigAccessor& responseView)
+{
+    const CConfigAccessor headers = responseView.GetSubAccessor("Options");
+    CConfigLock lock(headers);
+    std::vector<CConfigLeaf> fields;
+    headers.GetLeaves(fields);
+    headers.Clear();
+    for (const CConfigLeaf& field : fields) {
+        if (platform::_mbsicmp(field.key, "Keep-Alive") == 0)
+            continue;
+        headers.SetString(field.key, platform::_mbsicmp(field.key, "Connection") == 0 ? "Close" : field.value);
+    }
 }

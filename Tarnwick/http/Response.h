@@ -66,3 +66,7 @@ std::string GetStatusText(int code);
 // order, the CGI header lines, and the empty line. A CR, LF or NUL inside an Options
 // header goes out as a blank, so no value can start a header line of its own.
 std::string BuildHeaderText(const CConfigAccessor& responseView);
+
+// RFC 9112 9.6: an answer after which the server closes says so, rather than offering a
+// connection the client would reuse in vain: Connection becomes "Close" and Keep-Alive goes.
+void AnnounceClose(const CConfigAccessor& responseView);

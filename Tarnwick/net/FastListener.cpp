@@ -4,6 +4,13 @@
 #include "SslSocket.h"
 #include "ThreadPriority.h"
 
+#include "Clock.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 #include <new>
@@ -14,7 +21,24 @@ namespace {
 constexpr int kAcceptFailurePauseMs = 100;
 constexpr int kOutOfMemoryPauseMs = 5000;
 
+// A silent socket's first bytes are noticed within this, and a stop within it too.
+constexpr int kSilentPollMs = 20;
+
 int ClampThreadCount(int n) { return std::clamp(n, 0, CFastListener::kMaxListenThreads); }
+
+// Readable (bytes, an end of stream or an error waiting) without waiting.
+bool HasSpoken(const CTcpSocket& socket)
+{
+    pollfd p{socket.GetHandle(), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+}
+
+void DeferAccept(CTcpSocket& listenSocket)
+{
+    const int seconds = CFastListener::kDeferAcceptSeconds;
+    // Without it (not Linux) the silent-socket set does the same work alone.
+    ::setsockopt(listenSocket.GetHandle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+}
 
 }  // namespace
 
@@ -46,13 +70,29 @@ void CFastListenerThread::Run()
             else
                 socket.reset(new CTcpSocket);
             if (listenSocket_->Accept(socket.get(), 1) == 1)
-                listener_->PushAcceptedSocket(std::move(socket));
+                listener_->PushOrHoldAcceptedSocket(std::move(socket));
             else
                 pause(kAcceptFailurePauseMs);
         } catch (const std::bad_alloc&) {
             pause(kOutOfMemoryPauseMs);
         }
     }
+}
+
+// --- CSilentSocketThread -----------------------------------------------------------------
+
+CSilentSocketThread::~CSilentSocketThread() { StopAndWait(); }
+
+int CSilentSocketThread::Start(CFastListener* listener)
+{
+    listener_ = listener;
+    return CWorkerThread::Start();
+}
+
+void CSilentSocketThread::Run()
+{
+    while (!IsStopRequested())
+        listener_->WatchSilentSockets(kSilentPollMs);
 }
 
 // --- CFastListener -----------------------------------------------------------------------
@@ -70,6 +110,7 @@ void CFastListener::Setup(const CConfigAccessor& settings)
     const int n = ClampThreadCount(settings.GetInt("Enhance::ListenThreadCount", 3));
     if (listenSocket_.Listen(settings.GetInt("Basic::Port", 80)) != 0)
         throw CFastListenerException{"ポート待ちうけに失敗しました、ポート番号を確認してください"};
+    DeferAccept(listenSocket_);
 
     int m = 0;
     if (settings.GetInt("Basic::EnableSSL", 0) != 0) {
@@ -79,7 +120,11 @@ void CFastListener::Setup(const CConfigAccessor& settings)
             throw CFastListenerException{"SSL初期化に失敗しました、暗号化キー、パスワード、証明書のいずれかが異常です"};
         if (sslListenSocket_.Listen(settings.GetInt("SSL::Port", 443)) != 0)
             throw CFastListenerException{"SSLのポート待ちうけに失敗しました、SSLのポート番号を確認してください"};
+        DeferAccept(sslListenSocket_);
     }
+    silentThread_ = std::make_unique<CSilentSocketThread>();
+    if (silentThread_->Start(this) != 0)
+        throw CFastListenerException{"リスナスレッドの起動に失敗しました"};
 
     threads_.clear();
     for (int i = 0; i < n + m; ++i)
@@ -126,6 +171,58 @@ void CFastListener::PushAcceptedSocket(std::unique_ptr<CTcpSocket> socket)
     // else: the queue is full and the connection closes unanswered when `socket` goes
 }
 
+void CFastListener::PushOrHoldAcceptedSocket(std::unique_ptr<CTcpSocket> socket)
+{
+    if (HasSpoken(*socket)) {
+        PushAcceptedSocket(std::move(socket));
+        return;
+    }
+    const uint64_t deadline = platform::GetTickCount64() + kFirstByteTimeoutMs;
+    std::lock_guard<std::mutex> lock(silentLock_);
+    if (silent_.size() < kMaxSilentSockets)
+        silent_.push_back({std::move(socket), deadline});
+    // else: closed unanswered when `socket` goes
+}
+
+int CFastListener::GetSilentCount() const
+{
+    std::lock_guard<std::mutex> lock(silentLock_);
+    return static_cast<int>(silent_.size());
+}
+
+void CFastListener::WatchSilentSockets(int ms)
+{
+    // Entries are only appended meanwhile, so the first ones stay where they were.
+    std::vector<pollfd> watched;
+    {
+        std::lock_guard<std::mutex> lock(silentLock_);
+        for (const SilentSocket& entry : silent_)
+            watched.push_back({entry.socket->GetHandle(), POLLIN, 0});
+    }
+    if (watched.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
+    if (::poll(watched.data(), watched.size(), ms) < 0)
+        return;
+    const uint64_t now = platform::GetTickCount64();
+    std::vector<std::unique_ptr<CTcpSocket>> spoken;
+    std::vector<std::unique_ptr<CTcpSocket>> expired;
+    {
+        std::lock_guard<std::mutex> lock(silentLock_);
+        for (size_t i = watched.size(); i-- > 0;) {
+            const bool ready = watched[i].revents != 0;
+            if (!ready && silent_[i].deadline > now)
+                continue;
+            (ready ? spoken : expired).push_back(std::move(silent_[i].socket));
+            silent_.erase(silent_.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    // Oldest first, as they came.
+    for (size_t i = spoken.size(); i-- > 0;)
+        PushAcceptedSocket(std::move(spoken[i]));
+}
+
 int CFastListener::GetQueuedCount() const
 {
     std::lock_guard<std::mutex> lock(queueLock_);
@@ -146,6 +243,13 @@ void CFastListener::Stop()
     for (auto& thread : threads_)
         thread->Stop();
     threads_.clear();
+    silentThread_.reset();  // stops and waits
+    std::vector<SilentSocket> silent;
+    {
+        std::lock_guard<std::mutex> lock(silentLock_);
+        silent.swap(silent_);
+    }
+    silent.clear();
     listenSocket_.Close();
     sslListenSocket_.Close();
     std::deque<std::unique_ptr<CTcpSocket>> queued;

@@ -5,6 +5,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
+
 CSSLSocket::CSSLSocket(CSSLContext* context) : context_(context) {}
 
 CSSLSocket::~CSSLSocket()
@@ -55,7 +57,8 @@ int CSSLSocket::Handshake()
         return -1;
     SSL_set_bio(ssl_, bio, bio);
     active_ = 1;
-    Arm(GetTimeout());
+    const int timeout = GetTimeout();
+    Arm(timeout > 0 ? std::min(timeout, kHandshakeTimeoutMs) : kHandshakeTimeoutMs);
     const int rc = SSL_accept(ssl_);
     Disarm();
     if (rc <= 0) {

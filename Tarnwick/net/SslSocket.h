@@ -24,8 +24,13 @@ public:
     // Only looks, whatever the wait: a receive may block on a record half come.
     int DataAvailable(int64_t microseconds) override;
 
-    // The server side of the TLS handshake, armed with the socket's time-out so that a
-    // client that never speaks cannot hold the connection: 0 or -1.
+    // The whole handshake must be over within this, whatever Basic::TimeOut says: a client
+    // that trickles its handshake would otherwise hold a connection slot for the full
+    // time-out, and an honest one needs a few round trips.
+    static constexpr int kHandshakeTimeoutMs = 10000;
+
+    // The server side of the TLS handshake, armed with kHandshakeTimeoutMs (or the
+    // socket's time-out when that is shorter): 0 or -1.
     int Handshake();
 
 protected:

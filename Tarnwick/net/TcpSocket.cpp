@@ -74,6 +74,13 @@ void CTcpSocket::Close()
     Disarm();
     std::lock_guard<std::mutex> lock(stateLock_);
     if (fd_ >= 0) {
+        // Before the close: once the peer sees the end it may connect again at once, and
+        // must find the slot this connection held free. The hook takes no lock of a socket.
+        if (closeHook_) {
+            std::function<void()> hook;
+            hook.swap(closeHook_);
+            hook();
+        }
         ::close(fd_);
         fd_ = -1;
     }
@@ -83,6 +90,12 @@ void CTcpSocket::Close()
     pending_ = kNoPending;
     peer_.SetAddress(0);
     peerKnown_ = true;
+}
+
+void CTcpSocket::SetCloseHook(std::function<void()> onClose)
+{
+    std::lock_guard<std::mutex> lock(stateLock_);
+    closeHook_ = std::move(onClose);
 }
 
 void CTcpSocket::Abort()

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -87,6 +88,10 @@ public:
     CIPv4Address GetPeerAddress() const;
     std::string GetErrorText() const;
     void SetErrorText(const std::string& text);
+    // Owner only: `onClose` runs once, on the thread that closes the descriptor (Close or
+    // destruction), just before it is closed and under the socket's lock, so it must not
+    // use the socket; a later call replaces a hook not yet run.
+    void SetCloseHook(std::function<void()> onClose);
     // Milliseconds for each armed call; 0 means the watchdog's default.
     void SetTimeout(int ms) { timeout_ = ms; }
     int GetTimeout() const { return timeout_; }
@@ -135,6 +140,7 @@ private:
     int count_ = 0;
     int pending_ = kNoPending;
     int timeout_ = 0;
+    std::function<void()> closeHook_;
     // The peer's address once known; peerKnown_ false until it is asked for or given.
     mutable CIPv4Address peer_;
     mutable bool peerKnown_ = false;

@@ -37,22 +37,11 @@ constexpr size_t kFirstLineMax = 254;
 // Entries taken from the server's own environment.
 constexpr int kMaxOwnEnvironment = 256;
 
-// Every CGI variable, set or not: none may come from the server's own environment.
-const char* const kCgiVariables[] = {
-    "SERVER_SOFTWARE", "SERVER_SIGNATURE", "SERVER_NAME",     "GATEWAY_INTERFACE", "SERVER_PROTOCOL",
-    "SERVER_ADDR",     "SERVER_PORT",      "HTTP_HOST",       "REQUEST_METHOD",    "CONTENT_LENGTH",
-    "CONTENT_TYPE",    "QUERY_STRING",     "SCRIPT_FILENAME", "SCRIPT_NAME",       "REQUEST_URI",
-    "AUTH_TYPE",       "HTTP_ACCEPT",      "HTTP_USER_AGENT", "HTTP_REFERER",      "REMOTE_ADDR",
-    "REMOTE_HOST",     "REMOTE_USER",      "HTTP_VIA",        "HTTP_FORWARDED",    "HTTP_PROXY_CONNECTION",
-    "HTTP_COOKIE",
-};
-
-bool IsCgiVariable(const std::string& name)
+// The variables of the server's own environment that a program gets: what finds programs
+// and chooses its language and time zone, nothing that may hold a secret.
+bool IsPassedOn(const std::string& name)
 {
-    for (const char* variable : kCgiVariables)
-        if (name == variable)
-            return true;
-    return false;
+    return name == "PATH" || name == "LANG" || name == "TZ" || name.compare(0, 3, "LC_") == 0;
 }
 
 // A header line folded into an environment value must stay one line.
@@ -134,14 +123,6 @@ std::string SystemArgument(const std::string& argument)
         return argument;
     struct stat st {};
     return stat(native.c_str(), &st) == 0 ? native : argument;
-}
-
-// Appends without reallocating for every piece: the step grows with the buffer.
-void AppendGrowing(CByteBuffer& buffer, const char* bytes, int32_t count)
-{
-    if (buffer.GetLength() + count > buffer.GetCapacity())
-        buffer.SetGrowBy(std::max(CByteBuffer::kDefaultGrowBy, buffer.GetLength()));
-    buffer.Append(bytes, count);
 }
 
 // A write to a pipe whose reader has gone raises SIGPIPE in the writing thread; whatever
@@ -341,7 +322,7 @@ void CSubProcess::PrepareEnvironment(CServerCore* core, const CConfigAccessor& t
     for (char** entry = environ; entry && *entry && taken < kMaxOwnEnvironment; ++entry) {
         const std::string text = *entry;
         const std::string::size_type equals = text.find('=');
-        if (text.empty() || text[0] == '=' || equals == std::string::npos || IsCgiVariable(text.substr(0, equals)))
+        if (equals == std::string::npos || !IsPassedOn(text.substr(0, equals)))
             continue;
         AppendEnvironmentEntry(text);
         ++taken;
@@ -479,18 +460,22 @@ int32_t CSubProcess::WriteInput(int32_t offset)
     return total;
 }
 
-void CSubProcess::DrainPipe(int& fd, CByteBuffer& into)
+void CSubProcess::DrainPipe(int& fd, COutputSpool& into)
 {
     while (fd >= 0) {
         const ssize_t n = read(fd, scratch_.GetData(), kPipeChunk);
         if (n > 0) {
-            const int32_t room = maxOutput_ - into.GetLength();
+            const int64_t room = std::max<int64_t>(maxOutput_ - into.GetLength(), 0);
+            if (!into.Append(scratch_.GetData(), std::min<int64_t>(n, room))) {
+                const int err = errno;
+                Terminate();
+                throw CSubProcessException{"プロセスの出力を一時ファイルに保存できませんでした : " +
+                                           std::string(std::strerror(err))};
+            }
             if (n > room) {
-                AppendGrowing(into, scratch_.GetData(), std::max(room, 0));
                 Terminate();
                 throw CSubProcessException{"プロセスの出力が上限を超えました"};
             }
-            AppendGrowing(into, scratch_.GetData(), static_cast<int32_t>(n));
         } else if (n == 0) {
             CloseFd(fd);
         } else if (errno == EAGAIN) {

@@ -2,7 +2,7 @@
 // Runs one external program for one request: a CGI script or the program of an SSI exec.
 // The program is started without a shell, its argument vector split from a command line;
 // the request body is fed to its standard input, and its standard output and standard
-// error are collected whole in memory until it ends. The run happens on the connection's
+// error are collected until it ends, each in a spool that keeps only its start in memory. The run happens on the connection's
 // worker thread; the watchdog may end it from its own thread through OnTimeout.
 //
 // Calling order for one run: construct; fill GetInput() (CGI only); PrepareEnvironment;
@@ -11,6 +11,7 @@
 #include "ByteBuffer.h"
 #include "ConfigAccessor.h"
 #include "LockedValue.h"
+#include "OutputSpool.h"
 #include "TimeoutWatcher.h"
 
 #include <sys/types.h>
@@ -32,8 +33,8 @@ struct CSubProcessException {
 
 class CSubProcess : public CTimeoutTarget {
 public:
-    // The whole output is held in memory: a program that writes more than this to its
-    // standard output or standard error is ended.
+    // An answer is sent only once its program has ended, so all of it waits somewhere: a
+    // program that writes more than this to its standard output or standard error is ended.
     static constexpr int32_t kMaxOutput = 64 * 1024 * 1024;
 
     // `core` and `connection` are not owned and outlive the runner; the connection is
@@ -50,8 +51,9 @@ public:
     // reads them back.
     static std::string MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query);
 
-    // Fills the environment block: the CGI variables of the request, then the server's own
-    // environment without any variable of the same name as a CGI variable.
+    // Fills the environment block: the CGI variables of the request, then of the server's
+    // own environment only PATH, LANG, LC_* and TZ, so that no secret of the server (a
+    // credential, a key) reaches a program.
     void PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                             const CRequestPath& path);
     // Clears envView's node and sets the CGI variables of the request as its leaves, in
@@ -79,8 +81,9 @@ public:
     void OnTimeout() override;
 
     CByteBuffer& GetInput() { return input_; }
-    CByteBuffer& GetOutput() { return output_; }
-    CByteBuffer& GetErrors() { return errors_; }
+    // Both live as long as the runner; a failure to spool is a CSubProcessException.
+    COutputSpool& GetOutput() { return output_; }
+    COutputSpool& GetErrors() { return errors_; }
     // "NAME=value\0" entries; two more zero bytes once Start has used it.
     const CByteBuffer& GetEnvironmentBlock() const { return environment_; }
 
@@ -91,8 +94,8 @@ private:
     // end once everything is written or the child stopped reading.
     int32_t WriteInput(int32_t offset);
     // Reads what the pipe holds now (up to end of file, which closes our end) and appends
-    // it to `into`; throws past the output limit.
-    void DrainPipe(int& fd, CByteBuffer& into);
+    // it to `into`; throws past the output limit or when the spool cannot take it.
+    void DrainPipe(int& fd, COutputSpool& into);
     void DrainOutputs();
     // Waits up to `ms` for a pipe or the child's end.
     void PollPipes(int ms);
@@ -106,8 +109,8 @@ private:
     CConnectionState& connection_;
     const int32_t maxOutput_;
     CByteBuffer input_;
-    CByteBuffer output_;
-    CByteBuffer errors_;
+    COutputSpool output_;
+    COutputSpool errors_;
     CByteBuffer environment_;
     CByteBuffer scratch_;     // one read's bytes
     CLockedValue started_;

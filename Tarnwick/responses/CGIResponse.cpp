@@ -1,5 +1,6 @@
 #include "CGIResponse.h"
 
+#include "ServerFatalException.h"
 #include "SystemResponse.h"
 
 #include "ByteBuffer.h"
@@ -7,6 +8,8 @@
 #include "CRuntime.h"
 #include "FilePath.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -157,36 +160,37 @@ void CCGIResponse::Build()
     responseHeaderView_.SetString("Content-Type", contentType);
     responseView_.SetString("CGIHeader", option.GetString("CGIHeader", ""));
     if (HasNoContent(code))
-        process_.GetOutput().SetLength(0);
+        process_.GetOutput().Clear();
 }
 
 int64_t CCGIResponse::GetContentLength() { return process_.GetOutput().GetLength(); }
 
 int CCGIResponse::GetSendData(CByteBuffer& buffer)
 {
-    CByteBuffer& output = process_.GetOutput();
+    const COutputSpool& output = process_.GetOutput();
     const int64_t rest = output.GetLength() - sent_;
     if (rest <= 0)
         return 0;
     if (rest < buffer.GetLength())
         buffer.SetLength(static_cast<int32_t>(rest));
-    const int32_t count = buffer.GetLength();
-    if (count > 0)
-        std::memcpy(buffer.GetData(), output.GetData() + sent_, static_cast<size_t>(count));
+    const int64_t count = output.Read(sent_, buffer.GetData(), buffer.GetLength());
+    // The header went out with the length: a body cut short now can only end the connection.
+    if (count < buffer.GetLength())
+        throw CServerFatalException{"CGIの出力を一時ファイルから読めませんでした : " +
+                                    std::string(std::strerror(count < 0 ? errno : EIO))};
     sent_ += count;
-    return count;
+    return static_cast<int>(count);
 }
 
-std::string CCGIResponse::FindHeaderEnd(CByteBuffer& output)
+std::string CCGIResponse::FindHeaderEnd(COutputSpool& output)
 {
-    const int32_t length = output.GetLength() < kHeaderSearchLength ? output.GetLength() : kHeaderSearchLength;
-    const std::string window(output.GetData() == nullptr ? "" : output.GetData(), static_cast<size_t>(length));
+    const std::string window = output.ReadText(kHeaderSearchLength);
     const std::string text = window.substr(0, window.find('\0'));
     std::string::size_type bodyStart = 0;
     const std::string::size_type end = FindBlankLine(text, bodyStart);
     if (end == std::string::npos)
         return "";
-    output.Delete(0, static_cast<int32_t>(bodyStart));
+    output.DropFront(static_cast<int64_t>(bodyStart));
     return text.substr(0, end);
 }
 
@@ -243,10 +247,11 @@ void CCGIResponse::ParseHeaderLines(const CConfigAccessor& node, const std::stri
 
 void CCGIResponse::ThrowError(const std::string& message)
 {
-    const CByteBuffer& errors = process_.GetErrors();
     std::string detail = kNoDetail;
-    if (errors.GetLength() > 0) {
-        std::string text = errors.ToString();
+    // The detail ends at the first zero byte, as a C string would.
+    std::string text = process_.GetErrors().ReadText(static_cast<int64_t>(kMaxErrorDetail) + 1);
+    text.resize(std::min(text.size(), text.find('\0')));
+    if (!text.empty()) {
         if (text.size() > kMaxErrorDetail) {
             std::string::size_type end = 0;
             while (end + platform::CharLength(text, end) <= kMaxErrorDetail)

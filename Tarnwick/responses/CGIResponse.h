@@ -2,7 +2,8 @@
 // The answer of a CGI script: the request body goes to the program's standard input, the
 // CGI header block at the start of its standard output becomes the status and headers,
 // and the rest of the output is the body. The program runs whole inside Build; nothing is
-// sent before it has ended.
+// sent before it has ended, and meanwhile all but the start of its output waits in a file
+// (COutputSpool), so the Content-Length is known and memory stays small.
 //
 // Every refusal and failure is a new CSystemResponse thrown by pointer: 404/405 from the
 // constructor, 413 for a body above kMaxRequestBody, 500 from Build with the program's
@@ -43,8 +44,8 @@ public:
 
     // The header block at the start of the output, ended by whichever of CR LF CR LF and
     // LF LF comes first within the first 4096 bytes; that block and its blank line are
-    // cut from the buffer. "" (buffer unchanged) when no blank line is found there.
-    static std::string FindHeaderEnd(CByteBuffer& output);
+    // dropped from the output. "" (output unchanged) when no blank line is found there.
+    static std::string FindHeaderEnd(COutputSpool& output);
     // Where the header block of a CGI output text ends: the first blank line, whichever of
     // CR LF CR LF and LF LF comes first, with bodyStart set after it; npos when there is none.
     static std::string::size_type FindBlankLine(const std::string& text, std::string::size_type& bodyStart);

@@ -1,5 +1,6 @@
 #include "DavPropfindResponse.h"
 
+#include "FileResponse.h"
 #include "MimeMaps.h"
 #include "ServerCore.h"
 #include "ServerFatalException.h"
@@ -96,6 +97,10 @@ Resource MakeResource(const CMimeMaps& mimeMaps, const std::string& href, const 
     resource.modified = entry.status.modified;
     resource.created = CreationTime(localPath, entry.status.modified);
     resource.contentType = mimeMaps.FindMimeType(entry.name);
+    // RFC 4918 15.6: the same tag as GET, so that a client sees a file change.
+    if (!collection)
+        resource.etag = CFileResponse::MakeETag(static_cast<int64_t>(entry.status.size), entry.status.modified,
+                                                localPath);
     return resource;
 }
 
@@ -139,7 +144,7 @@ void AppendResponse(platform::XmlNode& root, const Resource& resource)
     AppendProperty(prop, "D:getcontentlength",
                    known ? std::to_string(resource.collection ? 0 : resource.length) : "");
     AppendProperty(prop, "D:getcontenttype", known ? platform::Cp932ToUtf8(resource.contentType) : "");
-    AppendProperty(prop, "D:getetag", "");
+    AppendProperty(prop, "D:getetag", known ? resource.etag : "");
     AppendProperty(prop, "D:getlastmodified", known ? FormatHttpDate(resource.modified) : "");
     // RFC 4918 15.9: clients tell folders by this element.
     platform::XmlNode resourceType = prop.AppendElementNS(kDavNamespace, "D:resourcetype");

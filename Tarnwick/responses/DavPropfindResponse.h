@@ -54,6 +54,7 @@ public:
         int64_t created = 0;      // seconds since 1970 UTC
         int64_t modified = 0;     // seconds since 1970 UTC
         std::string contentType;
+        std::string etag;  // the entity tag GET sends for a file; "" for a collection
     };
 
     // The multistatus document in UTF-8, one D:response per resource in order, no white

@@ -35,20 +35,19 @@ CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, const CConfigAccesso
 void CFileDeleteResponse::Build()
 {
     SetResponseCode(204);
-    const std::string& localPath = path_.GetLocalPath();
+    Remove(path_.GetLocalPath());
+}
+
+void CFileDeleteResponse::Remove(const std::string& localPath)
+{
     // A link to a folder looks like a folder; its contents belong to someone else.
     const std::string named = WithoutTrailingSlash(localPath);
     platform::FileStatus status;
-    if (platform::GetFileStatus(named, status) && status.isLink) {
-        if (!platform::DeleteFile(named))
-            throw CServerFatalException{kFileFailed};
+    if (platform::GetFileStatus(named, status) && !status.isLink && status.kind == platform::PathKind::Directory) {
+        DeleteTree(named.back() == '/' ? named : named + '/');
         return;
     }
-    if (path_.IsDirectory()) {
-        DeleteTree(localPath);
-        return;
-    }
-    if (!platform::DeleteFile(localPath))
+    if (!platform::DeleteFile(named))
         throw CServerFatalException{kFileFailed};
 }
 

@@ -29,6 +29,10 @@ public:
     // No body: sets the buffer's length to 0 and returns 0.
     int GetSendData(CByteBuffer& buffer) override;
 
+    // Removes what is at `localPath` as Build does: a link or file itself, a folder with
+    // its tree. Throws CServerFatalException when the file or the folder itself remains.
+    static void Remove(const std::string& localPath);
+
 private:
-    void DeleteTree(const std::string& folder);
+    static void DeleteTree(const std::string& folder);
 };

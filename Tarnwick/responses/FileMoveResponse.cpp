@@ -1,11 +1,13 @@
 #include "FileMoveResponse.h"
 
+#include "FileDeleteResponse.h"
 #include "ServerFatalException.h"
 #include "SystemResponse.h"
 
 #include "ByteBuffer.h"
 #include "FileList.h"
 #include "FilePath.h"
+#include "TextTrim.h"
 #include "UrlCoding.h"
 
 #include "FileIo.h"
@@ -28,6 +30,9 @@ const char kBadDestination[] = "出力先が異常です";
 const char kBadUrl[] = "異常なURLを受信しました";
 const char kOtherFolder[] = "移動不可能な組み合わせです";
 const char kSameFile[] = "コピー元とコピー先が同じファイルです";
+const char kOverlap[] = "コピー元とコピー先が重なっています";
+const char kNoParent[] = "出力先のフォルダーが存在しません";
+const char kTargetExists[] = "同じ名前のファイルまたはディレクトリが既に存在します";
 
 // A Destination this short cannot name a target.
 constexpr std::string::size_type kLongestUnusableDestination = 7;
@@ -43,6 +48,34 @@ bool IsLink(const std::string& path)
 {
     platform::FileStatus status;
     return platform::GetFileStatus(WithoutTrailingSlash(path), status) && status.isLink;
+}
+
+// What a path names, its own link not followed.
+enum class Kind { Missing, Folder, Other };
+
+Kind KindOf(const std::string& path)
+{
+    platform::FileStatus status;
+    if (!platform::GetFileStatus(WithoutTrailingSlash(path), status))
+        return Kind::Missing;
+    return status.kind == platform::PathKind::Directory && !status.isLink ? Kind::Folder : Kind::Other;
+}
+
+// A folder, or a link to one: the entry's own folder may well be reached through a link.
+bool IsFolderOrLinkToOne(const std::string& path)
+{
+    platform::FileStatus status;
+    return platform::GetFileStatus(WithoutTrailingSlash(path), status) &&
+           status.kind == platform::PathKind::Directory;
+}
+
+// One path is the other or lies inside it: replacing the target would remove the source,
+// or copying a folder would copy into itself.
+bool Overlaps(const std::string& a, const std::string& b)
+{
+    const std::string first = WithoutTrailingSlash(a) + '/';
+    const std::string second = WithoutTrailingSlash(b) + '/';
+    return first.compare(0, second.size(), second) == 0 || second.compare(0, first.size(), first) == 0;
 }
 
 // Both exist and are one file (links followed): copying would only destroy it.
@@ -125,7 +158,6 @@ bool CFileMoveResponse::GetDestinationPath(const std::string& destination, std::
 
 void CFileMoveResponse::Build()
 {
-    SetResponseCode(204);
     std::string destination;
     if (!GetDestinationPath(request_.GetHeader("Destination", ""), destination))
         throw new CSystemResponse(core_, threadView_, kBadDestination, 500, kNoDetail);
@@ -133,41 +165,58 @@ void CFileMoveResponse::Build()
     const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), settingsView_);
     if (target.HoldsControlByte())
         throw new CSystemResponse(core_, threadView_, kBadUrl, 400, kNoDetail);
+    // RFC 4918 9.8.5: a destination this server cannot write through the source's
+    // folder is, to this resource, on another server.
     if (path_.GetEntry().GetString("LocalPath", "") != target.GetEntry().GetString("LocalPath", "") ||
         target.GetLocalPath().empty())
-        throw CServerFatalException{kOtherFolder};
+        throw new CSystemResponse(core_, threadView_, kOtherFolder, 502, kNoDetail);
 
     const std::string& from = path_.GetLocalPath();
     const std::string& to = target.GetLocalPath();
     const std::string& method = request_.GetMethod();
+    if (IsSameFile(from, to))
+        throw new CSystemResponse(core_, threadView_, kSameFile, 403, kNoDetail);
+    if (Overlaps(from, to))
+        throw new CSystemResponse(core_, threadView_, kOverlap, 403, kNoDetail);
+    // RFC 4918 9.8.5: missing folders above the destination are not made.
+    if (!IsFolderOrLinkToOne(GetParentDirectory(WithoutTrailingSlash(to))))
+        throw new CSystemResponse(core_, threadView_, kNoParent, 409, kNoDetail);
+
+    const Kind source = KindOf(from);
+    const Kind existing = KindOf(to);
+    // RFC 4918 10.6: only "F" keeps what is there; no header means "T".
+    if (existing != Kind::Missing && TrimText(request_.GetHeader("Overwrite", ""), " \t") == "F")
+        throw new CSystemResponse(core_, threadView_, kTargetExists, 412, kNoDetail);
+    // RFC 4918 9.8.5, 9.9.4: 201 for a new resource, 204 for one replaced.
+    SetResponseCode(existing == Kind::Missing ? 201 : 204);
+
+    // RFC 4918 9.8.4, 9.9.3: a replaced folder goes first, whole, never merged; a file over
+    // a file is replaced by the rename itself, so that readers see the old or the new one.
+    if (existing == Kind::Folder || (existing == Kind::Other && source == Kind::Folder))
+        CFileDeleteResponse::Remove(to);
     if (method == "MOVE") {
-        // Renames the link, file or folder itself; never replaces what is at the target.
-        if (!platform::MoveFile(WithoutTrailingSlash(from), WithoutTrailingSlash(to)))
+        // Renames the link, file or folder itself.
+        if (::rename(platform::NativePath(WithoutTrailingSlash(from)).c_str(),
+                     platform::NativePath(WithoutTrailingSlash(to)).c_str()) != 0)
             throw CServerFatalException{kFileFailed};
     } else if (method == "COPY") {
-        if (IsSameFile(from, to))
-            throw new CSystemResponse(core_, threadView_, kSameFile, 403, kNoDetail);
-        Copy(from, to);
+        if (IsLink(from))
+            CopyLink(from, to);
+        else if (source == Kind::Folder)
+            CopyTree(WithoutTrailingSlash(from) + '/', WithoutTrailingSlash(to) + '/',
+                     TrimText(request_.GetHeader("Depth", ""), " \t") != "0");
+        else
+            CopyOneFile(from, WithoutTrailingSlash(to));
     }
 }
 
-void CFileMoveResponse::Copy(const std::string& from, const std::string& to)
+void CFileMoveResponse::CopyTree(const std::string& from, const std::string& base, bool members)
 {
-    if (IsLink(from))
-        CopyLink(from, to);
-    else if (path_.IsDirectory())
-        CopyTree(from, to);
-    else
-        CopyOneFile(from, to);
-}
-
-void CFileMoveResponse::CopyTree(const std::string& from, const std::string& to)
-{
-    const std::string base = to.back() == '/' ? to : to + '/';
-    // The target may be made with missing folders above it, but the folder itself must
-    // not be a link: the copy would fill whatever it points at.
-    CreateDirectoryPath(base);
+    // The folder itself must not be a link: the copy would fill whatever it points at.
     MakeRealFolder(base);
+    // RFC 4918 9.8.3: Depth 0 copies the folder without its members.
+    if (!members)
+        return;
     const std::string::size_type skip = from.size();
 
     // Listed deepest first; made shallowest first, so that each folder is checked before

@@ -1,12 +1,14 @@
 #pragma once
 // COPY and MOVE of the file or folder at the path to the target that the Destination
-// header names; 204 without a body.
+// header names; 201 when the target is new, 204 when it replaced one, without a body.
 //
 // The Destination's scheme and host are dropped: the target is looked up on this server,
 // under the host of the request, and resolved like any request path, so it stays inside
 // a path entry's folder. Source and target must belong to path entries with the same
-// LocalPath. No other request header is read: COPY always replaces what it copies onto,
-// MOVE never replaces anything.
+// LocalPath. The target's folder must exist. With "Overwrite: F" an existing target is
+// left as it is; otherwise it is replaced: a folder (or anything a folder replaces) is
+// removed first, a file or link over a file or link is put in place by one rename. A COPY
+// with "Depth: 0" makes a folder's copy without its members.
 //
 // COPY keeps each file's modification time and recreates a folder's empty subfolders; a
 // symbolic link, named by the path or met in a folder, is copied as a link and never
@@ -30,11 +32,13 @@ public:
 
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}
-    // Sets 204, then copies or moves. Throws a new CSystemResponse with 500 for an unusable
-    // Destination, 400 when its decoded path holds a control byte, 403 for a COPY onto the
-    // source itself (same device and inode). Throws CServerFatalException when the target
-    // is not served, belongs to an entry with another LocalPath (or to none with a local
-    // path), or a file-system step fails (MOVE onto anything that exists, for one).
+    // Copies or moves, and sets 201 or 204. Throws a new CSystemResponse with 500 for an
+    // unusable Destination, 400 when its decoded path holds a control byte, 502 when the
+    // target is not served or belongs to an entry with another LocalPath (or to none with
+    // a local path), 403 when source and target are one file (same device and inode) or
+    // one lies inside the other, 409 when the target's folder is missing, 412 for an
+    // existing target under "Overwrite: F". Throws CServerFatalException when a
+    // file-system step fails.
     void Build() override;
     int64_t GetContentLength() override { return 0; }
     // No body: sets the buffer's length to 0 and returns 0.
@@ -47,6 +51,6 @@ public:
     static bool GetDestinationPath(const std::string& destination, std::string& path);
 
 private:
-    void Copy(const std::string& from, const std::string& to);
-    void CopyTree(const std::string& from, const std::string& to);
+    // `from` and `to` end in '/'; without `members` only the folder itself is made.
+    void CopyTree(const std::string& from, const std::string& to, bool members);
 };

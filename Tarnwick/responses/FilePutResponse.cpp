@@ -129,14 +129,9 @@ void CFilePutResponse::OpenTemporaryFile()
         throw CServerFatalException{kOpenFailed};
 
     const std::string folder = platform::NativePath(GetParentDirectory(localPath));
-    for (int attempt = 0; attempt < kTempNameAttempts && fd_ < 0; ++attempt) {
-        const std::string candidate = folder + NextTempName();
-        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd_ >= 0)
-            tempPath_ = candidate;
-        else if (errno != EEXIST)
-            break;
-    }
+    fd_ = platform::OpenUnnamedFile(folder, 0666);
+    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR))
+        OpenNamedTemporaryFile(folder);
     if (fd_ < 0)
         throw CServerFatalException{kOpenFailed};
 
@@ -146,6 +141,34 @@ void CFilePutResponse::OpenTemporaryFile()
         S_ISREG(old.st_mode))
         ::fchmod(fd_, old.st_mode & 07777);
     opened_ = 1;
+}
+
+void CFilePutResponse::OpenNamedTemporaryFile(const std::string& folder)
+{
+    for (int attempt = 0; attempt < kTempNameAttempts && fd_ < 0; ++attempt) {
+        const std::string candidate = folder + NextTempName();
+        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd_ >= 0)
+            tempPath_ = candidate;
+        else if (errno != EEXIST)
+            break;
+    }
+}
+
+void CFilePutResponse::NameTemporaryFile()
+{
+    // A name is needed because a link never replaces a file; the rename that follows does.
+    const std::string folder = platform::NativePath(GetParentDirectory(path_.GetLocalPath()));
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const std::string candidate = folder + NextTempName();
+        if (platform::LinkUnnamedFile(fd_, candidate)) {
+            tempPath_ = candidate;
+            return;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    throw CServerFatalException{kFileFailed};
 }
 
 void CFilePutResponse::ReceiveData(CByteBuffer& chunk)
@@ -174,6 +197,8 @@ void CFilePutResponse::Build()
     // On disk before the rename, so that a crash leaves the old file or the whole new one.
     if (::fsync(fd_) != 0)
         throw CServerFatalException{kFileFailed};
+    if (tempPath_.empty())
+        NameTemporaryFile();
     const int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0)

@@ -2,10 +2,12 @@
 // PUT (the request body becomes the file at the path) and MKCOL (a new folder at the path).
 // Neither answer has a body.
 //
-// PUT writes the body to a hidden temporary file in the target's folder and renames it
-// over the target only in Build, which the pipeline calls once the whole body has
-// arrived: an upload that fails or is cut short leaves the old file as it was, and the
-// temporary file is removed when the response is destroyed without having been built.
+// PUT writes the body to a file without a name in the target's folder, which Build, called
+// once the whole body has arrived, names with a hidden temporary name and renames over the
+// target: an upload that fails or is cut short leaves the old file as it was and, even when
+// the server is killed, no file behind. Where the file system has no unnamed files the body
+// goes to the hidden temporary file from the start, which is removed when the response is
+// destroyed without having been built.
 // The target is replaced by the rename, never written through: a symbolic link at the
 // target is replaced by the new file, not followed.
 //
@@ -49,11 +51,15 @@ public:
 private:
     void MakeCollection();
     void OpenTemporaryFile();
+    // The folder's file system has no unnamed files: opens a hidden temporary file there.
+    void OpenNamedTemporaryFile(const std::string& folder);
+    // Gives the unnamed file a hidden temporary name beside the target.
+    void NameTemporaryFile();
     void CloseFile();
 
     int fd_ = -1;
     int opened_ = 0;            // 1 once BeginReceive opened the temporary file for PUT
-    std::string tempPath_;      // the temporary file's native path; "" once renamed or removed
+    std::string tempPath_;      // the temporary file's native path; "" while unnamed, once renamed or removed
     int collectionCode_ = 0;    // MKCOL: the status to answer instead of 201, or 0
     std::string collectionInfo_;
 };

@@ -1,5 +1,6 @@
 #include "SSIResponse.h"
 
+#include "AccessCheck.h"
 #include "CGIResponse.h"
 #include "ConnectionState.h"
 #include "HtmlTemplate.h"
@@ -11,6 +12,7 @@
 #include "ByteBuffer.h"
 #include "ConfigClass.h"
 #include "FilePath.h"
+#include "IPv4Address.h"
 #include "UrlCoding.h"
 
 #include "CRuntime.h"
@@ -18,6 +20,7 @@
 #include "FileSystem.h"
 #include "Process.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -228,8 +231,27 @@ void CSSIResponse::RunDirective(const CSSIDirective& directive)
 
 std::string CSSIResponse::ResolveFile(const CSSIDirective& directive) const
 {
-    return directive.attributeName == "file" ? ResolveFileAttribute(directive.attributeValue)
+    return directive.attributeName == "file" ? ResolveIncludedFile(directive.attributeValue)
                                              : ResolveVirtualAttribute(directive.attributeValue);
+}
+
+std::string CSSIResponse::ResolveIncludedFile(const std::string& value) const
+{
+    if (value.empty() || value[0] == '/')
+        return "";
+    // Neither '/' nor '.' is ever the second byte of a Shift-JIS character.
+    const bool hiddenAllowed = path_.GetOptions().GetInt("EnableHiddenFile", 0) != 0;
+    for (std::string::size_type start = 0; start <= value.size();) {
+        std::string::size_type end = value.find('/', start);
+        if (end == std::string::npos)
+            end = value.size();
+        const std::string name = value.substr(start, end - start);
+        if (name == ".." || (!hiddenAllowed && name.size() > 1 && name[0] == '.'))
+            return "";
+        start = end + 1;
+    }
+    const std::string path = GetParentDirectory(path_.GetLocalPath()) + value;
+    return GetPathType(path) == 1 ? path : "";
 }
 
 std::string CSSIResponse::ResolveFileAttribute(const std::string& value) const
@@ -260,11 +282,32 @@ std::string CSSIResponse::ResolveVirtualAttribute(const std::string& value) cons
         object = folder + NormalizeUrlPath("/" + value).substr(1);
     }
     const CRequestPath target(object, path_.GetTargetHost(), core_->GetSettingAccessor());
-    if (target.Exists() != 1)
+    if (target.Exists() != 1 || !MayRequest(target))
         return "";
     // include, fsize and flastmod read a file: a folder or a forward entry has none.
     const std::string& local = target.GetLocalPath();
     return !local.empty() && GetPathType(local) == 1 ? local : "";
+}
+
+bool CSSIResponse::MayRequest(const CRequestPath& target) const
+{
+    const CConfigAccessor options = target.GetOptions();
+    const bool secure = threadView_.GetString("Protocol", "") == "https";
+    if (options.GetInt(secure ? "AcceptHTTPS" : "AcceptHTTP", 1) == 0)
+        return false;
+    if (CheckHostKick(target, CIPv4Address(threadView_.GetString("Host", ""))) == 1)
+        return false;
+    if (options.GetInt("EnableHiddenFile", 0) == 0 && target.IsHidden() == 1)
+        return false;
+    // The refusal is built on a node of its own: this request's answer stays as it is.
+    CConfigClass scratch;
+    try {
+        Authenticate(core_, scratch.GetAccessor("Thread"), request_, target);
+    } catch (CSystemResponse* refusal) {
+        delete refusal;
+        return false;
+    }
+    return true;
 }
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
@@ -373,8 +416,10 @@ bool CSSIResponse::RunProgram(const std::string& commandLine, const std::string&
     } catch (const CSubProcessException&) {
         ran = false;
     }
-    // Whatever the program wrote before a failure is shown too.
-    output = process.GetOutput().ToString();
+    // Whatever the program wrote before a failure is shown too, up to a zero byte as the
+    // page is text.
+    output = process.GetOutput().ReadAll();
+    output.resize(std::min(output.size(), output.find('\0')));
     return ran;
 }
 

@@ -92,10 +92,23 @@ public:
 
 private:
     void RunDirective(const CSSIDirective& directive);
-    // The file of include, fsize and flastmod: "" when there is none.
+    // The file of include, fsize and flastmod: "" when there is none or the page may not
+    // show it.
     std::string ResolveFile(const CSSIDirective& directive) const;
+    // The program of an exec: a path from the document's folder, or an absolute one.
     std::string ResolveFileAttribute(const std::string& value) const;
+    // A file attribute of include, fsize and flastmod: only a relative path that stays in
+    // the document's folder ("..", an absolute path and, unless the document's entry
+    // allows them, hidden names give "").
+    std::string ResolveIncludedFile(const std::string& value) const;
+    // A virtual attribute: the file that a request for the path would be served from, ""
+    // when that request would be refused.
     std::string ResolveVirtualAttribute(const std::string& value) const;
+    // Whether a request for `target` with this request's credentials, peer and socket
+    // passes the access rules of its entry (host lists, hidden names, Basic
+    // authentication, plain or secure access). The per-host connection limit is left out:
+    // an include opens no connection.
+    bool MayRequest(const CRequestPath& target) const;
     void FillEchoVariables(const CConfigAccessor& envView) const;
     std::string EchoValue(const std::string& name) const;
     void Include(const CSSIDirective& directive);

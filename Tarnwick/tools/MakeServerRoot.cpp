@@ -1,16 +1,26 @@
 // Prepares a server root for a first run: a settings file with the defaults below (written
 // by the settings tree's own saver, so it is exactly what the server reads), a "www" folder
-// with a small index page, and the log folder. An existing settings file is left alone.
+// with a small index page and the pictures index pages show, and the log folder. Existing
+// files are left alone.
 //
-//   tarnwick-make-root [ROOT]      (ROOT defaults to TARNWICK_ROOT, else the program's folder)
+//   tarnwick-make-root [ROOT]         (ROOT defaults to TARNWICK_ROOT, else the program's folder)
+//   tarnwick-make-root --urls [ROOT]  prints the addresses the root's settings serve on, one a
+//                                     line: http, and https when HTTPS is on
+//
+// The host in the addresses is TARNWICK_LISTEN_ADDRESS, or 127.0.0.1 when it is unset.
 
+#include "ConfigAccessor.h"
 #include "ConfigClass.h"
+#include "DefaultIcons.h"
+#include "DefaultMimeTypes.h"
 #include "FileIo.h"
 #include "FilePath.h"
 #include "ModulePath.h"
 #include "TextCodec.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -22,6 +32,20 @@ const char kIndexPage[] =
     "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\">\r\n"
     "<title>Tarnwick</title>\r\n</head>\r\n<body>\r\n<h1>Tarnwick</h1>\r\n"
     "<p>サーバは正常に作動中です。</p>\r\n</body>\r\n</html>\r\n";
+
+// The server's own defaults for ports that the settings do not name.
+constexpr int kServerDefaultPort = 80;
+constexpr int kServerDefaultSslPort = 443;
+// A server listening on every address is reached on loopback from this machine.
+constexpr const char* kDisplayedHost = "127.0.0.1";
+
+// "Ext_00", "Ext_01", ...: the numbered leaf names the controller writes too.
+std::string NumberedKey(const char* prefix, int n)
+{
+    char key[32];
+    std::snprintf(key, sizeof key, "%s%02d", prefix, n);
+    return key;
+}
 
 void FillDefaults(CConfigClass& tree)
 {
@@ -35,35 +59,82 @@ void FillDefaults(CConfigClass& tree)
     tree.SetValue(entry + "ServerPath", "/");
     tree.SetValue(entry + "LocalPath", "%ServerRoot%www/");
     tree.SetValue(entry + "Options::EnableIndex", "1");
-    const char* const types[][2] = {{"text/html", "html"}, {"text/html", "htm"}, {"text/plain", "txt"},
-                                    {"text/css", "css"},   {"image/png", "png"}, {"image/jpeg", "jpg"},
-                                    {"image/gif", "gif"},  {"application/javascript", "js"}};
-    int n = 0;
-    for (const auto& type : types) {
-        char key[32];
-        std::snprintf(key, sizeof key, "Ext_%02d", n++);
-        tree.SetValue(std::string("Setting::MimeType::") + type[0] + "::" + key, type[1]);
+    for (const auto& [type, extensions] : DefaultMimeTypes()) {
+        int n = 0;
+        for (const std::string& ext : extensions)
+            tree.SetValue("Setting::MimeType::" + type + "::" + NumberedKey("Ext_", n++), ext);
     }
+    for (const DefaultIcon& icon : DefaultIcons()) {
+        int n = 0;
+        for (const std::string& filter : icon.filters)
+            tree.SetValue("Setting::IconType::/" + std::string(kIconFolder) + icon.file + "::" +
+                              NumberedKey("Filter_", n++),
+                          filter);
+    }
+}
+
+// Writes `bytes` to `path` unless a file is there already; false with `error` set when it
+// could not be written.
+bool WriteIfMissing(const std::string& path, const std::string& bytes, std::string& error)
+{
+    std::string existing;
+    return platform::ReadWholeFile(path, existing, error) != platform::FileReadResult::Missing ||
+           platform::WriteFileAtomically(path, bytes, error);
+}
+
+// The index page and the pictures, each only where it is missing.
+bool WriteDocuments(const std::string& root, std::string& error)
+{
+    if (!WriteIfMissing(root + "www/index.html", kIndexPage, error))
+        return false;
+    const std::string icons = root + "www/" + kIconFolder;
+    if (CreateDirectoryPath(icons) < 0) {
+        error = "cannot create " + icons;
+        return false;
+    }
+    for (const DefaultIcon& icon : DefaultIcons()) {
+        if (!WriteIfMissing(icons + icon.file, EncodeGif(icon.drawing), error))
+            return false;
+    }
+    return true;
+}
+
+// The addresses a server on these settings answers on, as the server reads them.
+void PrintUrls(const std::string& settingsFile)
+{
+    CConfigClass tree;
+    tree.LoadXml(settingsFile);
+    const CConfigAccessor settings = tree.GetAccessor("Setting");
+    const char* given = std::getenv("TARNWICK_LISTEN_ADDRESS");
+    const std::string host = given && *given ? given : kDisplayedHost;
+    std::printf("http://%s:%d/\n", host.c_str(), settings.GetInt("Basic::Port", kServerDefaultPort));
+    if (settings.GetInt("Basic::EnableSSL", 0) != 0)
+        std::printf("https://%s:%d/\n", host.c_str(), settings.GetInt("SSL::Port", kServerDefaultSslPort));
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::string root = argc > 1 ? platform::Utf8ToCp932(argv[1]) : platform::GetModulePath(1);
+    const bool urls = argc > 1 && std::strcmp(argv[1], "--urls") == 0;
+    const int rootArgument = urls ? 2 : 1;
+    std::string root = argc > rootArgument ? platform::Utf8ToCp932(argv[rootArgument]) : platform::GetModulePath(1);
     if (!root.empty() && root.back() != '/')
         root += '/';
+    const std::string settings = root + "Tarnwick.xml";
+    if (urls) {
+        PrintUrls(settings);
+        return 0;
+    }
     if (CreateDirectoryPath(root + "www/") < 0 || CreateDirectoryPath(root + "Logs/") < 0) {
         std::fprintf(stderr, "tarnwick-make-root: cannot create folders under %s\n", platform::Cp932ToUtf8(root).c_str());
         return 1;
     }
     std::string existing, error;
-    if (platform::ReadWholeFile(root + "www/index.html", existing, error) == platform::FileReadResult::Missing &&
-        !platform::WriteFileAtomically(root + "www/index.html", kIndexPage, error)) {
+    if (!WriteDocuments(root, error)) {
         std::fprintf(stderr, "tarnwick-make-root: %s\n", platform::Cp932ToUtf8(error).c_str());
         return 1;
     }
-    const std::string settings = root + "Tarnwick.xml";
     if (platform::ReadWholeFile(settings, existing, error) != platform::FileReadResult::Missing)
         return 0;  // the user's own settings stay
     CConfigClass tree;

@@ -78,6 +78,16 @@ void MakeSocketPair(int& a, int& b)
     b = fds[1];
 }
 
+int ConnectAndSend(int port, const std::string& bytes)
+{
+    const int fd = ConnectLoopback(port);
+    if (fd >= 0 && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 int FindListeningDescriptor(int port)
 {
     DIR* fds = ::opendir("/proc/self/fd");

@@ -73,6 +73,9 @@ int ListenOnFreePort(Listener& listener)
 void MakeSocketPair(int& a, int& b);
 
 using testsupport::ConnectLoopback;
+// ConnectLoopback, then sends `bytes`: the listeners hold back a connection whose client
+// has sent nothing. The descriptor, or -1 (closed) when either step failed.
+int ConnectAndSend(int port, const std::string& bytes);
 
 // This process's listening IPv4 socket on `port`, or -1 when there is none: shutting it
 // down under the code that owns it is how a test makes the network fail.

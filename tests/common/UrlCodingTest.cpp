@@ -178,6 +178,36 @@ TEST(UrlCoding, NormalizeUrlPathCollapsesLongRuns)
     EXPECT_EQ(NormalizeUrlPath(mixed + ".."), "/");
 }
 
+TEST(UrlCoding, IsShiftJisUrlPathRefusesWhatWouldBecomeASubstitute)
+{
+    const struct {
+        const char* what;
+        std::string path;
+        bool faithful;
+    } cases[] = {
+        {"ASCII", "/a/b%20c.txt", true},
+        {"empty", "", true},
+        {"question mark sent escaped", "/a%3Fb", true},
+        {"Shift-JIS escaped", "/%82%a0.txt", true},
+        {"Shift-JIS with trail byte 0x5C", "/%95%5C", true},
+        {"Shift-JIS raw", "/表", true},
+        {"half-width katakana", "/%B1", true},
+        {"UTF-8 of Shift-JIS characters", "/%E8%A8%AD%E5%AE%9A", true},
+        {"EUC-JP of Shift-JIS characters", "/%C0%DF%C4%EA", true},
+        {"lone lead byte", "/%81.txt", false},
+        {"lead byte at the end", "/a%82", false},
+        {"0x80", "/%80.txt", false},
+        {"0xA0", "/%a0.txt", false},
+        {"0xFD to 0xFF", "/%FD%FE%FF", false},
+        {"unassigned cell", "/%85%40", false},
+        {"UTF-8 of a character Shift-JIS lacks", "/%E2%82%AC%E2%82%AC", false},
+        {"UTF-8 beyond 16 bits", "/%F0%9F%98%80", false},
+        {"question mark beside a lost character", "/%3F%E2%82%AC%E2%82%AC", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsShiftJisUrlPath(c.path), c.faithful) << c.what;
+}
+
 TEST(UrlCoding, EscapeUrl)
 {
     const Case cases[] = {

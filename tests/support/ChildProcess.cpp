@@ -155,6 +155,8 @@ ChildResult ChildProcess::Wait(std::chrono::milliseconds limit)
     return result;
 }
 
+std::string ChildProcess::Output() const { return ReadAll(outFd_); }
+
 std::string ChildProcess::ErrorOutput() const { return ReadAll(errFd_); }
 
 }  // namespace testsupport

@@ -45,6 +45,8 @@ public:
     // Waits at most `limit` for the end, killing the child at the limit; then gives what
     // it wrote. Later calls give the same result at once.
     ChildResult Wait(std::chrono::milliseconds limit);
+    // What it has written to stdout so far.
+    std::string Output() const;
     // What it has written to stderr so far.
     std::string ErrorOutput() const;
 

@@ -17,6 +17,23 @@ int ConnectLoopback(int port, int timeoutMs = 5000);
 // stream (each read bounded as by ConnectLoopback); "" when nothing could be exchanged.
 std::string HttpExchange(int port, const std::string& request);
 
+// A loopback port that stays taken while it matters: this object listens on it.
+class BusyPort {
+public:
+    BusyPort();
+    ~BusyPort() { Release(); }
+    BusyPort(const BusyPort&) = delete;
+    BusyPort& operator=(const BusyPort&) = delete;
+
+    // The port, -1 when none could be taken.
+    int Port() const { return port_; }
+    void Release();
+
+private:
+    int fd_ = -1;
+    int port_ = -1;
+};
+
 // The process listening on a Unix stream socket (its credentials at listen), -1 when none.
 pid_t ListeningProcess(const std::string& socketPath);
 

@@ -38,6 +38,7 @@ namespace {
 using programtest::ProgramResult;
 using programtest::ProgramRunner;
 using programtest::RunProgram;
+using testsupport::BusyPort;
 using testsupport::ListeningProcess;
 using servertest::WaitUntil;
 using testsupport::GetFile;
@@ -92,38 +93,6 @@ std::unique_ptr<CConfigClass> ParseTree(const std::u16string& text)
     EXPECT_EQ(tree->LoadSerializedText(platform::Utf16ToCp932(text)), 0);
     return tree;
 }
-
-// A loopback port that stays taken while it matters: this object listens on it.
-class BusyPort {
-public:
-    BusyPort()
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(fd_, 1) == 0 && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-            port_ = ntohs(address.sin_port);
-    }
-    ~BusyPort() { Release(); }
-    BusyPort(const BusyPort&) = delete;
-    BusyPort& operator=(const BusyPort&) = delete;
-
-    // The port, -1 when none could be taken.
-    int Port() const { return port_; }
-    void Release()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = -1;
-};
 
 // The datagram socket a service manager listens on (NOTIFY_SOCKET).
 class NotifySocket {
@@ -321,14 +290,6 @@ TEST_F(ProgramTest, InstallAppWithMoreTextIsANormalStart)
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_NE(GetFile(root_ + "Logs/SystemLog.txt").find("サーバを停止しました\r\n"), std::string::npos);
-}
-
-TEST_F(ProgramTest, DebugExitsWithAMessage)
-{
-    const ProgramResult result = Run({"/Debug"});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("/Debug"), std::string::npos) << result.err;
-    EXPECT_FALSE(Exists(runtime_));
 }
 
 TEST_F(ProgramTest, EmptyCommandLineEndsAtOnceAndRegistersNothing)
@@ -539,8 +500,9 @@ TEST_F(ProgramTest, ControlObjectDrivesTheActivatedServer)
     // IsActive counts connections, not a flag.
     EXPECT_EQ(object->IsActive(&value), platform::kOk);
     EXPECT_EQ(value, 0);
-    const int first = servertest::ConnectLoopback(port_);
-    const int second = servertest::ConnectLoopback(port_);
+    // Each has begun a request: a silent connection is not yet given to a worker.
+    const int first = servertest::ConnectAndSend(port_, "G");
+    const int second = servertest::ConnectAndSend(port_, "G");
     ASSERT_GE(first, 0);
     ASSERT_GE(second, 0);
     EXPECT_TRUE(WaitUntil([&] { return object->IsActive(&value) == platform::kOk && value == 2; }));
@@ -742,10 +704,35 @@ TEST_F(ProgramTest, ServiceWithAFailedStartStaysUpForItsClients)
     EXPECT_EQ(value, 0);
     EXPECT_EQ(object->GetServerErrorString(&text), platform::kOk);
     EXPECT_EQ(text, u"ポート待ちうけに失敗しました、ポート番号を確認してください");
+    // A person at the terminal, or the service manager's journal, sees why.
+    EXPECT_NE(service->ErrorOutput().find(u8"Tarnwick: サーバ起動エラー : ポート待ちうけに失敗しました"), std::string::npos)
+        << service->ErrorOutput();
     busy.Release();
     EXPECT_EQ(object->StartServer(&value), platform::kOk);
     EXPECT_EQ(value, 0);
     EXPECT_EQ(BodyOf(HttpGet(busyPort, "/index.html")), kIndexPage);
+    object.reset();
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+}
+
+// Built-in defaults would serve on port 80 without a path entry and look healthy.
+TEST_F(ProgramTest, ServiceWithUnparsableSettingsFailsItsStartWithTheParsersReason)
+{
+    PutFile(root_ + "Tarnwick.xml", "<CConfigClass type=\"Tarnwick\">\n<Node name=\"Tarnwick\">\n<Leaf");
+
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify);
+    const std::string errors = service->ErrorOutput();
+    EXPECT_NE(errors.find(u8"サーバ起動エラー : Tarnwick.xmlのロードに失敗しました : " + root_ + "Tarnwick.xml"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("line 3"), std::string::npos) << errors;
+    std::unique_ptr<IServerControl> object;
+    ASSERT_EQ(platform::CreateServerControl(&object, nullptr, kActivationLimitMs), platform::kOk);
+    short value = -1;
+    EXPECT_EQ(object->IsRunning(&value), platform::kOk);
+    EXPECT_EQ(value, 0);
     object.reset();
     service->Signal(SIGTERM);
     EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);

@@ -244,6 +244,15 @@ TEST_F(BandWidthManagerTest, ThirdRequestFromOneHostIsOverALimitOfTwo)
     EXPECT_EQ(0, third.IsHostOverLimit());
 }
 
+// Loads a manager of a table's row with Basic::MaxOneHostConnect alone.
+void LoadHostLimit(CBandWidthManager& manager, int limit)
+{
+    CConfigClass tree;
+    CConfigAccessor setting = tree.GetAccessor("Setting");
+    setting.SetInt("Basic::MaxOneHostConnect", limit);
+    manager.LoadSettings(setting);
+}
+
 struct HostLimitCase {
     const char* what;
     int limit;
@@ -260,14 +269,62 @@ TEST_F(BandWidthManagerTest, HostLimitBoundaries)
     };
     for (const HostLimitCase& c : cases) {
         CBandWidthManager fresh;
-        CConfigClass tree;
-        CConfigAccessor setting = tree.GetAccessor("Setting");
-        setting.SetInt("Basic::MaxOneHostConnect", c.limit);
-        fresh.LoadSettings(setting);
+        LoadHostLimit(fresh, c.limit);
         for (int i = 0; i < c.requests; ++i)
             fresh.UpdateEntry(kHostA, "Thread_" + std::to_string(i), 0, 0);
         EXPECT_EQ(c.expected, fresh.IsHostOverLimit(kHostA)) << c.what;
     }
+}
+
+struct AdmissionCase {
+    const char* what;
+    int maxConnect;
+    int maxOneHost;
+    int openFromA;  // admitted from kHostA beforehand
+    int openFromB;
+    CBandWidthManager::Admission expectedForA;
+};
+
+TEST_F(BandWidthManagerTest, AConnectionIsAdmittedBelowBothLimits)
+{
+    using M = CBandWidthManager;
+    const AdmissionCase cases[] = {
+        {"empty server", 2, 0, 0, 0, M::kAdmitted},
+        {"server n - 1 of n", 3, 0, 1, 1, M::kAdmitted},
+        {"server n of n", 2, 0, 1, 1, M::kServerFull},
+        {"server limit 0", 0, 0, 0, 0, M::kServerFull},
+        {"host n - 1 of n", 10, 2, 1, 5, M::kAdmitted},
+        {"host n of n", 10, 2, 2, 0, M::kHostFull},
+        {"other host's count is its own", 10, 1, 0, 3, M::kAdmitted},
+        {"host limit 0 is none", 10, 0, 9, 0, M::kAdmitted},
+        {"server full first", 2, 1, 1, 1, M::kServerFull},
+    };
+    for (const AdmissionCase& c : cases) {
+        CBandWidthManager fresh;
+        LoadHostLimit(fresh, c.maxOneHost);
+        for (int i = 0; i < c.openFromA; ++i)
+            fresh.OpenConnection(kHostA, 100);
+        for (int i = 0; i < c.openFromB; ++i)
+            fresh.OpenConnection(kHostB, 100);
+        EXPECT_EQ(c.expectedForA, fresh.OpenConnection(kHostA, c.maxConnect)) << c.what;
+    }
+}
+
+TEST_F(BandWidthManagerTest, AClosedConnectionFreesItsSlots)
+{
+    Load({{"Basic::MaxOneHostConnect", 1}});
+    ASSERT_EQ(CBandWidthManager::kAdmitted, manager.OpenConnection(kHostA, 2));
+    ASSERT_EQ(CBandWidthManager::kAdmitted, manager.OpenConnection(kHostB, 2));
+    EXPECT_EQ(2, manager.GetOpenConnections());
+    EXPECT_EQ(1, manager.CountHostConnections(kHostA));
+    EXPECT_EQ(CBandWidthManager::kServerFull, manager.OpenConnection(kHostA, 2));
+
+    manager.CloseConnection(kHostA);
+    EXPECT_EQ(1, manager.GetOpenConnections());
+    EXPECT_EQ(0, manager.CountHostConnections(kHostA));
+    EXPECT_EQ(CBandWidthManager::kAdmitted, manager.OpenConnection(kHostA, 2));
+    manager.CloseConnection(CIPv4Address("10.0.0.9"));  // never admitted: no change
+    EXPECT_EQ(2, manager.GetOpenConnections());
 }
 
 // ---------------------------------------------------------------------------------------

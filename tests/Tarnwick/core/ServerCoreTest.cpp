@@ -96,9 +96,10 @@ protected:
     std::string Info(const std::string& key) { return core->GetInfoAccessor().GetString(key, ""); }
 
     // A client that the fixture closes at the end.
-    int Connect()
+    // A client that has sent `first`: one that has sent nothing is never given a worker.
+    int Connect(const std::string& first = "G")
     {
-        const int fd = servertest::ConnectLoopback(port);
+        const int fd = servertest::ConnectAndSend(port, first);
         if (fd >= 0)
             clients.push_back(fd);
         return fd;
@@ -299,7 +300,8 @@ TEST_F(ServerCoreTest, OverloadOnTheHttpsPortClosesWithoutPlainText)
     StartServer();
     ASSERT_NE(core, nullptr);
 
-    const int secure = servertest::ConnectLoopback(securePort);
+    // The first byte of a TLS record; the connection is refused before any handshake.
+    const int secure = servertest::ConnectAndSend(securePort, "\x16");
     ASSERT_GE(secure, 0);
     clients.push_back(secure);
     std::string received;
@@ -394,10 +396,9 @@ TEST_F(ServerCoreTest, StatisticsCountARequestAnswered)
 {
     StartServer();
     ASSERT_NE(core, nullptr);
-    const int fd = Connect();
-    ASSERT_GE(fd, 0);
     const std::string request = "GET / HTTP/1.0\r\n\r\n";
-    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    const int fd = Connect(request);
+    ASSERT_GE(fd, 0);
     // Without any Setting::Path the request ends unanswered, but it is accounted.
     EXPECT_TRUE(servertest::ReadsEndOfStream(fd));
     ASSERT_TRUE(WaitUntil([&] { return Info("AllConnected") == "1"; }));
@@ -621,7 +622,7 @@ TEST_F(ServerCoreTest, StopUnderTheApplicationLockIsNotBlockedByOverloadWarnings
     std::atomic<bool> done{false};
     std::thread flood([&] {
         while (!done) {
-            const int fd = servertest::ConnectLoopback(port, 1000);
+            const int fd = servertest::ConnectAndSend(port, "G");
             if (fd < 0)
                 break;
             ReadToEnd(fd);

@@ -135,18 +135,15 @@ TEST_F(CgiTest, QueryIsOneArgumentAndNeverCommandText)
     EXPECT_FALSE(std::filesystem::exists(marker));
 }
 
-TEST_F(CgiTest, LineBreakInARequestHeaderReachesTheProgramAsABlank)
+TEST_F(CgiTest, LineBreakInARequestHeaderIsRefusedBeforeTheProgramRuns)
 {
     Start();
-    // curl sends the bare line feeds as given; the server keeps them inside the value.
+    // curl sends the bare line feeds as given; RFC 9112 2.2 lets the server refuse them.
     const Answer answer = Get("/x.cgi", {"-H", "User-Agent: one\nHTTP_INJECTED=two", "-H",
                                          "Cookie: a=1\nPATH=/nowhere"});
     ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
-    ASSERT_EQ(answer.status, 200);
-    EXPECT_EQ(LineValue(answer.body, "env:HTTP_USER_AGENT="), "one HTTP_INJECTED=two");
-    EXPECT_EQ(LineValue(answer.body, "env:HTTP_COOKIE="), "a=1 PATH=/nowhere");
-    EXPECT_EQ(LineValue(answer.body, "HTTP_INJECTED="), "(none)");
-    EXPECT_EQ(LineValue(answer.body, "PATH=/nowhere"), "(none)");
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(LineValue(answer.body, "env:HTTP_USER_AGENT="), "(none)");
 }
 
 TEST_F(CgiTest, LargePostBodyIsEchoedIntact)

@@ -7,6 +7,7 @@
 
 #include "CoreFixture.h"
 #include "ServerTestSupport.h"
+#include "net/TestCertificate.h"
 
 #include <gtest/gtest.h>
 
@@ -153,6 +154,17 @@ protected:
         settings.SetValue("Setting::Path::Path_0::LocalPath", docs.Path());
     }
 
+    // Path entry `index` serves `folder` at `serverPath`, each of `options` set to 1.
+    void ServeFolder(int index, const std::string& serverPath, const std::string& folder,
+                     const std::vector<std::string>& options)
+    {
+        const std::string entry = "Setting::Path::Path_" + std::to_string(index) + "::";
+        settings.SetValue(entry + "ServerPath", serverPath);
+        settings.SetValue(entry + "LocalPath", folder);
+        for (const std::string& option : options)
+            settings.SetValue(entry + "Options::" + option, "1");
+    }
+
     void SetUp() override
     {
         settings.SetValue("Setting::Log::LogFilePath", logs.Path() + "request.txt");
@@ -172,6 +184,19 @@ protected:
         ASSERT_NE(core, nullptr);
         port = core->GetSettingAccessor().GetInt("Basic::Port", 0);
         ASSERT_GT(port, 0);
+    }
+
+    // Turns the HTTPS port on with the shared throw-away certificate and an unencrypted
+    // key; gives the port. Before Start.
+    int EnableHttps()
+    {
+        const TestCertificate& certificate = SharedTestCertificate();
+        const int securePort = PickFreePort();
+        settings.SetValue("Setting::Basic::EnableSSL", "1");
+        settings.SetValue("Setting::SSL::Port", std::to_string(securePort));
+        settings.SetValue("Setting::SSL::Certificate", certificate.CertificateFile());
+        settings.SetValue("Setting::SSL::PrivateKey", certificate.WriteKey("e2e-plain-key.pem", KeyCipher::None, ""));
+        return securePort;
     }
 
     std::string Url(const std::string& target) const

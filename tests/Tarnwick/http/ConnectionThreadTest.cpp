@@ -467,9 +467,6 @@ TEST_F(ConnectionThreadTest, RequestsThatFailBeforeTheChecksCloseWithoutAnswer)
         bool parsed;         // the request line was accepted
     };
     const Case cases[] = {
-        {"request line without version", "/", "GET /hello.txt\r\nHost: example.test\r\n\r\n", kMalformedHeader,
-         "- -", false},
-        {"version token without '/'", "/", "GET /hello.txt HTTP1.1\r\n\r\n", kMalformedHeader, "- -", false},
         {"URL that no entry serves", "/site/", Request("GET", "/hello.txt"), kUnservedUrl, "GET /hello.txt", true},
     };
     StartCore();
@@ -487,6 +484,40 @@ TEST_F(ConnectionThreadTest, RequestsThatFailBeforeTheChecksCloseWithoutAnswer)
         EXPECT_FALSE(Holds(node, "ResponseInfo")) << "no answer was begun";
         const std::string line = RequestLogLine(std::string("[") + c.info + "] " + c.logged);
         EXPECT_NE(line, "") << "the message is logged";
+    }
+}
+
+TEST_F(ConnectionThreadTest, HeaderRefusedForItsFormIsAnsweredThenTheConnectionCloses)
+{
+    const struct {
+        const char* description;
+        std::string request;
+        int code;
+        const char* info;
+    } cases[] = {
+        {"request line without version", "GET /hello.txt\r\nHost: example.test\r\n\r\n", 400, kMalformedHeader},
+        {"version token without '/'", "GET /hello.txt HTTP1.1\r\n\r\n", 400, kMalformedHeader},
+        {"HTTP/1.1 without Host, keep-alive asked", "GET /hello.txt HTTP/1.1\r\nConnection: keep-alive\r\n\r\n", 400,
+         "Host ヘッダーが異常です"},
+        {"another major version", "GET /hello.txt HTTP/2.0\r\nHost: example.test\r\n\r\n", 505,
+         "この HTTP のバージョンには対応していません"},
+    };
+    Set("Basic::EnableKeepAlive", "1");
+    StartCore();
+    int number = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        auto client = Connect();
+        client->Send(c.request);
+        const Answer answer = client->ReadAnswer();
+        ASSERT_TRUE(answer.complete);
+        EXPECT_EQ(answer.Code(), c.code);
+        EXPECT_EQ(answer.Header("Connection"), "Close");
+        EXPECT_FALSE(answer.Has("Keep-Alive"));
+        EXPECT_TRUE(client->ClosesSilently());
+        const CConfigAccessor node = Logged(Name(number++));
+        EXPECT_EQ(node.GetString("Info", ""), c.info);
+        EXPECT_EQ(node.GetInt("ResponseInfo::ResponseCode", 0), c.code);
     }
 }
 

@@ -1,5 +1,5 @@
 #include "HttpRequest.h"
-#include "ServerFatalException.h"
+#include "RequestHeader.h"
 
 #include "ConfigClass.h"
 
@@ -11,6 +11,21 @@
 namespace {
 
 const std::string kMalformed = "異常なヘッダーを受信しました";
+
+// Whether Parse refuses `header` with `code` and the reason `why` ("" for any), writing
+// nothing into a fresh node.
+testing::AssertionResult IsRefused(const std::string& header, int code, const std::string& why = "")
+{
+    CConfigClass tree;
+    const CConfigAccessor view = tree.GetAccessor("RequestInfo");
+    CHttpRequest request;
+    const int result = request.Parse(header, view);
+    if (result != code || (!why.empty() && request.GetRefusal() != why))
+        return testing::AssertionFailure() << "Parse gave " << result << ", " << request.GetRefusal();
+    if (view.GetKeyCount() != 0 || view.GetSectionCount() != 0)
+        return testing::AssertionFailure() << "the node was written";
+    return testing::AssertionSuccess();
+}
 
 // A request's RequestInfo node in a context tree of its own.
 class HttpRequestTest : public testing::Test {
@@ -108,30 +123,42 @@ TEST_F(HttpRequestTest, RequestInfoGetsEveryFieldInOrderEmptyOnesToo)
     EXPECT_EQ(view.GetPrefix() + "Options::", request.GetHeaderView().GetPrefix());
 }
 
-TEST_F(HttpRequestTest, AnyProtocolNameIsAcceptedAndTheVersionIsWhatFollowsItsSlash)
+TEST_F(HttpRequestTest, OnlyHttp1VersionsAreAccepted)
 {
     struct Case {
-        const char* line;
-        const char* version;
+        const char* protocol;
+        int code;
     } cases[] = {
-        {"GET / HTTP/1.0", "1.0"},
-        {"GET / FOO/2", "2"},
-        {"GET / /9", "9"},
-        {"GET / HTTP/1.1/x", "1.1/x"},
+        {"HTTP/1.0", 0},     {"HTTP/1.1", 0},     {"HTTP/1.9", 0},     {"HTTP/2", 505},
+        {"HTTP/2.0", 505},   {"HTTP/0.9", 505},   {"HTTP/3", 505},     {"HTTP/10.1", 505},
+        {"HTTP/1", 400},     {"HTTP/1.", 400},    {"HTTP/1.10", 400},  {"HTTP/1.1/x", 400},
+        {"HTTP/1.1 ", 400},  {"HTTP/", 400},      {"http/1.1", 400},   {"FOO/1.0", 400},
+        {"HTTP/x.1", 400},   {"HTTP/1.x", 400},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.version, ParseLines({c.line}).GetVersion()) << c.line;
+    for (const Case& c : cases) {
+        CConfigClass tree;
+        CHttpRequest request;
+        EXPECT_EQ(c.code, request.Parse(std::string("GET / ") + c.protocol + "\r\n\r\n", tree.GetAccessor("R")))
+            << c.protocol;
+        if (c.code == 0) {
+            EXPECT_EQ(std::string(c.protocol).substr(5), request.GetVersion()) << c.protocol;
+        }
+    }
 }
 
-TEST_F(HttpRequestTest, MalformedRequestLineThrowsAndWritesNothing)
+TEST_F(HttpRequestTest, MalformedRequestLineIsRefusedAndWritesNothing)
 {
     const char* lines[] = {
-        "",                // empty request line
-        "GET",             // method only
-        "GET /",           // no version
-        "GET / HTTP",      // third token without '/'
-        "GET / HTTP/",     // empty version
-        "GET /index.html",  // two tokens
+        "",                  // empty request line
+        "GET",               // method only
+        "GET /",             // no version
+        "GET / HTTP",        // third token without '/'
+        "GET / HTTP/",       // empty version
+        "GET /index.html",   // two tokens
+        "GET  / HTTP/1.1",   // two blanks: an empty target
+        " GET / HTTP/1.1",   // leading blank
+        "G(T / HTTP/1.1",    // a method that is no token
+        "GET\t/ HTTP/1.1",   // a tab for a blank
     };
     for (const char* line : lines) {
         CConfigClass tree;
@@ -139,8 +166,9 @@ TEST_F(HttpRequestTest, MalformedRequestLineThrowsAndWritesNothing)
         try {
             CHttpRequest request(std::string(line) + "\r\nHost: a\r\n\r\n", view);
             ADD_FAILURE() << "accepted: " << line;
-        } catch (const CServerFatalException& e) {
-            EXPECT_EQ(kMalformed, e.message) << line;
+        } catch (const CRequestRefusal& refusal) {
+            EXPECT_EQ(400, refusal.code) << line;
+            EXPECT_EQ(kMalformed, refusal.info) << line;
         }
         EXPECT_EQ(0, view.GetKeyCount()) << line;
         EXPECT_EQ(0, view.GetSectionCount()) << line;
@@ -150,35 +178,81 @@ TEST_F(HttpRequestTest, MalformedRequestLineThrowsAndWritesNothing)
 TEST_F(HttpRequestTest, HeaderWithoutAnyLineEndIsMalformed)
 {
     CHttpRequest request;
-    EXPECT_EQ(-1, request.Parse("GET / HTTP/1.1", RequestView()));
+    EXPECT_EQ(400, request.Parse("GET / HTTP/1.1", RequestView()));
     EXPECT_EQ(0, RequestView().GetKeyCount());
 }
 
 // --- Header lines ------------------------------------------------------------------------
 
-TEST_F(HttpRequestTest, HeaderLinesAreStoredByNameAsSentWithValuesUnchanged)
+TEST_F(HttpRequestTest, HeaderLinesAreStoredByNameAsSentWithoutTheirOptionalBlanks)
 {
     const CHttpRequest request = ParseLines({
         "GET / HTTP/1.1",
         "Host: example.jp",
-        "NoBlank:ignored",
+        "NoBlank:kept",
         "Empty: ",
         "X-Twice: first",
         "X-Twice: second",
         "x-twice: lower",
-        "Spaced:  padded ",
+        "Spaced: \t padded value \t",
         "Nested: a: b",
-        " Folded: line",
-        "no separator at all",
     });
     const CConfigAccessor options = request.GetHeaderView();
-    EXPECT_EQ((std::vector<std::string>{"Host", "X-Twice", "x-twice", "Spaced", "Nested", " Folded"}), Keys(options));
+    EXPECT_EQ((std::vector<std::string>{"Host", "NoBlank", "X-Twice", "x-twice", "Spaced", "Nested"}), Keys(options));
     EXPECT_EQ("example.jp", options.GetString("Host", "-"));
+    EXPECT_EQ("kept", options.GetString("NoBlank", "-"));
     EXPECT_EQ("second", options.GetString("X-Twice", "-"));
     EXPECT_EQ("lower", options.GetString("x-twice", "-"));
-    EXPECT_EQ(" padded ", options.GetString("Spaced", "-"));
+    EXPECT_EQ("padded value", options.GetString("Spaced", "-"));
     EXPECT_EQ("a: b", options.GetString("Nested", "-"));
-    EXPECT_EQ("line", options.GetString(" Folded", "-"));
+}
+
+TEST_F(HttpRequestTest, HeaderLineThatIsNoFieldIsRefusedAndWritesNothing)
+{
+    struct Case {
+        const char* description;
+        std::string line;
+    } cases[] = {
+        {"blank before the colon", "Content-Length : 58"},
+        {"tab before the colon", "Content-Length\t: 58"},
+        {"folded continuation", " continued"},
+        {"folded with a tab", "\tcontinued"},
+        {"no colon", "no separator at all"},
+        {"empty name", ": value"},
+        {"name that is no token", "X(y): value"},
+    };
+    for (const Case& c : cases)
+        EXPECT_TRUE(IsRefused("GET / HTTP/1.1\r\nHost: a\r\n" + c.line + "\r\n\r\n", 400, kMalformed)) << c.description;
+}
+
+TEST_F(HttpRequestTest, HostLinesMustBeOneForHttp11AndAtMostOneOtherwise)
+{
+    struct Case {
+        const char* description;
+        std::string header;
+        bool refused;
+    } cases[] = {
+        {"1.1 with Host", "GET / HTTP/1.1\r\nHost: a\r\n", false},
+        {"1.1 with an empty Host", "GET / HTTP/1.1\r\nHost:\r\n", false},
+        {"1.1 with host in lower case", "GET / HTTP/1.1\r\nhost: a\r\n", false},
+        {"1.1 without Host", "GET / HTTP/1.1\r\nX: a\r\n", true},
+        {"1.1 with two", "GET / HTTP/1.1\r\nHost: a\r\nHost: a\r\n", true},
+        {"1.1 with two, one empty", "GET / HTTP/1.1\r\nHost:\r\nHOST: b\r\n", true},
+        {"1.0 without Host", "GET / HTTP/1.0\r\n", false},
+        {"1.0 with two", "GET / HTTP/1.0\r\nHost: a\r\nHost: b\r\n", true},
+    };
+    for (const Case& c : cases) {
+        CConfigClass tree;
+        const CHttpRequest request(c.header + "\r\n", tree.GetAccessor("RequestInfo"));
+        bool refused = false;
+        try {
+            request.CheckHostLines();
+        } catch (const CRequestRefusal& refusal) {
+            refused = true;
+            EXPECT_EQ(400, refusal.code) << c.description;
+        }
+        EXPECT_EQ(c.refused, refused) << c.description;
+    }
 }
 
 TEST_F(HttpRequestTest, GetHeaderMatchesNamesWithoutRegardToCase)
@@ -209,22 +283,18 @@ TEST_F(HttpRequestTest, CopiesAddressTheSameNodes)
     EXPECT_EQ("b", copy.GetHeader("HOST"));
 }
 
-TEST_F(HttpRequestTest, NulByteOrBareCrMakesTheHeaderMalformed)
+TEST_F(HttpRequestTest, NulByteBareCrOrBareLfMakesTheHeaderMalformed)
 {
     const std::string cases[] = {
         std::string("GET / HTTP/1.1\r\nA: b\0c\r\n\r\n", 26),
         std::string("GET /\0x HTTP/1.1\r\n\r\n", 20),
         "GET / HTTP/1.1\r\nA: b\rc\r\n\r\n",
         "GET / HTTP/1.1\r\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: x\nContent-Length: 58\r\n\r\n",
+        "GET / HTTP/1.1\n\n",
     };
-    for (const std::string& header : cases) {
-        CConfigClass tree;
-        const CConfigAccessor view = tree.GetAccessor("RequestInfo");
-        CHttpRequest request;
-        EXPECT_EQ(-1, request.Parse(header, view)) << testing::PrintToString(header);
-        EXPECT_EQ(0, view.GetKeyCount());
-        EXPECT_EQ(0, view.GetSectionCount());
-    }
+    for (const std::string& header : cases)
+        EXPECT_TRUE(IsRefused(header, 400, kMalformed)) << testing::PrintToString(header);
 }
 
 // --- Credentials -------------------------------------------------------------------------
@@ -238,6 +308,8 @@ TEST_F(HttpRequestTest, BasicCredentialsAreDecoded)
         std::string passwd;
     } cases[] = {
         {"plain", "Authorization: Basic dXNlcjpwYXNz", "user", "pass"},
+        {"no blank after the colon", "Authorization:Basic dXNlcjpwYXNz", "user", "pass"},
+        {"tab and blanks around the value", "Authorization:\t Basic dXNlcjpwYXNz \t", "user", "pass"},
         {"scheme in lower case", "Authorization: basic dXNlcjpwYXNz", "user", "pass"},
         {"scheme in upper case", "Authorization: BASIC dXNlcjpwYXNz", "user", "pass"},
         {"header name in lower case", "authorization: Basic dXNlcjpwYXNz", "user", "pass"},
@@ -278,7 +350,7 @@ TEST_F(HttpRequestTest, PathsAreDecodedIntoShiftJisObjects)
         {"query left out of the object", "/%E8%A8%AD?q=%E8%A8%AD", "/設"},
         {"dot segments collapsed", "/a/../b/./c", "/a/b/c"},
         {"plus kept in the path", "/a+b", "/a+b"},
-        {"empty URL", "", "/"},
+        {"EUC-JP percent-encoded", "/%C0%DF%C4%EA/a.html", "/設定/a.html"},
     };
     for (const Case& c : cases) {
         CConfigClass tree;
@@ -286,6 +358,26 @@ TEST_F(HttpRequestTest, PathsAreDecodedIntoShiftJisObjects)
         EXPECT_EQ(c.url, request.GetUrl()) << c.description;
         EXPECT_EQ(c.object, request.GetObject()) << c.description;
     }
+}
+
+TEST_F(HttpRequestTest, PathThatIsNoShiftJisOnceDecodedIsRefused)
+{
+    struct Case {
+        const char* description;
+        std::string url;
+    } cases[] = {
+        {"lone lead byte", "/dav/t/%81.txt"},
+        {"0xA0", "/dav/t/%a0.txt"},
+        {"0x80", "/%80"},
+        {"0xFD", "/%FD"},
+        {"lead byte before a slash", "/%82/a"},
+        {"raw lone lead byte", "/\x81.txt"},
+        {"UTF-8 of a character Shift-JIS lacks", "/%E2%82%AC%E2%82%AC"},
+        {"UTF-8 beyond 16 bits", "/%F0%9F%98%80"},
+    };
+    for (const Case& c : cases)
+        EXPECT_TRUE(IsRefused("GET " + c.url + " HTTP/1.1\r\nHost: a\r\n\r\n", 400, "異常なURLを受信しました"))
+            << c.description;
 }
 
 TEST_F(HttpRequestTest, QueryIsKeptRawAndDecodedToShiftJis)

@@ -53,7 +53,12 @@ TEST(RequestHeaderScanTest, FindsTheEndOrTheFirstForbiddenByte)
         {"bare CR in a value", "GET / HTTP/1.1\r\nA: b\rc\r\n\r\n", RequestHeaderScan::Malformed, 0},
         {"NUL first", std::string("\0GET", 4), RequestHeaderScan::Malformed, 0},
         {"NUL before the end", std::string("GET /\0 HTTP/1.1\r\n\r\n", 19), RequestHeaderScan::Malformed, 0},
-        {"LF LF is no end", "GET / HTTP/1.1\n\n", RequestHeaderScan::Incomplete, 0},
+        {"LF LF", "GET / HTTP/1.1\n\n", RequestHeaderScan::Malformed, 0},
+        {"LF first", "\nGET / HTTP/1.1\r\n\r\n", RequestHeaderScan::Malformed, 0},
+        {"bare LF between fields", "GET / HTTP/1.1\r\nHost: x\nContent-Length: 5\r\n\r\n",
+         RequestHeaderScan::Malformed, 0},
+        {"bare LF ends the header", "GET / HTTP/1.1\r\nHost: x\r\n\n", RequestHeaderScan::Malformed, 0},
+        {"bare LF in the body", "GET / HTTP/1.1\r\n\r\n\n\n", RequestHeaderScan::Complete, 18},
     };
     for (const Case& c : cases) {
         std::size_t length = 0;
@@ -111,15 +116,22 @@ protected:
         client_ = -1;
     }
 
-    std::string Receive() { return ReceiveHeader(socket_, state_, connection_, receivedBytes_); }
+    std::string Receive(int limitMs = kBoundingTimeoutMs)
+    {
+        return ReceiveHeader(socket_, state_, connection_, receivedBytes_, limitMs);
+    }
 
-    // The failure message of Receive, or "(returned)".
-    std::string ReceiveFailure()
+    // The failure message of Receive, or "(returned)"; a refusal's status goes to
+    // refusalCode_.
+    std::string ReceiveFailure(int limitMs = kBoundingTimeoutMs)
     {
         try {
-            Receive();
+            Receive(limitMs);
         } catch (const CServerFatalException& e) {
             return e.message;
+        } catch (const CRequestRefusal& refusal) {
+            refusalCode_ = refusal.code;
+            return refusal.info;
         }
         return "(returned)";
     }
@@ -157,6 +169,7 @@ protected:
     servertest::IdleThread thread_;
     CConnectionState state_{&connection_, &socket_, &thread_};
     int64_t receivedBytes_ = 100;
+    int refusalCode_ = 0;
 };
 
 TEST_F(RequestHeaderTest, ReturnsTheHeaderAndCountsItsBytes)
@@ -197,6 +210,7 @@ TEST_F(RequestHeaderTest, NulByteIsRefusedAtOnce)
     Send(std::string("GET / HTTP/1.1\r\nA: b\0", 22));
     const auto start = Clock::now();
     EXPECT_EQ(kMalformed, ReceiveFailure());
+    EXPECT_EQ(400, refusalCode_);
     EXPECT_LT(Clock::now() - start, 2s);
     EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection_));
 }
@@ -213,11 +227,36 @@ TEST_F(RequestHeaderTest, BareCrIsRefusedOnceTheNextByteArrives)
     EXPECT_EQ(kMalformed, reading.get());
 }
 
-TEST_F(RequestHeaderTest, TooManyBytesWithoutTheEndAreRefused)
+TEST_F(RequestHeaderTest, TooManyBytesWithoutTheEndAreRefusedByWhatIsTooLong)
 {
-    Send("GET /" + std::string(kMaxRequestHeaderBytes - 5 + 1, 'a'));
-    EXPECT_EQ(kMalformed, ReceiveFailure());
-    EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection_));
+    struct Case {
+        const char* description;
+        std::string bytes;
+        int code;
+    } cases[] = {
+        {"request line without its end", "GET /" + std::string(kMaxRequestHeaderBytes - 5 + 1, 'a'), 414},
+        {"header lines without their end",
+         "GET / HTTP/1.1\r\nX-Long: " + std::string(kMaxRequestHeaderBytes, 'v'), 431},
+    };
+    for (const Case& c : cases) {
+        int server = -1;
+        int client = -1;
+        servertest::MakeSocketPair(server, client);
+        CTcpSocket socket;
+        ASSERT_EQ(0, socket.Attach(server));
+        AbortingConnection connection(socket);
+        CConnectionState state(&connection, &socket, &thread_);
+        ASSERT_EQ(static_cast<ssize_t>(c.bytes.size()), ::send(client, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL));
+        int64_t received = 0;
+        try {
+            ReceiveHeader(socket, state, connection, received, kBoundingTimeoutMs);
+            ADD_FAILURE() << c.description << ": returned";
+        } catch (const CRequestRefusal& refusal) {
+            EXPECT_EQ(c.code, refusal.code) << c.description;
+        }
+        EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection)) << c.description;
+        ::close(client);
+    }
 }
 
 TEST_F(RequestHeaderTest, ExactlyTheLimitWithoutTheEndKeepsWaiting)
@@ -269,14 +308,29 @@ TEST_F(RequestHeaderTest, StopRequestEndsTheWait)
 TEST_F(RequestHeaderTest, SilentClientMidHeaderTimesOut)
 {
     constexpr int kTimeoutMs = 300;
-    CTimeoutWatcher::Instance().SetDefaultTimeout(kTimeoutMs);
     Send("GET / HTTP/1.1\r\nHost: a\r\n");
     const auto start = Clock::now();
-    EXPECT_EQ(kTimedOut, ReceiveFailure());
+    EXPECT_EQ(kTimedOut, ReceiveFailure(kTimeoutMs));
     const auto elapsed = Clock::now() - start;
     EXPECT_GE(elapsed + servertest::kTickSlack, std::chrono::milliseconds(kTimeoutMs));
     EXPECT_LT(elapsed, 5s);
     EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&connection_));
+}
+
+TEST_F(RequestHeaderTest, TricklingClientIsCutOffAtTheLimitCountedFromTheStart)
+{
+    constexpr int kTimeoutMs = 300;
+    constexpr auto kTrickle = 20ms;
+    const auto start = Clock::now();
+    auto reading = std::async(std::launch::async, [&] { return ReceiveFailure(kTimeoutMs); });
+    const std::string header = "GET / HTTP/1.1\r\nHost: a\r\nX-Slow: " + std::string(200, 'v');
+    for (std::size_t i = 0; i < header.size() && reading.wait_for(kTrickle) == std::future_status::timeout; ++i)
+        ::send(client_, &header[i], 1, MSG_NOSIGNAL);
+    ASSERT_EQ(std::future_status::ready, reading.wait_for(5s));
+    EXPECT_EQ(kTimedOut, reading.get());
+    const auto elapsed = Clock::now() - start;
+    EXPECT_GE(elapsed + servertest::kTickSlack, std::chrono::milliseconds(kTimeoutMs));
+    EXPECT_LT(elapsed, 3s);
 }
 
 TEST_F(RequestHeaderTest, SilentClientWithoutAnyByteEndsAsNetworkError)
@@ -284,9 +338,8 @@ TEST_F(RequestHeaderTest, SilentClientWithoutAnyByteEndsAsNetworkError)
     // The watchdog sets the flag, then aborts the socket: the loop meets either first,
     // and either way says the header never came.
     constexpr int kTimeoutMs = 300;
-    CTimeoutWatcher::Instance().SetDefaultTimeout(kTimeoutMs);
     const auto start = Clock::now();
-    const std::string failure = ReceiveFailure();
+    const std::string failure = ReceiveFailure(kTimeoutMs);
     EXPECT_TRUE(failure == kNetworkError || failure == "ヘッダー受信中にタイムアウトしました") << failure;
     EXPECT_GE(Clock::now() - start + servertest::kTickSlack, std::chrono::milliseconds(kTimeoutMs));
     EXPECT_TRUE(connection_.IsTimedOut());
@@ -314,7 +367,7 @@ TEST_F(RequestHeaderTest, JapanesePathsReadOffTheSocketDecodeIntoTheObject)
         {"UTF-8 raw", u8"/表/設定"},
     };
     for (const Case& c : cases) {
-        Send("GET " + c.url + " HTTP/1.1\r\n\r\n");
+        Send("GET " + c.url + " HTTP/1.1\r\nHost: a\r\n\r\n");
         CConfigClass context;
         const CHttpRequest request(Receive(), context.GetAccessor("RequestInfo"));
         EXPECT_EQ(c.url, request.GetUrl()) << c.description;

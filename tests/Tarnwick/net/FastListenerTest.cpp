@@ -67,9 +67,22 @@ protected:
         FAIL() << "no free port";
     }
 
-    int Connect(int port)
+    // A client that has sent a byte: a silent one is not queued.
+    int Connect(int port) { return Keep(servertest::ConnectAndSend(port, "G")); }
+    int ConnectSilently(int port) { return Keep(ConnectLoopback(port)); }
+    // Hands the listener a connection whose client has said nothing; gives the client's end.
+    int HoldSilentSocket()
     {
-        const int fd = ConnectLoopback(port);
+        int ours = -1;
+        int theirs = -1;
+        servertest::MakeSocketPair(ours, theirs);
+        auto socket = std::make_unique<CTcpSocket>();
+        socket->Attach(ours);
+        listener_.PushOrHoldAcceptedSocket(std::move(socket));
+        return Keep(theirs);
+    }
+    int Keep(int fd)
+    {
         if (fd >= 0)
             clients_.push_back(fd);
         return fd;
@@ -104,6 +117,36 @@ TEST_F(FastListenerTest, AcceptedConnectionsArriveInTheQueue)
     EXPECT_EQ("127.0.0.1", socket->GetPeerAddress().ToString());
     EXPECT_EQ(nullptr, listener_.PopAcceptedSocket());
     EXPECT_EQ(0, listener_.HasListenError());
+}
+
+TEST_F(FastListenerTest, ASilentConnectionIsQueuedOnlyOnceItSpeaks)
+{
+    SetupOnFreePort();
+    const int fd = ConnectSilently(port_);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(nullptr, listener_.WaitAcceptedSocket(300));
+    ASSERT_EQ(1, ::send(fd, "G", 1, MSG_NOSIGNAL));
+    EXPECT_NE(nullptr, listener_.WaitAcceptedSocket(5000));
+}
+
+TEST_F(FastListenerTest, AHeldSilentSocketMovesToTheQueueWhenItsBytesCome)
+{
+    SetupOnFreePort();
+    const int theirs = HoldSilentSocket();
+    EXPECT_EQ(1, listener_.GetSilentCount());
+    EXPECT_EQ(0, listener_.GetQueuedCount());
+    ASSERT_EQ(1, ::send(theirs, "G", 1, MSG_NOSIGNAL));
+    EXPECT_NE(nullptr, listener_.WaitAcceptedSocket(5000));
+    EXPECT_EQ(0, listener_.GetSilentCount());
+}
+
+TEST_F(FastListenerTest, StopClosesTheHeldSilentSockets)
+{
+    SetupOnFreePort();
+    const int theirs = HoldSilentSocket();
+    listener_.Stop();
+    EXPECT_EQ(0, listener_.GetSilentCount());
+    EXPECT_TRUE(servertest::ReadsEndOfStream(theirs));
 }
 
 TEST_F(FastListenerTest, TheQueueIsFirstInFirstOut)
@@ -227,7 +270,8 @@ TEST_F(FastListenerTest, AcceptThreadCountsAreClamped)
         settings_.SetInt("Enhance::ListenThreadCount", c.setting);
         const int before = servertest::CountProcessThreads();
         SetupOnFreePort();
-        EXPECT_EQ(c.expectedThreads, servertest::CountProcessThreads() - before);
+        // and the one thread that watches the silent sockets
+        EXPECT_EQ(c.expectedThreads + 1, servertest::CountProcessThreads() - before);
         listener_.Stop();
         EXPECT_TRUE(WaitUntil([&] { return servertest::CountProcessThreads() == before; }));
     }
@@ -296,13 +340,14 @@ protected:
 TEST_F(FastListenerSslTest, HttpsConnectionsAreQueuedAsSslSocketsReadyForTheHandshake)
 {
     SetupBothOnFreePorts();
-    const int fd = ::dup(Connect(sslPort_));
+    const int fd = ::dup(ConnectSilently(sslPort_));
     ASSERT_GE(fd, 0);
+    // The client's hello is what lets the connection through.
+    servertest::TlsTestClient client(fd);
+    auto clientDone = std::async(std::launch::async, [&] { return client.Handshake(); });
     std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(5000);
     ASSERT_NE(nullptr, socket);
     ASSERT_EQ(1, socket->IsSecure());
-    servertest::TlsTestClient client(fd);
-    auto clientDone = std::async(std::launch::async, [&] { return client.Handshake(); });
     EXPECT_EQ(0, static_cast<CSSLSocket*>(socket.get())->Handshake());
     ASSERT_EQ(std::future_status::ready, clientDone.wait_for(10s));
     EXPECT_TRUE(clientDone.get());

@@ -32,11 +32,6 @@ CByteBuffer BufferOf(const std::string& bytes)
     return buffer;
 }
 
-std::string BytesOf(const CByteBuffer& buffer)
-{
-    return buffer.GetLength() == 0 ? "" : std::string(buffer.GetData(), static_cast<size_t>(buffer.GetLength()));
-}
-
 // --- the header block ---------------------------------------------------------------------
 
 TEST(CGIResponseHeaderEnd, CutsTheBlockAtWhicheverBlankLineComesFirst)
@@ -63,9 +58,10 @@ TEST(CGIResponseHeaderEnd, CutsTheBlockAtWhicheverBlankLineComesFirst)
         {"LF LF ending at byte 4097", block4096 + "xxx\n\nrest", "", block4096 + "xxx\n\nrest"},
     };
     for (const auto& c : cases) {
-        CByteBuffer output = BufferOf(c.output);
+        COutputSpool output;
+        output.Append(c.output.data(), static_cast<int64_t>(c.output.size()));
         EXPECT_EQ(CCGIResponse::FindHeaderEnd(output), c.header) << c.description;
-        EXPECT_EQ(BytesOf(output), c.rest) << c.description;
+        EXPECT_EQ(output.ReadAll(), c.rest) << c.description;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "DavPropfindResponse.h"
 
+#include "FileResponse.h"
 #include "ServerFatalException.h"
 #include "SystemResponse.h"
 
@@ -59,6 +60,7 @@ TEST(DavPropfindDocument, SmallDocumentIsWrittenByteForByte)
     file.created = 0;
     file.modified = kFileTime;
     file.contentType = "text/plain";
+    file.etag = "\"5-3f000000:1234\"";
     EXPECT_EQ(CDAVPropfindResponse::MakeDocument({folder, file}),
               "<?xml version=\"1.0\"?>\n"
               "<D:multistatus xmlns:D=\"DAV:\">"
@@ -73,7 +75,7 @@ TEST(DavPropfindDocument, SmallDocumentIsWrittenByteForByte)
               "<D:response><D:href>/d/a&amp;b.txt</D:href><D:propstat><D:status>HTTP/1.1 200 OK</D:status>"
               "<D:prop><D:creationdate>1970-01-01T00:00:00Z</D:creationdate>"
               "<D:displayname>a&amp;b.txt</D:displayname><D:getcontentlength>5</D:getcontentlength>"
-              "<D:getcontenttype>text/plain</D:getcontenttype><D:getetag/>"
+              "<D:getcontenttype>text/plain</D:getcontenttype><D:getetag>\"5-3f000000:1234\"</D:getetag>"
               "<D:getlastmodified>Mon, 30 Jun 2003 09:16:48 GMT</D:getlastmodified><D:resourcetype/>"
               "<D:iscollection>0</D:iscollection><D:ishidden>0</D:ishidden>"
               "</D:prop></D:propstat></D:response></D:multistatus>\n");
@@ -388,7 +390,8 @@ TEST_F(DavPropfindResponseTest, FileIsListedAloneWhateverTheDepth)
         EXPECT_EQ(file.Prop("displayname"), "a.txt");
         EXPECT_EQ(file.Prop("getcontentlength"), "5");
         EXPECT_EQ(file.Prop("getcontenttype"), "text/plain");
-        EXPECT_EQ(file.Prop("getetag"), "");
+        // RFC 4918 15.6: the tag GET sends.
+        EXPECT_EQ(file.Prop("getetag"), CFileResponse::MakeETag(5, kFileTime, servertest::ServerRoot() + kFolder + "docs/a.txt"));
         EXPECT_EQ(file.Prop("getlastmodified"), kFileDate);
         EXPECT_EQ(file.Prop("resourcetype"), "");
         EXPECT_FALSE(file.collectionType);

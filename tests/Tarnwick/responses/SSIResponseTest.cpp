@@ -545,11 +545,27 @@ TEST_F(SSIResponseTest, FileAttributeResolvesBesideTheDocument)
         {"plain name", "part.txt", "PART"},
         {"dot slash", "./part.txt", "PART"},
         {"sub-folder", "inc/deep.txt", "DEEP"},
-        {"absolute path", www_ + "part.txt", "ROOTPART"},
         {"missing file", "nothing.txt", kCannotOpen},
         {"a folder is no file", "folder", kCannotOpen},
         {"empty value", "", kCannotOpen},
     });
+}
+
+TEST_F(SSIResponseTest, FileAttributeNeverLeavesTheDocumentsFolder)
+{
+    Put("part.txt", "ROOTPART");
+    Put("sub/.hidden", "HIDDEN");
+    Put("sub/inc/x.txt", "X");
+    ExpectEachShows("include file", "/sub/doc.shtml", {
+        {"absolute path", www_ + "part.txt", kCannotOpen},
+        {"system file", "/etc/passwd", kCannotOpen},
+        {"parent folder", "../part.txt", kCannotOpen},
+        {"down and up again", "inc/../../part.txt", kCannotOpen},
+        {"'..' that stays inside is refused too", "inc/../inc/x.txt", kCannotOpen},
+        {"hidden name", ".hidden", kCannotOpen},
+        {"a name that only starts with dots", "...", kCannotOpen},
+    });
+    ExpectEachShows("fsize file", "/sub/doc.shtml", {{"fsize: parent folder", "../part.txt", kCannotOpen}});
 }
 
 TEST_F(SSIResponseTest, IncludedFileIsNotParsed)
@@ -580,6 +596,56 @@ TEST_F(SSIResponseTest, VirtualAttributeResolvesThroughThePathEntries)
         {"a forward entry has no file", "/fwd/x.html", kCannotOpen},
         {"missing", "/none.html", kCannotOpen},
     });
+}
+
+// Entries with access rules beside the open site.
+class SSIResponseGuardedSiteTest : public SSIResponseTest {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(root_.Path() + "private");
+        fs::create_directories(root_.Path() + "kicked");
+        testsupport::PutFile(root_.Path() + "private/p.txt", "PRIVATE");
+        testsupport::PutFile(root_.Path() + "kicked/k.txt", "KICKED");
+        settings.SetValue("Setting::Path::Path_3::ServerPath", "/private/");
+        settings.SetValue("Setting::Path::Path_3::LocalPath", root_.Path() + "private/");
+        settings.SetValue("Setting::Path::Path_3::Options::EnableAuthenticate", "1");
+        settings.SetValue("Setting::Path::Path_3::Users::ann", "ann");
+        settings.SetValue("Setting::User::Enable::User_0::User", "ann");
+        settings.SetValue("Setting::User::Enable::User_0::Passwd", "pw");
+        settings.SetValue("Setting::Path::Path_4::ServerPath", "/kicked/");
+        settings.SetValue("Setting::Path::Path_4::LocalPath", root_.Path() + "kicked/");
+        settings.SetValue("Setting::Path::Path_4::Options::EnableHostKick", "1");
+        settings.SetValue("Setting::Path::Path_4::Kick::Accept::10.*", "10.*");
+        SSIResponseTest::SetUp();
+    }
+};
+
+TEST_F(SSIResponseGuardedSiteTest, VirtualIncludeMeetsTheAccessRulesOfARequest)
+{
+    Put(".git/config", "[core]");
+    const struct {
+        const char* description;
+        std::string directive;
+        std::string credentials;  // "ann:pw" in Basic form, or none
+        std::string shown;
+    } cases[] = {
+        {"authenticated entry without credentials", "include virtual=\"/private/p.txt\"", "", kCannotOpen},
+        {"with wrong credentials", "include virtual=\"/private/p.txt\"", "Authorization: Basic YW5uOng=\r\n",
+         kCannotOpen},
+        {"with the request's credentials", "include virtual=\"/private/p.txt\"", "Authorization: Basic YW5uOnB3\r\n",
+         "PRIVATE"},
+        {"hidden folder", "include virtual=\"/.git/config\"", "", kCannotOpen},
+        {"host not on the accept list", "include virtual=\"/kicked/k.txt\"", "", kCannotOpen},
+        {"fsize of a refused file", "fsize virtual=\"/private/p.txt\"", "", kCannotOpen},
+        {"flastmod of a refused file", "flastmod virtual=\"/.git/config\"", "", kCannotOpen},
+    };
+    for (const auto& c : cases) {
+        Put("page.shtml", "<<!--#" + c.directive + " -->>");
+        const Page page = Serve("/page.shtml", "GET", c.credentials);
+        EXPECT_EQ(page.body, "<" + c.shown + ">") << c.description;
+        EXPECT_EQ(page.code, 0) << c.description;
+    }
 }
 
 TEST_F(SSIResponseTest, VirtualPathBesideADocumentIsNotDecodedTwice)

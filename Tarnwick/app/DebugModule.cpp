@@ -1,0 +1,86 @@
+#include "DebugModule.h"
+
+#include "ControlHost.h"
+#include "DebugHost.h"
+#include "ServerApp.h"
+
+#include "ConfigClass.h"
+#include "FileIo.h"
+#include "ModulePath.h"
+#include "TextCodec.h"
+
+#include <dlfcn.h>
+
+namespace {
+
+// The dialog's view of the application.
+class CDebugHost : public IDebugHost {
+public:
+    CDebugHost(CServerApp& app, platform::ControlHost& control) : app_(app), control_(control) {}
+
+    int StartServer() override { return app_.StartServer(); }
+    void StopServer() override { app_.StopServer(); }
+    std::string GetStatusText() override { return app_.GetStatusText(); }
+    int IsServerRunning() override { return app_.IsServerRunning(); }
+    int RegisterApp(int flag) override { return app_.RegisterApp(flag); }
+    int RegisterService(int flag) override { return app_.RegisterService(flag); }
+    void ServeControl() override { control_.ServeOnce(0); }
+
+    int DumpTrees(std::string* error) override
+    {
+        // The marker texts are the trees' copies taken under their own locks; "" means
+        // that there is no core, and then nothing is written.
+        const std::string context = app_.GetServerContextText();
+        const std::string info = app_.GetServerInfoText();
+        if (context.empty() || info.empty())
+            return 0;
+        const std::string root = platform::GetModulePath(1);
+        if (Save(context, root + "ContextDump.xml", error) != 0)
+            return -1;
+        return Save(info, root + "InfoDump.xml", error);
+    }
+
+private:
+    static int Save(const std::string& text, const std::string& file, std::string* error)
+    {
+        CConfigClass tree;
+        if (tree.LoadSerializedText(text) != 0) {
+            *error = file + " : the tree could not be copied";
+            return -1;
+        }
+        return tree.SaveXml(file, "", error);
+    }
+
+    CServerApp& app_;
+    platform::ControlHost& control_;
+};
+
+// Beside the program, not in the server root, which TARNWICK_ROOT may move elsewhere.
+std::string ModuleFile()
+{
+    const std::string program = platform::GetModulePath(0);
+    const std::string::size_type slash = program.rfind('/');
+    return (slash == std::string::npos ? std::string() : program.substr(0, slash + 1)) + kDebugModuleName;
+}
+
+}  // namespace
+
+int RunDebugDialog(CServerApp& app, platform::ControlHost& control, std::string* error)
+{
+    const std::string file = ModuleFile();
+    void* module = ::dlopen(platform::NativePath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        // dlerror names the file, in the file system's encoding.
+        *error = "デバッグ用モジュールを読み込めません : " + platform::Utf8ToCp932(::dlerror());
+        return -1;
+    }
+    const auto entry = reinterpret_cast<DebugEntry>(::dlsym(module, kDebugEntryName));
+    if (!entry) {
+        *error = file + " : " + kDebugEntryName + " がありません";
+        ::dlclose(module);
+        return -1;
+    }
+    CDebugHost host(app, control);
+    // Never unloaded: Qt's libraries keep handlers that run at process exit.
+    return entry(&host, error);
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The "/Debug" run: loads the debug dialog module from beside the program and runs its
+// dialog over the application, with the control channel served between button presses.
+
+#include <string>
+
+class CServerApp;
+
+namespace platform {
+class ControlHost;
+}
+
+// Returns when the dialog was closed: 0. -1 when the module cannot be loaded or the dialog
+// cannot be shown, with the reason (CP932, naming the module file where it is the cause)
+// in *error. Both objects outlive the call; `control` may be unregistered.
+int RunDebugDialog(CServerApp& app, platform::ControlHost& control, std::string* error);

@@ -1,0 +1,57 @@
+// The module's entry point (app/DebugHost.h): the application object and the dialog, for
+// the length of one call.
+
+#include "DebugDialog.h"
+#include "DebugDriver.h"
+#include "DebugHost.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+namespace {
+
+// Qt ends the process when its platform cannot reach a display, so that is looked at
+// first: platforms such as "offscreen" need none, X11 and Wayland name theirs in the
+// environment.
+bool HasDisplay()
+{
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!platform || !*platform)
+        return set("DISPLAY") || set("WAYLAND_DISPLAY");
+    if (std::strncmp(platform, "xcb", 3) == 0)
+        return set("DISPLAY");
+    if (std::strncmp(platform, "wayland", 7) == 0)
+        return set("WAYLAND_DISPLAY");
+    return true;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int TarnwickRunDebugDialog(IDebugHost* host, std::string* error)
+{
+    if (!HasDisplay()) {
+        *error = "画面がないため、デバッグダイアログを表示できません (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM)";
+        return -1;
+    }
+    // QApplication keeps referring to both for its whole life.
+    static char name[] = "Tarnwick";
+    static char* argv[] = {name, nullptr};
+    int argc = 1;
+    QApplication application(argc, argv);
+    CDebugDialog dialog(*host);
+    const std::unique_ptr<CDebugDriver> driver = CDebugDriver::FromEnvironment(dialog);
+    dialog.exec();
+    return 0;
+}
+
+// The server's declaration of the entry point must agree with this definition.
+static_assert(std::is_same_v<decltype(&TarnwickRunDebugDialog), DebugEntry>);
