@@ -5,6 +5,7 @@
 #include "CurlFixture.h"
 
 #include "FastListener.h"
+#include "RequestHeader.h"
 #include "ServerTestSupport.h"
 #include "SslSocket.h"
 
@@ -157,6 +158,25 @@ TEST_F(SlowClientTest, AFloodFromOneAddressLeavesTheOthersTheirSlots)
         EXPECT_EQ(StatusOf(std::string(start, sizeof start)), 503);
     }
     EXPECT_EQ(ProbeFor(kHalfHeaderHold), std::vector<int>{});
+}
+
+// Without a per-host limit a flood of half-sent headers can fill every slot, but only until
+// the header deadline cuts it off: then the others are served again.
+TEST_F(SlowClientTest, HalfSentHeadersHoldTheSlotsOnlyUntilTheHeaderDeadline)
+{
+    settings.SetValue("Setting::Enhance::MaxListenQueue", std::to_string(kFloodSize));
+    Start();
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < kFloodSize; ++i) {
+        const int fd = Hold(ConnectFrom("127.0.0.1", port));
+        ASSERT_GE(fd, 0) << i;
+        ASSERT_EQ(::send(fd, kHalfHeader.data(), kHalfHeader.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(kHalfHeader.size()));
+    }
+    const auto deadline = std::chrono::milliseconds(kRequestHeaderDeadlineMs) + kCloseSlack;
+    EXPECT_TRUE(servertest::WaitUntil([&] { return Probe() == 200; },
+                                      std::chrono::duration_cast<std::chrono::milliseconds>(deadline)));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, deadline + kProbeInterval);
 }
 
 TEST_F(SlowClientTest, ATlsHandshakeLeftHalfDoneEndsAtItsOwnDeadline)
