@@ -95,3 +95,10 @@ int CreateDirectoryPath(std::string path)
     }
     return result;
 }
+
+std::string WithoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}

@@ -15,6 +15,10 @@ std::string GetFileExtension(const std::string& path);
 // "/"); "" when the path holds no '/'.
 std::string GetParentDirectory(const std::string& path);
 
+// The path without its trailing '/'s, so that a status call sees the link itself rather
+// than the folder it names; "/" stays "/".
+std::string WithoutTrailingSlash(std::string path);
+
 // The attribute bits of platform::GetFileAttributes (read-only 0x01, hidden 0x02,
 // directory 0x10) of the path without one trailing '/'; -1 when its status cannot be read.
 int GetPathAttributes(std::string path);

@@ -7,3 +7,5 @@ std::string TrimText(std::string_view text, std::string_view blanks)
         return std::string();
     return std::string(text.substr(first, text.find_last_not_of(blanks) - first + 1));
 }
+
+std::string TrimOws(std::string_view text) { return TrimText(text, kOws); }

@@ -78,7 +78,6 @@ const char* ReadNative(const std::string& native, std::string& contents)
 
 const char* WriteNative(const std::string& native, const std::string& contents)
 {
-    static std::atomic<unsigned> counter{0};
     // Through a symbolic link the file it names is replaced, not the link.
     std::string target = native;
     if (char* resolved = ::realpath(target.c_str(), nullptr)) {
@@ -86,7 +85,7 @@ const char* WriteNative(const std::string& native, const std::string& contents)
         std::free(resolved);
     }
     const std::string temp =
-        target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+        target + ".tmp" + UniqueTempSuffix();
 
     // Mode 0666 so the umask decides, as for any newly created file.
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -114,6 +113,12 @@ const char* WriteNative(const std::string& native, const std::string& contents)
 }
 
 }  // namespace
+
+std::string UniqueTempSuffix()
+{
+    static std::atomic<unsigned> counter{0};
+    return std::to_string(::getpid()) + "_" + std::to_string(counter++);
+}
 
 std::string NativePath(const std::string& cp932Path) { return Cp932ToUtf8(cp932Path); }
 

@@ -21,6 +21,10 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std
 // replaced.
 bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error);
 
+// A piece for the name of a temporary file that no earlier call in this process and no
+// other live process has given: the process id and a count. Callers add their own prefix.
+std::string UniqueTempSuffix();
+
 // The same two for callers that keep paths in the file system's spelling and report
 // failures through errno: false with errno at the reason (ENOENT for a missing file).
 // On failure `contents` is left empty, and nothing was replaced.

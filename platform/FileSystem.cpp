@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -225,7 +224,6 @@ bool MoveFile(const std::string& from, const std::string& to)
 
 bool CopyFile(const std::string& from, const std::string& to, bool overwrite)
 {
-    static std::atomic<unsigned> counter{0};
     const std::string target = NativePath(to);
 
     // O_NONBLOCK so that opening a FIFO cannot hang before the type check refuses it.
@@ -233,10 +231,14 @@ bool CopyFile(const std::string& from, const std::string& to, bool overwrite)
     if (in < 0)
         return false;
     struct stat source;
-    if (::fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
-        const int err = S_ISDIR(source.st_mode) ? EISDIR : EINVAL;
+    int sourceErr = 0;
+    if (::fstat(in, &source) != 0)
+        sourceErr = errno;
+    else if (!S_ISREG(source.st_mode))
+        sourceErr = S_ISDIR(source.st_mode) ? EISDIR : EINVAL;
+    if (sourceErr != 0) {
         ::close(in);
-        errno = err;
+        errno = sourceErr;
         return false;
     }
     ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
@@ -259,7 +261,7 @@ bool CopyFile(const std::string& from, const std::string& to, bool overwrite)
 
     const std::string::size_type slash = target.rfind('/');
     const std::string temp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) +
-                             ".twcopy" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+                             ".twcopy" + UniqueTempSuffix();
     const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {
         const int err = errno;

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,12 +35,6 @@ constexpr const char* kDWordTag = "dword";
 // getpwuid_r's buffer when the system gives no hint: far beyond any passwd entry.
 constexpr long kPasswdBufferSize = 16384;
 
-std::atomic<unsigned> g_tempCounter{0};
-
-std::string UniqueSuffix()
-{
-    return std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter++);
-}
 
 void AppendEscapedByte(std::string& out, unsigned char c)
 {
@@ -507,7 +500,7 @@ bool RegistryStore::DeleteKeyTree(RegistryRoot root, const std::string& keyPath,
         return errno == ENOENT;
     // One rename takes the whole tree out of every reader's sight; clearing it up after
     // may fail half-way without harm, since the store ignores its hidden names.
-    const std::string trash = store + "/" + kTrashPrefix + UniqueSuffix();
+    const std::string trash = store + "/" + kTrashPrefix + UniqueTempSuffix();
     if (::rename(folder.c_str(), trash.c_str()) != 0)
         return false;
     if (existed)

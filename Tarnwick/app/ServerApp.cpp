@@ -31,9 +31,6 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-const char kRunning[] = "サーバは正常に作動中です。";
-const char kStopped[] = "サーバは停止中です。";
-
 // One step of the main thread's loop: long enough to cost nothing, short enough that an
 // ending loop is noticed at once.
 constexpr int kServeSliceMs = 50;
@@ -70,7 +67,12 @@ void StartController()
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+    // The SIGPIPE that this program ignores is its own matter, not the controller's.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &pipe);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
     pid_t pid;
     posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
@@ -112,7 +114,7 @@ private:
     int fd_ = -1;
 };
 
-CServerApp::CServerApp() = default;
+CServerApp::CServerApp(const CIPv4Address& listenAddress) : listenAddress_(listenAddress) {}
 
 CServerApp::~CServerApp()
 {
@@ -125,8 +127,8 @@ int CServerApp::StartServer()
     Lock lock(lock_);
     StopServer();
     try {
-        core_ = std::make_unique<CServerCore>(&status_);
-        status_.Set(kRunning);
+        core_ = std::make_unique<CServerCore>(&status_, listenAddress_);
+        status_.Set(CServerStatus::kRunning);
         return 0;
     } catch (const CServerException& e) {
         StopServer();
@@ -145,7 +147,7 @@ int CServerApp::StopServer()
 {
     Lock lock(lock_);
     core_.reset();
-    status_.Set(kStopped);
+    status_.Set(CServerStatus::kStopped);
     return 0;
 }
 

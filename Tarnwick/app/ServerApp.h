@@ -5,6 +5,7 @@
 // and status query under one lock. The control object, the service and the debug run
 // drive the server only through the operations here.
 
+#include "IPv4Address.h"
 #include "ServerStatus.h"
 
 #include <memory>
@@ -16,7 +17,9 @@ class CServiceThread;
 
 class CServerApp {
 public:
-    CServerApp();
+    // Every server this object starts listens at `listenAddress`; 0.0.0.0, the default,
+    // is every interface.
+    explicit CServerApp(const CIPv4Address& listenAddress = CIPv4Address());
     virtual ~CServerApp();
     CServerApp(const CServerApp&) = delete;
     CServerApp& operator=(const CServerApp&) = delete;
@@ -55,6 +58,7 @@ private:
     // Performs a one-shot switch; false when the command line is none.
     bool RunSwitch(const std::string& commandLine, InstanceLock& instance);
 
+    const CIPv4Address listenAddress_;
     mutable std::recursive_mutex lock_;
     CServerStatus status_;
     std::unique_ptr<CServerCore> core_;

@@ -34,7 +34,8 @@ public:
     // The program's argument that runs it as the service.
     static constexpr const char* kServiceSwitch = "/Service";
 
-    // Event ids of the message table.
+    // Event ids of the message table; fixed, since the system log's readers know the
+    // events by them.
     static constexpr uint32_t kEventServerStarted = 1;
     static constexpr uint32_t kEventServerStopped = 2;
     static constexpr uint32_t kEventStartError = 0x100;

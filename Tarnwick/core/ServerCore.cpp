@@ -22,32 +22,35 @@ namespace {
 // watchdog's milliseconds would overflow an int.
 constexpr int kMaxTimeoutSeconds = 2147483;
 constexpr int kDefaultTimeoutSeconds = 300;
+// Basic::MaxConnect when the settings leave it out: a few dozen clients at once, on the
+// stack and descriptors of an ordinary machine.
 constexpr int kDefaultMaxConnect = 50;
+// Basic::Port when the settings leave it out: HTTP's own (RFC 9110 4.2.1).
 constexpr int kDefaultPort = 80;
 
+// Statistics, listener checks and log flushes run this often: the counters are per second.
 constexpr uint32_t kTickIntervalMs = 1000;
-// The idle wait for an accepted socket; a push ends it at once.
+// The idle wait for an accepted socket; a push ends it at once, and it is short so that a
+// stop and the second's tick are not kept waiting.
 constexpr int kIdleWaitMs = 20;
+// After a listen socket failed, the network gets this long to come back before the
+// listeners open again, so that a lasting failure does not spin.
 constexpr int kListenErrorPauseMs = 10000;
+// After an overload or memory running out, the server accepts nothing for this long, so
+// that the connections it has can finish and give their resources back.
 constexpr int kOverloadPauseMs = 30000;
 // The whole 503 answer must go out within this, or the watchdog closes the socket.
 constexpr int kOverloadSendTimeoutMs = 10000;
+// A warning in the status text stands a day after its last cause, so that an administrator
+// who looks once a day still sees it.
 constexpr int64_t kWarningSeconds = 86400;
-
-constexpr const char* kNormalStatus = "サーバは正常に作動中です。";
 
 // The 503 sent before a connection is given a worker, with the reason in its page.
 std::string RefusalAnswer(const char* reason)
 {
-    return std::string("HTTP/1.0 503 Service Unavailable\r\n"
-                       "Server: Tarnwick/1.42\r\n"
-                       "Content-Type: text/html\r\n"
-                       "Connection: Close\r\n"
-                       "\r\n"
-                       "<HTML><HEAD><TITLE>503 Service Unavailable</TITLE>"
-                       "<meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\"></HEAD>\n"
-                       "<BODY><H1>Error : 503 Service Unavailable</H1><PRE>") +
-           reason + "</PRE><HR><ADDRESS>Tarnwick/1.42</ADDRESS></BODY></HTML>";
+    return std::string("HTTP/1.0 503 Service Unavailable\r\nServer: ") + CServerCore::kServerSignature +
+           "\r\nContent-Type: text/html\r\nConnection: Close\r\n\r\n" +
+           CServerCore::PlainErrorPage("503 Service Unavailable", reason);
 }
 
 // A request header is refused beyond 32000 bytes; a client that sends more than this
@@ -75,8 +78,9 @@ int64_t SystemSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
 }  // namespace
 
-CServerCore::CServerCore(CServerStatus* status)
+CServerCore::CServerCore(CServerStatus* status, const CIPv4Address& listenAddress)
     : status_(status),
+      listener_(listenAddress),
       clock_(SystemSeconds),
       listenErrorPauseMs_(kListenErrorPauseMs),
       overloadPauseMs_(kOverloadPauseMs)
@@ -98,10 +102,7 @@ CServerCore::CServerCore(CServerStatus* status)
     serverInfo_.SetString("ServerRoot", platform::GetModulePath(1));
     settingTree_.SetValueFilter(std::make_unique<CServerVariables>(serverInfo_));
 
-    int timeout = settings_.GetInt("Basic::TimeOut", kDefaultTimeoutSeconds);
-    if (timeout < 1 || timeout > kMaxTimeoutSeconds)
-        timeout = kDefaultTimeoutSeconds;
-    CTimeoutWatcher::Instance().SetDefaultTimeout(timeout * 1000);
+    CTimeoutWatcher::Instance().SetDefaultTimeout(TimeoutSeconds(settings_) * 1000);
     maxConnections_ = settings_.GetInt("Basic::MaxConnect", kDefaultMaxConnect);
     if (maxConnections_ < 0)
         maxConnections_ = 0;
@@ -243,7 +244,7 @@ void CServerCore::OnTick()
         if (lastWarning_ != -1 && lastWarning_ + kWarningSeconds < clock_()) {
             lastWarning_ = -1;
             if (status_)
-                status_->Set(kNormalStatus);
+                status_->Set(CServerStatus::kRunning);
         }
     }
 
@@ -340,6 +341,20 @@ void CServerCore::SetRecoveryPauses(int listenErrorMs, int overloadMs)
 {
     listenErrorPauseMs_ = listenErrorMs;
     overloadPauseMs_ = overloadMs;
+}
+
+std::string CServerCore::PlainErrorPage(const std::string& status, const std::string& message)
+{
+    return "<HTML><HEAD><TITLE>" + status +
+           "</TITLE><meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\"></HEAD>\n"
+           "<BODY><H1>Error : " +
+           status + "</H1><PRE>" + message + "</PRE><HR><ADDRESS>" + kServerSignature + "</ADDRESS></BODY></HTML>";
+}
+
+int CServerCore::TimeoutSeconds(const CConfigAccessor& settings)
+{
+    const int seconds = settings.GetInt("Basic::TimeOut", kDefaultTimeoutSeconds);
+    return seconds < 1 || seconds > kMaxTimeoutSeconds ? kDefaultTimeoutSeconds : seconds;
 }
 
 int CServerCore::NextRequestNumber() { return requestCounter_.fetch_add(1); }

@@ -45,14 +45,23 @@ public:
     static constexpr const char* kServerVersion = "1.42";
     static constexpr const char* kServerSignature = "Tarnwick/1.42";
 
+    // The page of an answer sent where no status page can be made (a refused connection, a
+    // failure in the request driver): `status` is the code and reason phrase, `message`
+    // the CP932 text shown.
+    static std::string PlainErrorPage(const std::string& status, const std::string& message);
+
+    // Basic::TimeOut in seconds, the default where it is missing or out of range.
+    static int TimeoutSeconds(const CConfigAccessor& settings);
+
     // Starts the server: settings from the server root's "Tarnwick.xml" (a missing file
     // leaves every setting at its default; one that cannot be read, is not well-formed or
     // holds no settings document is a failed start whose message carries the reason,
     // with the parser's line and column), identity, value filter,
     // watchdog default, MIME maps, bandwidth settings, listeners, core thread. Throws
     // CServerException with the user's message. `status` (not owned, may be null)
-    // receives the overload and memory warnings and their daily reset.
-    explicit CServerCore(CServerStatus* status = nullptr);
+    // receives the overload and memory warnings and their daily reset. The listeners bind
+    // `listenAddress`; 0.0.0.0, the default, is every interface.
+    explicit CServerCore(CServerStatus* status = nullptr, const CIPv4Address& listenAddress = CIPv4Address());
     // Stops the core thread, which closes the listeners and every connection. When that
     // thread already ended on an exception, stops the connections it left itself; the log
     // is flushed either way.

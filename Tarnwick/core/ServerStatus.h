@@ -8,6 +8,11 @@
 
 class CServerStatus {
 public:
+    // The text while the server runs without a warning standing.
+    static constexpr const char* kRunning = "サーバは正常に作動中です。";
+    // The text before the start and after the stop.
+    static constexpr const char* kStopped = "サーバは停止中です。";
+
     std::string Get() const
     {
         std::lock_guard<std::mutex> lock(lock_);
@@ -21,5 +26,5 @@ public:
 
 private:
     mutable std::mutex lock_;
-    std::string text_ = "サーバは停止中です。";
+    std::string text_ = kStopped;
 };

@@ -63,9 +63,11 @@ public:
     // The one watchdog; its thread starts with the first call.
     static CTimeoutWatcher& Instance();
 
-    // Before a server core sets Basic::TimeOut x 1000, targets armed with the default get this.
+    // Before a server core sets Basic::TimeOut x 1000, targets armed with the default get
+    // this: three minutes end a stuck call without cutting short a slow one.
     static constexpr int kInitialDefaultTimeout = 180000;
-    // How often the targets are scanned; at most one target expires per scan.
+    // How often the targets are scanned; at most one target expires per scan. Time-outs
+    // are set in seconds, so a tenth of one is precise enough for the cost of a scan.
     static constexpr int kScanIntervalMs = 100;
 
     void SetDefaultTimeout(int ms);

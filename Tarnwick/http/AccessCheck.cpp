@@ -15,7 +15,6 @@
 
 namespace {
 
-const char kNoDetail[] = "詳細情報はありません。";
 const char kAccountsNode[] = "Setting::User::Enable";
 
 [[noreturn]] void Refuse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info, int code)

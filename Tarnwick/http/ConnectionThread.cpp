@@ -27,6 +27,8 @@
 
 namespace {
 
+// Waiting for a request's bytes ends with their arrival or after this long, so that a stop
+// or a closed socket is noticed between two looks.
 constexpr int kPollIntervalMs = 20;
 
 // A refused client has this long to read its answer before the connection is closed
@@ -35,7 +37,6 @@ constexpr uint64_t kRefusalLingerMs = 2000;
 // The bytes a refused client may still send while the answer stays readable: a little more
 // than a whole header that was too large.
 constexpr int64_t kMaxRefusalDropBytes = 262144;
-const char kRefusalDetail[] = "詳細情報はありません。";
 
 // Fills the template from the node's leaves as CTemplate::SetFromConfig does, but with an
 // empty value for every key that `hidden` names; `alwaysKey`, when not empty, is offered
@@ -56,9 +57,6 @@ void SetLogValues(CTemplate& line, const CConfigAccessor& node, Hidden hidden, c
     if (!offered)
         line.SetValue(alwaysKey, "");
 }
-constexpr int kDefaultTimeoutSeconds = 300;
-// Basic::TimeOut above this many seconds would overflow the milliseconds of a wait.
-constexpr int kMaxTimeoutSeconds = 2147483;
 
 }  // namespace
 
@@ -100,9 +98,7 @@ bool CConnectionThread::WaitForFirstRequest()
 {
     // The first request may take a moment to arrive (a browser, a TLS client, a slow
     // link); later keep-alive requests are polled by the loop itself.
-    int seconds = core_->GetSettingAccessor().GetInt("Basic::TimeOut", kDefaultTimeoutSeconds);
-    if (seconds < 1 || seconds > kMaxTimeoutSeconds)
-        seconds = kDefaultTimeoutSeconds;
+    const int seconds = CServerCore::TimeoutSeconds(core_->GetSettingAccessor());
     const int64_t waitMs = keepAlive_ ? idleTimeMs_ : int64_t{seconds} * 1000;
     // The first header's deadline counts from here: a client that sends nothing holds a
     // connection slot as long as one that trickles.
@@ -201,7 +197,7 @@ void CConnectionThread::RefuseRequest(const CConfigAccessor& threadView, int cod
 {
     Arm(0);
     CTimeoutGuard guard(this);
-    CSystemResponse response(core_, threadView, info, code, kRefusalDetail);
+    CSystemResponse response(core_, threadView, info, code, kNoDetail);
     response.Build();
     CByteBuffer body;
     response.GetSendData(body);

@@ -4,11 +4,12 @@
 // "Threads::Thread_xxxx" in the context tree, lets the request driver answer it, records
 // the sizes, writes the request-log line and moves the node to "ThreadLogs".
 //
-// The request driver (ProcessRequest and the response pipeline) decides answers by
-// throwing: every check and chooser throws a pointer to a new response, and the driver's
-// handlers send and delete it. A CServerFatalException from the access checks on is
-// answered with the emergency 500 page; before them (header, parse, path) it is not
-// answered and the connection closes.
+// The request driver (ProcessRequest and the response pipeline, defined in
+// RequestDriver.cpp: they are this class's members, so they have no header of their own)
+// decides answers by throwing: every check and chooser throws a pointer to a new response,
+// which ProcessRequest's handlers own from the catch on, send and delete. A
+// CServerFatalException from the access checks on is answered with the emergency 500
+// page; before them (header, parse, path) it is not answered and the connection closes.
 
 #include "ConfigClass.h"
 #include "ConfigAccessor.h"
@@ -52,6 +53,9 @@ public:
     int Handshake();
 
     // --- the request driver ---------------------------------------------------------
+    // All on the connection's own thread; none takes a lock of its own (the core's trees
+    // and the bandwidth manager lock themselves). A CServerFatalException from them means
+    // the request failed with nothing more to say than its message.
     // Answers one request; returns the keep-alive flag. Lets CServerFatalException out.
     int ProcessRequest(const CConfigAccessor& threadView);
     // The request header, whole by the header deadline (kRequestHeaderDeadlineMs).
@@ -60,16 +64,39 @@ public:
     // form is answered with its status and the connection is ended; then throws
     // CServerFatalException with the reason.
     CHttpRequest ReadRequest(const CConfigAccessor& threadView, std::string& header);
+    // The access checks for this socket's peer and security: returns when the request may
+    // go on, else throws the new CSystemResponse that AccessCheck.h lists (403, 401, 503).
     void CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
                      const CRequestPath& path, const CBandWidthLimiter& limiter);
+    // Throws a new response for a method that is not a plain read (OPTIONS, PROPFIND, and
+    // the writes where the path's options enable them), CServerFatalException for a WebDAV
+    // method not served; returns for every other method.
     void DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
                         const CRequestPath& path);
+    // Throws a new CCGIResponse when the path names a script that SSI/CGI options let run,
+    // or a new 413 CSystemResponse (closing after it) when its announced body is above
+    // CCGIResponse::kMaxRequestBody; returns otherwise. The CGI answer keeps a reference
+    // to this connection's state for its life.
     void CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path);
+    // Throws a new CSSIResponse when the path's extension is listed under SSI and the
+    // options enable SSI/CGI; returns otherwise.
     void CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path);
+    // Answers with `response` (borrowed; the caller deletes it): reads the request body
+    // into it, builds it, sends the header and, but for HEAD, the body. Throws
+    // CServerFatalException when the peer goes or the network fails, and whatever the
+    // response's own steps throw; once bytes of the answer are out nothing else may be sent.
     void SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
                       const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
+    // Reads the rest of the announced body into `response` (borrowed) under the path's
+    // receive limit, sending "100 Continue" first when asked; the socket is armed with the
+    // watchdog throughout. Throws CServerFatalException when the peer goes, the network
+    // fails or the connection is stopped.
     void ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
                      const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
+    // Sends `response`'s body (borrowed), at most `length` bytes, with the pending header
+    // in front of its first chunk, under the path's send limit; a body that ends short or
+    // runs long closes the connection after it. Throws CServerFatalException when the peer
+    // goes or the network fails before the last announced byte.
     void SendBody(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path,
                   CBandWidthLimiter& limiter, CResponse& response, int64_t length);
     // Sends the rest of a file body by the system (plain sockets, no send limit); `sent`

@@ -2,12 +2,14 @@
 
 #include "RequestHeader.h"
 #include "ServerFatalException.h"
+#include "SystemResponse.h"
 
 #include "Base64.h"
 #include "CRuntime.h"
 #include "UrlCoding.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -16,10 +18,14 @@ namespace {
 const char kBasicScheme[] = "Basic ";
 constexpr std::string::size_type kBasicSchemeLength = sizeof kBasicScheme - 1;
 
-const char kMalformedHeader[] = "異常なヘッダーを受信しました";
-const char kMalformedUrl[] = "異常なURLを受信しました";
 const char kUnsupportedVersion[] = "この HTTP のバージョンには対応していません";
 const char kBadHostLines[] = "Host ヘッダーが異常です";
+const char kChunkedBody[] = "Content-Length のない本文は受け付けていません";
+const char kUnknownCoding[] = "この Transfer-Encoding には対応していません";
+const char kBadLength[] = "Content-Length が異常です";
+
+// A Content-Length of more digits is refused: any 18 digits fit in 64 bits.
+constexpr std::string_view::size_type kMaxContentLengthDigits = 18;
 
 const char kVersionName[] = "HTTP/";
 constexpr std::string_view::size_type kVersionNameLength = sizeof kVersionName - 1;
@@ -208,4 +214,63 @@ std::string CHttpRequest::GetHeader(const std::string& name, const std::string& 
     if (!headerView_.GetTree())
         return defaultValue;
     return headerView_.GetString(name, defaultValue, 1);
+}
+
+bool ParseDecimal(std::string_view digits, int64_t& value)
+{
+    if (digits.empty())
+        return false;
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    value = 0;
+    for (char c : digits) {
+        if (!IsDigit(c))
+            return false;
+        const int digit = c - '0';
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+    }
+    return true;
+}
+
+BodyFraming ReadBodyFraming(std::string_view header)
+{
+    bool haveLength = false;
+    bool transferCoding = false;
+    std::string coding;
+    int64_t length = 0;
+    bool badLength = false;
+    std::string_view rest = header;
+    std::string_view line;
+    CHttpRequest::TakeLine(rest, line);  // the request line
+    while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
+        std::string_view name;
+        std::string_view value;
+        if (!CHttpRequest::SplitField(line, name, value))
+            continue;
+        if (platform::_mbsicmp(std::string(name), "Transfer-Encoding") == 0) {
+            transferCoding = true;
+            coding = value;
+        } else if (platform::_mbsicmp(std::string(name), "Content-Length") == 0) {
+            // RFC 9112 6.3: every Content-Length line must give the same value.
+            int64_t parsed = 0;
+            if (value.size() > kMaxContentLengthDigits || !ParseDecimal(value, parsed) ||
+                (haveLength && parsed != length))
+                badLength = true;
+            haveLength = true;
+            length = parsed;
+        }
+    }
+    // RFC 9112 6.3: a Transfer-Encoding overrides any Content-Length; such a body is not
+    // read, so no length from it may hold up the answer that refuses it.
+    BodyFraming framing;
+    if (transferCoding) {
+        const bool chunked = platform::_mbsicmp(coding, "chunked") == 0;
+        framing.refusal = chunked ? 411 : 501;
+        framing.reason = chunked ? kChunkedBody : kUnknownCoding;
+    } else if (badLength) {
+        framing.refusal = 400;
+        framing.reason = kBadLength;
+    } else if (haveLength) {
+        framing.contentLength = length;
+    }
+    return framing;
 }

@@ -6,6 +6,7 @@
 
 #include "ConfigAccessor.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -76,3 +77,23 @@ private:
     CConfigAccessor requestView_;
     CConfigAccessor headerView_;
 };
+
+// RFC 9110 1*DIGIT, as in a Content-Length (8.6) or a byte position (14.1.1): false for an
+// empty text or one holding anything but '0' to '9'. A number beyond 64 bits saturates at
+// the largest int64_t.
+bool ParseDecimal(std::string_view digits, int64_t& value);
+
+// What a request's header lines say of its body (RFC 9112 6.3).
+struct BodyFraming {
+    int refusal = 0;            // 0, or the status that refuses the request
+    const char* reason = "";    // why, when refused: the request's Info text
+    int64_t contentLength = 0;  // the body's bytes to read; 0 when refused
+};
+
+// Reads the framing from `header` (the request line and header lines, as received) line by
+// line, not from the parsed node, which keeps only the last of repeated lines. Lines that
+// SplitField refuses are passed over. Refuses with
+// - 411 a chunked Transfer-Encoding and 501 any other (RFC 9112 6.1: a body is read here
+//   only with a Content-Length), whatever Content-Length stands beside it;
+// - 400 a Content-Length that is not all digits, or lines that disagree.
+BodyFraming ReadBodyFraming(std::string_view header);

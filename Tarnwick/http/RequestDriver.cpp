@@ -42,14 +42,18 @@
 
 namespace {
 
+// Waits for body bytes and for the bandwidth limit are cut into slices of this, so that a
+// time-out, a closed peer or a stop is noticed within one.
 constexpr int kSliceMs = 20;
-// The pipeline sends bodies in chunks of this size.
+// The pipeline sends bodies in chunks of this size: several full segments per send, yet
+// fine enough for the bandwidth pacing and the checks between chunks.
 constexpr int32_t kSendChunk = 32768;
 // Without a bandwidth limit the pieces of a file body are not seen on the wire: larger
 // ones mean fewer calls and checks per byte.
 constexpr int64_t kFileSendChunk = 262144;
+// The progress text in the request's Info leaf changes at most this often: as fast as a
+// person watching it can read, and every change takes the context tree's lock.
 constexpr int kProgressIntervalMs = 1000;
-const char kNoDetail[] = "詳細情報はありません。";
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
 void Sleep(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -68,26 +72,12 @@ std::string ProgressText(const char* verb, int64_t done, int64_t total, int64_t 
     return text;
 }
 
-// A Content-Length value: one or more decimal digits and nothing else (RFC 9110 8.6).
-bool ParseContentLength(const std::string& text, int64_t& value)
-{
-    if (text.empty() || text.size() > 18)
-        return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    return true;
-}
-
 // RFC 9110 10.1.1: an HTTP/1.1 client that asks for "100-continue" holds its body back
 // until an interim answer, or until a wait of its own choosing has passed.
 bool ExpectsContinue(const CHttpRequest& request)
 {
     return request.GetVersion() == "1.1" &&
-           platform::_mbsicmp(TrimText(request.GetHeader("Expect"), " \t"), "100-continue") == 0;
+           platform::_mbsicmp(TrimOws(request.GetHeader("Expect")), "100-continue") == 0;
 }
 
 }  // namespace
@@ -100,48 +90,12 @@ void CConnectionThread::CheckAccess(const CConfigAccessor& threadView, const CHt
 
 void CConnectionThread::CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header)
 {
-    // The header lines as sent: a repeated Content-Length keeps only its last value in
-    // the request's node, but every one of them must agree (RFC 9112 6.3).
-    bool haveLength = false;
-    bool transferCoding = false;
-    std::string coding;
-    int64_t length = 0;
-    bool badLength = false;
-    std::string_view rest = header;
-    std::string_view line;
-    CHttpRequest::TakeLine(rest, line);  // the request line
-    while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
-        // The parser's own split: the request was refused unless every line passed it.
-        std::string_view fieldName;
-        std::string_view fieldValue;
-        if (!CHttpRequest::SplitField(line, fieldName, fieldValue))
-            continue;
-        const std::string name(fieldName);
-        const std::string value(fieldValue);
-        if (platform::_mbsicmp(name, "Transfer-Encoding") == 0) {
-            transferCoding = true;
-            coding = value;
-        } else if (platform::_mbsicmp(name, "Content-Length") == 0) {
-            int64_t parsed = 0;
-            if (!ParseContentLength(value, parsed) || (haveLength && parsed != length))
-                badLength = true;
-            haveLength = true;
-            length = parsed;
-        }
-    }
-    // RFC 9112 6.3: a Transfer-Encoding overrides any Content-Length; such a body is not
-    // read, so no length from it may hold up the answer that refuses it.
-    contentLength_ = haveLength && !badLength && !transferCoding ? length : 0;
-    if (transferCoding) {
-        // RFC 9112 6.1: a body is read here only with a Content-Length.
+    const BodyFraming framing = ReadBodyFraming(header);
+    contentLength_ = framing.contentLength;
+    if (framing.refusal != 0) {
+        // A body that is not read leaves the connection at an unknown place in the stream.
         closeAfterResponse_ = true;
-        if (platform::_mbsicmp(coding, "chunked") == 0)
-            throw new CSystemResponse(core_, threadView, "Content-Length のない本文は受け付けていません", 411, kNoDetail);
-        throw new CSystemResponse(core_, threadView, "この Transfer-Encoding には対応していません", 501, kNoDetail);
-    }
-    if (badLength) {
-        closeAfterResponse_ = true;
-        throw new CSystemResponse(core_, threadView, "Content-Length が異常です", 400, kNoDetail);
+        throw new CSystemResponse(core_, threadView, framing.reason, framing.refusal, kNoDetail);
     }
 }
 
@@ -492,14 +446,11 @@ void CConnectionThread::SendInternalServerError(const std::string& message)
     }
     Arm(0);
     CTimeoutGuard guard(this);
-    const std::string body =
-        "<HTML><HEAD><TITLE>500 Internal Server Error</TITLE><meta http-equiv=\"Content-Type\" "
-        "content=\"text/html;charset=Shift_JIS\"></HEAD>\n<BODY><H1>Error : 500 Internal Server Error</H1><PRE>" +
-        message + "</PRE><HR><ADDRESS>Tarnwick/1.42</ADDRESS></BODY></HTML>";
-    const std::string head =
-        "HTTP/1.0 500 Internal Server Error\r\nServer: Tarnwick/1.42\r\nContent-Type: text/html\r\n"
-        "Connection: Close\r\nContent-length: " +
-        std::to_string(body.size()) + "\r\n\r\n";
+    const std::string body = CServerCore::PlainErrorPage("500 Internal Server Error", message);
+    const std::string head = std::string("HTTP/1.0 500 Internal Server Error\r\nServer: ") +
+                             CServerCore::kServerSignature +
+                             "\r\nContent-Type: text/html\r\nConnection: Close\r\nContent-length: " +
+                             std::to_string(body.size()) + "\r\n\r\n";
     socket_->SendAll(head);
     socket_->SendAll(body);
     socket_->Close();

@@ -8,13 +8,14 @@
 #include <memory>
 #include <string_view>
 
+const char kMalformedHeader[] = "異常なヘッダーを受信しました";
+
 namespace {
 
 // Waiting for more bytes ends with their arrival or after this long, so that a stop or
 // the watchdog is noticed between two looks.
 constexpr int64_t kPollIntervalUs = 20000;
 
-const char kMalformedHeader[] = "異常なヘッダーを受信しました";
 const char kLineTooLong[] = "リクエスト行が長すぎます";
 const char kHeaderTooLarge[] = "リクエストヘッダーが大きすぎます";
 const char kReceiving[] = "ヘッダー受信中に";

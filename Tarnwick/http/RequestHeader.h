@@ -22,6 +22,9 @@ constexpr int kRequestHeaderDeadlineMs = 10000;
 
 // A request refused for its header before any response object exists; thrown by value.
 // The request driver answers it with `code` and closes the connection.
+// The Info text of a request refused for the form of its header, by the reader or the parser.
+extern const char kMalformedHeader[];
+
 struct CRequestRefusal {
     int code;
     std::string info;  // the reason, also the request's Info text

@@ -13,6 +13,17 @@
 
 #include <string>
 
+// Reasons and details that several checks and responses give, as the pages show them.
+inline constexpr char kNoDetail[] = "詳細情報はありません。";
+inline constexpr char kFileNotFound[] = "指定されたファイルは存在しません";
+inline constexpr char kFolderNotFound[] = "指定されたディレクトリは存在しません";
+inline constexpr char kNotAllowed[] = "対応していないメソッドです";
+inline constexpr char kMalformedUrl[] = "異常なURLを受信しました";
+inline constexpr char kAlreadyExists[] = "同じ名前のファイルまたはディレクトリが既に存在します";
+inline constexpr char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
+inline constexpr char kDirectoryFailed[] = "ディレクトリの操作に失敗しました、システムエラーです";
+inline constexpr char kEmptyPage[] = "HTMLデータのロードに失敗しました、システムエラーです";
+
 class CSystemResponse : public CResponse {
 public:
     // The setting that names the folder of the page templates: one leaf directly under

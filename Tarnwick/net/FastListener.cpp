@@ -18,7 +18,11 @@
 
 namespace {
 
+// A failed accept pauses its thread this long: a listen socket that fails again at once
+// must not spin a processor, and a passing failure costs the next client little.
 constexpr int kAcceptFailurePauseMs = 100;
+// After memory ran out, the rest of the process has this long to give some back before
+// the thread accepts more connections that need it.
 constexpr int kOutOfMemoryPauseMs = 5000;
 
 // A silent socket's first bytes are noticed within this, and a stop within it too.
@@ -97,7 +101,7 @@ void CSilentSocketThread::Run()
 
 // --- CFastListener -----------------------------------------------------------------------
 
-CFastListener::CFastListener() = default;
+CFastListener::CFastListener(const CIPv4Address& listenAddress) : listenAddress_(listenAddress) {}
 
 CFastListener::~CFastListener() { Stop(); }
 
@@ -108,7 +112,7 @@ void CFastListener::Setup(const CConfigAccessor& settings)
         queueBound_ = std::max(0, settings.GetInt("Enhance::MaxListenQueue", 50));
     }
     const int n = ClampThreadCount(settings.GetInt("Enhance::ListenThreadCount", 3));
-    if (listenSocket_.Listen(settings.GetInt("Basic::Port", 80)) != 0)
+    if (listenSocket_.Listen(settings.GetInt("Basic::Port", 80), listenAddress_) != 0)
         throw CFastListenerException{"ポート待ちうけに失敗しました、ポート番号を確認してください"};
     DeferAccept(listenSocket_);
 
@@ -118,7 +122,7 @@ void CFastListener::Setup(const CConfigAccessor& settings)
         m = ClampThreadCount(settings.GetInt("Enhance::ListenThreadCountSSL", 3));
         if (sslContext_.Init(settings) != 0)
             throw CFastListenerException{"SSL初期化に失敗しました、暗号化キー、パスワード、証明書のいずれかが異常です"};
-        if (sslListenSocket_.Listen(settings.GetInt("SSL::Port", 443)) != 0)
+        if (sslListenSocket_.Listen(settings.GetInt("SSL::Port", 443), listenAddress_) != 0)
             throw CFastListenerException{"SSLのポート待ちうけに失敗しました、SSLのポート番号を確認してください"};
         DeferAccept(sslListenSocket_);
     }

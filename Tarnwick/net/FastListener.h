@@ -71,7 +71,8 @@ public:
     // flood of them cannot use up the process's descriptors.
     static constexpr size_t kMaxSilentSockets = 256;
 
-    CFastListener();
+    // The sockets listen at `listenAddress`: 0.0.0.0, the default, is every interface.
+    explicit CFastListener(const CIPv4Address& listenAddress = CIPv4Address());
     virtual ~CFastListener();
     CFastListener(const CFastListener&) = delete;
     CFastListener& operator=(const CFastListener&) = delete;
@@ -119,6 +120,7 @@ private:
     std::vector<SilentSocket> silent_;
     std::unique_ptr<CSilentSocketThread> silentThread_;
 
+    const CIPv4Address listenAddress_;
     CTcpSocket listenSocket_;
     CTcpSocket sslListenSocket_;
     CSSLContext sslContext_;

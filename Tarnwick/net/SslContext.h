@@ -12,7 +12,8 @@ struct ssl_st;
 
 class CSSLContext {
 public:
-    // Length of the text fed to the random generator at every Init.
+    // Length of the text fed to the random generator at every Init: it only adds to the
+    // system's own seed, and making it costs little next to loading a key.
     static constexpr int kSeedLength = 10240;
 
     CSSLContext();

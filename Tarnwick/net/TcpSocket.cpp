@@ -7,13 +7,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -22,26 +20,9 @@ namespace {
 // drops bursts into the clients' one-second SYN retry.
 constexpr int kListenBacklog = 128;
 
-// A send to a peer that has gone must fail with EPIPE, not end the process.
-void IgnoreSigpipe()
-{
-    static const bool done = [] {
-        ::signal(SIGPIPE, SIG_IGN);
-        return true;
-    }();
-    (void)done;
-}
-
-// The address listen sockets bind: any interface, unless TARNWICK_LISTEN_ADDRESS names
-// one dotted IPv4 address (tests bind loopback only).
-in_addr_t ListenAddress()
-{
-    const char* text = std::getenv("TARNWICK_LISTEN_ADDRESS");
-    in_addr address{};
-    if (text && *text && ::inet_pton(AF_INET, text, &address) == 1)
-        return address.s_addr;
-    return htonl(INADDR_ANY);
-}
+// A TCP port is 16 bits (RFC 9293 3.1); 0 would let the system choose one, which no
+// setting means.
+constexpr int kMaxPort = 65535;
 
 bool IsTransientAcceptError(int err)
 {
@@ -53,9 +34,7 @@ bool IsTransientAcceptError(int err)
 
 CTcpSocket::CTcpSocket()
     : lineBuffer_(new char[kLineBufferSize]), receiveBuffer_(new char[kReceiveBufferSize])
-{
-    IgnoreSigpipe();
-}
+{}
 
 CTcpSocket::~CTcpSocket()
 {
@@ -123,17 +102,17 @@ int CTcpSocket::Create()
     return 0;
 }
 
-int CTcpSocket::Bind(int port)
+int CTcpSocket::Bind(int port, const CIPv4Address& address)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ListenAddress();
-    address.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = address.GetAddress();
+    local.sin_port = htons(static_cast<uint16_t>(port));
     const int on = 1;
     // A restart must not fail on the old server's connections in TIME_WAIT.
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (port < 1 || port > 65535 ||
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (port < 1 || port > kMaxPort ||
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         SetErrorText("ポート割り当てに失敗しました。");
         Close();
         return -1;
@@ -141,9 +120,9 @@ int CTcpSocket::Bind(int port)
     return 0;
 }
 
-int CTcpSocket::Listen(int port)
+int CTcpSocket::Listen(int port, const CIPv4Address& address)
 {
-    if (Create() != 0 || Bind(port) != 0)
+    if (Create() != 0 || Bind(port, address) != 0)
         return -1;
     if (::listen(fd_, kListenBacklog) != 0) {
         SetErrorText("ポート監視に失敗しました。");

@@ -20,7 +20,11 @@
 
 class CTcpSocket : public CTimeoutTarget {
 public:
+    // One receive takes at most this: a request body comes in few calls, and a whole
+    // request header (kMaxRequestHeaderBytes) always fits.
     static constexpr int kReceiveBufferSize = 65536;
+    // The string reads' buffer, which the header peek also sizes: above the largest
+    // request header the server takes, so an accepted header is read in one piece.
     static constexpr int kLineBufferSize = 32767;
     // Largest string read: the line buffer less its terminating zero.
     static constexpr int kMaxStringRead = kLineBufferSize - 1;
@@ -44,8 +48,9 @@ public:
     // 1 with a new connection in `into`; 0 when block is 0 and nothing waits; -1 on failure.
     // A transient failure (aborted connection, out of descriptors) leaves this socket open.
     virtual int Accept(CTcpSocket* into, int block);
-    // Create, Bind, listen; 0 or -1 with the error text set.
-    virtual int Listen(int port);
+    // Create, Bind, listen on `port` at `address` (0.0.0.0, the default: every interface);
+    // 0 or -1 with the error text set.
+    virtual int Listen(int port, const CIPv4Address& address = CIPv4Address());
     // 1 when buffered bytes wait or the socket becomes readable within `microseconds`.
     // With 0 (or less) the look is itself a receive into the buffer, so that the read
     // which usually follows costs no further call; an end of stream or a failure it meets
@@ -111,7 +116,7 @@ public:
 
 protected:
     virtual int Create();
-    virtual int Bind(int port);
+    virtual int Bind(int port, const CIPv4Address& address);
     // The transfer primitives; CSSLSocket carries them through its TLS connection.
     virtual int RawSend(int handle, const void* bytes, int length, int flags);
     virtual int RawReceive(int handle, void* buffer, int length, int flags);

@@ -32,9 +32,11 @@ constexpr int32_t kPipeChunk = 65536;
 // How long one round of the loop waits for a pipe before it looks at the child, the
 // watchdog and the connection again.
 constexpr int kPollMs = 10;
-// The first line of a script is read this far (and up to its line feed).
+// The first line of a script is read this far (and up to its line feed): the system reads
+// no more of a "#!" line either (a 256-byte buffer, less the mark).
 constexpr size_t kFirstLineMax = 254;
-// Entries taken from the server's own environment.
+// Entries taken from the server's own environment: more is no ordinary environment, and
+// every entry is copied for every program started.
 constexpr int kMaxOwnEnvironment = 256;
 
 // The variables of the server's own environment that a program gets: what finds programs

@@ -7,6 +7,7 @@
 #include "ConfigClass.h"
 #include "CRuntime.h"
 #include "FilePath.h"
+#include "TextTrim.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,10 +19,10 @@ namespace {
 // The header block must end within this many bytes of output: a program that writes no
 // header would otherwise have its whole output searched.
 constexpr int32_t kHeaderSearchLength = 4096;
-// Bodies announced above this size raise the input buffer's grow step to the whole body.
+// Bodies announced above this size raise the input buffer's grow step to the whole body, so
+// that a large body is held in one allocation instead of regrowing for every chunk.
 constexpr int64_t kLargeBody = 65536;
 
-const char kNoDetail[] = "詳細情報はありません。";
 // The error page shows the start of what the program wrote to its standard error; a
 // program that floods it must not make the page as large as its output limit.
 constexpr std::string::size_type kMaxErrorDetail = 65536;
@@ -45,13 +46,7 @@ int64_t AnnouncedLength(const CHttpRequest& request)
 }
 
 // Carriage returns and line feeds off both ends; blanks stay.
-std::string TrimLineEnds(const std::string& text)
-{
-    const std::string::size_type first = text.find_first_not_of("\r\n");
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of("\r\n") - first + 1);
-}
+constexpr std::string_view kLineEnds = "\r\n";
 
 // RFC 9110 5.5: a field value holds no CR. The lines are split at LF only, so a CR left
 // inside a name or value (which some clients take for a line end) goes out as a blank.
@@ -69,10 +64,7 @@ std::string SafeFieldText(std::string text)
 // ignored here, as lenient clients ignore them.
 bool IsFramingField(const std::string& name)
 {
-    const std::string::size_type first = name.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return false;
-    const std::string bare = name.substr(first, name.find_last_not_of(" \t") - first + 1);
+    const std::string bare = TrimOws(name);
     return platform::_mbsicmp(bare, "Content-Length") == 0 || platform::_mbsicmp(bare, "Transfer-Encoding") == 0 ||
            platform::_mbsicmp(bare, "Connection") == 0;
 }
@@ -222,8 +214,8 @@ void CCGIResponse::ParseHeaderLines(const CConfigAccessor& node, const std::stri
         const std::string::size_type colon = piece.find(':');
         if (piece.empty() || colon == std::string::npos)
             continue;
-        const std::string name = SafeFieldText(TrimLineEnds(piece.substr(0, colon)));
-        const std::string value = SafeFieldText(TrimLineEnds(piece.substr(colon + 1)));
+        const std::string name = SafeFieldText(TrimText(piece.substr(0, colon), kLineEnds));
+        const std::string value = SafeFieldText(TrimText(piece.substr(colon + 1), kLineEnds));
         // A line without a name is no field line (RFC 9112 5).
         if (name.empty())
             continue;

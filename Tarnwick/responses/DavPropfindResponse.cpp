@@ -8,6 +8,7 @@
 
 #include "ByteBuffer.h"
 #include "HttpDate.h"
+#include "TextTrim.h"
 #include "UrlCoding.h"
 
 #include "FileIo.h"
@@ -24,23 +25,12 @@
 
 namespace {
 
-const char kNoDetail[] = "詳細情報はありません。";
-const char kNotFound[] = "指定されたディレクトリは存在しません";
 const char kXmlFailed[] = "XMLの操作に失敗しました、システムエラーです [ComError %s]";
 
 const char kDavNamespace[] = "DAV:";
 const char kDeclaration[] = "<?xml version=\"1.0\"?>";
 
 using Resource = CDAVPropfindResponse::Resource;
-
-// RFC 9110 5.5: a field value has no leading or trailing white space.
-std::string TrimOws(const std::string& text)
-{
-    const std::string::size_type begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos)
-        return "";
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
 
 // A name a listing shows: not hidden, and free of the bytes that the request driver
 // refuses in a path and that XML 1.0 cannot carry.
@@ -162,7 +152,7 @@ CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, const CConfigAcces
 {
     // A Forward entry exists but has nothing local to list; a refused path has no local path.
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
-        throw new CSystemResponse(core_, threadView_, kNotFound, 404, kNoDetail);
+        throw new CSystemResponse(core_, threadView_, kFolderNotFound, 404, kNoDetail);
 }
 
 CDAVPropfindResponse::~CDAVPropfindResponse() = default;

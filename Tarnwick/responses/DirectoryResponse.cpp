@@ -17,17 +17,14 @@
 
 namespace {
 
-const char kNoDetail[] = "詳細情報はありません。";
 const char kIndexRefused[] = "インデックス表示は許可されていません";
-const char kNotFound[] = "指定されたディレクトリは存在しません";
-const char kNotAllowed[] = "対応していないメソッドです";
 const char kNoTemplate[] = "HTMLデータのロードに失敗しました、リソースが破壊されているか、システムエラーです";
-const char kEmptyPage[] = "HTMLデータのロードに失敗しました、システムエラーです";
 
 // Link labels are padded to this width so that the time and size columns line up under
 // the header row.
 constexpr std::string::size_type kLabelWidth = 70;
-// Files below these sizes show in bytes, kilobytes; larger ones in megabytes.
+// Files below these sizes show in bytes, kilobytes; larger ones in megabytes: a figure in
+// kilobytes or megabytes always has at least two digits.
 constexpr int64_t kKilobyteLimit = 10240;
 constexpr int64_t kMegabyteLimit = 10485760;
 
@@ -141,7 +138,7 @@ CDirectoryResponse::CDirectoryResponse(CServerCore* core, const CConfigAccessor&
         throw NewStatusResponse(kIndexRefused, 403);
     // A refused path (or a forward entry) has no local path: never list "" or "/".
     if (path_.Exists() == 0 || path_.GetLocalPath().empty())
-        throw NewStatusResponse(kNotFound, 404);
+        throw NewStatusResponse(kFolderNotFound, 404);
     if (request_.GetMethod() != "GET")
         throw NewStatusResponse(kNotAllowed, 405);
 }

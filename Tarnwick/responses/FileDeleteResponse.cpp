@@ -5,22 +5,12 @@
 
 #include "ByteBuffer.h"
 #include "FileList.h"
+#include "FilePath.h"
 
 #include "FileSystem.h"
 
 namespace {
 
-const char kNoDetail[] = "詳細情報はありません。";
-const char kNotFound[] = "指定されたファイルは存在しません";
-const char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
-const char kDirectoryFailed[] = "ディレクトリの操作に失敗しました、システムエラーです";
-
-std::string WithoutTrailingSlash(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
 
 }  // namespace
 
@@ -29,7 +19,7 @@ CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, const CConfigAccesso
     : CNormalResponse(core, threadView, request, path)
 {
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
-        throw new CSystemResponse(core_, threadView_, kNotFound, 404, kNoDetail);
+        throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
 }
 
 void CFileDeleteResponse::Build()

@@ -17,32 +17,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <climits>
 #include <vector>
 
 namespace {
 
-const char kNoDetail[] = "詳細情報はありません。";
-const char kNotFound[] = "指定されたファイルは存在しません";
-const char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
 const char kBadDestination[] = "出力先が異常です";
-const char kBadUrl[] = "異常なURLを受信しました";
 const char kOtherFolder[] = "移動不可能な組み合わせです";
 const char kSameFile[] = "コピー元とコピー先が同じファイルです";
 const char kOverlap[] = "コピー元とコピー先が重なっています";
 const char kNoParent[] = "出力先のフォルダーが存在しません";
-const char kTargetExists[] = "同じ名前のファイルまたはディレクトリが既に存在します";
 
-// A Destination this short cannot name a target.
+// A Destination this short ("http://" alone) cannot name a target.
 constexpr std::string::size_type kLongestUnusableDestination = 7;
-
-std::string WithoutTrailingSlash(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
 
 bool IsLink(const std::string& path)
 {
@@ -102,7 +89,6 @@ void CopyOneFile(const std::string& from, const std::string& to)
 // or link at `to` and never writes through one.
 void CopyLink(const std::string& from, const std::string& to)
 {
-    static std::atomic<unsigned> counter{0};
     const std::string target = platform::NativePath(WithoutTrailingSlash(to));
     std::vector<char> text(PATH_MAX + 1);
     const ssize_t length = ::readlink(platform::NativePath(WithoutTrailingSlash(from)).c_str(), text.data(),
@@ -110,8 +96,7 @@ void CopyLink(const std::string& from, const std::string& to)
     if (length < 0 || static_cast<std::size_t>(length) >= text.size())
         throw CServerFatalException{kFileFailed};
     const std::string::size_type slash = target.rfind('/');
-    const std::string temp = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".twlink" +
-                             std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    const std::string temp = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".twlink" + platform::UniqueTempSuffix();
     if (::symlink(std::string(text.data(), static_cast<std::size_t>(length)).c_str(), temp.c_str()) != 0)
         throw CServerFatalException{kFileFailed};
     if (::rename(temp.c_str(), target.c_str()) != 0) {
@@ -137,7 +122,7 @@ CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& t
     : CNormalResponse(core, threadView, request, path)
 {
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
-        throw new CSystemResponse(core_, threadView_, kNotFound, 404, kNoDetail);
+        throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
 }
 
 bool CFileMoveResponse::GetDestinationPath(const std::string& destination, std::string& path)
@@ -164,7 +149,7 @@ void CFileMoveResponse::Build()
 
     const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), settingsView_);
     if (target.HoldsControlByte())
-        throw new CSystemResponse(core_, threadView_, kBadUrl, 400, kNoDetail);
+        throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
     // RFC 4918 9.8.5: a destination this server cannot write through the source's
     // folder is, to this resource, on another server.
     if (path_.GetEntry().GetString("LocalPath", "") != target.GetEntry().GetString("LocalPath", "") ||
@@ -185,8 +170,8 @@ void CFileMoveResponse::Build()
     const Kind source = KindOf(from);
     const Kind existing = KindOf(to);
     // RFC 4918 10.6: only "F" keeps what is there; no header means "T".
-    if (existing != Kind::Missing && TrimText(request_.GetHeader("Overwrite", ""), " \t") == "F")
-        throw new CSystemResponse(core_, threadView_, kTargetExists, 412, kNoDetail);
+    if (existing != Kind::Missing && TrimOws(request_.GetHeader("Overwrite", "")) == "F")
+        throw new CSystemResponse(core_, threadView_, kAlreadyExists, 412, kNoDetail);
     // RFC 4918 9.8.5, 9.9.4: 201 for a new resource, 204 for one replaced.
     SetResponseCode(existing == Kind::Missing ? 201 : 204);
 
@@ -204,7 +189,7 @@ void CFileMoveResponse::Build()
             CopyLink(from, to);
         else if (source == Kind::Folder)
             CopyTree(WithoutTrailingSlash(from) + '/', WithoutTrailingSlash(to) + '/',
-                     TrimText(request_.GetHeader("Depth", ""), " \t") != "0");
+                     TrimOws(request_.GetHeader("Depth", "")) != "0");
         else
             CopyOneFile(from, WithoutTrailingSlash(to));
     }

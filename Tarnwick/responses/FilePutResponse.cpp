@@ -13,35 +13,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 
 namespace {
 
-const char kNoDetail[] = "詳細情報はありません。";
-const char kNotFound[] = "指定されたファイルは存在しません";
 const char kOpenFailed[] =
     "ファイルのオープンに失敗しました、サーバー上のファイルは、使用中のためロックされている可能性があります";
-const char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
-const char kDirectoryFailed[] = "ディレクトリの操作に失敗しました、システムエラーです";
-const char kAlreadyExists[] = "同じ名前のファイルまたはディレクトリが既に存在します";
 
 // Names left behind by a crashed run are skipped; this many taken in a row is no
 // coincidence but a folder that refuses new files.
 constexpr int kTempNameAttempts = 100;
 
-std::string WithoutTrailingSlash(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 // A hidden name, so that listings never show an upload in progress.
 std::string NextTempName()
 {
-    static std::atomic<unsigned> counter{0};
-    return ".twput" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    return ".twput" + platform::UniqueTempSuffix();
 }
 
 // RFC 4918 9.3.1.
@@ -68,7 +54,7 @@ CFilePutResponse::CFilePutResponse(CServerCore* core, const CConfigAccessor& thr
     : CNormalResponse(core, threadView, request, path)
 {
     if (path_.GetLocalPath().empty())
-        throw new CSystemResponse(core_, threadView_, kNotFound, 404, kNoDetail);
+        throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
 }
 
 CFilePutResponse::~CFilePutResponse()

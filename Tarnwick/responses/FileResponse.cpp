@@ -6,6 +6,8 @@
 
 #include "ByteBuffer.h"
 #include "HttpDate.h"
+#include "HttpRequest.h"
+#include "TextTrim.h"
 
 #include "CRuntime.h"
 #include "FileIo.h"
@@ -21,48 +23,13 @@
 
 namespace {
 
-const char kNoDetail[] = "詳細情報はありません。";
-const char kNotFound[] = "指定されたファイルは存在しません";
-const char kNotAllowed[] = "対応していないメソッドです";
 const char kNotModified[] = "ターゲットは更新されていません";
 const char kOpenFailed[] =
     "ファイルのオープンに失敗しました、サーバー上のファイルは、使用中のためロックされている可能性があります";
-const char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
 
 // A caller that hands in an empty buffer still gets the body, in chunks of the size the
 // pipeline uses, rather than an end that would cut it short.
 constexpr int32_t kFallbackChunkSize = 32768;
-
-// RFC 9110 5.6.3: optional white space is SP or HTAB.
-bool IsOws(char c) { return c == ' ' || c == '\t'; }
-
-std::string TrimOws(const std::string& text)
-{
-    std::string::size_type begin = 0;
-    std::string::size_type end = text.size();
-    while (begin < end && IsOws(text[begin]))
-        ++begin;
-    while (end > begin && IsOws(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
-// 1*DIGIT (RFC 9110 14.1.1). A number beyond 64 bits saturates: every position that large
-// lies past any file, which is what it says.
-bool ParseDecimal(const std::string& digits, int64_t& value)
-{
-    if (digits.empty())
-        return false;
-    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-    value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        const int digit = c - '0';
-        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -72,7 +39,7 @@ CFileResponse::CFileResponse(CServerCore* core, const CConfigAccessor& threadVie
 {
     // A refused path (or a forward entry) has no local path: never read "" or "/".
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
-        throw NewStatusResponse(kNotFound, 404);
+        throw NewStatusResponse(kFileNotFound, 404);
     // RFC 9110 9.1: method names are case-sensitive.
     if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
         std::unique_ptr<CSystemResponse> notAllowed(NewStatusResponse(kNotAllowed, 405));
@@ -116,7 +83,7 @@ void CFileResponse::Build()
     if (!S_ISREG(status.st_mode)) {
         // Folders have a response of their own; FIFOs and devices are not served.
         CloseFile();
-        throw NewStatusResponse(kNotFound, 404);
+        throw NewStatusResponse(kFileNotFound, 404);
     }
 
     // Measured once, on the open file: the headers and the body length agree even when the
@@ -317,6 +284,7 @@ bool CFileResponse::ParseRange(const std::string& rangeHeader, int64_t length, B
         return true;
     }
 
+    // A position beyond 64 bits saturates: it lies past any file, which is what it says.
     int64_t first = 0;
     int64_t last = std::numeric_limits<int64_t>::max();
     if (!ParseDecimal(firstText, first) || (!lastText.empty() && !ParseDecimal(lastText, last)))

@@ -13,6 +13,7 @@
 #include "ConfigClass.h"
 #include "FilePath.h"
 #include "IPv4Address.h"
+#include "TextTrim.h"
 #include "UrlCoding.h"
 
 #include "CRuntime.h"
@@ -28,11 +29,7 @@
 
 namespace {
 
-const char kNoDetail[] = "詳細情報はありません。";
-const char kNotFound[] = "指定されたファイルは存在しません";
-const char kNotAllowed[] = "対応していないメソッドです";
 const char kParseFailed[] = "ファイルの操作に失敗しました";
-const char kEmptyPage[] = "HTMLデータのロードに失敗しました、システムエラーです";
 const char kCannotOpen[] = "ファイルが開けません";
 const char kCannotRun[] = "コマンドが実行できませんでした";
 const char kIfNotSupported[] = "SSIの制御構文はサポートしていません。";
@@ -42,6 +39,8 @@ const char kIfNotSupported[] = "SSIの制御構文はサポートしていませ
 const std::string kDirectiveOpen = "<!--#";
 const std::string kDirectiveClose = "-->";
 
+// sizefmt="abbrev" shows sizes from these on in kilobytes, megabytes: a figure in either
+// unit always has at least two digits.
 constexpr int64_t kAbbrevKiloFrom = 10240;
 constexpr int64_t kAbbrevMegaFrom = 10485760;
 // The size of the strftime buffer; a longer text counts as a failed conversion.
@@ -51,8 +50,6 @@ constexpr std::size_t kTimeTextSize = 128;
 // an exec program from its arguments.
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool IsWhiteSpace(char c) { return IsBlank(c) || (c >= '\n' && c <= '\r'); }
-
 std::string::size_type FindBlank(const std::string& text)
 {
     for (std::string::size_type i = 0; i < text.size(); ++i)
@@ -61,24 +58,8 @@ std::string::size_type FindBlank(const std::string& text)
     return std::string::npos;
 }
 
-std::string TrimWhiteSpace(const std::string& text)
-{
-    std::string::size_type begin = 0;
-    std::string::size_type end = text.size();
-    while (begin < end && IsWhiteSpace(text[begin]))
-        ++begin;
-    while (end > begin && IsWhiteSpace(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
-std::string TrimQuotes(const std::string& text)
-{
-    const std::string::size_type begin = text.find_first_not_of('"');
-    if (begin == std::string::npos)
-        return "";
-    return text.substr(begin, text.find_last_not_of('"') + 1 - begin);
-}
+// An attribute's name and value lose every quote at their ends, paired or not.
+constexpr std::string_view kQuotes = "\"";
 
 CSystemResponse* NewStatusResponse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info,
                                    int code)
@@ -125,12 +106,12 @@ int CSSIDocument::ParseText(const std::string& text)
         const std::string::size_type blank = FindBlank(inner);
         if (blank != std::string::npos) {
             CSSIDirective directive;
-            directive.command = platform::_mbslwr(TrimWhiteSpace(inner.substr(0, blank)));
-            directive.parameters = TrimWhiteSpace(inner.substr(blank + 1));
+            directive.command = platform::_mbslwr(TrimText(inner.substr(0, blank)));
+            directive.parameters = TrimText(inner.substr(blank + 1));
             const std::string::size_type equals = directive.parameters.find('=');
             if (equals != std::string::npos) {
-                directive.attributeName = platform::_mbslwr(TrimQuotes(directive.parameters.substr(0, equals)));
-                directive.attributeValue = TrimQuotes(directive.parameters.substr(equals + 1));
+                directive.attributeName = platform::_mbslwr(TrimText(directive.parameters.substr(0, equals), kQuotes));
+                directive.attributeValue = TrimText(directive.parameters.substr(equals + 1), kQuotes);
             }
             directive.precedingText.swap(pending);
             directives_.push_back(std::move(directive));
@@ -160,7 +141,7 @@ CSSIResponse::CSSIResponse(CServerCore* core, const CConfigAccessor& threadView,
 {
     // A refused path (or a forward entry) has no local path: never read "" or "/".
     if (path_.Exists() == 0 || path_.GetLocalPath().empty())
-        throw NewStatusResponse(core_, threadView_, kNotFound, 404);
+        throw NewStatusResponse(core_, threadView_, kFileNotFound, 404);
     // RFC 9110 9.1: method names are case-sensitive.
     if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
         std::unique_ptr<CSystemResponse> notAllowed(NewStatusResponse(core_, threadView_, kNotAllowed, 405));

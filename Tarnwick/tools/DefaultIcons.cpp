@@ -7,6 +7,7 @@ namespace {
 
 // Keys shared by every drawing: transparent, outline, paper, shade, the icon's own colour.
 const char kKeys[] = " #.gc";
+// Black, white and mid grey: the colours every icon shares, readable on any page background.
 constexpr unsigned kOutline = 0x000000;
 constexpr unsigned kPaper = 0xFFFFFF;
 constexpr unsigned kShade = 0x808080;

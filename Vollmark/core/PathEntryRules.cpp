@@ -1,6 +1,7 @@
 #include "core/PathEntryRules.h"
 
 #include "CRuntime.h"
+#include "TextTrim.h"
 #include "Wildcard.h"
 
 #include <algorithm>
@@ -65,10 +66,9 @@ std::vector<std::string> ParseAddressFile(const std::string& contents)
             continue;
         // ',' and ':' lie below the trail bytes' range: cutting them byte by byte never
         // splits a character.
-        const std::string::size_type first = line.find_first_not_of(kAddressCut);
-        if (first == std::string::npos)
+        line = TrimText(line, kAddressCut);
+        if (line.empty())
             break;
-        line = line.substr(first, line.find_last_not_of(kAddressCut) - first + 1);
         if (CheckAddress(line))
             patterns.push_back(line);
     }

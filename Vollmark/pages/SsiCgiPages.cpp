@@ -50,13 +50,7 @@ const char kMissingFieldsText[] = "入力されていない項目があります
 const char kSeparatorText[] = "名前に「::」は使用できません。";
 
 // ".shtml." is shtml: people type the extension with its dot.
-std::string StripDots(const std::string& text)
-{
-    const std::string::size_type first = text.find_first_not_of('.');
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of('.') - first + 1);
-}
+std::string StripDots(const std::string& text) { return TrimText(text, "."); }
 
 std::string ChildName(int index)
 {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -46,13 +47,15 @@ std::string& RootStorage()
     return root;
 }
 
-// Every listen socket binds loopback only, and the debug log goes to a folder of this run.
-// Set before any test runs, so no other thread reads the environment while it changes.
+// The debug log goes to a folder of this run. Set before any test runs, so no other thread
+// reads the environment while it changes.
 class ServerTestEnvironment : public testing::Environment {
 public:
     void SetUp() override
     {
-        ::setenv("TARNWICK_LISTEN_ADDRESS", "127.0.0.1", 1);
+        // As the program's main does: a peer that hangs up under a TLS write or a sendfile
+        // must give the test EPIPE, not end it.
+        std::signal(SIGPIPE, SIG_IGN);
         root_ = std::make_unique<TempFolder>();
         RootStorage() = root_->Path();
         ::setenv("TARNWICK_ROOT", RootStorage().c_str(), 1);
@@ -68,6 +71,10 @@ testing::Environment* const environment = testing::AddGlobalTestEnvironment(new 
 }  // namespace
 
 const std::string& ServerRoot() { return RootStorage(); }
+
+CIPv4Address LoopbackAddress() { return CIPv4Address(std::string("127.0.0.1")); }
+
+CIPv4Address UnreachableAddress() { return CIPv4Address(std::string("192.0.2.1")); }
 
 void MakeSocketPair(int& a, int& b)
 {

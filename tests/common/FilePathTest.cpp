@@ -61,6 +61,18 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"relative", "a/b", "a/"}, SplitCase{"doubled slash kept once", "/a//b", "/a/"},
                     SplitCase{"double-byte folder", "/設定/表.txt", "/設定/"}));
 
+class WithoutTrailingSlashTable : public testing::TestWithParam<SplitCase> {};
+TEST_P(WithoutTrailingSlashTable, DropsEverySlashAtTheEndButARootsOwn)
+{
+    EXPECT_EQ(WithoutTrailingSlash(GetParam().path), GetParam().expected);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Paths, WithoutTrailingSlashTable,
+    testing::Values(SplitCase{"none to drop", "/a/b", "/a/b"}, SplitCase{"one", "/a/b/", "/a/b"},
+                    SplitCase{"several", "/a//", "/a"}, SplitCase{"root stays", "/", "/"},
+                    SplitCase{"doubled root stays a root", "//", "/"}, SplitCase{"empty", "", ""},
+                    SplitCase{"inner slashes kept", "/a//b/", "/a//b"}));
+
 class FilePathFsTest : public testing::Test {
 protected:
     void Write(const std::string& name)

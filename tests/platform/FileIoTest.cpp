@@ -42,6 +42,14 @@ TEST_F(FileIoTest, ReadsAWholeFileWithZeroBytesAndMoreThanOneBlock)
     EXPECT_EQ(contents, bytes);
 }
 
+TEST(UniqueTempSuffixTest, NamesTheProcessAndNeverRepeats)
+{
+    const std::string first = platform::UniqueTempSuffix();
+    const std::string second = platform::UniqueTempSuffix();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.rfind(std::to_string(::getpid()) + "_", 0), 0u) << first;
+}
+
 TEST_F(FileIoTest, ReadsAnEmptyFile)
 {
     PutFile(Path("empty"), "");

@@ -5,15 +5,39 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <vector>
+
+namespace {
+
+// When not 0, the next fstat in this process fails with this errno: a descriptor that was
+// just opened cannot be made to fail its status any other way.
+std::atomic<int> gFstatFailure{0};
+
+}  // namespace
+
+// Stands in for the C library's fstat throughout this program (the platform library is
+// linked into it statically), passing every call on unless a failure is armed.
+extern "C" int fstat(int fd, struct stat* status) noexcept
+{
+    using Fstat = int (*)(int, struct stat*);
+    static const Fstat real = reinterpret_cast<Fstat>(::dlsym(RTLD_NEXT, "fstat"));
+    if (const int err = gFstatFailure.exchange(0)) {
+        errno = err;
+        return -1;
+    }
+    return real(fd, status);
+}
 
 namespace {
 
@@ -338,6 +362,16 @@ TEST_F(FileSystemTest, CopyFileRefusesWhatIsNoRegularFile)
     EXPECT_FALSE(platform::CopyFile(root_ + "missing", root_ + "out", true));
     EXPECT_FALSE(platform::CopyFile(root_ + "f", root_ + "d", true));
     EXPECT_FALSE(ExistsNative("out"));
+}
+
+TEST_F(FileSystemTest, CopyFileKeepsTheReasonWhenTheSourceStatusFails)
+{
+    Write("f", "x");
+    gFstatFailure = EIO;
+    EXPECT_FALSE(platform::CopyFile(root_ + "f", root_ + "out", true));
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(gFstatFailure, 0) << "the copy asked for the status";
+    EXPECT_EQ(Sorted(Search("*")), (std::vector<std::string>{".", "..", "f"}));
 }
 
 TEST_F(FileSystemTest, FailedCopyLeavesNoTemporaryFile)

@@ -40,7 +40,7 @@ struct Event {
 // socket of its own, and the events caught instead of sent to syslog.
 class ServiceThreadTest : public testing::Test {
 protected:
-    ServiceThreadTest()
+    explicit ServiceThreadTest(const CIPv4Address& listenAddress = servertest::LoopbackAddress()) : app(listenAddress)
     {
         service.SetEventWriter([this](const std::string& source, uint32_t id, bool isError, const std::string& text) {
             std::lock_guard<std::mutex> guard(eventsLock);
@@ -217,12 +217,16 @@ TEST_F(ServiceThreadTest, ServiceStartsTheServerReportsRunningAndStopsOnStop)
     std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml");
 }
 
-TEST_F(ServiceThreadTest, FailedStartIsAnErrorEventAndTheServiceStillRuns)
+// Every default, port 80 included, on an address that is no local interface: the listeners
+// fail without the test binding a fixed port.
+class UnreachableServiceThreadTest : public ServiceThreadTest {
+protected:
+    UnreachableServiceThreadTest() : ServiceThreadTest(servertest::UnreachableAddress()) {}
+};
+
+TEST_F(UnreachableServiceThreadTest, FailedStartIsAnErrorEventAndTheServiceStillRuns)
 {
-    // Every default, port 80 included, on an address that is no local interface: the
-    // listeners fail without this test binding a fixed port.
     std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml");
-    ScopedEnvironment unreachable{"TARNWICK_LISTEN_ADDRESS", "192.0.2.1"};  // TEST-NET-1 (RFC 5737)
 
     EXPECT_EQ(RunServiceUntilStopped(), 0) << "the service reports RUNNING without a server";
     service.StopAndWait();
@@ -237,7 +241,7 @@ TEST_F(ServiceThreadTest, FailedStartIsAnErrorEventAndTheServiceStillRuns)
     EXPECT_EQ(written[1].id, 2u);
 }
 
-TEST_F(ServiceThreadTest, DestroyingARunningServiceStopsIt)
+TEST_F(UnreachableServiceThreadTest, DestroyingARunningServiceStopsIt)
 {
     auto running = std::make_unique<CServiceThread>(app);
     running->SetEventWriter([this](const std::string& source, uint32_t id, bool isError, const std::string& text) {
@@ -245,7 +249,6 @@ TEST_F(ServiceThreadTest, DestroyingARunningServiceStopsIt)
         events.push_back({source, id, isError, text});
         return 0;
     });
-    ScopedEnvironment unreachable{"TARNWICK_LISTEN_ADDRESS", "192.0.2.1"};
     std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml");
     ASSERT_EQ(running->Start(), 0);
     ASSERT_EQ(receiver.Receive(), "READY=1\nSTATUS=Running");

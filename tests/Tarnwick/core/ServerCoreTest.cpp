@@ -2,7 +2,6 @@
 
 #include "CoreFixture.h"
 #include "net/TestCertificate.h"
-#include "ScopedEnvironment.h"
 #include "ServerStatus.h"
 #include "TcpSocket.h"
 
@@ -77,7 +76,7 @@ protected:
             settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
         port = std::atoi(settings.GetValue("Setting::Basic::Port", "").c_str());
         ASSERT_EQ(settings.SaveXml(Root() + "Tarnwick.xml", ""), 0);
-        core = std::make_unique<CServerCore>(&status);
+        core = std::make_unique<CServerCore>(&status, servertest::LoopbackAddress());
     }
 
     void TearDown() override
@@ -190,14 +189,11 @@ TEST_F(ServerCoreTest, MissingSettingsFileLoadsAndGoesOnToTheListeners)
     fs::remove(Root() + "Tarnwick.xml", ignored);
     CTimeoutWatcher::Instance().SetDefaultTimeout(1234);
     std::string message = "(no exception)";
-    {
-        testsupport::ScopedEnvironment unreachable{"TARNWICK_LISTEN_ADDRESS", "192.0.2.1"};  // TEST-NET-1 (RFC 5737)
-        try {
-            CServerCore failing(&status);
-        } catch (const CServerException& e) {
-            message = e.message;
-            EXPECT_EQ(e.code, 0);
-        }
+    try {
+        CServerCore failing(&status, servertest::UnreachableAddress());
+    } catch (const CServerException& e) {
+        message = e.message;
+        EXPECT_EQ(e.code, 0);
     }
     EXPECT_EQ(message, kPortMessage);
     EXPECT_EQ(CTimeoutWatcher::Instance().GetDefaultTimeout(), 300000);
@@ -565,7 +561,7 @@ TEST_F(ServerCoreTest, ReopenFailureEndsTheCoreThreadAndTheStopStillEndsItsConne
     BreakListener();
     // A broken listen socket no longer holds its port against a new one.
     CTcpSocket blocker;
-    ASSERT_EQ(blocker.Listen(port), 0);
+    ASSERT_EQ(blocker.Listen(port, servertest::LoopbackAddress()), 0);
     ASSERT_TRUE(WaitUntil([&] { return core->IsRunning() == 0; }));
     EXPECT_NE(SystemLog().find("]SystemError : " + kPortMessage + "\r\n"), std::string::npos);
     EXPECT_NE(ReadFile(Root() + "Debuglog.txt").find("サーバ内部の未処理例外により、処理スレッドが停止しました。"),

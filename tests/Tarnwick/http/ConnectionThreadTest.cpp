@@ -838,42 +838,23 @@ TEST_F(ConnectionThreadPipelineTest, FatalErrorBeforeAnythingWasSentGetsTheEmerg
 
 // --- request bodies -------------------------------------------------------------------------
 
+// Which framings are refused, and how, is ReadBodyFraming's table; here, that a refusal
+// reaches the client and ends the connection, whose unread body would be taken for a request.
 TEST_F(ConnectionThreadTest, BodyFramingThatCannotBeReadIsRefusedAndCloses)
 {
-    const struct {
-        const char* description;
-        std::string lines;
-        std::string body;
-        int code;
-    } cases[] = {
-        {"chunked", "Transfer-Encoding: chunked\r\n", "5\r\nhello\r\n0\r\n\r\n", 411},
-        {"chunked, name and value in other case", "transfer-encoding: Chunked\r\n", "0\r\n\r\n", 411},
-        {"chunked with a Content-Length too", "Content-Length: 100\r\nTransfer-Encoding: chunked\r\n",
-         "5\r\nhello\r\n0\r\n\r\n", 411},
-        {"another coding", "Transfer-Encoding: gzip\r\n", "", 501},
-        {"letters", "Content-Length: abc\r\n", "", 400},
-        {"negative", "Content-Length: -1\r\n", "", 400},
-        {"with a sign", "Content-Length: +5\r\n", "hello", 400},
-        {"hexadecimal", "Content-Length: 0x5\r\n", "hello", 400},
-        {"a list", "Content-Length: 5, 5\r\n", "hello", 400},
-        {"two that disagree", "Content-Length: 5\r\nContent-Length: 6\r\n", "hello!", 400},
-        {"two that disagree, other case", "Content-Length: 5\r\ncontent-length: 6\r\n", "hello!", 400},
-    };
     KeepAlive(20);
     StartCore();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.description);
-        auto client = Connect();
-        client->Send(Request("POST", "/hello.txt", "Connection: keep-alive\r\n" + c.lines) + c.body);
-        const Answer answer = client->ReadAnswer();
-        ASSERT_TRUE(answer.complete);
-        EXPECT_EQ(answer.Code(), c.code);
-        EXPECT_EQ(Lower(answer.Header("Connection")), "close") << "the answer says the connection ends";
-        EXPECT_FALSE(answer.Has("Keep-Alive"));
-        bool closed = false;
-        client->ReadToEnd(closed);
-        EXPECT_TRUE(closed);
-    }
+    auto client = Connect();
+    client->Send(Request("POST", "/hello.txt", "Connection: keep-alive\r\nTransfer-Encoding: chunked\r\n") +
+                 "5\r\nhello\r\n0\r\n\r\n");
+    const Answer answer = client->ReadAnswer();
+    ASSERT_TRUE(answer.complete);
+    EXPECT_EQ(answer.Code(), 411);
+    EXPECT_EQ(Lower(answer.Header("Connection")), "close") << "the answer says the connection ends";
+    EXPECT_FALSE(answer.Has("Keep-Alive"));
+    bool closed = false;
+    client->ReadToEnd(closed);
+    EXPECT_TRUE(closed);
 }
 
 TEST_F(ConnectionThreadTest, BodyIsConsumedWholeSoTheNextRequestIsAnswered)

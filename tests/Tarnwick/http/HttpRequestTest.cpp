@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -385,6 +388,80 @@ TEST_F(HttpRequestTest, QueryIsKeptRawAndDecodedToShiftJis)
     const CHttpRequest request = ParseLines({"GET /s?q=%E8%A8%AD%E5%AE%9A&a=b+c HTTP/1.1"});
     EXPECT_EQ("q=%E8%A8%AD%E5%AE%9A&a=b+c", request.GetQuery());
     EXPECT_EQ("q=設定&a=b c", request.GetQueryDecoded());
+}
+
+TEST(BodyFramingTest, HeaderLinesGiveTheLengthOrTheRefusal)
+{
+    const struct {
+        const char* description;
+        std::string lines;
+        int refusal;
+        int64_t length;
+    } cases[] = {
+        {"no body", "", 0, 0},
+        {"a length", "Content-Length: 5\r\n", 0, 5},
+        {"zero", "Content-Length: 0\r\n", 0, 0},
+        {"two lengths that agree", "Content-Length: 5\r\nContent-Length: 5\r\n", 0, 5},
+        {"leading zeros", "Content-Length: 007\r\n", 0, 7},
+        {"lower-case name", "content-length: 9\r\n", 0, 9},
+        {"blanks around the value", "Content-Length: \t12 \r\n", 0, 12},
+        {"18 digits", "Content-Length: 999999999999999999\r\n", 0, 999999999999999999},
+        {"19 digits", "Content-Length: 0000000000000000001\r\n", 400, 0},
+        {"a line the parser refuses is passed over", "Content-Length : 5\r\n", 0, 0},
+        {"chunked", "Transfer-Encoding: chunked\r\n", 411, 0},
+        {"chunked, name and value in other case", "transfer-encoding: Chunked\r\n", 411, 0},
+        {"chunked with a Content-Length too", "Content-Length: 100\r\nTransfer-Encoding: chunked\r\n", 411, 0},
+        {"another coding", "Transfer-Encoding: gzip\r\n", 501, 0},
+        {"another coding with a bad length", "Content-Length: x\r\nTransfer-Encoding: gzip\r\n", 501, 0},
+        {"empty", "Content-Length: \r\n", 400, 0},
+        {"letters", "Content-Length: abc\r\n", 400, 0},
+        {"negative", "Content-Length: -1\r\n", 400, 0},
+        {"with a sign", "Content-Length: +5\r\n", 400, 0},
+        {"hexadecimal", "Content-Length: 0x5\r\n", 400, 0},
+        {"a list", "Content-Length: 5, 5\r\n", 400, 0},
+        {"two that disagree", "Content-Length: 5\r\nContent-Length: 6\r\n", 400, 0},
+        {"two that disagree, other case", "Content-Length: 5\r\ncontent-length: 6\r\n", 400, 0},
+    };
+    const std::map<int, std::string> reasons = {
+        {400, "Content-Length が異常です"},
+        {411, "Content-Length のない本文は受け付けていません"},
+        {501, "この Transfer-Encoding には対応していません"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const BodyFraming framing = ReadBodyFraming("POST /a HTTP/1.1\r\nHost: x\r\n" + c.lines + "\r\n");
+        EXPECT_EQ(framing.refusal, c.refusal);
+        EXPECT_EQ(framing.contentLength, c.length);
+        EXPECT_EQ(framing.reason, c.refusal == 0 ? std::string() : reasons.at(c.refusal));
+    }
+}
+
+TEST(ParseDecimalTest, DigitsOnlySaturatingBeyond64Bits)
+{
+    const struct {
+        const char* description;
+        std::string text;
+        bool valid;
+        int64_t value;
+    } cases[] = {
+        {"zero", "0", true, 0},
+        {"leading zeros", "0042", true, 42},
+        {"largest", "9223372036854775807", true, std::numeric_limits<int64_t>::max()},
+        {"one past the largest", "9223372036854775808", true, std::numeric_limits<int64_t>::max()},
+        {"far past the largest", "99999999999999999999999", true, std::numeric_limits<int64_t>::max()},
+        {"empty", "", false, 0},
+        {"a blank", " 1", false, 0},
+        {"a sign", "-1", false, 0},
+        {"a letter after digits", "12a", false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        int64_t value = -1;
+        EXPECT_EQ(ParseDecimal(c.text, value), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(value, c.value);
+        }
+    }
 }
 
 }  // namespace

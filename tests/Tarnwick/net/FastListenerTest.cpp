@@ -100,7 +100,7 @@ protected:
 
     CConfigClass tree_;
     CConfigAccessor settings_;
-    CFastListener listener_;
+    CFastListener listener_{servertest::LoopbackAddress()};
     std::vector<int> clients_;
     int port_ = -1;
     int sslPort_ = -1;

@@ -583,7 +583,7 @@ TEST_F(TcpSocketLoopbackTest, ConnectToAPortNobodyListensOnIsRefused)
 TEST_F(TcpSocketLoopbackTest, ListenOnAPortInUseFails)
 {
     CTcpSocket second;
-    EXPECT_EQ(-1, second.Listen(port_));
+    EXPECT_EQ(-1, second.Listen(port_, servertest::LoopbackAddress()));
     EXPECT_EQ("ポート割り当てに失敗しました。", second.GetErrorText());
     EXPECT_FALSE(second.IsOpen());
     EXPECT_TRUE(listener_.IsOpen());
