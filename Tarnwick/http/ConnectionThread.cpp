@@ -141,7 +141,7 @@ void CConnectionThread::Run()
                 keep = ProcessRequest(view);
             } catch (const CServerFatalException& e) {
                 UpdateTransferSizes(view);
-                view.SetString("Info", e.message);
+                view.SetString("Info", e.Describe());
                 WriteRequestLog(view);
                 EndThreadLog(view);
                 socket_->Close();

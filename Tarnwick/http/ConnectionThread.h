@@ -55,7 +55,8 @@ public:
     // --- the request driver ---------------------------------------------------------
     // All on the connection's own thread; none takes a lock of its own (the core's trees
     // and the bandwidth manager lock themselves). A CServerFatalException from them means
-    // the request failed with nothing more to say than its message.
+    // the request failed: its message is all the client is shown; the message with its
+    // detail (the file and the system's reason) goes to the Info leaf and the system log.
     // Answers one request; returns the keep-alive flag. Lets CServerFatalException out.
     int ProcessRequest(const CConfigAccessor& threadView);
     // The request header, whole by the header deadline (kRequestHeaderDeadlineMs).
@@ -107,6 +108,8 @@ public:
     void WaitForBandwidth(int64_t ms);
     // The fixed emergency page; sent only while nothing of an answer has gone out.
     void SendInternalServerError(const std::string& message);
+    // Sends the emergency page with `message` and records the 500 in the request's view.
+    void FailRequest(const CConfigAccessor& threadView, const std::string& message);
     static std::string BuildHeaderText(const CConfigAccessor& responseView);
     // Sends the header block SendResponse left for the body's first chunk, if any.
     void SendPendingHeader();

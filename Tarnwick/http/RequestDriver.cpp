@@ -1,6 +1,7 @@
 // The request driver: one request on a connection, from its header to the last byte of
-// its answer. Answers are decided by throwing a response pointer; the handlers here send
-// and delete it. The response pipeline streams bodies in chunks under the bandwidth limits.
+// its answer. Answers are decided by throwing a response pointer; the handlers here take
+// ownership of it at once, send it and delete it. The response pipeline streams bodies in
+// chunks under the bandwidth limits.
 
 #include "ConnectionThread.h"
 
@@ -35,6 +36,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <optional>
 #include <thread>
@@ -112,7 +114,9 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
     CBandWidthLimiter limiter(&core_->GetBandWidthManager(), peer, threadView.GetString("ThreadName", ""));
     const int keepAlive = platform::_mbsicmp(request.GetHeader("Connection"), "keep-alive") == 0 ? 1 : 0;
 
-    CResponse* current = nullptr;
+    // The driver owns every response it catches; `current` is the one being sent, replaced
+    // (and so deleted) when its sending throws a status page in its place.
+    std::unique_ptr<CResponse> current;
     try {
         try {
             try {
@@ -122,11 +126,11 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
                 CheckAccess(threadView, request, path, limiter);
                 DispatchMethod(threadView, request, path);
                 if (path.IsRedirect()) {
-                    CSystemResponse* redirect = new CSystemResponse(
+                    auto redirect = std::make_unique<CSystemResponse>(
                         core_, threadView, path.GetRedirectLocation() + " に移動してください", 301, kNoDetail);
                     redirect->GetResponseInfo().GetSubAccessor("Options").SetString("Location",
                                                                                     path.GetRedirectLocation());
-                    throw redirect;
+                    throw redirect.release();
                 }
                 if (path.IsDirectory())
                     throw new CDirectoryResponse(core_, threadView, request, path);
@@ -134,16 +138,14 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
                 CheckSSI(threadView, request, path);
                 throw new CFileResponse(core_, threadView, request, path);
             } catch (CNormalResponse* response) {
-                current = response;
-                SendResponse(threadView, request, path, limiter, *response);
-                delete current;
-                current = nullptr;
+                current.reset(response);
+                SendResponse(threadView, request, path, limiter, *current);
+                current.reset();
                 threadView.SetString("Info", "正常に終了しました");
                 return keepAlive;
             }
         } catch (CSystemResponse* response) {
-            delete current;
-            current = response;
+            current.reset(response);
             // RFC 9110 10.1.1: a refusal goes out before a body that was asked for with
             // "100-continue", which is never read; without it the connection cannot
             // carry another request.
@@ -151,32 +153,38 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
                 contentLength_ = bodyBytesReceived_;
                 closeAfterResponse_ = true;
             }
-            SendResponse(threadView, request, path, limiter, *response);
+            SendResponse(threadView, request, path, limiter, *current);
             threadView.SetString("Info", response->GetInfo());
-            delete current;
-            current = nullptr;
+            current.reset();
             return keepAlive;
         }
     } catch (const CServerFatalException& e) {
-        delete current;
-        SendInternalServerError(e.message);
-        threadView.SetInt("ResponseInfo::ResponseCode", 500);
-        threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
-        throw CServerFatalException{e.message};
+        current.reset();
+        FailRequest(threadView, e.message);
+        // The page keeps the message alone; the file and the system's reason are for the
+        // administrator, in the request's Info and the system log.
+        if (!e.detail.empty())
+            core_->GetLog().AddSystemLine("SystemError : %s", e.Describe().c_str());
+        throw;
     } catch (const std::bad_alloc&) {
-        delete current;
+        current.reset();
         const std::string message = "リクエストの処理中に、メモリ不足が発生しました";
-        SendInternalServerError(message);
-        threadView.SetInt("ResponseInfo::ResponseCode", 500);
-        threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
+        FailRequest(threadView, message);
         throw CServerFatalException{message};
     } catch (CResponse* response) {
         // An answer thrown while a status page was being sent: nothing more can be said.
-        delete response;
-        delete current;
+        const std::unique_ptr<CResponse> late(response);
+        current.reset();
         socket_->Close();
         throw CServerFatalException{"レスポンスの送信中に異常が発生しました"};
     }
+}
+
+void CConnectionThread::FailRequest(const CConfigAccessor& threadView, const std::string& message)
+{
+    SendInternalServerError(message);
+    threadView.SetInt("ResponseInfo::ResponseCode", 500);
+    threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
 }
 
 void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,

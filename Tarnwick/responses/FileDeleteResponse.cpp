@@ -38,7 +38,7 @@ void CFileDeleteResponse::Remove(const std::string& localPath)
         return;
     }
     if (!platform::DeleteFile(named))
-        throw CServerFatalException{kFileFailed};
+        throw CServerFatalException::SystemError(kFileFailed, named, errno);
 }
 
 void CFileDeleteResponse::DeleteTree(const std::string& folder)
@@ -53,7 +53,7 @@ void CFileDeleteResponse::DeleteTree(const std::string& folder)
     for (int i = 0; i < folders.GetCount(); ++i)
         platform::RemoveDirectory(folders.GetAt(i));
     if (!platform::RemoveDirectory(folder))
-        throw CServerFatalException{kDirectoryFailed};
+        throw CServerFatalException::SystemError(kDirectoryFailed, folder, errno);
 }
 
 int CFileDeleteResponse::GetSendData(CByteBuffer& buffer)

@@ -78,11 +78,13 @@ bool IsSameFile(const std::string& a, const std::string& b)
 void CopyOneFile(const std::string& from, const std::string& to)
 {
     struct stat source {};
-    if (::stat(platform::NativePath(from).c_str(), &source) != 0 || !platform::CopyFile(from, to, true))
-        throw CServerFatalException{kFileFailed};
+    if (::stat(platform::NativePath(from).c_str(), &source) != 0)
+        throw CServerFatalException::SystemError(kFileFailed, from, errno);
+    if (!platform::CopyFile(from, to, true))
+        throw CServerFatalException::SystemError(kFileFailed, to, errno);
     const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
     if (::utimensat(AT_FDCWD, platform::NativePath(to).c_str(), times, 0) != 0)
-        throw CServerFatalException{kFileFailed};
+        throw CServerFatalException::SystemError(kFileFailed, to, errno);
 }
 
 // A link with the same target text, put in place by a rename, so that it replaces a file
@@ -94,14 +96,15 @@ void CopyLink(const std::string& from, const std::string& to)
     const ssize_t length = ::readlink(platform::NativePath(WithoutTrailingSlash(from)).c_str(), text.data(),
                                       text.size());
     if (length < 0 || static_cast<std::size_t>(length) >= text.size())
-        throw CServerFatalException{kFileFailed};
+        throw CServerFatalException::SystemError(kFileFailed, from, length < 0 ? errno : ENAMETOOLONG);
     const std::string::size_type slash = target.rfind('/');
     const std::string temp = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".twlink" + platform::UniqueTempSuffix();
     if (::symlink(std::string(text.data(), static_cast<std::size_t>(length)).c_str(), temp.c_str()) != 0)
-        throw CServerFatalException{kFileFailed};
+        throw CServerFatalException::SystemError(kFileFailed, to, errno);
     if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int err = errno;
         ::unlink(temp.c_str());
-        throw CServerFatalException{kFileFailed};
+        throw CServerFatalException::SystemError(kFileFailed, to, err);
     }
 }
 
@@ -110,9 +113,10 @@ void CopyLink(const std::string& from, const std::string& to)
 void MakeRealFolder(const std::string& path)
 {
     platform::FileStatus status;
-    if (CreateOneDirectory(path) < 0 || !platform::GetFileStatus(WithoutTrailingSlash(path), status) ||
-        status.isLink || status.kind != platform::PathKind::Directory)
-        throw CServerFatalException{kFileFailed};
+    if (CreateOneDirectory(path) < 0 || !platform::GetFileStatus(WithoutTrailingSlash(path), status))
+        throw CServerFatalException::SystemError(kFileFailed, path, errno);
+    if (status.isLink || status.kind != platform::PathKind::Directory)
+        throw CServerFatalException::SystemError(kFileFailed, path, ENOTDIR);
 }
 
 }  // namespace
@@ -183,7 +187,7 @@ void CFileMoveResponse::Build()
         // Renames the link, file or folder itself.
         if (::rename(platform::NativePath(WithoutTrailingSlash(from)).c_str(),
                      platform::NativePath(WithoutTrailingSlash(to)).c_str()) != 0)
-            throw CServerFatalException{kFileFailed};
+            throw CServerFatalException::SystemError(kFileFailed, to, errno);
     } else if (method == "COPY") {
         if (IsLink(from))
             CopyLink(from, to);

@@ -112,14 +112,14 @@ void CFilePutResponse::OpenTemporaryFile()
     const bool exists = platform::GetFileStatus(WithoutTrailingSlash(localPath), existing);
     // A folder cannot take a body, nor can a name written as a folder.
     if (localPath.back() == '/' || (exists && existing.kind == platform::PathKind::Directory))
-        throw CServerFatalException{kOpenFailed};
+        throw CServerFatalException::SystemError(kOpenFailed, localPath, EISDIR);
 
     const std::string folder = platform::NativePath(GetParentDirectory(localPath));
     fd_ = platform::OpenUnnamedFile(folder, 0666);
     if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR))
         OpenNamedTemporaryFile(folder);
     if (fd_ < 0)
-        throw CServerFatalException{kOpenFailed};
+        throw CServerFatalException::SystemError(kOpenFailed, GetParentDirectory(localPath), errno);
 
     // The new contents take the place of the old; its permissions stay.
     struct stat old {};
@@ -154,7 +154,7 @@ void CFilePutResponse::NameTemporaryFile()
         if (errno != EEXIST)
             break;
     }
-    throw CServerFatalException{kFileFailed};
+    throw CServerFatalException::SystemError(kFileFailed, GetParentDirectory(path_.GetLocalPath()), errno);
 }
 
 void CFilePutResponse::ReceiveData(CByteBuffer& chunk)
@@ -168,7 +168,7 @@ void CFilePutResponse::ReceiveData(CByteBuffer& chunk)
         if (put < 0) {
             if (errno == EINTR)
                 continue;
-            throw CServerFatalException{kFileFailed};
+            throw CServerFatalException::SystemError(kFileFailed, path_.GetLocalPath(), errno);
         }
         done += static_cast<int32_t>(put);
     }
@@ -181,16 +181,18 @@ void CFilePutResponse::Build()
     if (opened_ != 1)
         return;
     // On disk before the rename, so that a crash leaves the old file or the whole new one.
+    const std::string& target = path_.GetLocalPath();
     if (::fsync(fd_) != 0)
-        throw CServerFatalException{kFileFailed};
+        throw CServerFatalException::SystemError(kFileFailed, target, errno);
     if (tempPath_.empty())
         NameTemporaryFile();
     const int closed = ::close(fd_);
+    const int closeError = errno;
     fd_ = -1;
     if (closed != 0)
-        throw CServerFatalException{kFileFailed};
-    if (::rename(tempPath_.c_str(), platform::NativePath(path_.GetLocalPath()).c_str()) != 0)
-        throw CServerFatalException{kFileFailed};
+        throw CServerFatalException::SystemError(kFileFailed, target, closeError);
+    if (::rename(tempPath_.c_str(), platform::NativePath(target).c_str()) != 0)
+        throw CServerFatalException::SystemError(kFileFailed, target, errno);
     tempPath_.clear();
     opened_ = 0;
 }

@@ -76,10 +76,10 @@ void CFileResponse::Build()
     const std::string& localPath = path_.GetLocalPath();
     fd_ = ::open(platform::NativePath(localPath).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0)
-        throw CServerFatalException{kOpenFailed};
+        throw CServerFatalException::SystemError(kOpenFailed, localPath, errno);
     struct stat status {};
     if (::fstat(fd_, &status) != 0)
-        throw CServerFatalException{kFileFailed};
+        throw CServerFatalException::SystemError(kFileFailed, localPath, errno);
     if (!S_ISREG(status.st_mode)) {
         // Folders have a response of their own; FIFOs and devices are not served.
         CloseFile();
@@ -171,7 +171,7 @@ int CFileResponse::GetSendData(CByteBuffer& buffer)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw CServerFatalException{kFileFailed};
+            throw CServerFatalException::SystemError(kFileFailed, path_.GetLocalPath(), errno);
         }
         if (n == 0)
             break;

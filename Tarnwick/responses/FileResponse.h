@@ -6,7 +6,7 @@
 //
 // Answers decided early are thrown as pointers to a new CSystemResponse (created with
 // new, owned by whoever catches it): 404 and 405 from the constructor, 404 and 304 from
-// Build. File-system failures throw CServerFatalException.
+// Build. File-system failures throw CServerFatalException naming the file and errno.
 //
 // The protocol decisions (validators, conditions, ranges) are static and pure, so they
 // can be checked without files or sockets.

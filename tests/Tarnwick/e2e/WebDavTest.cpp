@@ -17,9 +17,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -614,6 +616,42 @@ TEST_F(WebDavTest, ExpectContinueGetsTheInterimAnswerOnlyForABodyThatIsRead)
     }
     EXPECT_EQ(testsupport::GetFile(site + "up.bin"), bytes);
     EXPECT_FALSE(Exists(docs.Path() + "members/up.bin"));
+}
+
+// --- failures ------------------------------------------------------------------------------
+
+TEST_F(WebDavTest, FailedFileOperationNamesPathAndReasonInTheLogsButNotOnThePage)
+{
+    // A file where the upload's folder should be: the open fails with ENOTDIR.
+    testsupport::PutFile(site + "blocker", "not a folder");
+    Start();
+    const Answer answer = Put("/blocker/new.txt", "body");
+    EXPECT_EQ(answer.status, 500) << answer.run.err;
+    const std::string message =
+        "ファイルのオープンに失敗しました、サーバー上のファイルは、使用中のためロックされている可能性があります";
+    const std::string detail = site + "blocker/: " + std::strerror(ENOTDIR);
+    EXPECT_NE(answer.body.find(message), std::string::npos) << answer.body;
+    EXPECT_EQ(answer.body.find(site), std::string::npos) << answer.body;
+
+    const struct {
+        const char* log;
+        std::string expected;
+    } logFiles[] = {
+        {"request.txt", "[" + message + " (" + detail + ")] PUT /blocker/new.txt"},
+        {"system.txt", "SystemError : " + message + " (" + detail + ")"},
+    };
+    for (const auto& c : logFiles) {
+        SCOPED_TRACE(c.log);
+        std::string text;
+        // The core writes the queued lines out once a second.
+        EXPECT_TRUE(servertest::WaitUntil(
+            [&] {
+                text = testsupport::GetFile(logs.Path() + c.log);
+                return text.find(c.expected) != std::string::npos;
+            },
+            5s))
+            << text;
+    }
 }
 
 // --- a real WebDAV client -----------------------------------------------------------------
