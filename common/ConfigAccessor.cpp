@@ -111,6 +111,17 @@ std::string CConfigAccessor::ExpandVariables(const std::string& text, const std:
 
 void CConfigAccessor::GetLeaves(std::vector<CConfigLeaf>& leaves) const { tree_->GetLeaves(prefix_, leaves); }
 
+std::vector<std::string> CConfigAccessor::GetLeafValues() const
+{
+    std::vector<CConfigLeaf> leaves;
+    GetLeaves(leaves);
+    std::vector<std::string> values;
+    values.reserve(leaves.size());
+    for (CConfigLeaf& leaf : leaves)
+        values.push_back(std::move(leaf.value));
+    return values;
+}
+
 CConfigLock::CConfigLock(const CConfigAccessor& accessor) : tree_(accessor.GetTree()) { tree_->lock(); }
 
 CConfigLock::~CConfigLock() { tree_->unlock(); }

@@ -57,6 +57,9 @@ public:
     int MoveTo(const CConfigAccessor& destination) const;
     std::string ExpandVariables(const std::string& text, const std::string& substitute) const;
     void GetLeaves(std::vector<CConfigLeaf>& leaves) const;
+    // The leaves' values in stored order, unfiltered: a simple list node (one leaf per row,
+    // key and value both the row) read back as its rows.
+    std::vector<std::string> GetLeafValues() const;
 
     CConfigClass* GetTree() const { return tree_; }
     const std::string& GetPrefix() const { return prefix_; }

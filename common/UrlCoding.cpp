@@ -194,6 +194,9 @@ std::string NormalizeUrlPath(const std::string& path)
 
 bool IsShiftJisUrlPath(const std::string& path)
 {
+    // Most paths are plain ASCII with no escapes: nothing to decode or convert.
+    if (std::none_of(path.begin(), path.end(), [](char c) { return c == '%' || static_cast<unsigned char>(c) >= 0x80; }))
+        return true;
     bool hasHighBytes = false;
     const std::string decoded = PercentDecodeBytes(TrimText(path), false, hasHighBytes);
     if (!hasHighBytes)

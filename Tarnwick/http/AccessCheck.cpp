@@ -22,19 +22,6 @@ const char kAccountsNode[] = "Setting::User::Enable";
     throw new CSystemResponse(core, threadView, info, code, kNoDetail);
 }
 
-// The values of a simple list node (key and value both hold the row), in stored order.
-// Taken as stored: a host pattern or a user name is no template for the value filter.
-std::vector<std::string> ListValues(const CConfigAccessor& list)
-{
-    std::vector<CConfigLeaf> leaves;
-    list.GetLeaves(leaves);
-    std::vector<std::string> values;
-    values.reserve(leaves.size());
-    for (const CConfigLeaf& leaf : leaves)
-        values.push_back(leaf.value);
-    return values;
-}
-
 bool MatchesAny(const std::vector<std::string>& patterns, const std::string& address)
 {
     for (const std::string& pattern : patterns)
@@ -113,9 +100,9 @@ int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
         return 0;
 
     const std::string address = peer.ToString();
-    if (MatchesAny(ListValues(entry.GetSubAccessor("Kick::Denied")), address))
+    if (MatchesAny(entry.GetSubAccessor("Kick::Denied").GetLeafValues(), address))
         return 1;
-    if (MatchesAny(ListValues(entry.GetSubAccessor("Kick::Accept")), address))
+    if (MatchesAny(entry.GetSubAccessor("Kick::Accept").GetLeafValues(), address))
         return 0;
     return 1;
 }
@@ -152,7 +139,7 @@ int FindUser(const std::string& user, const std::string& password, const CReques
     CConfigReadLock lock(entry);
 
     bool listed = false;
-    for (const std::string& name : ListValues(entry.GetSubAccessor("Users")))
+    for (const std::string& name : entry.GetSubAccessor("Users").GetLeafValues())
         if (name == user) {
             listed = true;
             break;

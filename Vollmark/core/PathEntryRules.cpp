@@ -109,12 +109,7 @@ bool HoldsSettingsSeparator(const std::string& text) { return text.find("::") !=
 std::vector<std::string> ReadSimpleList(const CConfigAccessor& list)
 {
     CConfigReadLock lock(list);
-    std::vector<CConfigLeaf> leaves;
-    list.GetLeaves(leaves);
-    std::vector<std::string> rows;
-    for (const CConfigLeaf& leaf : leaves)
-        rows.push_back(leaf.value);
-    return rows;
+    return list.GetLeafValues();
 }
 
 void StoreSimpleList(const CConfigAccessor& parent, const std::string& name, const std::vector<std::string>& rows)
