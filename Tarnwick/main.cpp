@@ -2,7 +2,7 @@
 // with blanks as the system hands them over.
 
 #include "IPv4Address.h"
-#include "ServerApp.h"
+#include "app/ServerApp.h"
 
 #include "TextCodec.h"
 

@@ -1,7 +1,8 @@
-#include "DebugLog.h"
+#include "app/DebugLog.h"
 
 #include "FileIo.h"
 #include "ModulePath.h"
+#include "thread/WorkerThread.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -29,4 +30,9 @@ void WriteDebugLog(const char* format, ...)
         std::fprintf(file, "%s\n", line.c_str());
         std::fclose(file);
     }
+}
+
+void ReportThreadFailuresToDebugLog()
+{
+    CWorkerThread::SetFailureReport([](const char* text) { WriteDebugLog("%s", text); });
 }

@@ -5,3 +5,7 @@
 // printf-style. Opens, appends and closes the file each time; when the file cannot be
 // opened the line is lost and the caller goes on.
 void WriteDebugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Makes the debug log where an exception that ended a server thread's work is written.
+// Once at start, before any thread; the program's application object does it.
+void ReportThreadFailuresToDebugLog();

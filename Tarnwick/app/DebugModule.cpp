@@ -1,8 +1,8 @@
-#include "DebugModule.h"
+#include "app/DebugModule.h"
 
 #include "ControlHost.h"
-#include "DebugHost.h"
-#include "ServerApp.h"
+#include "app/DebugHost.h"
+#include "app/ServerApp.h"
 
 #include "ConfigClass.h"
 #include "FileIo.h"

@@ -1,15 +1,17 @@
-#include "ServerApp.h"
+#include "app/ServerApp.h"
 
 #include "ControlHost.h"
-#include "DebugModule.h"
-#include "Registrar.h"
 #include "ServiceHost.h"
-#include "ServerControl.h"
-#include "ServerCore.h"
-#include "ServiceThread.h"
+#include "app/DebugLog.h"
+#include "app/DebugModule.h"
+#include "app/Registrar.h"
+#include "app/ServerControl.h"
+#include "app/ServiceThread.h"
+#include "connection/ConnectionThread.h"
+#include "core/ServerCore.h"
 
-#include "CRuntime.h"
 #include "Clock.h"
+#include "CRuntime.h"
 #include "FileIo.h"
 #include "ModulePath.h"
 #include "TextCodec.h"
@@ -114,7 +116,10 @@ private:
     int fd_ = -1;
 };
 
-CServerApp::CServerApp(const CIPv4Address& listenAddress) : listenAddress_(listenAddress) {}
+CServerApp::CServerApp(const CIPv4Address& listenAddress) : listenAddress_(listenAddress)
+{
+    ReportThreadFailuresToDebugLog();
+}
 
 CServerApp::~CServerApp()
 {
@@ -127,7 +132,7 @@ int CServerApp::StartServer()
     Lock lock(lock_);
     StopServer();
     try {
-        core_ = std::make_unique<CServerCore>(&status_, listenAddress_);
+        core_ = std::make_unique<CServerCore>(StartConnectionThread, &status_, listenAddress_);
         status_.Set(CServerStatus::kRunning);
         return 0;
     } catch (const CServerException& e) {

@@ -6,7 +6,7 @@
 // drive the server only through the operations here.
 
 #include "IPv4Address.h"
-#include "ServerStatus.h"
+#include "core/ServerStatus.h"
 
 #include <memory>
 #include <mutex>

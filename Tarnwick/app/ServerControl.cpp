@@ -1,6 +1,6 @@
-#include "ServerControl.h"
+#include "app/ServerControl.h"
 
-#include "ServerApp.h"
+#include "app/ServerApp.h"
 
 #include "ModulePath.h"
 #include "TextCodec.h"

@@ -1,11 +1,11 @@
-#include "ServiceThread.h"
+#include "app/ServiceThread.h"
 
 #include "ControlWire.h"
 #include "EventLog.h"
 #include "ModulePath.h"
 #include "RegistryTw.h"
-#include "ServerApp.h"
 #include "TextCodec.h"
+#include "app/ServerApp.h"
 
 #include <chrono>
 #include <cstdio>

@@ -8,9 +8,9 @@
 // platform/ServiceHost.h requires: call platform::BlockServiceSignals() first thing in
 // main when the program runs as a service.
 
-#include "LockedValue.h"
 #include "ServiceHost.h"
-#include "WorkerThread.h"
+#include "thread/LockedValue.h"
+#include "thread/WorkerThread.h"
 
 #include <cstdint>
 #include <functional>

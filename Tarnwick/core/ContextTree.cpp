@@ -1,4 +1,4 @@
-#include "ContextTree.h"
+#include "core/ContextTree.h"
 
 #include <algorithm>
 #include <mutex>

@@ -1,10 +1,9 @@
-#include "ServerCore.h"
+#include "core/ServerCore.h"
 
-#include "ConnectionThread.h"
-#include "ServerStatus.h"
-#include "ServerVariables.h"
-#include "TcpSocket.h"
-#include "TimeoutWatcher.h"
+#include "core/ServerStatus.h"
+#include "core/ServerVariables.h"
+#include "net/TcpSocket.h"
+#include "thread/TimeoutWatcher.h"
 
 #include "ModulePath.h"
 
@@ -78,8 +77,9 @@ int64_t SystemSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
 }  // namespace
 
-CServerCore::CServerCore(CServerStatus* status, const CIPv4Address& listenAddress)
-    : status_(status),
+CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* status, const CIPv4Address& listenAddress)
+    : startConnection_(std::move(startConnection)),
+      status_(status),
       listener_(listenAddress),
       clock_(SystemSeconds),
       listenErrorPauseMs_(kListenErrorPauseMs),
@@ -210,7 +210,7 @@ void CServerCore::RunPass(CIntervalTimer& ticker)
         case CBandWidthManager::kAdmitted:
             socket->SetCloseHook([this, peer] { bandWidth_.CloseConnection(peer); });
             try {
-                workers_.push_back(std::make_unique<CConnectionThread>(this, std::move(socket)));
+                workers_.push_back(startConnection_(*this, std::move(socket)));
             } catch (const CConnectionException& e) {
                 log_.AddSystemLine("SystemError : %s", e.message.c_str());
             }

@@ -10,15 +10,15 @@
 // filter on every read), the context tree of live and finished requests ("Threads",
 // "ThreadLogs"; CContextTree), and the information tree ("ServerInfo").
 
-#include "BandWidth.h"
 #include "ConfigAccessor.h"
-#include "ContextTree.h"
-#include "FastListener.h"
 #include "IntervalTimer.h"
-#include "MimeMaps.h"
-#include "ServerLog.h"
-#include "TimeoutWatcher.h"
-#include "WorkerThread.h"
+#include "core/BandWidth.h"
+#include "core/ContextTree.h"
+#include "core/MimeMaps.h"
+#include "core/ServerLog.h"
+#include "net/FastListener.h"
+#include "thread/TimeoutWatcher.h"
+#include "thread/WorkerThread.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -29,7 +29,6 @@
 #include <string>
 #include <vector>
 
-class CConnectionThread;
 class CServerStatus;
 class CTcpSocket;
 
@@ -39,8 +38,21 @@ struct CServerException {
     int code = 0;
 };
 
+// A connection worker could not start; thrown by value by a ConnectionStarter.
+struct CConnectionException {
+    std::string message;
+    int code = 0;
+};
+
 class CServerCore : public CWorkerThread, public CTimeoutTarget {
 public:
+    // Starts the worker that serves one admitted connection, taking its socket; the core
+    // keeps the worker until its thread has ended, and stops it with the core. Throws
+    // CConnectionException when no worker could start, having closed the socket. The
+    // connection layer sits above the core, so the program passes it in.
+    using ConnectionStarter =
+        std::function<std::unique_ptr<CWorkerThread>(CServerCore& core, std::unique_ptr<CTcpSocket> socket)>;
+
     static constexpr const char* kServerName = "Tarnwick";
     static constexpr const char* kServerVersion = "1.42";
     static constexpr const char* kServerSignature = "Tarnwick/1.42";
@@ -61,7 +73,9 @@ public:
     // CServerException with the user's message. `status` (not owned, may be null)
     // receives the overload and memory warnings and their daily reset. The listeners bind
     // `listenAddress`; 0.0.0.0, the default, is every interface.
-    explicit CServerCore(CServerStatus* status = nullptr, const CIPv4Address& listenAddress = CIPv4Address());
+    // Admitted connections go to `startConnection`.
+    explicit CServerCore(ConnectionStarter startConnection, CServerStatus* status = nullptr,
+                         const CIPv4Address& listenAddress = CIPv4Address());
     // Stops the core thread, which closes the listeners and every connection. When that
     // thread already ended on an exception, stops the connections it left itself; the log
     // is flushed either way.
@@ -105,7 +119,7 @@ protected:
     void Run() override;
 
 private:
-    using WorkerList = std::vector<std::unique_ptr<CConnectionThread>>;
+    using WorkerList = std::vector<std::unique_ptr<CWorkerThread>>;
 
     // One pass of the main loop.
     void RunPass(CIntervalTimer& ticker);
@@ -124,6 +138,7 @@ private:
     void SendOverloadAnswer(CTcpSocket& socket);
     void StopConnections();
 
+    ConnectionStarter startConnection_;
     CServerStatus* status_ = nullptr;
     int maxConnections_ = 0;
     std::atomic<int> requestCounter_{0};

@@ -1,6 +1,6 @@
-#include "ServerLog.h"
+#include "core/ServerLog.h"
 
-#include "ServerCore.h"
+#include "core/ServerCore.h"
 
 #include "FileIo.h"
 #include "FilePath.h"

@@ -1,8 +1,8 @@
 #include "DebugDialog.h"
 
 #include "DebugAboutDialog.h"
-#include "DebugHost.h"
 #include "DebugText.h"
+#include "app/DebugHost.h"
 
 #include <QAction>
 #include <QGridLayout>

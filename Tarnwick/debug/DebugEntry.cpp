@@ -3,7 +3,7 @@
 
 #include "DebugDialog.h"
 #include "DebugDriver.h"
-#include "DebugHost.h"
+#include "app/DebugHost.h"
 
 #include <QApplication>
 

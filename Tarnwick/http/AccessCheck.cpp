@@ -1,9 +1,9 @@
-#include "AccessCheck.h"
+#include "http/AccessCheck.h"
 
-#include "BandWidth.h"
-#include "HttpRequest.h"
-#include "RequestPath.h"
-#include "SystemResponse.h"
+#include "core/BandWidth.h"
+#include "http/HttpRequest.h"
+#include "http/RequestPath.h"
+#include "http/SystemResponse.h"
 
 #include "IPv4Address.h"
 #include "Wildcard.h"

@@ -1,4 +1,4 @@
-#include "BuiltinPages.h"
+#include "http/BuiltinPages.h"
 
 namespace {
 

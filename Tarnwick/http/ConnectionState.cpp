@@ -1,7 +1,7 @@
-#include "ConnectionState.h"
+#include "http/ConnectionState.h"
 
-#include "TcpSocket.h"
-#include "WorkerThread.h"
+#include "net/TcpSocket.h"
+#include "thread/WorkerThread.h"
 
 int CConnectionState::GetSocketStateText()
 {

@@ -2,7 +2,7 @@
 // What a connection's long-running work (reading a header, a CGI program) polls to learn
 // that it should give up, and the scoped time-out that brackets such work.
 
-#include "TimeoutWatcher.h"
+#include "thread/TimeoutWatcher.h"
 
 #include <string>
 

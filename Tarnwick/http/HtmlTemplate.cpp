@@ -1,6 +1,6 @@
-#include "HtmlTemplate.h"
+#include "http/HtmlTemplate.h"
 
-#include "BuiltinPages.h"
+#include "http/BuiltinPages.h"
 
 #include "ConfigAccessor.h"
 #include "CRuntime.h"

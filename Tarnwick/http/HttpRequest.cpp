@@ -1,8 +1,8 @@
-#include "HttpRequest.h"
+#include "http/HttpRequest.h"
 
-#include "RequestHeader.h"
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "http/RequestHeader.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 
 #include "Base64.h"
 #include "CRuntime.h"

@@ -1,4 +1,4 @@
-#include "NormalResponse.h"
+#include "http/NormalResponse.h"
 
 CNormalResponse::CNormalResponse(CServerCore* core, const CConfigAccessor& threadView,
                                  const CHttpRequest& request, const CRequestPath& path)

@@ -3,9 +3,9 @@
 // CGI, SSI, PROPFIND): the response base plus the request and its resolved path, both
 // copied. The pipeline slots stay pure; each concrete response supplies them.
 
-#include "HttpRequest.h"
-#include "RequestPath.h"
-#include "Response.h"
+#include "http/HttpRequest.h"
+#include "http/RequestPath.h"
+#include "http/Response.h"
 
 class CNormalResponse : public CResponse {
 public:

@@ -1,8 +1,8 @@
-#include "RequestHeader.h"
+#include "http/RequestHeader.h"
 
-#include "ConnectionState.h"
-#include "ServerFatalException.h"
-#include "TcpSocket.h"
+#include "http/ConnectionState.h"
+#include "http/ServerFatalException.h"
+#include "net/TcpSocket.h"
 
 #include <cstdint>
 #include <memory>

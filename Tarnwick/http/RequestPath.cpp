@@ -1,6 +1,6 @@
-#include "RequestPath.h"
+#include "http/RequestPath.h"
 
-#include "ServerFatalException.h"
+#include "http/ServerFatalException.h"
 
 #include "FilePath.h"
 #include "UrlCoding.h"

@@ -1,6 +1,6 @@
-#include "Response.h"
+#include "http/Response.h"
 
-#include "ServerCore.h"
+#include "core/ServerCore.h"
 
 #include "CRuntime.h"
 

@@ -1,7 +1,7 @@
-#include "SystemResponse.h"
+#include "http/SystemResponse.h"
 
-#include "BuiltinPages.h"
-#include "ServerFatalException.h"
+#include "http/BuiltinPages.h"
+#include "http/ServerFatalException.h"
 
 #include "ByteBuffer.h"
 

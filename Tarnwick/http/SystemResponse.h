@@ -8,8 +8,8 @@
 // Created with new by a check or a response and thrown by pointer; the request driver sends
 // and deletes it.
 
-#include "HtmlTemplate.h"
-#include "Response.h"
+#include "http/HtmlTemplate.h"
+#include "http/Response.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "FastListener.h"
+#include "net/FastListener.h"
 
 #include "ConfigAccessor.h"
-#include "SslSocket.h"
 #include "ThreadPriority.h"
+#include "net/SslSocket.h"
 
 #include "Clock.h"
 

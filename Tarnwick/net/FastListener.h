@@ -8,9 +8,9 @@
 // watched by a thread of their own, until their first bytes come or their time is up.
 // So a client that connects and says nothing never takes a connection slot.
 
-#include "SslContext.h"
-#include "TcpSocket.h"
-#include "WorkerThread.h"
+#include "net/SslContext.h"
+#include "net/TcpSocket.h"
+#include "thread/WorkerThread.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "SslContext.h"
+#include "net/SslContext.h"
 
 #include "ConfigAccessor.h"
 #include "FileIo.h"

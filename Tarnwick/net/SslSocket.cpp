@@ -1,6 +1,6 @@
-#include "SslSocket.h"
+#include "net/SslSocket.h"
 
-#include "SslContext.h"
+#include "net/SslContext.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>

@@ -3,7 +3,7 @@
 // through a TLS connection. Every library call on the connection is made under the
 // socket's own lock; the watchdog only shuts the descriptor down.
 
-#include "TcpSocket.h"
+#include "net/TcpSocket.h"
 
 #include <mutex>
 

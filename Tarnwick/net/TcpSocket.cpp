@@ -1,4 +1,4 @@
-#include "TcpSocket.h"
+#include "net/TcpSocket.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -9,7 +9,7 @@
 // because Linux hands a closed number to the next open at once.
 
 #include "IPv4Address.h"
-#include "TimeoutWatcher.h"
+#include "thread/TimeoutWatcher.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,14 +1,14 @@
-#include "SubProcess.h"
+#include "process/SubProcess.h"
 
-#include "ConnectionState.h"
 #include "CRuntime.h"
 #include "FileIo.h"
 #include "FilePath.h"
-#include "HttpRequest.h"
 #include "IPv4Address.h"
 #include "Process.h"
-#include "RequestPath.h"
-#include "ServerCore.h"
+#include "core/ServerCore.h"
+#include "http/ConnectionState.h"
+#include "http/HttpRequest.h"
+#include "http/RequestPath.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -10,9 +10,9 @@
 
 #include "ByteBuffer.h"
 #include "ConfigAccessor.h"
-#include "LockedValue.h"
-#include "OutputSpool.h"
-#include "TimeoutWatcher.h"
+#include "process/OutputSpool.h"
+#include "thread/LockedValue.h"
+#include "thread/TimeoutWatcher.h"
 
 #include <sys/types.h>
 

@@ -1,7 +1,7 @@
-#include "CGIResponse.h"
+#include "responses/CGIResponse.h"
 
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 
 #include "ByteBuffer.h"
 #include "ConfigClass.h"

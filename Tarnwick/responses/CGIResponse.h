@@ -9,8 +9,8 @@
 // constructor, 413 for a body above kMaxRequestBody, 500 from Build with the program's
 // standard error as detail, and the redirect a Location line asks for.
 
-#include "NormalResponse.h"
-#include "SubProcess.h"
+#include "http/NormalResponse.h"
+#include "process/SubProcess.h"
 
 #include <cstdint>
 #include <string>

@@ -1,10 +1,10 @@
-#include "DavPropfindResponse.h"
+#include "responses/DavPropfindResponse.h"
 
-#include "FileResponse.h"
-#include "MimeMaps.h"
-#include "ServerCore.h"
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "core/MimeMaps.h"
+#include "core/ServerCore.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
+#include "responses/FileResponse.h"
 
 #include "ByteBuffer.h"
 #include "HttpDate.h"

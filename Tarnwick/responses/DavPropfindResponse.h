@@ -9,7 +9,7 @@
 // link to a folder below the target is listed as a file and never entered, so a walk
 // stays inside the target's tree and cannot loop.
 
-#include "NormalResponse.h"
+#include "http/NormalResponse.h"
 
 #include <cstdint>
 #include <string>

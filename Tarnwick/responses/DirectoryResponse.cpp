@@ -1,10 +1,10 @@
-#include "DirectoryResponse.h"
+#include "responses/DirectoryResponse.h"
 
-#include "BuiltinPages.h"
-#include "MimeMaps.h"
-#include "ServerCore.h"
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "core/MimeMaps.h"
+#include "core/ServerCore.h"
+#include "http/BuiltinPages.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 
 #include "ByteBuffer.h"
 #include "UrlCoding.h"

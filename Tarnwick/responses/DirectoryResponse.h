@@ -14,8 +14,8 @@
 // new, owned by whoever catches it). Failures to load any page throw
 // CServerFatalException.
 
-#include "HtmlTemplate.h"
-#include "NormalResponse.h"
+#include "http/HtmlTemplate.h"
+#include "http/NormalResponse.h"
 
 #include <cstdint>
 #include <string>

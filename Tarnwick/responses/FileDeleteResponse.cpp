@@ -1,7 +1,7 @@
-#include "FileDeleteResponse.h"
+#include "responses/FileDeleteResponse.h"
 
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 
 #include "ByteBuffer.h"
 #include "FileList.h"

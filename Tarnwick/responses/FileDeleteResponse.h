@@ -4,7 +4,7 @@
 // A symbolic link is removed as itself and never entered, whether the path names it or
 // the tree holds it, so nothing outside the tree is removed.
 
-#include "NormalResponse.h"
+#include "http/NormalResponse.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
-#include "FileMoveResponse.h"
+#include "responses/FileMoveResponse.h"
 
-#include "FileDeleteResponse.h"
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
+#include "responses/FileDeleteResponse.h"
 
 #include "ByteBuffer.h"
 #include "FileList.h"

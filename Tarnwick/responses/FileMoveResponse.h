@@ -15,7 +15,7 @@
 // entered, and a COPY never writes through a link in the target tree, so nothing outside
 // the entry's folder is read or touched. A COPY onto the file itself is refused.
 
-#include "NormalResponse.h"
+#include "http/NormalResponse.h"
 
 #include <cstdint>
 #include <string>

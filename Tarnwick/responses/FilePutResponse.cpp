@@ -1,7 +1,7 @@
-#include "FilePutResponse.h"
+#include "responses/FilePutResponse.h"
 
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 
 #include "ByteBuffer.h"
 #include "FilePath.h"

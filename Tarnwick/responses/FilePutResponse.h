@@ -15,7 +15,7 @@
 // it); RFC 4918 9.3.1: 405 when something already exists at the path, 409 when a file
 // stands where a folder must be, 403 when the system refuses, else 500.
 
-#include "NormalResponse.h"
+#include "http/NormalResponse.h"
 
 #include <cstdint>
 #include <string>

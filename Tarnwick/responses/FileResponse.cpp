@@ -1,13 +1,13 @@
-#include "FileResponse.h"
+#include "responses/FileResponse.h"
 
-#include "ServerCore.h"
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "core/ServerCore.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 
 #include "ByteBuffer.h"
 #include "HttpDate.h"
-#include "HttpRequest.h"
 #include "TextTrim.h"
+#include "http/HttpRequest.h"
 
 #include "CRuntime.h"
 #include "FileIo.h"

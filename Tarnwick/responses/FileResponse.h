@@ -11,7 +11,7 @@
 // The protocol decisions (validators, conditions, ranges) are static and pure, so they
 // can be checked without files or sockets.
 
-#include "NormalResponse.h"
+#include "http/NormalResponse.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "OptionsResponse.h"
+#include "responses/OptionsResponse.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // server knows in Public, and in Allow the methods this path accepts, from its EnableWrite
 // and EnableWebDAV options and from whether the target exists. No body.
 
-#include "NormalResponse.h"
+#include "http/NormalResponse.h"
 
 #include <cstdint>
 #include <string>

@@ -5,7 +5,7 @@
 // assembled page is sent in one piece. Nothing the directives produce is searched for
 // directives or placeholders again.
 
-#include "NormalResponse.h"
+#include "http/NormalResponse.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,7 @@
 #include "ServerTestSupport.h"
 
+#include "app/DebugLog.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -59,6 +61,7 @@ public:
         root_ = std::make_unique<TempFolder>();
         RootStorage() = root_->Path();
         ::setenv("TARNWICK_ROOT", RootStorage().c_str(), 1);
+        ReportThreadFailuresToDebugLog();
     }
     void TearDown() override { root_.reset(); }
 

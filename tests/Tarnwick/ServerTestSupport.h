@@ -3,14 +3,14 @@
 // every server in them listens at, bounded waits, free loopback ports, raw descriptors for
 // the far end, and a connection for code that only polls whether it should give up.
 
-#include "ConnectionState.h"
-#include "ContextTree.h"
-#include "TcpSocket.h"
 #include "FreePort.h"
 #include "IPv4Address.h"
 #include "TempFolder.h"
-#include "TimeoutWatcher.h"
-#include "WorkerThread.h"
+#include "core/ContextTree.h"
+#include "http/ConnectionState.h"
+#include "net/TcpSocket.h"
+#include "thread/TimeoutWatcher.h"
+#include "thread/WorkerThread.h"
 
 #include <chrono>
 #include <memory>

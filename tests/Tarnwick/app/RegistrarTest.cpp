@@ -1,4 +1,4 @@
-#include "Registrar.h"
+#include "app/Registrar.h"
 
 #include "ModulePath.h"
 #include "RegistryStore.h"

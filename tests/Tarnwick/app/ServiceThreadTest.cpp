@@ -1,14 +1,14 @@
-#include "ServiceThread.h"
+#include "app/ServiceThread.h"
 
 #include "ConfigClass.h"
 #include "ModulePath.h"
 #include "NotifyReceiver.h"
 #include "RegistryStore.h"
 #include "ScopedEnvironment.h"
-#include "ServerApp.h"
 #include "ServerTestSupport.h"
 #include "ServiceHost.h"
 #include "TextCodec.h"
+#include "app/ServerApp.h"
 
 #include <gtest/gtest.h>
 

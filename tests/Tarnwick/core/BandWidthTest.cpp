@@ -1,4 +1,4 @@
-#include "BandWidth.h"
+#include "core/BandWidth.h"
 
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"

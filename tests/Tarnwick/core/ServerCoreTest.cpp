@@ -1,9 +1,10 @@
-#include "ServerCore.h"
+#include "core/ServerCore.h"
 
 #include "CoreFixture.h"
+#include "connection/ConnectionThread.h"
+#include "core/ServerStatus.h"
+#include "net/TcpSocket.h"
 #include "net/TestCertificate.h"
-#include "ServerStatus.h"
-#include "TcpSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +77,7 @@ protected:
             settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
         port = std::atoi(settings.GetValue("Setting::Basic::Port", "").c_str());
         ASSERT_EQ(settings.SaveXml(Root() + "Tarnwick.xml", ""), 0);
-        core = std::make_unique<CServerCore>(&status, servertest::LoopbackAddress());
+        core = std::make_unique<CServerCore>(StartConnectionThread, &status, servertest::LoopbackAddress());
     }
 
     void TearDown() override
@@ -190,7 +191,7 @@ TEST_F(ServerCoreTest, MissingSettingsFileLoadsAndGoesOnToTheListeners)
     CTimeoutWatcher::Instance().SetDefaultTimeout(1234);
     std::string message = "(no exception)";
     try {
-        CServerCore failing(&status, servertest::UnreachableAddress());
+        CServerCore failing(StartConnectionThread, &status, servertest::UnreachableAddress());
     } catch (const CServerException& e) {
         message = e.message;
         EXPECT_EQ(e.code, 0);

@@ -1,4 +1,4 @@
-#include "ServerLog.h"
+#include "core/ServerLog.h"
 
 #include "CoreFixture.h"
 

@@ -5,7 +5,7 @@
 #include "CurlFixture.h"
 
 #include "ServerTestSupport.h"
-#include "SystemResponse.h"
+#include "http/SystemResponse.h"
 
 #include "TempFolder.h"
 

@@ -4,7 +4,7 @@
 #include "CurlFixture.h"
 
 #include "Base64Encoding.h"
-#include "RequestHeader.h"
+#include "http/RequestHeader.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -3,9 +3,9 @@
 
 #include "CurlFixture.h"
 
-#include "FileResponse.h"
 #include "ServerTestSupport.h"
 #include "net/TestCertificate.h"
+#include "responses/FileResponse.h"
 
 #include "HttpDate.h"
 

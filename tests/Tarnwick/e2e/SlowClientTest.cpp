@@ -4,10 +4,10 @@
 
 #include "CurlFixture.h"
 
-#include "FastListener.h"
-#include "RequestHeader.h"
 #include "ServerTestSupport.h"
-#include "SslSocket.h"
+#include "http/RequestHeader.h"
+#include "net/FastListener.h"
+#include "net/SslSocket.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "AccessCheck.h"
+#include "http/AccessCheck.h"
 
-#include "BandWidth.h"
 #include "Base64Encoding.h"
 #include "CoreFixture.h"
-#include "HttpRequest.h"
-#include "RequestPath.h"
-#include "SystemResponse.h"
+#include "core/BandWidth.h"
+#include "http/HttpRequest.h"
+#include "http/RequestPath.h"
+#include "http/SystemResponse.h"
 
 #include "ByteBuffer.h"
 #include "IPv4Address.h"

@@ -1,5 +1,7 @@
 #include "CoreFixture.h"
 
+#include "connection/ConnectionThread.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +11,7 @@ void CoreFixture::StartCore()
     if (settings.GetValue("Setting::Basic::Port", "").empty())
         settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
     ASSERT_EQ(settings.SaveXml(servertest::ServerRoot() + "Tarnwick.xml", ""), 0);
-    core = std::make_unique<CServerCore>(nullptr, servertest::LoopbackAddress());
+    core = std::make_unique<CServerCore>(StartConnectionThread, nullptr, servertest::LoopbackAddress());
 }
 
 CConfigAccessor CoreFixture::NewThreadView()

@@ -2,8 +2,8 @@
 // A server core over this run's server root, built from a settings tree the test fills
 // first, and a request's thread node in its context tree.
 
-#include "ServerCore.h"
 #include "ServerTestSupport.h"
+#include "core/ServerCore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "HtmlTemplate.h"
+#include "http/HtmlTemplate.h"
 
-#include "BuiltinPages.h"
 #include "ServerTestSupport.h"
+#include "http/BuiltinPages.h"
 
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"

@@ -1,5 +1,5 @@
-#include "HttpRequest.h"
-#include "RequestHeader.h"
+#include "http/HttpRequest.h"
+#include "http/RequestHeader.h"
 
 #include "ConfigClass.h"
 

@@ -1,10 +1,10 @@
-#include "RequestHeader.h"
+#include "http/RequestHeader.h"
 
-#include "ConnectionState.h"
-#include "HttpRequest.h"
-#include "ServerFatalException.h"
-#include "TcpSocket.h"
-#include "TimeoutWatcher.h"
+#include "http/ConnectionState.h"
+#include "http/HttpRequest.h"
+#include "http/ServerFatalException.h"
+#include "net/TcpSocket.h"
+#include "thread/TimeoutWatcher.h"
 
 #include "ConfigClass.h"
 

@@ -1,7 +1,7 @@
-#include "RequestPath.h"
+#include "http/RequestPath.h"
 
-#include "NormalResponse.h"
-#include "ServerFatalException.h"
+#include "http/NormalResponse.h"
+#include "http/ServerFatalException.h"
 
 #include "CoreFixture.h"
 #include "ServerTestSupport.h"

@@ -1,4 +1,4 @@
-#include "Response.h"
+#include "http/Response.h"
 
 #include "CoreFixture.h"
 

@@ -1,4 +1,4 @@
-#include "ServerVariables.h"
+#include "core/ServerVariables.h"
 
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"

@@ -1,7 +1,7 @@
-#include "SystemResponse.h"
+#include "http/SystemResponse.h"
 
 #include "CoreFixture.h"
-#include "ServerFatalException.h"
+#include "http/ServerFatalException.h"
 
 #include "ByteBuffer.h"
 

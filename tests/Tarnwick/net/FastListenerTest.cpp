@@ -1,10 +1,10 @@
-#include "FastListener.h"
+#include "net/FastListener.h"
 
-#include "../ServerTestSupport.h"
 #include "ConfigAccessor.h"
-#include "SslSocket.h"
 #include "TestCertificate.h"
 #include "TlsTestClient.h"
+#include "../ServerTestSupport.h"
+#include "net/SslSocket.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,9 +1,9 @@
-#include "SslSocket.h"
+#include "net/SslSocket.h"
 
 #include "ConfigAccessor.h"
-#include "SslContext.h"
 #include "TestCertificate.h"
 #include "TlsTestClient.h"
+#include "net/SslContext.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>

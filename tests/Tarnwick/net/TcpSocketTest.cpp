@@ -1,4 +1,4 @@
-#include "TcpSocket.h"
+#include "net/TcpSocket.h"
 
 #include "../ServerTestSupport.h"
 

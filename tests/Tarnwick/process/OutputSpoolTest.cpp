@@ -1,4 +1,4 @@
-#include "OutputSpool.h"
+#include "process/OutputSpool.h"
 
 #include "ScopedEnvironment.h"
 #include "TempFolder.h"

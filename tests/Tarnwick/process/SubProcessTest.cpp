@@ -1,11 +1,11 @@
-#include "SubProcess.h"
+#include "process/SubProcess.h"
 
-#include "HttpRequest.h"
-#include "RequestPath.h"
-#include "TimeoutWatcher.h"
+#include "http/HttpRequest.h"
+#include "http/RequestPath.h"
+#include "thread/TimeoutWatcher.h"
 
-#include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
+#include "http/CoreFixture.h"
 
 #include "FileIo.h"
 #include "Process.h"

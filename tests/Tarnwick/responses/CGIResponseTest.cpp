@@ -1,10 +1,10 @@
-#include "CGIResponse.h"
+#include "responses/CGIResponse.h"
 
-#include "Response.h"
-#include "SystemResponse.h"
+#include "http/Response.h"
+#include "http/SystemResponse.h"
 
-#include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
+#include "http/CoreFixture.h"
 
 #include "ByteBuffer.h"
 #include "ConfigClass.h"

@@ -1,11 +1,11 @@
-#include "DavPropfindResponse.h"
+#include "responses/DavPropfindResponse.h"
 
-#include "FileResponse.h"
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
+#include "responses/FileResponse.h"
 
-#include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
+#include "http/CoreFixture.h"
 
 #include "ByteBuffer.h"
 #include "HttpDate.h"

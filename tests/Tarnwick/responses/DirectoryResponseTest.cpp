@@ -1,10 +1,10 @@
-#include "DirectoryResponse.h"
+#include "responses/DirectoryResponse.h"
 
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 
-#include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
+#include "http/CoreFixture.h"
 
 #include "ByteBuffer.h"
 #include "UrlCoding.h"

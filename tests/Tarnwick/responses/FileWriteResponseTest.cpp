@@ -1,12 +1,12 @@
-#include "FileDeleteResponse.h"
-#include "FileMoveResponse.h"
-#include "FilePutResponse.h"
+#include "responses/FileDeleteResponse.h"
+#include "responses/FileMoveResponse.h"
+#include "responses/FilePutResponse.h"
 
-#include "ServerFatalException.h"
-#include "SystemResponse.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 
-#include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
+#include "http/CoreFixture.h"
 
 #include "ByteBuffer.h"
 #include "FileSizeLimit.h"

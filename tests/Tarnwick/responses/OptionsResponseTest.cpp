@@ -1,7 +1,7 @@
-#include "OptionsResponse.h"
+#include "responses/OptionsResponse.h"
 
-#include "http/CoreFixture.h"
 #include "ServerTestSupport.h"
+#include "http/CoreFixture.h"
 
 #include "ByteBuffer.h"
 

@@ -1,4 +1,4 @@
-#include "WorkerThread.h"
+#include "thread/WorkerThread.h"
 
 #include "../ServerTestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "TimeoutWatcher.h"
+#include "thread/TimeoutWatcher.h"
 
 #include "Clock.h"
 #include "ThreadPriority.h"

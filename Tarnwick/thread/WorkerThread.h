@@ -1,12 +1,12 @@
 #pragma once
 // The base of every thread the server starts for itself: it owns the thread, its stop and
 // running flags, and runs the work through one entry that catches whatever escapes, so
-// that an exception ends only its own work and is written to the debug log. Connections
+// that an exception ends only its own work and is reported (SetFailureReport). Connections
 // run on threads that the process keeps for reuse, so that a thread per connection makes
 // no thread once as many as connections at once have been made.
 
 #include "CriticalSection.h"
-#include "LockedValue.h"
+#include "thread/LockedValue.h"
 
 #include <pthread.h>
 
@@ -21,6 +21,12 @@ public:
     // Waits for the thread. A derived class must call StopAndWait in its own destructor,
     // because its Stop and its members are gone by the time this one runs.
     virtual ~CWorkerThread();
+
+    // Where the text of an exception that ended a thread's work goes. This layer knows no
+    // log file, so the program points it at its debug log at start; until then the text
+    // is lost.
+    using FailureReport = void (*)(const char* text);
+    static void SetFailureReport(FailureReport report);
 
     // Starts Run on a new thread: 0, or -1 when no thread could be made (running stays 0).
     int Start();

@@ -1,6 +1,5 @@
-#include "WorkerThread.h"
+#include "thread/WorkerThread.h"
 
-#include "DebugLog.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -241,6 +240,23 @@ bool CWorkerThread::TryJoin()
     return true;
 }
 
+namespace {
+
+std::atomic<CWorkerThread::FailureReport> failureReport{nullptr};
+
+void ReportFailure(const char* text)
+{
+    if (CWorkerThread::FailureReport report = failureReport.load())
+        report(text);
+}
+
+}  // namespace
+
+void CWorkerThread::SetFailureReport(FailureReport report)
+{
+    failureReport.store(report);
+}
+
 void* CWorkerThread::Entry(void* param)
 {
     CWorkerThread* const self = static_cast<CWorkerThread*>(param);
@@ -248,11 +264,11 @@ void* CWorkerThread::Entry(void* param)
     try {
         self->Run();
     } catch (const std::bad_alloc&) {
-        WriteDebugLog("%s", "メモリ不足により、処理スレッドが停止しました。");
+        ReportFailure("メモリ不足により、処理スレッドが停止しました。");
     } catch (const std::exception&) {
-        WriteDebugLog("%s", "サーバ内部の未処理MFC例外により、処理スレッドが停止しました。");
+        ReportFailure("サーバ内部の未処理MFC例外により、処理スレッドが停止しました。");
     } catch (...) {
-        WriteDebugLog("%s", "サーバ内部の未処理例外により、処理スレッドが停止しました。");
+        ReportFailure("サーバ内部の未処理例外により、処理スレッドが停止しました。");
     }
     self->running_.Set(0);
     return nullptr;

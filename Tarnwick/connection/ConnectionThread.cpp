@@ -1,22 +1,22 @@
 // The connection worker: its thread, its keep-alive loop, and the per-request records in
 // the context tree (the thread node, its move to ThreadLogs, the sizes and the log line).
 
-#include "ConnectionThread.h"
+#include "connection/ConnectionThread.h"
 
-#include "HttpRequest.h"
-#include "RequestHeader.h"
-#include "ServerCore.h"
-#include "ServerFatalException.h"
-#include "Response.h"
-#include "ServerVariables.h"
-#include "SslSocket.h"
-#include "SystemResponse.h"
-#include "TcpSocket.h"
 #include "Template.h"
+#include "core/ServerCore.h"
+#include "core/ServerVariables.h"
+#include "http/HttpRequest.h"
+#include "http/RequestHeader.h"
+#include "http/Response.h"
+#include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
+#include "net/SslSocket.h"
+#include "net/TcpSocket.h"
 
 #include "ByteBuffer.h"
-#include "CRuntime.h"
 #include "Clock.h"
+#include "CRuntime.h"
 
 #include <sys/socket.h>
 
@@ -317,4 +317,9 @@ CConfigAccessor CConnectionThread::SetTimeVariables(int allNames)
 std::string CConnectionThread::BuildHeaderText(const CConfigAccessor& responseView)
 {
     return ::BuildHeaderText(responseView);
+}
+
+std::unique_ptr<CWorkerThread> StartConnectionThread(CServerCore& core, std::unique_ptr<CTcpSocket> socket)
+{
+    return std::make_unique<CConnectionThread>(&core, std::move(socket));
 }

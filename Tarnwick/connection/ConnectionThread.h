@@ -11,11 +11,11 @@
 // CServerFatalException from the access checks on is answered with the emergency 500
 // page; before them (header, parse, path) it is not answered and the connection closes.
 
-#include "ConfigClass.h"
 #include "ConfigAccessor.h"
-#include "ConnectionState.h"
-#include "TimeoutWatcher.h"
-#include "WorkerThread.h"
+#include "ConfigClass.h"
+#include "http/ConnectionState.h"
+#include "thread/TimeoutWatcher.h"
+#include "thread/WorkerThread.h"
 
 #include <cstdint>
 #include <memory>
@@ -28,12 +28,6 @@ class CRequestPath;
 class CResponse;
 class CServerCore;
 class CTcpSocket;
-
-// A connection worker could not start; thrown by value from the constructor.
-struct CConnectionException {
-    std::string message;
-    int code = 0;
-};
 
 class CConnectionThread : public CWorkerThread, public CTimeoutTarget {
 public:
@@ -160,3 +154,6 @@ private:
     bool closeAfterResponse_ = false;  // the answer leaves the connection unusable
     std::string pendingHeader_;        // a header block not sent yet
 };
+
+// The core's ConnectionStarter: a CConnectionThread for the socket.
+std::unique_ptr<CWorkerThread> StartConnectionThread(CServerCore& core, std::unique_ptr<CTcpSocket> socket);

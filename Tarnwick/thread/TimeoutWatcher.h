@@ -8,7 +8,7 @@
 // each target keeps its one deadline in an atomic word, and the watchdog's table of targets
 // is locked only when a target is armed for the first time and when it is destroyed.
 
-#include "LockedValue.h"
+#include "thread/LockedValue.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "MimeMaps.h"
+#include "core/MimeMaps.h"
 
 #include "CoreFixture.h"
 
