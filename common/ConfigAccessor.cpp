@@ -20,19 +20,19 @@ std::string_view DecimalText(Integer value, char (&buffer)[kDecimalTextSize])
 }  // namespace
 
 CConfigAccessor::CConfigAccessor(CConfigClass* tree, const std::string& prefix)
-    : prefix_(AppendPathSeparator(prefix)), tree_(tree)
+    : prefix_(AppendPathSeparator(prefix)), tree_(tree), prefixEndsAtLevel_(ConfigPrefixEndsAtLevel(prefix_))
 {
 }
 
 std::string CConfigAccessor::GetString(std::string_view key, std::string_view defaultValue,
                                        int ignoreCase) const
 {
-    return tree_->GetValue(prefix_, key, defaultValue, ignoreCase);
+    return tree_->GetValue(Prefix(), key, defaultValue, ignoreCase);
 }
 
 void CConfigAccessor::SetString(std::string_view key, std::string_view value) const
 {
-    tree_->SetValue(prefix_, key, value);
+    tree_->SetValue(Prefix(), key, value);
 }
 
 int CConfigAccessor::GetInt(std::string_view key, int defaultValue, int ignoreCase) const
@@ -60,7 +60,11 @@ CConfigAccessor CConfigAccessor::GetSubAccessor(std::string_view name) const
     prefix.append(prefix_).append(name);
     if (!EndsWithPathSeparator(prefix))
         prefix.append("::");
-    return CConfigAccessor(tree_, std::move(prefix), Normalised());
+    // Past a prefix that ends at a level the walk starts afresh, so only the added part
+    // needs looking at.
+    const bool endsAtLevel = ConfigPrefixEndsAtLevel(
+        prefixEndsAtLevel_ ? std::string_view(prefix).substr(prefix_.size()) : std::string_view(prefix));
+    return CConfigAccessor(tree_, std::move(prefix), endsAtLevel, Normalised());
 }
 
 void CConfigAccessor::RemoveSection(std::string_view name) const

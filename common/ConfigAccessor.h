@@ -65,12 +65,19 @@ public:
     const std::string& GetPrefix() const { return prefix_; }
 
 private:
-    // Takes a prefix that already ends in "::".
+    // Takes a prefix that already ends in "::" and ConfigPrefixEndsAtLevel of it.
     struct Normalised {};
-    CConfigAccessor(CConfigClass* tree, std::string prefix, Normalised) : prefix_(std::move(prefix)), tree_(tree) {}
+    CConfigAccessor(CConfigClass* tree, std::string prefix, bool endsAtLevel, Normalised)
+        : prefix_(std::move(prefix)), tree_(tree), prefixEndsAtLevel_(endsAtLevel)
+    {
+    }
+
+    CConfigPrefix Prefix() const { return {prefix_, prefixEndsAtLevel_}; }
 
     std::string prefix_;
     CConfigClass* tree_ = nullptr;  // not owned
+    // Worked out once here rather than by the tree on every call through the prefix.
+    bool prefixEndsAtLevel_ = false;
 };
 
 // Holds a tree's lock for a batch of accessor calls; the holder's own calls still run

@@ -88,33 +88,19 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-// Whether walking `prefix` ends exactly at a level, with nothing left over and without
-// the rule that reads a remaining "::" as the end: then the prefix followed by any text
-// resolves as the prefix and then that text from the prefix's node.
-bool EndsAtLevel(std::string_view prefix)
-{
-    while (!prefix.empty()) {
-        const std::string_view::size_type at = FindSeparator(prefix);
-        if (at == std::string_view::npos || prefix == kSeparatorView)
-            return false;
-        prefix.remove_prefix(at + 2);
-    }
-    return true;
-}
-
 // A path given as a prefix and a rest, resolved as the two joined. Prepared before the
 // tree's lock is taken: the common prefix ("Setting::", "Threads::Thread_0001::") is walked
 // in place, any other is joined once here.
 class SplitPath {
 public:
-    SplitPath(std::string_view prefix, std::string_view rest)
+    SplitPath(CConfigPrefix prefix, std::string_view rest)
     {
-        if (EndsAtLevel(prefix)) {
-            prefix_ = prefix;
+        if (prefix.endsAtLevel) {
+            prefix_ = prefix.text;
             rest_ = rest;
         } else {
-            joined_.reserve(prefix.size() + rest.size());
-            joined_.append(prefix).append(rest);
+            joined_.reserve(prefix.text.size() + rest.size());
+            joined_.append(prefix.text).append(rest);
             rest_ = joined_;
         }
     }
@@ -181,6 +167,26 @@ ConfigPathSplit SplitConfigPath(const std::string& path)
     if (at == std::string::npos || path == kSeparator)
         return {"", path == kSeparator ? "" : path, false};
     return {path.substr(0, at), path.substr(at + 2), true};
+}
+
+bool ConfigPrefixEndsAtLevel(std::string_view prefix)
+{
+    // One pass over the bytes, finding the separators as the walk's leftmost search does
+    // level by level: a memchr per level costs more than the scan on these short texts.
+    const std::string_view::size_type size = prefix.size();
+    std::string_view::size_type levelStart = 0;
+    bool lastLevelEmpty = false;
+    for (std::string_view::size_type at = 0; at + 1 < size;) {
+        if (prefix[at] == ':' && prefix[at + 1] == ':') {
+            lastLevelEmpty = at == levelStart;
+            at += 2;
+            levelStart = at;
+        } else {
+            ++at;
+        }
+    }
+    // A remaining "::" alone reads as the end of the walk, not as a level named "".
+    return levelStart == size && !lastLevelEmpty;
 }
 
 bool EndsWithPathSeparator(std::string_view path)
@@ -479,6 +485,17 @@ void CConfigClass::SetValue(std::string_view path, std::string_view value)
 std::string CConfigClass::GetValue(std::string_view prefix, std::string_view key,
                                    std::string_view defaultValue, int ignoreCase)
 {
+    return GetValue(CConfigPrefix{prefix, ConfigPrefixEndsAtLevel(prefix)}, key, defaultValue, ignoreCase);
+}
+
+void CConfigClass::SetValue(std::string_view prefix, std::string_view key, std::string_view value)
+{
+    SetValue(CConfigPrefix{prefix, ConfigPrefixEndsAtLevel(prefix)}, key, value);
+}
+
+std::string CConfigClass::GetValue(CConfigPrefix prefix, std::string_view key, std::string_view defaultValue,
+                                   int ignoreCase)
+{
     const SplitPath path(prefix, key);
     return Read(
         [&](std::string_view& leafKey) { return path.Find(root_, leafKey); },
@@ -488,7 +505,7 @@ std::string CConfigClass::GetValue(std::string_view prefix, std::string_view key
         });
 }
 
-void CConfigClass::SetValue(std::string_view prefix, std::string_view key, std::string_view value)
+void CConfigClass::SetValue(CConfigPrefix prefix, std::string_view key, std::string_view value)
 {
     const SplitPath path(prefix, key);
     Lock lock(*this);
@@ -616,6 +633,15 @@ int CConfigClass::MoveNode(std::string_view destinationPath, std::string_view so
     return 0;
 }
 
+CConfigNode CConfigClass::TakeNode(std::string_view path)
+{
+    std::string_view name;
+    Lock lock(*this);
+    CConfigNode& parent = root_.FindOrCreateParent(path, name);
+    const int at = parent.FindChild(name);
+    return at >= 0 ? parent.TakeChild(at) : CConfigNode();
+}
+
 int CConfigClass::MoveNodeFrom(std::string_view destinationPath, CConfigClass& source,
                                std::string_view sourcePath)
 {
@@ -625,17 +651,27 @@ int CConfigClass::MoveNodeFrom(std::string_view destinationPath, CConfigClass& s
     if (sourceFull.empty())
         return -1;
     Lock lock(*this);
-    CConfigNode moved;
-    {
-        Lock sourceLock(source);
-        std::string_view name;
-        CConfigNode& parent = source.root_.FindOrCreateParent(sourceFull, name);
-        const int at = parent.FindChild(name);
-        if (at >= 0)
-            moved = parent.TakeChild(at);
-    }
-    destinationNode.Resolve(root_).AssignContent(std::move(moved));
+    destinationNode.Resolve(root_).AssignContent(source.TakeNode(sourceFull));
     return 0;
+}
+
+CConfigNode CConfigClass::MoveNodeFromAndTrim(std::string_view parentPath, std::string_view childPath,
+                                              CConfigClass& source, std::string_view sourcePath, int maxChildren)
+{
+    const NodePath parentNode(parentPath);
+    const NodePath sourceNode(sourcePath);
+    const std::string_view sourceFull = sourceNode.Get().substr(0, sourceNode.Get().size() - 2);
+    Lock lock(*this);
+    const bool moves = !sourceFull.empty();
+    // Taken before the destination is resolved, as MoveNodeFrom does.
+    CConfigNode moved = moves ? source.TakeNode(sourceFull) : CConfigNode();
+    CConfigNode& parent = parentNode.Resolve(root_);
+    if (moves) {
+        // Resolving the child adds to the parent's children only, so `parent` stays valid.
+        std::string_view key;
+        parent.FindOrCreateParent(childPath, key).AssignContent(std::move(moved));
+    }
+    return parent.GetSectionCount() > maxChildren ? parent.TakeChild(0) : CConfigNode();
 }
 
 void CConfigClass::SetValueFilter(std::unique_ptr<CConfigValueFilter> filter)

@@ -45,6 +45,17 @@ struct ConfigPathSplit {
 };
 ConfigPathSplit SplitConfigPath(const std::string& path);
 
+// Whether walking `prefix` ends exactly at a level, with nothing left over and its last
+// level named: then the prefix followed by any text resolves as the prefix's node and
+// then that text from there. "" and "A::B::" do; "A", "A::::" and "A:::" do not.
+bool ConfigPrefixEndsAtLevel(std::string_view prefix);
+// A prefix with ConfigPrefixEndsAtLevel of it, for a holder that reuses one prefix for
+// many calls and so works that out once. The view must outlive the call it is passed to.
+struct CConfigPrefix {
+    std::string_view text;
+    bool endsAtLevel;
+};
+
 // Appends "::" unless the path already ends in it: "" -> "::", "A" -> "A::".
 std::string AppendPathSeparator(const std::string& path);
 // Whether AppendPathSeparator would leave the path as it is.
@@ -161,6 +172,8 @@ public:
     std::string GetValue(std::string_view prefix, std::string_view key, std::string_view defaultValue,
                          int ignoreCase);
     void SetValue(std::string_view prefix, std::string_view key, std::string_view value);
+    std::string GetValue(CConfigPrefix prefix, std::string_view key, std::string_view defaultValue, int ignoreCase);
+    void SetValue(CConfigPrefix prefix, std::string_view key, std::string_view value);
 
     // Node paths are taken unchanged ("A::B" names A) or normalised ("A::B" names B) as
     // each operation says; callers pass a prefix that ends in "::" or "".
@@ -212,6 +225,14 @@ public:
     // node in one of the two trees. Returns 0, or -1 with nothing moved when the source
     // path names the root.
     int MoveNodeFrom(std::string_view destinationPath, CConfigClass& source, std::string_view sourcePath);
+    // MoveNodeFrom to the node that `parentPath` followed by `childPath` names, then, when
+    // the parent node holds more than `maxChildren` children, TakeFirstSection of it: one
+    // locked step that walks to the parent once. `parentPath` must end at a level
+    // (ConfigPrefixEndsAtLevel) and the joined path in "::". Gives back the child taken
+    // (an empty node when none was), so that the caller can free it after releasing the
+    // lock. Nothing is moved when the source path names the root.
+    CConfigNode MoveNodeFromAndTrim(std::string_view parentPath, std::string_view childPath, CConfigClass& source,
+                                    std::string_view sourcePath, int maxChildren);
 
     // Takes ownership; the previous filter is deleted.
     void SetValueFilter(std::unique_ptr<CConfigValueFilter> filter);
@@ -246,6 +267,10 @@ private:
     auto ReadUnchanged(std::string_view nodePath, Reader read);
     template <typename Reader>
     auto ReadNormalised(std::string_view nodePath, Reader read);
+
+    // Takes the node that `path` (without a trailing "::") names out of its parent, under
+    // this tree's lock; an empty node when it is missing (the levels above are created).
+    CConfigNode TakeNode(std::string_view path);
 
     std::unique_ptr<CConfigValueFilter> filter_;
     CConfigNode root_;

@@ -1,10 +1,23 @@
 #include "IPv4Address.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
+#include "Socket.h"
+
+#include <cstring>
 
 namespace {
+
+// An address is held as the sockets interface holds it: its four bytes in memory, most
+// significant first, whatever the processor's own order.
+uint32_t ToNetworkOrder(uint32_t hostOrder)
+{
+    const unsigned char bytes[4] = {static_cast<unsigned char>(hostOrder >> 24),
+                                    static_cast<unsigned char>(hostOrder >> 16),
+                                    static_cast<unsigned char>(hostOrder >> 8),
+                                    static_cast<unsigned char>(hostOrder)};
+    uint32_t networkOrder;
+    std::memcpy(&networkOrder, bytes, sizeof networkOrder);
+    return networkOrder;
+}
 
 int DigitValue(char c)
 {
@@ -78,9 +91,7 @@ bool ParseNumbersAndDots(const std::string& text, uint32_t& result)
 
 CIPv4Address::CIPv4Address() : address_(0) {}
 
-CIPv4Address::CIPv4Address(in_addr address) : address_(address.s_addr) {}
-
-CIPv4Address::CIPv4Address(uint32_t hostOrder) : address_(htonl(hostOrder)) {}
+CIPv4Address::CIPv4Address(uint32_t hostOrder) : address_(ToNetworkOrder(hostOrder)) {}
 
 CIPv4Address::CIPv4Address(const std::string& text) : address_(0) { SetText(text); }
 
@@ -88,7 +99,7 @@ CIPv4Address::~CIPv4Address() = default;
 
 void CIPv4Address::SetAddress(uint32_t networkOrder) { address_ = networkOrder; }
 
-void CIPv4Address::SetHostOrder(uint32_t hostOrder) { address_ = htonl(hostOrder); }
+void CIPv4Address::SetHostOrder(uint32_t hostOrder) { address_ = ToNetworkOrder(hostOrder); }
 
 uint32_t CIPv4Address::GetAddress() const { return address_; }
 
@@ -97,29 +108,19 @@ bool CIPv4Address::operator==(const CIPv4Address& other) const { return address_
 void CIPv4Address::SetText(const std::string& text)
 {
     uint32_t hostOrder = 0;
-    address_ = ParseNumbersAndDots(text, hostOrder) ? htonl(hostOrder) : kNone;
+    address_ = ParseNumbersAndDots(text, hostOrder) ? ToNetworkOrder(hostOrder) : kNone;
 }
 
 std::string CIPv4Address::ToString() const
 {
-    in_addr address{};
-    address.s_addr = address_;
-    char text[INET_ADDRSTRLEN];
-    // Cannot fail: the family is AF_INET and the buffer holds the longest form.
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address_, sizeof bytes);
+    return std::to_string(bytes[0]) + '.' + std::to_string(bytes[1]) + '.' + std::to_string(bytes[2]) + '.' +
+           std::to_string(bytes[3]);
 }
 
 std::string CIPv4Address::GetHostName() const
 {
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = address_;
-    char name[NI_MAXHOST];
-    // NI_NAMEREQD: a missing name is a failure, not the numeric form in disguise.
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&peer), sizeof peer, name, sizeof name, nullptr, 0,
-                    NI_NAMEREQD) == 0 &&
-        name[0] != '\0')
-        return name;
-    return ToString();
+    const std::string name = platform::LookUpIPv4Name(address_);
+    return name.empty() ? ToString() : name;
 }

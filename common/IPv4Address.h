@@ -2,8 +2,6 @@
 // An IPv4 address as the sockets interface holds it (32 bits, network byte order), with
 // its dotted text and its host name. Not locked: one owner thread.
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <string>
 
@@ -15,8 +13,6 @@ public:
 
     // 0.0.0.0 until set; callers set an address before they read one.
     CIPv4Address();
-    // From the sockets interface (sockaddr_in::sin_addr): network byte order.
-    explicit CIPv4Address(in_addr address);
     // From a number in host byte order, such as INADDR_LOOPBACK.
     explicit CIPv4Address(uint32_t hostOrder);
     // SetText.

@@ -20,6 +20,7 @@ void CTemplate::Parse(const std::string& format)
         }
         segments_.push_back(Segment{format.substr(position, open - position),
                                     format.substr(open + 1, close - open - 1), 0});
+        ++unfilled_;
         position = close + 1;
     }
 }
@@ -30,6 +31,7 @@ void CTemplate::SetValue(const std::string& name, const std::string& value)
         if (!segment.filled && segment.nameOrValue == name) {
             segment.nameOrValue = value;
             segment.filled = 1;
+            --unfilled_;
             return;
         }
     }
@@ -37,21 +39,18 @@ void CTemplate::SetValue(const std::string& name, const std::string& value)
 
 void CTemplate::SetFromConfig(const CConfigAccessor& accessor)
 {
-    if (CountUnfilled() == 0 || accessor.GetTree() == nullptr)
+    if (unfilled_ == 0 || accessor.GetTree() == nullptr)
         return;
     std::vector<CConfigLeaf> leaves;
     accessor.GetLeaves(leaves);
-    for (const CConfigLeaf& leaf : leaves)
+    for (const CConfigLeaf& leaf : leaves) {
+        if (unfilled_ == 0)
+            return;
         SetValue(leaf.key, leaf.value);
+    }
 }
 
-int CTemplate::CountUnfilled() const
-{
-    int count = 0;
-    for (const Segment& segment : segments_)
-        count += segment.filled ? 0 : 1;
-    return count;
-}
+int CTemplate::CountUnfilled() const { return unfilled_; }
 
 std::string CTemplate::GetText(const std::string& substitute) const
 {

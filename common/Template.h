@@ -37,4 +37,5 @@ private:
     };
     std::vector<Segment> segments_;
     std::string tail_;
+    int unfilled_ = 0;  // the placeholders of segments_ not filled yet
 };

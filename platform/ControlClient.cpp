@@ -5,6 +5,7 @@
 #include "FileIo.h"
 #include "Process.h"
 #include "RegistryStore.h"
+#include "ServiceHost.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,8 +28,6 @@ namespace {
 // Between connection attempts while a started server comes up: short enough that the
 // client binds at once, long enough not to spin.
 constexpr int kConnectRetryMs = 50;
-// Where systemd runs, this folder exists (sd_booted).
-constexpr const char* kSystemdRunFolder = "/run/systemd/system";
 
 void SetError(std::string* errorText, const std::string& text)
 {
@@ -323,8 +322,7 @@ long StartRegisteredServer(Activation* activation, std::string* errorText)
     std::vector<std::string> args;
     if (!registration.localService.empty()) {
         activation->started = "the service " + NativePath(registration.localService);
-        struct stat st {};
-        if (stat(kSystemdRunFolder, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (!SystemdRuns()) {
             SetError(errorText, "cannot start " + activation->started + ": systemd does not run");
             return kServerNotStarted;
         }

@@ -31,15 +31,4 @@ std::string UniqueTempSuffix();
 bool ReadNativeFile(const std::string& nativePath, std::string& contents);
 bool WriteNativeFileAtomically(const std::string& nativePath, const std::string& contents);
 
-// A file without a name in the folder (native spelling), open for reading and writing,
-// created with `mode` less the umask. No other process can find it, and the system frees
-// it when its last descriptor closes, however this process ends. -1 with errno at the
-// reason; EOPNOTSUPP (or EISDIR on an old kernel) when the folder's file system cannot
-// make one.
-int OpenUnnamedFile(const std::string& nativeFolder, int mode);
-
-// Gives a file from OpenUnnamedFile the name `nativePath`. False with errno at the reason,
-// EEXIST when something already has that name: nothing is ever replaced.
-bool LinkUnnamedFile(int fd, const std::string& nativePath);
-
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 
 #include "CRuntime.h"
+#include "File.h"
 #include "FileIo.h"
 #include "TextCodec.h"
 
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <vector>
 
 namespace platform {
 
@@ -20,16 +23,17 @@ constexpr unsigned kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 bool IsDotName(const std::string& name) { return name == "." || name == ".."; }
 
-// Fills `status` for the native path; `name` decides the hidden bit.
-bool StatNative(const std::string& native, const std::string& name, FileStatus& status)
+// Fills `status` for the native path, relative to the open folder `folder` (AT_FDCWD: the
+// working folder); `name` decides the hidden bit.
+bool StatNative(int folder, const char* native, const std::string& name, FileStatus& status)
 {
     struct stat own;
-    if (::lstat(native.c_str(), &own) != 0)
+    if (::fstatat(folder, native, &own, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     status = FileStatus();
     status.isLink = S_ISLNK(own.st_mode);
     struct stat target = own;
-    const bool reached = !status.isLink || ::stat(native.c_str(), &target) == 0;
+    const bool reached = !status.isLink || ::fstatat(folder, native, &target, 0) == 0;
     const struct stat& st = reached ? target : own;
     if (reached && S_ISREG(st.st_mode)) {
         status.kind = PathKind::File;
@@ -39,6 +43,7 @@ bool StatNative(const std::string& native, const std::string& name, FileStatus& 
         status.attributes |= kAttributeDirectory;
     }
     status.modified = static_cast<std::int64_t>(st.st_mtime);
+    status.permissions = static_cast<int>(st.st_mode & 07777);
     if ((st.st_mode & kWriteBits) == 0)
         status.attributes |= kAttributeReadOnly;
     if (!name.empty() && name[0] == '.' && !IsDotName(name))
@@ -91,43 +96,30 @@ bool MatchName(const std::string& pattern, const std::string& name)
     return p == pattern.size();
 }
 
-// Renames without replacing; the fallback for file systems that lack the flag leaves a
-// small window in which a target created meanwhile is replaced.
-bool RenameNoReplace(const std::string& from, const std::string& to)
+// The next entry of the folder other than "." and "..", by its CP932 name and its name on
+// disk; names without a CP932 spelling are passed over. False at the end.
+bool NextName(DIR* dir, std::string& name, std::string& native)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) {
-        errno = EEXIST;
-        return false;
+    while (const struct dirent* found = ::readdir(dir)) {
+        native = found->d_name;
+        if (IsDotName(native))
+            continue;
+        name = Utf8ToCp932(native);
+        if (Cp932ToUtf8(name) == native)
+            return true;
     }
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    return false;
 }
 
-bool CopyContents(int in, int out)
+bool CopyContents(CFile& in, CReplaceWriter& out)
 {
     char buffer[65536];
     for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
+        const std::int64_t got = in.Read(buffer, sizeof buffer);
+        if (got <= 0)
+            return got == 0;
+        if (!out.Write(buffer, got))
             return false;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer + done, static_cast<size_t>(got - done));
-            if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            done += put;
-        }
     }
 }
 
@@ -135,7 +127,7 @@ bool CopyContents(int in, int out)
 
 bool GetFileStatus(const std::string& path, FileStatus& status)
 {
-    return StatNative(NativePath(path), LastLevel(path), status);
+    return StatNative(AT_FDCWD, NativePath(path).c_str(), LastLevel(path), status);
 }
 
 int GetFileAttributes(const std::string& path)
@@ -164,9 +156,13 @@ DirectorySearch::~DirectorySearch()
         ::closedir(static_cast<DIR*>(dir_));
 }
 
-bool DirectorySearch::Produce(const std::string& name, DirectoryEntry& entry) const
+bool DirectorySearch::Produce(const std::string& name, const std::string& native, DirectoryEntry& entry) const
 {
-    if (!StatNative(NativePath(folder_ + name), name, entry.status))
+    // Relative to the open folder: the folder's path is neither converted nor walked again.
+    const bool found = dir_ != nullptr
+                           ? StatNative(::dirfd(static_cast<DIR*>(dir_)), native.c_str(), name, entry.status)
+                           : StatNative(AT_FDCWD, NativePath(folder_ + name).c_str(), name, entry.status);
+    if (!found)
         return false;
     entry.name = name;
     return true;
@@ -176,30 +172,40 @@ bool DirectorySearch::Next(DirectoryEntry& entry)
 {
     if (single_) {
         single_ = false;  // the one lookup is used up either way
-        return !namePattern_.empty() && Produce(namePattern_, entry);
+        return !namePattern_.empty() && Produce(namePattern_, std::string(), entry);
     }
     if (dir_ == nullptr)
         return false;
     // readdir keeps no promise about where "." and ".." come; callers skip the first two.
     while (dotsGiven_ < 2) {
         const std::string dot = dotsGiven_++ == 0 ? "." : "..";
-        if (MatchName(namePattern_, dot) && Produce(dot, entry))
+        if (MatchName(namePattern_, dot) && Produce(dot, dot, entry))
             return true;
     }
     DIR* dir = static_cast<DIR*>(dir_);
-    while (const struct dirent* found = ::readdir(dir)) {
-        const std::string native = found->d_name;
-        if (IsDotName(native))
-            continue;
-        const std::string name = Utf8ToCp932(native);
-        if (Cp932ToUtf8(name) != native)
-            continue;
-        if (MatchName(namePattern_, name) && Produce(name, entry))
+    std::string name;
+    std::string native;
+    while (NextName(dir, name, native)) {
+        if (MatchName(namePattern_, name) && Produce(name, native, entry))
             return true;
     }
     ::closedir(dir);
     dir_ = nullptr;
     return false;
+}
+
+bool ListDirectoryNames(const std::string& folder, std::vector<std::string>& names)
+{
+    names.clear();
+    DIR* dir = ::opendir(folder.empty() ? "." : NativePath(folder).c_str());
+    if (dir == nullptr)
+        return false;
+    std::string name;
+    std::string native;
+    while (NextName(dir, name, native))
+        names.push_back(name);
+    ::closedir(dir);
+    return true;
 }
 
 bool CreateDirectory(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
@@ -217,31 +223,32 @@ bool DeleteFile(const std::string& path)
     return ::unlink(native.c_str()) == 0;
 }
 
-bool MoveFile(const std::string& from, const std::string& to)
+bool MoveFile(const std::string& from, const std::string& to, bool overwrite)
 {
-    return RenameNoReplace(NativePath(from), NativePath(to));
+    return RenameNative(NativePath(from), NativePath(to), overwrite);
+}
+
+bool IsSameFile(const std::string& a, const std::string& b)
+{
+    struct stat first;
+    struct stat second;
+    return ::stat(NativePath(a).c_str(), &first) == 0 && ::stat(NativePath(b).c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool overwrite)
 {
     const std::string target = NativePath(to);
-
-    // O_NONBLOCK so that opening a FIFO cannot hang before the type check refuses it.
-    const int in = ::open(NativePath(from).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (in < 0)
+    CFile in;
+    if (!in.Open(NativePath(from), CFile::Mode::Read))
         return false;
     struct stat source;
-    int sourceErr = 0;
-    if (::fstat(in, &source) != 0)
-        sourceErr = errno;
-    else if (!S_ISREG(source.st_mode))
-        sourceErr = S_ISDIR(source.st_mode) ? EISDIR : EINVAL;
-    if (sourceErr != 0) {
-        ::close(in);
-        errno = sourceErr;
+    if (::fstat(in.GetHandle(), &source) != 0)
+        return false;
+    if (!S_ISREG(source.st_mode)) {
+        errno = S_ISDIR(source.st_mode) ? EISDIR : EINVAL;
         return false;
     }
-    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
 
     struct stat existing;
     if (::stat(target.c_str(), &existing) == 0) {
@@ -253,38 +260,54 @@ bool CopyFile(const std::string& from, const std::string& to, bool overwrite)
         else if (S_ISDIR(existing.st_mode))
             err = EISDIR;
         if (err != 0) {
-            ::close(in);
             errno = err;
             return false;
         }
     }
 
-    const std::string::size_type slash = target.rfind('/');
-    const std::string temp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) +
-                             ".twcopy" + UniqueTempSuffix();
-    const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        errno = err;
+    CReplaceWriter out;
+    return out.Begin(target, SiblingPath(target, ".twcopy"), 0600) && CopyContents(in, out) &&
+           out.File().SetPermissions(source.st_mode & 0777) &&
+           out.File().SetModifiedTime(source.st_mtim.tv_sec, source.st_mtim.tv_nsec) &&
+           out.Finish() == CReplaceWriter::Step::Done && out.Commit(overwrite);
+}
+
+bool ReadLink(const std::string& path, std::string& text)
+{
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t length = ::readlink(NativePath(path).c_str(), buffer.data(), buffer.size());
+    if (length < 0)
+        return false;
+    if (static_cast<std::size_t>(length) >= buffer.size()) {
+        errno = ENAMETOOLONG;
         return false;
     }
-    bool ok = CopyContents(in, out) && ::fchmod(out, source.st_mode & 0777) == 0;
-    int err = errno;
-    ::close(in);
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok) {
-        ok = overwrite ? ::rename(temp.c_str(), target.c_str()) == 0 : RenameNoReplace(temp, target);
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        errno = err;
-    }
-    return ok;
+    text.assign(buffer.data(), static_cast<std::size_t>(length));
+    return true;
+}
+
+bool PlaceLink(const std::string& text, const std::string& path)
+{
+    const std::string target = NativePath(path);
+    const std::string temp = SiblingPath(target, ".twlink" + UniqueTempSuffix());
+    if (::symlink(text.c_str(), temp.c_str()) != 0)
+        return false;
+    if (RenameNative(temp, target, true))
+        return true;
+    const int err = errno;
+    ::unlink(temp.c_str());
+    errno = err;
+    return false;
+}
+
+bool GetCreationTime(const std::string& path, std::int64_t& created)
+{
+    struct statx status {};
+    if (::statx(AT_FDCWD, NativePath(path).c_str(), 0, STATX_BTIME, &status) != 0 ||
+        (status.stx_mask & STATX_BTIME) == 0)
+        return false;
+    created = status.stx_btime.tv_sec;
+    return true;
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -24,6 +25,7 @@ struct FileStatus {
     std::uint64_t size = 0;           // bytes of a file; 0 for anything else
     std::int64_t modified = 0;        // last write, seconds since 1970 UTC
     int attributes = 0;               // kAttribute* bits
+    int permissions = 0;              // the mode's permission bits (07777)
 };
 
 // Status of the path. False when nothing is there (a dangling link is there: kind Other).
@@ -57,7 +59,9 @@ public:
     bool Next(DirectoryEntry& entry);
 
 private:
-    bool Produce(const std::string& name, DirectoryEntry& entry) const;
+    // `native` is the name on disk, read relative to the open folder; without an open
+    // folder (a single lookup) the whole path is used.
+    bool Produce(const std::string& name, const std::string& native, DirectoryEntry& entry) const;
 
     std::string folder_;       // CP932, ends in '/' unless empty (the working folder)
     std::string namePattern_;  // CP932
@@ -65,6 +69,12 @@ private:
     int dotsGiven_ = 0;        // how many of "." and ".." were offered
     bool single_ = false;      // no wildcard: one lookup
 };
+
+// The names in the folder (CP932, '/'-terminated or "" for the working folder) as a
+// wildcard search gives them, "." and ".." left out, without reading any entry's status:
+// an entry removed meanwhile may still be named. False, with `names` empty, when the
+// folder cannot be read.
+bool ListDirectoryNames(const std::string& folder, std::vector<std::string>& names);
 
 // mkdir with mode 0777 (the umask decides). Fails when anything exists at the path.
 bool CreateDirectory(const std::string& path);
@@ -75,13 +85,29 @@ bool RemoveDirectory(const std::string& path);
 // unlink: a file or a symbolic link, never a folder.
 bool DeleteFile(const std::string& path);
 
-// Renames a file or a whole folder. Fails, changing nothing, when the target exists.
-bool MoveFile(const std::string& from, const std::string& to);
+// Renames a file, a link itself or a whole folder. With overwrite false it fails, changing
+// nothing, when the target exists; with overwrite true a file or link there is replaced.
+bool MoveFile(const std::string& from, const std::string& to, bool overwrite);
 
-// Copies a regular file (links followed) with its permission bits. The copy goes to a
-// temporary file beside the target, which then takes the target's name, so a failed copy
-// leaves the old target whole. Fails when the source is no regular file, when source
-// and target are one file, and, with overwrite false, when the target exists.
+// Both paths exist and lead to one file (links followed).
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// Copies a regular file (links followed) with its permission bits and last write time.
+// The copy goes to a temporary file beside the target, flushed to disk, which then takes
+// the target's name, so a failed copy leaves the old target whole. Fails when the source
+// is no regular file, when source and target are one file, and, with overwrite false,
+// when the target exists.
 bool CopyFile(const std::string& from, const std::string& to, bool overwrite);
+
+// The text of the symbolic link at the path, in the file system's spelling, for PlaceLink.
+bool ReadLink(const std::string& path, std::string& text);
+
+// Puts a symbolic link with that text at the path by a rename, so that it replaces a file
+// or link there and never writes through one.
+bool PlaceLink(const std::string& text, const std::string& path);
+
+// When the path (links followed) was made, where the file system keeps that; false when
+// it does not, or the status cannot be read.
+bool GetCreationTime(const std::string& path, std::int64_t& created);
 
 }  // namespace platform

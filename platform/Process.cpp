@@ -1,21 +1,29 @@
 #include "Process.h"
 
 #include "Clock.h"
+#include "FileIo.h"
 
 #include <cerrno>
 #include <csignal>
 #include <chrono>
+#include <cstring>
 #include <thread>
+#include <type_traits>
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
 
 namespace platform {
+
+static_assert(std::is_same<ProcessId, pid_t>::value, "a ProcessId holds a pid_t as it is");
 
 namespace {
 
@@ -91,7 +99,7 @@ std::string QuoteArgument(const std::string& argument)
     return quoted;
 }
 
-int SpawnProcess(const SpawnOptions& options, pid_t* pid)
+int SpawnProcess(const SpawnOptions& options, ProcessId* pid)
 {
     if (options.args.empty() || options.args[0].empty())
         return ENOENT;
@@ -112,6 +120,8 @@ int SpawnProcess(const SpawnOptions& options, pid_t* pid)
     }
     static const int kOpenFlags[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
     for (int target = 0; target < 3; ++target) {
+        if (effective[target] == kInheritStream)
+            continue;
         // dup2 clears close-on-exec on the copy (and, from glibc 2.29, on a descriptor
         // duplicated onto its own number).
         const int rc = effective[target] < 0
@@ -188,9 +198,18 @@ std::string ReadCollected(int fd)
 
 }  // namespace
 
+ProcessEnd ReadWaitStatus(int status)
+{
+    ProcessEnd end;
+    end.exited = WIFEXITED(status);
+    end.code = end.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+    return end;
+}
+
 bool RunSucceeded(const RunResult& result)
 {
-    return result.spawnError == 0 && !result.timedOut && WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0;
+    const ProcessEnd end = ReadWaitStatus(result.status);
+    return result.spawnError == 0 && !result.timedOut && end.exited && end.code == 0;
 }
 
 RunResult RunProcess(std::vector<std::string> args, uint64_t timeoutMs)
@@ -202,7 +221,7 @@ RunResult RunProcess(std::vector<std::string> args, uint64_t timeoutMs)
     options.args = std::move(args);
     options.stderrFd = errFd;
     options.newProcessGroup = true;
-    pid_t pid = -1;
+    ProcessId pid = -1;
     result.spawnError = SpawnProcess(options, &pid);
     if (result.spawnError != 0) {
         if (errFd >= 0)
@@ -216,9 +235,8 @@ RunResult RunProcess(std::vector<std::string> args, uint64_t timeoutMs)
             break;
         if (GetTickCount64() >= deadline) {
             result.timedOut = true;
-            kill(-pid, SIGKILL);
-            while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-            }
+            KillProcessGroup(pid);
+            result.status = CollectChild(pid);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kRunPollMs));
@@ -228,6 +246,164 @@ RunResult RunProcess(std::vector<std::string> args, uint64_t timeoutMs)
         close(errFd);
     }
     return result;
+}
+
+CDescriptor OpenProcessHandle(ProcessId pid)
+{
+#ifdef SYS_pidfd_open
+    const long fd = syscall(SYS_pidfd_open, pid, 0);
+    return CDescriptor(fd < 0 ? -1 : static_cast<int>(fd));
+#else
+    (void)pid;
+    return CDescriptor();
+#endif
+}
+
+bool HasChildEnded(ProcessId pid)
+{
+    siginfo_t info;
+    std::memset(&info, 0, sizeof info);
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+        return info.si_pid == pid;
+    return errno == ECHILD;
+}
+
+void KillProcessGroup(ProcessId pid) { kill(-pid, SIGKILL); }
+
+int CollectChild(ProcessId pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+bool CreatePipe(CDescriptor& readEnd, CDescriptor& writeEnd)
+{
+    int ends[2] = {-1, -1};
+    const bool made = pipe2(ends, O_CLOEXEC) == 0;
+    readEnd = CDescriptor(ends[0]);
+    writeEnd = CDescriptor(ends[1]);
+    return made;
+}
+
+void SetNonBlocking(int fd)
+{
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+void CDescriptor::Reset()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+}
+
+long ReadDescriptor(int fd, void* buffer, size_t size)
+{
+    ssize_t n;
+    while ((n = read(fd, buffer, size)) < 0 && errno == EINTR) {
+    }
+    return static_cast<long>(n);
+}
+
+long WriteDescriptor(int fd, const void* data, size_t size)
+{
+    ssize_t n;
+    while ((n = write(fd, data, size)) < 0 && errno == EINTR) {
+    }
+    return static_cast<long>(n);
+}
+
+void WaitForDescriptors(std::initializer_list<int> readable, int writable, int timeoutMs)
+{
+    std::vector<pollfd> fds;
+    fds.reserve(readable.size() + 1);
+    for (int fd : readable)
+        if (fd >= 0)
+            fds.push_back(pollfd{fd, POLLIN, 0});
+    if (writable >= 0)
+        fds.push_back(pollfd{writable, POLLOUT, 0});
+    poll(fds.data(), fds.size(), timeoutMs);
+}
+
+namespace {
+
+sigset_t BrokenPipeSet()
+{
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    return pipe;
+}
+
+}  // namespace
+
+BrokenPipeSignalHold::BrokenPipeSignalHold()
+{
+    const sigset_t pipe = BrokenPipeSet();
+    pthread_sigmask(SIG_BLOCK, &pipe, &old_);
+}
+
+BrokenPipeSignalHold::~BrokenPipeSignalHold() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+void DiscardBrokenPipeSignal()
+{
+    sigset_t pending;
+    if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const sigset_t pipe = BrokenPipeSet();
+        const timespec now{0, 0};
+        sigtimedwait(&pipe, nullptr, &now);
+    }
+}
+
+std::string ReadProgramFirstLine(const std::string& nativePath)
+{
+    const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return "";
+    std::string line;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char bytes[kProgramFirstLineMax];
+        size_t have = 0;
+        while (have < kProgramFirstLineMax && std::memchr(bytes, '\n', have) == nullptr) {
+            const ssize_t n = read(fd, bytes + have, kProgramFirstLineMax - have);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            have += static_cast<size_t>(n);
+        }
+        line.assign(bytes, have);
+        const std::string::size_type lf = line.find('\n');
+        if (lf != std::string::npos)
+            line.resize(lf + 1);
+        const std::string::size_type zero = line.find('\0');
+        if (zero != std::string::npos)
+            line.resize(zero);
+    }
+    close(fd);
+    return line;
+}
+
+bool IsRunnableProgram(const std::string& nativePath, const std::string& firstLine)
+{
+    struct stat st {};
+    if (stat(nativePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(nativePath.c_str(), X_OK) != 0)
+        return false;
+    return firstLine.compare(0, 4, "\x7f" "ELF") == 0 || firstLine.compare(0, 2, "#!") == 0;
+}
+
+std::string ProgramArgument(const std::string& argument)
+{
+    const std::string native = NativePath(argument);
+    if (native == argument)
+        return argument;
+    struct stat st {};
+    return stat(native.c_str(), &st) == 0 ? native : argument;
 }
 
 }  // namespace platform

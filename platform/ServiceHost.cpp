@@ -194,8 +194,7 @@ std::string RealPath(const std::string& native)
 // folder given for a test never touches the running system.
 bool SystemdManages(const std::string& directory)
 {
-    struct stat info;
-    if (::lstat(kSystemdRuntimeDirectory, &info) != 0 || !S_ISDIR(info.st_mode))
+    if (!SystemdRuns())
         return false;
     const std::string resolved = RealPath(NativePath(directory));
     return !resolved.empty() && resolved == RealPath(kSystemUnitDirectory);
@@ -327,6 +326,12 @@ std::string ServiceUnitDirectory()
     while (directory.size() > 1 && directory.back() == '/')
         directory.pop_back();
     return directory;
+}
+
+bool SystemdRuns()
+{
+    struct stat info;
+    return ::lstat(kSystemdRuntimeDirectory, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string ServiceUnitText(const ServiceDefinition& definition)

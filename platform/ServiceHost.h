@@ -85,6 +85,9 @@ struct ServiceDefinition {
 // /etc/systemd/system. CP932, without a trailing '/'.
 std::string ServiceUnitDirectory();
 
+// Whether systemd is the init system (sd_booted(3): its runtime folder exists).
+bool SystemdRuns();
+
 // The unit file's bytes (UTF-8): a Type=notify service whose ExecStart= is the program path
 // quoted so that systemd reads it back whole (blanks and '%' included), then the argument
 // (quoted and escaped when it is not one plain word); installed for multi-user.target.

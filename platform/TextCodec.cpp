@@ -5,6 +5,8 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -81,14 +83,37 @@ size_t Utf8SequenceLength(const std::string& s, size_t i)
 
 const char kUtf8Replacement[] = "\xEF\xBF\xBD";
 
+// The length of the leading run of bytes below 0x80. Both codecs map each of them to
+// itself (0x5C and 0x7E included, as iconv's CP932 does), and none is a CP932 lead byte
+// or part of a UTF-8 sequence, so such a run needs no converter. Eight bytes are tested
+// at a time: file names and paths are mostly ASCII.
+size_t AsciiPrefixLength(const std::string& text)
+{
+    constexpr uint64_t kHighBits = 0x8080808080808080u;
+    const char* data = text.data();
+    size_t i = 0;
+    for (; i + sizeof(uint64_t) <= text.size(); i += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        if (word & kHighBits)
+            break;
+    }
+    while (i < text.size() && static_cast<unsigned char>(data[i]) < 0x80)
+        ++i;
+    return i;
+}
+
 }  // namespace
 
 std::string Cp932ToUtf8(const std::string& cp932)
 {
+    size_t i = AsciiPrefixLength(cp932);
+    if (i == cp932.size())
+        return cp932;
     thread_local Converter converter("UTF-8", "CP932");
     std::string out;
     out.reserve(cp932.size() + cp932.size() / 2);
-    size_t i = 0;
+    out.assign(cp932, 0, i);
     while (i < cp932.size()) {
         i += converter.Run(cp932.data() + i, cp932.size() - i, out);
         if (i >= cp932.size())
@@ -104,10 +129,13 @@ std::string Cp932ToUtf8(const std::string& cp932)
 
 std::string Utf8ToCp932(const std::string& utf8)
 {
+    size_t i = AsciiPrefixLength(utf8);
+    if (i == utf8.size())
+        return utf8;
     thread_local Converter converter("CP932", "UTF-8");
     std::string out;
     out.reserve(utf8.size());
-    size_t i = 0;
+    out.assign(utf8, 0, i);
     while (i < utf8.size()) {
         i += converter.Run(utf8.data() + i, utf8.size() - i, out);
         if (i >= utf8.size())

@@ -13,21 +13,16 @@
 #include "Clock.h"
 #include "CRuntime.h"
 #include "FileIo.h"
+#include "LockFile.h"
 #include "ModulePath.h"
+#include "Process.h"
 #include "TextCodec.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/file.h>
 #include <syslog.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
 #include <new>
-
-extern char** environ;
 
 namespace {
 
@@ -63,22 +58,13 @@ void StartController()
     const std::string::size_type slash = program.rfind('/');
     if (slash == std::string::npos)
         return;
-    const std::string path = platform::NativePath(program.substr(0, slash + 1) + "Vollmark");
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    // The SIGPIPE that this program ignores is its own matter, not the controller's.
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &pipe);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    pid_t pid;
-    posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
-    posix_spawnattr_destroy(&attributes);
+    platform::SpawnOptions options;
+    options.args = {platform::NativePath(program.substr(0, slash + 1) + "Vollmark")};
+    // Its messages go where ours do.
+    options.stdinFd = options.stdoutFd = options.stderrFd = platform::kInheritStream;
+    options.newSession = true;
+    platform::ProcessId pid;
+    platform::SpawnProcess(options, &pid);
 }
 
 // "-Embedding" or "/Automation": the process was started for a client.
@@ -100,20 +86,10 @@ bool IsActivation(const std::string& commandLine)
 class CServerApp::InstanceLock {
 public:
     // True when this process now holds the lock.
-    bool Acquire()
-    {
-        const std::string path = platform::NativePath(platform::GetModulePath(1) + "Tarnwick.lock");
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
-    }
-    ~InstanceLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
+    bool Acquire() { return file_.TryLock(platform::NativePath(platform::GetModulePath(1) + "Tarnwick.lock")); }
 
 private:
-    int fd_ = -1;
+    platform::LockFile file_;
 };
 
 CServerApp::CServerApp(const CIPv4Address& listenAddress) : listenAddress_(listenAddress)

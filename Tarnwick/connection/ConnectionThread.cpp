@@ -18,8 +18,6 @@
 #include "Clock.h"
 #include "CRuntime.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -63,9 +61,9 @@ void SetLogValues(CTemplate& line, const CConfigAccessor& node, Hidden hidden, c
 CConnectionThread::CConnectionThread(CServerCore* core, std::unique_ptr<CTcpSocket> socket)
     : core_(core), socket_(std::move(socket)), state_(this, socket_.get(), this)
 {
-    const CConfigAccessor settings = core_->GetSettingAccessor();
-    idleTimeMs_ = settings.GetInt("Basic::KeepAliveTime", 20) * 1000;
-    keepAlive_ = settings.GetInt("Basic::EnableKeepAlive", 0);
+    const CCoreSettings& settings = core_->GetCoreSettings();
+    idleTimeMs_ = settings.KeepAliveTime() * 1000;
+    keepAlive_ = settings.EnableKeepAlive();
     if (StartPooled() != 0) {
         socket_->Close();  // the client learns at once that nobody will answer
         throw CConnectionException{"スレッドの開始に失敗しました", 0};
@@ -104,6 +102,10 @@ bool CConnectionThread::WaitForFirstRequest()
     // connection slot as long as one that trickles.
     const uint64_t deadline =
         std::min(platform::GetTickCount64() + static_cast<uint64_t>(waitMs > 0 ? waitMs : 0), headerDeadline_);
+    // The listener queues a connection only once its client has spoken, so the bytes are
+    // usually there already: a look without waiting comes first.
+    if (!IsStopRequested() && socket_->DataAvailable(0))
+        return true;
     while (!IsStopRequested()) {
         if (socket_->DataAvailable(int64_t{kPollIntervalMs} * 1000))
             return true;
@@ -123,12 +125,14 @@ void CConnectionThread::Run()
         socket_->Close();
         return;
     }
-    // Whether the closing check below has just looked at the line: then only bytes it
-    // buffered can be waiting, and a second look at once would find the same nothing.
-    bool justLooked = false;
+    // Whether the line may hold bytes not buffered yet: false only after a wait that
+    // ended without the socket becoming readable, when a receive would find nothing.
+    bool readable = true;
     for (bool firstRequest = true;; firstRequest = false) {
         char first;
-        const bool waiting = justLooked ? socket_->GetBufferedCount() > 0 : socket_->DataAvailable(0) != 0;
+        // The buffered bytes, or one receive; the look that finds nothing also stands for
+        // the disconnect checks of the request it would have started.
+        const bool waiting = socket_->GetBufferedCount() > 0 || (readable && socket_->DataAvailable(0) != 0);
         if (waiting && socket_->Peek(&first, 1) != 0 && !socket_->IsDisconnected()) {
             if (!firstRequest)
                 headerDeadline_ = platform::GetTickCount64() + static_cast<uint64_t>(HeaderTimeLimitMs());
@@ -155,16 +159,17 @@ void CConnectionThread::Run()
                 return;
             }
             tick = platform::GetTickCount64();
-        } else {
-            // Waits for the next request's bytes, but no longer than one poll interval.
-            socket_->DataAvailable(int64_t{kPollIntervalMs} * 1000);
         }
-        if (IsStopRequested() || socket_->IsDisconnected() || !keepAlive_ ||
+        // A peer's end met by a look is final; one not met yet makes the wait below
+        // return at once, and the next look meets it.
+        if (IsStopRequested() || socket_->IsEndOfStream() || !keepAlive_ ||
             tick + static_cast<uint64_t>(idleTimeMs_) < platform::GetTickCount64()) {
             socket_->Close();
             return;
         }
-        justLooked = true;
+        // A request sent behind the last one is served at once; otherwise waits for the
+        // next request's bytes, but no longer than one poll interval.
+        readable = socket_->GetBufferedCount() > 0 || socket_->ReadableWithin(int64_t{kPollIntervalMs} * 1000) != 0;
     }
 }
 
@@ -215,7 +220,7 @@ void CConnectionThread::CloseGracefully()
     // Closing with received bytes unread makes the kernel reset the connection, and the
     // reset may destroy the answer before the client has read it (RFC 9112 9.6). So the
     // sending side ends first and what the client still sends is dropped until it closes.
-    ::shutdown(socket_->GetHandle(), SHUT_WR);
+    socket_->ShutdownSending();
     const uint64_t deadline = platform::GetTickCount64() + kRefusalLingerMs;
     char scratch[4096];
     for (int64_t dropped = 0; dropped < kMaxRefusalDropBytes && platform::GetTickCount64() < deadline &&
@@ -250,7 +255,7 @@ CConfigAccessor CConnectionThread::BeginThreadLog()
 void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
 {
     const std::string name = threadView.GetString("ThreadName", "");
-    const int max = core_->GetSettingAccessor().GetInt("Log::MaxThreadLog", 10);
+    const int max = core_->GetCoreSettings().MaxThreadLog();
     threadView.GetSubAccessor("EndTime").CopyFrom(SetTimeVariables(0));
     // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
     core_->GetContext().Finish(threadView, name, max);
@@ -269,8 +274,15 @@ void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
 {
     const std::string format = core_->GetSettingAccessor().GetString(
         "Log::LogFormatNoTime", "[%Time%] <%Host%> (%RecvSize%,%SendSize%) [%Info%] %Method% %Object%");
-    CTemplate line;
-    line.Parse(format);
+    // The filter fills the format's time placeholders, so the text changes once a second
+    // at most: the requests in between reuse its parse.
+    if (format != logFormat_ || !logFormatParsed_) {
+        logTemplate_ = CTemplate();
+        logTemplate_.Parse(format);
+        logFormat_ = format;
+        logFormatParsed_ = true;
+    }
+    CTemplate line = logTemplate_;
     // Reading a node creates it: a request that failed before its header was parsed, or
     // before an answer was begun, must not gain empty RequestInfo or ResponseInfo nodes.
     const bool parsed = threadView.HasSection("RequestInfo");

@@ -13,6 +13,7 @@
 
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"
+#include "Template.h"
 #include "http/ConnectionState.h"
 #include "thread/TimeoutWatcher.h"
 #include "thread/WorkerThread.h"
@@ -153,6 +154,10 @@ private:
     uint64_t headerDeadline_ = 0;     // the tick by which the coming request header is whole
     bool closeAfterResponse_ = false;  // the answer leaves the connection unusable
     std::string pendingHeader_;        // a header block not sent yet
+    // The last request-log format as filtered, and its parse, which each line copies.
+    std::string logFormat_;
+    bool logFormatParsed_ = false;
+    CTemplate logTemplate_;
 };
 
 // The core's ConnectionStarter: a CConnectionThread for the socket.

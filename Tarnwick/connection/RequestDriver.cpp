@@ -191,21 +191,28 @@ void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const 
                                        const CRequestPath& path)
 {
     const std::string& method = request.GetMethod();  // exact case, as sent
-    const CConfigAccessor options = path.GetOptions();
-    const bool webDav = options.GetInt("EnableWebDAV", 0) != 0;
-    const bool write = options.GetInt("EnableWrite", 0) != 0;
     if (method == "OPTIONS")
         throw new COptionsResponse(core_, threadView, request, path);
-    if (webDav && method == "PROPFIND")
-        throw new CDAVPropfindResponse(core_, threadView, request, path);
-    if (webDav && (method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK"))
+    // Each option is read only for the methods it governs: a plain read needs neither.
+    // The access checks read the Options node before, so a read skipped here creates nothing.
+    const bool propfind = method == "PROPFIND";
+    if ((propfind || method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK") &&
+        path.GetOptions().GetInt("EnableWebDAV", 0) != 0) {
+        if (propfind)
+            throw new CDAVPropfindResponse(core_, threadView, request, path);
         throw CServerFatalException{"サポートしていません"};
-    if (write && (method == "PUT" || method == "MKCOL"))
+    }
+    const bool put = method == "PUT" || method == "MKCOL";
+    const bool remove = method == "DELETE";
+    if (!put && !remove && method != "COPY" && method != "MOVE")
+        return;
+    if (path.GetOptions().GetInt("EnableWrite", 0) == 0)
+        return;
+    if (put)
         throw new CFilePutResponse(core_, threadView, request, path);
-    if (write && method == "DELETE")
+    if (remove)
         throw new CFileDeleteResponse(core_, threadView, request, path);
-    if (write && (method == "COPY" || method == "MOVE"))
-        throw new CFileMoveResponse(core_, threadView, request, path);
+    throw new CFileMoveResponse(core_, threadView, request, path);
 }
 
 void CConnectionThread::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
@@ -286,7 +293,9 @@ void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHt
         socket_->SendAll(std::string(kContinue)) != 0)
         throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
     int64_t remaining = total;
-    limiter.SetRecvLimiting(path.GetOptions().GetInt("EnableBandWidthLimit", 0));
+    // The receive limit governs only the loop below: without a body it is not looked up.
+    if (remaining > 0)
+        limiter.SetRecvLimiting(path.GetOptions().GetInt("EnableBandWidthLimit", 0));
     CByteBuffer buffer;
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);

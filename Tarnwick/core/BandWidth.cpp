@@ -10,7 +10,7 @@
 
 namespace {
 
-using Lock = std::lock_guard<platform::CCriticalSection>;
+using Lock = std::lock_guard<std::mutex>;
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
@@ -47,7 +47,7 @@ void CBandWidthManager::LoadSettings(const CConfigAccessor& settings)
     recv_.server = ReadRate(limits, "Recv::MaxServerBandWidth");
     recv_.host = ReadRate(limits, "Recv::MaxOneHostBandWidth");
     recv_.connection = ReadRate(limits, "Recv::MaxOneConnectBandWidth");
-    maxOneHostConnect_ = std::max(0, settings.GetInt("Basic::MaxOneHostConnect", 0));
+    maxOneHostConnect_.store(std::max(0, settings.GetInt("Basic::MaxOneHostConnect", 0)), std::memory_order_relaxed);
 }
 
 void CBandWidthManager::UpdateEntry(const CIPv4Address& address, const std::string& key, int sendLimiting,
@@ -77,6 +77,11 @@ void CBandWidthManager::RemoveEntry(const std::string& key)
 int CBandWidthManager::CountHostRequests(const CIPv4Address& address) const
 {
     Lock lock(lock_);
+    return CountHostRequestsLocked(address);
+}
+
+int CBandWidthManager::CountHostRequestsLocked(const CIPv4Address& address) const
+{
     return static_cast<int>(std::count_if(requests_.begin(), requests_.end(),
                                           [&address](const RequestEntry& entry) { return entry.address == address; }));
 }
@@ -84,6 +89,11 @@ int CBandWidthManager::CountHostRequests(const CIPv4Address& address) const
 int CBandWidthManager::CountFlagged(const CIPv4Address* address, int RequestEntry::*flag) const
 {
     Lock lock(lock_);
+    return CountFlaggedLocked(address, flag);
+}
+
+int CBandWidthManager::CountFlaggedLocked(const CIPv4Address* address, int RequestEntry::*flag) const
+{
     int count = 0;
     for (const RequestEntry& entry : requests_) {
         if (entry.*flag && (address == nullptr || entry.address == *address))
@@ -115,10 +125,10 @@ int32_t CBandWidthManager::GetLimit(const CIPv4Address& address, const Direction
         if (smallest == 0 || candidate < smallest)
             smallest = candidate;
     };
-    const int all = CountFlagged(nullptr, flag);
+    const int all = CountFlaggedLocked(nullptr, flag);
     if (limits.server != 0 && all != 0)
         consider(std::max<int32_t>(1, limits.server / all));
-    const int host = CountFlagged(&address, flag);
+    const int host = CountFlaggedLocked(&address, flag);
     if (limits.host != 0 && host != 0)
         consider(std::max<int32_t>(1, limits.host / host));
     if (limits.connection != 0)
@@ -138,8 +148,12 @@ int32_t CBandWidthManager::GetRecvLimit(const CIPv4Address& address) const
 
 int CBandWidthManager::IsHostOverLimit(const CIPv4Address& address) const
 {
+    // Without a limit, as most servers run, the request table need not be locked at all.
+    if (maxOneHostConnect_.load(std::memory_order_relaxed) <= 0)
+        return 0;
     Lock lock(lock_);
-    return maxOneHostConnect_ > 0 && CountHostRequests(address) > maxOneHostConnect_ ? 1 : 0;
+    const int limit = maxOneHostConnect_.load(std::memory_order_relaxed);
+    return limit > 0 && CountHostRequestsLocked(address) > limit ? 1 : 0;
 }
 
 CBandWidthManager::Admission CBandWidthManager::OpenConnection(const CIPv4Address& address, int maxConnections)
@@ -148,7 +162,8 @@ CBandWidthManager::Admission CBandWidthManager::OpenConnection(const CIPv4Addres
     if (openConnections_ >= maxConnections)
         return kServerFull;
     const auto found = hostConnections_.find(address.GetAddress());
-    if (maxOneHostConnect_ > 0 && found != hostConnections_.end() && found->second >= maxOneHostConnect_)
+    const int hostLimit = maxOneHostConnect_.load(std::memory_order_relaxed);
+    if (hostLimit > 0 && found != hostConnections_.end() && found->second >= hostLimit)
         return kHostFull;
     ++hostConnections_[address.GetAddress()];
     ++openConnections_;
@@ -277,14 +292,20 @@ CBandWidthLimiter::CBandWidthLimiter(CBandWidthManager* manager, const CIPv4Addr
 
 CBandWidthLimiter::~CBandWidthLimiter() { manager_->RemoveEntry(key_); }
 
+// A request that keeps its flag changes nothing in the table, so the manager's lock is
+// not taken for it: most requests never switch limiting on.
 void CBandWidthLimiter::SetSendLimiting(int flag)
 {
+    if (flag == sendLimiting_)
+        return;
     sendLimiting_ = flag;
     manager_->UpdateEntry(address_, key_, sendLimiting_, recvLimiting_);
 }
 
 void CBandWidthLimiter::SetRecvLimiting(int flag)
 {
+    if (flag == recvLimiting_)
+        return;
     recvLimiting_ = flag;
     manager_->UpdateEntry(address_, key_, sendLimiting_, recvLimiting_);
 }

@@ -9,19 +9,21 @@
 // monotonic millisecond clock (platform::GetTickCount64); each operation that reads the
 // clock has an overload taking that reading, for a caller's (or a test's) own time line.
 
-#include "CriticalSection.h"
 #include "IPv4Address.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 class CConfigAccessor;
 
-// Thread-safe: every operation holds the manager's lock for its whole duration.
+// Thread-safe: every operation holds the manager's lock for its whole duration, except
+// IsHostOverLimit while Basic::MaxOneHostConnect is 0, which then reads no table.
 class CBandWidthManager {
 public:
     // No limits, no requests, every total 0.
@@ -119,12 +121,16 @@ private:
 
     int32_t GetLimit(const CIPv4Address& address, const DirectionLimits& limits, int RequestEntry::*flag) const;
     int CountFlagged(const CIPv4Address* address, int RequestEntry::*flag) const;
+    // The same two counts for a caller that holds lock_.
+    int CountFlaggedLocked(const CIPv4Address* address, int RequestEntry::*flag) const;
+    int CountHostRequestsLocked(const CIPv4Address& address) const;
     void PurgeHourLocked(uint64_t nowSecond);
 
-    mutable platform::CCriticalSection lock_;  // guards everything below
+    mutable std::mutex lock_;  // guards everything below but maxOneHostConnect_
     DirectionLimits send_;
     DirectionLimits recv_;
-    int maxOneHostConnect_ = 0;
+    // Written under lock_ too, but read without it where 0 lets a check skip the lock.
+    std::atomic<int> maxOneHostConnect_{0};
     std::vector<RequestEntry> requests_;  // in order of insertion
     std::map<uint32_t, int> hostConnections_;  // open connections by address, none at 0
     int openConnections_ = 0;
@@ -148,7 +154,8 @@ public:
     CBandWidthLimiter(const CBandWidthLimiter&) = delete;
     CBandWidthLimiter& operator=(const CBandWidthLimiter&) = delete;
 
-    // Switches the request's share of the limits on (nonzero) or off for one direction.
+    // Switches the request's share of the limits on (nonzero) or off for one direction;
+    // the flag it already has changes nothing and does not lock the manager.
     void SetSendLimiting(int flag);
     void SetRecvLimiting(int flag);
     // The rate this request may use now; 0 (no limit) while limiting is off.

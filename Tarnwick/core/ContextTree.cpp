@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <shared_mutex>
+#include <string_view>
 
 CContextTree::CContextTree()
 {
@@ -13,13 +14,17 @@ CContextTree::CContextTree()
 
 void CContextTree::Begin(const CConfigAccessor& node)
 {
+    CConfigAccessor listed = node;  // copied before the lock, so that only a move is under it
     std::lock_guard<std::mutex> lock(liveLock_);
-    live_.push_back(node);
+    live_.push_back(std::move(listed));
 }
 
 void CContextTree::Finish(const CConfigAccessor& node, const std::string& name, int maxLogs)
 {
+    // Named before the lock is taken, so that the lock is held only for the move itself.
     const CConfigAccessor logs = GetThreadLogsAccessor();
+    const CConfigAccessor destination = logs.GetSubAccessor(name);
+    const std::string_view childPath = std::string_view(destination.GetPrefix()).substr(logs.GetPrefix().size());
     CConfigNode dropped;  // freed after the lock is released
     {
         std::lock_guard<const CConfigClass> lock(tree_);
@@ -32,9 +37,7 @@ void CContextTree::Finish(const CConfigAccessor& node, const std::string& name, 
                 live_.erase(listed);
         }
         if (maxLogs > 0) {
-            node.MoveTo(logs.GetSubAccessor(name));
-            if (logs.GetSectionCount() > maxLogs)
-                dropped = tree_.TakeFirstSection(logs.GetPrefix());
+            dropped = tree_.MoveNodeFromAndTrim(logs.GetPrefix(), childPath, *node.GetTree(), node.GetPrefix(), maxLogs);
             return;
         }
     }

@@ -52,9 +52,13 @@ std::size_t CMimeMaps::FindMimePair(const std::string& name) const
     const std::string::size_type dot = platform::_mbsrchr(name, '.');
     if (dot == std::string::npos)
         return mimeTable_.size();
-    const std::string ext = platform::_mbslwr(name.substr(dot + 1));
+    return FindExtensionPair(platform::_mbslwr(name.substr(dot + 1)));
+}
+
+std::size_t CMimeMaps::FindExtensionPair(const std::string& extension) const
+{
     for (std::size_t i = 0; i < mimeTable_.size(); ++i)
-        if (mimeTable_[i].first == ext)
+        if (mimeTable_[i].first == extension)
             return i;
     return mimeTable_.size();
 }
@@ -79,15 +83,23 @@ std::string CMimeMaps::LookupMimeType(const std::string& name)
 
 std::string CMimeMaps::LookupIconType(const std::string& name)
 {
-    const std::string mime = LookupMimeType(name);
+    LookupMimeType(name);  // for its reordering of this copy's table
+    return FindIconType(name, iconCache_);
+}
+
+std::string CMimeMaps::FindIconType(const std::string& name, IconCache& cache) const
+{
     const std::string::size_type dot = platform::_mbsrchr(name, '.');
     const std::string ext = dot == std::string::npos ? std::string() : platform::_mbslwr(name.substr(dot));
-    if (!ext.empty() && ext == iconCacheKey_)
-        return iconCacheValue_;
+    if (!ext.empty() && ext == cache.extension)
+        return cache.icon;
+    // The type only matters when the cache does not answer; it is FindMimeType's.
+    const std::size_t pair = ext.empty() ? mimeTable_.size() : FindExtensionPair(ext.substr(1));
+    const std::string mime = pair < mimeTable_.size() ? mimeTable_[pair].second : kDefaultMimeType;
     for (const auto& [filter, icon] : iconTable_) {
         if (filter == ext || WildcardMatchNoCase(filter, mime) || WildcardMatchNoCase(filter, name)) {
-            iconCacheKey_ = ext;
-            iconCacheValue_ = icon;
+            cache.extension = ext;
+            cache.icon = icon;
             return icon;
         }
     }

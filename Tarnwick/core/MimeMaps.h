@@ -3,8 +3,8 @@
 // index entry, from the Setting::MimeType and Setting::IconType tables. The core keeps one
 // loaded instance, which nobody changes, and shares it. LookupMimeType and LookupIconType
 // may reorder the table and keep a one-entry icon cache, so they run on a private copy,
-// which belongs to one thread; FindMimeType is the same answer without either, for any
-// thread on the shared instance.
+// which belongs to one thread; FindMimeType and FindIconType are the same answers without
+// either (the icon cache is the caller's), for any thread on the shared instance.
 
 #include "ConfigAccessor.h"
 
@@ -19,6 +19,13 @@ public:
     virtual ~CMimeMaps() = default;
 
     using Table = std::vector<std::pair<std::string, std::string>>;
+
+    // The one-entry icon cache of the lookups that share it (one index page): the last
+    // extension an icon was found for, and that icon. A new one answers nothing.
+    struct IconCache {
+        std::string extension;
+        std::string icon;
+    };
 
     // Reads both tables through `settings` (an accessor on "Setting", kept for later
     // LoadMimeTypes and LoadIconTypes calls); a table already loaded is not read again.
@@ -42,6 +49,9 @@ public:
     // pattern without regard to case; "" when none does. The last answer is cached by
     // extension, so a later name with that extension gets the same icon from this copy.
     std::string LookupIconType(const std::string& name);
+    // The icon LookupIconType gives for the name with `cache` in place of this copy's own,
+    // the table left as it is.
+    std::string FindIconType(const std::string& name, IconCache& cache) const;
 
     // The tables in their current order: {extension, type} and {filter, icon}.
     const Table& GetMimeTable() const { return mimeTable_; }
@@ -50,9 +60,10 @@ public:
 private:
     // The position of the pair for the name's extension; mimeTable_.size() when none.
     std::size_t FindMimePair(const std::string& name) const;
+    // The same for an extension already lower-cased, without its dot.
+    std::size_t FindExtensionPair(const std::string& extension) const;
 
-    std::string iconCacheKey_;
-    std::string iconCacheValue_;
+    IconCache iconCache_;
     CConfigAccessor settings_;
     CConfigAccessor mimeView_;
     CConfigAccessor iconView_;

@@ -7,8 +7,6 @@
 
 #include "ModulePath.h"
 
-#include <sys/socket.h>
-
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -20,6 +18,8 @@ namespace {
 // Basic::TimeOut outside this range (seconds) reads as the default: beyond it the
 // watchdog's milliseconds would overflow an int.
 constexpr int kMaxTimeoutSeconds = 2147483;
+// Basic::TimeOut when missing: five minutes outlast a slow client or CGI program, and still
+// free a connection that hangs well before an administrator would notice it.
 constexpr int kDefaultTimeoutSeconds = 300;
 // Basic::MaxConnect when the settings leave it out: a few dozen clients at once, on the
 // stack and descriptors of an ordinary machine.
@@ -54,24 +54,13 @@ std::string RefusalAnswer(const char* reason)
 
 // A request header is refused beyond 32000 bytes; a client that sends more than this
 // before its 503 is not owed a clean end, and cannot keep the core thread reading.
-constexpr ssize_t kMaxDroppedRequestBytes = 65536;
+constexpr int64_t kMaxDroppedRequestBytes = 65536;
 
 // Closing a socket whose received bytes were never read makes the kernel send a reset
 // instead of an orderly end, and the client may lose the answer still unread in its own
 // buffers (RFC 9112 9.6). So the answer is ended first, and the request the client has
 // sent so far is dropped without waiting for more: the core thread never blocks here.
-void DropUnreadRequest(CTcpSocket& socket)
-{
-    const int fd = socket.GetHandle();
-    if (fd < 0)
-        return;
-    ::shutdown(fd, SHUT_WR);
-    char scratch[4096];
-    ssize_t dropped = 0;
-    for (ssize_t n; dropped < kMaxDroppedRequestBytes &&
-                    (n = ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT)) > 0;)
-        dropped += n;
-}
+void DropUnreadRequest(CTcpSocket& socket) { socket.ShutdownSendingAndDrop(kMaxDroppedRequestBytes); }
 
 int64_t SystemSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
@@ -118,6 +107,8 @@ CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* statu
     log_.SetCore(this);
 
     OpenListeners();
+    // Last of the reads, so that the nodes they may create follow those the start creates.
+    coreSettings_ = std::make_unique<const CCoreSettings>(settings_);
 
     if (Start() != 0)
         throw CServerException{"スレッドの開始に失敗しました", 0};
@@ -202,37 +193,41 @@ void CServerCore::Run()
 
 void CServerCore::RunPass(CIntervalTimer& ticker)
 {
-    if (std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(kIdleWaitMs)) {
-        // Both limits are applied before any byte is read, and a slot is held exactly as
-        // long as the socket is open: a worker whose thread is still winding down holds none.
-        const CIPv4Address peer = socket->GetPeerAddress();
-        switch (bandWidth_.OpenConnection(peer, maxConnections_)) {
-        case CBandWidthManager::kAdmitted:
-            socket->SetCloseHook([this, peer] { bandWidth_.CloseConnection(peer); });
-            try {
-                workers_.push_back(startConnection_(*this, std::move(socket)));
-            } catch (const CConnectionException& e) {
-                log_.AddSystemLine("SystemError : %s", e.message.c_str());
-            }
-            break;
-        case CBandWidthManager::kServerFull:
-            SendOverloadAnswer(*socket);
-            break;
-        case CBandWidthManager::kHostFull:
-            SendRefusal(*socket, RefusalAnswer("１ホストの最大接続数を超えました"));
-            break;
-        }
-    }
+    // Every socket queued meanwhile is taken in the same pass: they came together, and
+    // each wait for the next would cost the core a wake-up.
+    for (std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(kIdleWaitMs); socket;
+         socket = listener_.PopAcceptedSocket())
+        AdmitConnection(std::move(socket));
 
     // A worker whose thread has not quite ended yet goes at a later pass: waiting for it
     // here would hold up the sockets queued meanwhile.
-    for (size_t i = workers_.size(); i-- > 0;) {
-        if (!workers_[i]->IsRunning() && workers_[i]->TryJoin())
-            workers_.erase(workers_.begin() + static_cast<std::ptrdiff_t>(i));
-    }
+    CWorkerThread::RemoveJoined(workers_);
 
     if (ticker.IsElapsed())
         OnTick();
+}
+
+void CServerCore::AdmitConnection(std::unique_ptr<CTcpSocket> socket)
+{
+    // Both limits are applied before any byte is read, and a slot is held exactly as
+    // long as the socket is open: a worker whose thread is still winding down holds none.
+    const CIPv4Address peer = socket->GetPeerAddress();
+    switch (bandWidth_.OpenConnection(peer, maxConnections_)) {
+    case CBandWidthManager::kAdmitted:
+        socket->SetCloseHook([this, peer] { bandWidth_.CloseConnection(peer); });
+        try {
+            workers_.push_back(startConnection_(*this, std::move(socket)));
+        } catch (const CConnectionException& e) {
+            log_.AddSystemLine("SystemError : %s", e.message.c_str());
+        }
+        break;
+    case CBandWidthManager::kServerFull:
+        SendOverloadAnswer(*socket);
+        break;
+    case CBandWidthManager::kHostFull:
+        SendRefusal(*socket, RefusalAnswer("１ホストの最大接続数を超えました"));
+        break;
+    }
 }
 
 void CServerCore::OnTick()

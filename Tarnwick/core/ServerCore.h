@@ -13,6 +13,7 @@
 #include "ConfigAccessor.h"
 #include "IntervalTimer.h"
 #include "core/BandWidth.h"
+#include "core/CoreSettings.h"
 #include "core/ContextTree.h"
 #include "core/MimeMaps.h"
 #include "core/ServerLog.h"
@@ -89,6 +90,9 @@ public:
     CContextTree& GetContext() { return context_; }
     CServerLog& GetLog() { return log_; }
     CBandWidthManager& GetBandWidthManager() { return bandWidth_; }
+    // The settings every request reads, built once before the core thread starts; valid
+    // for the core's life, and read by any thread without a lock.
+    const CCoreSettings& GetCoreSettings() const { return *coreSettings_; }
 
     // The MIME and icon maps, loaded at the start (a change of the settings takes effect at
     // the next start) and never changed: any thread may look up with FindMimeType; a
@@ -123,6 +127,8 @@ private:
 
     // One pass of the main loop.
     void RunPass(CIntervalTimer& ticker);
+    // Starts a worker for the socket, or answers 503 at the connection or per-host limit.
+    void AdmitConnection(std::unique_ptr<CTcpSocket> socket);
     // The once-a-second duties.
     void OnTick();
     void PublishStatistics();
@@ -143,6 +149,7 @@ private:
     int maxConnections_ = 0;
     std::atomic<int> requestCounter_{0};
     std::shared_ptr<const CMimeMaps> mimeMaps_;
+    std::unique_ptr<const CCoreSettings> coreSettings_;
     CBandWidthManager bandWidth_;
     CFastListener listener_;
     CContextTree context_;

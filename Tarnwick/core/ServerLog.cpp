@@ -5,8 +5,7 @@
 #include "FileIo.h"
 #include "FilePath.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "File.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -71,23 +70,6 @@ std::string LocalTimePrefix()
 std::string Describe(const char* what, const std::string& path, int err)
 {
     return std::string(what) + path + " : " + std::strerror(err);
-}
-
-// Appends all of `data`; returns how many bytes were written, which is less than the size
-// only when a write failed (errno then says why).
-std::size_t WriteAll(int fd, const std::string& data)
-{
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return written;
 }
 
 }  // namespace
@@ -178,15 +160,12 @@ bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPa
     if (!folder.empty())
         CreateDirectoryPath(folder);  // a failure shows in the open below
 
-    std::size_t written = 0;
-    const int fd = ::open(platform::NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    int64_t written = 0;
+    platform::CFile file;
+    if (!file.Open(platform::NativePath(path), platform::CFile::Mode::Append)) {
         error = Describe("ログファイルを開けません : ", path, errno);
-    } else {
-        written = WriteAll(fd, lines.text);
-        if (written < lines.text.size())
-            error = Describe("ログファイルに書き込めません : ", path, errno);
-        ::close(fd);
+    } else if (!file.Write(lines.text.data(), static_cast<int64_t>(lines.text.size()), written)) {
+        error = Describe("ログファイルに書き込めません : ", path, errno);
     }
 
     if (error.empty()) {
@@ -197,7 +176,7 @@ bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPa
     }
     // A line cut off by the failure is written whole next time.
     std::size_t linesWritten = 0;
-    while (linesWritten < lines.ends.size() && lines.ends[linesWritten] <= written)
+    while (linesWritten < lines.ends.size() && lines.ends[linesWritten] <= static_cast<std::size_t>(written))
         ++linesWritten;
     Requeue(queue, lines, linesWritten);
     keepSpare();

@@ -1,5 +1,7 @@
 #include "DebugDriver.h"
 
+#include "Socket.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -9,10 +11,6 @@
 #include <QPixmap>
 #include <QSocketNotifier>
 #include <QStringList>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -33,19 +31,9 @@ std::unique_ptr<CDebugDriver> CDebugDriver::FromEnvironment(QDialog& dialog)
     const char* path = std::getenv(kVariable);
     if (!path || !*path)
         return nullptr;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (std::strlen(path) >= sizeof address.sun_path || fd < 0) {
-        std::fprintf(stderr, "Tarnwick: %s: %s\n", path, std::strerror(fd < 0 ? errno : ENAMETOOLONG));
-        if (fd >= 0)
-            ::close(fd);
-        return nullptr;
-    }
-    std::memcpy(address.sun_path, path, std::strlen(path) + 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const int fd = platform::ConnectLocalStream(path);
+    if (fd < 0) {
         std::fprintf(stderr, "Tarnwick: %s: %s\n", path, std::strerror(errno));
-        ::close(fd);
         return nullptr;
     }
     return std::unique_ptr<CDebugDriver>(new CDebugDriver(dialog, fd));
@@ -61,7 +49,7 @@ CDebugDriver::CDebugDriver(QDialog& dialog, int fd)
 CDebugDriver::~CDebugDriver()
 {
     qApp->removeEventFilter(this);
-    ::close(fd_);
+    platform::CloseSocket(fd_);
 }
 
 bool CDebugDriver::eventFilter(QObject* watched, QEvent* event)
@@ -81,11 +69,12 @@ bool CDebugDriver::eventFilter(QObject* watched, QEvent* event)
 void CDebugDriver::OnReadable()
 {
     char buffer[kReadChunk];
-    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    const int n = platform::ReceiveSome(fd_, buffer, static_cast<int>(sizeof buffer), false);
+    if (n == platform::kNothingReceived)
+        return;
     if (n <= 0) {
         // The test has gone (or broke the line): nothing more will come.
-        if (n == 0 || (errno != EINTR && errno != EAGAIN))
-            notifier_->setEnabled(false);
+        notifier_->setEnabled(false);
         return;
     }
     input_.append(buffer, static_cast<size_t>(n));
@@ -142,9 +131,7 @@ void CDebugDriver::Reply(const QString& line)
     const QByteArray bytes = line.toUtf8() + '\n';
     // The test reads every line; a test that has gone only loses them.
     for (qsizetype sent = 0; sent < bytes.size();) {
-        const ssize_t n = ::send(fd_, bytes.constData() + sent, static_cast<size_t>(bytes.size() - sent), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const int n = platform::SendSome(fd_, bytes.constData() + sent, static_cast<int>(bytes.size() - sent));
         if (n <= 0)
             return;
         sent += n;

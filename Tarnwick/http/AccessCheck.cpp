@@ -86,7 +86,8 @@ void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHt
     if (limiter.IsHostOverLimit() == 1)
         Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
 
-    if (options.GetInt("EnableHiddenFile", 0) == 0 && path.IsHidden() == 1)
+    // The option is looked up only for a hidden path, the rare case.
+    if (path.IsHidden() == 1 && options.GetInt("EnableHiddenFile", 0) == 0)
         Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
 
     Authenticate(core, threadView, request, path);

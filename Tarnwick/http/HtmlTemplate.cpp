@@ -6,14 +6,69 @@
 #include "CRuntime.h"
 #include "FileIo.h"
 
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The first '%' at or after `from` that starts a Shift-JIS character, `from` being the
+// start of one; npos when none. Only '%' bytes are looked at: the one before is the
+// second byte of a character exactly when it ends an odd run of lead bytes.
+std::string::size_type FindPercentAtCharacter(const std::string& text, std::string::size_type from)
+{
+    const char* data = text.data();
+    for (;;) {
+        const void* hit = std::memchr(data + from, '%', text.size() - from);
+        if (hit == nullptr)
+            return std::string::npos;
+        const std::string::size_type at = static_cast<const char*>(hit) - data;
+        std::string::size_type leads = 0;
+        while (at - leads > from && platform::IsLeadByte(static_cast<unsigned char>(data[at - leads - 1])))
+            ++leads;
+        if (leads % 2 == 0)
+            return at;
+        from = at + 1;
+    }
+}
+
+// The same as platform::_mbsstr for a pattern that starts with '%'.
+std::string::size_type FindPlaceholder(const std::string& text, const std::string& pattern,
+                                       std::string::size_type from)
+{
+    for (;;) {
+        const std::string::size_type at = FindPercentAtCharacter(text, from);
+        if (at == std::string::npos || text.compare(at, pattern.size(), pattern) == 0)
+            return at;
+        from = at + 1;
+    }
+}
+
+}  // namespace
+
 void CHtmlTemplate::SetText(std::string text)
 {
     // A page ends at its first NUL byte, as a C string would.
     const std::string::size_type nul = text.find('\0');
     if (nul != std::string::npos)
         text.erase(nul);
+    names_.clear();
+    for (std::string::size_type open = FindPercentAtCharacter(text, 0); open != std::string::npos;
+         open = FindPercentAtCharacter(text, open + 1)) {
+        const std::string::size_type close = text.find('%', open + 1);
+        if (close == std::string::npos)
+            break;
+        names_.push_back(text.substr(open + 1, close - open - 1));
+    }
+    std::sort(names_.begin(), names_.end());
+    names_.erase(std::unique(names_.begin(), names_.end()), names_.end());
     pieces_.clear();
     pieces_.push_back({std::move(text), false});
+}
+
+bool CHtmlTemplate::MayHold(const std::string& key) const
+{
+    // A key with a '%' of its own spans more than one of the collected names.
+    return key.find('%') != std::string::npos || std::binary_search(names_.begin(), names_.end(), key);
 }
 
 int CHtmlTemplate::LoadFile(const std::string& path)
@@ -22,6 +77,7 @@ int CHtmlTemplate::LoadFile(const std::string& path)
     std::string error;
     if (platform::ReadWholeFile(path, bytes, error) != platform::FileReadResult::Read) {
         pieces_.clear();
+        names_.clear();
         return -1;
     }
     SetText(std::move(bytes));
@@ -33,6 +89,7 @@ int CHtmlTemplate::LoadResource(int identifier)
     std::string bytes;
     if (!FindBuiltinPage(identifier, bytes)) {
         pieces_.clear();
+        names_.clear();
         return -1;
     }
     SetText(std::move(bytes));
@@ -41,6 +98,8 @@ int CHtmlTemplate::LoadResource(int identifier)
 
 void CHtmlTemplate::Replace(const std::string& key, const std::string& value)
 {
+    if (!MayHold(key))
+        return;
     const std::string pattern = "%" + key + "%";
     std::vector<Piece> result;
     result.reserve(pieces_.size());
@@ -51,7 +110,7 @@ void CHtmlTemplate::Replace(const std::string& key, const std::string& value)
         }
         std::string::size_type from = 0;
         for (;;) {
-            const std::string::size_type at = platform::_mbsstr(piece.text, pattern, from);
+            const std::string::size_type at = FindPlaceholder(piece.text, pattern, from);
             if (at == std::string::npos)
                 break;
             if (at > from)
@@ -72,7 +131,7 @@ void CHtmlTemplate::ExpandFromView(const CConfigAccessor& view)
     std::vector<CConfigLeaf> leaves;
     view.GetLeaves(leaves);
     for (const CConfigLeaf& leaf : leaves) {
-        if (leaf.key == kWithheldKey)
+        if (leaf.key == kWithheldKey || !MayHold(leaf.key))
             continue;
         Replace(leaf.key, EscapeHtml(leaf.value));
     }

@@ -54,6 +54,12 @@ private:
     };
 
     void SetText(std::string text);
+    // False when "%key%" cannot occur in the text that is still searched.
+    bool MayHold(const std::string& key) const;
 
     std::vector<Piece> pieces_;
+    // Sorted: the bytes between each '%' that starts a character and the next '%' of the
+    // loaded text. Replacing only removes placeholders, so these stay a superset of the
+    // names left to fill.
+    std::vector<std::string> names_;
 };

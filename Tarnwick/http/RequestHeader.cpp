@@ -4,8 +4,8 @@
 #include "http/ServerFatalException.h"
 #include "net/TcpSocket.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 
 const char kMalformedHeader[] = "異常なヘッダーを受信しました";
@@ -48,29 +48,32 @@ std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutT
     connection.Arm(timeLimitMs > 0 ? timeLimitMs : 1);
     CTimeoutGuard guard(&connection);
 
-    // The header is looked at in place until it is whole, so that a body sent with it
-    // stays in the socket.
-    const std::unique_ptr<char[]> peeked(new char[CTcpSocket::kMaxStringRead]);
+    // The header is scanned in the socket's buffer until it is whole, so that a body sent
+    // with it stays there. Bytes already buffered (the look that found the request, a
+    // request sent behind the last one) are scanned before any receive.
+    bool receive = socket.GetBufferedCount() == 0;
     for (;;) {
-        const int n = socket.Peek(peeked.get(), CTcpSocket::kMaxStringRead);
-        if (n < 0)
+        if (receive && socket.Fill() < 0)
             throw CServerFatalException{kNetworkError};
-
+        const char* const bytes = socket.GetBufferedBytes();
+        const std::size_t n = static_cast<std::size_t>(std::min(socket.GetBufferedCount(), CTcpSocket::kMaxStringRead));
         std::size_t length = 0;
-        const RequestHeaderScan scan = ScanRequestHeader(peeked.get(), static_cast<std::size_t>(n), length);
+        const RequestHeaderScan scan = ScanRequestHeader(bytes, n, length);
         if (scan == RequestHeaderScan::Malformed)
             throw CRequestRefusal{400, kMalformedHeader};
         if (scan == RequestHeaderScan::Complete) {
-            std::string header;
-            const int received = socket.ReceiveString(header, static_cast<int>(length));
-            if (received < 0 || static_cast<std::size_t>(received) != length)
-                throw CServerFatalException{kNetworkError};
+            std::string header(bytes, length);
+            socket.Discard(static_cast<int>(length));
             receivedBytes += static_cast<int64_t>(header.size());
             return header;
         }
+        if (!receive) {
+            receive = true;  // one receive for the rest before any wait
+            continue;
+        }
 
-        if (socket.Available() > kMaxRequestHeaderBytes) {
-            if (std::string_view(peeked.get(), static_cast<std::size_t>(n)).find("\r\n") == std::string_view::npos)
+        if (socket.GetBufferedCount() > kMaxRequestHeaderBytes) {
+            if (std::string_view(bytes, n).find("\r\n") == std::string_view::npos)
                 throw CRequestRefusal{414, kLineTooLong};
             throw CRequestRefusal{431, kHeaderTooLarge};
         }

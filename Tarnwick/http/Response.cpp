@@ -79,7 +79,7 @@ void AppendFieldText(std::string& out, const std::string& text)
 
 CResponse::CResponse(CServerCore* core, const CConfigAccessor& threadView)
     : threadView_(threadView),
-      settingsView_(core->GetSettingTree().GetAccessor("Setting")),
+      settingsView_(core->GetSettingAccessor()),
       infoView_(core->GetInfoAccessor()),
       requestView_(threadView.GetSubAccessor("RequestInfo")),
       requestHeaderView_(requestView_.GetSubAccessor("Options")),
@@ -102,14 +102,14 @@ void CResponse::SetDefaultHeaders()
     // Everything read comes first: the request's own response node is then
     // written under one hold of the context tree's lock, which every worker shares.
     const std::string server = infoView_.GetString("ServerSignature", "Tarnwick");
+    const CCoreSettings& settings = core_->GetCoreSettings();
     // RFC 9110 5.1: field names are case-insensitive, so the name is matched in any case.
-    const bool keepAliveOn = settingsView_.GetInt("Basic::EnableKeepAlive", 0) != 0 &&
+    const bool keepAliveOn = settings.EnableKeepAlive() != 0 &&
                              platform::_mbsicmp(requestHeaderView_.GetString("Connection", "", 1), "keep-alive") == 0;
     char keepAlive[64] = "";
     if (keepAliveOn)
-        std::snprintf(keepAlive, sizeof keepAlive, "timeout=%d, max=%d",
-                      settingsView_.GetInt("Basic::KeepAliveTime", 20),
-                      settingsView_.GetInt("Basic::MaxKeepAlive", 5));
+        std::snprintf(keepAlive, sizeof keepAlive, "timeout=%d, max=%d", settings.KeepAliveTime(),
+                      settings.MaxKeepAlive());
 
     CConfigLock lock(responseView_);
     SetResponseCode(200);

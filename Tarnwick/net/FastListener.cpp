@@ -5,11 +5,7 @@
 #include "net/SslSocket.h"
 
 #include "Clock.h"
-
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include "Socket.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,18 +26,14 @@ constexpr int kSilentPollMs = 20;
 
 int ClampThreadCount(int n) { return std::clamp(n, 0, CFastListener::kMaxListenThreads); }
 
-// Readable (bytes, an end of stream or an error waiting) without waiting.
-bool HasSpoken(const CTcpSocket& socket)
+// Readable (bytes, an end of stream or an error waiting) without waiting. A plain socket is
+// asked by a receive, whose bytes its worker then reads without a call of its own; a
+// secure one only by its readiness, since its bytes belong to the handshake.
+bool HasSpoken(CTcpSocket& socket)
 {
-    pollfd p{socket.GetHandle(), POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1;
-}
-
-void DeferAccept(CTcpSocket& listenSocket)
-{
-    const int seconds = CFastListener::kDeferAcceptSeconds;
-    // Without it (not Linux) the silent-socket set does the same work alone.
-    ::setsockopt(listenSocket.GetHandle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+    if (socket.IsSecure())
+        return platform::WaitReadable(socket.GetHandle(), 0);
+    return socket.DataAvailable(0) != 0;
 }
 
 }  // namespace
@@ -112,9 +104,9 @@ void CFastListener::Setup(const CConfigAccessor& settings)
         queueBound_ = std::max(0, settings.GetInt("Enhance::MaxListenQueue", 50));
     }
     const int n = ClampThreadCount(settings.GetInt("Enhance::ListenThreadCount", 3));
-    if (listenSocket_.Listen(settings.GetInt("Basic::Port", 80), listenAddress_) != 0)
+    // Where the system cannot defer accepts, the silent-socket set does the same work alone.
+    if (listenSocket_.Listen(settings.GetInt("Basic::Port", 80), listenAddress_, kDeferAcceptSeconds) != 0)
         throw CFastListenerException{"ポート待ちうけに失敗しました、ポート番号を確認してください"};
-    DeferAccept(listenSocket_);
 
     int m = 0;
     if (settings.GetInt("Basic::EnableSSL", 0) != 0) {
@@ -122,9 +114,8 @@ void CFastListener::Setup(const CConfigAccessor& settings)
         m = ClampThreadCount(settings.GetInt("Enhance::ListenThreadCountSSL", 3));
         if (sslContext_.Init(settings) != 0)
             throw CFastListenerException{"SSL初期化に失敗しました、暗号化キー、パスワード、証明書のいずれかが異常です"};
-        if (sslListenSocket_.Listen(settings.GetInt("SSL::Port", 443), listenAddress_) != 0)
+        if (sslListenSocket_.Listen(settings.GetInt("SSL::Port", 443), listenAddress_, kDeferAcceptSeconds) != 0)
             throw CFastListenerException{"SSLのポート待ちうけに失敗しました、SSLのポート番号を確認してください"};
-        DeferAccept(sslListenSocket_);
     }
     silentThread_ = std::make_unique<CSilentSocketThread>();
     if (silentThread_->Start(this) != 0)
@@ -197,17 +188,18 @@ int CFastListener::GetSilentCount() const
 void CFastListener::WatchSilentSockets(int ms)
 {
     // Entries are only appended meanwhile, so the first ones stay where they were.
-    std::vector<pollfd> watched;
+    std::vector<int> watched;
     {
         std::lock_guard<std::mutex> lock(silentLock_);
         for (const SilentSocket& entry : silent_)
-            watched.push_back({entry.socket->GetHandle(), POLLIN, 0});
+            watched.push_back(entry.socket->GetHandle());
     }
     if (watched.empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return;
     }
-    if (::poll(watched.data(), watched.size(), ms) < 0)
+    std::vector<bool> readable;
+    if (platform::WaitAnyReadable(watched, &readable, ms) < 0)
         return;
     const uint64_t now = platform::GetTickCount64();
     std::vector<std::unique_ptr<CTcpSocket>> spoken;
@@ -215,7 +207,7 @@ void CFastListener::WatchSilentSockets(int ms)
     {
         std::lock_guard<std::mutex> lock(silentLock_);
         for (size_t i = watched.size(); i-- > 0;) {
-            const bool ready = watched[i].revents != 0;
+            const bool ready = readable[i];
             if (!ready && silent_[i].deadline > now)
                 continue;
             (ready ? spoken : expired).push_back(std::move(silent_[i].socket));

@@ -1,15 +1,7 @@
 #include "net/TcpSocket.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/sendfile.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "Clock.h"
+#include "Socket.h"
 
 #include <cerrno>
 #include <cstring>
@@ -20,15 +12,7 @@ namespace {
 // drops bursts into the clients' one-second SYN retry.
 constexpr int kListenBacklog = 128;
 
-// A TCP port is 16 bits (RFC 9293 3.1); 0 would let the system choose one, which no
-// setting means.
-constexpr int kMaxPort = 65535;
-
-bool IsTransientAcceptError(int err)
-{
-    return err == ECONNABORTED || err == EINTR || err == EMFILE || err == ENFILE || err == ENOBUFS ||
-           err == ENOMEM || err == EPROTO || err == EAGAIN || err == EWOULDBLOCK;
-}
+constexpr const char kCreateFailedText[] = "ソケットの生成に失敗しました。";
 
 }  // namespace
 
@@ -60,13 +44,14 @@ void CTcpSocket::Close()
             hook.swap(closeHook_);
             hook();
         }
-        ::close(fd_);
+        platform::CloseSocket(fd_);
         fd_ = -1;
     }
     open_ = false;
     endOfStream_ = true;
     count_ = 0;
     pending_ = kNoPending;
+    quietLook_ = false;
     peer_.SetAddress(0);
     peerKnown_ = true;
 }
@@ -81,7 +66,7 @@ void CTcpSocket::Abort()
 {
     std::lock_guard<std::mutex> lock(stateLock_);
     if (fd_ >= 0 && open_)
-        ::shutdown(fd_, SHUT_RDWR);
+        platform::InterruptSocket(fd_);
     open_ = false;
     endOfStream_ = true;
 }
@@ -89,46 +74,27 @@ void CTcpSocket::Abort()
 int CTcpSocket::Create()
 {
     Close();
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = platform::OpenTcpSocket();
     if (fd < 0) {
-        SetErrorText("ソケットの生成に失敗しました。");
+        SetErrorText(kCreateFailedText);
         return -3;
     }
-    std::lock_guard<std::mutex> lock(stateLock_);
-    fd_ = fd;
-    open_ = true;
-    endOfStream_ = false;
-    peerKnown_ = false;
+    CTcpSocket::Attach(fd);
     return 0;
 }
 
-int CTcpSocket::Bind(int port, const CIPv4Address& address)
+int CTcpSocket::Listen(int port, const CIPv4Address& address, int deferAcceptSeconds)
 {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = address.GetAddress();
-    local.sin_port = htons(static_cast<uint16_t>(port));
-    const int on = 1;
-    // A restart must not fail on the old server's connections in TIME_WAIT.
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (port < 1 || port > kMaxPort ||
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        SetErrorText("ポート割り当てに失敗しました。");
-        Close();
+    Close();
+    platform::ListenStep failedAt;
+    const int fd = platform::OpenTcpListener(address.GetAddress(), port, kListenBacklog, deferAcceptSeconds, &failedAt);
+    if (fd < 0) {
+        SetErrorText(failedAt == platform::ListenStep::Create ? kCreateFailedText
+                     : failedAt == platform::ListenStep::Bind ? "ポート割り当てに失敗しました。"
+                                                               : "ポート監視に失敗しました。");
         return -1;
     }
-    return 0;
-}
-
-int CTcpSocket::Listen(int port, const CIPv4Address& address)
-{
-    if (Create() != 0 || Bind(port, address) != 0)
-        return -1;
-    if (::listen(fd_, kListenBacklog) != 0) {
-        SetErrorText("ポート監視に失敗しました。");
-        Close();
-        return -1;
-    }
+    CTcpSocket::Attach(fd);
     return 0;
 }
 
@@ -137,26 +103,23 @@ int CTcpSocket::Accept(CTcpSocket* into, int block)
     // A listen socket has nothing to receive: only its readiness is asked.
     if (!block && count_ == 0 && ReadableWithin(0) == 0)
         return 0;
-    sockaddr_in peer{};
-    socklen_t peerSize = sizeof peer;
-    const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_CLOEXEC);
+    uint32_t peer = 0;
+    const int fd = platform::AcceptTcp(fd_, &peer);
     if (fd < 0) {
         const int err = errno;
         SetErrorText("接続許可に失敗しました。");
         // Other threads accept on this socket too, so only its owner may close it.
-        if (!IsTransientAcceptError(err))
+        if (!platform::IsTransientAcceptError(err))
             Abort();
         return -1;
     }
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (into->Attach(fd) != 0) {
-        ::close(fd);
+        platform::CloseSocket(fd);
         return -1;
     }
     // The accept told the peer already; asking the system again would cost a call.
-    if (peer.sin_family == AF_INET && peerSize >= sizeof peer) {
-        into->peer_.SetAddress(peer.sin_addr.s_addr);
+    if (peer != 0) {
+        into->peer_.SetAddress(peer);
         into->peerKnown_ = true;
     }
     return 1;
@@ -176,29 +139,16 @@ int CTcpSocket::Attach(int handle)
 int CTcpSocket::Connect(const std::string& host, int port)
 {
     Close();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-            SetErrorText(" ホストが見つかりませんでした [" + host + "]");
-            Close();
-            return -2;
-        }
-        address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
+    uint32_t address = 0;
+    if (!platform::ResolveIPv4(host, &address)) {
+        SetErrorText(" ホストが見つかりませんでした [" + host + "]");
+        Close();
+        return -2;
     }
     if (Create() != 0)
         return -1;
     Arm(timeout_);
-    int rc;
-    do {
-        rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    } while (rc != 0 && errno == EINTR);
+    const int rc = platform::ConnectTcp(fd_, address, port);
     Disarm();
     if (rc != 0 || !open_) {
         SetErrorText(" ホストに接続できませんでした。 [" + host + ":" + std::to_string(port) + "]");
@@ -206,7 +156,7 @@ int CTcpSocket::Connect(const std::string& host, int port)
         return -2;
     }
     endOfStream_ = false;
-    peer_.SetAddress(address.sin_addr.s_addr);
+    peer_.SetAddress(address);
     peerKnown_ = true;
     return 0;
 }
@@ -215,12 +165,9 @@ int CTcpSocket::SocketReadableWithin(int64_t microseconds)
 {
     if (!open_)
         return 0;
-    pollfd p{fd_, POLLIN, 0};
-    timespec wait{static_cast<time_t>(microseconds / 1000000), static_cast<long>(microseconds % 1000000) * 1000};
-    if (microseconds < 0)
-        wait = {0, 0};
-    const int rc = ::ppoll(&p, 1, &wait, nullptr);
-    return rc > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) ? 1 : 0;
+    if (microseconds > 0)
+        quietLook_ = false;
+    return platform::WaitReadable(fd_, microseconds) ? 1 : 0;
 }
 
 int CTcpSocket::ReadableWithin(int64_t microseconds) { return SocketReadableWithin(microseconds); }
@@ -234,6 +181,7 @@ int CTcpSocket::DataAvailable(int64_t microseconds)
     // A look without waiting is a receive: the bytes it finds are the ones the caller
     // reads next, so asking for readiness first would only add a call.
     const int n = ReceiveWaiting(receiveBuffer_.get(), kReceiveBufferSize);
+    NoteLook(n == kNothingWaiting);
     if (n == kNothingWaiting)
         return 0;
     if (n > 0)
@@ -248,32 +196,15 @@ int CTcpSocket::HasError()
     std::lock_guard<std::mutex> lock(stateLock_);
     if (fd_ < 0 || !open_)
         return 1;
-    pollfd p{fd_, 0, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLNVAL)))
-        return 1;
-    int err = 0;
-    socklen_t size = sizeof err;
-    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &size) != 0 || err != 0)
-        return 1;
-    return 0;
+    return platform::HasSocketError(fd_) ? 1 : 0;
 }
 
-int CTcpSocket::RawSend(int handle, const void* bytes, int length, int flags)
-{
-    ssize_t n;
-    do {
-        n = ::send(handle, bytes, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? -1 : static_cast<int>(n);
-}
+int CTcpSocket::RawSend(int handle, const void* bytes, int length, int) { return platform::SendSome(handle, bytes, length); }
 
 int CTcpSocket::RawReceive(int handle, void* buffer, int length, int flags)
 {
-    ssize_t n;
-    do {
-        n = ::recv(handle, buffer, static_cast<size_t>(length), flags);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? -1 : static_cast<int>(n);
+    const int n = platform::ReceiveSome(handle, buffer, length, (flags & kReceiveNow) == 0);
+    return n == platform::kNothingReceived ? kNothingWaiting : n;
 }
 
 int CTcpSocket::ReceiveWaiting(void* buffer, int length)
@@ -282,10 +213,19 @@ int CTcpSocket::ReceiveWaiting(void* buffer, int length)
         return kNothingWaiting;
     // It cannot block, so it needs no watchdog: a shutdown by Abort shows as an end of
     // stream, which Fill tells from the peer's by the closed flag.
-    const int n = RawReceive(fd_, buffer, length, MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return kNothingWaiting;
-    return n;
+    return RawReceive(fd_, buffer, length, kReceiveNow);
+}
+
+void CTcpSocket::NoteLook(bool quiet)
+{
+    quietLook_ = quiet;
+    if (quiet)
+        quietLookTick_ = platform::GetTickCount64();
+}
+
+bool CTcpSocket::QuietLookStands() const
+{
+    return quietLook_ && platform::GetTickCount64() - quietLookTick_ <= kQuietLookMs;
 }
 
 int CTcpSocket::Take(void* dest, int n)
@@ -294,9 +234,17 @@ int CTcpSocket::Take(void* dest, int n)
     if (taken <= 0)
         return 0;
     std::memcpy(dest, receiveBuffer_.get(), static_cast<size_t>(taken));
-    std::memmove(receiveBuffer_.get(), receiveBuffer_.get() + taken, static_cast<size_t>(count_ - taken));
-    count_ -= taken;
-    return taken;
+    return Discard(taken);
+}
+
+int CTcpSocket::Discard(int n)
+{
+    const int dropped = n < count_ ? n : count_;
+    if (dropped <= 0)
+        return 0;
+    std::memmove(receiveBuffer_.get(), receiveBuffer_.get() + dropped, static_cast<size_t>(count_ - dropped));
+    count_ -= dropped;
+    return dropped;
 }
 
 int CTcpSocket::PeekBytes(void* dest, int n) const
@@ -318,8 +266,10 @@ int CTcpSocket::Fill()
     if (!endOfStream_) {
         int n = pending_;
         pending_ = kNoPending;
-        if (n == kNoPending)
+        if (n == kNoPending) {
             n = ReceiveWaiting(receiveBuffer_.get() + count_, freeSpace);
+            NoteLook(n == kNothingWaiting);
+        }
         if (n == kNothingWaiting)
             return 0;
         // An abort (time-out, stop) during the call shows as an end of stream; it is a
@@ -362,13 +312,14 @@ int CTcpSocket::ReceiveString(std::string& text, int max)
 {
     if (max <= 0 || max > kMaxStringRead)
         max = kMaxStringRead;
-    const int n = Receive(lineBuffer_.get(), max);
+    char* const line = lineBuffer_.get();
+    const int n = Receive(line, max);
     if (n < 0) {
         text.clear();
         return n;
     }
-    lineBuffer_[n] = 0;
-    text.assign(lineBuffer_.get());
+    line[n] = 0;
+    text.assign(line);
     return n;
 }
 
@@ -384,8 +335,9 @@ int CTcpSocket::Peek(void* dest, int n)
 
 int CTcpSocket::PeekIntoLineBuffer(int max)
 {
-    const int n = Peek(lineBuffer_.get(), max);
-    lineBuffer_[n > 0 ? n : 0] = 0;
+    char* const line = lineBuffer_.get();
+    const int n = Peek(line, max);
+    line[n > 0 ? n : 0] = 0;
     return n;
 }
 
@@ -406,7 +358,8 @@ int CTcpSocket::Available()
 
 int CTcpSocket::IsDisconnected()
 {
-    Fill();
+    if (!QuietLookStands())
+        Fill();
     return endOfStream_ ? 1 : 0;
 }
 
@@ -433,6 +386,8 @@ int CTcpSocket::SendAll(const void* bytes, int length)
         length -= n;
     }
     Disarm();
+    // A send may have waited for the peer to read: the line is looked at again.
+    quietLook_ = false;
     return 0;
 }
 
@@ -440,8 +395,19 @@ void CTcpSocket::SetCorked(bool on)
 {
     if (!open_)
         return;
-    const int value = on ? 1 : 0;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+    platform::SetCorked(fd_, on);
+}
+
+void CTcpSocket::ShutdownSending()
+{
+    if (fd_ >= 0)
+        platform::ShutdownSending(fd_);
+}
+
+void CTcpSocket::ShutdownSendingAndDrop(int64_t maxBytes)
+{
+    if (fd_ >= 0)
+        platform::ShutdownSendingAndDrain(fd_, maxBytes);
 }
 
 int64_t CTcpSocket::SendFile(int fileHandle, int64_t offset, int64_t length)
@@ -455,25 +421,15 @@ int64_t CTcpSocket::SendFile(int fileHandle, int64_t offset, int64_t length)
         SetErrorText("回線は切断されています。");
         return -1;
     }
-    off_t position = static_cast<off_t>(offset);
-    int64_t sent = 0;
     Arm(timeout_);
-    while (sent < length) {
-        const ssize_t n = ::sendfile(fd_, fileHandle, &position, static_cast<size_t>(length - sent));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            Disarm();
-            if (!IsTimedOut())
-                SetErrorText("データ送信に失敗しました。");
-            Close();
-            return -1;
-        }
-        if (n == 0)
-            break;  // the file ended early
-        sent += n;
-    }
+    const int64_t sent = platform::SendFileRange(fd_, fileHandle, offset, length);
     Disarm();
+    quietLook_ = false;
+    if (sent < 0) {
+        if (!IsTimedOut())
+            SetErrorText("データ送信に失敗しました。");
+        Close();
+    }
     return sent;
 }
 
@@ -485,11 +441,7 @@ int CTcpSocket::SendAll(const std::string& text)
 CIPv4Address CTcpSocket::GetPeerAddress() const
 {
     if (!peerKnown_) {
-        sockaddr_in address{};
-        socklen_t size = sizeof address;
-        const bool known = ::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0 &&
-                           address.sin_family == AF_INET;
-        peer_.SetAddress(known ? address.sin_addr.s_addr : 0);
+        peer_.SetAddress(platform::GetPeerIPv4(fd_));
         peerKnown_ = true;
     }
     return peer_;
@@ -510,25 +462,6 @@ void CTcpSocket::SetErrorText(const std::string& text)
 CIPv4Address GetLocalInterfaceAddress()
 {
     CIPv4Address result;
-    result.SetAddress(0);
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return result;
-    bool haveLoopback = false;
-    for (ifaddrs* i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP))
-            continue;
-        const in_addr_t address = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
-        if (i->ifa_flags & IFF_LOOPBACK) {
-            if (!haveLoopback) {
-                result.SetAddress(address);
-                haveLoopback = true;
-            }
-            continue;
-        }
-        result.SetAddress(address);
-        break;
-    }
-    ::freeifaddrs(list);
+    result.SetAddress(platform::GetLocalInterfaceIPv4());
     return result;
 }

@@ -28,6 +28,10 @@ public:
     static constexpr int kLineBufferSize = 32767;
     // Largest string read: the line buffer less its terminating zero.
     static constexpr int kMaxStringRead = kLineBufferSize - 1;
+    // How long a receive that found nothing waiting stands for IsDisconnected: a request's
+    // checks between its read and its answer take microseconds, and a peer that closes
+    // during a longer answer must still be noticed by the next check.
+    static constexpr uint64_t kQuietLookMs = 1;
 
     CTcpSocket();
     ~CTcpSocket() override;
@@ -48,9 +52,10 @@ public:
     // 1 with a new connection in `into`; 0 when block is 0 and nothing waits; -1 on failure.
     // A transient failure (aborted connection, out of descriptors) leaves this socket open.
     virtual int Accept(CTcpSocket* into, int block);
-    // Create, Bind, listen on `port` at `address` (0.0.0.0, the default: every interface);
-    // 0 or -1 with the error text set.
-    virtual int Listen(int port, const CIPv4Address& address = CIPv4Address());
+    // Listens on `port` at `address` (0.0.0.0, the default: every interface); with
+    // deferAcceptSeconds above 0 the system holds back connections that have sent nothing
+    // for up to that long. 0 or -1 with the error text set.
+    virtual int Listen(int port, const CIPv4Address& address = CIPv4Address(), int deferAcceptSeconds = 0);
     // 1 when buffered bytes wait or the socket becomes readable within `microseconds`.
     // With 0 (or less) the look is itself a receive into the buffer, so that the read
     // which usually follows costs no further call; an end of stream or a failure it meets
@@ -73,7 +78,9 @@ public:
     int PeekString(std::string& text);
     // Buffered byte count after one receive, or a negative failure with nothing buffered.
     int Available();
-    // True once the peer has closed (one Fill is tried first, whatever is buffered).
+    // True once the peer has closed. One Fill is tried first, whatever is buffered, unless
+    // the last receive found nothing waiting within kQuietLookMs and the socket has not
+    // waited, sent or received since: that look stands for this one.
     int IsDisconnected();
     // Every byte or -1 with the error text set.
     int SendAll(const void* bytes, int length);
@@ -86,6 +93,13 @@ public:
     // that an answer written in several calls leaves in full segments; switching it off
     // sends the rest at once. Owner only; a closed socket ignores it.
     void SetCorked(bool on);
+    // Owner only, on an open socket: ends the sending side, so that the peer sees the end
+    // of the answer while this side may still read what it sends.
+    void ShutdownSending();
+    // Owner only: ShutdownSending, then drops what the peer has sent so far, up to about
+    // `maxBytes`, without waiting and leaving the read buffer alone, so that a close
+    // does not reset the connection over unread bytes.
+    void ShutdownSendingAndDrop(int64_t maxBytes);
 
     // The peer's address as the connection was made (taken from the accept or connect,
     // asked of the system once after an Attach); 0.0.0.0 before a connection, after Close,
@@ -106,7 +120,12 @@ public:
 
     // Buffer operations (owner only).
     int GetBufferedCount() const { return count_; }
+    // The buffered bytes in place, GetBufferedCount() of them; valid until the next read,
+    // Take, Discard or Close.
+    const char* GetBufferedBytes() const { return receiveBuffer_.get(); }
     int Take(void* dest, int n);
+    // Drops up to `n` buffered bytes: the count dropped.
+    int Discard(int n);
     int PeekBytes(void* dest, int n) const;
 
     // One receive into the free part of the buffer, taking only what is there: 0 (nothing
@@ -116,8 +135,10 @@ public:
 
 protected:
     virtual int Create();
-    virtual int Bind(int port, const CIPv4Address& address);
-    // The transfer primitives; CSSLSocket carries them through its TLS connection.
+    // RawReceive's flag: return kNothingWaiting at once when nothing has come.
+    static constexpr int kReceiveNow = 1;
+    // The transfer primitives; CSSLSocket carries them through its TLS connection. A send
+    // takes no flag (0).
     virtual int RawSend(int handle, const void* bytes, int length, int flags);
     virtual int RawReceive(int handle, void* buffer, int length, int flags);
     // The readiness test of the descriptor itself.
@@ -131,6 +152,9 @@ protected:
 
 private:
     int PeekIntoLineBuffer(int max);
+    // Whether a receive that found nothing waiting may stand for a disconnect check now.
+    bool QuietLookStands() const;
+    void NoteLook(bool quiet);
     // The answer of a receive that DataAvailable made with the buffer empty, when it was
     // an end of stream (0) or a failure (-1): the next Fill reports it. kNoPending else.
     static constexpr int kNoPending = 1;
@@ -144,6 +168,9 @@ private:
     std::unique_ptr<char[]> receiveBuffer_;
     int count_ = 0;
     int pending_ = kNoPending;
+    // The tick of the last receive that found nothing waiting, while it stands.
+    bool quietLook_ = false;
+    uint64_t quietLookTick_ = 0;
     int timeout_ = 0;
     std::function<void()> closeHook_;
     // The peer's address once known; peerKnown_ false until it is asked for or given.

@@ -1,14 +1,9 @@
 #include "process/OutputSpool.h"
 
-#include "FileIo.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -19,35 +14,9 @@ std::string TemporaryFolder()
     return folder != nullptr && folder[0] == '/' ? folder : "/tmp";
 }
 
-// A file system without unnamed files gets a named one that is removed at once: only a
-// crash between the two calls leaves it behind.
-int OpenRemovedFile(const std::string& folder)
-{
-    std::string name = folder + "/twspoolXXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0)
-        ::unlink(name.c_str());
-    return fd;
-}
-
 }  // namespace
 
 COutputSpool::COutputSpool(int32_t memoryPart) : memoryPart_(std::max(memoryPart, kMinMemoryPart)) {}
-
-COutputSpool::~COutputSpool()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-bool COutputSpool::OpenFile()
-{
-    const std::string folder = TemporaryFolder();
-    fd_ = platform::OpenUnnamedFile(folder, 0600);
-    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR))
-        fd_ = OpenRemovedFile(folder);
-    return fd_ >= 0;
-}
 
 bool COutputSpool::Append(const char* bytes, int64_t count)
 {
@@ -60,19 +29,13 @@ bool COutputSpool::Append(const char* bytes, int64_t count)
     }
     if (count <= 0)
         return true;
-    if (fd_ < 0 && !OpenFile())
+    if (!file_.IsOpen() && !file_.OpenScratch(TemporaryFolder()))
         return false;
-    const int64_t fileEnd = length_ - memoryPart_;
-    for (int64_t done = 0; done < count;) {
-        const ssize_t n = ::pwrite(fd_, bytes + done, static_cast<size_t>(count - done), fileEnd + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-        length_ += n;
-    }
-    return true;
+    // Only appends move the file position, so it stays at the end of what was kept.
+    int64_t written = 0;
+    const bool ok = file_.Write(bytes, count, written);
+    length_ += written;
+    return ok;
 }
 
 void COutputSpool::DropFront(int64_t count) { dropped_ += std::min(std::max<int64_t>(count, 0), GetLength()); }
@@ -88,18 +51,10 @@ int64_t COutputSpool::Read(int64_t offset, char* into, int64_t count) const
         copied = fromMemory;
         at += fromMemory;
     }
-    while (copied < count) {
-        const ssize_t n = ::pread(fd_, into + copied, static_cast<size_t>(count - copied), at - memoryPart_);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        copied += n;
-        at += n;
-    }
-    return copied;
+    if (copied >= count)
+        return copied;
+    const int64_t fromFile = file_.ReadAt(at - memoryPart_, into + copied, count - copied);
+    return fromFile < 0 ? -1 : copied + fromFile;
 }
 
 std::string COutputSpool::ReadText(int64_t count) const

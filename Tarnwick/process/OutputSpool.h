@@ -7,6 +7,8 @@
 //
 // Used by one thread at a time.
 
+#include "File.h"
+
 #include <cstdint>
 #include <string>
 
@@ -18,7 +20,6 @@ public:
 
     // `memoryPart` (tests set a small one) is never below kMinMemoryPart.
     explicit COutputSpool(int32_t memoryPart = kMemoryPart);
-    ~COutputSpool();
     COutputSpool(const COutputSpool&) = delete;
     COutputSpool& operator=(const COutputSpool&) = delete;
 
@@ -45,14 +46,12 @@ public:
     // memory whole anyway.
     std::string ReadAll() const { return ReadText(GetLength()); }
     // Whether part of the output lives in the file.
-    bool IsSpooled() const { return fd_ >= 0; }
+    bool IsSpooled() const { return file_.IsOpen(); }
 
 private:
-    bool OpenFile();
-
     const int32_t memoryPart_;
     std::string memory_;   // the first bytes, at most memoryPart_
-    int fd_ = -1;          // the rest, from offset 0 of the file
+    platform::CFile file_; // the rest, from offset 0 of the file
     int64_t length_ = 0;   // every byte appended
     int64_t dropped_ = 0;  // of them, forgotten at the start
 };

@@ -12,16 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <utility>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -32,9 +24,6 @@ constexpr int32_t kPipeChunk = 65536;
 // How long one round of the loop waits for a pipe before it looks at the child, the
 // watchdog and the connection again.
 constexpr int kPollMs = 10;
-// The first line of a script is read this far (and up to its line feed): the system reads
-// no more of a "#!" line either (a 256-byte buffer, less the mark).
-constexpr size_t kFirstLineMax = 254;
 // Entries taken from the server's own environment: more is no ordinary environment, and
 // every entry is copied for every program started.
 constexpr int kMaxOwnEnvironment = 256;
@@ -52,49 +41,6 @@ std::string OneLine(std::string value)
     std::replace(value.begin(), value.end(), '\r', ' ');
     std::replace(value.begin(), value.end(), '\n', ' ');
     return value;
-}
-
-// The script's first line: up to kFirstLineMax bytes, up to and including the first line
-// feed, cut at a zero byte. "" for anything that is not a readable regular file (a FIFO
-// would block the connection).
-std::string ReadFirstLine(const std::string& nativePath)
-{
-    const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return "";
-    std::string line;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        char bytes[kFirstLineMax];
-        size_t have = 0;
-        while (have < kFirstLineMax && std::memchr(bytes, '\n', have) == nullptr) {
-            const ssize_t n = read(fd, bytes + have, kFirstLineMax - have);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            have += static_cast<size_t>(n);
-        }
-        line.assign(bytes, have);
-        const std::string::size_type lf = line.find('\n');
-        if (lf != std::string::npos)
-            line.resize(lf + 1);
-        const std::string::size_type zero = line.find('\0');
-        if (zero != std::string::npos)
-            line.resize(zero);
-    }
-    close(fd);
-    return line;
-}
-
-// A program the system can run by itself: an executable regular file in ELF form or with
-// an interpreter line.
-bool IsExecutableProgram(const std::string& nativePath, const std::string& firstLine)
-{
-    struct stat st {};
-    if (stat(nativePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(nativePath.c_str(), X_OK) != 0)
-        return false;
-    return firstLine.compare(0, 4, "\x7f" "ELF") == 0 || firstLine.compare(0, 2, "#!") == 0;
 }
 
 // %FilePath% and %Query% filled in one pass: what is inserted is never read again.
@@ -117,66 +63,6 @@ std::string FillPlaceholders(const std::string& text, const std::string& filePat
     return filled;
 }
 
-// An argument in the system's spelling when, read as a CP932 path, it names something.
-std::string SystemArgument(const std::string& argument)
-{
-    const std::string native = platform::NativePath(argument);
-    if (native == argument)
-        return argument;
-    struct stat st {};
-    return stat(native.c_str(), &st) == 0 ? native : argument;
-}
-
-// A write to a pipe whose reader has gone raises SIGPIPE in the writing thread; whatever
-// the process does with it, it is held back here and the EPIPE is handled instead.
-class SigPipeHold {
-public:
-    SigPipeHold()
-    {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
-    }
-    ~SigPipeHold() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-    SigPipeHold(const SigPipeHold&) = delete;
-    SigPipeHold& operator=(const SigPipeHold&) = delete;
-
-private:
-    sigset_t pipe_;
-    sigset_t old_;
-};
-
-// Takes back the SIGPIPE that the last write raised while a SigPipeHold holds it back.
-void DiscardSigPipe()
-{
-    sigset_t pending;
-    if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        const timespec now{0, 0};
-        sigtimedwait(&pipe, nullptr, &now);
-    }
-}
-
-int OpenPidFd(pid_t pid)
-{
-#ifdef SYS_pidfd_open
-    const long fd = syscall(SYS_pidfd_open, pid, 0);
-    return fd < 0 ? -1 : static_cast<int>(fd);
-#else
-    (void)pid;
-    return -1;
-#endif
-}
-
-void SetNonBlocking(int fd)
-{
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-}
-
 }  // namespace
 
 CSubProcess::CSubProcess(CServerCore* core, CConnectionState& connection, int32_t maxOutput)
@@ -190,8 +76,7 @@ CSubProcess::~CSubProcess()
     Terminate();
     ClosePipes();
     if (pid_ > 0)
-        while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        platform::CollectChild(pid_);
 }
 
 std::string CSubProcess::MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query)
@@ -225,12 +110,12 @@ std::string CSubProcess::MakeCommandLine(CServerCore* core, const std::string& f
         if (platform::_mbsicmp(entry.fileExt, extension) != 0)
             continue;
         if (!lineRead) {
-            line = ReadFirstLine(nativePath);
+            line = platform::ReadProgramFirstLine(nativePath);
             lineRead = true;
         }
         bool chosen = false;
         if (entry.executeFile == 1)
-            chosen = IsExecutableProgram(nativePath, line);
+            chosen = platform::IsRunnableProgram(nativePath, line);
         else if (entry.executeFile == 0)
             chosen = entry.fileHeader.empty() ||
                      platform::_mbsstr(platform::_mbslwr(line), platform::_mbslwr(entry.fileHeader)) != std::string::npos;
@@ -345,35 +230,22 @@ int CSubProcess::Start(const std::string& commandLine, const std::string& workin
     (void)pipeSuffix;
     static const CSubProcessException kPipeFailure{"プロセス通信用パイプの生成に失敗しました。"};
     static const CSubProcessException kStartFailure{"プロセスの起動に失敗しました"};
-    if (pid_ > 0 || inputFd_ >= 0 || outputFd_ >= 0 || errorsFd_ >= 0)
+    if (pid_ > 0 || inputFd_.IsOpen() || outputFd_.IsOpen() || errorsFd_.IsOpen())
         throw kStartFailure;
 
-    // Each stream's two ends: the child's end is [0] of its input and [1] of its outputs.
-    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-    const bool piped = pipe2(inPipe, O_CLOEXEC) == 0 && pipe2(outPipe, O_CLOEXEC) == 0 &&
-                       pipe2(errPipe, O_CLOEXEC) == 0;
-    inputFd_ = inPipe[1];
-    outputFd_ = outPipe[0];
-    errorsFd_ = errPipe[0];
-    struct ChildEnds {
-        int* fds[3];
-        ~ChildEnds()
-        {
-            for (int* fd : fds)
-                if (*fd >= 0)
-                    close(*fd);
-        }
-    } childEnds{{&inPipe[0], &outPipe[1], &errPipe[1]}};
-    if (!piped)
+    // The child's ends of its three streams, ours being the members.
+    platform::CDescriptor childInput, childOutput, childErrors;
+    if (!platform::CreatePipe(childInput, inputFd_) || !platform::CreatePipe(outputFd_, childOutput) ||
+        !platform::CreatePipe(errorsFd_, childErrors))
         throw kPipeFailure;
     // The child's ends stay blocking: it reads and writes as it would on any pipe.
-    SetNonBlocking(inputFd_);
-    SetNonBlocking(outputFd_);
-    SetNonBlocking(errorsFd_);
+    platform::SetNonBlocking(inputFd_.Get());
+    platform::SetNonBlocking(outputFd_.Get());
+    platform::SetNonBlocking(errorsFd_.Get());
 
     platform::SpawnOptions options;
     for (const platform::CommandArgument& arg : platform::SplitCommandLine(commandLine))
-        options.args.push_back(options.args.empty() ? platform::NativePath(arg.text) : SystemArgument(arg.text));
+        options.args.push_back(options.args.empty() ? platform::NativePath(arg.text) : platform::ProgramArgument(arg.text));
     if (options.args.empty())
         throw kStartFailure;
     environment_.AppendByte('\0');
@@ -386,29 +258,28 @@ int CSubProcess::Start(const std::string& commandLine, const std::string& workin
     }
     options.environment = &envp;
     options.workingFolder = workingFolder.empty() ? "" : platform::NativePath(workingFolder);
-    options.stdinFd = inPipe[0];
-    options.stdoutFd = outPipe[1];
-    options.stderrFd = errPipe[1];
+    options.stdinFd = childInput.Get();
+    options.stdoutFd = childOutput.Get();
+    options.stderrFd = childErrors.Get();
     options.searchPath = true;
     options.newProcessGroup = true;
 
     {
         std::lock_guard<std::mutex> hold(processLock_);
-        pid_t pid = -1;
+        platform::ProcessId pid = -1;
         if (platform::SpawnProcess(options, &pid) != 0)
             throw kStartFailure;
         pid_ = pid;
         started_.Set(1);
     }
-    pidFd_ = OpenPidFd(pid_);
+    pidFd_ = platform::OpenProcessHandle(pid_);
     // Our copies of the child's ends would keep its streams open: the input's end of
     // file and the outputs' end of file come only when they are closed here.
-    for (int* fd : childEnds.fds) {
-        close(*fd);
-        *fd = -1;
-    }
+    childInput.Reset();
+    childOutput.Reset();
+    childErrors.Reset();
     if (input_.GetLength() == 0)
-        CloseFd(inputFd_);
+        inputFd_.Reset();
     Wait();
     return 0;
 }
@@ -418,7 +289,7 @@ void CSubProcess::Wait()
     Arm(0);
     CTimeoutGuard guard(this);
     int32_t written = 0;
-    SigPipeHold hold;  // for the whole run: writes to the child's input meet EPIPE instead
+    platform::BrokenPipeSignalHold hold;  // for the whole run: writes to the child's input meet EPIPE instead
     while (IsRunning()) {
         written += WriteInput(written);
         DrainOutputs();
@@ -433,28 +304,27 @@ void CSubProcess::Wait()
 
 int32_t CSubProcess::WriteInput(int32_t offset)
 {
-    if (inputFd_ < 0)
+    if (!inputFd_.IsOpen())
         return 0;
     int32_t total = 0;
-    while (inputFd_ >= 0) {
+    while (inputFd_.IsOpen()) {
         const int32_t rest = input_.GetLength() - offset - total;
         if (rest <= 0) {
-            CloseFd(inputFd_);
+            inputFd_.Reset();
             break;
         }
-        const ssize_t n = write(inputFd_, input_.GetData() + offset + total, std::min(rest, kPipeChunk));
+        const long n = platform::WriteDescriptor(inputFd_.Get(), input_.GetData() + offset + total,
+                                                 static_cast<size_t>(std::min(rest, kPipeChunk)));
         if (n > 0) {
             total += static_cast<int32_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n < 0 && errno == EAGAIN)
             break;
         if (n < 0 && errno == EPIPE) {
             // The child stopped reading (or ended): the rest of the input is not wanted.
-            DiscardSigPipe();
-            CloseFd(inputFd_);
+            platform::DiscardBrokenPipeSignal();
+            inputFd_.Reset();
             break;
         }
         throw CSubProcessException{"プロセス間通信に失敗しました"};
@@ -462,10 +332,10 @@ int32_t CSubProcess::WriteInput(int32_t offset)
     return total;
 }
 
-void CSubProcess::DrainPipe(int& fd, COutputSpool& into)
+void CSubProcess::DrainPipe(platform::CDescriptor& fd, COutputSpool& into)
 {
-    while (fd >= 0) {
-        const ssize_t n = read(fd, scratch_.GetData(), kPipeChunk);
+    while (fd.IsOpen()) {
+        const long n = platform::ReadDescriptor(fd.Get(), scratch_.GetData(), kPipeChunk);
         if (n > 0) {
             const int64_t room = std::max<int64_t>(maxOutput_ - into.GetLength(), 0);
             if (!into.Append(scratch_.GetData(), std::min<int64_t>(n, room))) {
@@ -479,10 +349,10 @@ void CSubProcess::DrainPipe(int& fd, COutputSpool& into)
                 throw CSubProcessException{"プロセスの出力が上限を超えました"};
             }
         } else if (n == 0) {
-            CloseFd(fd);
+            fd.Reset();
         } else if (errno == EAGAIN) {
             return;
-        } else if (errno != EINTR) {
+        } else {
             throw CSubProcessException{"プロセス間通信に失敗しました"};
         }
     }
@@ -496,14 +366,7 @@ void CSubProcess::DrainOutputs()
 
 void CSubProcess::PollPipes(int ms)
 {
-    pollfd fds[4];
-    nfds_t count = 0;
-    for (int fd : {outputFd_, errorsFd_, pidFd_})
-        if (fd >= 0)
-            fds[count++] = pollfd{fd, POLLIN, 0};
-    if (inputFd_ >= 0)
-        fds[count++] = pollfd{inputFd_, POLLOUT, 0};
-    poll(fds, count, ms);
+    platform::WaitForDescriptors({outputFd_.Get(), errorsFd_.Get(), pidFd_.Get()}, inputFd_.Get(), ms);
 }
 
 void CSubProcess::CheckStop()
@@ -524,15 +387,7 @@ bool CSubProcess::RunningLocked()
 {
     if (started_.Get() != 1 || pid_ <= 0 || exited_)
         return false;
-    siginfo_t info;
-    std::memset(&info, 0, sizeof info);
-    if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
-        if (info.si_pid == pid_)
-            exited_ = true;
-    } else if (errno == ECHILD) {
-        // Collected elsewhere (SIGCHLD ignored): its pid is no longer ours to signal.
-        exited_ = true;
-    }
+    exited_ = platform::HasChildEnded(pid_);
     return !exited_;
 }
 
@@ -540,23 +395,16 @@ void CSubProcess::Terminate()
 {
     std::lock_guard<std::mutex> hold(processLock_);
     if (RunningLocked())
-        kill(-pid_, SIGKILL);
+        platform::KillProcessGroup(pid_);
     started_.Set(0);
 }
 
 void CSubProcess::OnTimeout() { Terminate(); }
 
-void CSubProcess::CloseFd(int& fd)
-{
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-}
-
 void CSubProcess::ClosePipes()
 {
-    CloseFd(inputFd_);
-    CloseFd(outputFd_);
-    CloseFd(errorsFd_);
-    CloseFd(pidFd_);
+    inputFd_.Reset();
+    outputFd_.Reset();
+    errorsFd_.Reset();
+    pidFd_.Reset();
 }

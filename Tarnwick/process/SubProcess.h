@@ -10,11 +10,10 @@
 
 #include "ByteBuffer.h"
 #include "ConfigAccessor.h"
+#include "Process.h"
 #include "process/OutputSpool.h"
 #include "thread/LockedValue.h"
 #include "thread/TimeoutWatcher.h"
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <mutex>
@@ -95,14 +94,13 @@ private:
     int32_t WriteInput(int32_t offset);
     // Reads what the pipe holds now (up to end of file, which closes our end) and appends
     // it to `into`; throws past the output limit or when the spool cannot take it.
-    void DrainPipe(int& fd, COutputSpool& into);
+    void DrainPipe(platform::CDescriptor& fd, COutputSpool& into);
     void DrainOutputs();
     // Waits up to `ms` for a pipe or the child's end.
     void PollPipes(int ms);
     void CheckStop();
     // With processLock_ held: whether the child runs, noting its end without collecting it.
     bool RunningLocked();
-    void CloseFd(int& fd);
     void ClosePipes();
 
     CServerCore* core_;  // not owned
@@ -118,10 +116,10 @@ private:
     // before the destructor, so its pid (and group id) cannot be reused while a kill may
     // still name it.
     std::mutex processLock_;
-    pid_t pid_ = -1;
+    platform::ProcessId pid_ = -1;
     bool exited_ = false;
-    int pidFd_ = -1;          // readable once the child has ended; -1 where unsupported
-    int inputFd_ = -1;        // our end of the child's standard input
-    int outputFd_ = -1;       // our end of the child's standard output
-    int errorsFd_ = -1;       // our end of the child's standard error
+    platform::CDescriptor pidFd_;     // readable once the child has ended; closed where unsupported
+    platform::CDescriptor inputFd_;   // our end of the child's standard input
+    platform::CDescriptor outputFd_;  // our end of the child's standard output
+    platform::CDescriptor errorsFd_;  // our end of the child's standard error
 };

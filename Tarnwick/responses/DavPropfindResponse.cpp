@@ -16,9 +16,6 @@
 #include "TextCodec.h"
 #include "XmlDocument.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <ctime>
 #include <exception>
@@ -55,11 +52,8 @@ bool IsFolder(const platform::FileStatus& status)
 // The birth time where the file system keeps one, else the last write.
 int64_t CreationTime(const std::string& path, int64_t modified)
 {
-    struct statx status {};
-    if (::statx(AT_FDCWD, platform::NativePath(path).c_str(), 0, STATX_BTIME, &status) == 0 &&
-        (status.stx_mask & STATX_BTIME) != 0)
-        return status.stx_btime.tv_sec;
-    return modified;
+    int64_t created = 0;
+    return platform::GetCreationTime(path, created) ? created : modified;
 }
 
 // The listable entries of a folder, "." first when the search gives it. Read whole, so

@@ -13,7 +13,9 @@
 #include "FileSystem.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -45,17 +47,101 @@ int SortKindOf(const std::string& query)
     return CDirectoryResponse::kUnsorted;
 }
 
-// "2003/06/30 18:16:48" in local time; blanks of the same width for a time without a
-// calendar date, so the columns stay in place.
-std::string FormatLocalTime(int64_t time)
+// The longest stretch over which one UTC offset, seen at both its ends, is taken to hold
+// throughout: no time zone changes its offset twice within an hour.
+constexpr int64_t kOffsetSpan = 3600;
+constexpr int64_t kSecondsPerDay = 86400;
+// Years that "%Y" writes with exactly four digits.
+constexpr int kFirstFourDigitYear = 1000;
+constexpr int kLastFourDigitYear = 9999;
+
+// The calendar fields of a count of seconds since 1970 with no offset and no leap seconds.
+struct CivilTime {
+    int64_t year;
+    int month;  // 1-12
+    int day;
+    int hour;
+    int minute;
+    int second;
+};
+
+CivilTime CivilOf(int64_t seconds)
 {
-    const std::time_t value = static_cast<std::time_t>(time);
-    std::tm local {};
-    char text[64];
-    if (localtime_r(&value, &local) == nullptr || std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local) == 0)
-        return std::string(kTimeWidth, ' ');
-    return text;
+    // Days since 1970 to a proleptic Gregorian date, counted in 400-year eras of 146097
+    // days that start on 1 March, so that the leap day ends each year.
+    int64_t days = seconds / kSecondsPerDay;
+    int64_t rest = seconds % kSecondsPerDay;
+    if (rest < 0) {
+        rest += kSecondsPerDay;
+        --days;
+    }
+    days += 719468;  // 1970-01-01 is day 719468 counted from 0000-03-01
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    CivilTime civil {};
+    civil.day = static_cast<int>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+    civil.month = static_cast<int>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
+    civil.year = yearOfEra + era * 400 + (civil.month <= 2 ? 1 : 0);
+    civil.hour = static_cast<int>(rest / 3600);
+    civil.minute = static_cast<int>(rest / 60 % 60);
+    civil.second = static_cast<int>(rest % 60);
+    return civil;
 }
+
+bool SameFields(const CivilTime& civil, const std::tm& local)
+{
+    return civil.year == local.tm_year + int64_t {1900} && civil.month == local.tm_mon + 1 &&
+           civil.day == local.tm_mday && civil.hour == local.tm_hour && civil.minute == local.tm_min &&
+           civil.second == local.tm_sec;
+}
+
+// Times of one page as "2003/06/30 18:16:48" in local time; blanks of the same width for a
+// time without a calendar date, so the columns stay in place. localtime_r takes the C
+// library's time-zone lock on every call, and a folder's times mostly lie close together:
+// the UTC offset of a conversion is reused for the times between two conversions that
+// gave it, at most kOffsetSpan apart, and those are formatted by calendar arithmetic.
+class LocalTimeText {
+public:
+    std::string Format(int64_t time)
+    {
+        if (known_ && time >= first_ && time <= last_) {
+            const CivilTime civil = CivilOf(time + offset_);
+            if (civil.year >= kFirstFourDigitYear && civil.year <= kLastFourDigitYear) {
+                char text[32];
+                std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", static_cast<int>(civil.year),
+                              civil.month, civil.day, civil.hour, civil.minute, civil.second);
+                return text;
+            }
+        }
+        const std::time_t value = static_cast<std::time_t>(time);
+        std::tm local {};
+        char text[64];
+        if (localtime_r(&value, &local) == nullptr ||
+            std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local) == 0)
+            return std::string(kTimeWidth, ' ');
+        // A zone that counts leap seconds is not offset alone: such a time is not reused.
+        if (!SameFields(CivilOf(time + local.tm_gmtoff), local))
+            return text;
+        if (known_ && local.tm_gmtoff == offset_ && std::max(last_, time) - std::min(first_, time) <= kOffsetSpan) {
+            first_ = std::min(first_, time);
+            last_ = std::max(last_, time);
+        } else {
+            known_ = true;
+            offset_ = local.tm_gmtoff;
+            first_ = last_ = time;
+        }
+        return text;
+    }
+
+private:
+    bool known_ = false;
+    int64_t offset_ = 0;  // seconds east of UTC, seen at first_ and at last_
+    int64_t first_ = 0;
+    int64_t last_ = 0;
+};
 
 std::string FormatSize(int64_t size)
 {
@@ -91,41 +177,40 @@ bool IsRegularFile(const std::string& path)
     return platform::GetFileStatus(path, status) && status.kind == platform::PathKind::File;
 }
 
-// The template file in `folder` (which ends in '/'): the exact name, else the first of
-// `otherSpellings` (names equal to it without regard to case), as a case-insensitive file
-// system would find it. Only a regular file counts: opening a FIFO would hold the thread.
-bool PickTemplate(const std::string& folder, const std::vector<std::string>& otherSpellings, std::string& path)
-{
-    if (IsRegularFile(folder + CDirectoryResponse::kTemplateName)) {
-        path = folder + CDirectoryResponse::kTemplateName;
-        return true;
-    }
-    for (const std::string& name : otherSpellings) {
-        if (IsRegularFile(folder + name)) {
-            path = folder + name;
-            return true;
-        }
-    }
-    return false;
-}
-
 bool IsTemplateName(const std::string& name)
 {
     return platform::_mbsicmp(name, CDirectoryResponse::kTemplateName) == 0;
 }
 
 // The names in `folder` that spell the template's name in some case, in the order the
-// file system gives them.
+// file system gives them. Only names are read: their status is asked of at most these.
 std::vector<std::string> TemplateSpellingsIn(const std::string& folder)
 {
     std::vector<std::string> names;
-    platform::DirectorySearch search(folder + "*.*");
-    platform::DirectoryEntry entry;
-    while (search.Next(entry)) {
-        if (IsTemplateName(entry.name))
-            names.push_back(entry.name);
-    }
+    platform::ListDirectoryNames(folder, names);
+    names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& name) { return !IsTemplateName(name); }),
+                names.end());
     return names;
+}
+
+// The template file in `folder` (which ends in '/'): the exact name, else the first of
+// `otherSpellings` (names equal to it without regard to case; when null, the folder is
+// read for them only then), as a case-insensitive file system would find it. Only a
+// regular file counts: opening a FIFO would hold the thread.
+bool PickTemplate(const std::string& folder, const std::vector<std::string>* otherSpellings, std::string& path)
+{
+    if (IsRegularFile(folder + CDirectoryResponse::kTemplateName)) {
+        path = folder + CDirectoryResponse::kTemplateName;
+        return true;
+    }
+    const std::vector<std::string> read = otherSpellings ? std::vector<std::string>() : TemplateSpellingsIn(folder);
+    for (const std::string& name : otherSpellings ? *otherSpellings : read) {
+        if (IsRegularFile(folder + name)) {
+            path = folder + name;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -153,10 +238,11 @@ CSystemResponse* CDirectoryResponse::NewStatusResponse(const std::string& info, 
 void CDirectoryResponse::Build()
 {
     SetResponseCode(200);
-    // One copy for the whole page: its icon cache belongs to this thread.
-    CMimeMaps maps = *core_->GetMimeMaps();
+    // The shared tables, read only; the one icon cache serves the whole page.
+    const std::shared_ptr<const CMimeMaps> maps = core_->GetMimeMaps();
+    CMimeMaps::IconCache icons;
     std::vector<std::string> templateSpellings;
-    const std::string list = BuildListing(maps, templateSpellings);
+    const std::string list = BuildListing(*maps, icons, templateSpellings);
 
     LoadPage(templateSpellings);
     // %Object% also stands in link targets ("%Object%?name"), where a '?', '#' or '%' of
@@ -171,9 +257,11 @@ void CDirectoryResponse::Build()
     page_.Replace("FileList", list);
 }
 
-std::string CDirectoryResponse::BuildListing(CMimeMaps& maps, std::vector<std::string>& templateSpellings)
+std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::IconCache& icons,
+                                             std::vector<std::string>& templateSpellings)
 {
     std::string list;
+    LocalTimeText times;
     const int kind = SortKindOf(requestView_.GetString("Query", ""));
 
     // The folder is read once for both lists: every entry costs a status read.
@@ -181,19 +269,19 @@ std::string CDirectoryResponse::BuildListing(CMimeMaps& maps, std::vector<std::s
     std::vector<ListingRecord> files;
     CollectEntries(&dirs, &files, kind);
     if (requestView_.GetString("Object", "") != "/")
-        list += ListingLine(maps.LookupIconType(".."), "../", "Parent Directory", "</A>", kNoTimeNoSize);
+        list += ListingLine(maps.FindIconType("..", icons), "../", "Parent Directory", "</A>", kNoTimeNoSize);
 
-    std::string icon = maps.LookupIconType("^^DIRECTORY^^");
+    std::string icon = maps.FindIconType("^^DIRECTORY^^", icons);
     for (const ListingRecord& dir : dirs) {
         if (dir.name == "." || dir.name == "..")
             continue;
         list += ListingLine(icon, LinkTo(dir.name) + "/", dir.name, "/</A>",
-                            FormatLocalTime(dir.modified) + "       -  \n");
+                            times.Format(dir.modified) + "       -  \n");
     }
 
     std::vector<ListingRecord> entries;
     CollectPathEntries(entries, kind);
-    icon = maps.LookupIconType("^^LINK^^");
+    icon = maps.FindIconType("^^LINK^^", icons);
     for (const ListingRecord& entry : entries)
         list += ListingLine(icon, LinkTo(entry.name) + "/", entry.name, "/</A>", kNoTimeNoSize);
 
@@ -202,8 +290,8 @@ std::string CDirectoryResponse::BuildListing(CMimeMaps& maps, std::vector<std::s
             templateSpellings.push_back(file.name);
             continue;
         }
-        list += ListingLine(maps.LookupIconType(file.name), LinkTo(file.name), file.name, "</A>",
-                            FormatLocalTime(file.modified) + "      " + FormatSize(file.size) + "  \n");
+        list += ListingLine(maps.FindIconType(file.name, icons), LinkTo(file.name), file.name, "</A>",
+                            times.Format(file.modified) + "      " + FormatSize(file.size) + "  \n");
     }
     return list;
 }
@@ -211,11 +299,11 @@ std::string CDirectoryResponse::BuildListing(CMimeMaps& maps, std::vector<std::s
 void CDirectoryResponse::LoadPage(const std::vector<std::string>& folderSpellings)
 {
     std::string path;
-    if (PickTemplate(path_.GetLocalPath(), folderSpellings, path) && page_.LoadFile(path) == 0)
+    if (PickTemplate(path_.GetLocalPath(), &folderSpellings, path) && page_.LoadFile(path) == 0)
         return;
     const std::string htmlDirectory =
         settingsView_.GetString(CSystemResponse::kHtmlDirectoryKey, CSystemResponse::kDefaultHtmlDirectory);
-    if (PickTemplate(htmlDirectory, TemplateSpellingsIn(htmlDirectory), path) && page_.LoadFile(path) == 0)
+    if (PickTemplate(htmlDirectory, nullptr, path) && page_.LoadFile(path) == 0)
         return;
     if (page_.LoadResource(kDirectoryPageResource) == 0)
         return;

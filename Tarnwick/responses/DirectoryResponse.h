@@ -14,6 +14,7 @@
 // new, owned by whoever catches it). Failures to load any page throw
 // CServerFatalException.
 
+#include "core/MimeMaps.h"
 #include "http/HtmlTemplate.h"
 #include "http/NormalResponse.h"
 
@@ -22,7 +23,6 @@
 #include <vector>
 
 class CByteBuffer;
-class CMimeMaps;
 class CSystemResponse;
 
 class CDirectoryResponse : public CNormalResponse {
@@ -81,8 +81,9 @@ private:
     void CollectEntries(std::vector<ListingRecord>* directories, std::vector<ListingRecord>* files, int kind);
     // The listing lines of the page, for the sort kind taken from the query. The names of
     // the folder's files that spell the template's name, left out of the listing, are added
-    // to `templateSpellings`.
-    std::string BuildListing(CMimeMaps& maps, std::vector<std::string>& templateSpellings);
+    // to `templateSpellings`. Icons are looked up in `maps` through `icons`, in page order.
+    std::string BuildListing(const CMimeMaps& maps, CMimeMaps::IconCache& icons,
+                             std::vector<std::string>& templateSpellings);
     // The template from the listed folder (its exact name, else `folderSpellings`), the
     // HTML directory or the program.
     void LoadPage(const std::vector<std::string>& folderSpellings);

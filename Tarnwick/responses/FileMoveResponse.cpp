@@ -10,15 +10,9 @@
 #include "TextTrim.h"
 #include "UrlCoding.h"
 
-#include "FileIo.h"
 #include "FileSystem.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
-#include <vector>
+#include <cerrno>
 
 namespace {
 
@@ -65,25 +59,12 @@ bool Overlaps(const std::string& a, const std::string& b)
     return first.compare(0, second.size(), second) == 0 || second.compare(0, first.size(), first) == 0;
 }
 
-// Both exist and are one file (links followed): copying would only destroy it.
-bool IsSameFile(const std::string& a, const std::string& b)
-{
-    struct stat first {};
-    struct stat second {};
-    return ::stat(platform::NativePath(a).c_str(), &first) == 0 &&
-           ::stat(platform::NativePath(b).c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
-}
-
 void CopyOneFile(const std::string& from, const std::string& to)
 {
-    struct stat source {};
-    if (::stat(platform::NativePath(from).c_str(), &source) != 0)
+    platform::FileStatus source;
+    if (!platform::GetFileStatus(from, source))
         throw CServerFatalException::SystemError(kFileFailed, from, errno);
     if (!platform::CopyFile(from, to, true))
-        throw CServerFatalException::SystemError(kFileFailed, to, errno);
-    const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
-    if (::utimensat(AT_FDCWD, platform::NativePath(to).c_str(), times, 0) != 0)
         throw CServerFatalException::SystemError(kFileFailed, to, errno);
 }
 
@@ -91,21 +72,11 @@ void CopyOneFile(const std::string& from, const std::string& to)
 // or link at `to` and never writes through one.
 void CopyLink(const std::string& from, const std::string& to)
 {
-    const std::string target = platform::NativePath(WithoutTrailingSlash(to));
-    std::vector<char> text(PATH_MAX + 1);
-    const ssize_t length = ::readlink(platform::NativePath(WithoutTrailingSlash(from)).c_str(), text.data(),
-                                      text.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= text.size())
-        throw CServerFatalException::SystemError(kFileFailed, from, length < 0 ? errno : ENAMETOOLONG);
-    const std::string::size_type slash = target.rfind('/');
-    const std::string temp = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".twlink" + platform::UniqueTempSuffix();
-    if (::symlink(std::string(text.data(), static_cast<std::size_t>(length)).c_str(), temp.c_str()) != 0)
+    std::string text;
+    if (!platform::ReadLink(WithoutTrailingSlash(from), text))
+        throw CServerFatalException::SystemError(kFileFailed, from, errno);
+    if (!platform::PlaceLink(text, WithoutTrailingSlash(to)))
         throw CServerFatalException::SystemError(kFileFailed, to, errno);
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        throw CServerFatalException::SystemError(kFileFailed, to, err);
-    }
 }
 
 // A folder of the target tree: created when missing, and refused when a link (or a file)
@@ -163,7 +134,8 @@ void CFileMoveResponse::Build()
     const std::string& from = path_.GetLocalPath();
     const std::string& to = target.GetLocalPath();
     const std::string& method = request_.GetMethod();
-    if (IsSameFile(from, to))
+    // Both exist and are one file (links followed): copying would only destroy it.
+    if (platform::IsSameFile(from, to))
         throw new CSystemResponse(core_, threadView_, kSameFile, 403, kNoDetail);
     if (Overlaps(from, to))
         throw new CSystemResponse(core_, threadView_, kOverlap, 403, kNoDetail);
@@ -185,8 +157,7 @@ void CFileMoveResponse::Build()
         CFileDeleteResponse::Remove(to);
     if (method == "MOVE") {
         // Renames the link, file or folder itself.
-        if (::rename(platform::NativePath(WithoutTrailingSlash(from)).c_str(),
-                     platform::NativePath(WithoutTrailingSlash(to)).c_str()) != 0)
+        if (!platform::MoveFile(WithoutTrailingSlash(from), WithoutTrailingSlash(to), true))
             throw CServerFatalException::SystemError(kFileFailed, to, errno);
     } else if (method == "COPY") {
         if (IsLink(from))

@@ -9,10 +9,6 @@
 #include "FileIo.h"
 #include "FileSystem.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 namespace {
@@ -20,15 +16,8 @@ namespace {
 const char kOpenFailed[] =
     "ファイルのオープンに失敗しました、サーバー上のファイルは、使用中のためロックされている可能性があります";
 
-// Names left behind by a crashed run are skipped; this many taken in a row is no
-// coincidence but a folder that refuses new files.
-constexpr int kTempNameAttempts = 100;
-
 // A hidden name, so that listings never show an upload in progress.
-std::string NextTempName()
-{
-    return ".twput" + platform::UniqueTempSuffix();
-}
+const char kTempPrefix[] = ".twput";
 
 // RFC 4918 9.3.1.
 int CollectionFailureCode(int error)
@@ -57,19 +46,7 @@ CFilePutResponse::CFilePutResponse(CServerCore* core, const CConfigAccessor& thr
         throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
 }
 
-CFilePutResponse::~CFilePutResponse()
-{
-    CloseFile();
-    if (!tempPath_.empty())
-        ::unlink(tempPath_.c_str());
-}
-
-void CFilePutResponse::CloseFile()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
+CFilePutResponse::~CFilePutResponse() = default;
 
 void CFilePutResponse::BeginReceive()
 {
@@ -114,64 +91,21 @@ void CFilePutResponse::OpenTemporaryFile()
     if (localPath.back() == '/' || (exists && existing.kind == platform::PathKind::Directory))
         throw CServerFatalException::SystemError(kOpenFailed, localPath, EISDIR);
 
-    const std::string folder = platform::NativePath(GetParentDirectory(localPath));
-    fd_ = platform::OpenUnnamedFile(folder, 0666);
-    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR))
-        OpenNamedTemporaryFile(folder);
-    if (fd_ < 0)
-        throw CServerFatalException::SystemError(kOpenFailed, GetParentDirectory(localPath), errno);
-
+    const std::string folder = GetParentDirectory(localPath);
+    if (!writer_.Begin(platform::NativePath(localPath), platform::NativePath(folder) + kTempPrefix, 0666))
+        throw CServerFatalException::SystemError(kOpenFailed, folder, errno);
     // The new contents take the place of the old; its permissions stay.
-    struct stat old {};
-    if (exists && !existing.isLink && ::stat(platform::NativePath(localPath).c_str(), &old) == 0 &&
-        S_ISREG(old.st_mode))
-        ::fchmod(fd_, old.st_mode & 07777);
+    if (exists && !existing.isLink && existing.kind == platform::PathKind::File)
+        writer_.File().SetPermissions(existing.permissions);
     opened_ = 1;
-}
-
-void CFilePutResponse::OpenNamedTemporaryFile(const std::string& folder)
-{
-    for (int attempt = 0; attempt < kTempNameAttempts && fd_ < 0; ++attempt) {
-        const std::string candidate = folder + NextTempName();
-        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd_ >= 0)
-            tempPath_ = candidate;
-        else if (errno != EEXIST)
-            break;
-    }
-}
-
-void CFilePutResponse::NameTemporaryFile()
-{
-    // A name is needed because a link never replaces a file; the rename that follows does.
-    const std::string folder = platform::NativePath(GetParentDirectory(path_.GetLocalPath()));
-    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        const std::string candidate = folder + NextTempName();
-        if (platform::LinkUnnamedFile(fd_, candidate)) {
-            tempPath_ = candidate;
-            return;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    throw CServerFatalException::SystemError(kFileFailed, GetParentDirectory(path_.GetLocalPath()), errno);
 }
 
 void CFilePutResponse::ReceiveData(CByteBuffer& chunk)
 {
     if (opened_ != 1)
         return;
-    const char* data = chunk.GetData();
-    const int32_t length = chunk.GetLength();
-    for (int32_t done = 0; done < length;) {
-        const ssize_t put = ::write(fd_, data + done, static_cast<size_t>(length - done));
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            throw CServerFatalException::SystemError(kFileFailed, path_.GetLocalPath(), errno);
-        }
-        done += static_cast<int32_t>(put);
-    }
+    if (!writer_.Write(chunk.GetData(), chunk.GetLength()))
+        throw CServerFatalException::SystemError(kFileFailed, path_.GetLocalPath(), errno);
 }
 
 void CFilePutResponse::Build()
@@ -180,20 +114,12 @@ void CFilePutResponse::Build()
         throw new CSystemResponse(core_, threadView_, collectionInfo_, collectionCode_, kNoDetail);
     if (opened_ != 1)
         return;
-    // On disk before the rename, so that a crash leaves the old file or the whole new one.
     const std::string& target = path_.GetLocalPath();
-    if (::fsync(fd_) != 0)
+    const platform::CReplaceWriter::Step failed = writer_.Finish();
+    if (failed == platform::CReplaceWriter::Step::Name)
+        throw CServerFatalException::SystemError(kFileFailed, GetParentDirectory(target), errno);
+    if (failed != platform::CReplaceWriter::Step::Done || !writer_.Commit(true))
         throw CServerFatalException::SystemError(kFileFailed, target, errno);
-    if (tempPath_.empty())
-        NameTemporaryFile();
-    const int closed = ::close(fd_);
-    const int closeError = errno;
-    fd_ = -1;
-    if (closed != 0)
-        throw CServerFatalException::SystemError(kFileFailed, target, closeError);
-    if (::rename(tempPath_.c_str(), platform::NativePath(target).c_str()) != 0)
-        throw CServerFatalException::SystemError(kFileFailed, target, errno);
-    tempPath_.clear();
     opened_ = 0;
 }
 

@@ -17,6 +17,8 @@
 
 #include "http/NormalResponse.h"
 
+#include "File.h"
+
 #include <cstdint>
 #include <string>
 
@@ -51,15 +53,9 @@ public:
 private:
     void MakeCollection();
     void OpenTemporaryFile();
-    // The folder's file system has no unnamed files: opens a hidden temporary file there.
-    void OpenNamedTemporaryFile(const std::string& folder);
-    // Gives the unnamed file a hidden temporary name beside the target.
-    void NameTemporaryFile();
-    void CloseFile();
 
-    int fd_ = -1;
+    platform::CReplaceWriter writer_;
     int opened_ = 0;            // 1 once BeginReceive opened the temporary file for PUT
-    std::string tempPath_;      // the temporary file's native path; "" while unnamed, once renamed or removed
     int collectionCode_ = 0;    // MKCOL: the status to answer instead of 201, or 0
     std::string collectionInfo_;
 };

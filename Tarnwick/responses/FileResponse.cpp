@@ -12,10 +12,6 @@
 #include "CRuntime.h"
 #include "FileIo.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <limits>
@@ -49,47 +45,38 @@ CFileResponse::CFileResponse(CServerCore* core, const CConfigAccessor& threadVie
     }
 }
 
-CFileResponse::~CFileResponse() { CloseFile(); }
+CFileResponse::~CFileResponse() = default;
 
 CSystemResponse* CFileResponse::NewStatusResponse(const std::string& info, int code)
 {
     return new CSystemResponse(core_, threadView_, info, code, kNoDetail);
 }
 
-void CFileResponse::CloseFile()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
 void CFileResponse::Build()
 {
-    CloseFile();
+    file_.Close();
     offset_ = 0;
     remaining_ = 0;
     SetResponseCode(200);
 
     // Linux has no share modes to deny writers; writers of this server replace a file by
-    // renaming a new one over it, which leaves this open file as it was. O_NONBLOCK keeps
-    // a FIFO from holding the thread before it is refused below.
+    // renaming a new one over it, which leaves this open file as it was.
     const std::string& localPath = path_.GetLocalPath();
-    fd_ = ::open(platform::NativePath(localPath).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0)
+    if (!file_.Open(platform::NativePath(localPath), platform::CFile::Mode::Read))
         throw CServerFatalException::SystemError(kOpenFailed, localPath, errno);
-    struct stat status {};
-    if (::fstat(fd_, &status) != 0)
+    platform::FileStatus status;
+    if (!file_.Status(status))
         throw CServerFatalException::SystemError(kFileFailed, localPath, errno);
-    if (!S_ISREG(status.st_mode)) {
+    if (status.kind != platform::PathKind::File) {
         // Folders have a response of their own; FIFOs and devices are not served.
-        CloseFile();
+        file_.Close();
         throw NewStatusResponse(kFileNotFound, 404);
     }
 
     // Measured once, on the open file: the headers and the body length agree even when the
     // file changes afterwards.
-    const int64_t length = status.st_size;
-    const int64_t time = status.st_mtim.tv_sec;
+    const int64_t length = static_cast<int64_t>(status.size);
+    const int64_t time = status.modified;
     const std::string etag = MakeETag(length, time, localPath);
     const std::string lastModified = FormatHttpDate(time);
     const std::string type = core_->GetMimeMaps()->FindMimeType(localPath);
@@ -123,7 +110,7 @@ void CFileResponse::Build()
         }
     }
     if (notModified) {
-        CloseFile();
+        file_.Close();
         std::unique_ptr<CSystemResponse> notModifiedResponse(NewStatusResponse(kNotModified, 304));
         // RFC 9110 15.4.5: a 304 carries the validators that a 200 would. RFC 9111 4.3.4:
         // a cache merges its fields into the stored response, so the type stays the file's
@@ -145,7 +132,7 @@ int CFileResponse::GetBodyFile(int64_t& offset, int64_t& remaining)
 {
     offset = offset_;
     remaining = remaining_;
-    return fd_;
+    return file_.GetHandle();
 }
 
 void CFileResponse::SkipBodyFile(int64_t count)
@@ -156,7 +143,7 @@ void CFileResponse::SkipBodyFile(int64_t count)
 
 int CFileResponse::GetSendData(CByteBuffer& buffer)
 {
-    if (fd_ < 0 || remaining_ <= 0) {
+    if (!file_.IsOpen() || remaining_ <= 0) {
         buffer.SetLength(0);
         return 0;
     }
@@ -165,19 +152,11 @@ int CFileResponse::GetSendData(CByteBuffer& buffer)
         want = remaining_;
     buffer.SetLength(static_cast<int32_t>(want));
 
-    int32_t got = 0;
-    while (got < want) {
-        const ssize_t n = ::pread(fd_, buffer.GetData() + got, static_cast<size_t>(want - got), offset_);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw CServerFatalException::SystemError(kFileFailed, path_.GetLocalPath(), errno);
-        }
-        if (n == 0)
-            break;
-        got += static_cast<int32_t>(n);
-        offset_ += n;
-    }
+    const int64_t read = file_.ReadAt(offset_, buffer.GetData(), want);
+    if (read < 0)
+        throw CServerFatalException::SystemError(kFileFailed, path_.GetLocalPath(), errno);
+    const int32_t got = static_cast<int32_t>(read);
+    offset_ += got;
     // A file that shrank since Build ends the body here: the bytes announced are not all
     // there, and the pipeline closes the connection on the short body.
     remaining_ = got < want ? 0 : remaining_ - got;

@@ -13,6 +13,8 @@
 
 #include "http/NormalResponse.h"
 
+#include "File.h"
+
 #include <cstdint>
 #include <string>
 
@@ -90,9 +92,8 @@ public:
 private:
     // A new CSystemResponse with "詳細情報はありません。" as its detail.
     CSystemResponse* NewStatusResponse(const std::string& info, int code);
-    void CloseFile();
 
-    int fd_ = -1;
+    platform::CFile file_;
     int64_t offset_ = 0;     // file position of the next byte of the body
     int64_t remaining_ = 0;  // body bytes still to deliver
 };

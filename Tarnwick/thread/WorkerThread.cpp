@@ -1,10 +1,9 @@
 #include "thread/WorkerThread.h"
 
-
-#include <sys/mman.h>
-#include <unistd.h>
+#include "Thread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -24,64 +23,38 @@ constexpr size_t kGuardBytes = size_t{256} << 10;
 constexpr size_t kResidentBytes = size_t{128} << 10;
 // Room for the calls that release the deeper pages, below the frame that makes them.
 constexpr size_t kReleaseCallRoom = size_t{64} << 10;
+// The deep pages are released when a thread has waited this long for work, or after this
+// many works without such a wait: looking at a whole stack's pages costs about as much as
+// a short request, and a busy thread reuses its pages at once.
+constexpr auto kIdleBeforeReleaseTime = std::chrono::milliseconds(200);
+constexpr unsigned kWorksPerRelease = 64;
 // Idle pooled threads kept: more than the connections a server usually serves at once
 // (Basic::MaxConnect, 50 by default); one that finishes beyond them ends. The pool never
 // holds more threads than were busy at once, which the connection limit bounds.
 constexpr size_t kMaxIdleThreads = 256;
 
-// The process's default thread stack size (from the stack limit, 8 MiB as a rule): walks
-// through folders (DELETE, COPY, MOVE, PROPFIND) recurse once per folder level, as deep as
-// the path length limit allows, so threads keep the depth they have always had.
-size_t DefaultStackBytes()
+// Threads take the process's default stack size (from the stack limit, 8 MiB as a rule):
+// walks through folders (DELETE, COPY, MOVE, PROPFIND) recurse once per folder level, as
+// deep as the path length limit allows, so threads keep the depth they have always had.
+int CreateThread(platform::ThreadHandle& handle, platform::ThreadEntry entry, void* param, bool detached)
 {
-    pthread_attr_t defaults;
-    size_t bytes = 0;
-    if (::pthread_getattr_default_np(&defaults) != 0)
-        return 0;
-    if (::pthread_attr_getstacksize(&defaults, &bytes) != 0)
-        bytes = 0;
-    ::pthread_attr_destroy(&defaults);
-    return bytes;
+    return platform::StartThread(handle, entry, param, kGuardBytes, detached);
 }
 
-// A thread on a stack of the process's default size with kGuardBytes of guard below it:
-// 0, or the error of the attribute or creation call.
-int CreateThread(pthread_t& handle, void* (*entry)(void*), void* param, bool detached)
-{
-    pthread_attr_t attributes;
-    int result = ::pthread_attr_init(&attributes);
-    if (result != 0)
-        return result;
-    result = ::pthread_attr_setguardsize(&attributes, kGuardBytes);
-    if (result == 0 && detached)
-        result = ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    if (result == 0)
-        result = ::pthread_create(&handle, &attributes, entry, param);
-    ::pthread_attr_destroy(&attributes);
-    return result;
-}
-
-// Called by a pooled thread at the end of each work; `low` is its stack's lowest usable
+// Called by a pooled thread between works (see kWorksPerRelease); `low` is its stack's lowest usable
 // byte.
 void ReleaseDeepPages(char* low, size_t stackBytes)
 {
     if (stackBytes <= kResidentBytes)
         return;
-    const uintptr_t pageMask = ~(static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1);
+    const uintptr_t pageMask = ~(static_cast<uintptr_t>(platform::GetPageSize()) - 1);
     uintptr_t high = reinterpret_cast<uintptr_t>(low) + stackBytes - kResidentBytes;
     // Never the frames in use, however much of the top the thread's own data takes.
     const uintptr_t frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     high = std::min(high, (frame - kReleaseCallRoom) & pageMask);
     if (high <= reinterpret_cast<uintptr_t>(low))
         return;
-    const size_t length = high - reinterpret_cast<uintptr_t>(low);
-    // Releasing pages flushes them from every core's address cache, which interrupts every
-    // core that runs a thread of the server: only a thread that went deep pays for it.
-    std::vector<unsigned char> resident((length + ~pageMask) / (~pageMask + 1));
-    if (::mincore(low, length, resident.data()) == 0 &&
-        std::none_of(resident.begin(), resident.end(), [](unsigned char page) { return page & 1; }))
-        return;
-    ::madvise(low, length, MADV_DONTNEED);
+    platform::ReleaseStackPages(low, high - reinterpret_cast<uintptr_t>(low));
 }
 
 // A thread of the pool: it runs one object's work at a time and waits, parked, for the next.
@@ -128,7 +101,7 @@ int CWorkerThread::StartPooled()
 {
     if (joinable_)
         return -1;
-    const size_t stackBytes = DefaultStackBytes();
+    const size_t stackBytes = platform::DefaultThreadStackBytes();
     if (stackBytes == 0)
         return -1;
     running_.Set(1);
@@ -154,7 +127,7 @@ int CWorkerThread::StartPooled()
         }
     }
     auto* const thread = new (std::nothrow) PoolThread;
-    pthread_t handle;
+    platform::ThreadHandle handle;
     if (thread) {
         thread->work = this;
         thread->stackBytes = stackBytes;
@@ -173,24 +146,30 @@ void* CWorkerThread::PoolEntry(void* param)
     PoolThread* const thread = static_cast<PoolThread*>(param);
     char* stackLow = nullptr;
     size_t stackBytes = 0;
-    pthread_attr_t attributes;
-    if (::pthread_getattr_np(::pthread_self(), &attributes) == 0) {
-        void* address = nullptr;
-        if (::pthread_attr_getstack(&attributes, &address, &stackBytes) == 0)
-            stackLow = static_cast<char*>(address);
-        ::pthread_attr_destroy(&attributes);
-    }
+    platform::GetCurrentThreadStack(stackLow, stackBytes);
     ThreadPool& pool = Pool();
     std::unique_lock<std::mutex> lock(pool.lock);
+    unsigned worksSinceRelease = 0;
     for (;;) {
-        thread->wake.wait(lock, [&] { return thread->work != nullptr || thread->exit; });
+        const auto hasWork = [&] { return thread->work != nullptr || thread->exit; };
+        if (worksSinceRelease > 0 && !thread->wake.wait_for(lock, kIdleBeforeReleaseTime, hasWork)) {
+            lock.unlock();
+            if (stackLow)
+                ReleaseDeepPages(stackLow, stackBytes);
+            worksSinceRelease = 0;
+            lock.lock();
+        }
+        thread->wake.wait(lock, hasWork);
         CWorkerThread* const work = thread->work;
         if (!work)
             break;
         lock.unlock();
         Entry(work);
-        if (stackLow)
-            ReleaseDeepPages(stackLow, stackBytes);
+        if (++worksSinceRelease >= kWorksPerRelease) {
+            if (stackLow)
+                ReleaseDeepPages(stackLow, stackBytes);
+            worksSinceRelease = 0;
+        }
         lock.lock();
         // The last touch of the object: its owner may destroy it from here on.
         work->released_ = true;
@@ -220,7 +199,7 @@ void CWorkerThread::StopAndWait()
         std::unique_lock<std::mutex> lock(pool.lock);
         pool.released.wait(lock, [&] { return released_; });
     } else {
-        ::pthread_join(thread_, nullptr);
+        platform::JoinThread(thread_);
     }
     joinable_ = false;
 }
@@ -233,11 +212,44 @@ bool CWorkerThread::TryJoin()
         std::lock_guard<std::mutex> lock(Pool().lock);
         if (!released_)
             return false;
-    } else if (::pthread_tryjoin_np(thread_, nullptr) != 0) {
+    } else if (!platform::TryJoinThread(thread_)) {
         return false;
     }
     joinable_ = false;
     return true;
+}
+
+void CWorkerThread::RemoveJoined(std::vector<std::unique_ptr<CWorkerThread>>& workers)
+{
+    std::vector<CWorkerThread*> ended;
+    for (const auto& worker : workers) {
+        if (!worker->IsRunning())
+            ended.push_back(worker.get());
+    }
+    if (ended.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(Pool().lock);
+        for (CWorkerThread*& worker : ended) {
+            if (worker->joinable_ && worker->pooled_) {
+                if (!worker->released_) {
+                    worker = nullptr;
+                    continue;
+                }
+                worker->joinable_ = false;
+            }
+        }
+    }
+    for (CWorkerThread*& worker : ended) {
+        if (worker && !worker->TryJoin())  // an own thread, or one not pooled
+            worker = nullptr;
+    }
+    std::sort(ended.begin(), ended.end());
+    workers.erase(std::remove_if(workers.begin(), workers.end(),
+                                 [&](const std::unique_ptr<CWorkerThread>& worker) {
+                                     return std::binary_search(ended.begin(), ended.end(), worker.get());
+                                 }),
+                  workers.end());
 }
 
 namespace {

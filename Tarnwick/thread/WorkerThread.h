@@ -6,12 +6,13 @@
 // no thread once as many as connections at once have been made.
 
 #include "CriticalSection.h"
+#include "Thread.h"
 #include "thread/LockedValue.h"
 
-#include <pthread.h>
-
 #include <atomic>
+#include <memory>
 #include <thread>
+#include <vector>
 
 class CWorkerThread {
 public:
@@ -49,6 +50,9 @@ public:
     // running flag drops just before the thread ends, so an owner reaping workers whose
     // flag dropped asks this rather than stalling in StopAndWait.
     bool TryJoin();
+    // TryJoin for each of `workers` whose running flag has dropped, under one hold of the
+    // pool's lock; removes those joined. Owner of every one of them only.
+    static void RemoveJoined(std::vector<std::unique_ptr<CWorkerThread>>& workers);
 
 protected:
     // The thread's work; loops until IsStopRequested.
@@ -64,7 +68,7 @@ private:
     CLockedValue stopRequested_;
     CLockedValue running_;
     // From a successful Start until the thread is joined; used by the owner only.
-    pthread_t thread_{};
+    platform::ThreadHandle thread_{};
     bool joinable_ = false;
     // Started by StartPooled; released_ (under the pool's lock) once its pooled thread has
     // let go of this object.

@@ -1,5 +1,6 @@
 #include "core/KeyGenerator.h"
 
+#include "File.h"
 #include "FileIo.h"
 #include "FilePath.h"
 #include "FileSystem.h"
@@ -14,10 +15,6 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -305,25 +302,14 @@ int CKeyGenerator::Stage(const std::string& path, const std::string& pem, unsign
 {
     // A folder that cannot be made shows as the failure to create the file in it.
     CreateDirectoryPath(GetParentDirectory(path));
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    const int fd = ::open(platform::NativePath(temp).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0)
+    const std::string temp = path + ".tmp" + platform::UniqueTempSuffix();
+    platform::CFile file;
+    if (!file.Open(platform::NativePath(temp), platform::CFile::Mode::CreateNew, static_cast<int>(mode)))
         return FailFile("cannot create", path, errno);
     staged_.push_back({path, temp});
-    FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        const int err = errno;
-        ::close(fd);
-        return FailFile("cannot write", path, err);
-    }
-    int err = 0;
-    if (std::fwrite(pem.data(), 1, pem.size(), file) != pem.size() || std::fflush(file) != 0 ||
-        ::fsync(::fileno(file)) != 0)
-        err = errno;
-    if (std::fclose(file) != 0 && err == 0)
-        err = errno;
-    return err == 0 ? 0 : FailFile("cannot write", path, err);
+    if (!file.Write(pem.data(), static_cast<std::int64_t>(pem.size())) || !file.Sync() || !file.Close())
+        return FailFile("cannot write", path, errno);
+    return 0;
 }
 
 int CKeyGenerator::Commit()
@@ -338,19 +324,16 @@ int CKeyGenerator::Commit()
     std::set<std::string> folders;
     while (!staged_.empty()) {
         const StagedFile& file = staged_.front();
-        if (::rename(platform::NativePath(file.temp).c_str(), platform::NativePath(file.target).c_str()) != 0)
+        if (!platform::MoveFile(file.temp, file.target, true))
             return FailFile("cannot replace", file.target, errno);
         folders.insert(GetParentDirectory(file.target));
         staged_.erase(staged_.begin());
     }
     // Make the renames themselves durable.
     for (const std::string& folder : folders) {
-        const int fd =
-            ::open(platform::NativePath(folder.empty() ? "." : folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
+        platform::CFile opened;
+        if (opened.Open(platform::NativePath(folder.empty() ? "." : folder), platform::CFile::Mode::Read))
+            opened.Sync();
     }
     return 0;
 }

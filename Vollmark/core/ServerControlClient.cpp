@@ -6,8 +6,6 @@
 #include "Process.h"
 #include "TextCodec.h"
 
-#include <sys/wait.h>
-
 #include <cstring>
 
 #include <string>
@@ -31,9 +29,8 @@ std::string DescribeRun(const platform::RunResult& result)
         return std::string("cannot start: ") + std::strerror(result.spawnError);
     if (result.timedOut)
         return "no end after " + std::to_string(kInstallTimeoutMs / 1000) + " s";
-    if (WIFEXITED(result.status))
-        return "exit code " + std::to_string(WEXITSTATUS(result.status));
-    return "signal " + std::to_string(WTERMSIG(result.status));
+    const platform::ProcessEnd end = platform::ReadWaitStatus(result.status);
+    return (end.exited ? "exit code " : "signal ") + std::to_string(end.code);
 }
 
 }  // namespace

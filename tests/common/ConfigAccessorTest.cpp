@@ -204,6 +204,27 @@ TEST_F(ConfigAccessorTest, SubAccessorPrefixIsTheNormalisedJoin)
     }
 }
 
+TEST_F(ConfigAccessorTest, SubAccessorsAddressWhatTheirJoinedPrefixDoes)
+{
+    // A sub-accessor knows whether its prefix ends at a level from its parent's answer and
+    // its own name; the tree must still resolve every key as the joined path.
+    const char* const names[] = {"", ":", "X", "X:", "X::", "X::Y", "::", ":::", "表"};
+    const char* const keys[] = {"k", ":k", "::k", "B::k"};
+    for (const char* prefix : {"", "::", "Setting::", "A:::", "A::::"}) {
+        for (const char* name : names) {
+            for (const char* key : keys) {
+                CConfigClass viaAccessor, joined;
+                const CConfigAccessor sub = CConfigAccessor(&viaAccessor, prefix).GetSubAccessor(name);
+                sub.SetString(key, "v");
+                joined.SetValue(sub.GetPrefix() + key, "v");
+                EXPECT_EQ(viaAccessor.SerializeNode(""), joined.SerializeNode(""))
+                    << prefix << " + " << name << " + " << key;
+                EXPECT_EQ(sub.GetString(key, "d"), "v") << prefix << " + " << name << " + " << key;
+            }
+        }
+    }
+}
+
 TEST_F(ConfigAccessorTest, MoveToKeepsTheRecentThreadLogs)
 {
     // The request history: each finished node moves to the logs, which keep the last three.

@@ -107,6 +107,17 @@ TEST(ConfigClassTest, FindOrCreateParentFollowsTheSplitRulesOnEveryOddPath)
     }
 }
 
+TEST(ConfigClassTest, PrefixEndsAtALevelOnlyWhenTheWalkUsesItUpWithANamedLastLevel)
+{
+    const std::pair<const char*, bool> cases[] = {
+        {"", true},          {"A::", true},   {"A::B::", true},  {"::A::", true},  {"A::::B::", true},
+        {"::", false},       {"A", false},    {"A:", false},     {"A:::", false},  {"A::::", false},
+        {"::::", false},     {":", false},    {"A::B", false},   {"表::", true},    {":::A::", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ConfigPrefixEndsAtLevel(c.first), c.second) << '"' << c.first << '"';
+}
+
 TEST(ConfigClassTest, PrefixAndKeyResolveAsTheirJoinedPath)
 {
     // The accessor's form: prefix and key given apart must address what prefix + key does.
@@ -880,6 +891,42 @@ TEST(ConfigClassTest, MoveNodeFromAnotherTreeTakesItWhole)
     EXPECT_EQ(destination.GetKeyCount("ThreadLogs::T0"), 0) << "a missing source empties the destination";
     EXPECT_EQ(destination.MoveNodeFrom("Elsewhere", source, "::"), -1) << "the root stays";
     EXPECT_EQ(source.GetValue("Threads::T2::k", ""), "x");
+}
+
+TEST(ConfigClassTest, MoveNodeFromAndTrimIsMoveThenTakeFirstBeyondTheLimit)
+{
+    const struct {
+        const char* description;
+        const char* child;
+        int maxChildren;
+    } cases[] = {
+        {"a new child within the limit", "T9::", 3},
+        {"a new child one over the limit", "T9::", 2},
+        {"an existing child keeps its place", "T1::", 2},
+        {"a limit of 0 takes the first each time", "T9::", 0},
+        {"an empty child path names the parent", "", 2},
+        {"a lone colon stays at the parent", ":", 1},
+    };
+    for (const auto& c : cases) {
+        CConfigClass source, trimmed, expected, expectedSource;
+        source.SetValue("Threads::T9::k", "v");
+        source.SetValue("Threads::T9::Sub::k", "w");
+        expectedSource.CopyNode("", "", &source);
+        for (CConfigClass* tree : {&trimmed, &expected}) {
+            tree->SetValue("ThreadLogs::T0::k", "old");
+            tree->SetValue("ThreadLogs::T1::k", "older");
+        }
+        const CConfigNode taken = trimmed.MoveNodeFromAndTrim("ThreadLogs::", c.child, source, "Threads::T9::",
+                                                              c.maxChildren);
+        EXPECT_EQ(expected.MoveNodeFrom(std::string("ThreadLogs::") + c.child, expectedSource, "Threads::T9::"), 0);
+        const CConfigNode expectedTaken = expected.GetSectionCount("ThreadLogs") > c.maxChildren
+                                              ? expected.TakeFirstSection("ThreadLogs")
+                                              : CConfigNode();
+        EXPECT_EQ(trimmed.SerializeNode(""), expected.SerializeNode("")) << c.description;
+        EXPECT_EQ(source.SerializeNode(""), expectedSource.SerializeNode("")) << c.description;
+        EXPECT_EQ(taken.GetName(), expectedTaken.GetName()) << c.description;
+        EXPECT_EQ(taken.GetKeyCount(), expectedTaken.GetKeyCount()) << c.description;
+    }
 }
 
 TEST(ConfigClassTest, TakeFirstSectionGivesTheChildBack)

@@ -1,5 +1,7 @@
 #include "HttpDate.h"
 
+#include "ScopedEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,30 +11,6 @@
 namespace {
 
 constexpr std::int64_t kSunday1994 = 784111777;  // 1994-11-06 08:49:37 UTC
-
-// Sets TZ for one test and restores it, so local-time rules can be checked in a zone
-// with daylight saving whatever the machine's zone is.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* tz)
-    {
-        if (const char* old = std::getenv("TZ"))
-            old_ = old;
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
-    ~ScopedTimeZone()
-    {
-        if (old_)
-            ::setenv("TZ", old_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
 
 // Central European time with summer time, written out so no zone database is needed.
 constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
@@ -95,7 +73,7 @@ TEST(ParseHttpDate, EveryTruncationOfAValidDateIsNoDate)
 
 TEST(ParseHttpDate, ImfFixdateIn1970IsLocal1980NewYearAtOneMinutePastOne)
 {
-    ScopedTimeZone zone(kCentralEurope);
+    testsupport::ScopedTimeZone zone(kCentralEurope);
     // 1980-01-01 01:01:01 CET is 00:01:01 UTC.
     EXPECT_EQ(ParseHttpDate("Thu, 01 Jan 1970 00:00:00 GMT"), 315532861);
     EXPECT_EQ(ParseHttpDate("Thu, 31 Dec 1970 23:59:59 GMT"), 315532861);
@@ -103,7 +81,7 @@ TEST(ParseHttpDate, ImfFixdateIn1970IsLocal1980NewYearAtOneMinutePastOne)
 
 TEST(ParseHttpDate, SummerDateInADaylightSavingZoneIsNotShifted)
 {
-    ScopedTimeZone zone(kCentralEurope);
+    testsupport::ScopedTimeZone zone(kCentralEurope);
     EXPECT_EQ(ParseHttpDate("Wed, 06 Jul 1994 08:49:37 GMT"), 773484577);
     EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), kSunday1994);
 }
@@ -135,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FormatHttpDate, IgnoresTheLocalZone)
 {
-    ScopedTimeZone zone(kCentralEurope);
+    testsupport::ScopedTimeZone zone(kCentralEurope);
     EXPECT_EQ(FormatHttpDate(773484577), "Wed, 06 Jul 1994 08:49:37 GMT");
 }
 

@@ -213,27 +213,4 @@ TEST_F(FileIoTest, AFailedNativeWriteKeepsItsReasonAndTheOldFile)
     EXPECT_EQ(folder_.Entries(), std::vector<std::string>{"target"});
 }
 
-TEST_F(FileIoTest, UnnamedFileHasNoNameUntilItIsLinkedAndNeverReplacesOne)
-{
-    const int fd = platform::OpenUnnamedFile(dir_, 0644);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(::write(fd, "new", 3), 3);
-    EXPECT_TRUE(fs::is_empty(dir_));
-
-    PutFile(Path("taken"), "old");
-    EXPECT_FALSE(platform::LinkUnnamedFile(fd, Path("taken")));
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(GetFile(Path("taken")), "old");
-
-    EXPECT_TRUE(platform::LinkUnnamedFile(fd, Path("named")));
-    ::close(fd);
-    EXPECT_EQ(GetFile(Path("named")), "new");
-}
-
-TEST_F(FileIoTest, UnnamedFileInAMissingFolderFails)
-{
-    EXPECT_EQ(platform::OpenUnnamedFile(Path("missing"), 0644), -1);
-    EXPECT_EQ(errno, ENOENT);
-}
-
 }  // namespace

@@ -209,6 +209,59 @@ TEST_F(FileSystemTest, SearchEntriesCarryTheirStatus)
     EXPECT_FALSE(search.Next(entry));  // stays ended
 }
 
+TEST_F(FileSystemTest, SearchEntriesHaveTheStatusOfTheirPaths)
+{
+    Write("target.txt", "abc");
+    Write(".hidden", "x");
+    ASSERT_TRUE(platform::CreateDirectory(root_ + "dir"));
+    ASSERT_TRUE(platform::CreateDirectory(root_ + ".hiddendir"));
+    ASSERT_EQ(::symlink("target.txt", (root_ + "tofile").c_str()), 0);
+    ASSERT_EQ(::symlink("dir", (root_ + "todir").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (root_ + "dangling").c_str()), 0);
+    ASSERT_EQ(::symlink(".hidden", (root_ + ".hiddenlink").c_str()), 0);
+    ASSERT_EQ(::mkfifo((root_ + "fifo").c_str(), 0600), 0);
+    Write("表示.txt", "xy");
+    ASSERT_EQ(::chmod((root_ + "target.txt").c_str(), 0444), 0);
+
+    DirectorySearch search(root_ + "*.*");
+    DirectoryEntry entry;
+    std::vector<std::string> names;
+    while (search.Next(entry)) {
+        names.push_back(entry.name);
+        FileStatus byPath;
+        ASSERT_TRUE(platform::GetFileStatus(root_ + entry.name, byPath)) << entry.name;
+        EXPECT_EQ(entry.status.kind, byPath.kind) << entry.name;
+        EXPECT_EQ(entry.status.isLink, byPath.isLink) << entry.name;
+        EXPECT_EQ(entry.status.size, byPath.size) << entry.name;
+        EXPECT_EQ(entry.status.modified, byPath.modified) << entry.name;
+        EXPECT_EQ(entry.status.attributes, byPath.attributes) << entry.name;
+        EXPECT_EQ(entry.status.permissions, byPath.permissions) << entry.name;
+    }
+    EXPECT_EQ(Sorted(names), Sorted({".", "..", ".hidden", ".hiddendir", ".hiddenlink", "dangling", "dir", "fifo",
+                                     "target.txt", "todir", "tofile", "表示.txt"}));
+}
+
+TEST_F(FileSystemTest, NameListingGivesTheSearchNamesWithoutDots)
+{
+    Write("a.txt", "");
+    Write(".hidden", "");
+    ASSERT_TRUE(platform::CreateDirectory(root_ + "sub"));
+    ASSERT_EQ(::symlink("nowhere", (root_ + "dangling").c_str()), 0);
+    std::ofstream(root_ + u8"snow\u2603.txt").put('x');
+    Write("表示.txt", "");
+
+    std::vector<std::string> names{"stale"};
+    ASSERT_TRUE(platform::ListDirectoryNames(root_, names));
+    std::vector<std::string> searched = Search("*.*");
+    searched.erase(searched.begin(), searched.begin() + 2);  // "." and ".."
+    EXPECT_EQ(names, searched);
+    EXPECT_EQ(Sorted(names), Sorted({".hidden", "a.txt", "dangling", "sub", "表示.txt"}));
+
+    names = {"stale"};
+    EXPECT_FALSE(platform::ListDirectoryNames(root_ + "missing/", names));
+    EXPECT_TRUE(names.empty());
+}
+
 struct MatchCase {
     const char* description;
     const char* pattern;
@@ -304,18 +357,18 @@ TEST_F(FileSystemTest, MoveFileRenamesFilesAndFoldersButNeverReplaces)
 {
     Write("a", "A");
     Write("b", "B");
-    EXPECT_FALSE(platform::MoveFile(root_ + "a", root_ + "b"));
+    EXPECT_FALSE(platform::MoveFile(root_ + "a", root_ + "b", false));
     EXPECT_EQ(Read("a"), "A");
     EXPECT_EQ(Read("b"), "B");
-    EXPECT_TRUE(platform::MoveFile(root_ + "a", root_ + "c"));
+    EXPECT_TRUE(platform::MoveFile(root_ + "a", root_ + "c", false));
     EXPECT_FALSE(ExistsNative("a"));
     EXPECT_EQ(Read("c"), "A");
 
     ASSERT_TRUE(platform::CreateDirectory(root_ + "d"));
     Write("d/f", "F");
-    EXPECT_TRUE(platform::MoveFile(root_ + "d", root_ + "資料"));
+    EXPECT_TRUE(platform::MoveFile(root_ + "d", root_ + "資料", false));
     EXPECT_TRUE(ExistsNative(u8"資料/f"));
-    EXPECT_FALSE(platform::MoveFile(root_ + "missing", root_ + "e"));
+    EXPECT_FALSE(platform::MoveFile(root_ + "missing", root_ + "e", false));
 }
 
 TEST_F(FileSystemTest, CopyFileCopiesContentsAndPermissions)

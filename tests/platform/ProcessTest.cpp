@@ -386,4 +386,101 @@ TEST(SpawnProcess, ReportsProgramsThatCannotRunAndLeavesNoChild)
     }
 }
 
+TEST(SpawnProcess, InheritedStreamsAreOurs)
+{
+    // Our standard output is the pipe for a moment, so the program's inherited one is too.
+    Pipe out;
+    std::fflush(stdout);
+    const int saved = dup(1);
+    ASSERT_GE(saved, 0);
+    ASSERT_EQ(dup2(out.fds[1], 1), 1);
+    SpawnOptions options = Shell("echo inherited");
+    options.stdoutFd = platform::kInheritStream;
+    pid_t pid = -1;
+    const int rc = SpawnProcess(options, &pid);
+    dup2(saved, 1);
+    close(saved);
+    out.CloseWrite();
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(out.ReadAll(), "inherited\n");
+    EXPECT_EQ(Collect(pid), 0);
+}
+
+TEST(ReadWaitStatus, TellsExitCodesFromSignals)
+{
+    const struct {
+        const char* description;
+        const char* script;
+        bool exited;
+        int code;
+    } cases[] = {
+        {"success", "exit 0", true, 0},
+        {"failure code", "exit 3", true, 3},
+        {"highest code", "exit 255", true, 255},
+        {"ended by a signal", "kill -TERM $$", false, SIGTERM},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const platform::RunResult result = platform::RunProcess({"/bin/sh", "-c", c.script}, 10000);
+        ASSERT_EQ(result.spawnError, 0);
+        const platform::ProcessEnd end = platform::ReadWaitStatus(result.status);
+        EXPECT_EQ(end.exited, c.exited);
+        EXPECT_EQ(end.code, c.code);
+        EXPECT_EQ(platform::RunSucceeded(result), c.exited && c.code == 0);
+    }
+}
+
+TEST(ChildWatch, SeesTheEndOfAKilledGroupWithoutCollectingIt)
+{
+    SpawnOptions options = Shell("sleep 30 & wait");
+    options.newProcessGroup = true;
+    pid_t pid = -1;
+    ASSERT_EQ(SpawnProcess(options, &pid), 0);
+    EXPECT_FALSE(platform::HasChildEnded(pid));
+    platform::KillProcessGroup(pid);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!platform::HasChildEnded(pid) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(platform::HasChildEnded(pid));
+    const platform::ProcessEnd end = platform::ReadWaitStatus(platform::CollectChild(pid));
+    EXPECT_FALSE(end.exited);
+    EXPECT_EQ(end.code, SIGKILL);
+    EXPECT_TRUE(NoChildLeft());
+    EXPECT_TRUE(platform::HasChildEnded(pid));  // collected: no longer ours
+}
+
+TEST(Descriptors, WriteToAGoneReaderIsEpipeWithoutASignal)
+{
+    Pipe pipe;
+    pipe.CloseRead();
+    {
+        platform::BrokenPipeSignalHold hold;
+        errno = 0;
+        EXPECT_EQ(platform::WriteDescriptor(pipe.fds[1], "x", 1), -1);
+        EXPECT_EQ(errno, EPIPE);
+        platform::DiscardBrokenPipeSignal();
+        sigset_t pending;
+        ASSERT_EQ(sigpending(&pending), 0);
+        EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+    }
+}
+
+TEST(Descriptors, NonBlockingReadsSayWhatThePipeHolds)
+{
+    platform::CDescriptor readEnd, writeEnd;
+    ASSERT_TRUE(platform::CreatePipe(readEnd, writeEnd));
+    platform::SetNonBlocking(readEnd.Get());
+    char byte = 0;
+    errno = 0;
+    EXPECT_EQ(platform::ReadDescriptor(readEnd.Get(), &byte, 1), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(platform::WriteDescriptor(writeEnd.Get(), "y", 1), 1);
+    platform::WaitForDescriptors({-1, readEnd.Get()}, -1, 10000);
+    EXPECT_EQ(platform::ReadDescriptor(readEnd.Get(), &byte, 1), 1);
+    EXPECT_EQ(byte, 'y');
+    writeEnd.Reset();
+    EXPECT_EQ(writeEnd.Get(), -1);
+    EXPECT_EQ(platform::ReadDescriptor(readEnd.Get(), &byte, 1), 0);
+}
+
 }  // namespace

@@ -52,6 +52,33 @@ TEST(TextCodecTest, EveryAsciiByteMapsToItself)
     EXPECT_EQ(Utf8ToCp932(ascii), ascii);
 }
 
+// After a double-byte character the converter itself maps each ASCII byte, as the
+// shortcut for leading ASCII does: both must give the byte back unchanged.
+TEST(TextCodecTest, EveryAsciiByteAfterDoubleByteTextMapsToItself)
+{
+    for (int c = 0; c < 0x80; ++c) {
+        const std::string byte(1, static_cast<char>(c));
+        EXPECT_EQ(Cp932ToUtf8("表" + byte), u8"表" + byte) << c;
+        EXPECT_EQ(Utf8ToCp932(u8"表" + byte), "表" + byte) << c;
+    }
+}
+
+// Leading ASCII is tested eight bytes at a time: the first non-ASCII byte at each place
+// of a word and past it, and the highest ASCII byte beside the lowest non-ASCII one.
+TEST(TextCodecTest, NonAsciiByteAnywhereAfterAsciiConverts)
+{
+    const std::string head = "abcdefghijklmnopq";
+    for (const size_t ascii : {0, 1, 7, 8, 9, 15, 16, 17}) {
+        const std::string prefix = head.substr(0, ascii);
+        EXPECT_EQ(Cp932ToUtf8(prefix + "表\\~"), prefix + u8"表\\~") << ascii;
+        EXPECT_EQ(Utf8ToCp932(prefix + u8"表\\~"), prefix + "表\\~") << ascii;
+        EXPECT_EQ(Cp932ToUtf8(prefix + "\x7F\x80"), prefix + "\x7F" + kReplacement) << ascii;
+        EXPECT_EQ(Utf8ToCp932(prefix + "\x7F\x80"), prefix + "\x7F?") << ascii;
+        EXPECT_EQ(Cp932ToUtf8(prefix), prefix) << ascii;
+        EXPECT_EQ(Utf8ToCp932(prefix), prefix) << ascii;
+    }
+}
+
 TEST(TextCodecTest, UnmappableCp932BytesBecomeReplacementCharacters)
 {
     const PairCase cases[] = {

@@ -1,6 +1,7 @@
 #include "ScopedEnvironment.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 namespace testsupport {
@@ -26,6 +27,18 @@ ScopedEnvironment::~ScopedEnvironment()
         ::setenv(name_.c_str(), old_->c_str(), 1);
     else
         ::unsetenv(name_.c_str());
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* zone)
+{
+    tz_.emplace("TZ", zone);
+    ::tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone()
+{
+    tz_.reset();
+    ::tzset();
 }
 
 }  // namespace testsupport

@@ -22,4 +22,15 @@ private:
     std::optional<std::string> old_;
 };
 
+// TZ for one scope, with the C library's zone read again on entry and on exit, so that
+// local-time rules can be checked in a zone with daylight saving whatever the machine's is.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone);
+    ~ScopedTimeZone();
+
+private:
+    std::optional<ScopedEnvironment> tz_;
+};
+
 }  // namespace testsupport

@@ -285,6 +285,14 @@ protected:
     {
         Tree().SetValue(std::string(kEntry) + "Options::" + key, value);
     }
+    // A core reads its per-request settings once, when it starts.
+    void RestartCoreWith(const std::string& key, const std::string& value)
+    {
+        workers_.clear();
+        core.reset();
+        Set(key, value);
+        StartCore();
+    }
     void KeepAlive(int seconds)
     {
         Set("Basic::EnableKeepAlive", "1");
@@ -441,6 +449,29 @@ TEST_F(ConnectionThreadTest, RequestLogNeverShowsThePassword)
     EXPECT_EQ(line, "alice|||" + std::string(kDone) + "|/logged-password.txt");
     EXPECT_EQ(line.find("pw-Sesame"), std::string::npos);
     EXPECT_EQ(line.find(Base64Encode("alice:pw-Sesame")), std::string::npos);
+}
+
+TEST_F(ConnectionThreadTest, RequestLogFormatIsFilteredAgainForEachLine)
+{
+    // %Mark% is a ServerInfo name, which the settings filter fills at each read.
+    Set("Log::LogFormatNoTime", "%Mark%|%Object%");
+    KeepAlive(20);
+    testsupport::PutFile(www.Path() + "logged-one.txt", "one");
+    testsupport::PutFile(www.Path() + "logged-two.txt", "two");
+    StartCore();
+    auto client = Connect();
+    const struct {
+        const char* mark;
+        const char* object;
+    } requests[] = {{"first", "/logged-one.txt"}, {"second", "/logged-two.txt"}};
+    int number = 0;
+    for (const auto& r : requests) {
+        core->GetInfoAccessor().SetString("Mark", r.mark);
+        client->Send(Request("GET", r.object, "Connection: keep-alive\r\n"));
+        ASSERT_TRUE(client->ReadAnswer().complete);
+        Logged(Name(number++));
+        EXPECT_EQ(RequestLogLine(r.object), std::string(r.mark) + "|" + r.object);
+    }
 }
 
 TEST_F(ConnectionThreadTest, DirectoryWithoutSlashIsRedirected)
@@ -922,10 +953,9 @@ TEST_F(ConnectionThreadTest, KeepAliveNeedsTheSettingAndTheRequest)
         {"on, not asked for", "1", "", false},
         {"on, asked to close", "1", "Connection: close\r\n", false},
     };
-    StartCore();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
-        Set("Basic::EnableKeepAlive", c.enable ? c.enable : "");
+        RestartCoreWith("Basic::EnableKeepAlive", c.enable ? c.enable : "");
         auto client = Connect();
         client->Send(Request("GET", "/hello.txt", c.line));
         const Answer answer = client->ReadAnswer();
@@ -964,10 +994,9 @@ TEST_F(ConnectionThreadTest, FirstRequestMayArriveLate)
         const char* description;
         bool keepAlive;
     } cases[] = {{"keep-alive off", false}, {"keep-alive on", true}};
-    StartCore();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
-        Set("Basic::EnableKeepAlive", c.keepAlive ? "1" : "0");
+        RestartCoreWith("Basic::EnableKeepAlive", c.keepAlive ? "1" : "0");
         auto client = Connect();
         std::this_thread::sleep_for(kLateRequestDelay);
         client->Send(Request("GET", "/hello.txt"));

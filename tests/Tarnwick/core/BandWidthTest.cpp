@@ -215,6 +215,9 @@ TEST_F(BandWidthManagerTest, LimiterHoldsAnEntryForItsLifeWithFlagsOffAtFirst)
         EXPECT_EQ(8192, limiter.GetSendLimit());
         EXPECT_EQ(0, limiter.GetRecvLimit());
 
+        limiter.SetSendLimiting(1);  // the flag it has: still one limited request
+        EXPECT_EQ(1, manager.CountSendLimited());
+
         limiter.SetRecvLimiting(1);
         limiter.SetSendLimiting(0);  // keeps the receive flag
         EXPECT_EQ(0, manager.CountSendLimited());

@@ -252,6 +252,31 @@ TEST_F(MimeMapsTest, IconLookupReordersTheMimeTableOfItsCopy)
     EXPECT_EQ(Extensions(maps).front(), "e7");
 }
 
+// The lookups of one index page: the parent, a folder, then names whose answers depend on
+// the cache (a name pattern passed over for a cached extension, a miss between, a dotless
+// name, an extension after double-byte text).
+TEST_F(MimeMapsTest, FindIconTypeAnswersAsLookupIconTypeAndLeavesTheTable)
+{
+    AddEightTypes();
+    AddType("text/plain", {"txt"});
+    AddIcon("parent", {"."});
+    AddIcon("folder", {"^^DIRECTORY^^"});
+    AddIcon("special", {"special*"});
+    AddIcon("text", {"*.txt"});
+    AddIcon("type", {"T7"});
+    const std::string names[] = {"..", "^^DIRECTORY^^", "a.txt", "special.TXT", "b.zzz", "special.txt",
+                                 "x.e7", "special.e7", "special", "表.TXT", "x.E7"};
+    CMimeMaps moving = Loaded();
+    const CMimeMaps shared = Loaded();
+    CMimeMaps::IconCache cache;
+    for (const std::string& name : names)
+        EXPECT_EQ(shared.FindIconType(name, cache), moving.LookupIconType(name)) << name;
+    EXPECT_EQ(Extensions(shared).front(), "e0");
+
+    CMimeMaps::IconCache fresh;
+    EXPECT_EQ(shared.FindIconType("special.txt", fresh), "special");
+}
+
 class MimeMapsCoreTest : public CoreFixture {};
 
 TEST_F(MimeMapsCoreTest, CoreSharesLoadedMapsWhoseCopiesLookUpAlone)

@@ -172,6 +172,17 @@ TEST(HtmlTemplateTest, ReplaceFillsEveryOccurrence)
         {"double-byte key", "%表示%.", "表示", "ok", "ok."},
         // 0x81 takes the '%' after it as its second byte: no placeholder starts there.
         {"percent as a second byte", "\x81%A%", "A", "x", "\x81%A%"},
+        {"after two lead bytes", "\x81\x81%A%", "A", "x", "\x81\x81x"},
+        {"after three lead bytes", "\x81\x81\x81%A%", "A", "x", "\x81\x81\x81%A%"},
+        {"after a character ending in a lead byte", "\x81\x81\x81\x81%A%", "A", "x", "\x81\x81\x81\x81x"},
+        {"after a single-byte kana and a lead byte", "\xB1\x81%A%", "A", "x", "\xB1\x81%A%"},
+        {"lead byte at the end", "%A%\x81", "A", "x", "x\x81"},
+        {"percent at the end", "%A%%", "A", "x", "x%"},
+        {"adjacent placeholders", "%A%%B%", "B", "x", "%A%x"},
+        {"name a prefix of another", "%AB% %A%", "A", "x", "%AB% x"},
+        {"name extending another", "%A% %AB%", "AB", "x", "%A% x"},
+        {"empty name", "a%%b", "", "x", "axb"},
+        {"key holding a percent", "%A%B%", "A%B", "x", "x"},
     };
     for (const Case& c : cases) {
         CHtmlTemplate page = FromText(c.page);
@@ -179,6 +190,19 @@ TEST(HtmlTemplateTest, ReplaceFillsEveryOccurrence)
         EXPECT_EQ(c.expected, page.GetText()) << c.what;
         EXPECT_EQ(static_cast<int64_t>(std::string(c.expected).size()), page.GetLength()) << c.what;
     }
+}
+
+TEST(HtmlTemplateTest, PlaceholdersSharingAPercentFillInCallOrder)
+{
+    CHtmlTemplate first = FromText("%A%B%");
+    first.Replace("A", "x");
+    first.Replace("B", "y");
+    EXPECT_EQ("xB%", first.GetText());
+
+    CHtmlTemplate second = FromText("%A%B%");
+    second.Replace("B", "y");
+    second.Replace("A", "x");
+    EXPECT_EQ("%Ay", second.GetText());
 }
 
 TEST(HtmlTemplateTest, ValueHoldingItsOwnPlaceholderIsInsertedOnce)

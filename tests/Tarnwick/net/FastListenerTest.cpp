@@ -115,6 +115,9 @@ TEST_F(FastListenerTest, AcceptedConnectionsArriveInTheQueue)
     EXPECT_EQ(0, socket->IsSecure());
     EXPECT_TRUE(socket->IsOpen());
     EXPECT_EQ("127.0.0.1", socket->GetPeerAddress().ToString());
+    // The look that let the connection through is its worker's first read.
+    ASSERT_EQ(1, socket->GetBufferedCount());
+    EXPECT_EQ('G', *socket->GetBufferedBytes());
     EXPECT_EQ(nullptr, listener_.PopAcceptedSocket());
     EXPECT_EQ(0, listener_.HasListenError());
 }

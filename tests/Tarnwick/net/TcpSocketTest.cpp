@@ -328,6 +328,27 @@ TEST_F(TcpSocketPairTest, IsDisconnectedLooksAtTheLineEvenWithBytesBuffered)
     EXPECT_EQ(3, socket_.Receive(bytes, 3));
 }
 
+// A look that found nothing stands for the disconnect checks right after it, but not past
+// a wait: the peer's end that the wait saw is reported at once.
+TEST_F(TcpSocketPairTest, IsDisconnectedLooksAgainAfterAWait)
+{
+    EXPECT_EQ(0, socket_.IsDisconnected());
+    ClosePeer();
+    ASSERT_EQ(1, socket_.ReadableWithin(5000000));
+    EXPECT_EQ(1, socket_.IsDisconnected());
+}
+
+TEST_F(TcpSocketPairTest, DiscardDropsBufferedBytesFromTheFront)
+{
+    WriteRaw(peer_, "abcdef");
+    ASSERT_TRUE(WaitBuffered(socket_, 6));
+    EXPECT_EQ(2, socket_.Discard(2));
+    EXPECT_EQ("cdef", std::string(socket_.GetBufferedBytes(), 4));
+    EXPECT_EQ(4, socket_.Discard(10));
+    EXPECT_EQ(0, socket_.GetBufferedCount());
+    EXPECT_EQ(0, socket_.Discard(1));
+}
+
 // Reads never wait, so they arm no deadline.
 TEST_F(TcpSocketPairTest, ReadsWithNothingWaitingReturnAtOnceUnarmed)
 {

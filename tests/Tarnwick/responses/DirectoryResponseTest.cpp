@@ -12,6 +12,7 @@
 #include "CRuntime.h"
 #include "FileSystem.h"
 #include "TextCodec.h"
+#include "ScopedEnvironment.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -386,6 +388,43 @@ TEST_F(DirectoryResponseTest, SizeColumnChangesUnitAtItsBoundaries)
         const std::string::size_type line = page.find("<A HREF=\"" + escaped + "\">");
         ASSERT_NE(line, std::string::npos) << c.name;
         EXPECT_EQ(page.compare(page.find('\n', line) + 1 - tail.size(), tail.size(), tail), 0) << c.name;
+    }
+}
+
+TEST_F(DirectoryResponseTest, TimesAreLocalOnBothSidesOfAnOffsetChange)
+{
+    Start();
+    constexpr int64_t kSpringCet = 1616893200;   // 2021-03-28 01:00:00 UTC, CET to CEST
+    constexpr int64_t kAutumnCet = 1635642000;   // 2021-10-31 01:00:00 UTC, CEST to CET
+    constexpr int64_t kHalfHourOn = 1633188600;  // 2021-10-02 15:30:00 UTC, +10:30 to +11
+    const struct {
+        const char* description;
+        const char* zone;
+        int64_t change;
+    } zones[] = {
+        {"an hour forward", "CET-1CEST,M3.5.0,M10.5.0/3", kSpringCet},
+        {"an hour back: local times repeat", "CET-1CEST,M3.5.0,M10.5.0/3", kAutumnCet},
+        {"half an hour, off the UTC hour", "<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", kHalfHourOn},
+        {"a zone that counts leap seconds", "right/Europe/Berlin", kSpringCet},
+    };
+    // Seconds from the change, in listing order (the files' sizes grow in this order): a
+    // time on each side within an hour, then times between them.
+    const int64_t around[] = {-3599, 3599, -1800, 1799, 0, -1, 1, -61, 59};
+    for (const auto& zone : zones) {
+        const testsupport::ScopedTimeZone setting(zone.zone);
+        fs::remove_all(Native("tz"));
+        for (std::size_t i = 0; i < std::size(around); ++i)
+            MakeFile("tz/t" + std::to_string(around[i]), static_cast<int64_t>(i), zone.change + around[i]);
+        const std::string page = Page("/tz/", "size");
+        for (std::size_t i = 0; i < std::size(around); ++i) {
+            const int64_t delta = around[i];
+            const std::string name = "t" + std::to_string(delta);
+            const std::string::size_type line = page.find("<A HREF=\"" + name + "\">");
+            ASSERT_NE(line, std::string::npos) << zone.description << ": " << name;
+            const std::string::size_type end = page.find('\n', line);
+            const std::string tail = LocalTime(zone.change + delta) + "      " + std::to_string(i) + "  ";
+            EXPECT_EQ(page.substr(end - tail.size(), tail.size()), tail) << zone.description << ": " << name;
+        }
     }
 }
 

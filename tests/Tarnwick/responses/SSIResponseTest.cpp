@@ -7,6 +7,7 @@
 #include "http/CoreFixture.h"
 
 #include "ByteBuffer.h"
+#include "ScopedEnvironment.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,32 +38,6 @@ const std::string kIfNotSupported = "SSIの制御構文はサポートしてい�
 constexpr int64_t kFileTime = 1714571100;  // 2024-05-01 13:45:00 UTC
 
 using servertest::TestConnection;
-
-// Sets the process's time zone for one test, so that local times have a known offset.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone)
-    {
-        const char* old = std::getenv("TZ");
-        hadOld_ = old != nullptr;
-        if (hadOld_)
-            old_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ScopedTimeZone()
-    {
-        if (hadOld_)
-            ::setenv("TZ", old_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool hadOld_ = false;
-    std::string old_;
-};
 
 // --- parsing ---------------------------------------------------------------------------------
 
@@ -215,7 +190,7 @@ TEST(SSIFormats, SizeAbbreviatesFromTenKibibytes)
 
 TEST(SSIFormats, TimeFormatsLocalAndGmt)
 {
-    ScopedTimeZone zone("JST-9");
+    testsupport::ScopedTimeZone zone("JST-9");
     const struct {
         const char* description;
         bool gmt;
@@ -456,7 +431,7 @@ TEST_F(SSIResponseTest, EchoInCapitalsPrintsLocalTime)
 
 TEST_F(SSIResponseTest, EchoOffersTheRequestAndDocumentVariables)
 {
-    ScopedTimeZone zone("JST-9");
+    testsupport::ScopedTimeZone zone("JST-9");
     Put("sub/doc.shtml", "x");
     SetFileTime("sub/doc.shtml", kFileTime);
     const struct {
@@ -527,7 +502,7 @@ TEST_F(SSIResponseTest, SizesFollowSizefmt)
 
 TEST_F(SSIResponseTest, LastModifiedUsesLocalTimeAndTimefmt)
 {
-    ScopedTimeZone zone("JST-9");
+    testsupport::ScopedTimeZone zone("JST-9");
     Put("dated.txt", "d");
     SetFileTime("dated.txt", kFileTime);
     EXPECT_EQ(Body("<!--#flastmod file=\"dated.txt\" -->|<!--#config timefmt=\"%d.%m.%Y %H\" -->"

@@ -278,6 +278,34 @@ TEST_P(WorkerThreadTest, TryJoinTellsWhetherRunHasLetGo)
     EXPECT_TRUE(worker.TryJoin());
 }
 
+TEST_P(WorkerThreadTest, RemoveJoinedTakesOutOnlyTheEndedWorkers)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::vector<std::unique_ptr<CWorkerThread>> workers;
+    for (int i = 0; i < 4; ++i) {
+        const bool ends = i % 2 == 0;
+        workers.push_back(std::make_unique<FunctionWorker>([ends, released](FunctionWorker&) {
+            if (!ends)
+                released.wait_for(5s);
+        }));
+        ASSERT_EQ(0, StartWorker(*workers.back()));
+    }
+    CWorkerThread* const waiting[] = {workers[1].get(), workers[3].get()};
+    EXPECT_TRUE(WaitUntil([&] {
+        CWorkerThread::RemoveJoined(workers);
+        return workers.size() == 2;
+    }));
+    ASSERT_EQ(2u, workers.size());
+    EXPECT_EQ(waiting[0], workers[0].get());
+    EXPECT_EQ(waiting[1], workers[1].get());
+    release.set_value();
+    EXPECT_TRUE(WaitUntil([&] {
+        CWorkerThread::RemoveJoined(workers);
+        return workers.empty();
+    }));
+}
+
 INSTANTIATE_TEST_SUITE_P(OwnAndPooledThreads, WorkerThreadTest, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "Pooled" : "Own"; });
 

@@ -1,0 +1,110 @@
+#include "Socket.h"
+
+#include "FreePort.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+namespace {
+
+// Every wait on a loopback peer ends within this.
+constexpr int64_t kWaitMicroseconds = 5000000;
+
+const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+
+// A listener on a free loopback port with one accepted connection and its client end.
+class SocketTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::ListenStep failedAt;
+        listener_ = platform::OpenTcpListener(kLoopback, testsupport::PickFreePort(), 1, 0, &failedAt);
+        ASSERT_GE(listener_, 0);
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        ASSERT_EQ(0, ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size));
+        client_ = testsupport::ConnectLoopback(ntohs(address.sin_port));
+        ASSERT_GE(client_, 0);
+        uint32_t peer = 0;
+        server_ = platform::AcceptTcp(listener_, &peer);
+        ASSERT_GE(server_, 0);
+        EXPECT_EQ(kLoopback, peer);
+    }
+    void TearDown() override
+    {
+        for (const int fd : {server_, client_, listener_})
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    int listener_ = -1;
+    int client_ = -1;
+    int server_ = -1;
+};
+
+TEST(SocketListenTest, PortOutsideTheTcpRangeFailsAtBind)
+{
+    const struct {
+        const char* description;
+        int port;
+    } cases[] = {{"zero", 0}, {"negative", -1}, {"one past 16 bits", 65536}};
+    for (const auto& c : cases) {
+        platform::ListenStep failedAt = platform::ListenStep::Create;
+        errno = 0;
+        EXPECT_EQ(-1, platform::OpenTcpListener(kLoopback, c.port, 1, 0, &failedAt)) << c.description;
+        EXPECT_EQ(platform::ListenStep::Bind, failedAt) << c.description;
+        EXPECT_EQ(EINVAL, errno) << c.description;
+    }
+}
+
+TEST(SocketListenTest, TakenPortFailsAtBind)
+{
+    testsupport::BusyPort busy;
+    ASSERT_GT(busy.Port(), 0);
+    platform::ListenStep failedAt = platform::ListenStep::Create;
+    EXPECT_EQ(-1, platform::OpenTcpListener(kLoopback, busy.Port(), 1, 0, &failedAt));
+    EXPECT_EQ(platform::ListenStep::Bind, failedAt);
+}
+
+TEST(SocketLocalTest, PathLongerThanAnAddressIsRefused)
+{
+    const std::string tooLong = "/" + std::string(sizeof(sockaddr_un::sun_path), 'x');
+    errno = 0;
+    EXPECT_EQ(-1, platform::ConnectLocalStream(tooLong));
+    EXPECT_EQ(ENAMETOOLONG, errno);
+}
+
+TEST_F(SocketTest, ReceiveWithoutWaitingTellsNothingFromTheEnd)
+{
+    char byte = 0;
+    EXPECT_EQ(platform::kNothingReceived, platform::ReceiveSome(server_, &byte, 1, false));
+    ASSERT_EQ(1, ::send(client_, "x", 1, 0));
+    ASSERT_TRUE(platform::WaitReadable(server_, kWaitMicroseconds));
+    EXPECT_EQ(1, platform::ReceiveSome(server_, &byte, 1, false));
+    ::shutdown(client_, SHUT_WR);
+    ASSERT_TRUE(platform::WaitReadable(server_, kWaitMicroseconds));
+    EXPECT_EQ(0, platform::ReceiveSome(server_, &byte, 1, false));
+}
+
+TEST_F(SocketTest, DrainBeforeCloseEndsTheStreamInsteadOfResettingIt)
+{
+    const std::string request(1000, 'r');
+    ASSERT_EQ(static_cast<ssize_t>(request.size()), ::send(client_, request.data(), request.size(), 0));
+    ASSERT_TRUE(platform::WaitReadable(server_, kWaitMicroseconds));
+    ASSERT_EQ(5, platform::SendSome(server_, "reply", 5));
+    platform::ShutdownSendingAndDrain(server_, static_cast<int64_t>(request.size()));
+    platform::CloseSocket(server_);
+    server_ = -1;
+    char answer[16];
+    EXPECT_EQ(5, ::recv(client_, answer, sizeof answer, MSG_WAITALL));
+    EXPECT_EQ(0, ::recv(client_, answer, sizeof answer, 0)) << "the close reset the connection";
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+#include "Thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using platform::ThreadHandle;
+
+// Guard space asked for in the tests: any multiple of the page size will do.
+constexpr size_t kTestGuardBytes = size_t{64} << 10;
+// Every wait of these tests ends by then.
+constexpr auto kWaitLimit = std::chrono::seconds(10);
+
+struct Probe {
+    std::atomic<bool> ran{false};
+    std::atomic<bool> release{true};  // the thread returns once this is true
+    char* stackLow = nullptr;
+    size_t stackBytes = 0;
+    bool stackKnown = false;
+    bool localOnStack = false;
+};
+
+void* RunProbe(void* param)
+{
+    Probe* const probe = static_cast<Probe*>(param);
+    char local = 0;
+    probe->stackKnown = platform::GetCurrentThreadStack(probe->stackLow, probe->stackBytes);
+    probe->localOnStack = probe->stackKnown && &local >= probe->stackLow && &local < probe->stackLow + probe->stackBytes;
+    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+    while (!probe->release.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    probe->ran = true;
+    return nullptr;
+}
+
+TEST(StartThread, RunsOnAStackOfTheDefaultSize)
+{
+    Probe probe;
+    ThreadHandle handle{};
+    ASSERT_EQ(platform::StartThread(handle, RunProbe, &probe, kTestGuardBytes, false), 0);
+    platform::JoinThread(handle);
+    EXPECT_TRUE(probe.ran);
+    ASSERT_TRUE(probe.stackKnown);
+    EXPECT_TRUE(probe.localOnStack);
+    EXPECT_GT(platform::DefaultThreadStackBytes(), 0u);
+    EXPECT_EQ(probe.stackBytes, platform::DefaultThreadStackBytes());
+}
+
+TEST(TryJoinThread, JoinsOnlyAnEndedThread)
+{
+    Probe probe;
+    probe.release = false;
+    ThreadHandle handle{};
+    ASSERT_EQ(platform::StartThread(handle, RunProbe, &probe, kTestGuardBytes, false), 0);
+    EXPECT_FALSE(platform::TryJoinThread(handle));
+    probe.release = true;
+    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+    bool joined = false;
+    while (!(joined = platform::TryJoinThread(handle)) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(joined);
+    EXPECT_TRUE(probe.ran);
+}
+
+TEST(StartThread, RunsADetachedThread)
+{
+    Probe probe;
+    ThreadHandle handle{};
+    ASSERT_EQ(platform::StartThread(handle, RunProbe, &probe, kTestGuardBytes, true), 0);
+    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+    while (!probe.ran && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(probe.ran);
+}
+
+TEST(ReleaseStackPages, ReleasedPagesReadAsZeros)
+{
+    constexpr size_t kPages = 4;
+    const size_t page = platform::GetPageSize();
+    ASSERT_GT(page, 0u);
+    char* const region = static_cast<char*>(std::aligned_alloc(page, kPages * page));
+    ASSERT_NE(region, nullptr);
+    std::memset(region, 0x5A, kPages * page);
+    // The middle pages only: the first and last stay as written.
+    platform::ReleaseStackPages(region + page, (kPages - 2) * page);
+    const struct {
+        const char* description;
+        size_t offset;
+        char value;
+    } cases[] = {
+        {"last byte before the range", page - 1, 0x5A},
+        {"first byte of the range", page, 0},
+        {"last byte of the range", (kPages - 1) * page - 1, 0},
+        {"first byte after the range", (kPages - 1) * page, 0x5A},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        EXPECT_EQ(region[c.offset], c.value);
+    }
+    std::free(region);
+}
+
+}  // namespace
