@@ -3,7 +3,6 @@
 #include "Thread.h"
 
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -23,11 +22,6 @@ constexpr size_t kGuardBytes = size_t{256} << 10;
 constexpr size_t kResidentBytes = size_t{128} << 10;
 // Room for the calls that release the deeper pages, below the frame that makes them.
 constexpr size_t kReleaseCallRoom = size_t{64} << 10;
-// The deep pages are released when a thread has waited this long for work, or after this
-// many works without such a wait: looking at a whole stack's pages costs about as much as
-// a short request, and a busy thread reuses its pages at once.
-constexpr auto kIdleBeforeReleaseTime = std::chrono::milliseconds(200);
-constexpr unsigned kWorksPerRelease = 64;
 // Idle pooled threads kept: more than the connections a server usually serves at once
 // (Basic::MaxConnect, 50 by default); one that finishes beyond them ends. The pool never
 // holds more threads than were busy at once, which the connection limit bounds.
@@ -41,8 +35,8 @@ int CreateThread(platform::ThreadHandle& handle, platform::ThreadEntry entry, vo
     return platform::StartThread(handle, entry, param, kGuardBytes, detached);
 }
 
-// Called by a pooled thread between works (see kWorksPerRelease); `low` is its stack's lowest usable
-// byte.
+// Called by a pooled thread at the end of each work, so that a deep walk's stack pages do
+// not stay resident in every thread of the pool; `low` is its stack's lowest usable byte.
 void ReleaseDeepPages(char* low, size_t stackBytes)
 {
     if (stackBytes <= kResidentBytes)
@@ -149,27 +143,15 @@ void* CWorkerThread::PoolEntry(void* param)
     platform::GetCurrentThreadStack(stackLow, stackBytes);
     ThreadPool& pool = Pool();
     std::unique_lock<std::mutex> lock(pool.lock);
-    unsigned worksSinceRelease = 0;
     for (;;) {
-        const auto hasWork = [&] { return thread->work != nullptr || thread->exit; };
-        if (worksSinceRelease > 0 && !thread->wake.wait_for(lock, kIdleBeforeReleaseTime, hasWork)) {
-            lock.unlock();
-            if (stackLow)
-                ReleaseDeepPages(stackLow, stackBytes);
-            worksSinceRelease = 0;
-            lock.lock();
-        }
-        thread->wake.wait(lock, hasWork);
+        thread->wake.wait(lock, [&] { return thread->work != nullptr || thread->exit; });
         CWorkerThread* const work = thread->work;
         if (!work)
             break;
         lock.unlock();
         Entry(work);
-        if (++worksSinceRelease >= kWorksPerRelease) {
-            if (stackLow)
-                ReleaseDeepPages(stackLow, stackBytes);
-            worksSinceRelease = 0;
-        }
+        if (stackLow)
+            ReleaseDeepPages(stackLow, stackBytes);
         lock.lock();
         // The last touch of the object: its owner may destroy it from here on.
         work->released_ = true;
