@@ -164,13 +164,16 @@ uint32_t GetPeerIPv4(int fd)
     return address.sin_addr.s_addr;
 }
 
-bool WaitReadable(int fd, int64_t microseconds)
+bool WaitReadable(int fd, int64_t microseconds, bool* ended)
 {
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
     timespec wait{static_cast<time_t>(microseconds / 1000000), static_cast<long>(microseconds % 1000000) * 1000};
     if (microseconds < 0)
         wait = {0, 0};
-    return ::ppoll(&p, 1, &wait, nullptr) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR));
+    const int rc = ::ppoll(&p, 1, &wait, nullptr);
+    if (ended)
+        *ended = rc < 0 || (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+    return rc > 0 && (p.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR));
 }
 
 int WaitAnyReadable(const std::vector<int>& fds, std::vector<bool>* ready, int ms)

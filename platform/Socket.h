@@ -51,8 +51,9 @@ bool IsTransientAcceptError(int error);
 uint32_t GetPeerIPv4(int fd);
 
 // True when `fd` becomes readable (bytes, the end of stream or an error waiting) within
-// `microseconds`; 0 or less only looks.
-bool WaitReadable(int fd, int64_t microseconds);
+// `microseconds`; 0 or less only looks. `ended`, when given, tells whether the peer's end
+// of stream, a hang-up or an error was among what was waiting when the wait returned.
+bool WaitReadable(int fd, int64_t microseconds, bool* ended = nullptr);
 // Waits up to `ms` until one of `fds` is readable or reports a hang-up or error; sets
 // (*ready)[i] for each such. The count of those, or -1 (*ready then all false).
 int WaitAnyReadable(const std::vector<int>& fds, std::vector<bool>* ready, int ms);

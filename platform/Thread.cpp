@@ -64,13 +64,15 @@ bool GetCurrentThreadStack(char*& low, size_t& bytes)
 
 size_t GetPageSize() { return static_cast<size_t>(::sysconf(_SC_PAGESIZE)); }
 
-void ReleaseStackPages(char* low, size_t length)
+void ReleaseStackPages(char* low, size_t length, size_t probe)
 {
     // Releasing pages flushes them from every core's address cache, which interrupts every
     // core that runs a thread of the process: only a stack that went deep pays for it.
+    // Asking about the whole range would walk thousands of page entries every time.
+    probe = std::min(probe, length);
     const size_t page = GetPageSize();
-    std::vector<unsigned char> resident((length + page - 1) / page);
-    if (::mincore(low, length, resident.data()) == 0 &&
+    std::vector<unsigned char> resident((probe + page - 1) / page);
+    if (::mincore(low + length - probe, probe, resident.data()) == 0 &&
         std::none_of(resident.begin(), resident.end(), [](unsigned char bits) { return bits & 1; }))
         return;
     ::madvise(low, length, MADV_DONTNEED);

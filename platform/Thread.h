@@ -28,9 +28,11 @@ bool TryJoinThread(ThreadHandle handle);
 // does not say; then `low` and `bytes` are left as they were.
 bool GetCurrentThreadStack(char*& low, size_t& bytes);
 size_t GetPageSize();
-// Gives the pages of [low, low + length) back to the system when any of them is resident;
-// they read as zeros when touched again. `low` and `length` are multiples of the page size,
-// and the range must hold nothing in use.
-void ReleaseStackPages(char* low, size_t length);
+// Gives the pages of [low, low + length) back to the system when any page of its top
+// `probe` bytes is resident; they read as zeros when touched again. A stack grows down
+// without skipping more than one frame, so a `probe` above the largest frame finds any
+// use of the range. `low`, `length` and `probe` are multiples of the page size, and the
+// range must hold nothing in use.
+void ReleaseStackPages(char* low, size_t length, size_t probe);
 
 }  // namespace platform

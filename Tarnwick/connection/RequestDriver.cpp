@@ -136,14 +136,16 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
                     throw new CDirectoryResponse(core_, threadView, request, path);
                 CheckCGI(threadView, request, path);
                 CheckSSI(threadView, request, path);
-                throw new CFileResponse(core_, threadView, request, path);
+                // The common answer is made, not thrown: a throw takes the unwinder's
+                // process-wide locks.
+                current = std::make_unique<CFileResponse>(core_, threadView, request, path);
             } catch (CNormalResponse* response) {
                 current.reset(response);
-                SendResponse(threadView, request, path, limiter, *current);
-                current.reset();
-                threadView.SetString("Info", "正常に終了しました");
-                return keepAlive;
             }
+            SendResponse(threadView, request, path, limiter, *current);
+            current.reset();
+            threadView.SetString("Info", "正常に終了しました");
+            return keepAlive;
         } catch (CSystemResponse* response) {
             current.reset(response);
             // RFC 9110 10.1.1: a refusal goes out before a body that was asked for with

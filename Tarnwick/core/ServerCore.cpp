@@ -69,7 +69,7 @@ int64_t SystemSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* status, const CIPv4Address& listenAddress)
     : startConnection_(std::move(startConnection)),
       status_(status),
-      listener_(listenAddress),
+      listener_(listenAddress, [this](std::unique_ptr<CTcpSocket>& socket) { return AdmitAtOnce(socket); }),
       clock_(SystemSeconds),
       listenErrorPauseMs_(kListenErrorPauseMs),
       overloadPauseMs_(kOverloadPauseMs)
@@ -109,6 +109,7 @@ CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* statu
     OpenListeners();
     // Last of the reads, so that the nodes they may create follow those the start creates.
     coreSettings_ = std::make_unique<const CCoreSettings>(settings_);
+    admitting_ = true;
 
     if (Start() != 0)
         throw CServerException{"スレッドの開始に失敗しました", 0};
@@ -125,8 +126,14 @@ CServerCore::~CServerCore()
 {
     StopAndWait();
     // Normally the thread stopped every connection on its way out; when it ended on an
-    // exception, its workers still run on this object's members.
-    if (!workers_.empty())
+    // exception, the listeners still admit and its workers still run on this object's members.
+    listener_.Stop();
+    bool left = false;
+    {
+        std::lock_guard<std::mutex> lock(workersLock_);
+        left = !workers_.empty();
+    }
+    if (left)
         StopConnections();
     Disarm();
     log_.Flush();
@@ -198,10 +205,10 @@ void CServerCore::RunPass(CIntervalTimer& ticker)
     for (std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(kIdleWaitMs); socket;
          socket = listener_.PopAcceptedSocket())
         AdmitConnection(std::move(socket));
+    if (memoryShort_.exchange(false))
+        throw std::bad_alloc();
 
-    // A worker whose thread has not quite ended yet goes at a later pass: waiting for it
-    // here would hold up the sockets queued meanwhile.
-    CWorkerThread::RemoveJoined(workers_);
+    ReapWorkers();
 
     if (ticker.IsElapsed())
         OnTick();
@@ -209,17 +216,11 @@ void CServerCore::RunPass(CIntervalTimer& ticker)
 
 void CServerCore::AdmitConnection(std::unique_ptr<CTcpSocket> socket)
 {
-    // Both limits are applied before any byte is read, and a slot is held exactly as
-    // long as the socket is open: a worker whose thread is still winding down holds none.
+    // Both limits are applied before any byte is read.
     const CIPv4Address peer = socket->GetPeerAddress();
     switch (bandWidth_.OpenConnection(peer, maxConnections_)) {
     case CBandWidthManager::kAdmitted:
-        socket->SetCloseHook([this, peer] { bandWidth_.CloseConnection(peer); });
-        try {
-            workers_.push_back(startConnection_(*this, std::move(socket)));
-        } catch (const CConnectionException& e) {
-            log_.AddSystemLine("SystemError : %s", e.message.c_str());
-        }
+        StartWorker(std::move(socket), peer);
         break;
     case CBandWidthManager::kServerFull:
         SendOverloadAnswer(*socket);
@@ -227,6 +228,50 @@ void CServerCore::AdmitConnection(std::unique_ptr<CTcpSocket> socket)
     case CBandWidthManager::kHostFull:
         SendRefusal(*socket, RefusalAnswer("１ホストの最大接続数を超えました"));
         break;
+    }
+}
+
+bool CServerCore::AdmitAtOnce(std::unique_ptr<CTcpSocket>& socket)
+{
+    if (!admitting_.load())
+        return false;
+    try {
+        const CIPv4Address peer = socket->GetPeerAddress();
+        if (bandWidth_.OpenConnection(peer, maxConnections_) != CBandWidthManager::kAdmitted)
+            return false;
+        StartWorker(std::move(socket), peer);
+        // Ended workers are reaped as new ones come, so that they do not pile up until
+        // the core thread's next pass.
+        ReapWorkers();
+    } catch (const std::bad_alloc&) {
+        memoryShort_ = true;  // the socket closes unanswered, as on the core thread
+        socket.reset();
+    }
+    return true;
+}
+
+void CServerCore::StartWorker(std::unique_ptr<CTcpSocket> socket, const CIPv4Address& peer)
+{
+    // A slot is held exactly as long as the socket is open: a worker whose thread is
+    // still winding down holds none.
+    socket->SetCloseHook([this, peer] { bandWidth_.CloseConnection(peer); });
+    try {
+        std::unique_ptr<CWorkerThread> worker = startConnection_(*this, std::move(socket));
+        std::lock_guard<std::mutex> lock(workersLock_);
+        workers_.push_back(std::move(worker));
+    } catch (const CConnectionException& e) {
+        log_.AddSystemLine("SystemError : %s", e.message.c_str());
+    }
+}
+
+void CServerCore::ReapWorkers()
+{
+    // A worker whose thread has not quite ended yet goes at a later reaping: waiting for
+    // it here would hold up the sockets queued meanwhile.
+    WorkerList ended;
+    {
+        std::lock_guard<std::mutex> lock(workersLock_);
+        ended = CWorkerThread::RemoveJoined(workers_);
     }
 }
 
@@ -311,11 +356,16 @@ void CServerCore::OnTimeout()
 void CServerCore::StopConnections()
 {
     serverInfo_.SetInt("StopServer", 1);
+    WorkerList workers;
+    {
+        std::lock_guard<std::mutex> lock(workersLock_);
+        workers.swap(workers_);
+    }
     // Every worker is asked first, so that they all wind down together.
-    for (size_t i = workers_.size(); i-- > 0;)
-        workers_[i]->Stop();
-    while (!workers_.empty())
-        workers_.pop_back();
+    for (size_t i = workers.size(); i-- > 0;)
+        workers[i]->Stop();
+    while (!workers.empty())
+        workers.pop_back();
 }
 
 void CServerCore::SetWarningStatus(const std::string& text)

@@ -129,6 +129,14 @@ private:
     void RunPass(CIntervalTimer& ticker);
     // Starts a worker for the socket, or answers 503 at the connection or per-host limit.
     void AdmitConnection(std::unique_ptr<CTcpSocket> socket);
+    // The listener's admission, on its threads: starts a worker at once when both limits
+    // admit the socket; false leaves it to the core thread's queue (the refusals, and the
+    // sockets that come before the core is ready).
+    bool AdmitAtOnce(std::unique_ptr<CTcpSocket>& socket);
+    // Holds a slot for `peer` until the socket closes and starts its worker.
+    void StartWorker(std::unique_ptr<CTcpSocket> socket, const CIPv4Address& peer);
+    // Destroys the workers whose threads have ended, outside the list's lock.
+    void ReapWorkers();
     // The once-a-second duties.
     void OnTick();
     void PublishStatistics();
@@ -174,7 +182,14 @@ private:
     std::atomic<int> listenErrorPauseMs_;
     std::atomic<int> overloadPauseMs_;
 
+    // Set once the members a worker reads are ready: the listener admits from then on.
+    std::atomic<bool> admitting_{false};
+    // Memory ran out while a listener thread admitted: the core thread recovers as from
+    // its own shortage.
+    std::atomic<bool> memoryShort_{false};
+
     // Last, so that the workers, which use every member above, go first even when the
-    // core thread left them behind.
+    // core thread left them behind. The core and the listener threads add and reap them.
+    std::mutex workersLock_;
     WorkerList workers_;
 };

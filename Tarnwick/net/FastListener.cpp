@@ -93,7 +93,9 @@ void CSilentSocketThread::Run()
 
 // --- CFastListener -----------------------------------------------------------------------
 
-CFastListener::CFastListener(const CIPv4Address& listenAddress) : listenAddress_(listenAddress) {}
+CFastListener::CFastListener(const CIPv4Address& listenAddress, Admission admit)
+    : admit_(std::move(admit)), listenAddress_(listenAddress)
+{}
 
 CFastListener::~CFastListener() { Stop(); }
 
@@ -154,6 +156,17 @@ std::unique_ptr<CTcpSocket> CFastListener::WaitAcceptedSocket(int ms)
 
 void CFastListener::PushAcceptedSocket(std::unique_ptr<CTcpSocket> socket)
 {
+    if (admit_) {
+        bool first = false;
+        {
+            std::lock_guard<std::mutex> lock(queueLock_);
+            first = queue_.empty() && queueBound_ > 0;
+        }
+        // Handing the socket to the core thread would cost it and the worker a wake-up
+        // each; one that would wait behind others keeps its place in the queue.
+        if (first && admit_(socket))
+            return;
+    }
     {
         std::lock_guard<std::mutex> lock(queueLock_);
         if (static_cast<int>(queue_.size()) < queueBound_) {

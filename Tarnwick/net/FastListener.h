@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -71,8 +72,13 @@ public:
     // flood of them cannot use up the process's descriptors.
     static constexpr size_t kMaxSilentSockets = 256;
 
+    // Takes a socket the queue would take first, when it can be served at once; false
+    // leaves it to the queue. Called on the accept and silent-socket threads.
+    using Admission = std::function<bool(std::unique_ptr<CTcpSocket>&)>;
+
     // The sockets listen at `listenAddress`: 0.0.0.0, the default, is every interface.
-    explicit CFastListener(const CIPv4Address& listenAddress = CIPv4Address());
+    // `admit`, when given, is offered each socket before it is queued.
+    explicit CFastListener(const CIPv4Address& listenAddress = CIPv4Address(), Admission admit = nullptr);
     virtual ~CFastListener();
     CFastListener(const CFastListener&) = delete;
     CFastListener& operator=(const CFastListener&) = delete;
@@ -86,7 +92,8 @@ public:
     std::unique_ptr<CTcpSocket> PopAcceptedSocket();
     // The same, waiting up to `ms` for one; a push ends the wait at once.
     std::unique_ptr<CTcpSocket> WaitAcceptedSocket(int ms);
-    // Queues the socket, or closes it when the queue is full.
+    // Queues the socket, or closes it when the queue is full; one that would be first in
+    // the queue is offered to the admission first.
     void PushAcceptedSocket(std::unique_ptr<CTcpSocket> socket);
     int GetQueuedCount() const;
     // Queues the socket when its client has sent something; otherwise keeps it among the
@@ -106,6 +113,7 @@ public:
     CSSLContext& GetSSLContext() { return sslContext_; }
 
 private:
+    const Admission admit_;
     mutable std::mutex queueLock_;
     std::condition_variable queueChanged_;
     std::deque<std::unique_ptr<CTcpSocket>> queue_;

@@ -165,9 +165,15 @@ int CTcpSocket::SocketReadableWithin(int64_t microseconds)
 {
     if (!open_)
         return 0;
-    if (microseconds > 0)
+    bool ended = true;
+    const bool readable = platform::WaitReadable(fd_, microseconds, &ended);
+    // A wait that found no end of stream waiting is as good a look as a receive that found
+    // nothing. A secure peer may also end inside a record, which only a receive reads.
+    if (!ended && !IsSecure())
+        NoteQuietLook();
+    else if (ended || microseconds > 0)
         quietLook_ = false;
-    return platform::WaitReadable(fd_, microseconds) ? 1 : 0;
+    return readable ? 1 : 0;
 }
 
 int CTcpSocket::ReadableWithin(int64_t microseconds) { return SocketReadableWithin(microseconds); }
@@ -181,7 +187,7 @@ int CTcpSocket::DataAvailable(int64_t microseconds)
     // A look without waiting is a receive: the bytes it finds are the ones the caller
     // reads next, so asking for readiness first would only add a call.
     const int n = ReceiveWaiting(receiveBuffer_.get(), kReceiveBufferSize);
-    NoteLook(n == kNothingWaiting);
+    NoteReceive(n);
     if (n == kNothingWaiting)
         return 0;
     if (n > 0)
@@ -216,11 +222,20 @@ int CTcpSocket::ReceiveWaiting(void* buffer, int length)
     return RawReceive(fd_, buffer, length, kReceiveNow);
 }
 
-void CTcpSocket::NoteLook(bool quiet)
+void CTcpSocket::NoteReceive(int received)
 {
-    quietLook_ = quiet;
-    if (quiet)
-        quietLookTick_ = platform::GetTickCount64();
+    // Bytes alone do not end a look: it is about the end of stream, which a receive that
+    // returns bytes does not report.
+    if (received == kNothingWaiting)
+        NoteQuietLook();
+    else if (received <= 0)
+        quietLook_ = false;
+}
+
+void CTcpSocket::NoteQuietLook()
+{
+    quietLook_ = true;
+    quietLookTick_ = platform::GetTickCount64();
 }
 
 bool CTcpSocket::QuietLookStands() const
@@ -268,7 +283,7 @@ int CTcpSocket::Fill()
         pending_ = kNoPending;
         if (n == kNoPending) {
             n = ReceiveWaiting(receiveBuffer_.get() + count_, freeSpace);
-            NoteLook(n == kNothingWaiting);
+            NoteReceive(n);
         }
         if (n == kNothingWaiting)
             return 0;

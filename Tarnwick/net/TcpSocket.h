@@ -28,7 +28,8 @@ public:
     static constexpr int kLineBufferSize = 32767;
     // Largest string read: the line buffer less its terminating zero.
     static constexpr int kMaxStringRead = kLineBufferSize - 1;
-    // How long a receive that found nothing waiting stands for IsDisconnected: a request's
+    // How long a look that found no end of stream waiting (a receive that found nothing, a
+    // wait that found bytes or nothing) stands for IsDisconnected: a request's
     // checks between its read and its answer take microseconds, and a peer that closes
     // during a longer answer must still be noticed by the next check.
     static constexpr uint64_t kQuietLookMs = 1;
@@ -79,8 +80,8 @@ public:
     // Buffered byte count after one receive, or a negative failure with nothing buffered.
     int Available();
     // True once the peer has closed. One Fill is tried first, whatever is buffered, unless
-    // the last receive found nothing waiting within kQuietLookMs and the socket has not
-    // waited, sent or received since: that look stands for this one.
+    // a look found no end of stream waiting within kQuietLookMs and the socket has not
+    // waited, sent or met an end since: that look stands for this one.
     int IsDisconnected();
     // Every byte or -1 with the error text set.
     int SendAll(const void* bytes, int length);
@@ -152,9 +153,11 @@ protected:
 
 private:
     int PeekIntoLineBuffer(int max);
-    // Whether a receive that found nothing waiting may stand for a disconnect check now.
+    // Whether the last look that found no end of stream may stand for a disconnect check now.
     bool QuietLookStands() const;
-    void NoteLook(bool quiet);
+    // After a receive's answer: nothing waiting is a look; an end or a failure ends one.
+    void NoteReceive(int received);
+    void NoteQuietLook();
     // The answer of a receive that DataAvailable made with the buffer empty, when it was
     // an end of stream (0) or a failure (-1): the next Fill reports it. kNoPending else.
     static constexpr int kNoPending = 1;
@@ -168,7 +171,7 @@ private:
     std::unique_ptr<char[]> receiveBuffer_;
     int count_ = 0;
     int pending_ = kNoPending;
-    // The tick of the last receive that found nothing waiting, while it stands.
+    // The tick of the last look that found no end of stream waiting, while it stands.
     bool quietLook_ = false;
     uint64_t quietLookTick_ = 0;
     int timeout_ = 0;

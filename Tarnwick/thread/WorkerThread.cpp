@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -14,7 +15,8 @@
 namespace {
 
 // Inaccessible space below each stack, larger than any one frame of the server (64 KiB
-// read buffers), so that an overflow faults instead of writing past it.
+// read buffers), so that an overflow faults instead of writing past it. A stack that went
+// deep touched a page within this much below the part that stays resident.
 constexpr size_t kGuardBytes = size_t{256} << 10;
 // The top of a pooled thread's stack stays resident from one work to the next: what a
 // request's calls use, so the next one does not fault it in again. Deeper pages go back
@@ -48,16 +50,28 @@ void ReleaseDeepPages(char* low, size_t stackBytes)
     high = std::min(high, (frame - kReleaseCallRoom) & pageMask);
     if (high <= reinterpret_cast<uintptr_t>(low))
         return;
-    platform::ReleaseStackPages(low, high - reinterpret_cast<uintptr_t>(low));
+    platform::ReleaseStackPages(low, high - reinterpret_cast<uintptr_t>(low), kGuardBytes);
 }
 
 // A thread of the pool: it runs one object's work at a time and waits, parked, for the next.
+// It is handed work under a lock of its own: a woken thread that had to take the pool's
+// lock would queue behind every other start and end.
 struct PoolThread {
+    std::mutex lock;  // taken inside the pool's lock, never around it
     std::condition_variable wake;
-    CWorkerThread* work = nullptr;  // under the pool's lock
-    bool exit = false;              // under the pool's lock
+    CWorkerThread* work = nullptr;  // under `lock`
+    bool exit = false;              // under `lock`
     size_t stackBytes = 0;          // the default stack size it was made with
 };
+
+// Notified under the thread's lock: once released, the thread may end and delete itself.
+void Hand(PoolThread& thread, CWorkerThread* work, bool exit)
+{
+    std::lock_guard<std::mutex> lock(thread.lock);
+    thread.work = work;
+    thread.exit = exit;
+    thread.wake.notify_one();
+}
 
 // The idle threads, all made with the current default stack size. Never destroyed: a
 // parked thread waits on it until the process ends.
@@ -100,25 +114,26 @@ int CWorkerThread::StartPooled()
         return -1;
     running_.Set(1);
     ThreadPool& pool = Pool();
+    PoolThread* idle = nullptr;
     {
         std::lock_guard<std::mutex> lock(pool.lock);
         released_ = false;
         if (stackBytes != pool.stackBytes) {
             // The default has changed: the idle threads are of no more use.
-            for (PoolThread* stale : pool.idle) {
-                stale->exit = true;
-                stale->wake.notify_one();
-            }
+            for (PoolThread* stale : pool.idle)
+                Hand(*stale, nullptr, true);
             pool.idle.clear();
             pool.stackBytes = stackBytes;
         } else if (!pool.idle.empty()) {
-            PoolThread* const thread = pool.idle.back();
+            idle = pool.idle.back();
             pool.idle.pop_back();
-            thread->work = this;
-            thread->wake.notify_one();
             joinable_ = pooled_ = true;
-            return 0;
         }
+    }
+    // Out of the idle list, the thread is this object's alone.
+    if (idle) {
+        Hand(*idle, this, false);
+        return 0;
     }
     auto* const thread = new (std::nothrow) PoolThread;
     platform::ThreadHandle handle;
@@ -142,26 +157,31 @@ void* CWorkerThread::PoolEntry(void* param)
     size_t stackBytes = 0;
     platform::GetCurrentThreadStack(stackLow, stackBytes);
     ThreadPool& pool = Pool();
-    std::unique_lock<std::mutex> lock(pool.lock);
     for (;;) {
-        thread->wake.wait(lock, [&] { return thread->work != nullptr || thread->exit; });
-        CWorkerThread* const work = thread->work;
+        CWorkerThread* work = nullptr;
+        {
+            std::unique_lock<std::mutex> own(thread->lock);
+            thread->wake.wait(own, [&] { return thread->work != nullptr || thread->exit; });
+            std::swap(work, thread->work);
+        }
         if (!work)
             break;
-        lock.unlock();
         Entry(work);
         if (stackLow)
             ReleaseDeepPages(stackLow, stackBytes);
-        lock.lock();
-        // The last touch of the object: its owner may destroy it from here on.
-        work->released_ = true;
-        thread->work = nullptr;
+        bool parked = false;
+        {
+            std::lock_guard<std::mutex> lock(pool.lock);
+            // The last touch of the object: its owner may destroy it from here on.
+            work->released_ = true;
+            parked = thread->stackBytes == pool.stackBytes && pool.idle.size() < kMaxIdleThreads;
+            if (parked)
+                pool.idle.push_back(thread);
+        }
         pool.released.notify_all();
-        if (thread->stackBytes != pool.stackBytes || pool.idle.size() >= kMaxIdleThreads)
+        if (!parked)
             break;
-        pool.idle.push_back(thread);
     }
-    lock.unlock();
     delete thread;
     return nullptr;
 }
@@ -201,7 +221,7 @@ bool CWorkerThread::TryJoin()
     return true;
 }
 
-void CWorkerThread::RemoveJoined(std::vector<std::unique_ptr<CWorkerThread>>& workers)
+std::vector<std::unique_ptr<CWorkerThread>> CWorkerThread::RemoveJoined(std::vector<std::unique_ptr<CWorkerThread>>& workers)
 {
     std::vector<CWorkerThread*> ended;
     for (const auto& worker : workers) {
@@ -209,7 +229,7 @@ void CWorkerThread::RemoveJoined(std::vector<std::unique_ptr<CWorkerThread>>& wo
             ended.push_back(worker.get());
     }
     if (ended.empty())
-        return;
+        return {};
     {
         std::lock_guard<std::mutex> lock(Pool().lock);
         for (CWorkerThread*& worker : ended) {
@@ -227,11 +247,13 @@ void CWorkerThread::RemoveJoined(std::vector<std::unique_ptr<CWorkerThread>>& wo
             worker = nullptr;
     }
     std::sort(ended.begin(), ended.end());
-    workers.erase(std::remove_if(workers.begin(), workers.end(),
-                                 [&](const std::unique_ptr<CWorkerThread>& worker) {
-                                     return std::binary_search(ended.begin(), ended.end(), worker.get());
-                                 }),
-                  workers.end());
+    const auto joined = std::stable_partition(workers.begin(), workers.end(), [&](const std::unique_ptr<CWorkerThread>& worker) {
+        return !std::binary_search(ended.begin(), ended.end(), worker.get());
+    });
+    std::vector<std::unique_ptr<CWorkerThread>> removed(std::make_move_iterator(joined),
+                                                        std::make_move_iterator(workers.end()));
+    workers.erase(joined, workers.end());
+    return removed;
 }
 
 namespace {

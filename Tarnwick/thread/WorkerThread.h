@@ -51,8 +51,10 @@ public:
     // flag dropped asks this rather than stalling in StopAndWait.
     bool TryJoin();
     // TryJoin for each of `workers` whose running flag has dropped, under one hold of the
-    // pool's lock; removes those joined. Owner of every one of them only.
-    static void RemoveJoined(std::vector<std::unique_ptr<CWorkerThread>>& workers);
+    // pool's lock; moves those joined out of `workers` (the others keep their order) and
+    // returns them, for the caller to destroy outside a lock of its own. Owner of every
+    // one of them only.
+    static std::vector<std::unique_ptr<CWorkerThread>> RemoveJoined(std::vector<std::unique_ptr<CWorkerThread>>& workers);
 
 protected:
     // The thread's work; loops until IsStopRequested.

@@ -87,8 +87,9 @@ TEST(ReleaseStackPages, ReleasedPagesReadAsZeros)
     char* const region = static_cast<char*>(std::aligned_alloc(page, kPages * page));
     ASSERT_NE(region, nullptr);
     std::memset(region, 0x5A, kPages * page);
-    // The middle pages only: the first and last stay as written.
-    platform::ReleaseStackPages(region + page, (kPages - 2) * page);
+    // The middle pages only: the first and last stay as written. The probe of one page
+    // finds the range's top page resident.
+    platform::ReleaseStackPages(region + page, (kPages - 2) * page, page);
     const struct {
         const char* description;
         size_t offset;

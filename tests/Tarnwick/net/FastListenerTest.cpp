@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -100,7 +102,13 @@ protected:
 
     CConfigClass tree_;
     CConfigAccessor settings_;
-    CFastListener listener_{servertest::LoopbackAddress()};
+    // The admission the listener offers sockets to; none (all queued) unless a test sets one.
+    std::mutex admitLock_;
+    std::function<bool(std::unique_ptr<CTcpSocket>&)> admit_;
+    CFastListener listener_{servertest::LoopbackAddress(), [this](std::unique_ptr<CTcpSocket>& socket) {
+                                std::lock_guard<std::mutex> lock(admitLock_);
+                                return admit_ && admit_(socket);
+                            }};
     std::vector<int> clients_;
     int port_ = -1;
     int sslPort_ = -1;
@@ -120,6 +128,46 @@ TEST_F(FastListenerTest, AcceptedConnectionsArriveInTheQueue)
     EXPECT_EQ('G', *socket->GetBufferedBytes());
     EXPECT_EQ(nullptr, listener_.PopAcceptedSocket());
     EXPECT_EQ(0, listener_.HasListenError());
+}
+
+// A socket that would be first in the queue is offered to the admission; one it refuses,
+// and one that would wait behind a queued socket, go to the queue.
+TEST_F(FastListenerTest, TheAdmissionIsOfferedOnlySocketsFirstInLine)
+{
+    SetupOnFreePort();
+    bool taking = true;
+    std::vector<std::unique_ptr<CTcpSocket>> taken;
+    int offers = 0;
+    {
+        std::lock_guard<std::mutex> lock(admitLock_);
+        admit_ = [&](std::unique_ptr<CTcpSocket>& socket) {
+            ++offers;
+            if (taking)
+                taken.push_back(std::move(socket));
+            return taking;
+        };
+    }
+    auto offered = [&] {
+        std::lock_guard<std::mutex> lock(admitLock_);
+        return offers;
+    };
+    ASSERT_GE(Connect(port_), 0);
+    ASSERT_TRUE(WaitUntil([&] { return offered() == 1; }));
+    EXPECT_EQ(0, listener_.GetQueuedCount());
+    {
+        std::lock_guard<std::mutex> lock(admitLock_);
+        ASSERT_EQ(1u, taken.size());
+        EXPECT_EQ('G', *taken.front()->GetBufferedBytes());
+        taking = false;
+    }
+    ASSERT_GE(Connect(port_), 0);
+    ASSERT_TRUE(WaitUntil([&] { return listener_.GetQueuedCount() == 1; }));
+    EXPECT_EQ(2, offered());
+    ASSERT_GE(Connect(port_), 0);
+    ASSERT_TRUE(WaitUntil([&] { return listener_.GetQueuedCount() == 2; }));
+    EXPECT_EQ(2, offered()) << "the third waits behind the second without an offer";
+    std::lock_guard<std::mutex> lock(admitLock_);
+    admit_ = nullptr;
 }
 
 TEST_F(FastListenerTest, ASilentConnectionIsQueuedOnlyOnceItSpeaks)

@@ -338,6 +338,24 @@ TEST_F(TcpSocketPairTest, IsDisconnectedLooksAgainAfterAWait)
     EXPECT_EQ(1, socket_.IsDisconnected());
 }
 
+// A wait that found bytes but no end of stream is a look too: the check right after it
+// makes no receive, and the bytes stay in the line for the read that wants them.
+TEST_F(TcpSocketPairTest, AWaitThatFoundOnlyBytesStandsForTheDisconnectCheck)
+{
+    // The look stands for a millisecond: a test thread held up longer tries again.
+    bool stood = false;
+    for (int attempt = 0; attempt < 20 && !stood; ++attempt) {
+        WriteRaw(peer_, "ab");
+        ASSERT_EQ(1, socket_.ReadableWithin(5000000));
+        EXPECT_EQ(0, socket_.IsDisconnected());
+        stood = socket_.GetBufferedCount() == 0;
+        char bytes[2] = {};
+        ASSERT_TRUE(WaitBuffered(socket_, 2));
+        ASSERT_EQ(2, socket_.Receive(bytes, 2));
+    }
+    EXPECT_TRUE(stood);
+}
+
 TEST_F(TcpSocketPairTest, DiscardDropsBufferedBytesFromTheFront)
 {
     WriteRaw(peer_, "abcdef");
