@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -21,7 +22,7 @@ namespace {
 
 constexpr unsigned kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
-bool IsDotName(const std::string& name) { return name == "." || name == ".."; }
+bool IsDotName(std::string_view name) { return name == "." || name == ".."; }
 
 // Fills `status` for the native path, relative to the open folder `folder` (AT_FDCWD: the
 // working folder); `name` decides the hidden bit.
@@ -65,7 +66,7 @@ bool HasWildcard(const std::string& pattern)
 // '*' any run of characters, '?' one character; a double-byte character is one.
 bool MatchName(const std::string& pattern, const std::string& name)
 {
-    if (pattern == "*.*")
+    if (pattern == std::string_view("*.*"))
         return true;
     std::string::size_type p = 0, n = 0;
     std::string::size_type starP = std::string::npos, starN = 0;
@@ -101,9 +102,14 @@ bool MatchName(const std::string& pattern, const std::string& name)
 bool NextName(DIR* dir, std::string& name, std::string& native)
 {
     while (const struct dirent* found = ::readdir(dir)) {
-        native = found->d_name;
-        if (IsDotName(native))
+        if (IsDotName(found->d_name))
             continue;
+        native = found->d_name;
+        // An ASCII name is its own CP932 spelling: the round trip would only copy it twice.
+        if (IsAscii(native)) {
+            name = native;
+            return true;
+        }
         name = Utf8ToCp932(native);
         if (Cp932ToUtf8(name) == native)
             return true;

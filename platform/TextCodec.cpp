@@ -105,6 +105,8 @@ size_t AsciiPrefixLength(const std::string& text)
 
 }  // namespace
 
+bool IsAscii(const std::string& text) { return AsciiPrefixLength(text) == text.size(); }
+
 std::string Cp932ToUtf8(const std::string& cp932)
 {
     size_t i = AsciiPrefixLength(cp932);

@@ -13,6 +13,10 @@ namespace platform {
 std::string Cp932ToUtf8(const std::string& cp932);
 std::string Utf8ToCp932(const std::string& utf8);
 
+// No byte of the text is above 0x7F: it reads the same in CP932 and in UTF-8, and both
+// conversions give it back unchanged.
+bool IsAscii(const std::string& text);
+
 std::u16string Cp932ToUtf16(const std::string& cp932);
 std::string Utf16ToCp932(const std::u16string& utf16);
 

@@ -13,9 +13,10 @@
 #include "FileSystem.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <ctime>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -32,6 +33,9 @@ constexpr int64_t kMegabyteLimit = 10485760;
 
 // "%Y/%m/%d %H:%M:%S" always takes this many characters for a four-digit year.
 constexpr std::size_t kTimeWidth = 19;
+// The room reserved for each listing line: a short name's padded label, its markup and its
+// columns fit, so a page of such names is built without growing its buffer.
+constexpr std::size_t kLineBytes = 160;
 
 // The time and size columns of a line with neither.
 const std::string kNoTimeNoSize = " -" + std::string(24, ' ') + "-  \n";
@@ -91,6 +95,13 @@ CivilTime CivilOf(int64_t seconds)
     return civil;
 }
 
+// Writes a value of 0 to 99 as two digits at `at`.
+void WriteTwoDigits(char* at, int value)
+{
+    at[0] = static_cast<char>('0' + value / 10);
+    at[1] = static_cast<char>('0' + value % 10);
+}
+
 bool SameFields(const CivilTime& civil, const std::tm& local)
 {
     return civil.year == local.tm_year + int64_t {1900} && civil.month == local.tm_mon + 1 &&
@@ -105,26 +116,37 @@ bool SameFields(const CivilTime& civil, const std::tm& local)
 // gave it, at most kOffsetSpan apart, and those are formatted by calendar arithmetic.
 class LocalTimeText {
 public:
-    std::string Format(int64_t time)
+    // Appends the time to `out`.
+    void Append(std::string& out, int64_t time)
     {
         if (known_ && time >= first_ && time <= last_) {
             const CivilTime civil = CivilOf(time + offset_);
             if (civil.year >= kFirstFourDigitYear && civil.year <= kLastFourDigitYear) {
-                char text[32];
-                std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", static_cast<int>(civil.year),
-                              civil.month, civil.day, civil.hour, civil.minute, civil.second);
-                return text;
+                // "%Y/%m/%d %H:%M:%S" written field by field: a printf call per line was
+                // the largest single cost of an index page.
+                char text[] = "YYYY/MM/DD hh:mm:ss";
+                std::to_chars(text, text + 4, civil.year);
+                WriteTwoDigits(text + 5, civil.month);
+                WriteTwoDigits(text + 8, civil.day);
+                WriteTwoDigits(text + 11, civil.hour);
+                WriteTwoDigits(text + 14, civil.minute);
+                WriteTwoDigits(text + 17, civil.second);
+                out.append(text, kTimeWidth);
+                return;
             }
         }
         const std::time_t value = static_cast<std::time_t>(time);
         std::tm local {};
         char text[64];
         if (localtime_r(&value, &local) == nullptr ||
-            std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local) == 0)
-            return std::string(kTimeWidth, ' ');
+            std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local) == 0) {
+            out.append(kTimeWidth, ' ');
+            return;
+        }
+        out += text;
         // A zone that counts leap seconds is not offset alone: such a time is not reused.
         if (!SameFields(CivilOf(time + local.tm_gmtoff), local))
-            return text;
+            return;
         if (known_ && local.tm_gmtoff == offset_ && std::max(last_, time) - std::min(first_, time) <= kOffsetSpan) {
             first_ = std::min(first_, time);
             last_ = std::max(last_, time);
@@ -133,7 +155,6 @@ public:
             offset_ = local.tm_gmtoff;
             first_ = last_ = time;
         }
-        return text;
     }
 
 private:
@@ -152,23 +173,56 @@ std::string FormatSize(int64_t size)
     return std::to_string(size / 1048576) + "M";
 }
 
+// A byte that EscapeHtml replaces.
+bool IsHtmlSpecial(char c)
+{
+    switch (c) {
+    case '&':
+    case '<':
+    case '>':
+    case '"':
+    case '\'': return true;
+    default: return false;
+    }
+}
+
+bool HasHtmlSpecial(const std::string& text) { return std::any_of(text.begin(), text.end(), IsHtmlSpecial); }
+
+// Appends the text HTML-escaped.
+void AppendHtml(std::string& out, const std::string& text)
+{
+    // Most names and icons hold none of the five bytes: they go in without a copy.
+    if (!HasHtmlSpecial(text))
+        out += text;
+    else
+        out += CHtmlTemplate::EscapeHtml(text);
+}
+
 // The link target of a name: percent-escaped so that the server decodes it back to the
 // name, then HTML-escaped for the attribute ('&' is the one byte EscapeUrl leaves).
-std::string LinkTo(const std::string& name) { return CHtmlTemplate::EscapeHtml(EscapeUrl(name)); }
-
-// One listing line. The label is the escaped name plus `labelEnd`, padded as the raw name
-// would be, so that a name with markup characters keeps the columns aligned as it shows.
-// A line is never cut to a fixed length: escaping can make a long name several times
-// longer, and a cut line would leave its link and markup open.
-std::string ListingLine(const std::string& icon, const std::string& href, const std::string& name,
-                        const std::string& labelEnd, const std::string& columns)
+std::string LinkTo(const std::string& name)
 {
+    std::string url = EscapeUrl(name);
+    return HasHtmlSpecial(url) ? CHtmlTemplate::EscapeHtml(url) : url;
+}
+
+// Appends a listing line up to its columns. The label is the escaped name plus `labelEnd`,
+// padded as the raw name would be, so that a name with markup characters keeps the columns
+// aligned as it shows. A line is never cut to a fixed length: escaping can make a long
+// name several times longer, and a cut line would leave its link and markup open.
+void AppendLabel(std::string& out, const std::string& icon, const std::string& href, const std::string& name,
+                 std::string_view labelEnd)
+{
+    out += "<IMG SRC=\"";
+    AppendHtml(out, icon);
+    out += "\"> <A HREF=\"";
+    out += href;
+    out += "\">";
+    AppendHtml(out, name);
+    out += labelEnd;
     const std::string::size_type shown = name.size() + labelEnd.size();
-    std::string line = "<IMG SRC=\"" + CHtmlTemplate::EscapeHtml(icon) + "\"> <A HREF=\"" + href + "\">" +
-                       CHtmlTemplate::EscapeHtml(name) + labelEnd;
     if (shown < kLabelWidth)
-        line.append(kLabelWidth - shown, ' ');
-    return line + columns;
+        out.append(kLabelWidth - shown, ' ');
 }
 
 bool IsRegularFile(const std::string& path)
@@ -179,7 +233,9 @@ bool IsRegularFile(const std::string& path)
 
 bool IsTemplateName(const std::string& name)
 {
-    return platform::_mbsicmp(name, CDirectoryResponse::kTemplateName) == 0;
+    // Folding the case changes no byte count: a name of another length never matches.
+    return name.size() == std::char_traits<char>::length(CDirectoryResponse::kTemplateName) &&
+           platform::_mbsicmp(name, CDirectoryResponse::kTemplateName) == 0;
 }
 
 // The names in `folder` that spell the template's name in some case, in the order the
@@ -268,30 +324,41 @@ std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::I
     std::vector<ListingRecord> dirs;
     std::vector<ListingRecord> files;
     CollectEntries(&dirs, &files, kind);
-    if (requestView_.GetString("Object", "") != "/")
-        list += ListingLine(maps.FindIconType("..", icons), "../", "Parent Directory", "</A>", kNoTimeNoSize);
+    std::vector<ListingRecord> entries;
+    CollectPathEntries(entries, kind);
+    // One line more for the parent folder.
+    list.reserve((dirs.size() + entries.size() + files.size() + 1) * kLineBytes);
+
+    if (requestView_.GetString("Object", "") != "/") {
+        AppendLabel(list, maps.FindIconType("..", icons), "../", "Parent Directory", "</A>");
+        list += kNoTimeNoSize;
+    }
 
     std::string icon = maps.FindIconType("^^DIRECTORY^^", icons);
     for (const ListingRecord& dir : dirs) {
         if (dir.name == "." || dir.name == "..")
             continue;
-        list += ListingLine(icon, LinkTo(dir.name) + "/", dir.name, "/</A>",
-                            times.Format(dir.modified) + "       -  \n");
+        AppendLabel(list, icon, LinkTo(dir.name) + "/", dir.name, "/</A>");
+        times.Append(list, dir.modified);
+        list += "       -  \n";
     }
 
-    std::vector<ListingRecord> entries;
-    CollectPathEntries(entries, kind);
     icon = maps.FindIconType("^^LINK^^", icons);
-    for (const ListingRecord& entry : entries)
-        list += ListingLine(icon, LinkTo(entry.name) + "/", entry.name, "/</A>", kNoTimeNoSize);
+    for (const ListingRecord& entry : entries) {
+        AppendLabel(list, icon, LinkTo(entry.name) + "/", entry.name, "/</A>");
+        list += kNoTimeNoSize;
+    }
 
     for (const ListingRecord& file : files) {
         if (IsTemplateName(file.name)) {
             templateSpellings.push_back(file.name);
             continue;
         }
-        list += ListingLine(maps.FindIconType(file.name, icons), LinkTo(file.name), file.name, "</A>",
-                            times.Format(file.modified) + "      " + FormatSize(file.size) + "  \n");
+        AppendLabel(list, maps.FindIconType(file.name, icons), LinkTo(file.name), file.name, "</A>");
+        times.Append(list, file.modified);
+        list += "      ";
+        list += FormatSize(file.size);
+        list += "  \n";
     }
     return list;
 }
@@ -343,7 +410,8 @@ void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>* directories,
     platform::DirectorySearch search(path_.GetLocalPath() + "*.*");
     platform::DirectoryEntry entry;
     while (search.Next(entry)) {
-        if (entry.name == "." || entry.name == "..")
+        const std::string_view name = entry.name;
+        if (name == "." || name == "..")
             continue;
         if (!showHidden && (entry.status.attributes & platform::kAttributeHidden) != 0)
             continue;
@@ -353,7 +421,7 @@ void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>* directories,
             continue;
         ListingRecord record;
         record.kind = kind;
-        record.name = entry.name;
+        record.name = std::move(entry.name);  // the search fills the name afresh
         record.modified = entry.status.modified;
         record.size = isDirectory ? 0 : static_cast<int64_t>(entry.status.size);
         records->push_back(std::move(record));

@@ -79,6 +79,19 @@ TEST(TextCodecTest, NonAsciiByteAnywhereAfterAsciiConverts)
     }
 }
 
+// A byte above 0x7F at each place of the eight-byte words, and 0x7F itself, which is ASCII.
+TEST(TextCodecTest, IsAsciiOnlyWithoutBytesAbove7F)
+{
+    EXPECT_TRUE(platform::IsAscii(""));
+    const std::string head = "abcdefghijklmnopq";
+    for (const size_t ascii : {0, 1, 7, 8, 9, 15, 16, 17}) {
+        const std::string prefix = head.substr(0, ascii);
+        EXPECT_TRUE(platform::IsAscii(prefix + "\x7F")) << ascii;
+        EXPECT_FALSE(platform::IsAscii(prefix + "\x80")) << ascii;
+        EXPECT_FALSE(platform::IsAscii(prefix + u8"表")) << ascii;
+    }
+}
+
 TEST(TextCodecTest, UnmappableCp932BytesBecomeReplacementCharacters)
 {
     const PairCase cases[] = {
