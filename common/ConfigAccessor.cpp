@@ -115,6 +115,11 @@ std::string CConfigAccessor::ExpandVariables(const std::string& text, const std:
 
 void CConfigAccessor::GetLeaves(std::vector<CConfigLeaf>& leaves) const { tree_->GetLeaves(prefix_, leaves); }
 
+void CConfigAccessor::VisitLeaves(const std::function<void(const CConfigLeaf&)>& visit) const
+{
+    tree_->VisitLeaves(prefix_, visit);
+}
+
 std::vector<std::string> CConfigAccessor::GetLeafValues() const
 {
     std::vector<CConfigLeaf> leaves;

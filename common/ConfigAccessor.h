@@ -57,6 +57,8 @@ public:
     int MoveTo(const CConfigAccessor& destination) const;
     std::string ExpandVariables(const std::string& text, const std::string& substitute) const;
     void GetLeaves(std::vector<CConfigLeaf>& leaves) const;
+    // CConfigClass::VisitLeaves of this node: no copies, and `visit` must not call the tree.
+    void VisitLeaves(const std::function<void(const CConfigLeaf&)>& visit) const;
     // The leaves' values in stored order, unfiltered: a simple list node (one leaf per row,
     // key and value both the row) read back as its rows.
     std::vector<std::string> GetLeafValues() const;

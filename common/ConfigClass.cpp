@@ -112,11 +112,33 @@ public:
         std::string_view none;
         return root.FindOrCreateParent(prefix_, none).FindOrCreateParent(rest_, key);
     }
+    // The same through the nodes writes resolved lately, which it adds the prefix's node
+    // to; exclusive hold only.
+    template <typename Resolved>
+    CConfigNode& Resolve(CConfigNode& root, Resolved& resolved, std::string_view& key) const
+    {
+        bool created = false;
+        CConfigNode* prefixNode = prefix_.empty() ? &root : resolved.Find(prefix_);
+        if (!prefixNode) {
+            std::string_view none;
+            prefixNode = &root.FindOrCreateParent(prefix_, none, &created);
+            if (created)
+                resolved.Forget();
+            resolved.Remember(prefix_, prefixNode);
+        }
+        CConfigNode& node = prefixNode->FindOrCreateParent(rest_, key, &created);
+        if (created)
+            resolved.Forget();
+        return node;
+    }
     // The same without creating: null when a level is missing.
-    const CConfigNode* Find(const CConfigNode& root, std::string_view& key) const
+    template <typename Resolved>
+    const CConfigNode* Find(const CConfigNode& root, const Resolved& resolved, std::string_view& key) const
     {
         std::string_view none;
-        const CConfigNode* prefixNode = root.FindParent(prefix_, none);
+        const CConfigNode* prefixNode = prefix_.empty() ? &root : resolved.Find(prefix_);
+        if (!prefixNode)
+            prefixNode = root.FindParent(prefix_, none);
         return prefixNode ? prefixNode->FindParent(rest_, key) : nullptr;
     }
 
@@ -369,7 +391,7 @@ std::string CConfigNode::ExpandVariables(const std::string& text, const std::str
     return out;
 }
 
-CConfigNode& CConfigNode::FindOrCreateParent(std::string_view path, std::string_view& key)
+CConfigNode& CConfigNode::FindOrCreateParent(std::string_view path, std::string_view& key, bool* created)
 {
     // The levels are cut from the path in place; SplitConfigPath's rules.
     CConfigNode* node = this;
@@ -381,7 +403,13 @@ CConfigNode& CConfigNode::FindOrCreateParent(std::string_view path, std::string_
         }
         const std::string_view head = path.substr(0, at);
         const int child = node->FindChild(head);
-        node = child >= 0 ? &node->children_[child] : &node->AppendChild(head);
+        if (child >= 0) {
+            node = &node->children_[child];
+        } else {
+            node = &node->AppendChild(head);
+            if (created)
+                *created = true;
+        }
         path.remove_prefix(at + 2);
     }
 }
@@ -425,6 +453,29 @@ CConfigNode& CConfigNode::AppendChild(std::string_view name)
 
 // --- CConfigClass -----------------------------------------------------------------------
 
+CConfigNode* CConfigClass::ResolvedNodes::Find(std::string_view prefix) const
+{
+    for (const Entry& entry : entries_) {
+        if (entry.node && SameText(entry.prefix, prefix))
+            return entry.node;
+    }
+    return nullptr;
+}
+
+void CConfigClass::ResolvedNodes::Remember(std::string_view prefix, CConfigNode* node)
+{
+    Entry& entry = entries_[next_];
+    next_ = (next_ + 1) % kEntries;
+    entry.prefix.assign(prefix.data(), prefix.size());
+    entry.node = node;
+}
+
+void CConfigClass::ResolvedNodes::Forget()
+{
+    for (Entry& entry : entries_)
+        entry.node = nullptr;
+}
+
 CConfigClass::CConfigClass() : root_(kRootName) {}
 
 CConfigClass::CConfigClass(const CConfigClass& source) : platform::CSharedCriticalSection()
@@ -441,17 +492,21 @@ auto CConfigClass::Read(Find find, Create create, Reader read)
     std::string_view key;
     {
         std::shared_lock<const platform::CSharedCriticalSection> shared(*this);
-        if (IsOwnedByThisThread())
-            return read(create(key), key);
         if (const CConfigNode* node = find(key))
             return read(*node, key);
+        if (IsOwnedByThisThread()) {
+            // Held exclusively by this thread already: the creation is a reshaping step.
+            resolved_.Forget();
+            writes_.fetch_add(1, std::memory_order_acq_rel);
+            return read(create(key), key);
+        }
     }
     // Still held, by a read batch of this thread's: the hold cannot become exclusive, so a
     // missing node reads as an empty one there.
     if (IsHeldByThisThread())
         return read(CConfigNode(), key);
     // The first read through a missing node creates it, as every read did before.
-    Lock lock(*this);
+    ShapeLock lock(*this);
     return read(create(key), key);
 }
 
@@ -498,7 +553,7 @@ std::string CConfigClass::GetValue(CConfigPrefix prefix, std::string_view key, s
 {
     const SplitPath path(prefix, key);
     return Read(
-        [&](std::string_view& leafKey) { return path.Find(root_, leafKey); },
+        [&](std::string_view& leafKey) { return path.Find(root_, resolved_, leafKey); },
         [&](std::string_view& leafKey) -> CConfigNode& { return path.Resolve(root_, leafKey); },
         [&](const CConfigNode& node, std::string_view leafKey) {
             return node.GetLeafValue(leafKey, defaultValue, filter_.get(), ignoreCase);
@@ -508,14 +563,23 @@ std::string CConfigClass::GetValue(CConfigPrefix prefix, std::string_view key, s
 void CConfigClass::SetValue(CConfigPrefix prefix, std::string_view key, std::string_view value)
 {
     const SplitPath path(prefix, key);
-    Lock lock(*this);
+    Lock lock(*this);  // a leaf's write reshapes the tree only through the walk, which tells
     std::string_view leafKey;
-    path.Resolve(root_, leafKey).SetLeaf(leafKey, value);
+    path.Resolve(root_, resolved_, leafKey).SetLeaf(leafKey, value);
+    writes_.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void CConfigClass::GetLeaves(std::string_view nodePath, std::vector<CConfigLeaf>& leaves)
 {
     ReadUnchanged(nodePath, [&](const CConfigNode& node) { node.GetLeaves(leaves); });
+}
+
+void CConfigClass::VisitLeaves(std::string_view nodePath, const std::function<void(const CConfigLeaf&)>& visit)
+{
+    ReadUnchanged(nodePath, [&](const CConfigNode& node) {
+        for (const CConfigLeaf& leaf : node.GetLeafArray())
+            visit(leaf);
+    });
 }
 
 std::string CConfigClass::ExpandVariables(std::string_view nodePath, const std::string& text,
@@ -556,21 +620,21 @@ bool CConfigClass::HasSection(std::string_view nodePath, std::string_view name)
 void CConfigClass::ClearNode(std::string_view nodePath)
 {
     const NodePath path(nodePath);
-    Lock lock(*this);
+    ShapeLock lock(*this);
     path.Resolve(root_).Clear();
 }
 
 void CConfigClass::RemoveFirstSection(std::string_view nodePath)
 {
     const NodePath path(nodePath);
-    Lock lock(*this);
+    ShapeLock lock(*this);
     path.Resolve(root_).RemoveFirstChild();
 }
 
 CConfigNode CConfigClass::TakeFirstSection(std::string_view nodePath)
 {
     const NodePath path(nodePath);
-    Lock lock(*this);
+    ShapeLock lock(*this);
     CConfigNode& node = path.Resolve(root_);
     return node.GetSectionCount() > 0 ? node.TakeChild(0) : CConfigNode();
 }
@@ -579,7 +643,7 @@ void CConfigClass::RemoveNode(std::string_view path)
 {
     const NodePath normalised(path);
     const std::string_view full = normalised.Get().substr(0, normalised.Get().size() - 2);
-    Lock lock(*this);
+    ShapeLock lock(*this);
     if (full.empty()) {
         root_.Clear();
         return;
@@ -598,7 +662,7 @@ void CConfigClass::CopyNode(std::string_view destinationPath, std::string_view s
 {
     const NodePath destinationNode(destinationPath);
     const NodePath sourceNode(sourcePath);
-    Lock lock(*this);
+    ShapeLock lock(*this);
     // The source is copied out before the destination is resolved: resolving may add
     // nodes and move the source, and the destination may be the source's ancestor.
     CConfigNode copy;
@@ -612,7 +676,7 @@ int CConfigClass::MoveNode(std::string_view destinationPath, std::string_view so
     const NodePath sourceNode(sourcePath);
     // The source is named as RemoveNode names it: its parent and its name there.
     const std::string_view sourceFull = sourceNode.Get().substr(0, sourceNode.Get().size() - 2);
-    Lock lock(*this);
+    ShapeLock lock(*this);
     if (sourceFull.empty())
         return -1;
     std::string_view name;
@@ -636,7 +700,7 @@ int CConfigClass::MoveNode(std::string_view destinationPath, std::string_view so
 CConfigNode CConfigClass::TakeNode(std::string_view path)
 {
     std::string_view name;
-    Lock lock(*this);
+    ShapeLock lock(*this);
     CConfigNode& parent = root_.FindOrCreateParent(path, name);
     const int at = parent.FindChild(name);
     return at >= 0 ? parent.TakeChild(at) : CConfigNode();
@@ -650,7 +714,7 @@ int CConfigClass::MoveNodeFrom(std::string_view destinationPath, CConfigClass& s
     const std::string_view sourceFull = sourceNode.Get().substr(0, sourceNode.Get().size() - 2);
     if (sourceFull.empty())
         return -1;
-    Lock lock(*this);
+    ShapeLock lock(*this);
     destinationNode.Resolve(root_).AssignContent(source.TakeNode(sourceFull));
     return 0;
 }
@@ -661,7 +725,7 @@ CConfigNode CConfigClass::MoveNodeFromAndTrim(std::string_view parentPath, std::
     const NodePath parentNode(parentPath);
     const NodePath sourceNode(sourcePath);
     const std::string_view sourceFull = sourceNode.Get().substr(0, sourceNode.Get().size() - 2);
-    Lock lock(*this);
+    ShapeLock lock(*this);
     const bool moves = !sourceFull.empty();
     // Taken before the destination is resolved, as MoveNodeFrom does.
     CConfigNode moved = moves ? source.TakeNode(sourceFull) : CConfigNode();
@@ -676,6 +740,6 @@ CConfigNode CConfigClass::MoveNodeFromAndTrim(std::string_view parentPath, std::
 
 void CConfigClass::SetValueFilter(std::unique_ptr<CConfigValueFilter> filter)
 {
-    Lock lock(*this);
+    ShapeLock lock(*this);
     filter_ = std::move(filter);
 }

@@ -13,7 +13,11 @@
 
 #include "CriticalSection.h"
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,8 +109,9 @@ public:
     // holds the final level together with that level (the key). "A::B::Key" gives B and
     // "Key"; "Key" gives this node and "Key"; "A::B::" gives B and "".
     CConfigNode& FindOrCreateParent(const std::string& path, std::string& key);
-    // The same without copying: the key is a view into `path`.
-    CConfigNode& FindOrCreateParent(std::string_view path, std::string_view& key);
+    // The same without copying: the key is a view into `path`. `created`, when given, is
+    // set when a child was added on the way (which may have moved its siblings).
+    CConfigNode& FindOrCreateParent(std::string_view path, std::string_view& key, bool* created = nullptr);
     // The same walk without creating: null when a level is missing.
     const CConfigNode* FindParent(std::string_view path, std::string_view& key) const;
 
@@ -178,6 +183,9 @@ public:
     // Node paths are taken unchanged ("A::B" names A) or normalised ("A::B" names B) as
     // each operation says; callers pass a prefix that ends in "::" or "".
     void GetLeaves(std::string_view nodePath, std::vector<CConfigLeaf>& leaves);  // unchanged
+    // Hands each leaf to `visit` in stored order, under the lock and without copying them;
+    // `visit` must not call the tree.
+    void VisitLeaves(std::string_view nodePath, const std::function<void(const CConfigLeaf&)>& visit);  // unchanged
     // Replaces "%Key%" with the node's leaves, leaf by leaf; a leaf whose value holds its own
     // placeholder is inserted once and not expanded again; a key whose replacements keep
     // re-creating its placeholder stops after a bounded number of them. A non-empty
@@ -237,6 +245,10 @@ public:
     // Takes ownership; the previous filter is deleted.
     void SetValueFilter(std::unique_ptr<CConfigValueFilter> filter);
 
+    // Rises with every step that may change the tree, as the step begins or within it:
+    // what a reader derived from the tree after reading this still holds while it stays.
+    uint64_t GetWriteCount() const { return writes_.load(std::memory_order_acquire); }
+
     // Writes the node as the settings XML file, replacing the file atomically: 0, or -1
     // when the file could not be written. `error` (optional) then gets why, naming the
     // file (CP932); it is left alone on success.
@@ -272,6 +284,42 @@ private:
     // this tree's lock; an empty node when it is missing (the levels above are created).
     CConfigNode TakeNode(std::string_view path);
 
+    // The nodes that writes resolved lately, by their prefix: a request sets its leaves a
+    // few nodes at a time, and walking each path again was most of a write's work. Changed
+    // under the exclusive hold, read under either; any step that may add, move or remove
+    // nodes forgets them first (ShapeLock).
+    class ResolvedNodes {
+    public:
+        CConfigNode* Find(std::string_view prefix) const;
+        void Remember(std::string_view prefix, CConfigNode* node);
+        void Forget();
+
+    private:
+        // A request's thread node, its request and response nodes and their headers.
+        static constexpr size_t kEntries = 4;
+        struct Entry {
+            std::string prefix;
+            CConfigNode* node = nullptr;
+        };
+        Entry entries_[kEntries];
+        size_t next_ = 0;
+    };
+
+    // The exclusive hold of every step but a leaf's write: it may reshape the tree.
+    class ShapeLock {
+    public:
+        explicit ShapeLock(CConfigClass& tree) : lock_(tree)
+        {
+            tree.resolved_.Forget();
+            tree.writes_.fetch_add(1, std::memory_order_acq_rel);
+        }
+
+    private:
+        std::lock_guard<const platform::CSharedCriticalSection> lock_;
+    };
+
     std::unique_ptr<CConfigValueFilter> filter_;
     CConfigNode root_;
+    ResolvedNodes resolved_;
+    std::atomic<uint64_t> writes_{0};
 };

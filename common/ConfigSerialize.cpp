@@ -118,7 +118,7 @@ int CConfigNode::ParseSerializedNode(const char*& cursor, const char* end, int d
 
 std::string CConfigClass::SerializeNode(const std::string& nodePath)
 {
-    std::lock_guard<const platform::CSharedCriticalSection> lock(*this);
+    ShapeLock lock(*this);
     CByteBuffer buffer;
     std::string key;
     root_.FindOrCreateParent(nodePath, key).Serialize(buffer);
@@ -136,7 +136,7 @@ std::string CConfigClass::ReadSerializedRootName(const char*& cursor, const char
 
 int CConfigClass::LoadSerializedText(const std::string& text)
 {
-    std::lock_guard<const platform::CSharedCriticalSection> lock(*this);
+    ShapeLock lock(*this);
     root_.Clear();
     // The text ends at its first zero byte, as it did when it crossed as a C string.
     const char* cursor = text.c_str();

@@ -78,7 +78,7 @@ void CConfigNode::ReadXml(const platform::XmlNode& element)
 
 int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePath, std::string* error)
 {
-    std::lock_guard<const platform::CSharedCriticalSection> lock(*this);
+    ShapeLock lock(*this);
     std::string bytes;
     try {
         platform::XmlDocument document;
@@ -104,7 +104,7 @@ int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePa
 
 int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state, std::string* error)
 {
-    std::lock_guard<const platform::CSharedCriticalSection> lock(*this);
+    ShapeLock lock(*this);
     root_.Clear();
     ConfigFileState found = ConfigFileState::Unrecognised;
     std::string bytes, reason;

@@ -41,13 +41,10 @@ void CTemplate::SetFromConfig(const CConfigAccessor& accessor)
 {
     if (unfilled_ == 0 || accessor.GetTree() == nullptr)
         return;
-    std::vector<CConfigLeaf> leaves;
-    accessor.GetLeaves(leaves);
-    for (const CConfigLeaf& leaf : leaves) {
-        if (unfilled_ == 0)
-            return;
-        SetValue(leaf.key, leaf.value);
-    }
+    accessor.VisitLeaves([this](const CConfigLeaf& leaf) {
+        if (unfilled_ > 0)
+            SetValue(leaf.key, leaf.value);
+    });
 }
 
 int CTemplate::CountUnfilled() const { return unfilled_; }

@@ -44,14 +44,13 @@ void SetLogValues(CTemplate& line, const CConfigAccessor& node, Hidden hidden, c
 {
     if (line.CountUnfilled() == 0)
         return;
-    std::vector<CConfigLeaf> leaves;
-    node.GetLeaves(leaves);
     bool offered = *alwaysKey == '\0';
-    for (const CConfigLeaf& leaf : leaves) {
+    const std::string none;
+    node.VisitLeaves([&](const CConfigLeaf& leaf) {
         const bool secret = hidden(leaf.key);
         offered = offered || leaf.key == alwaysKey;
-        line.SetValue(leaf.key, secret ? std::string() : leaf.value);
-    }
+        line.SetValue(leaf.key, secret ? none : leaf.value);
+    });
     if (!offered)
         line.SetValue(alwaysKey, "");
 }
@@ -308,7 +307,7 @@ void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
             line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo::Options"));
         text = line.GetText("-");
     }
-    core_->GetLog().AddRequestLine("%s", text.c_str());
+    core_->GetLog().AddRequestText(text);
 }
 
 CConfigAccessor CConnectionThread::SetTimeVariables(int allNames)

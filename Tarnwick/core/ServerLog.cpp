@@ -7,6 +7,7 @@
 
 #include "File.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
@@ -34,13 +35,19 @@ std::string FormatText(const char* format, va_list args)
 
 // One queued text must stay one line in the file. CP932 trail bytes are 0x40 and above,
 // so testing byte by byte never splits a character.
+bool IsControlByte(char c)
+{
+    const unsigned char byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
 std::string EscapeControlBytes(const std::string& text)
 {
     std::string result;
     result.reserve(text.size());
     for (const char c : text) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
+        if (!IsControlByte(c)) {
             result += c;
         } else if (c == '\r') {
             result += "\\r";
@@ -89,6 +96,8 @@ void CServerLog::AddRequestLine(const char* format, ...)
     Append(requestLines_, std::move(line));
 }
 
+void CServerLog::AddRequestText(const std::string& line) { Append(requestLines_, line); }
+
 void CServerLog::AddSystemLine(const char* format, ...)
 {
     va_list args;
@@ -100,9 +109,11 @@ void CServerLog::AddSystemLine(const char* format, ...)
 
 void CServerLog::Append(Queue& queue, const std::string& line)
 {
-    const std::string escaped = EscapeControlBytes(line);
+    // Most lines hold no control byte: they are queued without a copy.
+    const bool plain = std::none_of(line.begin(), line.end(), IsControlByte);
+    const std::string escaped = plain ? std::string() : EscapeControlBytes(line);
     std::lock_guard<platform::CCriticalSection> lock(lock_);
-    queue.queued.text += escaped;
+    queue.queued.text += plain ? line : escaped;
     queue.queued.text += kLineEnd;
     queue.queued.ends.push_back(queue.queued.text.size());
 }

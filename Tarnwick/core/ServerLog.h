@@ -42,6 +42,8 @@ public:
 
     // printf-style; queue the formatted text as one request-log line. Thread-safe.
     void AddRequestLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The same for a text that is already the line.
+    void AddRequestText(const std::string& line);
     // printf-style; queue the formatted text, prefixed with the local time of this call as
     // "[YYYY/MM/DD hh:mm:ss]", as one system-log line. Thread-safe.
     void AddSystemLine(const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -2,6 +2,7 @@
 
 #include "HttpDate.h"
 
+#include <atomic>
 #include <ctime>
 
 namespace {
@@ -17,9 +18,15 @@ std::string Format(const char* format, const std::tm& local)
     return std::string(text, n);
 }
 
+uint64_t NextFilterId()
+{
+    static std::atomic<uint64_t> next{0};
+    return ++next;
+}
+
 }  // namespace
 
-CServerVariables::CServerVariables(const CConfigAccessor& serverInfo) : serverInfo_(serverInfo) {}
+CServerVariables::CServerVariables(const CConfigAccessor& serverInfo) : serverInfo_(serverInfo), id_(NextFilterId()) {}
 
 void CServerVariables::SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970, int allNames)
 {
@@ -48,6 +55,31 @@ std::string CServerVariables::Filter(std::string_view, std::string_view value)
     // information tree's lock.
     if (value.find('%') == std::string_view::npos)
         return std::string(value);
+    // The log line's format is read for every request: its expansion is kept for the rest
+    // of the second, while the information tree stays as it was.
+    struct Expansion {
+        uint64_t owner = 0;
+        std::string value;
+        int64_t second = -1;
+        uint64_t infoWrites = 0;
+        std::string result;
+    };
+    thread_local Expansion last;
+    const int64_t second = static_cast<int64_t>(std::time(nullptr));
+    const uint64_t infoWrites = serverInfo_.GetTree()->GetWriteCount();
+    if (last.owner == id_ && last.second == second && last.infoWrites == infoWrites && last.value == value)
+        return last.result;
+    last.owner = 0;  // until the new expansion is whole
+    last.result = Expand(value, second);
+    last.value.assign(value.data(), value.size());
+    last.second = second;
+    last.infoWrites = infoWrites;
+    last.owner = id_;
+    return last.result;
+}
+
+std::string CServerVariables::Expand(std::string_view value, int64_t second)
+{
     std::string result(value);
     for (const char* name : kTimeNames) {
         if (result.find(name) == std::string::npos)
@@ -60,7 +92,6 @@ std::string CServerVariables::Filter(std::string_view, std::string_view value)
         };
         thread_local TimeLeaves leaves;
         const CConfigAccessor now = leaves.tree.GetAccessor("Now");
-        const int64_t second = static_cast<int64_t>(std::time(nullptr));
         if (second != leaves.second) {
             SetTimeLeaves(now, second);
             leaves.second = second;

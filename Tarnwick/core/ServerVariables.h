@@ -5,6 +5,8 @@
 
 #include "ConfigAccessor.h"
 
+#include <cstdint>
+
 class CServerVariables : public CConfigValueFilter {
 public:
     // `serverInfo` views the core's ServerInfo node; the tree must outlive the filter.
@@ -17,5 +19,10 @@ public:
     static void SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970, int allNames = 1);
 
 private:
+    // `value` with the placeholders filled for the second `second`.
+    std::string Expand(std::string_view value, int64_t second);
+
     CConfigAccessor serverInfo_;
+    // Tells this filter's kept expansions from those of an earlier one at the same address.
+    const uint64_t id_;
 };

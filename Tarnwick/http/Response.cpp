@@ -148,16 +148,14 @@ std::string BuildHeaderText(const CConfigAccessor& responseView)
     // RFC 9110 8.6: no Content-Length on a 1xx or 204 answer; a 304 has no content.
     const int code = responseView.GetInt("ResponseCode", 500);
     const bool bodiless = (code >= 100 && code < 200) || code == 204 || code == 304;
-    std::vector<CConfigLeaf> headers;
-    responseView.GetSubAccessor("Options").GetLeaves(headers);
-    for (const CConfigLeaf& field : headers) {
+    responseView.GetSubAccessor("Options").VisitLeaves([&](const CConfigLeaf& field) {
         if (bodiless && platform::_mbsicmp(field.key, "Content-Length") == 0)
-            continue;
+            return;
         AppendFieldText(header, field.key);
         header += ": ";
         AppendFieldText(header, field.value);
         header += "\r\n";
-    }
+    });
     // A CGI program's own header lines, already CR LF terminated.
     header += responseView.GetString("CGIHeader", "");
     header += "\r\n";

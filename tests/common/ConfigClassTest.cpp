@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -732,6 +733,67 @@ TEST(ConfigClassTest, CopyNodeSurvivesSiblingsMovingInMemory)
     for (int i = 0; i < 64; ++i)
         EXPECT_EQ(tree.GetValue("P::Copy" + std::to_string(i) + "::k", ""), std::to_string(i));
     EXPECT_EQ(tree.GetSectionCount("P"), 128);
+}
+
+// Writes remember the nodes their prefixes resolved to. After each step that reshapes the
+// tree, writes and reads through the same prefixes must land where a fresh copy of the
+// tree (which remembers nothing) puts them; a node remembered past its move would be a
+// freed one (the sanitizer build reports it).
+TEST(ConfigClassTest, WritesThroughRememberedNodesFollowEveryReshaping)
+{
+    CConfigClass other;
+    other.SetValue("Taken::k", "taken");
+    const struct {
+        const char* step;
+        std::function<void(CConfigClass&)> reshape;
+    } cases[] = {
+        {"siblings added by writes", [](CConfigClass& t) {
+             for (int i = 0; i < 64; ++i)
+                 t.SetValue("A::", "More" + std::to_string(i) + "::k", "v");
+         }},
+        {"siblings added by reads", [](CConfigClass& t) {
+             for (int i = 0; i < 64; ++i)
+                 t.GetValue("A::Read" + std::to_string(i) + "::k", "");
+         }},
+        {"siblings added by reads under an exclusive hold", [](CConfigClass& t) {
+             CConfigLock lock(t.GetAccessor(""));
+             for (int i = 0; i < 64; ++i)
+                 t.GetValue("A::Held" + std::to_string(i) + "::k", "");
+         }},
+        {"RemoveNode", [](CConfigClass& t) { t.RemoveNode("A::N0"); }},
+        {"ClearNode", [](CConfigClass& t) { t.ClearNode("A"); }},
+        {"TakeFirstSection", [](CConfigClass& t) { t.TakeFirstSection("A"); }},
+        {"MoveNode", [](CConfigClass& t) { t.MoveNode("B", "A::N1"); }},
+        {"MoveNodeFrom", [&](CConfigClass& t) { t.MoveNodeFrom("A::N0", other, "Taken"); }},
+        {"MoveNodeFromAndTrim", [](CConfigClass& t) {
+             CConfigClass source;
+             source.SetValue("S::k", "s");
+             t.MoveNodeFromAndTrim("A::", "Moved::", source, "S", 2);
+         }},
+        {"CopyNode", [](CConfigClass& t) { t.CopyNode("A", "C"); }},
+        {"LoadSerializedText", [](CConfigClass& t) { t.LoadSerializedText(CConfigClass().SerializeNode("")); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        CConfigClass tree;
+        tree.SetValue("C::N2::k", "c");
+        // Twice, so that the second round finds every node and remembers all four.
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < 4; ++i)
+                tree.SetValue("A::N" + std::to_string(i) + "::", "k", "0");
+        }
+        c.reshape(tree);
+        // The last first: a write that creates a node forgets what the others remembered.
+        for (int i = 4; i-- > 0;)
+            tree.SetValue("A::N" + std::to_string(i) + "::", "k", "1");
+        CConfigClass fresh(tree);
+        for (int i = 0; i < 4; ++i) {
+            const std::string prefix = "A::N" + std::to_string(i) + "::";
+            EXPECT_EQ(fresh.GetValue(prefix, "k", "", 0), "1");
+            EXPECT_EQ(tree.GetValue(prefix, "k", "", 0), "1");
+        }
+        EXPECT_EQ(Describe(tree), Describe(fresh));
+    }
 }
 
 // --- Moves -------------------------------------------------------------------------------
