@@ -2,9 +2,12 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -24,20 +27,50 @@ size_t DefaultThreadStackBytes()
     return bytes;
 }
 
+namespace {
+
+struct ThreadStart {
+    ThreadEntry entry;
+    void* param;
+};
+
+// A new thread takes its creator's nice value; it starts at the process's instead, as a
+// new thread starts at the normal priority: an accept thread runs raised, and the
+// connection threads it starts must not.
+void* StartAtProcessPriority(void* start)
+{
+    const ThreadStart what = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    const int process = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
+    const id_t self = static_cast<id_t>(::gettid());
+    if (::getpriority(PRIO_PROCESS, self) != process)
+        ::setpriority(PRIO_PROCESS, self, process);  // EPERM: keep the creator's
+    return what.entry(what.param);
+}
+
+}  // namespace
+
 int StartThread(ThreadHandle& handle, ThreadEntry entry, void* param, size_t guardBytes, bool detached)
 {
+    auto* const start = new (std::nothrow) ThreadStart{entry, param};
+    if (!start)
+        return ENOMEM;
     pthread_attr_t attributes;
     int result = ::pthread_attr_init(&attributes);
-    if (result != 0)
+    if (result != 0) {
+        delete start;
         return result;
+    }
     result = ::pthread_attr_setguardsize(&attributes, guardBytes);
     if (result == 0 && detached)
         result = ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     pthread_t thread;
     if (result == 0)
-        result = ::pthread_create(&thread, &attributes, entry, param);
+        result = ::pthread_create(&thread, &attributes, StartAtProcessPriority, start);
     if (result == 0)
         handle = thread;
+    else
+        delete start;
     ::pthread_attr_destroy(&attributes);
     return result;
 }

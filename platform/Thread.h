@@ -16,7 +16,7 @@ using ThreadEntry = void* (*)(void* param);
 size_t DefaultThreadStackBytes();
 
 // Runs entry(param) on a new thread with a stack of the default size and `guardBytes` of
-// inaccessible space below it. A detached thread cannot be joined; it lets go of its
+// inaccessible space below it, at the process's priority whatever its creator's. A detached thread cannot be joined; it lets go of its
 // resources as it ends. 0 with `handle` set, or the error number of the failure.
 int StartThread(ThreadHandle& handle, ThreadEntry entry, void* param, size_t guardBytes, bool detached);
 // Waits for the thread's end.

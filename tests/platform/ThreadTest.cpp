@@ -1,5 +1,8 @@
 #include "Thread.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -50,6 +53,37 @@ TEST(StartThread, RunsOnAStackOfTheDefaultSize)
     EXPECT_TRUE(probe.localOnStack);
     EXPECT_GT(platform::DefaultThreadStackBytes(), 0u);
     EXPECT_EQ(probe.stackBytes, platform::DefaultThreadStackBytes());
+}
+
+int OwnNiceValue() { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())); }
+
+// A thread started by a thread of raised priority runs at the process's, not its creator's.
+TEST(StartThread, RunsAtTheProcessPriorityWhateverTheCreators)
+{
+    struct Nice {
+        int creator = 0;
+        int started = 0;
+        bool raised = false;
+    } nice;
+    ThreadHandle creator{};
+    ASSERT_EQ(platform::StartThread(creator, [](void* param) -> void* {
+                  Nice* const n = static_cast<Nice*>(param);
+                  n->raised = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), OwnNiceValue() - 1) == 0;
+                  n->creator = OwnNiceValue();
+                  ThreadHandle started{};
+                  if (platform::StartThread(started, [](void* p) -> void* {
+                          static_cast<Nice*>(p)->started = OwnNiceValue();
+                          return nullptr;
+                      }, n, kTestGuardBytes, false) == 0)
+                      platform::JoinThread(started);
+                  return nullptr;
+              }, &nice, kTestGuardBytes, false), 0);
+    platform::JoinThread(creator);
+    if (!nice.raised)
+        GTEST_SKIP() << "raising a thread's priority needs a privilege this process lacks";
+    const int process = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
+    EXPECT_EQ(nice.creator, process - 1);
+    EXPECT_EQ(nice.started, process);
 }
 
 TEST(TryJoinThread, JoinsOnlyAnEndedThread)
