@@ -3,6 +3,8 @@
 #include "Thread.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +30,10 @@ constexpr size_t kReleaseCallRoom = size_t{64} << 10;
 // (Basic::MaxConnect, 50 by default); one that finishes beyond them ends. The pool never
 // holds more threads than were busy at once, which the connection limit bounds.
 constexpr size_t kMaxIdleThreads = 256;
+// A pooled thread that waited this long for work was made for a burst that has passed: it
+// ends, and its stack and its share of the heap go back to the system, so that the
+// process does not keep the size of its busiest moment for ever.
+constexpr std::chrono::milliseconds kIdleThreadLifetime{10000};
 
 // Threads take the process's default stack size (from the stack limit, 8 MiB as a rule):
 // walks through folders (DELETE, COPY, MOVE, PROPFIND) recurse once per folder level, as
@@ -80,6 +86,7 @@ struct ThreadPool {
     std::condition_variable released;  // an object's work has let go of it
     std::vector<PoolThread*> idle;
     size_t stackBytes = 0;
+    std::atomic<std::chrono::milliseconds::rep> idleLifetimeMs{kIdleThreadLifetime.count()};
 };
 
 ThreadPool& Pool()
@@ -159,10 +166,22 @@ void* CWorkerThread::PoolEntry(void* param)
     ThreadPool& pool = Pool();
     for (;;) {
         CWorkerThread* work = nullptr;
+        bool waited = true;
         {
             std::unique_lock<std::mutex> own(thread->lock);
-            thread->wake.wait(own, [&] { return thread->work != nullptr || thread->exit; });
+            const std::chrono::milliseconds lifetime(pool.idleLifetimeMs.load());
+            waited = thread->wake.wait_for(own, lifetime, [&] { return thread->work != nullptr || thread->exit; });
             std::swap(work, thread->work);
+        }
+        if (!waited) {
+            // Idle past its lifetime. A start that has just taken it from the idle list
+            // hands it work at once; otherwise nobody can reach it any more.
+            std::lock_guard<std::mutex> lock(pool.lock);
+            const auto listed = std::find(pool.idle.begin(), pool.idle.end(), thread);
+            if (listed == pool.idle.end())
+                continue;
+            pool.idle.erase(listed);
+            break;
         }
         if (!work)
             break;
@@ -184,6 +203,17 @@ void* CWorkerThread::PoolEntry(void* param)
     }
     delete thread;
     return nullptr;
+}
+
+size_t CWorkerThread::CountIdlePooledThreads()
+{
+    std::lock_guard<std::mutex> lock(Pool().lock);
+    return Pool().idle.size();
+}
+
+std::chrono::milliseconds CWorkerThread::SetIdleThreadLifetime(std::chrono::milliseconds lifetime)
+{
+    return std::chrono::milliseconds(Pool().idleLifetimeMs.exchange(lifetime.count()));
 }
 
 void CWorkerThread::Stop() { stopRequested_.Set(1); }

@@ -10,6 +10,7 @@
 #include "thread/LockedValue.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -37,6 +38,11 @@ public:
     // leave the thread as it found it (priority, signal mask). Joining (StopAndWait,
     // TryJoin) waits for Run's end rather than the thread's.
     int StartPooled();
+    // How many of the pool's threads wait for work now.
+    static size_t CountIdlePooledThreads();
+    // For tests: how long a pooled thread may wait for work before it ends; applies from
+    // the threads' next wait. Gives the previous lifetime back.
+    static std::chrono::milliseconds SetIdleThreadLifetime(std::chrono::milliseconds lifetime);
     // Asks Run to return; does not wait.
     virtual void Stop();
     int IsStopRequested() const { return stopRequested_.Get(); }

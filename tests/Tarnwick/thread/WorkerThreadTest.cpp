@@ -321,4 +321,21 @@ TEST(PooledWorkerThreadTest, AnIdleThreadServesTheNextWorker)
     EXPECT_TRUE(::pthread_equal(first, second)) << "the thread the first worker left was reused";
 }
 
+// A thread that waits for work past its lifetime leaves the pool and ends; the next worker
+// gets a new one.
+TEST(PooledWorkerThreadTest, AnIdleThreadEndsAfterItsLifetime)
+{
+    const auto before = CWorkerThread::SetIdleThreadLifetime(50ms);
+    FunctionWorker worker([](FunctionWorker&) {});
+    ASSERT_EQ(0, worker.StartPooled());
+    worker.StopAndWait();
+    EXPECT_TRUE(WaitUntil([] { return CWorkerThread::CountIdlePooledThreads() == 0; }));
+    CWorkerThread::SetIdleThreadLifetime(before);
+    bool ran = false;
+    FunctionWorker next([&](FunctionWorker&) { ran = true; });
+    ASSERT_EQ(0, next.StartPooled());
+    next.StopAndWait();
+    EXPECT_TRUE(ran);
+}
+
 }  // namespace
