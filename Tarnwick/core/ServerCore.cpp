@@ -109,7 +109,6 @@ CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* statu
     OpenListeners();
     // Last of the reads, so that the nodes they may create follow those the start creates.
     coreSettings_ = std::make_unique<const CCoreSettings>(settings_);
-    admitting_ = true;
 
     if (Start() != 0)
         throw CServerException{"スレッドの開始に失敗しました", 0};
@@ -120,6 +119,9 @@ CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* statu
         StopAndWait();
         throw;
     }
+    // Only a core that stands admits from the listener's threads: one that failed to start
+    // leaves its sockets in the queue, where they go with it.
+    admitting_ = true;
 }
 
 CServerCore::~CServerCore()

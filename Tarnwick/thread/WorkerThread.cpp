@@ -166,14 +166,14 @@ void* CWorkerThread::PoolEntry(void* param)
     ThreadPool& pool = Pool();
     for (;;) {
         CWorkerThread* work = nullptr;
-        bool waited = true;
+        bool woken = true;
         {
             std::unique_lock<std::mutex> own(thread->lock);
             const std::chrono::milliseconds lifetime(pool.idleLifetimeMs.load());
-            waited = thread->wake.wait_for(own, lifetime, [&] { return thread->work != nullptr || thread->exit; });
+            woken = thread->wake.wait_for(own, lifetime, [&] { return thread->work != nullptr || thread->exit; });
             std::swap(work, thread->work);
         }
-        if (!waited) {
+        if (!woken) {
             // Idle past its lifetime. A start that has just taken it from the idle list
             // hands it work at once; otherwise nobody can reach it any more.
             std::lock_guard<std::mutex> lock(pool.lock);
