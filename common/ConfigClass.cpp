@@ -563,7 +563,7 @@ std::string CConfigClass::GetValue(CConfigPrefix prefix, std::string_view key, s
 void CConfigClass::SetValue(CConfigPrefix prefix, std::string_view key, std::string_view value)
 {
     const SplitPath path(prefix, key);
-    Lock lock(*this);  // a leaf's write reshapes the tree only through the walk, which tells
+    Lock lock(*this);  // not a ShapeLock: the walk tells the memo when it adds a node
     std::string_view leafKey;
     path.Resolve(root_, resolved_, leafKey).SetLeaf(leafKey, value);
     writes_.fetch_add(1, std::memory_order_acq_rel);

@@ -307,7 +307,7 @@ void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
             line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo::Options"));
         text = line.GetText("-");
     }
-    core_->GetLog().AddRequestText(text);
+    core_->GetLog().AddRequestLine(text);
 }
 
 CConfigAccessor CConnectionThread::SetTimeVariables(int allNames)

@@ -87,16 +87,7 @@ void CServerLog::SetCore(CServerCore* core)
     core_ = core;
 }
 
-void CServerLog::AddRequestLine(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string line = FormatText(format, args);
-    va_end(args);
-    Append(requestLines_, std::move(line));
-}
-
-void CServerLog::AddRequestText(const std::string& line) { Append(requestLines_, line); }
+void CServerLog::AddRequestLine(const std::string& line) { Append(requestLines_, line); }
 
 void CServerLog::AddSystemLine(const char* format, ...)
 {

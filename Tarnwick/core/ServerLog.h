@@ -40,10 +40,8 @@ public:
     // The core whose settings name the files. Not owned; it must outlive every later Flush.
     void SetCore(CServerCore* core);
 
-    // printf-style; queue the formatted text as one request-log line. Thread-safe.
-    void AddRequestLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // The same for a text that is already the line.
-    void AddRequestText(const std::string& line);
+    // Queues the text as one request-log line. Thread-safe.
+    void AddRequestLine(const std::string& line);
     // printf-style; queue the formatted text, prefixed with the local time of this call as
     // "[YYYY/MM/DD hh:mm:ss]", as one system-log line. Thread-safe.
     void AddSystemLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
