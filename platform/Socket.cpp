@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -249,6 +250,15 @@ void ShutdownSendingAndDrain(int fd, int64_t maxBytes)
     int64_t dropped = 0;
     for (ssize_t n; dropped < maxBytes && (n = ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT)) > 0;)
         dropped += n;
+}
+
+bool SetSocketBlocking(int fd, bool blocking)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0)
+        return false;
+    const int wanted = blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK;
+    return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
 }
 
 void InterruptSocket(int fd) { ::shutdown(fd, SHUT_RDWR); }

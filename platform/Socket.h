@@ -77,6 +77,9 @@ void SetCorked(int fd, bool on);
 
 // Ends the sending side; the peer sees the end of stream and receiving goes on.
 void ShutdownSending(int fd);
+// Switches whether calls on `fd` wait (the default) or return at once when they would
+// block; false when the system refuses.
+bool SetSocketBlocking(int fd, bool blocking);
 // ShutdownSending, then discards what has come and up to `maxBytes` more that is already
 // there, without waiting: closing with received bytes unread makes the system reset the
 // connection instead of ending it.

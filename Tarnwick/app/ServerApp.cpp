@@ -108,7 +108,7 @@ int CServerApp::StartServer()
     Lock lock(lock_);
     StopServer();
     try {
-        core_ = std::make_unique<CServerCore>(StartConnectionThread, &status_, listenAddress_);
+        core_ = std::make_unique<CServerCore>(StartConnectionThread, &status_, listenAddress_, RequestArrival);
         status_.Set(CServerStatus::kRunning);
         return 0;
     } catch (const CServerException& e) {

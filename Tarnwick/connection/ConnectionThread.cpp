@@ -4,6 +4,7 @@
 #include "connection/ConnectionThread.h"
 
 #include "Template.h"
+#include "TextTrim.h"
 #include "core/ServerCore.h"
 #include "core/ServerVariables.h"
 #include "http/HttpRequest.h"
@@ -12,6 +13,7 @@
 #include "http/ServerFatalException.h"
 #include "http/SystemResponse.h"
 #include "net/SslSocket.h"
+#include "responses/CGIResponse.h"
 #include "net/TcpSocket.h"
 
 #include "ByteBuffer.h"
@@ -88,7 +90,8 @@ int CConnectionThread::Handshake()
     if (!socket_->IsSecure())
         return 0;
     CSSLSocket* secure = dynamic_cast<CSSLSocket*>(socket_.get());
-    return secure && secure->Handshake() == 0 ? 0 : -1;
+    // The listener has usually done it while the client's bytes came.
+    return secure && (secure->IsHandshakeDone() || secure->Handshake() == 0) ? 0 : -1;
 }
 
 bool CConnectionThread::WaitForFirstRequest()
@@ -138,6 +141,7 @@ void CConnectionThread::Run()
             const CConfigAccessor view = BeginThreadLog();
             bytesSent_ = bytesReceived_ = bodyBytesReceived_ = 0;
             closeAfterResponse_ = false;
+            bodyLeftUnread_ = false;
             pendingHeader_.clear();
             int keep = 0;
             try {
@@ -154,6 +158,10 @@ void CConnectionThread::Run()
             WriteRequestLog(view);
             EndThreadLog(view);
             if (!keep || closeAfterResponse_) {
+                // Closing over unread bytes would reset the connection, and the reset may
+                // destroy the answer before the client has read it (RFC 9112 9.6).
+                if (bodyLeftUnread_)
+                    socket_->ShutdownSendingAndDrop(kMaxRefusalDropBytes);
                 socket_->Close();
                 return;
             }
@@ -333,4 +341,37 @@ std::string CConnectionThread::BuildHeaderText(const CConfigAccessor& responseVi
 std::unique_ptr<CWorkerThread> StartConnectionThread(CServerCore& core, std::unique_ptr<CTcpSocket> socket)
 {
     return std::make_unique<CConnectionThread>(&core, std::move(socket));
+}
+
+CFastListener::Arrival RequestArrival(const char* bytes, size_t count, bool bufferFull)
+{
+    using Arrival = CFastListener::Arrival;
+    std::size_t length = 0;
+    const RequestHeaderScan scan = ScanRequestHeader(bytes, count, length);
+    if (scan == RequestHeaderScan::Malformed || bufferFull)
+        return Arrival::Whole;
+    if (scan == RequestHeaderScan::Incomplete)
+        return count > static_cast<size_t>(kMaxRequestHeaderBytes) ? Arrival::Whole : Arrival::Header;
+    const std::string_view header(bytes, length);
+    std::string_view rest = header;
+    std::string_view line;
+    CHttpRequest::TakeLine(rest, line);
+    const std::string_view method = line.substr(0, line.find(' '));
+    if (method != "PUT" && method != "POST")
+        return Arrival::Whole;
+    const BodyFraming framing = ReadBodyFraming(header);
+    // A body above the largest that a response reads is refused before any of it comes.
+    if (framing.refusal != 0 || framing.contentLength <= static_cast<int64_t>(count - length) ||
+        framing.contentLength > CCGIResponse::kMaxRequestBody)
+        return Arrival::Whole;
+    // RFC 9110 10.1.1: a client that asks for "100-continue" may hold its body back until
+    // the interim answer, which only the worker sends.
+    while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
+        std::string_view name;
+        std::string_view value;
+        if (CHttpRequest::SplitField(line, name, value) && platform::_mbsicmp(std::string(name), "Expect") == 0 &&
+            platform::_mbsicmp(TrimOws(value), "100-continue") == 0)
+            return Arrival::Whole;
+    }
+    return Arrival::Body;
 }

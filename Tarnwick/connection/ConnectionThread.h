@@ -15,6 +15,7 @@
 #include "ConfigClass.h"
 #include "Template.h"
 #include "http/ConnectionState.h"
+#include "net/FastListener.h"
 #include "thread/TimeoutWatcher.h"
 #include "thread/WorkerThread.h"
 
@@ -44,7 +45,8 @@ public:
     // Watchdog thread: aborts the socket.
     void OnTimeout() override;
 
-    // The TLS handshake on a secure socket: 0, or -1 when it failed.
+    // The TLS handshake on a secure socket, unless the listener has done it: 0, or -1 when
+    // it failed.
     int Handshake();
 
     // --- the request driver ---------------------------------------------------------
@@ -89,6 +91,9 @@ public:
     // fails or the connection is stopped.
     void ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
                      const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
+    // For a response that reads no body: drops the part of it already buffered, and marks
+    // the connection to close after the answer when more of it is still to come.
+    void DropUnreadBody();
     // Sends `response`'s body (borrowed), at most `length` bytes, with the pending header
     // in front of its first chunk, under the path's send limit; a body that ends short or
     // runs long closes the connection after it. Throws CServerFatalException when the peer
@@ -153,6 +158,7 @@ private:
     int64_t contentLength_ = 0;       // the request's announced body length
     uint64_t headerDeadline_ = 0;     // the tick by which the coming request header is whole
     bool closeAfterResponse_ = false;  // the answer leaves the connection unusable
+    bool bodyLeftUnread_ = false;      // a body still coming was not read
     std::string pendingHeader_;        // a header block not sent yet
     // The last request-log format as filtered, and its parse, which each line copies.
     std::string logFormat_;
@@ -162,3 +168,8 @@ private:
 
 // The core's ConnectionStarter: a CConnectionThread for the socket.
 std::unique_ptr<CWorkerThread> StartConnectionThread(CServerCore& core, std::unique_ptr<CTcpSocket> socket);
+// The listener's ArrivalTest: a request has come once its header is whole and, for the
+// methods whose body a response reads (PUT, POST), once its body is whole or fills the
+// buffer, unless its client waits for "100 Continue" first or the body is refused for its
+// size. A header refused for its form or size has come too: the worker answers it.
+CFastListener::Arrival RequestArrival(const char* bytes, size_t count, bool bufferFull);

@@ -18,6 +18,7 @@
 #include "http/RequestPath.h"
 #include "http/ServerFatalException.h"
 #include "http/SystemResponse.h"
+#include "net/FastListener.h"
 #include "net/TcpSocket.h"
 #include "process/SubProcess.h"
 #include "responses/CGIResponse.h"
@@ -33,6 +34,7 @@
 #include "Clock.h"
 #include "CRuntime.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -286,6 +288,10 @@ void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHt
                                     const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
 {
     threadView.SetString("Info", "データの受信を開始しています...");
+    if (!response.ReadsBody()) {
+        DropUnreadBody();
+        return;
+    }
     Arm(0);
     CTimeoutGuard guard(this);
     const int64_t total = contentLength_ - bodyBytesReceived_;
@@ -301,6 +307,9 @@ void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHt
     CByteBuffer buffer;
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);
+    // The start of the body's current rate window, and what had come by then.
+    uint64_t windowStart = platform::GetTickCount64();
+    int64_t windowRemaining = remaining;
     while (remaining > 0) {
         if (socket_->Fill() < 0)
             throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
@@ -326,8 +335,31 @@ void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHt
         }
         if (state_.GetSocketStateText())
             throw CServerFatalException{"データ受信中に" + state_.GetText()};
+        // A body that trickles would hold the connection's slot for the whole time-out.
+        const uint64_t now = platform::GetTickCount64();
+        if (now - windowStart >= static_cast<uint64_t>(CFastListener::kBodyRateWindowMs)) {
+            if (CFastListener::BodyTooSlow(windowRemaining - remaining, now - windowStart))
+                throw CServerFatalException{"データ受信中にタイムアウトしました"};
+            windowStart = now;
+            windowRemaining = remaining;
+        }
     }
     limiter.SetRecvLimiting(0);
+}
+
+void CConnectionThread::DropUnreadBody()
+{
+    // What has come already is taken, so that a short body leaves the connection usable.
+    const int64_t remaining = contentLength_ - bodyBytesReceived_;
+    const int n = socket_->Discard(static_cast<int>(std::min<int64_t>(remaining, socket_->GetBufferedCount())));
+    bytesReceived_ += n;
+    bodyBytesReceived_ += n;
+    // The rest is not waited for: the answer goes out now, and only closing the connection
+    // after it tells where the request ended.
+    if (bodyBytesReceived_ < contentLength_) {
+        closeAfterResponse_ = true;
+        bodyLeftUnread_ = true;
+    }
 }
 
 void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpRequest&, const CRequestPath& path,

@@ -2,6 +2,7 @@
 
 #include "core/ServerStatus.h"
 #include "core/ServerVariables.h"
+#include "net/SslSocket.h"
 #include "net/TcpSocket.h"
 #include "thread/TimeoutWatcher.h"
 
@@ -66,10 +67,12 @@ int64_t SystemSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
 }  // namespace
 
-CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* status, const CIPv4Address& listenAddress)
+CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* status, const CIPv4Address& listenAddress,
+                         CFastListener::ArrivalTest arrival)
     : startConnection_(std::move(startConnection)),
       status_(status),
-      listener_(listenAddress, [this](std::unique_ptr<CTcpSocket>& socket) { return AdmitAtOnce(socket); }),
+      listener_(listenAddress, [this](std::unique_ptr<CTcpSocket>& socket) { return AdmitAtOnce(socket); },
+                std::move(arrival)),
       clock_(SystemSeconds),
       listenErrorPauseMs_(kListenErrorPauseMs),
       overloadPauseMs_(kOverloadPauseMs)
@@ -324,9 +327,10 @@ void CServerCore::SendRefusal(CTcpSocket& socket, const std::string& answer)
         std::lock_guard<std::mutex> lock(overloadLock_);
         overloadSocket_ = &socket;
     }
-    // An HTTPS connection is still before its handshake: its client would read the plain
-    // text as a broken TLS record, so it is only closed.
-    if (!socket.IsSecure())
+    // An HTTPS connection before its handshake would read the plain text as a broken TLS
+    // record, so it is only closed; after it, the answer goes through the TLS connection.
+    const CSSLSocket* secure = dynamic_cast<const CSSLSocket*>(&socket);
+    if (!secure || secure->IsHandshakeDone())
         socket.SendAll(answer);
     DropUnreadRequest(socket);
     socket.Close();

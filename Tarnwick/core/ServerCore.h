@@ -2,8 +2,8 @@
 // The running HTTP server, between a start and a stop. Its constructor loads the settings
 // file, publishes the server's identity, opens the listeners and starts the core thread;
 // the core thread hands accepted sockets to connection workers (or answers 503 at the
-// connection limit or the per-host limit, before reading a byte; an HTTPS connection
-// there is closed unanswered), reaps finished workers, and once a second publishes statistics,
+// connection limit or the per-host limit, before reading the request; an HTTPS connection
+// there is closed unanswered unless its handshake is done), reaps finished workers, and once a second publishes statistics,
 // checks the listeners and flushes the logs.
 //
 // It owns three trees: the settings loaded from Tarnwick.xml (with the CServerVariables
@@ -75,8 +75,11 @@ public:
     // receives the overload and memory warnings and their daily reset. The listeners bind
     // `listenAddress`; 0.0.0.0, the default, is every interface.
     // Admitted connections go to `startConnection`.
+    // `arrival` tells the listener when a connection's request has come (without it: its
+    // first bytes); only then does the connection take a slot.
     explicit CServerCore(ConnectionStarter startConnection, CServerStatus* status = nullptr,
-                         const CIPv4Address& listenAddress = CIPv4Address());
+                         const CIPv4Address& listenAddress = CIPv4Address(),
+                         CFastListener::ArrivalTest arrival = nullptr);
     // Stops the core thread, which closes the listeners and every connection. When that
     // thread already ended on an exception, stops the connections it left itself; the log
     // is flushed either way.

@@ -27,6 +27,9 @@ public:
 
     virtual void BeginReceive() = 0;
     virtual void ReceiveData(CByteBuffer& chunk) = 0;
+    // Whether ReceiveData uses the request body; the pipeline does not wait for a body
+    // that nothing reads (the default).
+    virtual bool ReadsBody() const { return false; }
     virtual void Build() = 0;
     virtual int64_t GetContentLength() = 0;
     virtual CConfigAccessor GetResponseInfo() { return responseView_; }

@@ -21,20 +21,11 @@ constexpr int kAcceptFailurePauseMs = 100;
 // the thread accepts more connections that need it.
 constexpr int kOutOfMemoryPauseMs = 5000;
 
-// A silent socket's first bytes are noticed within this, and a stop within it too.
-constexpr int kSilentPollMs = 20;
+// A waiting socket's bytes are taken within this of their coming when it was already
+// watched, and a newly held one is watched from the next round; a stop is seen within it too.
+constexpr int kWaitingPollMs = 10;
 
 int ClampThreadCount(int n) { return std::clamp(n, 0, CFastListener::kMaxListenThreads); }
-
-// Readable (bytes, an end of stream or an error waiting) without waiting. A plain socket is
-// asked by a receive, whose bytes its worker then reads without a call of its own; a
-// secure one only by its readiness, since its bytes belong to the handshake.
-bool HasSpoken(CTcpSocket& socket)
-{
-    if (socket.IsSecure())
-        return platform::WaitReadable(socket.GetHandle(), 0);
-    return socket.DataAvailable(0) != 0;
-}
 
 }  // namespace
 
@@ -75,26 +66,26 @@ void CFastListenerThread::Run()
     }
 }
 
-// --- CSilentSocketThread -----------------------------------------------------------------
+// --- CWaitingSocketThread ----------------------------------------------------------------
 
-CSilentSocketThread::~CSilentSocketThread() { StopAndWait(); }
+CWaitingSocketThread::~CWaitingSocketThread() { StopAndWait(); }
 
-int CSilentSocketThread::Start(CFastListener* listener)
+int CWaitingSocketThread::Start(CFastListener* listener)
 {
     listener_ = listener;
     return CWorkerThread::Start();
 }
 
-void CSilentSocketThread::Run()
+void CWaitingSocketThread::Run()
 {
     while (!IsStopRequested())
-        listener_->WatchSilentSockets(kSilentPollMs);
+        listener_->WatchWaitingSockets(kWaitingPollMs);
 }
 
 // --- CFastListener -----------------------------------------------------------------------
 
-CFastListener::CFastListener(const CIPv4Address& listenAddress, Admission admit)
-    : admit_(std::move(admit)), listenAddress_(listenAddress)
+CFastListener::CFastListener(const CIPv4Address& listenAddress, Admission admit, ArrivalTest arrival)
+    : admit_(std::move(admit)), arrival_(std::move(arrival)), listenAddress_(listenAddress)
 {}
 
 CFastListener::~CFastListener() { Stop(); }
@@ -106,7 +97,7 @@ void CFastListener::Setup(const CConfigAccessor& settings)
         queueBound_ = std::max(0, settings.GetInt("Enhance::MaxListenQueue", 50));
     }
     const int n = ClampThreadCount(settings.GetInt("Enhance::ListenThreadCount", 3));
-    // Where the system cannot defer accepts, the silent-socket set does the same work alone.
+    // Where the system cannot defer accepts, the waiting-socket set does the same work alone.
     if (listenSocket_.Listen(settings.GetInt("Basic::Port", 80), listenAddress_, kDeferAcceptSeconds) != 0)
         throw CFastListenerException{"ポート待ちうけに失敗しました、ポート番号を確認してください"};
 
@@ -119,8 +110,8 @@ void CFastListener::Setup(const CConfigAccessor& settings)
         if (sslListenSocket_.Listen(settings.GetInt("SSL::Port", 443), listenAddress_, kDeferAcceptSeconds) != 0)
             throw CFastListenerException{"SSLのポート待ちうけに失敗しました、SSLのポート番号を確認してください"};
     }
-    silentThread_ = std::make_unique<CSilentSocketThread>();
-    if (silentThread_->Start(this) != 0)
+    waitingThread_ = std::make_unique<CWaitingSocketThread>();
+    if (waitingThread_->Start(this) != 0)
         throw CFastListenerException{"リスナスレッドの起動に失敗しました"};
 
     threads_.clear();
@@ -179,57 +170,139 @@ void CFastListener::PushAcceptedSocket(std::unique_ptr<CTcpSocket> socket)
     // else: the queue is full and the connection closes unanswered when `socket` goes
 }
 
+CFastListener::Arrival CFastListener::ArrivalOf(const CTcpSocket& socket) const
+{
+    const int count = socket.GetBufferedCount();
+    if (!arrival_)
+        return count > 0 ? Arrival::Whole : Arrival::Header;
+    return arrival_(socket.GetBufferedBytes(), static_cast<size_t>(count),
+                    count >= CTcpSocket::kReceiveBufferSize);
+}
+
 void CFastListener::PushOrHoldAcceptedSocket(std::unique_ptr<CTcpSocket> socket)
 {
-    if (HasSpoken(*socket)) {
-        PushAcceptedSocket(std::move(socket));
-        return;
+    const uint64_t now = platform::GetTickCount64();
+    WaitingSocket entry{std::move(socket), Arrival::Header, false, now, 0};
+    if (!entry.socket->IsSecure()) {
+        entry.handshaken = true;
+        // The look is a receive: an honest request has usually come whole with the
+        // connection, and goes on without a round through the waiting set.
+        if (entry.socket->DataAvailable(0) != 0 && entry.socket->GetBufferedCount() > 0 &&
+            ArrivalOf(*entry.socket) == Arrival::Whole) {
+            PushAcceptedSocket(std::move(entry.socket));
+            return;
+        }
+    } else if (!platform::SetSocketBlocking(entry.socket->GetHandle(), false)) {
+        return;  // closed unanswered
+    } else if (platform::WaitReadable(entry.socket->GetHandle(), 0)) {
+        // The client's first flight is usually there: answering it now saves a round, and
+        // a quick client may even have finished the handshake and sent its request.
+        const Look look = LookAt(entry, now);
+        if (look == Look::Whole)
+            Release(std::move(entry.socket));
+        if (look != Look::Waits)
+            return;
     }
-    const uint64_t deadline = platform::GetTickCount64() + kFirstByteTimeoutMs;
-    std::lock_guard<std::mutex> lock(silentLock_);
-    if (silent_.size() < kMaxSilentSockets)
-        silent_.push_back({std::move(socket), deadline});
-    // else: closed unanswered when `socket` goes
+    std::lock_guard<std::mutex> lock(incomingLock_);
+    incoming_.push_back(std::move(entry));
+    waitingCount_.fetch_add(1);
 }
 
-int CFastListener::GetSilentCount() const
+CFastListener::Look CFastListener::LookAt(WaitingSocket& entry, uint64_t now)
 {
-    std::lock_guard<std::mutex> lock(silentLock_);
-    return static_cast<int>(silent_.size());
+    CTcpSocket& socket = *entry.socket;
+    if (!entry.handshaken) {
+        const int step = static_cast<CSSLSocket&>(socket).HandshakeStep();
+        if (step < 0)
+            return Look::Ends;
+        if (step == 0)
+            return Look::Waits;
+        entry.handshaken = true;
+        entry.phaseStart = now;
+    }
+    // A TLS connection may hold decrypted bytes that no readiness of the descriptor shows.
+    for (int n; (n = socket.Fill()) != 0;)
+        if (n < 0)
+            return Look::Ends;
+    const Arrival arrival = ArrivalOf(socket);
+    if (arrival == Arrival::Whole)
+        return Look::Whole;
+    // A request cut off by its client's end will never be whole.
+    if (socket.IsEndOfStream())
+        return Look::Ends;
+    if (arrival != entry.arrival) {
+        entry.arrival = arrival;
+        entry.phaseStart = now;
+        entry.bytesAtPhase = socket.GetBufferedCount();
+    }
+    return Look::Waits;
 }
 
-void CFastListener::WatchSilentSockets(int ms)
+void CFastListener::Release(std::unique_ptr<CTcpSocket> socket)
 {
-    // Entries are only appended meanwhile, so the first ones stay where they were.
-    std::vector<int> watched;
+    if (socket->IsSecure() && !platform::SetSocketBlocking(socket->GetHandle(), true))
+        return;  // closed unanswered
+    PushAcceptedSocket(std::move(socket));
+}
+
+void CFastListener::WatchWaitingSockets(int ms)
+{
     {
-        std::lock_guard<std::mutex> lock(silentLock_);
-        for (const SilentSocket& entry : silent_)
-            watched.push_back(entry.socket->GetHandle());
+        std::lock_guard<std::mutex> lock(incomingLock_);
+        for (WaitingSocket& entry : incoming_)
+            waiting_.push_back(std::move(entry));
+        incoming_.clear();
     }
-    if (watched.empty()) {
+    // Oldest first: the ones beyond the bound that have waited longest make room.
+    if (waiting_.size() > kMaxWaitingSockets) {
+        const size_t excess = waiting_.size() - kMaxWaitingSockets;
+        waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(excess));
+        waitingCount_.fetch_sub(static_cast<int>(excess));
+    }
+    if (waiting_.empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return;
     }
+    std::vector<int> watched;
+    watched.reserve(waiting_.size());
+    for (const WaitingSocket& entry : waiting_)
+        watched.push_back(entry.socket->GetHandle());
     std::vector<bool> readable;
     if (platform::WaitAnyReadable(watched, &readable, ms) < 0)
         return;
     const uint64_t now = platform::GetTickCount64();
-    std::vector<std::unique_ptr<CTcpSocket>> spoken;
-    std::vector<std::unique_ptr<CTcpSocket>> expired;
-    {
-        std::lock_guard<std::mutex> lock(silentLock_);
-        for (size_t i = watched.size(); i-- > 0;) {
-            const bool ready = readable[i];
-            if (!ready && silent_[i].deadline > now)
-                continue;
-            (ready ? spoken : expired).push_back(std::move(silent_[i].socket));
-            silent_.erase(silent_.begin() + static_cast<std::ptrdiff_t>(i));
+    std::vector<std::unique_ptr<CTcpSocket>> whole;
+    size_t kept = 0;
+    for (size_t i = 0; i < waiting_.size(); ++i) {
+        WaitingSocket& entry = waiting_[i];
+        Look look = readable[i] ? LookAt(entry, now) : Look::Waits;
+        if (look == Look::Waits) {
+            const uint64_t waited = now - entry.phaseStart;
+            if (!entry.handshaken)
+                look = waited >= static_cast<uint64_t>(CSSLSocket::kHandshakeTimeoutMs) ? Look::Ends : look;
+            else if (entry.arrival == Arrival::Header)
+                look = waited >= static_cast<uint64_t>(kRequestHeaderTimeoutMs) ? Look::Ends : look;
+            else if (waited >= static_cast<uint64_t>(kBodyRateWindowMs)) {
+                const int64_t body = entry.socket->GetBufferedCount() - entry.bytesAtPhase;
+                if (BodyTooSlow(body, waited))
+                    look = Look::Ends;
+                entry.phaseStart = now;  // the next window
+                entry.bytesAtPhase = entry.socket->GetBufferedCount();
+            }
         }
+        if (look == Look::Whole)
+            whole.push_back(std::move(entry.socket));
+        else if (look == Look::Waits && kept != i)
+            waiting_[kept] = std::move(entry);
+        if (look == Look::Waits)
+            ++kept;
+        // Look::Ends: closed unanswered as its entry goes
     }
-    // Oldest first, as they came.
-    for (size_t i = spoken.size(); i-- > 0;)
-        PushAcceptedSocket(std::move(spoken[i]));
+    waitingCount_.fetch_sub(static_cast<int>(waiting_.size() - kept));
+    waiting_.resize(kept);
+    // In the order they came.
+    for (std::unique_ptr<CTcpSocket>& socket : whole)
+        Release(std::move(socket));
 }
 
 int CFastListener::GetQueuedCount() const
@@ -252,13 +325,15 @@ void CFastListener::Stop()
     for (auto& thread : threads_)
         thread->Stop();
     threads_.clear();
-    silentThread_.reset();  // stops and waits
-    std::vector<SilentSocket> silent;
+    waitingThread_.reset();  // stops and waits
+    std::vector<WaitingSocket> incoming;
     {
-        std::lock_guard<std::mutex> lock(silentLock_);
-        silent.swap(silent_);
+        std::lock_guard<std::mutex> lock(incomingLock_);
+        incoming.swap(incoming_);
     }
-    silent.clear();
+    incoming.clear();
+    waiting_.clear();
+    waitingCount_ = 0;
     listenSocket_.Close();
     sslListenSocket_.Close();
     std::deque<std::unique_ptr<CTcpSocket>> queued;

@@ -43,20 +43,27 @@ int CSSLSocket::Attach(int handle)
     return CTcpSocket::Attach(handle);
 }
 
-int CSSLSocket::Handshake()
+bool CSSLSocket::BeginConnection()
 {
-    std::lock_guard<std::recursive_mutex> lock(sslLock_);
-    if (!IsOpen() || ssl_)
-        return -1;
+    if (ssl_)
+        return true;
     // Made under the context's lock: the listeners may be making the context again.
     ssl_ = context_->NewConnection();
     if (!ssl_)
-        return -1;
+        return false;
     BIO* bio = BIO_new_socket(GetHandle(), BIO_NOCLOSE);
     if (!bio)
-        return -1;
+        return false;
     SSL_set_bio(ssl_, bio, bio);
     active_ = 1;
+    return true;
+}
+
+int CSSLSocket::Handshake()
+{
+    std::lock_guard<std::recursive_mutex> lock(sslLock_);
+    if (!IsOpen() || ssl_ || !BeginConnection())
+        return -1;
     const int timeout = GetTimeout();
     Arm(timeout > 0 ? std::min(timeout, kHandshakeTimeoutMs) : kHandshakeTimeoutMs);
     const int rc = SSL_accept(ssl_);
@@ -66,7 +73,28 @@ int CSSLSocket::Handshake()
         ERR_clear_error();
         return -1;
     }
+    handshakeDone_ = true;
     return 0;
+}
+
+int CSSLSocket::HandshakeStep()
+{
+    std::lock_guard<std::recursive_mutex> lock(sslLock_);
+    if (handshakeDone_)
+        return 1;
+    if (!IsOpen() || !BeginConnection() || !active_)
+        return -1;
+    const int rc = SSL_accept(ssl_);
+    if (rc == 1) {
+        handshakeDone_ = true;
+        return 1;
+    }
+    const int err = SSL_get_error(ssl_, rc);
+    ERR_clear_error();
+    if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
+        return 0;
+    active_ = 0;
+    return -1;
 }
 
 int CSSLSocket::RawSend(int, const void* bytes, int length, int)
@@ -100,6 +128,9 @@ int CSSLSocket::RawReceive(int, void* buffer, int length, int)
         return n;
     const int err = SSL_get_error(ssl_, n);
     ERR_clear_error();
+    // Only on a descriptor that does not wait: a record not whole yet.
+    if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
+        return kNothingWaiting;
     return err == SSL_ERROR_ZERO_RETURN ? 0 : -1;
 }
 
@@ -109,7 +140,9 @@ int CSSLSocket::ReadableWithin(int64_t microseconds)
         std::lock_guard<std::recursive_mutex> lock(sslLock_);
         if (!active_)
             return 0;
-        if (SSL_pending(ssl_) > 0)
+        // Bytes decrypted, or records read off the descriptor with the last ones and not
+        // yet decrypted: no readiness of the descriptor shows either.
+        if (SSL_pending(ssl_) > 0 || SSL_has_pending(ssl_) == 1)
             return 1;
     }
     return SocketReadableWithin(microseconds);

@@ -30,8 +30,13 @@ public:
     static constexpr int kHandshakeTimeoutMs = 10000;
 
     // The server side of the TLS handshake, armed with kHandshakeTimeoutMs (or the
-    // socket's time-out when that is shorter): 0 or -1.
+    // socket's time-out when that is shorter): 0 or -1 (also when one was begun before).
     int Handshake();
+    // One step of the handshake on a descriptor that does not wait: 1 once it is done, 0
+    // while it waits for the client, -1 when it failed. Receives then report what does
+    // not wait as nothing come, until the descriptor waits again.
+    int HandshakeStep();
+    bool IsHandshakeDone() const { return handshakeDone_; }
 
 protected:
     int RawSend(int handle, const void* bytes, int length, int flags) override;
@@ -41,9 +46,12 @@ protected:
 
 private:
     void ShutdownConnection();
+    // The TLS connection over the descriptor, made once: false when it cannot be.
+    bool BeginConnection();
 
     std::recursive_mutex sslLock_;
     CSSLContext* context_;  // not owned
     ssl_st* ssl_ = nullptr;
     int active_ = 0;
+    bool handshakeDone_ = false;
 };

@@ -37,6 +37,7 @@ public:
     // Sizes the input buffer for the announced body so that it grows once.
     void BeginReceive() override;
     void ReceiveData(CByteBuffer& chunk) override;
+    bool ReadsBody() const override { return true; }
     // Runs the program and applies its header block.
     void Build() override;
     int64_t GetContentLength() override;

@@ -41,6 +41,7 @@ public:
     // PUT: appends the chunk to the temporary file; throws CServerFatalException when the
     // write fails. Ignored otherwise (the body of a MKCOL is discarded).
     void ReceiveData(CByteBuffer& chunk) override;
+    bool ReadsBody() const override { return request_.GetMethod() == "PUT"; }
     // PUT: flushes the temporary file to disk and renames it over the target, which keeps
     // the permission bits of a file it replaces; throws CServerFatalException when that
     // fails (the old file is left as it was). MKCOL: throws a new CSystemResponse when the

@@ -140,11 +140,15 @@ void CTimeoutWatcher::Loop()
 {
     while (!stop_.Get()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kScanIntervalMs));
-        ScanOnce(static_cast<int64_t>(platform::GetTickCount64()));
+        const int64_t now = static_cast<int64_t>(platform::GetTickCount64());
+        // Every deadline that has passed goes in the same scan: a connection's time-out
+        // frees its slot at once, however many expire together.
+        while (ScanOnce(now)) {
+        }
     }
 }
 
-void CTimeoutWatcher::ScanOnce(int64_t now)
+bool CTimeoutWatcher::ScanOnce(int64_t now)
 {
     CTimeoutTarget* expired = nullptr;
     {
@@ -165,7 +169,7 @@ void CTimeoutWatcher::ScanOnce(int64_t now)
                 }
             }
             if (!expired)
-                return;
+                return false;
             // Claimed under the table lock, so the target cannot leave the table before
             // its destructor has waited for the expiry to finish.
             if (expired->state_.compare_exchange_strong(expiredState, kFiring))
@@ -181,4 +185,5 @@ void CTimeoutWatcher::ScanOnce(int64_t now)
     expired->state_.fetch_and(~kFiring);
     { std::lock_guard<std::mutex> lock(firingLock_); }
     firingDone_.notify_all();
+    return true;
 }

@@ -66,8 +66,9 @@ public:
     // Before a server core sets Basic::TimeOut x 1000, targets armed with the default get
     // this: three minutes end a stuck call without cutting short a slow one.
     static constexpr int kInitialDefaultTimeout = 180000;
-    // How often the targets are scanned; at most one target expires per scan. Time-outs
-    // are set in seconds, so a tenth of one is precise enough for the cost of a scan.
+    // How often the targets are scanned; every target whose deadline has passed expires
+    // in the scan, the most recently armed first. Time-outs are set in seconds, so a tenth
+    // of one is precise enough for the cost of a scan.
     static constexpr int kScanIntervalMs = 100;
 
     void SetDefaultTimeout(int ms);
@@ -95,8 +96,9 @@ private:
     // Returns once no OnTimeout of the target is running, at once on the thread that runs it.
     void WaitWhileFiring(const CTimeoutTarget* target);
     void Loop();
-    // Expires the most recently armed target whose deadline has passed, if any.
-    void ScanOnce(int64_t now);
+    // Expires the most recently armed target whose deadline has passed by `now`: false
+    // when there was none.
+    bool ScanOnce(int64_t now);
 
     // Guards targets_ and each target's slot_. Not held while OnTimeout runs, so that an
     // OnTimeout may take locks that threads destroying other targets hold.

@@ -191,6 +191,8 @@ protected:
     {
         CConfigClass tree;
         tree.SetValue("Setting::Basic::Port", std::to_string(port));
+        // A kept-alive connection holds its worker between requests: what a test counts.
+        tree.SetValue("Setting::Basic::EnableKeepAlive", "1");
         tree.SetValue("Setting::Index::index.html", "index.html");
         tree.SetValue("Setting::Path::Path_0::VirtualHost", "*");
         tree.SetValue("Setting::Path::Path_0::ServerPath", "/");
@@ -500,9 +502,11 @@ TEST_F(ProgramTest, ControlObjectDrivesTheActivatedServer)
     // IsActive counts connections, not a flag.
     EXPECT_EQ(object->IsActive(&value), platform::kOk);
     EXPECT_EQ(value, 0);
-    // Each has begun a request: a silent connection is not yet given to a worker.
-    const int first = servertest::ConnectAndSend(port_, "G");
-    const int second = servertest::ConnectAndSend(port_, "G");
+    // Each is kept alive after its answer: a connection whose request has not come is not
+    // yet given to a worker.
+    const std::string request = "GET /index.html HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\n\r\n";
+    const int first = servertest::ConnectAndSend(port_, request);
+    const int second = servertest::ConnectAndSend(port_, request);
     ASSERT_GE(first, 0);
     ASSERT_GE(second, 0);
     EXPECT_TRUE(WaitUntil([&] { return object->IsActive(&value) == platform::kOk && value == 2; }));

@@ -56,8 +56,6 @@ constexpr milliseconds kAnswerLimit{5000};
 // How long a client waits before it sends its first request, in the tests that show the
 // worker waits for it.
 constexpr milliseconds kLateRequestDelay{200};
-// Pause between the pieces of a body sent in several writes.
-constexpr milliseconds kBodyPiecePause{50};
 
 std::string Lower(std::string text)
 {
@@ -892,20 +890,24 @@ TEST_F(ConnectionThreadTest, BodyFramingThatCannotBeReadIsRefusedAndCloses)
     EXPECT_TRUE(closed);
 }
 
-TEST_F(ConnectionThreadTest, BodyIsConsumedWholeSoTheNextRequestIsAnswered)
+// A body that no response reads is taken as far as it has come, so that the next request on
+// the connection is answered; one still coming is not waited for: the answer goes out at
+// once, and the connection closes after it, since the rest would be read as a request.
+TEST_F(ConnectionThreadTest, ABodyNoResponseReadsIsTakenAsFarAsItCameAndNeverWaitedFor)
 {
     const struct {
         const char* description;
-        std::string lines;
-        std::size_t length;
-        int pieces;
+        const char* lines;
+        std::size_t length;  // the body's bytes announced
+        std::size_t sent;    // the bytes of it sent with the header
     } cases[] = {
-        {"no body", "", 0, 1},
-        {"small body in one write", "Content-Length: 5\r\n", 5, 1},
-        {"two lengths that agree", "Content-Length: 5\r\nContent-Length: 5\r\n", 5, 1},
-        {"leading zeros", "Content-Length: 007\r\n", 7, 1},
-        {"lower-case name", "content-length: 9\r\n", 9, 3},
-        {"larger than the socket buffer, in pieces", "Content-Length: 150000\r\n", 150000, 4},
+        {"no body", "", 0, 0},
+        {"small body with the header", "Content-Length: 5\r\n", 5, 5},
+        {"two lengths that agree", "Content-Length: 5\r\nContent-Length: 5\r\n", 5, 5},
+        {"leading zeros", "Content-Length: 007\r\n", 7, 7},
+        {"lower-case name", "content-length: 9\r\n", 9, 9},
+        {"one byte of it still coming", "Content-Length: 9\r\n", 9, 8},
+        {"none of it come", "Content-Length: 1000000\r\n", 1000000, 0},
     };
     KeepAlive(20);
     StartCore();
@@ -913,18 +915,21 @@ TEST_F(ConnectionThreadTest, BodyIsConsumedWholeSoTheNextRequestIsAnswered)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
         auto client = Connect();
-        const std::string head = Request("POST", "/hello.txt", "Connection: keep-alive\r\n" + c.lines);
-        client->Send(head);
-        const std::string body(c.length, 'b');
-        const std::size_t piece = (c.length + c.pieces - 1) / c.pieces;
-        for (std::size_t at = 0; at < c.length; at += piece) {
-            if (at > 0)
-                std::this_thread::sleep_for(kBodyPiecePause);
-            client->Send(body.substr(at, piece));
-        }
+        const std::string head = Request("POST", "/hello.txt", std::string("Connection: keep-alive\r\n") + c.lines);
+        const auto start = std::chrono::steady_clock::now();
+        client->Send(head + std::string(c.sent, 'b'));
         const Answer refused = client->ReadAnswer();
         ASSERT_TRUE(refused.complete);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000)) << "not waited for";
         EXPECT_EQ(refused.Code(), 405);
+        if (c.sent < c.length) {
+            EXPECT_EQ(refused.Header("Connection"), "Close");
+            bool closed = false;
+            client->ReadToEnd(closed);
+            EXPECT_TRUE(closed);
+            ++number;
+            continue;
+        }
         EXPECT_EQ(Logged(Name(number)).GetString("RecvSize", ""), std::to_string(head.size() + c.length));
         number += 2;
 

@@ -5,6 +5,7 @@
 #include "core/ServerStatus.h"
 #include "net/TcpSocket.h"
 #include "net/TestCertificate.h"
+#include "net/TlsTestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@ using namespace std::chrono_literals;
 using servertest::WaitUntil;
 
 // Spelled out here rather than taken from the server, so that a change to either shows.
+const std::string kWholeRequest = "GET / HTTP/1.0\r\n\r\n";
 const std::string kOverloadAnswer =
     "HTTP/1.0 503 Service Unavailable\r\nServer: Tarnwick/1.42\r\nContent-Type: text/html\r\n"
     "Connection: Close\r\n\r\n<HTML><HEAD><TITLE>503 Service Unavailable</TITLE><meta "
@@ -282,9 +284,10 @@ TEST_F(ServerCoreTest, ConnectionBeyondMaxConnectLiveWorkersGetsThe503Answer)
     EXPECT_EQ(servertest::PollReadable(first, 0), 0) << "the worker's connection is untouched";
 }
 
-// A TLS client reads plain text as a broken record, so the HTTPS port's overload answer
-// is the end of the connection alone; the log and the warning are those of the plain port.
-TEST_F(ServerCoreTest, OverloadOnTheHttpsPortClosesWithoutPlainText)
+// An HTTPS connection reaches the limit only once its handshake is done and its first bytes
+// have come, so its overload answer is the same text, through the TLS connection; the log and the warning are those of
+// the plain port.
+TEST_F(ServerCoreTest, OverloadOnTheHttpsPortAnswersThroughTheTlsConnection)
 {
     const servertest::TestCertificate& certificate = servertest::SharedTestCertificate();
     const int securePort = servertest::PickFreePort();
@@ -297,22 +300,10 @@ TEST_F(ServerCoreTest, OverloadOnTheHttpsPortClosesWithoutPlainText)
     StartServer();
     ASSERT_NE(core, nullptr);
 
-    // The first byte of a TLS record; the connection is refused before any handshake.
-    const int secure = servertest::ConnectAndSend(securePort, "\x16");
-    ASSERT_GE(secure, 0);
-    clients.push_back(secure);
-    std::string received;
-    bool ended = false;
-    char buffer[4096];
-    while (!ended && servertest::PollReadable(secure, 5000) == 1) {
-        const ssize_t n = ::recv(secure, buffer, sizeof buffer, 0);
-        ended = n <= 0;
-        if (n > 0)
-            received.append(buffer, static_cast<size_t>(n));
-    }
-    EXPECT_TRUE(ended) << "the connection is closed";
-    EXPECT_EQ(received.find("HTTP/1.0 503"), std::string::npos);
-    EXPECT_EQ(received, "");
+    servertest::TlsTestClient client(servertest::ConnectLoopback(securePort));
+    ASSERT_TRUE(client.Handshake());
+    ASSERT_TRUE(client.Write(kWholeRequest));
+    EXPECT_EQ(client.Read(kOverloadAnswer.size() + 1), kOverloadAnswer);
     EXPECT_TRUE(WaitUntil([&] { return status.Get() == kOverloadWarning; }));
 
     EXPECT_EQ(AnswerToNewConnection(), kOverloadAnswer) << "the plain port still gets the text";
@@ -365,11 +356,13 @@ TEST_F(ServerCoreTest, WarningsWithoutAStatusHolderAreHarmless)
 {
     settings.SetValue("Setting::Basic::MaxConnect", "0");
     settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
-    StartCore();  // no status holder
+    StartCore();  // no status holder, and the program's test of a request's arrival
     ASSERT_NE(core, nullptr);
     port = core->GetInfoAccessor().GetInt("ServerPort", 0);
     core->SetClock([this] { return clock.load(); });
-    EXPECT_EQ(AnswerToNewConnection(), kOverloadAnswer);
+    const int fd = Connect(kWholeRequest);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(ReadToEnd(fd), kOverloadAnswer);
     clock += 86401;
     EXPECT_TRUE(WaitForTick());
 }

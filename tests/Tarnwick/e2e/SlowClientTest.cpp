@@ -1,13 +1,14 @@
-// Clients that connect and say nothing, send half a header from one address, hang in a TLS
-// handshake or open a connection per request: none of them may cost the other clients
-// their connection slots.
+// Clients that connect and say nothing, trickle or half send a header, hang in a TLS
+// handshake, trickle a request body or open a connection per request: none of them may
+// cost the other clients their connection slots. Each test holds at most kFloodSize
+// connections, for seconds.
 
 #include "CurlFixture.h"
 
 #include "ServerTestSupport.h"
-#include "http/RequestHeader.h"
 #include "net/FastListener.h"
 #include "net/SslSocket.h"
+#include "net/TlsTestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +35,11 @@ using namespace std::chrono_literals;
 const std::string kHelloText = "hello\n";
 const std::string kRequest = "GET /hello.txt HTTP/1.1\r\nHost: test\r\nConnection: close\r\n\r\n";
 const std::string kHalfHeader = "GET /hello.txt HTTP/1.1\r\nHost: test\r\n";
+const std::string kKeptAlive = "GET /hello.txt HTTP/1.1\r\nHost: test\r\nConnection: keep-alive\r\n\r\n";
+// Far more body than ever comes.
+const std::string kAnnouncedBody = "Content-Length: 1000000\r\n\r\nx";
+// The head of a ClientHello record that announces more than ever comes.
+const std::string kHalfHello("\x16\x03\x01\x02\x00\x01", 6);
 constexpr int kMaxConnect = 50;
 // More hostile connections than there are slots.
 constexpr int kFloodSize = 60;
@@ -42,6 +50,8 @@ constexpr const char* kLongTimeOutSeconds = "60";
 // met as well as the kernel's.
 constexpr auto kSilentHold = std::chrono::seconds(CFastListener::kDeferAcceptSeconds + 4);
 constexpr auto kHalfHeaderHold = 3s;
+// A trickling client sends its next header line this often.
+constexpr auto kTrickleInterval = 1s;
 constexpr auto kProbeInterval = 200ms;
 // A closed connection is seen within this of the deadline that closed it.
 constexpr auto kCloseSlack = 3s;
@@ -99,18 +109,62 @@ protected:
     // A whole request from 127.0.0.1 on a fresh connection: the answer's status, 0 for none.
     int Probe() { return StatusOf(testsupport::HttpExchange(port, kRequest)); }
 
-    // Probes every kProbeInterval for `hold`: the statuses other than 200, in order.
-    std::vector<int> ProbeFor(std::chrono::milliseconds hold)
+    // The same over HTTPS on `securePort`.
+    int ProbeSecure(int securePort)
+    {
+        servertest::TlsTestClient client(servertest::ConnectLoopback(securePort));
+        if (!client.Handshake() || !client.Write(kRequest))
+            return 0;
+        return StatusOf(client.Read(12));
+    }
+
+    // Probes every kProbeInterval for `hold`, over HTTPS too when `securePort` is given,
+    // calling `between` after each round: the statuses other than 200, in order.
+    std::vector<int> ProbeFor(std::chrono::milliseconds hold, int securePort = 0,
+                              const std::function<void()>& between = [] {})
     {
         std::vector<int> failures;
         const auto end = std::chrono::steady_clock::now() + hold;
         do {
-            const int status = Probe();
-            if (status != 200)
-                failures.push_back(status);
+            for (const int status : {Probe(), securePort ? ProbeSecure(securePort) : 200})
+                if (status != 200)
+                    failures.push_back(status);
+            between();
             std::this_thread::sleep_for(kProbeInterval);
         } while (std::chrono::steady_clock::now() < end);
         return failures;
+    }
+
+    // kFloodSize connections from 127.0.0.2 that have sent `bytes`.
+    void Flood(const std::string& bytes, int toPort = 0)
+    {
+        for (int i = 0; i < kFloodSize; ++i) {
+            const int fd = Hold(ConnectFrom("127.0.0.2", toPort ? toPort : port));
+            ASSERT_GE(fd, 0) << i;
+            ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+        }
+    }
+
+    // How many of the held connections the server has ended, waiting until `end` for all
+    // of them.
+    int EndedBy(std::chrono::steady_clock::time_point end)
+    {
+        std::vector<bool> ended(held.size(), false);
+        int count = 0;
+        while (count < static_cast<int>(held.size()) && std::chrono::steady_clock::now() < end) {
+            for (size_t i = 0; i < held.size(); ++i) {
+                char scratch[4096];
+                if (ended[i] || servertest::PollReadable(held[i], 0) != 1)
+                    continue;
+                const ssize_t n = ::recv(held[i], scratch, sizeof scratch, MSG_DONTWAIT);
+                if (n <= 0) {
+                    ended[i] = true;
+                    ++count;
+                }
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return count;
     }
 
     std::vector<int> held;
@@ -132,60 +186,102 @@ TEST_F(SlowClientTest, AFloodFromOneAddressLeavesTheOthersTheirSlots)
 {
     constexpr int kOneHostLimit = 10;
     settings.SetValue("Setting::Basic::MaxOneHostConnect", std::to_string(kOneHostLimit));
+    // Kept-alive connections hold their slots after their answers.
+    settings.SetValue("Setting::Basic::EnableKeepAlive", "1");
     // Room for the whole flood in the accept queue, so that every refusal is the 503.
     settings.SetValue("Setting::Enhance::MaxListenQueue", std::to_string(kFloodSize));
     Start();
-    for (int i = 0; i < kFloodSize; ++i) {
-        const int fd = Hold(ConnectFrom("127.0.0.2", port));
-        ASSERT_GE(fd, 0) << i;
-        ASSERT_EQ(::send(fd, kHalfHeader.data(), kHalfHeader.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(kHalfHeader.size()));
-    }
-    // Those beyond the host's limit are answered 503 without a byte of theirs being read.
-    int refused = 0;
+    Flood(kKeptAlive);
+    // Those beyond the host's limit are answered 503 without a worker.
     ASSERT_TRUE(servertest::WaitUntil([&] {
-        refused = 0;
+        int readable = 0;
         for (const int fd : held)
-            refused += servertest::PollReadable(fd, 0);
-        return refused >= kFloodSize - kOneHostLimit;
+            readable += servertest::PollReadable(fd, 0);
+        return readable == kFloodSize;
     }));
-    EXPECT_EQ(refused, kFloodSize - kOneHostLimit);
+    std::vector<int> statuses;
     for (const int fd : held) {
-        if (servertest::PollReadable(fd, 0) != 1)
-            continue;
         char start[12] = {};
         ASSERT_EQ(::recv(fd, start, sizeof start, 0), static_cast<ssize_t>(sizeof start)) << std::strerror(errno);
-        EXPECT_EQ(StatusOf(std::string(start, sizeof start)), 503);
+        statuses.push_back(StatusOf(std::string(start, sizeof start)));
     }
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 503), kFloodSize - kOneHostLimit);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 200), kOneHostLimit);
     EXPECT_EQ(ProbeFor(kHalfHeaderHold), std::vector<int>{});
 }
 
-// Without a per-host limit a flood of half-sent headers can fill every slot, but only until
-// the header deadline cuts it off: then the others are served again.
-TEST_F(SlowClientTest, HalfSentHeadersHoldTheSlotsOnlyUntilTheHeaderDeadline)
+// More trickled and half-sent headers than there are slots take none of them, over either
+// port, until the header's deadline closes them.
+TEST_F(SlowClientTest, TrickledHeadersTakeNoSlotAndEndAtTheHeaderDeadline)
 {
-    settings.SetValue("Setting::Enhance::MaxListenQueue", std::to_string(kFloodSize));
+    const int securePort = EnableHttps();
     Start();
     const auto started = std::chrono::steady_clock::now();
-    for (int i = 0; i < kFloodSize; ++i) {
-        const int fd = Hold(ConnectFrom("127.0.0.1", port));
+    Flood(kHalfHeader);
+    auto next = started + kTrickleInterval;
+    auto trickle = [&] {
+        if (std::chrono::steady_clock::now() < next)
+            return;
+        next += kTrickleInterval;
+        for (size_t i = 0; i < held.size(); i += 2)  // half of them trickle on
+            ::send(held[i], "X-Slow: a\r\n", 11, MSG_NOSIGNAL);
+    };
+    EXPECT_EQ(ProbeFor(kHalfHeaderHold, securePort, trickle), std::vector<int>{});
+    const auto deadline = started + std::chrono::milliseconds(CFastListener::kRequestHeaderTimeoutMs);
+    EXPECT_EQ(EndedBy(deadline + kCloseSlack), kFloodSize);
+    EXPECT_GE(std::chrono::steady_clock::now(), deadline - kProbeInterval);
+}
+
+TEST_F(SlowClientTest, HalfSentTlsHandshakesTakeNoSlot)
+{
+    const int securePort = EnableHttps();
+    Start();
+    Flood(kHalfHello, securePort);
+    EXPECT_EQ(ProbeFor(kHalfHeaderHold, securePort), std::vector<int>{});
+}
+
+// A request for a file is answered without waiting for the body it announces, and the
+// connection closes after the answer.
+TEST_F(SlowClientTest, ASlowBodyForAFileIsNotWaitedFor)
+{
+    Start();
+    Flood("GET /hello.txt HTTP/1.1\r\nHost: test\r\n" + kAnnouncedBody);
+    EXPECT_EQ(EndedBy(std::chrono::steady_clock::now() + kCloseSlack), kFloodSize);
+    EXPECT_EQ(ProbeFor(kProbeInterval), std::vector<int>{});
+}
+
+// A body that a response reads waits for its first buffer without a slot, and is closed at
+// the end of its first rate window that falls short of the minimum rate; so is one that
+// falls short in a worker.
+TEST_F(SlowClientTest, SlowBodiesForWritesTakeNoSlotAndEndAtTheMinimumRate)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableWrite", "1");
+    Start();
+    const auto started = std::chrono::steady_clock::now();
+    // One that has sent more than the socket's buffer holds is given a worker.
+    const std::string head = "PUT /slow-worker.txt HTTP/1.1\r\nHost: test\r\nContent-Length: 1000000\r\n\r\n";
+    ASSERT_GE(Hold(servertest::ConnectAndSend(port, head + std::string(CTcpSocket::kReceiveBufferSize, 'x'))), 0);
+    for (int i = 0; i + 1 < kFloodSize; ++i) {
+        const std::string request =
+            "PUT /slow-" + std::to_string(i) + ".txt HTTP/1.1\r\nHost: test\r\n" + kAnnouncedBody;
+        const int fd = Hold(ConnectFrom("127.0.0.2", port));
         ASSERT_GE(fd, 0) << i;
-        ASSERT_EQ(::send(fd, kHalfHeader.data(), kHalfHeader.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(kHalfHeader.size()));
+        ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
     }
-    const auto deadline = std::chrono::milliseconds(kRequestHeaderDeadlineMs) + kCloseSlack;
-    EXPECT_TRUE(servertest::WaitUntil([&] { return Probe() == 200; },
-                                      std::chrono::duration_cast<std::chrono::milliseconds>(deadline)));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, deadline + kProbeInterval);
+    EXPECT_TRUE(servertest::WaitUntil([&] { return core->GetCurrentConnection() == 1; }, 3s));
+    EXPECT_EQ(ProbeFor(kHalfHeaderHold), std::vector<int>{});
+    const auto window = std::chrono::milliseconds(CFastListener::kBodyRateWindowMs);
+    EXPECT_EQ(EndedBy(started + window + kCloseSlack), kFloodSize - 1);
+    EXPECT_GE(std::chrono::steady_clock::now(), started + window);
+    // The worker's first window holds the buffer the listener took; the second falls short.
+    EXPECT_EQ(EndedBy(started + 2 * window + kCloseSlack), kFloodSize);
 }
 
 TEST_F(SlowClientTest, ATlsHandshakeLeftHalfDoneEndsAtItsOwnDeadline)
 {
     const int securePort = EnableHttps();
     Start();
-    // The head of a ClientHello record that announces more than ever comes.
-    const std::string recordHead("\x16\x03\x01\x02\x00\x01", 6);
-    const int fd = Hold(servertest::ConnectAndSend(securePort, recordHead));
+    const int fd = Hold(servertest::ConnectAndSend(securePort, kHalfHello));
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(servertest::ReadsEndOfStream(
         fd, std::chrono::milliseconds(CSSLSocket::kHandshakeTimeoutMs) + kCloseSlack));

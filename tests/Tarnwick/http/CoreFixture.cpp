@@ -11,7 +11,8 @@ void CoreFixture::StartCore()
     if (settings.GetValue("Setting::Basic::Port", "").empty())
         settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
     ASSERT_EQ(settings.SaveXml(servertest::ServerRoot() + "Tarnwick.xml", ""), 0);
-    core = std::make_unique<CServerCore>(StartConnectionThread, nullptr, servertest::LoopbackAddress());
+    core = std::make_unique<CServerCore>(StartConnectionThread, nullptr, servertest::LoopbackAddress(),
+                                         RequestArrival);
 }
 
 CConfigAccessor CoreFixture::NewThreadView()

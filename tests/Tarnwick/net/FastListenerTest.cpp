@@ -184,11 +184,11 @@ TEST_F(FastListenerTest, AHeldSilentSocketMovesToTheQueueWhenItsBytesCome)
 {
     SetupOnFreePort();
     const int theirs = HoldSilentSocket();
-    EXPECT_EQ(1, listener_.GetSilentCount());
+    EXPECT_EQ(1, listener_.GetWaitingCount());
     EXPECT_EQ(0, listener_.GetQueuedCount());
     ASSERT_EQ(1, ::send(theirs, "G", 1, MSG_NOSIGNAL));
     EXPECT_NE(nullptr, listener_.WaitAcceptedSocket(5000));
-    EXPECT_EQ(0, listener_.GetSilentCount());
+    EXPECT_EQ(0, listener_.GetWaitingCount());
 }
 
 TEST_F(FastListenerTest, StopClosesTheHeldSilentSockets)
@@ -196,7 +196,7 @@ TEST_F(FastListenerTest, StopClosesTheHeldSilentSockets)
     SetupOnFreePort();
     const int theirs = HoldSilentSocket();
     listener_.Stop();
-    EXPECT_EQ(0, listener_.GetSilentCount());
+    EXPECT_EQ(0, listener_.GetWaitingCount());
     EXPECT_TRUE(servertest::ReadsEndOfStream(theirs));
 }
 
@@ -388,20 +388,24 @@ protected:
     void SetupBothOnFreePorts() { SetupOnFreePorts(true); }
 };
 
-TEST_F(FastListenerSslTest, HttpsConnectionsAreQueuedAsSslSocketsReadyForTheHandshake)
+TEST_F(FastListenerSslTest, HttpsConnectionsAreQueuedOnceTheHandshakeIsDoneAndBytesCame)
 {
     SetupBothOnFreePorts();
     const int fd = ::dup(ConnectSilently(sslPort_));
     ASSERT_GE(fd, 0);
-    // The client's hello is what lets the connection through.
     servertest::TlsTestClient client(fd);
     auto clientDone = std::async(std::launch::async, [&] { return client.Handshake(); });
+    ASSERT_EQ(std::future_status::ready, clientDone.wait_for(10s));
+    ASSERT_TRUE(clientDone.get());
+    EXPECT_EQ(nullptr, listener_.WaitAcceptedSocket(300)) << "a handshake alone is no request";
+    ASSERT_TRUE(client.Write("G"));
     std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(5000);
     ASSERT_NE(nullptr, socket);
     ASSERT_EQ(1, socket->IsSecure());
-    EXPECT_EQ(0, static_cast<CSSLSocket*>(socket.get())->Handshake());
-    ASSERT_EQ(std::future_status::ready, clientDone.wait_for(10s));
-    EXPECT_TRUE(clientDone.get());
+    EXPECT_TRUE(static_cast<CSSLSocket*>(socket.get())->IsHandshakeDone());
+    char first = 0;
+    EXPECT_EQ(1, socket->Receive(&first, 1));
+    EXPECT_EQ('G', first);
     EXPECT_EQ(0, listener_.HasListenError());
 
     ASSERT_GE(Connect(port_), 0);  // the plain port works beside it

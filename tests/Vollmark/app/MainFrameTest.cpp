@@ -224,11 +224,11 @@ TEST_F(MainFrameTest, TrayShowsConnectionsInProgress)
 {
     EXPECT_EQ(frame_->GetTrayIconId(), kIconTrayIdle);
     EXPECT_EQ(frame_->GetTrayTip(), "Tarnwick - 0 接続");
-    // A client in the middle of a request: its header not yet complete.
+    // A client kept alive after its answer: its connection holds a worker.
     const int fd = testsupport::ConnectLoopback(sandbox_.Port());
     ASSERT_GE(fd, 0);
-    const char partial[] = "GET / HTTP/1.1\r\nHost: tray";
-    ASSERT_GT(::send(fd, partial, sizeof partial - 1, MSG_NOSIGNAL), 0);
+    const char request[] = "GET / HTTP/1.1\r\nHost: tray\r\nConnection: keep-alive\r\n\r\n";
+    ASSERT_GT(::send(fd, request, sizeof request - 1, MSG_NOSIGNAL), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return frame_->GetTrayIconId() == kIconTrayActive; }, kPollLimitMs));
     EXPECT_EQ(frame_->GetTrayTip(), "Tarnwick - 1 接続");
     ::close(fd);

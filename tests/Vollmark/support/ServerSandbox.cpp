@@ -37,6 +37,8 @@ ServerSandbox::ServerSandbox()
     port_ = testsupport::PickFreePort();
     CConfigClass tree;
     tree.SetValue("Setting::Basic::Port", std::to_string(port_));
+    // A kept-alive connection holds its worker between requests, so a test can show one.
+    tree.SetValue("Setting::Basic::EnableKeepAlive", "1");
     tree.SetValue("Setting::Path::Path_0::VirtualHost", "*");
     tree.SetValue("Setting::Path::Path_0::ServerPath", "/");
     tree.SetValue("Setting::Path::Path_0::LocalPath", "%ServerRoot%www/");
