@@ -187,10 +187,13 @@ void CFastListener::PushOrHoldAcceptedSocket(std::unique_ptr<CTcpSocket> socket)
         entry.handshaken = true;
         // The look is a receive: an honest request has usually come whole with the
         // connection, and goes on without a round through the waiting set.
-        if (entry.socket->DataAvailable(0) != 0 && entry.socket->GetBufferedCount() > 0 &&
-            ArrivalOf(*entry.socket) == Arrival::Whole) {
-            PushAcceptedSocket(std::move(entry.socket));
-            return;
+        if (entry.socket->DataAvailable(0) != 0 && entry.socket->GetBufferedCount() > 0) {
+            entry.arrival = ArrivalOf(*entry.socket);
+            if (entry.arrival == Arrival::Whole) {
+                PushAcceptedSocket(std::move(entry.socket));
+                return;
+            }
+            entry.bytesAtPhase = entry.socket->GetBufferedCount();
         }
     } else if (!platform::SetSocketBlocking(entry.socket->GetHandle(), false)) {
         return;  // closed unanswered
