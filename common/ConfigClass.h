@@ -249,8 +249,9 @@ public:
     // what a reader derived from the tree after reading this still holds while it stays.
     uint64_t GetWriteCount() const { return writes_.load(std::memory_order_acquire); }
 
-    // Writes the node as the settings XML file, replacing the file atomically: 0, or -1
-    // when the file could not be written. `error` (optional) then gets why, naming the
+    // Writes the node as the settings XML file, replacing the file atomically and readable
+    // by its owner alone (platform::FileAccess::OwnerOnly): 0, or -1 when the file could
+    // not be written. `error` (optional) then gets why, naming the
     // file (CP932); it is left alone on success.
     int SaveXml(const std::string& fileName, const std::string& nodePath, std::string* error = nullptr);
     // Replaces the whole tree with the file's contents. A missing or unreadable file, or

@@ -95,7 +95,8 @@ int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePa
         return -1;
     }
     std::string reason;
-    if (platform::WriteFileAtomically(fileName, bytes, reason))
+    // Settings hold passwords and the key's pass phrase, dumps the requests' credentials.
+    if (platform::WriteFileAtomically(fileName, bytes, reason, platform::FileAccess::OwnerOnly))
         return 0;
     if (error)
         *error = reason;

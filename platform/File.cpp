@@ -166,6 +166,11 @@ bool CFile::Sync() const { return ::fsync(fd_) == 0; }
 
 bool CFile::SetPermissions(int permissions) const { return ::fchmod(fd_, static_cast<mode_t>(permissions)) == 0; }
 
+bool CFile::SetOwner(int user, int group) const
+{
+    return ::fchown(fd_, static_cast<uid_t>(user), static_cast<gid_t>(group)) == 0;
+}
+
 bool CFile::SetModifiedTime(std::int64_t seconds, long nanoseconds) const
 {
     const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};

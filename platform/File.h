@@ -56,6 +56,9 @@ public:
     bool Write(const char* data, std::int64_t size);
     bool Sync() const;
     bool SetPermissions(int permissions) const;
+    // Gives the file this owner and group; a user without the privilege can change neither
+    // (EPERM), except to a group of his own.
+    bool SetOwner(int user, int group) const;
     // The last write time to the second and nanosecond of another file's status.
     bool SetModifiedTime(std::int64_t seconds, long nanoseconds) const;
     // Closes now, to learn whether the close failed (the destructor cannot tell).

@@ -42,7 +42,10 @@ const char* ReadNative(const std::string& native, std::string& contents)
     }
 }
 
-const char* WriteNative(const std::string& native, const std::string& contents)
+// Permission bits a file that only its owner may read can keep.
+constexpr mode_t kOwnerBits = S_IRWXU;
+
+const char* WriteNative(const std::string& native, const std::string& contents, FileAccess access)
 {
     // Through a symbolic link the file it names is replaced, not the link.
     std::string target = native;
@@ -50,13 +53,19 @@ const char* WriteNative(const std::string& native, const std::string& contents)
         target = resolved;
         std::free(resolved);
     }
-    // Mode 0666 so the umask decides, as for any newly created file.
+    // Mode 0666 so the umask decides, as for any newly created file; 0600 for secrets,
+    // whatever the umask, from the first byte on.
+    const bool ownerOnly = access == FileAccess::OwnerOnly;
     CReplaceWriter writer;
-    if (!writer.Begin(target, target + ".tmp", 0666))
+    if (!writer.Begin(target, target + ".tmp", ownerOnly ? S_IRUSR | S_IWUSR : 0666))
         return "cannot create";
     struct stat old;
-    if (::stat(target.c_str(), &old) == 0)
-        writer.File().SetPermissions(old.st_mode & 07777);  // keep the permissions the file had
+    if (::stat(target.c_str(), &old) == 0) {
+        // Only a privileged process may give a file away; then the owner keeps his file. The
+        // group is set before the permissions, since a change of owner clears set-id bits.
+        writer.File().SetOwner(static_cast<int>(old.st_uid), static_cast<int>(old.st_gid));
+        writer.File().SetPermissions(old.st_mode & (ownerOnly ? kOwnerBits : 07777));
+    }
     if (!writer.Write(contents.data(), static_cast<std::int64_t>(contents.size())) ||
         writer.Finish() != CReplaceWriter::Step::Done)
         return "cannot write";
@@ -85,9 +94,10 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std
     return FileReadResult::Read;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error)
+bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error,
+                         FileAccess access)
 {
-    if (const char* failedStep = WriteNative(NativePath(path), contents)) {
+    if (const char* failedStep = WriteNative(NativePath(path), contents, access)) {
         error = Describe(failedStep, path, errno);
         return false;
     }
@@ -101,7 +111,7 @@ bool ReadNativeFile(const std::string& nativePath, std::string& contents)
 
 bool WriteNativeFileAtomically(const std::string& nativePath, const std::string& contents)
 {
-    return WriteNative(nativePath, contents) == nullptr;
+    return WriteNative(nativePath, contents, FileAccess::Shared) == nullptr;
 }
 
 }  // namespace platform

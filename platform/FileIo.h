@@ -15,11 +15,17 @@ enum class FileReadResult { Read, Missing, Failed };
 // the file; `contents` is left empty.
 FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std::string& error);
 
+// Who may read what a write leaves: the new file's permissions as the umask gives them and
+// a replaced file's kept, or, for a file that holds secrets, the owner's alone: a new file
+// is created 0600 and a replaced file keeps only its owner's permission bits.
+enum class FileAccess { Shared, OwnerOnly };
+
 // Replaces the file with `contents` so that a crash leaves either the old or the new file,
 // never a truncated one: the bytes go to a temporary file beside it, which is flushed to
-// disk and renamed over the target. Returns false with `error` set when nothing was
-// replaced.
-bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error);
+// disk and renamed over the target. A replaced file keeps its owner and group where this
+// process may give them. Returns false with `error` set when nothing was replaced.
+bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error,
+                         FileAccess access = FileAccess::Shared);
 
 // A piece for the name of a temporary file that no earlier call in this process and no
 // other live process has given: the process id and a count. Callers add their own prefix.

@@ -129,8 +129,12 @@ std::string Cp932ToUtf8(const std::string& cp932)
     return out;
 }
 
-std::string Utf8ToCp932(const std::string& utf8)
+std::string Utf8ToCp932(const std::string& utf8) { return Utf8ToCp932(utf8, nullptr); }
+
+std::string Utf8ToCp932(const std::string& utf8, bool* substituted)
 {
+    if (substituted)
+        *substituted = false;
     size_t i = AsciiPrefixLength(utf8);
     if (i == utf8.size())
         return utf8;
@@ -144,6 +148,8 @@ std::string Utf8ToCp932(const std::string& utf8)
             break;
         const size_t len = Utf8SequenceLength(utf8, i);
         out += '?';
+        if (substituted)
+            *substituted = true;
         i += len ? len : 1;
     }
     return out;
@@ -173,7 +179,7 @@ std::u16string Cp932ToUtf16(const std::string& cp932)
     return out;
 }
 
-std::string Utf16ToCp932(const std::u16string& utf16)
+std::string Utf16ToCp932(const std::u16string& utf16, bool* substituted)
 {
     std::string utf8;
     utf8.reserve(utf16.size() * 3);
@@ -201,7 +207,7 @@ std::string Utf16ToCp932(const std::u16string& utf16)
             utf8 += static_cast<char>(0x80 | (cp & 0x3F));
         }
     }
-    return Utf8ToCp932(utf8);
+    return Utf8ToCp932(utf8, substituted);
 }
 
 }  // namespace platform

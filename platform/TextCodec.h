@@ -12,12 +12,16 @@ namespace platform {
 // Substitutes: U+FFFD towards Unicode, '?' towards CP932 (which has no U+FFFD).
 std::string Cp932ToUtf8(const std::string& cp932);
 std::string Utf8ToCp932(const std::string& utf8);
+// The same, telling whether a substitute had to be put in: a character CP932 cannot hold
+// ("€") or bytes that are no UTF-8.
+std::string Utf8ToCp932(const std::string& utf8, bool* substituted);
 
 // No byte of the text is above 0x7F: it reads the same in CP932 and in UTF-8, and both
 // conversions give it back unchanged.
 bool IsAscii(const std::string& text);
 
 std::u16string Cp932ToUtf16(const std::string& cp932);
-std::string Utf16ToCp932(const std::u16string& utf16);
+// `substituted` (optional) as for Utf8ToCp932; a lone surrogate counts too.
+std::string Utf16ToCp932(const std::u16string& utf16, bool* substituted = nullptr);
 
 }  // namespace platform

@@ -121,6 +121,11 @@ void CDebugDriver::Execute(const QString& line)
             box->accept();
         else
             Reply(QStringLiteral("error no box"));
+    } else if (verb == QLatin1String("tr")) {
+        const QStringList parts = argument.split(QLatin1Char('\t'));
+        const QByteArray context = parts.value(0).toUtf8();
+        const QByteArray source = parts.value(1).toUtf8();
+        Reply(QStringLiteral("text ") + QCoreApplication::translate(context.constData(), source.constData()));
     } else {
         Reply(QStringLiteral("error unknown command ") + verb);
     }

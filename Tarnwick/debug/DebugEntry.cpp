@@ -6,6 +6,8 @@
 #include "app/DebugHost.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +49,11 @@ extern "C" __attribute__((visibility("default"))) int TarnwickRunDebugDialog(IDe
     static char* argv[] = {name, nullptr};
     int argc = 1;
     QApplication application(argc, argv);
+    // The message boxes' standard buttons in Japanese, as the program's other texts; Qt's
+    // English where Debian's qt6-translations-l10n is not installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        application.installTranslator(&qtTexts);
     CDebugDialog dialog(*host);
     const std::unique_ptr<CDebugDriver> driver = CDebugDriver::FromEnvironment(dialog);
     dialog.exec();

@@ -1,7 +1,8 @@
 // Prepares a server root for a first run: a settings file with the defaults below (written
 // by the settings tree's own saver, so it is exactly what the server reads), a "www" folder
-// with a small index page and the pictures index pages show, and the log folder. Existing
-// files are left alone.
+// with a small index page and the pictures index pages show, the "Html" folder with the
+// server's built-in page templates as files to edit, and the log folder. Existing files are
+// left alone.
 //
 //   tarnwick-make-root [ROOT]         (ROOT defaults to TARNWICK_ROOT, else the program's folder)
 //   tarnwick-make-root --urls [ROOT]  prints the addresses the root's settings serve on, one a
@@ -17,11 +18,13 @@
 #include "FilePath.h"
 #include "ModulePath.h"
 #include "TextCodec.h"
+#include "http/BuiltinPages.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +41,8 @@ constexpr int kServerDefaultPort = 80;
 constexpr int kServerDefaultSslPort = 443;
 // A server listening on every address is reached on loopback from this machine.
 constexpr const char* kDisplayedHost = "127.0.0.1";
+// The server's default template folder, %ServerRoot%Html/.
+constexpr const char* kHtmlFolder = "Html/";
 
 // "Ext_00", "Ext_01", ...: the numbered leaf names the controller writes too.
 std::string NumberedKey(const char* prefix, int n)
@@ -45,6 +50,16 @@ std::string NumberedKey(const char* prefix, int n)
     char key[32];
     std::snprintf(key, sizeof key, "%s%02d", prefix, n);
     return key;
+}
+
+// The controller edits a table as this text and rebuilds the table from it, so it must
+// hold every entry written: a line per type or icon, its extensions or filters after it.
+std::string TableLine(const std::string& name, const std::vector<std::string>& values)
+{
+    std::string line = name;
+    for (const std::string& value : values)
+        line += ' ' + value;
+    return line + "\r\n";
 }
 
 void FillDefaults(CConfigClass& tree)
@@ -59,18 +74,24 @@ void FillDefaults(CConfigClass& tree)
     tree.SetValue(entry + "ServerPath", "/");
     tree.SetValue(entry + "LocalPath", "%ServerRoot%www/");
     tree.SetValue(entry + "Options::EnableIndex", "1");
+    std::string mimeText;
     for (const auto& [type, extensions] : DefaultMimeTypes()) {
         int n = 0;
         for (const std::string& ext : extensions)
             tree.SetValue("Setting::MimeType::" + type + "::" + NumberedKey("Ext_", n++), ext);
+        mimeText += TableLine(type, extensions);
     }
+    std::string iconText;
     for (const DefaultIcon& icon : DefaultIcons()) {
+        const std::string name = "/" + std::string(kIconFolder) + icon.file;
         int n = 0;
         for (const std::string& filter : icon.filters)
-            tree.SetValue("Setting::IconType::/" + std::string(kIconFolder) + icon.file + "::" +
-                              NumberedKey("Filter_", n++),
-                          filter);
+            tree.SetValue("Setting::IconType::" + name + "::" + NumberedKey("Filter_", n++), filter);
+        if (!icon.filters.empty())
+            iconText += TableLine(name, icon.filters);
     }
+    tree.SetValue("Setting::MimeType::Text", mimeText);
+    tree.SetValue("Setting::IconType::Text", iconText);
 }
 
 // Writes `bytes` to `path` unless a file is there already; false with `error` set when it
@@ -94,6 +115,30 @@ bool WriteDocuments(const std::string& root, std::string& error)
     }
     for (const DefaultIcon& icon : DefaultIcons()) {
         if (!WriteIfMissing(icons + icon.file, EncodeGif(icon.drawing), error))
+            return false;
+    }
+    return true;
+}
+
+// The server's own pages as templates beside each other, for the user to edit: the server
+// reads these files before its built-in copies.
+bool WriteTemplates(const std::string& root, std::string& error)
+{
+    const std::string html = root + kHtmlFolder;
+    if (CreateDirectoryPath(html) < 0) {
+        error = "cannot create " + html;
+        return false;
+    }
+    const struct {
+        const char* file;
+        int page;
+    } templates[] = {
+        {"Response_default.html", kStatusPageResource},
+        {"DirectoryList.html", kDirectoryPageResource},
+    };
+    for (const auto& t : templates) {
+        std::string bytes;
+        if (!FindBuiltinPage(t.page, bytes) || !WriteIfMissing(html + t.file, bytes, error))
             return false;
     }
     return true;
@@ -131,7 +176,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::string existing, error;
-    if (!WriteDocuments(root, error)) {
+    if (!WriteDocuments(root, error) || !WriteTemplates(root, error)) {
         std::fprintf(stderr, "tarnwick-make-root: %s\n", platform::Cp932ToUtf8(error).c_str());
         return 1;
     }

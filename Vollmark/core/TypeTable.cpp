@@ -3,6 +3,7 @@
 #include "ConfigClass.h"
 #include "TextTrim.h"
 
+#include <algorithm>
 #include <string_view>
 
 const TypeTableKeys kMimeTypeTable = {"MimeType", "MimeType::Text", "Ext_"};
@@ -14,6 +15,8 @@ namespace {
 constexpr int kPaddedIndexLimit = 10;
 
 const char kCrLf[] = "\r\n";
+// The leaf beside a table's entries that keeps its text (TypeTableKeys::textKey).
+const char kTextLeaf[] = "Text";
 const char kSeparator = ',';
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to)
@@ -92,9 +95,34 @@ void BuildTypeTable(const std::string& text, const TypeTableKeys& keys, const CC
     }
 }
 
+std::string DescribeTypeTable(const CConfigAccessor& node)
+{
+    CConfigReadLock lock(node);
+    std::vector<std::string> names;
+    node.GetSections(names);
+    std::string text;
+    for (const std::string& name : names) {
+        std::string line = name;
+        for (const std::string& value : node.GetSubAccessor(name).GetLeafValues()) {
+            if (!value.empty())
+                line += ' ' + value;
+        }
+        if (line.size() > name.size())
+            text += line + kCrLf;
+    }
+    return text;
+}
+
 std::string LoadTypeTableText(const CConfigAccessor& setting, const TypeTableKeys& keys)
 {
     CConfigReadLock lock(setting);
+    if (!setting.HasSection(keys.node))
+        return "";
+    const CConfigAccessor node = setting.GetSubAccessor(keys.node);
+    std::vector<std::string> leaves;
+    node.GetKeys(leaves);
+    if (std::find(leaves.begin(), leaves.end(), kTextLeaf) == leaves.end())
+        return DescribeTypeTable(node);
     return ToCrLfLineEnds(setting.GetString(keys.textKey, ""));
 }
 

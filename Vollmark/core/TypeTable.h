@@ -38,7 +38,14 @@ int SplitTableTokens(const std::string& line, std::vector<std::string>& tokens);
 // already has.
 void BuildTypeTable(const std::string& text, const TypeTableKeys& keys, const CConfigAccessor& node);
 
-// The stored text under `setting` with CR LF line ends; "" when none. Creates no node.
+// The lines a table node stands for, each ended by CR LF: a child's name, then its leaf
+// values, separated by blanks, in stored order. Empty values are left out, and a child
+// with none left gives no line, as BuildTypeTable would drop it.
+std::string DescribeTypeTable(const CConfigAccessor& node);
+
+// The text to edit, with CR LF line ends: the stored Text leaf, or, for a table that has
+// none (as a settings file written by hand or by another tool), the lines its node stands
+// for, so that storing the text unchanged keeps every entry. Creates no node.
 std::string LoadTypeTableText(const CConfigAccessor& setting, const TypeTableKeys& keys);
 
 // Replaces the table under `setting` with the one built from `text` and keeps `text`, with

@@ -2,6 +2,7 @@
 
 #include "app/ControllerApp.h"
 #include "core/TypeTable.h"
+#include "gui/DataExchange.h"
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
 
@@ -112,6 +113,8 @@ CFileIconDialog::CFileIconDialog(CControllerApp& app, int mode, QWidget* parent)
 
 void CFileIconDialog::accept()
 {
+    if (!gui::CheckCp932Fields(this))
+        return;
     StoreTypeTable(app_.GetSetting(), keys_, FromQString(editor_->toPlainText()));
     app_.SaveSettings();
     QDialog::accept();

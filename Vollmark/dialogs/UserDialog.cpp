@@ -5,6 +5,7 @@
 #include "controls/ReportListCtrl.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
+#include "gui/DataExchange.h"
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
 #include "gui/UserPrompts.h"
@@ -195,6 +196,8 @@ void CUserDialog::PlaceRow(const CReportRow& row)
 
 void CUserDialog::OnAdd()
 {
+    if (!gui::CheckCp932Fields(this))
+        return;
     const std::string name = Text(name_);
     if (name.empty())
         gui::MessageBox(this, kNoNameText, gui::kMbOk);

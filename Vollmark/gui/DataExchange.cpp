@@ -3,8 +3,15 @@
 #include "gui/QtText.h"
 #include "gui/UserPrompts.h"
 
+#include "gui/PropertySheet.h"
+
 #include <QAbstractButton>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdlib>
@@ -16,6 +23,8 @@ const char* const kParseIntText = "Please enter an integer.";
 const char* const kParseUIntText = "Please enter a positive integer.";
 const char* const kParseIntRangeText = "Please enter an integer between %1 and %2.";
 const char* const kStringSizeText = "Please enter no more than %1 characters.";
+const char* const kNotCp932Text =
+    "「%1」に、設定に保存できない文字 (Shift-JIS にない文字) があります。\r\nその文字を別の文字に置き換えてください。";
 
 namespace {
 
@@ -73,6 +82,84 @@ void CDataExchange::Fail(const std::string& message)
     throw ValidationFailed();
 }
 
+namespace {
+
+// The widget laid out just before `field` in `layout` or a layout within it: in a grid the
+// cell to its left, in a row or column the item before it. Null when there is none.
+QWidget* WidgetBefore(const QLayout* layout, const QWidget* field)
+{
+    if (!layout)
+        return nullptr;
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (item->widget() == field) {
+            if (const auto* grid = qobject_cast<const QGridLayout*>(layout)) {
+                int row, column, rows, columns;
+                grid->getItemPosition(i, &row, &column, &rows, &columns);
+                QLayoutItem* left = column > 0 ? grid->itemAtPosition(row, column - 1) : nullptr;
+                return left ? left->widget() : nullptr;
+            }
+            return i > 0 ? layout->itemAt(i - 1)->widget() : nullptr;
+        }
+        if (QWidget* found = WidgetBefore(item->layout(), field))
+            return found;
+    }
+    return nullptr;
+}
+
+// A label as the user reads it: no mnemonic ("ホスト名(&H)" or "&Host"), no trailing colon.
+std::string WithoutColon(QString text)
+{
+    text.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+    text.remove(QLatin1Char('&'));
+    text = text.trimmed();
+    while (text.endsWith(QLatin1Char(':')) || text.endsWith(QChar(0xFF1A)))  // ':' and its full-width form
+        text = text.left(text.size() - 1).trimmed();
+    return FromQString(text);
+}
+
+}  // namespace
+
+std::string FieldName(const QWidget* field)
+{
+    for (const QLabel* label : field->window()->findChildren<QLabel*>()) {
+        if (label->buddy() == field)
+            return WithoutColon(label->text());
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(WidgetBefore(field->parentWidget()->layout(), field)))
+        return WithoutColon(label->text());
+    for (const QWidget* up = field->parentWidget(); up; up = up->parentWidget()) {
+        if (const auto* box = qobject_cast<const QGroupBox*>(up))
+            return WithoutColon(box->title());
+        if (const auto* page = qobject_cast<const CPropertyPage*>(up))
+            return page->GetTitle();
+    }
+    return WithoutColon(field->window()->windowTitle());
+}
+
+bool CheckCp932Fields(QWidget* form)
+{
+    for (QWidget* field : form->findChildren<QWidget*>()) {
+        QString text;
+        if (const auto* line = qobject_cast<const QLineEdit*>(field))
+            text = line->text();
+        else if (const auto* plain = qobject_cast<const QPlainTextEdit*>(field))
+            text = plain->toPlainText();
+        else
+            continue;
+        if (FitsCp932(text))
+            continue;
+        return UpdateData(form, true, [&](CDataExchange& check) {
+            if (auto* line = qobject_cast<QLineEdit*>(field))
+                check.PrepareField(line);
+            else
+                field->setFocus();
+            check.Fail(Fill(kNotCp932Text, FieldName(field)));
+        });
+    }
+    return true;
+}
+
 bool UpdateData(QWidget* dialog, bool saveAndValidate, const std::function<void(CDataExchange&)>& exchange)
 {
     CDataExchange dx(dialog, saveAndValidate);
@@ -87,9 +174,11 @@ bool UpdateData(QWidget* dialog, bool saveAndValidate, const std::function<void(
 void DDX_Text(CDataExchange& dx, QLineEdit* field, std::string& value)
 {
     dx.PrepareField(field);
-    if (dx.IsSaving())
+    if (dx.IsSaving()) {
+        if (!FitsCp932(field->text()))
+            dx.Fail(Fill(kNotCp932Text, FieldName(field)));
         value = FromQString(field->text());
-    else
+    } else
         field->setText(ToQString(value));
 }
 

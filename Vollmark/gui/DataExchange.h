@@ -41,7 +41,20 @@ extern const char* const kParseIntText;       // "Please enter an integer."
 extern const char* const kParseUIntText;      // "Please enter a positive integer."
 extern const char* const kParseIntRangeText;  // "Please enter an integer between %1 and %2."
 extern const char* const kStringSizeText;     // "Please enter no more than %1 characters."
+// Ours: the settings keep Shift-JIS text, so a character it lacks would be saved as '?'.
+// %1 is the field's label.
+extern const char* const kNotCp932Text;
 
+// The name the user knows a field by: the label beside it (or whose buddy it is), else the
+// title of the group box around it, else the window's title; without a trailing ':'.
+std::string FieldName(const QWidget* field);
+
+// Whether every text field of `form` (line and plain-text edits, shown or not) holds only
+// characters the settings can keep. The first that does not gets kNotCp932Text over `form`
+// and the focus, with its text selected; then false.
+bool CheckCp932Fields(QWidget* form);
+
+// Saving fails with kNotCp932Text on a character the settings cannot keep.
 void DDX_Text(CDataExchange& dx, QLineEdit* field, std::string& value);
 // Leading and trailing blanks are allowed around the digits.
 void DDX_Text(CDataExchange& dx, QLineEdit* field, int& value);

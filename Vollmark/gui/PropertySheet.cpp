@@ -1,5 +1,6 @@
 #include "gui/PropertySheet.h"
 
+#include "gui/DataExchange.h"
 #include "gui/QtText.h"
 #include "gui/UserPrompts.h"
 
@@ -67,11 +68,17 @@ bool CPropertySheet::SetActivePage(int index)
     return active_ == index;
 }
 
+bool CPropertySheet::LetGo(CPropertyPage& page)
+{
+    // Before the page reads its fields: what it stores must be text the settings can keep.
+    return CheckCp932Fields(&page) && page.OnKillActive();
+}
+
 void CPropertySheet::OnTabChanged(int index)
 {
     if (reverting_ || !shown_ || index == active_ || index < 0)
         return;
-    if (active_ >= 0 && !pages_[static_cast<size_t>(active_)]->OnKillActive()) {
+    if (active_ >= 0 && !LetGo(*pages_[static_cast<size_t>(active_)])) {
         reverting_ = true;
         tabs_->setCurrentIndex(active_);
         reverting_ = false;
@@ -97,7 +104,7 @@ void CPropertySheet::showEvent(QShowEvent* event)
 bool CPropertySheet::PressOk()
 {
     if (active_ >= 0 && pages_[static_cast<size_t>(active_)]->IsInitialized() &&
-        !pages_[static_cast<size_t>(active_)]->OnKillActive())
+        !LetGo(*pages_[static_cast<size_t>(active_)]))
         return false;
     for (CPropertyPage* page : pages_) {
         if (page->IsInitialized())

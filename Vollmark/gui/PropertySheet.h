@@ -30,7 +30,8 @@ public:
     // Each time the page comes to the front.
     virtual void OnSetActive() {}
     // The page is being left (another tab, or OK): validate and store. False keeps it in
-    // front; the page has then told the user why.
+    // front; the page has then told the user why. It runs only once every text field of
+    // the page holds text the settings can keep (gui::CheckCp932Fields).
     virtual bool OnKillActive() { return true; }
     // The sheet's OK, for every initialised page, after the active page let go.
     virtual void OnOK() {}
@@ -77,6 +78,8 @@ protected:
 
 private:
     void OnTabChanged(int index);
+    // The page's own OnKillActive, after every text field passed CheckCp932Fields.
+    bool LetGo(CPropertyPage& page);
 
     QTabWidget* tabs_;
     QDialogButtonBox* buttons_;

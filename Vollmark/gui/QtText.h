@@ -9,3 +9,6 @@
 
 QString ToQString(const std::string& cp932);
 std::string FromQString(const QString& text);
+// Whether FromQString keeps every character of the text: false when CP932 lacks one ("€"),
+// which FromQString would turn into '?'.
+bool FitsCp932(const QString& text);

@@ -225,6 +225,8 @@ bool CServerPage2::OnKillActive()
 
 void CServerPage2::OnAdd()
 {
+    if (!gui::CheckCp932Fields(this))
+        return;
     // Blanks belong to the name: the server compares it as it is.
     const std::string name = Text(name_);
     if (name.empty()) {

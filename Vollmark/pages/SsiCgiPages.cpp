@@ -5,6 +5,7 @@
 #include "controls/ReportListCtrl.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
+#include "gui/DataExchange.h"
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
 #include "gui/UserPrompts.h"
@@ -186,6 +187,8 @@ bool CSIICGIPage1::eventFilter(QObject* watched, QEvent* event)
 
 bool CSIICGIPage1::MakeRow(CReportRow& row)
 {
+    if (!gui::CheckCp932Fields(this))
+        return false;
     const std::string ext = Text(ext_);
     const std::string command = Text(command_);
     if (ext.empty() || command.empty()) {
@@ -301,6 +304,8 @@ bool CSSICGIPage2::OnKillActive()
 
 void CSSICGIPage2::OnAdd()
 {
+    if (!gui::CheckCp932Fields(this))
+        return;
     const std::string name = StripDots(Text(name_));
     if (name.empty() || RefuseSeparator(this, name))
         return;

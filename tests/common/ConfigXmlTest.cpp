@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -422,6 +423,21 @@ TEST_F(ConfigXmlTest, SaveReplacesTheFileByRenameAndLeavesNoTemporaryFile)
     back.LoadXml(file_);
     EXPECT_EQ(back.GetValue("k", ""), "v");
     EXPECT_EQ(folder_.Entries(), (std::vector<std::string>{"Tarnwick.xml", "old-link"}));
+}
+
+// The settings hold passwords, the dumps the requests' credentials: a new file and a
+// world-readable one alike end up readable by the owner alone.
+TEST_F(ConfigXmlTest, SaveLeavesAFileOnlyItsOwnerCanRead)
+{
+    const mode_t umask = ::umask(022);
+    CConfigClass tree;
+    tree.SetValue("User::Password", "secret");
+    ASSERT_EQ(tree.SaveXml(file_, ""), 0);
+    EXPECT_EQ(fs::status(file_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    ASSERT_EQ(tree.SaveXml(file_, ""), 0);
+    EXPECT_EQ(fs::status(file_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    ::umask(umask);
 }
 
 TEST_F(ConfigXmlTest, SaveFailsWhenTheFolderIsAFile)

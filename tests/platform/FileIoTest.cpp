@@ -128,6 +128,52 @@ TEST_F(FileIoTest, KeepsThePermissionsOfTheReplacedFile)
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+TEST_F(FileIoTest, OwnerOnlyCreatesAPrivateFileAndNarrowsAReplacedOne)
+{
+    const mode_t umask = ::umask(0);
+    const struct {
+        const char* description;
+        int before;  // -1: no file yet
+        unsigned after;
+    } cases[] = {
+        {"new file, whatever the umask", -1, 0600},
+        {"others' bits dropped", 0666, 0600},
+        {"group's bits dropped", 0640, 0600},
+        {"owner's bits kept", 0700, 0700},
+    };
+    for (const auto& c : cases) {
+        ::unlink(Path("secret").c_str());
+        if (c.before >= 0) {
+            PutFile(Path("secret"), "old");
+            ASSERT_EQ(::chmod(Path("secret").c_str(), static_cast<mode_t>(c.before)), 0);
+        }
+        std::string error;
+        ASSERT_TRUE(platform::WriteFileAtomically(Path("secret"), "new", error, platform::FileAccess::OwnerOnly))
+            << error;
+        struct stat st;
+        ASSERT_EQ(::stat(Path("secret").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.after) << c.description;
+        EXPECT_EQ(GetFile(Path("secret")), "new");
+    }
+    ::umask(umask);
+}
+
+TEST_F(FileIoTest, AReplacedFileKeepsItsOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only a privileged process writes another user's file";
+    constexpr uid_t kOtherUser = 65534;  // nobody
+    constexpr gid_t kOtherGroup = 65534;
+    PutFile(Path("theirs"), "old");
+    ASSERT_EQ(::chown(Path("theirs").c_str(), kOtherUser, kOtherGroup), 0);
+    std::string error;
+    ASSERT_TRUE(platform::WriteFileAtomically(Path("theirs"), "new", error, platform::FileAccess::OwnerOnly)) << error;
+    struct stat st;
+    ASSERT_EQ(::stat(Path("theirs").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kOtherUser);
+    EXPECT_EQ(st.st_gid, kOtherGroup);
+}
+
 TEST_F(FileIoTest, FailsWhenTheParentIsARegularFile)
 {
     PutFile(Path("file"), "x");

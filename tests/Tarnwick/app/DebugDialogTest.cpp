@@ -353,6 +353,15 @@ TEST_F(DebugDialogTest, WindowMenuOpensTheAboutBox)
     EXPECT_EQ(driver_->Command("accept"), "done");
 }
 
+// Message boxes speak the program's language: Qt's translation is installed in the module.
+TEST_F(DebugDialogTest, QtsOwnTextsAreJapanese)
+{
+    StartDialog();
+    EXPECT_EQ(driver_->Command("tr QPlatformTheme\tCancel"), u8"text キャンセル");
+    EXPECT_EQ(driver_->Command("tr QPlatformTheme\t&Yes"), u8"text はい(&Y)");
+    ExitDialog();
+}
+
 TEST_F(DebugDialogTest, WithoutADisplayDebugSaysSoAndFails)
 {
     const ProgramResult result =

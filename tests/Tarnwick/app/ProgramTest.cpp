@@ -836,6 +836,58 @@ TEST_F(ProgramTest, MakeRootWritesSettingsThatTheServerServesFrom)
     }
 }
 
+TEST_F(ProgramTest, MakeRootWritesSettingsOnlyItsOwnerCanRead)
+{
+    const std::string fresh = base_.Path() + "private";
+    const mode_t umask = ::umask(022);
+    const ProgramResult made = RunProgram(kMakeRoot, {fresh}, {}, kProgramLimit);
+    ::umask(umask);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    struct stat st;
+    ASSERT_EQ(::stat((fresh + "/Tarnwick.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+// The templates the tool writes are the server's own pages, which it then reads from the
+// files: a change to a file shows in the next answer.
+TEST_F(ProgramTest, MakeRootWritesTheBuiltInTemplatesThatTheServerServesFrom)
+{
+    const std::string fresh = base_.Path() + "templates";
+    const ProgramResult made = RunProgram(kMakeRoot, {fresh}, {}, kProgramLimit);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    CConfigClass settings;
+    ASSERT_EQ(settings.LoadXml(fresh + "/Tarnwick.xml"), 0);
+    const int port = servertest::PickFreePort();
+    settings.SetValue("Setting::Basic::Port", std::to_string(port));
+    ASSERT_EQ(settings.SaveXml(fresh + "/Tarnwick.xml", ""), 0);
+    ASSERT_EQ(::mkdir((fresh + "/www/empty").c_str(), 0755), 0);
+
+    NotifySocket notify(fresh + "/notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify, {"TARNWICK_ROOT=" + fresh});
+    const struct {
+        const char* file;
+        const char* path;
+        const char* shown;  // a piece of the page as written
+    } cases[] = {
+        {"Response_default.html", "/missing.html", "<h1>404 Not Found</h1>"},
+        {"DirectoryList.html", "/empty/", "<h1>Index of /empty/</h1>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string file = fresh + "/Html/" + c.file;
+        const std::string written = GetFile(file);
+        ASSERT_FALSE(written.empty());
+        const std::string before = BodyOf(HttpGet(port, c.path));
+        EXPECT_NE(before.find(c.shown), std::string::npos) << before;
+        PutFile(file, "<p>edited %Object%</p>\r\n" + written);
+        const std::string after = BodyOf(HttpGet(port, c.path));
+        EXPECT_EQ(after.rfind(std::string("<p>edited ") + c.path + "</p>\r\n", 0), 0u) << after;
+        EXPECT_EQ(after.substr(after.find("\r\n") + 2), before);
+    }
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+}
+
 TEST_F(ProgramTest, MakeRootLeavesExistingFilesAlone)
 {
     const std::string settings = GetFile(root_ + "Tarnwick.xml");

@@ -92,7 +92,33 @@ TEST(TypeTableTest, StoreReplacesOnlyItsNodeAndKeepsTheTextWithCrLf)
     EXPECT_EQ(LoadTypeTableText(setting, kMimeTypeTable), "a/b c\r\nd/e f");
 }
 
-TEST(TypeTableTest, LoadingAMissingTextGivesNothingAndCreatesNoNode)
+TEST(TypeTableTest, ATableWithoutTextIsShownAsItsLinesAndStoresBackUnchanged)
+{
+    CConfigClass tree;
+    const CConfigAccessor setting = tree.GetAccessor("Setting");
+    setting.SetString("MimeType::text/html::Ext_00", "html");
+    setting.SetString("MimeType::text/html::Ext_01", "htm");
+    setting.SetString("MimeType::empty/type::Ext_00", "");
+    setting.GetSubAccessor("MimeType::no/leaves");
+    setting.SetString("MimeType::image/png::Ext_00", "png");
+    setting.SetString("IconType::/icons/folder.gif::Filter_00", "^^DIRECTORY^^");
+    setting.SetString("IconType::/icons/any.gif::Filter_00", "*");
+    const std::string mime = LoadTypeTableText(setting, kMimeTypeTable);
+    const std::string icons = LoadTypeTableText(setting, kIconTypeTable);
+    EXPECT_EQ(mime, "text/html html htm\r\nimage/png png\r\n");
+    EXPECT_EQ(icons, "/icons/folder.gif ^^DIRECTORY^^\r\n/icons/any.gif *\r\n");
+    StoreTypeTable(setting, kMimeTypeTable, mime);
+    StoreTypeTable(setting, kIconTypeTable, icons);
+    EXPECT_EQ(testsupport::Describe(tree, "Setting::"),
+              "Tarnwick{MimeType{Text=text/html html htm\r\nimage/png png\r\n;text/html{Ext_00=html;Ext_01=htm;}"
+              "image/png{Ext_00=png;}}IconType{Text=/icons/folder.gif ^^DIRECTORY^^\r\n/icons/any.gif *\r\n;"
+              "/icons/folder.gif{Filter_00=^^DIRECTORY^^;}/icons/any.gif{Filter_00=*;}}}");
+    // An empty Text leaf is the user's own empty table.
+    StoreTypeTable(setting, kIconTypeTable, "");
+    EXPECT_EQ(LoadTypeTableText(setting, kIconTypeTable), "");
+}
+
+TEST(TypeTableTest, LoadingAMissingTableGivesNothingAndCreatesNoNode)
 {
     CConfigClass tree;
     EXPECT_EQ(LoadTypeTableText(tree.GetAccessor("Setting"), kIconTypeTable), "");

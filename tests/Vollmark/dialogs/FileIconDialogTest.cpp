@@ -5,6 +5,7 @@
 #include "dialogs/FileIconDialog.h"
 
 #include "app/ControllerApp.h"
+#include "core/TypeTable.h"
 #include "gui/QtText.h"
 #include "Screenshot.h"
 #include "ScriptedPrompts.h"
@@ -24,6 +25,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -203,6 +206,94 @@ TEST_F(FileIconDialogServerTest, IconMappedInTheDialogShowsInTheIndexPage)
     app_.GetSetting().SetString("Path::Path_0::Options::EnableIndex", "1");
     EditAndRestart(CFileIconDialog::kFileIcons, "/icons/twt.gif .twt\n/icons/any.gif *");
     const std::string page = Get({}, "/");
+    EXPECT_NE(page.find("<IMG SRC=\"/icons/twt.gif\"> <A HREF=\"sample.twt\">"), std::string::npos) << page;
+}
+
+// A root as tarnwick-make-root writes it: each editor opens on the tables the root holds,
+// and one line added keeps every other type and icon, in the file and on the wire.
+class FileIconDialogDefaultRootTest : public FileIconDialogServerTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sandbox_.MakeDefaultRoot());
+        FileIconDialogServerTest::SetUp();
+        testsupport::PutFile(sandbox_.Root() + "www/style.css", "p {}\n");
+        ASSERT_EQ(::mkdir((sandbox_.Root() + "www/listed").c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((sandbox_.Root() + "www/listed/sub").c_str(), 0755), 0);
+        testsupport::PutFile(sandbox_.Root() + "www/listed/notes.txt", "notes\n");
+        testsupport::PutFile(sandbox_.Root() + "www/listed/sample.twt", "sample\n");
+    }
+
+    // A table node as the server reads it: its entries without the editor's text.
+    static std::string Entries(CConfigClass& tree, const std::string& node)
+    {
+        CConfigClass copy;
+        copy.GetAccessor("T").CopyFrom(tree.GetAccessor(node));
+        copy.GetAccessor("T").SetString("Text", "");
+        return testsupport::Describe(copy, "T::");
+    }
+
+    std::string ContentType(const std::string& path)
+    {
+        return Get({"-o", "/dev/null", "-w", "%{http_code} %{content_type}"}, path);
+    }
+};
+
+TEST_F(FileIconDialogDefaultRootTest, EditorsShowTheRootsTablesAndOkKeepsEveryEntry)
+{
+    CConfigClass before;
+    ASSERT_EQ(before.LoadXml(platform::Utf8ToCp932(sandbox_.SettingsFile())), 0);
+    const struct {
+        int mode;
+        const char* node;
+        const char* firstLine;  // the line the editor must show first
+        const char* added;
+        const char* screenshot;
+    } cases[] = {
+        {CFileIconDialog::kMimeTypes, "Setting::MimeType", nullptr, "application/x-tarnwick-test twt",
+         "file-icon-dialog-mime-default-root"},
+        {CFileIconDialog::kFileIcons, "Setting::IconType", "/icons/back.gif ..", "/icons/twt.gif .twt",
+         "file-icon-dialog-icon-default-root"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.node);
+        CFileIconDialog dialog(app_, c.mode);
+        QTimer::singleShot(0, &dialog, [&] {
+            SaveScreenshot(dialog, c.screenshot);
+            QString text = dialog.GetEditor()->toPlainText();
+            EXPECT_FALSE(text.isEmpty());
+            if (c.firstLine)
+                EXPECT_TRUE(text.startsWith(ToQString(c.firstLine) + QLatin1Char('\n'))) << FromQString(text);
+            // An icon line goes first: the default table ends in a catch-all.
+            text = c.mode == CFileIconDialog::kFileIcons ? ToQString(c.added) + QLatin1Char('\n') + text
+                                                         : text + ToQString(c.added) + QLatin1Char('\n');
+            dialog.GetEditor()->setPlainText(text);
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            if (dialog.isVisible())
+                dialog.reject();
+        });
+        EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    }
+    app_.OnRestartServer();
+
+    CConfigClass after;
+    ASSERT_EQ(after.LoadXml(platform::Utf8ToCp932(sandbox_.SettingsFile())), 0);
+    for (const auto& c : cases) {
+        std::vector<std::string> added;
+        SplitTableTokens(c.added, added);
+        const CConfigAccessor table = after.GetAccessor(c.node);
+        EXPECT_EQ(table.GetSubAccessor(added[0]).GetLeafValues(), std::vector<std::string>{added[1]}) << c.node;
+        table.RemoveSection(added[0]);
+        EXPECT_EQ(Entries(after, c.node), Entries(before, c.node)) << c.node;
+    }
+
+    EXPECT_EQ(ContentType("/index.html"), "200 text/html");
+    EXPECT_EQ(ContentType("/style.css"), "200 text/css");
+    EXPECT_EQ(ContentType("/icons/folder.gif"), "200 image/gif");
+    EXPECT_EQ(ContentType("/listed/sample.twt"), "200 application/x-tarnwick-test");
+    const std::string page = Get({}, "/listed/");
+    EXPECT_NE(page.find("<IMG SRC=\"/icons/folder.gif\"> <A HREF=\"sub/\">"), std::string::npos) << page;
+    EXPECT_NE(page.find("<IMG SRC=\"/icons/text.gif\"> <A HREF=\"notes.txt\">"), std::string::npos) << page;
     EXPECT_NE(page.find("<IMG SRC=\"/icons/twt.gif\"> <A HREF=\"sample.twt\">"), std::string::npos) << page;
 }
 

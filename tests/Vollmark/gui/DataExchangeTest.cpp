@@ -9,6 +9,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -119,6 +123,78 @@ TEST_F(DataExchangeTest, SignedFieldsAcceptASign)
     }));
     ASSERT_EQ(prompts.MessageBoxes().size(), 1u);
     EXPECT_EQ(prompts.MessageBoxes()[0].text, "Please enter an integer.");
+}
+
+// "€" is not in Shift-JIS; "～" (U+FF5E) and "①" are, in Windows' form of it.
+TEST_F(DataExchangeTest, TextShiftJisCannotHoldIsRefusedNamingTheField)
+{
+    const struct {
+        const char* description;
+        QString text;
+        bool stored;
+    } cases[] = {
+        {"euro sign", QStringLiteral(u"価格€"), false},
+        {"lone surrogate", QString(QChar(0xD800)), false},
+        {"emoji", QStringLiteral(u"\U0001F600"), false},
+        {"full-width tilde and circled digit", QStringLiteral(u"～①"), true},
+    };
+    // The fixture's field has no label: the window's title names it.
+    dialog_.setWindowTitle(ToQString("名前"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        text_ = "前";
+        ScriptedPrompts prompts;
+        if (!c.stored)
+            prompts.QueueMessageBoxAnswer(gui::kIdOk);
+        number_->setFocus();
+        name_->setText(c.text);
+        EXPECT_EQ(gui::UpdateData(&dialog_, true, [&](gui::CDataExchange& dx) { gui::DDX_Text(dx, name_, text_); }),
+                  c.stored);
+        EXPECT_EQ(text_, c.stored ? FromQString(c.text) : "前");
+        if (c.stored)
+            continue;
+        ASSERT_EQ(prompts.MessageBoxes().size(), 1u);
+        EXPECT_EQ(prompts.MessageBoxes()[0].text, "「名前」に、設定に保存できない文字 (Shift-JIS にない文字) があります。\r\n"
+                                                  "その文字を別の文字に置き換えてください。");
+        EXPECT_EQ(prompts.MessageBoxes()[0].type, unsigned(gui::kMbOk | gui::kMbIconExclamation));
+        EXPECT_EQ(dialog_.focusWidget(), name_);
+    }
+}
+
+TEST_F(DataExchangeTest, FieldIsNamedByItsLabelItsGroupOrItsWindow)
+{
+    QDialog dialog;
+    dialog.setWindowTitle(ToQString("MIMEタイプの設定"));
+    auto* grid = new QGridLayout;
+    auto* inGrid = new QLineEdit(&dialog);
+    grid->addWidget(new QLabel(ToQString("説明 :"), &dialog), 0, 0);
+    grid->addWidget(inGrid, 0, 1);
+    auto* buddy = new QLineEdit(&dialog);
+    auto* buddyLabel = new QLabel(ToQString("ホスト名(&H)："), &dialog);
+    buddyLabel->setBuddy(buddy);
+    auto* group = new QGroupBox(ToQString("アドレスのテスト"), &dialog);
+    auto* inGroup = new QLineEdit(group);
+    (new QVBoxLayout(group))->addWidget(inGroup);
+    auto* alone = new QPlainTextEdit(&dialog);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addLayout(grid);
+    layout->addWidget(buddy);
+    layout->addWidget(buddyLabel);
+    layout->addWidget(group);
+    layout->addWidget(alone);
+    EXPECT_EQ(gui::FieldName(inGrid), "説明");
+    EXPECT_EQ(gui::FieldName(buddy), "ホスト名");
+    EXPECT_EQ(gui::FieldName(inGroup), "アドレスのテスト");
+    EXPECT_EQ(gui::FieldName(alone), "MIMEタイプの設定");
+
+    // Every text field is looked at, the plain-text editor too.
+    EXPECT_TRUE(gui::CheckCp932Fields(&dialog));
+    alone->setPlainText(QStringLiteral(u"text/x-€ eur"));
+    ScriptedPrompts prompts;
+    prompts.QueueMessageBoxAnswer(gui::kIdOk);
+    EXPECT_FALSE(gui::CheckCp932Fields(&dialog));
+    ASSERT_EQ(prompts.MessageBoxes().size(), 1u);
+    EXPECT_EQ(prompts.MessageBoxes()[0].text.rfind("「MIMEタイプの設定」に、", 0), 0u);
 }
 
 }  // namespace

@@ -113,6 +113,39 @@ TEST_F(PathPagesTest, BasicPageStaysWithoutItsRequiredFields)
     }
 }
 
+TEST_F(PathPagesTest, TextShiftJisCannotHoldKeepsThePageAndNamesTheField)
+{
+    const struct {
+        const char* field;
+        const char* label;
+    } cases[] = {
+        {"info", "説明"},
+        {"localPath", "LocalPath"},
+        {"forward", "Forward"},
+        {"virtualHost", "ホスト名"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        ScriptedPrompts prompts;
+        PathSheet sheet(app_, kUsableEntry);
+        sheet.Show(0);
+        const std::string stored = sheet.Describe();
+        sheet.Find<QLineEdit>(c.field)->setText(QStringLiteral(u"€"));
+        prompts.QueueMessageBoxAnswer(gui::kIdOk);
+        EXPECT_FALSE(sheet.Show(1));
+        prompts.QueueMessageBoxAnswer(gui::kIdOk);
+        EXPECT_FALSE(sheet.Sheet().PressOk());
+        EXPECT_EQ(sheet.Sheet().GetActiveIndex(), 0);
+        const std::string message = Message("Vollmark", gui::kMbOk | gui::kMbIconExclamation,
+                                             std::string("「") + c.label +
+                                                 "」に、設定に保存できない文字 (Shift-JIS にない文字) があります。\r\n"
+                                                 "その文字を別の文字に置き換えてください。");
+        EXPECT_EQ(Messages(prompts), message + message);
+        EXPECT_EQ(sheet.Describe(), stored);
+        SaveScreenshot(sheet.Sheet(), std::string("path-page-not-shift-jis-") + c.field);
+    }
+}
+
 TEST_F(PathPagesTest, NewEntryStoresTheBasicPageInOrderWithPathsNormalisedAndNoOptions)
 {
     PathSheet sheet(app_, {});

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 ServerSandbox::ServerSandbox()
 {
@@ -55,6 +56,19 @@ ServerSandbox::~ServerSandbox()
 }
 
 std::string ServerSandbox::ServerProgram() { return TARNWICK_BINARY; }
+
+bool ServerSandbox::MakeDefaultRoot() const
+{
+    ::unlink(SettingsFile().c_str());
+    const programtest::ProgramResult made = programtest::RunProgram(MAKE_ROOT_BINARY, {root_});
+    EXPECT_EQ(made.exitCode, 0) << made.err;
+    CConfigClass tree;
+    const std::string file = platform::Utf8ToCp932(SettingsFile());
+    tree.LoadXml(file);
+    tree.SetValue("Setting::Basic::Port", std::to_string(port_));
+    EXPECT_EQ(tree.SaveXml(file, ""), 0);
+    return made.exitCode == 0 && !testing::Test::HasFailure();
+}
 
 pid_t ServerSandbox::ServingProcess() const
 {

@@ -23,6 +23,11 @@ public:
     // The real server program.
     static std::string ServerProgram();
 
+    // Replaces the root's settings with a default root as tarnwick-make-root writes it (its
+    // tables, templates and pictures), listening on this sandbox's port. False, with the
+    // test failed, when the tool did not succeed.
+    bool MakeDefaultRoot() const;
+
     // The server root (native, trailing '/'), its settings file and the port they name.
     const std::string& Root() const { return root_; }
     std::string SettingsFile() const { return root_ + "Tarnwick.xml"; }

@@ -172,6 +172,20 @@ TEST_F(SettingMenuViewTest, TemplateFolderOpensOnlyAnExistingFolder)
     EXPECT_EQ(opener.opened.size(), 1u);
 }
 
+TEST_F(SettingMenuViewTest, TemplateFolderOfADefaultRootOpensWithItsTemplates)
+{
+    ASSERT_TRUE(sandbox_.MakeDefaultRoot());
+    FolderOpener opener;
+    prompts_.QueueMessageBoxAnswer(gui::kIdYes);
+    view_->OpenItem(4);
+    EXPECT_EQ(prompts_.MessageBoxes().size(), 1u);
+    ASSERT_EQ(opener.opened.size(), 1u);
+    const std::string folder = opener.opened[0].toLocalFile().toStdString();
+    EXPECT_EQ(folder, sandbox_.Root() + "Html/");
+    for (const char* file : {"Response_default.html", "DirectoryList.html"})
+        EXPECT_FALSE(testsupport::GetFile(folder + file).empty()) << file;
+}
+
 }  // namespace
 
 #include "SettingMenuViewTest.moc"
