@@ -189,9 +189,12 @@ TEST_F(ControllerAppTest, FailedRestartKeepsTheNotice)
     app_.GetSetting().SetInt("Basic::Port", ntohs(address.sin_port));
     ASSERT_TRUE(app_.SaveSettings());
 
+    prompts_.QueueMessageBoxAnswer(gui::kIdOk);
     app_.OnRestartServer();
     EXPECT_EQ(app_.IsSettingsChanged(), 1);
     EXPECT_EQ(app_.GetClient().IsRunning(), 0);
+    ASSERT_EQ(prompts_.MessageBoxes().size(), 1u);
+    EXPECT_EQ(prompts_.MessageBoxes()[0].text, "ポート待ちうけに失敗しました、ポート番号を確認してください");
     ::close(busy);
     app_.ExitInstance();
 }
