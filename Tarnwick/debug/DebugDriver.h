@@ -10,6 +10,7 @@
 //   shot <file>       saves a PNG of the window on top (a box that is open, else the dialog)
 //   accept            closes the box that is open as its OK button does; the answer is the
 //                     "done" of the command that opened the box
+//   state             answers "state <text>" with the dialog's state line
 // While a command runs, each box that opens is announced with
 //   window <title>\t<text of its labels, tab-separated>
 // and stays open (the command is not done) until the test sends "accept"; meanwhile the
