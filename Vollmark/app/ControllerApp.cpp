@@ -91,8 +91,13 @@ std::string CControllerApp::ExpandServerPath(const std::string& text)
 
 void CControllerApp::OnRestartServer()
 {
+    int started = client_.StartServer();
+    // A server that died takes the channel with it: bind anew, starting it as the
+    // controller's own start does, and ask again.
+    if (started != 0 && client_.LastCallFailed() && client_.Connect() == 0)
+        started = client_.StartServer();
     // A restart that failed has not taken the saved settings in: the notice stays.
-    if (client_.StartServer() == 0)
+    if (started == 0)
         settings_.ClearChanged();
     emit settingsChangedFlagChanged();
     // Both ports are dark now; the user is told why at once, not only in the information view.

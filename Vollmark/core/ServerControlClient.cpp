@@ -101,17 +101,15 @@ void CServerControlClient::Release()
 int CServerControlClient::CallShort(long (IServerControl::*method)(short*), int neutral)
 {
     short value = 0;
-    if (!connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk)
-        return neutral;
-    return value;
+    lastCallFailed_ = !connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk;
+    return lastCallFailed_ ? neutral : value;
 }
 
 std::string CServerControlClient::CallText(long (IServerControl::*method)(std::u16string*), const std::string& neutral)
 {
     std::u16string value;
-    if (!connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk)
-        return neutral;
-    return platform::Utf16ToCp932(value);
+    lastCallFailed_ = !connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk;
+    return lastCallFailed_ ? neutral : platform::Utf16ToCp932(value);
 }
 
 int CServerControlClient::StartServer() { return CallShort(&IServerControl::StartServer, -1); }

@@ -34,6 +34,9 @@ public:
     void Release();
 
     int IsConnected() const { return connected_; }
+    // Whether the last call could not reach the server (not bound, or the channel broke);
+    // false when the server answered, whatever it answered.
+    bool LastCallFailed() const { return lastCallFailed_; }
     // Why the last Connect failed (CP932, several lines), "" after a success.
     const std::string& GetConnectError() const { return connectError_; }
 
@@ -59,6 +62,7 @@ private:
     std::string serverProgram_;
     std::unique_ptr<IServerControl> interface_;
     int connected_ = 0;
+    bool lastCallFailed_ = false;
     std::string installError_;
     std::string connectError_;
 };

@@ -199,6 +199,26 @@ TEST_F(ControllerAppTest, FailedRestartKeepsTheNotice)
     app_.ExitInstance();
 }
 
+TEST_F(ControllerAppTest, RestartAfterTheServerDiedStartsItAgain)
+{
+    ASSERT_TRUE(app_.InitInstance());
+    const pid_t first = sandbox_.ServingProcess();
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(::kill(first, SIGKILL), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !programtest::ProcessExists(first); }));
+
+    app_.OnRestartServer();
+    EXPECT_TRUE(prompts_.MessageBoxes().empty());
+    EXPECT_EQ(app_.GetClient().IsRunning(), 1);
+    const pid_t second = sandbox_.ServingProcess();
+    EXPECT_GT(second, 0);
+    EXPECT_NE(second, first);
+    const std::string answer = testsupport::HttpExchange(
+        sandbox_.Port(), "GET / HTTP/1.1\r\nHost: test\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 ", 0), 0u) << answer;
+    app_.ExitInstance();
+}
+
 TEST_F(ControllerAppTest, FailedSaveIsShownAndLeavesTheFlag)
 {
     ASSERT_TRUE(app_.InitInstance());
