@@ -219,6 +219,27 @@ TEST_F(ControllerAppTest, RestartAfterTheServerDiedStartsItAgain)
     app_.ExitInstance();
 }
 
+TEST_F(ControllerAppTest, StalledServerKeepsItsControllerAndServesAgainWhenContinued)
+{
+    // Long enough to tell from an immediate failure, short enough for a quick test.
+    constexpr uint64_t kCallBoundMs = 300;
+    CServerControlClient client(ServerSandbox::ServerProgram(), kCallBoundMs);
+    ASSERT_EQ(client.Connect(), 0) << client.GetConnectError();
+    ASSERT_EQ(client.StartServer(), 0);
+    const pid_t server = sandbox_.ServingProcess();
+    ASSERT_GT(server, 0);
+
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    EXPECT_EQ(client.IsRunning(), 0);  // timed out
+    EXPECT_EQ(client.IsActive(), 0);   // at once, while the late answer is due
+    ASSERT_EQ(::kill(server, SIGCONT), 0);
+    // Bound all along: the server answers again, and it has not ended for lack of a client.
+    EXPECT_TRUE(WaitUntil([&] { return client.IsRunning() == 1; }));
+    EXPECT_EQ(client.IsConnected(), 1);
+    EXPECT_EQ(sandbox_.ServingProcess(), server);
+    client.StopServer();
+}
+
 TEST_F(ControllerAppTest, FailedSaveIsShownAndLeavesTheFlag)
 {
     ASSERT_TRUE(app_.InitInstance());
