@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -112,14 +113,35 @@ private:
         std::lock_guard<std::mutex> hold(mutex_);
         if (fd_ < 0)
             return kCallFailed;
+        uint64_t deadline = GetTickCount64() + callTimeoutMs_;
+        std::string payload;
+        // A late result is taken off the stream before anything else is asked; until it
+        // has come, calls fail at once and the connection stays.
+        if (lateMethod_ != 0) {
+            if (!Readable(0))
+                return kCallFailed;
+            ControlResult late;
+            if (ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
+                !DecodeControlResult(payload, &late) || late.method != lateMethod_)
+                return Break();
+            lateMethod_ = 0;
+        }
         ControlCall call;
         call.method = method;
         if (method == kControlCreateMethod)
             call.interfaceId = kServerControlIid;
-        uint64_t deadline = GetTickCount64() + callTimeoutMs_;
-        std::string payload;
-        if (WriteControlFrame(fd_, EncodeControlCall(call), deadline) != FrameStatus::Ok ||
-            ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
+        if (WriteControlFrame(fd_, EncodeControlCall(call), deadline) != FrameStatus::Ok)
+            return Break();
+        // Nothing of the result has come in time: the stream is still in step, so a server
+        // that stalled (stopped, swapped out) keeps its client.
+        const uint64_t now = GetTickCount64();
+        if (!Readable(deadline > now ? deadline - now : 0)) {
+            if (method == kControlCreateMethod)
+                return Break();
+            lateMethod_ = method;
+            return kCallFailed;
+        }
+        if (ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
             !DecodeControlResult(payload, result) || result->method != method)
             return Break();
         ControlValueKind expected = ControlValueKind::None;
@@ -127,6 +149,22 @@ private:
         if (result->result == kOk ? result->kind != expected : result->kind != ControlValueKind::None)
             return Break();
         return result->result;
+    }
+
+    // Whether the server's answer has begun within `waitMs`; a hang-up counts, so that the
+    // read that follows sees it.
+    bool Readable(uint64_t waitMs)
+    {
+        const uint64_t end = GetTickCount64() + waitMs;
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            const uint64_t now = GetTickCount64();
+            const int rc = poll(&p, 1, static_cast<int>(std::min<uint64_t>(end > now ? end - now : 0, 1u << 30)));
+            if (rc > 0)
+                return true;
+            if (rc == 0 || errno != EINTR)
+                return false;
+        }
     }
 
     long Break()
@@ -138,6 +176,7 @@ private:
 
     std::mutex mutex_;
     int fd_;
+    int32_t lateMethod_ = 0;  // the call whose result has not come yet, 0 when none
     const uint64_t callTimeoutMs_;
 };
 

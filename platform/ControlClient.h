@@ -41,9 +41,11 @@ constexpr uint64_t kDefaultCallTimeoutMs = 120000;
 //
 // The object: each method sends its call and waits for the result at most callTimeoutMs
 // (the request for the object itself included), returning the server's interface result
-// with the value in the out-parameter. A broken connection, a garbled answer or a time-out
-// return kCallFailed with the out-parameter 0 or empty, and from then on every method
-// fails at once. Calls are serialised, so the object may be used from several threads.
+// with the value in the out-parameter. A broken connection or a garbled answer return
+// kCallFailed with the out-parameter 0 or empty, and from then on every method fails at
+// once. A time-out before any of the result came returns kCallFailed too but keeps the
+// connection: later calls fail at once until the late result has arrived, which is then
+// dropped, and calls go on as before. Calls are serialised, so the object may be used from several threads.
 // Destroying it releases the server's object.
 long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* errorText = nullptr,
                          uint64_t activationTimeoutMs = kActivationTimeoutMs,

@@ -22,9 +22,9 @@ public:
     // reason, naming the file, in *error.
     virtual int DumpTrees(std::string* error) = 0;
     // The install switches' halves (flag 1 installs, 0 removes): 0, or -1 after the
-    // failure was reported.
-    virtual int RegisterApp(int flag) = 0;
-    virtual int RegisterService(int flag) = 0;
+    // failure was reported, with what was reported in *error.
+    virtual int RegisterApp(int flag, std::string* error) = 0;
+    virtual int RegisterService(int flag, std::string* error) = 0;
     // Serves the control calls that are waiting, without waiting for more, so that a
     // controller can use the server while the dialog is open.
     virtual void ServeControl() = 0;

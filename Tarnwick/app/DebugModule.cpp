@@ -22,8 +22,18 @@ public:
     void StopServer() override { app_.StopServer(); }
     std::string GetStatusText() override { return app_.GetStatusText(); }
     int IsServerRunning() override { return app_.IsServerRunning(); }
-    int RegisterApp(int flag) override { return app_.RegisterApp(flag); }
-    int RegisterService(int flag) override { return app_.RegisterService(flag); }
+    int RegisterApp(int flag, std::string* error) override
+    {
+        const int result = app_.RegisterApp(flag);
+        *error = app_.GetSetupFailureText();
+        return result;
+    }
+    int RegisterService(int flag, std::string* error) override
+    {
+        const int result = app_.RegisterService(flag);
+        *error = app_.GetSetupFailureText();
+        return result;
+    }
     void ServeControl() override { control_.ServeOnce(0); }
 
     int DumpTrees(std::string* error) override

@@ -184,26 +184,35 @@ int CServerApp::ApplyRegistration(AppIdScript appIdScript, int flag)
     const int server = RegisterServer(flag, &serverError);
     if (appId == 0 && server == 0)
         return 0;
-    ShowMessage((flag ? kRegisterFailedText : kUnregisterFailedText) + (appId != 0 ? appIdError : serverError));
-    exitCode_ = kSetupFailedExitCode;
+    ReportSetupFailure((flag ? kRegisterFailedText : kUnregisterFailedText) + (appId != 0 ? appIdError : serverError));
     return -1;
 }
 
-int CServerApp::RegisterApp(int flag) { return ApplyRegistration(ApplyDesktopAppIdScript, flag); }
+void CServerApp::ReportSetupFailure(const std::string& text)
+{
+    ShowMessage(text);
+    exitCode_ = kSetupFailedExitCode;
+    setupFailureText_ += (setupFailureText_.empty() ? "" : "\r\n") + text;
+}
+
+int CServerApp::RegisterApp(int flag)
+{
+    setupFailureText_.clear();
+    return ApplyRegistration(ApplyDesktopAppIdScript, flag);
+}
 
 int CServerApp::RegisterService(int flag)
 {
+    setupFailureText_.clear();
     int result = ApplyRegistration(ApplyServiceAppIdScript, flag);
     if (flag) {
         if (CServiceThread::InstallService() != 0) {
-            ShowMessage("サービスの追加に失敗しました。");
-            exitCode_ = kSetupFailedExitCode;
+            ReportSetupFailure("サービスの追加に失敗しました。");
             result = -1;
         }
     } else {
         if (CServiceThread::RemoveService() != 0) {
-            ShowMessage("サービスの削除に失敗しました。");
-            exitCode_ = kSetupFailedExitCode;
+            ReportSetupFailure("サービスの削除に失敗しました。");
             result = -1;
         }
     }

@@ -47,6 +47,9 @@ public:
     // its reason and makes the process's exit code nonzero.
     int RegisterApp(int flag);
     int RegisterService(int flag);
+    // What the last RegisterApp or RegisterService showed, one message a line; "" after a
+    // success.
+    const std::string& GetSetupFailureText() const { return setupFailureText_; }
 
 private:
     class InstanceLock;
@@ -57,6 +60,8 @@ private:
     int ApplyRegistration(AppIdScript appIdScript, int flag);
     // Performs a one-shot switch; false when the command line is none.
     bool RunSwitch(const std::string& commandLine, InstanceLock& instance);
+    // Shows a failed install step's message and keeps it for GetSetupFailureText.
+    void ReportSetupFailure(const std::string& text);
 
     const CIPv4Address listenAddress_;
     mutable std::recursive_mutex lock_;
@@ -65,4 +70,5 @@ private:
     std::unique_ptr<CServiceThread> serviceThread_;
     int serviceMode_ = 0;
     int exitCode_ = 0;
+    std::string setupFailureText_;
 };

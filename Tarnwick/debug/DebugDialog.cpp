@@ -23,7 +23,7 @@ constexpr int kServeSliceMs = 50;
 }  // namespace
 
 CDebugDialog::CDebugDialog(IDebugHost& host, QWidget* parent)
-    : QDialog(parent), host_(host), about_(new QAction(ToQString(kAboutEntryText), this))
+    : QDialog(parent), host_(host), about_(new QAction(ToQString(kAboutEntryText), this)), state_(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("Tarnwick - In Debug mode"));
     setWindowIcon(QIcon(QStringLiteral(":/Tarnwick.svg")));
@@ -49,6 +49,9 @@ CDebugDialog::CDebugDialog(IDebugHost& host, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("In Debug mode"), this));
     layout->addLayout(groups);
+    state_->setObjectName(QStringLiteral("state"));
+    layout->addWidget(state_);
+    ShowState();
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
     bottom->addWidget(AddButton("Exit", &CDebugDialog::reject));
@@ -64,7 +67,12 @@ CDebugDialog::CDebugDialog(IDebugHost& host, QWidget* parent)
     connect(about_, &QAction::triggered, this, &CDebugDialog::OnAbout);
 
     auto* serve = new QTimer(this);
-    connect(serve, &QTimer::timeout, this, [this] { host_.ServeControl(); });
+    // A controller may start or stop the core meanwhile; the state line follows it.
+    connect(serve, &QTimer::timeout, this, [this] {
+        host_.ServeControl();
+        if (state_->property("running").toBool() != (host_.IsServerRunning() != 0))
+            ShowState();
+    });
     serve->start(kServeSliceMs);
 }
 
@@ -84,23 +92,72 @@ void CDebugDialog::reject()
 
 void CDebugDialog::OnStart()
 {
-    if (host_.StartServer() != 0)
+    const bool started = host_.StartServer() == 0;
+    ShowState(started ? QStringLiteral("started") : QStringLiteral("start failed"));
+    if (!started)
         ShowError(ToQString(host_.GetStatusText()));
 }
 
-void CDebugDialog::OnStop() { host_.StopServer(); }
+void CDebugDialog::OnStop()
+{
+    host_.StopServer();
+    ShowState(QStringLiteral("stopped"));
+}
 
 void CDebugDialog::OnDump()
 {
+    if (!host_.IsServerRunning()) {
+        ShowState(QStringLiteral("nothing dumped: no server runs"));
+        return;
+    }
     std::string error;
-    if (host_.DumpTrees(&error) != 0)
+    if (host_.DumpTrees(&error) != 0) {
+        ShowState(QStringLiteral("dump failed"));
+        ShowError(ToQString(error));
+        return;
+    }
+    ShowState(QStringLiteral("dumped to ContextDump.xml and InfoDump.xml"));
+}
+
+void CDebugDialog::OnAddService()
+{
+    std::string error;
+    ShowSetupResult(host_.RegisterService(1, &error), error);
+}
+
+void CDebugDialog::OnDelService()
+{
+    std::string error;
+    ShowSetupResult(host_.RegisterService(0, &error), error);
+}
+
+void CDebugDialog::OnAddApp()
+{
+    std::string error;
+    ShowSetupResult(host_.RegisterApp(1, &error), error);
+}
+
+void CDebugDialog::OnDelApp()
+{
+    std::string error;
+    ShowSetupResult(host_.RegisterApp(0, &error), error);
+}
+
+void CDebugDialog::ShowSetupResult(int result, const std::string& error)
+{
+    if (result != 0)
         ShowError(ToQString(error));
 }
 
-void CDebugDialog::OnAddService() { host_.RegisterService(1); }
-void CDebugDialog::OnDelService() { host_.RegisterService(0); }
-void CDebugDialog::OnAddApp() { host_.RegisterApp(1); }
-void CDebugDialog::OnDelApp() { host_.RegisterApp(0); }
+void CDebugDialog::ShowState(const QString& done)
+{
+    const bool running = host_.IsServerRunning() != 0;
+    state_->setProperty("running", running);
+    QString text = running ? QStringLiteral("Server: running") : QStringLiteral("Server: stopped");
+    if (!done.isEmpty())
+        text += QStringLiteral(" (") + done + QLatin1Char(')');
+    state_->setText(text);
+}
 
 void CDebugDialog::OnAbout()
 {

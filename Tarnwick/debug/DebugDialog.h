@@ -7,8 +7,11 @@
 
 #include <QDialog>
 
+#include <string>
+
 class IDebugHost;
 class QAction;
+class QLabel;
 class QPushButton;
 
 class CDebugDialog : public QDialog {
@@ -35,7 +38,12 @@ private:
     void OnDelApp();
     void OnAbout();
     void ShowError(const QString& text);
+    // A failed install step's text in a box; nothing after a success.
+    void ShowSetupResult(int result, const std::string& error);
+    // The state line: whether a core runs, and what the last press did.
+    void ShowState(const QString& done = QString());
 
     IDebugHost& host_;
     QAction* about_;
+    QLabel* state_;
 };

@@ -115,6 +115,9 @@ void CDebugDriver::Execute(const QString& line)
         if (!top)
             top = &dialog_;
         Reply(top->grab().save(argument) ? QStringLiteral("done") : QStringLiteral("error cannot write ") + argument);
+    } else if (verb == QLatin1String("state")) {
+        const auto* state = dialog_.findChild<QLabel*>(QStringLiteral("state"));
+        Reply(state ? QStringLiteral("state ") + state->text() : QStringLiteral("error no state line"));
     } else if (verb == QLatin1String("accept")) {
         auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         if (box && box != &dialog_)

@@ -11,6 +11,7 @@
 //   accept            closes the box that is open as its OK button does; the answer is the
 //                     "done" of the command that opened the box
 //   tr <context>\t<text>  answers "text <translation>", as the module's widgets get it
+//   state             answers "state <text>" with the dialog's state line
 // While a command runs, each box that opens is announced with
 //   window <title>\t<text of its labels, tab-separated>
 // and stays open (the command is not done) until the test sends "accept"; meanwhile the

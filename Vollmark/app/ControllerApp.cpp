@@ -12,6 +12,8 @@ namespace {
 
 const char kSaveFailedText[] = "設定ファイルを保存できませんでした。";
 const char kLoadFailedText[] = "Tarnwick.xmlのロードに失敗しました";
+// The failed restart's message box is named after the command.
+const char kRestartCaption[] = "サーバ再起動";
 const char kKeptOnSaveText[] = "設定を保存すると、元のファイルは Tarnwick.xml.bak として残ります。";
 
 }  // namespace
@@ -89,10 +91,18 @@ std::string CControllerApp::ExpandServerPath(const std::string& text)
 
 void CControllerApp::OnRestartServer()
 {
+    int started = client_.StartServer();
+    // A server that died takes the channel with it: bind anew, starting it as the
+    // controller's own start does, and ask again.
+    if (started != 0 && client_.LastCallFailed() && client_.Connect() == 0)
+        started = client_.StartServer();
     // A restart that failed has not taken the saved settings in: the notice stays.
-    if (client_.StartServer() == 0)
+    if (started == 0)
         settings_.ClearChanged();
     emit settingsChangedFlagChanged();
+    // Both ports are dark now; the user is told why at once, not only in the information view.
+    if (client_.IsRunning() == 0)
+        gui::MessageBox(mainFrame_.get(), client_.GetServerErrorString(), gui::kMbOk | gui::kMbIconStop, kRestartCaption);
 }
 
 void CControllerApp::OnAppAbout()

@@ -262,13 +262,39 @@ void CMainFrame::changeEvent(QEvent* event)
 void CMainFrame::moveEvent(QMoveEvent* event)
 {
     QMainWindow::moveEvent(event);
+    NoteNormalGeometry();
     if (isVisible() && placementRestored_)
         SavePlacement();
 }
 
+void CMainFrame::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    NoteNormalGeometry();
+}
+
+void CMainFrame::NoteNormalGeometry()
+{
+    QTimer::singleShot(0, this, [this] {
+        if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+            normalGeometry_ = geometry();
+    });
+}
+
+void CMainFrame::WriteExitState()
+{
+    const bool iconic = !isVisible() || isMinimized();
+    WriteState("Iconic", iconic ? 1 : 0);
+    // A hidden or minimised window keeps the Zoomed it will come back with.
+    if (!iconic)
+        WriteState("Zoomed", isMaximized() ? 1 : 0);
+}
+
+QMenu* CMainFrame::createPopupMenu() { return nullptr; }
+
 void CMainFrame::SavePlacement()
 {
-    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    const QRect normal = normalGeometry_.isValid() ? normalGeometry_ : geometry();
     const QScreen* screen = this->screen();
     const QPoint maximised = screen ? screen->availableGeometry().topLeft() : QPoint();
     const CProfile profile;
@@ -295,8 +321,10 @@ void CMainFrame::RestorePlacement()
     }
     const QRect normal(QPoint(read("left", kDefaultLeft), read("top", kDefaultTop)),
                        QPoint(read("right", kDefaultRight) - 1, read("bottom", kDefaultBottom) - 1));
-    if (normal.isValid())
+    if (normal.isValid()) {
         setGeometry(OnSomeScreen(normal));
+        normalGeometry_ = geometry();
+    }
     if (read("Iconic", 0) && CanHideToTray())
         return;  // hidden in the tray, as it was left
     if (read("Zoomed", 0))
@@ -313,6 +341,8 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+    WriteExitState();
+    SavePlacement();
     tray_->hide();
     // The window may be hidden in the tray: closing it still ends the program.
     QCoreApplication::quit();

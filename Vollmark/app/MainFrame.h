@@ -71,10 +71,14 @@ public:
     bool IsCommandEnabled(int id) const override;
     void OnCommand(int id) override;
 
+    // None: the bars are switched from the 表示 menu only, so its ticks stay true.
+    QMenu* createPopupMenu() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QAction* AddCommand(QMenu* menu, int id, const char* text, const QList<QKeySequence>& keys = {});
@@ -86,6 +90,13 @@ private:
     // A modal dialog that is open now, raised to the front; null when none.
     static QWidget* RaiseModalDialog();
     void WriteState(const char* entry, int value);
+    // Iconic and Zoomed as the window is now; the state-change events miss a window that
+    // was started hidden in the tray and shown from there.
+    void WriteExitState();
+    // Takes the geometry as the normal one once the events queued with this change are
+    // through: a window manager may resize a window to its maximised size before it says
+    // that the window is maximised.
+    void NoteNormalGeometry();
 
     CControllerApp& app_;
     gui::CCommandRouter router_;
@@ -99,4 +110,6 @@ private:
     int trayIconId_ = 0;
     std::string trayTip_;
     bool placementRestored_ = false;
+    // The last geometry the window had while neither maximised nor minimised.
+    QRect normalGeometry_;
 };

@@ -24,6 +24,7 @@ constexpr int kConnectionSection = 131;
 
 CSecndFrame::CSecndFrame(CControllerApp& app, QWidget* parent) : QWidget(parent), app_(app)
 {
+    setMinimumSize(CTabBar::kWidth, CTabBar::kMinimumHeight);
     header_ = new CHeadderView(app_, this);
     tabBar_ = new CTabBar(app_, this);
     // The first screen: the information section, with its longer description.
@@ -100,6 +101,8 @@ void CSecndFrame::OnCommand(int id)
 
 void CSecndFrame::CopyViewText(const std::string& text)
 {
+    // The views build their reports with CR LF; text pasted on this platform ends its lines
+    // with LF alone.
     if (QClipboard* clipboard = QGuiApplication::clipboard())
-        clipboard->setText(ToQString(text));
+        clipboard->setText(ToQString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }

@@ -21,6 +21,8 @@ const char kNoticeSecond[] = "サーバを再起動してください。";
 
 }  // namespace
 
+const int CTabBar::kMinimumHeight = 4 * kButtonStep + kNoticeFirstLine;
+
 const std::array<CSection, 4>& Sections()
 {
     static const std::array<CSection, 4> sections = {{

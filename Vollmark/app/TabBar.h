@@ -29,6 +29,9 @@ class CTabBar : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kWidth = 195;
+    // Below this the picture and the restart notice at the foot would draw over the
+    // section buttons.
+    static const int kMinimumHeight;
 
     // Selects the first section at once (the sectionSelected signal is sent).
     explicit CTabBar(CControllerApp& app, QWidget* parent = nullptr);

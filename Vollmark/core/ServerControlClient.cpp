@@ -17,9 +17,6 @@ namespace {
 
 // A server started for the controller serves within a second; ten mean it will not.
 constexpr uint64_t kActivationTimeoutMs = 10000;
-// The slowest call, StartServer, stops a running core and loads the settings: well under
-// this on a healthy server. A call that takes longer breaks the binding rather than the GUI.
-constexpr uint64_t kCallTimeoutMs = 10000;
 // Registering the program writes a few keys; an installer silent this long is hung.
 constexpr uint64_t kInstallTimeoutMs = 10000;
 
@@ -35,7 +32,10 @@ std::string DescribeRun(const platform::RunResult& result)
 
 }  // namespace
 
-CServerControlClient::CServerControlClient(std::string serverProgram) : serverProgram_(std::move(serverProgram)) {}
+CServerControlClient::CServerControlClient(std::string serverProgram, uint64_t callTimeoutMs)
+    : serverProgram_(std::move(serverProgram)), callTimeoutMs_(callTimeoutMs)
+{
+}
 
 CServerControlClient::~CServerControlClient() = default;
 
@@ -49,7 +49,7 @@ std::string CServerControlClient::DefaultServerProgram()
 bool CServerControlClient::Bind()
 {
     std::string reason;
-    const long rc = platform::CreateServerControl(&interface_, &reason, kActivationTimeoutMs, kCallTimeoutMs);
+    const long rc = platform::CreateServerControl(&interface_, &reason, kActivationTimeoutMs, callTimeoutMs_);
     if (rc == platform::kOk && interface_)
         return true;
     interface_.reset();
@@ -101,17 +101,15 @@ void CServerControlClient::Release()
 int CServerControlClient::CallShort(long (IServerControl::*method)(short*), int neutral)
 {
     short value = 0;
-    if (!connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk)
-        return neutral;
-    return value;
+    lastCallFailed_ = !connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk;
+    return lastCallFailed_ ? neutral : value;
 }
 
 std::string CServerControlClient::CallText(long (IServerControl::*method)(std::u16string*), const std::string& neutral)
 {
     std::u16string value;
-    if (!connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk)
-        return neutral;
-    return platform::Utf16ToCp932(value);
+    lastCallFailed_ = !connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk;
+    return lastCallFailed_ ? neutral : platform::Utf16ToCp932(value);
 }
 
 int CServerControlClient::StartServer() { return CallShort(&IServerControl::StartServer, -1); }

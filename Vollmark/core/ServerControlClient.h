@@ -14,10 +14,15 @@ class CServerControlClient {
 public:
     // What GetServerErrorString gives when the server cannot be asked.
     static const char* const kNotConnectedText;
+    // The slowest call, StartServer, stops a running core and loads the settings: well
+    // under this on a healthy server. A call that takes longer fails; the binding stays.
+    static constexpr uint64_t kCallTimeoutMs = 10000;
 
     // `serverProgram`: the server program that InstallServer runs (CP932); by default the
     // "Tarnwick" beside the running controller.
-    explicit CServerControlClient(std::string serverProgram = DefaultServerProgram());
+    // `callTimeoutMs`: how long one call may wait for the server.
+    explicit CServerControlClient(std::string serverProgram = DefaultServerProgram(),
+                                  uint64_t callTimeoutMs = kCallTimeoutMs);
     virtual ~CServerControlClient();
     CServerControlClient(const CServerControlClient&) = delete;
     CServerControlClient& operator=(const CServerControlClient&) = delete;
@@ -34,6 +39,9 @@ public:
     void Release();
 
     int IsConnected() const { return connected_; }
+    // Whether the last call could not reach the server (not bound, or the channel broke);
+    // false when the server answered, whatever it answered.
+    bool LastCallFailed() const { return lastCallFailed_; }
     // Why the last Connect failed (CP932, several lines), "" after a success.
     const std::string& GetConnectError() const { return connectError_; }
 
@@ -57,8 +65,10 @@ private:
     std::string CallText(long (IServerControl::*method)(std::u16string*), const std::string& neutral);
 
     std::string serverProgram_;
+    uint64_t callTimeoutMs_;
     std::unique_ptr<IServerControl> interface_;
     int connected_ = 0;
+    bool lastCallFailed_ = false;
     std::string installError_;
     std::string connectError_;
 };

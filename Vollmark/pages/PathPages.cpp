@@ -170,7 +170,7 @@ void CPathPage1::OnVirtualHostClicked() { virtualHost_->setEnabled(useVirtualHos
 
 void CPathPage1::OnBrowse()
 {
-    CFolderDialog dialog(kFolderTitle, Text(localPath_), app_.GetMainWnd());
+    CFolderDialog dialog(kFolderTitle, app_.ExpandServerPath(Text(localPath_)), app_.GetMainWnd());
     if (dialog.Browse() == 1)
         SetText(localPath_, dialog.GetFolderPath());
 }

@@ -378,7 +378,8 @@ void CServerPage4::OnMakeKey()
 
 void CServerPage4::OnBrowse(QLineEdit* field, bool certificate)
 {
-    COpenFileDialog dialog(this, Text(field));
+    // The field may name the file through %ServerRoot%; the chooser needs the real folder.
+    COpenFileDialog dialog(this, app_.ExpandServerPath(Text(field)));
     if (certificate)
         dialog.AddFilter("CRTファイル (*.crt)", "*.crt");
     dialog.AddFilter("PEMファイル (*.pem)", "*.pem");

@@ -10,6 +10,10 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QStringList>
+#include <QTextLayout>
+
+#include <algorithm>
 
 #include <iterator>
 #include <vector>
@@ -59,6 +63,26 @@ std::vector<TextBlock> DetailBlocks(CServerControlClient& client, bool countUnit
     };
 }
 
+// The lines `text` takes in `width` pixels; at least one, so an empty value still clears
+// its line.
+QStringList WrapText(const QString& text, const QFont& font, int width)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        lines << text.mid(line.textStart(), line.textLength());
+    }
+    layout.endLayout();
+    if (lines.isEmpty())
+        lines << QString();
+    return lines;
+}
+
 }  // namespace
 
 CServerInfoView::CServerInfoView(CControllerApp& app, QWidget* parent) : CMainViewBase(app, parent)
@@ -94,22 +118,24 @@ void CServerInfoView::DrawInfo(QPainter& painter)
 {
     painter.setBackgroundMode(Qt::TransparentMode);
     CServerControlClient& client = App().GetClient();
+    // The report says why a stopped server stopped, so it is worth copying then too.
+    SetCopyEnabled(true);
     const bool running = client.IsRunning() != 0;
-    SetCopyEnabled(running);
-    if (running)
-        DrawBlock(painter, kLeft, kStatusTop, kStatusLabel, client.GetServerErrorString(), false);
-    else
-        DrawBlock(painter, kLeft, kStatusTop, kStatusLabel, "起動エラー : " + client.GetServerErrorString(), true);
+    const std::string status = client.GetServerErrorString();
+    const int statusLines =
+        DrawBlock(painter, kLeft, kStatusTop, kStatusLabel, running ? status : "起動エラー : " + status, !running);
     // Asked again: the server may have stopped while the status was drawn.
     if (client.IsRunning() == 0)
         return;
+    // A status wrapped onto more lines pushes the figures down.
+    const int shift = (statusLines - 1) * kLineHeight;
     const std::vector<TextBlock> blocks = DetailBlocks(client, true);
     for (size_t i = 0; i < blocks.size() && i < std::size(kDetailTops); ++i)
-        DrawBlock(painter, kLeft, kDetailTops[i], blocks[i].label, blocks[i].value, false);
+        DrawBlock(painter, kLeft, kDetailTops[i] + shift, blocks[i].label, blocks[i].value, false);
 }
 
-void CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,
-                                bool error)
+int CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,
+                               bool error)
 {
     const CDrawTools& tools = App().GetDrawTools();
     // Positions are the text's top-left; Qt draws from the baseline.
@@ -119,13 +145,18 @@ void CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::stri
 
     const int valueX = x + kValueIndent;
     const int valueY = y + kLineHeight;
-    ClearLine(painter, valueX, valueY);
+    // Wrapped at the right edge rather than cut there: a start error is read whole.
+    const QStringList lines = WrapText(ToQString(value), tools.normalFont, std::max(width() - valueX, 1));
+    ClearLine(painter, valueX, valueY, static_cast<int>(lines.size()));
     painter.setFont(tools.normalFont);
     painter.setPen(error ? tools.redPen : tools.darkPen);
-    painter.drawText(valueX, valueY + QFontMetrics(tools.normalFont).ascent(), ToQString(value));
+    const int ascent = QFontMetrics(tools.normalFont).ascent();
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        painter.drawText(valueX, valueY + static_cast<int>(i) * kLineHeight + ascent, lines[i]);
+    return static_cast<int>(lines.size());
 }
 
-void CServerInfoView::ClearLine(QPainter& painter, int x, int y)
+void CServerInfoView::ClearLine(QPainter& painter, int x, int y, int lines)
 {
-    painter.fillRect(QRect(x, y, width() - x, kLineHeight), App().GetDrawTools().white);
+    painter.fillRect(QRect(x, y, width() - x, kLineHeight * lines), App().GetDrawTools().white);
 }

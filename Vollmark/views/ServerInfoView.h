@@ -22,17 +22,18 @@ public:
     std::string GetCopyText() override;
 
 protected:
-    // Copying is enabled exactly while the last paint found the server running.
+    // Enables copying: the report holds the status text whether the server runs or not.
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void RepaintIfShown();
     void DrawInfo(QPainter& painter);
-    // Label at (x, y), value one line below and indented; `error` draws the value red.
-    void DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,
-                   bool error);
-    // Whites out a value line from (x, y) to the right edge.
-    void ClearLine(QPainter& painter, int x, int y);
+    // Label at (x, y), value one line below and indented, wrapped at the right edge;
+    // `error` draws the value red. The number of lines the value took.
+    int DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,
+                  bool error);
+    // Whites out `lines` value lines from (x, y) to the right edge.
+    void ClearLine(QPainter& painter, int x, int y, int lines);
 
     QTimer timer_;
 };

@@ -157,12 +157,12 @@ protected:
     }
 
     // Starts "/Debug" offscreen and waits until its driver has connected.
-    void StartDialog()
+    void StartDialog(const std::vector<std::string>& environment = {})
     {
         driver_ = std::make_unique<DriverLine>(folder_.Path() + "driver");
-        dialog_ = std::make_unique<ProgramRunner>(
-            kProgram, std::vector<std::string>{"/Debug"},
-            programtest::EnvironmentChanges{"QT_QPA_PLATFORM=offscreen", "TARNWICK_DEBUG_DRIVER=" + driver_->Path()});
+        programtest::EnvironmentChanges changes{"QT_QPA_PLATFORM=offscreen", "TARNWICK_DEBUG_DRIVER=" + driver_->Path()};
+        changes.insert(changes.end(), environment.begin(), environment.end());
+        dialog_ = std::make_unique<ProgramRunner>(kProgram, std::vector<std::string>{"/Debug"}, changes);
         ASSERT_TRUE(driver_->Accept(kProgramLimit)) << dialog_->ErrorOutput();
     }
 
@@ -292,6 +292,41 @@ TEST_F(DebugDialogTest, AddServiceAndDelServiceChangeTheRegistrationAndTheUnit)
     Click("Del Service");
     EXPECT_FALSE(Exists(unit));
     EXPECT_FALSE(KeyExists(kClassKey));
+}
+
+TEST_F(DebugDialogTest, FailedInstallStepsShowTheirFailureInABox)
+{
+    // A registry store under a plain file cannot be written (removing from it finds
+    // nothing to remove, which succeeds).
+    PutFile(folder_.Path() + "plain", "x");
+    StartDialog({"TARNWICK_REGISTRY=" + folder_.Path() + "plain/registry"});
+    for (const char* button : {"Add App", "Add Service"}) {
+        SCOPED_TRACE(button);
+        const std::string window = driver_->Command(std::string("click ") + button);
+        EXPECT_EQ(window.rfind("window Tarnwick\t", 0), 0u) << window;
+        EXPECT_NE(window.find(folder_.Path() + "plain/registry"), std::string::npos) << window;
+        if (std::string(button) == "Add App")
+            EXPECT_EQ(driver_->Command("shot " + Screenshot("debug-add-app-failure")), "done");
+        EXPECT_EQ(driver_->Command("accept"), "done");
+    }
+    // The failed steps leave the exit code that the switches give too.
+    driver_->Command("click Exit");
+    EXPECT_NE(dialog_->Wait(kProgramLimit).exitCode, 0);
+}
+
+TEST_F(DebugDialogTest, StateLineSaysWhetherAServerRunsAndWhatThePressDid)
+{
+    StartDialog();
+    EXPECT_EQ(driver_->Command("state"), "state Server: stopped");
+    Click("Dump");
+    EXPECT_EQ(driver_->Command("state"), "state Server: stopped (nothing dumped: no server runs)");
+    Click("Start");
+    EXPECT_EQ(driver_->Command("state"), "state Server: running (started)");
+    Click("Dump");
+    EXPECT_EQ(driver_->Command("state"), "state Server: running (dumped to ContextDump.xml and InfoDump.xml)");
+    EXPECT_EQ(driver_->Command("shot " + Screenshot("debug-state-line")), "done");
+    Click("Stop");
+    EXPECT_EQ(driver_->Command("state"), "state Server: stopped (stopped)");
 }
 
 TEST_F(DebugDialogTest, ExitStopsTheServerAndEndsTheProgram)

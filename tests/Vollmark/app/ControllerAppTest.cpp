@@ -189,11 +189,55 @@ TEST_F(ControllerAppTest, FailedRestartKeepsTheNotice)
     app_.GetSetting().SetInt("Basic::Port", ntohs(address.sin_port));
     ASSERT_TRUE(app_.SaveSettings());
 
+    prompts_.QueueMessageBoxAnswer(gui::kIdOk);
     app_.OnRestartServer();
     EXPECT_EQ(app_.IsSettingsChanged(), 1);
     EXPECT_EQ(app_.GetClient().IsRunning(), 0);
+    ASSERT_EQ(prompts_.MessageBoxes().size(), 1u);
+    EXPECT_EQ(prompts_.MessageBoxes()[0].text, "ポート待ちうけに失敗しました、ポート番号を確認してください");
     ::close(busy);
     app_.ExitInstance();
+}
+
+TEST_F(ControllerAppTest, RestartAfterTheServerDiedStartsItAgain)
+{
+    ASSERT_TRUE(app_.InitInstance());
+    const pid_t first = sandbox_.ServingProcess();
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(::kill(first, SIGKILL), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !programtest::ProcessExists(first); }));
+
+    app_.OnRestartServer();
+    EXPECT_TRUE(prompts_.MessageBoxes().empty());
+    EXPECT_EQ(app_.GetClient().IsRunning(), 1);
+    const pid_t second = sandbox_.ServingProcess();
+    EXPECT_GT(second, 0);
+    EXPECT_NE(second, first);
+    const std::string answer = testsupport::HttpExchange(
+        sandbox_.Port(), "GET / HTTP/1.1\r\nHost: test\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 ", 0), 0u) << answer;
+    app_.ExitInstance();
+}
+
+TEST_F(ControllerAppTest, StalledServerKeepsItsControllerAndServesAgainWhenContinued)
+{
+    // Long enough to tell from an immediate failure, short enough for a quick test.
+    constexpr uint64_t kCallBoundMs = 300;
+    CServerControlClient client(ServerSandbox::ServerProgram(), kCallBoundMs);
+    ASSERT_EQ(client.Connect(), 0) << client.GetConnectError();
+    ASSERT_EQ(client.StartServer(), 0);
+    const pid_t server = sandbox_.ServingProcess();
+    ASSERT_GT(server, 0);
+
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    EXPECT_EQ(client.IsRunning(), 0);  // timed out
+    EXPECT_EQ(client.IsActive(), 0);   // at once, while the late answer is due
+    ASSERT_EQ(::kill(server, SIGCONT), 0);
+    // Bound all along: the server answers again, and it has not ended for lack of a client.
+    EXPECT_TRUE(WaitUntil([&] { return client.IsRunning() == 1; }));
+    EXPECT_EQ(client.IsConnected(), 1);
+    EXPECT_EQ(sandbox_.ServingProcess(), server);
+    client.StopServer();
 }
 
 TEST_F(ControllerAppTest, FailedSaveIsShownAndLeavesTheFlag)

@@ -13,6 +13,7 @@
 #include "core/Profile.h"
 #include "gui/QtText.h"
 #include "views/MainViewBase.h"
+#include "ModalDriver.h"
 #include "Screenshot.h"
 #include "ScriptedPrompts.h"
 #include "ServerSandbox.h"
@@ -25,13 +26,18 @@
 #include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
+#include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -161,6 +167,52 @@ TEST_F(MainFrameTest, RestartNoticeAppearsAfterASaveAndGoesWithCtrlR)
     EXPECT_EQ(app_.GetClient().IsRunning(), 1);
 }
 
+TEST_F(MainFrameTest, FailedRestartFromMenuToolbarOrTraySaysWhy)
+{
+    // SSL on with a key file that is not there: every restart fails.
+    app_.GetSetting().SetInt("Basic::EnableSSL", 1);
+    app_.GetSetting().SetInt("SSL::Port", testsupport::PickFreePort());
+    app_.GetSetting().SetString("SSL::PrivateKey", "%ServerRoot%SSLKey/missing.pem");
+    ASSERT_TRUE(app_.SaveSettings());
+    const std::string reason = "SSL初期化に失敗しました、暗号化キー、パスワード、証明書のいずれかが異常です";
+    auto* toolBar = frame_->findChild<QToolBar*>();
+    ASSERT_NE(toolBar, nullptr);
+    const struct {
+        const char* from;
+        std::function<void()> restart;
+    } cases[] = {
+        {"menu", [&] { Action(CControllerApp::kIdRestartServer)->trigger(); }},
+        {"toolbar", [&] {
+             QTest::mouseClick(toolBar->widgetForAction(Action(CControllerApp::kIdRestartServer)), Qt::LeftButton);
+         }},
+        {"tray", [&] { frame_->GetTrayMenu()->actions().at(2)->trigger(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        ScriptedPrompts prompts;
+        prompts.QueueMessageBoxAnswer(gui::kIdOk);
+        Settle();
+        c.restart();
+        ASSERT_EQ(prompts.MessageBoxes().size(), 1u);
+        EXPECT_EQ(prompts.MessageBoxes()[0].text, reason);
+        EXPECT_EQ(prompts.MessageBoxes()[0].type, unsigned(gui::kMbOk | gui::kMbIconStop));
+        EXPECT_EQ(app_.GetClient().IsRunning(), 0);
+        EXPECT_EQ(app_.IsSettingsChanged(), 1);
+    }
+
+    // The box a person sees.
+    gui::PromptResponder* scripted = gui::SetPromptResponder(nullptr);
+    bool shown = false;
+    WhenModalOpens<QMessageBox>([&](QMessageBox& box) {
+        shown = Text(box.text()) == reason;
+        SaveScreenshot(box, "failed-restart-message");
+        box.accept();
+    });
+    Action(CControllerApp::kIdRestartServer)->trigger();
+    gui::SetPromptResponder(scripted);
+    EXPECT_TRUE(shown);
+}
+
 TEST_F(MainFrameTest, SectionsReplaceTheViewAndTheHeader)
 {
     CHeadderView* header = Content()->GetHeader();
@@ -217,7 +269,36 @@ TEST_F(MainFrameTest, CopyPutsTheViewsReportOnTheClipboard)
     QGuiApplication::clipboard()->clear();
     Action(CSecndFrame::kIdCopyViewText)->trigger();
     const std::string copied = Text(QGuiApplication::clipboard()->text());
-    EXPECT_EQ(copied.rfind("■サーバ動作状況\r\n　サーバは正常に作動中です。\r\n\r\n", 0), 0u) << platform::Cp932ToUtf8(copied);
+    // Lines end as this platform ends them.
+    EXPECT_EQ(copied.rfind("■サーバ動作状況\n　サーバは正常に作動中です。\n\n", 0), 0u) << platform::Cp932ToUtf8(copied);
+    EXPECT_EQ(copied.find('\r'), std::string::npos);
+}
+
+TEST_F(MainFrameTest, ToolbarOffersNoContextMenuOfItsOwn)
+{
+    // The menu a right click on the toolbar or the menu bar opens: none, so no second
+    // switch of the toolbar gets out of step with 表示 → ツール バー.
+    std::unique_ptr<QMenu> popup(frame_->createPopupMenu());
+    EXPECT_EQ(popup, nullptr) << (popup && !popup->actions().isEmpty() ? Text(popup->actions().front()->text()) : "");
+}
+
+TEST_F(MainFrameTest, WindowIsNeverSoSmallThatTheNoticeCoversTheSectionButtons)
+{
+    ASSERT_TRUE(app_.SaveSettings());
+    frame_->resize(100, 100);
+    QApplication::processEvents();
+    CTabBar* tabBar = Content()->GetTabBar();
+    const QImage strip = tabBar->grab().toImage();
+    SaveScreenshot(*frame_, "main-frame-smallest");
+    const int buttonsFoot = tabBar->GetButton(3)->geometry().bottom();
+    int red = 0;
+    for (int y = 0; y <= buttonsFoot && y < strip.height(); ++y) {
+        for (int x = 0; x < strip.width(); ++x)
+            red += strip.pixelColor(x, y) == QColor(CDrawTools::kRed) ? 1 : 0;
+    }
+    EXPECT_EQ(red, 0);
+    // The picture at the foot starts below the buttons as well.
+    EXPECT_GT(strip.height() - 80, buttonsFoot);
 }
 
 TEST_F(MainFrameTest, TrayShowsConnectionsInProgress)
@@ -299,6 +380,63 @@ TEST_F(MainFrameTest, PlacementIsRememberedAndBroughtBackOnScreen)
     CMainFrame moved(app_);
     moved.RestorePlacement();
     EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(moved.geometry()));
+}
+
+// Closes the window as the user does, answering the close question.
+void CloseAsked(CMainFrame& frame, ScriptedPrompts& prompts)
+{
+    prompts.QueueMessageBoxAnswer(gui::kIdOk);
+    EXPECT_TRUE(frame.close());
+}
+
+TEST_F(MainFrameTest, ExitSavesTheStateTheWindowHasWhateverTheEventsSaid)
+{
+    // Left hidden in the tray at the last exit; this start shows it (offscreen has no
+    // tray), and the user closes it as a shown window.
+    frame_->SavePlacement();
+    CProfile().WriteProfileInt(CMainFrame::kPlacementSection, "Iconic", 1);
+    {
+        CMainFrame restarted(app_);
+        restarted.RestorePlacement();
+        ASSERT_TRUE(restarted.isVisible());
+        CloseAsked(restarted, prompts_);
+    }
+    EXPECT_EQ(ProfileInt("Iconic"), 0);
+    EXPECT_EQ(ProfileInt("Zoomed"), 0);
+
+    // Closed while minimised: the next start begins in the tray again.
+    {
+        CMainFrame restarted(app_);
+        restarted.RestorePlacement();
+        restarted.showMinimized();
+        QApplication::processEvents();
+        CloseAsked(restarted, prompts_);
+    }
+    EXPECT_EQ(ProfileInt("Iconic"), 1);
+}
+
+TEST_F(MainFrameTest, QuittingMaximisedKeepsTheNormalGeometryForTheNextStart)
+{
+    const QRect normal(120, 90, 640, 480);
+    frame_->setGeometry(normal);
+    QApplication::processEvents();
+    // As a window manager maximises: the platform window first, then the widget hears.
+    frame_->windowHandle()->setWindowStates(Qt::WindowMaximized);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame_->isMaximized(); }, kPollLimitMs));
+    QApplication::processEvents();
+    ASSERT_NE(frame_->geometry(), normal);
+    CloseAsked(*frame_, prompts_);
+    EXPECT_EQ(ProfileInt("Zoomed"), 1);
+    EXPECT_EQ(ProfileInt("left"), 120);
+    EXPECT_EQ(ProfileInt("bottom"), 570);
+
+    CMainFrame restarted(app_);
+    restarted.RestorePlacement();
+    QApplication::processEvents();
+    EXPECT_TRUE(restarted.isMaximized());
+    restarted.showNormal();
+    QApplication::processEvents();
+    EXPECT_EQ(restarted.geometry(), normal);
 }
 
 TEST_F(MainFrameTest, WithoutATrayMinimisingNeverHidesTheWindow)

@@ -96,7 +96,7 @@ TEST_F(ServerInfoViewTest, ShowsTheServersOwnFiguresAndEnablesCopying)
     SaveScreenshot(view_, "server-info-view");
 }
 
-TEST_F(ServerInfoViewTest, StoppedServerDisablesCopyingAndShowsWhy)
+TEST_F(ServerInfoViewTest, StoppedServerShowsWhyAndCanBeCopied)
 {
     view_.grab();
     ASSERT_TRUE(view_.IsCopyEnabled());
@@ -104,13 +104,39 @@ TEST_F(ServerInfoViewTest, StoppedServerDisablesCopyingAndShowsWhy)
     ASSERT_EQ(app_.GetClient().IsRunning(), 0);
 
     view_.grab();
-    EXPECT_FALSE(view_.IsCopyEnabled());
+    EXPECT_TRUE(view_.IsCopyEnabled());
     const std::string status = app_.GetClient().GetServerErrorString();
     EXPECT_NE(status, "");
     const std::string text = view_.GetCopyText();
     EXPECT_EQ(text.rfind(Block("■サーバ動作状況", status), 0), 0u) << platform::Cp932ToUtf8(text);
     view_.resize(600, 420);
     SaveScreenshot(view_, "server-info-view-stopped");
+}
+
+TEST_F(ServerInfoViewTest, LongStartErrorIsWrappedNotCut)
+{
+    // SSL on with a key file that is not there: the start fails with a long reason.
+    app_.GetSetting().SetInt("Basic::EnableSSL", 1);
+    app_.GetSetting().SetInt("SSL::Port", testsupport::PickFreePort());
+    app_.GetSetting().SetString("SSL::PrivateKey", "%ServerRoot%SSLKey/missing.pem");
+    ASSERT_TRUE(app_.SaveSettings());
+    EXPECT_NE(app_.GetClient().StartServer(), 0);
+    ASSERT_EQ(app_.GetClient().IsRunning(), 0);
+
+    view_.resize(360, 200);
+    const QImage picture = view_.grab().toImage();
+    SaveScreenshot(view_, "server-info-view-long-status");
+    // The value's first line starts 26 pixels down; red below its second line's top means
+    // the text went on to a further line instead of running off the edge.
+    constexpr int kSecondLineTop = 10 + 16 + 16;
+    int redBelow = 0;
+    for (int y = kSecondLineTop; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            redBelow += picture.pixelColor(x, y) == QColor(Qt::red) ? 1 : 0;
+    }
+    EXPECT_GT(redBelow, 0);
+    EXPECT_TRUE(view_.IsCopyEnabled());
+    EXPECT_NE(view_.GetCopyText().find("SSL初期化に失敗しました"), std::string::npos);
 }
 
 }  // namespace
