@@ -164,6 +164,15 @@ uint32_t GetPeerIPv4(int fd)
     return address.sin_addr.s_addr;
 }
 
+uint32_t GetLocalIPv4(int fd)
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0 || address.sin_family != AF_INET)
+        return 0;
+    return address.sin_addr.s_addr;
+}
+
 bool WaitReadable(int fd, int64_t microseconds, bool* ended)
 {
     pollfd p{fd, POLLIN | POLLRDHUP, 0};

@@ -293,7 +293,8 @@ bool CSSIResponse::MayRequest(const CRequestPath& target) const
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
 {
-    CSubProcess::BuildEnvironment(envView, core_, threadView_, request_, path_);
+    CSubProcess::BuildEnvironment(envView, core_, threadView_, request_, path_,
+                                  connection_.GetLocalAddress().ToString());
     const std::string& localPath = path_.GetLocalPath();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     platform::FileStatus status;
