@@ -5,6 +5,7 @@
 #include "CurlFixture.h"
 
 #include "ChildProcess.h"
+#include "FileSizeLimit.h"
 #include "ServerTestSupport.h"
 
 #include "CRuntime.h"
@@ -293,6 +294,29 @@ TEST_F(WebDavTest, PutCreatesAFileAndThenReplacesIt)
     for (const auto& entry : std::filesystem::directory_iterator(site))
         names.push_back(entry.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"up.bin"});
+}
+
+TEST_F(WebDavTest, PutThatRunsOutOfRoomIs507AndKeepsTheOldFile)
+{
+    testsupport::PutFile(site + "a.txt", "old contents");
+    const std::string bodyFile = ScratchFile("upload");
+    testsupport::PutFile(bodyFile, servertest::Pattern(200000));
+    Start();
+    Answer answer;
+    {
+        // Room for the logs and curl's small files, not for the upload.
+        testsupport::FileSizeLimit limit(16384);
+        ASSERT_TRUE(limit.ok());
+        answer = Method("PUT", "/a.txt", {"-H", "Expect:", "--data-binary", "@" + bodyFile});
+    }
+    ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+    EXPECT_EQ(answer.status, 507);
+    EXPECT_EQ(answer.statusLine, "HTTP/1.1 507 Insufficient Storage");
+    EXPECT_EQ(testsupport::GetFile(site + "a.txt"), "old contents");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"a.txt"});
 }
 
 TEST_F(WebDavTest, MkcolCreatesAFolderOnceAndRefusesItThen)
