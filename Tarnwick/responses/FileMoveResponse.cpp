@@ -141,8 +141,9 @@ void CFileMoveResponse::Build()
     // not make it under its own name.
     if (!NamesThisHost(TrimOws(request_.GetHeader("Destination", "")), path_.GetTargetHost()))
         throw new CSystemResponse(core_, threadView_, kOtherFolder, 502, kNoDetail);
-    // The same rule as for the request's own path: no name that Shift-JIS cannot hold.
-    if (!IsShiftJisUrlPath(destination))
+    // The same rules as for a written request path: no name that Shift-JIS cannot hold,
+    // and no '\' that would be taken for '/'.
+    if (!IsShiftJisUrlPath(destination) || HoldsBackslashSeparator(destination))
         throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
 
     const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), settingsView_);

@@ -5,6 +5,7 @@
 
 #include "ByteBuffer.h"
 #include "FilePath.h"
+#include "UrlCoding.h"
 
 #include "FileIo.h"
 #include "FileSystem.h"
@@ -49,6 +50,9 @@ CFilePutResponse::CFilePutResponse(CServerCore* core, const CConfigAccessor& thr
 {
     if (path_.GetLocalPath().empty())
         throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
+    // A read may take '\' for '/'; a write would make a file of another name.
+    if (HoldsBackslashSeparator(GetUrlPath(request_.GetUrl())))
+        throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
 }
 
 CFilePutResponse::~CFilePutResponse() = default;

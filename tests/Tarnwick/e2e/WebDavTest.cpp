@@ -319,6 +319,30 @@ TEST_F(WebDavTest, PutThatRunsOutOfRoomIs507AndKeepsTheOldFile)
     EXPECT_EQ(names, std::vector<std::string>{"a.txt"});
 }
 
+// ':' is a character of Linux names; '\\' is read as '/' but never written as one.
+TEST_F(WebDavTest, ColonIsANameCharacterAndAWriteThatABackslashWouldRenameIs400)
+{
+    ASSERT_EQ(::mkdir((site + "x").c_str(), 0755), 0);
+    testsupport::PutFile(site + "log-12:00:00.txt", "log\n");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    Start();
+    EXPECT_EQ(Put("/x%3Ay.txt", "colon").status, 201);
+    EXPECT_EQ(testsupport::GetFile(site + "x:y.txt"), "colon");
+    EXPECT_TRUE(std::filesystem::is_empty(site + "x"));
+    EXPECT_EQ(Request("/x:y.txt").body, "colon");
+    const Answer listed = Request("/log-12:00:00.txt");
+    EXPECT_EQ(listed.status, 200);
+    EXPECT_EQ(listed.body, "log\n");
+    EXPECT_EQ(Request("/log-12%3a00%3a00.txt").body, "log\n");
+
+    EXPECT_EQ(Put("/x%5Cz.txt", "slash").status, 400);
+    EXPECT_EQ(Method("MKCOL", "/x%5Cdir").status, 400);
+    EXPECT_EQ(Transfer("COPY", "/f.txt", "/x%5Cg.txt").status, 400);
+    EXPECT_EQ(Transfer("MOVE", "/f.txt", "/x\\g.txt").status, 400);
+    EXPECT_TRUE(std::filesystem::is_empty(site + "x"));
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+}
+
 TEST_F(WebDavTest, MkcolCreatesAFolderOnceAndRefusesItThen)
 {
     Start();
