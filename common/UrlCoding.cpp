@@ -181,7 +181,6 @@ std::string NormalizeUrlPath(const std::string& path)
         s = PrependChar('/', s);
     for (int pass = 0; pass < kMaxNormalizePasses; ++pass) {
         bool changed = ReplaceAll(s, "\\", "/");
-        changed |= ReplaceAll(s, ":", "/");
         changed |= ReplaceAll(s, "/../", "/");
         changed |= ReplaceAll(s, "/./", "/");
         changed |= ReplaceAll(s, "//", "/");
@@ -207,6 +206,15 @@ bool IsShiftJisUrlPath(const std::string& path)
         return false;
     // No CP932 character maps to U+FFFD: it stands only for bytes that are no character.
     return platform::Cp932ToUtf8(converted).find(kUnicodeReplacement) == std::string::npos;
+}
+
+bool HoldsBackslashSeparator(const std::string& path)
+{
+    const std::string decoded = PercentDecode(TrimText(path), false);
+    for (size_t i = 0; i < decoded.size(); i += CharLengthAt(decoded, i))
+        if (decoded[i] == '\\')
+            return true;
+    return false;
 }
 
 std::string EscapeUrl(const std::string& text) { return Escape(text, false); }

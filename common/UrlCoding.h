@@ -20,7 +20,8 @@ std::string GetUrlQuery(const std::string& url);
 std::string DecodeUrlText(const std::string& text);
 
 // The request path as a local path below the root: trims white space, percent-decodes as
-// DecodeUrlText does but keeps '+', turns '\' and ':' into '/', collapses "//", "/./" and
+// DecodeUrlText does but keeps '+', turns '\' into '/' (':' is a name's own character
+// here), collapses "//", "/./" and
 // "/../" to "/" (not resolved against the previous segment: /a/../b is /a/b) and a final
 // "/." or "/.." to "/". The result begins with '/' and has no empty, "." or ".." segment.
 // A '\' that is the second byte of a Shift-JIS character is kept.
@@ -31,6 +32,10 @@ std::string NormalizeUrlPath(const std::string& path);
 // character that has a Unicode form, so that a file name made of it needs no substitute
 // and no two paths name one file. A path without bytes from 0x80 up always is.
 bool IsShiftJisUrlPath(const std::string& path);
+
+// Whether NormalizeUrlPath turns a '\' of `path`, once decoded, into '/': a file written
+// under that path would get another name than the one asked for.
+bool HoldsBackslashSeparator(const std::string& path);
 
 // Writes as "%hh" (lower-case hexadecimal) the bytes a link in a Shift-JIS page must not carry
 // raw: 0x00-0x20 and # % " ' < > ? \ * | :. The second byte of a Shift-JIS character is

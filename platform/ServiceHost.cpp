@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -280,6 +281,11 @@ std::string ServiceNotifyMessage(const ServiceStatus& status)
     const bool specific = status.exitCode == kErrorServiceSpecificError;
     if (specific)
         text += " (service-specific error " + std::to_string(status.serviceSpecificExitCode) + ")";
+    if (!status.text.empty()) {
+        // A line break would end the assignment and start another.
+        text = Cp932ToUtf8(status.text);
+        std::replace_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
+    }
     message += "STATUS=" + text;
     if (specific && status.state == ServiceState::Stopped)
         message += "\nEXIT_STATUS=" + std::to_string(status.serviceSpecificExitCode);
@@ -574,9 +580,10 @@ void CServiceDispatcher::RegisterControlHandler(ControlHandler handler)
     handler_ = std::move(handler);
 }
 
-int CServiceDispatcher::ReportStatus(ServiceState state, uint32_t exitCode)
+int CServiceDispatcher::ReportStatus(ServiceState state, uint32_t exitCode, const std::string& text)
 {
-    const ServiceStatus status = MakeServiceStatus(state, exitCode);
+    ServiceStatus status = MakeServiceStatus(state, exitCode);
+    status.text = text;
     {
         std::lock_guard<std::mutex> guard(lock_);
         status_ = status;

@@ -48,6 +48,9 @@ struct ServiceStatus {
     uint32_t controlsAccepted = 0;
     uint32_t exitCode = kNoError;           // kErrorServiceSpecificError when the next is set
     uint32_t serviceSpecificExitCode = 0;
+    // CP932; when not empty, the status line the manager shows (systemctl status) in
+    // place of the state's name: why a service that runs does not serve, for instance.
+    std::string text;
 };
 
 // The status a service reports for `state`: it accepts STOP and SHUTDOWN; a nonzero
@@ -55,7 +58,8 @@ struct ServiceStatus {
 ServiceStatus MakeServiceStatus(ServiceState state, uint32_t exitCode);
 
 // The sd_notify datagram for a status: READY=1 for Running, STOPPING=1 for StopPending,
-// and a STATUS= line for every state (with EXIT_STATUS= for a stop with a code).
+// and a STATUS= line for every state (with EXIT_STATUS= for a stop with a code). The
+// STATUS= line is the status's text in UTF-8 when it has one, control bytes as blanks.
 std::string ServiceNotifyMessage(const ServiceStatus& status);
 
 // Sends `message` as one datagram to the notification socket `address` (NOTIFY_SOCKET's
@@ -154,8 +158,9 @@ public:
     void RegisterControlHandler(ControlHandler handler);
 
     // Reports the service's status (MakeServiceStatus) to the manager. After Stopped the
-    // dispatcher delivers no further control. 0, or -1 when the manager could not be told.
-    int ReportStatus(ServiceState state, uint32_t exitCode);
+    // dispatcher delivers no further control. `text` (CP932) becomes the status's text.
+    // 0, or -1 when the manager could not be told.
+    int ReportStatus(ServiceState state, uint32_t exitCode, const std::string& text = "");
 
     // The status last reported (state Stopped before the first report).
     ServiceStatus CurrentStatus() const;

@@ -156,14 +156,23 @@ bool IsTransientAcceptError(int error)
            error == ENOMEM || error == EPROTO || error == EAGAIN || error == EWOULDBLOCK;
 }
 
-uint32_t GetPeerIPv4(int fd)
+namespace {
+
+// One end's IPv4 address through getpeername or getsockname; 0 for any other family.
+uint32_t EndIPv4(int fd, int (*query)(int, sockaddr*, socklen_t*))
 {
     sockaddr_in address{};
     socklen_t size = sizeof address;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0 || address.sin_family != AF_INET)
+    if (query(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0 || address.sin_family != AF_INET)
         return 0;
     return address.sin_addr.s_addr;
 }
+
+}  // namespace
+
+uint32_t GetPeerIPv4(int fd) { return EndIPv4(fd, ::getpeername); }
+
+uint32_t GetLocalIPv4(int fd) { return EndIPv4(fd, ::getsockname); }
 
 bool WaitReadable(int fd, int64_t microseconds, bool* ended)
 {

@@ -114,12 +114,16 @@ void CServiceThread::Run()
 void CServiceThread::ServiceMain()
 {
     dispatcher_.RegisterControlHandler([this](uint32_t control) { return HandleControl(control); });
-    if (app_.StartServer() != 0)
+    std::string failure;
+    if (app_.StartServer() != 0) {
         ReportServerEvent(kEventStartError, app_.GetStatusText(), 1);
-    else
+        failure = EventText(kEventStartError, app_.GetStatusText());
+    } else {
         ReportServerEvent(kEventServerStarted, "", 0);
-    // Running also after a failed start: a client may start the server later.
-    ReportStatus(platform::ServiceState::Running, 0);
+    }
+    // Running also after a failed start: a client may start the server later. The manager
+    // shows why it does not serve.
+    ReportStatus(platform::ServiceState::Running, 0, failure);
     while (!serviceStop_.Get())
         Pause(kStopPollMs);
     app_.StopServer();
@@ -136,9 +140,9 @@ uint32_t CServiceThread::HandleControl(uint32_t control)
     return platform::kNoError;
 }
 
-void CServiceThread::ReportStatus(platform::ServiceState state, uint32_t exitCode)
+void CServiceThread::ReportStatus(platform::ServiceState state, uint32_t exitCode, const std::string& text)
 {
-    dispatcher_.ReportStatus(state, exitCode);
+    dispatcher_.ReportStatus(state, exitCode, text);
 }
 
 void CServiceThread::ReportServerEvent(uint32_t id, const std::string& text, int isError)

@@ -74,8 +74,8 @@ public:
     int IsServiceStopRequested() const { return serviceStop_.Get(); }
 
     // The state to the service manager; a nonzero exit code is reported as a
-    // service-specific error.
-    void ReportStatus(platform::ServiceState state, uint32_t exitCode);
+    // service-specific error; a `text` (CP932) is the status line the manager shows.
+    void ReportStatus(platform::ServiceState state, uint32_t exitCode, const std::string& text = "");
 
     // Registers the event source (program path and supported types in the registry store,
     // failures there ignored), then writes the event (CP932 `text` as the insertion string

@@ -62,17 +62,18 @@ const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
 void Sleep(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// "受信中 : 1024K/4096K [25%] (12.0K/Sec)": the byte counts as they are, followed by K.
+// "受信中 : 1K/4K [25%] (12.0K/Sec)": kilobytes done and in all, whole ones.
 std::string ProgressText(const char* verb, int64_t done, int64_t total, int64_t rate, int32_t limit)
 {
     const int64_t percent = total > 0 ? done * 100 / total : 100;
+    constexpr int64_t kKilobyte = 1024;
     char text[160];
     if (limit > 0)
         std::snprintf(text, sizeof text, "%s : %" PRId64 "K/%" PRId64 "K [%" PRId64 "%%] (%0.1fK/S, Limit: %0.1fK/S)",
-                      verb, done, total, percent, rate / 1024.0, limit / 1024.0);
+                      verb, done / kKilobyte, total / kKilobyte, percent, rate / 1024.0, limit / 1024.0);
     else
         std::snprintf(text, sizeof text, "%s : %" PRId64 "K/%" PRId64 "K [%" PRId64 "%%] (%0.1fK/Sec)", verb,
-                      done, total, percent, rate / 1024.0);
+                      done / kKilobyte, total / kKilobyte, percent, rate / 1024.0);
     return text;
 }
 

@@ -3,6 +3,15 @@
 #include "net/TcpSocket.h"
 #include "thread/WorkerThread.h"
 
+#include "Socket.h"
+
+CIPv4Address CConnectionState::GetLocalAddress() const
+{
+    CIPv4Address address;
+    address.SetAddress(platform::GetLocalIPv4(socket_->GetHandle()));
+    return address;
+}
+
 int CConnectionState::GetSocketStateText()
 {
     if (timeout_->IsTimedOut()) {

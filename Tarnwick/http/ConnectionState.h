@@ -4,6 +4,8 @@
 
 #include "thread/TimeoutWatcher.h"
 
+#include "IPv4Address.h"
+
 #include <string>
 
 class CTcpSocket;
@@ -23,6 +25,10 @@ public:
     // the text stays.
     int GetSocketStateText();
     const std::string& GetText() const { return text_; }
+    // The address the client reached this server at (the socket's own end): a server
+    // listening on every interface has no one address of its own. 0.0.0.0 when the
+    // system cannot tell.
+    CIPv4Address GetLocalAddress() const;
 
 private:
     CTimeoutTarget* timeout_;

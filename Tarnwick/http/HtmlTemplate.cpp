@@ -7,6 +7,7 @@
 #include "FileIo.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -135,6 +136,22 @@ void CHtmlTemplate::ExpandFromView(const CConfigAccessor& view)
             continue;
         Replace(leaf.key, EscapeHtml(leaf.value));
     }
+}
+
+void CHtmlTemplate::ClearPlaceholders()
+{
+    const auto isName = [](const std::string& name) {
+        if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
+            return false;
+        return std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == ':';
+        });
+    };
+    // A copy: Replace leaves names_ alone, but reads it.
+    const std::vector<std::string> names = names_;
+    for (const std::string& name : names)
+        if (isName(name))
+            Replace(name, "");
 }
 
 std::string CHtmlTemplate::GetText() const

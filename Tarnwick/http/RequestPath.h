@@ -49,6 +49,9 @@ public:
     // 1 when the object or the redirect location holds a byte below 0x20 or 0x7F: such a
     // path must not reach a header or a log line, and the request is refused as bad.
     int HoldsControlByte() const;
+    // 1 when the local path is the chosen entry's own folder (its LocalPath): removing or
+    // moving it would leave the entry serving nothing.
+    int IsEntryFolder() const { return !localPath_.empty() && relativePath_.empty() ? 1 : 0; }
 
 private:
     void ResolvePath();

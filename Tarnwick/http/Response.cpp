@@ -57,6 +57,7 @@ const StatusText kStatusTexts[] = {
     {503, "503 Service Unavailable"},
     {504, "504 Gateway Timeout"},
     {505, "505 HTTP Version Not Supported"},
+    {507, "507 Insufficient Storage"},  // RFC 4918 11.5
 };
 
 // Room reserved for a header block: most fit, so the block is built without regrowing.

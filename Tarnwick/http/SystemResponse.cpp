@@ -36,6 +36,7 @@ void CSystemResponse::Build()
     page_.ExpandFromView(infoView_);
     page_.ExpandFromView(requestView_);
     page_.ExpandFromView(responseView_);
+    page_.ClearPlaceholders();
 }
 
 bool CSystemResponse::IsNotModified() const { return responseView_.GetInt("ResponseCode", 200) == 304; }

@@ -141,7 +141,7 @@ std::string CSubProcess::MakeCommandLine(CServerCore* core, const std::string& f
 
 void CSubProcess::BuildEnvironment(const CConfigAccessor& envView, CServerCore* core,
                                    const CConfigAccessor& threadView, const CHttpRequest& request,
-                                   const CRequestPath& path)
+                                   const CRequestPath& path, const std::string& serverAddress)
 {
     const CConfigAccessor info = core->GetInfoAccessor();
     const std::string signature = info.GetString("ServerSignature", "");
@@ -161,7 +161,7 @@ void CSubProcess::BuildEnvironment(const CConfigAccessor& envView, CServerCore* 
     set("SERVER_NAME", info.GetString("ServerHostName", ""));
     set("GATEWAY_INTERFACE", "CGI/1.1");
     set("SERVER_PROTOCOL", "HTTP/1.1");
-    set("SERVER_ADDR", info.GetString("ServerAddress", ""));
+    set("SERVER_ADDR", serverAddress);
     set("SERVER_PORT", info.GetString("ServerPort", ""));
     if (!host.empty())
         set("HTTP_HOST", OneLine(host));
@@ -198,7 +198,7 @@ void CSubProcess::PrepareEnvironment(CServerCore* core, const CConfigAccessor& t
 {
     CConfigClass scratch;
     const CConfigAccessor env = scratch.GetAccessor("Env");
-    BuildEnvironment(env, core, threadView, request, path);
+    BuildEnvironment(env, core, threadView, request, path, connection_.GetLocalAddress().ToString());
     std::vector<CConfigLeaf> leaves;
     env.GetLeaves(leaves);
     environment_.SetLength(0);

@@ -52,13 +52,15 @@ public:
 
     // Fills the environment block: the CGI variables of the request, then of the server's
     // own environment only PATH, LANG, LC_* and TZ, so that no secret of the server (a
-    // credential, a key) reaches a program.
+    // credential, a key) reaches a program. SERVER_ADDR is the connection's own address.
     void PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                             const CRequestPath& path);
     // Clears envView's node and sets the CGI variables of the request as its leaves, in
-    // their fixed order. Header values have CR and LF replaced by blanks.
+    // their fixed order. Header values have CR and LF replaced by blanks. `serverAddress`
+    // is SERVER_ADDR: the address the client connected to.
     static void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
-                                 const CHttpRequest& request, const CRequestPath& path);
+                                 const CHttpRequest& request, const CRequestPath& path,
+                                 const std::string& serverAddress);
 
     // Starts the command line in the working folder and runs Wait until the child has
     // ended; returns 0. The program (args[0]) is looked up in PATH when it holds no '/'.

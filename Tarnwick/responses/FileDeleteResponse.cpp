@@ -20,6 +20,8 @@ CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, const CConfigAccesso
 {
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
         throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
+    if (path_.IsEntryFolder())
+        throw new CSystemResponse(core_, threadView_, kEntryFolder, 403, kNoDetail);
 }
 
 void CFileDeleteResponse::Build()

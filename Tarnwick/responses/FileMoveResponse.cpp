@@ -10,6 +10,7 @@
 #include "TextTrim.h"
 #include "UrlCoding.h"
 
+#include "CRuntime.h"
 #include "FileSystem.h"
 
 #include <cerrno>
@@ -59,6 +60,19 @@ bool Overlaps(const std::string& a, const std::string& b)
     return first.compare(0, second.size(), second) == 0 || second.compare(0, first.size(), first) == 0;
 }
 
+// The authority of an absolute Destination ("" for an absolute path alone), and whether
+// it names the host the request was sent to. RFC 3986 6.2.2.1: host names compare without
+// regard to case.
+bool NamesThisHost(const std::string& destination, const std::string& requestHost)
+{
+    const std::string::size_type scheme = destination.find("://");
+    if (scheme == std::string::npos)
+        return true;
+    const std::string::size_type start = scheme + 3;
+    const std::string authority = destination.substr(start, destination.find('/', start) - start);
+    return requestHost.empty() || platform::_mbsicmp(authority, requestHost) == 0;
+}
+
 void CopyOneFile(const std::string& from, const std::string& to)
 {
     platform::FileStatus source;
@@ -98,6 +112,8 @@ CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& t
 {
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
         throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
+    if (path_.IsEntryFolder() && request.GetMethod() == "MOVE")
+        throw new CSystemResponse(core_, threadView_, kEntryFolder, 403, kNoDetail);
 }
 
 bool CFileMoveResponse::GetDestinationPath(const std::string& destination, std::string& path)
@@ -121,6 +137,14 @@ void CFileMoveResponse::Build()
     std::string destination;
     if (!GetDestinationPath(request_.GetHeader("Destination", ""), destination))
         throw new CSystemResponse(core_, threadView_, kBadDestination, 500, kNoDetail);
+    // RFC 4918 9.8.4: a copy to another server is that server's to make; this one does
+    // not make it under its own name.
+    if (!NamesThisHost(TrimOws(request_.GetHeader("Destination", "")), path_.GetTargetHost()))
+        throw new CSystemResponse(core_, threadView_, kOtherFolder, 502, kNoDetail);
+    // The same rules as for a written request path: no name that Shift-JIS cannot hold,
+    // and no '\' that would be taken for '/'.
+    if (!IsShiftJisUrlPath(destination) || HoldsBackslashSeparator(destination))
+        throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
 
     const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), settingsView_);
     if (target.HoldsControlByte())

@@ -5,6 +5,7 @@
 
 #include "ByteBuffer.h"
 #include "FilePath.h"
+#include "UrlCoding.h"
 
 #include "FileIo.h"
 #include "FileSystem.h"
@@ -18,6 +19,11 @@ const char kOpenFailed[] =
 
 // A hidden name, so that listings never show an upload in progress.
 const char kTempPrefix[] = ".twput";
+
+const char kNoSpace[] = "サーバーの記憶領域が不足しています";
+
+// A write that failed for want of room, not for a fault: RFC 4918 11.5.
+bool IsOutOfSpace(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
 // RFC 4918 9.3.1.
 int CollectionFailureCode(int error)
@@ -44,6 +50,9 @@ CFilePutResponse::CFilePutResponse(CServerCore* core, const CConfigAccessor& thr
 {
     if (path_.GetLocalPath().empty())
         throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
+    // A read may take '\' for '/'; a write would make a file of another name.
+    if (HoldsBackslashSeparator(GetUrlPath(request_.GetUrl())))
+        throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
 }
 
 CFilePutResponse::~CFilePutResponse() = default;
@@ -102,10 +111,15 @@ void CFilePutResponse::OpenTemporaryFile()
 
 void CFilePutResponse::ReceiveData(CByteBuffer& chunk)
 {
-    if (opened_ != 1)
+    if (opened_ != 1 || full_)
         return;
-    if (!writer_.Write(chunk.GetData(), chunk.GetLength()))
+    if (writer_.Write(chunk.GetData(), chunk.GetLength()))
+        return;
+    // The rest of the body is still read, so that the answer can say why and the
+    // connection stays in step.
+    if (!IsOutOfSpace(errno))
         throw CServerFatalException::SystemError(kFileFailed, path_.GetLocalPath(), errno);
+    full_ = true;
 }
 
 void CFilePutResponse::Build()
@@ -114,8 +128,13 @@ void CFilePutResponse::Build()
         throw new CSystemResponse(core_, threadView_, collectionInfo_, collectionCode_, kNoDetail);
     if (opened_ != 1)
         return;
+    // The writer's destructor removes the temporary file; the old file stays.
+    if (full_)
+        throw new CSystemResponse(core_, threadView_, kNoSpace, 507, kNoDetail);
     const std::string& target = path_.GetLocalPath();
     const platform::CReplaceWriter::Step failed = writer_.Finish();
+    if (failed == platform::CReplaceWriter::Step::Write && IsOutOfSpace(errno))
+        throw new CSystemResponse(core_, threadView_, kNoSpace, 507, kNoDetail);
     if (failed == platform::CReplaceWriter::Step::Name)
         throw CServerFatalException::SystemError(kFileFailed, GetParentDirectory(target), errno);
     if (failed != platform::CReplaceWriter::Step::Done || !writer_.Commit(true))

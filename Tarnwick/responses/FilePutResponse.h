@@ -57,6 +57,7 @@ private:
 
     platform::CReplaceWriter writer_;
     int opened_ = 0;            // 1 once BeginReceive opened the temporary file for PUT
+    bool full_ = false;         // the storage took no more of the body; the rest is read, not kept
     int collectionCode_ = 0;    // MKCOL: the status to answer instead of 201, or 0
     std::string collectionInfo_;
 };

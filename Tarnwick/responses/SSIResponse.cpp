@@ -222,6 +222,8 @@ std::string CSSIResponse::ResolveIncludedFile(const std::string& value) const
         return "";
     // Neither '/' nor '.' is ever the second byte of a Shift-JIS character.
     const bool hiddenAllowed = path_.GetOptions().GetInt("EnableHiddenFile", 0) != 0;
+    // The names without "." and empty ones, as a URL below the document's folder.
+    std::string url;
     for (std::string::size_type start = 0; start <= value.size();) {
         std::string::size_type end = value.find('/', start);
         if (end == std::string::npos)
@@ -229,10 +231,19 @@ std::string CSSIResponse::ResolveIncludedFile(const std::string& value) const
         const std::string name = value.substr(start, end - start);
         if (name == ".." || (!hiddenAllowed && name.size() > 1 && name[0] == '.'))
             return "";
+        if (!name.empty() && name != ".")
+            url += (url.empty() ? "" : "/") + name;
         start = end + 1;
     }
     const std::string path = GetParentDirectory(path_.GetLocalPath()) + value;
-    return GetPathType(path) == 1 ? path : "";
+    if (GetPathType(path) != 1)
+        return "";
+    // The file is also a URL beside the document, and may lie in a path entry of its own
+    // (a protected folder inside this one): its checks hold for the include too.
+    const std::string& current = request_.GetObject();
+    const std::string folderUrl = current.substr(0, current.rfind('/') + 1);
+    const CRequestPath target(folderUrl + url, path_.GetTargetHost(), core_->GetSettingAccessor());
+    return MayRequest(target) ? path : "";
 }
 
 std::string CSSIResponse::ResolveFileAttribute(const std::string& value) const
@@ -293,7 +304,8 @@ bool CSSIResponse::MayRequest(const CRequestPath& target) const
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
 {
-    CSubProcess::BuildEnvironment(envView, core_, threadView_, request_, path_);
+    CSubProcess::BuildEnvironment(envView, core_, threadView_, request_, path_,
+                                  connection_.GetLocalAddress().ToString());
     const std::string& localPath = path_.GetLocalPath();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     platform::FileStatus status;

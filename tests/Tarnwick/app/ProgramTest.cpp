@@ -711,6 +711,8 @@ TEST_F(ProgramTest, ServiceWithAFailedStartStaysUpForItsClients)
     // A person at the terminal, or the service manager's journal, sees why.
     EXPECT_NE(service->ErrorOutput().find(u8"Tarnwick: サーバ起動エラー : ポート待ちうけに失敗しました"), std::string::npos)
         << service->ErrorOutput();
+    // So does systemctl status: the manager's status line.
+    EXPECT_TRUE(notify.WaitFor(u8"READY=1\nSTATUS=サーバ起動エラー : ポート待ちうけに失敗しました、ポート番号を確認してください"));
     busy.Release();
     EXPECT_EQ(object->StartServer(&value), platform::kOk);
     EXPECT_EQ(value, 0);
@@ -732,6 +734,7 @@ TEST_F(ProgramTest, ServiceWithUnparsableSettingsFailsItsStartWithTheParsersReas
               std::string::npos)
         << errors;
     EXPECT_NE(errors.find("line 3"), std::string::npos) << errors;
+    EXPECT_TRUE(notify.WaitFor(u8"STATUS=サーバ起動エラー : Tarnwick.xmlのロードに失敗しました : " + root_ + "Tarnwick.xml"));
     std::unique_ptr<IServerControl> object;
     ASSERT_EQ(platform::CreateServerControl(&object, nullptr, kActivationLimitMs), platform::kOk);
     short value = -1;

@@ -100,6 +100,18 @@ TEST_F(CgiTest, QueryArrivesAsSentAndDecodedAsOneArgument)
     EXPECT_EQ(std::to_string(answer.body.size()), answer.Header("Content-Length"));
 }
 
+// The server listens on loopback only: the machine's other addresses are not where the
+// client reached it.
+TEST_F(CgiTest, ServerAddrIsTheAddressTheClientConnectedTo)
+{
+    Start();
+    const Answer answer = Get("/x.cgi");
+    ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(LineValue(answer.body, "env:SERVER_ADDR="), "127.0.0.1");
+    EXPECT_EQ(LineValue(answer.body, "env:REMOTE_ADDR="), "127.0.0.1");
+}
+
 TEST_F(CgiTest, QueryIsOneArgumentAndNeverCommandText)
 {
     Start();

@@ -125,6 +125,27 @@ TEST_F(HostileHeaderTest, BlankBeforeTheColonIsRefusedAndNothingIsSmuggled)
     EXPECT_TRUE(exchange.closed);
 }
 
+// The built-in page names the request's method and object, which such a header never gave.
+TEST_F(HostileHeaderTest, PageForAnUnparsableHeaderShowsNoPlaceholder)
+{
+    const struct {
+        const char* description;
+        std::string bytes;
+    } cases[] = {
+        {"a blank before a colon", "GET /hello.txt HTTP/1.1\r\nHost : x\r\n\r\n"},
+        {"a request line without a version", "GET /hello.txt\r\nHost: x\r\n\r\n"},
+        {"a line without a colon", "GET /hello.txt HTTP/1.1\r\nHost: x\r\nnonsense\r\n\r\n"},
+    };
+    Start();
+    for (const auto& c : cases) {
+        const Exchange exchange = Send(c.bytes);
+        EXPECT_EQ(exchange.Status(), 400) << c.description << "\n" << exchange.received;
+        EXPECT_NE(exchange.received.find("Request : <br>"), std::string::npos) << c.description;
+        EXPECT_NE(exchange.received.find("Object : <br>"), std::string::npos) << c.description;
+        EXPECT_EQ(exchange.received.find('%'), std::string::npos) << c.description << "\n" << exchange.received;
+    }
+}
+
 TEST_F(HostileHeaderTest, BareLineFeedIsRefusedPromptlyWhereverItStands)
 {
     const struct {

@@ -95,6 +95,30 @@ TEST_F(SsiTest, PageWithEveryDirectiveIsAssembled)
     EXPECT_EQ(answer.body, ExpectedPage("plain"));
 }
 
+// A protected folder inside the document's: include file and include virtual alike need
+// the folder's credentials, which a direct GET needs too.
+TEST_F(SsiTest, IncludeOfAFileInAProtectedPathEntryNeedsItsCredentials)
+{
+    ASSERT_EQ(::mkdir((docs.Path() + "members").c_str(), 0755), 0);
+    testsupport::PutFile(docs.Path() + "members/secret.html", "secret");
+    settings.SetValue("Setting::Path::Path_2::ServerPath", "/members/");
+    settings.SetValue("Setting::Path::Path_2::LocalPath", docs.Path() + "members/");
+    settings.SetValue("Setting::Path::Path_2::Options::EnableAuthenticate", "1");
+    settings.SetValue("Setting::Path::Path_2::Users::alice", "alice");
+    settings.SetValue("Setting::User::Enable::User_0::User", "alice");
+    settings.SetValue("Setting::User::Enable::User_0::Passwd", "s3cret");
+    testsupport::PutFile(docs.Path() + "inc.shtml",
+                         "file:[<!--#include file=\"members/secret.html\" -->]"
+                         "virtual:[<!--#include virtual=\"members/secret.html\" -->]");
+    Start();
+    EXPECT_EQ(Get("/members/secret.html").status, 401);
+    const Answer anonymous = Get("/inc.shtml");
+    EXPECT_EQ(anonymous.status, 200);
+    EXPECT_EQ(anonymous.body.find("secret"), std::string::npos) << anonymous.body;
+    const Answer member = Get("/inc.shtml", {"-u", "alice:s3cret"});
+    EXPECT_EQ(member.body, "file:[secret]virtual:[secret]");
+}
+
 TEST_F(SsiTest, MarkupInTheQueryIsEchoedEscaped)
 {
     Start();

@@ -5,6 +5,7 @@
 #include "CurlFixture.h"
 
 #include "ChildProcess.h"
+#include "FileSizeLimit.h"
 #include "ServerTestSupport.h"
 
 #include "CRuntime.h"
@@ -295,6 +296,53 @@ TEST_F(WebDavTest, PutCreatesAFileAndThenReplacesIt)
     EXPECT_EQ(names, std::vector<std::string>{"up.bin"});
 }
 
+TEST_F(WebDavTest, PutThatRunsOutOfRoomIs507AndKeepsTheOldFile)
+{
+    testsupport::PutFile(site + "a.txt", "old contents");
+    const std::string bodyFile = ScratchFile("upload");
+    testsupport::PutFile(bodyFile, servertest::Pattern(200000));
+    Start();
+    Answer answer;
+    {
+        // Room for the logs and curl's small files, not for the upload.
+        testsupport::FileSizeLimit limit(16384);
+        ASSERT_TRUE(limit.ok());
+        answer = Method("PUT", "/a.txt", {"-H", "Expect:", "--data-binary", "@" + bodyFile});
+    }
+    ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+    EXPECT_EQ(answer.status, 507);
+    EXPECT_EQ(answer.statusLine, "HTTP/1.1 507 Insufficient Storage");
+    EXPECT_EQ(testsupport::GetFile(site + "a.txt"), "old contents");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"a.txt"});
+}
+
+// ':' is a character of Linux names; '\\' is read as '/' but never written as one.
+TEST_F(WebDavTest, ColonIsANameCharacterAndAWriteThatABackslashWouldRenameIs400)
+{
+    ASSERT_EQ(::mkdir((site + "x").c_str(), 0755), 0);
+    testsupport::PutFile(site + "log-12:00:00.txt", "log\n");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    Start();
+    EXPECT_EQ(Put("/x%3Ay.txt", "colon").status, 201);
+    EXPECT_EQ(testsupport::GetFile(site + "x:y.txt"), "colon");
+    EXPECT_TRUE(std::filesystem::is_empty(site + "x"));
+    EXPECT_EQ(Request("/x:y.txt").body, "colon");
+    const Answer listed = Request("/log-12:00:00.txt");
+    EXPECT_EQ(listed.status, 200);
+    EXPECT_EQ(listed.body, "log\n");
+    EXPECT_EQ(Request("/log-12%3a00%3a00.txt").body, "log\n");
+
+    EXPECT_EQ(Put("/x%5Cz.txt", "slash").status, 400);
+    EXPECT_EQ(Method("MKCOL", "/x%5Cdir").status, 400);
+    EXPECT_EQ(Transfer("COPY", "/f.txt", "/x%5Cg.txt").status, 400);
+    EXPECT_EQ(Transfer("MOVE", "/f.txt", "/x\\g.txt").status, 400);
+    EXPECT_TRUE(std::filesystem::is_empty(site + "x"));
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+}
+
 TEST_F(WebDavTest, MkcolCreatesAFolderOnceAndRefusesItThen)
 {
     Start();
@@ -399,6 +447,78 @@ TEST_F(WebDavTest, CopyAndMoveToAnotherPathEntryAreRefused)
     EXPECT_FALSE(Exists(other + "f.txt"));
     EXPECT_FALSE(Exists(other + "dir"));
     EXPECT_FALSE(Exists(site + "o.txt"));
+}
+
+TEST_F(WebDavTest, DestinationOnAnotherHostIs502AndWritesNothing)
+{
+    testsupport::PutFile(site + "f.txt", "file\n");
+    Start();
+    const std::string local = "127.0.0.1:" + std::to_string(port);
+    const struct {
+        const char* method;
+        std::string destination;
+        int status;
+    } cases[] = {
+        {"COPY", "http://elsewhere.example/g.txt", 502},
+        {"MOVE", "http://elsewhere.example/g.txt", 502},
+        {"COPY", "http://127.0.0.1:1/g.txt", 502},
+        {"COPY", "http://elsewhere.example", 502},
+        // The request's own host, in any case, is this server.
+        {"COPY", "HTTP://" + local + "/h.txt", 201},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.destination);
+        const Answer answer = Method(c.method, "/f.txt", {"-H", "Destination: " + c.destination});
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, c.status);
+    }
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+    EXPECT_FALSE(Exists(site + "g.txt"));
+    EXPECT_TRUE(Exists(site + "h.txt"));
+}
+
+// The rule of every request path: no byte sequence that is no Shift-JIS name becomes one.
+TEST_F(WebDavTest, DestinationThatIsNoShiftJisIs400AndWritesNothing)
+{
+    testsupport::PutFile(site + "f.txt", "file\n");
+    ASSERT_EQ(::mkdir((site + "t").c_str(), 0755), 0);
+    Start();
+    for (const char* method : {"COPY", "MOVE"}) {
+        for (const char* destination : {"/t/%81.txt", "/t/%a0.txt", "/t/%E2%82%AC.txt", "/t/%FF%FE.txt"}) {
+            SCOPED_TRACE(std::string(method) + " " + destination);
+            const Answer answer = Transfer(method, "/f.txt", destination);
+            ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+            EXPECT_EQ(answer.status, 400);
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(site + "t"));
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+}
+
+// Without its folder the entry would serve nothing and refuse every write.
+TEST_F(WebDavTest, DeleteOrMoveOfAPathEntrysOwnFolderIs403AndRemovesNothing)
+{
+    testsupport::PutFile(other + "o.txt", "other\n");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    Start();
+    const struct {
+        const char* method;
+        const char* target;
+    } cases[] = {
+        {"DELETE", "/other/"}, {"DELETE", "/other"}, {"DELETE", "/"},
+        {"MOVE", "/other/"},   {"MOVE", "/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.target);
+        const Answer answer = Method(c.method, c.target, {"-H", "Destination: " + Url("/moved/")});
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 403);
+    }
+    EXPECT_EQ(testsupport::GetFile(other + "o.txt"), "other\n");
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+    EXPECT_FALSE(Exists(site + "moved"));
+    // Writes there go on.
+    EXPECT_EQ(Put("/other/p.txt", "p").status, 201);
 }
 
 TEST_F(WebDavTest, CopyAndMoveFollowOverwriteAndTellCreatedFromReplaced)

@@ -159,13 +159,13 @@ TEST_F(SystemResponseTest, TemplateIsFilledFromEveryView)
 {
     WriteTemplate(html.Path() + "Response_default.html",
                   "%ThreadName%|%Protocol%|%Host%|%TargetHost%|%ServerName%|%ServerSignature%|%Method%|"
-                  "%URL%|%Version%|%User%|%ResponseCode%|%ResponseText%|%Info%|%Nothing%");
+                  "%URL%|%Version%|%User%|%ResponseCode%|%ResponseText%|%Info%|%Nothing%|100%|%");
     StartCore();
     const CConfigAccessor thread = NewRequest("/x");
     CSystemResponse response(core.get(), thread, "moved", 301, kNoDetail);
     EXPECT_EQ(thread.GetString("ThreadName", "") +
                   "|http|127.0.0.1|example.test|Tarnwick|Tarnwick/1.42|GET|/x|HTTP/1.1|taro|301|"
-                  "301 Moved Permanently|moved|%Nothing%",
+                  "301 Moved Permanently|moved||100%|%",
               Run(response).body);
 }
 
@@ -175,7 +175,7 @@ TEST_F(SystemResponseTest, PasswordIsNeverFilledIn)
     StartCore();
     CSystemResponse response(core.get(), NewRequest("/%Passwd%"), "/%Passwd%", 404, kNoDetail);
     const std::string page = Run(response).body;
-    EXPECT_EQ("[%Passwd%] [/%Passwd%] [/%Passwd%]", page);
+    EXPECT_EQ("[] [/%Passwd%] [/%Passwd%]", page);
     EXPECT_EQ(std::string::npos, page.find("secret"));
 }
 

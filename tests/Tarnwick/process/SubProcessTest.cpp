@@ -516,7 +516,7 @@ protected:
         path_ = std::make_unique<CRequestPath>(request_.GetObject(), "", core->GetSettingAccessor());
         const CConfigAccessor env = scratch_.GetAccessor("Env");
         env.SetString("STALE", "from before");
-        CSubProcess::BuildEnvironment(env, core.get(), thread_, request_, *path_);
+        CSubProcess::BuildEnvironment(env, core.get(), thread_, request_, *path_, "127.0.0.2");
         std::vector<CConfigLeaf> leaves;
         env.GetLeaves(leaves);
         return leaves;
@@ -580,7 +580,7 @@ TEST_F(SubProcessEnvironmentTest, SetsEveryVariableInItsOrder)
         {"SERVER_NAME", info.GetString("ServerHostName", "")},
         {"GATEWAY_INTERFACE", "CGI/1.1"},
         {"SERVER_PROTOCOL", "HTTP/1.1"},
-        {"SERVER_ADDR", info.GetString("ServerAddress", "")},
+        {"SERVER_ADDR", "127.0.0.2"},
         {"SERVER_PORT", info.GetString("ServerPort", "")},
         {"HTTP_HOST", "example.org"},
         {"REQUEST_METHOD", "POST"},

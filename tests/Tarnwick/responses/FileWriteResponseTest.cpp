@@ -219,7 +219,7 @@ TEST_F(FileWriteResponseTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile)
     testsupport::FileSizeLimit limit(1000);
     ASSERT_TRUE(limit.ok());
     const Outcome put = Run("PUT", "/a.txt", "", Pattern(5000));
-    EXPECT_EQ(put.fatal, kFileFailed);
+    EXPECT_EQ(put.code, 507);
     EXPECT_EQ(Read("a.txt"), "old contents");
     EXPECT_EQ(Tree(Native("")), std::vector<std::string>{"a.txt"});
 }
