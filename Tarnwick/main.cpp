@@ -4,9 +4,9 @@
 #include "IPv4Address.h"
 #include "app/ServerApp.h"
 
+#include "Signals.h"
 #include "TextCodec.h"
 
-#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -27,10 +27,9 @@ CIPv4Address ListenAddressFromEnvironment()
 
 int main(int argc, char** argv)
 {
-    // Once, before any thread: a write to a peer that has gone must fail with EPIPE, not
-    // end the process. The sockets send with MSG_NOSIGNAL, but a TLS write through OpenSSL
-    // and a file sent with sendfile cannot ask for that.
-    std::signal(SIGPIPE, SIG_IGN);
+    // The sockets send with MSG_NOSIGNAL, but a TLS write through OpenSSL and a file sent
+    // with sendfile cannot ask for that.
+    platform::IgnoreBrokenPipe();
 
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {

@@ -8,6 +8,9 @@
 build_dir=${BENCH_BUILD_DIR:-$root_dir/build-bench}
 max_connect=${BENCH_MAX_CONNECT:-256}
 listen_queue=${BENCH_LISTEN_QUEUE:-256}
+# 1: Tarnwick serves the documents from the default root's own folder (%ServerRoot%www/),
+# as a root tarnwick-make-root wrote does, so that each request reads that placeholder too.
+default_root=${BENCH_DEFAULT_ROOT:-0}
 
 # A server that is not answering this long after its start has failed to start.
 readonly kStartWaitSeconds=10
@@ -129,7 +132,10 @@ wait_until_answering()
 # fill TEMPLATE PORT DIR USER-LINE: the template with its placeholders replaced.
 fill()
 {
+    local local_path="$work/www/"
+    [[ "$default_root" == 1 ]] && local_path="%ServerRoot%www/"
     sed -e "s|@PORT@|$2|g" -e "s|@DIR@|$3|g" -e "s|@DOCROOT@|$work/www|g" -e "s|@USER@|$4|g" \
+        -e "s|@LOCALPATH@|$local_path|g" \
         -e "s|@MAXCONNECT@|$max_connect|g" -e "s|@LISTENQUEUE@|$listen_queue|g" "$bench_dir/$1"
 }
 
@@ -144,6 +150,10 @@ start_tarnwick()
     # The default settings with the port, the document folder and limits that admit wrk's
     # connections; logging stays as the defaults have it.
     fill tarnwick.xml.in "$port" "$dir" "" >"$dir/Tarnwick.xml"
+    if [[ "$default_root" == 1 ]]; then
+        rm -rf "$dir/www"
+        cp -r "$work/www" "$dir/www"
+    fi
     TARNWICK_ROOT=$dir TARNWICK_LISTEN_ADDRESS=127.0.0.1 TARNWICK_RUNTIME_DIR=$dir/run \
         "$@" "$build_dir/bin/Tarnwick" /Service >"$dir/stdout.txt" 2>&1 &
     pids[tarnwick]=$!

@@ -13,8 +13,6 @@ constexpr char kSeparator[] = "::";
 constexpr std::string_view kSeparatorView = kSeparator;
 const char kRootName[] = "Tarnwick";
 
-using Lock = std::lock_guard<const platform::CSharedCriticalSection>;
-
 // A value that re-creates its own placeholder together with the text around it ("A%%A" for
 // %A% in "%A%%") would be expanded without end, and some terminating texts take
 // exponentially many steps; a key's pass stops after this many replacements that can
@@ -480,7 +478,7 @@ CConfigClass::CConfigClass() : root_(kRootName) {}
 
 CConfigClass::CConfigClass(const CConfigClass& source) : platform::CSharedCriticalSection()
 {
-    Lock lock(source);
+    std::shared_lock<const platform::CSharedCriticalSection> lock(source);  // a copy only reads
     root_ = source.root_;
 }
 
@@ -563,10 +561,9 @@ std::string CConfigClass::GetValue(CConfigPrefix prefix, std::string_view key, s
 void CConfigClass::SetValue(CConfigPrefix prefix, std::string_view key, std::string_view value)
 {
     const SplitPath path(prefix, key);
-    Lock lock(*this);  // not a ShapeLock: the walk tells the memo when it adds a node
+    WriteLock lock(*this);
     std::string_view leafKey;
     path.Resolve(root_, resolved_, leafKey).SetLeaf(leafKey, value);
-    writes_.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void CConfigClass::GetLeaves(std::string_view nodePath, std::vector<CConfigLeaf>& leaves)

@@ -291,19 +291,36 @@ private:
     // nodes forgets them first (ShapeLock).
     class ResolvedNodes {
     public:
+        ResolvedNodes() = default;
+        // The pointers are into one tree's nodes: a copy would point into the wrong tree.
+        ResolvedNodes(const ResolvedNodes&) = delete;
+        ResolvedNodes& operator=(const ResolvedNodes&) = delete;
+
         CConfigNode* Find(std::string_view prefix) const;
         void Remember(std::string_view prefix, CConfigNode* node);
         void Forget();
 
     private:
         // A request's thread node, its request and response nodes and their headers.
-        static constexpr size_t kEntries = 4;
+        static constexpr size_t kEntries = 5;
         struct Entry {
             std::string prefix;
             CConfigNode* node = nullptr;
         };
         Entry entries_[kEntries];
         size_t next_ = 0;
+    };
+
+    // The exclusive hold of a leaf's write: it reshapes the tree only where its walk adds
+    // a node, which the walk tells the memo itself.
+    class WriteLock {
+    public:
+        explicit WriteLock(CConfigClass& tree) : tree_(tree), lock_(tree) {}
+        ~WriteLock() { tree_.writes_.fetch_add(1, std::memory_order_acq_rel); }
+
+    private:
+        CConfigClass& tree_;
+        std::lock_guard<const platform::CSharedCriticalSection> lock_;
     };
 
     // The exclusive hold of every step but a leaf's write: it may reshape the tree.

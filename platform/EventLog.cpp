@@ -43,4 +43,13 @@ int ReportEvent(const std::string& source, uint32_t id, bool isError, const std:
     return 0;
 }
 
+void ReportProgramMessage(const char* ident, const std::string& text)
+{
+    const std::string line = Cp932ToUtf8(text);
+    std::lock_guard<std::mutex> guard(ReportLock());
+    ::openlog(ident, LOG_PID, LOG_USER);
+    ::syslog(LOG_ERR, "%s", line.c_str());
+    ::closelog();
+}
+
 }  // namespace platform

@@ -20,4 +20,9 @@ std::string EventLogLine(uint32_t id, const std::string& text);
 // afterwards.
 int ReportEvent(const std::string& source, uint32_t id, bool isError, const std::string& text);
 
+// Writes a program's own message to syslog as it is, converted to UTF-8: `ident` (ASCII)
+// as the ident, facility LOG_USER, priority LOG_ERR, with the process id. Safe to call from
+// any thread, as ReportEvent.
+void ReportProgramMessage(const char* ident, const std::string& text);
+
 }  // namespace platform

@@ -7,9 +7,7 @@
 #include "ConfigClass.h"
 #include "FileIo.h"
 #include "ModulePath.h"
-#include "TextCodec.h"
-
-#include <dlfcn.h>
+#include "SharedModule.h"
 
 namespace {
 
@@ -78,16 +76,15 @@ std::string ModuleFile()
 int RunDebugDialog(CServerApp& app, platform::ControlHost& control, std::string* error)
 {
     const std::string file = ModuleFile();
-    void* module = ::dlopen(platform::NativePath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = platform::LoadSharedModule(file, error);
     if (!module) {
-        // dlerror names the file, in the file system's encoding.
-        *error = "デバッグ用モジュールを読み込めません : " + platform::Utf8ToCp932(::dlerror());
+        *error = "デバッグ用モジュールを読み込めません : " + *error;
         return -1;
     }
-    const auto entry = reinterpret_cast<DebugEntry>(::dlsym(module, kDebugEntryName));
+    const auto entry = reinterpret_cast<DebugEntry>(platform::FindModuleSymbol(module, kDebugEntryName));
     if (!entry) {
         *error = file + " : " + kDebugEntryName + " がありません";
-        ::dlclose(module);
+        platform::UnloadSharedModule(module);
         return -1;
     }
     CDebugHost host(app, control);

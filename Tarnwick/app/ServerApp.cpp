@@ -12,13 +12,12 @@
 
 #include "Clock.h"
 #include "CRuntime.h"
+#include "EventLog.h"
 #include "FileIo.h"
 #include "LockFile.h"
 #include "ModulePath.h"
 #include "Process.h"
 #include "TextCodec.h"
-
-#include <syslog.h>
 
 #include <cstdio>
 #include <exception>
@@ -45,9 +44,7 @@ void ShowMessage(const std::string& text)
 {
     const std::string utf8 = platform::Cp932ToUtf8(text);
     std::fprintf(stderr, "Tarnwick: %s\n", utf8.c_str());
-    openlog("Tarnwick", LOG_PID, LOG_USER);
-    syslog(LOG_ERR, "%s", utf8.c_str());
-    closelog();
+    platform::ReportProgramMessage("Tarnwick", text);
 }
 
 // Starts the controller beside the program, detached; whether it starts is not checked.

@@ -107,7 +107,7 @@ CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* statu
     mimeMaps->Load(settings_);
     mimeMaps_ = std::move(mimeMaps);
     bandWidth_.LoadSettings(settings_);
-    log_.SetCore(this);
+    log_.SetSettings(settings_);
 
     OpenListeners();
     // Last of the reads, so that the nodes they may create follow those the start creates.

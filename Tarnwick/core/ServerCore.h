@@ -9,6 +9,10 @@
 // It owns three trees: the settings loaded from Tarnwick.xml (with the CServerVariables
 // filter on every read), the context tree of live and finished requests ("Threads",
 // "ThreadLogs"; CContextTree), and the information tree ("ServerInfo").
+//
+// Lock order: the settings tree before the information tree. A settings read fills its
+// placeholders from the information tree while it holds the settings tree's lock, so no
+// thread may read or write the settings while it holds the information tree's lock.
 
 #include "ConfigAccessor.h"
 #include "IntervalTimer.h"

@@ -1,6 +1,5 @@
 #include "core/ServerLog.h"
 
-#include "core/ServerCore.h"
 
 #include "FileIo.h"
 #include "FilePath.h"
@@ -81,10 +80,10 @@ std::string Describe(const char* what, const std::string& path, int err)
 
 }  // namespace
 
-void CServerLog::SetCore(CServerCore* core)
+void CServerLog::SetSettings(const CConfigAccessor& settings)
 {
     std::lock_guard<platform::CCriticalSection> lock(lock_);
-    core_ = core;
+    settings_ = settings;
 }
 
 void CServerLog::AddRequestLine(const std::string& line) { Append(requestLines_, line); }
@@ -114,7 +113,7 @@ int CServerLog::Flush()
     std::lock_guard<std::mutex> flushing(flushLock_);
     {
         std::lock_guard<platform::CCriticalSection> lock(lock_);
-        if (!core_) {
+        if (!settings_.GetTree()) {
             lastError_ = "ログの出力先を読むサーバがありません";
             return -1;
         }
@@ -138,12 +137,12 @@ int CServerLog::Flush()
 bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPath, std::string& error)
 {
     Lines lines;
-    CServerCore* core;
+    CConfigAccessor settings;
     {
         std::lock_guard<platform::CCriticalSection> lock(lock_);
         lines = std::move(queue.queued);
         queue.queued = std::move(queue.spare);
-        core = core_;
+        settings = settings_;
     }
     // The buffers go back as the spare, emptied, however the write went.
     const auto keepSpare = [&] {
@@ -157,7 +156,7 @@ bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPa
     }
 
     // Read at every flush: the value filter fills the date names for this moment.
-    const std::string path = core->GetSettingAccessor().GetString(key, defaultPath);
+    const std::string path = settings.GetString(key, defaultPath);
     const std::string folder = GetParentDirectory(path);
     if (!folder.empty())
         CreateDirectoryPath(folder);  // a failure shows in the open below

@@ -9,6 +9,7 @@
 // below 0x20 and 0x7F inside a line are written as \r, \n, \t or \xNN, so no text (a
 // request value in particular) can end a line early and forge the next one.
 
+#include "ConfigAccessor.h"
 #include "CriticalSection.h"
 
 #include <cstddef>
@@ -17,7 +18,6 @@
 #include <string>
 #include <vector>
 
-class CServerCore;
 
 class CServerLog {
 public:
@@ -37,8 +37,9 @@ public:
     CServerLog(const CServerLog&) = delete;
     CServerLog& operator=(const CServerLog&) = delete;
 
-    // The core whose settings name the files. Not owned; it must outlive every later Flush.
-    void SetCore(CServerCore* core);
+    // The settings that name the files (the core's "Setting" accessor, whose tree's filter
+    // fills the date names); the tree must outlive every later Flush.
+    void SetSettings(const CConfigAccessor& settings);
 
     // Queues the text as one request-log line. Thread-safe.
     void AddRequestLine(const std::string& line);
@@ -51,7 +52,7 @@ public:
     // Returns 0 when every queued line was written, -1 otherwise: then the lines not
     // written stay queued ahead of newer ones for the next flush (up to kMaxBacklogBytes
     // per log), GetLastFlushError says which file failed and why, and the first failure
-    // of a file after it last worked queues a system-log line saying so. Without a core
+    // of a file after it last worked queues a system-log line saying so. Without settings
     // nothing is written and -1 is returned. Flushes from several threads run one at a
     // time; adding lines never waits for the disk.
     int Flush();
@@ -93,7 +94,7 @@ private:
     mutable platform::CCriticalSection lock_;  // everything below
     Queue requestLines_;
     Queue systemLines_;
-    CServerCore* core_ = nullptr;
+    CConfigAccessor settings_;  // no tree until SetSettings
     std::string lastError_;
     std::uint64_t lostLines_ = 0;
 

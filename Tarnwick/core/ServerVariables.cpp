@@ -2,6 +2,7 @@
 
 #include "HttpDate.h"
 
+#include <array>
 #include <atomic>
 #include <ctime>
 
@@ -55,8 +56,9 @@ std::string CServerVariables::Filter(std::string_view, std::string_view value)
     // information tree's lock.
     if (value.find('%') == std::string_view::npos)
         return std::string(value);
-    // The log line's format is read for every request: its expansion is kept for the rest
-    // of the second, while the information tree stays as it was.
+    // A request reads a few values with placeholders (on a default root the document
+    // path and the log line's format): their expansions are kept for the rest of the
+    // second, while the information tree stays as it was.
     struct Expansion {
         uint64_t owner = 0;
         std::string value;
@@ -64,18 +66,23 @@ std::string CServerVariables::Filter(std::string_view, std::string_view value)
         uint64_t infoWrites = 0;
         std::string result;
     };
-    thread_local Expansion last;
+    thread_local std::array<Expansion, kKeptExpansions> kept;
+    thread_local size_t nextVictim = 0;
     const int64_t second = static_cast<int64_t>(std::time(nullptr));
     const uint64_t infoWrites = serverInfo_.GetTree()->GetWriteCount();
-    if (last.owner == id_ && last.second == second && last.infoWrites == infoWrites && last.value == value)
-        return last.result;
-    last.owner = 0;  // until the new expansion is whole
-    last.result = Expand(value, second);
-    last.value.assign(value.data(), value.size());
-    last.second = second;
-    last.infoWrites = infoWrites;
-    last.owner = id_;
-    return last.result;
+    for (const Expansion& slot : kept) {
+        if (slot.owner == id_ && slot.second == second && slot.infoWrites == infoWrites && slot.value == value)
+            return slot.result;
+    }
+    Expansion& slot = kept[nextVictim];
+    nextVictim = (nextVictim + 1) % kept.size();
+    slot.owner = 0;  // until the new expansion is whole
+    slot.result = Expand(value, second);
+    slot.value.assign(value.data(), value.size());
+    slot.second = second;
+    slot.infoWrites = infoWrites;
+    slot.owner = id_;
+    return slot.result;
 }
 
 std::string CServerVariables::Expand(std::string_view value, int64_t second)

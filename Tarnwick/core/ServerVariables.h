@@ -5,6 +5,7 @@
 
 #include "ConfigAccessor.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class CServerVariables : public CConfigValueFilter {
@@ -19,6 +20,10 @@ public:
     static void SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970, int allNames = 1);
 
 private:
+    // Expansions kept per thread: more than the values with placeholders one request
+    // reads, so that they do not evict each other; each miss replaces the oldest.
+    static constexpr size_t kKeptExpansions = 4;
+
     // `value` with the placeholders filled for the second `second`.
     std::string Expand(std::string_view value, int64_t second);
 

@@ -186,8 +186,7 @@ int CTcpSocket::DataAvailable(int64_t microseconds)
         return ReadableWithin(microseconds);
     // A look without waiting is a receive: the bytes it finds are the ones the caller
     // reads next, so asking for readiness first would only add a call.
-    const int n = ReceiveWaiting(receiveBuffer_.get(), kReceiveBufferSize);
-    NoteReceive(n);
+    const int n = ReceiveOnLine(receiveBuffer_.get(), kReceiveBufferSize);
     if (n == kNothingWaiting)
         return 0;
     if (n > 0)
@@ -222,14 +221,23 @@ int CTcpSocket::ReceiveWaiting(void* buffer, int length)
     return RawReceive(fd_, buffer, length, kReceiveNow);
 }
 
-void CTcpSocket::NoteReceive(int received)
+int CTcpSocket::ReceiveOnLine(void* buffer, int length)
 {
+    const int received = ReceiveWaiting(buffer, length);
     // Bytes alone do not end a look: it is about the end of stream, which a receive that
     // returns bytes does not report.
     if (received == kNothingWaiting)
         NoteQuietLook();
     else if (received <= 0)
         quietLook_ = false;
+    return received;
+}
+
+int CTcpSocket::SendOnLine(const void* bytes, int length)
+{
+    // A send may have waited for the peer to read: the line is looked at again.
+    quietLook_ = false;
+    return RawSend(fd_, bytes, length, 0);
 }
 
 void CTcpSocket::NoteQuietLook()
@@ -282,8 +290,7 @@ int CTcpSocket::Fill()
         int n = pending_;
         pending_ = kNoPending;
         if (n == kNoPending) {
-            n = ReceiveWaiting(receiveBuffer_.get() + count_, freeSpace);
-            NoteReceive(n);
+            n = ReceiveOnLine(receiveBuffer_.get() + count_, freeSpace);
         }
         if (n == kNothingWaiting)
             return 0;
@@ -389,7 +396,7 @@ int CTcpSocket::SendAll(const void* bytes, int length)
     const char* p = static_cast<const char*>(bytes);
     Arm(timeout_);
     while (length > 0) {
-        const int n = RawSend(fd_, p, length, 0);
+        const int n = SendOnLine(p, length);
         if (n <= 0) {
             Disarm();
             if (!IsTimedOut())
@@ -401,8 +408,6 @@ int CTcpSocket::SendAll(const void* bytes, int length)
         length -= n;
     }
     Disarm();
-    // A send may have waited for the peer to read: the line is looked at again.
-    quietLook_ = false;
     return 0;
 }
 
@@ -437,9 +442,9 @@ int64_t CTcpSocket::SendFile(int fileHandle, int64_t offset, int64_t length)
         return -1;
     }
     Arm(timeout_);
+    quietLook_ = false;  // as for SendOnLine
     const int64_t sent = platform::SendFileRange(fd_, fileHandle, offset, length);
     Disarm();
-    quietLook_ = false;
     if (sent < 0) {
         if (!IsTimedOut())
             SetErrorText("データ送信に失敗しました。");

@@ -155,8 +155,11 @@ private:
     int PeekIntoLineBuffer(int max);
     // Whether the last look that found no end of stream may stand for a disconnect check now.
     bool QuietLookStands() const;
-    // After a receive's answer: nothing waiting is a look; an end or a failure ends one.
-    void NoteReceive(int received);
+    // Every receive and send of the buffered calls goes through these, so that the quiet
+    // look is kept here alone: a receive that finds nothing waiting is a look, an end or a
+    // failure ends one, and any send ends one.
+    int ReceiveOnLine(void* buffer, int length);
+    int SendOnLine(const void* bytes, int length);
     void NoteQuietLook();
     // The answer of a receive that DataAvailable made with the buffer empty, when it was
     // an end of stream (0) or a failure (-1): the next Fill reports it. kNoPending else.

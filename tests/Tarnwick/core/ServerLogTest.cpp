@@ -63,7 +63,7 @@ protected:
     void StartLog()
     {
         StartCore();
-        log.SetCore(core.get());
+        log.SetSettings(core->GetSettingAccessor());
     }
 
     void TearDown() override

@@ -108,6 +108,48 @@ TEST_F(ServerVariablesTest, PlainValuesDoNotWaitForTheInformationTree)
     EXPECT_EQ("/srv/tarnwick/", filled.get()) << "placeholders still read the information tree";
 }
 
+TEST_F(ServerVariablesTest, BothValuesADefaultRootRequestReadsAreKept)
+{
+    // The document path and the log line's format as a default root has them.
+    const char* const values[] = {"%ServerRoot%www/",
+                                  "[%Time%] <%Host%> (%RecvSize%,%SendSize%) [%Info%] %Method% %Object%"};
+    // Kept expansions last for their second: the reads start as a second begins, so that
+    // all of them, a few milliseconds, fall within it.
+    const std::time_t start = std::time(nullptr);
+    for (int step = 0; step < 1100 && std::time(nullptr) == start; ++step)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::time_t second = std::time(nullptr);
+    CServerVariables filter(info);
+    // Expansions are kept per thread: one reader reads each value, then again while the
+    // information tree's lock is held elsewhere, which only a miss waits for.
+    std::promise<void> primed;
+    std::promise<void> held;
+    std::promise<void> release;
+    auto reader = std::async(std::launch::async, [&] {
+        std::vector<std::string> read;
+        for (const char* value : values)
+            read.push_back(filter.Filter("Key", value));
+        primed.set_value();
+        held.get_future().wait();
+        for (const char* value : values)
+            read.push_back(filter.Filter("Key", value));
+        return read;
+    });
+    primed.get_future().wait();
+    std::thread holder([&] {
+        CConfigLock lock(info);
+        held.set_value();
+        release.get_future().wait();
+    });
+    const bool answered = reader.wait_for(std::chrono::milliseconds(500)) == std::future_status::ready;
+    release.set_value();
+    holder.join();
+    const std::vector<std::string> read = reader.get();
+    ASSERT_TRUE(answered) << "a kept expansion was evicted by the other value";
+    EXPECT_EQ(read[0], read[2]);
+    EXPECT_EQ(read[1], read[3]);
+}
+
 TEST_F(ServerVariablesTest, DefaultsPassTheFilterToo)
 {
     EXPECT_EQ("/srv/tarnwick/Html/", settings.GetValue("Setting::Missing", "%ServerRoot%Html/"));
