@@ -36,150 +36,6 @@ void SetError(std::string* errorText, const std::string& text)
         *errorText = text;
 }
 
-class ServerControlProxy : public IServerControl {
-public:
-    ServerControlProxy(int fd, uint64_t callTimeoutMs) : fd_(fd), callTimeoutMs_(callTimeoutMs) {}
-    ~ServerControlProxy() override
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    ServerControlProxy(const ServerControlProxy&) = delete;
-    ServerControlProxy& operator=(const ServerControlProxy&) = delete;
-
-    long StartServer(short* status) override { return CallShort(kDispStartServer, status); }
-    long StopServer() override
-    {
-        ControlResult result;
-        return Call(kDispStopServer, &result);
-    }
-    long GetServerErrorString(std::u16string* str) override
-    {
-        return CallText(kDispGetServerErrorString, str);
-    }
-    long IsRunning(short* retval) override { return CallShort(kDispIsRunning, retval); }
-    long IsService(short* ret) override { return CallShort(kDispIsService, ret); }
-    long GetServerInfo(std::u16string* ret) override { return CallText(kDispGetServerInfo, ret); }
-    long GetServerSetting(std::u16string* ret) override
-    {
-        return CallText(kDispGetServerSetting, ret);
-    }
-    long GetServerContext(std::u16string* ret) override
-    {
-        return CallText(kDispGetServerContext, ret);
-    }
-    long GetServerRoot(std::u16string* retpath) override
-    {
-        return CallText(kDispGetServerRoot, retpath);
-    }
-    long IsActive(short* ret) override { return CallShort(kDispIsActive, ret); }
-
-    // The first call on a connection: asks the host for the object.
-    long Create()
-    {
-        ControlResult result;
-        return Call(kControlCreateMethod, &result);
-    }
-
-private:
-    long CallShort(int32_t method, short* out)
-    {
-        if (!out)
-            return kCallFailed;
-        *out = 0;
-        ControlResult result;
-        long rc = Call(method, &result);
-        if (rc == kOk)
-            *out = result.shortValue;
-        return rc;
-    }
-
-    long CallText(int32_t method, std::u16string* out)
-    {
-        if (!out)
-            return kCallFailed;
-        out->clear();
-        ControlResult result;
-        long rc = Call(method, &result);
-        if (rc == kOk)
-            *out = std::move(result.text);
-        return rc;
-    }
-
-    // Sends the call and takes its result; a result that does not fit the call breaks the
-    // connection, since the stream can no longer be trusted to be in step.
-    long Call(int32_t method, ControlResult* result)
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        if (fd_ < 0)
-            return kCallFailed;
-        uint64_t deadline = GetTickCount64() + callTimeoutMs_;
-        std::string payload;
-        // A late result is taken off the stream before anything else is asked; until it
-        // has come, calls fail at once and the connection stays.
-        if (lateMethod_ != 0) {
-            if (!Readable(0))
-                return kCallFailed;
-            ControlResult late;
-            if (ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
-                !DecodeControlResult(payload, &late) || late.method != lateMethod_)
-                return Break();
-            lateMethod_ = 0;
-        }
-        ControlCall call;
-        call.method = method;
-        if (method == kControlCreateMethod)
-            call.interfaceId = kServerControlIid;
-        if (WriteControlFrame(fd_, EncodeControlCall(call), deadline) != FrameStatus::Ok)
-            return Break();
-        // Nothing of the result has come in time: the stream is still in step, so a server
-        // that stalled (stopped, swapped out) keeps its client.
-        const uint64_t now = GetTickCount64();
-        if (!Readable(deadline > now ? deadline - now : 0)) {
-            if (method == kControlCreateMethod)
-                return Break();
-            lateMethod_ = method;
-            return kCallFailed;
-        }
-        if (ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
-            !DecodeControlResult(payload, result) || result->method != method)
-            return Break();
-        ControlValueKind expected = ControlValueKind::None;
-        GetControlValueKind(method, &expected);
-        if (result->result == kOk ? result->kind != expected : result->kind != ControlValueKind::None)
-            return Break();
-        return result->result;
-    }
-
-    // Whether the server's answer has begun within `waitMs`; a hang-up counts, so that the
-    // read that follows sees it.
-    bool Readable(uint64_t waitMs)
-    {
-        const uint64_t end = GetTickCount64() + waitMs;
-        for (;;) {
-            pollfd p{fd_, POLLIN, 0};
-            const uint64_t now = GetTickCount64();
-            const int rc = poll(&p, 1, static_cast<int>(std::min<uint64_t>(end > now ? end - now : 0, 1u << 30)));
-            if (rc > 0)
-                return true;
-            if (rc == 0 || errno != EINTR)
-                return false;
-        }
-    }
-
-    long Break()
-    {
-        close(fd_);
-        fd_ = -1;
-        return kCallFailed;
-    }
-
-    std::mutex mutex_;
-    int fd_;
-    int32_t lateMethod_ = 0;  // the call whose result has not come yet, 0 when none
-    const uint64_t callTimeoutMs_;
-};
-
 enum class ConnectOutcome { Connected, NobodyListens, Busy, Untrusted, Failed };
 
 ConnectOutcome TryConnect(const std::string& path, int* fd, std::string* errorText)
@@ -265,6 +121,217 @@ ConnectOutcome TryConnectAny(const std::vector<std::string>& paths, int* fd, std
     SetError(errorText, firstReason);
     return result;
 }
+
+// A broken channel is dialled again at most this often, so that the several calls of one
+// refresh do not each knock at a server that is not there.
+constexpr uint64_t kRedialIntervalMs = 1000;
+// The release is a few bytes into an idle socket; only a peer that stopped reading with
+// a full buffer holds it up, and a client that is letting go does not wait for that.
+constexpr uint64_t kReleaseSendTimeoutMs = 1000;
+
+class ServerControlProxy : public IServerControl {
+public:
+    ServerControlProxy(int fd, uint64_t callTimeoutMs) : fd_(fd), callTimeoutMs_(callTimeoutMs) {}
+    ~ServerControlProxy() override
+    {
+        if (fd_ < 0)
+            return;
+        // Said before hanging up, so the server tells a client that is done from a channel
+        // that broke under a client that still runs.
+        ControlCall release;
+        release.method = kControlReleaseMethod;
+        WriteControlFrame(fd_, EncodeControlCall(release), GetTickCount64() + kReleaseSendTimeoutMs);
+        close(fd_);
+    }
+    ServerControlProxy(const ServerControlProxy&) = delete;
+    ServerControlProxy& operator=(const ServerControlProxy&) = delete;
+
+    long StartServer(short* status) override { return CallShort(kDispStartServer, status); }
+    long StopServer() override
+    {
+        ControlResult result;
+        return Call(kDispStopServer, &result);
+    }
+    long GetServerErrorString(std::u16string* str) override
+    {
+        return CallText(kDispGetServerErrorString, str);
+    }
+    long IsRunning(short* retval) override { return CallShort(kDispIsRunning, retval); }
+    long IsService(short* ret) override { return CallShort(kDispIsService, ret); }
+    long GetServerInfo(std::u16string* ret) override { return CallText(kDispGetServerInfo, ret); }
+    long GetServerSetting(std::u16string* ret) override
+    {
+        return CallText(kDispGetServerSetting, ret);
+    }
+    long GetServerContext(std::u16string* ret) override
+    {
+        return CallText(kDispGetServerContext, ret);
+    }
+    long GetServerRoot(std::u16string* retpath) override
+    {
+        return CallText(kDispGetServerRoot, retpath);
+    }
+    long IsActive(short* ret) override { return CallShort(kDispIsActive, ret); }
+
+    // The first call on a connection: asks the host for the object.
+    long Create()
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        ControlResult result;
+        return Exchange(kControlCreateMethod, &result, GetTickCount64() + callTimeoutMs_);
+    }
+
+private:
+    long CallShort(int32_t method, short* out)
+    {
+        if (!out)
+            return kCallFailed;
+        *out = 0;
+        ControlResult result;
+        long rc = Call(method, &result);
+        if (rc == kOk)
+            *out = result.shortValue;
+        return rc;
+    }
+
+    long CallText(int32_t method, std::u16string* out)
+    {
+        if (!out)
+            return kCallFailed;
+        out->clear();
+        ControlResult result;
+        long rc = Call(method, &result);
+        if (rc == kOk)
+            *out = std::move(result.text);
+        return rc;
+    }
+
+    long Call(int32_t method, ControlResult* result)
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        const uint64_t deadline = GetTickCount64() + callTimeoutMs_;
+        if (fd_ < 0 && !Redial())
+            return kCallFailed;
+        long rc = TakeLateResult(deadline);
+        if (rc != kOk)
+            return rc;
+        // A connection dialled again asks for its object first, within the same bound.
+        if (!created_) {
+            ControlResult created;
+            rc = Exchange(kControlCreateMethod, &created, deadline);
+            if (rc != kOk)
+                return rc;
+        }
+        return Exchange(method, result, deadline);
+    }
+
+    // Connects again to whichever server serves the class now; never starts one, since a
+    // caller that polls must not bring back a server that the user's restart would start.
+    bool Redial()
+    {
+        const uint64_t now = GetTickCount64();
+        if (now - lastDialMs_ < kRedialIntervalMs)
+            return false;
+        lastDialMs_ = now;
+        int fd = -1;
+        std::string path;
+        if (TryConnectAny(ServingPaths(), &fd, &path, nullptr) != ConnectOutcome::Connected)
+            return false;
+        fd_ = fd;
+        return true;
+    }
+
+    // A late result is taken off the stream before anything else is asked; until it has
+    // come, calls fail at once and the connection stays. kOk when none is due any more.
+    long TakeLateResult(uint64_t deadline)
+    {
+        if (!late_)
+            return kOk;
+        if (!Readable(0))
+            return kCallTimedOut;
+        std::string payload;
+        ControlResult late;
+        if (ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
+            !DecodeControlResult(payload, &late) || late.method != lateMethod_)
+            return Break();
+        late_ = false;
+        if (lateMethod_ == kControlCreateMethod) {
+            if (late.result != kOk)
+                return Break();
+            created_ = true;
+        }
+        return kOk;
+    }
+
+    // Sends the call and takes its result; a result that does not fit the call breaks the
+    // connection, since the stream can no longer be trusted to be in step.
+    long Exchange(int32_t method, ControlResult* result, uint64_t deadline)
+    {
+        ControlCall call;
+        call.method = method;
+        if (method == kControlCreateMethod)
+            call.interfaceId = kServerControlIid;
+        if (WriteControlFrame(fd_, EncodeControlCall(call), deadline) != FrameStatus::Ok)
+            return Break();
+        // Nothing of the result has come in time: the stream is still in step, so a server
+        // that stalled (stopped, swapped out) keeps its client.
+        const uint64_t now = GetTickCount64();
+        if (!Readable(deadline > now ? deadline - now : 0)) {
+            late_ = true;
+            lateMethod_ = method;
+            return kCallTimedOut;
+        }
+        std::string payload;
+        if (ReadControlFrame(fd_, &payload, kMaxControlResultBytes, deadline) != FrameStatus::Ok ||
+            !DecodeControlResult(payload, result) || result->method != method)
+            return Break();
+        ControlValueKind expected = ControlValueKind::None;
+        GetControlValueKind(method, &expected);
+        if (result->result == kOk ? result->kind != expected : result->kind != ControlValueKind::None)
+            return Break();
+        if (method == kControlCreateMethod) {
+            // No object on this connection: the host hangs up on it.
+            if (result->result != kOk)
+                return Break();
+            created_ = true;
+        }
+        return result->result;
+    }
+
+    // Whether the server's answer has begun within `waitMs`; a hang-up counts, so that the
+    // read that follows sees it.
+    bool Readable(uint64_t waitMs)
+    {
+        const uint64_t end = GetTickCount64() + waitMs;
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            const uint64_t now = GetTickCount64();
+            const int rc = poll(&p, 1, static_cast<int>(std::min<uint64_t>(end > now ? end - now : 0, 1u << 30)));
+            if (rc > 0)
+                return true;
+            if (rc == 0 || errno != EINTR)
+                return false;
+        }
+    }
+
+    long Break()
+    {
+        close(fd_);
+        fd_ = -1;
+        late_ = false;
+        created_ = false;
+        lastDialMs_ = GetTickCount64();
+        return kCallFailed;
+    }
+
+    std::mutex mutex_;
+    int fd_;
+    bool created_ = false;     // the host has given this connection its object
+    bool late_ = false;        // a call's result has not come yet
+    int32_t lateMethod_ = 0;   // that call
+    uint64_t lastDialMs_ = 0;  // when the connection broke or was last dialled again
+    const uint64_t callTimeoutMs_;
+};
 
 long BindObject(int fd, const std::string& path, uint64_t callTimeoutMs, std::unique_ptr<IServerControl>* object,
                 std::string* errorText)

@@ -41,12 +41,19 @@ constexpr uint64_t kDefaultCallTimeoutMs = 120000;
 //
 // The object: each method sends its call and waits for the result at most callTimeoutMs
 // (the request for the object itself included), returning the server's interface result
-// with the value in the out-parameter. A broken connection or a garbled answer return
-// kCallFailed with the out-parameter 0 or empty, and from then on every method fails at
-// once. A time-out before any of the result came returns kCallFailed too but keeps the
-// connection: later calls fail at once until the late result has arrived, which is then
-// dropped, and calls go on as before. Calls are serialised, so the object may be used from several threads.
-// Destroying it releases the server's object.
+// with the value in the out-parameter. Calls are serialised, so the object may be used
+// from several threads.
+// - A time-out before any of the result came returns kCallTimedOut and keeps the
+//   connection: later calls return kCallTimedOut at once until the late result has
+//   arrived, which is then dropped, and calls go on as before. A stalled server (stopped,
+//   swapped out) so keeps its client.
+// - A broken connection or a garbled answer return kCallFailed with the out-parameter 0 or
+//   empty. Calls in the next second fail at once; then a call first connects again to
+//   whichever server serves the class now, in the order above but never starting one, and
+//   asks it for a new object within the same bound (a time-out there is kept as above).
+//   It fails at once while nothing serves.
+// Destroying it releases the server's object: it tells the server so before it hangs up,
+// so that the server can tell a client that is done from one whose channel broke.
 long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* errorText = nullptr,
                          uint64_t activationTimeoutMs = kActivationTimeoutMs,
                          uint64_t callTimeoutMs = kDefaultCallTimeoutMs);

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <strings.h>
@@ -29,6 +30,30 @@ constexpr int kCallReceiveTimeoutMs = 5000;
 constexpr int kResultSendTimeoutMs = 10000;
 
 std::string SystemReason(int error) { return std::strerror(error); }
+
+// The process behind a connected Unix socket, as it was when it connected; 0 when the
+// system does not say (a process outside our view of the process table).
+int PeerProcess(int fd)
+{
+    ucred cred{};
+    socklen_t size = sizeof(cred);
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof(cred))
+        return 0;
+    return cred.pid;
+}
+
+// Whether the client's release waits behind the call that it was given no result for: it
+// let go while the host was still busy with that call. Reads only what has come already.
+bool ReleaseIsQueued(int fd)
+{
+    std::string payload;
+    ControlCall call;
+    while (ReadControlFrame(fd, &payload, kMaxControlCallBytes, GetTickCount64()) == FrameStatus::Ok) {
+        if (DecodeControlCall(payload, &call) && call.method == kControlReleaseMethod)
+            return true;
+    }
+    return false;
+}
 
 // Makes sure the runtime folder exists and only we can reach it; "" or the reason.
 std::string PreparePrivateFolder(const std::string& folder)
@@ -152,6 +177,8 @@ void ControlHost::RevokeClassObjects()
 {
     while (!clients_.empty())
         DropClient(clients_.size() - 1);
+    stranded_.clear();
+    strandedCount_ = 0;
     if (listenFd_ >= 0) {
         close(listenFd_);
         listenFd_ = -1;
@@ -171,18 +198,29 @@ int ControlHost::ServeOnce(int timeoutMs)
     if (!IsRegistered())
         return -1;
     std::vector<pollfd> polls;
-    polls.reserve(clients_.size() + 1);
+    polls.reserve(clients_.size() + stranded_.size() + 1);
     polls.push_back(pollfd{listenFd_, POLLIN, 0});
     for (const Client& client : clients_)
         polls.push_back(pollfd{client.fd, POLLIN, 0});
+    const size_t firstStranded = polls.size();
+    for (const Stranded& stranded : stranded_)
+        polls.push_back(pollfd{stranded.process.Get(), POLLIN, 0});
     int ready = poll(polls.data(), polls.size(), timeoutMs < 0 ? 0 : timeoutMs);
     if (ready <= 0)
         return 0;
 
+    std::vector<int> ended;
+    for (size_t i = firstStranded; i < polls.size(); ++i) {
+        if (polls[i].revents != 0)
+            ended.push_back(polls[i].fd);
+    }
+    if (!ended.empty())
+        ForgetStranded(ended);
+
     // Serve the clients that were ready before the new ones are added; a ready client is
     // found again by its descriptor, since drops move the others.
     int served = 0;
-    for (size_t i = 1; i < polls.size(); ++i) {
+    for (size_t i = 1; i < firstStranded; ++i) {
         if (polls[i].revents == 0)
             continue;
         for (size_t c = 0; c < clients_.size(); ++c) {
@@ -213,7 +251,14 @@ void ControlHost::AcceptClients()
             close(fd);
             continue;
         }
-        clients_.push_back(Client{fd, nullptr});
+        Client client;
+        client.fd = fd;
+        client.pid = PeerProcess(fd);
+        // Opened while the peer surely runs, so that a later reuse of its id cannot be
+        // taken for it.
+        if (client.pid > 0)
+            client.process = OpenProcessHandle(client.pid);
+        clients_.push_back(std::move(client));
     }
 }
 
@@ -230,6 +275,14 @@ bool ControlHost::ServeCall(Client& client)
     ControlResult result;
     result.method = call.method;
     result.result = kCallFailed;
+
+    if (call.method == kControlReleaseMethod) {
+        if (client.object) {
+            client.object.reset();
+            --objectCount_;
+        }
+        return false;  // the client's last word: it hangs up next
+    }
 
     if (call.method == kControlCreateMethod) {
         if (client.object)
@@ -252,6 +305,9 @@ bool ControlHost::ServeCall(Client& client)
         client.object = std::move(object);
         ++objectCount_;
         everCreated_ = true;
+        // Bound again: no longer waited for.
+        if (client.pid > 0)
+            ForgetStranded({}, client.pid);
         result.result = kOk;
         return SendResult(client, result);
     }
@@ -310,12 +366,30 @@ bool ControlHost::SendResult(Client& client, const ControlResult& result)
 void ControlHost::DropClient(size_t index)
 {
     Client& client = clients_[index];
-    close(client.fd);
     if (client.object) {
+        // Without a process to watch (none known, or no handle to be had) the client counts
+        // as gone.
+        if (!ReleaseIsQueued(client.fd) && client.process.IsOpen() && stranded_.size() < kMaxClients) {
+            stranded_.push_back(Stranded{client.pid, std::move(client.process)});
+            strandedCount_ = static_cast<int>(stranded_.size());
+        }
         client.object.reset();
         --objectCount_;
     }
+    close(client.fd);
     clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void ControlHost::ForgetStranded(const std::vector<int>& ended, int pid)
+{
+    stranded_.erase(std::remove_if(stranded_.begin(), stranded_.end(),
+                                   [&](const Stranded& stranded) {
+                                       return (pid > 0 && stranded.pid == pid) ||
+                                              std::find(ended.begin(), ended.end(), stranded.process.Get()) !=
+                                                  ended.end();
+                                   }),
+                    stranded_.end());
+    strandedCount_ = static_cast<int>(stranded_.size());
 }
 
 }  // namespace platform

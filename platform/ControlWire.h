@@ -18,6 +18,10 @@ namespace platform {
 
 // A connection starts with this call; its text is the interface id that the client wants.
 constexpr int32_t kControlCreateMethod = 0;
+// A client that lets go of its object sends this call last, before it hangs up; it has no
+// result. A hang-up without it means that the channel broke, not that the client is done.
+// Apart from the interface's dispatch ids, which count from 1.
+constexpr int32_t kControlReleaseMethod = -2;
 
 // A call is a method number and at most an interface id: anything longer is garbage.
 constexpr uint32_t kMaxControlCallBytes = 64;

@@ -112,7 +112,8 @@ private:
     int fd_ = -1;
 };
 
-// Readable once the child has ended; closed where the system has no such descriptor.
+// Readable once the process (a child or any other) has ended; closed where the system has
+// no such descriptor or the process is gone already.
 CDescriptor OpenProcessHandle(ProcessId pid);
 // Whether the child has ended, without collecting it, so that its id (and group id) cannot
 // be reused while a kill may still name it. Also true when it was collected elsewhere

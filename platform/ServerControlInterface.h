@@ -14,6 +14,7 @@ constexpr long kOk = 0;
 constexpr long kCallFailed = -1;         // the connection to the server broke
 constexpr long kClassNotRegistered = -2; // no server program is registered for the class
 constexpr long kServerNotStarted = -3;   // the registered program did not come up in time
+constexpr long kCallTimedOut = -4;       // the server did not answer in time; the connection stays
 
 // The identifiers the registration and the activation use.
 constexpr const char* kServerControlClsid = "{67A61D5D-122D-43C3-8BED-CB80CCCEBBB5}";

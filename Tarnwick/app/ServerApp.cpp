@@ -278,11 +278,16 @@ int CServerApp::Main(const std::string& commandLine)
         }
     } else if (host.RegisterClassObjects(factory) == 0) {
         // Lives while a client holds an object: a process started for a client ends when
-        // the last one leaves, or when none comes.
+        // the last one leaves, or when none comes. A client whose channel broke rather than
+        // released (say, it gave up on a call while we were stopped) still runs and binds
+        // again on its next poll: we stay for as long as its process lives, so that the
+        // site does not go dark under a controller that is still open.
         const bool activation = IsActivation(commandLine);
         const uint64_t started = platform::GetTickCount64();
         for (;;) {
             host.ServeOnce(kServeSliceMs);
+            if (host.GetStrandedClientCount() > 0)
+                continue;
             if (host.LastObjectReleased())
                 break;
             if (activation && host.GetObjectCount() == 0 && platform::GetTickCount64() - started > kActivationIdleMs)

@@ -4,6 +4,12 @@
 // the server core between StartServer and StopServer, and serialises every start, stop
 // and status query under one lock. The control object, the service and the debug run
 // drive the server only through the operations here.
+//
+// A process started for a client (or by hand) lives while a client holds a control
+// object. When the last one is released it ends; when the last one went with a broken
+// channel instead (the client gave up on a call while we were stopped, say), it stays for
+// as long as that client's process runs, since a client that runs binds again on its next
+// poll (ControlHost.h tells the two apart).
 
 #include "IPv4Address.h"
 #include "core/ServerStatus.h"

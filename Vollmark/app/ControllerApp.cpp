@@ -18,7 +18,10 @@ const char kKeptOnSaveText[] = "設定を保存すると、元のファイルは
 
 }  // namespace
 
-CControllerApp::CControllerApp(std::string serverProgram) : client_(std::move(serverProgram)) {}
+CControllerApp::CControllerApp(std::string serverProgram, uint64_t callTimeoutMs)
+    : client_(std::move(serverProgram), callTimeoutMs)
+{
+}
 
 CControllerApp::~CControllerApp() = default;
 
@@ -93,8 +96,10 @@ void CControllerApp::OnRestartServer()
 {
     int started = client_.StartServer();
     // A server that died takes the channel with it: bind anew, starting it as the
-    // controller's own start does, and ask again.
-    if (started != 0 && client_.LastCallFailed() && client_.Connect() == 0)
+    // controller's own start does, and ask again. One that only stalls (stopped, swapped
+    // out) keeps the binding: it serves it again when it resumes, while binding anew would
+    // wait for it as well and then drop the channel it still answers on.
+    if (started != 0 && client_.LastCallFailed() && !client_.LastCallTimedOut() && client_.Connect() == 0)
         started = client_.StartServer();
     // A restart that failed has not taken the saved settings in: the notice stays.
     if (started == 0)

@@ -12,6 +12,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,7 +27,9 @@ public:
         "サーバのCOMオブジェクトがロードできませんでした。\r\nTarnwick.exeが無いか破壊されている可能性があります。";
 
     // `serverProgram`: the server that binding installs when it must (CP932).
-    explicit CControllerApp(std::string serverProgram = CServerControlClient::DefaultServerProgram());
+    // `callTimeoutMs`: how long one call may wait for the server.
+    explicit CControllerApp(std::string serverProgram = CServerControlClient::DefaultServerProgram(),
+                            uint64_t callTimeoutMs = CServerControlClient::kCallTimeoutMs);
     ~CControllerApp() override;
 
     // Binds, loads the settings, starts the server when it is not running and shows the

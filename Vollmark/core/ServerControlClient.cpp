@@ -46,13 +46,13 @@ std::string CServerControlClient::DefaultServerProgram()
     return program.substr(0, program.rfind('/') + 1) + "Tarnwick";
 }
 
-bool CServerControlClient::Bind()
+bool CServerControlClient::Bind(std::unique_ptr<IServerControl>* bound)
 {
     std::string reason;
-    const long rc = platform::CreateServerControl(&interface_, &reason, kActivationTimeoutMs, callTimeoutMs_);
-    if (rc == platform::kOk && interface_)
+    const long rc = platform::CreateServerControl(bound, &reason, kActivationTimeoutMs, callTimeoutMs_);
+    if (rc == platform::kOk && *bound)
         return true;
-    interface_.reset();
+    bound->reset();
     if (!connectError_.empty())
         connectError_ += "\r\n";
     connectError_ += platform::Utf8ToCp932(reason);
@@ -61,16 +61,17 @@ bool CServerControlClient::Bind()
 
 int CServerControlClient::Connect()
 {
-    Release();
     connectError_.clear();
     installError_.clear();
-    if (!Bind()) {
+    std::unique_ptr<IServerControl> bound;
+    if (!Bind(&bound)) {
         InstallServer();
         if (!installError_.empty())
             connectError_ += "\r\n" + installError_;
-        if (!Bind())
+        if (!Bind(&bound))
             return -1;
     }
+    interface_ = std::move(bound);
     connected_ = 1;
     connectError_.clear();
     return 0;
@@ -98,18 +99,27 @@ void CServerControlClient::Release()
     connected_ = 0;
 }
 
+bool CServerControlClient::NoteResult(bool reached, long rc)
+{
+    lastCallFailed_ = !reached || rc != platform::kOk;
+    lastCallTimedOut_ = reached && rc == platform::kCallTimedOut;
+    return lastCallFailed_;
+}
+
 int CServerControlClient::CallShort(long (IServerControl::*method)(short*), int neutral)
 {
     short value = 0;
-    lastCallFailed_ = !connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk;
-    return lastCallFailed_ ? neutral : value;
+    const bool bound = connected_ && interface_;
+    return NoteResult(bound, bound ? ((*interface_).*method)(&value) : platform::kCallFailed) ? neutral : value;
 }
 
 std::string CServerControlClient::CallText(long (IServerControl::*method)(std::u16string*), const std::string& neutral)
 {
     std::u16string value;
-    lastCallFailed_ = !connected_ || !interface_ || ((*interface_).*method)(&value) != platform::kOk;
-    return lastCallFailed_ ? neutral : platform::Utf16ToCp932(value);
+    const bool bound = connected_ && interface_;
+    return NoteResult(bound, bound ? ((*interface_).*method)(&value) : platform::kCallFailed)
+               ? neutral
+               : platform::Utf16ToCp932(value);
 }
 
 int CServerControlClient::StartServer() { return CallShort(&IServerControl::StartServer, -1); }

@@ -3,6 +3,11 @@
 // once and gives a neutral value when it is not bound or the call fails, so a view never
 // has to tell the two apart. Every wait is bounded (activation, each call, the installer),
 // so a missing or hung server costs the user seconds, not a frozen window.
+//
+// Once bound, the binding is kept whatever the server does. A call that times out leaves
+// it in step (the late answer is dropped when it comes); a channel that broke is dialled
+// again by a later call, so the polling ticks find a server that serves again by
+// themselves. Only Connect starts a server; it is left to the user's restart.
 
 #include "ServerControlInterface.h"
 
@@ -30,7 +35,9 @@ public:
     static std::string DefaultServerProgram();
 
     // Binds to the server, activating it when nothing serves; on failure runs
-    // InstallServer and tries once more. 0, or -1 with the reason in GetConnectError.
+    // InstallServer and tries once more. 0, or -1 with the reason in GetConnectError; a
+    // binding held before is replaced on success and kept on failure, so a failed attempt
+    // never leaves a bound client unbound.
     int Connect();
     // Runs "<serverProgram> /InstallApp" and waits for it a bounded time. A failure is
     // kept for GetConnectError; Connect retries all the same.
@@ -39,9 +46,13 @@ public:
     void Release();
 
     int IsConnected() const { return connected_; }
-    // Whether the last call could not reach the server (not bound, or the channel broke);
-    // false when the server answered, whatever it answered.
+    // Whether the last call could not reach the server (not bound, the channel broke, or
+    // no answer in time); false when the server answered, whatever it answered.
     bool LastCallFailed() const { return lastCallFailed_; }
+    // Whether the last call failed because the server did not answer in time, or had not
+    // yet answered an earlier call that did not: it stalls (stopped, swapped out), and the
+    // binding waits for it.
+    bool LastCallTimedOut() const { return lastCallTimedOut_; }
     // Why the last Connect failed (CP932, several lines), "" after a success.
     const std::string& GetConnectError() const { return connectError_; }
 
@@ -59,8 +70,10 @@ public:
     std::string GetServerRoot();
 
 private:
-    // Step 2 of Connect: one activation; false with the reason kept.
-    bool Bind();
+    // Step 2 of Connect: one activation into *bound; false with the reason kept.
+    bool Bind(std::unique_ptr<IServerControl>* bound);
+    // Keeps what a call returned for LastCallFailed and LastCallTimedOut; whether it failed.
+    bool NoteResult(bool reached, long rc);
     int CallShort(long (IServerControl::*method)(short*), int neutral);
     std::string CallText(long (IServerControl::*method)(std::u16string*), const std::string& neutral);
 
@@ -69,6 +82,7 @@ private:
     std::unique_ptr<IServerControl> interface_;
     int connected_ = 0;
     bool lastCallFailed_ = false;
+    bool lastCallTimedOut_ = false;
     std::string installError_;
     std::string connectError_;
 };

@@ -10,6 +10,7 @@
 #include "ServerControlInterface.h"
 #include "TextCodec.h"
 
+#include "ForkedControlClient.h"
 #include "ScopedEnvironment.h"
 #include "ServerTestSupport.h"
 
@@ -38,6 +39,7 @@ using platform::ControlResult;
 using platform::ControlValueKind;
 using platform::FrameStatus;
 using servertest::WaitUntil;
+using testsupport::ForkedControlClient;
 using testsupport::ScopedEnvironment;
 
 namespace {
@@ -185,11 +187,27 @@ protected:
         ASSERT_EQ(0, host_.RegisterClassObjects(factory ? factory : FakeFactory())) << host_.GetErrorText();
         stop_ = false;
         serving_ = std::thread([this] {
-            while (!stop_)
-                host_.ServeOnce(10);
+            while (!stop_) {
+                // Paused, the host is as a stopped process: connections wait in its backlog.
+                if (paused_) {
+                    pauseSeen_ = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                } else
+                    host_.ServeOnce(10);
+            }
             host_.RevokeClassObjects();
         });
     }
+
+    // Stops serving until Resume, as a stopped process does; returns once it has.
+    void Pause()
+    {
+        pauseSeen_ = false;
+        paused_ = true;
+        if (serving_.joinable())
+            EXPECT_TRUE(WaitUntil([&] { return pauseSeen_.load(); }));
+    }
+    void Resume() { paused_ = false; }
 
     void StopHost()
     {
@@ -236,6 +254,8 @@ protected:
     ControlHost host_;
     std::thread serving_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> paused_{false};
+    std::atomic<bool> pauseSeen_{false};
 };
 
 // --- The framing -----------------------------------------------------------------------
@@ -646,6 +666,146 @@ TEST_F(ControlChannelTest, ClientLeavingBeforeItsResultDoesNotHurtTheHost)
     EXPECT_EQ(platform::kOk, object->IsActive(&value));
 }
 
+TEST_F(ControlChannelTest, ClientThatHangsUpWithoutReleasingIsStrandedWhileItsProcessRuns)
+{
+    // A connection of this process that has its object.
+    const auto bindRaw = [&] {
+        int fd = ConnectUnix(SocketPath());
+        std::string payload;
+        EXPECT_TRUE(fd >= 0 && SendAll(fd, CreateCallFrame()));
+        EXPECT_EQ(FrameStatus::Ok, platform::ReadControlFrame(fd, &payload, 64, Deadline(5000)));
+        return fd;
+    };
+    struct Case {
+        const char* what;
+        // Binds the client and gives what makes it leave.
+        std::function<std::function<void()>()> bind;
+        int stranded;
+    };
+    const Case cases[] = {
+        {"released",
+         [&] {
+             auto object = std::make_shared<std::unique_ptr<IServerControl>>(Bind());
+             return [object] { object->reset(); };
+         },
+         0},
+        {"released behind a call that the host answers into the closed socket",
+         [&] {
+             const int fd = bindRaw();
+             return [this, fd] {
+                 Pause();
+                 EXPECT_TRUE(SendAll(fd, CallFrame(platform::kDispIsRunning) + CallFrame(platform::kControlReleaseMethod)));
+                 ::close(fd);
+                 Resume();
+             };
+         },
+         0},
+        {"hung up, and its process runs on",
+         [&] {
+             const int fd = bindRaw();
+             return [fd] { ::close(fd); };
+         },
+         1},
+        {"hung up, and its process ended",
+         [&] {
+             auto forked = std::make_shared<ForkedControlClient>(SocketPath());
+             EXPECT_TRUE(forked->WaitBound());
+             return [forked] {
+                 EXPECT_TRUE(forked->HangUp());
+                 forked->End();
+             };
+         },
+         0},
+    };
+    StartHost();
+    for (const Case& c : cases) {
+        const std::function<void()> leave = c.bind();
+        ASSERT_TRUE(WaitUntil([&] { return host_.GetObjectCount() == 1; })) << c.what;
+        leave();
+        EXPECT_TRUE(WaitUntil([&] { return host_.GetObjectCount() == 0; })) << c.what;
+        EXPECT_TRUE(WaitUntil([&] { return host_.GetStrandedClientCount() == c.stranded; })) << c.what;
+        EXPECT_TRUE(host_.LastObjectReleased()) << c.what;
+        // Bound again, this process is no longer waited for.
+        auto object = Bind();
+        EXPECT_TRUE(WaitUntil([&] { return host_.GetStrandedClientCount() == 0; })) << c.what;
+        object.reset();
+        EXPECT_TRUE(WaitUntil([&] { return host_.GetObjectCount() == 0; })) << c.what;
+    }
+}
+
+TEST_F(ControlChannelTest, BrokenChannelIsDialledAgainButNeverStartsAServer)
+{
+    // A server that the activation would start: it must not be.
+    const std::string started = scratch_.Path() + "started";
+    Register(ClassKey() + "\\LocalServer32", "", WriteScript("server.sh", "touch '" + started + "'"));
+    StartHost();
+    auto object = Bind();
+    ASSERT_TRUE(object);
+    StopHost();  // the server goes, and the channel with it
+    short value = 7;
+    EXPECT_EQ(platform::kCallFailed, object->IsRunning(&value));
+    EXPECT_EQ(0, value);
+    // Nothing serves: every call fails, and soon.
+    for (int i = 0; i < 3; ++i) {
+        const uint64_t start = platform::GetTickCount64();
+        EXPECT_EQ(platform::kCallFailed, object->IsActive(&value));
+        EXPECT_LT(platform::GetTickCount64() - start, 1000u);
+    }
+    EXPECT_FALSE(PathExists(started));
+
+    // A server serves again: a later call binds to it by itself.
+    state_.running = 1;
+    StartHost();
+    EXPECT_TRUE(WaitUntil([&] { return object->IsRunning(&value) == platform::kOk && value == 1; }));
+    EXPECT_EQ(1, host_.GetObjectCount());
+    EXPECT_FALSE(PathExists(started));
+    object.reset();
+    EXPECT_TRUE(WaitUntil([&] { return host_.LastObjectReleased(); }));
+    EXPECT_EQ(0, host_.GetStrandedClientCount());
+}
+
+TEST_F(ControlChannelTest, StalledServerKeepsItsClientAndAnswersItWhenItGoesOn)
+{
+    // Long enough to tell from an immediate failure, short enough for a quick test.
+    constexpr uint64_t kCallBoundMs = 300;
+    state_.running = 1;
+    StartHost();
+    std::unique_ptr<IServerControl> object;
+    std::string error;
+    ASSERT_EQ(platform::kOk, platform::CreateServerControl(&object, &error, platform::kActivationTimeoutMs, kCallBoundMs))
+        << error;
+    struct Case {
+        const char* what;
+        std::function<void()> stall;
+    };
+    const Case cases[] = {
+        {"bound", [] {}},
+        // The channel broke and the server stalled before the client dialled again: the
+        // object it asks for comes late as well.
+        {"dialling again", [&] {
+             StopHost();
+             short ignored;
+             EXPECT_EQ(platform::kCallFailed, object->IsRunning(&ignored));
+             StartHost();
+             Pause();
+         }},
+    };
+    for (const Case& c : cases) {
+        Pause();
+        c.stall();
+        short value = 5;
+        // Dialling again waits out the pause between attempts first.
+        EXPECT_TRUE(WaitUntil([&] { return object->IsRunning(&value) == platform::kCallTimedOut; })) << c.what;
+        const uint64_t start = platform::GetTickCount64();
+        EXPECT_EQ(platform::kCallTimedOut, object->IsActive(&value)) << c.what;
+        EXPECT_LT(platform::GetTickCount64() - start, kCallBoundMs) << c.what;
+        Resume();
+        EXPECT_TRUE(WaitUntil([&] { return object->IsRunning(&value) == platform::kOk; })) << c.what;
+        EXPECT_EQ(1, value) << c.what;
+        EXPECT_EQ(1, host_.GetObjectCount()) << c.what;
+    }
+}
+
 // --- Broken servers ----------------------------------------------------------------------
 
 // Answers the calls of one connection at the class socket with scripted bytes; an empty
@@ -763,7 +923,7 @@ TEST_F(ControlChannelTest, CallToAServerThatNeverAnswersFailsWithinItsBound)
         << error;
     const uint64_t start = platform::GetTickCount64();
     short value = 5;
-    EXPECT_EQ(platform::kCallFailed, object->IsRunning(&value));
+    EXPECT_EQ(platform::kCallTimedOut, object->IsRunning(&value));
     const uint64_t took = platform::GetTickCount64() - start;
     EXPECT_EQ(0, value);
     EXPECT_GE(took, kCallBoundMs);

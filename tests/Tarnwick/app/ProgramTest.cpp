@@ -2,6 +2,7 @@
 // store, runtime folder and unit folder: its switches, the control object a client gets
 // through activation, the service under SIGTERM, and the root-making tool.
 
+#include "ForkedControlClient.h"
 #include "FreePort.h"
 #include "ProgramRunner.h"
 #include "ServerTestSupport.h"
@@ -550,6 +551,36 @@ TEST_F(ProgramTest, ControlObjectDrivesTheActivatedServer)
     object.reset();
     EXPECT_TRUE(WaitUntil([&] { return !programtest::ProcessExists(server); }, kProgramLimit));
     EXPECT_FALSE(Exists(ControlSocketPath()));
+}
+
+// The controller gave up on a call while the server was stopped and dropped its channel;
+// it runs on and binds again on its next poll, so the server must still be there.
+TEST_F(ProgramTest, ActivatedServerOutlivesABrokenChannelWhileItsClientRunsAndEndsWithIt)
+{
+    ASSERT_EQ(Run({"/InstallApp"}).exitCode, 0);
+    std::unique_ptr<IServerControl> object = Activate();
+    ASSERT_NE(object, nullptr);
+    const pid_t server = activated_[0];
+    testsupport::ForkedControlClient controller(ControlSocketPath());
+    ASSERT_TRUE(controller.WaitBound());
+    // Released as a client that is done: the server stays for the other one.
+    object.reset();
+
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    ASSERT_TRUE(controller.HangUp());
+    ASSERT_EQ(::kill(server, SIGCONT), 0);
+    // Resumed, it finds its only client's channel gone; it serves on, as the same process.
+    std::string error;
+    EXPECT_EQ(platform::CreateServerControl(&object, &error, kActivationLimitMs), platform::kOk) << error;
+    const pid_t serving = ListeningProcess(ControlSocketPath());
+    if (serving > 0 && serving != server)
+        activated_.push_back(serving);
+    EXPECT_EQ(serving, server);
+    object.reset();
+
+    // The controller ends: nothing holds the server any more.
+    controller.End();
+    EXPECT_TRUE(WaitUntil([&] { return !programtest::ProcessExists(server); }, kProgramLimit));
 }
 
 TEST_F(ProgramTest, StartServerOnABusyPortFailsWithTheReasonAndTheProcessStays)

@@ -240,6 +240,58 @@ TEST_F(ControllerAppTest, StalledServerKeepsItsControllerAndServesAgainWhenConti
     client.StopServer();
 }
 
+// A restart while the server is stopped cannot reach it; the binding stays, and once the
+// server goes on, the polls and the next restart reach it again.
+TEST_F(ControllerAppTest, RestartWhileTheServerIsStoppedKeepsTheBinding)
+{
+    // Long enough to tell from an immediate failure, short enough for a quick test.
+    constexpr uint64_t kCallBoundMs = 300;
+    CControllerApp app(ServerSandbox::ServerProgram(), kCallBoundMs);
+    ASSERT_TRUE(app.InitInstance());
+    const pid_t server = sandbox_.ServingProcess();
+    ASSERT_GT(server, 0);
+
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    prompts_.QueueMessageBoxAnswer(gui::kIdOk);
+    app.OnRestartServer();
+    EXPECT_EQ(app.GetClient().IsConnected(), 1);
+    EXPECT_EQ(prompts_.MessageBoxes().size(), 1u);
+    ASSERT_EQ(::kill(server, SIGCONT), 0);
+
+    EXPECT_TRUE(WaitUntil([&] { return app.GetClient().IsRunning() == 1; }));
+    EXPECT_EQ(sandbox_.ServingProcess(), server);
+    app.OnRestartServer();
+    EXPECT_EQ(prompts_.MessageBoxes().size(), 1u);
+    EXPECT_EQ(app.GetClient().IsRunning(), 1);
+    EXPECT_EQ(sandbox_.ServingProcess(), server);
+    app.ExitInstance();
+    EXPECT_TRUE(WaitUntil([&] { return !programtest::ProcessExists(server); }));
+}
+
+// The server went (killed) and another client started a new one: the controller's polls
+// bind to it by themselves, without a restart.
+TEST_F(ControllerAppTest, PollsBindAgainToAServerThatServesAfterTheChannelBroke)
+{
+    ASSERT_TRUE(app_.InitInstance());
+    const pid_t first = sandbox_.ServingProcess();
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(::kill(first, SIGKILL), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !programtest::ProcessExists(first); }));
+    EXPECT_EQ(app_.GetClient().IsActive(), 0);
+
+    OtherClient other;
+    ASSERT_EQ(other->StartServer(), 0);
+    CMainFrame& frame = *app_.GetMainWnd();
+    // The window's poll ticks, and nothing else asks the server.
+    EXPECT_TRUE(WaitUntil([&] {
+        frame.OnTimer();
+        return !app_.GetClient().LastCallFailed();
+    }));
+    EXPECT_EQ(app_.GetClient().IsRunning(), 1);
+    EXPECT_TRUE(prompts_.MessageBoxes().empty());
+    app_.ExitInstance();
+}
+
 TEST_F(ControllerAppTest, FailedSaveIsShownAndLeavesTheFlag)
 {
     ASSERT_TRUE(app_.InitInstance());
