@@ -11,6 +11,7 @@
 #include "gui/UserPrompts.h"
 #include "pages/PageLayout.h"
 
+#include "Process.h"
 #include "TextTrim.h"
 
 #include <QApplication>
@@ -49,6 +50,17 @@ const char kProgramFilterPattern[] = "*";
 
 const char kMissingFieldsText[] = "入力されていない項目があります。";
 const char kSeparatorText[] = "名前に「::」は使用できません。";
+
+// The program a CGI command runs, read as the server splits the command; "" when the
+// command starts with a placeholder that only a request fills (an executable script runs
+// as "%FilePath% %Query%") or names nothing.
+std::string ProgramOfCommand(const std::string& command)
+{
+    const std::vector<platform::CommandArgument> args = platform::SplitCommandLine(command);
+    if (args.empty() || args.front().text.find('%') != std::string::npos)
+        return "";
+    return args.front().text;
+}
 
 // ".shtml." is shtml: people type the extension with its dot.
 std::string StripDots(const std::string& text) { return TrimText(text, "."); }
@@ -250,7 +262,9 @@ void CSIICGIPage1::OnAppendPlaceholders() { SetText(command_, TrimText(TrimText(
 
 void CSIICGIPage1::OnBrowse()
 {
-    COpenFileDialog dialog(this, "");
+    // The chooser opens on the command's program, its %ServerRoot% expanded, as the other
+    // choosers open where their field points.
+    COpenFileDialog dialog(this, ProgramOfCommand(app_.ExpandServerPath(Text(command_))));
     dialog.AddFilter(kProgramFilterText, kProgramFilterPattern);
     if (dialog.DoModal(kOpenFileTitle) == 1)
         SetText(command_, dialog.GetPathName());

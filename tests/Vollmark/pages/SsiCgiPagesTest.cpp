@@ -277,6 +277,34 @@ TEST_F(SsiCgiPagesTest, BrowseOffersEveryFileAndTakesThePathAsTheCommand)
               "Open File|実行ファイル (*.exe)|*");
 }
 
+TEST_F(SsiCgiPagesTest, BrowseOpensOnTheCommandsProgram)
+{
+    const std::string root = platform::Utf8ToCp932(sandbox_.Root());
+    const struct {
+        const char* what;
+        std::string command;
+        std::string initialFile;
+    } cases[] = {
+        {"program with placeholders", "/usr/bin/perl %FilePath% %Query%", "/usr/bin/perl"},
+        {"under the root, quoted for its blank", "\"%ServerRoot%cgi bin/run.sh\" %FilePath%", root + "cgi bin/run.sh"},
+        {"under the root alone", "%ServerRoot%php-cgi", root + "php-cgi"},
+        {"a name found on the search path", "perl %FilePath%", "perl"},
+        {"the script itself", "%FilePath% %Query%", ""},
+        {"empty", "", ""},
+    };
+    SsiCgiSheet sheet(app_);
+    sheet.Show(0);
+    for (const auto& c : cases) {
+        ScriptedPrompts prompts;
+        sheet.SetText("command", c.command);
+        prompts.QueueFileAnswer("");
+        sheet.Click("browse");
+        ASSERT_EQ(prompts.FilePrompts().size(), 1u) << c.what;
+        EXPECT_EQ(prompts.FilePrompts()[0].initialFile, c.initialFile) << c.what;
+        EXPECT_EQ(sheet.Text("command"), c.command) << c.what;
+    }
+}
+
 TEST_F(SsiCgiPagesTest, SsiNamesLoseTheirDotsStayOnceAndSorted)
 {
     app_.GetSetting().SetString("SSI::stm", "stm");
