@@ -15,6 +15,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -226,7 +227,7 @@ QWidget* CMainFrame::RaiseModalDialog()
 void CMainFrame::RestoreFromTray()
 {
     if (CProfile().GetProfileInt(kPlacementSection, "Zoomed", 0))
-        showMaximized();
+        ShowMaximisedOverNormal();
     else
         showNormal();
     activateWindow();
@@ -236,6 +237,37 @@ void CMainFrame::RestoreFromTray()
 }
 
 void CMainFrame::WriteState(const char* entry, int value) { CProfile().WriteProfileInt(kPlacementSection, entry, value); }
+
+void CMainFrame::ShowMaximisedOverNormal()
+{
+    if (isVisible() && !isMinimized()) {
+        showMaximized();
+        return;
+    }
+    // A window mapped maximised, or mapped normal at its maximised size (as it was hidden),
+    // gives the window manager no normal size: its restore would keep the full one.
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    if (normalGeometry_.isValid())
+        setGeometry(normalGeometry_);
+    show();
+    if (QWindow* window = windowHandle(); window && !window->isExposed()) {
+        maximiseWhenExposed_ = true;
+        window->installEventFilter(this);
+    } else {
+        showMaximized();
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    QWindow* window = windowHandle();
+    if (maximiseWhenExposed_ && watched == window && event->type() == QEvent::Expose && window->isExposed()) {
+        maximiseWhenExposed_ = false;
+        window->removeEventFilter(this);
+        showMaximized();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
 
 void CMainFrame::changeEvent(QEvent* event)
 {
@@ -275,8 +307,11 @@ void CMainFrame::resizeEvent(QResizeEvent* event)
 
 void CMainFrame::NoteNormalGeometry()
 {
+    constexpr Qt::WindowStates kNotNormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    if (windowState() & kNotNormal)
+        return;
     QTimer::singleShot(0, this, [this] {
-        if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+        if (!(windowState() & kNotNormal))
             normalGeometry_ = geometry();
     });
 }
@@ -328,7 +363,7 @@ void CMainFrame::RestorePlacement()
     if (read("Iconic", 0) && CanHideToTray())
         return;  // hidden in the tray, as it was left
     if (read("Zoomed", 0))
-        showMaximized();
+        ShowMaximisedOverNormal();
     else
         showNormal();
 }

@@ -58,7 +58,10 @@ public:
     int GetTrayIconId() const { return trayIconId_; }
     std::string GetTrayTip() const;
 
-    // Shows the window as the profile last saw it (normally on a first start).
+    // Shows the window as the profile last saw it (normally on a first start). A window
+    // that comes back maximised is shown at its normal geometry first and maximised once
+    // it is on the screen, so that the window manager, which keeps the size to restore to,
+    // has seen the normal one.
     void RestorePlacement();
     void SavePlacement();
     // From the tray: shows the window again (maximised when it was).
@@ -75,6 +78,7 @@ public:
     QMenu* createPopupMenu() override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -90,12 +94,15 @@ private:
     // A modal dialog that is open now, raised to the front; null when none.
     static QWidget* RaiseModalDialog();
     void WriteState(const char* entry, int value);
+    // Maximises the window, first showing it normally when it is not on the screen yet.
+    void ShowMaximisedOverNormal();
     // Iconic and Zoomed as the window is now; the state-change events miss a window that
     // was started hidden in the tray and shown from there.
     void WriteExitState();
-    // Takes the geometry as the normal one once the events queued with this change are
-    // through: a window manager may resize a window to its maximised size before it says
-    // that the window is maximised.
+    // Takes the geometry as the normal one when the window is normal both at the change
+    // and once the events queued with it are through: a window manager may resize a window
+    // to its maximised size before it says that the window is maximised, and a change seen
+    // while maximised may be handled only after the window was restored.
     void NoteNormalGeometry();
 
     CControllerApp& app_;
@@ -110,6 +117,8 @@ private:
     int trayIconId_ = 0;
     std::string trayTip_;
     bool placementRestored_ = false;
+    // Shown normally by ShowMaximisedOverNormal, to be maximised once exposed.
+    bool maximiseWhenExposed_ = false;
     // The last geometry the window had while neither maximised nor minimised.
     QRect normalGeometry_;
 };

@@ -439,6 +439,69 @@ TEST_F(MainFrameTest, QuittingMaximisedKeepsTheNormalGeometryForTheNextStart)
     EXPECT_EQ(restarted.geometry(), normal);
 }
 
+// What the window manager sees of a window: whether it was first shown maximised, and at
+// which geometry. It keeps the size to restore to only from a window it saw normal.
+class FirstShowWatch : public QObject {
+public:
+    explicit FirstShowWatch(QWidget& window) { window.installEventFilter(this); }
+    bool seen = false;
+    bool maximised = false;
+    QRect geometry;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && !seen) {
+            auto* widget = static_cast<QWidget*>(watched);
+            seen = true;
+            maximised = widget->isMaximized();
+            geometry = widget->geometry();
+        }
+        return false;
+    }
+};
+
+TEST_F(MainFrameTest, MaximisedWindowIsFirstShownAtItsNormalGeometry)
+{
+    const QRect normal(120, 90, 640, 480);
+    frame_->setGeometry(normal);
+    QApplication::processEvents();
+    frame_->SavePlacement();
+    const auto maximised = [](CMainFrame& frame) {
+        return QTest::qWaitFor([&] { return frame.isMaximized(); }, kPollLimitMs);
+    };
+    const struct {
+        const char* what;
+        std::function<void(CMainFrame&)> before;  // what happened before the window shows
+        std::function<void(CMainFrame&)> show;
+    } cases[] = {
+        {"the next start", [](CMainFrame&) {}, [](CMainFrame& frame) { frame.RestorePlacement(); }},
+        {"from the tray",
+         [&](CMainFrame& frame) {
+             frame.RestorePlacement();
+             ASSERT_TRUE(maximised(frame));
+             frame.hide();  // as minimising hides it
+         },
+         [](CMainFrame& frame) { frame.RestoreFromTray(); }},
+    };
+    for (const auto& c : cases) {
+        // Quit maximised last time.
+        CProfile().WriteProfileInt(CMainFrame::kPlacementSection, "Zoomed", 1);
+        CMainFrame restarted(app_);
+        c.before(restarted);
+        FirstShowWatch watch(restarted);
+        c.show(restarted);
+        ASSERT_TRUE(maximised(restarted)) << c.what;
+        EXPECT_TRUE(watch.seen) << c.what;
+        EXPECT_FALSE(watch.maximised) << c.what;
+        EXPECT_EQ(watch.geometry, normal) << c.what;
+        // Restore gives the normal geometry back.
+        restarted.showNormal();
+        QApplication::processEvents();
+        EXPECT_EQ(restarted.geometry(), normal) << c.what;
+    }
+}
+
 TEST_F(MainFrameTest, WithoutATrayMinimisingNeverHidesTheWindow)
 {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
