@@ -34,6 +34,7 @@ constexpr int kDescriptionTop = 25;
 const char kTemplateCaption[] = "各種表示のカスタマイズ";
 const char kTemplateDefault[] = "%ServerRoot%Html/";
 const char kNoFolderText[] = "HTMLフォルダが見つかりません。";
+const char kOpenFailedText[] = "HTMLフォルダを開けませんでした。";
 
 enum Item : int { kServer, kUsers, kCgi, kBandWidth, kTemplates, kFileIcons, kMimeTypes };
 
@@ -205,5 +206,8 @@ void CSettingMenuView::OpenTemplateFolder()
                         kTemplateCaption);
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(native));
+    // A desktop without a file manager opens nothing: the user is told where the folder is.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(native)))
+        gui::MessageBox(this, std::string(kOpenFailedText) + "\r\n" + folder, gui::kMbOk | gui::kMbIconExclamation,
+                        kTemplateCaption);
 }

@@ -186,6 +186,24 @@ TEST_F(SettingMenuViewTest, TemplateFolderOfADefaultRootOpensWithItsTemplates)
         EXPECT_FALSE(testsupport::GetFile(folder + file).empty()) << file;
 }
 
+// Where nothing can open a folder, the user learns where it is.
+TEST_F(SettingMenuViewTest, TemplateFolderThatTheDesktopCannotOpenIsNamed)
+{
+    ASSERT_TRUE(sandbox_.MakeDefaultRoot());
+    // No program on the search path, and none named, that could open it.
+    testsupport::TempFolder emptyPath;
+    testsupport::ScopedEnvironment path("PATH", emptyPath.Path());
+    testsupport::ScopedEnvironment browser("BROWSER", nullptr);
+    testsupport::ScopedEnvironment defaultBrowser("DEFAULT_BROWSER", nullptr);
+    prompts_.QueueMessageBoxAnswer(gui::kIdYes);
+    prompts_.QueueMessageBoxAnswer(gui::kIdOk);
+    view_->OpenItem(4);
+    ASSERT_EQ(prompts_.MessageBoxes().size(), 2u);
+    EXPECT_EQ(prompts_.MessageBoxes()[1].text,
+              "HTMLフォルダを開けませんでした。\r\n" + platform::Utf8ToCp932(sandbox_.Root()) + "Html/");
+    EXPECT_EQ(prompts_.MessageBoxes()[1].type, unsigned(gui::kMbOk | gui::kMbIconExclamation));
+}
+
 }  // namespace
 
 #include "SettingMenuViewTest.moc"
