@@ -151,7 +151,10 @@ constexpr SettingRow Key(Scope scope, std::string_view path, Kind kind, std::str
 // In the order of docs/settings.md. The order also sets the order of the leaves and nodes
 // that the root maker writes.
 inline constexpr SettingRow kTable[] = {
-    // Basic: ports and connections
+    // Basic: ports and connections. The port is HTTP's own (RFC 9110 4.2.1); fifty clients at
+    // once fit the stack and descriptors of an ordinary machine; five minutes outlast a slow
+    // client or CGI program, and still free a connection that hangs well before an
+    // administrator would notice it.
     Key(kInSetting, "Basic::Port", kNumber, "80", "the HTTP port")
         .WrittenToFirstRoot("8080", "a first run starts without root rights, which port 80 needs"),
     Key(kInSetting, "Basic::EnableSSL", kSwitch, "0", "also listen for HTTPS on SSL::Port"),
@@ -443,6 +446,8 @@ inline constexpr NumberKey kEnableHostKick = FindNumber(kInPathEntry, "Options::
 inline constexpr NumberKey kAcceptHttp = FindNumber(kInPathEntry, "Options::AcceptHTTP");
 inline constexpr NumberKey kAcceptHttps = FindNumber(kInPathEntry, "Options::AcceptHTTPS");
 inline constexpr NumberKey kSelected = FindNumber(kInPathEntry, "Selected");
+// The node of a path entry's switches, as their paths name it.
+inline constexpr std::string_view kOptions = kEnableIndex.node;
 // User and the keys of an account
 inline constexpr NodeKey kEnabledUsers = FindNode(kInSetting, "User::Enable");
 inline constexpr NodeKey kDisabledUsers = FindNode(kInSetting, "User::Disable");
