@@ -315,9 +315,9 @@ struct NodeKey {
     std::string LeafName(int index) const;
 };
 
-namespace detail {
-
-constexpr const SettingRow& Find(Scope scope, std::string_view path)
+// The table's row of a key; throws std::logic_error (when compiled: does not compile) when
+// the table has none.
+constexpr const SettingRow& FindRow(Scope scope, std::string_view path)
 {
     for (const SettingRow& row : kTable) {
         if (row.scope == scope && row.path == path)
@@ -325,6 +325,8 @@ constexpr const SettingRow& Find(Scope scope, std::string_view path)
     }
     throw std::logic_error("the settings table has no such key");
 }
+
+namespace detail {
 
 constexpr int ParseNumber(std::string_view text)
 {
@@ -377,7 +379,7 @@ static_assert(RowsAreSound(), "a path twice in one scope, a switch other than 0 
 
 constexpr NumberKey FindNumber(Scope scope, std::string_view path)
 {
-    const SettingRow& row = detail::Find(scope, path);
+    const SettingRow& row = FindRow(scope, path);
     if (row.kind != kNumber && row.kind != kSwitch)
         throw std::logic_error("the key is no number");
     return {row.scope,
@@ -390,7 +392,7 @@ constexpr NumberKey FindNumber(Scope scope, std::string_view path)
 
 constexpr TextKey FindText(Scope scope, std::string_view path)
 {
-    const SettingRow& row = detail::Find(scope, path);
+    const SettingRow& row = FindRow(scope, path);
     if (row.kind != kText)
         throw std::logic_error("the key is no text");
     return {row.scope,        row.path,         detail::NodeOf(row.path), row.path.substr(detail::LeafStart(row.path)),
@@ -399,7 +401,7 @@ constexpr TextKey FindText(Scope scope, std::string_view path)
 
 constexpr NodeKey FindNode(Scope scope, std::string_view path)
 {
-    const SettingRow& row = detail::Find(scope, path);
+    const SettingRow& row = FindRow(scope, path);
     if (row.kind != kList && row.kind != kEntries)
         throw std::logic_error("the key is no node");
     return {row.scope, row.path, row.entryNames, row.leafNames};
