@@ -274,6 +274,12 @@ inline constexpr SettingRow kTable[] = {
 
 // --- Named keys -------------------------------------------------------------------------------
 
+// Whose value a read takes for a missing key: the server's, or what the controller shows.
+enum DefaultOf {
+    kServerDefault,
+    kControllerDefault,
+};
+
 // A number or a switch.
 struct NumberKey {
     Scope scope;
@@ -283,10 +289,17 @@ struct NumberKey {
     int serverDefault;
     int controllerDefault;
 
+    int Default(DefaultOf whose) const { return whose == kServerDefault ? serverDefault : controllerDefault; }
     // Through an accessor on the scope's node ("Setting", a path entry).
-    int Read(const CConfigAccessor& scope) const { return scope.GetInt(path, serverDefault); }
+    int Read(const CConfigAccessor& scope, DefaultOf whose = kServerDefault) const
+    {
+        return scope.GetInt(path, Default(whose));
+    }
     // Through an accessor already on the key's own node ("Setting::Basic", an entry's "Options").
-    int ReadIn(const CConfigAccessor& node) const { return node.GetInt(leaf, serverDefault); }
+    int ReadIn(const CConfigAccessor& node, DefaultOf whose = kServerDefault) const
+    {
+        return node.GetInt(leaf, Default(whose));
+    }
 };
 
 // A text.
@@ -298,8 +311,18 @@ struct TextKey {
     std::string_view serverDefault;
     std::string_view controllerDefault;
 
-    std::string Read(const CConfigAccessor& scope) const { return scope.GetString(path, serverDefault); }
-    std::string ReadIn(const CConfigAccessor& node) const { return node.GetString(leaf, serverDefault); }
+    std::string_view Default(DefaultOf whose) const
+    {
+        return whose == kServerDefault ? serverDefault : controllerDefault;
+    }
+    std::string Read(const CConfigAccessor& scope, DefaultOf whose = kServerDefault) const
+    {
+        return scope.GetString(path, Default(whose));
+    }
+    std::string ReadIn(const CConfigAccessor& node, DefaultOf whose = kServerDefault) const
+    {
+        return node.GetString(leaf, Default(whose));
+    }
 };
 
 // A list or a node of entries.
