@@ -3,6 +3,7 @@
 
 #include "connection/ConnectionThread.h"
 
+#include "SettingsSchema.h"
 #include "Template.h"
 #include "TextTrim.h"
 #include "core/ServerCore.h"
@@ -279,8 +280,7 @@ void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView)
 
 void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
 {
-    const std::string format = core_->GetSettingAccessor().GetString(
-        "Log::LogFormatNoTime", "[%Time%] <%Host%> (%RecvSize%,%SendSize%) [%Info%] %Method% %Object%");
+    const std::string format = schema::kLogFormat.Read(core_->GetSettingAccessor());
     // The filter fills the format's time placeholders, so the text changes once a second
     // at most: the requests in between reuse its parse.
     if (format != logFormat_ || !logFormatParsed_) {

@@ -8,6 +8,7 @@
 #include "ByteBuffer.h"
 #include "FilePath.h"
 #include "IntervalTimer.h"
+#include "SettingsSchema.h"
 #include "TextTrim.h"
 #include "core/BandWidth.h"
 #include "core/ServerCore.h"
@@ -202,7 +203,7 @@ void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const 
     // The access checks read the Options node before, so a read skipped here creates nothing.
     const bool propfind = method == "PROPFIND";
     if ((propfind || method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK") &&
-        path.GetOptions().GetInt("EnableWebDAV", 0) != 0) {
+        schema::kEnableWebDav.ReadIn(path.GetOptions()) != 0) {
         if (propfind)
             throw new CDAVPropfindResponse(core_, threadView, request, path);
         throw CServerFatalException{"サポートしていません"};
@@ -211,7 +212,7 @@ void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const 
     const bool remove = method == "DELETE";
     if (!put && !remove && method != "COPY" && method != "MOVE")
         return;
-    if (path.GetOptions().GetInt("EnableWrite", 0) == 0)
+    if (schema::kEnableWrite.ReadIn(path.GetOptions()) == 0)
         return;
     if (put)
         throw new CFilePutResponse(core_, threadView, request, path);
@@ -223,7 +224,7 @@ void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const 
 void CConnectionThread::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                  const CRequestPath& path)
 {
-    if (!path.Exists() || path.GetOptions().GetInt("EnableSSICGI", 0) == 0)
+    if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
         return;
     const std::string command = CSubProcess::MakeCommandLine(core_, path.GetLocalPath(), request.GetQueryDecoded());
     if (command.empty())
@@ -241,11 +242,11 @@ void CConnectionThread::CheckCGI(const CConfigAccessor& threadView, const CHttpR
 void CConnectionThread::CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                  const CRequestPath& path)
 {
-    if (!path.Exists() || path.GetOptions().GetInt("EnableSSICGI", 0) == 0)
+    if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
         return;
     const std::string extension = GetFileExtension(path.GetLocalPath());
     std::vector<CConfigLeaf> extensions;
-    core_->GetSettingAccessor().GetSubAccessor("SSI").GetLeaves(extensions);
+    core_->GetSettingAccessor().GetSubAccessor(schema::kSsi.path).GetLeaves(extensions);
     for (const CConfigLeaf& listed : extensions)
         if (platform::_mbsicmp(extension, listed.value) == 0)
             throw new CSSIResponse(core_, threadView, request, path, state_);
@@ -304,7 +305,7 @@ void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHt
     int64_t remaining = total;
     // The receive limit governs only the loop below: without a body it is not looked up.
     if (remaining > 0)
-        limiter.SetRecvLimiting(path.GetOptions().GetInt("EnableBandWidthLimit", 0));
+        limiter.SetRecvLimiting(schema::kEnableBandWidthLimit.ReadIn(path.GetOptions()));
     CByteBuffer buffer;
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);
@@ -369,7 +370,7 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
     threadView.SetString("Info", "データの送信を開始しています...");
     Arm(0);
     CTimeoutGuard guard(this);
-    limiter.SetSendLimiting(path.GetOptions().GetInt("EnableBandWidthLimit", 0));
+    limiter.SetSendLimiting(schema::kEnableBandWidthLimit.ReadIn(path.GetOptions()));
     CByteBuffer buffer(kSendChunk);
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);

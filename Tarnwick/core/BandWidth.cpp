@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "ConfigAccessor.h"
+#include "SettingsSchema.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,9 +19,9 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 constexpr uint64_t kHourSeconds = 3600;
 
 // Settings give KiB per second; 0 or less means no limit.
-int32_t ReadRate(const CConfigAccessor& limits, const std::string& key)
+int32_t ReadRate(const CConfigAccessor& settings, const schema::NumberKey& key)
 {
-    const int64_t kib = limits.GetInt(key, 0);
+    const int64_t kib = key.Read(settings);
     if (kib <= 0)
         return 0;
     return static_cast<int32_t>(std::min(kib * 1024, kInt32Max));
@@ -39,15 +40,14 @@ CBandWidthManager::~CBandWidthManager() = default;
 
 void CBandWidthManager::LoadSettings(const CConfigAccessor& settings)
 {
-    const CConfigAccessor limits = settings.GetSubAccessor("Limit");
     Lock lock(lock_);
-    send_.server = ReadRate(limits, "Send::MaxServerBandWidth");
-    send_.host = ReadRate(limits, "Send::MaxOneHostBandWidth");
-    send_.connection = ReadRate(limits, "Send::MaxOneConnectBandWidth");
-    recv_.server = ReadRate(limits, "Recv::MaxServerBandWidth");
-    recv_.host = ReadRate(limits, "Recv::MaxOneHostBandWidth");
-    recv_.connection = ReadRate(limits, "Recv::MaxOneConnectBandWidth");
-    maxOneHostConnect_.store(std::max(0, settings.GetInt("Basic::MaxOneHostConnect", 0)), std::memory_order_relaxed);
+    send_.server = ReadRate(settings, schema::kSendServerBandWidth);
+    send_.host = ReadRate(settings, schema::kSendHostBandWidth);
+    send_.connection = ReadRate(settings, schema::kSendConnectBandWidth);
+    recv_.server = ReadRate(settings, schema::kRecvServerBandWidth);
+    recv_.host = ReadRate(settings, schema::kRecvHostBandWidth);
+    recv_.connection = ReadRate(settings, schema::kRecvConnectBandWidth);
+    maxOneHostConnect_.store(std::max(0, schema::kMaxOneHostConnect.Read(settings)), std::memory_order_relaxed);
 }
 
 void CBandWidthManager::UpdateEntry(const CIPv4Address& address, const std::string& key, int sendLimiting,

@@ -33,8 +33,8 @@ public:
     CBandWidthManager& operator=(const CBandWidthManager&) = delete;
 
     // Reads, through `settings` (the "Setting" accessor), the six limits in KiB per second
-    // under its sub-accessor "Limit" (Send:: and Recv:: MaxServerBandWidth,
-    // MaxOneHostBandWidth, MaxOneConnectBandWidth; default 0), stored times 1024, and
+    // under "Limit" (Send:: and Recv:: MaxServerBandWidth, MaxOneHostBandWidth,
+    // MaxOneConnectBandWidth; default 0), stored times 1024, and
     // Basic::MaxOneHostConnect (default 0). A value below 0 reads as 0 (no limit); a rate
     // above INT32_MAX bytes per second reads as INT32_MAX.
     void LoadSettings(const CConfigAccessor& settings);

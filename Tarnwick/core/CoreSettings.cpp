@@ -1,7 +1,6 @@
 #include "core/CoreSettings.h"
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 CCoreSettings::CCoreSettings(const CConfigAccessor& settings) : settings_(settings)
@@ -14,16 +13,13 @@ CCoreSettings::CCoreSettings(const CConfigAccessor& settings) : settings_(settin
 
 void CCoreSettings::Load(IntSetting& setting) const
 {
-    setting.value = settings_.GetInt(setting.key, setting.defaultValue);
+    setting.value = setting.key->Read(settings_);
     // The filter leaves a text without '%' as it is; the stored text, unlike the filtered
     // one, shows whether there is one. A missing leaf reads the default, which has none.
-    const std::string_view key = setting.key;
-    const std::string_view::size_type split = key.rfind("::");
     std::vector<CConfigLeaf> leaves;
-    settings_.GetSubAccessor(key.substr(0, split)).GetLeaves(leaves);
-    const std::string_view name = key.substr(split + 2);
+    settings_.GetSubAccessor(setting.key->node).GetLeaves(leaves);
     for (const CConfigLeaf& leaf : leaves) {
-        if (leaf.key == name) {
+        if (leaf.key == setting.key->leaf) {
             setting.constant = leaf.value.find('%') == std::string::npos;
             return;
         }

@@ -6,6 +6,7 @@
 // another result at each read (the time, the statistics): that one is read again each time.
 
 #include "ConfigAccessor.h"
+#include "SettingsSchema.h"
 
 class CCoreSettings {
 public:
@@ -19,21 +20,17 @@ public:
 
 private:
     struct IntSetting {
-        const char* key;
-        int defaultValue;
+        const schema::NumberKey* key;  // one of the schema's, which live for the program
         bool constant = false;  // whether `value` holds the value for good
         int value = 0;
     };
     // Reads the setting and works out whether its filtered value can change.
     void Load(IntSetting& setting) const;
-    int Read(const IntSetting& setting) const
-    {
-        return setting.constant ? setting.value : settings_.GetInt(setting.key, setting.defaultValue);
-    }
+    int Read(const IntSetting& setting) const { return setting.constant ? setting.value : setting.key->Read(settings_); }
 
     CConfigAccessor settings_;
-    IntSetting enableKeepAlive_{"Basic::EnableKeepAlive", 0};
-    IntSetting keepAliveTime_{"Basic::KeepAliveTime", 20};
-    IntSetting maxKeepAlive_{"Basic::MaxKeepAlive", 5};
-    IntSetting maxThreadLog_{"Log::MaxThreadLog", 10};
+    IntSetting enableKeepAlive_{&schema::kEnableKeepAlive};
+    IntSetting keepAliveTime_{&schema::kKeepAliveTime};
+    IntSetting maxKeepAlive_{&schema::kMaxKeepAlive};
+    IntSetting maxThreadLog_{&schema::kMaxThreadLog};
 };

@@ -1,5 +1,6 @@
 #include "core/MimeMaps.h"
 
+#include "SettingsSchema.h"
 #include "Wildcard.h"
 
 #include "CRuntime.h"
@@ -37,8 +38,8 @@ void LoadTable(const CConfigAccessor& view, std::vector<std::pair<std::string, s
 void CMimeMaps::Load(const CConfigAccessor& settings)
 {
     settings_ = settings;
-    mimeView_ = settings_.GetSubAccessor("MimeType");
-    iconView_ = settings_.GetSubAccessor("IconType");
+    mimeView_ = settings_.GetSubAccessor(schema::kMimeType.path);
+    iconView_ = settings_.GetSubAccessor(schema::kIconType.path);
     LoadMimeTypes();
     LoadIconTypes();
 }

@@ -6,6 +6,8 @@
 #include "net/TcpSocket.h"
 #include "thread/TimeoutWatcher.h"
 
+#include "SettingsSchema.h"
+
 #include "ModulePath.h"
 
 #include <chrono>
@@ -19,14 +21,6 @@ namespace {
 // Basic::TimeOut outside this range (seconds) reads as the default: beyond it the
 // watchdog's milliseconds would overflow an int.
 constexpr int kMaxTimeoutSeconds = 2147483;
-// Basic::TimeOut when missing: five minutes outlast a slow client or CGI program, and still
-// free a connection that hangs well before an administrator would notice it.
-constexpr int kDefaultTimeoutSeconds = 300;
-// Basic::MaxConnect when the settings leave it out: a few dozen clients at once, on the
-// stack and descriptors of an ordinary machine.
-constexpr int kDefaultMaxConnect = 50;
-// Basic::Port when the settings leave it out: HTTP's own (RFC 9110 4.2.1).
-constexpr int kDefaultPort = 80;
 
 // Statistics, listener checks and log flushes run this often: the counters are per second.
 constexpr uint32_t kTickIntervalMs = 1000;
@@ -95,7 +89,7 @@ CServerCore::CServerCore(ConnectionStarter startConnection, CServerStatus* statu
     settingTree_.SetValueFilter(std::make_unique<CServerVariables>(serverInfo_));
 
     CTimeoutWatcher::Instance().SetDefaultTimeout(TimeoutSeconds(settings_) * 1000);
-    maxConnections_ = settings_.GetInt("Basic::MaxConnect", kDefaultMaxConnect);
+    maxConnections_ = schema::kMaxConnect.Read(settings_);
     if (maxConnections_ < 0)
         maxConnections_ = 0;
     {
@@ -175,7 +169,7 @@ void CServerCore::OpenListeners()
     const CIPv4Address address = GetLocalInterfaceAddress();
     serverInfo_.SetString("ServerAddress", address.ToString());
     serverInfo_.SetString("ServerHostName", address.GetHostName());
-    serverInfo_.SetInt("ServerPort", settings_.GetInt("Basic::Port", kDefaultPort));
+    serverInfo_.SetInt("ServerPort", schema::kPort.Read(settings_));
 }
 
 void CServerCore::ReopenListenersAfter(int pauseMs)
@@ -404,8 +398,8 @@ std::string CServerCore::PlainErrorPage(const std::string& status, const std::st
 
 int CServerCore::TimeoutSeconds(const CConfigAccessor& settings)
 {
-    const int seconds = settings.GetInt("Basic::TimeOut", kDefaultTimeoutSeconds);
-    return seconds < 1 || seconds > kMaxTimeoutSeconds ? kDefaultTimeoutSeconds : seconds;
+    const int seconds = schema::kTimeOut.Read(settings);
+    return seconds < 1 || seconds > kMaxTimeoutSeconds ? schema::kTimeOut.serverDefault : seconds;
 }
 
 int CServerCore::NextRequestNumber() { return requestCounter_.fetch_add(1); }

@@ -3,6 +3,7 @@
 
 #include "FileIo.h"
 #include "FilePath.h"
+#include "SettingsSchema.h"
 
 #include "File.h"
 
@@ -120,11 +121,9 @@ int CServerLog::Flush()
     }
     std::string requestError;
     std::string systemError;
-    const bool requestWritten =
-        FlushQueue(requestLines_, kRequestLogKey, kDefaultRequestLogPath, requestError);
+    const bool requestWritten = FlushQueue(requestLines_, schema::kLogFilePath, requestError);
     // After the request log, so that a note on its failure reaches the file in this flush.
-    const bool systemWritten =
-        FlushQueue(systemLines_, kSystemLogKey, kDefaultSystemLogPath, systemError);
+    const bool systemWritten = FlushQueue(systemLines_, schema::kSystemLogFilePath, systemError);
 
     std::lock_guard<platform::CCriticalSection> lock(lock_);
     lastError_ = requestError;
@@ -134,7 +133,7 @@ int CServerLog::Flush()
     return requestWritten && systemWritten ? 0 : -1;
 }
 
-bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPath, std::string& error)
+bool CServerLog::FlushQueue(Queue& queue, const schema::TextKey& fileName, std::string& error)
 {
     Lines lines;
     CConfigAccessor settings;
@@ -156,7 +155,7 @@ bool CServerLog::FlushQueue(Queue& queue, const char* key, const char* defaultPa
     }
 
     // Read at every flush: the value filter fills the date names for this moment.
-    const std::string path = settings.GetString(key, defaultPath);
+    const std::string path = fileName.Read(settings);
     const std::string folder = GetParentDirectory(path);
     if (!folder.empty())
         CreateDirectoryPath(folder);  // a failure shows in the open below

@@ -18,15 +18,12 @@
 #include <string>
 #include <vector>
 
+namespace schema {
+struct TextKey;
+}
 
 class CServerLog {
 public:
-    // Settings the file names are read from, and the names used when they are not set.
-    static constexpr const char* kRequestLogKey = "Log::LogFilePath";
-    static constexpr const char* kSystemLogKey = "Log::SystemLogFilePath";
-    static constexpr const char* kDefaultRequestLogPath = "%ServerRoot%Logs/%Year%%Month%%Day%.txt";
-    static constexpr const char* kDefaultSystemLogPath = "%ServerRoot%Logs/SystemLog.txt";
-
     // A log whose file stays unwritable keeps at most this many bytes of its unwritten
     // lines, so a broken path cannot exhaust memory; the oldest lines go first.
     static constexpr std::size_t kMaxBacklogBytes = 8 * 1024 * 1024;
@@ -86,7 +83,7 @@ private:
     void Append(Queue& queue, const std::string& line);
     // Writes one queue's lines to the file its setting names; false with `error` set when
     // some lines were not written, which are then put back at the front of the queue.
-    bool FlushQueue(Queue& queue, const char* key, const char* defaultPath, std::string& error);
+    bool FlushQueue(Queue& queue, const schema::TextKey& fileName, std::string& error);
     // Puts the lines of `unwritten` from `firstLine` on (those a failed write left) back
     // ahead of the lines queued meanwhile.
     void Requeue(Queue& queue, const Lines& unwritten, std::size_t firstLine);

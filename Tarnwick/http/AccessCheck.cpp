@@ -6,6 +6,7 @@
 #include "http/SystemResponse.h"
 
 #include "IPv4Address.h"
+#include "SettingsSchema.h"
 #include "Wildcard.h"
 
 #include "CRuntime.h"
@@ -15,7 +16,8 @@
 
 namespace {
 
-const char kAccountsNode[] = "Setting::User::Enable";
+// The accounts, from the root of the settings tree.
+const std::string kAccountsNode = "Setting::" + std::string(schema::kEnabledUsers.path);
 
 [[noreturn]] void Refuse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info, int code)
 {
@@ -31,7 +33,7 @@ bool MatchesAny(const std::vector<std::string>& patterns, const std::string& add
 }
 
 // The stored value of a node's first leaf with this exact key, or "".
-std::string StoredValue(const std::vector<CConfigLeaf>& leaves, const std::string& key)
+std::string StoredValue(const std::vector<CConfigLeaf>& leaves, std::string_view key)
 {
     for (const CConfigLeaf& leaf : leaves)
         if (leaf.key == key)
@@ -74,9 +76,9 @@ void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHt
 {
     const CConfigAccessor options = path.GetOptions();
     if (secure == 1) {
-        if (options.GetInt("AcceptHTTPS", 1) == 0)
+        if (schema::kAcceptHttps.ReadIn(options) == 0)
             Refuse(core, threadView, "HTTPS からのアクセスは、許可されていません", 403);
-    } else if (options.GetInt("AcceptHTTP", 1) == 0) {
+    } else if (schema::kAcceptHttp.ReadIn(options) == 0) {
         Refuse(core, threadView, "HTTP からのアクセスは、許可されていません", 403);
     }
 
@@ -87,7 +89,7 @@ void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHt
         Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
 
     // The option is looked up only for a hidden path, the rare case.
-    if (path.IsHidden() == 1 && options.GetInt("EnableHiddenFile", 0) == 0)
+    if (path.IsHidden() == 1 && schema::kEnableHiddenFile.ReadIn(options) == 0)
         Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
 
     Authenticate(core, threadView, request, path);
@@ -97,13 +99,13 @@ int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
 {
     const CConfigAccessor entry = path.GetEntry();
     CConfigReadLock lock(entry);
-    if (entry.GetSubAccessor("Options").GetInt("EnableHostKick", 0) == 0)
+    if (schema::kEnableHostKick.Read(entry) == 0)
         return 0;
 
     const std::string address = peer.ToString();
-    if (MatchesAny(entry.GetSubAccessor("Kick::Denied").GetLeafValues(), address))
+    if (MatchesAny(entry.GetSubAccessor(schema::kKickDenied.path).GetLeafValues(), address))
         return 1;
-    if (MatchesAny(entry.GetSubAccessor("Kick::Accept").GetLeafValues(), address))
+    if (MatchesAny(entry.GetSubAccessor(schema::kKickAccept.path).GetLeafValues(), address))
         return 0;
     return 1;
 }
@@ -116,15 +118,15 @@ void Authenticate(CServerCore* core, const CConfigAccessor& threadView, const CH
     std::string realm;
     {
         CConfigReadLock lock(entry);
-        if (options.GetInt("EnableAuthenticate", 0) == 0)
+        if (schema::kEnableAuthenticate.ReadIn(options) == 0)
             return;
 
         std::string user = request.GetUser();
-        if (options.GetInt("EnableWebDAV", 0) != 0)
+        if (schema::kEnableWebDav.ReadIn(options) != 0)
             user = StripDomain(user);
         if (FindUser(user, request.GetPasswd(), path) == 1)
             return;
-        realm = entry.GetString("Info", "");
+        realm = schema::kInfo.Read(entry);
     }
 
     // Owned here until thrown, so a failure while the header is set leaks nothing.
@@ -140,7 +142,7 @@ int FindUser(const std::string& user, const std::string& password, const CReques
     CConfigReadLock lock(entry);
 
     bool listed = false;
-    for (const std::string& name : entry.GetSubAccessor("Users").GetLeafValues())
+    for (const std::string& name : entry.GetSubAccessor(schema::kUsers.path).GetLeafValues())
         if (name == user) {
             listed = true;
             break;
@@ -154,7 +156,8 @@ int FindUser(const std::string& user, const std::string& password, const CReques
     for (const std::string& name : names) {
         std::vector<CConfigLeaf> leaves;
         accounts.GetSubAccessor(name).GetLeaves(leaves);
-        if (StoredValue(leaves, "User") == user && StoredValue(leaves, "Passwd") == password)
+        if (StoredValue(leaves, schema::kUserName.path) == user &&
+            StoredValue(leaves, schema::kUserPassword.path) == password)
             return 1;
     }
     return 0;

@@ -3,6 +3,7 @@
 #include "http/ServerFatalException.h"
 
 #include "FilePath.h"
+#include "SettingsSchema.h"
 #include "UrlCoding.h"
 #include "Wildcard.h"
 
@@ -12,8 +13,6 @@
 #include <vector>
 
 namespace {
-
-constexpr const char* kDefaultLocalPath = "%ServerRoot%www/";
 
 // The '/'-separated segments of a relative path; '/' is never the second byte of a
 // Shift-JIS character, so a plain split is safe.
@@ -75,8 +74,8 @@ CRequestPath::CRequestPath(const std::string& object, const std::string& host, c
 
 void CRequestPath::ResolvePath()
 {
-    pathListView_ = settingsView_.GetSubAccessor("Path");
-    indexListView_ = settingsView_.GetSubAccessor("Index");
+    pathListView_ = settingsView_.GetSubAccessor(schema::kPath.path);
+    indexListView_ = settingsView_.GetSubAccessor(schema::kIndex.path);
     CConfigReadLock lock(settingsView_);
 
     std::vector<std::string> entries;
@@ -94,7 +93,7 @@ void CRequestPath::ResolvePath()
     std::vector<Candidate> forHost;
     for (const std::string& name : entries) {
         CConfigAccessor view = pathListView_.GetSubAccessor(name);
-        std::string pattern = view.GetString("VirtualHost", "*");
+        std::string pattern = schema::kVirtualHost.Read(view);
         if (ServesHost(pattern, host))
             forHost.push_back({std::move(view), std::move(pattern), std::string()});
     }
@@ -104,7 +103,7 @@ void CRequestPath::ResolvePath()
     std::vector<const Candidate*> longest;
     std::string::size_type prefixLength = 0;
     for (Candidate& candidate : forHost) {
-        candidate.prefix = candidate.view.GetString("ServerPath", "/");
+        candidate.prefix = schema::kServerPath.Read(candidate.view);
         if (!MatchesPrefix(object_, candidate.prefix))
             continue;
         if (longest.empty() || candidate.prefix.size() > prefixLength) {
@@ -135,7 +134,7 @@ void CRequestPath::ResolvePath()
 
 void CRequestPath::MapLocalPath(const std::string& serverPath)
 {
-    const std::string forward = entryView_.GetString("Forward", "");
+    const std::string forward = schema::kForward.Read(entryView_);
     const std::string::size_type s = serverPath.size();
     const std::string::size_type o = object_.size();
     if (!forward.empty()) {
@@ -145,7 +144,7 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
         return;
     }
 
-    std::string root = entryView_.GetString("LocalPath", kDefaultLocalPath);
+    std::string root = schema::kLocalPath.Read(entryView_);
     // An empty LocalPath would put the file system's root under the entry: it serves nothing.
     if (root.empty())
         return;

@@ -6,6 +6,7 @@
 // type: every path-based response keeps a copy, whose views address the same nodes.
 
 #include "ConfigAccessor.h"
+#include "SettingsSchema.h"
 
 #include <string>
 
@@ -37,7 +38,7 @@ public:
     const std::string& GetTargetHost() const { return targetHost_; }
     // The chosen entry's node, and its Options node.
     CConfigAccessor GetEntry() const { return entryView_; }
-    CConfigAccessor GetOptions() const { return entryView_.GetSubAccessor("Options"); }
+    CConfigAccessor GetOptions() const { return entryView_.GetSubAccessor(schema::kOptions); }
 
     // 1 for a redirect, or when a file or folder existed at the local path when it was
     // resolved; else 0. An object whose mapping would leave the entry's folder never

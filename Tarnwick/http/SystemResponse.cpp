@@ -4,6 +4,7 @@
 #include "http/ServerFatalException.h"
 
 #include "ByteBuffer.h"
+#include "SettingsSchema.h"
 
 #include <cstdio>
 
@@ -19,7 +20,8 @@ void CSystemResponse::Build()
 {
     SetResponseCode(code_);
 
-    const std::string directory = settingsView_.GetString(kHtmlDirectoryKey, kDefaultHtmlDirectory);
+    // The folder's name ends with '/' and passes the server's value filter.
+    const std::string directory = schema::kHtmlFileDirectory.Read(settingsView_);
     char name[32];
     std::snprintf(name, sizeof name, "Response_%03d.html", code_);
     if (page_.LoadFile(directory + name) != 0 && page_.LoadFile(directory + "Response_default.html") != 0 &&

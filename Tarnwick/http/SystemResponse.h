@@ -27,12 +27,6 @@ inline constexpr char kEmptyPage[] = "HTMLデータのロードに失敗しま�
 
 class CSystemResponse : public CResponse {
 public:
-    // The setting that names the folder of the page templates: one leaf directly under
-    // Setting whose name holds a backslash (the name stored settings files use). Its value
-    // ends with '/' and passes the server's value filter.
-    static constexpr const char* kHtmlDirectoryKey = "Html\\HtmlFileDirectory";
-    static constexpr const char* kDefaultHtmlDirectory = "%ServerRoot%Html/";
-
     // `info` is the one-line reason (also the request's progress text), `detail` the longer
     // explanation; both are plain text, shown escaped.
     CSystemResponse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info,

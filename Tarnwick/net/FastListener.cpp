@@ -1,6 +1,7 @@
 #include "net/FastListener.h"
 
 #include "ConfigAccessor.h"
+#include "SettingsSchema.h"
 #include "ThreadPriority.h"
 #include "net/SslSocket.h"
 
@@ -94,20 +95,20 @@ void CFastListener::Setup(const CConfigAccessor& settings)
 {
     {
         std::lock_guard<std::mutex> lock(queueLock_);
-        queueBound_ = std::max(0, settings.GetInt("Enhance::MaxListenQueue", 50));
+        queueBound_ = std::max(0, schema::kMaxListenQueue.Read(settings));
     }
-    const int n = ClampThreadCount(settings.GetInt("Enhance::ListenThreadCount", 3));
+    const int n = ClampThreadCount(schema::kListenThreadCount.Read(settings));
     // Where the system cannot defer accepts, the waiting-socket set does the same work alone.
-    if (listenSocket_.Listen(settings.GetInt("Basic::Port", 80), listenAddress_, kDeferAcceptSeconds) != 0)
+    if (listenSocket_.Listen(schema::kPort.Read(settings), listenAddress_, kDeferAcceptSeconds) != 0)
         throw CFastListenerException{"ポート待ちうけに失敗しました、ポート番号を確認してください"};
 
     int m = 0;
-    if (settings.GetInt("Basic::EnableSSL", 0) != 0) {
+    if (schema::kEnableSsl.Read(settings) != 0) {
         sslOn_ = 1;
-        m = ClampThreadCount(settings.GetInt("Enhance::ListenThreadCountSSL", 3));
+        m = ClampThreadCount(schema::kListenThreadCountSsl.Read(settings));
         if (sslContext_.Init(settings) != 0)
             throw CFastListenerException{"SSL初期化に失敗しました、暗号化キー、パスワード、証明書のいずれかが異常です"};
-        if (sslListenSocket_.Listen(settings.GetInt("SSL::Port", 443), listenAddress_, kDeferAcceptSeconds) != 0)
+        if (sslListenSocket_.Listen(schema::kSslPort.Read(settings), listenAddress_, kDeferAcceptSeconds) != 0)
             throw CFastListenerException{"SSLのポート待ちうけに失敗しました、SSLのポート番号を確認してください"};
     }
     waitingThread_ = std::make_unique<CWaitingSocketThread>();

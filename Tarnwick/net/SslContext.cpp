@@ -2,6 +2,7 @@
 
 #include "ConfigAccessor.h"
 #include "FileIo.h"
+#include "SettingsSchema.h"
 
 #include <openssl/err.h>
 #include <openssl/provider.h>
@@ -119,12 +120,12 @@ std::string CSSLContext::GetPassword() const
 
 int CSSLContext::Init(const CConfigAccessor& settings)
 {
-    const CConfigAccessor ssl = settings.GetSubAccessor("SSL");
-    const std::string keyFile = ssl.GetString("PrivateKey", "%ServerRoot%SSLKey/key.pem");
-    const std::string certificateFile = ssl.GetString("Certificate", "%ServerRoot%SSLKey/ca.crt");
+    const CConfigAccessor ssl = settings.GetSubAccessor(schema::kSslPrivateKey.node);
+    const std::string keyFile = schema::kSslPrivateKey.ReadIn(ssl);
+    const std::string certificateFile = schema::kSslCertificate.ReadIn(ssl);
     {
         std::lock_guard<platform::CCriticalSection> lock(lock_);
-        password_ = ssl.GetString("Password", "wemp");
+        password_ = schema::kSslPassword.ReadIn(ssl);
     }
 
     LoadProviders();

@@ -5,6 +5,7 @@
 #include "FilePath.h"
 #include "IPv4Address.h"
 #include "Process.h"
+#include "SettingsSchema.h"
 #include "core/ServerCore.h"
 #include "http/ConnectionState.h"
 #include "http/HttpRequest.h"
@@ -90,14 +91,14 @@ std::string CSubProcess::MakeCommandLine(CServerCore* core, const std::string& f
     // Taken in one step, so that no file is read under the settings lock.
     std::vector<Entry> entries;
     {
-        const CConfigAccessor cgi = core->GetSettingAccessor().GetSubAccessor("CGI");
+        const CConfigAccessor cgi = core->GetSettingAccessor().GetSubAccessor(schema::kCgi.path);
         CConfigReadLock lock(cgi);
         std::vector<std::string> names;
         cgi.GetSections(names);
         for (const std::string& name : names) {
             const CConfigAccessor entry = cgi.GetSubAccessor(name);
-            entries.push_back(Entry{entry.GetString("FileExt", ""), entry.GetInt("ExecuteFile", 0),
-                                    entry.GetString("FileHeader", ""), entry.GetString("Command", "")});
+            entries.push_back(Entry{schema::kCgiFileExt.Read(entry), schema::kCgiExecuteFile.Read(entry),
+                                    schema::kCgiFileHeader.Read(entry), schema::kCgiCommand.Read(entry)});
         }
     }
 
@@ -149,7 +150,7 @@ void CSubProcess::BuildEnvironment(const CConfigAccessor& envView, CServerCore* 
     const std::string remoteAddress = threadView.GetString("Host", "");
     // Only credentials that the path entry checked name a user.
     const bool authenticated =
-        path.GetOptions().GetInt("EnableAuthenticate", 0) != 0 && !request.GetUser().empty();
+        schema::kEnableAuthenticate.ReadIn(path.GetOptions()) != 0 && !request.GetUser().empty();
 
     // Gathered first: the view's lock is not held over other trees or a name lookup.
     std::vector<std::pair<const char*, std::string>> variables;
@@ -178,7 +179,7 @@ void CSubProcess::BuildEnvironment(const CConfigAccessor& envView, CServerCore* 
     set("HTTP_USER_AGENT", OneLine(request.GetHeader("User-Agent")));
     set("HTTP_REFERER", OneLine(request.GetHeader("Referer")));
     set("REMOTE_ADDR", remoteAddress);
-    if (core->GetSettingAccessor().GetInt("CGIEnvironment::EnableGetHostName", 0) != 0)
+    if (schema::kEnableGetHostName.Read(core->GetSettingAccessor()) != 0)
         set("REMOTE_HOST", CIPv4Address(remoteAddress).GetHostName());
     if (authenticated)
         set("REMOTE_USER", request.GetUser());

@@ -7,6 +7,7 @@
 #include "http/SystemResponse.h"
 
 #include "ByteBuffer.h"
+#include "SettingsSchema.h"
 #include "UrlCoding.h"
 
 #include "CRuntime.h"
@@ -275,7 +276,7 @@ CDirectoryResponse::CDirectoryResponse(CServerCore* core, const CConfigAccessor&
                                        const CHttpRequest& request, const CRequestPath& path)
     : CNormalResponse(core, threadView, request, path)
 {
-    if (path_.GetOptions().GetInt("EnableIndex", 0) == 0)
+    if (schema::kEnableIndex.ReadIn(path_.GetOptions()) == 0)
         throw NewStatusResponse(kIndexRefused, 403);
     // A refused path (or a forward entry) has no local path: never list "" or "/".
     if (path_.Exists() == 0 || path_.GetLocalPath().empty())
@@ -368,8 +369,7 @@ void CDirectoryResponse::LoadPage(const std::vector<std::string>& folderSpelling
     std::string path;
     if (PickTemplate(path_.GetLocalPath(), &folderSpellings, path) && page_.LoadFile(path) == 0)
         return;
-    const std::string htmlDirectory =
-        settingsView_.GetString(CSystemResponse::kHtmlDirectoryKey, CSystemResponse::kDefaultHtmlDirectory);
+    const std::string htmlDirectory = schema::kHtmlFileDirectory.Read(settingsView_);
     if (PickTemplate(htmlDirectory, nullptr, path) && page_.LoadFile(path) == 0)
         return;
     if (page_.LoadResource(kDirectoryPageResource) == 0)
@@ -406,7 +406,7 @@ void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>* directories,
     for (std::vector<ListingRecord>* records : {directories, files})
         if (records)
             records->clear();
-    const bool showHidden = path_.GetOptions().GetInt("EnableHiddenFile", 0) != 0;
+    const bool showHidden = schema::kEnableHiddenFile.ReadIn(path_.GetOptions()) != 0;
     platform::DirectorySearch search(path_.GetLocalPath() + "*.*");
     platform::DirectoryEntry entry;
     while (search.Next(entry)) {
@@ -437,13 +437,13 @@ void CDirectoryResponse::CollectPathEntries(std::vector<ListingRecord>& records,
 {
     records.clear();
     const std::string object = requestView_.GetString("Object", "");
-    const CConfigAccessor pathList = settingsView_.GetSubAccessor("Path");
+    const CConfigAccessor pathList = settingsView_.GetSubAccessor(schema::kPath.path);
     {
         CConfigReadLock lock(pathList);
         std::vector<std::string> sections;
         pathList.GetSections(sections);
         for (const std::string& section : sections) {
-            std::string prefix = pathList.GetString(section + "::ServerPath", "/");
+            std::string prefix = schema::kServerPath.Read(pathList.GetSubAccessor(section));
             if (prefix.empty())
                 continue;
             prefix.pop_back();

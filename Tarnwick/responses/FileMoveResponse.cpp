@@ -7,6 +7,7 @@
 #include "ByteBuffer.h"
 #include "FileList.h"
 #include "FilePath.h"
+#include "SettingsSchema.h"
 #include "TextTrim.h"
 #include "UrlCoding.h"
 
@@ -150,8 +151,10 @@ void CFileMoveResponse::Build()
     if (target.HoldsControlByte())
         throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
     // RFC 4918 9.8.5: a destination this server cannot write through the source's
-    // folder is, to this resource, on another server.
-    if (path_.GetEntry().GetString("LocalPath", "") != target.GetEntry().GetString("LocalPath", "") ||
+    // folder is, to this resource, on another server. The folders are compared as stored,
+    // a missing one as empty.
+    const std::string_view localPath = schema::kLocalPath.path;
+    if (path_.GetEntry().GetString(localPath, "") != target.GetEntry().GetString(localPath, "") ||
         target.GetLocalPath().empty())
         throw new CSystemResponse(core_, threadView_, kOtherFolder, 502, kNoDetail);
 

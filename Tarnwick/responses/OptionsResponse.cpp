@@ -1,5 +1,7 @@
 #include "responses/OptionsResponse.h"
 
+#include "SettingsSchema.h"
+
 namespace {
 
 const char kAllMethods[] = "OPTIONS, GET, HEAD, DELETE, PUT, POST, COPY, MOVE, MKCOL, PROPFIND";
@@ -37,5 +39,6 @@ void COptionsResponse::Build()
     const CConfigAccessor options = path_.GetOptions();
     responseHeaderView_.SetString(
         "Allow", AllowedMethods(request_.GetUrl() == "*", path_.Exists() != 0,
-                                options.GetInt("EnableWrite", 0) != 0, options.GetInt("EnableWebDAV", 0) != 0));
+                                schema::kEnableWrite.ReadIn(options) != 0,
+                                schema::kEnableWebDav.ReadIn(options) != 0));
 }

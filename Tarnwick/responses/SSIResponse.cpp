@@ -13,6 +13,7 @@
 #include "ConfigClass.h"
 #include "FilePath.h"
 #include "IPv4Address.h"
+#include "SettingsSchema.h"
 #include "TextTrim.h"
 #include "UrlCoding.h"
 
@@ -221,7 +222,7 @@ std::string CSSIResponse::ResolveIncludedFile(const std::string& value) const
     if (value.empty() || value[0] == '/')
         return "";
     // Neither '/' nor '.' is ever the second byte of a Shift-JIS character.
-    const bool hiddenAllowed = path_.GetOptions().GetInt("EnableHiddenFile", 0) != 0;
+    const bool hiddenAllowed = schema::kEnableHiddenFile.ReadIn(path_.GetOptions()) != 0;
     // The names without "." and empty ones, as a URL below the document's folder.
     std::string url;
     for (std::string::size_type start = 0; start <= value.size();) {
@@ -285,11 +286,11 @@ bool CSSIResponse::MayRequest(const CRequestPath& target) const
 {
     const CConfigAccessor options = target.GetOptions();
     const bool secure = threadView_.GetString("Protocol", "") == "https";
-    if (options.GetInt(secure ? "AcceptHTTPS" : "AcceptHTTP", 1) == 0)
+    if ((secure ? schema::kAcceptHttps : schema::kAcceptHttp).ReadIn(options) == 0)
         return false;
     if (CheckHostKick(target, CIPv4Address(threadView_.GetString("Host", ""))) == 1)
         return false;
-    if (options.GetInt("EnableHiddenFile", 0) == 0 && target.IsHidden() == 1)
+    if (schema::kEnableHiddenFile.ReadIn(options) == 0 && target.IsHidden() == 1)
         return false;
     // The refusal is built on a node of its own: this request's answer stays as it is.
     CConfigClass scratch;

@@ -1,5 +1,6 @@
-// Prepares a server root for a first run: a settings file with the defaults below (written
-// by the settings tree's own saver, so it is exactly what the server reads), a "www" folder
+// Prepares a server root for a first run: a settings file with the first-root values of the
+// settings table (written by the settings tree's own saver, so it is exactly what the
+// server reads), a "www" folder
 // with a small index page and the pictures index pages show, the "Html" folder with the
 // server's built-in page templates as files to edit, and the log folder. Existing files are
 // left alone.
@@ -17,40 +18,49 @@
 #include "FileIo.h"
 #include "FilePath.h"
 #include "ModulePath.h"
+#include "SettingsSchema.h"
 #include "TextCodec.h"
 #include "http/BuiltinPages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
-
-// A first run answers on this port, on loopback only unless the caller says otherwise.
-constexpr const char* kDefaultPort = "8080";
 
 const char kIndexPage[] =
     "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\">\r\n"
     "<title>Tarnwick</title>\r\n</head>\r\n<body>\r\n<h1>Tarnwick</h1>\r\n"
     "<p>サーバは正常に作動中です。</p>\r\n</body>\r\n</html>\r\n";
 
-// The server's own defaults for ports that the settings do not name.
-constexpr int kServerDefaultPort = 80;
-constexpr int kServerDefaultSslPort = 443;
 // A server listening on every address is reached on loopback from this machine.
 constexpr const char* kDisplayedHost = "127.0.0.1";
-// The server's default template folder, %ServerRoot%Html/.
-constexpr const char* kHtmlFolder = "Html/";
+// Settings name the root's folders through this variable.
+constexpr std::string_view kServerRootVariable = "%ServerRoot%";
+// The root of the settings tree's keys.
+const std::string kSettingNode = "Setting::";
 
-// "Ext_00", "Ext_01", ...: the numbered leaf names the controller writes too.
-std::string NumberedKey(const char* prefix, int n)
+// The folder of the root that a settings value names ("%ServerRoot%www/" gives "www/").
+constexpr std::string_view RootFolder(std::string_view value)
 {
-    char key[32];
-    std::snprintf(key, sizeof key, "%s%02d", prefix, n);
-    return key;
+    if (value.substr(0, kServerRootVariable.size()) != kServerRootVariable)
+        throw std::logic_error("the value names no folder of the server root");
+    return value.substr(kServerRootVariable.size());
 }
+
+// The folder the first path entry serves, which the documents go into.
+constexpr std::string_view kDocumentFolder =
+    RootFolder(schema::FindRow(schema::kLocalPath.scope, schema::kLocalPath.path).firstRootValue);
+// The server's own template folder, which the templates go into.
+constexpr std::string_view kHtmlFolder = RootFolder(schema::kHtmlFileDirectory.serverDefault);
+// The folder of the server's own log files.
+constexpr std::string_view kLogFolder = RootFolder(schema::kSystemLogFilePath.serverDefault.substr(
+    0, schema::kSystemLogFilePath.serverDefault.rfind('/') + 1));
 
 // The controller edits a table as this text and rebuilds the table from it, so it must
 // hold every entry written: a line per type or icon, its extensions or filters after it.
@@ -62,36 +72,78 @@ std::string TableLine(const std::string& name, const std::vector<std::string>& v
     return line + "\r\n";
 }
 
-void FillDefaults(CConfigClass& tree)
+// The node a key of `scope` goes under: "Setting", or the first entry of the node whose
+// entries hold that scope ("Setting::Path::Path_0::").
+std::string FirstRootNode(schema::Scope scope)
 {
-    tree.SetValue("Setting::Basic::Port", kDefaultPort);
-    tree.SetValue("Setting::Basic::EnableKeepAlive", "1");
-    tree.SetValue("Setting::Index::index.html", "index.html");
-    tree.SetValue("Setting::Index::index.htm", "index.htm");
-    const std::string entry = "Setting::Path::Path_0::";
-    tree.SetValue(entry + "Info", "Tarnwick");
-    tree.SetValue(entry + "VirtualHost", "*");
-    tree.SetValue(entry + "ServerPath", "/");
-    tree.SetValue(entry + "LocalPath", "%ServerRoot%www/");
-    tree.SetValue(entry + "Options::EnableIndex", "1");
+    if (scope == schema::kInSetting)
+        return kSettingNode;
+    for (const schema::SettingRow& row : schema::kTable) {
+        if (row.kind == schema::kEntries && row.entryScope == scope && *row.entryNames != '\0') {
+            const std::string entry = schema::FindNode(row.scope, row.path).EntryName(0);
+            return kSettingNode + std::string(row.path) + "::" + entry + "::";
+        }
+    }
+    throw std::logic_error("no numbered entries hold the key");
+}
+
+// A list's rows, separated by blanks.
+std::vector<std::string> ListRows(std::string_view value)
+{
+    std::vector<std::string> rows;
+    for (std::string_view::size_type start = 0; start < value.size();) {
+        const std::string_view::size_type end = std::min(value.find(' ', start), value.size());
+        if (end > start)
+            rows.emplace_back(value.substr(start, end - start));
+        start = end + 1;
+    }
+    return rows;
+}
+
+// The values the settings table gives a first root, in its order.
+void FillTableValues(CConfigClass& tree)
+{
+    for (const schema::SettingRow& row : schema::kTable) {
+        if (row.firstRoot != schema::kWritten)
+            continue;
+        const std::string path = FirstRootNode(row.scope) + std::string(row.path);
+        if (row.kind != schema::kList) {
+            tree.SetValue(path, row.firstRootValue);
+            continue;
+        }
+        // Keyed as the controller keys the list's leaves: by number, or by the row itself.
+        const schema::NodeKey list = schema::FindNode(row.scope, row.path);
+        const std::vector<std::string> rows = ListRows(row.firstRootValue);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const std::string key = *list.leafNames != '\0' ? list.LeafName(static_cast<int>(i)) : rows[i];
+            tree.SetValue(path + "::" + key, rows[i]);
+        }
+    }
+}
+
+// The MIME types and icons, and the controller's text of each table.
+void FillTypeTables(CConfigClass& tree)
+{
+    const std::string mimeTypes = kSettingNode + std::string(schema::kMimeType.path) + "::";
     std::string mimeText;
     for (const auto& [type, extensions] : DefaultMimeTypes()) {
         int n = 0;
         for (const std::string& ext : extensions)
-            tree.SetValue("Setting::MimeType::" + type + "::" + NumberedKey("Ext_", n++), ext);
+            tree.SetValue(mimeTypes + type + "::" + schema::kMimeType.LeafName(n++), ext);
         mimeText += TableLine(type, extensions);
     }
+    const std::string iconTypes = kSettingNode + std::string(schema::kIconType.path) + "::";
     std::string iconText;
     for (const DefaultIcon& icon : DefaultIcons()) {
         const std::string name = "/" + std::string(kIconFolder) + icon.file;
         int n = 0;
         for (const std::string& filter : icon.filters)
-            tree.SetValue("Setting::IconType::" + name + "::" + NumberedKey("Filter_", n++), filter);
+            tree.SetValue(iconTypes + name + "::" + schema::kIconType.LeafName(n++), filter);
         if (!icon.filters.empty())
             iconText += TableLine(name, icon.filters);
     }
-    tree.SetValue("Setting::MimeType::Text", mimeText);
-    tree.SetValue("Setting::IconType::Text", iconText);
+    tree.SetValue(kSettingNode + std::string(schema::kMimeTypeText.path), mimeText);
+    tree.SetValue(kSettingNode + std::string(schema::kIconTypeText.path), iconText);
 }
 
 // Writes `bytes` to `path` unless a file is there already; false with `error` set when it
@@ -106,9 +158,10 @@ bool WriteIfMissing(const std::string& path, const std::string& bytes, std::stri
 // The index page and the pictures, each only where it is missing.
 bool WriteDocuments(const std::string& root, std::string& error)
 {
-    if (!WriteIfMissing(root + "www/index.html", kIndexPage, error))
+    const std::string documents = root + std::string(kDocumentFolder);
+    if (!WriteIfMissing(documents + "index.html", kIndexPage, error))
         return false;
-    const std::string icons = root + "www/" + kIconFolder;
+    const std::string icons = documents + kIconFolder;
     if (CreateDirectoryPath(icons) < 0) {
         error = "cannot create " + icons;
         return false;
@@ -124,7 +177,7 @@ bool WriteDocuments(const std::string& root, std::string& error)
 // reads these files before its built-in copies.
 bool WriteTemplates(const std::string& root, std::string& error)
 {
-    const std::string html = root + kHtmlFolder;
+    const std::string html = root + std::string(kHtmlFolder);
     if (CreateDirectoryPath(html) < 0) {
         error = "cannot create " + html;
         return false;
@@ -152,9 +205,9 @@ void PrintUrls(const std::string& settingsFile)
     const CConfigAccessor settings = tree.GetAccessor("Setting");
     const char* given = std::getenv("TARNWICK_LISTEN_ADDRESS");
     const std::string host = given && *given ? given : kDisplayedHost;
-    std::printf("http://%s:%d/\n", host.c_str(), settings.GetInt("Basic::Port", kServerDefaultPort));
-    if (settings.GetInt("Basic::EnableSSL", 0) != 0)
-        std::printf("https://%s:%d/\n", host.c_str(), settings.GetInt("SSL::Port", kServerDefaultSslPort));
+    std::printf("http://%s:%d/\n", host.c_str(), schema::kPort.Read(settings));
+    if (schema::kEnableSsl.Read(settings) != 0)
+        std::printf("https://%s:%d/\n", host.c_str(), schema::kSslPort.Read(settings));
 }
 
 }  // namespace
@@ -171,7 +224,8 @@ int main(int argc, char** argv)
         PrintUrls(settings);
         return 0;
     }
-    if (CreateDirectoryPath(root + "www/") < 0 || CreateDirectoryPath(root + "Logs/") < 0) {
+    if (CreateDirectoryPath(root + std::string(kDocumentFolder)) < 0 ||
+        CreateDirectoryPath(root + std::string(kLogFolder)) < 0) {
         std::fprintf(stderr, "tarnwick-make-root: cannot create folders under %s\n", platform::Cp932ToUtf8(root).c_str());
         return 1;
     }
@@ -183,7 +237,8 @@ int main(int argc, char** argv)
     if (platform::ReadWholeFile(settings, existing, error) != platform::FileReadResult::Missing)
         return 0;  // the user's own settings stay
     CConfigClass tree;
-    FillDefaults(tree);
+    FillTableValues(tree);
+    FillTypeTables(tree);
     if (tree.SaveXml(settings, "") != 0) {
         std::fprintf(stderr, "tarnwick-make-root: cannot write %s\n", platform::Cp932ToUtf8(settings).c_str());
         return 1;

@@ -1,6 +1,7 @@
 #include "core/PathEntryRules.h"
 
 #include "CRuntime.h"
+#include "SettingsSchema.h"
 #include "TextTrim.h"
 #include "Wildcard.h"
 
@@ -12,7 +13,6 @@ namespace {
 constexpr int kAddressFields = 4;
 
 const char kAddressCut[] = ",:";
-const char kEnabledUsersNode[] = "User::Enable";
 
 bool IsAddressField(const std::string& field)
 {
@@ -112,7 +112,7 @@ std::vector<std::string> ReadSimpleList(const CConfigAccessor& list)
     return list.GetLeafValues();
 }
 
-void StoreSimpleList(const CConfigAccessor& parent, const std::string& name, const std::vector<std::string>& rows)
+void StoreSimpleList(const CConfigAccessor& parent, std::string_view name, const std::vector<std::string>& rows)
 {
     CConfigLock lock(parent);
     parent.RemoveSection(name);
@@ -125,14 +125,15 @@ void StoreSimpleList(const CConfigAccessor& parent, const std::string& name, con
 
 std::vector<ServerUser> ListEnabledUsers(const CConfigAccessor& setting)
 {
-    const CConfigAccessor enabled = setting.GetSubAccessor(kEnabledUsersNode);
+    const CConfigAccessor enabled = setting.GetSubAccessor(schema::kEnabledUsers.path);
     CConfigReadLock lock(enabled);
     std::vector<std::string> names;
     enabled.GetSections(names);
     std::vector<ServerUser> users;
     for (const std::string& name : names) {
         const CConfigAccessor user = enabled.GetSubAccessor(name);
-        users.push_back({user.GetString("User", ""), user.GetString("Comment", "")});
+        users.push_back({schema::kUserName.Read(user, schema::kControllerDefault),
+                         schema::kUserComment.Read(user, schema::kControllerDefault)});
     }
     return users;
 }

@@ -6,6 +6,7 @@
 #include "ConfigAccessor.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Whether `text` is a host pattern: four fields cut at '.', each "*", "?" or decimal digits
@@ -47,7 +48,7 @@ std::vector<std::string> ReadSimpleList(const CConfigAccessor& list);
 // Replaces the node `name` of `parent` with one leaf per row (key = value = the row), in
 // the order given, as one step of the tree. Rows holding "::" are left out; with no rows
 // the node is gone.
-void StoreSimpleList(const CConfigAccessor& parent, const std::string& name, const std::vector<std::string>& rows);
+void StoreSimpleList(const CConfigAccessor& parent, std::string_view name, const std::vector<std::string>& rows);
 
 struct ServerUser {
     std::string name;

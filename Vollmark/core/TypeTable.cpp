@@ -6,28 +6,18 @@
 #include <algorithm>
 #include <string_view>
 
-const TypeTableKeys kMimeTypeTable = {"MimeType", "MimeType::Text", "Ext_"};
-const TypeTableKeys kIconTypeTable = {"IconType", "IconType::Text", "Filter_"};
+const TypeTableKeys kMimeTypeTable = {schema::kMimeType, schema::kMimeTypeText};
+const TypeTableKeys kIconTypeTable = {schema::kIconType, schema::kIconTypeText};
 
 namespace {
 
-// Leaf keys carry the index as "%02d" writes it: one leading zero below this.
-constexpr int kPaddedIndexLimit = 10;
-
 const char kCrLf[] = "\r\n";
-// The leaf beside a table's entries that keeps its text (TypeTableKeys::textKey).
-const char kTextLeaf[] = "Text";
 const char kSeparator = ',';
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to)
 {
     for (std::string::size_type at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
-}
-
-std::string LeafKey(const TypeTableKeys& keys, int index)
-{
-    return keys.entryPrefix + std::string(index < kPaddedIndexLimit ? "0" : "") + std::to_string(index);
 }
 
 bool IsComment(const std::string& line) { return line[0] == '#' || line.compare(0, 2, "//") == 0; }
@@ -91,7 +81,7 @@ void BuildTypeTable(const std::string& text, const TypeTableKeys& keys, const CC
         const CConfigAccessor entry = node.GetSubAccessor(tokens[0]);
         const int first = entry.GetKeyCount();
         for (size_t i = 1; i < tokens.size(); ++i)
-            entry.SetString(LeafKey(keys, first + static_cast<int>(i) - 1), tokens[i]);
+            entry.SetString(keys.node.LeafName(first + static_cast<int>(i) - 1), tokens[i]);
     }
 }
 
@@ -116,23 +106,23 @@ std::string DescribeTypeTable(const CConfigAccessor& node)
 std::string LoadTypeTableText(const CConfigAccessor& setting, const TypeTableKeys& keys)
 {
     CConfigReadLock lock(setting);
-    if (!setting.HasSection(keys.node))
+    if (!setting.HasSection(keys.node.path))
         return "";
-    const CConfigAccessor node = setting.GetSubAccessor(keys.node);
+    const CConfigAccessor node = setting.GetSubAccessor(keys.node.path);
     std::vector<std::string> leaves;
     node.GetKeys(leaves);
-    if (std::find(leaves.begin(), leaves.end(), kTextLeaf) == leaves.end())
+    if (std::find(leaves.begin(), leaves.end(), keys.text.leaf) == leaves.end())
         return DescribeTypeTable(node);
-    return ToCrLfLineEnds(setting.GetString(keys.textKey, ""));
+    return ToCrLfLineEnds(keys.text.Read(setting, schema::kControllerDefault));
 }
 
 void StoreTypeTable(const CConfigAccessor& setting, const TypeTableKeys& keys, const std::string& text)
 {
     const std::string stored = ToCrLfLineEnds(text);
     CConfigClass scratch;
-    const CConfigAccessor built = scratch.GetAccessor(keys.node);
+    const CConfigAccessor built = scratch.GetAccessor(std::string(keys.node.path));
     BuildTypeTable(stored, keys, built);
     CConfigLock lock(setting);
-    setting.GetSubAccessor(keys.node).CopyFrom(built);
-    setting.SetString(keys.textKey, stored);
+    setting.GetSubAccessor(keys.node.path).CopyFrom(built);
+    setting.SetString(keys.text.path, stored);
 }

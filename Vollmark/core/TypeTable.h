@@ -5,15 +5,15 @@
 // the node's Text leaf, for the next edit. Texts are CP932.
 
 #include "ConfigAccessor.h"
+#include "SettingsSchema.h"
 
 #include <string>
 #include <vector>
 
 // Where one table lives under the "Setting" node and how its leaves are keyed.
 struct TypeTableKeys {
-    const char* node;         // the node the server reads
-    const char* textKey;      // the whole text, relative to "Setting"
-    const char* entryPrefix;  // a leaf's key: this, then its index in at least two digits
+    const schema::NodeKey& node;  // the node the server reads, which names its leaves
+    const schema::TextKey& text;  // the whole text, relative to "Setting"
 };
 
 // MimeType: "text/html html htm" gives MimeType::text/html::Ext_00 = html, Ext_01 = htm.

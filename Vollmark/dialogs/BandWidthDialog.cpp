@@ -5,6 +5,8 @@
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
 
+#include "SettingsSchema.h"
+
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -29,25 +31,22 @@ constexpr int kUnitColumn = 2;
 constexpr int kFieldWidthPx = 100;
 
 struct LimitField {
-    const char* node;
-    const char* key;
+    const schema::NumberKey& key;
     const char* label;
     const char* name;
 };
 
-const char kSendNode[] = "Limit::Send";
-const char kRecvNode[] = "Limit::Recv";
 const char kServerLabel[] = "サーバ全体の最大帯域幅 :";
 const char kHostLabel[] = "１ホストあたりの最大帯域幅 :";
 const char kConnectLabel[] = "１接続あたりの最大帯域幅 :";
 
 const LimitField kFields[CBandWidthDialog::kFieldCount] = {
-    {kSendNode, "MaxServerBandWidth", kServerLabel, "sendServer"},
-    {kSendNode, "MaxOneHostBandWidth", kHostLabel, "sendHost"},
-    {kSendNode, "MaxOneConnectBandWidth", kConnectLabel, "sendConnect"},
-    {kRecvNode, "MaxServerBandWidth", kServerLabel, "recvServer"},
-    {kRecvNode, "MaxOneHostBandWidth", kHostLabel, "recvHost"},
-    {kRecvNode, "MaxOneConnectBandWidth", kConnectLabel, "recvConnect"},
+    {schema::kSendServerBandWidth, kServerLabel, "sendServer"},
+    {schema::kSendHostBandWidth, kHostLabel, "sendHost"},
+    {schema::kSendConnectBandWidth, kConnectLabel, "sendConnect"},
+    {schema::kRecvServerBandWidth, kServerLabel, "recvServer"},
+    {schema::kRecvHostBandWidth, kHostLabel, "recvHost"},
+    {schema::kRecvConnectBandWidth, kConnectLabel, "recvConnect"},
 };
 const char* const kGroupTitles[] = {"送信制限", "受信制限"};
 const char kUnitText[] = "K/Sec";
@@ -96,7 +95,8 @@ CBandWidthDialog::CBandWidthDialog(CControllerApp& app, QWidget* parent) : QDial
         CConfigReadLock lock(setting);
         for (int i = 0; i < kFieldCount; ++i) {
             // The server reads a negative limit as none; a field cannot show one.
-            const int stored = setting.GetSubAccessor(kFields[i].node).GetInt(kFields[i].key, 0);
+            const schema::NumberKey& key = kFields[i].key;
+            const int stored = key.ReadIn(setting.GetSubAccessor(key.node), schema::kControllerDefault);
             values_[i] = static_cast<unsigned>(std::max(0, stored));
         }
     }
@@ -119,7 +119,7 @@ void CBandWidthDialog::accept()
     {
         CConfigLock lock(setting);
         for (int i = 0; i < kFieldCount; ++i)
-            setting.GetSubAccessor(kFields[i].node).SetInt64(kFields[i].key, static_cast<int64_t>(values_[i]));
+            setting.GetSubAccessor(kFields[i].key.node).SetInt64(kFields[i].key.leaf, static_cast<int64_t>(values_[i]));
     }
     app_.SaveSettings();
     QDialog::accept();

@@ -9,6 +9,7 @@
 #include "pages/PageLayout.h"
 
 #include "FilePath.h"
+#include "SettingsSchema.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -121,8 +122,9 @@ CKeyGenDialog::CKeyGenDialog(CControllerApp& app, QWidget* parent)
     layout->addWidget(NewGroup("サイト証明リクエスト (CSR)", request, this));
     layout->addWidget(buttons);
 
-    fields_.keyFile = app.ExpandServerPath("%ServerRoot%SSLKey/Tarnwick.pem");
-    fields_.certificateFile = app.ExpandServerPath("%ServerRoot%SSLKey/Tarnwick.crt");
+    // The files the SSL page names when the settings name none.
+    fields_.keyFile = app.ExpandServerPath(std::string(schema::kSslPrivateKey.controllerDefault));
+    fields_.certificateFile = app.ExpandServerPath(std::string(schema::kSslCertificate.controllerDefault));
     fields_.requestFile = app.ExpandServerPath("%ServerRoot%SSLKey/CSR.pem");
     fields_.country = "JP";
     fields_.endDays = 3650;

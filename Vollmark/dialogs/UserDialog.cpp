@@ -11,6 +11,8 @@
 #include "gui/UserPrompts.h"
 #include "pages/PageLayout.h"
 
+#include "SettingsSchema.h"
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -34,11 +36,6 @@ constexpr int kLabelColumn = 0;
 constexpr int kEditColumn = 1;
 constexpr int kButtonColumn = 2;
 
-const char kEnabledNode[] = "User::Enable";
-const char kDisabledNode[] = "User::Disable";
-const char kNameKey[] = "User";
-const char kPasswordKey[] = "Passwd";
-const char kCommentKey[] = "Comment";
 
 const char kNoNameText[] = "ユーザー名を入力してください。";
 const char kSeparatorInNameText[] = "ユーザー名に「::」は使用できません。";
@@ -84,8 +81,9 @@ void LoadNode(const CConfigAccessor& node, CReportListCtrl& list)
     node.GetSections(children);
     for (const std::string& child : children) {
         const CConfigAccessor account = node.GetSubAccessor(child);
-        list.SetRow(UserRow(account.GetString(kNameKey, ""), account.GetString(kPasswordKey, ""),
-                            account.GetString(kCommentKey, "")),
+        list.SetRow(UserRow(schema::kUserName.Read(account, schema::kControllerDefault),
+                            schema::kUserPassword.Read(account, schema::kControllerDefault),
+                            schema::kUserComment.Read(account, schema::kControllerDefault)),
                     true);
     }
     list.Rebuild(true);
@@ -157,19 +155,19 @@ CUserDialog::CUserDialog(CControllerApp& app, QWidget* parent)
 
 void CUserDialog::LoadUsers()
 {
-    LoadNode(app_.GetSetting().GetSubAccessor(kEnabledNode), *enabled_);
-    LoadNode(app_.GetSetting().GetSubAccessor(kDisabledNode), *disabled_);
+    LoadNode(app_.GetSetting().GetSubAccessor(schema::kEnabledUsers.path), *enabled_);
+    LoadNode(app_.GetSetting().GetSubAccessor(schema::kDisabledUsers.path), *disabled_);
 }
 
 void CUserDialog::OnOK()
 {
-    StoreList(kEnabledNode, *enabled_);
-    StoreList(kDisabledNode, *disabled_);
+    StoreList(schema::kEnabledUsers.path, *enabled_);
+    StoreList(schema::kDisabledUsers.path, *disabled_);
     app_.SaveSettings();
     accept();
 }
 
-void CUserDialog::StoreList(const char* node, const CReportListCtrl& list)
+void CUserDialog::StoreList(std::string_view node, const CReportListCtrl& list)
 {
     const CConfigAccessor& setting = app_.GetSetting();
     CConfigLock lock(setting);
@@ -181,9 +179,9 @@ void CUserDialog::StoreList(const char* node, const CReportListCtrl& list)
         if (row.key.empty() || HoldsSettingsSeparator(row.key))
             continue;
         const CConfigAccessor account = accounts.GetSubAccessor(row.key);
-        account.SetString(kNameKey, row.key);
-        account.SetString(kPasswordKey, At(row.hidden, 0));
-        account.SetString(kCommentKey, At(row.columns, 0));
+        account.SetString(schema::kUserName.path, row.key);
+        account.SetString(schema::kUserPassword.path, At(row.hidden, 0));
+        account.SetString(schema::kUserComment.path, At(row.columns, 0));
     }
 }
 

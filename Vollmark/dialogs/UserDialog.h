@@ -13,6 +13,7 @@
 #include <QDialog>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CControllerApp;
@@ -41,7 +42,7 @@ private:
     // A row of an existing disabled user replaces it there; any other goes to the enabled
     // list, replacing an equal name. The list that takes it is shown sorted.
     void PlaceRow(const CReportRow& row);
-    void StoreList(const char* node, const CReportListCtrl& list);
+    void StoreList(std::string_view node, const CReportListCtrl& list);
 
     CControllerApp& app_;
     CReportListCtrl* enabled_;   // "enabledUsers"; "→" is "disableUsers"

@@ -12,6 +12,7 @@
 #include "pages/PageLayout.h"
 
 #include "FileIo.h"
+#include "SettingsSchema.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -22,7 +23,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -51,30 +51,21 @@ const char kDeniedTail[] = " からのアクセスは拒否されます。";
 const char kAcceptedHead[] = "○ : ";
 const char kAcceptedTail[] = " からのアクセスは許可されます。";
 
-const char kUsersNode[] = "Users";
-const char kAcceptNode[] = "Kick::Accept";
-const char kDeniedNode[] = "Kick::Denied";
-const char kAuthenticateKey[] = "Options::EnableAuthenticate";
-const char kHostKickKey[] = "Options::EnableHostKick";
-const char kWriteKey[] = "EnableWrite";
-const char kScriptsKey[] = "EnableSSICGI";
-
 struct OptionFlag {
-    const char* key;
+    const schema::NumberKey& key;  // a leaf of the entry's Options node
     const char* label;
-    int defaultValue;
 };
 
 // In the order they are shown and stored.
 const OptionFlag kOptionFlags[] = {
-    {"EnableIndex", "インデックスリストの表示を許可", 1},
-    {"EnableWebDAV", "WebDAVを許可", 0},
-    {kScriptsKey, "SSI/CGIを許可", 0},
-    {"EnableBandWidthLimit", "帯域幅制限を有効にする", 0},
-    {kWriteKey, "書き込みを許可", 0},
-    {"EnableHiddenFile", "隠しファイルへのアクセスを許可", 0},
-    {"AcceptHTTP", "HTTP からのアクセスを許可", 1},
-    {"AcceptHTTPS", "HTTPS (SSL/TLS) からのアクセスを許可", 1},
+    {schema::kEnableIndex, "インデックスリストの表示を許可"},
+    {schema::kEnableWebDav, "WebDAVを許可"},
+    {schema::kEnableSsiCgi, "SSI/CGIを許可"},
+    {schema::kEnableBandWidthLimit, "帯域幅制限を有効にする"},
+    {schema::kEnableWrite, "書き込みを許可"},
+    {schema::kEnableHiddenFile, "隠しファイルへのアクセスを許可"},
+    {schema::kAcceptHttp, "HTTP からのアクセスを許可"},
+    {schema::kAcceptHttps, "HTTPS (SSL/TLS) からのアクセスを許可"},
 };
 
 // Adds the rows, an equal row replaced, and shows the list sorted.
@@ -132,11 +123,11 @@ CPathPage1::CPathPage1(CControllerApp& app, const CConfigAccessor& entry, QWidge
 void CPathPage1::OnInitDialog()
 {
     CConfigReadLock lock(entry_);
-    SetText(info_, entry_.GetString("Info", ""));
-    SetText(serverPath_, entry_.GetString("ServerPath", ""));
-    SetText(localPath_, entry_.GetString("LocalPath", ""));
-    SetText(forward_, entry_.GetString("Forward", ""));
-    const std::string host = entry_.GetString("VirtualHost", kAnyHost);
+    SetText(info_, schema::kInfo.Read(entry_, schema::kControllerDefault));
+    SetText(serverPath_, schema::kServerPath.Read(entry_, schema::kControllerDefault));
+    SetText(localPath_, schema::kLocalPath.Read(entry_, schema::kControllerDefault));
+    SetText(forward_, schema::kForward.Read(entry_, schema::kControllerDefault));
+    const std::string host = schema::kVirtualHost.Read(entry_, schema::kControllerDefault);
     SetText(virtualHost_, host);
     useVirtualHost_->setChecked(host != kAnyHost);
     OnVirtualHostClicked();
@@ -157,12 +148,12 @@ bool CPathPage1::OnKillActive()
     SetText(localPath_, localPath);
 
     CConfigLock lock(entry_);
-    entry_.SetString("Info", info);
-    entry_.SetString("ServerPath", serverPath);
-    entry_.SetString("LocalPath", localPath);
-    entry_.SetString("Forward", forward);
+    entry_.SetString(schema::kInfo.path, info);
+    entry_.SetString(schema::kServerPath.path, serverPath);
+    entry_.SetString(schema::kLocalPath.path, localPath);
+    entry_.SetString(schema::kForward.path, forward);
     // Kept whether or not the box is ticked: unticking only greys the edit.
-    entry_.SetString("VirtualHost", host);
+    entry_.SetString(schema::kVirtualHost.path, host);
     return true;
 }
 
@@ -178,12 +169,12 @@ void CPathPage1::OnBrowse()
 // --- CPathPage2 ---------------------------------------------------------------------------
 
 CPathPage2::CPathPage2(CControllerApp&, const CConfigAccessor& entry, QWidget* parent)
-    : CPropertyPage("詳細設定", parent), options_(entry.GetSubAccessor("Options"))
+    : CPropertyPage("詳細設定", parent), options_(entry.GetSubAccessor(schema::kOptions))
 {
     setFont(UiFont(kPageFontPx));
     auto* layout = new QVBoxLayout(this);
     for (const OptionFlag& flag : kOptionFlags) {
-        flags_.push_back(NewCheck(flag.label, flag.key, this));
+        flags_.push_back(NewCheck(flag.label, std::string(flag.key.leaf), this));
         layout->addWidget(flags_.back());
     }
     layout->addStretch(1);
@@ -193,26 +184,26 @@ void CPathPage2::OnInitDialog()
 {
     CConfigReadLock lock(options_);
     for (size_t i = 0; i < flags_.size(); ++i)
-        flags_[i]->setChecked(options_.GetInt(kOptionFlags[i].key, kOptionFlags[i].defaultValue) != 0);
+        flags_[i]->setChecked(kOptionFlags[i].key.ReadIn(options_, schema::kControllerDefault) != 0);
 }
 
 bool CPathPage2::OnKillActive()
 {
-    auto ticked = [this](const char* key) {
+    auto ticked = [this](const schema::NumberKey& key) {
         for (size_t i = 0; i < flags_.size(); ++i) {
-            if (std::strcmp(kOptionFlags[i].key, key) == 0)
+            if (kOptionFlags[i].key.path == key.path)
                 return flags_[i]->isChecked();
         }
         return false;
     };
-    if (ticked(kWriteKey) && ticked(kScriptsKey) &&
+    if (ticked(schema::kEnableWrite) && ticked(schema::kEnableSsiCgi) &&
         gui::MessageBox(this, kWriteWithScriptsText, gui::kMbYesNo | gui::kMbIconInformation, kSecurityCaption) ==
             gui::kIdNo)
         return false;
 
     CConfigLock lock(options_);
     for (size_t i = 0; i < flags_.size(); ++i)
-        options_.SetInt(kOptionFlags[i].key, flags_[i]->isChecked() ? 1 : 0);
+        options_.SetInt(kOptionFlags[i].key.leaf, flags_[i]->isChecked() ? 1 : 0);
     return true;
 }
 
@@ -246,8 +237,8 @@ CPathPage3::CPathPage3(CControllerApp& app, const CConfigAccessor& entry, QWidge
 void CPathPage3::OnInitDialog()
 {
     CConfigReadLock lock(entry_);
-    enable_->setChecked(entry_.GetInt(kAuthenticateKey, 0) != 0);
-    AddRows(allowed_, ReadSimpleList(entry_.GetSubAccessor(kUsersNode)));
+    enable_->setChecked(schema::kEnableAuthenticate.Read(entry_, schema::kControllerDefault) != 0);
+    AddRows(allowed_, ReadSimpleList(entry_.GetSubAccessor(schema::kUsers.path)));
     for (const ServerUser& user : ListEnabledUsers(app_.GetSetting()))
         registered_->SetRow(CReportRow{0, user.name, {user.comment}, {}, 0}, false);
     registered_->Rebuild(true);
@@ -256,8 +247,8 @@ void CPathPage3::OnInitDialog()
 bool CPathPage3::OnKillActive()
 {
     CConfigLock lock(entry_);
-    entry_.SetInt(kAuthenticateKey, enable_->isChecked() ? 1 : 0);
-    StoreSimpleList(entry_, kUsersNode, RowKeys(*allowed_));
+    entry_.SetInt(schema::kEnableAuthenticate.path, enable_->isChecked() ? 1 : 0);
+    StoreSimpleList(entry_, schema::kUsers.path, RowKeys(*allowed_));
     return true;
 }
 
@@ -336,17 +327,17 @@ QWidget* CPathPage4::NewHostList(HostList& hostList, const char* name, const std
 void CPathPage4::OnInitDialog()
 {
     CConfigReadLock lock(entry_);
-    enable_->setChecked(entry_.GetInt(kHostKickKey, 0) != 0);
-    AddRows(accept_.list, ReadSimpleList(entry_.GetSubAccessor(kAcceptNode)));
-    AddRows(deny_.list, ReadSimpleList(entry_.GetSubAccessor(kDeniedNode)));
+    enable_->setChecked(schema::kEnableHostKick.Read(entry_, schema::kControllerDefault) != 0);
+    AddRows(accept_.list, ReadSimpleList(entry_.GetSubAccessor(schema::kKickAccept.path)));
+    AddRows(deny_.list, ReadSimpleList(entry_.GetSubAccessor(schema::kKickDenied.path)));
 }
 
 bool CPathPage4::OnKillActive()
 {
     CConfigLock lock(entry_);
-    entry_.SetInt(kHostKickKey, enable_->isChecked() ? 1 : 0);
-    StoreSimpleList(entry_, kAcceptNode, RowKeys(*accept_.list));
-    StoreSimpleList(entry_, kDeniedNode, RowKeys(*deny_.list));
+    entry_.SetInt(schema::kEnableHostKick.path, enable_->isChecked() ? 1 : 0);
+    StoreSimpleList(entry_, schema::kKickAccept.path, RowKeys(*accept_.list));
+    StoreSimpleList(entry_, schema::kKickDenied.path, RowKeys(*deny_.list));
     return true;
 }
 

@@ -12,6 +12,8 @@
 #include "gui/UserPrompts.h"
 #include "pages/PageLayout.h"
 
+#include "SettingsSchema.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
@@ -32,40 +34,35 @@ namespace {
 // The top of every number field's range: a port's, which the counts and seconds share.
 constexpr unsigned kMaxFieldValue = 65535;
 
-const char kBasicNode[] = "Basic";
-const char kSslNode[] = "SSL";
-const char kIndexNode[] = "Index";
-const char kMaxOneHostConnectKey[] = "Basic::MaxOneHostConnect";
 const char kOpenFileTitle[] = "Open File";
 
 const char kNoNameText[] = "名前が入力されていません。";
 const char kSeparatorInNameText[] = "名前に「::」は使用できません。";
 
 struct LogTemplate {
-    const char* key;
+    const schema::TextKey& key;  // "標準に戻す" puts in its default
     const char* label;
-    const char* name;          // the edit's object name
-    const char* defaultValue;  // the request and system log names are the server's own
-    bool isFormat;             // "apache互換" writes here
+    const char* name;  // the edit's object name
+    bool isFormat;     // "apache互換" writes here
 };
 
 // In the order they are shown and stored.
 const LogTemplate kLogTemplates[] = {
-    {"Log::LogFilePath", "ログファイル名 : ", "logFilePath", "%ServerRoot%Logs/%Year%%Month%%Day%.txt", false},
-    {"Log::LogFormatNoTime", "ログ書式 :", "logFormat",
-     "[%Time%] <%Host%> (%RecvSize%,%SendSize%) [%Info%] %Method% %Object%", true},
-    {"Log::SystemLogFilePath", "システムログ名 : ", "systemLogFilePath", "%ServerRoot%Logs/SystemLog.txt", false},
+    {schema::kLogFilePath, "ログファイル名 : ", "logFilePath", false},
+    {schema::kLogFormat, "ログ書式 :", "logFormat", true},
+    {schema::kSystemLogFilePath, "システムログ名 : ", "systemLogFilePath", false},
 };
 
-unsigned ReadUInt(const CConfigAccessor& node, const char* key, unsigned defaultValue)
+// Through the "Setting" accessor, as the page shows a missing key.
+unsigned ReadUInt(const CConfigAccessor& setting, const schema::NumberKey& key)
 {
-    return static_cast<unsigned>(node.GetInt(key, static_cast<int>(defaultValue)));
+    return static_cast<unsigned>(key.Read(setting, schema::kControllerDefault));
 }
 
 // Values pass the range check first, so they fit an int.
-void WriteUInt(const CConfigAccessor& node, const char* key, unsigned value)
+void WriteUInt(const CConfigAccessor& setting, const schema::NumberKey& key, unsigned value)
 {
-    node.SetInt(key, static_cast<int>(value));
+    setting.SetInt(key.path, static_cast<int>(value));
 }
 
 void ExchangeUInt(gui::CDataExchange& dx, QLineEdit* edit, unsigned& value, unsigned minValue)
@@ -141,16 +138,15 @@ void CServerPage1::DoDataExchange(gui::CDataExchange& dx)
 void CServerPage1::OnInitDialog()
 {
     {
-        const CConfigAccessor basic = setting_.GetSubAccessor(kBasicNode);
         CConfigReadLock lock(setting_);
-        port_ = ReadUInt(basic, "Port", 80);
-        maxConnect_ = ReadUInt(basic, "MaxConnect", 50);
-        timeOut_ = ReadUInt(basic, "TimeOut", 300);
+        port_ = ReadUInt(setting_, schema::kPort);
+        maxConnect_ = ReadUInt(setting_, schema::kMaxConnect);
+        timeOut_ = ReadUInt(setting_, schema::kTimeOut);
         // Set when missing, unlike the server: a first visit turns keep-alive on.
-        enableKeepAlive_ = basic.GetInt("EnableKeepAlive", 1);
-        maxKeepAlive_ = ReadUInt(basic, "MaxKeepAlive", 5);
-        keepAliveTime_ = ReadUInt(basic, "KeepAliveTime", 20);
-        maxOneHostConnect_ = ReadUInt(setting_, kMaxOneHostConnectKey, 0);
+        enableKeepAlive_ = schema::kEnableKeepAlive.Read(setting_, schema::kControllerDefault);
+        maxKeepAlive_ = ReadUInt(setting_, schema::kMaxKeepAlive);
+        keepAliveTime_ = ReadUInt(setting_, schema::kKeepAliveTime);
+        maxOneHostConnect_ = ReadUInt(setting_, schema::kMaxOneHostConnect);
     }
     gui::UpdateData(this, false, [this](gui::CDataExchange& dx) { DoDataExchange(dx); });
 }
@@ -159,15 +155,14 @@ bool CServerPage1::OnKillActive()
 {
     if (!gui::UpdateData(this, true, [this](gui::CDataExchange& dx) { DoDataExchange(dx); }))
         return false;
-    const CConfigAccessor basic = setting_.GetSubAccessor(kBasicNode);
     CConfigLock lock(setting_);
-    WriteUInt(basic, "Port", port_);
-    WriteUInt(basic, "MaxConnect", maxConnect_);
-    WriteUInt(basic, "TimeOut", timeOut_);
-    basic.SetInt("EnableKeepAlive", enableKeepAlive_);
-    WriteUInt(basic, "MaxKeepAlive", maxKeepAlive_);
-    WriteUInt(basic, "KeepAliveTime", keepAliveTime_);
-    WriteUInt(setting_, kMaxOneHostConnectKey, maxOneHostConnect_);
+    WriteUInt(setting_, schema::kPort, port_);
+    WriteUInt(setting_, schema::kMaxConnect, maxConnect_);
+    WriteUInt(setting_, schema::kTimeOut, timeOut_);
+    setting_.SetInt(schema::kEnableKeepAlive.path, enableKeepAlive_);
+    WriteUInt(setting_, schema::kMaxKeepAlive, maxKeepAlive_);
+    WriteUInt(setting_, schema::kKeepAliveTime, keepAliveTime_);
+    WriteUInt(setting_, schema::kMaxOneHostConnect, maxOneHostConnect_);
     return true;
 }
 
@@ -209,7 +204,7 @@ CServerPage2::CServerPage2(CControllerApp& app, QWidget* parent)
 
 void CServerPage2::OnInitDialog()
 {
-    for (const std::string& name : ReadSimpleList(setting_.GetSubAccessor(kIndexNode)))
+    for (const std::string& name : ReadSimpleList(setting_.GetSubAccessor(schema::kIndex.path)))
         list_->SetRow(IndexRow(name), true);
     list_->Rebuild(false);
 }
@@ -219,7 +214,7 @@ bool CServerPage2::OnKillActive()
     std::vector<std::string> names;
     for (int i = 0; i < list_->GetRowCount(); ++i)
         names.push_back(list_->GetRow(i).key);
-    StoreSimpleList(setting_, kIndexNode, names);
+    StoreSimpleList(setting_, schema::kIndex.path, names);
     return true;
 }
 
@@ -261,7 +256,7 @@ CServerPage3::CServerPage3(CControllerApp& app, QWidget* parent)
         QLineEdit* edit = NewEdit(log.name, this);
         edits_.push_back(edit);
         QPushButton* reset = NewButton("標準に戻す", std::string(log.name) + "Default", this);
-        const std::string defaultValue = log.defaultValue;
+        const std::string defaultValue(log.key.controllerDefault);
         connect(reset, &QPushButton::clicked, edit, [edit, defaultValue] { SetText(edit, defaultValue); });
         AddFieldRow(*grid, row++, log.label, edit, reset);
         if (log.isFormat) {
@@ -283,14 +278,14 @@ void CServerPage3::OnInitDialog()
 {
     CConfigReadLock lock(setting_);
     for (size_t i = 0; i < edits_.size(); ++i)
-        SetText(edits_[i], setting_.GetString(kLogTemplates[i].key, kLogTemplates[i].defaultValue));
+        SetText(edits_[i], kLogTemplates[i].key.Read(setting_, schema::kControllerDefault));
 }
 
 bool CServerPage3::OnKillActive()
 {
     CConfigLock lock(setting_);
     for (size_t i = 0; i < edits_.size(); ++i)
-        setting_.SetString(kLogTemplates[i].key, Text(edits_[i]));
+        setting_.SetString(kLogTemplates[i].key.path, Text(edits_[i]));
     return true;
 }
 
@@ -343,14 +338,13 @@ void CServerPage4::DoDataExchange(gui::CDataExchange& dx)
 void CServerPage4::OnInitDialog()
 {
     {
-        const CConfigAccessor ssl = setting_.GetSubAccessor(kSslNode);
         CConfigReadLock lock(setting_);
-        enableSsl_ = setting_.GetSubAccessor(kBasicNode).GetInt("EnableSSL", 0);
-        port_ = ReadUInt(ssl, "Port", 443);
+        enableSsl_ = schema::kEnableSsl.Read(setting_, schema::kControllerDefault);
+        port_ = ReadUInt(setting_, schema::kSslPort);
         // Not the server's own key and certificate names: these are what the key dialog makes.
-        SetText(privateKey_, ssl.GetString("PrivateKey", "%ServerRoot%SSLKey/Tarnwick.pem"));
-        SetText(password_, ssl.GetString("Password", "wemp"));
-        SetText(certificate_, ssl.GetString("Certificate", "%ServerRoot%SSLKey/Tarnwick.crt"));
+        SetText(privateKey_, schema::kSslPrivateKey.Read(setting_, schema::kControllerDefault));
+        SetText(password_, schema::kSslPassword.Read(setting_, schema::kControllerDefault));
+        SetText(certificate_, schema::kSslCertificate.Read(setting_, schema::kControllerDefault));
     }
     gui::UpdateData(this, false, [this](gui::CDataExchange& dx) { DoDataExchange(dx); });
 }
@@ -359,14 +353,13 @@ bool CServerPage4::OnKillActive()
 {
     if (!gui::UpdateData(this, true, [this](gui::CDataExchange& dx) { DoDataExchange(dx); }))
         return false;
-    const CConfigAccessor ssl = setting_.GetSubAccessor(kSslNode);
     CConfigLock lock(setting_);
-    setting_.GetSubAccessor(kBasicNode).SetInt("EnableSSL", enableSsl_);
-    WriteUInt(ssl, "Port", port_);
-    ssl.SetString("PrivateKey", Text(privateKey_));
+    setting_.SetInt(schema::kEnableSsl.path, enableSsl_);
+    WriteUInt(setting_, schema::kSslPort, port_);
+    setting_.SetString(schema::kSslPrivateKey.path, Text(privateKey_));
     // Clear text, as the server reads it.
-    ssl.SetString("Password", Text(password_));
-    ssl.SetString("Certificate", Text(certificate_));
+    setting_.SetString(schema::kSslPassword.path, Text(password_));
+    setting_.SetString(schema::kSslCertificate.path, Text(certificate_));
     return true;
 }
 

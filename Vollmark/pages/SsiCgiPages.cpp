@@ -12,6 +12,7 @@
 #include "pages/PageLayout.h"
 
 #include "Process.h"
+#include "SettingsSchema.h"
 #include "TextTrim.h"
 
 #include <QApplication>
@@ -25,7 +26,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -35,12 +35,7 @@ namespace {
 
 constexpr int kExtColumnPx = 50;
 constexpr int kHeaderColumnPx = 100;
-// Wide enough for "CGI_" followed by any int.
-constexpr int kChildNameSize = 32;
 
-const char kCgiNode[] = "CGI";
-const char kSsiNode[] = "SSI";
-const char kGetHostNameKey[] = "CGIEnvironment::EnableGetHostName";
 const char kPlaceholders[] = " %FilePath% %Query%";
 const char kOpenFileTitle[] = "Open File";
 // Programs here carry no extension, so the chooser keeps the description people know but
@@ -64,13 +59,6 @@ std::string ProgramOfCommand(const std::string& command)
 
 // ".shtml." is shtml: people type the extension with its dot.
 std::string StripDots(const std::string& text) { return TrimText(text, "."); }
-
-std::string ChildName(int index)
-{
-    char name[kChildNameSize];
-    std::snprintf(name, sizeof name, "CGI_%02d", index);
-    return name;
-}
 
 // The settings path separator would cut an SSI name, stored as a key, into nodes; no
 // extension holds it either.
@@ -157,17 +145,18 @@ CSIICGIPage1::CSIICGIPage1(CControllerApp& app, QWidget* parent)
 void CSIICGIPage1::OnInitDialog()
 {
     replace_->setEnabled(false);
-    const CConfigAccessor cgi = app_.GetSetting().GetSubAccessor(kCgiNode);
+    const CConfigAccessor cgi = app_.GetSetting().GetSubAccessor(schema::kCgi.path);
     CConfigReadLock lock(cgi);
     std::vector<std::string> names;
     cgi.GetSections(names);
     for (const std::string& name : names) {
         const CConfigAccessor handler = cgi.GetSubAccessor(name);
-        const int executable = handler.GetInt("ExecuteFile", 0);
-        const std::string header = executable != 0 ? kExecutableMarker : handler.GetString("FileHeader", "");
-        list_->SetRow(CReportRow{0, handler.GetString("FileExt", ""), {header, handler.GetString("Command", "")}, {},
-                                 executable},
-                      false);
+        const int executable = schema::kCgiExecuteFile.Read(handler, schema::kControllerDefault);
+        const std::string header =
+            executable != 0 ? kExecutableMarker : schema::kCgiFileHeader.Read(handler, schema::kControllerDefault);
+        const std::string extension = schema::kCgiFileExt.Read(handler, schema::kControllerDefault);
+        const std::string command = schema::kCgiCommand.Read(handler, schema::kControllerDefault);
+        list_->SetRow(CReportRow{0, extension, {header, command}, {}, executable}, false);
     }
     list_->Rebuild(false);
 }
@@ -176,15 +165,15 @@ bool CSIICGIPage1::OnKillActive()
 {
     const CConfigAccessor& setting = app_.GetSetting();
     CConfigLock lock(setting);
-    setting.RemoveSection(kCgiNode);
-    const CConfigAccessor cgi = setting.GetSubAccessor(kCgiNode);
+    setting.RemoveSection(schema::kCgi.path);
+    const CConfigAccessor cgi = setting.GetSubAccessor(schema::kCgi.path);
     for (int i = 0; i < list_->GetRowCount(); ++i) {
         const CReportRow& row = list_->GetRow(i);
-        const CConfigAccessor handler = cgi.GetSubAccessor(ChildName(i));
-        handler.SetString("FileExt", row.key);
-        handler.SetString("FileHeader", row.columns.at(0));
-        handler.SetString("Command", row.columns.at(1));
-        handler.SetInt("ExecuteFile", row.number);
+        const CConfigAccessor handler = cgi.GetSubAccessor(schema::kCgi.EntryName(i));
+        handler.SetString(schema::kCgiFileExt.path, row.key);
+        handler.SetString(schema::kCgiFileHeader.path, row.columns.at(0));
+        handler.SetString(schema::kCgiCommand.path, row.columns.at(1));
+        handler.SetInt(schema::kCgiExecuteFile.path, row.number);
     }
     return true;
 }
@@ -302,7 +291,7 @@ CSSICGIPage2::CSSICGIPage2(CControllerApp& app, QWidget* parent)
 
 void CSSICGIPage2::OnInitDialog()
 {
-    for (const std::string& name : ReadSimpleList(app_.GetSetting().GetSubAccessor(kSsiNode)))
+    for (const std::string& name : ReadSimpleList(app_.GetSetting().GetSubAccessor(schema::kSsi.path)))
         list_->SetRow(CReportRow{0, name, {}, {}, 0}, true);
     list_->Rebuild(true);
 }
@@ -312,7 +301,7 @@ bool CSSICGIPage2::OnKillActive()
     std::vector<std::string> names;
     for (int i = 0; i < list_->GetRowCount(); ++i)
         names.push_back(list_->GetRow(i).key);
-    StoreSimpleList(app_.GetSetting(), kSsiNode, names);
+    StoreSimpleList(app_.GetSetting(), schema::kSsi.path, names);
     return true;
 }
 
@@ -347,11 +336,11 @@ void CSSICGIPage3::OnInitDialog()
 {
     // Read under the lock, so that looking creates no empty node.
     CConfigReadLock lock(app_.GetSetting());
-    getHostName_->setChecked(app_.GetSetting().GetInt(kGetHostNameKey, 0) != 0);
+    getHostName_->setChecked(schema::kEnableGetHostName.Read(app_.GetSetting(), schema::kControllerDefault) != 0);
 }
 
 bool CSSICGIPage3::OnKillActive()
 {
-    app_.GetSetting().SetInt(kGetHostNameKey, getHostName_->isChecked() ? 1 : 0);
+    app_.GetSetting().SetInt(schema::kEnableGetHostName.path, getHostName_->isChecked() ? 1 : 0);
     return true;
 }

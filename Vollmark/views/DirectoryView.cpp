@@ -8,6 +8,8 @@
 #include "gui/UserPrompts.h"
 #include "pages/PathPages.h"
 
+#include "SettingsSchema.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -33,23 +35,22 @@ const char kNewCaption[] = "新規パス";
 const char kDeleteCaption[] = "削除";
 
 struct OptionItem {
-    const char* key;
+    const schema::NumberKey& key;  // shown as the server reads it when missing
     const char* label;
-    int defaultValue;
 };
 
 const OptionItem kOptionItems[] = {
-    {"EnableAuthenticate", "認証", 0},    {"EnableIndex", "Index", 0},
-    {"EnableSSICGI", "SSI/CGI", 0},       {"EnableWebDAV", "WebDAV", 0},
-    {"EnableWrite", "書き込み", 0},       {"EnableHiddenFile", "隠しファイル", 0},
-    {"EnableBandWidthLimit", "帯域制限", 0}, {"AcceptHTTP", "HTTP", 1},
-    {"AcceptHTTPS", "HTTPS", 1},
+    {schema::kEnableAuthenticate, "認証"},    {schema::kEnableIndex, "Index"},
+    {schema::kEnableSsiCgi, "SSI/CGI"},       {schema::kEnableWebDav, "WebDAV"},
+    {schema::kEnableWrite, "書き込み"},       {schema::kEnableHiddenFile, "隠しファイル"},
+    {schema::kEnableBandWidthLimit, "帯域制限"}, {schema::kAcceptHttp, "HTTP"},
+    {schema::kAcceptHttps, "HTTPS"},
 };
 
 }  // namespace
 
 CDirectoryListCtrl::CDirectoryListCtrl(CControllerApp& app, QWidget* parent)
-    : CRowListArea(kRowHeight, parent), app_(app), path_(app.GetSetting().GetSubAccessor("Path"))
+    : CRowListArea(kRowHeight, parent), app_(app), path_(app.GetSetting().GetSubAccessor(schema::kPath.path))
 {
     viewport()->setMouseTracking(true);
 }
@@ -69,7 +70,7 @@ std::string CDirectoryListCtrl::FormatOptions(const CConfigAccessor& entry)
 {
     std::string line;
     for (const OptionItem& item : kOptionItems) {
-        const bool set = entry.GetInt(std::string("Options::") + item.key, item.defaultValue) != 0;
+        const bool set = item.key.Read(entry) != 0;
         line += std::string(item.label) + " : " + (set ? "○" : "×") + "    ";
     }
     return line;
@@ -77,15 +78,16 @@ std::string CDirectoryListCtrl::FormatOptions(const CConfigAccessor& entry)
 
 std::string CDirectoryListCtrl::FormatServerLine(const CConfigAccessor& entry)
 {
-    const std::string host = entry.GetString("VirtualHost", "*");
-    const std::string serverPath = entry.GetString("ServerPath", "");
+    const std::string host = schema::kVirtualHost.Read(entry, schema::kControllerDefault);
+    const std::string serverPath = schema::kServerPath.Read(entry, schema::kControllerDefault);
     return host != "*" ? "Server : <" + host + "> " + serverPath : "Server : " + serverPath;
 }
 
 std::string CDirectoryListCtrl::FormatLocationLine(const CConfigAccessor& entry)
 {
-    const std::string forward = entry.GetString("Forward", "");
-    return !forward.empty() ? "Forward : " + forward : "Local : " + entry.GetString("LocalPath", "");
+    const std::string forward = schema::kForward.Read(entry, schema::kControllerDefault);
+    return !forward.empty() ? "Forward : " + forward
+                            : "Local : " + schema::kLocalPath.Read(entry, schema::kControllerDefault);
 }
 
 void CDirectoryListCtrl::DrawRow(QPainter& painter, int row, int index)
@@ -95,7 +97,7 @@ void CDirectoryListCtrl::DrawRow(QPainter& painter, int row, int index)
     const CDrawTools& tools = app_.GetDrawTools();
     const QRect rect = RowRect(row);
     const bool hover = row == g_hoverRow;
-    const bool selected = entry.GetInt("Selected", 0) != 0;
+    const bool selected = schema::kSelected.Read(entry, schema::kControllerDefault) != 0;
 
     const QColor selection(CDrawTools::kBlue);
     const QColor text = selected ? QColor(Qt::white) : QColor(hover ? CDrawTools::kBlue : CDrawTools::kGray);
@@ -116,7 +118,8 @@ void CDirectoryListCtrl::DrawRow(QPainter& painter, int row, int index)
 
     painter.setPen(text);
     painter.setFont(tools.boldFont);
-    DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 5), rect.right(), entry.GetString("Info", ""));
+    DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 5), rect.right(),
+               schema::kInfo.Read(entry, schema::kControllerDefault));
     painter.setFont(tools.normalFont);
     DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 20), rect.right(), FormatServerLine(entry));
     DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 34), rect.right(), FormatLocationLine(entry));
@@ -144,7 +147,7 @@ void CDirectoryListCtrl::leaveEvent(QEvent* event)
 void CDirectoryListCtrl::SetAllSelected(const std::vector<std::string>& names, int value)
 {
     for (const std::string& name : names)
-        path_.GetSubAccessor(name).SetInt("Selected", value);
+        path_.GetSubAccessor(name).SetInt(schema::kSelected.path, value);
 }
 
 void CDirectoryListCtrl::mousePressEvent(QMouseEvent* event)
@@ -165,13 +168,13 @@ void CDirectoryListCtrl::mousePressEvent(QMouseEvent* event)
         if ((event->modifiers() & Qt::ShiftModifier) && g_anchor >= 0) {
             SetAllSelected(names, 0);
             for (int i = std::min(g_anchor, index); i <= std::max(g_anchor, index); ++i)
-                path_.GetSubAccessor(names[static_cast<size_t>(i)]).SetInt("Selected", 1);
+                path_.GetSubAccessor(names[static_cast<size_t>(i)]).SetInt(schema::kSelected.path, 1);
         } else if (event->modifiers() & Qt::ControlModifier) {
-            clicked.SetInt("Selected", 1 - clicked.GetInt("Selected", 0));
+            clicked.SetInt(schema::kSelected.path, 1 - schema::kSelected.Read(clicked, schema::kControllerDefault));
             g_anchor = index;
         } else {
             SetAllSelected(names, 0);
-            clicked.SetInt("Selected", 1);
+            clicked.SetInt(schema::kSelected.path, 1);
             g_anchor = index;
         }
     }
@@ -185,7 +188,9 @@ void CDirectoryListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
 }
 
 CDirectoryView::CDirectoryView(CControllerApp& app, QWidget* parent)
-    : CMainViewBase(app, parent), path_(app.GetSetting().GetSubAccessor("Path")), list_(new CDirectoryListCtrl(app, this))
+    : CMainViewBase(app, parent),
+      path_(app.GetSetting().GetSubAccessor(schema::kPath.path)),
+      list_(new CDirectoryListCtrl(app, this))
 {
     buttons_[0] = new CIconButton(app, this, "新規", kIconNew, 0, 0, kIdNew, true);
     buttons_[1] = new CIconButton(app, this, "編集", kIconEdit, CIconButton::kWidth, 0, kIdEdit, false);
@@ -216,7 +221,7 @@ void CDirectoryView::paintEvent(QPaintEvent*)
 std::string CDirectoryView::MakeNewPathKey() const
 {
     for (int number = 0;; ++number) {
-        const std::string name = "Path_" + std::to_string(number);
+        const std::string name = schema::kPath.EntryName(number);
         if (!path_.HasSection(name))
             return name;
     }
@@ -227,7 +232,7 @@ int CDirectoryView::FindFirstSelected() const
     std::vector<std::string> names;
     path_.GetSections(names);
     for (size_t i = 0; i < names.size(); ++i) {
-        if (path_.GetSubAccessor(names[i]).GetInt("Selected", 0) != 0)
+        if (schema::kSelected.Read(path_.GetSubAccessor(names[i]), schema::kControllerDefault) != 0)
             return static_cast<int>(i);
     }
     return -1;
@@ -253,7 +258,7 @@ void CDirectoryView::OnButton(int id)
             gui::MessageBox(this, kDeleteQuestion, gui::kMbOkCancel | gui::kMbIconQuestion, kDeleteCaption) != gui::kIdOk)
             break;
         for (const std::string& name : names) {
-            if (path_.GetSubAccessor(name).GetInt("Selected", 0) != 0)
+            if (schema::kSelected.Read(path_.GetSubAccessor(name), schema::kControllerDefault) != 0)
                 path_.RemoveSection(name);
         }
         list_->Refresh();

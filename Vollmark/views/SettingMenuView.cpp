@@ -14,6 +14,7 @@
 #include "pages/SsiCgiPages.h"
 
 #include "FileIo.h"
+#include "SettingsSchema.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -32,7 +33,6 @@ constexpr int kTitleTop = 10;
 constexpr int kDescriptionTop = 25;
 
 const char kTemplateCaption[] = "各種表示のカスタマイズ";
-const char kTemplateDefault[] = "%ServerRoot%Html/";
 const char kNoFolderText[] = "HTMLフォルダが見つかりません。";
 const char kOpenFailedText[] = "HTMLフォルダを開けませんでした。";
 
@@ -198,7 +198,8 @@ void CSettingMenuView::OpenTemplateFolder()
     if (gui::MessageBox(this, kTemplateQuestion, gui::kMbYesNo | gui::kMbIconQuestion, kTemplateCaption) != gui::kIdYes)
         return;
     // The same leaf the server reads its templates from.
-    const std::string folder = App().ExpandServerPath(App().GetSetting().GetString(kTemplateFolderKey, kTemplateDefault));
+    const std::string folder =
+        App().ExpandServerPath(schema::kHtmlFileDirectory.Read(App().GetSetting(), schema::kControllerDefault));
     const QString native = QString::fromUtf8(platform::NativePath(folder).c_str());
     // Only a folder: a settings value must never be able to start a program.
     if (!QFileInfo(native).isDir()) {

@@ -52,7 +52,6 @@ public:
     static constexpr const char* kTemplateQuestion =
         "表示のカスタマイズを行う為には、表示に使用するHTMLファイルを編集する必要があります。\n"
         "詳細はドキュメントを参照してください。\nHTMLフォルダを開きますか？";
-    static constexpr const char* kTemplateFolderKey = "Html\\HtmlFileDirectory";
 
     explicit CSettingMenuView(CControllerApp& app, QWidget* parent = nullptr);
 

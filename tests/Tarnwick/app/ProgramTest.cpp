@@ -11,6 +11,7 @@
 #include "ControlClient.h"
 #include "ControlWire.h"
 #include "RegistryStore.h"
+#include "SettingsSchema.h"
 #include "ServerControlInterface.h"
 #include "TextCodec.h"
 
@@ -30,7 +31,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -71,6 +74,19 @@ bool Exists(const std::string& path)
 {
     struct stat info;
     return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Every leaf below `node`, by its path from there ("Basic::Port"), with its value.
+void CollectLeaves(const CConfigAccessor& node, const std::string& path, std::map<std::string, std::string>& leaves)
+{
+    std::vector<CConfigLeaf> own;
+    node.GetLeaves(own);
+    for (const CConfigLeaf& leaf : own)
+        leaves[path + leaf.key] = leaf.value;
+    std::vector<std::string> children;
+    node.GetSections(children);
+    for (const std::string& child : children)
+        CollectLeaves(node.GetSubAccessor(child), path + child + "::", leaves);
 }
 
 std::string ControlSocketPath() { return platform::GetControlSocketPath(platform::kServerControlClsid); }
@@ -867,6 +883,63 @@ TEST_F(ProgramTest, MakeRootWritesSettingsThatTheServerServesFrom)
         EXPECT_NE(response.find("\r\nContent-Type: text/html\r\n"), std::string::npos) << response;
         service->Signal(SIGTERM);
         EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+    }
+}
+
+// The settings file holds what the settings table gives a first root, keyed as the
+// controller keys it, and else only the type tables that the tool generates, whose leaves
+// are named as the table says.
+TEST_F(ProgramTest, MakeRootWritesWhatTheSettingsTableGivesAFirstRoot)
+{
+    const std::string fresh = base_.Path() + "table";
+    const ProgramResult made = RunProgram(kMakeRoot, {fresh}, {}, kProgramLimit);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    CConfigClass settings;
+    ASSERT_EQ(settings.LoadXml(fresh + "/Tarnwick.xml"), 0);
+    const CConfigAccessor setting = settings.GetAccessor("Setting");
+    std::map<std::string, std::string> written;
+    CollectLeaves(setting, "", written);
+
+    const std::string firstEntry = std::string(schema::kPath.path) + "::" + schema::kPath.EntryName(0) + "::";
+    std::map<std::string, std::string> expected;
+    std::vector<std::string> generated;
+    for (const schema::SettingRow& row : schema::kTable) {
+        if (row.firstRoot == schema::kNotWritten)
+            continue;
+        ASSERT_TRUE(row.scope == schema::kInSetting || row.scope == schema::kInPathEntry) << row.path;
+        const std::string path = (row.scope == schema::kInPathEntry ? firstEntry : "") + std::string(row.path);
+        if (row.firstRoot == schema::kGenerated) {
+            generated.push_back(path);
+            if (row.kind == schema::kEntries) {
+                const schema::NodeKey table = schema::FindNode(row.scope, row.path);
+                std::vector<std::string> entries;
+                setting.GetSubAccessor(path).GetSections(entries);
+                EXPECT_FALSE(entries.empty()) << path;
+                for (const std::string& entry : entries) {
+                    std::vector<std::string> keys;
+                    setting.GetSubAccessor(path).GetSubAccessor(entry).GetKeys(keys);
+                    for (size_t i = 0; i < keys.size(); ++i)
+                        EXPECT_EQ(keys[i], table.LeafName(static_cast<int>(i))) << entry;
+                }
+            }
+        } else if (row.kind == schema::kList) {
+            std::istringstream rows{std::string(row.firstRootValue)};
+            for (std::string value; rows >> value;)
+                expected[path + "::" + value] = value;
+        } else {
+            expected[path] = std::string(row.firstRootValue);
+        }
+    }
+    for (const auto& [path, value] : expected) {
+        const auto found = written.find(path);
+        ASSERT_NE(found, written.end()) << path << " is not written";
+        EXPECT_EQ(found->second, value) << path;
+    }
+    for (const auto& [path, value] : written) {
+        bool fromTable = expected.count(path) != 0;
+        for (const std::string& node : generated)
+            fromTable = fromTable || path == node || path.rfind(node + "::", 0) == 0;
+        EXPECT_TRUE(fromTable) << path << " = " << value << " is not in the settings table";
     }
 }
 

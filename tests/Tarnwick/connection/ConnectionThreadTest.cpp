@@ -12,6 +12,7 @@
 
 #include "ByteBuffer.h"
 #include "IPv4Address.h"
+#include "SettingsSchema.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -265,7 +266,7 @@ protected:
         settings.SetValue(std::string(kEntry) + "ServerPath", "/");
         settings.SetValue(std::string(kEntry) + "LocalPath", www.Path());
         // Status pages show their reason, so that a test can tell them apart.
-        settings.SetValue(std::string("Setting::") + CSystemResponse::kHtmlDirectoryKey, html.Path());
+        settings.SetValue(std::string("Setting::").append(schema::kHtmlFileDirectory.path), html.Path());
         testsupport::PutFile(html.Path() + "Response_default.html", "<p>%Info%</p>");
         testsupport::PutFile(www.Path() + "hello.txt", "hello");
     }

@@ -7,6 +7,7 @@
 #include "ServerTestSupport.h"
 #include "http/SystemResponse.h"
 
+#include "SettingsSchema.h"
 #include "TempFolder.h"
 
 #include <cerrno>
@@ -53,7 +54,7 @@ protected:
         ServeDocumentsAtRoot();
         settings.SetValue("Setting::Path::Path_0::Options::EnableSSICGI", "1");
         settings.SetValue("Setting::MimeType::text/plain::Ext_00", "txt");
-        settings.SetValue(std::string("Setting::") + CSystemResponse::kHtmlDirectoryKey, html.Path());
+        settings.SetValue(std::string("Setting::").append(schema::kHtmlFileDirectory.path), html.Path());
         settings.SetValue("Setting::CGI::Cgi_0::FileExt", "sh");
         settings.SetValue("Setting::CGI::Cgi_0::ExecuteFile", "0");
         settings.SetValue("Setting::CGI::Cgi_0::Command", "/bin/sh %FilePath%");

@@ -9,6 +9,7 @@
 
 #include "ByteBuffer.h"
 #include "IPv4Address.h"
+#include "SettingsSchema.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,7 @@ protected:
         Entry("ServerPath", "/");
         Entry("LocalPath", www.Path());
         // A page that shows both texts of a refusal.
-        settings.SetValue(std::string("Setting::") + CSystemResponse::kHtmlDirectoryKey, html.Path());
+        settings.SetValue(std::string("Setting::").append(schema::kHtmlFileDirectory.path), html.Path());
         testsupport::PutFile(html.Path() + "Response_default.html", "%Info%|%Detail%");
         testsupport::PutFile(www.Path() + "index.html", "index");
         testsupport::PutFile(www.Path() + ".secret", "secret");

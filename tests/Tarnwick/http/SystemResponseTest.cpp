@@ -4,6 +4,7 @@
 #include "http/ServerFatalException.h"
 
 #include "ByteBuffer.h"
+#include "SettingsSchema.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ const char kNoDetail[] = "詳細情報はありません。";
 
 class SystemResponseTest : public CoreFixture {
 protected:
-    void SetUp() override { settings.SetValue(std::string("Setting::") + kHtmlKey, html.Path()); }
+    void SetUp() override { settings.SetValue(std::string("Setting::").append(kHtmlKey), html.Path()); }
 
     void TearDown() override
     {
@@ -72,7 +73,7 @@ protected:
         return answer;
     }
 
-    static constexpr const char* kHtmlKey = CSystemResponse::kHtmlDirectoryKey;
+    static constexpr std::string_view kHtmlKey = schema::kHtmlFileDirectory.path;
     servertest::TempFolder html;
 };
 
@@ -290,7 +291,7 @@ TEST_F(SystemResponseTest, TemplateFolderDefaultsToHtmlUnderTheServerRoot)
 
 TEST_F(SystemResponseTest, TemplateFolderSettingPassesTheValueFilter)
 {
-    settings.SetValue(std::string("Setting::") + kHtmlKey, "%ServerRoot%Html/pages/");
+    settings.SetValue(std::string("Setting::").append(kHtmlKey), "%ServerRoot%Html/pages/");
     PutFile("Html/pages/Response_404.html", "filtered folder");
     StartCore();
     CSystemResponse response(core.get(), NewRequest(), "info", 404, kNoDetail);

@@ -8,6 +8,7 @@
 
 #include "ByteBuffer.h"
 #include "ConfigClass.h"
+#include "SettingsSchema.h"
 #include "TempFolder.h"
 
 #include <sys/stat.h>
@@ -176,7 +177,7 @@ protected:
         settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
         settings.SetValue("Setting::Path::Path_0::LocalPath", Local(""));
         settings.SetValue("Setting::Path::Path_0::Options::EnableSSICGI", "1");
-        settings.SetValue(std::string("Setting::") + CSystemResponse::kHtmlDirectoryKey, html_.Path());
+        settings.SetValue(std::string("Setting::").append(schema::kHtmlFileDirectory.path), html_.Path());
         testsupport::PutFile(html_.Path() + "Response_default.html", "%ResponseText%|%Info%|%Detail%");
         StartCore();
         ASSERT_EQ(::mkdir(Local("").c_str(), 0755), 0);

@@ -7,6 +7,7 @@
 #include "http/CoreFixture.h"
 
 #include "ByteBuffer.h"
+#include "SettingsSchema.h"
 #include "UrlCoding.h"
 
 #include "CRuntime.h"
@@ -123,7 +124,7 @@ protected:
         settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
         settings.SetValue("Setting::Path::Path_0::LocalPath", served_.Path());
         settings.SetValue("Setting::Path::Path_0::Options::EnableIndex", "1");
-        settings.SetValue(std::string("Setting::") + CSystemResponse::kHtmlDirectoryKey, html_.Path());
+        settings.SetValue(std::string("Setting::").append(schema::kHtmlFileDirectory.path), html_.Path());
         settings.SetValue("Setting::MimeType::text/plain::Ext_00", "txt");
         settings.SetValue("Setting::MimeType::text/html::Ext_00", "html");
         settings.SetValue(std::string("Setting::IconType::") + kBackIcon + "::Filter_00", "..");

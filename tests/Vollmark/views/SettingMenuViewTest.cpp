@@ -11,6 +11,7 @@
 #include "ScriptedPrompts.h"
 #include "ServerSandbox.h"
 
+#include "SettingsSchema.h"
 #include "TextCodec.h"
 
 #include <QApplication>
@@ -165,7 +166,7 @@ TEST_F(SettingMenuViewTest, TemplateFolderOpensOnlyAnExistingFolder)
 
     // A file named as the folder is never handed to the desktop.
     testsupport::PutFile(sandbox_.Root() + "run-me.sh", "#!/bin/sh\n");
-    app_.GetSetting().SetString(CSettingMenuView::kTemplateFolderKey, "%ServerRoot%run-me.sh");
+    app_.GetSetting().SetString(schema::kHtmlFileDirectory.path, "%ServerRoot%run-me.sh");
     prompts_.QueueMessageBoxAnswer(gui::kIdYes);
     prompts_.QueueMessageBoxAnswer(gui::kIdOk);
     view_->OpenItem(4);
