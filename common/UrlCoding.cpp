@@ -65,6 +65,17 @@ bool CollapseFinalDots(std::string& s)
 // U+FFFD in UTF-8, the substitute of the file-name conversion.
 const char kUnicodeReplacement[] = "\xEF\xBF\xBD";
 
+// Whether `converted`, the Shift-JIS of the decoded bytes `decoded`, holds every character
+// as itself: no '?' put in for a character Shift-JIS lacks, and no byte that is no CP932
+// character, so that a file name made of it needs no substitute.
+bool IsFaithfulConversion(const std::string& decoded, const std::string& converted)
+{
+    if (std::count(converted.begin(), converted.end(), '?') != std::count(decoded.begin(), decoded.end(), '?'))
+        return false;
+    // No CP932 character maps to U+FFFD: it stands only for bytes that are no character.
+    return platform::Cp932ToUtf8(converted).find(kUnicodeReplacement) == std::string::npos;
+}
+
 int HexDigit(unsigned char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -200,12 +211,17 @@ bool IsShiftJisUrlPath(const std::string& path)
     const std::string decoded = PercentDecodeBytes(TrimText(path), false, hasHighBytes);
     if (!hasHighBytes)
         return true;
-    const std::string converted = ConvertToShiftJis(decoded);
-    // The conversions write '?' for each character Shift-JIS lacks.
-    if (std::count(converted.begin(), converted.end(), '?') != std::count(decoded.begin(), decoded.end(), '?'))
+    if (!IsFaithfulConversion(decoded, ConvertToShiftJis(decoded)))
         return false;
-    // No CP932 character maps to U+FFFD: it stands only for bytes that are no character.
-    return platform::Cp932ToUtf8(converted).find(kUnicodeReplacement) == std::string::npos;
+    // The detection counts only three-byte UTF-8 sequences, so a UTF-8 name of two-byte
+    // characters ("café" ends in C3 A9) reads as EUC-JP and would become a kanji name nobody
+    // asked for. Browsers send paths in UTF-8 (RFC 3987 3.1): EUC-JP that is well-formed
+    // UTF-8 as well must hold only characters Shift-JIS holds in that reading too. Bytes the
+    // detection keeps as Shift-JIS are left alone: they are how a Shift-JIS name such as
+    // "ﾃｽﾄ一覧" (C3 BD C4 88 EA 97 97) arrives, although they are well-formed UTF-8.
+    if (DetectCharset(decoded.data(), decoded.size()) != kCharsetEucJp || !IsWellFormedUtf8(decoded))
+        return true;
+    return IsFaithfulConversion(decoded, Utf8ToShiftJis(decoded));
 }
 
 bool HoldsBackslashSeparator(const std::string& path)

@@ -30,7 +30,9 @@ std::string NormalizeUrlPath(const std::string& path);
 // Whether NormalizeUrlPath's decoding of `path` gives faithful Shift-JIS: no conversion
 // from UTF-8 or EUC-JP put '?' in place of a character, and every byte belongs to a
 // character that has a Unicode form, so that a file name made of it needs no substitute
-// and no two paths name one file. A path without bytes from 0x80 up always is.
+// and no two paths name one file. Bytes read as EUC-JP that are also well-formed UTF-8
+// must hold only characters Shift-JIS holds in their UTF-8 reading too: so "café" in UTF-8
+// is refused rather than read as EUC-JP. A path without bytes from 0x80 up always is.
 bool IsShiftJisUrlPath(const std::string& path);
 
 // Whether NormalizeUrlPath turns a '\' of `path`, once decoded, into '/': a file written

@@ -204,6 +204,15 @@ TEST(UrlCoding, IsShiftJisUrlPathRefusesWhatWouldBecomeASubstitute)
         {"UTF-8 of a character Shift-JIS lacks", "/%E2%82%AC%E2%82%AC", false},
         {"UTF-8 beyond 16 bits", "/%F0%9F%98%80", false},
         {"question mark beside a lost character", "/%3F%E2%82%AC%E2%82%AC", false},
+        // Two-byte UTF-8 reads as EUC-JP; its UTF-8 reading decides.
+        {"UTF-8 e acute, also EUC-JP of a kanji", "/%C3%A9", false},
+        {"UTF-8 e acute at a name's end", "/caf%C3%A9.txt", false},
+        {"UTF-8 u umlaut", "/z%C3%BCrich", false},
+        {"UTF-8 e acute sent raw", "/caf\xC3\xA9.txt", false},
+        {"UTF-8 n tilde between kanji", "/%E8%A1%A8%C3%B1%E8%A1%A8", false},
+        {"EUC-JP that is no UTF-8", "/%B4%C1%BB%FA.txt", true},
+        {"Shift-JIS that is also UTF-8", "/%C3%BD%C4%88%EA%97%97.txt", true},
+        {"Shift-JIS that is also UTF-8, raw", "/\xC3\xBD\xC4\x97p.txt", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsShiftJisUrlPath(c.path), c.faithful) << c.what;

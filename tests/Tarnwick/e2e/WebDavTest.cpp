@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -40,6 +42,9 @@ constexpr auto kCadaverLimit = 30s;
 constexpr const char* kCadaver = "/usr/bin/cadaver";
 
 constexpr const char* kDavNamespace = "DAV:";
+
+// A whole answer on loopback comes in milliseconds; past this the server hangs.
+constexpr int kRawAnswerMs = 10000;
 
 std::string PercentDecode(const std::string& text)
 {
@@ -107,6 +112,30 @@ protected:
         testsupport::PutFile(bodyFile, bytes);
         return Method("PUT", target, {"-H", "Expect:", "-H", "Content-Type: application/octet-stream",
                                       "--data-binary", "@" + bodyFile});
+    }
+
+    // A GET whose target goes on the wire byte for byte (curl escapes the bytes from 0x80
+    // up): the answer's status and body, read until the server closes the connection.
+    Answer RawGet(const std::string& target)
+    {
+        Answer answer;
+        const int fd = servertest::ConnectAndSend(
+            port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        if (fd < 0)
+            return answer;
+        std::string received;
+        char chunk[4096];
+        ssize_t n = 0;
+        while (servertest::PollReadable(fd, kRawAnswerMs) && (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0)
+            received.append(chunk, static_cast<size_t>(n));
+        ::close(fd);
+        answer.run.exitCode = n == 0 ? 0 : -1;
+        if (received.compare(0, 9, "HTTP/1.1 ") == 0)
+            answer.status = std::atoi(received.c_str() + 9);
+        const std::string::size_type end = received.find("\r\n\r\n");
+        if (end != std::string::npos)
+            answer.body = received.substr(end + 4);
+        return answer;
     }
 
     // COPY or MOVE with a Destination on this server.
@@ -340,6 +369,69 @@ TEST_F(WebDavTest, ColonIsANameCharacterAndAWriteThatABackslashWouldRenameIs400)
     EXPECT_EQ(Transfer("COPY", "/f.txt", "/x%5Cg.txt").status, 400);
     EXPECT_EQ(Transfer("MOVE", "/f.txt", "/x\\g.txt").status, 400);
     EXPECT_TRUE(std::filesystem::is_empty(site + "x"));
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+}
+
+// A name Shift-JIS cannot hold is refused (400) in every spelling and by every method, a
+// two-byte UTF-8 character such as "é" as much as "€"; every spelling of a name it holds
+// reaches its file, Shift-JIS bytes that happen to be well-formed UTF-8 included.
+TEST_F(WebDavTest, NameOutsideShiftJisIs400InEverySpellingAndEveryMethod)
+{
+    // On the disk, but never reachable: the server's names are Shift-JIS.
+    testsupport::PutFile(site + u8"café.txt", "unreachable\n");
+    testsupport::PutFile(site + u8"ﾃｽﾄ一覧.txt", "katakana\n");
+    testsupport::PutFile(site + u8"設定.txt", "kanji\n");
+    testsupport::PutFile(site + "plain.txt", "plain\n");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    Start();
+    const auto put = [this](const std::string& target) { return Put(target, "new\n"); };
+    const auto mkcol = [this](const std::string& target) { return Method("MKCOL", target); };
+    const auto copyTo = [this](const std::string& target) { return Transfer("COPY", "/f.txt", target); };
+    const auto moveTo = [this](const std::string& target) { return Transfer("MOVE", "/f.txt", target); };
+    const auto get = [this](const std::string& target) { return Request(target); };
+    const auto raw = [this](const std::string& target) { return RawGet(target); };
+    const struct {
+        const char* what;
+        std::function<Answer(const std::string&)> send;
+        std::string target;
+        int status;
+        const char* body;  // of a GET that succeeds
+    } cases[] = {
+        {"ASCII", get, "/plain.txt", 200, "plain\n"},
+        {"UTF-8 of half-width katakana", get, "/" + servertest::PercentEncode(u8"ﾃｽﾄ一覧.txt"), 200, "katakana\n"},
+        {"Shift-JIS that is well-formed UTF-8", get, "/%C3%BD%C4%88%EA%97%97.txt", 200, "katakana\n"},
+        {"the same sent raw", raw, "/ﾃｽﾄ一覧.txt", 200, "katakana\n"},
+        {"UTF-8 of kanji", get, "/" + servertest::PercentEncode(u8"設定.txt"), 200, "kanji\n"},
+        {"EUC-JP of kanji", get, "/%C0%DF%C4%EA.txt", 200, "kanji\n"},
+        {"UTF-8 e acute", get, "/caf%C3%A9.txt", 400, ""},
+        {"UTF-8 e acute sent raw", raw, "/" + std::string(u8"café.txt"), 400, ""},
+        {"UTF-8 e acute alone", get, "/%C3%A9", 400, ""},
+        {"UTF-8 u umlaut", get, "/z%C3%BCrich.txt", 400, ""},
+        {"UTF-8 euro sign", get, "/%E2%82%AC.txt", 400, ""},
+        {"UTF-8 beyond 16 bits", get, "/%F0%9F%98%80.txt", 400, ""},
+        {"PUT of e acute", put, "/caf%C3%A9-new.txt", 400, ""},
+        {"MKCOL of u umlaut", mkcol, "/%C3%BC", 400, ""},
+        {"COPY to e acute", copyTo, "/%C3%A9.txt", 400, ""},
+        {"MOVE to n tilde", moveTo, "/a%C3%B1o.txt", 400, ""},
+        {"PUT of Shift-JIS that is well-formed UTF-8", put, "/%C3%BD%C4%97p.txt", 201, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Answer answer = c.send(c.target);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, c.status);
+        if (c.status == 200) {
+            EXPECT_EQ(answer.body, c.body);
+        }
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected = {u8"café.txt", "f.txt", "plain.txt", u8"ﾃｽﾄ一覧.txt", u8"ﾃｽﾄ用.txt",
+                                         u8"設定.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
     EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
 }
 
