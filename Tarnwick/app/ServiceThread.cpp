@@ -6,6 +6,7 @@
 #include "RegistryTw.h"
 #include "TextCodec.h"
 #include "app/ServerApp.h"
+#include "core/ServerStatus.h"
 
 #include <chrono>
 #include <cstdio>
@@ -114,29 +115,54 @@ void CServiceThread::Run()
 void CServiceThread::ServiceMain()
 {
     dispatcher_.RegisterControlHandler([this](uint32_t control) { return HandleControl(control); });
-    std::string failure;
-    if (app_.StartServer() != 0) {
+    if (app_.StartServer() != 0)
         ReportServerEvent(kEventStartError, app_.GetStatusText(), 1);
-        failure = EventText(kEventStartError, app_.GetStatusText());
-    } else {
+    else
         ReportServerEvent(kEventServerStarted, "", 0);
-    }
-    // Running also after a failed start: a client may start the server later. The manager
-    // shows why it does not serve.
-    ReportStatus(platform::ServiceState::Running, 0, failure);
-    while (!serviceStop_.Get())
+    // Running also after a failed start: a client may start the server later. The manager's
+    // status line says why it does not serve, and follows every start and stop a client
+    // makes while the service runs.
+    std::string seenStatus = app_.GetStatusText();
+    std::string shownLine = ServerStatusLine(seenStatus);
+    ReportRunningUnlessStopping(shownLine);
+    while (!serviceStop_.Get()) {
         Pause(kStopPollMs);
+        const std::string status = app_.GetStatusText();
+        if (status == seenStatus)
+            continue;
+        seenStatus = status;
+        const std::string line = ServerStatusLine(status);
+        if (line != shownLine && ReportRunningUnlessStopping(line))
+            shownLine = line;
+    }
     app_.StopServer();
     ReportStatus(platform::ServiceState::Stopped, 0);
     ReportServerEvent(kEventServerStopped, "", 0);
+}
+
+std::string CServiceThread::ServerStatusLine(const std::string& statusText) const
+{
+    if (app_.IsServerRunning())
+        return "";
+    return statusText == CServerStatus::kStopped ? statusText : EventText(kEventStartError, statusText);
+}
+
+bool CServiceThread::ReportRunningUnlessStopping(const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(reportLock_);
+    if (serviceStop_.Get())
+        return false;
+    dispatcher_.ReportStatus(platform::ServiceState::Running, 0, text);
+    return true;
 }
 
 uint32_t CServiceThread::HandleControl(uint32_t control)
 {
     if (control != platform::kServiceControlStop && control != platform::kServiceControlShutdown)
         return platform::kErrorCallNotImplemented;
+    std::lock_guard<std::mutex> guard(reportLock_);
     serviceStop_.Set(1);
-    ReportStatus(platform::ServiceState::StopPending, 0);
+    dispatcher_.ReportStatus(platform::ServiceState::StopPending, 0);
     return platform::kNoError;
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -41,7 +42,7 @@ public:
     static constexpr uint32_t kEventStartError = 0x100;
 
     // `app` must outlive this object; the service thread calls only its StartServer,
-    // StopServer and GetStatusText. Takes the notification socket (NOTIFY_SOCKET) now.
+    // StopServer, GetStatusText and IsServerRunning. Takes the notification socket (NOTIFY_SOCKET) now.
     explicit CServiceThread(CServerApp& app);
     // Asks a running service to stop and waits until the dispatcher has returned, which it
     // does after the server was stopped and STOPPED reported.
@@ -94,9 +95,18 @@ protected:
 
 private:
     void ServiceMain();
+    // What the manager's status line shows for the server with `statusText` (the
+    // application's): "" (the state's name) while it runs, else why it does not serve.
+    std::string ServerStatusLine(const std::string& statusText) const;
+    // Reports RUNNING with `text` unless a stop was requested, whose STOP_PENDING must stay
+    // the last word: false then.
+    bool ReportRunningUnlessStopping(const std::string& text);
 
     CServerApp& app_;
     CLockedValue serviceStop_;
+    // Held while the stop flag is read or set together with a report, so that RUNNING never
+    // follows STOP_PENDING.
+    std::mutex reportLock_;
     platform::CServiceDispatcher dispatcher_;  // also the status handle
     EventWriter eventWriter_;
 };

@@ -764,6 +764,10 @@ TEST_F(ProgramTest, ServiceWithAFailedStartStaysUpForItsClients)
     EXPECT_EQ(object->StartServer(&value), platform::kOk);
     EXPECT_EQ(value, 0);
     EXPECT_EQ(BodyOf(HttpGet(busyPort, "/index.html")), kIndexPage);
+    // The status line follows the client's starts and stops.
+    EXPECT_TRUE(notify.WaitFor("READY=1\nSTATUS=Running"));
+    EXPECT_EQ(object->StopServer(), platform::kOk);
+    EXPECT_TRUE(notify.WaitFor(u8"READY=1\nSTATUS=サーバは停止中です。"));
     object.reset();
     service->Signal(SIGTERM);
     EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
