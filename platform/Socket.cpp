@@ -158,14 +158,18 @@ bool IsTransientAcceptError(int error)
 
 namespace {
 
-// One end's IPv4 address through getpeername or getsockname; 0 for any other family.
+// One end's IPv4 address and port through getpeername or getsockname; false for any other
+// family.
+bool EndAddress(int fd, int (*query)(int, sockaddr*, socklen_t*), sockaddr_in& address)
+{
+    socklen_t size = sizeof address;
+    return query(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0 && address.sin_family == AF_INET;
+}
+
 uint32_t EndIPv4(int fd, int (*query)(int, sockaddr*, socklen_t*))
 {
     sockaddr_in address{};
-    socklen_t size = sizeof address;
-    if (query(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0 || address.sin_family != AF_INET)
-        return 0;
-    return address.sin_addr.s_addr;
+    return EndAddress(fd, query, address) ? address.sin_addr.s_addr : 0;
 }
 
 }  // namespace
@@ -173,6 +177,12 @@ uint32_t EndIPv4(int fd, int (*query)(int, sockaddr*, socklen_t*))
 uint32_t GetPeerIPv4(int fd) { return EndIPv4(fd, ::getpeername); }
 
 uint32_t GetLocalIPv4(int fd) { return EndIPv4(fd, ::getsockname); }
+
+int GetLocalPort(int fd)
+{
+    sockaddr_in address{};
+    return EndAddress(fd, ::getsockname, address) ? ntohs(address.sin_port) : 0;
+}
 
 bool WaitReadable(int fd, int64_t microseconds, bool* ended)
 {

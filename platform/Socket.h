@@ -51,6 +51,8 @@ bool IsTransientAcceptError(int error);
 uint32_t GetPeerIPv4(int fd);
 // The address a connected socket's own end is bound to; 0 when the system cannot tell.
 uint32_t GetLocalIPv4(int fd);
+// The port of that end; 0 when the system cannot tell.
+int GetLocalPort(int fd);
 
 // True when `fd` becomes readable (bytes, the end of stream or an error waiting) within
 // `microseconds`; 0 or less only looks. `ended`, when given, tells whether the peer's end

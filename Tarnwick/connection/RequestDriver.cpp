@@ -218,7 +218,7 @@ void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const 
         throw new CFilePutResponse(core_, threadView, request, path);
     if (remove)
         throw new CFileDeleteResponse(core_, threadView, request, path);
-    throw new CFileMoveResponse(core_, threadView, request, path);
+    throw new CFileMoveResponse(core_, threadView, request, path, state_);
 }
 
 void CConnectionThread::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,

@@ -12,6 +12,8 @@ CIPv4Address CConnectionState::GetLocalAddress() const
     return address;
 }
 
+int CConnectionState::GetLocalPort() const { return platform::GetLocalPort(socket_->GetHandle()); }
+
 int CConnectionState::GetSocketStateText()
 {
     if (timeout_->IsTimedOut()) {

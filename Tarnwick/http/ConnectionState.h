@@ -29,6 +29,8 @@ public:
     // listening on every interface has no one address of its own. 0.0.0.0 when the
     // system cannot tell.
     CIPv4Address GetLocalAddress() const;
+    // The port of that end; 0 when the system cannot tell.
+    int GetLocalPort() const;
 
 private:
     CTimeoutTarget* timeout_;

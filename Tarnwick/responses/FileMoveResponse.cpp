@@ -1,5 +1,6 @@
 #include "responses/FileMoveResponse.h"
 
+#include "http/ConnectionState.h"
 #include "http/ServerFatalException.h"
 #include "http/SystemResponse.h"
 #include "responses/FileDeleteResponse.h"
@@ -61,17 +62,45 @@ bool Overlaps(const std::string& a, const std::string& b)
     return first.compare(0, second.size(), second) == 0 || second.compare(0, first.size(), first) == 0;
 }
 
-// The authority of an absolute Destination ("" for an absolute path alone), and whether
-// it names the host the request was sent to. RFC 3986 6.2.2.1: host names compare without
-// regard to case.
-bool NamesThisHost(const std::string& destination, const std::string& requestHost)
+// The ports a URL of that scheme means when it names none (RFC 9110 4.2.1, 4.2.2).
+constexpr int kHttpDefaultPort = 80;
+constexpr int kHttpsDefaultPort = 443;
+// A TCP port is 16 bits.
+constexpr int kHighestPort = 65535;
+
+// The port a URL's authority names: its digits after the last ':', or the scheme's
+// default without them; -1 for anything else.
+int AuthorityPort(const std::string& scheme, const std::string& authority, std::string::size_type colon)
+{
+    if (colon == std::string::npos || colon + 1 == authority.size())
+        return platform::_mbsicmp(scheme, "https") == 0 ? kHttpsDefaultPort : kHttpDefaultPort;
+    int port = 0;
+    for (std::string::size_type i = colon + 1; i < authority.size(); ++i) {
+        if (authority[i] < '0' || authority[i] > '9' || port > kHighestPort)
+            return -1;
+        port = port * 10 + (authority[i] - '0');
+    }
+    return port <= kHighestPort ? port : -1;
+}
+
+// Whether an absolute Destination names the host the request was sent to: the Host
+// header's text, or without one the connection's own address and port. A Destination
+// that is a path alone always does.
+bool NamesThisHost(const std::string& destination, const std::string& requestHost, const std::string& localAddress,
+                   int localPort)
 {
     const std::string::size_type scheme = destination.find("://");
     if (scheme == std::string::npos)
         return true;
     const std::string::size_type start = scheme + 3;
     const std::string authority = destination.substr(start, destination.find('/', start) - start);
-    return requestHost.empty() || platform::_mbsicmp(authority, requestHost) == 0;
+    // RFC 3986 6.2.2.1: host names compare without regard to case.
+    if (!requestHost.empty())
+        return platform::_mbsicmp(authority, requestHost) == 0;
+    // RFC 9112 3.3: without Host the request named the address the client reached.
+    const std::string::size_type colon = authority.rfind(':');
+    return authority.substr(0, colon) == localAddress &&
+           AuthorityPort(destination.substr(0, scheme), authority, colon) == localPort;
 }
 
 void CopyOneFile(const std::string& from, const std::string& to)
@@ -108,8 +137,11 @@ void MakeRealFolder(const std::string& path)
 }  // namespace
 
 CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                     const CHttpRequest& request, const CRequestPath& path)
-    : CNormalResponse(core, threadView, request, path)
+                                     const CHttpRequest& request, const CRequestPath& path,
+                                     const CConnectionState& connection)
+    : CNormalResponse(core, threadView, request, path),
+      localAddress_(connection.GetLocalAddress().ToString()),
+      localPort_(connection.GetLocalPort())
 {
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
         throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
@@ -140,7 +172,8 @@ void CFileMoveResponse::Build()
         throw new CSystemResponse(core_, threadView_, kBadDestination, 500, kNoDetail);
     // RFC 4918 9.8.4: a copy to another server is that server's to make; this one does
     // not make it under its own name.
-    if (!NamesThisHost(TrimOws(request_.GetHeader("Destination", "")), path_.GetTargetHost()))
+    if (!NamesThisHost(TrimOws(request_.GetHeader("Destination", "")), path_.GetTargetHost(), localAddress_,
+                       localPort_))
         throw new CSystemResponse(core_, threadView_, kOtherFolder, 502, kNoDetail);
     // The same rules as for a written request path: no name that Shift-JIS cannot hold,
     // and no '\' that would be taken for '/'.

@@ -2,7 +2,8 @@
 // COPY and MOVE of the file or folder at the path to the target that the Destination
 // header names; 201 when the target is new, 204 when it replaced one, without a body.
 //
-// The Destination's scheme and host are dropped: the target is looked up on this server,
+// A Destination must name the host the request was sent to (its Host header, or without
+// one the address and port the client reached); its path is looked up on this server,
 // under the host of the request, and resolved like any request path, so it stays inside
 // a path entry's folder. Source and target must belong to path entries with the same
 // LocalPath. The target's folder must exist. With "Overwrite: F" an existing target is
@@ -21,24 +22,26 @@
 #include <string>
 
 class CByteBuffer;
+class CConnectionState;
 
 class CFileMoveResponse : public CNormalResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node.
-    // Throws a new CSystemResponse with 404 when nothing exists at the path or it has no
-    // local path (a refused path, a Forward entry).
+    // `core` is not owned and outlives the response; `threadView` is the request's node;
+    // `connection` is read here only, for the address the client reached. Throws a new
+    // CSystemResponse with 404 when nothing exists at the path or it has no local path (a
+    // refused path, a Forward entry), 403 for a MOVE of a path entry's folder.
     CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                      const CRequestPath& path);
+                      const CRequestPath& path, const CConnectionState& connection);
 
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}
     // Copies or moves, and sets 201 or 204. Throws a new CSystemResponse with 500 for an
-    // unusable Destination, 400 when its decoded path holds a control byte, 502 when the
-    // target is not served or belongs to an entry with another LocalPath (or to none with
-    // a local path), 403 when source and target are one file (same device and inode) or
-    // one lies inside the other, 409 when the target's folder is missing, 412 for an
-    // existing target under "Overwrite: F". Throws CServerFatalException when a
-    // file-system step fails.
+    // unusable Destination; 400 when its decoded path holds a control byte, a character
+    // Shift-JIS cannot hold or a '\'; 502 when it names another host, or the target is not
+    // served or belongs to an entry with another LocalPath (or to none with a local path);
+    // 403 when source and target are one file (same device and inode) or one lies inside
+    // the other; 409 when the target's folder is missing; 412 for an existing target under
+    // "Overwrite: F". Throws CServerFatalException when a file-system step fails.
     void Build() override;
     int64_t GetContentLength() override { return 0; }
     // No body: sets the buffer's length to 0 and returns 0.
@@ -53,4 +56,7 @@ public:
 private:
     // `from` and `to` end in '/'; without `members` only the folder itself is made.
     void CopyTree(const std::string& from, const std::string& to, bool members);
+
+    std::string localAddress_;  // dotted, of the connection's own end
+    int localPort_;
 };

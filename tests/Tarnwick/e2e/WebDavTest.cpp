@@ -541,32 +541,50 @@ TEST_F(WebDavTest, CopyAndMoveToAnotherPathEntryAreRefused)
     EXPECT_FALSE(Exists(site + "o.txt"));
 }
 
+// RFC 4918 9.8.4: a Destination on another host is that host's to write. The host is the
+// one the request named in Host, or without Host (HTTP/1.0) the address and port the
+// client reached (RFC 9112 3.3).
 TEST_F(WebDavTest, DestinationOnAnotherHostIs502AndWritesNothing)
 {
     testsupport::PutFile(site + "f.txt", "file\n");
     Start();
     const std::string local = "127.0.0.1:" + std::to_string(port);
+    const std::vector<std::string> withHost = {};
+    const std::vector<std::string> withoutHost = {"--http1.0", "-H", "Host:"};
     const struct {
         const char* method;
         std::string destination;
+        const std::vector<std::string>& host;
         int status;
     } cases[] = {
-        {"COPY", "http://elsewhere.example/g.txt", 502},
-        {"MOVE", "http://elsewhere.example/g.txt", 502},
-        {"COPY", "http://127.0.0.1:1/g.txt", 502},
-        {"COPY", "http://elsewhere.example", 502},
+        {"COPY", "http://elsewhere.example/g.txt", withHost, 502},
+        {"MOVE", "http://elsewhere.example/g.txt", withHost, 502},
+        {"COPY", "http://127.0.0.1:1/g.txt", withHost, 502},
+        {"COPY", "http://elsewhere.example", withHost, 502},
         // The request's own host, in any case, is this server.
-        {"COPY", "HTTP://" + local + "/h.txt", 201},
+        {"COPY", "HTTP://" + local + "/h.txt", withHost, 201},
+        {"COPY", "http://elsewhere.example/g.txt", withoutHost, 502},
+        {"MOVE", "http://elsewhere.example/g.txt", withoutHost, 502},
+        {"COPY", "http://127.0.0.1:1/g.txt", withoutHost, 502},
+        {"COPY", "http://127.0.0.1/g.txt", withoutHost, 502},
+        {"COPY", "http://127.0.0.2:" + std::to_string(port) + "/g.txt", withoutHost, 502},
+        {"COPY", "http://" + local + "x/g.txt", withoutHost, 502},
+        {"COPY", "http://" + local + "/i.txt", withoutHost, 201},
+        {"COPY", "/path-only.txt", withoutHost, 201},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.method) + " " + c.destination);
-        const Answer answer = Method(c.method, "/f.txt", {"-H", "Destination: " + c.destination});
+        SCOPED_TRACE(std::string(c.method) + " " + c.destination + (c.host.empty() ? "" : " without Host"));
+        std::vector<std::string> extra = c.host;
+        extra.insert(extra.end(), {"-H", "Destination: " + c.destination});
+        const Answer answer = Method(c.method, "/f.txt", extra);
         ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
         EXPECT_EQ(answer.status, c.status);
     }
     EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
     EXPECT_FALSE(Exists(site + "g.txt"));
     EXPECT_TRUE(Exists(site + "h.txt"));
+    EXPECT_TRUE(Exists(site + "i.txt"));
+    EXPECT_TRUE(Exists(site + "path-only.txt"));
 }
 
 // The rule of every request path: no byte sequence that is no Shift-JIS name becomes one.

@@ -124,12 +124,13 @@ protected:
         const CHttpRequest request(method + " " + EscapeUrlAll(object) + " HTTP/1.1\r\nHost: test\r\n" + headers +
                                        "\r\n",
                                    thread_.GetSubAccessor("RequestInfo"));
-        const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
+        // As the driver does: the Host header picks the entry and names this server.
+        const CRequestPath path(request.GetObject(), request.GetHeader("Host"), core->GetSettingAccessor());
         if (method == "PUT" || method == "MKCOL")
             return std::make_unique<CFilePutResponse>(core.get(), thread_, request, path);
         if (method == "DELETE")
             return std::make_unique<CFileDeleteResponse>(core.get(), thread_, request, path);
-        return std::make_unique<CFileMoveResponse>(core.get(), thread_, request, path);
+        return std::make_unique<CFileMoveResponse>(core.get(), thread_, request, path, connection_.state);
     }
 
     // Drives the response as the pipeline does, the body in chunks of kChunk.
@@ -167,6 +168,7 @@ protected:
     }
 
     CConfigAccessor thread_;
+    servertest::TestConnection connection_;
 };
 
 // --- PUT -------------------------------------------------------------------------------
@@ -350,13 +352,13 @@ TEST_F(FileWriteResponseTest, DeleteOfALinkToAFolderRemovesOnlyTheLink)
 
 // --- MOVE ------------------------------------------------------------------------------
 
-TEST_F(FileWriteResponseTest, MoveRenamesWithinTheFolderWhateverHostTheDestinationNames)
+TEST_F(FileWriteResponseTest, MoveRenamesWithinTheFolderWhateverFormTheDestinationTakes)
 {
     const struct {
         const char* description;
         std::string header;
     } cases[] = {
-        {"a full URL naming another host", "Destination: http://elsewhere.example:8080/b.txt\r\n"},
+        {"a full URL naming the request's host", "Destination: http://TEST/b.txt\r\n"},
         {"a path to normalise", "Destination: //./b.txt\r\n"},
         {"the header name in lower case", "destination: https://test/b.txt\r\n"},
         {"another entry with the same folder", "Destination: http://test/same/b.txt\r\n"},
