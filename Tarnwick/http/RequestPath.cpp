@@ -14,6 +14,28 @@
 
 namespace {
 
+// Folders above an entry's folder that HoldsEntryFolder climbs at the most: past this
+// many a file system's root is reached in any real tree.
+constexpr int kMaxFolderDepth = 256;
+
+// Whether `folder` (a real folder, no link) is `entryFolder` or a folder above it, as the
+// file system sees them: ".." climbs the real tree, whatever links the entry's path went
+// through.
+bool IsOnTheWayTo(const std::string& folder, const std::string& entryFolder)
+{
+    std::string step = entryFolder;
+    for (int depth = 0; depth < kMaxFolderDepth; ++depth) {
+        if (platform::IsSameFile(step, folder))
+            return true;
+        const std::string parent = step + "/..";
+        // The root is its own parent.
+        if (platform::IsSameFile(parent, step))
+            return false;
+        step = parent;
+    }
+    return false;
+}
+
 // The '/'-separated segments of a relative path; '/' is never the second byte of a
 // Shift-JIS character, so a plain split is safe.
 std::vector<std::string> SplitSegments(const std::string& path)
@@ -230,6 +252,35 @@ int CRequestPath::IsHidden() const
     for (const std::string& segment : SplitSegments(relativePath_))
         if (segment[0] == '.')
             return 1;
+    return 0;
+}
+
+int CRequestPath::HoldsEntryFolder() const
+{
+    if (localPath_.empty())
+        return 0;
+    if (relativePath_.empty())
+        return 1;
+    const std::string target = WithoutTrailingSlash(localPath_);
+    platform::FileStatus status;
+    const bool realFolder =
+        platform::GetFileStatus(target, status) && !status.isLink && status.kind == platform::PathKind::Directory;
+    CConfigReadLock lock(settingsView_);
+    std::vector<std::string> entries;
+    pathListView_.GetSections(entries);
+    for (const std::string& name : entries) {
+        const CConfigAccessor entry = pathListView_.GetSubAccessor(name);
+        if (!schema::kForward.Read(entry).empty())
+            continue;
+        const std::string folder = WithoutTrailingSlash(schema::kLocalPath.Read(entry));
+        if (folder.empty())
+            continue;
+        // Spelled below the target: a link named by the path counts too.
+        if (folder == target || folder.compare(0, target.size() + 1, target + '/') == 0)
+            return 1;
+        if (realFolder && IsOnTheWayTo(target, folder))
+            return 1;
+    }
     return 0;
 }
 

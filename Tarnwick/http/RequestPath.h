@@ -50,9 +50,13 @@ public:
     // 1 when the object or the redirect location holds a byte below 0x20 or 0x7F: such a
     // path must not reach a header or a log line, and the request is refused as bad.
     int HoldsControlByte() const;
-    // 1 when the local path is the chosen entry's own folder (its LocalPath): removing or
-    // moving it would leave the entry serving nothing.
-    int IsEntryFolder() const { return !localPath_.empty() && relativePath_.empty() ? 1 : 0; }
+    // 1 when the local path is the folder of a path entry (its LocalPath), the chosen
+    // entry's or any other's whatever its host, or a folder on the way to one: removing,
+    // moving or replacing it would leave that entry serving nothing. Another entry's
+    // folder counts however it is spelled or linked; a symbolic link named by the path is
+    // removed as itself and counts only when an entry's LocalPath is spelled through it.
+    // Reads the settings under their lock and the file system now.
+    int HoldsEntryFolder() const;
 
 private:
     void ResolvePath();

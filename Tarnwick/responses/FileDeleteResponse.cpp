@@ -20,7 +20,7 @@ CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, const CConfigAccesso
 {
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
         throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
-    if (path_.IsEntryFolder())
+    if (path_.HoldsEntryFolder())
         throw new CSystemResponse(core_, threadView_, kEntryFolder, 403, kNoDetail);
 }
 

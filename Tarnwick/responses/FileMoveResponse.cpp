@@ -145,7 +145,7 @@ CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& t
 {
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
         throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
-    if (path_.IsEntryFolder() && request.GetMethod() == "MOVE")
+    if (request.GetMethod() == "MOVE" && path_.HoldsEntryFolder())
         throw new CSystemResponse(core_, threadView_, kEntryFolder, 403, kNoDetail);
 }
 
@@ -208,6 +208,9 @@ void CFileMoveResponse::Build()
     // RFC 4918 10.6: only "F" keeps what is there; no header means "T".
     if (existing != Kind::Missing && TrimOws(request_.GetHeader("Overwrite", "")) == "F")
         throw new CSystemResponse(core_, threadView_, kAlreadyExists, 412, kNoDetail);
+    // What a replaced target holds goes first: a path entry's folder must not.
+    if (existing != Kind::Missing && target.HoldsEntryFolder())
+        throw new CSystemResponse(core_, threadView_, kEntryFolder, 403, kNoDetail);
     // RFC 4918 9.8.5, 9.9.4: 201 for a new resource, 204 for one replaced.
     SetResponseCode(existing == Kind::Missing ? 201 : 204);
 

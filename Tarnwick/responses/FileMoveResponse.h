@@ -29,7 +29,8 @@ public:
     // `core` is not owned and outlives the response; `threadView` is the request's node;
     // `connection` is read here only, for the address the client reached. Throws a new
     // CSystemResponse with 404 when nothing exists at the path or it has no local path (a
-    // refused path, a Forward entry), 403 for a MOVE of a path entry's folder.
+    // refused path, a Forward entry), 403 for a MOVE of a path entry's folder or of one that
+    // holds it (CRequestPath::HoldsEntryFolder).
     CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                       const CRequestPath& path, const CConnectionState& connection);
 
@@ -40,7 +41,8 @@ public:
     // Shift-JIS cannot hold or a '\'; 502 when it names another host, or the target is not
     // served or belongs to an entry with another LocalPath (or to none with a local path);
     // 403 when source and target are one file (same device and inode) or one lies inside
-    // the other; 409 when the target's folder is missing; 412 for an existing target under
+    // the other, or when an existing target holds a path entry's folder
+    // (CRequestPath::HoldsEntryFolder); 409 when the target's folder is missing; 412 for an existing target under
     // "Overwrite: F". Throws CServerFatalException when a file-system step fails.
     void Build() override;
     int64_t GetContentLength() override { return 0; }

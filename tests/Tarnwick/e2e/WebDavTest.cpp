@@ -631,6 +631,62 @@ TEST_F(WebDavTest, DeleteOrMoveOfAPathEntrysOwnFolderIs403AndRemovesNothing)
     EXPECT_EQ(Put("/other/p.txt", "p").status, 201);
 }
 
+// Reached through the outer entry "/", a folder that another entry serves is that entry's
+// folder all the same, however its LocalPath is spelled; so is a folder on the way to one.
+TEST_F(WebDavTest, AnotherEntrysFolderReachedThroughAnOuterEntryIsNeitherRemovedNorMoved)
+{
+    const std::string links = docs.Path() + "links/";
+    ASSERT_EQ(::mkdir(links.c_str(), 0755), 0);
+    for (const char* folder : {"dav", "holder", "holder/deep", "free", "real"})
+        ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0);
+    testsupport::PutFile(site + "dav/d.txt", "dav\n");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    // One entry's LocalPath goes through a link outside the site, one through a link in it.
+    ASSERT_EQ(::symlink((site + "dav").c_str(), (links + "dav").c_str()), 0);
+    ASSERT_EQ(::symlink((site + "real").c_str(), (site + "alias").c_str()), 0);
+    ServeFolder(2, "/inner/", links + "dav/", {"EnableWrite"});
+    ServeFolder(3, "/deep/", site + "holder/deep/", {"EnableWrite"});
+    ServeFolder(4, "/aliased/", site + "alias/", {"EnableWrite"});
+    Start();
+    const struct {
+        const char* method;
+        const char* target;
+        const char* destination;
+        int status;
+    } cases[] = {
+        {"DELETE", "/dav/", "", 403},
+        {"DELETE", "/dav", "", 403},
+        {"MOVE", "/dav/", "/moved/", 403},
+        {"DELETE", "/holder/", "", 403},
+        {"MOVE", "/holder/", "/moved/", 403},
+        {"DELETE", "/alias", "", 403},
+        {"MOVE", "/alias", "/moved", 403},
+        {"COPY", "/f.txt", "/dav/", 403},
+        {"MOVE", "/f.txt", "/holder", 403},
+        // A folder that is no entry's, and the entry's own files, go as ever.
+        {"DELETE", "/dav/d.txt", "", 204},
+        {"MOVE", "/free/", "/moved/", 201},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.target);
+        std::vector<std::string> extra;
+        if (*c.destination)
+            extra = {"-H", "Destination: " + Url(c.destination)};
+        const Answer answer = Method(c.method, c.target, extra);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, c.status);
+    }
+    EXPECT_TRUE(IsFolder(site + "dav"));
+    EXPECT_TRUE(IsFolder(site + "holder/deep"));
+    EXPECT_TRUE(Exists(site + "alias"));
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+    EXPECT_TRUE(IsFolder(site + "moved"));
+    EXPECT_FALSE(Exists(site + "free"));
+    // The entries still serve their folders.
+    EXPECT_EQ(Put("/inner/p.txt", "p").status, 201);
+    EXPECT_EQ(testsupport::GetFile(site + "dav/p.txt"), "p");
+}
+
 TEST_F(WebDavTest, CopyAndMoveFollowOverwriteAndTellCreatedFromReplaced)
 {
     Start();
