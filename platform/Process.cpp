@@ -99,6 +99,8 @@ std::string QuoteArgument(const std::string& argument)
     return quoted;
 }
 
+const char* const* OwnEnvironment() { return environ; }
+
 int SpawnProcess(const SpawnOptions& options, ProcessId* pid)
 {
     if (options.args.empty() || options.args[0].empty())

@@ -31,6 +31,10 @@ std::vector<CommandArgument> SplitCommandLine(const std::string& commandLine);
 // double quote or backslash and is not empty; else in double quotes with '"' and '\' escaped.
 std::string QuoteArgument(const std::string& argument);
 
+// This process's environment as the C runtime holds it: "NAME=value" entries, ended by a
+// null pointer. Valid until the environment is changed.
+const char* const* OwnEnvironment();
+
 // A standard stream of SpawnOptions that the program shares with us as it is (even closed).
 constexpr int kInheritStream = -2;
 

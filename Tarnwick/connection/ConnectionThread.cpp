@@ -7,7 +7,7 @@
 #include "Template.h"
 #include "TextTrim.h"
 #include "core/ServerCore.h"
-#include "core/ServerVariables.h"
+#include "core/SecondTexts.h"
 #include "http/HttpRequest.h"
 #include "http/RequestHeader.h"
 #include "http/Response.h"
@@ -23,7 +23,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -248,7 +247,7 @@ CConfigAccessor CConnectionThread::BeginThreadLog()
     char name[32];
     std::snprintf(name, sizeof name, "Thread_%04x", core_->NextRequestNumber());
     const CConfigAccessor view = requestTree_.GetAccessor("Threads").GetSubAccessor(name);
-    const CConfigAccessor startTime = SetTimeVariables(0);
+    const CConfigAccessor startTime = CSecondTexts::Now().Stamp();
     {
         CConfigLock lock(view);
         view.SetString("ThreadName", name);
@@ -264,7 +263,7 @@ void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
 {
     const std::string name = threadView.GetString("ThreadName", "");
     const int max = core_->GetCoreSettings().MaxThreadLog();
-    threadView.GetSubAccessor("EndTime").CopyFrom(SetTimeVariables(0));
+    threadView.GetSubAccessor("EndTime").CopyFrom(CSecondTexts::Now().Stamp());
     // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
     core_->GetContext().Finish(threadView, name, max);
 }
@@ -316,21 +315,6 @@ void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
         text = line.GetText("-");
     }
     core_->GetLog().AddRequestLine(text);
-}
-
-CConfigAccessor CConnectionThread::SetTimeVariables(int allNames)
-{
-    const CConfigAccessor node = scratch_.GetAccessor("Time");
-    const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    // The leaves change once a second: a request's start and end, and the requests after
-    // it within the same second, reuse them.
-    if (now != timeLeavesSecond_ || allNames != timeLeavesAllNames_) {
-        node.Clear();
-        CServerVariables::SetTimeLeaves(node, now, allNames);
-        timeLeavesSecond_ = now;
-        timeLeavesAllNames_ = allNames;
-    }
-    return node;
 }
 
 std::string CConnectionThread::BuildHeaderText(const CConfigAccessor& responseView)

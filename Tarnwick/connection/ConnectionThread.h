@@ -119,9 +119,6 @@ public:
     void EndThreadLog(const CConfigAccessor& threadView);
     void UpdateTransferSizes(const CConfigAccessor& threadView);
     void WriteRequestLog(const CConfigAccessor& threadView);
-    // A node of time leaves for now in the connection's scratch tree: Date, Time and GMT,
-    // and with allNames the other nine names of the server's value filter.
-    CConfigAccessor SetTimeVariables(int allNames);
 
     CConnectionState& GetState() { return state_; }
 
@@ -144,12 +141,9 @@ private:
     CServerCore* core_;  // not owned
     std::unique_ptr<CTcpSocket> socket_;
     CConnectionState state_;
-    CConfigClass scratch_;
     // The node of the request in progress, "Threads::Thread_xxxx", listed in the core's
     // context tree until the request ends.
     CConfigClass requestTree_;
-    int64_t timeLeavesSecond_ = -1;  // the second the scratch tree's time leaves show
-    int timeLeavesAllNames_ = 0;
     int idleTimeMs_ = 0;
     int keepAlive_ = 0;
     int64_t bytesSent_ = 0;

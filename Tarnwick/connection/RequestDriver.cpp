@@ -21,7 +21,7 @@
 #include "http/SystemResponse.h"
 #include "net/FastListener.h"
 #include "net/TcpSocket.h"
-#include "process/SubProcess.h"
+#include "responses/CGIProgram.h"
 #include "responses/CGIResponse.h"
 #include "responses/DavPropfindResponse.h"
 #include "responses/DirectoryResponse.h"
@@ -226,7 +226,7 @@ void CConnectionThread::CheckCGI(const CConfigAccessor& threadView, const CHttpR
 {
     if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
         return;
-    const std::string command = CSubProcess::MakeCommandLine(core_, path.GetLocalPath(), request.GetQueryDecoded());
+    const std::string command = MakeCommandLine(core_, path.GetLocalPath(), request.GetQueryDecoded());
     if (command.empty())
         return;
     if (contentLength_ > CCGIResponse::kMaxRequestBody) {

@@ -1,6 +1,6 @@
 #include "core/ServerLog.h"
 
-
+#include "core/SecondTexts.h"
 #include "FileIo.h"
 #include "FilePath.h"
 #include "SettingsSchema.h"
@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -64,16 +63,6 @@ std::string EscapeControlBytes(const std::string& text)
     return result;
 }
 
-std::string LocalTimePrefix()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[64];
-    const std::size_t n = std::strftime(text, sizeof text, "[%Y/%m/%d %H:%M:%S]", &local);
-    return std::string(text, n);
-}
-
 std::string Describe(const char* what, const std::string& path, int err)
 {
     return std::string(what) + path + " : " + std::strerror(err);
@@ -95,7 +84,7 @@ void CServerLog::AddSystemLine(const char* format, ...)
     va_start(args, format);
     std::string message = FormatText(format, args);
     va_end(args);
-    Append(systemLines_, LocalTimePrefix() + message);
+    Append(systemLines_, CSecondTexts::Now().LogPrefix() + message);
 }
 
 void CServerLog::Append(Queue& queue, const std::string& line)
@@ -187,7 +176,7 @@ bool CServerLog::FlushQueue(Queue& queue, const schema::TextKey& fileName, std::
         queue.failing = true;
     }
     if (firstFailure)
-        Append(systemLines_, LocalTimePrefix() + "SystemError : " + error);
+        Append(systemLines_, CSecondTexts::Now().LogPrefix() + "SystemError : " + error);
     return false;
 }
 

@@ -5,8 +5,9 @@
 
 #include "ConfigAccessor.h"
 
-#include <cstddef>
 #include <cstdint>
+
+class CSecondTexts;
 
 class CServerVariables : public CConfigValueFilter {
 public:
@@ -15,17 +16,9 @@ public:
     // A value without '%' holds no placeholder and comes back unchanged.
     std::string Filter(std::string_view key, std::string_view value) override;
 
-    // The time leaves for a moment, in local time (GMT as an HTTP date): Date, Time and
-    // GMT, and with allNames the other nine.
-    static void SetTimeLeaves(const CConfigAccessor& node, int64_t secondsSince1970, int allNames = 1);
-
 private:
-    // Expansions kept per thread: more than the values with placeholders one request
-    // reads, so that they do not evict each other; each miss replaces the oldest.
-    static constexpr size_t kKeptExpansions = 4;
-
-    // `value` with the placeholders filled for the second `second`.
-    std::string Expand(std::string_view value, int64_t second);
+    // `value` with the placeholders filled from the texts of one second.
+    std::string Expand(std::string_view value, CSecondTexts& texts);
 
     CConfigAccessor serverInfo_;
     // Tells this filter's kept expansions from those of an earlier one at the same address.

@@ -1,7 +1,8 @@
 #pragma once
 // What a connection's long-running work (reading a header, a CGI program) polls to learn
-// that it should give up, and the scoped time-out that brackets such work.
+// that it should give up.
 
+#include "thread/StopCheck.h"
 #include "thread/TimeoutWatcher.h"
 
 #include "IPv4Address.h"
@@ -11,7 +12,7 @@
 class CTcpSocket;
 class CWorkerThread;
 
-class CConnectionState {
+class CConnectionState : public CStopCheck {
 public:
     // The three facets of one connection: its time-out target, its socket and its thread.
     // None is owned; all outlive the record.
@@ -23,8 +24,8 @@ public:
     // 1 with the text set when the connection should stop: "タイムアウトしました" (timed
     // out), "切断しました" (the peer closed), "中断しました" (stop requested); else 0 and
     // the text stays.
-    int GetSocketStateText();
-    const std::string& GetText() const { return text_; }
+    int GetSocketStateText() override;
+    const std::string& GetText() const override { return text_; }
     // The address the client reached this server at (the socket's own end): a server
     // listening on every interface has no one address of its own. 0.0.0.0 when the
     // system cannot tell.
@@ -37,16 +38,4 @@ private:
     CTcpSocket* socket_;
     CWorkerThread* thread_;
     std::string text_;
-};
-
-// Disarms its target when it goes out of scope, so an exception leaves nothing armed.
-class CTimeoutGuard {
-public:
-    explicit CTimeoutGuard(CTimeoutTarget* target) : target_(target) {}
-    virtual ~CTimeoutGuard() { target_->Disarm(); }
-    CTimeoutGuard(const CTimeoutGuard&) = delete;
-    CTimeoutGuard& operator=(const CTimeoutGuard&) = delete;
-
-private:
-    CTimeoutTarget* target_;
 };

@@ -100,8 +100,9 @@ void CResponse::SetResponseCode(int code)
 
 void CResponse::SetDefaultHeaders()
 {
-    // Everything read comes first: the request's own response node is then
-    // written under one hold of the context tree's lock, which every worker shares.
+    // Everything read comes first: the response node is then written under one hold of
+    // its tree's lock (the connection's own tree), so that a reader copying the context
+    // tree sees all of the default headers or none.
     const std::string server = infoView_.GetString("ServerSignature", "Tarnwick");
     const CCoreSettings& settings = core_->GetCoreSettings();
     // RFC 9110 5.1: field names are case-insensitive, so the name is matched in any case.

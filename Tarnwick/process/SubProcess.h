@@ -2,28 +2,24 @@
 // Runs one external program for one request: a CGI script or the program of an SSI exec.
 // The program is started without a shell, its argument vector split from a command line;
 // the request body is fed to its standard input, and its standard output and standard
-// error are collected until it ends, each in a spool that keeps only its start in memory. The run happens on the connection's
-// worker thread; the watchdog may end it from its own thread through OnTimeout.
+// error are collected until it ends, each in a spool that keeps only its start in memory.
+// The run happens on the connection's worker thread; the watchdog may end it from its own
+// thread through OnTimeout. What the program is started with (its command line, its
+// environment) the caller makes (responses/CGIProgram).
 //
-// Calling order for one run: construct; fill GetInput() (CGI only); PrepareEnvironment;
+// Calling order for one run: construct; fill GetInput() (CGI only); SetEnvironmentBlock;
 // Start; read GetOutput() and GetErrors() (also after Start threw); destroy.
 
 #include "ByteBuffer.h"
-#include "ConfigAccessor.h"
 #include "Process.h"
 #include "process/OutputSpool.h"
 #include "thread/LockedValue.h"
+#include "thread/StopCheck.h"
 #include "thread/TimeoutWatcher.h"
 
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <vector>
-
-class CConnectionState;
-class CHttpRequest;
-class CRequestPath;
-class CServerCore;
 
 // The one failure of a run; thrown by value, the message says what failed.
 struct CSubProcessException {
@@ -36,43 +32,28 @@ public:
     // program that writes more than this to its standard output or standard error is ended.
     static constexpr int32_t kMaxOutput = 64 * 1024 * 1024;
 
-    // `core` and `connection` are not owned and outlive the runner; the connection is
-    // polled while the child runs so that a lost client ends the run. `maxOutput` bounds
-    // each of the two outputs (tests set a small one).
-    CSubProcess(CServerCore* core, CConnectionState& connection, int32_t maxOutput = kMaxOutput);
+    // `stop` (not owned) outlives the runner and is polled while the child runs, so that
+    // a lost client ends the run. `maxOutput` bounds each of the two outputs (tests set a
+    // small one).
+    explicit CSubProcess(CStopCheck& stop, int32_t maxOutput = kMaxOutput);
     // Ends a child that still runs (its whole process group), closes every pipe and reaps it.
     ~CSubProcess() override;
 
-    // The command line for a script: "" when no CGI entry of the settings serves the file.
-    // Each argument of the entry's Command is filled on its own (%FilePath%, %Query%; any
-    // other placeholder stays as written), once, so no inserted text is expanded again
-    // and none can split into more arguments. Arguments are quoted as SplitCommandLine
-    // reads them back.
-    static std::string MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query);
-
-    // Fills the environment block: the CGI variables of the request, then of the server's
-    // own environment only PATH, LANG, LC_* and TZ, so that no secret of the server (a
-    // credential, a key) reaches a program. SERVER_ADDR is the connection's own address.
-    void PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                            const CRequestPath& path);
-    // Clears envView's node and sets the CGI variables of the request as its leaves, in
-    // their fixed order. Header values have CR and LF replaced by blanks. `serverAddress`
-    // is SERVER_ADDR: the address the client connected to.
-    static void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
-                                 const CHttpRequest& request, const CRequestPath& path,
-                                 const std::string& serverAddress);
+    // The child's environment: "NAME=value" entries, each ended by a zero byte; an empty
+    // entry ends the block. Without it the child gets an empty environment.
+    void SetEnvironmentBlock(const std::string& block);
 
     // Starts the command line in the working folder and runs Wait until the child has
     // ended; returns 0. The program (args[0]) is looked up in PATH when it holds no '/'.
     // Paths are CP932: the program, the working folder and every argument that names an
     // existing file go to the system in its spelling; other arguments keep their bytes.
     // The child's standard input sees end of file once the whole input is written; it
-    // gets the environment block (an empty one when PrepareEnvironment was not called).
+    // gets the environment block (an empty one when none was set).
     // `pipeSuffix` (the request's ThreadName) only labels the run.
     // Throws CSubProcessException on every failure; one runner starts one child, once.
     int Start(const std::string& commandLine, const std::string& workingFolder, const std::string& pipeSuffix);
     // The input/output loop: feeds the input, drains both outputs, watches for the child's
-    // end, the watchdog's time-out (Basic::TimeOut) and the connection. Throws
+    // end, the watchdog's time-out (Basic::TimeOut) and the stop check. Throws
     // CSubProcessException; output beyond the limit ends the child first.
     void Wait();
     // 1 while a started child has not ended and has not been terminated.
@@ -85,12 +66,8 @@ public:
     // Both live as long as the runner; a failure to spool is a CSubProcessException.
     COutputSpool& GetOutput() { return output_; }
     COutputSpool& GetErrors() { return errors_; }
-    // "NAME=value\0" entries; two more zero bytes once Start has used it.
-    const CByteBuffer& GetEnvironmentBlock() const { return environment_; }
 
 private:
-    // Appends "k=v" and a zero byte; an entry with an empty value (or none) is left out.
-    void AppendEnvironmentEntry(const std::string& entry);
     // Writes what the child's input pipe takes now; returns the bytes written. Closes our
     // end once everything is written or the child stopped reading.
     int32_t WriteInput(int32_t offset);
@@ -105,8 +82,7 @@ private:
     bool RunningLocked();
     void ClosePipes();
 
-    CServerCore* core_;  // not owned
-    CConnectionState& connection_;
+    CStopCheck& stop_;
     const int32_t maxOutput_;
     CByteBuffer input_;
     COutputSpool output_;

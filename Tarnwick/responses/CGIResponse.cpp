@@ -1,7 +1,9 @@
 #include "responses/CGIResponse.h"
 
+#include "http/ConnectionState.h"
 #include "http/ServerFatalException.h"
 #include "http/SystemResponse.h"
+#include "responses/CGIProgram.h"
 
 #include "ByteBuffer.h"
 #include "ConfigClass.h"
@@ -80,7 +82,7 @@ bool HasNoContent(int code) { return code == 204 || code == 304; }
 
 CCGIResponse::CCGIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                            const CRequestPath& path, CConnectionState& connection)
-    : CNormalResponse(core, threadView, request, path), process_(core, connection)
+    : CNormalResponse(core, threadView, request, path), connection_(connection), process_(connection)
 {
     if (!path_.Exists() || path_.GetLocalPath().empty())
         throw new CSystemResponse(core_, threadView_, "指定されたファイルは存在しません", 404, kNoDetail);
@@ -112,7 +114,8 @@ void CCGIResponse::ReceiveData(CByteBuffer& chunk) { process_.GetInput().AppendB
 void CCGIResponse::Build()
 {
     const std::string name = threadView_.GetString("ThreadName", "");
-    process_.PrepareEnvironment(core_, threadView_, request_, path_);
+    process_.SetEnvironmentBlock(
+        PrepareEnvironment(core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString()));
     try {
         process_.Start(threadView_.GetString("ScriptCommand", ""), GetParentDirectory(path_.GetLocalPath()), name);
     } catch (const CSubProcessException& e) {

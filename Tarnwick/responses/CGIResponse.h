@@ -63,6 +63,7 @@ private:
     // Throws the 500 page with the message and the program's standard error as detail.
     [[noreturn]] void ThrowError(const std::string& message);
 
+    CConnectionState& connection_;
     CSubProcess process_;
     int64_t sent_ = 0;
 };

@@ -85,8 +85,9 @@ void CFileResponse::Build()
     body.last = length - 1;
     bool notModified = false;
     {
-        // The request's fields and the answer's live in the context tree that every
-        // connection shares: it is held once for all of them, not once per field.
+        // The request's fields and the answer's live in the connection's own tree, which a
+        // reader of the context tree copies under its lock: one hold for all of them, not
+        // one per field.
         CConfigLock lock(responseHeaderView_);
         responseHeaderView_.SetString("Last-modified", lastModified);
         responseHeaderView_.SetString("ETag", etag);

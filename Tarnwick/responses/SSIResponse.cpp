@@ -7,6 +7,7 @@
 #include "http/ServerFatalException.h"
 #include "http/SystemResponse.h"
 #include "process/SubProcess.h"
+#include "responses/CGIProgram.h"
 #include "responses/CGIResponse.h"
 
 #include "ByteBuffer.h"
@@ -305,8 +306,7 @@ bool CSSIResponse::MayRequest(const CRequestPath& target) const
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
 {
-    CSubProcess::BuildEnvironment(envView, core_, threadView_, request_, path_,
-                                  connection_.GetLocalAddress().ToString());
+    BuildEnvironment(envView, core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString());
     const std::string& localPath = path_.GetLocalPath();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     platform::FileStatus status;
@@ -388,7 +388,7 @@ void CSSIResponse::ExecCommand(const std::string& value)
 void CSSIResponse::ExecCgi(const std::string& value)
 {
     const std::string path = ResolveFileAttribute(value);
-    const std::string command = path.empty() ? "" : CSubProcess::MakeCommandLine(core_, path, "");
+    const std::string command = path.empty() ? "" : MakeCommandLine(core_, path, "");
     if (command.empty()) {
         output_ += kCannotRun;
         return;
@@ -403,9 +403,10 @@ void CSSIResponse::ExecCgi(const std::string& value)
 bool CSSIResponse::RunProgram(const std::string& commandLine, const std::string& folder, std::string& output)
 {
     bool ran = true;
-    CSubProcess process(core_, connection_);
+    CSubProcess process(connection_);
     try {
-        process.PrepareEnvironment(core_, threadView_, request_, path_);
+        process.SetEnvironmentBlock(
+            PrepareEnvironment(core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString()));
         process.Start(commandLine, folder, threadView_.GetString("ThreadName", ""));
     } catch (const CSubProcessException&) {
         ran = false;

@@ -58,6 +58,18 @@ private:
     CLockedValue timedOut_;
 };
 
+// Disarms its target when it goes out of scope, so an exception leaves nothing armed.
+class CTimeoutGuard {
+public:
+    explicit CTimeoutGuard(CTimeoutTarget* target) : target_(target) {}
+    virtual ~CTimeoutGuard() { target_->Disarm(); }
+    CTimeoutGuard(const CTimeoutGuard&) = delete;
+    CTimeoutGuard& operator=(const CTimeoutGuard&) = delete;
+
+private:
+    CTimeoutTarget* target_;
+};
+
 class CTimeoutWatcher {
 public:
     // The one watchdog; its thread starts with the first call.

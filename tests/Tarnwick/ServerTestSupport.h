@@ -1,7 +1,7 @@
 #pragma once
 // What the server tests share: a fresh server root for the whole run, the loopback address
-// every server in them listens at, bounded waits, free loopback ports, raw descriptors for
-// the far end, and a connection for code that only polls whether it should give up.
+// every server in them listens at, bounded waits, reserved loopback ports, raw descriptors
+// for the far end, and a connection for code that only polls whether it should give up.
 
 #include "FreePort.h"
 #include "IPv4Address.h"
@@ -50,31 +50,13 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chron
     return true;
 }
 
-using testsupport::PickFreePort;
+using testsupport::ReservedPort;
 
 // 127.0.0.1: servers in tests listen at loopback only.
 CIPv4Address LoopbackAddress();
 // 192.0.2.1 (TEST-NET-1, RFC 5737): no local interface, so listening there fails on any
 // port without the test binding one.
 CIPv4Address UnreachableAddress();
-
-// Tries at a port from PickFreePort before giving up: a clash needs another process to take
-// the port within moments, so several in a row mean something else is wrong.
-constexpr int kFreePortAttempts = 5;
-
-// Makes `listener` listen on a loopback port that was free a moment ago; another process may
-// take it in between, so a clash is retried. `listener.Listen(port, LoopbackAddress())`
-// returns 0 on success. Gives the port, or -1 when every attempt failed.
-template <class Listener>
-int ListenOnFreePort(Listener& listener)
-{
-    for (int attempt = 0; attempt < kFreePortAttempts; ++attempt) {
-        const int port = PickFreePort();
-        if (port > 0 && listener.Listen(port, LoopbackAddress()) == 0)
-            return port;
-    }
-    return -1;
-}
 
 // A connected pair of stream sockets (AF_UNIX); both ends close-on-exec.
 void MakeSocketPair(int& a, int& b);

@@ -3,6 +3,7 @@
 #include "CRuntime.h"
 #include "ConfigAccessor.h"
 #include "ConfigTreeText.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -739,10 +740,17 @@ TEST(ConfigClassTest, CopyNodeSurvivesSiblingsMovingInMemory)
 // tree, writes and reads through the same prefixes must land where a fresh copy of the
 // tree (which remembers nothing) puts them; a node remembered past its move would be a
 // freed one (the sanitizer build reports it).
+// A filter in force that leaves every value as stored, so the reads below still compare.
+class UnchangedValuesFilter : public CConfigValueFilter {
+public:
+    std::string Filter(std::string_view, std::string_view value) override { return std::string(value); }
+};
+
 TEST(ConfigClassTest, WritesThroughRememberedNodesFollowEveryReshaping)
 {
     CConfigClass other;
     other.SetValue("Taken::k", "taken");
+    testsupport::TempFolder files;
     const struct {
         const char* step;
         std::function<void(CConfigClass&)> reshape;
@@ -772,6 +780,19 @@ TEST(ConfigClassTest, WritesThroughRememberedNodesFollowEveryReshaping)
          }},
         {"CopyNode", [](CConfigClass& t) { t.CopyNode("A", "C"); }},
         {"LoadSerializedText", [](CConfigClass& t) { t.LoadSerializedText(CConfigClass().SerializeNode("")); }},
+        {"LoadXml of the tree's own save", [&](CConfigClass& t) {
+             ASSERT_EQ(t.SaveXml(files.Path() + "whole.xml", ""), 0);
+             ASSERT_EQ(t.LoadXml(files.Path() + "whole.xml"), 0);
+         }},
+        {"LoadXml of a missing file", [&](CConfigClass& t) { t.LoadXml(files.Path() + "absent.xml"); }},
+        {"SaveXml of a missing node", [&](CConfigClass& t) {
+             ASSERT_EQ(t.SaveXml(files.Path() + "part.xml", "A::N9"), 0);
+         }},
+        {"SetValueFilter", [](CConfigClass& t) { t.SetValueFilter(std::make_unique<UnchangedValuesFilter>()); }},
+        {"SetValueFilter removing it", [](CConfigClass& t) {
+             t.SetValueFilter(std::make_unique<UnchangedValuesFilter>());
+             t.SetValueFilter(nullptr);
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -19,13 +21,13 @@ constexpr int64_t kWaitMicroseconds = 5000000;
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-// A listener on a free loopback port with one accepted connection and its client end.
+// A listener on a reserved loopback port with one accepted connection and its client end.
 class SocketTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         platform::ListenStep failedAt;
-        listener_ = platform::OpenTcpListener(kLoopback, testsupport::PickFreePort(), 1, 0, &failedAt);
+        listener_ = platform::OpenTcpListener(kLoopback, port_.Port(), 1, 0, &failedAt);
         ASSERT_GE(listener_, 0);
         sockaddr_in address{};
         socklen_t size = sizeof address;
@@ -44,6 +46,7 @@ protected:
                 ::close(fd);
     }
 
+    testsupport::ReservedPort port_;
     int listener_ = -1;
     int client_ = -1;
     int server_ = -1;
@@ -71,6 +74,32 @@ TEST(SocketListenTest, TakenPortFailsAtBind)
     platform::ListenStep failedAt = platform::ListenStep::Create;
     EXPECT_EQ(-1, platform::OpenTcpListener(kLoopback, busy.Port(), 1, 0, &failedAt));
     EXPECT_EQ(platform::ListenStep::Bind, failedAt);
+}
+
+// What the tests' reserved ports rely on: a port held bound (not listening) is given to no
+// other bind of port 0, yet a listener may bind it, and then it is taken.
+TEST(SocketListenTest, AReservedPortGoesOnlyToTheListenerNamingIt)
+{
+    // Binds of port 0 made while the port is held, each of which the system must steer
+    // around it: a few hundred, well within the descriptors a test may hold.
+    constexpr int kOtherBinds = 200;
+    testsupport::ReservedPort reserved;
+    ASSERT_GT(reserved.Port(), 0);
+    std::vector<std::unique_ptr<testsupport::ReservedPort>> others;
+    for (int i = 0; i < kOtherBinds; ++i) {
+        others.push_back(std::make_unique<testsupport::ReservedPort>());
+        EXPECT_NE(others.back()->Port(), reserved.Port());
+    }
+    platform::ListenStep failedAt = platform::ListenStep::Create;
+    const int listener = platform::OpenTcpListener(kLoopback, reserved.Port(), 1, 0, &failedAt);
+    ASSERT_GE(listener, 0);
+    EXPECT_EQ(-1, platform::OpenTcpListener(kLoopback, reserved.Port(), 1, 0, &failedAt));
+    EXPECT_EQ(platform::ListenStep::Bind, failedAt);
+    const int client = testsupport::ConnectLoopback(reserved.Port());
+    EXPECT_GE(client, 0);
+    for (const int fd : {client, listener})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 TEST(SocketLocalTest, PathLongerThanAnAddressIsRefused)

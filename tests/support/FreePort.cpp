@@ -11,35 +11,41 @@
 
 namespace testsupport {
 
-int PickFreePort()
+namespace {
+
+// A close-on-exec TCP socket bound to 127.0.0.1 at a port the system chooses, listening
+// when `listen` is set; -1 when any step failed. `port` gets the port.
+int BindLoopbackPort(bool reuseAddress, bool listen, int& port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    const int on = 1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t size = sizeof address;
-    int port = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
+    if ((reuseAddress && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (listen && ::listen(fd, 1) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
 }
 
-BusyPort::BusyPort()
+}  // namespace
+
+ReservedPort::ReservedPort() { fd_ = BindLoopbackPort(true, false, port_); }
+
+ReservedPort::~ReservedPort()
 {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::listen(fd_, 1) == 0 && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port_ = ntohs(address.sin_port);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
+
+BusyPort::BusyPort() { fd_ = BindLoopbackPort(false, true, port_); }
 
 void BusyPort::Release()
 {

@@ -6,9 +6,6 @@
 
 namespace testsupport {
 
-// A loopback port that was free a moment ago (bound to 127.0.0.1:0 and released).
-int PickFreePort();
-
 // A blocking TCP connection to 127.0.0.1:port, -1 on failure. Receives and sends time out
 // after `timeoutMs`, so a test never hangs on a server that does not answer.
 int ConnectLoopback(int port, int timeoutMs = 5000);
@@ -16,6 +13,27 @@ int ConnectLoopback(int port, int timeoutMs = 5000);
 // Sends `request` on a fresh connection and reads the answer up to the server's end of the
 // stream (each read bounded as by ConnectLoopback); "" when nothing could be exchanged.
 std::string HttpExchange(int port, const std::string& request);
+
+// A loopback port the system chose, held for a server the test starts on it. This object
+// keeps it bound, without listening and with SO_REUSEADDR, for its whole life: the system
+// gives a bound port to no other bind of port 0 and to no outgoing connection, while a
+// listener that also sets SO_REUSEADDR (every Tarnwick listener does) may still bind it
+// as long as nothing listens on it. So nothing else can take the port between its choice
+// and the server's bind, nor between a server's stop and its restart there.
+class ReservedPort {
+public:
+    ReservedPort();
+    ~ReservedPort();
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    // The port, -1 when none could be reserved.
+    int Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = -1;
+};
 
 // A loopback port that stays taken while it matters: this object listens on it.
 class BusyPort {

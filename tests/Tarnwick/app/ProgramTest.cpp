@@ -192,7 +192,7 @@ protected:
         // Clients here never meet a service of the machine they run on.
         ::setenv("TARNWICK_SERVICE_RUNTIME_DIR", serviceRuntime_.c_str(), 1);
         ::unsetenv("NOTIFY_SOCKET");
-        port_ = servertest::PickFreePort();
+        port_ = reserved_.Port();
         ASSERT_GT(port_, 0);
         WriteSettings(root_, port_);
         PutFile(root_ + "www/index.html", kIndexPage);
@@ -262,6 +262,7 @@ protected:
     std::string registry_;
     std::string units_;
     std::string serviceRuntime_;  // the system's runtime folder of a service, as its unit names it
+    servertest::ReservedPort reserved_;
     int port_ = -1;
     std::vector<pid_t> activated_;
 };
@@ -863,13 +864,14 @@ TEST_F(ProgramTest, MakeRootWritesSettingsThatTheServerServesFrom)
         ASSERT_EQ(made.exitCode, 0) << made.err;
         EXPECT_TRUE(Exists(fresh + "/Logs"));
 
-        // The tool's own port is fixed; the test gives the server a free one.
+        // The tool's own port is fixed; the test gives the server a reserved one.
         CConfigClass settings;
         ConfigFileState state = ConfigFileState::Missing;
         ASSERT_EQ(settings.LoadXml(fresh + "/Tarnwick.xml", &state), 0);
         EXPECT_EQ(state, ConfigFileState::Read);
         EXPECT_EQ(settings.GetValue("Setting::Basic::Port", ""), "8080");
-        const int port = servertest::PickFreePort();
+        const servertest::ReservedPort reserved;
+        const int port = reserved.Port();
         settings.SetValue("Setting::Basic::Port", std::to_string(port));
         ASSERT_EQ(settings.SaveXml(fresh + "/Tarnwick.xml", ""), 0);
 
@@ -968,7 +970,8 @@ TEST_F(ProgramTest, MakeRootWritesTheBuiltInTemplatesThatTheServerServesFrom)
     ASSERT_EQ(made.exitCode, 0) << made.err;
     CConfigClass settings;
     ASSERT_EQ(settings.LoadXml(fresh + "/Tarnwick.xml"), 0);
-    const int port = servertest::PickFreePort();
+    const servertest::ReservedPort reserved;
+    const int port = reserved.Port();
     settings.SetValue("Setting::Basic::Port", std::to_string(port));
     ASSERT_EQ(settings.SaveXml(fresh + "/Tarnwick.xml", ""), 0);
     ASSERT_EQ(::mkdir((fresh + "/www/empty").c_str(), 0755), 0);

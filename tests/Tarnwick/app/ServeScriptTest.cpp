@@ -67,7 +67,7 @@ protected:
         root_ = base_.Path() + "root/";
         const ProgramResult made = RunProgram(kMakeRoot, {root_}, {}, kScriptLimit);
         ASSERT_EQ(made.exitCode, 0) << made.err;
-        port_ = servertest::PickFreePort();
+        port_ = reserved_.Port();
         ASSERT_GT(port_, 0);
         ChangeSetting("Setting::Basic::Port", std::to_string(port_));
     }
@@ -125,6 +125,7 @@ protected:
 
     servertest::TempFolder base_;
     std::string root_;
+    servertest::ReservedPort reserved_;
     int port_ = -1;
     std::unique_ptr<ProgramRunner> script_;
 };
@@ -160,7 +161,8 @@ TEST_F(ServeScriptTest, FailedStartExitsNonZeroWithTheServersReason)
 TEST_F(ServeScriptTest, ShowsTheHttpsAddressWhenHttpsIsOn)
 {
     const servertest::TestCertificate& certificate = servertest::SharedTestCertificate();
-    const int sslPort = servertest::PickFreePort();
+    const servertest::ReservedPort reservedSsl;
+    const int sslPort = reservedSsl.Port();
     ASSERT_GT(sslPort, 0);
     ChangeSetting("Setting::Basic::EnableSSL", "1");
     ChangeSetting("Setting::SSL::Port", std::to_string(sslPort));

@@ -1,7 +1,7 @@
 #pragma once
-// The real server program, run as the service on a loopback port from a private server
-// root, registry store and runtime folders: for tests that need the process itself (its
-// memory, its environment, a kill) rather than a core inside the test.
+// The real server program, run as the service on a reserved loopback port from a private
+// server root, registry store and runtime folders: for tests that need the process itself
+// (its memory, its environment, a kill) rather than a core inside the test.
 
 #include "FreePort.h"
 #include "ProgramRunner.h"
@@ -39,7 +39,7 @@ protected:
     // `changes`; returns once it has reported READY (a test failure when it does not).
     void StartServer(EnvironmentChanges changes = {})
     {
-        port_ = servertest::PickFreePort();
+        port_ = reserved_.Port();
         ASSERT_GT(port_, 0);
         settings.SetValue("Setting::Basic::Port", std::to_string(port_));
         // The settings layer takes CP932 paths; the root is native (UTF-8).
@@ -80,6 +80,7 @@ private:
     servertest::TempFolder base_;
     std::string root_;
     testsupport::NotifyReceiver notify_;
+    servertest::ReservedPort reserved_;
     int port_ = -1;
     std::unique_ptr<ProgramRunner> server_;  // killed with the test when still running
 };

@@ -203,7 +203,8 @@ TEST_F(ServiceThreadTest, EventIsWrittenEvenWhenTheSourceCannotBeRecorded)
 TEST_F(ServiceThreadTest, ServiceStartsTheServerReportsRunningAndStopsOnStop)
 {
     CConfigClass settings;
-    settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
+    const servertest::ReservedPort port;
+    settings.SetValue("Setting::Basic::Port", std::to_string(port.Port()));
     ASSERT_EQ(settings.SaveXml(servertest::ServerRoot() + "Tarnwick.xml", ""), 0);
 
     EXPECT_EQ(RunServiceUntilStopped({platform::kServiceControlPause, platform::kServiceControlInterrogate}), 1);

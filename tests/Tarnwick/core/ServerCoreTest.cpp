@@ -76,7 +76,7 @@ protected:
     void StartServer()
     {
         if (settings.GetValue("Setting::Basic::Port", "").empty())
-            settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
+            settings.SetValue("Setting::Basic::Port", std::to_string(reservedPort.Port()));
         port = std::atoi(settings.GetValue("Setting::Basic::Port", "").c_str());
         ASSERT_EQ(settings.SaveXml(Root() + "Tarnwick.xml", ""), 0);
         core = std::make_unique<CServerCore>(StartConnectionThread, &status, servertest::LoopbackAddress());
@@ -290,7 +290,7 @@ TEST_F(ServerCoreTest, ConnectionBeyondMaxConnectLiveWorkersGetsThe503Answer)
 TEST_F(ServerCoreTest, OverloadOnTheHttpsPortAnswersThroughTheTlsConnection)
 {
     const servertest::TestCertificate& certificate = servertest::SharedTestCertificate();
-    const int securePort = servertest::PickFreePort();
+    const int securePort = reservedSecurePort.Port();
     settings.SetValue("Setting::Basic::MaxConnect", "0");
     settings.SetValue("Setting::Basic::EnableSSL", "1");
     settings.SetValue("Setting::SSL::Port", std::to_string(securePort));
@@ -355,7 +355,7 @@ TEST_F(ServerCoreTest, ANewWarningRestartsTheDay)
 TEST_F(ServerCoreTest, WarningsWithoutAStatusHolderAreHarmless)
 {
     settings.SetValue("Setting::Basic::MaxConnect", "0");
-    settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
+    settings.SetValue("Setting::Basic::Port", std::to_string(reservedPort.Port()));
     StartCore();  // no status holder, and the program's test of a request's arrival
     ASSERT_NE(core, nullptr);
     port = core->GetInfoAccessor().GetInt("ServerPort", 0);
@@ -512,8 +512,8 @@ TEST_F(ServerCoreTest, StopEndsTheListenErrorPauseEarly)
 TEST_F(ServerCoreTest, PortInUseFailsTheStartWithTheListenersMessage)
 {
     CTcpSocket blocker;
-    port = servertest::ListenOnFreePort(blocker);
-    ASSERT_GT(port, 0);
+    port = reservedPort.Port();
+    ASSERT_EQ(0, blocker.Listen(port, servertest::LoopbackAddress()));
     settings.SetValue("Setting::Basic::Port", std::to_string(port));
     try {
         StartServer();
@@ -530,7 +530,7 @@ TEST_F(ServerCoreTest, PortInUseFailsTheStartWithTheListenersMessage)
 TEST_F(ServerCoreTest, SslSetupFailureFailsTheStartWithTheListenersMessage)
 {
     settings.SetValue("Setting::Basic::EnableSSL", "1");
-    settings.SetValue("Setting::SSL::Port", std::to_string(servertest::PickFreePort()));
+    settings.SetValue("Setting::SSL::Port", std::to_string(reservedSecurePort.Port()));
     settings.SetValue("Setting::SSL::PrivateKey", Root() + "missing.pem");
     try {
         StartServer();
@@ -576,7 +576,7 @@ TEST_F(ServerCoreTest, ReopenFailureOfTheSecurePortLeavesNoPortOpen)
     core->SetRecoveryPauses(50, 50);
     // Settings are live: the reopen reads these, and has no key to load.
     core->GetSettingAccessor().SetString("Basic::EnableSSL", "1");
-    core->GetSettingAccessor().SetString("SSL::Port", std::to_string(servertest::PickFreePort()));
+    core->GetSettingAccessor().SetString("SSL::Port", std::to_string(reservedSecurePort.Port()));
     core->GetSettingAccessor().SetString("SSL::PrivateKey", Root() + "missing.pem");
 
     BreakListener();

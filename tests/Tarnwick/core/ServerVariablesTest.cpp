@@ -197,28 +197,6 @@ TEST_F(ServerVariablesTest, LongerTimeNamesAreNotTakenForShorterOnes)
     });
 }
 
-TEST_F(ServerVariablesTest, TimeLeavesForAFixedMoment)
-{
-    CConfigClass scratch;
-    const CConfigAccessor node = scratch.GetAccessor("Now");
-    const int64_t moment = 1078185600;  // 2004-03-02 00:00:00 UTC
-    CServerVariables::SetTimeLeaves(node, moment);
-
-    std::vector<std::string> keys;
-    node.GetKeys(keys);
-    const std::vector<std::string> expectedKeys = {"Date",  "Time",        "GMT",
-                                                   "Year",  "Month",       "Day",
-                                                   "DayOfWeek", "MonthString", "DayOfWeekString",
-                                                   "Hour",  "Minute",      "Second"};
-    EXPECT_EQ(expectedKeys, keys);
-    EXPECT_EQ("Tue, 02 Mar 2004 00:00:00 GMT", node.GetString("GMT", ""));
-    const std::time_t t = static_cast<std::time_t>(moment);
-    EXPECT_EQ(LocalText("%Y/%m/%d", t), node.GetString("Date", ""));
-    EXPECT_EQ(LocalText("%H:%M:%S", t), node.GetString("Time", ""));
-    EXPECT_EQ(LocalText("%w", t), node.GetString("DayOfWeek", ""));
-    EXPECT_EQ(LocalText("%b", t), node.GetString("MonthString", ""));
-}
-
 TEST_F(ServerVariablesTest, ValueFromServerInfoIsNotExpandedForTime)
 {
     // The time names are filled before the ServerInfo names, so a folder name that looks

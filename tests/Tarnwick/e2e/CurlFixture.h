@@ -191,7 +191,7 @@ protected:
     int EnableHttps()
     {
         const TestCertificate& certificate = SharedTestCertificate();
-        const int securePort = PickFreePort();
+        const int securePort = reservedSecurePort.Port();
         settings.SetValue("Setting::Basic::EnableSSL", "1");
         settings.SetValue("Setting::SSL::Port", std::to_string(securePort));
         settings.SetValue("Setting::SSL::Certificate", certificate.CertificateFile());

@@ -444,7 +444,7 @@ TEST_F(ServeFilesTest, WithoutKeepAliveEveryRequestHasItsOwnConnection)
 TEST_F(ServeFilesTest, HttpsServesFilesWithAThrowAwayCertificate)
 {
     const servertest::TestCertificate& certificate = servertest::SharedTestCertificate();
-    const int securePort = servertest::PickFreePort();
+    const int securePort = reservedSecurePort.Port();
     settings.SetValue("Setting::Basic::EnableSSL", "1");
     settings.SetValue("Setting::SSL::Port", std::to_string(securePort));
     settings.SetValue("Setting::SSL::Certificate", certificate.CertificateFile());

@@ -9,7 +9,7 @@
 void CoreFixture::StartCore()
 {
     if (settings.GetValue("Setting::Basic::Port", "").empty())
-        settings.SetValue("Setting::Basic::Port", std::to_string(servertest::PickFreePort()));
+        settings.SetValue("Setting::Basic::Port", std::to_string(reservedPort.Port()));
     ASSERT_EQ(settings.SaveXml(servertest::ServerRoot() + "Tarnwick.xml", ""), 0);
     core = std::make_unique<CServerCore>(StartConnectionThread, nullptr, servertest::LoopbackAddress(),
                                          RequestArrival);

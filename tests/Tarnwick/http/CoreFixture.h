@@ -12,8 +12,8 @@
 
 class CoreFixture : public testing::Test {
 protected:
-    // Writes `settings` as the root's Tarnwick.xml (with a free loopback port as
-    // Basic::Port unless the test set one) and constructs the core.
+    // Writes `settings` as the root's Tarnwick.xml (with reservedPort as Basic::Port unless
+    // the test set one) and constructs the core.
     void StartCore();
 
     // A fresh request node "Threads::Thread_xxxx" of requestTree, with its ThreadName, as
@@ -26,6 +26,10 @@ protected:
     void TearDown() override;
 
     CConfigClass settings;  // fill before StartCore; keys under "Setting::"
+    // Loopback ports held for the core's listeners while the test runs: the plain one, and
+    // one for a test that turns HTTPS on.
+    servertest::ReservedPort reservedPort;
+    servertest::ReservedPort reservedSecurePort;
     std::unique_ptr<CServerCore> core;
     CConfigClass requestTree;
 };

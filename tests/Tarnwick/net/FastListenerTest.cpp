@@ -44,29 +44,20 @@ protected:
             ::close(fd);
     }
 
-    // Sets up on a port that was free a moment ago, retrying a clash with another process.
+    // Sets up on the reserved plain port.
     void SetupOnFreePort() { SetupOnFreePorts(false); }
 
-    // The same for the plain port and, `withSsl`, a second one for HTTPS.
+    // The same with, `withSsl`, the reserved HTTPS port too.
     void SetupOnFreePorts(bool withSsl)
     {
-        for (int attempt = 0; attempt < servertest::kFreePortAttempts; ++attempt) {
-            port_ = servertest::PickFreePort();
-            settings_.SetInt("Basic::Port", port_);
-            if (withSsl) {
-                sslPort_ = servertest::PickFreePort();
-                if (sslPort_ == port_)
-                    continue;
-                settings_.SetInt("SSL::Port", sslPort_);
-            }
-            try {
-                listener_.Setup(settings_);
-                return;
-            } catch (const CFastListenerException&) {
-                listener_.Stop();
-            }
+        settings_.SetInt("Basic::Port", port_);
+        if (withSsl)
+            settings_.SetInt("SSL::Port", sslPort_);
+        try {
+            listener_.Setup(settings_);
+        } catch (const CFastListenerException& e) {
+            FAIL() << e.message;
         }
-        FAIL() << "no free port";
     }
 
     // A client that has sent a byte: a silent one is not queued.
@@ -110,8 +101,10 @@ protected:
                                 return admit_ && admit_(socket);
                             }};
     std::vector<int> clients_;
-    int port_ = -1;
-    int sslPort_ = -1;
+    servertest::ReservedPort plainReserved_;
+    servertest::ReservedPort sslReserved_;
+    const int port_ = plainReserved_.Port();
+    const int sslPort_ = sslReserved_.Port();
 };
 
 TEST_F(FastListenerTest, AcceptedConnectionsArriveInTheQueue)
@@ -273,9 +266,8 @@ TEST_F(FastListenerTest, StopClosesTheQueuedSockets)
 TEST_F(FastListenerTest, APortInUseFailsTheSetup)
 {
     CTcpSocket occupant;
-    const int port = servertest::ListenOnFreePort(occupant);
-    ASSERT_GT(port, 0);
-    settings_.SetInt("Basic::Port", port);
+    ASSERT_EQ(0, occupant.Listen(port_, servertest::LoopbackAddress()));
+    settings_.SetInt("Basic::Port", port_);
     EXPECT_EQ(kPortMessage, SetupFailure());
 }
 
@@ -417,19 +409,17 @@ TEST_F(FastListenerSslTest, HttpsConnectionsAreQueuedOnceTheHandshakeIsDoneAndBy
 TEST_F(FastListenerSslTest, ABadKeyFailsTheSetupWithTheSslMessage)
 {
     settings_.SetString("SSL::PrivateKey", servertest::SharedTestCertificate().Folder() + "missing.pem");
-    settings_.SetInt("Basic::Port", servertest::PickFreePort());
-    settings_.SetInt("SSL::Port", servertest::PickFreePort());
+    settings_.SetInt("Basic::Port", port_);
+    settings_.SetInt("SSL::Port", sslPort_);
     EXPECT_EQ("SSL初期化に失敗しました、暗号化キー、パスワード、証明書のいずれかが異常です", SetupFailure());
 }
 
 TEST_F(FastListenerSslTest, AnSslPortInUseFailsTheSetupWithTheSslPortMessage)
 {
     CTcpSocket occupant;
-    const int port = servertest::ListenOnFreePort(occupant);
-    ASSERT_GT(port, 0);
-    int plainPort = servertest::PickFreePort();
-    settings_.SetInt("Basic::Port", plainPort);
-    settings_.SetInt("SSL::Port", port);
+    ASSERT_EQ(0, occupant.Listen(sslPort_, servertest::LoopbackAddress()));
+    settings_.SetInt("Basic::Port", port_);
+    settings_.SetInt("SSL::Port", sslPort_);
     EXPECT_EQ("SSLのポート待ちうけに失敗しました、SSLのポート番号を確認してください", SetupFailure());
 }
 

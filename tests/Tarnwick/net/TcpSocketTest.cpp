@@ -20,7 +20,6 @@
 
 namespace {
 
-using servertest::ListenOnFreePort;
 using servertest::WaitUntil;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -431,10 +430,11 @@ TEST(TcpSocketTest, StartsClosedWithNoError)
 // Over loopback: a listen socket, a client and the accepted connection.
 class TcpSocketLoopbackTest : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_GT(port_ = ListenOnFreePort(listener_), 0); }
+    void SetUp() override { ASSERT_EQ(0, listener_.Listen(port_, servertest::LoopbackAddress())); }
 
+    servertest::ReservedPort reserved_;
+    const int port_ = reserved_.Port();
     CTcpSocket listener_;
-    int port_ = -1;
 };
 
 TEST_F(TcpSocketLoopbackTest, ConnectAcceptAndExchange)
@@ -609,9 +609,10 @@ TEST_F(TcpSocketLoopbackTest, SendAllDeliversEveryByteToASlowReader)
 
 TEST_F(TcpSocketLoopbackTest, ConnectToAPortNobodyListensOnIsRefused)
 {
+    servertest::ReservedPort reserved;
+    const int port = reserved.Port();
     CTcpSocket closed;
-    const int port = ListenOnFreePort(closed);
-    ASSERT_GT(port, 0);
+    ASSERT_EQ(0, closed.Listen(port, servertest::LoopbackAddress()));
     closed.Close();
     CTcpSocket client;
     EXPECT_EQ(-2, client.Connect("127.0.0.1", port));

@@ -1,15 +1,11 @@
 #include "process/SubProcess.h"
 
-#include "http/HttpRequest.h"
-#include "http/RequestPath.h"
 #include "thread/TimeoutWatcher.h"
 
 #include "ServerTestSupport.h"
-#include "http/CoreFixture.h"
 
 #include "FileIo.h"
 #include "Process.h"
-#include "ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -54,14 +50,6 @@ bool HasEnded(pid_t pid)
     return close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'Z' || line[close + 2] == 'X';
 }
 
-std::vector<std::string> Arguments(const std::string& commandLine)
-{
-    std::vector<std::string> texts;
-    for (const platform::CommandArgument& arg : platform::SplitCommandLine(commandLine))
-        texts.push_back(arg.text);
-    return texts;
-}
-
 using servertest::TestConnection;
 
 // --- running programs ---------------------------------------------------------------------
@@ -90,7 +78,7 @@ protected:
         RunResult result;
         const auto start = std::chrono::steady_clock::now();
         {
-            CSubProcess process(nullptr, connection_.state, maxOutput);
+            CSubProcess process(connection_.state, maxOutput);
             process.GetInput().Append(input.data(), static_cast<int32_t>(input.size()));
             try {
                 EXPECT_EQ(process.Start(commandLine, folder, "Thread_0001"), 0);
@@ -179,6 +167,29 @@ TEST_F(SubProcessRunTest, RunsInTheWorkingFolderAndPassesPathsInTheSystemsSpelli
     EXPECT_EQ(Run("/bin/echo 表").output, "表\n");
 }
 
+TEST_F(SubProcessRunTest, ChildGetsTheEnvironmentBlockItWasGiven)
+{
+    const struct {
+        const char* description;
+        bool set;
+        std::string block;
+        std::string output;  // what env prints
+    } cases[] = {
+        {"none given: an empty environment", false, "", ""},
+        {"an empty block", true, "", ""},
+        {"the entries in their order", true, std::string("B=2\0A=1\0", 8), "B=2\nA=1\n"},
+        {"an empty entry ends the block", true, std::string("A=1\0\0B=2\0", 9), "A=1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        CSubProcess process(connection_.state);
+        if (c.set)
+            process.SetEnvironmentBlock(c.block);
+        EXPECT_EQ(process.Start("/usr/bin/env", "", ""), 0);
+        EXPECT_EQ(process.GetOutput().ReadAll(), c.output);
+    }
+}
+
 TEST_F(SubProcessRunTest, LooksUpAProgramWithoutFolderInThePath)
 {
     EXPECT_EQ(Run("echo found").output, "found\n");
@@ -234,7 +245,7 @@ TEST_F(SubProcessRunTest, NoDescriptorsForThePipesIsAFailureToStart)
 
 TEST_F(SubProcessRunTest, StartsOnlyOnce)
 {
-    CSubProcess process(nullptr, connection_.state);
+    CSubProcess process(connection_.state);
     EXPECT_EQ(process.Start("/bin/true", "", ""), 0);
     try {
         process.Start("/bin/true", "", "");
@@ -319,7 +330,7 @@ TEST_F(SubProcessRunTest, ConnectionStateEndsTheRun)
         std::string failure;
         const auto start = std::chrono::steady_clock::now();
         {
-            CSubProcess process(nullptr, connection.state);
+            CSubProcess process(connection.state);
             try {
                 process.Start(Shell(": > '" + mark + "'; exec /bin/sleep 60"), "", "");
             } catch (const CSubProcessException& e) {
@@ -337,7 +348,7 @@ TEST_F(SubProcessRunTest, TerminateFromAnotherThreadEndsTheLoop)
 {
     servertest::TempFolder folder;
     const std::string mark = folder.Path() + "started";
-    CSubProcess process(nullptr, connection_.state);
+    CSubProcess process(connection_.state);
     std::thread killer([&] {
         if (servertest::WaitUntil([&] { return access(mark.c_str(), F_OK) == 0; }))
             process.Terminate();
@@ -352,351 +363,6 @@ TEST_F(SubProcessRunTest, TerminateFromAnotherThreadEndsTheLoop)
     // Only the watchdog's own flag names a time-out; a bare Terminate just ends the run.
     EXPECT_EQ(failure, "");
     EXPECT_EQ(process.IsRunning(), 0);
-}
-
-// --- command lines ------------------------------------------------------------------------
-
-class SubProcessCommandTest : public CoreFixture {
-protected:
-    void SetUp() override
-    {
-        const struct {
-            const char* ext;
-            const char* executeFile;
-            const char* header;
-            const char* command;
-        } entries[] = {
-            {"pl", "0", "perl", "/usr/bin/perl %FilePath%"},
-            {"pl", "0", "", "/usr/bin/other %FilePath%"},
-            {"cgi", "1", "", "%FilePath% %Query%"},
-            {"cgi", "0", "#!/bin/sh", "/bin/sh %FilePath%"},
-            {"none", "0", "", ""},
-            {"odd", "2", "", "/bin/odd %FilePath%"},
-            {"ア", "0", "", "/bin/katakana %FilePath%"},
-            {"hdr", "0", "ア", "/bin/header %FilePath%"},
-            {"tpl", "0", "", "/bin/echo \"%Query%\" %Other% --file=%FilePath% %25Query%25 %Query%"},
-        };
-        int index = 0;
-        for (const auto& e : entries) {
-            const std::string node = "Setting::CGI::CGI_" + std::to_string(index++) + "::";
-            settings.SetValue(node + "FileExt", e.ext);
-            settings.SetValue(node + "ExecuteFile", e.executeFile);
-            settings.SetValue(node + "FileHeader", e.header);
-            settings.SetValue(node + "Command", e.command);
-        }
-        StartCore();
-    }
-
-    // Writes a script into the folder; gives its path.
-    std::string Script(const std::string& name, const std::string& bytes, mode_t mode = 0644)
-    {
-        const std::string path = folder_.Path() + name;
-        testsupport::PutFile(platform::NativePath(path), bytes);
-        EXPECT_EQ(chmod(platform::NativePath(path).c_str(), mode), 0);
-        return path;
-    }
-
-    std::string Command(const std::string& path, const std::string& query = "")
-    {
-        return CSubProcess::MakeCommandLine(core.get(), path, query);
-    }
-
-    servertest::TempFolder folder_;
-};
-
-TEST_F(SubProcessCommandTest, ChoosesTheEntryByExtensionAndFirstLine)
-{
-    const std::string elf = std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10) + "perl";
-    const struct {
-        const char* description;
-        std::string name;
-        std::string bytes;
-        mode_t mode;
-        std::string program;  // "" for no command line
-    } cases[] = {
-        {"header found, extension in other case", "form.PL", "#!/usr/bin/Perl -w\nprint 1;\n", 0644, "/usr/bin/perl"},
-        {"header missing: the next entry", "a.pl", "#!/bin/sh\n# perl on line two\n", 0644, "/usr/bin/other"},
-        {"header beyond 254 bytes", "long.pl", "#" + std::string(253, ' ') + "perl\n", 0644, "/usr/bin/other"},
-        {"header within 254 bytes", "edge.pl", "#" + std::string(249, ' ') + "perl\n", 0644, "/usr/bin/perl"},
-        {"header after a zero byte", "zero.pl", std::string("#!\0perl\n", 8), 0644, "/usr/bin/other"},
-        {"executable ELF program", "elf.cgi", elf, 0755, "elf.cgi"},
-        {"executable script", "run.cgi", "#!/bin/sh\necho\n", 0755, "run.cgi"},
-        {"script without execute permission", "plain.cgi", "#!/bin/sh\necho\n", 0644, "/bin/sh"},
-        {"executable without ELF or #!", "mz.cgi", "MZ\x90\0", 0755, ""},
-        {"ELF without execute permission", "noexec.cgi", elf, 0644, ""},
-        {"empty Command", "x.none", "", 0644, ""},
-        {"ExecuteFile neither 0 nor 1", "x.odd", "", 0644, ""},
-        {"no entry for the extension", "x.txt", "", 0644, ""},
-        {"no extension", "noext", "", 0644, ""},
-        {"extension in CP932", "x.ア", "", 0644, "/bin/katakana"},
-        {"a trail byte is not a letter", "x.ヂ", "", 0644, ""},
-        {"CP932 header found", "h.hdr", "# ア\n", 0644, "/bin/header"},
-        {"CP932 header not folded", "k.hdr", "# ヂ\n", 0644, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.description);
-        const std::string path = Script(c.name, c.bytes, c.mode);
-        const std::vector<std::string> args = Arguments(Command(path));
-        if (c.program.empty()) {
-            EXPECT_EQ(Command(path), "");
-            continue;
-        }
-        ASSERT_FALSE(args.empty());
-        if (c.program.front() == '/')
-            EXPECT_EQ(args, (std::vector<std::string>{c.program, path}));
-        else
-            EXPECT_EQ(args, std::vector<std::string>{path});
-    }
-}
-
-TEST_F(SubProcessCommandTest, UnreadableScriptHasAnEmptyFirstLine)
-{
-    EXPECT_EQ(Command(folder_.Path() + "absent.pl"), "/usr/bin/other " + folder_.Path() + "absent.pl");
-    EXPECT_EQ(Command(folder_.Path() + "absent.cgi"), "");
-    ASSERT_EQ(mkfifo((folder_.Path() + "fifo.pl").c_str(), 0644), 0);
-    EXPECT_EQ(Command(folder_.Path() + "fifo.pl"), "/usr/bin/other " + folder_.Path() + "fifo.pl")
-        << "a FIFO must not be waited on";
-}
-
-TEST_F(SubProcessCommandTest, PathAndQueryStayOneArgumentEach)
-{
-    const std::string path = Script("my script.cgi", "#!/bin/sh\n", 0755);
-    const struct {
-        const char* description;
-        std::string query;
-        std::vector<std::string> args;
-    } cases[] = {
-        {"no query leaves no argument", "", {path}},
-        {"blanks", "a b  c", {path, "a b  c"}},
-        {"an option", "-x", {path, "-x"}},
-        {"quotes and backslashes", "\"a\\\" \\", {path, "\"a\\\" \\"}},
-        {"the path placeholder", "%FilePath%", {path, "%FilePath%"}},
-        {"the query placeholder", "%Query%", {path, "%Query%"}},
-        {"an encoded placeholder", "%25Query%25", {path, "%25Query%25"}},
-        {"CP932 with a 0x5C byte", "表示", {path, "表示"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.description);
-        EXPECT_EQ(Arguments(Command(path, c.query)), c.args);
-    }
-    EXPECT_EQ(Command(path, "q"), "\"" + path + "\" q");
-}
-
-TEST_F(SubProcessCommandTest, FillsOnlyItsTwoPlaceholdersAndKeepsQuotedEmptyArguments)
-{
-    const std::string path = Script("t.tpl", "");
-    EXPECT_EQ(Arguments(Command(path, "")),
-              (std::vector<std::string>{"/bin/echo", "", "%Other%", "--file=" + path, "%25Query%25"}));
-    EXPECT_EQ(Arguments(Command(path, "q")),
-              (std::vector<std::string>{"/bin/echo", "q", "%Other%", "--file=" + path, "%25Query%25", "q"}));
-}
-
-// --- the CGI environment ------------------------------------------------------------------
-
-class SubProcessEnvironmentTest : public CoreFixture {
-protected:
-    void SetUp() override
-    {
-        settings.SetValue("Setting::Path::Path_0::ServerPath", "/");
-        settings.SetValue("Setting::Path::Path_0::LocalPath", folder_.Path());
-        StartCore();
-        testsupport::PutFile(folder_.Path() + "s.cgi", "#!/bin/sh\n");
-    }
-
-
-    // Parses the request into a new thread node (client 127.0.0.1) and builds its
-    // environment; `edit` may change the parsed header view first.
-    std::vector<CConfigLeaf> Environment(const std::string& head, void (*edit)(const CConfigAccessor&) = nullptr)
-    {
-        thread_ = NewThreadView();
-        thread_.SetString("Host", "127.0.0.1");
-        request_ = CHttpRequest(head + "\r\n", thread_.GetSubAccessor("RequestInfo"));
-        if (edit)
-            edit(request_.GetHeaderView());
-        path_ = std::make_unique<CRequestPath>(request_.GetObject(), "", core->GetSettingAccessor());
-        const CConfigAccessor env = scratch_.GetAccessor("Env");
-        env.SetString("STALE", "from before");
-        CSubProcess::BuildEnvironment(env, core.get(), thread_, request_, *path_, "127.0.0.2");
-        std::vector<CConfigLeaf> leaves;
-        env.GetLeaves(leaves);
-        return leaves;
-    }
-
-    static std::string Value(const std::vector<CConfigLeaf>& leaves, const std::string& key)
-    {
-        for (const CConfigLeaf& leaf : leaves)
-            if (leaf.key == key)
-                return leaf.value;
-        return "(unset)";
-    }
-
-    // Every listed variable has its value; "(unset)" names one that must be absent.
-    static void ExpectValues(const std::vector<CConfigLeaf>& leaves,
-                             const std::vector<std::pair<std::string, std::string>>& expected)
-    {
-        for (const auto& e : expected)
-            EXPECT_EQ(Value(leaves, e.first), e.second) << e.first;
-    }
-
-    static std::vector<std::string> Keys(const std::vector<CConfigLeaf>& leaves)
-    {
-        std::vector<std::string> keys;
-        for (const CConfigLeaf& leaf : leaves)
-            keys.push_back(leaf.key);
-        return keys;
-    }
-
-    void Option(const std::string& key, const std::string& value)
-    {
-        core->GetSettingAccessor().SetString("Path::Path_0::Options::" + key, value);
-    }
-
-    servertest::TempFolder folder_;
-    CConfigClass scratch_;
-    CConfigAccessor thread_;
-    CHttpRequest request_;
-    std::unique_ptr<CRequestPath> path_;
-};
-
-TEST_F(SubProcessEnvironmentTest, SetsEveryVariableInItsOrder)
-{
-    Option("EnableAuthenticate", "1");
-    core->GetSettingAccessor().SetString("CGIEnvironment::EnableGetHostName", "1");
-    const auto env = Environment(
-        "POST /s.cgi?a=%41&b HTTP/1.1\r\nHost: example.org\r\nContent-Length: 12\r\nContent-Type: text/plain\r\n"
-        "Accept: text/html\r\nUser-Agent: agent\r\nReferer: http://r/\r\nAuthorization: Basic dXNlcjpwYXNz\r\n"
-        "Via: 1.1 p\r\nForwarded: for=x\r\nProxy-Connection: close\r\nCookie: c=1\r\n");
-    EXPECT_EQ(Keys(env), (std::vector<std::string>{
-                             "SERVER_SOFTWARE", "SERVER_SIGNATURE", "SERVER_NAME", "GATEWAY_INTERFACE",
-                             "SERVER_PROTOCOL", "SERVER_ADDR", "SERVER_PORT", "HTTP_HOST", "REQUEST_METHOD",
-                             "CONTENT_LENGTH", "CONTENT_TYPE", "QUERY_STRING", "SCRIPT_FILENAME", "SCRIPT_NAME",
-                             "REQUEST_URI", "AUTH_TYPE", "HTTP_ACCEPT", "HTTP_USER_AGENT", "HTTP_REFERER",
-                             "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_USER", "HTTP_VIA", "HTTP_FORWARDED",
-                             "HTTP_PROXY_CONNECTION", "HTTP_COOKIE"}));
-    const CConfigAccessor info = core->GetInfoAccessor();
-    ExpectValues(env, {
-        {"SERVER_SOFTWARE", CServerCore::kServerSignature},
-        {"SERVER_SIGNATURE", std::string("<address>") + CServerCore::kServerSignature + "</address>"},
-        {"SERVER_NAME", info.GetString("ServerHostName", "")},
-        {"GATEWAY_INTERFACE", "CGI/1.1"},
-        {"SERVER_PROTOCOL", "HTTP/1.1"},
-        {"SERVER_ADDR", "127.0.0.2"},
-        {"SERVER_PORT", info.GetString("ServerPort", "")},
-        {"HTTP_HOST", "example.org"},
-        {"REQUEST_METHOD", "POST"},
-        {"CONTENT_LENGTH", "12"},
-        {"CONTENT_TYPE", "text/plain"},
-        {"QUERY_STRING", "a=%41&b"},
-        {"SCRIPT_FILENAME", folder_.Path() + "s.cgi"},
-        {"SCRIPT_NAME", "/s.cgi"},
-        {"REQUEST_URI", "/s.cgi?a=%41&b"},
-        {"AUTH_TYPE", "basic"},
-        {"HTTP_ACCEPT", "text/html"},
-        {"HTTP_USER_AGENT", "agent"},
-        {"HTTP_REFERER", "http://r/"},
-        {"REMOTE_ADDR", "127.0.0.1"},
-        {"REMOTE_USER", "user"},
-        {"HTTP_VIA", "1.1 p"},
-        {"HTTP_FORWARDED", "for=x"},
-        {"HTTP_PROXY_CONNECTION", "close"},
-        {"HTTP_COOKIE", "c=1"},
-    });
-    EXPECT_NE(Value(env, "REMOTE_HOST"), "");
-}
-
-TEST_F(SubProcessEnvironmentTest, MinimalRequestGetsTheDefaults)
-{
-    const auto env = Environment("GET /s.cgi HTTP/1.1\r\n");
-    ExpectValues(env, {
-        {"HTTP_HOST", "(unset)"},
-        {"QUERY_STRING", ""},
-        {"CONTENT_LENGTH", "0"},
-        {"CONTENT_TYPE", ""},
-        {"HTTP_ACCEPT", "*/*"},
-        {"REMOTE_HOST", "(unset)"},
-        {"AUTH_TYPE", "(unset)"},
-        {"REMOTE_USER", "(unset)"},
-        {"STALE", "(unset)"},
-    });
-}
-
-TEST_F(SubProcessEnvironmentTest, HeaderNamesMatchInAnyCase)
-{
-    const auto env = Environment("GET /s.cgi HTTP/1.1\r\nhost: h\r\ncontent-LENGTH: 7\r\nUSER-AGENT: u\r\n");
-    ExpectValues(env, {{"HTTP_HOST", "h"}, {"CONTENT_LENGTH", "7"}, {"HTTP_USER_AGENT", "u"}});
-}
-
-TEST_F(SubProcessEnvironmentTest, LineBreaksInHeaderValuesBecomeBlanks)
-{
-    const auto env = Environment("GET /s.cgi HTTP/1.1\r\nHost: h\r\n", [](const CConfigAccessor& headers) {
-        headers.SetString("User-Agent", "a\r\nSet: x");
-        headers.SetString("Cookie", "c\nd\re");
-        headers.SetString("Host", "h\r\n");
-    });
-    ExpectValues(env, {{"HTTP_USER_AGENT", "a  Set: x"}, {"HTTP_COOKIE", "c d e"}, {"HTTP_HOST", "h  "}});
-}
-
-TEST_F(SubProcessEnvironmentTest, UserOnlyWhenThePathAuthenticated)
-{
-    const struct {
-        const char* description;
-        const char* enable;
-        std::string authorization;
-        std::string authType;
-        std::string user;
-    } cases[] = {
-        {"authentication off, credentials sent", "0", "Authorization: Basic dXNlcjpwYXNz\r\n", "(unset)", "(unset)"},
-        {"authentication on, credentials sent", "1", "Authorization: Basic dXNlcjpwYXNz\r\n", "basic", "user"},
-        {"authentication on, none sent", "1", "", "(unset)", "(unset)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.description);
-        Option("EnableAuthenticate", c.enable);
-        const auto env = Environment("GET /s.cgi HTTP/1.1\r\n" + c.authorization);
-        EXPECT_EQ(Value(env, "AUTH_TYPE"), c.authType);
-        EXPECT_EQ(Value(env, "REMOTE_USER"), c.user);
-    }
-}
-
-TEST_F(SubProcessEnvironmentTest, ChildSeesTheCgiVariablesThenOnlyPathLanguageAndTimeZoneOfOurs)
-{
-    const testsupport::ScopedEnvironment variables[] = {
-        {"QUERY_STRING", "leaked"}, {"SERVER_NAME", "ours"}, {"TW_SECRET_TOKEN", "leaked"},
-        {"LANGUAGE", "leaked"},     {"LANG", "C"},           {"LC_TIME", "C"},
-        {"TZ", "UTC"},
-    };
-    Environment("GET /s.cgi HTTP/1.1\r\nHost: h\r\n");
-
-    TestConnection connection;
-    CSubProcess process(core.get(), connection.state);
-    process.PrepareEnvironment(core.get(), thread_, request_, *path_);
-    process.Start("/usr/bin/env", "", "");
-    const std::string output = process.GetOutput().ReadAll();
-
-    std::vector<std::string> names;
-    for (size_t at = 0; at < output.size();) {
-        const size_t end = output.find('\n', at);
-        const std::string line = output.substr(at, end - at);
-        names.push_back(line.substr(0, line.find('=')));
-        at = end == std::string::npos ? output.size() : end + 1;
-    }
-    // Empty values are left out: no QUERY_STRING, CONTENT_TYPE, HTTP_USER_AGENT ...
-    const std::vector<std::string> cgi = {"SERVER_SOFTWARE", "SERVER_SIGNATURE", "SERVER_NAME", "GATEWAY_INTERFACE",
-                                          "SERVER_PROTOCOL", "SERVER_ADDR",      "SERVER_PORT", "HTTP_HOST",
-                                          "REQUEST_METHOD",  "CONTENT_LENGTH",   "SCRIPT_FILENAME", "SCRIPT_NAME",
-                                          "REQUEST_URI",     "HTTP_ACCEPT",      "REMOTE_ADDR"};
-    ASSERT_GE(names.size(), cgi.size()) << output;
-    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + static_cast<long>(cgi.size())), cgi);
-    EXPECT_EQ(output.find("QUERY_STRING"), std::string::npos);
-    EXPECT_EQ(output.find("=ours\n"), std::string::npos);
-    EXPECT_EQ(output.find("leaked"), std::string::npos) << output;
-    const std::vector<std::string> ours(names.begin() + static_cast<long>(cgi.size()), names.end());
-    for (const std::string& name : ours)
-        EXPECT_TRUE(name == "PATH" || name == "LANG" || name == "TZ" || name.compare(0, 3, "LC_") == 0) << name;
-    for (const char* name : {"PATH=", "LANG=C\n", "LC_TIME=C\n", "TZ=UTC\n"})
-        EXPECT_NE(output.find(std::string("\n") + name), std::string::npos) << name;
-    EXPECT_NE(output.find("\nHTTP_HOST=h\n"), std::string::npos);
-    EXPECT_NE(output.find("\nCONTENT_LENGTH=0\n"), std::string::npos);
 }
 
 }  // namespace

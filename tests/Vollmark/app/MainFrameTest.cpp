@@ -171,7 +171,7 @@ TEST_F(MainFrameTest, FailedRestartFromMenuToolbarOrTraySaysWhy)
 {
     // SSL on with a key file that is not there: every restart fails.
     app_.GetSetting().SetInt("Basic::EnableSSL", 1);
-    app_.GetSetting().SetInt("SSL::Port", testsupport::PickFreePort());
+    app_.GetSetting().SetInt("SSL::Port", sandbox_.SecurePort());
     app_.GetSetting().SetString("SSL::PrivateKey", "%ServerRoot%SSLKey/missing.pem");
     ASSERT_TRUE(app_.SaveSettings());
     const std::string reason = "SSL初期化に失敗しました、暗号化キー、パスワード、証明書のいずれかが異常です";

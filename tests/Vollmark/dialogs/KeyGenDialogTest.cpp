@@ -312,7 +312,7 @@ TEST_F(KeyGenServerTest, GeneratedFilesServeHttpsThatCurlTrusts)
     QTimer::singleShot(kServeLimit, &dialog, &QDialog::reject);
     ASSERT_EQ(dialog.exec(), QDialog::Accepted) << Messages(prompts_);
 
-    const int port = testsupport::PickFreePort();
+    const int port = sandbox_.SecurePort();
     const CConfigAccessor& setting = app_.GetSetting();
     setting.SetInt("Basic::EnableSSL", 1);
     setting.SetInt("SSL::Port", port);

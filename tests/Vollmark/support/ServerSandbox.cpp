@@ -1,6 +1,5 @@
 #include "ServerSandbox.h"
 
-#include "FreePort.h"
 #include "ProgramRunner.h"
 
 #include "ConfigClass.h"
@@ -35,9 +34,8 @@ ServerSandbox::ServerSandbox()
     set("XDG_RUNTIME_DIR", base_.Path() + "xdg");
     environment_.push_back(std::make_unique<testsupport::ScopedEnvironment>("NOTIFY_SOCKET", nullptr));
 
-    port_ = testsupport::PickFreePort();
     CConfigClass tree;
-    tree.SetValue("Setting::Basic::Port", std::to_string(port_));
+    tree.SetValue("Setting::Basic::Port", std::to_string(Port()));
     // A kept-alive connection holds its worker between requests, so a test can show one.
     tree.SetValue("Setting::Basic::EnableKeepAlive", "1");
     tree.SetValue("Setting::Path::Path_0::VirtualHost", "*");
@@ -65,7 +63,7 @@ bool ServerSandbox::MakeDefaultRoot() const
     CConfigClass tree;
     const std::string file = platform::Utf8ToCp932(SettingsFile());
     tree.LoadXml(file);
-    tree.SetValue("Setting::Basic::Port", std::to_string(port_));
+    tree.SetValue("Setting::Basic::Port", std::to_string(Port()));
     EXPECT_EQ(tree.SaveXml(file, ""), 0);
     return made.exitCode == 0 && !testing::Test::HasFailure();
 }

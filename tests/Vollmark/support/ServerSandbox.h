@@ -1,10 +1,11 @@
 #pragma once
 // A private world for a test that runs the real server program: a server root whose
-// settings listen on a free loopback port, and a registration store, runtime folders and
+// settings listen on a reserved loopback port, and a registration store, runtime folders and
 // unit folder of its own, all named through the environment that the controller, the
 // activation and the started server read. Whatever server the test's activation started
 // and left running is killed when the sandbox goes.
 
+#include "FreePort.h"
 #include "ScopedEnvironment.h"
 #include "TempFolder.h"
 
@@ -31,7 +32,9 @@ public:
     // The server root (native, trailing '/'), its settings file and the port they name.
     const std::string& Root() const { return root_; }
     std::string SettingsFile() const { return root_ + "Tarnwick.xml"; }
-    int Port() const { return port_; }
+    int Port() const { return port_.Port(); }
+    // A second port held for a test that turns HTTPS on.
+    int SecurePort() const { return securePort_.Port(); }
     // The runtime folder a service uses (the client looks there too).
     const std::string& ServiceRuntime() const { return serviceRuntime_; }
 
@@ -45,6 +48,7 @@ private:
     std::string root_;
     std::string runtime_;
     std::string serviceRuntime_;
-    int port_ = -1;
+    testsupport::ReservedPort port_;
+    testsupport::ReservedPort securePort_;
     std::vector<std::unique_ptr<testsupport::ScopedEnvironment>> environment_;
 };

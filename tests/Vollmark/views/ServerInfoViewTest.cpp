@@ -117,7 +117,7 @@ TEST_F(ServerInfoViewTest, LongStartErrorIsWrappedNotCut)
 {
     // SSL on with a key file that is not there: the start fails with a long reason.
     app_.GetSetting().SetInt("Basic::EnableSSL", 1);
-    app_.GetSetting().SetInt("SSL::Port", testsupport::PickFreePort());
+    app_.GetSetting().SetInt("SSL::Port", sandbox_.SecurePort());
     app_.GetSetting().SetString("SSL::PrivateKey", "%ServerRoot%SSLKey/missing.pem");
     ASSERT_TRUE(app_.SaveSettings());
     EXPECT_NE(app_.GetClient().StartServer(), 0);

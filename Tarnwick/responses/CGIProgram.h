@@ -1,0 +1,42 @@
+#pragma once
+// What a CGI program (or the program of an SSI exec) is started with: its command line,
+// chosen by the CGI entries of the settings, and its environment, made from the request,
+// the server's identity and a few variables of the server's own environment. They are
+// made here, apart from the runner (CSubProcess), which only runs what it is given.
+
+#include "ConfigAccessor.h"
+
+#include <string>
+
+class CHttpRequest;
+class CRequestPath;
+class CServerCore;
+
+// Entries taken from the server's own environment: more is no ordinary environment, and
+// every entry is copied for every program started.
+constexpr int kMaxOwnEnvironment = 256;
+
+// The command line for a script: "" when no CGI entry of the settings serves the file.
+// Each argument of the entry's Command is filled on its own (%FilePath%, %Query%; any
+// other placeholder stays as written), once, so no inserted text is expanded again and
+// none can split into more arguments. Arguments are quoted as SplitCommandLine reads them
+// back. The script's first line is read when an entry needs it.
+std::string MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query);
+
+// Clears envView's node and sets the CGI variables of the request as its leaves, in their
+// fixed order. Header values have CR and LF replaced by blanks. `serverAddress` is
+// SERVER_ADDR: the address the client connected to.
+void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
+                      const CHttpRequest& request, const CRequestPath& path, const std::string& serverAddress);
+
+// The environment block of a program: "NAME=value" entries, each ended by a zero byte.
+// First the leaves of `variables` in order, then of `ownEnvironment` (entries ended by a
+// null pointer, as platform::OwnEnvironment gives them) only PATH, LANG, LC_* and TZ, at
+// most kMaxOwnEnvironment of them, so that no secret of the server (a credential, a key)
+// reaches a program. An entry with an empty value, or without '=', is left out.
+std::string MakeEnvironmentBlock(const CConfigAccessor& variables, const char* const* ownEnvironment);
+
+// The block for the request: BuildEnvironment, then MakeEnvironmentBlock with this
+// process's environment.
+std::string PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
+                               const CRequestPath& path, const std::string& serverAddress);
