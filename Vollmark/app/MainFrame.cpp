@@ -1,10 +1,10 @@
 #include "app/MainFrame.h"
 
 #include "app/ControllerApp.h"
-#include "app/Resources.h"
 #include "app/SecndFrame.h"
 #include "core/Profile.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 #include "gui/UserPrompts.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "app/TabBar.h"
 
 #include "app/ControllerApp.h"
-#include "app/Resources.h"
 #include "controls/TabButton.h"
+#include "gui/Resources.h"
 
 #include <QPainter>
 

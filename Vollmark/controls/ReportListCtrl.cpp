@@ -1,7 +1,10 @@
 #include "controls/ReportListCtrl.h"
 
+#include "gui/PageLayout.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 
+#include <QHeaderView>
 #include <QStringList>
 
 #include <algorithm>
@@ -142,3 +145,18 @@ std::vector<int> CReportListCtrl::SelectedIndices() const
     }
     return indices;
 }
+
+namespace pages {
+
+CReportListCtrl* NewList(const std::string& name, int icon, const std::vector<std::pair<std::string, int>>& columns,
+                         QWidget* parent)
+{
+    auto* list = Named(new CReportListCtrl(parent), name);
+    list->SetImageList({LoadIconResource(icon)});
+    for (const auto& [title, width] : columns)
+        list->InsertColumn(list->columnCount(), title, width);
+    list->header()->setSectionResizeMode(list->columnCount() - 1, QHeaderView::Stretch);
+    return list;
+}
+
+}  // namespace pages

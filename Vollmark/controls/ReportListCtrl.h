@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class CReportListCtrl : public QTreeWidget {
@@ -71,3 +72,18 @@ private:
     CReportRowArray rows_;
     QList<QIcon> icons_;
 };
+
+namespace pages {
+
+// A list's last column is stretched over what the others leave, so the width it is
+// created with is only a placeholder.
+constexpr int kStretchedColumnPx = 0;
+
+// A list named `name` (as gui/PageLayout.h names controls) whose rows all show `icon`,
+// with columns of these titles and widths; the last column fills the list whatever its
+// size, so no horizontal scroll bar shows. Here rather than with the other page controls,
+// which sit a layer below the lists.
+CReportListCtrl* NewList(const std::string& name, int icon, const std::vector<std::pair<std::string, int>>& columns,
+                         QWidget* parent);
+
+}  // namespace pages

@@ -1,8 +1,8 @@
 #include "controls/TabButton.h"
 
 #include "app/ControllerApp.h"
-#include "app/Resources.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 
 #include <QMouseEvent>
 #include <QPainter>

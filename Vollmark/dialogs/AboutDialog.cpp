@@ -1,8 +1,8 @@
 #include "dialogs/AboutDialog.h"
 
-#include "app/Resources.h"
 #include "controls/ClickedStatic.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 #include "gui/UiFont.h"
 
 #include <QDialogButtonBox>

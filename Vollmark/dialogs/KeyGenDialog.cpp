@@ -3,10 +3,10 @@
 #include "app/ControllerApp.h"
 #include "core/KeyGenerator.h"
 #include "gui/DataExchange.h"
+#include "gui/PageLayout.h"
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
 #include "gui/UserPrompts.h"
-#include "pages/PageLayout.h"
 
 #include "FilePath.h"
 #include "SettingsSchema.h"

@@ -1,15 +1,15 @@
 #include "dialogs/UserDialog.h"
 
 #include "app/ControllerApp.h"
-#include "app/Resources.h"
 #include "controls/ReportListCtrl.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
 #include "gui/DataExchange.h"
+#include "gui/PageLayout.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 #include "gui/UiFont.h"
 #include "gui/UserPrompts.h"
-#include "pages/PageLayout.h"
 
 #include "SettingsSchema.h"
 

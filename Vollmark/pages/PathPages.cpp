@@ -2,14 +2,14 @@
 
 #include "app/ControllerApp.h"
 #include "app/MainFrame.h"
-#include "app/Resources.h"
 #include "controls/ReportListCtrl.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
+#include "gui/PageLayout.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 #include "gui/UiFont.h"
 #include "gui/UserPrompts.h"
-#include "pages/PageLayout.h"
 
 #include "FileIo.h"
 #include "SettingsSchema.h"

@@ -1,10 +1,10 @@
 #include "views/DirectoryView.h"
 
 #include "app/ControllerApp.h"
-#include "app/Resources.h"
 #include "controls/TabButton.h"
 #include "gui/DrawTools.h"
 #include "gui/PropertySheet.h"
+#include "gui/Resources.h"
 #include "gui/UserPrompts.h"
 #include "pages/PathPages.h"
 

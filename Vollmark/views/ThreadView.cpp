@@ -2,9 +2,9 @@
 
 #include "app/ControllerApp.h"
 #include "app/MainFrame.h"
-#include "app/Resources.h"
 #include "core/TransferTotals.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -6,12 +6,12 @@
 
 #include "app/ControllerApp.h"
 #include "app/HeadderView.h"
-#include "app/Resources.h"
 #include "app/SecndFrame.h"
 #include "app/TabBar.h"
 #include "controls/TabButton.h"
 #include "core/Profile.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 #include "views/MainViewBase.h"
 #include "ModalDriver.h"
 #include "Screenshot.h"

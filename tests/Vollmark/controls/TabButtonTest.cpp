@@ -4,7 +4,7 @@
 #include "controls/TabButton.h"
 
 #include "app/ControllerApp.h"
-#include "app/Resources.h"
+#include "gui/Resources.h"
 #include "Screenshot.h"
 
 #include <QSignalSpy>

@@ -4,8 +4,8 @@
 #include "views/ThreadView.h"
 
 #include "app/ControllerApp.h"
-#include "app/Resources.h"
 #include "gui/QtText.h"
+#include "gui/Resources.h"
 #include "Screenshot.h"
 #include "ScriptedPrompts.h"
 #include "ServerSandbox.h"

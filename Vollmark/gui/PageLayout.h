@@ -4,8 +4,6 @@
 // Every widget is created with the given parent, which owns it.
 
 // Complete types, since callers put what these return into layouts.
-#include "controls/ReportListCtrl.h"
-
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,8 +12,6 @@
 
 #include <initializer_list>
 #include <string>
-#include <utility>
-#include <vector>
 
 class QGridLayout;
 class QVBoxLayout;
@@ -24,9 +20,6 @@ namespace pages {
 
 // The pixel height the pages were laid out for.
 constexpr int kPageFontPx = 12;
-// A list's last column is stretched over what the others leave, so the width it is
-// created with is only a placeholder.
-constexpr int kStretchedColumnPx = 0;
 
 template <class Widget>
 Widget* Named(Widget* widget, const std::string& name)
@@ -39,10 +32,6 @@ QLabel* NewLabel(const std::string& text, QWidget* parent);
 QLineEdit* NewEdit(const std::string& name, QWidget* parent);
 QCheckBox* NewCheck(const std::string& text, const std::string& name, QWidget* parent);
 QPushButton* NewButton(const std::string& text, const std::string& name, QWidget* parent);
-// A list whose rows all show `icon`, with columns of these titles and widths; the last
-// column fills the list whatever its size, so no horizontal scroll bar shows.
-CReportListCtrl* NewList(const std::string& name, int icon, const std::vector<std::pair<std::string, int>>& columns,
-                         QWidget* parent);
 // A title above the widget, which takes the height left.
 QVBoxLayout* Titled(const std::string& title, QWidget* widget);
 

@@ -1,4 +1,4 @@
-#include "app/Resources.h"
+#include "gui/Resources.h"
 
 #include <QImageReader>
 #include <QString>

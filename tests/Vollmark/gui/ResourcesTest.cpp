@@ -1,6 +1,6 @@
 // Every picture the windows name by number is there and shows something at the sizes drawn.
 
-#include "app/Resources.h"
+#include "gui/Resources.h"
 
 #include "Screenshot.h"
 

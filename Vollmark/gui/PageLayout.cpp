@@ -1,12 +1,9 @@
-#include "pages/PageLayout.h"
+#include "gui/PageLayout.h"
 
-#include "app/Resources.h"
-#include "controls/ReportListCtrl.h"
 #include "gui/QtText.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -36,17 +33,6 @@ QCheckBox* NewCheck(const std::string& text, const std::string& name, QWidget* p
 QPushButton* NewButton(const std::string& text, const std::string& name, QWidget* parent)
 {
     return Named(new QPushButton(ToQString(text), parent), name);
-}
-
-CReportListCtrl* NewList(const std::string& name, int icon, const std::vector<std::pair<std::string, int>>& columns,
-                         QWidget* parent)
-{
-    auto* list = Named(new CReportListCtrl(parent), name);
-    list->SetImageList({LoadIconResource(icon)});
-    for (const auto& [title, width] : columns)
-        list->InsertColumn(list->columnCount(), title, width);
-    list->header()->setSectionResizeMode(list->columnCount() - 1, QHeaderView::Stretch);
-    return list;
 }
 
 QVBoxLayout* Titled(const std::string& title, QWidget* widget)
