@@ -21,6 +21,15 @@ const char kKeptOnSaveText[] = "設定を保存すると、元のファイルは
 CControllerApp::CControllerApp(std::string serverProgram, uint64_t callTimeoutMs)
     : client_(std::move(serverProgram), callTimeoutMs)
 {
+    // Pages and dialogs save the settings themselves; what a save means for the user is
+    // said here, once.
+    settings_.SetSaveObserver([this](const std::string& error) {
+        if (error.empty())
+            emit settingsChangedFlagChanged();
+        else
+            gui::MessageBox(mainFrame_.get(), std::string(kSaveFailedText) + "\r\n" + error,
+                            gui::kMbOk | gui::kMbIconStop);
+    });
 }
 
 CControllerApp::~CControllerApp() = default;
@@ -76,16 +85,7 @@ int CControllerApp::Run()
     return code != 0 ? code : exitCode;
 }
 
-bool CControllerApp::SaveSettings()
-{
-    std::string error;
-    if (settings_.Save(&error) != 0) {
-        gui::MessageBox(mainFrame_.get(), std::string(kSaveFailedText) + "\r\n" + error, gui::kMbOk | gui::kMbIconStop);
-        return false;
-    }
-    emit settingsChangedFlagChanged();
-    return true;
-}
+bool CControllerApp::SaveSettings() { return settings_.Save(nullptr) == 0; }
 
 std::string CControllerApp::ExpandServerPath(const std::string& text)
 {

@@ -2,7 +2,8 @@
 // The controller's application object: binds to the server, owns the in-memory settings
 // file that every page and dialog edits, saves it, keeps the flag that asks for a restart,
 // restarts the server on command, and on exit stops a server it does not share with the
-// system (a service keeps running). Widgets get it passed in; it is not a global.
+// system (a service keeps running). It is not a global: the frames get it passed in and
+// hand each window what that window uses of it.
 
 #include "app/ClickSound.h"
 #include "core/ControllerSettings.h"
@@ -42,9 +43,8 @@ public:
 
     // Writes the settings file and sets the changed flag; a failure is shown to the user,
     // names the file and the reason, and leaves the flag as it was. Whether it saved.
+    // Saves the pages and dialogs make themselves end the same way.
     bool SaveSettings();
-    void SnapshotSettings() { settings_.Snapshot(); }
-    void RestoreSettings() { settings_.Restore(); }
     std::string ExpandServerPath(const std::string& text);
     void PlayClickSound() { click_.Play(); }
     // The running program's folder, with a trailing '/'.

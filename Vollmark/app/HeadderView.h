@@ -5,14 +5,15 @@
 
 #include <string>
 
-class CControllerApp;
+struct CDrawTools;
 
 class CHeadderView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kHeight = 65;
 
-    explicit CHeadderView(CControllerApp& app, QWidget* parent = nullptr);
+    // `tools` must outlive the header.
+    explicit CHeadderView(const CDrawTools& tools, QWidget* parent = nullptr);
 
     void SetText(const std::string& title, const std::string& description);
     const std::string& GetTitle() const { return title_; }
@@ -22,7 +23,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    CControllerApp& app_;
+    const CDrawTools& tools_;
     std::string title_;
     std::string description_;
 };

@@ -4,8 +4,8 @@
 #include "app/HeadderView.h"
 #include "app/TabBar.h"
 #include "gui/QtText.h"
-#include "views/MainViewBase.h"
 #include "views/DirectoryView.h"
+#include "views/MainViewBase.h"
 #include "views/ServerInfoView.h"
 #include "views/SettingMenuView.h"
 #include "views/ThreadView.h"
@@ -25,8 +25,10 @@ constexpr int kConnectionSection = 131;
 CSecndFrame::CSecndFrame(CControllerApp& app, QWidget* parent) : QWidget(parent), app_(app)
 {
     setMinimumSize(CTabBar::kWidth, CTabBar::kMinimumHeight);
-    header_ = new CHeadderView(app_, this);
-    tabBar_ = new CTabBar(app_, this);
+    header_ = new CHeadderView(app_.GetDrawTools(), this);
+    tabBar_ = new CTabBar(app_.GetDrawTools(), app_.GetSettings(), this);
+    connect(tabBar_, &CTabBar::clickSound, &app_, &CControllerApp::PlayClickSound);
+    connect(&app_, &CControllerApp::settingsChangedFlagChanged, tabBar_, [this] { tabBar_->update(); });
     // The first screen: the information section, with its longer description.
     tabBar_->SelectSection(kServerInfoSection);
     connect(tabBar_, &CTabBar::sectionSelected, this, &CSecndFrame::OnSectionButton);
@@ -38,15 +40,16 @@ CSecndFrame::~CSecndFrame() = default;
 
 CMainViewBase* CSecndFrame::MakeView(int id)
 {
+    const CDrawTools& tools = app_.GetDrawTools();
     switch (id) {
     case kServerInfoSection:
-        return new CServerInfoView(app_);
+        return new CServerInfoView(tools, app_.GetClient());
     case kDirectorySection:
-        return new CDirectoryView(app_);
+        return new CDirectoryView(tools, app_.GetSettings());
     case kSettingsSection:
-        return new CSettingMenuView(app_);
+        return new CSettingMenuView(tools, app_.GetSettings());
     case kConnectionSection:
-        return new CThreadView(app_);
+        return new CThreadView(tools, app_.GetClient());
     default:
         return nullptr;
     }
@@ -68,6 +71,7 @@ void CSecndFrame::ShowView(CMainViewBase* view)
     delete view_;
     view_ = view;
     view_->setParent(this);
+    connect(view_, &CMainViewBase::clickSound, &app_, &CControllerApp::PlayClickSound);
     LayOut();
     view_->show();
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The main window's client area: the section strip on the left, the header at the top and
 // the content view that the section buttons replace. It handles the copy command, which
-// puts the shown view's text on the clipboard.
+// puts the shown view's text on the clipboard. It gives each part what it uses of the
+// application: the drawing tools, the settings, the server client, and the click sound
+// that buttons and views ask for.
 
 #include "gui/CommandRouter.h"
 
@@ -23,6 +25,7 @@ public:
     static constexpr const char* kFirstDescription =
         "サーバの設定やサーバの動作状況など、サーバの情報を表示します。";
 
+    // `app` must outlive the frame.
     explicit CSecndFrame(CControllerApp& app, QWidget* parent = nullptr);
     ~CSecndFrame() override;
 

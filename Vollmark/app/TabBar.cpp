@@ -1,7 +1,8 @@
 #include "app/TabBar.h"
 
-#include "app/ControllerApp.h"
 #include "controls/TabButton.h"
+#include "core/ControllerSettings.h"
+#include "gui/DrawTools.h"
 #include "gui/Resources.h"
 
 #include <QPainter>
@@ -43,18 +44,21 @@ const CSection* FindSection(int id)
     return nullptr;
 }
 
-CTabBar::CTabBar(CControllerApp& app, QWidget* parent)
-    : QWidget(parent), app_(app), picture_(LoadBitmapResource(kBitmapSectionStrip, kPictureSize))
+CTabBar::CTabBar(const CDrawTools& tools, const CControllerSettings& settings, QWidget* parent)
+    : QWidget(parent),
+      tools_(tools),
+      settings_(settings),
+      picture_(LoadBitmapResource(kBitmapSectionStrip, kPictureSize))
 {
     SetWhiteBackground(*this);
     for (size_t i = 0; i < buttons_.size(); ++i) {
         const CSection& section = Sections()[i];
-        buttons_[i] = new CTabButton(app_, this, section.title, section.iconId, 0, static_cast<int>(i) * kButtonStep,
+        buttons_[i] = new CTabButton(tools_, this, section.title, section.iconId, 0, static_cast<int>(i) * kButtonStep,
                                      section.id);
         // Queued, so the click has ended before the section changes under it.
         connect(buttons_[i], &CTabButton::clicked, this, &CTabBar::SelectSection, Qt::QueuedConnection);
+        connect(buttons_[i], &CTabButton::clickSound, this, &CTabBar::clickSound);
     }
-    connect(&app_, &CControllerApp::settingsChangedFlagChanged, this, [this] { update(); });
 }
 
 void CTabBar::SelectSection(int id)
@@ -71,16 +75,15 @@ void CTabBar::SelectSection(int id)
 void CTabBar::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    const CDrawTools& tools = app_.GetDrawTools();
     const int right = width();
     const int bottom = height();
     painter.drawPixmap(0, bottom - kPictureSize.height(), picture_);
-    painter.setPen(tools.grayPen);
+    painter.setPen(tools_.grayPen);
     painter.drawLine(right - 6, 5, right - 6, bottom - 5);
-    painter.setPen(tools.lightPen);
+    painter.setPen(tools_.lightPen);
     painter.drawLine(right - 5, 5, right - 5, bottom - 6);
-    if (app_.IsSettingsChanged()) {
-        painter.setFont(tools.boldFont);
+    if (settings_.IsChanged()) {
+        painter.setFont(tools_.boldFont);
         painter.setPen(QColor(CDrawTools::kRed));
         DrawTextAt(painter, QPoint(kNoticeLeft, bottom - kNoticeFirstLine), right, kNoticeFirst);
         DrawTextAt(painter, QPoint(kNoticeLeft, bottom - kNoticeSecondLine), right, kNoticeSecond);

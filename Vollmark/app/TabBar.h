@@ -8,8 +8,9 @@
 
 #include <array>
 
-class CControllerApp;
+class CControllerSettings;
 class CTabButton;
+struct CDrawTools;
 
 // One section of the main window: its button, its header and (made by the content frame)
 // its view.
@@ -33,8 +34,9 @@ public:
     // section buttons.
     static const int kMinimumHeight;
 
-    // Selects the first section at once (the sectionSelected signal is sent).
-    explicit CTabBar(CControllerApp& app, QWidget* parent = nullptr);
+    // The notice shows while `settings` has changes the server has not taken in; its owner
+    // calls update() when that changes. `tools` and `settings` must outlive the strip.
+    CTabBar(const CDrawTools& tools, const CControllerSettings& settings, QWidget* parent = nullptr);
 
     CTabButton* GetButton(int index) const { return buttons_[static_cast<size_t>(index)]; }
     // Marks the button of `id` and tells the content frame; an unknown id marks none.
@@ -42,12 +44,15 @@ public:
 
 signals:
     void sectionSelected(int id);
+    // A section button asks for the click sound.
+    void clickSound();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    CControllerApp& app_;
+    const CDrawTools& tools_;
+    const CControllerSettings& settings_;
     QPixmap picture_;
     std::array<CTabButton*, 4> buttons_{};
 };

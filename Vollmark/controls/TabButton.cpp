@@ -1,6 +1,6 @@
 #include "controls/TabButton.h"
 
-#include "app/ControllerApp.h"
+#include "gui/DrawTools.h"
 #include "gui/QtText.h"
 #include "gui/Resources.h"
 
@@ -19,9 +19,9 @@ constexpr int kIconPx = 32;
 
 }  // namespace
 
-CHoverButton::CHoverButton(CControllerApp& app, QWidget* parent, const std::string& text, int iconId, QRect geometry,
-                           int commandId)
-    : QWidget(parent), app_(app), text_(text), iconId_(iconId), commandId_(commandId)
+CHoverButton::CHoverButton(const CDrawTools& tools, QWidget* parent, const std::string& text, int iconId,
+                           QRect geometry, int commandId)
+    : QWidget(parent), tools_(tools), text_(text), iconId_(iconId), commandId_(commandId)
 {
     setGeometry(geometry);
     setCursor(Qt::PointingHandCursor);
@@ -40,16 +40,15 @@ void CHoverButton::leaveEvent(QEvent*) { SetHover(false); }
 
 void CHoverButton::DrawFace(QPainter& painter, QPoint iconAt)
 {
-    const CDrawTools& tools = app_.GetDrawTools();
-    painter.setFont(tools.boldFont);
+    painter.setFont(tools_.boldFont);
     painter.setPen(QColor(hover_ ? CDrawTools::kBlue : CDrawTools::kGray));
     DrawTextAt(painter, kTextAt, width() - 1, text_);
     LoadIconResource(iconId_).paint(&painter, QRect(iconAt, QSize(kIconPx, kIconPx)));
 }
 
-CTabButton::CTabButton(CControllerApp& app, QWidget* parent, const std::string& text, int iconId, int x, int y,
+CTabButton::CTabButton(const CDrawTools& tools, QWidget* parent, const std::string& text, int iconId, int x, int y,
                        int commandId)
-    : CHoverButton(app, parent, text, iconId, QRect(x, y, kWidth, kHeight), commandId)
+    : CHoverButton(tools, parent, text, iconId, QRect(x, y, kWidth, kHeight), commandId)
 {
 }
 
@@ -62,14 +61,13 @@ void CTabButton::SetSelected(bool marker)
 void CTabButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    const CDrawTools& tools = app_.GetDrawTools();
     const QRect arrow(kTabArrowAt, QSize(kArrowPx, kArrowPx));
     if (selected_)
         LoadIconResource(kIconSectionArrow).paint(&painter, arrow);
     else
-        painter.fillRect(arrow, tools.white);
+        painter.fillRect(arrow, tools_.white);
     DrawFace(painter, kTabIconAt);
-    painter.setPen(tools.grayPen);
+    painter.setPen(tools_.grayPen);
     painter.drawLine(5, height() - 1, width() - 7, height() - 1);
 }
 
@@ -77,14 +75,14 @@ void CTabButton::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    app_.PlayClickSound();
+    emit clickSound();
     setFocus();
     emit clicked(GetCommandId());
 }
 
-CIconButton::CIconButton(CControllerApp& app, QWidget* parent, const std::string& text, int iconId, int x, int y,
+CIconButton::CIconButton(const CDrawTools& tools, QWidget* parent, const std::string& text, int iconId, int x, int y,
                          int commandId, bool leftBorder)
-    : CHoverButton(app, parent, text, iconId, QRect(x, y, kWidth, kHeight), commandId), leftBorder_(leftBorder)
+    : CHoverButton(tools, parent, text, iconId, QRect(x, y, kWidth, kHeight), commandId), leftBorder_(leftBorder)
 {
 }
 
@@ -92,7 +90,7 @@ void CIconButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     DrawFace(painter, kIconButtonIconAt);
-    painter.setPen(app_.GetDrawTools().grayPen);
+    painter.setPen(tools_.grayPen);
     painter.drawLine(width() - 1, 5, width() - 1, height() - 6);
     if (leftBorder_)
         painter.drawLine(0, 5, 0, height() - 6);
@@ -120,7 +118,7 @@ void CIconButton::mouseReleaseEvent(QMouseEvent* event)
     const bool click = pressed_ && rect().contains(event->position().toPoint());
     pressed_ = false;
     if (click) {
-        app_.PlayClickSound();
+        emit clickSound();
         update();
         emit clicked(GetCommandId());
     }

@@ -2,13 +2,13 @@
 // The custom-drawn buttons of the controller's window: the section buttons of the left
 // strip (CTabButton, 188 by 50, with an arrow marking the section shown) and the icon
 // buttons of the views (CIconButton, 90 by 48). Both turn their text blue while the mouse
-// is over them and play the click sound.
+// is over them, and ask for the click sound, which their owner plays.
 
 #include <QWidget>
 
 #include <string>
 
-class CControllerApp;
+struct CDrawTools;
 class QPainter;
 
 // What both buttons share: a text and an icon drawn by the subclass, a command number, and
@@ -22,9 +22,12 @@ public:
 signals:
     // The button's command should run (for a section button: its section be shown).
     void clicked(int commandId);
+    // The click sound should play; sent just before `clicked`.
+    void clickSound();
 
 protected:
-    CHoverButton(CControllerApp& app, QWidget* parent, const std::string& text, int iconId, QRect geometry,
+    // `tools` must outlive the button.
+    CHoverButton(const CDrawTools& tools, QWidget* parent, const std::string& text, int iconId, QRect geometry,
                  int commandId);
 
     void enterEvent(QEnterEvent* event) override;
@@ -33,7 +36,7 @@ protected:
     void DrawFace(QPainter& painter, QPoint iconAt);
     void SetHover(bool hover);
 
-    CControllerApp& app_;
+    const CDrawTools& tools_;
 
 private:
     std::string text_;
@@ -49,7 +52,8 @@ public:
     static constexpr int kHeight = 50;
 
     // At (x, y) of `parent`, with the section's text and icon.
-    CTabButton(CControllerApp& app, QWidget* parent, const std::string& text, int iconId, int x, int y, int commandId);
+    CTabButton(const CDrawTools& tools, QWidget* parent, const std::string& text, int iconId, int x, int y,
+               int commandId);
 
     bool IsSelected() const { return selected_; }
     // Marks (or unmarks) the button's section as shown; a marked button starts blue.
@@ -69,8 +73,8 @@ public:
     static constexpr int kWidth = 90;
     static constexpr int kHeight = 48;
 
-    CIconButton(CControllerApp& app, QWidget* parent, const std::string& text, int iconId, int x, int y, int commandId,
-                bool leftBorder);
+    CIconButton(const CDrawTools& tools, QWidget* parent, const std::string& text, int iconId, int x, int y,
+                int commandId, bool leftBorder);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

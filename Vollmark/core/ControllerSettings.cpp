@@ -20,6 +20,7 @@ CControllerSettings::CControllerSettings()
 
 void CControllerSettings::Load(const std::string& serverRoot)
 {
+    serverRoot_ = serverRoot;
     filePath_ = serverRoot.empty() ? std::string() : serverRoot + kFileName;
     loadFailed_ = false;
     loadError_.clear();
@@ -50,14 +51,15 @@ int CControllerSettings::Save(std::string* error)
     }
     if (reason.empty() && tree_.SaveXml(filePath_, "", &reason) != 0 && reason.empty())
         reason = filePath_;
-    if (!reason.empty()) {
-        if (error)
-            *error = reason;
-        return -1;
+    if (reason.empty()) {
+        keepOldFile_ = false;
+        changed_ = 1;
+    } else if (error) {
+        *error = reason;
     }
-    keepOldFile_ = false;
-    changed_ = 1;
-    return 0;
+    if (saveObserver_)
+        saveObserver_(reason);
+    return reason.empty() ? 0 : -1;
 }
 
 void CControllerSettings::Snapshot()

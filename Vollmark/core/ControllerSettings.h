@@ -10,7 +10,9 @@
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"
 
+#include <functional>
 #include <string>
+#include <utility>
 
 class CControllerSettings {
 public:
@@ -32,8 +34,16 @@ public:
     const std::string& GetLoadError() const { return loadError_; }
 
     // Writes the whole tree to the file and sets the changed flag: 0. On failure nothing
-    // changes (flag included) and `error` gets a text naming the file and the reason: -1.
+    // changes (flag included) and `error` (may be null) gets a text naming the file and
+    // the reason: -1. Either way the save observer is told before Save returns.
     int Save(std::string* error);
+
+    // Told at the end of every Save: `error` is "" when the file was written, else the
+    // text Save gives. Pages and dialogs only save; the application, which installs the
+    // observer, tells the user of a failure and redraws the restart notice. One observer;
+    // an empty one removes it.
+    using SaveObserver = std::function<void(const std::string& error)>;
+    void SetSaveObserver(SaveObserver observer) { saveObserver_ = std::move(observer); }
 
     // The "Setting" node to the backup tree and back; a property sheet brackets itself
     // with these so that Cancel undoes what its pages stored.
@@ -43,6 +53,8 @@ public:
     // The text with %ServerName% ("Tarnwick") and %ServerRoot% replaced; other
     // placeholders stay as they are.
     static std::string ExpandServerPath(const std::string& text, const std::string& serverRoot);
+    // The same with the root last given to Load ("" before the first Load).
+    std::string ExpandServerPath(const std::string& text) const { return ExpandServerPath(text, serverRoot_); }
 
     CConfigClass& GetTree() { return tree_; }
     const CConfigAccessor& GetSetting() const { return setting_; }
@@ -55,9 +67,11 @@ private:
     CConfigClass tree_;
     CConfigAccessor setting_;
     CConfigClass backup_;
+    std::string serverRoot_;
     std::string filePath_;
     bool loadFailed_ = false;
     std::string loadError_;
     bool keepOldFile_ = false;  // the unreadable file still waits to be kept as .bak
     int changed_ = 0;
+    SaveObserver saveObserver_;
 };

@@ -1,6 +1,6 @@
 #include "dialogs/BandWidthDialog.h"
 
-#include "app/ControllerApp.h"
+#include "core/ControllerSettings.h"
 #include "gui/DataExchange.h"
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
@@ -58,7 +58,8 @@ QLabel* NewLabel(const char* text, QWidget* parent) { return new QLabel(ToQStrin
 
 }  // namespace
 
-CBandWidthDialog::CBandWidthDialog(CControllerApp& app, QWidget* parent) : QDialog(parent), app_(app)
+CBandWidthDialog::CBandWidthDialog(CControllerSettings& settings, QWidget* parent)
+    : QDialog(parent), settings_(settings)
 {
     setWindowTitle(ToQString(kCaption));
     setFont(UiFont(kDialogFontPx));
@@ -91,7 +92,7 @@ CBandWidthDialog::CBandWidthDialog(CControllerApp& app, QWidget* parent) : QDial
     layout->addWidget(buttons);
 
     {
-        const CConfigAccessor& setting = app_.GetSetting();
+        const CConfigAccessor& setting = settings_.GetSetting();
         CConfigReadLock lock(setting);
         for (int i = 0; i < kFieldCount; ++i) {
             // The server reads a negative limit as none; a field cannot show one.
@@ -115,12 +116,12 @@ void CBandWidthDialog::accept()
 {
     if (!UpdateData(true))
         return;
-    const CConfigAccessor& setting = app_.GetSetting();
+    const CConfigAccessor& setting = settings_.GetSetting();
     {
         CConfigLock lock(setting);
         for (int i = 0; i < kFieldCount; ++i)
             setting.GetSubAccessor(kFields[i].key.node).SetInt64(kFields[i].key.leaf, static_cast<int64_t>(values_[i]));
     }
-    app_.SaveSettings();
+    settings_.Save(nullptr);
     QDialog::accept();
 }

@@ -3,7 +3,7 @@
 // receiving, of the whole server, of one client host and of one connection. OK stores them
 // in the live settings and saves the file; the server takes them in at its next start and
 // applies them only on paths whose option EnableBandWidthLimit is set. Cancel stores
-// nothing. The app must outlive the dialog.
+// nothing. The settings must outlive the dialog.
 //
 // Fields carry object names for tests: "sendServer", "sendHost", "sendConnect",
 // "recvServer", "recvHost", "recvConnect"; the note is "note", the buttons "ok" and
@@ -13,7 +13,7 @@
 
 #include <array>
 
-class CControllerApp;
+class CControllerSettings;
 class QLineEdit;
 
 class CBandWidthDialog : public QDialog {
@@ -23,7 +23,7 @@ public:
     static constexpr int kFieldCount = 6;
 
     // Shows the stored limits; a missing one, or one the server reads as no limit, as 0.
-    explicit CBandWidthDialog(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CBandWidthDialog(CControllerSettings& settings, QWidget* parent = nullptr);
 
     // A field that holds no whole number from 0 to 4294967295 is named to the user and the
     // dialog stays; otherwise the six are stored, the settings saved and the dialog closed.
@@ -34,7 +34,7 @@ private:
     // failed its check, which the user has been told.
     bool UpdateData(bool save);
 
-    CControllerApp& app_;
+    CControllerSettings& settings_;
     std::array<QLineEdit*, kFieldCount> fields_{};
     std::array<unsigned, kFieldCount> values_{};
 };

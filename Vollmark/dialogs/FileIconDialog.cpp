@@ -1,6 +1,6 @@
 #include "dialogs/FileIconDialog.h"
 
-#include "app/ControllerApp.h"
+#include "core/ControllerSettings.h"
 #include "core/TypeTable.h"
 #include "gui/DataExchange.h"
 #include "gui/QtText.h"
@@ -77,9 +77,9 @@ private:
 
 }  // namespace
 
-CFileIconDialog::CFileIconDialog(CControllerApp& app, int mode, QWidget* parent)
+CFileIconDialog::CFileIconDialog(CControllerSettings& settings, int mode, QWidget* parent)
     : QDialog(parent),
-      app_(app),
+      settings_(settings),
       keys_(mode != kFileIcons ? kMimeTypeTable : kIconTypeTable)
 {
     auto* editor = new CTableEdit(this);
@@ -91,7 +91,7 @@ CFileIconDialog::CFileIconDialog(CControllerApp& app, int mode, QWidget* parent)
     editor->setLineWrapMode(QPlainTextEdit::NoWrap);
     editor->setMinimumSize(kEditorMinWidthPx, kEditorMinHeightPx);
     // The widget's lines end in LF alone; the stored text's in CR LF.
-    QString text = ToQString(LoadTypeTableText(app_.GetSetting(), keys_));
+    QString text = ToQString(LoadTypeTableText(settings_.GetSetting(), keys_));
     editor->Load(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 
     auto* note = new QLabel(ToQString(kNoteText), this);
@@ -115,7 +115,7 @@ void CFileIconDialog::accept()
 {
     if (!gui::CheckCp932Fields(this))
         return;
-    StoreTypeTable(app_.GetSetting(), keys_, FromQString(editor_->toPlainText()));
-    app_.SaveSettings();
+    StoreTypeTable(settings_.GetSetting(), keys_, FromQString(editor_->toPlainText()));
+    settings_.Save(nullptr);
     QDialog::accept();
 }

@@ -2,14 +2,14 @@
 // The MIME type table or the file icon table as free text, one entry per line (the form of
 // core/TypeTable.h). OK turns the text into the node the server reads, keeps the text for
 // the next edit and saves the settings; the server takes the table in at its next start.
-// Cancel stores nothing. The app must outlive the dialog.
+// Cancel stores nothing. The settings must outlive the dialog.
 //
 // The editor's object name is "text", the note's "note"; the buttons are "ok" and
 // "cancel". Tab and Ctrl+Tab both type a tab in the editor.
 
 #include <QDialog>
 
-class CControllerApp;
+class CControllerSettings;
 class QPlainTextEdit;
 struct TypeTableKeys;
 
@@ -26,7 +26,7 @@ public:
     static constexpr int kMaxTextChars = 240000;
 
     // Shows the stored text of the mode's table.
-    CFileIconDialog(CControllerApp& app, int mode, QWidget* parent = nullptr);
+    CFileIconDialog(CControllerSettings& settings, int mode, QWidget* parent = nullptr);
 
     // Stores the table and its text, saves the settings and closes.
     void accept() override;
@@ -34,7 +34,7 @@ public:
     QPlainTextEdit* GetEditor() const { return editor_; }
 
 private:
-    CControllerApp& app_;
+    CControllerSettings& settings_;
     const TypeTableKeys& keys_;
     QPlainTextEdit* editor_ = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "dialogs/KeyGenDialog.h"
 
-#include "app/ControllerApp.h"
+#include "core/ControllerSettings.h"
 #include "core/KeyGenerator.h"
 #include "gui/DataExchange.h"
 #include "gui/PageLayout.h"
@@ -47,7 +47,7 @@ QGroupBox* NewGroup(const char* title, QGridLayout* grid, QWidget* parent)
 
 }  // namespace
 
-CKeyGenDialog::CKeyGenDialog(CControllerApp& app, QWidget* parent)
+CKeyGenDialog::CKeyGenDialog(const CControllerSettings& settings, QWidget* parent)
     : QDialog(parent),
       keyFile_(pages::NewEdit("keyFile", this)),
       passPhrase_(pages::NewEdit("passPhrase", this)),
@@ -123,9 +123,9 @@ CKeyGenDialog::CKeyGenDialog(CControllerApp& app, QWidget* parent)
     layout->addWidget(buttons);
 
     // The files the SSL page names when the settings name none.
-    fields_.keyFile = app.ExpandServerPath(std::string(schema::kSslPrivateKey.controllerDefault));
-    fields_.certificateFile = app.ExpandServerPath(std::string(schema::kSslCertificate.controllerDefault));
-    fields_.requestFile = app.ExpandServerPath("%ServerRoot%SSLKey/CSR.pem");
+    fields_.keyFile = settings.ExpandServerPath(std::string(schema::kSslPrivateKey.controllerDefault));
+    fields_.certificateFile = settings.ExpandServerPath(std::string(schema::kSslCertificate.controllerDefault));
+    fields_.requestFile = settings.ExpandServerPath("%ServerRoot%SSLKey/CSR.pem");
     fields_.country = "JP";
     fields_.endDays = 3650;
     gui::UpdateData(this, false, [this](gui::CDataExchange& dx) { DoDataExchange(dx); });

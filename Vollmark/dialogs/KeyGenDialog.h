@@ -2,7 +2,7 @@
 // "公開鍵とサイト証明書の作成": makes the HTTPS listener's key and self-signed certificate,
 // and optionally a signing request for a certification authority, with CKeyGenerator. It
 // writes files only and changes no settings. Modal, opened from the SSL settings page; it
-// ends with OK only once every file is in place. The app must outlive the dialog.
+// ends with OK only once every file is in place.
 //
 // Controls carry object names (given beside each member) for tests to find them.
 
@@ -10,7 +10,7 @@
 
 #include <string>
 
-class CControllerApp;
+class CControllerSettings;
 class QCheckBox;
 class QLineEdit;
 
@@ -30,9 +30,9 @@ public:
     static constexpr const char* kCertificateFailedText = "サイト証明書の生成に失敗しました。";
     static constexpr const char* kDoneText = "秘密鍵とサイト証明書の生成に成功しました。";
 
-    // The file fields start in the server root's SSLKey folder, the country at "JP", the
-    // validity at 0 to 3650 days.
-    explicit CKeyGenDialog(CControllerApp& app, QWidget* parent = nullptr);
+    // The file fields start in the SSLKey folder of the root `settings` was loaded from, the
+    // country at "JP", the validity at 0 to 3650 days.
+    explicit CKeyGenDialog(const CControllerSettings& settings, QWidget* parent = nullptr);
 
     // "作成": checks the fields, writes the files and closes with OK; on any failure the
     // user is told which file failed and why, and the dialog stays open with its fields.

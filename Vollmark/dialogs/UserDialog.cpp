@@ -1,7 +1,7 @@
 #include "dialogs/UserDialog.h"
 
-#include "app/ControllerApp.h"
 #include "controls/ReportListCtrl.h"
+#include "core/ControllerSettings.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
 #include "gui/DataExchange.h"
@@ -93,9 +93,9 @@ void LoadNode(const CConfigAccessor& node, CReportListCtrl& list)
 
 // --- CUserDialog --------------------------------------------------------------------------
 
-CUserDialog::CUserDialog(CControllerApp& app, QWidget* parent)
+CUserDialog::CUserDialog(CControllerSettings& settings, QWidget* parent)
     : QDialog(parent),
-      app_(app),
+      settings_(settings),
       enabled_(NewList("enabledUsers", kIconUser, {{"ユーザー名", kNameColumnPx}, {"コメント", kStretchedColumnPx}}, this)),
       disabled_(NewList("disabledUsers", kIconUser, {{"ユーザー名", kNameColumnPx}, {"コメント", kStretchedColumnPx}}, this)),
       name_(NewEdit("userName", this)),
@@ -155,21 +155,21 @@ CUserDialog::CUserDialog(CControllerApp& app, QWidget* parent)
 
 void CUserDialog::LoadUsers()
 {
-    LoadNode(app_.GetSetting().GetSubAccessor(schema::kEnabledUsers.path), *enabled_);
-    LoadNode(app_.GetSetting().GetSubAccessor(schema::kDisabledUsers.path), *disabled_);
+    LoadNode(settings_.GetSetting().GetSubAccessor(schema::kEnabledUsers.path), *enabled_);
+    LoadNode(settings_.GetSetting().GetSubAccessor(schema::kDisabledUsers.path), *disabled_);
 }
 
 void CUserDialog::OnOK()
 {
     StoreList(schema::kEnabledUsers.path, *enabled_);
     StoreList(schema::kDisabledUsers.path, *disabled_);
-    app_.SaveSettings();
+    settings_.Save(nullptr);
     accept();
 }
 
 void CUserDialog::StoreList(std::string_view node, const CReportListCtrl& list)
 {
-    const CConfigAccessor& setting = app_.GetSetting();
+    const CConfigAccessor& setting = settings_.GetSetting();
     CConfigLock lock(setting);
     setting.RemoveSection(node);
     const CConfigAccessor accounts = setting.GetSubAccessor(node);
@@ -213,7 +213,7 @@ void CUserDialog::OnDelete()
 
 void CUserDialog::OnImport()
 {
-    CUserImportDialog dialog(app_, this);
+    CUserImportDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     for (const ImportedUser& user : dialog.GetUsers())
@@ -222,7 +222,7 @@ void CUserDialog::OnImport()
 
 // --- CUserImportDialog --------------------------------------------------------------------
 
-CUserImportDialog::CUserImportDialog(CControllerApp&, QWidget* parent)
+CUserImportDialog::CUserImportDialog(QWidget* parent)
     : QDialog(parent),
       list_(NewList("importList", kIconUser,
                      {{"ユーザー名", kNameColumnPx}, {"パスワード", kPasswordColumnPx}, {"コメント", kStretchedColumnPx}},

@@ -4,7 +4,7 @@
 // the controller keeps, so that an account can be switched off without being deleted.
 // The users dialog edits both as two lists and touches the settings only on OK; the import
 // dialog fills its list from an account file for the users dialog to take over.
-// The app must outlive the dialogs.
+// The settings must outlive the users dialog.
 //
 // Controls carry object names (given beside each member) for tests to find them.
 
@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-class CControllerApp;
+class CControllerSettings;
 class CReportListCtrl;
 struct CReportRow;
 class QLineEdit;
@@ -26,7 +26,7 @@ class QLineEdit;
 class CUserDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CUserDialog(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CUserDialog(CControllerSettings& settings, QWidget* parent = nullptr);
 
     // Fills both lists from the settings, each child of a node by its leaves (whatever the
     // child's name), an equal user name replaced.
@@ -44,7 +44,7 @@ private:
     void PlaceRow(const CReportRow& row);
     void StoreList(std::string_view node, const CReportListCtrl& list);
 
-    CControllerApp& app_;
+    CControllerSettings& settings_;
     CReportListCtrl* enabled_;   // "enabledUsers"; "→" is "disableUsers"
     CReportListCtrl* disabled_;  // "disabledUsers"; "←" is "enableUsers"
     QLineEdit* name_;            // "userName"
@@ -57,7 +57,7 @@ private:
 class CUserImportDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CUserImportDialog(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CUserImportDialog(QWidget* parent = nullptr);
 
     // Shows the accounts of the file at `path` (CP932) instead of the rows shown before,
     // sorted, an equal name replaced. Names holding "::" are left out and the user told

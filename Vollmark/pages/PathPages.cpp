@@ -1,8 +1,7 @@
 #include "pages/PathPages.h"
 
-#include "app/ControllerApp.h"
-#include "app/MainFrame.h"
 #include "controls/ReportListCtrl.h"
+#include "core/ControllerSettings.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
 #include "gui/PageLayout.h"
@@ -88,9 +87,9 @@ std::vector<std::string> RowKeys(const CReportListCtrl& list)
 
 // --- CPathPage1 ---------------------------------------------------------------------------
 
-CPathPage1::CPathPage1(CControllerApp& app, const CConfigAccessor& entry, QWidget* parent)
+CPathPage1::CPathPage1(const CControllerSettings& settings, const CConfigAccessor& entry, QWidget* parent)
     : CPropertyPage("基本設定", parent),
-      app_(app),
+      settings_(settings),
       entry_(entry),
       info_(NewEdit("info", this)),
       serverPath_(NewEdit("serverPath", this)),
@@ -161,14 +160,14 @@ void CPathPage1::OnVirtualHostClicked() { virtualHost_->setEnabled(useVirtualHos
 
 void CPathPage1::OnBrowse()
 {
-    CFolderDialog dialog(kFolderTitle, app_.ExpandServerPath(Text(localPath_)), app_.GetMainWnd());
+    CFolderDialog dialog(kFolderTitle, settings_.ExpandServerPath(Text(localPath_)), window());
     if (dialog.Browse() == 1)
         SetText(localPath_, dialog.GetFolderPath());
 }
 
 // --- CPathPage2 ---------------------------------------------------------------------------
 
-CPathPage2::CPathPage2(CControllerApp&, const CConfigAccessor& entry, QWidget* parent)
+CPathPage2::CPathPage2(const CConfigAccessor& entry, QWidget* parent)
     : CPropertyPage("詳細設定", parent), options_(entry.GetSubAccessor(schema::kOptions))
 {
     setFont(UiFont(kPageFontPx));
@@ -209,9 +208,9 @@ bool CPathPage2::OnKillActive()
 
 // --- CPathPage3 ---------------------------------------------------------------------------
 
-CPathPage3::CPathPage3(CControllerApp& app, const CConfigAccessor& entry, QWidget* parent)
+CPathPage3::CPathPage3(const CControllerSettings& settings, const CConfigAccessor& entry, QWidget* parent)
     : CPropertyPage("ユーザー認証", parent),
-      app_(app),
+      settings_(settings),
       entry_(entry),
       enable_(NewCheck("ユーザー認証を有効にする", "enableAuthenticate", this)),
       allowed_(NewList("allowedUsers", kIconUser, {{"ユーザー名", kStretchedColumnPx}}, this)),
@@ -239,7 +238,7 @@ void CPathPage3::OnInitDialog()
     CConfigReadLock lock(entry_);
     enable_->setChecked(schema::kEnableAuthenticate.Read(entry_, schema::kControllerDefault) != 0);
     AddRows(allowed_, ReadSimpleList(entry_.GetSubAccessor(schema::kUsers.path)));
-    for (const ServerUser& user : ListEnabledUsers(app_.GetSetting()))
+    for (const ServerUser& user : ListEnabledUsers(settings_.GetSetting()))
         registered_->SetRow(CReportRow{0, user.name, {user.comment}, {}, 0}, false);
     registered_->Rebuild(true);
 }
@@ -271,7 +270,7 @@ void CPathPage3::OnAddUsers()
 
 // --- CPathPage4 ---------------------------------------------------------------------------
 
-CPathPage4::CPathPage4(CControllerApp&, const CConfigAccessor& entry, QWidget* parent)
+CPathPage4::CPathPage4(const CConfigAccessor& entry, QWidget* parent)
     : CPropertyPage("アクセス制限", parent),
       entry_(entry),
       enable_(NewCheck("アクセス制限を有効にする", "enableHostKick", this)),

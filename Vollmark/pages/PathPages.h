@@ -5,7 +5,7 @@
 // when first shown, creating no node in the entry; on being left it checks what it holds
 // (telling the user what is wrong and keeping the front when anything is) and stores it.
 // A page never shown stores nothing.
-// The app and the entry's tree must outlive the pages.
+// The settings and the entry's tree must outlive the pages.
 //
 // Controls carry object names (given beside each member) for tests to find them.
 
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-class CControllerApp;
+class CControllerSettings;
 class CReportListCtrl;
 class QCheckBox;
 class QLineEdit;
@@ -25,7 +25,8 @@ class QLineEdit;
 class CPathPage1 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    CPathPage1(CControllerApp& app, const CConfigAccessor& entry, QWidget* parent = nullptr);
+    // `settings` gives the server root that the folder chooser starts from.
+    CPathPage1(const CControllerSettings& settings, const CConfigAccessor& entry, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Refuses an entry without its required fields; writes the paths with their
@@ -36,7 +37,7 @@ private:
     void OnVirtualHostClicked();
     void OnBrowse();
 
-    CControllerApp& app_;
+    const CControllerSettings& settings_;
     CConfigAccessor entry_;
     QLineEdit* info_;             // "info"
     QLineEdit* serverPath_;       // "serverPath"
@@ -50,7 +51,7 @@ private:
 class CPathPage2 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    CPathPage2(CControllerApp& app, const CConfigAccessor& entry, QWidget* parent = nullptr);
+    explicit CPathPage2(const CConfigAccessor& entry, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Asks before storing writes together with SSI/CGI; No keeps the page and stores nothing.
@@ -65,7 +66,8 @@ private:
 class CPathPage3 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    CPathPage3(CControllerApp& app, const CConfigAccessor& entry, QWidget* parent = nullptr);
+    // `settings` gives the server's registered users.
+    CPathPage3(const CControllerSettings& settings, const CConfigAccessor& entry, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Always lets go.
@@ -74,7 +76,7 @@ public:
 private:
     void OnAddUsers();
 
-    CControllerApp& app_;
+    const CControllerSettings& settings_;
     CConfigAccessor entry_;
     QCheckBox* enable_;             // "enableAuthenticate"
     CReportListCtrl* allowed_;      // "allowedUsers"; "←" is "addUsers", "→" "removeUsers"
@@ -86,7 +88,7 @@ private:
 class CPathPage4 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    CPathPage4(CControllerApp& app, const CConfigAccessor& entry, QWidget* parent = nullptr);
+    explicit CPathPage4(const CConfigAccessor& entry, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Always lets go.

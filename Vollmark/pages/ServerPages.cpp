@@ -1,7 +1,7 @@
 #include "pages/ServerPages.h"
 
-#include "app/ControllerApp.h"
 #include "controls/ReportListCtrl.h"
+#include "core/ControllerSettings.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
 #include "dialogs/KeyGenDialog.h"
@@ -96,9 +96,9 @@ CReportRow IndexRow(const std::string& name) { return CReportRow{0, name, {}, {}
 
 // --- CServerPage1 -------------------------------------------------------------------------
 
-CServerPage1::CServerPage1(CControllerApp& app, QWidget* parent)
+CServerPage1::CServerPage1(const CConfigAccessor& setting, QWidget* parent)
     : CPropertyPage("ネットワーク設定", parent),
-      setting_(app.GetSetting()),
+      setting_(setting),
       portEdit_(NewEdit("port", this)),
       maxConnectEdit_(NewEdit("maxConnect", this)),
       timeOutEdit_(NewEdit("timeOut", this)),
@@ -168,9 +168,9 @@ bool CServerPage1::OnKillActive()
 
 // --- CServerPage2 -------------------------------------------------------------------------
 
-CServerPage2::CServerPage2(CControllerApp& app, QWidget* parent)
+CServerPage2::CServerPage2(const CConfigAccessor& setting, QWidget* parent)
     : CPropertyPage("インデックス表示", parent),
-      setting_(app.GetSetting()),
+      setting_(setting),
       list_(NewList("indexList", kIconHtmlPage, {{"ファイル名", kStretchedColumnPx}}, this)),
       name_(NewEdit("indexName", this))
 {
@@ -246,8 +246,8 @@ void CServerPage2::OnMove(int step)
 
 // --- CServerPage3 -------------------------------------------------------------------------
 
-CServerPage3::CServerPage3(CControllerApp& app, QWidget* parent)
-    : CPropertyPage("ログファイル", parent), setting_(app.GetSetting())
+CServerPage3::CServerPage3(const CConfigAccessor& setting, QWidget* parent)
+    : CPropertyPage("ログファイル", parent), setting_(setting)
 {
     setFont(UiFont(kPageFontPx));
     QGridLayout* grid = NewFieldGrid();
@@ -291,10 +291,10 @@ bool CServerPage3::OnKillActive()
 
 // --- CServerPage4 -------------------------------------------------------------------------
 
-CServerPage4::CServerPage4(CControllerApp& app, QWidget* parent)
+CServerPage4::CServerPage4(const CControllerSettings& settings, QWidget* parent)
     : CPropertyPage("SSL/TLS (HTTPS)", parent),
-      app_(app),
-      setting_(app.GetSetting()),
+      settings_(settings),
+      setting_(settings.GetSetting()),
       enableSslCheck_(NewCheck("SSL/TLSを有効にする", "enableSsl", this)),
       portEdit_(NewEdit("sslPort", this)),
       privateKey_(NewEdit("privateKey", this)),
@@ -365,14 +365,14 @@ bool CServerPage4::OnKillActive()
 
 void CServerPage4::OnMakeKey()
 {
-    CKeyGenDialog dialog(app_, this);
+    CKeyGenDialog dialog(settings_, this);
     dialog.exec();
 }
 
 void CServerPage4::OnBrowse(QLineEdit* field, bool certificate)
 {
     // The field may name the file through %ServerRoot%; the chooser needs the real folder.
-    COpenFileDialog dialog(this, app_.ExpandServerPath(Text(field)));
+    COpenFileDialog dialog(this, settings_.ExpandServerPath(Text(field)));
     if (certificate)
         dialog.AddFilter("CRTファイル (*.crt)", "*.crt");
     dialog.AddFilter("PEMファイル (*.pem)", "*.pem");

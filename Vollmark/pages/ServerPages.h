@@ -1,11 +1,11 @@
 #pragma once
 // The four pages of the sheet "サーバ基本設定": network and keep-alive, the index file
-// names, the log files, and HTTPS. Each page edits the application's live "Setting" node:
+// names, the log files, and HTTPS. Each page edits the live "Setting" node:
 // it loads when first shown, taking its own default for a missing key, and stores every
 // one of its fields when it is left (so a page's defaults reach the file the first time it
 // is visited and the sheet ends with OK). A page never shown stores nothing. The sheet's
 // owner brackets it with a snapshot (RunSettingsSheet), so Cancel undoes what was stored.
-// The app must outlive the pages.
+// The settings must outlive the pages.
 //
 // Controls carry object names (given beside each member) for tests to find them.
 
@@ -15,7 +15,7 @@
 
 #include <vector>
 
-class CControllerApp;
+class CControllerSettings;
 class CReportListCtrl;
 class QCheckBox;
 class QLineEdit;
@@ -28,7 +28,7 @@ class CDataExchange;
 class CServerPage1 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    explicit CServerPage1(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CServerPage1(const CConfigAccessor& setting, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Refuses, naming the accepted range, a field that is no unsigned number or out of it.
@@ -59,7 +59,7 @@ private:
 class CServerPage2 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    explicit CServerPage2(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CServerPage2(const CConfigAccessor& setting, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Always lets go.
@@ -80,7 +80,7 @@ private:
 class CServerPage3 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    explicit CServerPage3(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CServerPage3(const CConfigAccessor& setting, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Always lets go: the texts are stored as they stand.
@@ -103,7 +103,7 @@ private:
 class CServerPage4 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    explicit CServerPage4(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CServerPage4(const CControllerSettings& settings, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Refuses a port that is no unsigned number or above 65535.
@@ -116,7 +116,7 @@ private:
     // chosen one replaces the field, a cancel changes nothing.
     void OnBrowse(QLineEdit* field, bool certificate);
 
-    CControllerApp& app_;
+    const CControllerSettings& settings_;
     CConfigAccessor setting_;
     int enableSsl_ = 0;
     unsigned port_ = 0;

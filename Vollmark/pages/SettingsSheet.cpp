@@ -1,16 +1,16 @@
 #include "pages/SettingsSheet.h"
 
-#include "app/ControllerApp.h"
+#include "core/ControllerSettings.h"
 #include "gui/PropertySheet.h"
 #include "gui/UserPrompts.h"
 
-int RunSettingsSheet(CControllerApp& app, gui::CPropertySheet& sheet)
+int RunSettingsSheet(CControllerSettings& settings, gui::CPropertySheet& sheet)
 {
-    app.SnapshotSettings();
+    settings.Snapshot();
     const int result = sheet.DoModal();
     if (result == gui::kIdOk)
-        app.SaveSettings();
+        settings.Save(nullptr);
     else
-        app.RestoreSettings();
+        settings.Restore();
     return result;
 }

@@ -6,7 +6,7 @@
 namespace gui {
 class CPropertySheet;
 }
-class CControllerApp;
+class CControllerSettings;
 
 // Runs `sheet` modally; kIdOk or kIdCancel as gui::CPropertySheet::DoModal.
-int RunSettingsSheet(CControllerApp& app, gui::CPropertySheet& sheet);
+int RunSettingsSheet(CControllerSettings& settings, gui::CPropertySheet& sheet);

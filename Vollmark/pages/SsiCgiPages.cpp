@@ -1,7 +1,7 @@
 #include "pages/SsiCgiPages.h"
 
-#include "app/ControllerApp.h"
 #include "controls/ReportListCtrl.h"
+#include "core/ControllerSettings.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
 #include "gui/DataExchange.h"
@@ -81,9 +81,10 @@ QLabel* NewNote(const std::string& text, QWidget* parent)
 
 // --- CSIICGIPage1 -------------------------------------------------------------------------
 
-CSIICGIPage1::CSIICGIPage1(CControllerApp& app, QWidget* parent)
+CSIICGIPage1::CSIICGIPage1(const CControllerSettings& settings, QWidget* parent)
     : CPropertyPage("CGI設定", parent),
-      app_(app),
+      settings_(settings),
+      setting_(settings.GetSetting()),
       list_(NewList("cgiList", kIconCgi,
                     {{"拡張子", kExtColumnPx}, {"ファイルヘッダ", kHeaderColumnPx},
                      {"CGI実行プログラム", kStretchedColumnPx}},
@@ -145,7 +146,7 @@ CSIICGIPage1::CSIICGIPage1(CControllerApp& app, QWidget* parent)
 void CSIICGIPage1::OnInitDialog()
 {
     replace_->setEnabled(false);
-    const CConfigAccessor cgi = app_.GetSetting().GetSubAccessor(schema::kCgi.path);
+    const CConfigAccessor cgi = setting_.GetSubAccessor(schema::kCgi.path);
     CConfigReadLock lock(cgi);
     std::vector<std::string> names;
     cgi.GetSections(names);
@@ -163,7 +164,7 @@ void CSIICGIPage1::OnInitDialog()
 
 bool CSIICGIPage1::OnKillActive()
 {
-    const CConfigAccessor& setting = app_.GetSetting();
+    const CConfigAccessor& setting = setting_;
     CConfigLock lock(setting);
     setting.RemoveSection(schema::kCgi.path);
     const CConfigAccessor cgi = setting.GetSubAccessor(schema::kCgi.path);
@@ -253,7 +254,7 @@ void CSIICGIPage1::OnBrowse()
 {
     // The chooser opens on the command's program, its %ServerRoot% expanded, as the other
     // choosers open where their field points.
-    COpenFileDialog dialog(this, ProgramOfCommand(app_.ExpandServerPath(Text(command_))));
+    COpenFileDialog dialog(this, ProgramOfCommand(settings_.ExpandServerPath(Text(command_))));
     dialog.AddFilter(kProgramFilterText, kProgramFilterPattern);
     if (dialog.DoModal(kOpenFileTitle) == 1)
         SetText(command_, dialog.GetPathName());
@@ -261,9 +262,9 @@ void CSIICGIPage1::OnBrowse()
 
 // --- CSSICGIPage2 -------------------------------------------------------------------------
 
-CSSICGIPage2::CSSICGIPage2(CControllerApp& app, QWidget* parent)
+CSSICGIPage2::CSSICGIPage2(const CConfigAccessor& setting, QWidget* parent)
     : CPropertyPage("SSI設定", parent),
-      app_(app),
+      setting_(setting),
       list_(NewList("ssiList", kIconHtmlPage, {{"ファイル名", kStretchedColumnPx}}, this)),
       name_(NewEdit("ssiExt", this))
 {
@@ -291,7 +292,7 @@ CSSICGIPage2::CSSICGIPage2(CControllerApp& app, QWidget* parent)
 
 void CSSICGIPage2::OnInitDialog()
 {
-    for (const std::string& name : ReadSimpleList(app_.GetSetting().GetSubAccessor(schema::kSsi.path)))
+    for (const std::string& name : ReadSimpleList(setting_.GetSubAccessor(schema::kSsi.path)))
         list_->SetRow(CReportRow{0, name, {}, {}, 0}, true);
     list_->Rebuild(true);
 }
@@ -301,7 +302,7 @@ bool CSSICGIPage2::OnKillActive()
     std::vector<std::string> names;
     for (int i = 0; i < list_->GetRowCount(); ++i)
         names.push_back(list_->GetRow(i).key);
-    StoreSimpleList(app_.GetSetting(), schema::kSsi.path, names);
+    StoreSimpleList(setting_, schema::kSsi.path, names);
     return true;
 }
 
@@ -318,9 +319,9 @@ void CSSICGIPage2::OnAdd()
 
 // --- CSSICGIPage3 -------------------------------------------------------------------------
 
-CSSICGIPage3::CSSICGIPage3(CControllerApp& app, QWidget* parent)
+CSSICGIPage3::CSSICGIPage3(const CConfigAccessor& setting, QWidget* parent)
     : CPropertyPage("環境変数", parent),
-      app_(app),
+      setting_(setting),
       getHostName_(NewCheck("ホスト名を取得する", "enableGetHostName", this))
 {
     setFont(UiFont(kPageFontPx));
@@ -335,12 +336,12 @@ CSSICGIPage3::CSSICGIPage3(CControllerApp& app, QWidget* parent)
 void CSSICGIPage3::OnInitDialog()
 {
     // Read under the lock, so that looking creates no empty node.
-    CConfigReadLock lock(app_.GetSetting());
-    getHostName_->setChecked(schema::kEnableGetHostName.Read(app_.GetSetting(), schema::kControllerDefault) != 0);
+    CConfigReadLock lock(setting_);
+    getHostName_->setChecked(schema::kEnableGetHostName.Read(setting_, schema::kControllerDefault) != 0);
 }
 
 bool CSSICGIPage3::OnKillActive()
 {
-    app_.GetSetting().SetInt(schema::kEnableGetHostName.path, getHostName_->isChecked() ? 1 : 0);
+    setting_.SetInt(schema::kEnableGetHostName.path, getHostName_->isChecked() ? 1 : 0);
     return true;
 }

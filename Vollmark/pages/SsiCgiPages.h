@@ -1,17 +1,18 @@
 #pragma once
 // The three pages of the sheet "SSI/CGIの設定": the CGI handlers, the extensions whose files
 // get server-side includes, and whether scripts learn the client's host name. Each page
-// edits the live settings through the app: it loads when first shown and stores when left
+// edits the live "Setting" node: it loads when first shown and stores when left
 // (or on OK while in front); a page never shown stores nothing. The sheet's owner brackets
 // the sheet with a snapshot, so Cancel undoes what the pages stored.
-// The app must outlive the pages. The server takes the stored values at its next start.
+// The settings must outlive the pages. The server takes the stored values at its next start.
 //
 // Controls carry object names (given beside each member) for tests to find them.
 
 #include "gui/PropertySheet.h"
 
+#include "ConfigAccessor.h"
 
-class CControllerApp;
+class CControllerSettings;
 class CReportListCtrl;
 struct CReportRow;
 class QCheckBox;
@@ -28,7 +29,8 @@ public:
     // programs themselves.
     static constexpr const char* kExecutableMarker = "- 実行ファイル -";
 
-    explicit CSIICGIPage1(CControllerApp& app, QWidget* parent = nullptr);
+    // `settings` gives the server root that the program chooser starts from.
+    explicit CSIICGIPage1(const CControllerSettings& settings, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Stores the rows as CGI_00, CGI_01 ... in list order; always lets go.
@@ -50,7 +52,8 @@ private:
     void OnAppendPlaceholders();
     void OnBrowse();
 
-    CControllerApp& app_;
+    const CControllerSettings& settings_;
+    CConfigAccessor setting_;
     CReportListCtrl* list_;   // "cgiList"
     QLineEdit* ext_;          // "fileExt"
     QLineEdit* header_;       // "fileHeader"
@@ -63,7 +66,7 @@ private:
 class CSSICGIPage2 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    explicit CSSICGIPage2(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CSSICGIPage2(const CConfigAccessor& setting, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Stores the names in list order; always lets go.
@@ -72,7 +75,7 @@ public:
 private:
     void OnAdd();
 
-    CControllerApp& app_;
+    CConfigAccessor setting_;
     CReportListCtrl* list_;  // "ssiList"; "ssiDelete" removes its selected rows
     QLineEdit* name_;        // "ssiExt"; "ssiAdd" adds it
 };
@@ -81,13 +84,13 @@ private:
 class CSSICGIPage3 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    explicit CSSICGIPage3(CControllerApp& app, QWidget* parent = nullptr);
+    explicit CSSICGIPage3(const CConfigAccessor& setting, QWidget* parent = nullptr);
 
     void OnInitDialog() override;
     // Always lets go.
     bool OnKillActive() override;
 
 private:
-    CControllerApp& app_;
+    CConfigAccessor setting_;
     QCheckBox* getHostName_;  // "enableGetHostName"
 };

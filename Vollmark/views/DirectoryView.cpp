@@ -1,7 +1,7 @@
 #include "views/DirectoryView.h"
 
-#include "app/ControllerApp.h"
 #include "controls/TabButton.h"
+#include "core/ControllerSettings.h"
 #include "gui/DrawTools.h"
 #include "gui/PropertySheet.h"
 #include "gui/Resources.h"
@@ -49,8 +49,8 @@ const OptionItem kOptionItems[] = {
 
 }  // namespace
 
-CDirectoryListCtrl::CDirectoryListCtrl(CControllerApp& app, QWidget* parent)
-    : CRowListArea(kRowHeight, parent), app_(app), path_(app.GetSetting().GetSubAccessor(schema::kPath.path))
+CDirectoryListCtrl::CDirectoryListCtrl(const CDrawTools& tools, const CConfigAccessor& path, QWidget* parent)
+    : CRowListArea(kRowHeight, parent), tools_(tools), path_(path)
 {
     viewport()->setMouseTracking(true);
 }
@@ -94,15 +94,14 @@ void CDirectoryListCtrl::DrawRow(QPainter& painter, int row, int index)
 {
     const std::vector<std::string> names = EntryNames();
     const CConfigAccessor entry = path_.GetSubAccessor(names[static_cast<size_t>(index)]);
-    const CDrawTools& tools = app_.GetDrawTools();
     const QRect rect = RowRect(row);
     const bool hover = row == g_hoverRow;
     const bool selected = schema::kSelected.Read(entry, schema::kControllerDefault) != 0;
 
     const QColor selection(CDrawTools::kBlue);
     const QColor text = selected ? QColor(Qt::white) : QColor(hover ? CDrawTools::kBlue : CDrawTools::kGray);
-    painter.fillRect(rect, selected ? selection : tools.white);
-    painter.setPen(tools.grayPen);
+    painter.fillRect(rect, selected ? selection : tools_.white);
+    painter.setPen(tools_.grayPen);
     painter.drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
     painter.drawLine(kTextLeft, rect.top() + kRowRuleY, rect.right(), rect.top() + kRowRuleY);
 
@@ -117,10 +116,10 @@ void CDirectoryListCtrl::DrawRow(QPainter& painter, int row, int index)
     }
 
     painter.setPen(text);
-    painter.setFont(tools.boldFont);
+    painter.setFont(tools_.boldFont);
     DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 5), rect.right(),
                schema::kInfo.Read(entry, schema::kControllerDefault));
-    painter.setFont(tools.normalFont);
+    painter.setFont(tools_.normalFont);
     DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 20), rect.right(), FormatServerLine(entry));
     DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 34), rect.right(), FormatLocationLine(entry));
     DrawTextAt(painter, QPoint(kTextLeft, rect.top() + 52), rect.right(), FormatOptions(entry));
@@ -187,17 +186,19 @@ void CDirectoryListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
         emit editRequested();
 }
 
-CDirectoryView::CDirectoryView(CControllerApp& app, QWidget* parent)
-    : CMainViewBase(app, parent),
-      path_(app.GetSetting().GetSubAccessor(schema::kPath.path)),
-      list_(new CDirectoryListCtrl(app, this))
+CDirectoryView::CDirectoryView(const CDrawTools& tools, CControllerSettings& settings, QWidget* parent)
+    : CMainViewBase(tools, parent),
+      settings_(settings),
+      path_(settings.GetSetting().GetSubAccessor(schema::kPath.path)),
+      list_(new CDirectoryListCtrl(tools, path_, this))
 {
-    buttons_[0] = new CIconButton(app, this, "新規", kIconNew, 0, 0, kIdNew, true);
-    buttons_[1] = new CIconButton(app, this, "編集", kIconEdit, CIconButton::kWidth, 0, kIdEdit, false);
-    buttons_[2] = new CIconButton(app, this, "削除", kIconDelete, 2 * CIconButton::kWidth, 0, kIdDelete, false);
+    buttons_[0] = new CIconButton(tools, this, "新規", kIconNew, 0, 0, kIdNew, true);
+    buttons_[1] = new CIconButton(tools, this, "編集", kIconEdit, CIconButton::kWidth, 0, kIdEdit, false);
+    buttons_[2] = new CIconButton(tools, this, "削除", kIconDelete, 2 * CIconButton::kWidth, 0, kIdDelete, false);
     for (CIconButton* button : buttons_) {
         // Queued, so the click has ended before a sheet or a question opens over it.
         connect(button, &CIconButton::clicked, this, &CDirectoryView::OnButton, Qt::QueuedConnection);
+        connect(button, &CIconButton::clickSound, this, &CMainViewBase::clickSound);
     }
     connect(list_, &CDirectoryListCtrl::editRequested, this, [this] { OnButton(kIdEdit); }, Qt::QueuedConnection);
 }
@@ -211,7 +212,7 @@ void CDirectoryView::resizeEvent(QResizeEvent* event)
 void CDirectoryView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    const CDrawTools& tools = App().GetDrawTools();
+    const CDrawTools& tools = Tools();
     painter.setPen(tools.grayPen);
     painter.drawLine(0, CIconButton::kHeight, width() - 5, CIconButton::kHeight);
     painter.setPen(tools.lightPen);
@@ -262,7 +263,7 @@ void CDirectoryView::OnButton(int id)
                 path_.RemoveSection(name);
         }
         list_->Refresh();
-        App().SaveSettings();
+        settings_.Save(nullptr);
         break;
     default:
         break;
@@ -280,12 +281,12 @@ void CDirectoryView::RunSheet(const std::string& name, bool edit)
     if (edit)
         entry.CopyFrom(path_.GetSubAccessor(name));
     gui::CPropertySheet sheet(edit ? kEditCaption : kNewCaption, this);
-    sheet.AddPage(new CPathPage1(App(), entry));
-    sheet.AddPage(new CPathPage2(App(), entry));
-    sheet.AddPage(new CPathPage3(App(), entry));
-    sheet.AddPage(new CPathPage4(App(), entry));
+    sheet.AddPage(new CPathPage1(settings_, entry));
+    sheet.AddPage(new CPathPage2(entry));
+    sheet.AddPage(new CPathPage3(settings_, entry));
+    sheet.AddPage(new CPathPage4(entry));
     if (sheet.DoModal() != gui::kIdOk)
         return;
     path_.GetSubAccessor(name).CopyFrom(entry);
-    App().SaveSettings();
+    settings_.Save(nullptr);
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class CControllerSettings;
 class CIconButton;
 
 class CDirectoryListCtrl : public CRowListArea {
@@ -20,7 +21,9 @@ class CDirectoryListCtrl : public CRowListArea {
 public:
     static constexpr int kRowHeight = 68;
 
-    CDirectoryListCtrl(CControllerApp& app, QWidget* parent = nullptr);
+    // Lists the entries under `path`, the "Path" node of the live settings. `tools` must
+    // outlive the list.
+    CDirectoryListCtrl(const CDrawTools& tools, const CConfigAccessor& path, QWidget* parent = nullptr);
 
     // The second, third and fourth lines of an entry's row: where it answers, what it
     // serves, and its options ("認証 : ○    Index : ×    ...").
@@ -47,7 +50,7 @@ private:
     std::vector<std::string> EntryNames() const;
     void SetAllSelected(const std::vector<std::string>& names, int value);
 
-    CControllerApp& app_;
+    const CDrawTools& tools_;
     CConfigAccessor path_;
 };
 
@@ -57,7 +60,8 @@ public:
     enum ButtonId : int { kIdNew = 256, kIdEdit = 257, kIdDelete = 258 };
     static constexpr const char* kDeleteQuestion = "削除してもよろしいですか？";
 
-    explicit CDirectoryView(CControllerApp& app, QWidget* parent = nullptr);
+    // `tools` and `settings` must outlive the view.
+    CDirectoryView(const CDrawTools& tools, CControllerSettings& settings, QWidget* parent = nullptr);
 
     CDirectoryListCtrl* GetList() const { return list_; }
     CIconButton* GetButton(int index) const { return buttons_[index]; }
@@ -78,6 +82,7 @@ protected:
 private:
     void RunSheet(const std::string& name, bool edit);
 
+    CControllerSettings& settings_;
     CConfigAccessor path_;
     CDirectoryListCtrl* list_;
     CIconButton* buttons_[3];

@@ -2,7 +2,7 @@
 
 #include "gui/DrawTools.h"
 
-CMainViewBase::CMainViewBase(CControllerApp& app, QWidget* parent) : QWidget(parent), app_(app)
+CMainViewBase::CMainViewBase(const CDrawTools& tools, QWidget* parent) : QWidget(parent), tools_(tools)
 {
     SetWhiteBackground(*this);
 }

@@ -6,12 +6,13 @@
 
 #include <string>
 
-class CControllerApp;
+struct CDrawTools;
 
 class CMainViewBase : public QWidget {
     Q_OBJECT
 public:
-    explicit CMainViewBase(CControllerApp& app, QWidget* parent = nullptr);
+    // `tools` must outlive the view.
+    explicit CMainViewBase(const CDrawTools& tools, QWidget* parent = nullptr);
 
     // The copy command is enabled exactly while this is set; a view sets it while it has
     // something to copy.
@@ -19,12 +20,16 @@ public:
     // The text the copy command puts on the clipboard (CP932); the base has none.
     virtual std::string GetCopyText();
 
+signals:
+    // Something of the view was clicked that answers with the click sound.
+    void clickSound();
+
 protected:
     void SetCopyEnabled(bool enabled) { copyEnabled_ = enabled; }
-    CControllerApp& App() const { return app_; }
+    const CDrawTools& Tools() const { return tools_; }
 
 private:
-    CControllerApp& app_;
+    const CDrawTools& tools_;
     bool copyEnabled_ = false;
 };
 

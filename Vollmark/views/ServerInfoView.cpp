@@ -1,8 +1,8 @@
 #include "views/ServerInfoView.h"
 
-#include "app/ControllerApp.h"
-#include "app/MainFrame.h"
+#include "core/ServerControlClient.h"
 #include "core/TransferTotals.h"
+#include "gui/DrawTools.h"
 #include "gui/QtText.h"
 
 #include "ConfigAccessor.h"
@@ -85,7 +85,8 @@ QStringList WrapText(const QString& text, const QFont& font, int width)
 
 }  // namespace
 
-CServerInfoView::CServerInfoView(CControllerApp& app, QWidget* parent) : CMainViewBase(app, parent)
+CServerInfoView::CServerInfoView(const CDrawTools& tools, CServerControlClient& client, QWidget* parent)
+    : CMainViewBase(tools, parent), client_(client)
 {
     connect(&timer_, &QTimer::timeout, this, &CServerInfoView::RepaintIfShown);
     timer_.start(kRepaintMs);
@@ -93,10 +94,9 @@ CServerInfoView::CServerInfoView(CControllerApp& app, QWidget* parent) : CMainVi
 
 std::string CServerInfoView::GetCopyText()
 {
-    CServerControlClient& client = App().GetClient();
     std::string text;
-    AppendTextBlock(text, kStatusLabel, client.GetServerErrorString());
-    for (const TextBlock& block : DetailBlocks(client, false))
+    AppendTextBlock(text, kStatusLabel, client_.GetServerErrorString());
+    for (const TextBlock& block : DetailBlocks(client_, false))
         AppendTextBlock(text, block.label, block.value);
     return text;
 }
@@ -109,27 +109,25 @@ void CServerInfoView::paintEvent(QPaintEvent*)
 
 void CServerInfoView::RepaintIfShown()
 {
-    const CMainFrame* frame = App().GetMainWnd();
-    if (frame != nullptr && !frame->isMinimized())
+    if (!window()->isMinimized())
         update();
 }
 
 void CServerInfoView::DrawInfo(QPainter& painter)
 {
     painter.setBackgroundMode(Qt::TransparentMode);
-    CServerControlClient& client = App().GetClient();
     // The report says why a stopped server stopped, so it is worth copying then too.
     SetCopyEnabled(true);
-    const bool running = client.IsRunning() != 0;
-    const std::string status = client.GetServerErrorString();
+    const bool running = client_.IsRunning() != 0;
+    const std::string status = client_.GetServerErrorString();
     const int statusLines =
         DrawBlock(painter, kLeft, kStatusTop, kStatusLabel, running ? status : "起動エラー : " + status, !running);
     // Asked again: the server may have stopped while the status was drawn.
-    if (client.IsRunning() == 0)
+    if (client_.IsRunning() == 0)
         return;
     // A status wrapped onto more lines pushes the figures down.
     const int shift = (statusLines - 1) * kLineHeight;
-    const std::vector<TextBlock> blocks = DetailBlocks(client, true);
+    const std::vector<TextBlock> blocks = DetailBlocks(client_, true);
     for (size_t i = 0; i < blocks.size() && i < std::size(kDetailTops); ++i)
         DrawBlock(painter, kLeft, kDetailTops[i] + shift, blocks[i].label, blocks[i].value, false);
 }
@@ -137,7 +135,7 @@ void CServerInfoView::DrawInfo(QPainter& painter)
 int CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,
                                bool error)
 {
-    const CDrawTools& tools = App().GetDrawTools();
+    const CDrawTools& tools = Tools();
     // Positions are the text's top-left; Qt draws from the baseline.
     painter.setFont(tools.boldFont);
     painter.setPen(tools.bluePen);
@@ -158,5 +156,5 @@ int CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::strin
 
 void CServerInfoView::ClearLine(QPainter& painter, int x, int y, int lines)
 {
-    painter.fillRect(QRect(x, y, width() - x, kLineHeight * lines), App().GetDrawTools().white);
+    painter.fillRect(QRect(x, y, width() - x, kLineHeight * lines), Tools().white);
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The server information view: the server's state, version, type and root, and its
 // connection and transfer counts since the start and over the last hour. Drawn anew from
-// the server's answers on every paint, and repainted each second while the main window
-// is open, so the figures follow the traffic; a minimised window asks the server nothing.
+// the server's answers on every paint, and repainted each second while its window is
+// open, so the figures follow the traffic; a minimised window asks the server nothing.
 
 #include "views/MainViewBase.h"
 
@@ -10,12 +10,14 @@
 
 #include <string>
 
+class CServerControlClient;
 class QPainter;
 
 class CServerInfoView : public CMainViewBase {
     Q_OBJECT
 public:
-    explicit CServerInfoView(CControllerApp& app, QWidget* parent = nullptr);
+    // `tools` and `client` must outlive the view.
+    CServerInfoView(const CDrawTools& tools, CServerControlClient& client, QWidget* parent = nullptr);
 
     // The status and every figure, running or not, as label/value blocks (CP932). Asks
     // the server afresh; does not change whether copying is enabled.
@@ -35,5 +37,6 @@ private:
     // Whites out `lines` value lines from (x, y) to the right edge.
     void ClearLine(QPainter& painter, int x, int y, int lines);
 
+    CServerControlClient& client_;
     QTimer timer_;
 };

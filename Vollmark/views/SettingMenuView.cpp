@@ -1,6 +1,6 @@
 #include "views/SettingMenuView.h"
 
-#include "app/ControllerApp.h"
+#include "core/ControllerSettings.h"
 #include "dialogs/BandWidthDialog.h"
 #include "dialogs/FileIconDialog.h"
 #include "dialogs/UserDialog.h"
@@ -59,7 +59,7 @@ int CSettingMenuList::ItemAt(const QPoint& at) const
 void CSettingMenuList::DrawRow(QPainter& painter, int row, int index)
 {
     const CSettingMenuItem& item = CSettingMenuView::Items()[static_cast<size_t>(index)];
-    const CDrawTools& tools = view_.App().GetDrawTools();
+    const CDrawTools& tools = view_.Tools();
     const QRect rect = RowRect(row);
     // A press in progress keeps its row plain until it ends.
     const bool hover = index == g_hotItem && pressed_ < 0;
@@ -111,14 +111,15 @@ void CSettingMenuList::mouseReleaseEvent(QMouseEvent* event)
     viewport()->update();
     // Only a press and release on the same item opens it.
     if (pressed >= 0 && item == pressed) {
-        view_.App().PlayClickSound();
+        emit clickSound();
         view_.OpenItem(item);
     }
 }
 
-CSettingMenuView::CSettingMenuView(CControllerApp& app, QWidget* parent)
-    : CMainViewBase(app, parent), list_(new CSettingMenuList(*this, this))
+CSettingMenuView::CSettingMenuView(const CDrawTools& tools, CControllerSettings& settings, QWidget* parent)
+    : CMainViewBase(tools, parent), settings_(settings), list_(new CSettingMenuList(*this, this))
 {
+    connect(list_, &CSettingMenuList::clickSound, this, &CMainViewBase::clickSound);
 }
 
 const std::vector<CSettingMenuItem>& CSettingMenuView::Items()
@@ -148,7 +149,7 @@ void CSettingMenuView::OpenItem(int index)
         OpenServerSheet();
         break;
     case kUsers: {
-        CUserDialog dialog(App(), this);
+        CUserDialog dialog(settings_, this);
         dialog.exec();
         break;
     }
@@ -156,7 +157,7 @@ void CSettingMenuView::OpenItem(int index)
         OpenCgiSheet();
         break;
     case kBandWidth: {
-        CBandWidthDialog dialog(App(), this);
+        CBandWidthDialog dialog(settings_, this);
         dialog.exec();
         break;
     }
@@ -165,7 +166,7 @@ void CSettingMenuView::OpenItem(int index)
         break;
     case kFileIcons:
     case kMimeTypes: {
-        CFileIconDialog dialog(App(), index == kMimeTypes ? 1 : 0, this);
+        CFileIconDialog dialog(settings_, index == kMimeTypes ? 1 : 0, this);
         dialog.exec();
         break;
     }
@@ -177,20 +178,20 @@ void CSettingMenuView::OpenItem(int index)
 void CSettingMenuView::OpenServerSheet()
 {
     gui::CPropertySheet sheet("サーバ基本設定", this);
-    sheet.AddPage(new CServerPage1(App()));
-    sheet.AddPage(new CServerPage2(App()));
-    sheet.AddPage(new CServerPage3(App()));
-    sheet.AddPage(new CServerPage4(App()));
-    RunSettingsSheet(App(), sheet);
+    sheet.AddPage(new CServerPage1(settings_.GetSetting()));
+    sheet.AddPage(new CServerPage2(settings_.GetSetting()));
+    sheet.AddPage(new CServerPage3(settings_.GetSetting()));
+    sheet.AddPage(new CServerPage4(settings_));
+    RunSettingsSheet(settings_, sheet);
 }
 
 void CSettingMenuView::OpenCgiSheet()
 {
     gui::CPropertySheet sheet("SSI/CGIの設定", this);
-    sheet.AddPage(new CSIICGIPage1(App()));
-    sheet.AddPage(new CSSICGIPage2(App()));
-    sheet.AddPage(new CSSICGIPage3(App()));
-    RunSettingsSheet(App(), sheet);
+    sheet.AddPage(new CSIICGIPage1(settings_));
+    sheet.AddPage(new CSSICGIPage2(settings_.GetSetting()));
+    sheet.AddPage(new CSSICGIPage3(settings_.GetSetting()));
+    RunSettingsSheet(settings_, sheet);
 }
 
 void CSettingMenuView::OpenTemplateFolder()
@@ -199,7 +200,7 @@ void CSettingMenuView::OpenTemplateFolder()
         return;
     // The same leaf the server reads its templates from.
     const std::string folder =
-        App().ExpandServerPath(schema::kHtmlFileDirectory.Read(App().GetSetting(), schema::kControllerDefault));
+        settings_.ExpandServerPath(schema::kHtmlFileDirectory.Read(settings_.GetSetting(), schema::kControllerDefault));
     const QString native = QString::fromUtf8(platform::NativePath(folder).c_str());
     // Only a folder: a settings value must never be able to start a program.
     if (!QFileInfo(native).isDir()) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class CControllerSettings;
 class CSettingMenuView;
 
 // One category of the menu.
@@ -29,6 +30,10 @@ public:
     static int GetHotItem();
     // The item a press went down on and has not come up yet, -1 for none.
     int GetPressedItem() const { return pressed_; }
+
+signals:
+    // An item was clicked, just before it opens.
+    void clickSound();
 
 protected:
     int RowCount() const override;
@@ -53,7 +58,8 @@ public:
         "表示のカスタマイズを行う為には、表示に使用するHTMLファイルを編集する必要があります。\n"
         "詳細はドキュメントを参照してください。\nHTMLフォルダを開きますか？";
 
-    explicit CSettingMenuView(CControllerApp& app, QWidget* parent = nullptr);
+    // `tools` and `settings` must outlive the view.
+    CSettingMenuView(const CDrawTools& tools, CControllerSettings& settings, QWidget* parent = nullptr);
 
     static const std::vector<CSettingMenuItem>& Items();
     CSettingMenuList* GetList() const { return list_; }
@@ -64,11 +70,12 @@ public:
     void OpenCgiSheet();
     // Item 4: asks, then shows the page templates' folder in the desktop's file manager.
     void OpenTemplateFolder();
-    using CMainViewBase::App;
+    using CMainViewBase::Tools;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    CControllerSettings& settings_;
     CSettingMenuList* list_;
 };

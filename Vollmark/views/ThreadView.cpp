@@ -1,8 +1,8 @@
 #include "views/ThreadView.h"
 
-#include "app/ControllerApp.h"
-#include "app/MainFrame.h"
+#include "core/ServerControlClient.h"
 #include "core/TransferTotals.h"
+#include "gui/DrawTools.h"
 #include "gui/QtText.h"
 #include "gui/Resources.h"
 
@@ -123,8 +123,9 @@ std::vector<DetailBlock> DetailBlocks(const CConfigAccessor& node, int viewWidth
 
 }  // namespace
 
-CThreadView::CThreadView(CControllerApp& app, QWidget* parent)
-    : CMainViewBase(app, parent),
+CThreadView::CThreadView(const CDrawTools& tools, CServerControlClient& client, QWidget* parent)
+    : CMainViewBase(tools, parent),
+      client_(client),
       list_(new QTreeWidget(this)),
       icons_{LoadIconResource(kIconRequestActive), LoadIconResource(kIconRequestDone)},
       threads_(context_.GetAccessor("Threads")),
@@ -165,7 +166,7 @@ std::string CThreadView::GetCopyText()
     return text;
 }
 
-void CThreadView::RefreshList() { RefreshFromText(App().GetClient().GetServerContext()); }
+void CThreadView::RefreshList() { RefreshFromText(client_.GetServerContext()); }
 
 void CThreadView::RefreshFromText(const std::string& context)
 {
@@ -233,8 +234,7 @@ void CThreadView::resizeEvent(QResizeEvent*)
 
 void CThreadView::OnTimer()
 {
-    const CMainFrame* frame = App().GetMainWnd();
-    if (frame == nullptr || frame->isMinimized())
+    if (window()->isMinimized())
         return;
     update();
     RefreshList();
@@ -265,7 +265,7 @@ void CThreadView::DrawDetail(QPainter& painter)
 void CThreadView::DrawDetailBlock(QPainter& painter, int x, int y, int width, const std::string& label,
                                   const std::string& value)
 {
-    const CDrawTools& tools = App().GetDrawTools();
+    const CDrawTools& tools = Tools();
     const QRect labelLine(x, y, width, kLabelHeight);
     const QRect valueLine(x + kValueIndent, y + kValueTop, width - kValueIndent, kLabelHeight);
     // Both whited out before either is drawn: the value line would cut the label's descenders.

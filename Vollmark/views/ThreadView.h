@@ -2,7 +2,7 @@
 // The connection view: one row per request the server is working on (newest first), then
 // one per request it finished recently (newest first), and above the list the details of
 // the request last clicked. The server's context tree is fetched once a second while the
-// main window is open; a minimised window asks the server nothing.
+// view's window is open; a minimised window asks the server nothing.
 //
 // A clicked request is remembered by its node name, not its row, so its details follow it
 // from the running requests to the finished ones while the rows below it shift.
@@ -18,14 +18,16 @@
 
 #include <string>
 
+class CServerControlClient;
 class QPainter;
 class QTreeWidget;
 
 class CThreadView : public CMainViewBase {
     Q_OBJECT
 public:
-    // Creates the list and fills it from the server at once.
-    explicit CThreadView(CControllerApp& app, QWidget* parent = nullptr);
+    // Creates the list and fills it from the server at once. `tools` and `client` must
+    // outlive the view.
+    CThreadView(const CDrawTools& tools, CServerControlClient& client, QWidget* parent = nullptr);
 
     // The details of the clicked request as label/value blocks (CP932), the same values
     // the view draws; before any click the blocks are there with blank values.
@@ -66,6 +68,7 @@ private:
     void DrawDetailBlock(QPainter& painter, int x, int y, int width, const std::string& label,
                          const std::string& value);
 
+    CServerControlClient& client_;
     QTreeWidget* list_;
     QList<QIcon> icons_;
     CConfigClass context_;  // the last context text parsed

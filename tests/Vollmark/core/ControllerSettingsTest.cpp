@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -91,6 +92,37 @@ TEST_F(ControllerSettingsTest, ExpandServerPathReplacesOnlyItsTwoNames)
     };
     for (const auto& c : cases)
         EXPECT_EQ(CControllerSettings::ExpandServerPath(c.text, "/srv/ルート/"), c.expected) << c.text;
+}
+
+TEST_F(ControllerSettingsTest, ExpandServerPathWithoutARootTakesTheLoadedOne)
+{
+    EXPECT_EQ(settings_.ExpandServerPath("%ServerRoot%SSLKey/"), "SSLKey/");
+    settings_.Load(Root());
+    EXPECT_EQ(settings_.ExpandServerPath("%ServerRoot%SSLKey/"), Root() + "SSLKey/");
+}
+
+TEST_F(ControllerSettingsTest, EverySaveTellsTheObserverItsOutcome)
+{
+    // A root below a regular file cannot hold anything, whoever runs the test.
+    PutFile(folder_.Path() + "plain", "x");
+    const struct {
+        const char* description;
+        std::string root;
+        bool saved;
+    } cases[] = {
+        {"a writable root", Root(), true},
+        {"a root below a file", Root() + "plain/", false},
+    };
+    for (const auto& c : cases) {
+        settings_.Load(c.root);
+        std::vector<std::string> told;
+        settings_.SetSaveObserver([&told](const std::string& error) { told.push_back(error); });
+        std::string error;
+        EXPECT_EQ(settings_.Save(&error), c.saved ? 0 : -1) << c.description;
+        ASSERT_EQ(told.size(), 1u) << c.description;
+        EXPECT_EQ(told[0], error) << c.description;
+        EXPECT_EQ(told[0].empty(), c.saved) << c.description;
+    }
 }
 
 TEST_F(ControllerSettingsTest, FailedSaveNamesTheFileAndLeavesTheFlag)

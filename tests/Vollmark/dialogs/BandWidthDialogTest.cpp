@@ -58,7 +58,7 @@ TEST_F(BandWidthDialogTest, ShowsTheStoredLimitsAndZeroForWhatTheServerReadsAsNo
     setting.SetString("Limit::Send::maxoneconnectbandwidth", "7");  // another case is another key
     setting.SetString("Limit::Recv::MaxServerBandWidth", "abc");
     setting.SetString("Limit::Recv::MaxOneConnectBandWidth", "2147483647");
-    CBandWidthDialog dialog(app_);
+    CBandWidthDialog dialog(app_.GetSettings());
     SaveScreenshot(dialog, "bandwidth-dialog");
     const Fields shown = {"100", "0", "0", "0", "0", "2147483647"};
     for (int i = 0; i < CBandWidthDialog::kFieldCount; ++i)
@@ -83,7 +83,7 @@ TEST_F(BandWidthDialogTest, OkWritesTheSixKeysAsDecimalTextAndAsksForARestart)
          "Recv{MaxServerBandWidth=0;MaxOneHostBandWidth=4294967295;MaxOneConnectBandWidth=6;}"},
     };
     for (const auto& c : cases) {
-        CBandWidthDialog dialog(app_);
+        CBandWidthDialog dialog(app_.GetSettings());
         dialog.show();
         for (int i = 0; i < CBandWidthDialog::kFieldCount; ++i) {
             if (c.entered[i])
@@ -104,7 +104,7 @@ TEST_F(BandWidthDialogTest, EntryThatIsNoUnsignedNumberKeepsTheDialogAndWritesNo
     for (const char* entry : {"-1", "abc", "", "1.5", "4294967296", "１２"}) {
         ScriptedPrompts prompts;
         prompts.QueueMessageBoxAnswer(gui::kIdOk);
-        CBandWidthDialog dialog(app_);
+        CBandWidthDialog dialog(app_.GetSettings());
         dialog.show();
         Field(dialog, "recvHost")->setText(ToQString(entry));
         Click(dialog, "ok");
@@ -125,7 +125,7 @@ TEST_F(BandWidthDialogTest, CancelLeavesTheSettingsAndTheFileAsTheyWere)
     app_.GetSettings().ClearChanged();
     const std::string live = Live();
     const std::string file = testsupport::GetFile(File());
-    CBandWidthDialog dialog(app_);
+    CBandWidthDialog dialog(app_.GetSettings());
     dialog.show();
     Field(dialog, "sendServer")->setText(QStringLiteral("99"));
     Click(dialog, "cancel");
@@ -150,7 +150,7 @@ TEST(BandWidthDialogServerTest, ConnectionLimitSetInTheDialogHoldsADownloadNearT
     testsupport::PutFile(sandbox.Root() + "www/big.bin", std::string(kFileBytes, 'x'));
     app.GetSetting().SetString("Path::Path_0::Options::EnableBandWidthLimit", "1");
 
-    CBandWidthDialog dialog(app);
+    CBandWidthDialog dialog(app.GetSettings());
     QTimer::singleShot(0, &dialog, [&dialog] {
         EXPECT_EQ(QApplication::activeModalWidget(), &dialog);
         Field(dialog, "sendConnect")->setText(QStringLiteral("16"));

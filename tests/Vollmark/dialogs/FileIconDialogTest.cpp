@@ -69,7 +69,7 @@ TEST_F(FileIconDialogTest, ModeChoosesTitleAndTableShownLineByLine)
         {-1, "MIMEタイプの設定", "text/html html\nimage/png png", nullptr},
     };
     for (const auto& c : cases) {
-        CFileIconDialog dialog(app_, c.mode);
+        CFileIconDialog dialog(app_.GetSettings(), c.mode);
         if (c.screenshot)
             SaveScreenshot(dialog, c.screenshot);
         EXPECT_EQ(FromQString(dialog.windowTitle()), c.caption) << c.mode;
@@ -84,7 +84,7 @@ TEST_F(FileIconDialogTest, OkBuildsTheTableKeepsTheTextAndSaves)
 {
     app_.GetSetting().SetString("MimeType::old/type::Ext_00", "old");
     app_.GetSetting().SetString("IconType::/i/a.gif::Filter_00", ".a");
-    CFileIconDialog dialog(app_, CFileIconDialog::kMimeTypes);
+    CFileIconDialog dialog(app_.GetSettings(), CFileIconDialog::kMimeTypes);
     Edit(dialog, "text/html\thtml,htm\n# text/x-no no\n\n  text/plain  txt  \n", "ok");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     CConfigClass saved;
@@ -97,7 +97,7 @@ TEST_F(FileIconDialogTest, OkBuildsTheTableKeepsTheTextAndSaves)
 
 TEST_F(FileIconDialogTest, IconNamedOnTwoLinesKeepsTheFiltersOfBoth)
 {
-    CFileIconDialog dialog(app_, CFileIconDialog::kFileIcons);
+    CFileIconDialog dialog(app_.GetSettings(), CFileIconDialog::kFileIcons);
     Edit(dialog, "/i/text.gif .txt .log\n/i/image.gif .png\n/i/text.gif *.md", "ok");
     EXPECT_EQ(Live("Setting::IconType::/i/text.gif::"), "Tarnwick{Filter_00=.txt;Filter_01=.log;Filter_02=*.md;}");
 }
@@ -109,7 +109,7 @@ TEST_F(FileIconDialogTest, CancelLeavesTheSettingsAndTheFileAsTheyWere)
     app_.GetSettings().ClearChanged();
     const std::string live = Live();
     const std::string file = testsupport::GetFile(File());
-    CFileIconDialog dialog(app_, CFileIconDialog::kMimeTypes);
+    CFileIconDialog dialog(app_.GetSettings(), CFileIconDialog::kMimeTypes);
     Edit(dialog, "a/b c", "cancel");
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_EQ(Live(), live);
@@ -119,7 +119,7 @@ TEST_F(FileIconDialogTest, CancelLeavesTheSettingsAndTheFileAsTheyWere)
 
 TEST_F(FileIconDialogTest, TabAndCtrlTabTypeATabAndKeepTheFocus)
 {
-    CFileIconDialog dialog(app_, CFileIconDialog::kMimeTypes);
+    CFileIconDialog dialog(app_.GetSettings(), CFileIconDialog::kMimeTypes);
     dialog.show();
     QPlainTextEdit* editor = dialog.GetEditor();
     editor->setFocus();
@@ -147,7 +147,7 @@ TEST_F(FileIconDialogTest, UserTextStopsAtTheLimitWhileAStoredLongerTextShowsWho
     };
     for (const auto& c : cases) {
         app_.GetSetting().SetString("IconType::Text", std::string(c.stored, 'a'));
-        CFileIconDialog dialog(app_, CFileIconDialog::kFileIcons);
+        CFileIconDialog dialog(app_.GetSettings(), CFileIconDialog::kFileIcons);
         dialog.GetEditor()->moveCursor(QTextCursor::End);
         dialog.GetEditor()->insertPlainText(QString(c.added, QLatin1Char('x')));
         EXPECT_EQ(dialog.GetEditor()->toPlainText().size(), c.expected) << c.description;
@@ -171,7 +171,7 @@ protected:
 
     void EditAndRestart(int mode, const std::string& text)
     {
-        CFileIconDialog dialog(app_, mode);
+        CFileIconDialog dialog(app_.GetSettings(), mode);
         QTimer::singleShot(0, &dialog, [&dialog, text] {
             EXPECT_EQ(QApplication::activeModalWidget(), &dialog);
             Edit(dialog, text, "ok");
@@ -257,7 +257,7 @@ TEST_F(FileIconDialogDefaultRootTest, EditorsShowTheRootsTablesAndOkKeepsEveryEn
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.node);
-        CFileIconDialog dialog(app_, c.mode);
+        CFileIconDialog dialog(app_.GetSettings(), c.mode);
         QTimer::singleShot(0, &dialog, [&] {
             SaveScreenshot(dialog, c.screenshot);
             QString text = dialog.GetEditor()->toPlainText();

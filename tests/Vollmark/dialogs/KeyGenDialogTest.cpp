@@ -115,7 +115,7 @@ protected:
     const std::string certificateFile_ = folder_.Path() + "SSLKey/Tarnwick.crt";
     const std::string requestFile_ = folder_.Path() + "SSLKey/CSR.pem";
     CControllerApp app_;
-    CKeyGenDialog dialog_{app_};
+    CKeyGenDialog dialog_{app_.GetSettings()};
     DialogDriver driver_{dialog_};
 };
 
@@ -282,7 +282,7 @@ protected:
 TEST_F(KeyGenServerTest, DefaultsNameTheServerRootsKeyFolder)
 {
     ASSERT_TRUE(app_.InitInstance());
-    CKeyGenDialog dialog(app_);
+    CKeyGenDialog dialog(app_.GetSettings());
     DialogDriver driver(dialog);
     EXPECT_EQ(dialog.windowTitle(), ToQString("公開鍵とサイト証明書の作成"));
     EXPECT_EQ(driver.Text("keyFile"), RootCp932() + "SSLKey/Tarnwick.pem");
@@ -301,7 +301,7 @@ TEST_F(KeyGenServerTest, GeneratedFilesServeHttpsThatCurlTrusts)
 {
     ASSERT_TRUE(app_.InitInstance());
     PutFile(sandbox_.Root() + "www/index.html", "over TLS");
-    CKeyGenDialog dialog(app_);
+    CKeyGenDialog dialog(app_.GetSettings());
     DialogDriver driver(dialog);
     QTimer::singleShot(0, &dialog, [&] {
         driver.PassPhrase(kPassPhrase, kPassPhrase);

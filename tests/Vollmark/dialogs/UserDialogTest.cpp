@@ -118,7 +118,7 @@ protected:
     // The rows the import dialog shows for a file of these bytes.
     std::string ImportRows(const std::string& bytes)
     {
-        CUserImportDialog dialog(app_);
+        CUserImportDialog dialog;
         dialog.ImportFile(PutUserFile("users.csv", bytes));
         return Rows(dialog, "importList");
     }
@@ -131,7 +131,7 @@ protected:
 
 TEST_F(UserDialogTest, LoadUsersFillsBothListsSortedFromTheLeavesWithPasswordsHidden)
 {
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     EXPECT_EQ(FromQString(dialog.windowTitle()), "ユーザー設定");
     EXPECT_EQ(Rows(dialog, "enabledUsers"), "alice||*pw-a;bob|営業|*pw-b;");
@@ -152,7 +152,7 @@ TEST_F(UserDialogTest, AddRefusesAnEmptyNameAndOneHoldingTheSeparator)
     };
     for (const auto& c : cases) {
         ScriptedPrompts prompts;
-        CUserDialog dialog(app_);
+        CUserDialog dialog(app_.GetSettings());
         dialog.show();
         SetText(dialog, "userName", c.name);
         SetText(dialog, "password", "pw");
@@ -166,7 +166,7 @@ TEST_F(UserDialogTest, AddRefusesAnEmptyNameAndOneHoldingTheSeparator)
 
 TEST_F(UserDialogTest, AddUpdatesADisabledUserThereAndPutsANewOneAmongTheEnabled)
 {
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     const std::pair<const char*, const char*> adds[] = {{"carol", "new-c"}, {"Dave", "pw-d"}};
     for (const auto& [name, password] : adds) {
@@ -183,7 +183,7 @@ TEST_F(UserDialogTest, AddUpdatesADisabledUserThereAndPutsANewOneAmongTheEnabled
 
 TEST_F(UserDialogTest, DeleteRemovesTheSelectedRowOfEachList)
 {
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     Select(dialog, "enabledUsers", 1);
     Select(dialog, "disabledUsers", 0);
@@ -195,7 +195,7 @@ TEST_F(UserDialogTest, DeleteRemovesTheSelectedRowOfEachList)
 TEST_F(UserDialogTest, ArrowsMoveTheSelectedRowsReplacingAnEqualName)
 {
     Account("User::Disable::alice", "alice", "old", "");
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     Select(dialog, "enabledUsers", 0);
     Click(dialog, "disableUsers");
@@ -210,7 +210,7 @@ TEST_F(UserDialogTest, ArrowsMoveTheSelectedRowsReplacingAnEqualName)
 TEST_F(UserDialogTest, ImportKeepsADisabledNameDisabledAndEnablesTheOthers)
 {
     const std::string file = PutUserFile("users.csv", "carol,new-c,戻る\nDave\tpw-d\nerin\n");
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     Import(dialog, file, true);
     EXPECT_EQ(Rows(dialog, "disabledUsers"), "carol|戻る|*new-c;");
@@ -226,7 +226,7 @@ TEST_F(UserDialogTest, ImportKeepsADisabledNameDisabledAndEnablesTheOthers)
 TEST_F(UserDialogTest, CancelledImportTakesNothing)
 {
     const std::string file = PutUserFile("users.csv", "dave,pw\n");
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     Import(dialog, file, false);
     EXPECT_EQ(Rows(dialog, "enabledUsers"), "alice||*pw-a;bob|営業|*pw-b;");
@@ -248,7 +248,7 @@ TEST_F(UserDialogTest, ImportDialogLeavesOutNamesWithTheSeparatorAndSaysSoOnce)
 
 TEST_F(UserDialogTest, ImportDialogEmptiesItsListForAFileThatCannotBeRead)
 {
-    CUserImportDialog dialog(app_);
+    CUserImportDialog dialog;
     dialog.ImportFile(PutUserFile("users.csv", "a,1\n"));
     dialog.ImportFile(Root() + "missing.csv");
     EXPECT_EQ(Rows(dialog, "importList"), "");
@@ -256,7 +256,7 @@ TEST_F(UserDialogTest, ImportDialogEmptiesItsListForAFileThatCannotBeRead)
 
 TEST_F(UserDialogTest, OkWritesBothNodesWholeInByteOrderToTheFile)
 {
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     SetText(dialog, "userName", "Zed");
     SetText(dialog, "password", "pw-z");
@@ -274,7 +274,7 @@ TEST_F(UserDialogTest, OkWritesBothNodesWholeInByteOrderToTheFile)
 TEST_F(UserDialogTest, OkLeavesOutANameTheTreeCannotHold)
 {
     Account("User::Disable::User_9", "x::y", "pw", "");
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     EXPECT_EQ(Rows(dialog, "disabledUsers"), "carol|休職|*pw-c;x::y||*pw;");
     Click(dialog, "ok");
@@ -287,7 +287,7 @@ TEST_F(UserDialogTest, CancelLeavesTheSettingsAndTheFileUntouched)
     ASSERT_TRUE(app_.SaveSettings());
     const std::string file = testsupport::GetFile(folder_.Path() + "Tarnwick.xml");
     const std::string before = Stored();
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     dialog.show();
     SetText(dialog, "userName", "dave");
     Click(dialog, "add");
@@ -303,7 +303,7 @@ TEST_F(UserDialogTest, CancelLeavesTheSettingsAndTheFileUntouched)
 TEST_F(UserDialogTest, BothDialogsAreReadable)
 {
     const std::string file = PutUserFile("users.csv", "山田太郎,secret,営業部\nsuzuki,pass,経理\n");
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     SaveScreenshot(dialog, "user-dialog");
     WhenModalOpens<QDialog>([&](QDialog& import) {
         prompts_.QueueFileAnswer(file);
@@ -329,7 +329,7 @@ protected:
 TEST_F(UserDialogServerTest, AddedUserLogsInAfterARestart)
 {
     testsupport::PutFile(sandbox_.Root() + "www/index.html", "<p>hello</p>\n");
-    CUserDialog dialog(app_);
+    CUserDialog dialog(app_.GetSettings());
     WhenModalOpens<QDialog>([](QDialog& users) {
         SetText(users, "userName", "hanako");
         SetText(users, "password", "秘密");

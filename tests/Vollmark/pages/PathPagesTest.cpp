@@ -55,10 +55,10 @@ public:
     {
         for (const auto& [key, value] : stored)
             entry_.SetString(key, value);
-        Sheet().AddPage(new CPathPage1(app, entry_));
-        Sheet().AddPage(new CPathPage2(app, entry_));
-        Sheet().AddPage(new CPathPage3(app, entry_));
-        Sheet().AddPage(new CPathPage4(app, entry_));
+        Sheet().AddPage(new CPathPage1(app.GetSettings(), entry_));
+        Sheet().AddPage(new CPathPage2(entry_));
+        Sheet().AddPage(new CPathPage3(app.GetSettings(), entry_));
+        Sheet().AddPage(new CPathPage4(entry_));
     }
 
     std::string Describe() { return testsupport::Describe(tree_, kEntryPath); }

@@ -52,10 +52,10 @@ class ServerSheet : public SheetDriver {
 public:
     explicit ServerSheet(CControllerApp& app) : SheetDriver("サーバ基本設定")
     {
-        Sheet().AddPage(new CServerPage1(app));
-        Sheet().AddPage(new CServerPage2(app));
-        Sheet().AddPage(new CServerPage3(app));
-        Sheet().AddPage(new CServerPage4(app));
+        Sheet().AddPage(new CServerPage1(app.GetSetting()));
+        Sheet().AddPage(new CServerPage2(app.GetSetting()));
+        Sheet().AddPage(new CServerPage3(app.GetSetting()));
+        Sheet().AddPage(new CServerPage4(app.GetSettings()));
     }
 };
 
@@ -93,7 +93,7 @@ protected:
             if (sheet.Sheet().isVisible())
                 sheet.Sheet().PressCancel();
         });
-        return RunSettingsSheet(app_, sheet.Sheet());
+        return RunSettingsSheet(app_.GetSettings(), sheet.Sheet());
     }
 
     ServerSandbox sandbox_;

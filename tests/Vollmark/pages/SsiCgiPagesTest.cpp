@@ -58,9 +58,9 @@ class SsiCgiSheet : public SheetDriver {
 public:
     explicit SsiCgiSheet(CControllerApp& app) : SheetDriver("SSI/CGIの設定")
     {
-        Sheet().AddPage(new CSIICGIPage1(app));
-        Sheet().AddPage(new CSSICGIPage2(app));
-        Sheet().AddPage(new CSSICGIPage3(app));
+        Sheet().AddPage(new CSIICGIPage1(app.GetSettings()));
+        Sheet().AddPage(new CSSICGIPage2(app.GetSetting()));
+        Sheet().AddPage(new CSSICGIPage3(app.GetSetting()));
     }
 
     // A click on the row's item; -1 clicks below the rows.
@@ -137,7 +137,7 @@ protected:
             if (sheet.Sheet().isVisible())
                 sheet.Sheet().PressCancel();
         });
-        return RunSettingsSheet(app_, sheet.Sheet());
+        return RunSettingsSheet(app_.GetSettings(), sheet.Sheet());
     }
 
     static std::string Describe(CConfigClass& tree, const std::string& node) { return testsupport::Describe(tree, node); }

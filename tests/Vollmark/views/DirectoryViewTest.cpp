@@ -55,7 +55,7 @@ protected:
     // A view as the section frame shows it, rows laid out.
     std::unique_ptr<CDirectoryView> MakeView(int height = 400)
     {
-        auto view = std::make_unique<CDirectoryView>(app_);
+        auto view = std::make_unique<CDirectoryView>(app_.GetDrawTools(), app_.GetSettings());
         view->resize(600, height);
         view->show();
         view->GetList()->Refresh();

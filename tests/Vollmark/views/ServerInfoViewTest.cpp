@@ -64,7 +64,7 @@ protected:
     ServerSandbox sandbox_;
     ScriptedPrompts prompts_;
     CControllerApp app_{ServerSandbox::ServerProgram()};
-    CServerInfoView view_{app_};
+    CServerInfoView view_{app_.GetDrawTools(), app_.GetClient()};
     CConfigClass info_;
 };
 

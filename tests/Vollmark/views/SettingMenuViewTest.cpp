@@ -46,7 +46,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(app_.InitInstance());
-        view_ = std::make_unique<CSettingMenuView>(app_);
+        view_ = std::make_unique<CSettingMenuView>(app_.GetDrawTools(), app_.GetSettings());
         view_->resize(600, 400);
         view_->show();
         view_->GetList()->Refresh();

@@ -74,7 +74,7 @@ protected:
     std::string Copied() { return view_.GetCopyText(); }
 
     CControllerApp app_;
-    CThreadView view_{app_};
+    CThreadView view_{app_.GetDrawTools(), app_.GetClient()};
     CConfigClass context_;
 };
 
@@ -209,7 +209,7 @@ protected:
         settings.SetValue("Setting::Path::Path_0::Options::EnableBandWidthLimit", "1");
         ASSERT_EQ(settings.SaveXml(file, ""), 0);
         ASSERT_TRUE(app_.InitInstance());
-        view_ = std::make_unique<CThreadView>(app_);
+        view_ = std::make_unique<CThreadView>(app_.GetDrawTools(), app_.GetClient());
         view_->resize(800, 500);
         view_->show();
     }
