@@ -1,6 +1,6 @@
 #include "app/ControllerApp.h"
 
-#include "app/MainFrame.h"
+#include "app/SecndFrame.h"
 #include "dialogs/AboutDialog.h"
 #include "gui/UserPrompts.h"
 
@@ -58,7 +58,9 @@ bool CControllerApp::InitInstance()
     }
     if (client_.IsRunning() == 0)
         client_.StartServer();
-    mainFrame_ = std::make_unique<CMainFrame>(*this);
+    mainFrame_ = std::make_unique<CMainFrame>(drawTools_, settings_, client_, *this);
+    connect(mainFrame_->GetContentFrame(), &CSecndFrame::clickSound, this, &CControllerApp::PlayClickSound);
+    connect(this, &CControllerApp::settingsChangedFlagChanged, mainFrame_.get(), &CMainFrame::UpdateRestartNotice);
     mainFrame_->RestorePlacement();
     return true;
 }

@@ -6,6 +6,7 @@
 // hand each window what that window uses of it.
 
 #include "app/ClickSound.h"
+#include "app/MainFrame.h"
 #include "core/ControllerSettings.h"
 #include "core/ServerControlClient.h"
 #include "gui/CommandRouter.h"
@@ -17,13 +18,12 @@
 #include <memory>
 #include <string>
 
-class CMainFrame;
-
 class CControllerApp : public QObject, public gui::CCmdTarget {
     Q_OBJECT
 public:
-    static constexpr int kIdRestartServer = 32768;
-    static constexpr int kIdAppAbout = 57664;
+    // The commands it handles, from the main window's menus and toolbar.
+    static constexpr int kIdRestartServer = CMainFrame::kIdRestartServer;
+    static constexpr int kIdAppAbout = CMainFrame::kIdAppAbout;
     static constexpr const char* kBindFailedText =
         "サーバのCOMオブジェクトがロードできませんでした。\r\nTarnwick.exeが無いか破壊されている可能性があります。";
 

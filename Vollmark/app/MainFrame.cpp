@@ -1,7 +1,8 @@
 #include "app/MainFrame.h"
 
-#include "app/ControllerApp.h"
 #include "app/SecndFrame.h"
+#include "app/TabBar.h"
+#include "core/ServerControlClient.h"
 #include "core/Profile.h"
 #include "gui/QtText.h"
 #include "gui/Resources.h"
@@ -40,9 +41,9 @@ struct ToolButton {
 };
 
 const ToolButton kToolButtons[] = {
-    {CControllerApp::kIdRestartServer, ToolbarPicture::Restart, "サーバ再起動", "サーバを再起動します"},
+    {CMainFrame::kIdRestartServer, ToolbarPicture::Restart, "サーバ再起動", "サーバを再起動します"},
     {CSecndFrame::kIdCopyViewText, ToolbarPicture::Copy, "情報のコピー", "表示中の情報をコピーします"},
-    {CControllerApp::kIdAppAbout, ToolbarPicture::About, "バージョン情報", "プログラム情報、バージョン、著作権を表示します。"},
+    {CMainFrame::kIdAppAbout, ToolbarPicture::About, "バージョン情報", "プログラム情報、バージョン、著作権を表示します。"},
 };
 
 // Moves a rectangle that lies on no screen onto the primary one, so a window placed on a
@@ -64,11 +65,13 @@ QRect OnSomeScreen(QRect rect)
 
 }  // namespace
 
-CMainFrame::CMainFrame(CControllerApp& app, QWidget* parent)
+CMainFrame::CMainFrame(const CDrawTools& tools, CControllerSettings& settings, CServerControlClient& client,
+                       gui::CCmdTarget& appCommands, QWidget* parent)
     : QMainWindow(parent),
-      app_(app),
-      router_([this] { return std::vector<gui::CCmdTarget*>{content_, this, &app_}; }, this),
-      content_(new CSecndFrame(app, this))
+      client_(client),
+      appCommands_(appCommands),
+      router_([this] { return std::vector<gui::CCmdTarget*>{content_, this, &appCommands_}; }, this),
+      content_(new CSecndFrame(tools, settings, client, this))
 {
     setCentralWidget(content_);
     BuildMenus();
@@ -78,7 +81,6 @@ CMainFrame::CMainFrame(CControllerApp& app, QWidget* parent)
     setWindowTitle(ToQString(kTitle));
     resize(kDefaultWidthPx, kDefaultHeightPx);
     BuildTray();
-    connect(&app_, &CControllerApp::settingsChangedFlagChanged, this, [this] { update(); });
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CMainFrame::OnTimer);
     timer_->start(kTrayPollMs);
@@ -108,7 +110,7 @@ void CMainFrame::BuildMenus()
 {
     using Keys = QList<QKeySequence>;
     QMenu* file = menuBar()->addMenu(ToQString("ファイル(&F)"));
-    AddCommand(file, CControllerApp::kIdRestartServer, "サーバ再起動\tCtrl+R", Keys{Qt::CTRL | Qt::Key_R});
+    AddCommand(file, kIdRestartServer, "サーバ再起動\tCtrl+R", Keys{Qt::CTRL | Qt::Key_R});
     file->addSeparator();
     AddCommand(file, kIdAppExit, "アプリケーションの終了(&X)");
 
@@ -126,7 +128,7 @@ void CMainFrame::BuildMenus()
     AddCommand(view, kIdViewStatusBar, "ステータス バー(&S)")->setCheckable(true);
 
     QMenu* help = menuBar()->addMenu(ToQString("ヘルプ(&H)"));
-    AddCommand(help, CControllerApp::kIdAppAbout, "バージョン情報 Vollmark(&A)...");
+    AddCommand(help, kIdAppAbout, "バージョン情報 Vollmark(&A)...");
 
     AddCommand(nullptr, kIdNextPane, "", Keys{Qt::Key_F6});
     AddCommand(nullptr, kIdPrevPane, "", Keys{Qt::SHIFT | Qt::Key_F6});
@@ -192,6 +194,8 @@ QAction* CMainFrame::GetAction(int id) const
 
 std::string CMainFrame::GetTrayTip() const { return trayTip_; }
 
+void CMainFrame::UpdateRestartNotice() { content_->GetTabBar()->update(); }
+
 void CMainFrame::ModifyTrayIcon(int iconId, const std::string& tip)
 {
     tray_->setIcon(LoadIconResource(iconId));
@@ -202,7 +206,7 @@ void CMainFrame::ModifyTrayIcon(int iconId, const std::string& tip)
 
 void CMainFrame::OnTimer()
 {
-    const int count = app_.GetClient().IsActive();
+    const int count = client_.IsActive();
     if (count != lastConnectionCount_) {
         char tip[64];
         std::snprintf(tip, sizeof tip, kTrayTipFormat, count);
@@ -370,7 +374,7 @@ void CMainFrame::RestorePlacement()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    if (!app_.GetClient().IsService() &&
+    if (!client_.IsService() &&
         gui::MessageBox(this, kCloseQuestion, gui::kMbOkCancel | gui::kMbIconQuestion, kCloseCaption) != gui::kIdOk) {
         event->ignore();
         return;
@@ -407,7 +411,7 @@ void CMainFrame::OnCommand(int id)
         RestoreFromTray();
         break;
     case kIdTrayRestartServer:
-        app_.OnRestartServer();
+        appCommands_.OnCommand(kIdRestartServer);
         break;
     case kIdAppExit:
         // Not while a dialog is open over a view: the dialog is brought forward instead.

@@ -3,7 +3,8 @@
 // icon in the system tray whose picture and tip show whether the server has connections in
 // progress, and to which the window hides when minimised; its placement remembered in the
 // profile; and a question before closing, since closing stops a server that is not a
-// service.
+// service. The application's own commands (restart, about) reach it last on the command
+// route; it wires the click sound and the restart notice to the frame.
 
 #include "gui/CommandRouter.h"
 
@@ -12,8 +13,10 @@
 #include <map>
 #include <string>
 
-class CControllerApp;
+class CControllerSettings;
 class CSecndFrame;
+class CServerControlClient;
+struct CDrawTools;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -30,6 +33,9 @@ public:
 
     // Command numbers of the menus, the toolbar and the tray menu.
     enum Command : int {
+        // Handled by the application.
+        kIdRestartServer = 32768,
+        kIdAppAbout = 57664,
         kIdTrayRestore = 166,
         kIdTrayCancel = 169,
         kIdTrayRestartServer = 1024,
@@ -46,10 +52,15 @@ public:
     // How often the connection count is asked for the tray.
     static constexpr int kTrayPollMs = 500;
 
-    explicit CMainFrame(CControllerApp& app, QWidget* parent = nullptr);
+    // `appCommands` handles kIdRestartServer and kIdAppAbout (the tray's restart too).
+    // Everything given must outlive the window.
+    CMainFrame(const CDrawTools& tools, CControllerSettings& settings, CServerControlClient& client,
+               gui::CCmdTarget& appCommands, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CSecndFrame* GetContentFrame() const { return content_; }
+    // Draws the restart notice anew, after the settings' changed flag changed.
+    void UpdateRestartNotice();
     gui::CCommandRouter& GetRouter() { return router_; }
     // The action of a command of the menus, toolbar or accelerators; null when none.
     QAction* GetAction(int id) const;
@@ -105,7 +116,8 @@ private:
     // while maximised may be handled only after the window was restored.
     void NoteNormalGeometry();
 
-    CControllerApp& app_;
+    CServerControlClient& client_;
+    gui::CCmdTarget& appCommands_;
     gui::CCommandRouter router_;
     CSecndFrame* content_;
     QToolBar* toolBar_ = nullptr;

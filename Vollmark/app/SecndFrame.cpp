@@ -1,6 +1,5 @@
 #include "app/SecndFrame.h"
 
-#include "app/ControllerApp.h"
 #include "app/HeadderView.h"
 #include "app/TabBar.h"
 #include "gui/QtText.h"
@@ -22,13 +21,14 @@ constexpr int kConnectionSection = 131;
 
 }  // namespace
 
-CSecndFrame::CSecndFrame(CControllerApp& app, QWidget* parent) : QWidget(parent), app_(app)
+CSecndFrame::CSecndFrame(const CDrawTools& tools, CControllerSettings& settings, CServerControlClient& client,
+                         QWidget* parent)
+    : QWidget(parent), tools_(tools), settings_(settings), client_(client)
 {
     setMinimumSize(CTabBar::kWidth, CTabBar::kMinimumHeight);
-    header_ = new CHeadderView(app_.GetDrawTools(), this);
-    tabBar_ = new CTabBar(app_.GetDrawTools(), app_.GetSettings(), this);
-    connect(tabBar_, &CTabBar::clickSound, &app_, &CControllerApp::PlayClickSound);
-    connect(&app_, &CControllerApp::settingsChangedFlagChanged, tabBar_, [this] { tabBar_->update(); });
+    header_ = new CHeadderView(tools_, this);
+    tabBar_ = new CTabBar(tools_, settings_, this);
+    connect(tabBar_, &CTabBar::clickSound, this, &CSecndFrame::clickSound);
     // The first screen: the information section, with its longer description.
     tabBar_->SelectSection(kServerInfoSection);
     connect(tabBar_, &CTabBar::sectionSelected, this, &CSecndFrame::OnSectionButton);
@@ -40,16 +40,15 @@ CSecndFrame::~CSecndFrame() = default;
 
 CMainViewBase* CSecndFrame::MakeView(int id)
 {
-    const CDrawTools& tools = app_.GetDrawTools();
     switch (id) {
     case kServerInfoSection:
-        return new CServerInfoView(tools, app_.GetClient());
+        return new CServerInfoView(tools_, client_);
     case kDirectorySection:
-        return new CDirectoryView(tools, app_.GetSettings());
+        return new CDirectoryView(tools_, settings_);
     case kSettingsSection:
-        return new CSettingMenuView(tools, app_.GetSettings());
+        return new CSettingMenuView(tools_, settings_);
     case kConnectionSection:
-        return new CThreadView(tools, app_.GetClient());
+        return new CThreadView(tools_, client_);
     default:
         return nullptr;
     }
@@ -71,7 +70,7 @@ void CSecndFrame::ShowView(CMainViewBase* view)
     delete view_;
     view_ = view;
     view_->setParent(this);
-    connect(view_, &CMainViewBase::clickSound, &app_, &CControllerApp::PlayClickSound);
+    connect(view_, &CMainViewBase::clickSound, this, &CSecndFrame::clickSound);
     LayOut();
     view_->show();
 }

@@ -1,9 +1,9 @@
 #pragma once
 // The main window's client area: the section strip on the left, the header at the top and
 // the content view that the section buttons replace. It handles the copy command, which
-// puts the shown view's text on the clipboard. It gives each part what it uses of the
-// application: the drawing tools, the settings, the server client, and the click sound
-// that buttons and views ask for.
+// puts the shown view's text on the clipboard. It gives each part what it uses: the
+// drawing tools, the settings, the server client; and it passes on the click sound that
+// the section buttons and the views ask for.
 
 #include "gui/CommandRouter.h"
 
@@ -12,10 +12,12 @@
 #include <memory>
 #include <string>
 
-class CControllerApp;
+class CControllerSettings;
 class CHeadderView;
 class CMainViewBase;
+class CServerControlClient;
 class CTabBar;
+struct CDrawTools;
 
 class CSecndFrame : public QWidget, public gui::CCmdTarget {
     Q_OBJECT
@@ -25,8 +27,9 @@ public:
     static constexpr const char* kFirstDescription =
         "サーバの設定やサーバの動作状況など、サーバの情報を表示します。";
 
-    // `app` must outlive the frame.
-    explicit CSecndFrame(CControllerApp& app, QWidget* parent = nullptr);
+    // `tools`, `settings` and `client` must outlive the frame.
+    CSecndFrame(const CDrawTools& tools, CControllerSettings& settings, CServerControlClient& client,
+                QWidget* parent = nullptr);
     ~CSecndFrame() override;
 
     CTabBar* GetTabBar() const { return tabBar_; }
@@ -45,6 +48,10 @@ public:
     bool IsCommandEnabled(int id) const override;
     void OnCommand(int id) override;
 
+signals:
+    // A section button or the shown view asks for the click sound.
+    void clickSound();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -53,7 +60,9 @@ private:
     CMainViewBase* MakeView(int id);
     void LayOut();
 
-    CControllerApp& app_;
+    const CDrawTools& tools_;
+    CControllerSettings& settings_;
+    CServerControlClient& client_;
     CTabBar* tabBar_ = nullptr;
     CHeadderView* header_ = nullptr;
     CMainViewBase* view_ = nullptr;

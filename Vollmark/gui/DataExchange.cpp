@@ -3,8 +3,6 @@
 #include "gui/QtText.h"
 #include "gui/UserPrompts.h"
 
-#include "gui/PropertySheet.h"
-
 #include <QAbstractButton>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -131,8 +129,9 @@ std::string FieldName(const QWidget* field)
     for (const QWidget* up = field->parentWidget(); up; up = up->parentWidget()) {
         if (const auto* box = qobject_cast<const QGroupBox*>(up))
             return WithoutColon(box->title());
-        if (const auto* page = qobject_cast<const CPropertyPage*>(up))
-            return page->GetTitle();
+        // A titled part of a window, such as a property page.
+        if (!up->isWindow() && !up->windowTitle().isEmpty())
+            return FromQString(up->windowTitle());
     }
     return WithoutColon(field->window()->windowTitle());
 }

@@ -46,7 +46,8 @@ extern const char* const kStringSizeText;     // "Please enter no more than %1 c
 extern const char* const kNotCp932Text;
 
 // The name the user knows a field by: the label beside it (or whose buddy it is), else the
-// title of the group box around it, else the window's title; without a trailing ':'.
+// title of the group box or the titled part of a window (a property page) around it, else
+// the window's title; without a trailing ':'.
 std::string FieldName(const QWidget* field);
 
 // Whether every text field of `form` (line and plain-text edits, shown or not) holds only

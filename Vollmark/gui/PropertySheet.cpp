@@ -18,7 +18,11 @@ const char kCancelText[] = "キャンセル";
 
 }  // namespace
 
-CPropertyPage::CPropertyPage(const std::string& title, QWidget* parent) : QWidget(parent), title_(title) {}
+CPropertyPage::CPropertyPage(const std::string& title, QWidget* parent) : QWidget(parent), title_(title)
+{
+    // Also as the window title, by which gui::FieldName knows the page without knowing pages.
+    setWindowTitle(ToQString(title));
+}
 
 void CPropertyPage::EnsureInitialized()
 {

@@ -19,6 +19,7 @@ class CPropertySheet;
 class CPropertyPage : public QWidget {
     Q_OBJECT
 public:
+    // `title` is the tab's text and the page's window title.
     explicit CPropertyPage(const std::string& title, QWidget* parent = nullptr);
 
     const std::string& GetTitle() const { return title_; }

@@ -369,7 +369,7 @@ TEST_F(MainFrameTest, PlacementIsRememberedAndBroughtBackOnScreen)
     EXPECT_EQ(ProfileInt("left"), 120);
     EXPECT_EQ(ProfileInt("bottom"), 570);
 
-    CMainFrame again(app_);
+    CMainFrame again(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
     again.RestorePlacement();
     EXPECT_EQ(again.geometry(), QRect(120, 90, 640, 480));
     EXPECT_TRUE(again.isVisible());
@@ -377,7 +377,7 @@ TEST_F(MainFrameTest, PlacementIsRememberedAndBroughtBackOnScreen)
     // A screen that is gone: the window comes back on the primary one.
     CProfile().WriteProfileInt(CMainFrame::kPlacementSection, "left", 50000);
     CProfile().WriteProfileInt(CMainFrame::kPlacementSection, "right", 50640);
-    CMainFrame moved(app_);
+    CMainFrame moved(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
     moved.RestorePlacement();
     EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(moved.geometry()));
 }
@@ -396,7 +396,7 @@ TEST_F(MainFrameTest, ExitSavesTheStateTheWindowHasWhateverTheEventsSaid)
     frame_->SavePlacement();
     CProfile().WriteProfileInt(CMainFrame::kPlacementSection, "Iconic", 1);
     {
-        CMainFrame restarted(app_);
+        CMainFrame restarted(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
         restarted.RestorePlacement();
         ASSERT_TRUE(restarted.isVisible());
         CloseAsked(restarted, prompts_);
@@ -406,7 +406,7 @@ TEST_F(MainFrameTest, ExitSavesTheStateTheWindowHasWhateverTheEventsSaid)
 
     // Closed while minimised: the next start begins in the tray again.
     {
-        CMainFrame restarted(app_);
+        CMainFrame restarted(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
         restarted.RestorePlacement();
         restarted.showMinimized();
         QApplication::processEvents();
@@ -430,7 +430,7 @@ TEST_F(MainFrameTest, QuittingMaximisedKeepsTheNormalGeometryForTheNextStart)
     EXPECT_EQ(ProfileInt("left"), 120);
     EXPECT_EQ(ProfileInt("bottom"), 570);
 
-    CMainFrame restarted(app_);
+    CMainFrame restarted(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
     restarted.RestorePlacement();
     QApplication::processEvents();
     EXPECT_TRUE(restarted.isMaximized());
@@ -487,7 +487,7 @@ TEST_F(MainFrameTest, MaximisedWindowIsFirstShownAtItsNormalGeometry)
     for (const auto& c : cases) {
         // Quit maximised last time.
         CProfile().WriteProfileInt(CMainFrame::kPlacementSection, "Zoomed", 1);
-        CMainFrame restarted(app_);
+        CMainFrame restarted(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
         c.before(restarted);
         FirstShowWatch watch(restarted);
         c.show(restarted);
@@ -511,7 +511,7 @@ TEST_F(MainFrameTest, WithoutATrayMinimisingNeverHidesTheWindow)
     EXPECT_TRUE(frame_->isVisible());
 
     // Left minimised: the next start shows it normally, since nothing could bring it back.
-    CMainFrame again(app_);
+    CMainFrame again(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
     again.RestorePlacement();
     EXPECT_TRUE(again.isVisible());
     frame_->showMaximized();

@@ -3,6 +3,7 @@
 
 #include "gui/DataExchange.h"
 
+#include "gui/PropertySheet.h"
 #include "gui/QtText.h"
 #include "ScriptedPrompts.h"
 
@@ -159,6 +160,16 @@ TEST_F(DataExchangeTest, TextShiftJisCannotHoldIsRefusedNamingTheField)
         EXPECT_EQ(prompts.MessageBoxes()[0].type, unsigned(gui::kMbOk | gui::kMbIconExclamation));
         EXPECT_EQ(dialog_.focusWidget(), name_);
     }
+}
+
+TEST_F(DataExchangeTest, FieldOnAPropertyPageIsNamedByThePageBeforeTheSheet)
+{
+    gui::CPropertySheet sheet("SSI/CGIの設定");
+    auto* page = new gui::CPropertyPage("環境変数");
+    auto* field = new QLineEdit(page);
+    (new QVBoxLayout(page))->addWidget(field);
+    sheet.AddPage(page);
+    EXPECT_EQ(gui::FieldName(field), "環境変数");
 }
 
 TEST_F(DataExchangeTest, FieldIsNamedByItsLabelItsGroupOrItsWindow)
