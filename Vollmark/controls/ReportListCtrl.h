@@ -46,6 +46,8 @@ public:
     void SelectRow(int index);
 
     int GetRowCount() const { return rows_.GetSize(); }
+    // Every row, in list order; the reference lives as long as the list.
+    const CReportRowArray& GetRows() const { return rows_; }
     // 0 <= index < GetRowCount(). Changed in place by the pages; the reference lives until
     // the rows next change in number.
     CReportRow& GetRow(int index) { return rows_.GetAt(index); }

@@ -1,5 +1,7 @@
 #include "core/PathEntryRules.h"
 
+#include "core/EntryNodes.h"
+
 #include "CRuntime.h"
 #include "SettingsSchema.h"
 #include "TextTrim.h"
@@ -125,15 +127,8 @@ void StoreSimpleList(const CConfigAccessor& parent, std::string_view name, const
 
 std::vector<ServerUser> ListEnabledUsers(const CConfigAccessor& setting)
 {
-    const CConfigAccessor enabled = setting.GetSubAccessor(schema::kEnabledUsers.path);
-    CConfigReadLock lock(enabled);
-    std::vector<std::string> names;
-    enabled.GetSections(names);
-    std::vector<ServerUser> users;
-    for (const std::string& name : names) {
-        const CConfigAccessor user = enabled.GetSubAccessor(name);
-        users.push_back({schema::kUserName.Read(user, schema::kControllerDefault),
-                         schema::kUserComment.Read(user, schema::kControllerDefault)});
-    }
-    return users;
+    return ReadEntries(setting.GetSubAccessor(schema::kEnabledUsers.path), [](const CConfigAccessor& user) {
+        return ServerUser{schema::kUserName.Read(user, schema::kControllerDefault),
+                          schema::kUserComment.Read(user, schema::kControllerDefault)};
+    });
 }

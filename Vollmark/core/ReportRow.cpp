@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <functional>
 
+std::string TextAt(const std::vector<std::string>& texts, size_t index)
+{
+    return index < texts.size() ? texts[index] : std::string();
+}
+
 int CReportRowArray::SetRow(const CReportRow& row, bool replace)
 {
     const int found = replace ? FindByKey(row.key) : -1;

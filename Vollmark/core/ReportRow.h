@@ -3,6 +3,7 @@
 // hold values the list never shows, and so that finding, replacing and sorting rows is
 // tested without a window. Texts are CP932.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ struct CReportRow {
     std::vector<std::string> hidden;   // never shown: the users dialog keeps the password here
     int number = 0;                    // never shown: the CGI page keeps the executable flag here
 };
+
+// `texts[index]`, or "" past the end: a row's columns and hidden values may be fewer than
+// its list has.
+std::string TextAt(const std::vector<std::string>& texts, size_t index);
 
 class CReportRowArray {
 public:

@@ -15,9 +15,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
-#include <cstdint>
-
 namespace {
 
 constexpr int kDialogFontPx = 12;
@@ -31,7 +28,6 @@ constexpr int kUnitColumn = 2;
 constexpr int kFieldWidthPx = 100;
 
 struct LimitField {
-    const schema::NumberKey& key;
     const char* label;
     const char* name;
 };
@@ -40,13 +36,10 @@ const char kServerLabel[] = "サーバ全体の最大帯域幅 :";
 const char kHostLabel[] = "１ホストあたりの最大帯域幅 :";
 const char kConnectLabel[] = "１接続あたりの最大帯域幅 :";
 
+// In the order of BandWidthLimits.
 const LimitField kFields[CBandWidthDialog::kFieldCount] = {
-    {schema::kSendServerBandWidth, kServerLabel, "sendServer"},
-    {schema::kSendHostBandWidth, kHostLabel, "sendHost"},
-    {schema::kSendConnectBandWidth, kConnectLabel, "sendConnect"},
-    {schema::kRecvServerBandWidth, kServerLabel, "recvServer"},
-    {schema::kRecvHostBandWidth, kHostLabel, "recvHost"},
-    {schema::kRecvConnectBandWidth, kConnectLabel, "recvConnect"},
+    {kServerLabel, "sendServer"}, {kHostLabel, "sendHost"}, {kConnectLabel, "sendConnect"},
+    {kServerLabel, "recvServer"}, {kHostLabel, "recvHost"}, {kConnectLabel, "recvConnect"},
 };
 const char* const kGroupTitles[] = {"送信制限", "受信制限"};
 const char kUnitText[] = "K/Sec";
@@ -91,16 +84,7 @@ CBandWidthDialog::CBandWidthDialog(CControllerSettings& settings, QWidget* paren
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
-    {
-        const CConfigAccessor& setting = settings_.GetSetting();
-        CConfigReadLock lock(setting);
-        for (int i = 0; i < kFieldCount; ++i) {
-            // The server reads a negative limit as none; a field cannot show one.
-            const schema::NumberKey& key = kFields[i].key;
-            const int stored = key.ReadIn(setting.GetSubAccessor(key.node), schema::kControllerDefault);
-            values_[i] = static_cast<unsigned>(std::max(0, stored));
-        }
-    }
+    values_ = ReadBandWidthLimits(settings_.GetSetting());
     UpdateData(false);
 }
 
@@ -116,12 +100,7 @@ void CBandWidthDialog::accept()
 {
     if (!UpdateData(true))
         return;
-    const CConfigAccessor& setting = settings_.GetSetting();
-    {
-        CConfigLock lock(setting);
-        for (int i = 0; i < kFieldCount; ++i)
-            setting.GetSubAccessor(kFields[i].key.node).SetInt64(kFields[i].key.leaf, static_cast<int64_t>(values_[i]));
-    }
+    StoreBandWidthLimits(settings_.GetSetting(), values_);
     settings_.Save(nullptr);
     QDialog::accept();
 }

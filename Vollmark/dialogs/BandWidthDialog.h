@@ -1,13 +1,13 @@
 #pragma once
-// The server's six bandwidth limits, in KiB per second (0: no limit): for sending and for
-// receiving, of the whole server, of one client host and of one connection. OK stores them
-// in the live settings and saves the file; the server takes them in at its next start and
-// applies them only on paths whose option EnableBandWidthLimit is set. Cancel stores
+// The server's six bandwidth limits (core/BandWidthLimits.h). OK stores them in the live
+// settings and saves the file; the server takes them in at its next start. Cancel stores
 // nothing. The settings must outlive the dialog.
 //
 // Fields carry object names for tests: "sendServer", "sendHost", "sendConnect",
 // "recvServer", "recvHost", "recvConnect"; the note is "note", the buttons "ok" and
 // "cancel".
+
+#include "core/BandWidthLimits.h"
 
 #include <QDialog>
 
@@ -20,7 +20,7 @@ class CBandWidthDialog : public QDialog {
     Q_OBJECT
 public:
     static constexpr const char* kCaption = "帯域幅制限";
-    static constexpr int kFieldCount = 6;
+    static constexpr int kFieldCount = kBandWidthLimitCount;
 
     // Shows the stored limits; a missing one, or one the server reads as no limit, as 0.
     explicit CBandWidthDialog(CControllerSettings& settings, QWidget* parent = nullptr);
@@ -36,5 +36,5 @@ private:
 
     CControllerSettings& settings_;
     std::array<QLineEdit*, kFieldCount> fields_{};
-    std::array<unsigned, kFieldCount> values_{};
+    BandWidthLimits values_{};
 };

@@ -3,6 +3,7 @@
 #include "controls/ReportListCtrl.h"
 #include "core/ControllerSettings.h"
 #include "core/PathEntryRules.h"
+#include "core/UserTable.h"
 #include "dialogs/FileDialogs.h"
 #include "gui/DataExchange.h"
 #include "gui/PageLayout.h"
@@ -36,7 +37,6 @@ constexpr int kLabelColumn = 0;
 constexpr int kEditColumn = 1;
 constexpr int kButtonColumn = 2;
 
-
 const char kNoNameText[] = "ユーザー名を入力してください。";
 const char kSeparatorInNameText[] = "ユーザー名に「::」は使用できません。";
 const char kOpenFileTitle[] = "Open File";
@@ -64,28 +64,11 @@ QPushButton* AddOkCancel(QDialog* dialog, QHBoxLayout* row)
     return ok;
 }
 
-std::string At(const std::vector<std::string>& texts, size_t index)
+// An equal user name replaced.
+void LoadNode(const CConfigAccessor& setting, const schema::NodeKey& node, CReportListCtrl& list)
 {
-    return index < texts.size() ? texts[index] : std::string();
-}
-
-CReportRow UserRow(const std::string& name, const std::string& password, const std::string& comment)
-{
-    return CReportRow{0, name, {comment}, {password}, 0};
-}
-
-void LoadNode(const CConfigAccessor& node, CReportListCtrl& list)
-{
-    CConfigReadLock lock(node);
-    std::vector<std::string> children;
-    node.GetSections(children);
-    for (const std::string& child : children) {
-        const CConfigAccessor account = node.GetSubAccessor(child);
-        list.SetRow(UserRow(schema::kUserName.Read(account, schema::kControllerDefault),
-                            schema::kUserPassword.Read(account, schema::kControllerDefault),
-                            schema::kUserComment.Read(account, schema::kControllerDefault)),
-                    true);
-    }
+    for (const CReportRow& row : ReadUserRows(setting, node))
+        list.SetRow(row, true);
     list.Rebuild(true);
 }
 
@@ -155,34 +138,16 @@ CUserDialog::CUserDialog(CControllerSettings& settings, QWidget* parent)
 
 void CUserDialog::LoadUsers()
 {
-    LoadNode(settings_.GetSetting().GetSubAccessor(schema::kEnabledUsers.path), *enabled_);
-    LoadNode(settings_.GetSetting().GetSubAccessor(schema::kDisabledUsers.path), *disabled_);
+    LoadNode(settings_.GetSetting(), schema::kEnabledUsers, *enabled_);
+    LoadNode(settings_.GetSetting(), schema::kDisabledUsers, *disabled_);
 }
 
 void CUserDialog::OnOK()
 {
-    StoreList(schema::kEnabledUsers.path, *enabled_);
-    StoreList(schema::kDisabledUsers.path, *disabled_);
+    StoreUserRows(settings_.GetSetting(), schema::kEnabledUsers, enabled_->GetRows());
+    StoreUserRows(settings_.GetSetting(), schema::kDisabledUsers, disabled_->GetRows());
     settings_.Save(nullptr);
     accept();
-}
-
-void CUserDialog::StoreList(std::string_view node, const CReportListCtrl& list)
-{
-    const CConfigAccessor& setting = settings_.GetSetting();
-    CConfigLock lock(setting);
-    setting.RemoveSection(node);
-    const CConfigAccessor accounts = setting.GetSubAccessor(node);
-    for (int i = 0; i < list.GetRowCount(); ++i) {
-        const CReportRow& row = list.GetRow(i);
-        // Such a name would make nodes instead of an account, or write onto the list node.
-        if (row.key.empty() || HoldsSettingsSeparator(row.key))
-            continue;
-        const CConfigAccessor account = accounts.GetSubAccessor(row.key);
-        account.SetString(schema::kUserName.path, row.key);
-        account.SetString(schema::kUserPassword.path, At(row.hidden, 0));
-        account.SetString(schema::kUserComment.path, At(row.columns, 0));
-    }
 }
 
 void CUserDialog::PlaceRow(const CReportRow& row)
@@ -261,7 +226,7 @@ void CUserImportDialog::ImportFile(const std::string& path)
         if (HoldsSettingsSeparator(user.name))
             refused = true;
         else
-            list_->SetRow(CReportRow{0, user.name, {user.password, user.comment}, {}, 0}, true);
+            list_->SetRow(ImportRow(user), true);
     }
     list_->Rebuild(true);
     if (refused)
@@ -271,9 +236,7 @@ void CUserImportDialog::ImportFile(const std::string& path)
 std::vector<ImportedUser> CUserImportDialog::GetUsers() const
 {
     std::vector<ImportedUser> users;
-    for (int i = 0; i < list_->GetRowCount(); ++i) {
-        const CReportRow& row = list_->GetRow(i);
-        users.push_back({row.key, At(row.columns, 0), At(row.columns, 1)});
-    }
+    for (int i = 0; i < list_->GetRowCount(); ++i)
+        users.push_back(ImportedUserOfRow(list_->GetRow(i)));
     return users;
 }

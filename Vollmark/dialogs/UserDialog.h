@@ -1,7 +1,5 @@
 #pragma once
-// The accounts that Basic authentication accepts. Enabled users live under
-// "User::Enable", which the server reads; disabled users under "User::Disable", which only
-// the controller keeps, so that an account can be switched off without being deleted.
+// The accounts that Basic authentication accepts, enabled and disabled (core/UserTable.h).
 // The users dialog edits both as two lists and touches the settings only on OK; the import
 // dialog fills its list from an account file for the users dialog to take over.
 // The settings must outlive the users dialog.
@@ -13,7 +11,6 @@
 #include <QDialog>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 class CControllerSettings;
@@ -21,8 +18,7 @@ class CReportListCtrl;
 struct CReportRow;
 class QLineEdit;
 
-// "ユーザー設定". Rows: key = user name, first column = comment, first hidden value = the
-// password, which the lists never show.
+// "ユーザー設定". Rows as core/UserTable.h makes them.
 class CUserDialog : public QDialog {
     Q_OBJECT
 public:
@@ -42,7 +38,6 @@ private:
     // A row of an existing disabled user replaces it there; any other goes to the enabled
     // list, replacing an equal name. The list that takes it is shown sorted.
     void PlaceRow(const CReportRow& row);
-    void StoreList(std::string_view node, const CReportListCtrl& list);
 
     CControllerSettings& settings_;
     CReportListCtrl* enabled_;   // "enabledUsers"; "→" is "disableUsers"
@@ -53,7 +48,7 @@ private:
     // Buttons: "add", "delete", "import", "ok", "cancel".
 };
 
-// "インポート". Rows: key = user name, columns = password (shown in clear) and comment.
+// "インポート". Rows as core/UserTable.h makes them of imported accounts.
 class CUserImportDialog : public QDialog {
     Q_OBJECT
 public:

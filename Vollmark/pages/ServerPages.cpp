@@ -2,6 +2,7 @@
 
 #include "controls/ReportListCtrl.h"
 #include "core/ControllerSettings.h"
+#include "core/LogSettings.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
 #include "dialogs/KeyGenDialog.h"
@@ -39,18 +40,18 @@ const char kOpenFileTitle[] = "Open File";
 const char kNoNameText[] = "名前が入力されていません。";
 const char kSeparatorInNameText[] = "名前に「::」は使用できません。";
 
-struct LogTemplate {
-    const schema::TextKey& key;  // "標準に戻す" puts in its default
+struct LogField {
+    std::string LogSettings::*value;
     const char* label;
     const char* name;  // the edit's object name
     bool isFormat;     // "apache互換" writes here
 };
 
-// In the order they are shown and stored.
-const LogTemplate kLogTemplates[] = {
-    {schema::kLogFilePath, "ログファイル名 : ", "logFilePath", false},
-    {schema::kLogFormat, "ログ書式 :", "logFormat", true},
-    {schema::kSystemLogFilePath, "システムログ名 : ", "systemLogFilePath", false},
+// In the order they are shown.
+const LogField kLogFields[] = {
+    {&LogSettings::logFilePath, "ログファイル名 : ", "logFilePath", false},
+    {&LogSettings::logFormat, "ログ書式 :", "logFormat", true},
+    {&LogSettings::systemLogFilePath, "システムログ名 : ", "systemLogFilePath", false},
 };
 
 // Through the "Setting" accessor, as the page shows a missing key.
@@ -252,11 +253,12 @@ CServerPage3::CServerPage3(const CConfigAccessor& setting, QWidget* parent)
     setFont(UiFont(kPageFontPx));
     QGridLayout* grid = NewFieldGrid();
     int row = 0;
-    for (const LogTemplate& log : kLogTemplates) {
+    const LogSettings defaults = DefaultLogSettings();
+    for (const LogField& log : kLogFields) {
         QLineEdit* edit = NewEdit(log.name, this);
         edits_.push_back(edit);
         QPushButton* reset = NewButton("標準に戻す", std::string(log.name) + "Default", this);
-        const std::string defaultValue(log.key.controllerDefault);
+        const std::string defaultValue = defaults.*log.value;
         connect(reset, &QPushButton::clicked, edit, [edit, defaultValue] { SetText(edit, defaultValue); });
         AddFieldRow(*grid, row++, log.label, edit, reset);
         if (log.isFormat) {
@@ -276,16 +278,17 @@ CServerPage3::CServerPage3(const CConfigAccessor& setting, QWidget* parent)
 
 void CServerPage3::OnInitDialog()
 {
-    CConfigReadLock lock(setting_);
+    const LogSettings log = ReadLogSettings(setting_);
     for (size_t i = 0; i < edits_.size(); ++i)
-        SetText(edits_[i], kLogTemplates[i].key.Read(setting_, schema::kControllerDefault));
+        SetText(edits_[i], log.*kLogFields[i].value);
 }
 
 bool CServerPage3::OnKillActive()
 {
-    CConfigLock lock(setting_);
+    LogSettings log;
     for (size_t i = 0; i < edits_.size(); ++i)
-        setting_.SetString(kLogTemplates[i].key.path, Text(edits_[i]));
+        log.*kLogFields[i].value = Text(edits_[i]);
+    StoreLogSettings(setting_, log);
     return true;
 }
 
@@ -331,21 +334,16 @@ CServerPage4::CServerPage4(const CControllerSettings& settings, QWidget* parent)
 
 void CServerPage4::DoDataExchange(gui::CDataExchange& dx)
 {
-    gui::DDX_Check(dx, enableSslCheck_, enableSsl_);
-    ExchangeUInt(dx, portEdit_, port_, 0);
+    gui::DDX_Check(dx, enableSslCheck_, ssl_.enable);
+    ExchangeUInt(dx, portEdit_, ssl_.port, 0);
 }
 
 void CServerPage4::OnInitDialog()
 {
-    {
-        CConfigReadLock lock(setting_);
-        enableSsl_ = schema::kEnableSsl.Read(setting_, schema::kControllerDefault);
-        port_ = ReadUInt(setting_, schema::kSslPort);
-        // Not the server's own key and certificate names: these are what the key dialog makes.
-        SetText(privateKey_, schema::kSslPrivateKey.Read(setting_, schema::kControllerDefault));
-        SetText(password_, schema::kSslPassword.Read(setting_, schema::kControllerDefault));
-        SetText(certificate_, schema::kSslCertificate.Read(setting_, schema::kControllerDefault));
-    }
+    ssl_ = ReadSslSettings(setting_);
+    SetText(privateKey_, ssl_.privateKey);
+    SetText(password_, ssl_.password);
+    SetText(certificate_, ssl_.certificate);
     gui::UpdateData(this, false, [this](gui::CDataExchange& dx) { DoDataExchange(dx); });
 }
 
@@ -353,13 +351,10 @@ bool CServerPage4::OnKillActive()
 {
     if (!gui::UpdateData(this, true, [this](gui::CDataExchange& dx) { DoDataExchange(dx); }))
         return false;
-    CConfigLock lock(setting_);
-    setting_.SetInt(schema::kEnableSsl.path, enableSsl_);
-    WriteUInt(setting_, schema::kSslPort, port_);
-    setting_.SetString(schema::kSslPrivateKey.path, Text(privateKey_));
-    // Clear text, as the server reads it.
-    setting_.SetString(schema::kSslPassword.path, Text(password_));
-    setting_.SetString(schema::kSslCertificate.path, Text(certificate_));
+    ssl_.privateKey = Text(privateKey_);
+    ssl_.password = Text(password_);
+    ssl_.certificate = Text(certificate_);
+    StoreSslSettings(setting_, ssl_);
     return true;
 }
 

@@ -9,6 +9,7 @@
 //
 // Controls carry object names (given beside each member) for tests to find them.
 
+#include "core/SslSettings.h"
 #include "gui/PropertySheet.h"
 
 #include "ConfigAccessor.h"
@@ -76,7 +77,8 @@ private:
     QLineEdit* name_;        // "indexName"; the buttons are "add", "delete", "up", "down"
 };
 
-// "ログファイル": the request log's name and line format and the system log's name.
+// "ログファイル": the request log's name and line format and the system log's name
+// (core/LogSettings.h).
 class CServerPage3 : public gui::CPropertyPage {
     Q_OBJECT
 public:
@@ -99,7 +101,7 @@ private:
 };
 
 // "SSL/TLS (HTTPS)": whether the server serves HTTPS, on which port, with which key,
-// pass phrase and certificate.
+// pass phrase and certificate (core/SslSettings.h).
 class CServerPage4 : public gui::CPropertyPage {
     Q_OBJECT
 public:
@@ -118,8 +120,7 @@ private:
 
     const CControllerSettings& settings_;
     CConfigAccessor setting_;
-    int enableSsl_ = 0;
-    unsigned port_ = 0;
+    SslSettings ssl_;            // the check box and the port between the exchanges
     QCheckBox* enableSslCheck_;  // "enableSsl"
     QLineEdit* portEdit_;        // "sslPort"
     QLineEdit* privateKey_;      // "privateKey"; its chooser is "browseKey"

@@ -2,6 +2,7 @@
 
 #include "controls/ReportListCtrl.h"
 #include "core/ControllerSettings.h"
+#include "core/CgiTable.h"
 #include "core/PathEntryRules.h"
 #include "dialogs/FileDialogs.h"
 #include "gui/DataExchange.h"
@@ -146,36 +147,14 @@ CSIICGIPage1::CSIICGIPage1(const CControllerSettings& settings, QWidget* parent)
 void CSIICGIPage1::OnInitDialog()
 {
     replace_->setEnabled(false);
-    const CConfigAccessor cgi = setting_.GetSubAccessor(schema::kCgi.path);
-    CConfigReadLock lock(cgi);
-    std::vector<std::string> names;
-    cgi.GetSections(names);
-    for (const std::string& name : names) {
-        const CConfigAccessor handler = cgi.GetSubAccessor(name);
-        const int executable = schema::kCgiExecuteFile.Read(handler, schema::kControllerDefault);
-        const std::string header =
-            executable != 0 ? kExecutableMarker : schema::kCgiFileHeader.Read(handler, schema::kControllerDefault);
-        const std::string extension = schema::kCgiFileExt.Read(handler, schema::kControllerDefault);
-        const std::string command = schema::kCgiCommand.Read(handler, schema::kControllerDefault);
-        list_->SetRow(CReportRow{0, extension, {header, command}, {}, executable}, false);
-    }
+    for (const CReportRow& row : ReadCgiRows(setting_))
+        list_->SetRow(row, false);
     list_->Rebuild(false);
 }
 
 bool CSIICGIPage1::OnKillActive()
 {
-    const CConfigAccessor& setting = setting_;
-    CConfigLock lock(setting);
-    setting.RemoveSection(schema::kCgi.path);
-    const CConfigAccessor cgi = setting.GetSubAccessor(schema::kCgi.path);
-    for (int i = 0; i < list_->GetRowCount(); ++i) {
-        const CReportRow& row = list_->GetRow(i);
-        const CConfigAccessor handler = cgi.GetSubAccessor(schema::kCgi.EntryName(i));
-        handler.SetString(schema::kCgiFileExt.path, row.key);
-        handler.SetString(schema::kCgiFileHeader.path, row.columns.at(0));
-        handler.SetString(schema::kCgiCommand.path, row.columns.at(1));
-        handler.SetInt(schema::kCgiExecuteFile.path, row.number);
-    }
+    StoreCgiRows(setting_, list_->GetRows());
     return true;
 }
 
@@ -199,8 +178,7 @@ bool CSIICGIPage1::MakeRow(CReportRow& row)
     }
     if (RefuseSeparator(this, ext))
         return false;
-    const bool executable = executable_->isChecked();
-    row = CReportRow{0, ext, {executable ? kExecutableMarker : Text(header_), command}, {}, executable ? 1 : 0};
+    row = CgiRow({ext, Text(header_), command, executable_->isChecked() ? 1 : 0});
     return true;
 }
 
@@ -210,11 +188,11 @@ void CSIICGIPage1::OnListClick()
     replace_->setEnabled(selected >= 0);
     if (selected < 0)
         return;
-    const CReportRow& row = list_->GetRow(selected);
-    SetText(ext_, row.key);
-    SetText(header_, row.columns.at(0));
-    SetText(command_, row.columns.at(1));
-    executable_->setChecked(row.number != 0);
+    const CgiHandler handler = CgiHandlerOfRow(list_->GetRow(selected));
+    SetText(ext_, handler.ext);
+    SetText(header_, handler.header);
+    SetText(command_, handler.command);
+    executable_->setChecked(handler.executable != 0);
     OnExecutableClicked();
 }
 

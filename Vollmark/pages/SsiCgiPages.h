@@ -19,16 +19,11 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
-// "CGI設定": the handlers under Setting::CGI, one list row each, kept in the order given.
-// The row's key is the extension, its columns the header (or the executable marker) and
-// the command, its number the executable flag.
+// "CGI設定": the handlers under Setting::CGI, one list row each (core/CgiTable.h), kept in
+// the order given.
 class CSIICGIPage1 : public gui::CPropertyPage {
     Q_OBJECT
 public:
-    // Shown in the header column, and stored as the header, for a handler whose files are
-    // programs themselves.
-    static constexpr const char* kExecutableMarker = "- 実行ファイル -";
-
     // `settings` gives the server root that the program chooser starts from.
     explicit CSIICGIPage1(const CControllerSettings& settings, QWidget* parent = nullptr);
 
