@@ -3,6 +3,8 @@
 
 #include "connection/ConnectionThread.h"
 
+#include "connection/RequestDriver.h"
+
 #include "SettingsSchema.h"
 #include "Template.h"
 #include "TextTrim.h"
@@ -10,14 +12,11 @@
 #include "core/SecondTexts.h"
 #include "http/HttpRequest.h"
 #include "http/RequestHeader.h"
-#include "http/Response.h"
 #include "http/ServerFatalException.h"
-#include "http/SystemResponse.h"
 #include "net/SslSocket.h"
 #include "responses/CGIResponse.h"
 #include "net/TcpSocket.h"
 
-#include "ByteBuffer.h"
 #include "Clock.h"
 #include "CRuntime.h"
 
@@ -30,13 +29,6 @@ namespace {
 // Waiting for a request's bytes ends with their arrival or after this long, so that a stop
 // or a closed socket is noticed between two looks.
 constexpr int kPollIntervalMs = 20;
-
-// A refused client has this long to read its answer before the connection is closed
-// regardless; one that keeps sending past it is not owed a clean end.
-constexpr uint64_t kRefusalLingerMs = 2000;
-// The bytes a refused client may still send while the answer stays readable: a little more
-// than a whole header that was too large.
-constexpr int64_t kMaxRefusalDropBytes = 262144;
 
 // Fills the template from the node's leaves as CTemplate::SetFromConfig does, but with an
 // empty value for every key that `hidden` names; `alwaysKey`, when not empty, is offered
@@ -139,29 +131,26 @@ void CConnectionThread::Run()
             if (!firstRequest)
                 headerDeadline_ = platform::GetTickCount64() + static_cast<uint64_t>(HeaderTimeLimitMs());
             const CConfigAccessor view = BeginThreadLog();
-            bytesSent_ = bytesReceived_ = bodyBytesReceived_ = 0;
-            closeAfterResponse_ = false;
-            bodyLeftUnread_ = false;
-            pendingHeader_.clear();
+            CRequestDriver driver(core_, *socket_, state_, *this, *this, headerDeadline_);
             int keep = 0;
             try {
-                keep = ProcessRequest(view);
+                keep = driver.ProcessRequest(view);
             } catch (const CServerFatalException& e) {
-                UpdateTransferSizes(view);
+                UpdateTransferSizes(view, driver.GetBytesSent(), driver.GetBytesReceived());
                 view.SetString("Info", e.Describe());
                 WriteRequestLog(view);
                 EndThreadLog(view);
                 socket_->Close();
                 return;
             }
-            UpdateTransferSizes(view);
+            UpdateTransferSizes(view, driver.GetBytesSent(), driver.GetBytesReceived());
             WriteRequestLog(view);
             EndThreadLog(view);
-            if (!keep || closeAfterResponse_) {
+            if (!keep || driver.ClosesAfterResponse()) {
                 // Closing over unread bytes would reset the connection, and the reset may
                 // destroy the answer before the client has read it (RFC 9112 9.6).
-                if (bodyLeftUnread_)
-                    socket_->ShutdownSendingAndDrop(kMaxRefusalDropBytes);
+                if (driver.LeftBodyUnread())
+                    socket_->ShutdownSendingAndDrop(CRequestDriver::kMaxRefusalDropBytes);
                 socket_->Close();
                 return;
             }
@@ -183,63 +172,6 @@ void CConnectionThread::Run()
 int CConnectionThread::HeaderTimeLimitMs()
 {
     return std::min(kRequestHeaderDeadlineMs, CTimeoutWatcher::Instance().GetDefaultTimeout());
-}
-
-std::string CConnectionThread::ReceiveHeader()
-{
-    const int64_t left = static_cast<int64_t>(headerDeadline_ - platform::GetTickCount64());
-    return ::ReceiveHeader(*socket_, state_, *this, bytesReceived_,
-                           static_cast<int>(std::clamp<int64_t>(left, 1, kRequestHeaderDeadlineMs)));
-}
-
-CHttpRequest CConnectionThread::ReadRequest(const CConfigAccessor& threadView, std::string& header)
-{
-    try {
-        header = ReceiveHeader();
-        CHttpRequest request(header, threadView.GetSubAccessor("RequestInfo"));
-        request.CheckHostLines();
-        return request;
-    } catch (const CRequestRefusal& refusal) {
-        RefuseRequest(threadView, refusal.code, refusal.info);
-        throw CServerFatalException{refusal.info};
-    }
-}
-
-void CConnectionThread::RefuseRequest(const CConfigAccessor& threadView, int code, const std::string& info)
-{
-    Arm(0);
-    CTimeoutGuard guard(this);
-    CSystemResponse response(core_, threadView, info, code, kNoDetail);
-    response.Build();
-    CByteBuffer body;
-    response.GetSendData(body);
-    response.GetResponseInfo().GetSubAccessor("Options").SetInt64("Content-Length", response.GetContentLength());
-    AnnounceClose(response.GetResponseInfo());
-    std::string answer = BuildHeaderText(response.GetResponseInfo());
-    answer.append(body.GetData(), static_cast<std::size_t>(body.GetLength()));
-    if (socket_->SendAll(answer) == 0)
-        bytesSent_ += static_cast<int64_t>(answer.size());
-    CloseGracefully();
-}
-
-void CConnectionThread::CloseGracefully()
-{
-    // Closing with received bytes unread makes the kernel reset the connection, and the
-    // reset may destroy the answer before the client has read it (RFC 9112 9.6). So the
-    // sending side ends first and what the client still sends is dropped until it closes.
-    socket_->ShutdownSending();
-    const uint64_t deadline = platform::GetTickCount64() + kRefusalLingerMs;
-    char scratch[4096];
-    for (int64_t dropped = 0; dropped < kMaxRefusalDropBytes && platform::GetTickCount64() < deadline &&
-                              !IsStopRequested();) {
-        if (!socket_->DataAvailable(int64_t{kPollIntervalMs} * 1000))
-            continue;
-        const int n = socket_->Receive(scratch, sizeof scratch);
-        if (n < 0)
-            break;
-        dropped += n;
-    }
-    socket_->Close();
 }
 
 CConfigAccessor CConnectionThread::BeginThreadLog()
@@ -268,13 +200,14 @@ void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
     core_->GetContext().Finish(threadView, name, max);
 }
 
-void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView)
+void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView, int64_t bytesSent,
+                                            int64_t bytesReceived)
 {
-    core_->GetBandWidthManager().AddTraffic(bytesSent_, bytesReceived_);
+    core_->GetBandWidthManager().AddTraffic(bytesSent, bytesReceived);
     CConfigLock lock(threadView);
-    threadView.SetInt64("RecvSize", bytesReceived_);
-    threadView.SetInt64("SendSize", bytesSent_);
-    threadView.SetInt64("Size", bytesSent_ + bytesReceived_);
+    threadView.SetInt64("RecvSize", bytesReceived);
+    threadView.SetInt64("SendSize", bytesSent);
+    threadView.SetInt64("Size", bytesSent + bytesReceived);
 }
 
 void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
@@ -315,11 +248,6 @@ void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
         text = line.GetText("-");
     }
     core_->GetLog().AddRequestLine(text);
-}
-
-std::string CConnectionThread::BuildHeaderText(const CConfigAccessor& responseView)
-{
-    return ::BuildHeaderText(responseView);
 }
 
 std::unique_ptr<CWorkerThread> StartConnectionThread(CServerCore& core, std::unique_ptr<CTcpSocket> socket)

@@ -3,7 +3,7 @@
 // ownership of it at once, send it and delete it. The response pipeline streams bodies in
 // chunks under the bandwidth limits.
 
-#include "connection/ConnectionThread.h"
+#include "connection/RequestDriver.h"
 
 #include "ByteBuffer.h"
 #include "FilePath.h"
@@ -13,6 +13,7 @@
 #include "core/BandWidth.h"
 #include "core/ServerCore.h"
 #include "http/AccessCheck.h"
+#include "http/ConnectionState.h"
 #include "http/HttpRequest.h"
 #include "http/NormalResponse.h"
 #include "http/RequestHeader.h"
@@ -31,6 +32,8 @@
 #include "responses/FileResponse.h"
 #include "responses/OptionsResponse.h"
 #include "responses/SSIResponse.h"
+#include "thread/TimeoutWatcher.h"
+#include "thread/WorkerThread.h"
 
 #include "Clock.h"
 #include "CRuntime.h"
@@ -60,6 +63,9 @@ constexpr int64_t kFileSendChunk = 262144;
 // person watching it can read, and every change takes the context tree's lock.
 constexpr int kProgressIntervalMs = 1000;
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+// A refused client has this long to read its answer before the connection is closed
+// regardless; one that keeps sending past it is not owed a clean end.
+constexpr uint64_t kRefusalLingerMs = 2000;
 
 void Sleep(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -88,13 +94,77 @@ bool ExpectsContinue(const CHttpRequest& request)
 
 }  // namespace
 
-void CConnectionThread::CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                    const CRequestPath& path, const CBandWidthLimiter& limiter)
+CRequestDriver::CRequestDriver(CServerCore* core, CTcpSocket& socket, CConnectionState& state,
+                               CTimeoutTarget& connection, const CWorkerThread& thread, uint64_t headerDeadline)
+    : core_(core), socket_(socket), state_(state), connection_(connection), thread_(thread),
+      headerDeadline_(headerDeadline)
 {
-    ::CheckAccess(core_, threadView, request, path, limiter, socket_->IsSecure(), socket_->GetPeerAddress());
 }
 
-void CConnectionThread::CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header)
+std::string CRequestDriver::ReceiveHeader()
+{
+    const int64_t left = static_cast<int64_t>(headerDeadline_ - platform::GetTickCount64());
+    return ::ReceiveHeader(socket_, state_, connection_, bytesReceived_,
+                           static_cast<int>(std::clamp<int64_t>(left, 1, kRequestHeaderDeadlineMs)));
+}
+
+CHttpRequest CRequestDriver::ReadRequest(const CConfigAccessor& threadView, std::string& header)
+{
+    try {
+        header = ReceiveHeader();
+        CHttpRequest request(header, threadView.GetSubAccessor("RequestInfo"));
+        request.CheckHostLines();
+        return request;
+    } catch (const CRequestRefusal& refusal) {
+        RefuseRequest(threadView, refusal.code, refusal.info);
+        throw CServerFatalException{refusal.info};
+    }
+}
+
+void CRequestDriver::RefuseRequest(const CConfigAccessor& threadView, int code, const std::string& info)
+{
+    connection_.Arm(0);
+    CTimeoutGuard guard(&connection_);
+    CSystemResponse response(core_, threadView, info, code, kNoDetail);
+    response.Build();
+    CByteBuffer body;
+    response.GetSendData(body);
+    response.GetResponseInfo().GetSubAccessor("Options").SetInt64("Content-Length", response.GetContentLength());
+    AnnounceClose(response.GetResponseInfo());
+    std::string answer = BuildHeaderText(response.GetResponseInfo());
+    answer.append(body.GetData(), static_cast<std::size_t>(body.GetLength()));
+    if (socket_.SendAll(answer) == 0)
+        bytesSent_ += static_cast<int64_t>(answer.size());
+    CloseGracefully();
+}
+
+void CRequestDriver::CloseGracefully()
+{
+    // Closing with received bytes unread makes the kernel reset the connection, and the
+    // reset may destroy the answer before the client has read it (RFC 9112 9.6). So the
+    // sending side ends first and what the client still sends is dropped until it closes.
+    socket_.ShutdownSending();
+    const uint64_t deadline = platform::GetTickCount64() + kRefusalLingerMs;
+    char scratch[4096];
+    for (int64_t dropped = 0; dropped < kMaxRefusalDropBytes && platform::GetTickCount64() < deadline &&
+                              !thread_.IsStopRequested();) {
+        if (!socket_.DataAvailable(int64_t{kSliceMs} * 1000))
+            continue;
+        const int n = socket_.Receive(scratch, sizeof scratch);
+        if (n < 0)
+            break;
+        dropped += n;
+    }
+    socket_.Close();
+}
+
+void CRequestDriver::CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                 const CRequestPath& path, const CBandWidthLimiter& limiter)
+{
+    ::CheckAccess(core_, threadView, request, path, limiter, socket_.IsSecure(), socket_.GetPeerAddress());
+}
+
+void CRequestDriver::CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header)
 {
     const BodyFraming framing = ReadBodyFraming(header);
     contentLength_ = framing.contentLength;
@@ -105,9 +175,9 @@ void CConnectionThread::CheckBodyFraming(const CConfigAccessor& threadView, cons
     }
 }
 
-int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
+int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
 {
-    const CIPv4Address peer = socket_->GetPeerAddress();
+    const CIPv4Address peer = socket_.GetPeerAddress();
     threadView.SetString("Host", peer.ToString());
     std::string header;
     const CHttpRequest request = ReadRequest(threadView, header);
@@ -181,20 +251,20 @@ int CConnectionThread::ProcessRequest(const CConfigAccessor& threadView)
         // An answer thrown while a status page was being sent: nothing more can be said.
         const std::unique_ptr<CResponse> late(response);
         current.reset();
-        socket_->Close();
+        socket_.Close();
         throw CServerFatalException{"レスポンスの送信中に異常が発生しました"};
     }
 }
 
-void CConnectionThread::FailRequest(const CConfigAccessor& threadView, const std::string& message)
+void CRequestDriver::FailRequest(const CConfigAccessor& threadView, const std::string& message)
 {
     SendInternalServerError(message);
     threadView.SetInt("ResponseInfo::ResponseCode", 500);
     threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
 }
 
-void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                       const CRequestPath& path)
+void CRequestDriver::DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                    const CRequestPath& path)
 {
     const std::string& method = request.GetMethod();  // exact case, as sent
     if (method == "OPTIONS")
@@ -221,8 +291,8 @@ void CConnectionThread::DispatchMethod(const CConfigAccessor& threadView, const 
     throw new CFileMoveResponse(core_, threadView, request, path, state_);
 }
 
-void CConnectionThread::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                 const CRequestPath& path)
+void CRequestDriver::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
+                              const CRequestPath& path)
 {
     if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
         return;
@@ -239,8 +309,8 @@ void CConnectionThread::CheckCGI(const CConfigAccessor& threadView, const CHttpR
     throw new CCGIResponse(core_, threadView, request, path, state_);
 }
 
-void CConnectionThread::CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                 const CRequestPath& path)
+void CRequestDriver::CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
+                              const CRequestPath& path)
 {
     if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
         return;
@@ -252,8 +322,8 @@ void CConnectionThread::CheckSSI(const CConfigAccessor& threadView, const CHttpR
             throw new CSSIResponse(core_, threadView, request, path, state_);
 }
 
-void CConnectionThread::SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                     const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
+void CRequestDriver::SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                  const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
 {
     threadView.SetString("Info", "レスポンスデータの前処理中...");
     response.BeginReceive();
@@ -272,35 +342,35 @@ void CConnectionThread::SendResponse(const CConfigAccessor& threadView, const CH
         SendPendingHeader();
     if (request.GetMethod() == "HEAD")
         return;
-    SendBody(threadView, request, path, limiter, response, length);
+    SendBody(threadView, path, limiter, response, length);
 }
 
-void CConnectionThread::SendPendingHeader()
+void CRequestDriver::SendPendingHeader()
 {
     if (pendingHeader_.empty())
         return;
     const std::string header = std::move(pendingHeader_);
     pendingHeader_.clear();
-    if (socket_->SendAll(header) != 0)
+    if (socket_.SendAll(header) != 0)
         throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
     bytesSent_ += static_cast<int64_t>(header.size());
 }
 
-void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                    const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
+void CRequestDriver::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                 const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
 {
     threadView.SetString("Info", "データの受信を開始しています...");
     if (!response.ReadsBody()) {
         DropUnreadBody();
         return;
     }
-    Arm(0);
-    CTimeoutGuard guard(this);
+    connection_.Arm(0);
+    CTimeoutGuard guard(&connection_);
     const int64_t total = contentLength_ - bodyBytesReceived_;
     // RFC 9110 15.2.1: the interim answer is not counted as sent, so that the emergency
     // page may still follow it.
     if (total > 0 && bodyBytesReceived_ == 0 && ExpectsContinue(request) &&
-        socket_->SendAll(std::string(kContinue)) != 0)
+        socket_.SendAll(std::string(kContinue)) != 0)
         throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
     int64_t remaining = total;
     // The receive limit governs only the loop below: without a body it is not looked up.
@@ -313,16 +383,16 @@ void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHt
     uint64_t windowStart = platform::GetTickCount64();
     int64_t windowRemaining = remaining;
     while (remaining > 0) {
-        if (socket_->Fill() < 0)
+        if (socket_.Fill() < 0)
             throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
-        const int buffered = socket_->GetBufferedCount();
+        const int buffered = socket_.GetBufferedCount();
         if (buffered < CTcpSocket::kReceiveBufferSize && buffered < remaining) {
             // Waits at most one slice, but no longer than the next bytes take to come.
-            socket_->ReadableWithin(int64_t{kSliceMs} * 1000);
+            socket_.ReadableWithin(int64_t{kSliceMs} * 1000);
         } else {
             const int32_t n = static_cast<int32_t>(buffered < remaining ? buffered : remaining);
             buffer.SetLength(n);
-            if (socket_->Receive(buffer.GetData(), n) != n)
+            if (socket_.Receive(buffer.GetData(), n) != n)
                 throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
             response.ReceiveData(buffer);
             remaining -= n;
@@ -333,7 +403,7 @@ void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHt
             if (progress.IsElapsed())
                 threadView.SetString("Info", ProgressText("受信中", total - remaining, total, meter.GetRate(),
                                                           limiter.GetRecvLimit()));
-            Arm(0);
+            connection_.Arm(0);
         }
         if (state_.GetSocketStateText())
             throw CServerFatalException{"データ受信中に" + state_.GetText()};
@@ -349,11 +419,11 @@ void CConnectionThread::ReceiveBody(const CConfigAccessor& threadView, const CHt
     limiter.SetRecvLimiting(0);
 }
 
-void CConnectionThread::DropUnreadBody()
+void CRequestDriver::DropUnreadBody()
 {
     // What has come already is taken, so that a short body leaves the connection usable.
     const int64_t remaining = contentLength_ - bodyBytesReceived_;
-    const int n = socket_->Discard(static_cast<int>(std::min<int64_t>(remaining, socket_->GetBufferedCount())));
+    const int n = socket_.Discard(static_cast<int>(std::min<int64_t>(remaining, socket_.GetBufferedCount())));
     bytesReceived_ += n;
     bodyBytesReceived_ += n;
     // The rest is not waited for: the answer goes out now, and only closing the connection
@@ -364,12 +434,12 @@ void CConnectionThread::DropUnreadBody()
     }
 }
 
-void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpRequest&, const CRequestPath& path,
-                                 CBandWidthLimiter& limiter, CResponse& response, int64_t length)
+void CRequestDriver::SendBody(const CConfigAccessor& threadView, const CRequestPath& path,
+                              CBandWidthLimiter& limiter, CResponse& response, int64_t length)
 {
     threadView.SetString("Info", "データの送信を開始しています...");
-    Arm(0);
-    CTimeoutGuard guard(this);
+    connection_.Arm(0);
+    CTimeoutGuard guard(&connection_);
     limiter.SetSendLimiting(schema::kEnableBandWidthLimit.ReadIn(path.GetOptions()));
     CByteBuffer buffer(kSendChunk);
     CTransferMeter meter;
@@ -380,7 +450,7 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
     // leave in full segments rather than a short one at the end of every write.
     std::optional<CSocketCork> cork;
     if (length > kSendChunk)
-        cork.emplace(*socket_);
+        cork.emplace(socket_);
     try {
         n = response.GetSendData(buffer);
     } catch (...) {
@@ -403,7 +473,7 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
             SendPendingHeader();
             sent += toSend;
         } else if (toSend > 0 && buffer.GetLength() > 0) {
-            if (socket_->SendAll(buffer.GetData(), static_cast<int>(toSend)) != 0)
+            if (socket_.SendAll(buffer.GetData(), static_cast<int>(toSend)) != 0)
                 throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
             bytesSent_ += toSend;
             sent += toSend;
@@ -419,11 +489,11 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
         if (progress.IsElapsed())
             threadView.SetString("Info",
                                  ProgressText("送信中", sent, length, meter.GetRate(), limiter.GetSendLimit()));
-        Arm(0);
+        connection_.Arm(0);
         // Past the first chunk, an unlimited file body is sent by the system, uncopied.
         int64_t fileOffset = 0;
         int64_t fileRemaining = 0;
-        if (sent < length && limiter.GetSendLimit() <= 0 && !socket_->IsSecure() &&
+        if (sent < length && limiter.GetSendLimit() <= 0 && !socket_.IsSecure() &&
             response.GetBodyFile(fileOffset, fileRemaining) >= 0) {
             SendBodyFile(threadView, response, length, sent, meter);
             break;
@@ -438,8 +508,8 @@ void CConnectionThread::SendBody(const CConfigAccessor& threadView, const CHttpR
     limiter.SetSendLimiting(0);
 }
 
-void CConnectionThread::SendBodyFile(const CConfigAccessor& threadView, CResponse& response, int64_t length,
-                                     int64_t& sent, CTransferMeter& meter)
+void CRequestDriver::SendBodyFile(const CConfigAccessor& threadView, CResponse& response, int64_t length,
+                                  int64_t& sent, CTransferMeter& meter)
 {
     CIntervalTimer progress(kProgressIntervalMs);
     int64_t offset = 0;
@@ -449,7 +519,7 @@ void CConnectionThread::SendBodyFile(const CConfigAccessor& threadView, CRespons
         int64_t want = length - sent < remaining ? length - sent : remaining;
         if (want > kFileSendChunk)
             want = kFileSendChunk;
-        const int64_t n = socket_->SendFile(fd, offset, want);
+        const int64_t n = socket_.SendFile(fd, offset, want);
         if (n < 0)
             throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
         response.SkipBodyFile(n);
@@ -465,11 +535,11 @@ void CConnectionThread::SendBodyFile(const CConfigAccessor& threadView, CRespons
         meter.AddSample();
         if (progress.IsElapsed())
             threadView.SetString("Info", ProgressText("送信中", sent, length, meter.GetRate(), 0));
-        Arm(0);
+        connection_.Arm(0);
     }
 }
 
-void CConnectionThread::WaitForBandwidth(int64_t ms)
+void CRequestDriver::WaitForBandwidth(int64_t ms)
 {
     if (ms <= 0)
         return;
@@ -490,21 +560,21 @@ void CConnectionThread::WaitForBandwidth(int64_t ms)
     }
 }
 
-void CConnectionThread::SendInternalServerError(const std::string& message)
+void CRequestDriver::SendInternalServerError(const std::string& message)
 {
     // After part of an answer went out, another one would be read as its continuation.
     if (bytesSent_ > 0) {
-        socket_->Close();
+        socket_.Close();
         return;
     }
-    Arm(0);
-    CTimeoutGuard guard(this);
+    connection_.Arm(0);
+    CTimeoutGuard guard(&connection_);
     const std::string body = CServerCore::PlainErrorPage("500 Internal Server Error", message);
     const std::string head = std::string("HTTP/1.0 500 Internal Server Error\r\nServer: ") +
                              CServerCore::kServerSignature +
                              "\r\nContent-Type: text/html\r\nConnection: Close\r\nContent-length: " +
                              std::to_string(body.size()) + "\r\n\r\n";
-    socket_->SendAll(head);
-    socket_->SendAll(body);
-    socket_->Close();
+    socket_.SendAll(head);
+    socket_.SendAll(body);
+    socket_.Close();
 }

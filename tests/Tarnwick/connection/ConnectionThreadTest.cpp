@@ -1,5 +1,7 @@
 #include "connection/ConnectionThread.h"
 
+#include "connection/RequestDriver.h"
+
 #include "Base64Encoding.h"
 #include "CoreFixture.h"
 #include "core/BandWidth.h"
@@ -218,8 +220,7 @@ std::string Request(const std::string& method, const std::string& target, const 
 }
 
 // A socket that claims to be secure: the worker's handshake fails at once and its thread
-// ends without touching the socket again, which leaves the open socket to the test to
-// drive the pipeline itself.
+// ends without touching the socket again.
 class PlainSocketPosingAsSecure : public CTcpSocket {
 public:
     int IsSecure() const override { return 1; }
@@ -760,8 +761,8 @@ TEST_F(ConnectionThreadTest, FileReadFailingAfterTheHeaderOnlyCloses)
 
 class ConnectionThreadPipelineTest : public ConnectionThreadTest {
 protected:
-    // A worker whose thread has ended at its handshake, with the socket still open, and the
-    // request it will send an answer for.
+    // A request driver on the server end of a fresh connection, without a worker thread,
+    // and the request it will send an answer for.
     void SetUp() override
     {
         ConnectionThreadTest::SetUp();
@@ -770,30 +771,41 @@ protected:
     }
     void OpenHarness()
     {
-        limiter.reset();
-        workers_.clear();
-        client = Connect<PlainSocketPosingAsSecure>();
-        ASSERT_TRUE(servertest::WaitUntil([&] { return LastWorker().IsRunning() == 0; }));
+        CloseHarness();
+        const std::pair<int, int> ends = MakeLoopbackPair();
+        ASSERT_GE(ends.first, 0);
+        ASSERT_GE(ends.second, 0);
+        client = std::make_unique<Client>(ends.first);
+        connection = std::make_unique<DriverConnection>();
+        connection->socket.Attach(ends.second);
+        driver = std::make_unique<CRequestDriver>(core.get(), connection->socket, connection->state,
+                                                  connection->timeout, connection->thread, kNoHeaderDeadline);
         thread = NewThreadView();
         request = CHttpRequest(Request("GET", "/hello.txt"), thread.GetSubAccessor("RequestInfo"));
         limiter = std::make_unique<CBandWidthLimiter>(&core->GetBandWidthManager(), CIPv4Address("127.0.0.1"),
                                                       thread.GetString("ThreadName", ""));
     }
-    void TearDown() override
+    void CloseHarness()
     {
         limiter.reset();
+        driver.reset();
+        connection.reset();
+    }
+    void TearDown() override
+    {
+        CloseHarness();
         ConnectionThreadTest::TearDown();
     }
 
     void Send(CResponse& response)
     {
         const CRequestPath path("/hello.txt", "example.test", core->GetSettingAccessor());
-        LastWorker().SendResponse(thread, request, path, *limiter, response);
+        driver->SendResponse(thread, request, path, *limiter, response);
     }
-    // What the client received, once the worker's end is closed.
+    // What the client received, once the server's end is closed.
     std::string Received()
     {
-        workers_.clear();
+        CloseHarness();
         bool closed = false;
         std::string all = client->ReadToEnd(closed);
         EXPECT_TRUE(closed);
@@ -805,7 +817,19 @@ protected:
         return end == std::string::npos ? "" : all.substr(end + 4);
     }
 
+    // The header is not read here: its deadline plays no part.
+    static constexpr uint64_t kNoHeaderDeadline = 0;
+    // The server's end of the connection, as a worker holds it.
+    struct DriverConnection {
+        CTimeoutTarget timeout;
+        CTcpSocket socket;
+        servertest::IdleThread thread;
+        CConnectionState state{&timeout, &socket, &thread};
+    };
+
     std::unique_ptr<Client> client;
+    std::unique_ptr<DriverConnection> connection;
+    std::unique_ptr<CRequestDriver> driver;
     CConfigAccessor thread;
     CHttpRequest request;
     std::unique_ptr<CBandWidthLimiter> limiter;
@@ -851,7 +875,7 @@ TEST_F(ConnectionThreadPipelineTest, FatalErrorAfterTheHeaderSendsNoEmergencyPag
         message = e.message;
     }
     EXPECT_EQ(message, "読み込みに失敗しました");
-    LastWorker().SendInternalServerError(message);
+    driver->SendInternalServerError(message);
     bool closed = false;
     const std::string all = client->ReadToEnd(closed);
     EXPECT_TRUE(closed) << "the connection is closed";
@@ -862,7 +886,7 @@ TEST_F(ConnectionThreadPipelineTest, FatalErrorAfterTheHeaderSendsNoEmergencyPag
 
 TEST_F(ConnectionThreadPipelineTest, FatalErrorBeforeAnythingWasSentGetsTheEmergencyPage)
 {
-    LastWorker().SendInternalServerError("<x>");
+    driver->SendInternalServerError("<x>");
     bool closed = false;
     const std::string all = client->ReadToEnd(closed);
     EXPECT_TRUE(closed);
