@@ -1,7 +1,6 @@
 // The request driver: one request on a connection, from its header to the last byte of
-// its answer. Answers are decided by throwing a response pointer; the handlers here take
-// ownership of it at once, send it and delete it. The response pipeline streams bodies in
-// chunks under the bandwidth limits.
+// its answer. The checks and choosers return the answer they decide on; the response
+// pipeline streams bodies in chunks under the bandwidth limits.
 
 #include "connection/RequestDriver.h"
 
@@ -158,21 +157,51 @@ void CRequestDriver::CloseGracefully()
     socket_.Close();
 }
 
-void CRequestDriver::CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                 const CRequestPath& path, const CBandWidthLimiter& limiter)
+std::unique_ptr<CResponse> CRequestDriver::CheckAccess(const CConfigAccessor& threadView,
+                                                       const CHttpRequest& request, const CRequestPath& path,
+                                                       const CBandWidthLimiter& limiter)
 {
-    ::CheckAccess(core_, threadView, request, path, limiter, socket_.IsSecure(), socket_.GetPeerAddress());
+    return ::CheckAccess(core_, threadView, request, path, limiter, socket_.IsSecure(), socket_.GetPeerAddress());
 }
 
-void CRequestDriver::CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header)
+std::unique_ptr<CResponse> CRequestDriver::CheckBodyFraming(const CConfigAccessor& threadView,
+                                                            const std::string& header)
 {
     const BodyFraming framing = ReadBodyFraming(header);
     contentLength_ = framing.contentLength;
-    if (framing.refusal != 0) {
-        // A body that is not read leaves the connection at an unknown place in the stream.
-        closeAfterResponse_ = true;
-        throw new CSystemResponse(core_, threadView, framing.reason, framing.refusal, kNoDetail);
+    if (framing.refusal == 0)
+        return nullptr;
+    // A body that is not read leaves the connection at an unknown place in the stream.
+    closeAfterResponse_ = true;
+    return std::make_unique<CSystemResponse>(core_, threadView, framing.reason, framing.refusal, kNoDetail);
+}
+
+std::unique_ptr<CResponse> CRequestDriver::ChooseResponse(const CConfigAccessor& threadView,
+                                                          const std::string& header, const CHttpRequest& request,
+                                                          const CRequestPath& path,
+                                                          const CBandWidthLimiter& limiter)
+{
+    if (std::unique_ptr<CResponse> refusal = CheckBodyFraming(threadView, header))
+        return refusal;
+    if (path.HoldsControlByte())
+        return std::make_unique<CSystemResponse>(core_, threadView, "異常なURLを受信しました", 400, kNoDetail);
+    if (std::unique_ptr<CResponse> refusal = CheckAccess(threadView, request, path, limiter))
+        return refusal;
+    if (std::unique_ptr<CResponse> response = DispatchMethod(threadView, request, path))
+        return response;
+    if (path.IsRedirect()) {
+        auto redirect = std::make_unique<CSystemResponse>(
+            core_, threadView, path.GetRedirectLocation() + " に移動してください", 301, kNoDetail);
+        redirect->GetResponseInfo().GetSubAccessor("Options").SetString("Location", path.GetRedirectLocation());
+        return redirect;
     }
+    if (path.IsDirectory())
+        return std::make_unique<CDirectoryResponse>(core_, threadView, request, path);
+    if (std::unique_ptr<CResponse> response = CheckCGI(threadView, request, path))
+        return response;
+    if (std::unique_ptr<CResponse> response = CheckSSI(threadView, request, path))
+        return response;
+    return std::make_unique<CFileResponse>(core_, threadView, request, path);
 }
 
 int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
@@ -188,50 +217,35 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
     CBandWidthLimiter limiter(&core_->GetBandWidthManager(), peer, threadView.GetString("ThreadName", ""));
     const int keepAlive = platform::_mbsicmp(request.GetHeader("Connection"), "keep-alive") == 0 ? 1 : 0;
 
-    // The driver owns every response it catches; `current` is the one being sent, replaced
-    // (and so deleted) when its sending throws a status page in its place.
+    // The answer being sent; replaced (and so deleted) when a response's constructor or
+    // one of its steps throws a status page in its place.
     std::unique_ptr<CResponse> current;
     try {
         try {
-            try {
-                CheckBodyFraming(threadView, header);
-                if (path.HoldsControlByte())
-                    throw new CSystemResponse(core_, threadView, "異常なURLを受信しました", 400, kNoDetail);
-                CheckAccess(threadView, request, path, limiter);
-                DispatchMethod(threadView, request, path);
-                if (path.IsRedirect()) {
-                    auto redirect = std::make_unique<CSystemResponse>(
-                        core_, threadView, path.GetRedirectLocation() + " に移動してください", 301, kNoDetail);
-                    redirect->GetResponseInfo().GetSubAccessor("Options").SetString("Location",
-                                                                                    path.GetRedirectLocation());
-                    throw redirect.release();
-                }
-                if (path.IsDirectory())
-                    throw new CDirectoryResponse(core_, threadView, request, path);
-                CheckCGI(threadView, request, path);
-                CheckSSI(threadView, request, path);
-                // The common answer is made, not thrown: a throw takes the unwinder's
-                // process-wide locks.
-                current = std::make_unique<CFileResponse>(core_, threadView, request, path);
-            } catch (CNormalResponse* response) {
-                current.reset(response);
-            }
-            SendResponse(threadView, request, path, limiter, *current);
-            current.reset();
-            threadView.SetString("Info", "正常に終了しました");
-            return keepAlive;
-        } catch (CSystemResponse* response) {
-            current.reset(response);
+            current = ChooseResponse(threadView, header, request, path, limiter);
+        } catch (CSystemResponse* thrown) {
+            current.reset(thrown);
+        }
+        for (;;) {
+            const CSystemResponse* statusPage = dynamic_cast<const CSystemResponse*>(current.get());
             // RFC 9110 10.1.1: a refusal goes out before a body that was asked for with
             // "100-continue", which is never read; without it the connection cannot
             // carry another request.
-            if (bodyBytesReceived_ < contentLength_ && ExpectsContinue(request)) {
+            if (statusPage && bodyBytesReceived_ < contentLength_ && ExpectsContinue(request)) {
                 contentLength_ = bodyBytesReceived_;
                 closeAfterResponse_ = true;
             }
-            SendResponse(threadView, request, path, limiter, *current);
-            threadView.SetString("Info", response->GetInfo());
+            try {
+                SendResponse(threadView, request, path, limiter, *current);
+            } catch (CSystemResponse* thrown) {
+                if (statusPage)
+                    throw;
+                current.reset(thrown);
+                continue;
+            }
+            const std::string info = statusPage ? statusPage->GetInfo() : "正常に終了しました";
             current.reset();
+            threadView.SetString("Info", info);
             return keepAlive;
         }
     } catch (const CServerFatalException& e) {
@@ -263,63 +277,64 @@ void CRequestDriver::FailRequest(const CConfigAccessor& threadView, const std::s
     threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
 }
 
-void CRequestDriver::DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                    const CRequestPath& path)
+std::unique_ptr<CResponse> CRequestDriver::DispatchMethod(const CConfigAccessor& threadView,
+                                                          const CHttpRequest& request, const CRequestPath& path)
 {
     const std::string& method = request.GetMethod();  // exact case, as sent
     if (method == "OPTIONS")
-        throw new COptionsResponse(core_, threadView, request, path);
+        return std::make_unique<COptionsResponse>(core_, threadView, request, path);
     // Each option is read only for the methods it governs: a plain read needs neither.
     // The access checks read the Options node before, so a read skipped here creates nothing.
     const bool propfind = method == "PROPFIND";
     if ((propfind || method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK") &&
         schema::kEnableWebDav.ReadIn(path.GetOptions()) != 0) {
         if (propfind)
-            throw new CDAVPropfindResponse(core_, threadView, request, path);
+            return std::make_unique<CDAVPropfindResponse>(core_, threadView, request, path);
         throw CServerFatalException{"サポートしていません"};
     }
     const bool put = method == "PUT" || method == "MKCOL";
     const bool remove = method == "DELETE";
     if (!put && !remove && method != "COPY" && method != "MOVE")
-        return;
+        return nullptr;
     if (schema::kEnableWrite.ReadIn(path.GetOptions()) == 0)
-        return;
+        return nullptr;
     if (put)
-        throw new CFilePutResponse(core_, threadView, request, path);
+        return std::make_unique<CFilePutResponse>(core_, threadView, request, path);
     if (remove)
-        throw new CFileDeleteResponse(core_, threadView, request, path);
-    throw new CFileMoveResponse(core_, threadView, request, path, state_);
+        return std::make_unique<CFileDeleteResponse>(core_, threadView, request, path);
+    return std::make_unique<CFileMoveResponse>(core_, threadView, request, path, state_);
 }
 
-void CRequestDriver::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
-                              const CRequestPath& path)
+std::unique_ptr<CResponse> CRequestDriver::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                                    const CRequestPath& path)
 {
     if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
-        return;
+        return nullptr;
     const std::string command = MakeCommandLine(core_, path.GetLocalPath(), request.GetQueryDecoded());
     if (command.empty())
-        return;
+        return nullptr;
     if (contentLength_ > CCGIResponse::kMaxRequestBody) {
         // Refused before a byte of it is read; the unread body makes the connection unusable.
         contentLength_ = bodyBytesReceived_;
         closeAfterResponse_ = true;
-        throw new CSystemResponse(core_, threadView, "リクエストの本文が大きすぎます", 413, kNoDetail);
+        return std::make_unique<CSystemResponse>(core_, threadView, "リクエストの本文が大きすぎます", 413, kNoDetail);
     }
     threadView.SetString("ScriptCommand", command);
-    throw new CCGIResponse(core_, threadView, request, path, state_);
+    return std::make_unique<CCGIResponse>(core_, threadView, request, path, state_);
 }
 
-void CRequestDriver::CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
-                              const CRequestPath& path)
+std::unique_ptr<CResponse> CRequestDriver::CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                                    const CRequestPath& path)
 {
     if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
-        return;
+        return nullptr;
     const std::string extension = GetFileExtension(path.GetLocalPath());
     std::vector<CConfigLeaf> extensions;
     core_->GetSettingAccessor().GetSubAccessor(schema::kSsi.path).GetLeaves(extensions);
     for (const CConfigLeaf& listed : extensions)
         if (platform::_mbsicmp(extension, listed.value) == 0)
-            throw new CSSIResponse(core_, threadView, request, path, state_);
+            return std::make_unique<CSSIResponse>(core_, threadView, request, path, state_);
+    return nullptr;
 }
 
 void CRequestDriver::SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,

@@ -11,10 +11,13 @@
 // its state record, the time-out, the keep-alive loop) and reads the counts afterwards
 // for the request's records.
 //
-// Answers are decided by throwing: every check and chooser throws a pointer to a new
-// response, which ProcessRequest's handlers own from the catch on, send and delete. A
-// CServerFatalException from the access checks on is answered with the emergency 500
-// page; before them (header, parse, path) it is not answered and the connection closes.
+// Answers are chosen by return: each check and chooser gives the new response that
+// answers, or null when it leaves the choice to the next one; the driver owns what it is
+// given, sends it and deletes it. A response that cannot answer (its file is missing, its
+// validators still hold) throws a new CSystemResponse in its place, which the driver owns
+// from the catch on and sends instead. A CServerFatalException from the checks on is
+// answered with the emergency 500 page; before them (header, parse, path) it is not
+// answered and the connection closes.
 //
 // Everything runs on the connection's own thread; nothing here takes a lock of its own
 // (the core's trees and the bandwidth manager lock themselves). A CServerFatalException
@@ -24,6 +27,7 @@
 #include "ConfigAccessor.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CBandWidthLimiter;
@@ -70,6 +74,16 @@ public:
     // what the client still sends, lest a reset destroy the answer.
     bool LeftBodyUnread() const { return bodyLeftUnread_; }
 
+    // The answer to a parsed request, never null, decided in this order, the first that
+    // decides winning: the body framing (411, 501, 400), a control byte in the path (400),
+    // the access checks, the method dispatch, the path's redirect (301), its directory
+    // listing, CGI, SSI, and the file. `header` is the request's header text. The caller
+    // owns the response. Throws CServerFatalException for a WebDAV method that is not
+    // served, and a new CSystemResponse when the chosen response's constructor refuses.
+    std::unique_ptr<CResponse> ChooseResponse(const CConfigAccessor& threadView, const std::string& header,
+                                              const CHttpRequest& request, const CRequestPath& path,
+                                              const CBandWidthLimiter& limiter);
+
     // Answers with `response` (borrowed; the caller deletes it): reads the request body
     // into it, builds it, sends the header and, but for HEAD, the body. Throws
     // CServerFatalException when the peer goes or the network fails, and whatever the
@@ -92,24 +106,28 @@ private:
     // Ends the connection without a reset that could destroy an answer not yet read.
     void CloseGracefully();
 
-    // Takes the body framing of `header`; throws the answer that refuses it.
-    void CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header);
-    // The access checks for this socket's peer and security: returns when the request may
-    // go on, else throws the new CSystemResponse that AccessCheck.h lists (403, 401, 503).
-    void CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path,
-                     const CBandWidthLimiter& limiter);
-    // Throws a new response for a method that is not a plain read (OPTIONS, PROPFIND, and
-    // the writes where the path's options enable them), CServerFatalException for a WebDAV
-    // method not served; returns for every other method.
-    void DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path);
-    // Throws a new CCGIResponse when the path names a script that SSI/CGI options let run,
-    // or a new 413 CSystemResponse (closing after it) when its announced body is above
-    // CCGIResponse::kMaxRequestBody; returns otherwise. The CGI answer keeps a reference
-    // to the connection's state for its life.
-    void CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path);
-    // Throws a new CSSIResponse when the path's extension is listed under SSI and the
-    // options enable SSI/CGI; returns otherwise.
-    void CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path);
+    // Takes the body framing of `header`: null, or the answer that refuses it (closing
+    // after it).
+    std::unique_ptr<CResponse> CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header);
+    // The access checks for this socket's peer and security: null when the request may go
+    // on, else the refusal that AccessCheck.h lists (403, 401, 503).
+    std::unique_ptr<CResponse> CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                           const CRequestPath& path, const CBandWidthLimiter& limiter);
+    // The response for a method that is not a plain read (OPTIONS, PROPFIND, and the
+    // writes where the path's options enable them); null for every other method. Throws
+    // CServerFatalException for a WebDAV method that is not served.
+    std::unique_ptr<CResponse> DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                              const CRequestPath& path);
+    // A CCGIResponse when the path names a script that SSI/CGI options let run, or a 413
+    // status page (closing after it) when its announced body is above
+    // CCGIResponse::kMaxRequestBody; null otherwise. Sets the ScriptCommand leaf. The CGI
+    // answer keeps a reference to the connection's state for its life.
+    std::unique_ptr<CResponse> CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                        const CRequestPath& path);
+    // A CSSIResponse when the path's extension is listed under SSI and the options enable
+    // SSI/CGI; null otherwise.
+    std::unique_ptr<CResponse> CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                        const CRequestPath& path);
 
     // Reads the rest of the announced body into `response` (borrowed) under the path's
     // receive limit, sending "100 Continue" first when asked; the connection is armed with

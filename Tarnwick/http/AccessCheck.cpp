@@ -19,9 +19,10 @@ namespace {
 // The accounts, from the root of the settings tree.
 const std::string kAccountsNode = "Setting::" + std::string(schema::kEnabledUsers.path);
 
-[[noreturn]] void Refuse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info, int code)
+std::unique_ptr<CSystemResponse> Refuse(CServerCore* core, const CConfigAccessor& threadView,
+                                        const std::string& info, int code)
 {
-    throw new CSystemResponse(core, threadView, info, code, kNoDetail);
+    return std::make_unique<CSystemResponse>(core, threadView, info, code, kNoDetail);
 }
 
 bool MatchesAny(const std::vector<std::string>& patterns, const std::string& address)
@@ -70,29 +71,29 @@ std::string StripDomain(const std::string& user)
 
 }  // namespace
 
-void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                 const CRequestPath& path, const CBandWidthLimiter& limiter, int secure,
-                 const CIPv4Address& peer)
+std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
+                                             const CHttpRequest& request, const CRequestPath& path,
+                                             const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer)
 {
     const CConfigAccessor options = path.GetOptions();
     if (secure == 1) {
         if (schema::kAcceptHttps.ReadIn(options) == 0)
-            Refuse(core, threadView, "HTTPS からのアクセスは、許可されていません", 403);
+            return Refuse(core, threadView, "HTTPS からのアクセスは、許可されていません", 403);
     } else if (schema::kAcceptHttp.ReadIn(options) == 0) {
-        Refuse(core, threadView, "HTTP からのアクセスは、許可されていません", 403);
+        return Refuse(core, threadView, "HTTP からのアクセスは、許可されていません", 403);
     }
 
     if (CheckHostKick(path, peer) == 1)
-        Refuse(core, threadView, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません", 403);
+        return Refuse(core, threadView, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません", 403);
 
     if (limiter.IsHostOverLimit() == 1)
-        Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
+        return Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
 
     // The option is looked up only for a hidden path, the rare case.
     if (path.IsHidden() == 1 && schema::kEnableHiddenFile.ReadIn(options) == 0)
-        Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
+        return Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
 
-    Authenticate(core, threadView, request, path);
+    return Authenticate(core, threadView, request, path);
 }
 
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
@@ -110,8 +111,8 @@ int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
     return 1;
 }
 
-void Authenticate(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                  const CRequestPath& path)
+std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
+                                              const CHttpRequest& request, const CRequestPath& path)
 {
     const CConfigAccessor entry = path.GetEntry();
     const CConfigAccessor options = path.GetOptions();
@@ -119,21 +120,20 @@ void Authenticate(CServerCore* core, const CConfigAccessor& threadView, const CH
     {
         CConfigReadLock lock(entry);
         if (schema::kEnableAuthenticate.ReadIn(options) == 0)
-            return;
+            return nullptr;
 
         std::string user = request.GetUser();
         if (schema::kEnableWebDav.ReadIn(options) != 0)
             user = StripDomain(user);
         if (FindUser(user, request.GetPasswd(), path) == 1)
-            return;
+            return nullptr;
         realm = schema::kInfo.Read(entry);
     }
 
-    // Owned here until thrown, so a failure while the header is set leaks nothing.
-    auto response = std::make_unique<CSystemResponse>(core, threadView, "認証が必要です", 401, kNoDetail);
+    std::unique_ptr<CSystemResponse> response = Refuse(core, threadView, "認証が必要です", 401);
     response->GetResponseInfo().GetSubAccessor("Options").SetString("WWW-Authenticate",
                                                                     "Basic realm=" + QuotedString(realm));
-    throw response.release();
+    return response;
 }
 
 int FindUser(const std::string& user, const std::string& password, const CRequestPath& path)

@@ -6,12 +6,14 @@
 // rules can be checked without a connection.
 //
 // A refusal is a new CSystemResponse (code and Info text; Detail "詳細情報はありません。")
-// thrown by pointer; the catcher owns and deletes it. The settings are read through the
-// path's entry, whose tree's lock is taken for each batch of reads and released before a
-// response is made.
+// returned to the caller, who owns it; null means the request may go on. Nothing is
+// thrown but what making the refusal throws (std::bad_alloc). The settings are read
+// through the path's entry, whose tree's lock is taken for each batch of reads and
+// released before a response is made.
 
 #include "ConfigAccessor.h"
 
+#include <memory>
 #include <string>
 
 class CBandWidthLimiter;
@@ -19,9 +21,10 @@ class CHttpRequest;
 class CIPv4Address;
 class CRequestPath;
 class CServerCore;
+class CSystemResponse;
 
-// Returns when every rule of the entry lets the request through; otherwise throws, first
-// failing rule first:
+// Null when every rule of the entry lets the request through; otherwise the refusal of the
+// first failing rule:
 //   403 "HTTPS からのアクセスは、許可されていません"  secure socket, option AcceptHTTPS 0
 //   403 "HTTP からのアクセスは、許可されていません"   plain socket, option AcceptHTTP 0
 //   403 "ホスト <peer> からのアクセスは、許可されていません"  CheckHostKick refuses
@@ -31,9 +34,9 @@ class CServerCore;
 //   401 from Authenticate.
 // `core` (not owned) makes the responses; `threadView` is the request's thread node;
 // `secure` is the socket's IsSecure; `peer` the socket's peer address.
-void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                 const CRequestPath& path, const CBandWidthLimiter& limiter, int secure,
-                 const CIPv4Address& peer);
+std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
+                                             const CHttpRequest& request, const CRequestPath& path,
+                                             const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer);
 
 // 1 = refuse, 0 = allow. With option EnableHostKick 0 every peer is allowed; otherwise
 // the peer's dotted address (never a name or the Host header) must match no pattern of
@@ -41,14 +44,14 @@ void CheckAccess(CServerCore* core, const CConfigAccessor& threadView, const CHt
 // (WildcardMatchNoCase), so an empty Accept list refuses everyone.
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer);
 
-// Returns when option EnableAuthenticate is 0 or the request's credentials pass FindUser;
-// otherwise throws 401 "認証が必要です" whose ResponseInfo carries
+// Null when option EnableAuthenticate is 0 or the request's credentials pass FindUser;
+// otherwise the refusal 401 "認証が必要です" whose ResponseInfo carries
 // WWW-Authenticate: Basic realm="<the entry's Info leaf>" (RFC 9110 11.6.1), the realm
 // quoted so that no settings value can end the string or the header line. With option
 // EnableWebDAV on, a user name "DOMAIN\user" counts as "user" (the text after the first
 // backslash).
-void Authenticate(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                  const CRequestPath& path);
+std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
+                                              const CHttpRequest& request, const CRequestPath& path);
 
 // 1 when `user` is a value of the entry's Users list and an account under
 // Setting::User::Enable has exactly this User and Passwd; else 0. Exact byte comparisons

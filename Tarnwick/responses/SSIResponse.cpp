@@ -295,13 +295,7 @@ bool CSSIResponse::MayRequest(const CRequestPath& target) const
         return false;
     // The refusal is built on a node of its own: this request's answer stays as it is.
     CConfigClass scratch;
-    try {
-        Authenticate(core_, scratch.GetAccessor("Thread"), request_, target);
-    } catch (CSystemResponse* refusal) {
-        delete refusal;
-        return false;
-    }
-    return true;
+    return Authenticate(core_, scratch.GetAccessor("Thread"), request_, target) == nullptr;
 }
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const

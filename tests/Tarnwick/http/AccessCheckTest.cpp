@@ -114,10 +114,9 @@ protected:
         return CHttpRequest(header + "\r\n", thread.GetSubAccessor("RequestInfo"));
     }
 
-    // Builds a caught response the way the driver would and takes its facts; deletes it.
-    static Outcome Describe(CSystemResponse* thrown)
+    // Builds a refusal the way the driver would and takes its facts.
+    static Outcome Describe(const std::unique_ptr<CSystemResponse>& response)
     {
-        std::unique_ptr<CSystemResponse> response(thrown);
         Outcome outcome;
         outcome.refused = true;
         outcome.info = response->GetInfo();
@@ -137,12 +136,9 @@ protected:
         const CRequestPath path = Resolve(call.object);
         const CIPv4Address peer(call.peer);
         const CBandWidthLimiter limiter(&core->GetBandWidthManager(), peer, thread.GetString("ThreadName", ""));
-        try {
+        const std::unique_ptr<CSystemResponse> refusal =
             CheckAccess(core.get(), thread, request, path, limiter, call.secure, peer);
-        } catch (CSystemResponse* thrown) {
-            return Describe(thrown);
-        }
-        return Outcome{};
+        return refusal ? Describe(refusal) : Outcome{};
     }
 
     Outcome Authenticated(const Credentials& credentials)
