@@ -181,6 +181,18 @@ std::unique_ptr<CResponse> CRequestDriver::ChooseResponse(const CConfigAccessor&
                                                           const CRequestPath& path,
                                                           const CBandWidthLimiter& limiter)
 {
+    std::unique_ptr<CResponse> chosen = FirstToDecide(threadView, header, request, path, limiter);
+    // A response whose constructor found that it cannot answer has named the one that does.
+    if (std::unique_ptr<CResponse> replacement = chosen->TakeReplacement())
+        return replacement;
+    return chosen;
+}
+
+std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& threadView,
+                                                         const std::string& header, const CHttpRequest& request,
+                                                         const CRequestPath& path,
+                                                         const CBandWidthLimiter& limiter)
+{
     if (std::unique_ptr<CResponse> refusal = CheckBodyFraming(threadView, header))
         return refusal;
     if (path.HoldsControlByte())
@@ -217,15 +229,11 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
     CBandWidthLimiter limiter(&core_->GetBandWidthManager(), peer, threadView.GetString("ThreadName", ""));
     const int keepAlive = platform::_mbsicmp(request.GetHeader("Connection"), "keep-alive") == 0 ? 1 : 0;
 
-    // The answer being sent; replaced (and so deleted) when a response's constructor or
-    // one of its steps throws a status page in its place.
+    // The answer being sent; replaced (and so deleted) when its Build names a status page
+    // in its place.
     std::unique_ptr<CResponse> current;
     try {
-        try {
-            current = ChooseResponse(threadView, header, request, path, limiter);
-        } catch (CSystemResponse* thrown) {
-            current.reset(thrown);
-        }
+        current = ChooseResponse(threadView, header, request, path, limiter);
         for (;;) {
             const CSystemResponse* statusPage = dynamic_cast<const CSystemResponse*>(current.get());
             // RFC 9110 10.1.1: a refusal goes out before a body that was asked for with
@@ -235,12 +243,8 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
                 contentLength_ = bodyBytesReceived_;
                 closeAfterResponse_ = true;
             }
-            try {
-                SendResponse(threadView, request, path, limiter, *current);
-            } catch (CSystemResponse* thrown) {
-                if (statusPage)
-                    throw;
-                current.reset(thrown);
+            if (std::unique_ptr<CResponse> replacement = SendResponse(threadView, request, path, limiter, *current)) {
+                current = std::move(replacement);
                 continue;
             }
             const std::string info = statusPage ? statusPage->GetInfo() : "正常に終了しました";
@@ -261,12 +265,6 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
         const std::string message = "リクエストの処理中に、メモリ不足が発生しました";
         FailRequest(threadView, message);
         throw CServerFatalException{message};
-    } catch (CResponse* response) {
-        // An answer thrown while a status page was being sent: nothing more can be said.
-        const std::unique_ptr<CResponse> late(response);
-        current.reset();
-        socket_.Close();
-        throw CServerFatalException{"レスポンスの送信中に異常が発生しました"};
     }
 }
 
@@ -337,14 +335,17 @@ std::unique_ptr<CResponse> CRequestDriver::CheckSSI(const CConfigAccessor& threa
     return nullptr;
 }
 
-void CRequestDriver::SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                  const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
+std::unique_ptr<CResponse> CRequestDriver::SendResponse(const CConfigAccessor& threadView,
+                                                        const CHttpRequest& request, const CRequestPath& path,
+                                                        CBandWidthLimiter& limiter, CResponse& response)
 {
     threadView.SetString("Info", "レスポンスデータの前処理中...");
     response.BeginReceive();
     ReceiveBody(threadView, request, path, limiter, response);
     threadView.SetString("Info", "レスポンスデータの生成中...");
     response.Build();
+    if (std::unique_ptr<CResponse> replacement = response.TakeReplacement())
+        return replacement;
     const CConfigAccessor info = response.GetResponseInfo();
     const int64_t length = response.GetContentLength();
     info.GetSubAccessor("Options").SetInt64("Content-Length", length);
@@ -355,9 +356,9 @@ void CRequestDriver::SendResponse(const CConfigAccessor& threadView, const CHttp
     // A body's first chunk leaves together with the header: one send, one packet.
     if (request.GetMethod() == "HEAD" || length <= 0)
         SendPendingHeader();
-    if (request.GetMethod() == "HEAD")
-        return;
-    SendBody(threadView, path, limiter, response, length);
+    if (request.GetMethod() != "HEAD")
+        SendBody(threadView, path, limiter, response, length);
+    return nullptr;
 }
 
 void CRequestDriver::SendPendingHeader()

@@ -13,11 +13,12 @@
 //
 // Answers are chosen by return: each check and chooser gives the new response that
 // answers, or null when it leaves the choice to the next one; the driver owns what it is
-// given, sends it and deletes it. A response that cannot answer (its file is missing, its
-// validators still hold) throws a new CSystemResponse in its place, which the driver owns
-// from the catch on and sends instead. A CServerFatalException from the checks on is
-// answered with the emergency 500 page; before them (header, parse, path) it is not
-// answered and the connection closes.
+// given, sends it and deletes it. A response that finds in its constructor or its Build
+// that it cannot answer (its file is missing, its validators still hold) names a status
+// page as its replacement, which the driver takes and sends instead. Exceptions are for
+// failures only: a CServerFatalException from the checks on is answered with the
+// emergency 500 page; before them (header, parse, path) it is not answered and the
+// connection closes. Memory exhaustion is answered like a CServerFatalException.
 //
 // Everything runs on the connection's own thread; nothing here takes a lock of its own
 // (the core's trees and the bandwidth manager lock themselves). A CServerFatalException
@@ -78,18 +79,21 @@ public:
     // decides winning: the body framing (411, 501, 400), a control byte in the path (400),
     // the access checks, the method dispatch, the path's redirect (301), its directory
     // listing, CGI, SSI, and the file. `header` is the request's header text. The caller
-    // owns the response. Throws CServerFatalException for a WebDAV method that is not
-    // served, and a new CSystemResponse when the chosen response's constructor refuses.
+    // owns the response; when the chosen response's constructor named a replacement, that
+    // one is given instead. Throws CServerFatalException for a WebDAV method that is not
+    // served, and what making a response throws.
     std::unique_ptr<CResponse> ChooseResponse(const CConfigAccessor& threadView, const std::string& header,
                                               const CHttpRequest& request, const CRequestPath& path,
                                               const CBandWidthLimiter& limiter);
 
     // Answers with `response` (borrowed; the caller deletes it): reads the request body
-    // into it, builds it, sends the header and, but for HEAD, the body. Throws
+    // into it, builds it, sends the header and, but for HEAD, the body; returns null. When
+    // Build names a replacement, returns it (the caller owns it) with nothing sent. Throws
     // CServerFatalException when the peer goes or the network fails, and whatever the
     // response's own steps throw; once bytes of the answer are out nothing else may be sent.
-    void SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path,
-                      CBandWidthLimiter& limiter, CResponse& response);
+    std::unique_ptr<CResponse> SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                            const CRequestPath& path, CBandWidthLimiter& limiter,
+                                            CResponse& response);
     // The fixed emergency page, then closes the socket; sent only while nothing of an
     // answer has gone out (otherwise it only closes).
     void SendInternalServerError(const std::string& message);
@@ -106,6 +110,10 @@ private:
     // Ends the connection without a reset that could destroy an answer not yet read.
     void CloseGracefully();
 
+    // ChooseResponse without the constructor's replacement.
+    std::unique_ptr<CResponse> FirstToDecide(const CConfigAccessor& threadView, const std::string& header,
+                                             const CHttpRequest& request, const CRequestPath& path,
+                                             const CBandWidthLimiter& limiter);
     // Takes the body framing of `header`: null, or the answer that refuses it (closing
     // after it).
     std::unique_ptr<CResponse> CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header);

@@ -5,12 +5,14 @@
 // BeginReceive, ReceiveData per body chunk, Build, GetContentLength, then GetSendData
 // until it returns 0 or less.
 //
-// A response is created with new by the code that decides the answer, thrown by pointer,
-// and deleted by the request driver.
+// A response is made by the code that decides the answer and handed to the request driver,
+// which owns it from then on. A response that finds, in its constructor or in Build, that
+// it cannot give its answer names another (a status page) to be sent in its place.
 
 #include "ConfigAccessor.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CByteBuffer;
@@ -51,7 +53,16 @@ public:
     void SetResponseCode(int code);
     void SetDefaultHeaders();
 
+    // The answer named to be sent in this response's place by its constructor or its
+    // Build, which then returned at once and left this response unfinished: to be taken
+    // after each of the two, before anything of this response is sent. The caller owns
+    // it; null when there is none (again null once taken).
+    std::unique_ptr<CResponse> TakeReplacement() { return std::move(replacement_); }
+
 protected:
+    // Names the answer to be sent in this response's place (see TakeReplacement).
+    void ReplaceWith(std::unique_ptr<CResponse> answer) { replacement_ = std::move(answer); }
+
     CConfigAccessor threadView_;
     CConfigAccessor settingsView_;
     CConfigAccessor infoView_;
@@ -60,6 +71,9 @@ protected:
     CConfigAccessor responseView_;
     CConfigAccessor responseHeaderView_;
     CServerCore* core_;  // not owned
+
+private:
+    std::unique_ptr<CResponse> replacement_;
 };
 
 // "404 Not Found"; "%d UNKNOWN" for a code without a text.

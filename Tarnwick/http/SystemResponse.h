@@ -5,8 +5,8 @@
 // built into the program; it is read anew on every Build, so a changed template takes
 // effect with the next answer.
 //
-// Created with new by a check or a response and thrown by pointer; the request driver sends
-// and deletes it.
+// Made by a check, the request driver, or a response that names it as its replacement; the
+// request driver sends and deletes it.
 
 #include "http/HtmlTemplate.h"
 #include "http/Response.h"

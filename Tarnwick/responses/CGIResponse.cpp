@@ -84,20 +84,21 @@ CCGIResponse::CCGIResponse(CServerCore* core, const CConfigAccessor& threadView,
                            const CRequestPath& path, CConnectionState& connection)
     : CNormalResponse(core, threadView, request, path), connection_(connection), process_(connection)
 {
-    if (!path_.Exists() || path_.GetLocalPath().empty())
-        throw new CSystemResponse(core_, threadView_, "指定されたファイルは存在しません", 404, kNoDetail);
+    if (!path_.Exists() || path_.GetLocalPath().empty()) {
+        ReplaceWithStatusPage(kFileNotFound, 404);
+        return;
+    }
     // RFC 9110 9.1: method names are case-sensitive.
     const std::string& method = request_.GetMethod();
     if (method != "GET" && method != "HEAD" && method != "POST") {
-        std::unique_ptr<CSystemResponse> notAllowed(
-            new CSystemResponse(core_, threadView_, "対応していないメソッドです", 405, kNoDetail));
+        CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
-        notAllowed->GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD, POST");
-        throw notAllowed.release();
+        notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD, POST");
+        return;
     }
     // The body is held whole in memory for the program.
     if (AnnouncedLength(request_) > kMaxRequestBody)
-        throw new CSystemResponse(core_, threadView_, "リクエストの本文が大きすぎます", 413, kNoDetail);
+        ReplaceWithStatusPage("リクエストの本文が大きすぎます", 413);
 }
 
 CCGIResponse::~CCGIResponse() = default;
@@ -119,15 +120,18 @@ void CCGIResponse::Build()
     try {
         process_.Start(threadView_.GetString("ScriptCommand", ""), GetParentDirectory(path_.GetLocalPath()), name);
     } catch (const CSubProcessException& e) {
-        ThrowError("CGI実行エラー : " + e.message);
+        ReplaceWithError("CGI実行エラー : " + e.message);
+        return;
     }
 
     const std::string header = FindHeaderEnd(process_.GetOutput());
     CConfigClass scratch;
     const CConfigAccessor option = scratch.GetAccessor("Option");
     ParseHeaderLines(option, header);
-    if (option.GetKeyCount() == 0)
-        ThrowError(kNoHeader);
+    if (option.GetKeyCount() == 0) {
+        ReplaceWithError(kNoHeader);
+        return;
+    }
 
     int code = 200;
     // The first word's number; the reason phrase after it is not used.
@@ -143,15 +147,16 @@ void CCGIResponse::Build()
         // The CGI convention (RFC 3875 6.2.3): a Location alone redirects with 302; a
         // redirect code the program chose stands.
         const int redirectCode = code >= 300 && code <= 399 ? code : 302;
-        std::unique_ptr<CSystemResponse> redirect(
-            new CSystemResponse(core_, threadView_, location + " に移動してください", redirectCode, kNoDetail));
-        redirect->GetResponseInfo().GetSubAccessor("Options").SetString("Location", location);
-        throw redirect.release();
+        CSystemResponse& redirect = ReplaceWithStatusPage(location + " に移動してください", redirectCode);
+        redirect.GetResponseInfo().GetSubAccessor("Options").SetString("Location", location);
+        return;
     }
 
     const std::string contentType = option.GetString("Content-Type", "");
-    if (contentType.empty())
-        ThrowError(kNoHeader);
+    if (contentType.empty()) {
+        ReplaceWithError(kNoHeader);
+        return;
+    }
     responseHeaderView_.SetString("Content-Type", contentType);
     responseView_.SetString("CGIHeader", option.GetString("CGIHeader", ""));
     if (HasNoContent(code))
@@ -240,7 +245,7 @@ void CCGIResponse::ParseHeaderLines(const CConfigAccessor& node, const std::stri
         node.SetString("CGIHeader", passed);
 }
 
-void CCGIResponse::ThrowError(const std::string& message)
+void CCGIResponse::ReplaceWithError(const std::string& message)
 {
     std::string detail = kNoDetail;
     // The detail ends at the first zero byte, as a C string would.
@@ -256,5 +261,5 @@ void CCGIResponse::ThrowError(const std::string& message)
         const std::string format = "-- 以下、CGIプログラムによるエラー情報 --\n\n";
         detail = format + text;
     }
-    throw new CSystemResponse(core_, threadView_, message, 500, detail);
+    ReplaceWithStatusPage(message, 500, detail);
 }

@@ -5,9 +5,10 @@
 // sent before it has ended, and meanwhile all but the start of its output waits in a file
 // (COutputSpool), so the Content-Length is known and memory stays small.
 //
-// Every refusal and failure is a new CSystemResponse thrown by pointer: 404/405 from the
-// constructor, 413 for a body above kMaxRequestBody, 500 from Build with the program's
-// standard error as detail, and the redirect a Location line asks for.
+// Every refusal and failure of the program is a status page named as its replacement
+// (TakeReplacement): 404/405 from the constructor, 413 for a body above kMaxRequestBody,
+// 500 from Build with the program's standard error as detail, and the redirect a Location
+// line asks for.
 
 #include "http/NormalResponse.h"
 #include "process/SubProcess.h"
@@ -26,9 +27,9 @@ public:
 
     // `core` is not owned and outlives the response; `threadView` is the request's node,
     // whose ScriptCommand leaf holds the command line; `connection` is polled while the
-    // program runs. Throws a new CSystemResponse: 404 when the target does not exist, 405
-    // for a method other than GET, HEAD and POST, 413 for a Content-Length above
-    // kMaxRequestBody.
+    // program runs. Names a status page as its replacement: 404 when the target does not
+    // exist, 405 for a method other than GET, HEAD and POST, 413 for a Content-Length
+    // above kMaxRequestBody.
     CCGIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                  const CRequestPath& path, CConnectionState& connection);
     // Ends a program that still runs.
@@ -60,8 +61,9 @@ protected:
     CSubProcess& GetProcess() { return process_; }
 
 private:
-    // Throws the 500 page with the message and the program's standard error as detail.
-    [[noreturn]] void ThrowError(const std::string& message);
+    // Names the 500 page with the message and the program's standard error as detail as
+    // the replacement; the caller returns at once.
+    void ReplaceWithError(const std::string& message);
 
     CConnectionState& connection_;
     CSubProcess process_;

@@ -146,7 +146,7 @@ CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, const CConfigAcces
 {
     // A Forward entry exists but has nothing local to list; a refused path has no local path.
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
-        throw new CSystemResponse(core_, threadView_, kFolderNotFound, 404, kNoDetail);
+        ReplaceWithStatusPage(kFolderNotFound, 404);
 }
 
 CDAVPropfindResponse::~CDAVPropfindResponse() = default;

@@ -20,8 +20,8 @@ class CByteBuffer;
 class CDAVPropfindResponse : public CNormalResponse {
 public:
     // `core` is not owned and outlives the response; `threadView` is the request's node.
-    // Throws a new CSystemResponse with 404 when the path names nothing or has no local
-    // path (a refused path, a Forward entry).
+    // Names a status page as its replacement, 404 when the path names nothing or has no
+    // local path (a refused path, a Forward entry).
     CDAVPropfindResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                          const CRequestPath& path);
     ~CDAVPropfindResponse() override;

@@ -276,21 +276,20 @@ CDirectoryResponse::CDirectoryResponse(CServerCore* core, const CConfigAccessor&
                                        const CHttpRequest& request, const CRequestPath& path)
     : CNormalResponse(core, threadView, request, path)
 {
-    if (schema::kEnableIndex.ReadIn(path_.GetOptions()) == 0)
-        throw NewStatusResponse(kIndexRefused, 403);
+    if (schema::kEnableIndex.ReadIn(path_.GetOptions()) == 0) {
+        ReplaceWithStatusPage(kIndexRefused, 403);
+        return;
+    }
     // A refused path (or a forward entry) has no local path: never list "" or "/".
-    if (path_.Exists() == 0 || path_.GetLocalPath().empty())
-        throw NewStatusResponse(kFolderNotFound, 404);
+    if (path_.Exists() == 0 || path_.GetLocalPath().empty()) {
+        ReplaceWithStatusPage(kFolderNotFound, 404);
+        return;
+    }
     if (request_.GetMethod() != "GET")
-        throw NewStatusResponse(kNotAllowed, 405);
+        ReplaceWithStatusPage(kNotAllowed, 405);
 }
 
 CDirectoryResponse::~CDirectoryResponse() = default;
-
-CSystemResponse* CDirectoryResponse::NewStatusResponse(const std::string& info, int code)
-{
-    return new CSystemResponse(core_, threadView_, info, code, kNoDetail);
-}
 
 void CDirectoryResponse::Build()
 {

@@ -10,9 +10,8 @@
 // percent-escaped (EscapeUrl) first, so any file name, markup characters included, shows
 // as itself and its link leads back to it.
 //
-// Answers decided early are thrown as pointers to a new CSystemResponse (created with
-// new, owned by whoever catches it). Failures to load any page throw
-// CServerFatalException.
+// Answers decided early are status pages named as its replacement (TakeReplacement).
+// Failures to load any page throw CServerFatalException.
 
 #include "core/MimeMaps.h"
 #include "http/HtmlTemplate.h"
@@ -23,7 +22,6 @@
 #include <vector>
 
 class CByteBuffer;
-class CSystemResponse;
 
 class CDirectoryResponse : public CNormalResponse {
 public:
@@ -39,9 +37,9 @@ public:
     };
 
     // `core` is not owned and outlives the response; `threadView` is the request's node.
-    // Throws a new CSystemResponse, checked in this order: 403 when the path entry's
-    // option EnableIndex is 0; 404 when the folder does not exist or the path has no
-    // local path; 405 when the method is not exactly "GET" (HEAD included).
+    // Names a status page as its replacement, checked in this order: 403 when the path
+    // entry's option EnableIndex is 0; 404 when the folder does not exist or the path has
+    // no local path; 405 when the method is not exactly "GET" (HEAD included).
     CDirectoryResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                        const CRequestPath& path);
     ~CDirectoryResponse() override;
@@ -74,8 +72,6 @@ public:
     static constexpr const char* kTemplateName = "DirectoryList.html";
 
 private:
-    // A new CSystemResponse with "詳細情報はありません。" as its detail.
-    CSystemResponse* NewStatusResponse(const std::string& info, int code);
     // One pass over the folder fills the subfolders into `directories` and everything else
     // into `files`, each list when not null (emptied first, then sorted by `kind`).
     void CollectEntries(std::vector<ListingRecord>* directories, std::vector<ListingRecord>* files, int kind);

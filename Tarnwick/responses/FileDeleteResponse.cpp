@@ -18,10 +18,12 @@ CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, const CConfigAccesso
                                          const CHttpRequest& request, const CRequestPath& path)
     : CNormalResponse(core, threadView, request, path)
 {
-    if (path_.GetLocalPath().empty() || path_.Exists() == 0)
-        throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
+    if (path_.GetLocalPath().empty() || path_.Exists() == 0) {
+        ReplaceWithStatusPage(kFileNotFound, 404);
+        return;
+    }
     if (path_.HoldsEntryFolder())
-        throw new CSystemResponse(core_, threadView_, kEntryFolder, 403, kNoDetail);
+        ReplaceWithStatusPage(kEntryFolder, 403);
 }
 
 void CFileDeleteResponse::Build()

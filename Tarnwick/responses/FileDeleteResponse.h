@@ -14,9 +14,9 @@ class CByteBuffer;
 class CFileDeleteResponse : public CNormalResponse {
 public:
     // `core` is not owned and outlives the response; `threadView` is the request's node.
-    // Throws a new CSystemResponse with 404 when nothing exists at the path or it has no
-    // local path (a refused path, a Forward entry), 403 when it is a path entry's folder or
-    // holds one (CRequestPath::HoldsEntryFolder).
+    // Names a status page as its replacement, 404 when nothing exists at the path or it has
+    // no local path (a refused path, a Forward entry), 403 when it is a path entry's folder
+    // or holds one (CRequestPath::HoldsEntryFolder).
     CFileDeleteResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                         const CRequestPath& path);
 

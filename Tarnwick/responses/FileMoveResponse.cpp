@@ -143,10 +143,12 @@ CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& t
       localAddress_(connection.GetLocalAddress().ToString()),
       localPort_(connection.GetLocalPort())
 {
-    if (path_.GetLocalPath().empty() || path_.Exists() == 0)
-        throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
+    if (path_.GetLocalPath().empty() || path_.Exists() == 0) {
+        ReplaceWithStatusPage(kFileNotFound, 404);
+        return;
+    }
     if (request.GetMethod() == "MOVE" && path_.HoldsEntryFolder())
-        throw new CSystemResponse(core_, threadView_, kEntryFolder, 403, kNoDetail);
+        ReplaceWithStatusPage(kEntryFolder, 403);
 }
 
 bool CFileMoveResponse::GetDestinationPath(const std::string& destination, std::string& path)
@@ -168,49 +170,69 @@ bool CFileMoveResponse::GetDestinationPath(const std::string& destination, std::
 void CFileMoveResponse::Build()
 {
     std::string destination;
-    if (!GetDestinationPath(request_.GetHeader("Destination", ""), destination))
-        throw new CSystemResponse(core_, threadView_, kBadDestination, 500, kNoDetail);
+    if (!GetDestinationPath(request_.GetHeader("Destination", ""), destination)) {
+        ReplaceWithStatusPage(kBadDestination, 500);
+        return;
+    }
     // RFC 4918 9.8.4: a copy to another server is that server's to make; this one does
     // not make it under its own name.
     if (!NamesThisHost(TrimOws(request_.GetHeader("Destination", "")), path_.GetTargetHost(), localAddress_,
-                       localPort_))
-        throw new CSystemResponse(core_, threadView_, kOtherFolder, 502, kNoDetail);
+                       localPort_)) {
+        ReplaceWithStatusPage(kOtherFolder, 502);
+        return;
+    }
     // The same rules as for a written request path: no name that Shift-JIS cannot hold,
     // and no '\' that would be taken for '/'.
-    if (!IsShiftJisUrlPath(destination) || HoldsBackslashSeparator(destination))
-        throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
+    if (!IsShiftJisUrlPath(destination) || HoldsBackslashSeparator(destination)) {
+        ReplaceWithStatusPage(kMalformedUrl, 400);
+        return;
+    }
 
     const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), settingsView_);
-    if (target.HoldsControlByte())
-        throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
+    if (target.HoldsControlByte()) {
+        ReplaceWithStatusPage(kMalformedUrl, 400);
+        return;
+    }
     // RFC 4918 9.8.5: a destination this server cannot write through the source's
     // folder is, to this resource, on another server. The folders are compared as stored,
     // a missing one as empty.
     const std::string_view localPath = schema::kLocalPath.path;
     if (path_.GetEntry().GetString(localPath, "") != target.GetEntry().GetString(localPath, "") ||
-        target.GetLocalPath().empty())
-        throw new CSystemResponse(core_, threadView_, kOtherFolder, 502, kNoDetail);
+        target.GetLocalPath().empty()) {
+        ReplaceWithStatusPage(kOtherFolder, 502);
+        return;
+    }
 
     const std::string& from = path_.GetLocalPath();
     const std::string& to = target.GetLocalPath();
     const std::string& method = request_.GetMethod();
     // Both exist and are one file (links followed): copying would only destroy it.
-    if (platform::IsSameFile(from, to))
-        throw new CSystemResponse(core_, threadView_, kSameFile, 403, kNoDetail);
-    if (Overlaps(from, to))
-        throw new CSystemResponse(core_, threadView_, kOverlap, 403, kNoDetail);
+    if (platform::IsSameFile(from, to)) {
+        ReplaceWithStatusPage(kSameFile, 403);
+        return;
+    }
+    if (Overlaps(from, to)) {
+        ReplaceWithStatusPage(kOverlap, 403);
+        return;
+    }
     // RFC 4918 9.8.5: missing folders above the destination are not made.
-    if (!IsFolderOrLinkToOne(GetParentDirectory(WithoutTrailingSlash(to))))
-        throw new CSystemResponse(core_, threadView_, kNoParent, 409, kNoDetail);
+    if (!IsFolderOrLinkToOne(GetParentDirectory(WithoutTrailingSlash(to)))) {
+        ReplaceWithStatusPage(kNoParent, 409);
+        return;
+    }
 
     const Kind source = KindOf(from);
     const Kind existing = KindOf(to);
     // RFC 4918 10.6: only "F" keeps what is there; no header means "T".
-    if (existing != Kind::Missing && TrimOws(request_.GetHeader("Overwrite", "")) == "F")
-        throw new CSystemResponse(core_, threadView_, kAlreadyExists, 412, kNoDetail);
+    if (existing != Kind::Missing && TrimOws(request_.GetHeader("Overwrite", "")) == "F") {
+        ReplaceWithStatusPage(kAlreadyExists, 412);
+        return;
+    }
     // What a replaced target holds goes first: a path entry's folder must not.
-    if (existing != Kind::Missing && target.HoldsEntryFolder())
-        throw new CSystemResponse(core_, threadView_, kEntryFolder, 403, kNoDetail);
+    if (existing != Kind::Missing && target.HoldsEntryFolder()) {
+        ReplaceWithStatusPage(kEntryFolder, 403);
+        return;
+    }
     // RFC 4918 9.8.5, 9.9.4: 201 for a new resource, 204 for one replaced.
     SetResponseCode(existing == Kind::Missing ? 201 : 204);
 

@@ -27,17 +27,17 @@ class CConnectionState;
 class CFileMoveResponse : public CNormalResponse {
 public:
     // `core` is not owned and outlives the response; `threadView` is the request's node;
-    // `connection` is read here only, for the address the client reached. Throws a new
-    // CSystemResponse with 404 when nothing exists at the path or it has no local path (a
-    // refused path, a Forward entry), 403 for a MOVE of a path entry's folder or of one that
-    // holds it (CRequestPath::HoldsEntryFolder).
+    // `connection` is read here only, for the address the client reached. Names a status
+    // page as its replacement, 404 when nothing exists at the path or it has no local path
+    // (a refused path, a Forward entry), 403 for a MOVE of a path entry's folder or of one
+    // that holds it (CRequestPath::HoldsEntryFolder).
     CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                       const CRequestPath& path, const CConnectionState& connection);
 
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}
-    // Copies or moves, and sets 201 or 204. Throws a new CSystemResponse with 500 for an
-    // unusable Destination; 400 when its decoded path holds a control byte, a character
+    // Copies or moves, and sets 201 or 204. Names a status page as its replacement, 500 for
+    // an unusable Destination; 400 when its decoded path holds a control byte, a character
     // Shift-JIS cannot hold or a '\'; 502 when it names another host, or the target is not
     // served or belongs to an entry with another LocalPath (or to none with a local path);
     // 403 when source and target are one file (same device and inode) or one lies inside

@@ -48,11 +48,13 @@ CFilePutResponse::CFilePutResponse(CServerCore* core, const CConfigAccessor& thr
                                    const CHttpRequest& request, const CRequestPath& path)
     : CNormalResponse(core, threadView, request, path)
 {
-    if (path_.GetLocalPath().empty())
-        throw new CSystemResponse(core_, threadView_, kFileNotFound, 404, kNoDetail);
+    if (path_.GetLocalPath().empty()) {
+        ReplaceWithStatusPage(kFileNotFound, 404);
+        return;
+    }
     // A read may take '\' for '/'; a write would make a file of another name.
     if (HoldsBackslashSeparator(GetUrlPath(request_.GetUrl())))
-        throw new CSystemResponse(core_, threadView_, kMalformedUrl, 400, kNoDetail);
+        ReplaceWithStatusPage(kMalformedUrl, 400);
 }
 
 CFilePutResponse::~CFilePutResponse() = default;
@@ -124,17 +126,23 @@ void CFilePutResponse::ReceiveData(CByteBuffer& chunk)
 
 void CFilePutResponse::Build()
 {
-    if (collectionCode_ != 0)
-        throw new CSystemResponse(core_, threadView_, collectionInfo_, collectionCode_, kNoDetail);
+    if (collectionCode_ != 0) {
+        ReplaceWithStatusPage(collectionInfo_, collectionCode_);
+        return;
+    }
     if (opened_ != 1)
         return;
     // The writer's destructor removes the temporary file; the old file stays.
-    if (full_)
-        throw new CSystemResponse(core_, threadView_, kNoSpace, 507, kNoDetail);
+    if (full_) {
+        ReplaceWithStatusPage(kNoSpace, 507);
+        return;
+    }
     const std::string& target = path_.GetLocalPath();
     const platform::CReplaceWriter::Step failed = writer_.Finish();
-    if (failed == platform::CReplaceWriter::Step::Write && IsOutOfSpace(errno))
-        throw new CSystemResponse(core_, threadView_, kNoSpace, 507, kNoDetail);
+    if (failed == platform::CReplaceWriter::Step::Write && IsOutOfSpace(errno)) {
+        ReplaceWithStatusPage(kNoSpace, 507);
+        return;
+    }
     if (failed == platform::CReplaceWriter::Step::Name)
         throw CServerFatalException::SystemError(kFileFailed, GetParentDirectory(target), errno);
     if (failed != platform::CReplaceWriter::Step::Done || !writer_.Commit(true))

@@ -27,8 +27,8 @@ class CByteBuffer;
 class CFilePutResponse : public CNormalResponse {
 public:
     // `core` is not owned and outlives the response; `threadView` is the request's node.
-    // Throws a new CSystemResponse with 404 when the path has no local path (a refused
-    // path, a Forward entry): nothing is ever written there.
+    // Names a status page as its replacement, 404 when the path has no local path (a
+    // refused path, a Forward entry): nothing is ever written there.
     CFilePutResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                      const CRequestPath& path);
     // Closes the temporary file and removes it when Build has not put it in place.
@@ -44,8 +44,8 @@ public:
     bool ReadsBody() const override { return request_.GetMethod() == "PUT"; }
     // PUT: flushes the temporary file to disk and renames it over the target, which keeps
     // the permission bits of a file it replaces; throws CServerFatalException when that
-    // fails (the old file is left as it was). MKCOL: throws a new CSystemResponse when the
-    // folder was not created.
+    // fails (the old file is left as it was). MKCOL: names a status page as its replacement
+    // when the folder was not created.
     void Build() override;
     int64_t GetContentLength() override { return 0; }
     // No body: sets the buffer's length to 0 and returns 0.

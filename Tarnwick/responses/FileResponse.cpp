@@ -34,23 +34,19 @@ CFileResponse::CFileResponse(CServerCore* core, const CConfigAccessor& threadVie
     : CNormalResponse(core, threadView, request, path)
 {
     // A refused path (or a forward entry) has no local path: never read "" or "/".
-    if (path_.GetLocalPath().empty() || path_.Exists() == 0)
-        throw NewStatusResponse(kFileNotFound, 404);
+    if (path_.GetLocalPath().empty() || path_.Exists() == 0) {
+        ReplaceWithStatusPage(kFileNotFound, 404);
+        return;
+    }
     // RFC 9110 9.1: method names are case-sensitive.
     if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
-        std::unique_ptr<CSystemResponse> notAllowed(NewStatusResponse(kNotAllowed, 405));
+        CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
-        notAllowed->GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD");
-        throw notAllowed.release();
+        notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD");
     }
 }
 
 CFileResponse::~CFileResponse() = default;
-
-CSystemResponse* CFileResponse::NewStatusResponse(const std::string& info, int code)
-{
-    return new CSystemResponse(core_, threadView_, info, code, kNoDetail);
-}
 
 void CFileResponse::Build()
 {
@@ -70,7 +66,8 @@ void CFileResponse::Build()
     if (status.kind != platform::PathKind::File) {
         // Folders have a response of their own; FIFOs and devices are not served.
         file_.Close();
-        throw NewStatusResponse(kFileNotFound, 404);
+        ReplaceWithStatusPage(kFileNotFound, 404);
+        return;
     }
 
     // Measured once, on the open file: the headers and the body length agree even when the
@@ -112,15 +109,15 @@ void CFileResponse::Build()
     }
     if (notModified) {
         file_.Close();
-        std::unique_ptr<CSystemResponse> notModifiedResponse(NewStatusResponse(kNotModified, 304));
+        CSystemResponse& notModifiedResponse = ReplaceWithStatusPage(kNotModified, 304);
         // RFC 9110 15.4.5: a 304 carries the validators that a 200 would. RFC 9111 4.3.4:
         // a cache merges its fields into the stored response, so the type stays the file's
         // rather than that of a status page.
-        const CConfigAccessor headers = notModifiedResponse->GetResponseInfo().GetSubAccessor("Options");
+        const CConfigAccessor headers = notModifiedResponse.GetResponseInfo().GetSubAccessor("Options");
         headers.SetString("Last-modified", lastModified);
         headers.SetString("ETag", etag);
         headers.SetString("Content-Type", type);
-        throw notModifiedResponse.release();
+        return;
     }
 
     offset_ = body.first;

@@ -4,9 +4,9 @@
 // and the body streamed from the file in the chunks the pipeline asks for. A HEAD ignores
 // Range and If-Range.
 //
-// Answers decided early are thrown as pointers to a new CSystemResponse (created with
-// new, owned by whoever catches it): 404 and 405 from the constructor, 404 and 304 from
-// Build. File-system failures throw CServerFatalException naming the file and errno.
+// Answers decided early are status pages named as its replacement (TakeReplacement): 404
+// and 405 from the constructor, 404 and 304 from Build. File-system failures throw
+// CServerFatalException naming the file and errno.
 //
 // The protocol decisions (validators, conditions, ranges) are static and pure, so they
 // can be checked without files or sockets.
@@ -19,14 +19,13 @@
 #include <string>
 
 class CByteBuffer;
-class CSystemResponse;
 
 class CFileResponse : public CNormalResponse {
 public:
     // `core` is not owned and outlives the response; `threadView` is the request's node.
-    // Throws a new CSystemResponse: 404 when the path names nothing (or has no local path,
-    // as for a refused path), else 405 with "Allow: GET, HEAD" when the method is neither
-    // "GET" nor "HEAD".
+    // Names a status page as its replacement: 404 when the path names nothing (or has no
+    // local path, as for a refused path), else 405 with "Allow: GET, HEAD" when the method
+    // is neither "GET" nor "HEAD".
     CFileResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                   const CRequestPath& path);
     // Closes the file when open.
@@ -35,9 +34,9 @@ public:
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}
     // Opens the file (close-on-exec), sets the status, validators, range and type headers,
-    // and fixes the body: the whole file, or the one satisfiable range. Throws a new
-    // CSystemResponse with 404 when the local path is no regular file (a folder, a FIFO,
-    // a device), with 304 when the request's validators still hold; CServerFatalException
+    // and fixes the body: the whole file, or the one satisfiable range. Names a status page
+    // as its replacement: 404 when the local path is no regular file (a folder, a FIFO, a
+    // device), 304 when the request's validators still hold. Throws CServerFatalException
     // when the file cannot be opened or its status read.
     void Build() override;
     // The bytes of the body not yet delivered: before the first GetSendData, the length
@@ -90,9 +89,6 @@ public:
     static std::string FormatContentRange(const ByteRange& range, int64_t length);
 
 private:
-    // A new CSystemResponse with "詳細情報はありません。" as its detail.
-    CSystemResponse* NewStatusResponse(const std::string& info, int code);
-
     platform::CFile file_;
     int64_t offset_ = 0;     // file position of the next byte of the body
     int64_t remaining_ = 0;  // body bytes still to deliver

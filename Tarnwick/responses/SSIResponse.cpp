@@ -63,12 +63,6 @@ std::string::size_type FindBlank(const std::string& text)
 // An attribute's name and value lose every quote at their ends, paired or not.
 constexpr std::string_view kQuotes = "\"";
 
-CSystemResponse* NewStatusResponse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info,
-                                   int code)
-{
-    return new CSystemResponse(core, threadView, info, code, kNoDetail);
-}
-
 }  // namespace
 
 // --- document -------------------------------------------------------------------------------
@@ -142,14 +136,15 @@ CSSIResponse::CSSIResponse(CServerCore* core, const CConfigAccessor& threadView,
     : CNormalResponse(core, threadView, request, path), document_(connection), connection_(connection)
 {
     // A refused path (or a forward entry) has no local path: never read "" or "/".
-    if (path_.Exists() == 0 || path_.GetLocalPath().empty())
-        throw NewStatusResponse(core_, threadView_, kFileNotFound, 404);
+    if (path_.Exists() == 0 || path_.GetLocalPath().empty()) {
+        ReplaceWithStatusPage(kFileNotFound, 404);
+        return;
+    }
     // RFC 9110 9.1: method names are case-sensitive.
     if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
-        std::unique_ptr<CSystemResponse> notAllowed(NewStatusResponse(core_, threadView_, kNotAllowed, 405));
+        CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
-        notAllowed->GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD");
-        throw notAllowed.release();
+        notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD");
     }
 }
 

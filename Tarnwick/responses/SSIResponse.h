@@ -61,8 +61,8 @@ public:
 
     // `core` is not owned and outlives the response; `threadView` is the request's node;
     // `connection` is not owned, outlives the response and is handed to every program an
-    // exec starts. Throws a new CSystemResponse: 404 when the document does not exist (or
-    // the path has no local path), 405 with "Allow: GET, HEAD" for another method.
+    // exec starts. Names a status page as its replacement: 404 when the document does not
+    // exist (or the path has no local path), 405 with "Allow: GET, HEAD" for another method.
     CSSIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                  const CRequestPath& path, CConnectionState& connection);
     ~CSSIResponse() override;

@@ -211,8 +211,8 @@ protected:
     }
 
     // Constructs the response as the driver does and runs it through the pipeline up to
-    // Build: an answer thrown by the constructor or Build takes its place and is built in
-    // turn.
+    // Build: a replacement named by the constructor or Build takes its place and is built
+    // in turn.
     std::unique_ptr<CResponse> Built(const std::string& method, const std::string& body = "",
                                      const std::string& object = "/t.cgi", const std::string& headers = "")
     {
@@ -223,23 +223,22 @@ protected:
         const CHttpRequest request(head + "\r\n", thread_.GetSubAccessor("RequestInfo"));
         const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
         thread_.SetString("ScriptCommand", command_);
-        std::unique_ptr<CResponse> response;
-        thrownByConstructor_ = false;
-        thrownByBuild_ = false;
-        try {
-            thrownByConstructor_ = true;
-            auto cgi = std::make_unique<CCGIResponse>(core.get(), thread_, request, path, connection_.state);
-            thrownByConstructor_ = false;
-            thrownByBuild_ = true;
-            cgi->BeginReceive();
+        std::unique_ptr<CResponse> response =
+            std::make_unique<CCGIResponse>(core.get(), thread_, request, path, connection_.state);
+        std::unique_ptr<CResponse> replacement = response->TakeReplacement();
+        replacedByConstructor_ = replacement != nullptr;
+        replacedByBuild_ = false;
+        if (!replacement) {
+            response->BeginReceive();
             CByteBuffer chunk = BufferOf(body);
             if (!body.empty())
-                cgi->ReceiveData(chunk);
-            cgi->Build();
-            thrownByBuild_ = false;
-            response = std::move(cgi);
-        } catch (CSystemResponse* thrown) {
-            response.reset(thrown);
+                response->ReceiveData(chunk);
+            response->Build();
+            replacement = response->TakeReplacement();
+            replacedByBuild_ = replacement != nullptr;
+        }
+        if (replacement) {
+            response = std::move(replacement);
             response->Build();
         }
         return response;
@@ -274,8 +273,8 @@ protected:
     testsupport::TempFolder html_;
     CConfigAccessor thread_;
     std::string command_;
-    bool thrownByConstructor_ = false;
-    bool thrownByBuild_ = false;
+    bool replacedByConstructor_ = false;
+    bool replacedByBuild_ = false;
     servertest::TestConnection connection_;  // the client's end stays open until a test closes it
 };
 
@@ -297,7 +296,7 @@ TEST_F(CGIResponseTest, ConstructorRefusesMissingTargetAndOtherMethods)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
         const std::unique_ptr<CResponse> response = Built(c.method, "", c.object);
-        EXPECT_TRUE(thrownByConstructor_);
+        EXPECT_TRUE(replacedByConstructor_);
         EXPECT_EQ(Code(), c.code);
         EXPECT_EQ(Info(*response), c.info);
         EXPECT_EQ(Body(*response), GetStatusText(c.code) + "|" + c.info + "|" + kNoDetail);
@@ -323,16 +322,11 @@ TEST_F(CGIResponseTest, ConstructorRefusesAnnouncedBodyAboveTheLimit)
         const CHttpRequest request("POST /t.cgi HTTP/1.1\r\ncontent-length: " + c.length + "\r\n\r\n",
                                    thread_.GetSubAccessor("RequestInfo"));
         const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-        CSystemResponse* thrown = nullptr;
-        try {
-            CCGIResponse response(core.get(), thread_, request, path, connection_.state);
-        } catch (CSystemResponse* status) {
-            thrown = status;
-        }
-        std::unique_ptr<CResponse> owned(thrown);
-        EXPECT_EQ(thrown != nullptr, c.refused);
-        if (thrown != nullptr) {
-            thrown->Build();
+        CCGIResponse response(core.get(), thread_, request, path, connection_.state);
+        const std::unique_ptr<CResponse> replacement = response.TakeReplacement();
+        EXPECT_EQ(replacement != nullptr, c.refused);
+        if (replacement != nullptr) {
+            replacement->Build();
             EXPECT_EQ(Code(), 413);
         }
     }
@@ -343,7 +337,7 @@ TEST_F(CGIResponseTest, HeadAndPostRunTheProgram)
     Script("Content-Type: text/plain\n\nran");
     for (const char* method : {"GET", "HEAD", "POST"}) {
         const std::unique_ptr<CResponse> response = Built(method);
-        EXPECT_FALSE(thrownByBuild_) << method;
+        EXPECT_FALSE(replacedByBuild_) << method;
         EXPECT_EQ(Body(*response), "ran") << method;
     }
 }
@@ -386,7 +380,7 @@ TEST_F(CGIResponseTest, StatusLineSetsTheCodeWithTheStandardText)
         SCOPED_TRACE(c.description);
         Script("Status: " + c.status + "\r\nContent-Type: text/plain\r\n\r\nx");
         const std::unique_ptr<CResponse> response = Built("GET");
-        EXPECT_FALSE(thrownByBuild_);
+        EXPECT_FALSE(replacedByBuild_);
         EXPECT_EQ(Code(), c.code);
         EXPECT_EQ(Text(), c.text);
         EXPECT_EQ(Body(*response), "x");
@@ -421,7 +415,7 @@ TEST_F(CGIResponseTest, LocationRedirectsWithTheProgramsOtherHeaders)
         SCOPED_TRACE(c.description);
         Script(c.header + "\nthe program's body");
         const std::unique_ptr<CResponse> response = Built("GET");
-        EXPECT_TRUE(thrownByBuild_);
+        EXPECT_TRUE(replacedByBuild_);
         EXPECT_EQ(Code(), c.code);
         EXPECT_EQ(HeaderValue("Location"), " /next");
         EXPECT_EQ(HeaderValue("Content-Type"), "text/html");
@@ -454,7 +448,7 @@ TEST_F(CGIResponseTest, MissingHeaderGivesTheHeaderErrorWithStandardError)
         SCOPED_TRACE(c.description);
         Script(c.output, "line one\n<b>two</b>");
         const std::unique_ptr<CResponse> response = Built("GET");
-        EXPECT_TRUE(thrownByBuild_);
+        EXPECT_TRUE(replacedByBuild_);
         EXPECT_EQ(Code(), 500);
         EXPECT_EQ(Info(*response), kNoHeader);
         EXPECT_EQ(CgiHeader(), "(none)");
@@ -499,7 +493,7 @@ TEST_F(CGIResponseTest, RunnerFailureGivesTheExecutionError)
     Script("Content-Type: text/plain\n\nx");
     command_ = "";
     std::unique_ptr<CResponse> response = Built("GET");
-    EXPECT_TRUE(thrownByBuild_);
+    EXPECT_TRUE(replacedByBuild_);
     EXPECT_EQ(Code(), 500);
     EXPECT_EQ(Info(*response), "CGI実行エラー : プロセスの起動に失敗しました");
 
@@ -532,7 +526,7 @@ TEST_F(CGIResponseTest, RequestBodyReachesStandardInputWhole)
         body[i] = static_cast<char>((i * 31 + i / 977) & 0xFF);
     WriteScript("printf 'Content-Type: application/octet-stream\\n\\n'\nhead -c \"$CONTENT_LENGTH\"\n");
     const std::unique_ptr<CResponse> response = Built("POST", body);
-    EXPECT_FALSE(thrownByBuild_);
+    EXPECT_FALSE(replacedByBuild_);
     EXPECT_EQ(response->GetContentLength(), static_cast<int64_t>(body.size()));
     EXPECT_EQ(Body(*response, 65536), body);
 }
@@ -594,7 +588,7 @@ TEST_F(CGIResponseTest, OutputAboveTheLimitGivesTheExecutionError)
     WriteScript("printf 'Content-Type: text/plain\\n\\n'\nhead -c " + std::to_string(CSubProcess::kMaxOutput + 1) +
                 " /dev/zero\n");
     const std::unique_ptr<CResponse> response = Built("GET");
-    EXPECT_TRUE(thrownByBuild_);
+    EXPECT_TRUE(replacedByBuild_);
     EXPECT_EQ(Code(), 500);
     EXPECT_EQ(Info(*response), "CGI実行エラー : プロセスの出力が上限を超えました");
 }
@@ -607,7 +601,7 @@ TEST_F(CGIResponseTest, ClientThatLeavesEndsTheProgram)
     const auto start = std::chrono::steady_clock::now();
     const std::unique_ptr<CResponse> response = Built("GET");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_TRUE(thrownByBuild_);
+    EXPECT_TRUE(replacedByBuild_);
     EXPECT_EQ(Code(), 500);
     EXPECT_EQ(Info(*response), "CGI実行エラー : プロセス実行中に切断しました");
 }

@@ -258,10 +258,11 @@ protected:
         const CHttpRequest request("PROPFIND " + target + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n",
                                    thread.GetSubAccessor("RequestInfo"));
         const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-        std::unique_ptr<CResponse> response;
+        std::unique_ptr<CResponse> response =
+            std::make_unique<CDAVPropfindResponse>(core.get(), thread, request, path);
         Answer answer;
-        try {
-            response = std::make_unique<CDAVPropfindResponse>(core.get(), thread, request, path);
+        std::unique_ptr<CResponse> replacement = response->TakeReplacement();
+        if (!replacement) {
             response->BeginReceive();
             CByteBuffer chunk;
             chunk.AssignString(body);
@@ -270,8 +271,10 @@ protected:
             if (hook_)
                 hook_();
             response->Build();
-        } catch (CSystemResponse* thrown) {
-            response.reset(thrown);
+            replacement = response->TakeReplacement();
+        }
+        if (replacement) {
+            response = std::move(replacement);
             answer.isStatusPage = true;
             response->Build();
         }

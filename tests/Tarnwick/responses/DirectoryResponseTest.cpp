@@ -189,27 +189,25 @@ protected:
 
     struct Answer {
         int code = 0;
-        bool thrownByConstructor = false;
+        bool replacedByConstructor = false;
         std::string info;  // a status page's reason
         int64_t length = -1;
         std::string body;
         std::string contentType;
     };
 
-    // Constructs and builds the response as the driver does and drains it; an answer
-    // thrown by the constructor takes its place.
+    // Constructs and builds the response as the driver does and drains it; a replacement
+    // named by the constructor takes its place.
     Answer Serve(const std::string& method, const std::string& object, const std::string& query = "")
     {
         const CHttpRequest request = Request(method, UrlOf(object, query));
         const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
         Answer answer;
-        std::unique_ptr<CResponse> response;
-        try {
-            response = std::make_unique<CDirectoryResponse>(core.get(), thread_, request, path);
-        } catch (CSystemResponse* thrown) {
-            answer.thrownByConstructor = true;
-            answer.info = thrown->GetInfo();
-            response.reset(thrown);
+        std::unique_ptr<CResponse> response = std::make_unique<CDirectoryResponse>(core.get(), thread_, request, path);
+        if (std::unique_ptr<CResponse> replacement = response->TakeReplacement()) {
+            answer.replacedByConstructor = true;
+            answer.info = dynamic_cast<CSystemResponse&>(*replacement).GetInfo();
+            response = std::move(replacement);
         }
         response->Build();
         const CConfigAccessor info = response->GetResponseInfo();
@@ -227,7 +225,7 @@ protected:
     {
         const Answer answer = Serve("GET", object, query);
         EXPECT_EQ(answer.code, 200) << object << "?" << query << ": " << answer.info;
-        EXPECT_FALSE(answer.thrownByConstructor);
+        EXPECT_FALSE(answer.replacedByConstructor);
         return answer.body;
     }
 
@@ -631,7 +629,7 @@ TEST_F(DirectoryResponseTest, IndexSwitchedOffIs403FromTheConstructor)
     MakeDir("sub");
     for (const char* method : {"GET", "HEAD"}) {
         const Answer answer = Serve(method, "/sub/");
-        EXPECT_TRUE(answer.thrownByConstructor) << method;
+        EXPECT_TRUE(answer.replacedByConstructor) << method;
         EXPECT_EQ(answer.code, 403) << method;
         EXPECT_EQ(answer.info, "インデックス表示は許可されていません") << method;
     }
@@ -654,7 +652,7 @@ TEST_F(DirectoryResponseTest, MissingFolderIs404BeforeTheMethodIsChecked)
     };
     for (const auto& c : cases) {
         const Answer answer = Serve(c.method, c.object);
-        EXPECT_TRUE(answer.thrownByConstructor) << c.description;
+        EXPECT_TRUE(answer.replacedByConstructor) << c.description;
         EXPECT_EQ(answer.code, 404) << c.description;
         EXPECT_EQ(answer.info, "指定されたディレクトリは存在しません") << c.description;
     }
@@ -666,7 +664,7 @@ TEST_F(DirectoryResponseTest, MethodsOtherThanGetAre405)
     MakeDir("sub");
     for (const char* method : {"HEAD", "POST", "get", "PROPFIND"}) {
         const Answer answer = Serve(method, "/sub/");
-        EXPECT_TRUE(answer.thrownByConstructor) << method;
+        EXPECT_TRUE(answer.replacedByConstructor) << method;
         EXPECT_EQ(answer.code, 405) << method;
         EXPECT_EQ(answer.info, "対応していないメソッドです") << method;
     }

@@ -276,7 +276,7 @@ protected:
                             thread_.GetSubAccessor("RequestInfo"));
     }
 
-    // Constructs and builds the response as the driver does; an answer thrown by the
+    // Constructs and builds the response as the driver does; a replacement named by the
     // constructor or Build takes its place and is built in turn.
     std::unique_ptr<CResponse> Built(const std::string& method, const std::string& object,
                                      const std::string& headers = "")
@@ -284,15 +284,15 @@ protected:
         const CHttpRequest request = Request(method, object, headers);
         const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
         localPath_ = path.GetLocalPath();
-        std::unique_ptr<CResponse> response;
-        thrownByConstructor_ = false;
-        try {
-            thrownByConstructor_ = true;
-            response = std::make_unique<CFileResponse>(core.get(), thread_, request, path);
-            thrownByConstructor_ = false;
+        std::unique_ptr<CResponse> response = std::make_unique<CFileResponse>(core.get(), thread_, request, path);
+        std::unique_ptr<CResponse> replacement = response->TakeReplacement();
+        replacedByConstructor_ = replacement != nullptr;
+        if (!replacement) {
             response->Build();
-        } catch (CSystemResponse* thrown) {
-            response.reset(thrown);
+            replacement = response->TakeReplacement();
+        }
+        if (replacement) {
+            response = std::move(replacement);
             response->Build();
         }
         return response;
@@ -344,7 +344,7 @@ protected:
 
     CConfigAccessor thread_;
     std::string localPath_;
-    bool thrownByConstructor_ = false;
+    bool replacedByConstructor_ = false;
 };
 
 TEST_F(FileResponseTest, GetSendsTheWholeFileWithValidatorsAndType)
@@ -543,7 +543,7 @@ TEST_F(FileResponseTest, MissingFileIs404ForEveryMethod)
 {
     for (const std::string method : {"GET", "HEAD", "POST", "get"}) {
         const Answer answer = Serve(method, "/missing.txt");
-        EXPECT_TRUE(thrownByConstructor_) << method;
+        EXPECT_TRUE(replacedByConstructor_) << method;
         EXPECT_TRUE(answer.isStatusPage) << method;
         EXPECT_EQ(answer.code, 404) << method;
         if (method != "HEAD") {
@@ -557,7 +557,7 @@ TEST_F(FileResponseTest, OtherMethodsOnAFileAre405)
     MakeFile("a.txt", "x");
     for (const std::string method : {"POST", "PUT", "DELETE", "OPTIONS", "get", "Head"}) {
         const Answer answer = Serve(method, "/a.txt");
-        EXPECT_TRUE(thrownByConstructor_) << method;
+        EXPECT_TRUE(replacedByConstructor_) << method;
         EXPECT_EQ(answer.code, 405) << method;
         EXPECT_NE(answer.body.find("対応していないメソッドです"), std::string::npos) << method;
         // RFC 9110 15.5.6: a 405 names the methods the file answers.
@@ -571,7 +571,7 @@ TEST_F(FileResponseTest, PathWithoutLocalPathIs404)
     // A forward entry resolves to a redirect with no local path: it "exists", yet there is
     // nothing to read.
     const Answer answer = Serve("GET", "/fw/a.txt");
-    EXPECT_TRUE(thrownByConstructor_);
+    EXPECT_TRUE(replacedByConstructor_);
     EXPECT_EQ(localPath_, "");
     EXPECT_EQ(answer.code, 404);
 }

@@ -66,7 +66,7 @@ CByteBuffer Chunk(const std::string& bytes)
 
 struct Outcome {
     int code = 0;              // ResponseCode on the thread node when done
-    bool statusPage = false;   // a CSystemResponse took the response's place
+    bool statusPage = false;   // a status page took the response's place
     std::string info;          // its Info
     std::string fatal;         // the message of a CServerFatalException
     int64_t length = -1;
@@ -140,21 +140,28 @@ protected:
         Outcome outcome;
         try {
             std::unique_ptr<CResponse> response = Construct(method, object, headers);
-            response->BeginReceive();
-            for (std::size_t at = 0; at < body.size(); at += kChunk) {
-                CByteBuffer chunk = Chunk(body.substr(at, kChunk));
-                response->ReceiveData(chunk);
+            std::unique_ptr<CResponse> replacement = response->TakeReplacement();
+            if (!replacement) {
+                response->BeginReceive();
+                for (std::size_t at = 0; at < body.size(); at += kChunk) {
+                    CByteBuffer chunk = Chunk(body.substr(at, kChunk));
+                    response->ReceiveData(chunk);
+                }
+                response->Build();
+                replacement = response->TakeReplacement();
             }
-            response->Build();
-            outcome.length = response->GetContentLength();
-            CByteBuffer buffer(4096);
-            outcome.sent = response->GetSendData(buffer);
-            EXPECT_EQ(buffer.GetLength(), 0);
-        } catch (CSystemResponse* thrown) {
-            std::unique_ptr<CSystemResponse> page(thrown);
-            page->Build();
-            outcome.statusPage = true;
-            outcome.info = page->GetInfo();
+            if (replacement) {
+                response = std::move(replacement);
+                auto& page = dynamic_cast<CSystemResponse&>(*response);
+                page.Build();
+                outcome.statusPage = true;
+                outcome.info = page.GetInfo();
+            } else {
+                outcome.length = response->GetContentLength();
+                CByteBuffer buffer(4096);
+                outcome.sent = response->GetSendData(buffer);
+                EXPECT_EQ(buffer.GetLength(), 0);
+            }
         } catch (const CServerFatalException& e) {
             outcome.fatal = e.message;
         }

@@ -277,7 +277,7 @@ protected:
     }
 
     struct Page {
-        int code = 0;             // of a status answer thrown by the constructor
+        int code = 0;             // of a status page the constructor named in its place
         std::string info;         // its reason
         std::string allow;        // its Allow header
         bool fatal = false;       // Build or GetSendData threw
@@ -295,15 +295,14 @@ protected:
         const CHttpRequest request(method + " " + target + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n",
                                    thread.GetSubAccessor("RequestInfo"));
         const CRequestPath path(request.GetObject(), request.GetHeader("Host"), core->GetSettingAccessor());
-        std::unique_ptr<CResponse> response;
-        try {
-            response = std::make_unique<CSSIResponse>(core.get(), thread, request, path, connection_.state);
-        } catch (CSystemResponse* thrown) {
-            std::unique_ptr<CSystemResponse> status(thrown);
-            status->Build();
-            page.code = status->GetResponseInfo().GetInt("ResponseCode", 0);
-            page.info = status->GetInfo();
-            page.allow = status->GetResponseInfo().GetString("Options::Allow", "");
+        std::unique_ptr<CResponse> response =
+            std::make_unique<CSSIResponse>(core.get(), thread, request, path, connection_.state);
+        if (const std::unique_ptr<CResponse> replacement = response->TakeReplacement()) {
+            auto& status = dynamic_cast<CSystemResponse&>(*replacement);
+            status.Build();
+            page.code = status.GetResponseInfo().GetInt("ResponseCode", 0);
+            page.info = status.GetInfo();
+            page.allow = status.GetResponseInfo().GetString("Options::Allow", "");
             return page;
         }
         try {
