@@ -235,7 +235,7 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
     try {
         current = ChooseResponse(threadView, header, request, path, limiter);
         for (;;) {
-            const CSystemResponse* statusPage = dynamic_cast<const CSystemResponse*>(current.get());
+            const CSystemResponse* statusPage = current->AsStatusPage();
             // RFC 9110 10.1.1: a refusal goes out before a body that was asked for with
             // "100-continue", which is never read; without it the connection cannot
             // carry another request.
@@ -247,9 +247,11 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
                 current = std::move(replacement);
                 continue;
             }
-            const std::string info = statusPage ? statusPage->GetInfo() : "正常に終了しました";
+            if (statusPage)
+                threadView.SetString("Info", statusPage->GetInfo());
+            else
+                threadView.SetString("Info", "正常に終了しました");
             current.reset();
-            threadView.SetString("Info", info);
             return keepAlive;
         }
     } catch (const CServerFatalException& e) {

@@ -17,6 +17,7 @@
 
 class CByteBuffer;
 class CServerCore;
+class CSystemResponse;
 
 class CResponse {
 public:
@@ -52,6 +53,10 @@ public:
     // ResponseCode := code and ResponseText := GetStatusText(code).
     void SetResponseCode(int code);
     void SetDefaultHeaders();
+
+    // This response as a status page, or null when it is another kind: the driver asks it
+    // of every answer, and a virtual call costs a few instructions, a dynamic_cast hundreds.
+    virtual const CSystemResponse* AsStatusPage() const { return nullptr; }
 
     // The answer named to be sent in this response's place by its constructor or its
     // Build, which then returned at once and left this response unfinished: to be taken

@@ -45,6 +45,7 @@ public:
     int GetSendData(CByteBuffer& buffer) override;
 
     std::string GetInfo() const { return info_; }
+    const CSystemResponse* AsStatusPage() const override { return this; }
 
 private:
     bool IsNotModified() const;
