@@ -80,8 +80,9 @@ public:
     // the access checks, the method dispatch, the path's redirect (301), its directory
     // listing, CGI, SSI, and the file. `header` is the request's header text. The caller
     // owns the response; when the chosen response's constructor named a replacement, that
-    // one is given instead. Throws CServerFatalException for a WebDAV method that is not
-    // served, and what making a response throws.
+    // one is given instead. A refused framing and a CGI body too large to take mark the
+    // connection to close after the answer. Throws CServerFatalException for a WebDAV
+    // method that is not served, and what making a response throws.
     std::unique_ptr<CResponse> ChooseResponse(const CConfigAccessor& threadView, const std::string& header,
                                               const CHttpRequest& request, const CRequestPath& path,
                                               const CBandWidthLimiter& limiter);
@@ -173,8 +174,8 @@ private:
     int64_t bytesSent_ = 0;
     int64_t bytesReceived_ = 0;
     int64_t bodyBytesReceived_ = 0;
-    int64_t contentLength_ = 0;         // the request's announced body length
+    int64_t contentLength_ = 0;        // the request's announced body length
     bool closeAfterResponse_ = false;  // the answer leaves the connection unusable
     bool bodyLeftUnread_ = false;      // a body still coming was not read
-    std::string pendingHeader_;         // a header block not sent yet
+    std::string pendingHeader_;        // a header block not sent yet
 };
