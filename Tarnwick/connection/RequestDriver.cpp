@@ -95,10 +95,13 @@ bool ExpectsContinue(const CHttpRequest& request)
 
 CRequestDriver::CRequestDriver(CServerCore* core, CTcpSocket& socket, CConnectionState& state,
                                CTimeoutTarget& connection, const CWorkerThread& thread, uint64_t headerDeadline)
-    : core_(core), socket_(socket), state_(state), connection_(connection), thread_(thread),
+    : core_(core),
+      socket_(socket),
+      state_(state),
+      connection_(connection),
+      thread_(thread),
       headerDeadline_(headerDeadline)
-{
-}
+{}
 
 std::string CRequestDriver::ReceiveHeader()
 {
@@ -145,8 +148,8 @@ void CRequestDriver::CloseGracefully()
     socket_.ShutdownSending();
     const uint64_t deadline = platform::GetTickCount64() + kRefusalLingerMs;
     char scratch[4096];
-    for (int64_t dropped = 0; dropped < kMaxRefusalDropBytes && platform::GetTickCount64() < deadline &&
-                              !thread_.IsStopRequested();) {
+    for (int64_t dropped = 0;
+         dropped < kMaxRefusalDropBytes && platform::GetTickCount64() < deadline && !thread_.IsStopRequested();) {
         if (!socket_.DataAvailable(int64_t{kSliceMs} * 1000))
             continue;
         const int n = socket_.Receive(scratch, sizeof scratch);
@@ -157,9 +160,8 @@ void CRequestDriver::CloseGracefully()
     socket_.Close();
 }
 
-std::unique_ptr<CResponse> CRequestDriver::CheckAccess(const CConfigAccessor& threadView,
-                                                       const CHttpRequest& request, const CRequestPath& path,
-                                                       const CBandWidthLimiter& limiter)
+std::unique_ptr<CResponse> CRequestDriver::CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                                       const CRequestPath& path, const CBandWidthLimiter& limiter)
 {
     return ::CheckAccess(core_, threadView, request, path, limiter, socket_.IsSecure(), socket_.GetPeerAddress());
 }
@@ -176,9 +178,8 @@ std::unique_ptr<CResponse> CRequestDriver::CheckBodyFraming(const CConfigAccesso
     return std::make_unique<CSystemResponse>(core_, threadView, framing.reason, framing.refusal, kNoDetail);
 }
 
-std::unique_ptr<CResponse> CRequestDriver::ChooseResponse(const CConfigAccessor& threadView,
-                                                          const std::string& header, const CHttpRequest& request,
-                                                          const CRequestPath& path,
+std::unique_ptr<CResponse> CRequestDriver::ChooseResponse(const CConfigAccessor& threadView, const std::string& header,
+                                                          const CHttpRequest& request, const CRequestPath& path,
                                                           const CBandWidthLimiter& limiter)
 {
     std::unique_ptr<CResponse> chosen = FirstToDecide(threadView, header, request, path, limiter);
@@ -188,9 +189,8 @@ std::unique_ptr<CResponse> CRequestDriver::ChooseResponse(const CConfigAccessor&
     return chosen;
 }
 
-std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& threadView,
-                                                         const std::string& header, const CHttpRequest& request,
-                                                         const CRequestPath& path,
+std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& threadView, const std::string& header,
+                                                         const CHttpRequest& request, const CRequestPath& path,
                                                          const CBandWidthLimiter& limiter)
 {
     if (std::unique_ptr<CResponse> refusal = CheckBodyFraming(threadView, header))
@@ -337,9 +337,9 @@ std::unique_ptr<CResponse> CRequestDriver::CheckSSI(const CConfigAccessor& threa
     return nullptr;
 }
 
-std::unique_ptr<CResponse> CRequestDriver::SendResponse(const CConfigAccessor& threadView,
-                                                        const CHttpRequest& request, const CRequestPath& path,
-                                                        CBandWidthLimiter& limiter, CResponse& response)
+std::unique_ptr<CResponse> CRequestDriver::SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                                        const CRequestPath& path, CBandWidthLimiter& limiter,
+                                                        CResponse& response)
 {
     threadView.SetString("Info", "レスポンスデータの前処理中...");
     response.BeginReceive();
@@ -419,8 +419,8 @@ void CRequestDriver::ReceiveBody(const CConfigAccessor& threadView, const CHttpR
             WaitForBandwidth(meter.GetWaitTime(limiter.GetRecvLimit(), n));
             meter.AddSample();
             if (progress.IsElapsed())
-                threadView.SetString("Info", ProgressText("受信中", total - remaining, total, meter.GetRate(),
-                                                          limiter.GetRecvLimit()));
+                threadView.SetString(
+                    "Info", ProgressText("受信中", total - remaining, total, meter.GetRate(), limiter.GetRecvLimit()));
             connection_.Arm(0);
         }
         if (state_.GetSocketStateText())
@@ -452,8 +452,8 @@ void CRequestDriver::DropUnreadBody()
     }
 }
 
-void CRequestDriver::SendBody(const CConfigAccessor& threadView, const CRequestPath& path,
-                              CBandWidthLimiter& limiter, CResponse& response, int64_t length)
+void CRequestDriver::SendBody(const CConfigAccessor& threadView, const CRequestPath& path, CBandWidthLimiter& limiter,
+                              CResponse& response, int64_t length)
 {
     threadView.SetString("Info", "データの送信を開始しています...");
     connection_.Arm(0);
@@ -505,8 +505,7 @@ void CRequestDriver::SendBody(const CConfigAccessor& threadView, const CRequestP
         WaitForBandwidth(meter.GetWaitTime(limiter.GetSendLimit(), static_cast<int32_t>(toSend)));
         meter.AddSample();
         if (progress.IsElapsed())
-            threadView.SetString("Info",
-                                 ProgressText("送信中", sent, length, meter.GetRate(), limiter.GetSendLimit()));
+            threadView.SetString("Info", ProgressText("送信中", sent, length, meter.GetRate(), limiter.GetSendLimit()));
         connection_.Arm(0);
         // Past the first chunk, an unlimited file body is sent by the system, uncopied.
         int64_t fileOffset = 0;
@@ -526,8 +525,8 @@ void CRequestDriver::SendBody(const CConfigAccessor& threadView, const CRequestP
     limiter.SetSendLimiting(0);
 }
 
-void CRequestDriver::SendBodyFile(const CConfigAccessor& threadView, CResponse& response, int64_t length,
-                                  int64_t& sent, CTransferMeter& meter)
+void CRequestDriver::SendBodyFile(const CConfigAccessor& threadView, CResponse& response, int64_t length, int64_t& sent,
+                                  CTransferMeter& meter)
 {
     CIntervalTimer progress(kProgressIntervalMs);
     int64_t offset = 0;
@@ -588,10 +587,10 @@ void CRequestDriver::SendInternalServerError(const std::string& message)
     connection_.Arm(0);
     CTimeoutGuard guard(&connection_);
     const std::string body = CServerCore::PlainErrorPage("500 Internal Server Error", message);
-    const std::string head = std::string("HTTP/1.0 500 Internal Server Error\r\nServer: ") +
-                             CServerCore::kServerSignature +
-                             "\r\nContent-Type: text/html\r\nConnection: Close\r\nContent-length: " +
-                             std::to_string(body.size()) + "\r\n\r\n";
+    const std::string head =
+        std::string("HTTP/1.0 500 Internal Server Error\r\nServer: ") + CServerCore::kServerSignature +
+        "\r\nContent-Type: text/html\r\nConnection: Close\r\nContent-length: " + std::to_string(body.size()) +
+        "\r\n\r\n";
     socket_.SendAll(head);
     socket_.SendAll(body);
     socket_.Close();

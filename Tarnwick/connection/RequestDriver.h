@@ -93,8 +93,7 @@ public:
     // CServerFatalException when the peer goes or the network fails, and whatever the
     // response's own steps throw; once bytes of the answer are out nothing else may be sent.
     std::unique_ptr<CResponse> SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                            const CRequestPath& path, CBandWidthLimiter& limiter,
-                                            CResponse& response);
+                                            const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
     // The fixed emergency page, then closes the socket; sent only while nothing of an
     // answer has gone out (otherwise it only closes).
     void SendInternalServerError(const std::string& message);
