@@ -305,8 +305,9 @@ TEST_F(DebugDialogTest, FailedInstallStepsShowTheirFailureInABox)
         const std::string window = driver_->Command(std::string("click ") + button);
         EXPECT_EQ(window.rfind("window Tarnwick\t", 0), 0u) << window;
         EXPECT_NE(window.find(folder_.Path() + "plain/registry"), std::string::npos) << window;
-        if (std::string(button) == "Add App")
+        if (std::string(button) == "Add App") {
             EXPECT_EQ(driver_->Command("shot " + Screenshot("debug-add-app-failure")), "done");
+        }
         EXPECT_EQ(driver_->Command("accept"), "done");
     }
     // The failed steps leave the exit code that the switches give too.

@@ -262,8 +262,9 @@ TEST_F(FileIconDialogDefaultRootTest, EditorsShowTheRootsTablesAndOkKeepsEveryEn
             SaveScreenshot(dialog, c.screenshot);
             QString text = dialog.GetEditor()->toPlainText();
             EXPECT_FALSE(text.isEmpty());
-            if (c.firstLine)
+            if (c.firstLine) {
                 EXPECT_TRUE(text.startsWith(ToQString(c.firstLine) + QLatin1Char('\n'))) << FromQString(text);
+            }
             // An icon line goes first: the default table ends in a catch-all.
             text = c.mode == CFileIconDialog::kFileIcons ? ToQString(c.added) + QLatin1Char('\n') + text
                                                          : text + ToQString(c.added) + QLatin1Char('\n');
