@@ -126,14 +126,14 @@ private:
     // CServerFatalException for a WebDAV method that is not served.
     std::unique_ptr<CResponse> DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
                                               const CRequestPath& path);
-    // A CCGIResponse when the path names a script that SSI/CGI options let run, or a 413
+    // The next two only for an existing path whose options enable SSI/CGI.
+    // A CCGIResponse when a CGI entry of the settings serves the path's file, or a 413
     // status page (closing after it) when its announced body is above
     // CCGIResponse::kMaxRequestBody; null otherwise. Sets the ScriptCommand leaf. The CGI
     // answer keeps a reference to the connection's state for its life.
     std::unique_ptr<CResponse> CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                         const CRequestPath& path);
-    // A CSSIResponse when the path's extension is listed under SSI and the options enable
-    // SSI/CGI; null otherwise.
+    // A CSSIResponse when the path's extension is listed under SSI; null otherwise.
     std::unique_ptr<CResponse> CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                         const CRequestPath& path);
 
