@@ -196,7 +196,7 @@ std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& 
     if (std::unique_ptr<CResponse> refusal = CheckBodyFraming(threadView, header))
         return refusal;
     if (path.HoldsControlByte())
-        return std::make_unique<CSystemResponse>(core_, threadView, "異常なURLを受信しました", 400, kNoDetail);
+        return std::make_unique<CSystemResponse>(core_, threadView, kMalformedUrl, 400, kNoDetail);
     if (std::unique_ptr<CResponse> refusal = CheckAccess(threadView, request, path, limiter))
         return refusal;
     if (std::unique_ptr<CResponse> response = DispatchMethod(threadView, request, path))
@@ -318,7 +318,7 @@ std::unique_ptr<CResponse> CRequestDriver::CheckCGI(const CConfigAccessor& threa
         // Refused before a byte of it is read; the unread body makes the connection unusable.
         contentLength_ = bodyBytesReceived_;
         closeAfterResponse_ = true;
-        return std::make_unique<CSystemResponse>(core_, threadView, "リクエストの本文が大きすぎます", 413, kNoDetail);
+        return std::make_unique<CSystemResponse>(core_, threadView, kBodyTooLarge, 413, kNoDetail);
     }
     threadView.SetString("ScriptCommand", command);
     return std::make_unique<CCGIResponse>(core_, threadView, request, path, state_);
