@@ -88,10 +88,11 @@ public:
                                               const CBandWidthLimiter& limiter);
 
     // Answers with `response` (borrowed; the caller deletes it): reads the request body
-    // into it, builds it, sends the header and, but for HEAD, the body; returns null. When
-    // Build names a replacement, returns it (the caller owns it) with nothing sent. Throws
-    // CServerFatalException when the peer goes or the network fails, and whatever the
-    // response's own steps throw; once bytes of the answer are out nothing else may be sent.
+    // into it (ReceiveBody), builds it, sends the header and, but for HEAD, the body;
+    // returns null. When Build names a replacement, returns it (the caller owns it) with
+    // nothing sent. Throws CServerFatalException when the peer goes or the network fails,
+    // and whatever the response's own steps throw; once bytes of the answer are out
+    // nothing else may be sent.
     std::unique_ptr<CResponse> SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
                                             const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
     // The fixed emergency page, then closes the socket; sent only while nothing of an
@@ -139,8 +140,9 @@ private:
 
     // Reads the rest of the announced body into `response` (borrowed) under the path's
     // receive limit, sending "100 Continue" first when asked; the connection is armed with
-    // the watchdog throughout. Throws CServerFatalException when the peer goes, the
-    // network fails or the connection is stopped.
+    // the watchdog throughout. A response that reads no body (CResponse::ReadsBody) is
+    // given none and not waited for: DropUnreadBody. Throws CServerFatalException when the
+    // peer goes, the network fails or the connection is stopped.
     void ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path,
                      CBandWidthLimiter& limiter, CResponse& response);
     // For a response that reads no body: drops the part of it already buffered, and marks

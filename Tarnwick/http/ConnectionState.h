@@ -1,6 +1,6 @@
 #pragma once
 // What a connection's long-running work (reading a header, a CGI program) polls to learn
-// that it should give up.
+// that it should give up, and the address and port the client reached the connection at.
 
 #include "thread/StopCheck.h"
 #include "thread/TimeoutWatcher.h"
