@@ -31,17 +31,6 @@ constexpr int kResultSendTimeoutMs = 10000;
 
 std::string SystemReason(int error) { return std::strerror(error); }
 
-// The process behind a connected Unix socket, as it was when it connected; 0 when the
-// system does not say (a process outside our view of the process table).
-int PeerProcess(int fd)
-{
-    ucred cred{};
-    socklen_t size = sizeof(cred);
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof(cred))
-        return 0;
-    return cred.pid;
-}
-
 // Whether the client's release waits behind the call that it was given no result for: it
 // let go while the host was still busy with that call. Reads only what has come already.
 bool ReleaseIsQueued(int fd)
@@ -247,13 +236,12 @@ void ControlHost::AcceptClients()
                 continue;
             return;  // EAGAIN: none left; anything else: try again on the next round
         }
-        if (!IsTrustedControlPeer(fd) || clients_.size() >= kMaxClients) {
+        Client client;
+        if (!IsTrustedControlPeer(fd, &client.pid) || clients_.size() >= kMaxClients) {
             close(fd);
             continue;
         }
-        Client client;
         client.fd = fd;
-        client.pid = PeerProcess(fd);
         // Opened while the peer surely runs, so that a later reuse of its id cannot be
         // taken for it.
         if (client.pid > 0)

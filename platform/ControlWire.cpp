@@ -288,13 +288,19 @@ std::string GetControlSocketPath(const std::string& folder, const std::string& c
     return folder + "/" + classId;
 }
 
-bool IsTrustedControlPeer(int fd)
+bool IsTrustedControlPeer(int fd, int* pid)
 {
+    if (pid)
+        *pid = 0;
     ucred cred{};
     socklen_t size = sizeof(cred);
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof(cred))
         return false;
-    return cred.uid == geteuid() || cred.uid == 0;
+    if (cred.uid != geteuid() && cred.uid != 0)
+        return false;
+    if (pid)
+        *pid = cred.pid;
+    return true;
 }
 
 }  // namespace platform

@@ -93,7 +93,9 @@ std::string GetControlSocketPath(const std::string& classId);
 std::string GetControlSocketPath(const std::string& folder, const std::string& classId);
 
 // Whether the user behind a peer's credentials may use the channel: the same user as
-// this process, or root.
-bool IsTrustedControlPeer(int fd);
+// this process, or root. `pid`, when given, gets the peer's process as it was when it
+// connected: 0 when the system does not say (a process outside our view of the process
+// table) or the peer is not trusted.
+bool IsTrustedControlPeer(int fd, int* pid = nullptr);
 
 }  // namespace platform

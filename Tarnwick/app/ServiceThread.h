@@ -42,7 +42,8 @@ public:
     static constexpr uint32_t kEventStartError = 0x100;
 
     // `app` must outlive this object; the service thread calls only its StartServer,
-    // StopServer, GetStatusText and IsServerRunning. Takes the notification socket (NOTIFY_SOCKET) now.
+    // StopServer, GetStatusText and IsServerRunning. Takes the notification socket
+    // (NOTIFY_SOCKET) now.
     explicit CServiceThread(CServerApp& app);
     // Asks a running service to stop and waits until the dispatcher has returned, which it
     // does after the server was stopped and STOPPED reported.

@@ -1,5 +1,6 @@
 // The connection worker: its thread, its keep-alive loop, and the per-request records in
-// the context tree (the thread node, its move to ThreadLogs, the sizes and the log line).
+// the context tree (the thread node, its move to ThreadLogs, the sizes and the log line);
+// and the listener's test of whether a connection's request has come.
 
 #include "connection/ConnectionThread.h"
 

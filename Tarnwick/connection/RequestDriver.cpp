@@ -196,7 +196,7 @@ std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& 
     if (std::unique_ptr<CResponse> refusal = CheckBodyFraming(threadView, header))
         return refusal;
     if (path.HoldsControlByte())
-        return std::make_unique<CSystemResponse>(core_, threadView, "異常なURLを受信しました", 400, kNoDetail);
+        return std::make_unique<CSystemResponse>(core_, threadView, kMalformedUrl, 400, kNoDetail);
     if (std::unique_ptr<CResponse> refusal = CheckAccess(threadView, request, path, limiter))
         return refusal;
     if (std::unique_ptr<CResponse> response = DispatchMethod(threadView, request, path))
@@ -209,10 +209,13 @@ std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& 
     }
     if (path.IsDirectory())
         return std::make_unique<CDirectoryResponse>(core_, threadView, request, path);
-    if (std::unique_ptr<CResponse> response = CheckCGI(threadView, request, path))
-        return response;
-    if (std::unique_ptr<CResponse> response = CheckSSI(threadView, request, path))
-        return response;
+    // Read once for both: most requests are for plain files on paths that run nothing.
+    if (path.Exists() && schema::kEnableSsiCgi.ReadIn(path.GetOptions()) != 0) {
+        if (std::unique_ptr<CResponse> response = CheckCGI(threadView, request, path))
+            return response;
+        if (std::unique_ptr<CResponse> response = CheckSSI(threadView, request, path))
+            return response;
+    }
     return std::make_unique<CFileResponse>(core_, threadView, request, path);
 }
 
@@ -308,8 +311,6 @@ std::unique_ptr<CResponse> CRequestDriver::DispatchMethod(const CConfigAccessor&
 std::unique_ptr<CResponse> CRequestDriver::CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                                     const CRequestPath& path)
 {
-    if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
-        return nullptr;
     const std::string command = MakeCommandLine(core_, path.GetLocalPath(), request.GetQueryDecoded());
     if (command.empty())
         return nullptr;
@@ -317,7 +318,7 @@ std::unique_ptr<CResponse> CRequestDriver::CheckCGI(const CConfigAccessor& threa
         // Refused before a byte of it is read; the unread body makes the connection unusable.
         contentLength_ = bodyBytesReceived_;
         closeAfterResponse_ = true;
-        return std::make_unique<CSystemResponse>(core_, threadView, "リクエストの本文が大きすぎます", 413, kNoDetail);
+        return std::make_unique<CSystemResponse>(core_, threadView, kBodyTooLarge, 413, kNoDetail);
     }
     threadView.SetString("ScriptCommand", command);
     return std::make_unique<CCGIResponse>(core_, threadView, request, path, state_);
@@ -326,8 +327,6 @@ std::unique_ptr<CResponse> CRequestDriver::CheckCGI(const CConfigAccessor& threa
 std::unique_ptr<CResponse> CRequestDriver::CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                                     const CRequestPath& path)
 {
-    if (!path.Exists() || schema::kEnableSsiCgi.ReadIn(path.GetOptions()) == 0)
-        return nullptr;
     const std::string extension = GetFileExtension(path.GetLocalPath());
     std::vector<CConfigLeaf> extensions;
     core_->GetSettingAccessor().GetSubAccessor(schema::kSsi.path).GetLeaves(extensions);

@@ -88,10 +88,11 @@ public:
                                               const CBandWidthLimiter& limiter);
 
     // Answers with `response` (borrowed; the caller deletes it): reads the request body
-    // into it, builds it, sends the header and, but for HEAD, the body; returns null. When
-    // Build names a replacement, returns it (the caller owns it) with nothing sent. Throws
-    // CServerFatalException when the peer goes or the network fails, and whatever the
-    // response's own steps throw; once bytes of the answer are out nothing else may be sent.
+    // into it (ReceiveBody), builds it, sends the header and, but for HEAD, the body;
+    // returns null. When Build names a replacement, returns it (the caller owns it) with
+    // nothing sent. Throws CServerFatalException when the peer goes or the network fails,
+    // and whatever the response's own steps throw; once bytes of the answer are out
+    // nothing else may be sent.
     std::unique_ptr<CResponse> SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
                                             const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
     // The fixed emergency page, then closes the socket; sent only while nothing of an
@@ -126,21 +127,22 @@ private:
     // CServerFatalException for a WebDAV method that is not served.
     std::unique_ptr<CResponse> DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
                                               const CRequestPath& path);
-    // A CCGIResponse when the path names a script that SSI/CGI options let run, or a 413
+    // The next two only for an existing path whose options enable SSI/CGI.
+    // A CCGIResponse when a CGI entry of the settings serves the path's file, or a 413
     // status page (closing after it) when its announced body is above
     // CCGIResponse::kMaxRequestBody; null otherwise. Sets the ScriptCommand leaf. The CGI
     // answer keeps a reference to the connection's state for its life.
     std::unique_ptr<CResponse> CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                         const CRequestPath& path);
-    // A CSSIResponse when the path's extension is listed under SSI and the options enable
-    // SSI/CGI; null otherwise.
+    // A CSSIResponse when the path's extension is listed under SSI; null otherwise.
     std::unique_ptr<CResponse> CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                         const CRequestPath& path);
 
     // Reads the rest of the announced body into `response` (borrowed) under the path's
     // receive limit, sending "100 Continue" first when asked; the connection is armed with
-    // the watchdog throughout. Throws CServerFatalException when the peer goes, the
-    // network fails or the connection is stopped.
+    // the watchdog throughout. A response that reads no body (CResponse::ReadsBody) is
+    // given none and not waited for: DropUnreadBody. Throws CServerFatalException when the
+    // peer goes, the network fails or the connection is stopped.
     void ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path,
                      CBandWidthLimiter& limiter, CResponse& response);
     // For a response that reads no body: drops the part of it already buffered, and marks

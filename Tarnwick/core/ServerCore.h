@@ -3,8 +3,8 @@
 // file, publishes the server's identity, opens the listeners and starts the core thread;
 // the core thread hands accepted sockets to connection workers (or answers 503 at the
 // connection limit or the per-host limit, before reading the request; an HTTPS connection
-// there is closed unanswered unless its handshake is done), reaps finished workers, and once a second publishes statistics,
-// checks the listeners and flushes the logs.
+// there is closed unanswered unless its handshake is done), reaps finished workers, and
+// once a second publishes statistics, checks the listeners and flushes the logs.
 //
 // It owns three trees: the settings loaded from Tarnwick.xml (with the CServerVariables
 // filter on every read), the context tree of live and finished requests ("Threads",

@@ -3,16 +3,9 @@
 #include "net/TcpSocket.h"
 #include "thread/WorkerThread.h"
 
-#include "Socket.h"
+CIPv4Address CConnectionState::GetLocalAddress() const { return socket_->GetLocalAddress(); }
 
-CIPv4Address CConnectionState::GetLocalAddress() const
-{
-    CIPv4Address address;
-    address.SetAddress(platform::GetLocalIPv4(socket_->GetHandle()));
-    return address;
-}
-
-int CConnectionState::GetLocalPort() const { return platform::GetLocalPort(socket_->GetHandle()); }
+int CConnectionState::GetLocalPort() const { return socket_->GetLocalPort(); }
 
 int CConnectionState::GetSocketStateText()
 {

@@ -1,6 +1,6 @@
 #pragma once
 // What a connection's long-running work (reading a header, a CGI program) polls to learn
-// that it should give up.
+// that it should give up, and the address and port the client reached the connection at.
 
 #include "thread/StopCheck.h"
 #include "thread/TimeoutWatcher.h"
@@ -26,11 +26,9 @@ public:
     // the text stays.
     int GetSocketStateText() override;
     const std::string& GetText() const override { return text_; }
-    // The address the client reached this server at (the socket's own end): a server
-    // listening on every interface has no one address of its own. 0.0.0.0 when the
-    // system cannot tell.
+    // The socket's CTcpSocket::GetLocalAddress and GetLocalPort: the address and port the
+    // client reached this server at.
     CIPv4Address GetLocalAddress() const;
-    // The port of that end; 0 when the system cannot tell.
     int GetLocalPort() const;
 
 private:

@@ -147,9 +147,8 @@ void CHtmlTemplate::ClearPlaceholders()
             return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == ':';
         });
     };
-    // A copy: Replace leaves names_ alone, but reads it.
-    const std::vector<std::string> names = names_;
-    for (const std::string& name : names)
+    // Replace only reads names_, so it can be walked meanwhile.
+    for (const std::string& name : names_)
         if (isName(name))
             Replace(name, "");
 }

@@ -10,6 +10,7 @@
 #include "CRuntime.h"
 #include "FileSystem.h"
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -265,16 +266,22 @@ int CRequestPath::HoldsEntryFolder() const
     platform::FileStatus status;
     const bool realFolder =
         platform::GetFileStatus(target, status) && !status.isLink && status.kind == platform::PathKind::Directory;
-    CConfigReadLock lock(settingsView_);
-    std::vector<std::string> entries;
-    pathListView_.GetSections(entries);
-    for (const std::string& name : entries) {
-        const CConfigAccessor entry = pathListView_.GetSubAccessor(name);
-        if (!schema::kForward.Read(entry).empty())
-            continue;
-        const std::string folder = WithoutTrailingSlash(schema::kLocalPath.Read(entry));
-        if (folder.empty())
-            continue;
+    // Taken in one step, so that no file is looked at under the settings lock.
+    std::vector<std::string> folders;
+    {
+        CConfigReadLock lock(settingsView_);
+        std::vector<std::string> entries;
+        pathListView_.GetSections(entries);
+        for (const std::string& name : entries) {
+            const CConfigAccessor entry = pathListView_.GetSubAccessor(name);
+            if (!schema::kForward.Read(entry).empty())
+                continue;
+            std::string folder = WithoutTrailingSlash(schema::kLocalPath.Read(entry));
+            if (!folder.empty())
+                folders.push_back(std::move(folder));
+        }
+    }
+    for (const std::string& folder : folders) {
         // Spelled below the target: a link named by the path counts too.
         if (folder == target || folder.compare(0, target.size() + 1, target + '/') == 0)
             return 1;

@@ -55,7 +55,7 @@ public:
     // moving or replacing it would leave that entry serving nothing. Another entry's
     // folder counts however it is spelled or linked; a symbolic link named by the path is
     // removed as itself and counts only when an entry's LocalPath is spelled through it.
-    // Reads the settings under their lock and the file system now.
+    // Reads the settings under their lock, then the file system.
     int HoldsEntryFolder() const;
 
 private:

@@ -467,6 +467,15 @@ CIPv4Address CTcpSocket::GetPeerAddress() const
     return peer_;
 }
 
+CIPv4Address CTcpSocket::GetLocalAddress() const
+{
+    CIPv4Address address;
+    address.SetAddress(platform::GetLocalIPv4(fd_));
+    return address;
+}
+
+int CTcpSocket::GetLocalPort() const { return platform::GetLocalPort(fd_); }
+
 std::string CTcpSocket::GetErrorText() const
 {
     std::lock_guard<std::mutex> lock(stateLock_);

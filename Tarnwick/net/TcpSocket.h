@@ -106,6 +106,11 @@ public:
     // asked of the system once after an Attach); 0.0.0.0 before a connection, after Close,
     // and when the system cannot tell. Owner only.
     CIPv4Address GetPeerAddress() const;
+    // The address and port of the connection's own end, asked of the system at each call:
+    // where the client reached this server, which listening on every interface has no one
+    // address of its own. 0.0.0.0 and 0 when the system cannot tell. Owner only.
+    CIPv4Address GetLocalAddress() const;
+    int GetLocalPort() const;
     std::string GetErrorText() const;
     void SetErrorText(const std::string& text);
     // Owner only: `onClose` runs once, on the thread that closes the descriptor (Close or

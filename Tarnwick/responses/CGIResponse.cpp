@@ -98,7 +98,7 @@ CCGIResponse::CCGIResponse(CServerCore* core, const CConfigAccessor& threadView,
     }
     // The body is held whole in memory for the program.
     if (AnnouncedLength(request_) > kMaxRequestBody)
-        ReplaceWithStatusPage("リクエストの本文が大きすぎます", 413);
+        ReplaceWithStatusPage(kBodyTooLarge, 413);
 }
 
 CCGIResponse::~CCGIResponse() = default;

@@ -42,8 +42,9 @@ public:
     // served or belongs to an entry with another LocalPath (or to none with a local path);
     // 403 when source and target are one file (same device and inode) or one lies inside
     // the other, or when an existing target holds a path entry's folder
-    // (CRequestPath::HoldsEntryFolder); 409 when the target's folder is missing; 412 for an existing target under
-    // "Overwrite: F". Throws CServerFatalException when a file-system step fails.
+    // (CRequestPath::HoldsEntryFolder); 409 when the target's folder is missing; 412 for
+    // an existing target under "Overwrite: F". Throws CServerFatalException when a
+    // file-system step fails.
     void Build() override;
     int64_t GetContentLength() override { return 0; }
     // No body: sets the buffer's length to 0 and returns 0.

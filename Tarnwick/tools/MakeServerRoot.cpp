@@ -1,9 +1,8 @@
 // Prepares a server root for a first run: a settings file with the first-root values of the
 // settings table (written by the settings tree's own saver, so it is exactly what the
-// server reads), a "www" folder
-// with a small index page and the pictures index pages show, the "Html" folder with the
-// server's built-in page templates as files to edit, and the log folder. Existing files are
-// left alone.
+// server reads), a "www" folder with a small index page and the pictures index pages show,
+// the "Html" folder with the server's built-in page templates as files to edit, and the
+// log folder. Existing files are left alone.
 //
 //   tarnwick-make-root [ROOT]         (ROOT defaults to TARNWICK_ROOT, else the program's folder)
 //   tarnwick-make-root --urls [ROOT]  prints the addresses the root's settings serve on, one a

@@ -204,8 +204,9 @@ protected:
     {
         pauseSeen_ = false;
         paused_ = true;
-        if (serving_.joinable())
+        if (serving_.joinable()) {
             EXPECT_TRUE(WaitUntil([&] { return pauseSeen_.load(); }));
+        }
     }
     void Resume() { paused_ = false; }
 

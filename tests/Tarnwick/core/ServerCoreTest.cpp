@@ -499,7 +499,7 @@ TEST_F(ServerCoreTest, StopEndsTheListenErrorPauseEarly)
     ASSERT_NE(core, nullptr);
     const int threads = servertest::CountProcessThreads();
     BreakListener();
-    // The accept threads (and the silent-socket watcher with them) end when the core stops
+    // The accept threads (and the waiting-socket watcher with them) end when the core stops
     // the listener; then it pauses 10 s.
     ASSERT_TRUE(WaitUntil([&] { return servertest::CountProcessThreads() <= threads - 2; }));
 

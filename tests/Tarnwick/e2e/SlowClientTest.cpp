@@ -46,7 +46,7 @@ constexpr int kFloodSize = 60;
 // Far above the client-controlled deadlines, so that only they can end a wait.
 constexpr const char* kLongTimeOutSeconds = "60";
 // Past the kernel's hold of a silent connection (its SYN-ACK retries within
-// kDeferAcceptSeconds end 7 s in), so that the listener's own set of silent sockets is
+// kDeferAcceptSeconds end 7 s in), so that the listener's own set of waiting sockets is
 // met as well as the kernel's.
 constexpr auto kSilentHold = std::chrono::seconds(CFastListener::kDeferAcceptSeconds + 4);
 constexpr auto kHalfHeaderHold = 3s;

@@ -313,7 +313,7 @@ TEST_F(FastListenerTest, AcceptThreadCountsAreClamped)
         settings_.SetInt("Enhance::ListenThreadCount", c.setting);
         const int before = servertest::CountProcessThreads();
         SetupOnFreePort();
-        // and the one thread that watches the silent sockets
+        // and the one thread that watches the waiting sockets (CWaitingSocketThread)
         EXPECT_EQ(c.expectedThreads + 1, servertest::CountProcessThreads() - before);
         listener_.Stop();
         EXPECT_TRUE(WaitUntil([&] { return servertest::CountProcessThreads() == before; }));
