@@ -219,7 +219,7 @@ bool IsShiftJisUrlPath(const std::string& path)
     // UTF-8 as well must hold only characters Shift-JIS holds in that reading too. Bytes the
     // detection keeps as Shift-JIS are left alone: they are how a Shift-JIS name such as
     // "ﾃｽﾄ一覧" (C3 BD C4 88 EA 97 97) arrives, although they are well-formed UTF-8.
-    if (DetectCharset(decoded.data(), decoded.size()) != kCharsetEucJp || !IsWellFormedUtf8(decoded))
+    if (DetectCharset(decoded.data(), decoded.size()) != kCharsetEucJp || !platform::IsWellFormedUtf8(decoded))
         return true;
     return IsFaithfulConversion(decoded, Utf8ToShiftJis(decoded));
 }
