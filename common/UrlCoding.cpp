@@ -19,8 +19,8 @@ bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0
 bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
 
 // Length of the character at s[i]. A lead byte takes the next byte only when that is a valid
-// trail byte, so '/', '.' and ':' (never trail bytes) are always seen, and 0x5C only stands
-// for '\' outside a double-byte character.
+// trail byte, so '/' and '.' (never trail bytes) are always seen, and 0x5C only stands for
+// '\' outside a double-byte character.
 size_t CharLengthAt(const std::string& s, size_t i)
 {
     const auto c = static_cast<unsigned char>(s[i]);
