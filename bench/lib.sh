@@ -1,9 +1,10 @@
-# Shared by bench/run and bench/profile (sourced, not run): installing and building what a
-# run needs, the document folder, starting the servers from the config templates, and
-# stopping them by pid on every way out.
+# Shared by bench/run, bench/profile and bench/slow-clients (sourced, not run): installing
+# and building what a run needs, the document folder, starting the servers from the config
+# templates, and stopping them by pid on every way out.
 #
-# The sourcing script sets bench_dir and root_dir first, and may set build_dir,
-# max_connect and listen_queue before calling start_tarnwick.
+# The sourcing script sets bench_dir and root_dir first. build_dir, max_connect and
+# listen_queue are set here from the environment: a script that wants others sets them
+# after sourcing, before calling start_tarnwick.
 
 build_dir=${BENCH_BUILD_DIR:-$root_dir/build-bench}
 max_connect=${BENCH_MAX_CONNECT:-256}

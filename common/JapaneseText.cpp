@@ -233,47 +233,6 @@ std::string Utf8ToShiftJis(const std::string& text)
     return Utf16UnitsToShiftJis(units.c_str(), text);
 }
 
-bool IsWellFormedUtf8(const std::string& text)
-{
-    const size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned b0 = ByteAt(text.data(), i);
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        // RFC 3629 section 4: the lead byte fixes the length and the range of the second
-        // byte, which shuts out overlong forms (E0, F0), surrogates (ED) and code points
-        // above U+10FFFF (F4); C0, C1 and F5-FF never start a sequence.
-        size_t length;
-        unsigned low = 0x80;
-        unsigned high = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            length = 2;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            length = 3;
-            low = b0 == 0xE0 ? 0xA0 : 0x80;
-            high = b0 == 0xED ? 0x9F : 0xBF;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            length = 4;
-            low = b0 == 0xF0 ? 0x90 : 0x80;
-            high = b0 == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (n - i < length)
-            return false;
-        const unsigned b1 = ByteAt(text.data(), i + 1);
-        if (b1 < low || b1 > high)
-            return false;
-        for (size_t k = 2; k < length; ++k)
-            if (!IsContinuation(ByteAt(text.data(), i + k)))
-                return false;
-        i += length;
-    }
-    return true;
-}
-
 std::string ShiftJisToUtf8(const std::string& text)
 {
     std::u16string units;

@@ -39,10 +39,6 @@ std::string ConvertToShiftJis(const std::string& text);
 // conversion cannot be measured. Reading stops at the first zero byte.
 std::string Utf8ToShiftJis(const std::string& text);
 
-// Whether `text` is well-formed UTF-8 (RFC 3629 section 4): every sequence whole, none
-// overlong, no surrogate, nothing above U+10FFFF. An empty or ASCII text is.
-bool IsWellFormedUtf8(const std::string& text);
-
 // UTF-8 of Shift-JIS text (up to its first zero byte). Half-width katakana become full-width;
 // a byte that maps to nothing (0x80, 0xA0, 0xFD-0xFF, a lead byte with an invalid trail) ends
 // the result there.

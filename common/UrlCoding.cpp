@@ -19,8 +19,8 @@ bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0
 bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
 
 // Length of the character at s[i]. A lead byte takes the next byte only when that is a valid
-// trail byte, so '/', '.' and ':' (never trail bytes) are always seen, and 0x5C only stands
-// for '\' outside a double-byte character.
+// trail byte, so '/' and '.' (never trail bytes) are always seen, and 0x5C only stands for
+// '\' outside a double-byte character.
 size_t CharLengthAt(const std::string& s, size_t i)
 {
     const auto c = static_cast<unsigned char>(s[i]);
@@ -219,7 +219,7 @@ bool IsShiftJisUrlPath(const std::string& path)
     // UTF-8 as well must hold only characters Shift-JIS holds in that reading too. Bytes the
     // detection keeps as Shift-JIS are left alone: they are how a Shift-JIS name such as
     // "ﾃｽﾄ一覧" (C3 BD C4 88 EA 97 97) arrives, although they are well-formed UTF-8.
-    if (DetectCharset(decoded.data(), decoded.size()) != kCharsetEucJp || !IsWellFormedUtf8(decoded))
+    if (DetectCharset(decoded.data(), decoded.size()) != kCharsetEucJp || !platform::IsWellFormedUtf8(decoded))
         return true;
     return IsFaithfulConversion(decoded, Utf8ToShiftJis(decoded));
 }

@@ -21,10 +21,10 @@ std::string DecodeUrlText(const std::string& text);
 
 // The request path as a local path below the root: trims white space, percent-decodes as
 // DecodeUrlText does but keeps '+', turns '\' into '/' (':' is a name's own character
-// here), collapses "//", "/./" and
-// "/../" to "/" (not resolved against the previous segment: /a/../b is /a/b) and a final
-// "/." or "/.." to "/". The result begins with '/' and has no empty, "." or ".." segment.
-// A '\' that is the second byte of a Shift-JIS character is kept.
+// here), collapses "//", "/./" and "/../" to "/" (not resolved against the previous
+// segment: /a/../b is /a/b) and a final "/." or "/.." to "/". The result begins with '/'
+// and has no empty, "." or ".." segment. A '\' that is the second byte of a Shift-JIS
+// character is kept.
 std::string NormalizeUrlPath(const std::string& path);
 
 // Whether NormalizeUrlPath's decoding of `path` gives faithful Shift-JIS: no conversion

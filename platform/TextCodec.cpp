@@ -107,6 +107,17 @@ size_t AsciiPrefixLength(const std::string& text)
 
 bool IsAscii(const std::string& text) { return AsciiPrefixLength(text) == text.size(); }
 
+bool IsWellFormedUtf8(const std::string& text)
+{
+    for (size_t i = AsciiPrefixLength(text); i < text.size();) {
+        const size_t len = Utf8SequenceLength(text, i);
+        if (len == 0)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
 std::string Cp932ToUtf8(const std::string& cp932)
 {
     size_t i = AsciiPrefixLength(cp932);

@@ -20,6 +20,10 @@ std::string Utf8ToCp932(const std::string& utf8, bool* substituted);
 // conversions give it back unchanged.
 bool IsAscii(const std::string& text);
 
+// Whether `text` is well-formed UTF-8 (RFC 3629 section 4): every sequence whole, none
+// overlong, no surrogate, nothing above U+10FFFF. An empty or ASCII text is.
+bool IsWellFormedUtf8(const std::string& text);
+
 std::u16string Cp932ToUtf16(const std::string& cp932);
 // `substituted` (optional) as for Utf8ToCp932; a lone surrogate counts too.
 std::string Utf16ToCp932(const std::u16string& utf16, bool* substituted = nullptr);

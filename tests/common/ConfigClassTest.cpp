@@ -736,16 +736,16 @@ TEST(ConfigClassTest, CopyNodeSurvivesSiblingsMovingInMemory)
     EXPECT_EQ(tree.GetSectionCount("P"), 128);
 }
 
-// Writes remember the nodes their prefixes resolved to. After each step that reshapes the
-// tree, writes and reads through the same prefixes must land where a fresh copy of the
-// tree (which remembers nothing) puts them; a node remembered past its move would be a
-// freed one (the sanitizer build reports it).
 // A filter in force that leaves every value as stored, so the reads below still compare.
 class UnchangedValuesFilter : public CConfigValueFilter {
 public:
     std::string Filter(std::string_view, std::string_view value) override { return std::string(value); }
 };
 
+// Writes remember the nodes their prefixes resolved to. After each step that reshapes the
+// tree, writes and reads through the same prefixes must land where a fresh copy of the
+// tree (which remembers nothing) puts them; a node remembered past its move would be a
+// freed one (the sanitizer build reports it).
 TEST(ConfigClassTest, WritesThroughRememberedNodesFollowEveryReshaping)
 {
     CConfigClass other;

@@ -447,42 +447,6 @@ TEST(JapaneseTextConvert, Utf8ToShiftJisReadsEveryTextAsUtf8)
     });
 }
 
-TEST(JapaneseTextConvert, IsWellFormedUtf8FollowsTheRfc3629Table)
-{
-    const struct {
-        const char* what;
-        std::string bytes;
-        bool wellFormed;
-    } cases[] = {
-        {"empty", "", true},
-        {"ASCII", "a.txt", true},
-        {"lowest two-byte", "\xC2\x80", true},
-        {"highest two-byte", "\xDF\xBF", true},
-        {"lowest three-byte", "\xE0\xA0\x80", true},
-        {"last before the surrogates", "\xED\x9F\xBF", true},
-        {"first after the surrogates", "\xEE\x80\x80", true},
-        {"lowest four-byte", "\xF0\x90\x80\x80", true},
-        {"highest code point", "\xF4\x8F\xBF\xBF", true},
-        {"mixed", "caf\xC3\xA9 \xE8\xA1\xA8", true},
-        {"overlong two-byte", "\xC0\xAE", false},
-        {"overlong two-byte C1", "\xC1\xBF", false},
-        {"overlong three-byte", "\xE0\x9F\xBF", false},
-        {"surrogate", "\xED\xA0\x80", false},
-        {"overlong four-byte", "\xF0\x8F\xBF\xBF", false},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", false},
-        {"F5 lead", "\xF5\x80\x80\x80", false},
-        {"FF byte", "\xFF", false},
-        {"stray continuation", "a\x80", false},
-        {"cut off two-byte", "a\xC3", false},
-        {"cut off three-byte", "\xE3\x81", false},
-        {"ASCII in place of a continuation", "\xE3\x81" "a", false},
-        {"Shift-JIS kanji", "\x90\xDD\x92\xE8", false},
-        {"Shift-JIS that is also UTF-8", "\xC3\xBD\xC4\x88\xEA\x97\x97", true},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(IsWellFormedUtf8(c.bytes), c.wellFormed) << c.what;
-}
-
 TEST(JapaneseTextConvert, Utf8ToUtf16SubstitutesInvalidSequences)
 {
     const struct {

@@ -177,9 +177,10 @@ TEST_F(SettingsSchemaTest, TheDocumentSaysWhichKeysOnlyTheControllerReads)
     const std::string mark = "Not read by the server";
     for (const SettingRow& row : schema::kTable) {
         for (const DocumentedKey& key : document_.defaults) {
-            if (key.scope == row.scope && key.path == row.path)
+            if (key.scope == row.scope && key.path == row.path) {
                 EXPECT_EQ(key.note.rfind(mark, 0) == 0, row.readers == schema::kControllerOnly)
                     << kDocument << ":" << key.line << ": " << row.path;
+            }
         }
     }
 }

@@ -12,14 +12,13 @@ namespace testsupport {
 
 class ForkedControlClient {
 public:
-    // Forks the client; Pid() is -1 when that failed.
+    // Forks the client; when that failed, every call below fails or does nothing.
     explicit ForkedControlClient(const std::string& socketPath);
     // Ends it (End).
     ~ForkedControlClient();
     ForkedControlClient(const ForkedControlClient&) = delete;
     ForkedControlClient& operator=(const ForkedControlClient&) = delete;
 
-    pid_t Pid() const { return pid_; }
     // Waits a bounded time until the client has its object; false when it did not get one.
     bool WaitBound();
     // Closes its connection without a word, as a broken channel does, and runs on.
