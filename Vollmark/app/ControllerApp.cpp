@@ -89,11 +89,6 @@ int CControllerApp::Run()
 
 bool CControllerApp::SaveSettings() { return settings_.Save(nullptr) == 0; }
 
-std::string CControllerApp::ExpandServerPath(const std::string& text)
-{
-    return CControllerSettings::ExpandServerPath(text, client_.GetServerRoot());
-}
-
 void CControllerApp::OnRestartServer()
 {
     int started = client_.StartServer();

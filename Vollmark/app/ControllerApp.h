@@ -45,7 +45,6 @@ public:
     // names the file and the reason, and leaves the flag as it was. Whether it saved.
     // Saves the pages and dialogs make themselves end the same way.
     bool SaveSettings();
-    std::string ExpandServerPath(const std::string& text);
     void PlayClickSound() { click_.Play(); }
     // The running program's folder, with a trailing '/'.
     static std::string GetModuleDirectory();
