@@ -1,5 +1,6 @@
 #include "app/ControllerApp.h"
 
+#include "app/MainFrame.h"
 #include "app/SecndFrame.h"
 #include "dialogs/AboutDialog.h"
 #include "gui/UserPrompts.h"
@@ -114,12 +115,15 @@ void CControllerApp::OnAppAbout()
     dialog.exec();
 }
 
-bool CControllerApp::HandlesCommand(int id) const { return id == kIdRestartServer || id == kIdAppAbout; }
+bool CControllerApp::HandlesCommand(int id) const
+{
+    return id == CMainFrame::kIdRestartServer || id == CMainFrame::kIdAppAbout;
+}
 
 void CControllerApp::OnCommand(int id)
 {
-    if (id == kIdRestartServer)
+    if (id == CMainFrame::kIdRestartServer)
         OnRestartServer();
-    else if (id == kIdAppAbout)
+    else if (id == CMainFrame::kIdAppAbout)
         OnAppAbout();
 }

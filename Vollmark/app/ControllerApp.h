@@ -6,7 +6,6 @@
 // hand each window what that window uses of it.
 
 #include "app/ClickSound.h"
-#include "app/MainFrame.h"
 #include "core/ControllerSettings.h"
 #include "core/ServerControlClient.h"
 #include "gui/CommandRouter.h"
@@ -18,12 +17,11 @@
 #include <memory>
 #include <string>
 
+class CMainFrame;
+
 class CControllerApp : public QObject, public gui::CCmdTarget {
     Q_OBJECT
 public:
-    // The commands it handles, from the main window's menus and toolbar.
-    static constexpr int kIdRestartServer = CMainFrame::kIdRestartServer;
-    static constexpr int kIdAppAbout = CMainFrame::kIdAppAbout;
     static constexpr const char* kBindFailedText =
         "サーバのCOMオブジェクトがロードできませんでした。\r\nTarnwick.exeが無いか破壊されている可能性があります。";
 
@@ -59,6 +57,8 @@ public:
     CMainFrame* GetMainWnd() const { return mainFrame_.get(); }
     const CDrawTools& GetDrawTools() const { return drawTools_; }
 
+    // The main window's restart and about commands (CMainFrame::kIdRestartServer and
+    // kIdAppAbout), which come to the application last on the command route.
     bool HandlesCommand(int id) const override;
     void OnCommand(int id) override;
 
