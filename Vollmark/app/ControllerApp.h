@@ -2,8 +2,9 @@
 // The controller's application object: binds to the server, owns the in-memory settings
 // file that every page and dialog edits, saves it, keeps the flag that asks for a restart,
 // restarts the server on command, and on exit stops a server it does not share with the
-// system (a service keeps running). It is not a global: the frames get it passed in and
-// hand each window what that window uses of it.
+// system (a service keeps running). It is not a global: it hands the main window what the
+// windows use of it (the drawing tools, the settings, the server client), plays the click
+// sound they ask for, and has the restart notice drawn anew after a save or a restart.
 
 #include "app/ClickSound.h"
 #include "core/ControllerSettings.h"
