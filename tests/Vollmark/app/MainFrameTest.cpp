@@ -31,7 +31,6 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
-#include <QTimer>
 #include <QToolBar>
 #include <QWindow>
 
