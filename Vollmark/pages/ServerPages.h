@@ -119,7 +119,6 @@ private:
     void OnBrowse(QLineEdit* field, bool certificate);
 
     const CControllerSettings& settings_;
-    CConfigAccessor setting_;
     SslSettings ssl_;            // the check box and the port between the exchanges
     QCheckBox* enableSslCheck_;  // "enableSsl"
     QLineEdit* portEdit_;        // "sslPort"
