@@ -124,8 +124,7 @@ int CServerControlClient::StartServer() { return CallShort(&IServerControl::Star
 
 void CServerControlClient::StopServer()
 {
-    if (connected_ && interface_)
-        interface_->StopServer();
+    NoteResult(connected_ && interface_ ? interface_->StopServer() : platform::kCallFailed);
 }
 
 int CServerControlClient::IsRunning() { return CallShort(&IServerControl::IsRunning, 0); }
