@@ -1,5 +1,6 @@
 #include "app/ControllerApp.h"
 
+#include "app/MainFrame.h"
 #include "app/SecndFrame.h"
 #include "dialogs/AboutDialog.h"
 #include "gui/UserPrompts.h"
@@ -89,11 +90,6 @@ int CControllerApp::Run()
 
 bool CControllerApp::SaveSettings() { return settings_.Save(nullptr) == 0; }
 
-std::string CControllerApp::ExpandServerPath(const std::string& text)
-{
-    return CControllerSettings::ExpandServerPath(text, client_.GetServerRoot());
-}
-
 void CControllerApp::OnRestartServer()
 {
     int started = client_.StartServer();
@@ -119,12 +115,15 @@ void CControllerApp::OnAppAbout()
     dialog.exec();
 }
 
-bool CControllerApp::HandlesCommand(int id) const { return id == kIdRestartServer || id == kIdAppAbout; }
+bool CControllerApp::HandlesCommand(int id) const
+{
+    return id == CMainFrame::kIdRestartServer || id == CMainFrame::kIdAppAbout;
+}
 
 void CControllerApp::OnCommand(int id)
 {
-    if (id == kIdRestartServer)
+    if (id == CMainFrame::kIdRestartServer)
         OnRestartServer();
-    else if (id == kIdAppAbout)
+    else if (id == CMainFrame::kIdAppAbout)
         OnAppAbout();
 }

@@ -2,11 +2,11 @@
 // The controller's application object: binds to the server, owns the in-memory settings
 // file that every page and dialog edits, saves it, keeps the flag that asks for a restart,
 // restarts the server on command, and on exit stops a server it does not share with the
-// system (a service keeps running). It is not a global: the frames get it passed in and
-// hand each window what that window uses of it.
+// system (a service keeps running). It is not a global: it hands the main window what the
+// windows use of it (the drawing tools, the settings, the server client), plays the click
+// sound they ask for, and has the restart notice drawn anew after a save or a restart.
 
 #include "app/ClickSound.h"
-#include "app/MainFrame.h"
 #include "core/ControllerSettings.h"
 #include "core/ServerControlClient.h"
 #include "gui/CommandRouter.h"
@@ -18,12 +18,11 @@
 #include <memory>
 #include <string>
 
+class CMainFrame;
+
 class CControllerApp : public QObject, public gui::CCmdTarget {
     Q_OBJECT
 public:
-    // The commands it handles, from the main window's menus and toolbar.
-    static constexpr int kIdRestartServer = CMainFrame::kIdRestartServer;
-    static constexpr int kIdAppAbout = CMainFrame::kIdAppAbout;
     static constexpr const char* kBindFailedText =
         "サーバのCOMオブジェクトがロードできませんでした。\r\nTarnwick.exeが無いか破壊されている可能性があります。";
 
@@ -45,7 +44,6 @@ public:
     // names the file and the reason, and leaves the flag as it was. Whether it saved.
     // Saves the pages and dialogs make themselves end the same way.
     bool SaveSettings();
-    std::string ExpandServerPath(const std::string& text);
     void PlayClickSound() { click_.Play(); }
     // The running program's folder, with a trailing '/'.
     static std::string GetModuleDirectory();
@@ -60,6 +58,8 @@ public:
     CMainFrame* GetMainWnd() const { return mainFrame_.get(); }
     const CDrawTools& GetDrawTools() const { return drawTools_; }
 
+    // The main window's restart and about commands (CMainFrame::kIdRestartServer and
+    // kIdAppAbout), which come to the application last on the command route.
     bool HandlesCommand(int id) const override;
     void OnCommand(int id) override;
 

@@ -3,8 +3,8 @@
 // icon in the system tray whose picture and tip show whether the server has connections in
 // progress, and to which the window hides when minimised; its placement remembered in the
 // profile; and a question before closing, since closing stops a server that is not a
-// service. The application's own commands (restart, about) reach it last on the command
-// route; it wires the click sound and the restart notice to the frame.
+// service. The commands that neither the content frame nor the window handles (the
+// application's restart and about) go last on the command route, to the target given.
 
 #include "gui/CommandRouter.h"
 

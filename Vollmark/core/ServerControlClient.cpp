@@ -99,35 +99,32 @@ void CServerControlClient::Release()
     connected_ = 0;
 }
 
-bool CServerControlClient::NoteResult(bool reached, long rc)
+bool CServerControlClient::NoteResult(long rc)
 {
-    lastCallFailed_ = !reached || rc != platform::kOk;
-    lastCallTimedOut_ = reached && rc == platform::kCallTimedOut;
+    lastCallFailed_ = rc != platform::kOk;
+    lastCallTimedOut_ = rc == platform::kCallTimedOut;
     return lastCallFailed_;
 }
 
 int CServerControlClient::CallShort(long (IServerControl::*method)(short*), int neutral)
 {
     short value = 0;
-    const bool bound = connected_ && interface_;
-    return NoteResult(bound, bound ? ((*interface_).*method)(&value) : platform::kCallFailed) ? neutral : value;
+    const long rc = connected_ && interface_ ? ((*interface_).*method)(&value) : platform::kCallFailed;
+    return NoteResult(rc) ? neutral : value;
 }
 
 std::string CServerControlClient::CallText(long (IServerControl::*method)(std::u16string*), const std::string& neutral)
 {
     std::u16string value;
-    const bool bound = connected_ && interface_;
-    return NoteResult(bound, bound ? ((*interface_).*method)(&value) : platform::kCallFailed)
-               ? neutral
-               : platform::Utf16ToCp932(value);
+    const long rc = connected_ && interface_ ? ((*interface_).*method)(&value) : platform::kCallFailed;
+    return NoteResult(rc) ? neutral : platform::Utf16ToCp932(value);
 }
 
 int CServerControlClient::StartServer() { return CallShort(&IServerControl::StartServer, -1); }
 
 void CServerControlClient::StopServer()
 {
-    if (connected_ && interface_)
-        interface_->StopServer();
+    NoteResult(connected_ && interface_ ? interface_->StopServer() : platform::kCallFailed);
 }
 
 int CServerControlClient::IsRunning() { return CallShort(&IServerControl::IsRunning, 0); }

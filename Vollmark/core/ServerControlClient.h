@@ -72,8 +72,9 @@ public:
 private:
     // Step 2 of Connect: one activation into *bound; false with the reason kept.
     bool Bind(std::unique_ptr<IServerControl>* bound);
-    // Keeps what a call returned for LastCallFailed and LastCallTimedOut; whether it failed.
-    bool NoteResult(bool reached, long rc);
+    // Keeps what a call returned (kCallFailed for one that was not made, unbound) for
+    // LastCallFailed and LastCallTimedOut; whether it failed.
+    bool NoteResult(long rc);
     int CallShort(long (IServerControl::*method)(short*), int neutral);
     std::string CallText(long (IServerControl::*method)(std::u16string*), const std::string& neutral);
 

@@ -5,8 +5,6 @@
 #include "gui/QtText.h"
 #include "gui/UiFont.h"
 
-#include "SettingsSchema.h"
-
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>

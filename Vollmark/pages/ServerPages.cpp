@@ -297,7 +297,6 @@ bool CServerPage3::OnKillActive()
 CServerPage4::CServerPage4(const CControllerSettings& settings, QWidget* parent)
     : CPropertyPage("SSL/TLS (HTTPS)", parent),
       settings_(settings),
-      setting_(settings.GetSetting()),
       enableSslCheck_(NewCheck("SSL/TLSを有効にする", "enableSsl", this)),
       portEdit_(NewEdit("sslPort", this)),
       privateKey_(NewEdit("privateKey", this)),
@@ -340,7 +339,7 @@ void CServerPage4::DoDataExchange(gui::CDataExchange& dx)
 
 void CServerPage4::OnInitDialog()
 {
-    ssl_ = ReadSslSettings(setting_);
+    ssl_ = ReadSslSettings(settings_.GetSetting());
     SetText(privateKey_, ssl_.privateKey);
     SetText(password_, ssl_.password);
     SetText(certificate_, ssl_.certificate);
@@ -354,7 +353,7 @@ bool CServerPage4::OnKillActive()
     ssl_.privateKey = Text(privateKey_);
     ssl_.password = Text(password_);
     ssl_.certificate = Text(certificate_);
-    StoreSslSettings(setting_, ssl_);
+    StoreSslSettings(settings_.GetSetting(), ssl_);
     return true;
 }
 

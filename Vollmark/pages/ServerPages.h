@@ -1,10 +1,11 @@
 #pragma once
 // The four pages of the sheet "サーバ基本設定": network and keep-alive, the index file
-// names, the log files, and HTTPS. Each page edits the live "Setting" node:
-// it loads when first shown, taking its own default for a missing key, and stores every
-// one of its fields when it is left (so a page's defaults reach the file the first time it
-// is visited and the sheet ends with OK). A page never shown stores nothing. The sheet's
-// owner brackets it with a snapshot (RunSettingsSheet), so Cancel undoes what was stored.
+// names, the log files, and HTTPS. Each page edits the live "Setting" node: it loads when
+// first shown, taking the default the controller shows for a missing key
+// (common/SettingsSchema.h), and stores every one of its fields when it is left (so a
+// page's defaults reach the file the first time it is visited and the sheet ends with OK).
+// A page never shown stores nothing. The sheet's owner brackets it with a snapshot
+// (RunSettingsSheet), so Cancel undoes what was stored.
 // The settings must outlive the pages.
 //
 // Controls carry object names (given beside each member) for tests to find them.
@@ -119,7 +120,6 @@ private:
     void OnBrowse(QLineEdit* field, bool certificate);
 
     const CControllerSettings& settings_;
-    CConfigAccessor setting_;
     SslSettings ssl_;            // the check box and the port between the exchanges
     QCheckBox* enableSslCheck_;  // "enableSsl"
     QLineEdit* portEdit_;        // "sslPort"

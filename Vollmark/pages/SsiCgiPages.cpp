@@ -85,7 +85,6 @@ QLabel* NewNote(const std::string& text, QWidget* parent)
 CSIICGIPage1::CSIICGIPage1(const CControllerSettings& settings, QWidget* parent)
     : CPropertyPage("CGI設定", parent),
       settings_(settings),
-      setting_(settings.GetSetting()),
       list_(NewList("cgiList", kIconCgi,
                     {{"拡張子", kExtColumnPx}, {"ファイルヘッダ", kHeaderColumnPx},
                      {"CGI実行プログラム", kStretchedColumnPx}},
@@ -147,14 +146,14 @@ CSIICGIPage1::CSIICGIPage1(const CControllerSettings& settings, QWidget* parent)
 void CSIICGIPage1::OnInitDialog()
 {
     replace_->setEnabled(false);
-    for (const CReportRow& row : ReadCgiRows(setting_))
+    for (const CReportRow& row : ReadCgiRows(settings_.GetSetting()))
         list_->SetRow(row, false);
     list_->Rebuild(false);
 }
 
 bool CSIICGIPage1::OnKillActive()
 {
-    StoreCgiRows(setting_, list_->GetRows());
+    StoreCgiRows(settings_.GetSetting(), list_->GetRows());
     return true;
 }
 

@@ -48,7 +48,6 @@ private:
     void OnBrowse();
 
     const CControllerSettings& settings_;
-    CConfigAccessor setting_;
     CReportListCtrl* list_;   // "cgiList"
     QLineEdit* ext_;          // "fileExt"
     QLineEdit* header_;       // "fileHeader"

@@ -35,6 +35,9 @@ using testsupport::PutFile;
 
 // A program that comes up and answers within this is healthy; longer is a hang.
 constexpr auto kProgramLimit = 10s;
+// The call bound of the stalled-server tests: long enough to tell from an immediate
+// failure, short enough for a quick test.
+constexpr uint64_t kCallBoundMs = 300;
 
 bool StartsWith(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
 
@@ -221,8 +224,6 @@ TEST_F(ControllerAppTest, RestartAfterTheServerDiedStartsItAgain)
 
 TEST_F(ControllerAppTest, StalledServerKeepsItsControllerAndServesAgainWhenContinued)
 {
-    // Long enough to tell from an immediate failure, short enough for a quick test.
-    constexpr uint64_t kCallBoundMs = 300;
     CServerControlClient client(ServerSandbox::ServerProgram(), kCallBoundMs);
     ASSERT_EQ(client.Connect(), 0) << client.GetConnectError();
     ASSERT_EQ(client.StartServer(), 0);
@@ -244,8 +245,6 @@ TEST_F(ControllerAppTest, StalledServerKeepsItsControllerAndServesAgainWhenConti
 // server goes on, the polls and the next restart reach it again.
 TEST_F(ControllerAppTest, RestartWhileTheServerIsStoppedKeepsTheBinding)
 {
-    // Long enough to tell from an immediate failure, short enough for a quick test.
-    constexpr uint64_t kCallBoundMs = 300;
     CControllerApp app(ServerSandbox::ServerProgram(), kCallBoundMs);
     ASSERT_TRUE(app.InitInstance());
     const pid_t server = sandbox_.ServingProcess();
@@ -326,8 +325,9 @@ TEST_F(ControllerAppTest, UnreadableSettingsAreReportedAtStartAndKeptOnSave)
 TEST_F(ControllerAppTest, ExpandServerPathUsesTheServersRoot)
 {
     ASSERT_TRUE(app_.InitInstance());
-    EXPECT_EQ(app_.ExpandServerPath("%ServerRoot%Logs/"), RootCp932() + "Logs/");
-    EXPECT_EQ(app_.ExpandServerPath("no names"), "no names");
+    // The settings were loaded from the server's root, which the pages expand with.
+    EXPECT_EQ(app_.GetSettings().ExpandServerPath("%ServerRoot%Logs/"), RootCp932() + "Logs/");
+    EXPECT_EQ(app_.GetSettings().ExpandServerPath("no names"), "no names");
     app_.ExitInstance();
 }
 

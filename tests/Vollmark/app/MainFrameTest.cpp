@@ -31,7 +31,6 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
-#include <QTimer>
 #include <QToolBar>
 #include <QWindow>
 
@@ -181,10 +180,9 @@ TEST_F(MainFrameTest, FailedRestartFromMenuToolbarOrTraySaysWhy)
         const char* from;
         std::function<void()> restart;
     } cases[] = {
-        {"menu", [&] { Action(CControllerApp::kIdRestartServer)->trigger(); }},
-        {"toolbar", [&] {
-             QTest::mouseClick(toolBar->widgetForAction(Action(CControllerApp::kIdRestartServer)), Qt::LeftButton);
-         }},
+        {"menu", [&] { Action(CMainFrame::kIdRestartServer)->trigger(); }},
+        {"toolbar",
+         [&] { QTest::mouseClick(toolBar->widgetForAction(Action(CMainFrame::kIdRestartServer)), Qt::LeftButton); }},
         {"tray", [&] { frame_->GetTrayMenu()->actions().at(2)->trigger(); }},
     };
     for (const auto& c : cases) {
@@ -208,7 +206,7 @@ TEST_F(MainFrameTest, FailedRestartFromMenuToolbarOrTraySaysWhy)
         SaveScreenshot(box, "failed-restart-message");
         box.accept();
     });
-    Action(CControllerApp::kIdRestartServer)->trigger();
+    Action(CMainFrame::kIdRestartServer)->trigger();
     gui::SetPromptResponder(scripted);
     EXPECT_TRUE(shown);
 }

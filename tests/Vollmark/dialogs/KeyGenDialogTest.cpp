@@ -12,7 +12,6 @@
 #include "ScriptedPrompts.h"
 #include "ServerSandbox.h"
 
-#include "FreePort.h"
 #include "TempFolder.h"
 #include "TextCodec.h"
 
