@@ -412,7 +412,28 @@ def tree_lines(serialized):
 
 
 def masked_tree(serialized):
-    return [text(line.encode("cp932", errors="replace")) for line in tree_lines(serialized)]
+    lines = [text(line.encode("cp932", errors="replace")) for line in tree_lines(serialized)]
+    return sort_finished_requests(lines)
+
+
+def sort_finished_requests(lines):
+    """ThreadLogs holds requests in the order they finished, which a refused request that
+    lingers for its client's close makes depend on timing: its children are put in the
+    order of their names."""
+    try:
+        start = lines.index("  [ThreadLogs]")
+    except ValueError:
+        return lines
+    end = start + 1
+    while end < len(lines) and lines[end].startswith("    "):
+        end += 1
+    blocks = []
+    for line in lines[start + 1:end]:
+        if not line.startswith("      "):
+            blocks.append([])
+        blocks[-1].append(line)
+    blocks.sort(key=lambda block: block[0])
+    return lines[:start + 1] + [line for block in blocks for line in block] + lines[end:]
 
 
 # --- the corpus -----------------------------------------------------------------------------
@@ -607,11 +628,16 @@ def record(bin_dir, root, port, out):
         slow_context, slow_answer = slow_cgi_with_context(port, root)
         result["context while cgi runs"] = masked_tree(slow_context)
         result["slow cgi"] = [text(a) for a in slow_answer]
+        # Refused connections linger up to two seconds for their clients' close, and the
+        # statistics are published once a second.
+        time.sleep(2.5)
         context, info = read_trees(root)
         result["context after corpus"] = masked_tree(context)
         result["info after corpus"] = masked_tree(info)
         result["concurrent"] = sorted(text(a) for a in concurrent(port))
         result["close"] = sorted(text(a) for a in closes(port))
+        # The statistics are published once a second.
+        time.sleep(2.5)
         context, info = read_trees(root)
         result["info at end"] = [line for line in masked_tree(info)
                                  if not line.strip().startswith("CurrentConnection")]
@@ -625,13 +651,20 @@ def record(bin_dir, root, port, out):
     request_lines, system_lines = read_logs(root)
     lines = [text(l) for l in request_lines if l]
     sequential_count = count_of_sequential(lines)
-    result["request log (sequential part)"] = lines[:sequential_count]
+    # A connection that ends with a refusal logs its request once the client has gone,
+    # which may be after the next request: these lines are in the order of their requests.
+    result["request log (sequential part)"] = sorted(lines[:sequential_count], key=thread_number)
     result["request log (concurrent part, sorted, thread names masked)"] = sorted(
         re.sub(r"Thread_[0-9a-f]+", "Thread_*", l) for l in lines[sequential_count:])
     result["system log"] = [text(l) for l in system_lines if l]
     with open(out, "w") as f:
         json.dump(result, f, indent=1, ensure_ascii=False)
 
+
+
+def thread_number(line):
+    match = re.search(r"Thread_([0-9a-f]+)", line)
+    return int(match.group(1), 16) if match else -1
 
 
 def count_of_sequential(lines):

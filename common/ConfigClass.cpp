@@ -60,32 +60,6 @@ bool SameText(std::string_view a, std::string_view b)
            (a.empty() || (a.back() == b.back() && std::memcmp(a.data(), b.data(), a.size()) == 0));
 }
 
-unsigned char FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
-
-// platform::_mbsicmp(a, b) == 0 without copying either text: single-byte characters fold,
-// a double-byte character matches only itself.
-bool EqualIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::string_view::size_type i = 0; i < a.size();) {
-        const unsigned char ca = static_cast<unsigned char>(a[i]);
-        const unsigned char cb = static_cast<unsigned char>(b[i]);
-        const bool doubleA = platform::IsLeadByte(ca) && i + 1 < a.size();
-        const bool doubleB = platform::IsLeadByte(cb) && i + 1 < b.size();
-        if (doubleA || doubleB) {
-            if (ca != cb || a[i + 1] != b[i + 1])
-                return false;
-            i += 2;
-        } else {
-            if (FoldAscii(ca) != FoldAscii(cb))
-                return false;
-            ++i;
-        }
-    }
-    return true;
-}
-
 // A path given as a prefix and a rest, resolved as the two joined. Prepared before the
 // tree's lock is taken: the common prefix ("Setting::", "Threads::Thread_0001::") is walked
 // in place, any other is joined once here.
@@ -226,7 +200,7 @@ std::string AppendPathSeparator(const std::string& path)
 int CConfigNode::FindLeaf(std::string_view key, int ignoreCase) const
 {
     for (size_t i = 0; i < leaves_.size(); ++i) {
-        if (ignoreCase ? EqualIgnoringCase(leaves_[i].key, key) : SameText(leaves_[i].key, key))
+        if (ignoreCase ? platform::EqualsIgnoringCase(leaves_[i].key, key) : SameText(leaves_[i].key, key))
             return static_cast<int>(i);
     }
     return -1;
@@ -739,4 +713,11 @@ void CConfigClass::SetValueFilter(std::unique_ptr<CConfigValueFilter> filter)
 {
     ShapeLock lock(*this);
     filter_ = std::move(filter);
+}
+
+std::string CConfigClass::FilterValue(std::string_view key, std::string_view value)
+{
+    // The filter is called with the tree's lock held, as every read calls it.
+    std::shared_lock<const platform::CSharedCriticalSection> lock(*this);
+    return filter_ ? filter_->Filter(key, value) : std::string(value);
 }

@@ -244,6 +244,10 @@ public:
 
     // Takes ownership; the previous filter is deleted.
     void SetValueFilter(std::unique_ptr<CConfigValueFilter> filter);
+    // What a read of a leaf holding `value` under `key` gives: the filter's result, or the
+    // value itself when the tree has no filter. For a reader that keeps stored values and
+    // must see them as a read would at the moment it uses them.
+    std::string FilterValue(std::string_view key, std::string_view value);
 
     // Rises with every step that may change the tree, as the step begins or within it:
     // what a reader derived from the tree after reading this still holds while it stays.

@@ -43,6 +43,28 @@ int _mbscmp(const std::string& a, const std::string& b) { return Compare(a, b, f
 
 int _mbsicmp(const std::string& a, const std::string& b) { return Compare(a, b, true); }
 
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::string_view::size_type i = 0; i < a.size();) {
+        const unsigned char ca = static_cast<unsigned char>(a[i]);
+        const unsigned char cb = static_cast<unsigned char>(b[i]);
+        // Equal lengths: a byte that starts a double-byte character in one text does so in
+        // the other when the two agree there.
+        if (IsLeadByte(ca) && i + 1 < a.size()) {
+            if (ca != cb || a[i + 1] != b[i + 1])
+                return false;
+            i += 2;
+        } else {
+            if (FoldAscii(ca) != FoldAscii(cb))
+                return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
 std::string::size_type _mbsstr(const std::string& haystack, const std::string& needle,
                                std::string::size_type from)
 {
@@ -76,7 +98,7 @@ std::string::size_type _mbsrchr(const std::string& s, unsigned char c)
     return found;
 }
 
-int Atoi(const std::string& text)
+int Atoi(std::string_view text)
 {
     std::string::size_type i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))

@@ -210,7 +210,7 @@ std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& 
     if (path.IsDirectory())
         return std::make_unique<CDirectoryResponse>(core_, threadView, request, path);
     // Read once for both: most requests are for plain files on paths that run nothing.
-    if (path.Exists() && schema::kEnableSsiCgi.ReadIn(path.GetOptions()) != 0) {
+    if (path.Exists() && path.Entry().enableSsiCgi.Read() != 0) {
         if (std::unique_ptr<CResponse> response = CheckCGI(threadView, request, path))
             return response;
         if (std::unique_ptr<CResponse> response = CheckSSI(threadView, request, path))
@@ -228,7 +228,7 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
     // RFC 9110 5.1: field names are case-insensitive.
     const std::string host = request.GetHeader("Host");
     threadView.SetString("TargetHost", host);
-    const CRequestPath path(request.GetObject(), host, core_->GetSettingAccessor());
+    const CRequestPath path(request.GetObject(), host, core_->GetSettingsSnapshot());
     CBandWidthLimiter limiter(&core_->GetBandWidthManager(), peer, threadView.GetString("ThreadName", ""));
     const int keepAlive = platform::_mbsicmp(request.GetHeader("Connection"), "keep-alive") == 0 ? 1 : 0;
 
@@ -290,7 +290,7 @@ std::unique_ptr<CResponse> CRequestDriver::DispatchMethod(const CConfigAccessor&
     // The access checks read the Options node before, so a read skipped here creates nothing.
     const bool propfind = method == "PROPFIND";
     if ((propfind || method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK") &&
-        schema::kEnableWebDav.ReadIn(path.GetOptions()) != 0) {
+        path.Entry().enableWebDav.Read() != 0) {
         if (propfind)
             return std::make_unique<CDAVPropfindResponse>(core_, threadView, request, path);
         throw CServerFatalException{"サポートしていません"};
@@ -299,7 +299,7 @@ std::unique_ptr<CResponse> CRequestDriver::DispatchMethod(const CConfigAccessor&
     const bool remove = method == "DELETE";
     if (!put && !remove && method != "COPY" && method != "MOVE")
         return nullptr;
-    if (schema::kEnableWrite.ReadIn(path.GetOptions()) == 0)
+    if (path.Entry().enableWrite.Read() == 0)
         return nullptr;
     if (put)
         return std::make_unique<CFilePutResponse>(core_, threadView, request, path);
@@ -328,10 +328,8 @@ std::unique_ptr<CResponse> CRequestDriver::CheckSSI(const CConfigAccessor& threa
                                                     const CRequestPath& path)
 {
     const std::string extension = GetFileExtension(path.GetLocalPath());
-    std::vector<CConfigLeaf> extensions;
-    core_->GetSettingAccessor().GetSubAccessor(schema::kSsi.path).GetLeaves(extensions);
-    for (const CConfigLeaf& listed : extensions)
-        if (platform::_mbsicmp(extension, listed.value) == 0)
+    for (const std::string& listed : path.Settings().SsiExtensions())
+        if (platform::_mbsicmp(extension, listed) == 0)
             return std::make_unique<CSSIResponse>(core_, threadView, request, path, state_);
     return nullptr;
 }
@@ -392,7 +390,7 @@ void CRequestDriver::ReceiveBody(const CConfigAccessor& threadView, const CHttpR
     int64_t remaining = total;
     // The receive limit governs only the loop below: without a body it is not looked up.
     if (remaining > 0)
-        limiter.SetRecvLimiting(schema::kEnableBandWidthLimit.ReadIn(path.GetOptions()));
+        limiter.SetRecvLimiting(path.Entry().enableBandWidthLimit.Read());
     CByteBuffer buffer;
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);
@@ -457,7 +455,7 @@ void CRequestDriver::SendBody(const CConfigAccessor& threadView, const CRequestP
     threadView.SetString("Info", "データの送信を開始しています...");
     connection_.Arm(0);
     CTimeoutGuard guard(&connection_);
-    limiter.SetSendLimiting(schema::kEnableBandWidthLimit.ReadIn(path.GetOptions()));
+    limiter.SetSendLimiting(path.Entry().enableBandWidthLimit.Read());
     CByteBuffer buffer(kSendChunk);
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);

@@ -21,6 +21,7 @@
 #include "core/ContextTree.h"
 #include "core/MimeMaps.h"
 #include "core/ServerLog.h"
+#include "core/SettingsSnapshot.h"
 #include "net/FastListener.h"
 #include "thread/TimeoutWatcher.h"
 #include "thread/WorkerThread.h"
@@ -100,6 +101,10 @@ public:
     // The settings every request reads, built once before the core thread starts; valid
     // for the core's life, and read by any thread without a lock.
     const CCoreSettings& GetCoreSettings() const { return *coreSettings_; }
+    // The settings as a request reads them: a snapshot of the settings tree as it stands
+    // now, taken anew when the tree's write count has moved since the last one. Never
+    // null; thread-safe. The caller must not hold the settings tree's lock.
+    std::shared_ptr<const CSettingsSnapshot> GetSettingsSnapshot();
 
     // The MIME and icon maps, loaded at the start (a change of the settings takes effect at
     // the next start) and never changed: any thread may look up with FindMimeType; a
@@ -165,6 +170,8 @@ private:
     std::atomic<int> requestCounter_{0};
     std::shared_ptr<const CMimeMaps> mimeMaps_;
     std::unique_ptr<const CCoreSettings> coreSettings_;
+    std::mutex snapshotLock_;
+    std::shared_ptr<const CSettingsSnapshot> snapshot_;  // under snapshotLock_
     CBandWidthManager bandWidth_;
     CFastListener listener_;
     CContextTree context_;

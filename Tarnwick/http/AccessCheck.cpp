@@ -11,13 +11,11 @@
 
 #include "CRuntime.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 namespace {
-
-// The accounts, from the root of the settings tree.
-const std::string kAccountsNode = "Setting::" + std::string(schema::kEnabledUsers.path);
 
 std::unique_ptr<CSystemResponse> Refuse(CServerCore* core, const CConfigAccessor& threadView,
                                         const std::string& info, int code)
@@ -31,15 +29,6 @@ bool MatchesAny(const std::vector<std::string>& patterns, const std::string& add
         if (WildcardMatchNoCase(pattern, address))
             return true;
     return false;
-}
-
-// The stored value of a node's first leaf with this exact key, or "".
-std::string StoredValue(const std::vector<CConfigLeaf>& leaves, std::string_view key)
-{
-    for (const CConfigLeaf& leaf : leaves)
-        if (leaf.key == key)
-            return leaf.value;
-    return "";
 }
 
 // RFC 9110 5.6.4: inside a quoted-string '"' and '\' travel as quoted-pairs and control
@@ -75,11 +64,11 @@ std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAcc
                                              const CHttpRequest& request, const CRequestPath& path,
                                              const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer)
 {
-    const CConfigAccessor options = path.GetOptions();
+    const CSettingsSnapshot::PathEntry& entry = path.Entry();
     if (secure == 1) {
-        if (schema::kAcceptHttps.ReadIn(options) == 0)
+        if (entry.acceptHttps.Read() == 0)
             return Refuse(core, threadView, "HTTPS からのアクセスは、許可されていません", 403);
-    } else if (schema::kAcceptHttp.ReadIn(options) == 0) {
+    } else if (entry.acceptHttp.Read() == 0) {
         return Refuse(core, threadView, "HTTP からのアクセスは、許可されていません", 403);
     }
 
@@ -89,8 +78,7 @@ std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAcc
     if (limiter.IsHostOverLimit() == 1)
         return Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
 
-    // The option is looked up only for a hidden path, the rare case.
-    if (path.IsHidden() == 1 && schema::kEnableHiddenFile.ReadIn(options) == 0)
+    if (path.IsHidden() == 1 && entry.enableHiddenFile.Read() == 0)
         return Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
 
     return Authenticate(core, threadView, request, path);
@@ -98,38 +86,35 @@ std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAcc
 
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
 {
-    const CConfigAccessor entry = path.GetEntry();
-    CConfigReadLock lock(entry);
-    if (schema::kEnableHostKick.Read(entry) == 0)
+    const CSettingsSnapshot::PathEntry& entry = path.Entry();
+    if (entry.enableHostKick.Read() == 0)
         return 0;
 
     const std::string address = peer.ToString();
-    if (MatchesAny(entry.GetSubAccessor(schema::kKickDenied.path).GetLeafValues(), address))
+    if (MatchesAny(entry.kickDenied, address))
         return 1;
-    if (MatchesAny(entry.GetSubAccessor(schema::kKickAccept.path).GetLeafValues(), address))
+    if (MatchesAny(entry.kickAccept, address))
         return 0;
     return 1;
+}
+
+bool IsAuthenticated(const CHttpRequest& request, const CRequestPath& path)
+{
+    const CSettingsSnapshot::PathEntry& entry = path.Entry();
+    if (entry.enableAuthenticate.Read() == 0)
+        return true;
+    std::string user = request.GetUser();
+    if (entry.enableWebDav.Read() != 0)
+        user = StripDomain(user);
+    return FindUser(user, request.GetPasswd(), path) == 1;
 }
 
 std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
                                               const CHttpRequest& request, const CRequestPath& path)
 {
-    const CConfigAccessor entry = path.GetEntry();
-    const CConfigAccessor options = path.GetOptions();
-    std::string realm;
-    {
-        CConfigReadLock lock(entry);
-        if (schema::kEnableAuthenticate.ReadIn(options) == 0)
-            return nullptr;
-
-        std::string user = request.GetUser();
-        if (schema::kEnableWebDav.ReadIn(options) != 0)
-            user = StripDomain(user);
-        if (FindUser(user, request.GetPasswd(), path) == 1)
-            return nullptr;
-        realm = schema::kInfo.Read(entry);
-    }
-
+    if (IsAuthenticated(request, path))
+        return nullptr;
+    const std::string realm = path.Entry().info.ReadCopy();
     std::unique_ptr<CSystemResponse> response = Refuse(core, threadView, "認証が必要です", 401);
     response->GetResponseInfo().GetSubAccessor("Options").SetString("WWW-Authenticate",
                                                                     "Basic realm=" + QuotedString(realm));
@@ -138,27 +123,11 @@ std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAc
 
 int FindUser(const std::string& user, const std::string& password, const CRequestPath& path)
 {
-    const CConfigAccessor entry = path.GetEntry();
-    CConfigReadLock lock(entry);
-
-    bool listed = false;
-    for (const std::string& name : entry.GetSubAccessor(schema::kUsers.path).GetLeafValues())
-        if (name == user) {
-            listed = true;
-            break;
-        }
-    if (!listed)
+    const std::vector<std::string>& users = path.Entry().users;
+    if (std::find(users.begin(), users.end(), user) == users.end())
         return 0;
-
-    const CConfigAccessor accounts = entry.GetTree()->GetAccessor(kAccountsNode);
-    std::vector<std::string> names;
-    accounts.GetSections(names);
-    for (const std::string& name : names) {
-        std::vector<CConfigLeaf> leaves;
-        accounts.GetSubAccessor(name).GetLeaves(leaves);
-        if (StoredValue(leaves, schema::kUserName.path) == user &&
-            StoredValue(leaves, schema::kUserPassword.path) == password)
+    for (const CSettingsSnapshot::Account& account : path.Settings().Accounts())
+        if (account.user == user && account.password == password)
             return 1;
-    }
     return 0;
 }

@@ -7,9 +7,8 @@
 //
 // A refusal is a new CSystemResponse (code and Info text; Detail "詳細情報はありません。")
 // returned to the caller, who owns it; null means the request may go on. Nothing is
-// thrown but what making the refusal throws (std::bad_alloc). The settings are read
-// through the path's entry, whose tree's lock is taken for each batch of reads and
-// released before a response is made.
+// thrown but what making the refusal throws (std::bad_alloc). The settings are read from
+// the snapshot the path was resolved on.
 
 #include "ConfigAccessor.h"
 
@@ -44,12 +43,16 @@ std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAcc
 // (WildcardMatchNoCase), so an empty Accept list refuses everyone.
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer);
 
-// Null when option EnableAuthenticate is 0 or the request's credentials pass FindUser;
-// otherwise the refusal 401 "認証が必要です" whose ResponseInfo carries
-// WWW-Authenticate: Basic realm="<the entry's Info leaf>" (RFC 9110 11.6.1), the realm
-// quoted so that no settings value can end the string or the header line. With option
+// Whether the request may use the path's entry as far as authentication goes: option
+// EnableAuthenticate is 0, or the request's credentials pass FindUser. With option
 // EnableWebDAV on, a user name "DOMAIN\user" counts as "user" (the text after the first
 // backslash).
+bool IsAuthenticated(const CHttpRequest& request, const CRequestPath& path);
+
+// Null when IsAuthenticated;
+// otherwise the refusal 401 "認証が必要です" whose ResponseInfo carries
+// WWW-Authenticate: Basic realm="<the entry's Info leaf>" (RFC 9110 11.6.1), the realm
+// quoted so that no settings value can end the string or the header line.
 std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
                                               const CHttpRequest& request, const CRequestPath& path);
 

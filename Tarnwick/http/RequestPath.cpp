@@ -55,11 +55,15 @@ std::vector<std::string> SplitSegments(const std::string& path)
     return segments;
 }
 
-bool HasParentSegment(const std::string& path)
+bool HasParentSegment(std::string_view path)
 {
-    for (const std::string& segment : SplitSegments(path))
-        if (segment == "..")
+    // Only ".." as a whole segment climbs.
+    for (std::string_view::size_type at = path.find(".."); at != std::string_view::npos; at = path.find("..", at + 1)) {
+        const bool startsSegment = at == 0 || path[at - 1] == '/';
+        const bool endsSegment = at + 2 == path.size() || path[at + 2] == '/';
+        if (startsSegment && endsSegment)
             return true;
+    }
     return false;
 }
 
@@ -73,79 +77,89 @@ bool HasControlByte(const std::string& text)
     return false;
 }
 
+// A request without a Host header is served by the entries whose pattern matches this.
+const std::string kAnyHost = "*";
+
 // RFC 9110 7.2: Host is uri-host [":" port]; the pattern is matched against all of it.
-bool ServesHost(const std::string& pattern, const std::string& host)
+bool ServesHost(std::string_view pattern, const std::string& host)
 {
-    return pattern == "*" || WildcardMatchNoCase(pattern, host) != 0;
+    return pattern == "*" || WildcardMatchNoCase(std::string(pattern), host) != 0;
 }
 
 // A plain prefix test without regard to case; the object /dir also reaches the prefix /dir/.
-bool MatchesPrefix(const std::string& object, const std::string& prefix)
+bool MatchesPrefix(std::string_view object, std::string_view prefix)
 {
     if (object.size() >= prefix.size())
-        return platform::_mbsicmp(object.substr(0, prefix.size()), prefix) == 0;
-    return object.size() + 1 == prefix.size() && platform::_mbsicmp(object + "/", prefix) == 0;
+        return platform::EqualsIgnoringCase(object.substr(0, prefix.size()), prefix);
+    return object.size() + 1 == prefix.size() && prefix.back() == '/' &&
+           platform::EqualsIgnoringCase(object, prefix.substr(0, object.size()));
 }
 
 }  // namespace
 
-CRequestPath::CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings)
-    : settingsView_(settings), object_(object), targetHost_(host)
+CRequestPath::CRequestPath(const std::string& object, const std::string& host,
+                           std::shared_ptr<const CSettingsSnapshot> settings)
+    : settings_(std::move(settings)), object_(object), targetHost_(host)
 {
     ResolvePath();
 }
 
+CRequestPath::CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings)
+    : CRequestPath(object, host, std::make_shared<const CSettingsSnapshot>(settings))
+{
+}
+
+CConfigAccessor CRequestPath::GetEntry() const
+{
+    return settings_->GetSettings().GetSubAccessor(schema::kPath.path).GetSubAccessor(entry_->name);
+}
+
 void CRequestPath::ResolvePath()
 {
-    pathListView_ = settingsView_.GetSubAccessor(schema::kPath.path);
-    indexListView_ = settingsView_.GetSubAccessor(schema::kIndex.path);
-    CConfigReadLock lock(settingsView_);
-
-    std::vector<std::string> entries;
-    pathListView_.GetSections(entries);
+    const std::vector<CSettingsSnapshot::PathEntry>& entries = settings_->PathEntries();
     if (entries.empty())
         throw CServerFatalException{"パス設定が存在しません、設定してください！"};
 
-    // Each entry's keys are read once: the lock holds the tree still until the end.
+    // Nearly every value is stored as it is read; a filtered one is read once here.
     struct Candidate {
-        CConfigAccessor view;
-        std::string hostPattern;
-        std::string prefix;
+        const CSettingsSnapshot::PathEntry* entry;
+        std::string_view hostPattern;
+        std::string_view prefix;
+        std::string hostScratch;
+        std::string prefixScratch;
     };
-    const std::string host = targetHost_.empty() ? "*" : targetHost_;
+    const std::string& host = targetHost_.empty() ? kAnyHost : targetHost_;
     std::vector<Candidate> forHost;
-    for (const std::string& name : entries) {
-        CConfigAccessor view = pathListView_.GetSubAccessor(name);
-        std::string pattern = schema::kVirtualHost.Read(view);
-        if (ServesHost(pattern, host))
-            forHost.push_back({std::move(view), std::move(pattern), std::string()});
+    forHost.reserve(entries.size());
+    for (const CSettingsSnapshot::PathEntry& entry : entries) {
+        forHost.emplace_back();
+        Candidate& candidate = forHost.back();
+        candidate.entry = &entry;
+        candidate.hostPattern = entry.virtualHost.Read(candidate.hostScratch);
+        if (!ServesHost(candidate.hostPattern, host))
+            forHost.pop_back();
     }
     if (forHost.empty())
         throw CServerFatalException{"あなたのアクセスしたホスト名(URL)は、このサーバの管理下ではありません"};
 
-    std::vector<const Candidate*> longest;
+    const Candidate* chosen = nullptr;
     std::string::size_type prefixLength = 0;
     for (Candidate& candidate : forHost) {
-        candidate.prefix = schema::kServerPath.Read(candidate.view);
+        candidate.prefix = candidate.entry->serverPath.Read(candidate.prefixScratch);
         if (!MatchesPrefix(object_, candidate.prefix))
             continue;
-        if (longest.empty() || candidate.prefix.size() > prefixLength) {
-            longest.clear();
+        // The longest prefix wins; among those, the most specific host pattern; on equal
+        // lengths, the first stored.
+        if (!chosen || candidate.prefix.size() > prefixLength ||
+            (candidate.prefix.size() == prefixLength && candidate.hostPattern.size() > chosen->hostPattern.size())) {
+            chosen = &candidate;
             prefixLength = candidate.prefix.size();
-        } else if (candidate.prefix.size() < prefixLength) {
-            continue;
         }
-        longest.push_back(&candidate);
     }
-    if (longest.empty())
+    if (!chosen)
         throw CServerFatalException{"あなたのアクセスしたURLは、このサーバの管理下ではありません"};
 
-    // The most specific host pattern wins; on equal lengths, the first stored.
-    const Candidate* chosen = longest.front();
-    for (const Candidate* candidate : longest)
-        if (candidate->hostPattern.size() > chosen->hostPattern.size())
-            chosen = candidate;
-    entryView_ = chosen->view;
+    entry_ = chosen->entry;
     // The chosen entry's own prefix: several survivors share the prefix's length, not its
     // spelling.
     MapLocalPath(chosen->prefix);
@@ -155,35 +169,42 @@ void CRequestPath::ResolvePath()
         ReadFolderType();
 }
 
-void CRequestPath::MapLocalPath(const std::string& serverPath)
+void CRequestPath::MapLocalPath(std::string_view serverPath)
 {
-    const std::string forward = schema::kForward.Read(entryView_);
+    std::string scratch;
+    const std::string_view forward = entry_->forward.Read(scratch);
     const std::string::size_type s = serverPath.size();
     const std::string::size_type o = object_.size();
     if (!forward.empty()) {
         // The Forward value is a URL of the administrator's and goes out as stored.
-        redirectLocation_ = o > s ? forward + EscapeUrl(object_.substr(s)) : forward;
+        redirectLocation_.assign(forward);
+        if (o > s)
+            redirectLocation_ += EscapeUrl(object_.substr(s));
         redirect_ = 1;
         return;
     }
 
-    std::string root = schema::kLocalPath.Read(entryView_);
+    const std::string_view root = entry_->localPath.Read(scratch);
     // An empty LocalPath would put the file system's root under the entry: it serves nothing.
     if (root.empty())
         return;
-    if (root.back() != '/')
-        root += '/';
+    const bool rootHasSlash = root.back() == '/';
 
     if (o > s) {
-        std::string rest = object_.substr(s);
+        std::string_view rest = std::string_view(object_).substr(s);
         // Joined with exactly one '/', whether or not LocalPath or the prefix ends in one.
-        rest.erase(0, rest.find_first_not_of('/'));
+        const std::string_view::size_type first = rest.find_first_not_of('/');
+        rest.remove_prefix(first == std::string_view::npos ? rest.size() : first);
         // The prefix is cut by length, so "/doc.." under the prefix "/doc" leaves "..":
         // nothing may climb out of the entry's folder.
         if (HasParentSegment(rest))
             return;
-        relativePath_ = rest;
-        localPath_ = root + rest;
+        relativePath_.assign(rest);
+        localPath_.reserve(root.size() + 1 + rest.size() + 1);
+        localPath_.assign(root);
+        if (!rootHasSlash)
+            localPath_ += '/';
+        localPath_ += rest;
         if (localPath_.back() == '/') {
             directory_ = 1;
             return;
@@ -204,27 +225,30 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
             relativePath_ += '/';
         }
     } else if (o == s) {
-        localPath_ = root;
+        localPath_.assign(root);
+        if (!rootHasSlash)
+            localPath_ += '/';
         directory_ = 1;
     } else {
         // The object is the prefix without its final '/'.
         redirect_ = 1;
         directory_ = 1;
-        redirectLocation_ = EscapeUrl(serverPath);
-        localPath_ = root;
+        redirectLocation_ = EscapeUrl(std::string(serverPath));
+        localPath_.assign(root);
+        if (!rootHasSlash)
+            localPath_ += '/';
     }
 }
 
 void CRequestPath::FindIndexDocument()
 {
-    std::vector<std::string> keys;
-    indexListView_.GetKeys(keys);
-    for (const std::string& key : keys) {
-        const std::string name = indexListView_.GetString(key, "");
-        if (GetPathType(localPath_ + name) == 1) {
+    std::string scratch;
+    for (const CSettingsSnapshot::Text& index : settings_->IndexNames()) {
+        const std::string_view name = index.Read(scratch);
+        if (GetPathType(localPath_ + std::string(name)) == 1) {
             redirect_ = 1;
             // Bare, so the client resolves it against the folder's URL.
-            redirectLocation_ = EscapeUrl(name);
+            redirectLocation_ = EscapeUrl(std::string(name));
             // A file inside it: the folder is there.
             localType_ = 2;
             return;
@@ -266,22 +290,12 @@ int CRequestPath::HoldsEntryFolder() const
     platform::FileStatus status;
     const bool realFolder =
         platform::GetFileStatus(target, status) && !status.isLink && status.kind == platform::PathKind::Directory;
-    // Taken in one step, so that no file is looked at under the settings lock.
-    std::vector<std::string> folders;
-    {
-        CConfigReadLock lock(settingsView_);
-        std::vector<std::string> entries;
-        pathListView_.GetSections(entries);
-        for (const std::string& name : entries) {
-            const CConfigAccessor entry = pathListView_.GetSubAccessor(name);
-            if (!schema::kForward.Read(entry).empty())
-                continue;
-            std::string folder = WithoutTrailingSlash(schema::kLocalPath.Read(entry));
-            if (!folder.empty())
-                folders.push_back(std::move(folder));
-        }
-    }
-    for (const std::string& folder : folders) {
+    for (const CSettingsSnapshot::PathEntry& entry : settings_->PathEntries()) {
+        if (!entry.forward.ReadCopy().empty())
+            continue;
+        const std::string folder = WithoutTrailingSlash(entry.localPath.ReadCopy());
+        if (folder.empty())
+            continue;
         // Spelled below the target: a link named by the path counts too.
         if (folder == target || folder.compare(0, target.size() + 1, target + '/') == 0)
             return 1;

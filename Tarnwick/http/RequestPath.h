@@ -7,19 +7,24 @@
 
 #include "ConfigAccessor.h"
 #include "SettingsSchema.h"
+#include "core/SettingsSnapshot.h"
 
+#include <memory>
 #include <string>
 
 class CRequestPath {
 public:
     // ResolvePath. `object` is the request's decoded, normalised path; `host` the Host
-    // header's value as sent ("" when there was none); `settings` an accessor on
-    // "Setting" whose tree outlives this object and its copies. Holds the tree's lock
-    // while it chooses the entry and tests the file system. The local path's status is
-    // read here, once: Exists and IsHidden answer from it, so the answers of one request
-    // (and of the copies its responses keep) agree with each other and with the mapping,
-    // as of this moment. Throws CServerFatalException when there is no path entry, none
-    // for the host, or none for the object.
+    // header's value as sent ("" when there was none); `settings` the settings as the
+    // request reads them (the core's current snapshot), kept by this object and its copies.
+    // The local path's status is read here, once: Exists and IsHidden answer from it, so
+    // the answers of one request (and of the copies its responses keep) agree with each
+    // other and with the mapping, as of this moment. Throws CServerFatalException when
+    // there is no path entry, none for the host, or none for the object.
+    CRequestPath(const std::string& object, const std::string& host,
+                 std::shared_ptr<const CSettingsSnapshot> settings);
+    // The same on a snapshot taken now of `settings` (an accessor on "Setting" whose tree
+    // outlives this object and its copies).
     CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings);
     virtual ~CRequestPath() = default;
     CRequestPath(const CRequestPath&) = default;
@@ -36,9 +41,14 @@ public:
     // removes files must refuse "".
     const std::string& GetLocalPath() const { return localPath_; }
     const std::string& GetTargetHost() const { return targetHost_; }
-    // The chosen entry's node, and its Options node.
-    CConfigAccessor GetEntry() const { return entryView_; }
-    CConfigAccessor GetOptions() const { return entryView_.GetSubAccessor(schema::kOptions); }
+    // The chosen entry as the snapshot holds it, and the snapshot; valid as long as this
+    // object or a copy of it.
+    const CSettingsSnapshot::PathEntry& Entry() const { return *entry_; }
+    const CSettingsSnapshot& Settings() const { return *settings_; }
+    const std::shared_ptr<const CSettingsSnapshot>& GetSettingsSnapshot() const { return settings_; }
+    // The chosen entry's node in the settings tree, and its Options node.
+    CConfigAccessor GetEntry() const;
+    CConfigAccessor GetOptions() const { return GetEntry().GetSubAccessor(schema::kOptions); }
 
     // 1 for a redirect, or when a file or folder existed at the local path when it was
     // resolved; else 0. An object whose mapping would leave the entry's folder never
@@ -55,21 +65,19 @@ public:
     // moving or replacing it would leave that entry serving nothing. Another entry's
     // folder counts however it is spelled or linked; a symbolic link named by the path is
     // removed as itself and counts only when an entry's LocalPath is spelled through it.
-    // Reads the settings under their lock, then the file system.
+    // Reads the file system.
     int HoldsEntryFolder() const;
 
 private:
     void ResolvePath();
-    // Steps of ResolvePath, under the tree's lock.
-    void MapLocalPath(const std::string& serverPath);
+    // Steps of ResolvePath.
+    void MapLocalPath(std::string_view serverPath);
     void FindIndexDocument();
     // Sets localType_ for a local path ending in '/' that is not known to be a folder yet.
     void ReadFolderType();
 
-    CConfigAccessor settingsView_;
-    CConfigAccessor pathListView_;
-    CConfigAccessor indexListView_;
-    CConfigAccessor entryView_;
+    std::shared_ptr<const CSettingsSnapshot> settings_;
+    const CSettingsSnapshot::PathEntry* entry_ = nullptr;  // in *settings_
     std::string object_;
     std::string localPath_;
     std::string relativePath_;  // the part of localPath_ below the entry's LocalPath

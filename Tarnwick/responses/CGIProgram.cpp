@@ -133,7 +133,7 @@ void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const C
     const std::string remoteAddress = threadView.GetString("Host", "");
     // Only credentials that the path entry checked name a user.
     const bool authenticated =
-        schema::kEnableAuthenticate.ReadIn(path.GetOptions()) != 0 && !request.GetUser().empty();
+        path.Entry().enableAuthenticate.Read() != 0 && !request.GetUser().empty();
 
     // Gathered first: the view's lock is not held over other trees or a name lookup.
     std::vector<std::pair<const char*, std::string>> variables;

@@ -276,7 +276,7 @@ CDirectoryResponse::CDirectoryResponse(CServerCore* core, const CConfigAccessor&
                                        const CHttpRequest& request, const CRequestPath& path)
     : CNormalResponse(core, threadView, request, path)
 {
-    if (schema::kEnableIndex.ReadIn(path_.GetOptions()) == 0) {
+    if (path_.Entry().enableIndex.Read() == 0) {
         ReplaceWithStatusPage(kIndexRefused, 403);
         return;
     }
@@ -405,7 +405,7 @@ void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>* directories,
     for (std::vector<ListingRecord>* records : {directories, files})
         if (records)
             records->clear();
-    const bool showHidden = schema::kEnableHiddenFile.ReadIn(path_.GetOptions()) != 0;
+    const bool showHidden = path_.Entry().enableHiddenFile.Read() != 0;
     platform::DirectorySearch search(path_.GetLocalPath() + "*.*");
     platform::DirectoryEntry entry;
     while (search.Next(entry)) {

@@ -188,7 +188,7 @@ void CFileMoveResponse::Build()
         return;
     }
 
-    const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), settingsView_);
+    const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), path_.GetSettingsSnapshot());
     if (target.HoldsControlByte()) {
         ReplaceWithStatusPage(kMalformedUrl, 400);
         return;

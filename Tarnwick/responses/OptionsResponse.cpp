@@ -36,9 +36,8 @@ void COptionsResponse::Build()
     responseHeaderView_.SetString("Dav", "1");
     responseHeaderView_.SetString("MS-Author-Via", "DAV");
     responseHeaderView_.SetString("Public", kAllMethods);
-    const CConfigAccessor options = path_.GetOptions();
     responseHeaderView_.SetString(
         "Allow", AllowedMethods(request_.GetUrl() == "*", path_.Exists() != 0,
-                                schema::kEnableWrite.ReadIn(options) != 0,
-                                schema::kEnableWebDav.ReadIn(options) != 0));
+                                path_.Entry().enableWrite.Read() != 0,
+                                path_.Entry().enableWebDav.Read() != 0));
 }

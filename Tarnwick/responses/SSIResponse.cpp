@@ -218,7 +218,7 @@ std::string CSSIResponse::ResolveIncludedFile(const std::string& value) const
     if (value.empty() || value[0] == '/')
         return "";
     // Neither '/' nor '.' is ever the second byte of a Shift-JIS character.
-    const bool hiddenAllowed = schema::kEnableHiddenFile.ReadIn(path_.GetOptions()) != 0;
+    const bool hiddenAllowed = path_.Entry().enableHiddenFile.Read() != 0;
     // The names without "." and empty ones, as a URL below the document's folder.
     std::string url;
     for (std::string::size_type start = 0; start <= value.size();) {
@@ -239,7 +239,7 @@ std::string CSSIResponse::ResolveIncludedFile(const std::string& value) const
     // (a protected folder inside this one): its checks hold for the include too.
     const std::string& current = request_.GetObject();
     const std::string folderUrl = current.substr(0, current.rfind('/') + 1);
-    const CRequestPath target(folderUrl + url, path_.GetTargetHost(), core_->GetSettingAccessor());
+    const CRequestPath target(folderUrl + url, path_.GetTargetHost(), path_.GetSettingsSnapshot());
     return MayRequest(target) ? path : "";
 }
 
@@ -270,7 +270,7 @@ std::string CSSIResponse::ResolveVirtualAttribute(const std::string& value) cons
         const std::string folder = slash == std::string::npos ? "/" : current.substr(0, slash + 1);
         object = folder + NormalizeUrlPath("/" + value).substr(1);
     }
-    const CRequestPath target(object, path_.GetTargetHost(), core_->GetSettingAccessor());
+    const CRequestPath target(object, path_.GetTargetHost(), path_.GetSettingsSnapshot());
     if (target.Exists() != 1 || !MayRequest(target))
         return "";
     // include, fsize and flastmod read a file: a folder or a forward entry has none.
@@ -280,17 +280,15 @@ std::string CSSIResponse::ResolveVirtualAttribute(const std::string& value) cons
 
 bool CSSIResponse::MayRequest(const CRequestPath& target) const
 {
-    const CConfigAccessor options = target.GetOptions();
+    const CSettingsSnapshot::PathEntry& entry = target.Entry();
     const bool secure = threadView_.GetString("Protocol", "") == "https";
-    if ((secure ? schema::kAcceptHttps : schema::kAcceptHttp).ReadIn(options) == 0)
+    if ((secure ? entry.acceptHttps : entry.acceptHttp).Read() == 0)
         return false;
     if (CheckHostKick(target, CIPv4Address(threadView_.GetString("Host", ""))) == 1)
         return false;
-    if (schema::kEnableHiddenFile.ReadIn(options) == 0 && target.IsHidden() == 1)
+    if (entry.enableHiddenFile.Read() == 0 && target.IsHidden() == 1)
         return false;
-    // The refusal is built on a node of its own: this request's answer stays as it is.
-    CConfigClass scratch;
-    return Authenticate(core_, scratch.GetAccessor("Thread"), request_, target) == nullptr;
+    return IsAuthenticated(request_, target);
 }
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
