@@ -423,6 +423,46 @@ CConfigNode& CConfigNode::AppendChild(std::string_view name)
     return children_.back();
 }
 
+CConfigNode& CConfigNode::AppendChild(CConfigNode child)
+{
+    children_.push_back(std::move(child));
+    return children_.back();
+}
+
+void CConfigNode::SetLeafAt(std::size_t index, std::string_view key, std::string_view value)
+{
+    if (index == leaves_.size()) {
+        leaves_.push_back({std::string(key), std::string(value)});
+        return;
+    }
+    // A node filled anew mostly holds the same keys and many of the same values: a text
+    // that already reads so is left as it is.
+    CConfigLeaf& leaf = leaves_[index];
+    if (leaf.key != key)
+        leaf.key.assign(key.data(), key.size());
+    if (leaf.value != value)
+        leaf.value.assign(value.data(), value.size());
+}
+
+void CConfigNode::TruncateLeaves(std::size_t count)
+{
+    if (count < leaves_.size())
+        leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(count), leaves_.end());
+}
+
+void CConfigNode::TruncateChildren(std::size_t count)
+{
+    if (count < children_.size())
+        children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(count), children_.end());
+}
+
+void CConfigNode::TakeChildren(std::size_t index, std::vector<CConfigNode>& taken)
+{
+    for (std::size_t i = index; i < children_.size(); ++i)
+        taken.push_back(std::move(children_[i]));
+    TruncateChildren(index);
+}
+
 // --- CConfigClass -----------------------------------------------------------------------
 
 CConfigNode* CConfigClass::ResolvedNodes::Find(std::string_view prefix) const
@@ -707,6 +747,11 @@ CConfigNode CConfigClass::MoveNodeFromAndTrim(std::string_view parentPath, std::
         parent.FindOrCreateParent(childPath, key).AssignContent(std::move(moved));
     }
     return parent.GetSectionCount() > maxChildren ? parent.TakeChild(0) : CConfigNode();
+}
+
+CConfigClass::NodeWriter::NodeWriter(CConfigClass& tree, std::string_view nodePath)
+    : lock_(tree), node_(NodePath(nodePath).Resolve(tree.root_))
+{
 }
 
 void CConfigClass::SetValueFilter(std::unique_ptr<CConfigValueFilter> filter)

@@ -122,6 +122,22 @@ public:
     // Appends a new empty child, even when one of that name exists; the reference is valid
     // until the next child is added here.
     CConfigNode& AppendChild(std::string_view name);
+    // Appends `child` itself, moved in with its storage.
+    CConfigNode& AppendChild(CConfigNode child);
+
+    // For a writer that fills a node anew in place, so that texts and arrays that served
+    // before serve again without new storage:
+    void SetName(std::string_view name) { name_.assign(name.data(), name.size()); }
+    // The leaf at `index` becomes (key, value); at the end (index == GetKeyCount()) it is
+    // appended.
+    void SetLeafAt(std::size_t index, std::string_view key, std::string_view value);
+    // Keeps the first `count` leaves, or children.
+    void TruncateLeaves(std::size_t count);
+    void TruncateChildren(std::size_t count);
+    // The child at `index` (0 <= index < GetSectionCount()), to change in place.
+    CConfigNode& GetChild(int index) { return children_[static_cast<std::size_t>(index)]; }
+    // Moves the children from `index` on, whole, to the end of `taken`.
+    void TakeChildren(std::size_t index, std::vector<CConfigNode>& taken);
 
     // Marker text (ConfigSerialize.cpp).
     void Serialize(CByteBuffer& buffer) const;
@@ -208,6 +224,10 @@ public:
     CConfigNode TakeFirstSection(std::string_view nodePath);                      // normalised
     // Removes the node the path names from its parent; "" or "::" clears the root.
     void RemoveNode(std::string_view path);
+    // Takes the node that `path` (without a trailing "::") names out of its parent, in one
+    // locked step, and gives it back whole; an empty node when it is missing (the levels
+    // above are created).
+    CConfigNode TakeNode(std::string_view path);
     // The given node's children and leaves become deep copies of the resolved node's; the
     // given node keeps its name. It must not belong to this tree.
     void GetNode(CConfigNode& node, std::string_view nodePath);  // unchanged
@@ -285,9 +305,6 @@ private:
     template <typename Reader>
     auto ReadNormalised(std::string_view nodePath, Reader read);
 
-    // Takes the node that `path` (without a trailing "::") names out of its parent, under
-    // this tree's lock; an empty node when it is missing (the levels above are created).
-    CConfigNode TakeNode(std::string_view path);
 
     // The nodes that writes resolved lately, by their prefix: a request sets its leaves a
     // few nodes at a time, and walking each path again was most of a write's work. Changed
@@ -344,4 +361,21 @@ private:
     CConfigNode root_;
     ResolvedNodes resolved_;
     std::atomic<uint64_t> writes_{0};
+
+public:
+    // Holds the tree's lock exclusively and gives a node to change in place: many leaves
+    // and children of one node in one locked step, the path walked once. The node is that
+    // of a normalised path, created when missing; the reference lives as long as the
+    // writer. Counts as a step that may reshape the tree.
+    class NodeWriter {
+    public:
+        CConfigNode& Node() { return node_; }
+
+    private:
+        friend class CConfigClass;
+        NodeWriter(CConfigClass& tree, std::string_view nodePath);
+        ShapeLock lock_;
+        CConfigNode& node_;
+    };
+    NodeWriter WriteNode(std::string_view nodePath) { return NodeWriter(*this, nodePath); }
 };

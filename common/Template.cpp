@@ -19,17 +19,24 @@ void CTemplate::Parse(const std::string& format)
             return;
         }
         segments_.push_back(Segment{format.substr(position, open - position),
-                                    format.substr(open + 1, close - open - 1), 0});
+                                    format.substr(open + 1, close - open - 1), std::string(), 0});
         ++unfilled_;
         position = close + 1;
     }
 }
 
-void CTemplate::SetValue(const std::string& name, const std::string& value)
+void CTemplate::Unfill()
+{
+    for (Segment& segment : segments_)
+        segment.filled = 0;
+    unfilled_ = static_cast<int>(segments_.size());
+}
+
+void CTemplate::SetValue(std::string_view name, std::string_view value)
 {
     for (Segment& segment : segments_) {
-        if (!segment.filled && segment.nameOrValue == name) {
-            segment.nameOrValue = value;
+        if (!segment.filled && segment.name == name) {
+            segment.value.assign(value.data(), value.size());
             segment.filled = 1;
             --unfilled_;
             return;
@@ -52,12 +59,20 @@ int CTemplate::CountUnfilled() const { return unfilled_; }
 std::string CTemplate::GetText(const std::string& substitute) const
 {
     std::string text;
+    AppendText(text, substitute);
+    return text;
+}
+
+void CTemplate::AppendText(std::string& out, std::string_view substitute) const
+{
     for (const Segment& segment : segments_) {
-        text += segment.literal;
-        if (segment.filled || substitute.empty())
-            text += segment.nameOrValue;
+        out += segment.literal;
+        if (segment.filled)
+            out += segment.value;
+        else if (substitute.empty())
+            out += segment.name;
         else
-            text += substitute;
+            out += substitute;
     }
-    return text + tail_;
+    out += tail_;
 }

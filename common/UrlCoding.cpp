@@ -31,6 +31,9 @@ size_t CharLengthAt(const std::string& s, size_t i)
 // character boundary. True when something was replaced.
 bool ReplaceAll(std::string& s, const std::string& from, const std::string& to)
 {
+    // Most paths hold no occurrence at all: nothing to copy then.
+    if (s.find(from) == std::string::npos)
+        return false;
     std::string out;
     bool replaced = false;
     for (size_t i = 0; i < s.size();) {

@@ -91,9 +91,16 @@ std::string _mbslwr(std::string s)
 std::string::size_type _mbsrchr(const std::string& s, unsigned char c)
 {
     std::string::size_type found = std::string::npos;
-    for (std::string::size_type i = 0; i < s.size(); i += CharLength(s, i)) {
-        if (CharLength(s, i) == 1 && static_cast<unsigned char>(s[i]) == c)
+    const std::string::size_type size = s.size();
+    for (std::string::size_type i = 0; i < size;) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        if (IsLeadByte(byte) && i + 1 < size) {
+            i += 2;
+            continue;
+        }
+        if (byte == c)
             found = i;
+        ++i;
     }
     return found;
 }

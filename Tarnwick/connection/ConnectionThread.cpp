@@ -8,7 +8,6 @@
 
 #include "SettingsSchema.h"
 #include "Template.h"
-#include "TextTrim.h"
 #include "core/ServerCore.h"
 #include "core/SecondTexts.h"
 #include "http/HttpRequest.h"
@@ -31,23 +30,25 @@ namespace {
 // or a closed socket is noticed between two looks.
 constexpr int kPollIntervalMs = 20;
 
-// Fills the template from the node's leaves as CTemplate::SetFromConfig does, but with an
-// empty value for every key that `hidden` names; `alwaysKey`, when not empty, is offered
-// (empty) even when the node lacks it.
-template <typename Hidden>
-void SetLogValues(CTemplate& line, const CConfigAccessor& node, Hidden hidden, const char* alwaysKey)
+// "Thread_" and the request number in at least four lower-case hexadecimal digits.
+std::string_view FormatThreadName(char (&name)[32], unsigned number)
 {
-    if (line.CountUnfilled() == 0)
-        return;
-    bool offered = *alwaysKey == '\0';
-    const std::string none;
-    node.VisitLeaves([&](const CConfigLeaf& leaf) {
-        const bool secret = hidden(leaf.key);
-        offered = offered || leaf.key == alwaysKey;
-        line.SetValue(leaf.key, secret ? none : leaf.value);
-    });
-    if (!offered)
-        line.SetValue(alwaysKey, "");
+    constexpr std::string_view kPrefix = "Thread_";
+    constexpr int kMinDigits = 4;
+    char* at = name;
+    for (char c : kPrefix)
+        *at++ = c;
+    char digits[16];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789abcdef"[number % 16];
+        number /= 16;
+    } while (number != 0);
+    for (int pad = count; pad < kMinDigits; ++pad)
+        *at++ = '0';
+    while (count > 0)
+        *at++ = digits[--count];
+    return std::string_view(name, static_cast<std::size_t>(at - name));
 }
 
 }  // namespace
@@ -131,22 +132,23 @@ void CConnectionThread::Run()
         if (waiting && socket_->Peek(&first, 1) != 0 && !socket_->IsDisconnected()) {
             if (!firstRequest)
                 headerDeadline_ = platform::GetTickCount64() + static_cast<uint64_t>(HeaderTimeLimitMs());
-            const CConfigAccessor view = BeginThreadLog();
-            CRequestDriver driver(core_, *socket_, state_, *this, *this, headerDeadline_);
+            BeginThreadLog();
+            CRequestDriver driver(core_, *socket_, state_, *this, *this, headerDeadline_, record_, buffers_,
+                                  settings_);
             int keep = 0;
             try {
-                keep = driver.ProcessRequest(view);
+                keep = driver.ProcessRequest();
             } catch (const CServerFatalException& e) {
-                UpdateTransferSizes(view, driver.GetBytesSent(), driver.GetBytesReceived());
-                view.SetString("Info", e.Describe());
-                WriteRequestLog(view);
-                EndThreadLog(view);
+                UpdateTransferSizes(driver.GetBytesSent(), driver.GetBytesReceived());
+                record_.SetInfo(e.Describe());
+                WriteRequestLog();
+                EndThreadLog();
                 socket_->Close();
                 return;
             }
-            UpdateTransferSizes(view, driver.GetBytesSent(), driver.GetBytesReceived());
-            WriteRequestLog(view);
-            EndThreadLog(view);
+            UpdateTransferSizes(driver.GetBytesSent(), driver.GetBytesReceived());
+            WriteRequestLog();
+            EndThreadLog();
             if (!keep || driver.ClosesAfterResponse()) {
                 // Closing over unread bytes would reset the connection, and the reset may
                 // destroy the answer before the client has read it (RFC 9112 9.6).
@@ -175,79 +177,92 @@ int CConnectionThread::HeaderTimeLimitMs()
     return std::min(kRequestHeaderDeadlineMs, CTimeoutWatcher::Instance().GetDefaultTimeout());
 }
 
-CConfigAccessor CConnectionThread::BeginThreadLog()
+void CConnectionThread::BeginThreadLog()
 {
+    // The settings every step of the request reads, the same for all of them.
+    if (!settings_ || settings_->GetWriteCount() != core_->GetSettingTree().GetWriteCount())
+        settings_ = core_->GetSettingsSnapshot();
     char name[32];
-    std::snprintf(name, sizeof name, "Thread_%04x", core_->NextRequestNumber());
-    const CConfigAccessor view = requestTree_.GetAccessor("Threads").GetSubAccessor(name);
-    const CConfigAccessor startTime = CSecondTexts::Now().Stamp();
-    {
-        CConfigLock lock(view);
-        view.SetString("ThreadName", name);
-        view.GetSubAccessor("StartTime").CopyFrom(startTime);
-        view.SetString("Info", "初期化中です...");
-        view.SetString("Protocol", socket_->IsSecure() ? "https" : "http");
-    }
-    core_->GetContext().Begin(view);
-    return view;
+    record_.Begin(FormatThreadName(name, static_cast<unsigned>(core_->NextRequestNumber())), socket_->IsSecure() != 0,
+                  socket_->GetPeerAddress());
+    core_->GetContext().Begin(&requestTree_, record_.GetNodePath());
 }
 
-void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
+void CConnectionThread::EndThreadLog()
 {
-    const std::string name = threadView.GetString("ThreadName", "");
     const int max = core_->GetCoreSettings().MaxThreadLog();
-    threadView.GetSubAccessor("EndTime").CopyFrom(CSecondTexts::Now().Stamp());
+    record_.End();
     // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
-    core_->GetContext().Finish(threadView, name, max);
+    record_.Recycle(core_->GetContext().Finish(&requestTree_, record_.GetNodePath(), max));
 }
 
-void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView, int64_t bytesSent,
-                                            int64_t bytesReceived)
+void CConnectionThread::UpdateTransferSizes(int64_t bytesSent, int64_t bytesReceived)
 {
     core_->GetBandWidthManager().AddTraffic(bytesSent, bytesReceived);
-    CConfigLock lock(threadView);
-    threadView.SetInt64("RecvSize", bytesReceived);
-    threadView.SetInt64("SendSize", bytesSent);
-    threadView.SetInt64("Size", bytesSent + bytesReceived);
+    record_.SetTransferSizes(bytesSent, bytesReceived);
 }
 
-void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
+void CConnectionThread::PrepareLogTemplate()
 {
-    const std::string format = schema::kLogFormat.Read(core_->GetSettingAccessor());
+    const uint64_t settingsWrites = settings_->GetWriteCount();
+    const int64_t second = CSecondTexts::Now().Second();
+    const uint64_t infoWrites = core_->GetInfoTree().GetWriteCount();
+    if (logFormatParsed_ && settingsWrites == logSettingsWrites_ && second == logSecond_ &&
+        infoWrites == logInfoWrites_)
+        return;
     // The filter fills the format's time placeholders, so the text changes once a second
     // at most: the requests in between reuse its parse.
+    std::string format = settings_->LogFormat().ReadCopy();
     if (format != logFormat_ || !logFormatParsed_) {
         logTemplate_ = CTemplate();
         logTemplate_.Parse(format);
-        logFormat_ = format;
+        logFormat_ = std::move(format);
         logFormatParsed_ = true;
     }
-    CTemplate line = logTemplate_;
-    // Reading a node creates it: a request that failed before its header was parsed, or
-    // before an answer was begun, must not gain empty RequestInfo or ResponseInfo nodes.
-    const bool parsed = threadView.HasSection("RequestInfo");
-    const bool answered = threadView.HasSection("ResponseInfo");
-    const CConfigAccessor requestInfo = threadView.GetSubAccessor("RequestInfo");
-    std::string text;
-    {
-        CConfigLock lock(threadView);  // the node's leaves are read under one hold
-        if (!parsed || requestInfo.GetString("User", "").empty())
-            line.SetValue("User", "-");
-        line.SetFromConfig(threadView);
-        // Credentials never reach a log line: the request's leaves are offered with the
-        // password and the Authorization header (which carries it encoded) as empty texts.
-        const CConfigAccessor requestHeaders = requestInfo.GetSubAccessor("Options");
-        if (parsed)
-            SetLogValues(line, requestInfo, [](const std::string& key) { return key == "Passwd"; }, "Passwd");
-        if (answered)
-            line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo"));
-        if (parsed)
-            SetLogValues(line, requestHeaders,
-                         [](const std::string& key) { return platform::_mbsicmp(key, "Authorization") == 0; }, "");
-        if (answered)
-            line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo::Options"));
-        text = line.GetText("-");
+    logSettingsWrites_ = settingsWrites;
+    logSecond_ = second;
+    logInfoWrites_ = infoWrites;
+}
+
+void CConnectionThread::WriteRequestLog()
+{
+    PrepareLogTemplate();
+    CTemplate& line = logTemplate_;
+    line.Unfill();
+    const auto offer = [&line](std::string_view key, std::string_view value) {
+        if (line.CountUnfilled() > 0)
+            line.SetValue(key, value);
+    };
+    // Each leaf fills the first unfilled placeholder of its name, node by node in this
+    // order: the thread node, RequestInfo, ResponseInfo, then the two Options nodes.
+    const CHttpRequest& request = record_.GetRequest();
+    const bool parsed = record_.HasRequestNode();
+    const bool answered = record_.Response().Exists();
+    if (!parsed || request.GetUser().empty())
+        line.SetValue("User", "-");
+    record_.VisitThreadLeaves(offer);
+    // Credentials never reach a log line: the request's leaves are offered with the
+    // password and the Authorization header (which carries it encoded) as empty texts.
+    if (parsed) {
+        if (record_.IsParsed())
+            request.VisitLeaves([&](std::string_view key, std::string_view value) {
+                offer(key, key == "Passwd" ? std::string_view() : value);
+            });
+        else
+            offer("Passwd", std::string_view());
     }
+    if (answered)
+        record_.Response().VisitLeaves(offer);
+    if (parsed)
+        for (const CFieldList::Field& field : request.GetHeaders())
+            offer(field.name,
+                  platform::EqualsIgnoringCase(field.name, "Authorization") ? std::string_view() : field.value);
+    if (answered)
+        for (const CFieldList::Field& field : record_.Response().GetHeaders())
+            offer(field.name, field.value);
+    std::string& text = buffers_.logLine;
+    text.clear();
+    line.AppendText(text, "-");
     core_->GetLog().AddRequestLine(text);
 }
 
@@ -275,15 +290,15 @@ CFastListener::Arrival RequestArrival(const char* bytes, size_t count, bool buff
     const BodyFraming framing = ReadBodyFraming(header);
     // A body above the largest that a response reads is refused before any of it comes.
     if (framing.refusal != 0 || framing.contentLength <= static_cast<int64_t>(count - length) ||
-        framing.contentLength > CCGIResponse::kMaxRequestBody)
+        !CCGIResponse::TakesBodyOf(framing.contentLength))
         return Arrival::Whole;
     // RFC 9110 10.1.1: a client that asks for "100-continue" may hold its body back until
     // the interim answer, which only the worker sends.
     while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
         std::string_view name;
         std::string_view value;
-        if (CHttpRequest::SplitField(line, name, value) && platform::_mbsicmp(std::string(name), "Expect") == 0 &&
-            platform::_mbsicmp(TrimOws(value), "100-continue") == 0)
+        if (CHttpRequest::SplitField(line, name, value) && platform::EqualsIgnoringCase(name, "Expect") &&
+            CHttpRequest::IsContinueExpectation(value))
             return Arrival::Whole;
     }
     return Arrival::Body;

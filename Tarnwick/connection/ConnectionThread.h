@@ -9,7 +9,10 @@
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"
 #include "Template.h"
+#include "connection/ResponsePipeline.h"
+#include "core/SettingsSnapshot.h"
 #include "http/ConnectionState.h"
+#include "http/RequestRecord.h"
 #include "net/FastListener.h"
 #include "thread/TimeoutWatcher.h"
 #include "thread/WorkerThread.h"
@@ -40,16 +43,16 @@ public:
     int Handshake();
 
     // --- per request, called by the worker loop -------------------------------------
-    // Opens the request's node "Threads::Thread_xxxx" with its start time; the node
-    // stays valid until EndThreadLog has moved it to ThreadLogs.
-    CConfigAccessor BeginThreadLog();
-    void EndThreadLog(const CConfigAccessor& threadView);
-    // Adds what the request moved to the bandwidth manager's traffic and records it in the
-    // node: RecvSize, SendSize and their sum, Size.
-    void UpdateTransferSizes(const CConfigAccessor& threadView, int64_t bytesSent, int64_t bytesReceived);
-    // The request-log line, in Log::LogFormatNoTime, from the node's leaves; never shows
+    // Begins the record of a request and lists its node "Threads::Thread_xxxx" in the
+    // core's context tree until EndThreadLog moves it to ThreadLogs.
+    void BeginThreadLog();
+    void EndThreadLog();
+    // Adds what the request moved to the bandwidth manager's traffic and records it:
+    // RecvSize, SendSize and their sum, Size.
+    void UpdateTransferSizes(int64_t bytesSent, int64_t bytesReceived);
+    // The request-log line, in Log::LogFormatNoTime, from the record's leaves; never shows
     // the password or the Authorization header.
-    void WriteRequestLog(const CConfigAccessor& threadView);
+    void WriteRequestLog();
 
 protected:
     void Run() override;
@@ -64,15 +67,27 @@ private:
     CServerCore* core_;  // not owned
     std::unique_ptr<CTcpSocket> socket_;
     CConnectionState state_;
+    // Parses the request-log format anew when a read of it would give another text.
+    void PrepareLogTemplate();
+
     // The node of the request in progress, "Threads::Thread_xxxx", listed in the core's
     // context tree until the request ends.
     CConfigClass requestTree_;
+    CRequestRecord record_{&requestTree_};
+    RequestBuffers buffers_;
+    // The settings as the last request read them, taken anew when the tree has changed.
+    std::shared_ptr<const CSettingsSnapshot> settings_;
     int idleTimeMs_ = 0;
     int keepAlive_ = 0;
     uint64_t headerDeadline_ = 0;  // the tick by which the coming request header is whole
-    // The last request-log format as filtered, and its parse, which each line copies.
+    // The request-log format as last read and its parse, filled anew for every line. A
+    // read gives the same text while the settings, the second and the information tree
+    // stay (the value filter fills the time and the ServerInfo names).
     std::string logFormat_;
     bool logFormatParsed_ = false;
+    uint64_t logSettingsWrites_ = 0;
+    int64_t logSecond_ = -1;
+    uint64_t logInfoWrites_ = 0;
     CTemplate logTemplate_;
 };
 

@@ -17,10 +17,9 @@
 
 namespace {
 
-std::unique_ptr<CSystemResponse> Refuse(CServerCore* core, const CConfigAccessor& threadView,
-                                        const std::string& info, int code)
+std::unique_ptr<CSystemResponse> Refuse(CServerCore* core, CRequestRecord& record, const std::string& info, int code)
 {
-    return std::make_unique<CSystemResponse>(core, threadView, info, code, kNoDetail);
+    return std::make_unique<CSystemResponse>(core, record, info, code, kNoDetail);
 }
 
 bool MatchesAny(const std::vector<std::string>& patterns, const std::string& address)
@@ -60,28 +59,27 @@ std::string StripDomain(const std::string& user)
 
 }  // namespace
 
-std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
-                                             const CHttpRequest& request, const CRequestPath& path,
+std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
                                              const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer)
 {
     const CSettingsSnapshot::PathEntry& entry = path.Entry();
     if (secure == 1) {
         if (entry.acceptHttps.Read() == 0)
-            return Refuse(core, threadView, "HTTPS からのアクセスは、許可されていません", 403);
+            return Refuse(core, record, "HTTPS からのアクセスは、許可されていません", 403);
     } else if (entry.acceptHttp.Read() == 0) {
-        return Refuse(core, threadView, "HTTP からのアクセスは、許可されていません", 403);
+        return Refuse(core, record, "HTTP からのアクセスは、許可されていません", 403);
     }
 
     if (CheckHostKick(path, peer) == 1)
-        return Refuse(core, threadView, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません", 403);
+        return Refuse(core, record, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません", 403);
 
     if (limiter.IsHostOverLimit() == 1)
-        return Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
+        return Refuse(core, record, "１ホストの最大接続数を超えました", 503);
 
     if (path.IsHidden() == 1 && entry.enableHiddenFile.Read() == 0)
-        return Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
+        return Refuse(core, record, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
 
-    return Authenticate(core, threadView, request, path);
+    return Authenticate(core, record, path);
 }
 
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
@@ -109,15 +107,13 @@ bool IsAuthenticated(const CHttpRequest& request, const CRequestPath& path)
     return FindUser(user, request.GetPasswd(), path) == 1;
 }
 
-std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
-                                              const CHttpRequest& request, const CRequestPath& path)
+std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
 {
-    if (IsAuthenticated(request, path))
+    if (IsAuthenticated(record.GetRequest(), path))
         return nullptr;
     const std::string realm = path.Entry().info.ReadCopy();
-    std::unique_ptr<CSystemResponse> response = Refuse(core, threadView, "認証が必要です", 401);
-    response->GetResponseInfo().GetSubAccessor("Options").SetString("WWW-Authenticate",
-                                                                    "Basic realm=" + QuotedString(realm));
+    std::unique_ptr<CSystemResponse> response = Refuse(core, record, "認証が必要です", 401);
+    response->SetHeader("WWW-Authenticate", "Basic realm=" + QuotedString(realm));
     return response;
 }
 

@@ -18,6 +18,7 @@
 class CBandWidthLimiter;
 class CHttpRequest;
 class CIPv4Address;
+class CRequestRecord;
 class CRequestPath;
 class CServerCore;
 class CSystemResponse;
@@ -31,10 +32,9 @@ class CSystemResponse;
 //   403 "このファイル・ディレクトリへのアクセスは、許可されていません"  a hidden target
 //       while option EnableHiddenFile is 0
 //   401 from Authenticate.
-// `core` (not owned) makes the responses; `threadView` is the request's thread node;
-// `secure` is the socket's IsSecure; `peer` the socket's peer address.
-std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
-                                             const CHttpRequest& request, const CRequestPath& path,
+// `core` (not owned) makes the responses for `record`, the request's record, whose parsed
+// request is checked; `secure` is the socket's IsSecure; `peer` the socket's peer address.
+std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
                                              const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer);
 
 // 1 = refuse, 0 = allow. With option EnableHostKick 0 every peer is allowed; otherwise
@@ -53,8 +53,7 @@ bool IsAuthenticated(const CHttpRequest& request, const CRequestPath& path);
 // otherwise the refusal 401 "認証が必要です" whose ResponseInfo carries
 // WWW-Authenticate: Basic realm="<the entry's Info leaf>" (RFC 9110 11.6.1), the realm
 // quoted so that no settings value can end the string or the header line.
-std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
-                                              const CHttpRequest& request, const CRequestPath& path);
+std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
 
 // 1 when `user` is a value of the entry's Users list and an account under
 // Setting::User::Enable has exactly this User and Passwd; else 0. Exact byte comparisons

@@ -5,13 +5,13 @@
 #include "http/SystemResponse.h"
 
 #include "Base64.h"
+#include "ConfigAccessor.h"
+#include "ConfigClass.h"
 #include "CRuntime.h"
 #include "UrlCoding.h"
 
 #include <algorithm>
 #include <limits>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -71,9 +71,9 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-CHttpRequest::CHttpRequest(const std::string& header, const CConfigAccessor& requestView)
+CHttpRequest::CHttpRequest(const std::string& header)
 {
-    const int code = Parse(header, requestView);
+    const int code = Parse(header);
     if (code != 0)
         throw CRequestRefusal{code, refusal_};
 }
@@ -121,9 +121,37 @@ bool CHttpRequest::SplitField(std::string_view line, std::string_view& name, std
     return true;
 }
 
-int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
+bool CHttpRequest::IsContinueExpectation(std::string_view expectValue)
 {
+    while (!expectValue.empty() && IsBlank(expectValue.front()))
+        expectValue.remove_prefix(1);
+    while (!expectValue.empty() && IsBlank(expectValue.back()))
+        expectValue.remove_suffix(1);
+    return platform::EqualsIgnoringCase(expectValue, "100-continue");
+}
+
+void CHttpRequest::Clear()
+{
+    method_.clear();
+    url_.clear();
+    object_.clear();
+    version_.clear();
+    query_.clear();
+    queryDecoded_.clear();
+    user_.clear();
+    passwd_.clear();
+    headers_.Clear();
+    framing_ = BodyFraming();
+    hostLines_ = 0;
+    expectsContinue_ = false;
+    asksKeepAlive_ = false;
+}
+
+int CHttpRequest::Parse(std::string_view header)
+{
+    Clear();
     const auto refuse = [this](int code, const char* why) {
+        Clear();
         refusal_ = why;
         return code;
     };
@@ -143,64 +171,71 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
         return refuse(code, code == 505 ? kUnsupportedVersion : kMalformedHeader);
     // RFC 9112 2.2: the header ends at its empty line; a header handed in without one
     // ends with its last whole line.
-    std::vector<std::pair<std::string_view, std::string_view>> fields;
-    int hostLines = 0;
     std::string_view line;
     while (TakeLine(rest, line) && !line.empty()) {
         std::string_view name;
         std::string_view value;
         if (!SplitField(line, name, value))
             return refuse(400, kMalformedHeader);
-        if (platform::_mbsicmp(std::string(name), "Host") == 0)
-            ++hostLines;
+        if (platform::EqualsIgnoringCase(name, "Host"))
+            ++hostLines_;
         if (!value.empty())
-            fields.emplace_back(name, value);
+            headers_.Set(name, value);
     }
-    const std::string path = GetUrlPath(std::string(url));
+    url_.assign(url);
+    const std::string path = GetUrlPath(url_);
     if (!IsShiftJisUrlPath(path))
         return refuse(400, kMalformedUrl);
 
     refusal_.clear();
-    hostLines_ = hostLines;
-    method_ = method;
-    url_ = url;
+    method_.assign(method);
     object_ = NormalizeUrlPath(path);
     query_ = GetUrlQuery(url_);
     queryDecoded_ = DecodeUrlText(query_);
-    version_ = requestLine.substr(kVersionNameLength);
-
-    // Readers in other threads see either no RequestInfo leaves or all of them.
-    CConfigLock lock(requestView);
-    const CConfigAccessor headerView = requestView.GetSubAccessor("Options");
-    for (const auto& field : fields)
-        headerView.SetString(field.first, field.second);
+    version_.assign(requestLine.substr(kVersionNameLength));
 
     // RFC 9110 5.1: field names are case-insensitive; RFC 9110 11.1: so is the scheme.
-    const std::string authorization = headerView.GetString("Authorization", "", 1);
-    user_.clear();
-    passwd_.clear();
-    if (authorization.size() > kBasicSchemeLength &&
-        platform::_mbsicmp(authorization.substr(0, kBasicSchemeLength), kBasicScheme) == 0) {
-        const std::string decoded = Base64Decode(authorization.substr(kBasicSchemeLength));
+    const std::string* authorization = FindHeader("Authorization");
+    if (authorization && authorization->size() > kBasicSchemeLength &&
+        platform::EqualsIgnoringCase(std::string_view(*authorization).substr(0, kBasicSchemeLength), kBasicScheme)) {
+        const std::string decoded = Base64Decode(authorization->substr(kBasicSchemeLength));
         const std::string::size_type colon = decoded.find(':');
         if (colon != std::string::npos) {
-            user_ = decoded.substr(0, colon);
-            passwd_ = decoded.substr(colon + 1);
+            user_.assign(decoded, 0, colon);
+            passwd_.assign(decoded, colon + 1, std::string::npos);
         }
     }
 
-    requestView.SetString("Method", method_);
-    requestView.SetString("URL", url_);
-    requestView.SetString("Object", object_);
-    requestView.SetString("Version", version_);
-    requestView.SetString("Query", query_);
-    requestView.SetString("QueryDecoded", queryDecoded_);
-    requestView.SetString("User", user_);
-    requestView.SetString("Passwd", passwd_);
-
-    requestView_ = requestView;
-    headerView_ = headerView;
+    framing_ = ReadBodyFraming(header);
+    const std::string* expect = FindHeader("Expect");
+    expectsContinue_ = version_ == "1.1" && expect && IsContinueExpectation(*expect);
+    const std::string* connection = FindHeader("Connection");
+    asksKeepAlive_ = connection && platform::EqualsIgnoringCase(*connection, "keep-alive");
     return 0;
+}
+
+void CHttpRequest::FillNode(CConfigNode& requestInfo) const
+{
+    std::size_t leaves = 0;
+    VisitLeaves([&](std::string_view key, std::string_view value) { requestInfo.SetLeafAt(leaves++, key, value); });
+    requestInfo.TruncateLeaves(leaves);
+    if (requestInfo.GetSectionCount() == 0)
+        requestInfo.AppendChild(std::string_view("Options"));
+    requestInfo.TruncateChildren(1);
+    CConfigNode& options = requestInfo.GetChild(0);
+    options.SetName("Options");
+    std::size_t fields = 0;
+    for (const CFieldList::Field& field : headers_)
+        options.SetLeafAt(fields++, field.name, field.value);
+    options.TruncateLeaves(fields);
+    options.TruncateChildren(0);
+}
+
+void CHttpRequest::WriteTo(const CConfigAccessor& requestView) const
+{
+    // Readers in other threads see either no RequestInfo leaves or all of them.
+    CConfigClass::NodeWriter writer = requestView.GetTree()->WriteNode(requestView.GetPrefix());
+    FillNode(writer.Node());
 }
 
 void CHttpRequest::CheckHostLines() const
@@ -209,11 +244,10 @@ void CHttpRequest::CheckHostLines() const
         throw CRequestRefusal{400, kBadHostLines};
 }
 
-std::string CHttpRequest::GetHeader(const std::string& name, const std::string& defaultValue) const
+std::string CHttpRequest::GetHeader(std::string_view name, const std::string& defaultValue) const
 {
-    if (!headerView_.GetTree())
-        return defaultValue;
-    return headerView_.GetString(name, defaultValue, 1);
+    const std::string* value = FindHeader(name);
+    return value ? *value : defaultValue;
 }
 
 bool ParseDecimal(std::string_view digits, int64_t& value)

@@ -42,8 +42,8 @@ RequestHeaderScan ScanRequestHeader(const char* bytes, std::size_t size, std::si
     return RequestHeaderScan::Incomplete;
 }
 
-std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection,
-                          int64_t& receivedBytes, int timeLimitMs)
+void ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection, int64_t& receivedBytes,
+                   int timeLimitMs, std::string& header)
 {
     connection.Arm(timeLimitMs > 0 ? timeLimitMs : 1);
     CTimeoutGuard guard(&connection);
@@ -62,10 +62,10 @@ std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutT
         if (scan == RequestHeaderScan::Malformed)
             throw CRequestRefusal{400, kMalformedHeader};
         if (scan == RequestHeaderScan::Complete) {
-            std::string header(bytes, length);
+            header.assign(bytes, length);
             socket.Discard(static_cast<int>(length));
             receivedBytes += static_cast<int64_t>(header.size());
-            return header;
+            return;
         }
         if (!receive) {
             receive = true;  // one receive for the rest before any wait

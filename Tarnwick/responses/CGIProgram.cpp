@@ -10,6 +10,7 @@
 #include "core/ServerCore.h"
 #include "http/HttpRequest.h"
 #include "http/RequestPath.h"
+#include "http/RequestRecord.h"
 
 #include <algorithm>
 #include <utility>
@@ -22,14 +23,6 @@ namespace {
 bool IsPassedOn(const std::string& name)
 {
     return name == "PATH" || name == "LANG" || name == "TZ" || name.compare(0, 3, "LC_") == 0;
-}
-
-// A header line folded into an environment value must stay one line.
-std::string OneLine(std::string value)
-{
-    std::replace(value.begin(), value.end(), '\r', ' ');
-    std::replace(value.begin(), value.end(), '\n', ' ');
-    return value;
 }
 
 // %FilePath% and %Query% filled in one pass: what is inserted is never read again.
@@ -63,6 +56,13 @@ void AppendEnvironmentEntry(std::string& block, const std::string& entry)
 }
 
 }  // namespace
+
+std::string OneLine(std::string value)
+{
+    std::replace(value.begin(), value.end(), '\r', ' ');
+    std::replace(value.begin(), value.end(), '\n', ' ');
+    return value;
+}
 
 std::string MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query)
 {
@@ -124,13 +124,14 @@ std::string MakeCommandLine(CServerCore* core, const std::string& filePath, cons
     return commandLine;
 }
 
-void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
-                      const CHttpRequest& request, const CRequestPath& path, const std::string& serverAddress)
+void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CRequestRecord& record,
+                      const CRequestPath& path, const std::string& serverAddress)
 {
+    const CHttpRequest& request = record.GetRequest();
     const CConfigAccessor info = core->GetInfoAccessor();
     const std::string signature = info.GetString("ServerSignature", "");
     const std::string host = request.GetHeader("Host");
-    const std::string remoteAddress = threadView.GetString("Host", "");
+    const std::string remoteAddress = record.GetHost();
     // Only credentials that the path entry checked name a user.
     const bool authenticated =
         path.Entry().enableAuthenticate.Read() != 0 && !request.GetUser().empty();
@@ -197,11 +198,11 @@ std::string MakeEnvironmentBlock(const CConfigAccessor& variables, const char* c
     return block;
 }
 
-std::string PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                               const CRequestPath& path, const std::string& serverAddress)
+std::string PrepareEnvironment(CServerCore* core, const CRequestRecord& record, const CRequestPath& path,
+                               const std::string& serverAddress)
 {
     CConfigClass scratch;
     const CConfigAccessor env = scratch.GetAccessor("Env");
-    BuildEnvironment(env, core, threadView, request, path, serverAddress);
+    BuildEnvironment(env, core, record, path, serverAddress);
     return MakeEnvironmentBlock(env, platform::OwnEnvironment());
 }

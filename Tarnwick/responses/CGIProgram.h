@@ -9,6 +9,7 @@
 #include <string>
 
 class CHttpRequest;
+class CRequestRecord;
 class CRequestPath;
 class CServerCore;
 
@@ -23,11 +24,15 @@ constexpr int kMaxOwnEnvironment = 256;
 // back. The script's first line is read when an entry needs it.
 std::string MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query);
 
-// Clears envView's node and sets the CGI variables of the request as its leaves, in their
-// fixed order. Header values have CR and LF replaced by blanks. `serverAddress` is
-// SERVER_ADDR: the address the client connected to.
-void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
-                      const CHttpRequest& request, const CRequestPath& path, const std::string& serverAddress);
+// A header value as an environment value: CR and LF become blanks, so that it stays one
+// line whatever a request's record was given.
+std::string OneLine(std::string value);
+
+// Clears envView's node and sets the CGI variables of the request (`record`'s, resolved
+// as `path`) as its leaves, in their fixed order. Header values have CR and LF replaced by
+// blanks. `serverAddress` is SERVER_ADDR: the address the client connected to.
+void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CRequestRecord& record,
+                      const CRequestPath& path, const std::string& serverAddress);
 
 // The environment block of a program: "NAME=value" entries, each ended by a zero byte.
 // First the leaves of `variables` in order, then of `ownEnvironment` (entries ended by a
@@ -38,5 +43,5 @@ std::string MakeEnvironmentBlock(const CConfigAccessor& variables, const char* c
 
 // The block for the request: BuildEnvironment, then MakeEnvironmentBlock with this
 // process's environment.
-std::string PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                               const CRequestPath& path, const std::string& serverAddress);
+std::string PrepareEnvironment(CServerCore* core, const CRequestRecord& record, const CRequestPath& path,
+                               const std::string& serverAddress);

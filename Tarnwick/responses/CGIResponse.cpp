@@ -30,23 +30,6 @@ constexpr int64_t kLargeBody = 65536;
 constexpr std::string::size_type kMaxErrorDetail = 65536;
 const char kNoHeader[] = "CGIエラー : CGIヘッダーが出力されませんでした";
 
-// The announced body size: the decimal digits of Content-Length, 0 when absent or not a
-// number, clamped so that an absurd value still reads as too large rather than wrapping.
-int64_t AnnouncedLength(const CHttpRequest& request)
-{
-    const std::string text = request.GetHeader("Content-Length");
-    const std::string::size_type first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return 0;
-    int64_t value = 0;
-    for (std::string::size_type i = first; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > CCGIResponse::kMaxRequestBody)
-            return CCGIResponse::kMaxRequestBody + 1;
-    }
-    return value;
-}
-
 // Carriage returns and line feeds off both ends; blanks stay.
 constexpr std::string_view kLineEnds = "\r\n";
 
@@ -80,9 +63,8 @@ bool HasNoContent(int code) { return code == 204 || code == 304; }
 
 }  // namespace
 
-CCGIResponse::CCGIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                           const CRequestPath& path, CConnectionState& connection)
-    : CNormalResponse(core, threadView, request, path), connection_(connection), process_(connection)
+CCGIResponse::CCGIResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, CConnectionState& connection)
+    : CNormalResponse(core, record, path), connection_(connection), process_(connection)
 {
     if (!path_.Exists() || path_.GetLocalPath().empty()) {
         ReplaceWithStatusPage(kFileNotFound, 404);
@@ -93,11 +75,12 @@ CCGIResponse::CCGIResponse(CServerCore* core, const CConfigAccessor& threadView,
     if (method != "GET" && method != "HEAD" && method != "POST") {
         CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
-        notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD, POST");
+        notAllowed.SetHeader("Allow", "GET, HEAD, POST");
         return;
     }
-    // The body is held whole in memory for the program.
-    if (AnnouncedLength(request_) > kMaxRequestBody)
+    // The body is held whole in memory for the program; a length that cannot be read
+    // announces no body it could take.
+    if (request_.GetFraming().refusal != 0 || !TakesBodyOf(request_.GetContentLength()))
         ReplaceWithStatusPage(kBodyTooLarge, 413);
 }
 
@@ -105,8 +88,8 @@ CCGIResponse::~CCGIResponse() = default;
 
 void CCGIResponse::BeginReceive()
 {
-    const int64_t length = AnnouncedLength(request_);
-    if (length > kLargeBody && length <= kMaxRequestBody)
+    const int64_t length = request_.GetContentLength();
+    if (length > kLargeBody && TakesBodyOf(length))
         process_.GetInput().SetGrowBy(static_cast<int32_t>(length));
 }
 
@@ -114,11 +97,10 @@ void CCGIResponse::ReceiveData(CByteBuffer& chunk) { process_.GetInput().AppendB
 
 void CCGIResponse::Build()
 {
-    const std::string name = threadView_.GetString("ThreadName", "");
     process_.SetEnvironmentBlock(
-        PrepareEnvironment(core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString()));
+        PrepareEnvironment(core_, record_, path_, connection_.GetLocalAddress().ToString()));
     try {
-        process_.Start(threadView_.GetString("ScriptCommand", ""), GetParentDirectory(path_.GetLocalPath()), name);
+        process_.Start(record_.GetScriptCommand(), GetParentDirectory(path_.GetLocalPath()), record_.GetThreadName());
     } catch (const CSubProcessException& e) {
         ReplaceWithError("CGI実行エラー : " + e.message);
         return;
@@ -143,12 +125,12 @@ void CCGIResponse::Build()
 
     const std::string location = option.GetString("Location", "");
     if (!location.empty()) {
-        responseView_.SetString("CGIHeader", option.GetString("CGIHeader", ""));
+        Answer().SetCgiHeader(option.GetString("CGIHeader", ""));
         // The CGI convention (RFC 3875 6.2.3): a Location alone redirects with 302; a
         // redirect code the program chose stands.
         const int redirectCode = code >= 300 && code <= 399 ? code : 302;
         CSystemResponse& redirect = ReplaceWithStatusPage(location + " に移動してください", redirectCode);
-        redirect.GetResponseInfo().GetSubAccessor("Options").SetString("Location", location);
+        redirect.SetHeader("Location", location);
         return;
     }
 
@@ -157,8 +139,8 @@ void CCGIResponse::Build()
         ReplaceWithError(kNoHeader);
         return;
     }
-    responseHeaderView_.SetString("Content-Type", contentType);
-    responseView_.SetString("CGIHeader", option.GetString("CGIHeader", ""));
+    SetHeader("Content-Type", contentType);
+    Answer().SetCgiHeader(option.GetString("CGIHeader", ""));
     if (HasNoContent(code))
         process_.GetOutput().Clear();
 }

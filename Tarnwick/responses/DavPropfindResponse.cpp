@@ -140,9 +140,8 @@ void AppendResponse(platform::XmlNode& root, const Resource& resource)
 
 }  // namespace
 
-CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                           const CHttpRequest& request, const CRequestPath& path)
-    : CNormalResponse(core, threadView, request, path)
+CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+    : CNormalResponse(core, record, path)
 {
     // A Forward entry exists but has nothing local to list; a refused path has no local path.
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
@@ -155,8 +154,8 @@ void CDAVPropfindResponse::Build()
 {
     body_.clear();
     SetResponseCode(207);
-    responseHeaderView_.SetString("Content-Type", "text/xml; charset=\"utf-8\"");
-    responseHeaderView_.SetString("DAV", "1");
+    SetHeader("Content-Type", "text/xml; charset=\"utf-8\"");
+    SetHeader("DAV", "1");
 
     std::vector<Resource> resources;
     Walk(TrimOws(request_.GetHeader("Depth", "1")), resources);
@@ -178,14 +177,14 @@ void CDAVPropfindResponse::Walk(const std::string& depth, std::vector<Resource>&
             entry.name = localPath.substr(localPath.rfind('/') + 1);
             resources.push_back(MakeResource(mimeMaps, href, localPath, entry, IsFolder(entry.status)));
         }
-        responseHeaderView_.SetString("Content-Location", EscapeHref(href));
+        SetHeader("Content-Location", EscapeHref(href));
         return;
     }
 
     if (href.empty() || href.back() != '/')
         href += '/';
     // RFC 9110 8.7: Content-Location is a URI reference, written as the target's href.
-    responseHeaderView_.SetString("Content-Location", EscapeHref(href));
+    SetHeader("Content-Location", EscapeHref(href));
 
     const std::vector<platform::DirectoryEntry> entries = ReadFolder(localPath);
     // A folder whose search gives no entry for itself (it vanished, or cannot be read)

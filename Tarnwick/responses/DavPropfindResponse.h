@@ -19,11 +19,10 @@ class CByteBuffer;
 
 class CDAVPropfindResponse : public CNormalResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response.
     // Names a status page as its replacement, 404 when the path names nothing or has no
     // local path (a refused path, a Forward entry).
-    CDAVPropfindResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                         const CRequestPath& path);
+    CDAVPropfindResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
     ~CDAVPropfindResponse() override;
 
     void BeginReceive() override {}

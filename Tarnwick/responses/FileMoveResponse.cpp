@@ -136,10 +136,9 @@ void MakeRealFolder(const std::string& path)
 
 }  // namespace
 
-CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                     const CHttpRequest& request, const CRequestPath& path,
+CFileMoveResponse::CFileMoveResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
                                      const CConnectionState& connection)
-    : CNormalResponse(core, threadView, request, path),
+    : CNormalResponse(core, record, path),
       localAddress_(connection.GetLocalAddress().ToString()),
       localPort_(connection.GetLocalPort())
 {
@@ -147,7 +146,7 @@ CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& t
         ReplaceWithStatusPage(kFileNotFound, 404);
         return;
     }
-    if (request.GetMethod() == "MOVE" && path_.HoldsEntryFolder())
+    if (request_.GetMethod() == "MOVE" && path_.HoldsEntryFolder())
         ReplaceWithStatusPage(kEntryFolder, 403);
 }
 

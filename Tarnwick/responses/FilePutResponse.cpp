@@ -44,9 +44,8 @@ int CollectionFailureCode(int error)
 
 }  // namespace
 
-CFilePutResponse::CFilePutResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                   const CHttpRequest& request, const CRequestPath& path)
-    : CNormalResponse(core, threadView, request, path)
+CFilePutResponse::CFilePutResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+    : CNormalResponse(core, record, path)
 {
     if (path_.GetLocalPath().empty()) {
         ReplaceWithStatusPage(kFileNotFound, 404);

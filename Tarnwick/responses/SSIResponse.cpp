@@ -131,9 +131,8 @@ int CSSIDocument::ParseText(const std::string& text)
 
 // --- response -------------------------------------------------------------------------------
 
-CSSIResponse::CSSIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                           const CRequestPath& path, CConnectionState& connection)
-    : CNormalResponse(core, threadView, request, path), document_(connection), connection_(connection)
+CSSIResponse::CSSIResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, CConnectionState& connection)
+    : CNormalResponse(core, record, path), document_(connection), connection_(connection)
 {
     // A refused path (or a forward entry) has no local path: never read "" or "/".
     if (path_.Exists() == 0 || path_.GetLocalPath().empty()) {
@@ -144,7 +143,7 @@ CSSIResponse::CSSIResponse(CServerCore* core, const CConfigAccessor& threadView,
     if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
         CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
-        notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD");
+        notAllowed.SetHeader("Allow", "GET, HEAD");
     }
 }
 
@@ -281,10 +280,10 @@ std::string CSSIResponse::ResolveVirtualAttribute(const std::string& value) cons
 bool CSSIResponse::MayRequest(const CRequestPath& target) const
 {
     const CSettingsSnapshot::PathEntry& entry = target.Entry();
-    const bool secure = threadView_.GetString("Protocol", "") == "https";
+    const bool secure = record_.IsSecure();
     if ((secure ? entry.acceptHttps : entry.acceptHttp).Read() == 0)
         return false;
-    if (CheckHostKick(target, CIPv4Address(threadView_.GetString("Host", ""))) == 1)
+    if (CheckHostKick(target, CIPv4Address(record_.GetHost())) == 1)
         return false;
     if (entry.enableHiddenFile.Read() == 0 && target.IsHidden() == 1)
         return false;
@@ -293,7 +292,7 @@ bool CSSIResponse::MayRequest(const CRequestPath& target) const
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
 {
-    BuildEnvironment(envView, core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString());
+    BuildEnvironment(envView, core_, record_, path_, connection_.GetLocalAddress().ToString());
     const std::string& localPath = path_.GetLocalPath();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     platform::FileStatus status;
@@ -393,8 +392,8 @@ bool CSSIResponse::RunProgram(const std::string& commandLine, const std::string&
     CSubProcess process(connection_);
     try {
         process.SetEnvironmentBlock(
-            PrepareEnvironment(core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString()));
-        process.Start(commandLine, folder, threadView_.GetString("ThreadName", ""));
+            PrepareEnvironment(core_, record_, path_, connection_.GetLocalAddress().ToString()));
+        process.Start(commandLine, folder, record_.GetThreadName());
     } catch (const CSubProcessException&) {
         ran = false;
     }

@@ -157,4 +157,23 @@ TEST_F(TemplateConfigTest, EmptyAccessorFillsNothing)
     EXPECT_EQ(1, tpl.CountUnfilled());
 }
 
+TEST(TemplateTest, UnfilledTemplateFillsAgainAsFreshlyParsed)
+{
+    CTemplate tpl;
+    tpl.Parse("[%A%] %B% %A% tail");
+    tpl.SetValue("A", "first");
+    tpl.SetValue("B", "b");
+    tpl.SetValue("A", "second");
+    EXPECT_EQ("[first] b second tail", tpl.GetText("-"));
+
+    tpl.Unfill();
+    EXPECT_EQ(3, tpl.CountUnfilled());
+    EXPECT_EQ("[-] - - tail", tpl.GetText("-")) << "no value of the last line is left";
+    tpl.SetValue("A", "again");
+    EXPECT_EQ("[again] B A tail", tpl.GetText(""));
+    std::string line = "kept: ";
+    tpl.AppendText(line, "-");
+    EXPECT_EQ("kept: [again] - - tail", line);
+}
+
 }  // namespace

@@ -639,21 +639,21 @@ public:
     const CHttpRequest& Request() const { return request_; }
 };
 
-TEST_F(RequestPathCoreTest, NormalResponseKeepsCopiesOfRequestAndPath)
+TEST_F(RequestPathCoreTest, NormalResponseAnswersTheRecordsRequestOnTheGivenPath)
 {
     settings.SetValue("Setting::Path::Path_0::ServerPath", "/fw/");
     settings.SetValue("Setting::Path::Path_0::Forward", "http://h/");
     StartCore();
-    const CConfigAccessor thread = NewThreadView();
-    CHttpRequest request;
-    std::unique_ptr<CRequestPath> path = std::make_unique<CRequestPath>("/fw/x", "host", core->GetSettingAccessor());
+    CRequestRecord& record = NewRecord();
+    record.ParseRequest("GET /fw/x HTTP/1.1\r\nHost: host\r\n\r\n");
+    const CRequestPath path("/fw/x", record.GetTargetHost(), core->GetSettingAccessor());
 
-    std::unique_ptr<CNormalResponse> response = std::make_unique<KeepingResponse>(core.get(), thread, request, *path);
-    path.reset();
-    const auto& kept = static_cast<KeepingResponse&>(*response);
-    EXPECT_EQ(kept.Path().GetRedirectLocation(), "http://h/x");
-    EXPECT_EQ(kept.Path().GetTargetHost(), "host");
-    EXPECT_EQ(kept.Request().GetMethod(), "");
+    const KeepingResponse response(core.get(), record, path);
+    EXPECT_EQ(&response.Path(), &path);
+    EXPECT_EQ(&response.Request(), &record.GetRequest());
+    EXPECT_EQ(response.Path().GetRedirectLocation(), "http://h/x");
+    EXPECT_EQ(response.Path().GetTargetHost(), "host");
+    EXPECT_EQ(response.Request().GetMethod(), "GET");
 }
 
 }  // namespace
