@@ -10,8 +10,7 @@ constexpr size_t kNamedEntriesMax = 10;
 const char kDeleteIntro[] = "次のパスを削除します。";
 const char kLeavesNoneText[] = "パスが１つもなくなるため、サーバはどのリクエストにも応答しなくなります。";
 const char kDeleteQuestion[] = "削除してもよろしいですか？";
-const char kNoEntryWarning[] =
-    "※パスが１つもないため、サーバはどのリクエストにも応答しません。ディレクトリ設定でパスを追加してください。";
+const char kNoEntryWarning[] = "※パスが１つもないため、サーバはどのリクエストにも応答しません。";
 
 struct EntryFacts {
     std::string label;  // description and address, or what there is of them

@@ -30,6 +30,11 @@ constexpr int kStatusTop = 10;
 // The blocks below the status, in the order DetailBlocks gives them; the wider gap
 // parts what the server is from what it has done.
 constexpr int kDetailTops[] = {50, 90, 130, 190, 230, 270, 310, 350};
+// The counts start after the wider gap: a push of up to its extra width only narrows it,
+// so a line more under the status leaves the counts where they are, whole in the default
+// window.
+constexpr int kFirstCount = 3;
+constexpr int kGapSlack = (kDetailTops[kFirstCount] - kDetailTops[kFirstCount - 1]) - (kDetailTops[1] - kDetailTops[0]);
 // A value sits one 12-pixel text line below its label and a little to the right.
 constexpr int kLineHeight = 16;
 constexpr int kValueIndent = 14;
@@ -138,8 +143,10 @@ void CServerInfoView::DrawInfo(QPainter& painter)
     // A status wrapped onto more lines, or a warning under it, pushes the figures down.
     const int shift = (statusLines - 1) * kLineHeight;
     const std::vector<TextBlock> blocks = DetailBlocks(client_, true);
-    for (size_t i = 0; i < blocks.size() && i < std::size(kDetailTops); ++i)
-        DrawBlock(painter, kLeft, kDetailTops[i] + shift, blocks[i].label, blocks[i].value, false);
+    for (size_t i = 0; i < blocks.size() && i < std::size(kDetailTops); ++i) {
+        const int push = i < kFirstCount ? shift : std::max(shift - kGapSlack, 0);
+        DrawBlock(painter, kLeft, kDetailTops[i] + push, blocks[i].label, blocks[i].value, false);
+    }
 }
 
 int CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,

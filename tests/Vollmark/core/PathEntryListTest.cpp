@@ -138,8 +138,7 @@ TEST(PathEntryListTest, DeletionNamesTenEntriesAndCountsTheRest)
 
 TEST(PathEntryListTest, WarningStandsOnlyWhileNoEntryExists)
 {
-    const std::string warning =
-        "※パスが１つもないため、サーバはどのリクエストにも応答しません。ディレクトリ設定でパスを追加してください。";
+    const std::string warning = "※パスが１つもないため、サーバはどのリクエストにも応答しません。";
     const struct {
         const char* description;
         SettingLeaves stored;

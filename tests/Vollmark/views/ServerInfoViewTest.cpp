@@ -116,8 +116,7 @@ TEST_F(ServerInfoViewTest, StoppedServerShowsWhyAndCanBeCopied)
 // With no path entry the server answers no request, however normal its status reads.
 TEST_F(ServerInfoViewTest, WarnsForAsLongAsNoPathEntryExists)
 {
-    const std::string warning =
-        "※パスが１つもないため、サーバはどのリクエストにも応答しません。ディレクトリ設定でパスを追加してください。";
+    const std::string warning = "※パスが１つもないため、サーバはどのリクエストにも応答しません。";
     const CConfigAccessor path = app_.GetSetting().GetSubAccessor("Path");
     ASSERT_GT(path.GetSectionCount(), 0);
     view_.resize(600, 440);
