@@ -254,9 +254,10 @@ int CServerApp::Main(const std::string& commandLine)
         ShowMessage(refusal);
         // "/Debug" is run from a desktop, where its window is looked for rather than its
         // output. Where the box cannot be shown the refusal above has been said all the same.
-        std::string error;
-        if (platform::_mbsicmp(commandLine, "/Debug") == 0)
+        if (platform::_mbsicmp(commandLine, "/Debug") == 0) {
+            std::string error;
             ShowDebugMessage(refusal, &error);
+        }
         return exitCode_;
     }
 

@@ -132,7 +132,7 @@ void CServerInfoView::DrawInfo(QPainter& painter)
     const std::string status = client_.GetServerErrorString();
     int statusLines =
         DrawBlock(painter, kLeft, kStatusTop, kStatusLabel, running ? status : "起動エラー : " + status, !running);
-    // Running or not: the next start answers nothing either.
+    // Running or not: a server started on these settings answers nothing either.
     const std::string warning = NoPathEntryWarning(settings_.GetSetting());
     if (!warning.empty())
         statusLines += DrawLines(painter, kLeft + kValueIndent, kStatusTop + (1 + statusLines) * kLineHeight, warning,
