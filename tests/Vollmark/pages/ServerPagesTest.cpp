@@ -12,6 +12,7 @@
 #include "SheetDriver.h"
 
 #include "ConfigTreeText.h"
+#include "ScopedEnvironment.h"
 #include "TempFolder.h"
 #include "TextCodec.h"
 
@@ -209,9 +210,6 @@ TEST_F(ServerPagesTest, LogButtonsPutTheirTextsAndStoreNothing)
         {"logFilePathDefault", "logFilePath", "%ServerRoot%Logs/%Year%%Month%%Day%.txt"},
         {"logFormatDefault", "logFormat", "[%Time%] <%Host%> (%RecvSize%,%SendSize%) [%Info%] %Method% %Object%"},
         {"systemLogFilePathDefault", "systemLogFilePath", "%ServerRoot%Logs/SystemLog.txt"},
-        {"apacheFormat", "logFormat",
-         "%Host% - %User% [%Day%/%MonthString%/%Year%:%Time% +0900] \"%Method% %Object% HTTP/%Version%\" "
-         "%ResponseCode% %SendSize% \"%Referer%\" \"%User-Agent%\""},
     };
     Setting().SetString("Log::LogFilePath", "a");
     ServerSheet sheet(app_);
@@ -222,6 +220,37 @@ TEST_F(ServerPagesTest, LogButtonsPutTheirTextsAndStoreNothing)
         EXPECT_EQ(sheet.Text(c.field), c.text) << c.button;
     }
     EXPECT_EQ(Stored("Log"), "Tarnwick{LogFilePath=a;}");
+}
+
+// The log's time stamps are local time: the format's zone is the machine's, not Japan's.
+TEST_F(ServerPagesTest, ApacheFormatCarriesTheMachinesUtcOffset)
+{
+    const struct {
+        const char* zone;
+        const char* offset;
+    } cases[] = {
+        {"UTC", "+0000"},
+        {"Asia/Tokyo", "+0900"},
+        {"Asia/Kolkata", "+0530"},
+        {"<-0330>3:30", "-0330"},  // fixed, whatever the date
+    };
+    ServerSheet sheet(app_);
+    sheet.Show(kLogPage);
+    for (const auto& c : cases) {
+        const testsupport::ScopedTimeZone zone(c.zone);
+        sheet.SetText("logFormat", "edited");
+        sheet.Click("apacheFormat");
+        EXPECT_EQ(sheet.Text("logFormat"),
+                  "%Host% - %User% [%Day%/%MonthString%/%Year%:%Time% " + std::string(c.offset) +
+                      "] \"%Method% %Object% HTTP/%Version%\" %ResponseCode% %SendSize% \"%Referer%\" \"%User-Agent%\"")
+            << c.zone;
+        if (std::string(c.zone) == "UTC") {
+            // Scrolled to the zone, for the picture.
+            QLineEdit* format = sheet.Find<QLineEdit>("logFormat");
+            format->setCursorPosition(static_cast<int>(format->text().indexOf(QLatin1String(c.offset))) + 6);
+            SaveScreenshot(sheet.Sheet(), "server-log-page-apache-utc");
+        }
+    }
 }
 
 TEST_F(ServerPagesTest, ResetThenCancelLeavesTheLiveSettingsAndTheFile)

@@ -18,6 +18,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -148,7 +149,7 @@ TEST_F(SettingMenuViewTest, TemplateFolderOpensOnlyAnExistingFolder)
     prompts_.QueueMessageBoxAnswer(gui::kIdNo);
     view_->OpenItem(4);
     ASSERT_EQ(prompts_.MessageBoxes().size(), 1u);
-    EXPECT_EQ(prompts_.MessageBoxes()[0].text, CSettingMenuView::kTemplateQuestion);
+    EXPECT_EQ(prompts_.MessageBoxes()[0].text.rfind(CSettingMenuView::kTemplateQuestion, 0), 0u);
     EXPECT_TRUE(opener.opened.empty());
 
     // The default folder, Html under the root, is not there yet: said, not opened.
@@ -185,6 +186,43 @@ TEST_F(SettingMenuViewTest, TemplateFolderOfADefaultRootOpensWithItsTemplates)
     EXPECT_EQ(folder, sandbox_.Root() + "Html/");
     for (const char* file : {"Response_default.html", "DirectoryList.html"})
         EXPECT_FALSE(testsupport::GetFile(folder + file).empty()) << file;
+}
+
+// A desktop may open nothing and say nothing (an opener that starts and fails later): the
+// question has told the user where the folder is before.
+TEST_F(SettingMenuViewTest, TemplateQuestionNamesTheFolderByItsFullPath)
+{
+    const std::string root = platform::Utf8ToCp932(sandbox_.Root());
+    const struct {
+        const char* description;
+        const char* stored;  // nullptr: none stored
+        std::string folder;
+    } cases[] = {
+        {"the default", nullptr, root + "Html/"},
+        {"under the root", "%ServerRoot%テンプレート/", root + "テンプレート/"},
+        {"anywhere", "/srv/pages/", "/srv/pages/"},
+    };
+    for (const auto& c : cases) {
+        if (c.stored)
+            app_.GetSetting().SetString(schema::kHtmlFileDirectory.path, c.stored);
+        prompts_.QueueMessageBoxAnswer(gui::kIdNo);
+        view_->OpenItem(4);
+        EXPECT_EQ(prompts_.MessageBoxes().back().text,
+                  std::string(CSettingMenuView::kTemplateQuestion) + "\n\nHTMLフォルダ : " + c.folder)
+            << c.description;
+    }
+
+    // The box a person sees.
+    gui::PromptResponder* scripted = gui::SetPromptResponder(nullptr);
+    std::string shown;
+    WhenModalOpens<QMessageBox>([&](QMessageBox& box) {
+        shown = FromQString(box.text());
+        SaveScreenshot(box, "template-folder-question");
+        box.reject();
+    });
+    view_->OpenItem(4);
+    gui::SetPromptResponder(scripted);
+    EXPECT_NE(shown.find("HTMLフォルダ : /srv/pages/"), std::string::npos) << platform::Cp932ToUtf8(shown);
 }
 
 // Where nothing can open a folder, the user learns where it is.
