@@ -364,7 +364,16 @@ bool CServerPage4::OnKillActive()
 void CServerPage4::OnMakeKey()
 {
     CKeyGenDialog dialog(settings_, this);
-    dialog.exec();
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // Shown as the user's own edits: OK stores them with the rest of the sheet.
+    SslSettings shown;
+    shown.privateKey = Text(privateKey_);
+    shown.certificate = Text(certificate_);
+    TakeGeneratedKey(shown, dialog.GetGeneratedKey(), settings_);
+    SetText(privateKey_, shown.privateKey);
+    SetText(password_, shown.password);
+    SetText(certificate_, shown.certificate);
 }
 
 void CServerPage4::OnBrowse(QLineEdit* field, bool certificate)

@@ -109,6 +109,7 @@ public:
 
 private:
     void DoDataExchange(gui::CDataExchange& dx);
+    // After a generation the fields name the new key, its certificate and its pass phrase.
     void OnMakeKey();
     // Offers PEM files (CRT files first with `certificate`) from the field's file on; the
     // chosen one replaces the field, a cancel changes nothing.
