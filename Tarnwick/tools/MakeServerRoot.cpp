@@ -22,7 +22,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -229,7 +228,7 @@ void PrintUrls(const std::string& settingsFile)
 struct Request {
     bool help = false;
     bool urls = false;
-    int port = 0;  // 0: the port stays as it is
+    int port = 0;      // 0: the port stays as it is
     std::string root;  // native
 };
 
@@ -262,7 +261,8 @@ std::string ParseCommandLine(int argc, char** argv, Request& request)
                 return "--port needs a port number";
             request.port = ParsePort(argv[i]);
             if (request.port == 0)
-                return "not a port number (1-65535): " + std::string(argv[i]);
+                return "not a port number (" + std::to_string(kLowestPort) + "-" + std::to_string(kHighestPort) +
+                       "): " + std::string(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return "unknown option " + std::string(arg);
         } else if (!request.root.empty()) {
