@@ -359,9 +359,15 @@ TEST_F(ServeScriptTest, PrintedControllerCommandBindsToTheServer)
         Serve(kServe, {kBuildFolder}, {"XDG_RUNTIME_DIR=" + desktop, c.runtimeChange});
         if (HasFatalFailure())
             return;
-        const std::string said = script_->Output();
-        const std::string::size_type at = said.find(kControllerSaid);
-        ASSERT_NE(at, std::string::npos) << said;
+        // The line follows the one Serve waited for.
+        std::string said;
+        std::string::size_type at = std::string::npos;
+        ASSERT_TRUE(servertest::WaitUntil([&] {
+            said = script_->Output();
+            at = said.find(kControllerSaid);
+            return at != std::string::npos && said.find('\n', at) != std::string::npos;
+        }))
+            << said;
         const std::string::size_type start = at + std::string(kControllerSaid).size();
         const std::string command = said.substr(start, said.find('\n', start) - start);
 
