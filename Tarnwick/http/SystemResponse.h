@@ -36,8 +36,10 @@ public:
 
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}
-    // Sets the status and fills the page. Throws CServerFatalException when not even the
-    // built-in page can be loaded.
+    // Sets the status and fills the page: Info, Detail, then the leaves of the thread,
+    // ServerInfo, RequestInfo and ResponseInfo views. A placeholder for a value the server
+    // fills but this request lacks is left empty; any other "%...%" of the template stays as
+    // written. Throws CServerFatalException when not even the built-in page can be loaded.
     void Build() override;
     // 0 for 304 (RFC 9110 15.4.5: no content); else the page length.
     int64_t GetContentLength() override;

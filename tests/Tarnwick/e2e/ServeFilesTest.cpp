@@ -8,6 +8,7 @@
 #include "responses/FileResponse.h"
 
 #include "HttpDate.h"
+#include "SettingsSchema.h"
 
 #include <gtest/gtest.h>
 
@@ -349,6 +350,24 @@ TEST_F(ServeFilesTest, RefusalsAnswerWithTheBuiltInStatusPage)
         EXPECT_NE(answer.body.find("<address>- Tarnwick/1.42 -</address>"), std::string::npos) << answer.body;
         EXPECT_EQ(answer.body.find("<b>"), std::string::npos) << answer.body;
     }
+}
+
+// Only the names the server fills are blanked when this request has no value for them; the
+// template's own "%" text (an escaped URL, a price) is sent as written.
+TEST_F(ServeFilesTest, StatusPageTemplateKeepsThePercentTextItDoesNotFill)
+{
+    testsupport::TempFolder html;
+    settings.SetValue(std::string("Setting::").append(schema::kHtmlFileDirectory.path), html.Path());
+    testsupport::PutFile(html.Path() + "Response_404.html",
+                         "<a href=\"/x%E3%81%82y.html\">100%OFF%</a> %Nothing% [%Method%] [%ScriptCommand%] "
+                         "[%Detail%] [%Info%]");
+    Start();
+    const Answer answer = Get("/missing.txt");
+    ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+    EXPECT_EQ(answer.status, 404);
+    EXPECT_EQ(answer.body,
+              "<a href=\"/x%E3%81%82y.html\">100%OFF%</a> %Nothing% [GET] [] "
+              "[詳細情報はありません。] [指定されたファイルは存在しません]");
 }
 
 TEST_F(ServeFilesTest, DirectoryWithoutSlashIsRedirectedToItsFolderUrl)
