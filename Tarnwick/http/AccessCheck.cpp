@@ -89,11 +89,17 @@ std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAcc
     if (limiter.IsHostOverLimit() == 1)
         return Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
 
-    // The option is looked up only for a hidden path, the rare case.
-    if (path.IsHidden() == 1 && schema::kEnableHiddenFile.ReadIn(options) == 0)
-        return Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
+    if (HidesPath(path, request.IsWrite() ? 1 : 0) == 1)
+        return Refuse(core, threadView, kAccessRefused, 403);
 
     return Authenticate(core, threadView, request, path);
+}
+
+int HidesPath(const CRequestPath& path, int write)
+{
+    // The option is looked up only for a hidden path, the rare case.
+    const int hidden = write == 1 ? path.NamesHidden() : path.IsHidden();
+    return hidden == 1 && schema::kEnableHiddenFile.ReadIn(path.GetOptions()) == 0 ? 1 : 0;
 }
 
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)

@@ -20,6 +20,7 @@ inline constexpr char kFolderNotFound[] = "指定されたディレクトリは�
 inline constexpr char kNotAllowed[] = "対応していないメソッドです";
 inline constexpr char kMalformedUrl[] = "異常なURLを受信しました";
 inline constexpr char kBodyTooLarge[] = "リクエストの本文が大きすぎます";
+inline constexpr char kAccessRefused[] = "このファイル・ディレクトリへのアクセスは、許可されていません";
 inline constexpr char kEntryFolder[] = "パス設定のフォルダーは削除または移動できません";
 inline constexpr char kAlreadyExists[] = "同じ名前のファイルまたはディレクトリが既に存在します";
 inline constexpr char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";

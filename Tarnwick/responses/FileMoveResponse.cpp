@@ -1,5 +1,6 @@
 #include "responses/FileMoveResponse.h"
 
+#include "http/AccessCheck.h"
 #include "http/ConnectionState.h"
 #include "http/ServerFatalException.h"
 #include "http/SystemResponse.h"
@@ -181,9 +182,11 @@ void CFileMoveResponse::Build()
         ReplaceWithStatusPage(kOtherFolder, 502);
         return;
     }
-    // The same rules as for a written request path: no name that Shift-JIS cannot hold,
-    // and no '\' that would be taken for '/'.
-    if (!IsShiftJisUrlPath(destination) || HoldsBackslashSeparator(destination)) {
+    // The same rules as for a written request path: no name that Shift-JIS cannot hold, no
+    // '\' that would be taken for '/', no ".." that would be collapsed rather than resolved,
+    // and no control byte.
+    if (!IsShiftJisUrlPath(destination) || HoldsBackslashSeparator(destination) || HoldsDotDotSegment(destination) ||
+        DecodesToControlByte(destination)) {
         ReplaceWithStatusPage(kMalformedUrl, 400);
         return;
     }
@@ -200,6 +203,11 @@ void CFileMoveResponse::Build()
     if (path_.GetEntry().GetString(localPath, "") != target.GetEntry().GetString(localPath, "") ||
         target.GetLocalPath().empty()) {
         ReplaceWithStatusPage(kOtherFolder, 502);
+        return;
+    }
+    // A name the entry hides could be neither read nor removed once written.
+    if (HidesPath(target, 1) == 1) {
+        ReplaceWithStatusPage(kAccessRefused, 403);
         return;
     }
 

@@ -37,11 +37,12 @@ public:
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}
     // Copies or moves, and sets 201 or 204. Names a status page as its replacement, 500 for
-    // an unusable Destination; 400 when its decoded path holds a control byte, a character
-    // Shift-JIS cannot hold or a '\'; 502 when it names another host, or the target is not
-    // served or belongs to an entry with another LocalPath (or to none with a local path);
-    // 403 when source and target are one file (same device and inode) or one lies inside
-    // the other, or when an existing target holds a path entry's folder
+    // an unusable Destination; 400 when its decoded path holds a control byte (a NUL
+    // included), a character Shift-JIS cannot hold, a '\' or a ".." segment; 502 when it
+    // names another host, or the target is not served or belongs to an entry with another
+    // LocalPath (or to none with a local path); 403 when the target's entry hides its name
+    // (HidesPath), when source and target are one file (same device and inode) or one lies
+    // inside the other, or when an existing target holds a path entry's folder
     // (CRequestPath::HoldsEntryFolder); 409 when the target's folder is missing; 412 for
     // an existing target under "Overwrite: F". Throws CServerFatalException when a
     // file-system step fails.

@@ -186,6 +186,44 @@ protected:
         return false;
     }
 
+    // A request for a table: `destination` ("" for none) is on this server, and a PUT has a
+    // small body.
+    struct Named {
+        const char* method;
+        const char* target;
+        const char* destination;
+    };
+
+    // Sends each request and expects `status` for every one.
+    void ExpectEachAnswered(const std::vector<Named>& requests, int status)
+    {
+        for (const Named& named : requests) {
+            SCOPED_TRACE(std::string(named.method) + " " + named.target + " " + named.destination);
+            const std::string method = named.method;
+            std::vector<std::string> extra;
+            if (*named.destination)
+                extra = {"-H", "Destination: " + Url(named.destination)};
+            if (method == "PUT")
+                extra.insert(extra.end(), {"-H", "Expect:", "--data-binary", "new"});
+            if (method == "HEAD")
+                extra.push_back("-I");
+            const Answer answer = Method(method, named.target, extra);
+            ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+            EXPECT_EQ(answer.status, status);
+        }
+    }
+
+    // Every path below `folder` (links not followed), relative to it and sorted: a write
+    // that was refused leaves this as it was.
+    static std::vector<std::string> Tree(const std::string& folder)
+    {
+        std::vector<std::string> paths;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            paths.push_back(entry.path().string().substr(folder.size()));
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+
     std::string site;   // the "/" entry's folder
     std::string other;  // the "/other/" entry's folder
 };
@@ -465,6 +503,101 @@ TEST_F(WebDavTest, DeleteRemovesAWholeTree)
     EXPECT_EQ(testsupport::GetFile(site + "keep.txt"), "keep");
 
     EXPECT_EQ(Method("DELETE", "/tree/").status, 404);
+}
+
+// "/../" is collapsed, not resolved: a write with a ".." segment would change a folder the
+// client did not name. Reads keep the collapse.
+TEST_F(WebDavTest, WriteWithADotDotSegmentIs400AndChangesNothing)
+{
+    for (const char* folder : {"keep", "keep/important", "sub"})
+        ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0) << folder;
+    testsupport::PutFile(site + "keep/important/data.txt", "data\n");
+    testsupport::PutFile(site + "keep/k.txt", "k\n");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    Start();
+    const std::vector<std::string> before = Tree(site);
+    const std::vector<Named> cases = {
+        {"DELETE", "/keep/important/..", ""},
+        {"DELETE", "/keep/important/%2e%2E", ""},
+        {"DELETE", "/keep/important/.%2E/", ""},
+        {"DELETE", "/sub/../", ""},
+        {"DELETE", "/keep/%2E%2e%2fimportant/", ""},
+        {"DELETE", "/keep\\..\\important/", ""},
+        {"MOVE", "/keep/../", "/moved/"},
+        {"MOVE", "/keep/%2e%2e/f.txt", "/g.txt"},
+        {"COPY", "/keep/important/../", "/copied/"},
+        {"PUT", "/keep/../new.txt", ""},
+        {"PUT", "/keep/important/%2E%2E", ""},
+        {"MKCOL", "/keep/..%2fmade/", ""},
+        {"COPY", "/f.txt", "/keep/important/.."},
+        {"COPY", "/f.txt", "/keep/%2e%2e/g.txt"},
+        {"MOVE", "/f.txt", "/sub/%2E./g.txt"},
+        {"MOVE", "/keep/important/", "/keep/important/../x/"},
+    };
+    ExpectEachAnswered(cases, 400);
+    EXPECT_EQ(Tree(site), before);
+    EXPECT_EQ(testsupport::GetFile(site + "keep/important/data.txt"), "data\n");
+
+    // A read names the collapsed path, as ever.
+    EXPECT_EQ(Request("/keep/../k.txt").body, "k\n");
+    Answer listing;
+    const std::vector<DavEntry> entries = Propfind("/keep/important/%2e%2e", "0", listing);
+    EXPECT_EQ(listing.status, 207);
+    ASSERT_EQ(entries.size(), 1u) << listing.body;
+    EXPECT_EQ(entries[0].href, "/keep/important/");
+}
+
+// A NUL byte ends the name for the system: "%00" names no file, whatever the decoding of
+// the other escapes makes of it.
+TEST_F(WebDavTest, PathOrDestinationWithANulIs400AndWritesNothing)
+{
+    testsupport::PutFile(site + "f.txt", "file\n");
+    testsupport::PutFile(site + "x00y.txt", "not this\n");
+    Start();
+    const std::vector<std::string> before = Tree(site);
+    const std::vector<Named> cases = {
+        {"GET", "/x%00y.txt", ""},
+        {"HEAD", "/x%00y.txt", ""},
+        {"PUT", "/x%00z.txt", ""},
+        {"PUT", "/x%0z.txt", ""},
+        {"MKCOL", "/m%00n/", ""},
+        {"DELETE", "/x%00y.txt", ""},
+        {"MOVE", "/f.txt", "/g%00h.txt"},
+        {"COPY", "/f.txt", "/g%00h.txt"},
+        {"COPY", "/f.txt", "/g%0ah.txt"},
+    };
+    ExpectEachAnswered(cases, 400);
+    EXPECT_EQ(Tree(site), before);
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+}
+
+// With hidden files off, a name starting with '.' can be neither read nor removed: none is
+// made either, by any write, whether the name is the target's or a folder's on the way.
+TEST_F(WebDavTest, WriteToANameTheEntryHidesIs403AndWritesNothing)
+{
+    settings.SetValue("Setting::Path::Path_1::Options::EnableHiddenFile", "1");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    ASSERT_EQ(::mkdir((site + "sub").c_str(), 0755), 0);
+    Start();
+    const std::vector<std::string> before = Tree(site);
+    const std::vector<Named> cases = {
+        {"PUT", "/.h", ""},
+        {"PUT", "/.hd/x.txt", ""},
+        {"PUT", "/sub/.h", ""},
+        {"MKCOL", "/.hd/", ""},
+        {"MKCOL", "/sub/.hd", ""},
+        {"COPY", "/f.txt", "/.c.txt"},
+        {"COPY", "/sub/", "/.csub/"},
+        {"MOVE", "/f.txt", "/sub/.m.txt"},
+        {"MOVE", "/sub/", "/.msub/"},
+    };
+    ExpectEachAnswered(cases, 403);
+    EXPECT_EQ(Tree(site), before);
+
+    // Where the entry shows hidden names, they are written and read like any other.
+    EXPECT_EQ(Put("/other/.h", "shown").status, 201);
+    EXPECT_EQ(Request("/other/.h").body, "shown");
+    EXPECT_EQ(Method("DELETE", "/other/.h").status, 204);
 }
 
 // --- COPY and MOVE ------------------------------------------------------------------------
