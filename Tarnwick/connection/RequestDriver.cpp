@@ -296,7 +296,8 @@ std::unique_ptr<CResponse> CRequestDriver::DispatchMethod(const CConfigAccessor&
     if ((propfind || method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK") &&
         schema::kEnableWebDav.ReadIn(path.GetOptions()) != 0) {
         if (propfind)
-            return std::make_unique<CDAVPropfindResponse>(core_, threadView, request, path);
+            return std::make_unique<CDAVPropfindResponse>(core_, threadView, request, path, socket_.IsSecure(),
+                                                          socket_.GetPeerAddress());
         throw CServerFatalException{"サポートしていません"};
     }
     const bool put = method == "PUT" || method == "MKCOL";

@@ -38,6 +38,13 @@ std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAcc
                                              const CHttpRequest& request, const CRequestPath& path,
                                              const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer);
 
+// Whether a request from `peer`, over a socket that is `secure` or not, with the
+// credentials of `request`, may enter the folder of `path`: every rule of CheckAccess but
+// the per-host connection limit, which counts connections rather than guarding a path.
+// For a response that reaches into another entry's folder on the request's behalf.
+bool MayEnter(CServerCore* core, const CHttpRequest& request, const CRequestPath& path, int secure,
+              const CIPv4Address& peer);
+
 // 1 when the entry of `path` hides what the path names from clients: option
 // EnableHiddenFile is 0 and a name below the entry's LocalPath starts with '.'. For a read
 // only a file or folder that is there counts (CRequestPath::IsHidden), so a missing one is

@@ -986,6 +986,59 @@ TEST_F(WebDavTest, PropfindGivesTheEntityTagOfGet)
     }
 }
 
+// A walk goes into a folder that another entry serves only as far as a PROPFIND of that
+// folder would be answered: its authentication, host lists and WebDAV switch hold.
+TEST_F(WebDavTest, PropfindWalkEntersAnotherEntrysFolderOnlyWhereThatEntryLetsTheRequestIn)
+{
+    const char* const folders[] = {"private", "private/deeper", "nodav", "kicked", "open", "plain"};
+    for (const char* folder : folders) {
+        ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0) << folder;
+        testsupport::PutFile(site + folder + "/in.txt", folder);
+    }
+    ServeFolder(2, "/private/", site + "private/", {"EnableWebDAV", "EnableAuthenticate"});
+    settings.SetValue("Setting::Path::Path_2::Users::User_0", "alice");
+    settings.SetValue("Setting::User::Enable::User_0::User", "alice");
+    settings.SetValue("Setting::User::Enable::User_0::Passwd", "s3cret");
+    ServeFolder(3, "/private/deeper/", site + "private/deeper/", {"EnableWebDAV"});
+    ServeFolder(4, "/nodav/", site + "nodav/", {});
+    // Host lists on, and no address accepted.
+    ServeFolder(5, "/kicked/", site + "kicked/", {"EnableWebDAV", "EnableHostKick"});
+    ServeFolder(6, "/open/", site + "open/", {"EnableWebDAV"});
+    Start();
+
+    const auto hrefs = [this](const std::vector<std::string>& extra) {
+        std::vector<std::string> found;
+        std::vector<std::string> args = {"-H", "Depth: infinity"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Answer answer = Method("PROPFIND", "/", args);
+        EXPECT_EQ(answer.status, 207);
+        std::string error;
+        const std::unique_ptr<platform::XmlDocument> document = platform::XmlDocument::Parse(answer.body, error);
+        if (!document) {
+            ADD_FAILURE() << "not XML: " << error << "\n" << answer.body;
+            return found;
+        }
+        for (const platform::XmlNode& href : document->ElementsByTagNameNS(kDavNamespace, "href"))
+            found.push_back(PercentDecode(href.Text()));
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    // Every folder is listed; only those the request may enter show what they hold.
+    std::vector<std::string> anonymous = {"/",       "/kicked/",      "/nodav/",  "/open/", "/open/in.txt",
+                                          "/plain/", "/plain/in.txt", "/private/"};
+    std::sort(anonymous.begin(), anonymous.end());
+    EXPECT_EQ(hrefs({}), anonymous);
+    std::vector<std::string> alice = anonymous;
+    alice.insert(alice.end(), {"/private/in.txt", "/private/deeper/", "/private/deeper/in.txt"});
+    std::sort(alice.begin(), alice.end());
+    EXPECT_EQ(hrefs({"-u", "alice:s3cret"}), alice);
+    EXPECT_EQ(hrefs({"-u", "alice:wrong"}), anonymous);
+
+    // The same answers as a request for the folder itself.
+    EXPECT_EQ(Method("PROPFIND", "/private/", {"-H", "Depth: 1"}).status, 401);
+    EXPECT_EQ(Request("/private/in.txt").status, 401);
+}
+
 TEST_F(WebDavTest, ExpectContinueGetsTheInterimAnswerOnlyForABodyThatIsRead)
 {
     for (const char* folder : {"members", "cgi"})
