@@ -25,6 +25,7 @@ inline constexpr char kEntryFolder[] = "パス設定のフォルダーは削除�
 inline constexpr char kAlreadyExists[] = "同じ名前のファイルまたはディレクトリが既に存在します";
 inline constexpr char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
 inline constexpr char kDirectoryFailed[] = "ディレクトリの操作に失敗しました、システムエラーです";
+inline constexpr char kNoSpace[] = "サーバーの記憶領域が不足しています";
 inline constexpr char kEmptyPage[] = "HTMLデータのロードに失敗しました、システムエラーです";
 
 class CSystemResponse : public CResponse {

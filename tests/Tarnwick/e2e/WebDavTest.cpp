@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,9 +41,6 @@ constexpr auto kCadaverLimit = 30s;
 constexpr const char* kCadaver = "/usr/bin/cadaver";
 
 constexpr const char* kDavNamespace = "DAV:";
-
-// A whole answer on loopback comes in milliseconds; past this the server hangs.
-constexpr int kRawAnswerMs = 10000;
 
 std::string PercentDecode(const std::string& text)
 {
@@ -112,30 +108,6 @@ protected:
         testsupport::PutFile(bodyFile, bytes);
         return Method("PUT", target, {"-H", "Expect:", "-H", "Content-Type: application/octet-stream",
                                       "--data-binary", "@" + bodyFile});
-    }
-
-    // A GET whose target goes on the wire byte for byte (curl escapes the bytes from 0x80
-    // up): the answer's status and body, read until the server closes the connection.
-    Answer RawGet(const std::string& target)
-    {
-        Answer answer;
-        const int fd = servertest::ConnectAndSend(
-            port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-        if (fd < 0)
-            return answer;
-        std::string received;
-        char chunk[4096];
-        ssize_t n = 0;
-        while (servertest::PollReadable(fd, kRawAnswerMs) && (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0)
-            received.append(chunk, static_cast<size_t>(n));
-        ::close(fd);
-        answer.run.exitCode = n == 0 ? 0 : -1;
-        if (received.compare(0, 9, "HTTP/1.1 ") == 0)
-            answer.status = std::atoi(received.c_str() + 9);
-        const std::string::size_type end = received.find("\r\n\r\n");
-        if (end != std::string::npos)
-            answer.body = received.substr(end + 4);
-        return answer;
     }
 
     // COPY or MOVE with a Destination on this server.
@@ -894,6 +866,77 @@ TEST_F(WebDavTest, CopyAndMoveFollowOverwriteAndTellCreatedFromReplaced)
             EXPECT_EQ(after.st_ino, before.st_ino);
         }
     }
+}
+
+// Names that Shift-JIS lacks are on the disk as any other program writes them: no request
+// can name them, but a folder's copy, move or removal takes them along all the same.
+TEST_F(WebDavTest, FolderCopyMoveAndDeleteTakeEveryFileAlongWhateverItsName)
+{
+    const std::string accented = u8"café.txt";
+    const std::string waveDash = u8"\u301c.txt";
+    const std::string folder = u8"naïve";
+    for (const std::string& made : {std::string("x"), std::string("x/sub"), "x/" + folder, std::string("old")})
+        ASSERT_EQ(::mkdir((site + made).c_str(), 0755), 0) << made;
+    const std::vector<std::string> files = {accented, waveDash, "plain.txt", "sub/" + accented, folder + "/in.txt"};
+    for (const std::string& file : files)
+        testsupport::PutFile(site + "x/" + file, file);
+    testsupport::PutFile(site + "old/" + waveDash, "replaced");
+    Start();
+
+    const auto holdsEveryFile = [&](const std::string& copy) {
+        for (const std::string& file : files)
+            EXPECT_EQ(testsupport::GetFile(site + copy + "/" + file), file) << copy << "/" << file;
+    };
+    EXPECT_EQ(Transfer("COPY", "/x/", "/xcopy/").status, 201);
+    holdsEveryFile("xcopy");
+    // A folder that is replaced goes whole, the names it held included.
+    testsupport::PutFile(site + "old/" + accented, "old");
+    EXPECT_EQ(Transfer("COPY", "/x/", "/old/").status, 204);
+    holdsEveryFile("old");
+    EXPECT_EQ(Transfer("MOVE", "/xcopy/", "/xmoved/").status, 201);
+    holdsEveryFile("xmoved");
+    EXPECT_FALSE(Exists(site + "xcopy"));
+
+    for (const char* target : {"/x/", "/xmoved/", "/old/"}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(Method("DELETE", target).status, 204);
+    }
+    EXPECT_EQ(Tree(site), std::vector<std::string>{});
+}
+
+TEST_F(WebDavTest, CopyThatRunsOutOfRoomIs507AndLeavesNoHalfMadeTarget)
+{
+    for (const char* folder : {"big", "big/sub", "old"})
+        ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0) << folder;
+    testsupport::PutFile(site + "big/a.txt", "a");
+    testsupport::PutFile(site + "big/sub/b.txt", "b");
+    testsupport::PutFile(site + "big/large.bin", servertest::Pattern(200000));
+    testsupport::PutFile(site + "old/old.txt", "old");
+    Start();
+    const std::vector<std::string> before = Tree(site);
+    const struct {
+        const char* description;
+        const char* source;
+        const char* destination;
+    } cases[] = {
+        {"a folder to a new name", "/big/", "/copy/"},
+        {"a folder over a folder", "/big/", "/old/"},
+        {"a file", "/big/large.bin", "/large.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        Answer answer;
+        {
+            // Room for the logs and curl's small files, not for the large one.
+            testsupport::FileSizeLimit limit(16384);
+            ASSERT_TRUE(limit.ok());
+            answer = Transfer("COPY", c.source, c.destination);
+        }
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.statusLine, "HTTP/1.1 507 Insufficient Storage");
+        EXPECT_EQ(Tree(site), before);
+    }
+    EXPECT_EQ(testsupport::GetFile(site + "old/old.txt"), "old");
 }
 
 // --- OPTIONS and PROPFIND -----------------------------------------------------------------
