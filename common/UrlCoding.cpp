@@ -233,6 +233,37 @@ bool HoldsBackslashSeparator(const std::string& path)
     return false;
 }
 
+bool HoldsDotDotSegment(const std::string& path)
+{
+    const std::string decoded = PercentDecode(TrimText(path), false);
+    std::string::size_type start = 0;
+    for (size_t i = 0; i <= decoded.size();) {
+        if (i == decoded.size() || decoded[i] == '/' || decoded[i] == '\\') {
+            if (decoded.compare(start, i - start, "..") == 0)
+                return true;
+            start = ++i;
+        } else {
+            i += CharLengthAt(decoded, i);
+        }
+    }
+    return false;
+}
+
+bool DecodesToControlByte(const std::string& path)
+{
+    const std::string text = TrimText(path);
+    // Where the decoding drops the '%' of a zero byte, as it reads the digits.
+    for (size_t i = 0; i + 2 < text.size(); ++i)
+        if (text[i] == '%' && HexDigit(static_cast<unsigned char>(text[i + 1])) >= 0 && HexPair(&text[i + 1]) == 0)
+            return true;
+    bool hasHighBytes = false;
+    const std::string decoded = PercentDecodeBytes(text, false, hasHighBytes);
+    return std::any_of(decoded.begin(), decoded.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 std::string EscapeUrl(const std::string& text) { return Escape(text, false); }
 
 std::string EscapeUrlAll(const std::string& text) { return Escape(text, true); }

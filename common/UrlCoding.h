@@ -39,6 +39,16 @@ bool IsShiftJisUrlPath(const std::string& path);
 // under that path would get another name than the one asked for.
 bool HoldsBackslashSeparator(const std::string& path);
 
+// Whether `path`, decoded and with '\' read as '/' as NormalizeUrlPath reads it, holds a ".."
+// segment (the last one included), which NormalizeUrlPath collapses rather than resolves:
+// "/a/b/.." names a/b there, not a.
+bool HoldsDotDotSegment(const std::string& path);
+
+// Whether percent-decoding `path` gives a byte below 0x20 or 0x7F, a NUL included: a "%"
+// whose leading hexadecimal digits give 0 ("%00", "%0g"), which the decoding drops rather
+// than put a NUL into the text.
+bool DecodesToControlByte(const std::string& path);
+
 // Writes as "%hh" (lower-case hexadecimal) the bytes a link in a Shift-JIS page must not carry
 // raw: 0x00-0x20 and # % " ' < > ? \ * | :. The second byte of a Shift-JIS character is
 // copied with its lead byte.

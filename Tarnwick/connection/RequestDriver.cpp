@@ -195,7 +195,11 @@ std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& 
 {
     if (std::unique_ptr<CResponse> refusal = CheckBodyFraming(threadView, header))
         return refusal;
-    if (path.HoldsControlByte())
+    if (request.PathHoldsControlByte() || path.HoldsControlByte())
+        return std::make_unique<CSystemResponse>(core_, threadView, kMalformedUrl, 400, kNoDetail);
+    // The object collapses "/a/b/.." to "/a/b/" rather than resolve it: a write would change
+    // what the client did not name.
+    if (request.IsWrite() && request.PathHoldsDotDot())
         return std::make_unique<CSystemResponse>(core_, threadView, kMalformedUrl, 400, kNoDetail);
     if (std::unique_ptr<CResponse> refusal = CheckAccess(threadView, request, path, limiter))
         return refusal;
@@ -292,7 +296,8 @@ std::unique_ptr<CResponse> CRequestDriver::DispatchMethod(const CConfigAccessor&
     if ((propfind || method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK") &&
         schema::kEnableWebDav.ReadIn(path.GetOptions()) != 0) {
         if (propfind)
-            return std::make_unique<CDAVPropfindResponse>(core_, threadView, request, path);
+            return std::make_unique<CDAVPropfindResponse>(core_, threadView, request, path, socket_.IsSecure(),
+                                                          socket_.GetPeerAddress());
         throw CServerFatalException{"サポートしていません"};
     }
     const bool put = method == "PUT" || method == "MKCOL";

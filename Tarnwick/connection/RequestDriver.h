@@ -77,7 +77,7 @@ public:
 
     // The answer to a parsed request, never null, decided in this order, the first that
     // decides winning: the body framing (411, 501, 400), a control byte in the path (400),
-    // the access checks, the method dispatch, the path's redirect (301), its directory
+    // a ".." segment in the path of a write (400), the access checks, the method dispatch, the path's redirect (301), its directory
     // listing, CGI, SSI, and the file. `header` is the request's header text. The caller
     // owns the response; when the chosen response's constructor named a replacement, that
     // one is given instead. A refused framing and a CGI body too large to take mark the

@@ -5,6 +5,7 @@
 #include "http/RequestPath.h"
 #include "http/SystemResponse.h"
 
+#include "ConfigClass.h"
 #include "IPv4Address.h"
 #include "SettingsSchema.h"
 #include "Wildcard.h"
@@ -69,11 +70,10 @@ std::string StripDomain(const std::string& user)
     return backslash == std::string::npos ? user : user.substr(backslash + 1);
 }
 
-}  // namespace
-
-std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
-                                             const CHttpRequest& request, const CRequestPath& path,
-                                             const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer)
+// CheckAccess; without a `limiter` the per-host connection limit is not applied.
+std::unique_ptr<CSystemResponse> FirstRefusal(CServerCore* core, const CConfigAccessor& threadView,
+                                              const CHttpRequest& request, const CRequestPath& path,
+                                              const CBandWidthLimiter* limiter, int secure, const CIPv4Address& peer)
 {
     const CConfigAccessor options = path.GetOptions();
     if (secure == 1) {
@@ -86,14 +86,37 @@ std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAcc
     if (CheckHostKick(path, peer) == 1)
         return Refuse(core, threadView, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません", 403);
 
-    if (limiter.IsHostOverLimit() == 1)
+    if (limiter != nullptr && limiter->IsHostOverLimit() == 1)
         return Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
 
-    // The option is looked up only for a hidden path, the rare case.
-    if (path.IsHidden() == 1 && schema::kEnableHiddenFile.ReadIn(options) == 0)
-        return Refuse(core, threadView, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
+    if (HidesPath(path, request.IsWrite() ? 1 : 0) == 1)
+        return Refuse(core, threadView, kAccessRefused, 403);
 
     return Authenticate(core, threadView, request, path);
+}
+
+}  // namespace
+
+std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
+                                             const CHttpRequest& request, const CRequestPath& path,
+                                             const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer)
+{
+    return FirstRefusal(core, threadView, request, path, &limiter, secure, peer);
+}
+
+bool MayEnter(CServerCore* core, const CHttpRequest& request, const CRequestPath& path, int secure,
+              const CIPv4Address& peer)
+{
+    // A refusal is made on a node of its own: the request's answer stays as it is.
+    CConfigClass scratch;
+    return FirstRefusal(core, scratch.GetAccessor("Thread"), request, path, nullptr, secure, peer) == nullptr;
+}
+
+int HidesPath(const CRequestPath& path, int write)
+{
+    // The option is looked up only for a hidden path, the rare case.
+    const int hidden = write == 1 ? path.NamesHidden() : path.IsHidden();
+    return hidden == 1 && schema::kEnableHiddenFile.ReadIn(path.GetOptions()) == 0 ? 1 : 0;
 }
 
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)

@@ -29,14 +29,28 @@ class CSystemResponse;
 //   403 "HTTP からのアクセスは、許可されていません"   plain socket, option AcceptHTTP 0
 //   403 "ホスト <peer> からのアクセスは、許可されていません"  CheckHostKick refuses
 //   503 "１ホストの最大接続数を超えました"  the limiter's host is over Basic::MaxOneHostConnect
-//   403 "このファイル・ディレクトリへのアクセスは、許可されていません"  a hidden target
-//       while option EnableHiddenFile is 0
+//   403 "このファイル・ディレクトリへのアクセスは、許可されていません"  HidesPath, for a
+//       write if the request is one
 //   401 from Authenticate.
 // `core` (not owned) makes the responses; `threadView` is the request's thread node;
 // `secure` is the socket's IsSecure; `peer` the socket's peer address.
 std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
                                              const CHttpRequest& request, const CRequestPath& path,
                                              const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer);
+
+// Whether a request from `peer`, over a socket that is `secure` or not, with the
+// credentials of `request`, may enter the folder of `path`: every rule of CheckAccess but
+// the per-host connection limit, which counts connections rather than guarding a path.
+// For a response that reaches into another entry's folder on the request's behalf.
+bool MayEnter(CServerCore* core, const CHttpRequest& request, const CRequestPath& path, int secure,
+              const CIPv4Address& peer);
+
+// 1 when the entry of `path` hides what the path names from clients: option
+// EnableHiddenFile is 0 and a name below the entry's LocalPath starts with '.'. For a read
+// only a file or folder that is there counts (CRequestPath::IsHidden), so a missing one is
+// not found; for a write (`write` 1) so does the name it would make
+// (CRequestPath::NamesHidden), which nothing could read or remove afterwards. Else 0.
+int HidesPath(const CRequestPath& path, int write);
 
 // 1 = refuse, 0 = allow. With option EnableHostKick 0 every peer is allowed; otherwise
 // the peer's dotted address (never a name or the Host header) must match no pattern of

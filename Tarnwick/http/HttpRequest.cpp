@@ -165,6 +165,8 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
     method_ = method;
     url_ = url;
     object_ = NormalizeUrlPath(path);
+    pathHoldsDotDot_ = HoldsDotDotSegment(path);
+    pathHoldsControlByte_ = DecodesToControlByte(path);
     query_ = GetUrlQuery(url_);
     queryDecoded_ = DecodeUrlText(query_);
     version_ = requestLine.substr(kVersionNameLength);
@@ -207,6 +209,11 @@ void CHttpRequest::CheckHostLines() const
 {
     if (hostLines_ > 1 || (hostLines_ == 0 && version_ == "1.1"))
         throw CRequestRefusal{400, kBadHostLines};
+}
+
+bool CHttpRequest::IsWrite() const
+{
+    return method_ == "PUT" || method_ == "MKCOL" || method_ == "DELETE" || method_ == "COPY" || method_ == "MOVE";
 }
 
 std::string CHttpRequest::GetHeader(const std::string& name, const std::string& defaultValue) const

@@ -59,6 +59,14 @@ public:
     const std::string& GetPasswd() const { return passwd_; }
     const CConfigAccessor& GetRequestView() const { return requestView_; }
     const CConfigAccessor& GetHeaderView() const { return headerView_; }
+    // The path held a ".." segment once decoded (HoldsDotDotSegment), which the object's
+    // normalisation collapsed: the object is not the resource the client named.
+    bool PathHoldsDotDot() const { return pathHoldsDotDot_; }
+    // The path decoded to a byte below 0x20 or 0x7F (DecodesToControlByte), a NUL that the
+    // object no longer shows included.
+    bool PathHoldsControlByte() const { return pathHoldsControlByte_; }
+    // The method changes files: PUT, MKCOL, DELETE, COPY or MOVE.
+    bool IsWrite() const;
     // A request header's value, its name matched without regard to case (RFC 9110 5.1);
     // `defaultValue` when absent or before a header was parsed.
     std::string GetHeader(const std::string& name, const std::string& defaultValue = "") const;
@@ -74,6 +82,8 @@ private:
     std::string passwd_;
     std::string refusal_;
     int hostLines_ = 0;
+    bool pathHoldsDotDot_ = false;
+    bool pathHoldsControlByte_ = false;
     CConfigAccessor requestView_;
     CConfigAccessor headerView_;
 };

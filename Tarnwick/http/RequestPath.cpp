@@ -248,7 +248,14 @@ int CRequestPath::Exists() const
 int CRequestPath::IsHidden() const
 {
     // Only a file or folder that was there can be hidden.
-    if (!Exists() || localPath_.empty() || localType_ == 0)
+    if (!Exists() || localType_ == 0)
+        return 0;
+    return NamesHidden();
+}
+
+int CRequestPath::NamesHidden() const
+{
+    if (localPath_.empty())
         return 0;
     for (const std::string& segment : SplitSegments(relativePath_))
         if (segment[0] == '.')

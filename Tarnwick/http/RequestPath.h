@@ -44,9 +44,11 @@ public:
     // resolved; else 0. An object whose mapping would leave the entry's folder never
     // exists, so it is answered as not found.
     int Exists() const;
-    // 1 when Exists and the local path, or any folder on the way to it below the entry's
-    // LocalPath, has a name starting with '.'; else 0.
+    // 1 when Exists and NamesHidden; else 0.
     int IsHidden() const;
+    // 1 when the local path, or any folder on the way to it below the entry's LocalPath,
+    // has a name starting with '.', whether or not anything is there; else 0.
+    int NamesHidden() const;
     // 1 when the object or the redirect location holds a byte below 0x20 or 0x7F: such a
     // path must not reach a header or a log line, and the request is refused as bad.
     int HoldsControlByte() const;

@@ -280,17 +280,8 @@ std::string CSSIResponse::ResolveVirtualAttribute(const std::string& value) cons
 
 bool CSSIResponse::MayRequest(const CRequestPath& target) const
 {
-    const CConfigAccessor options = target.GetOptions();
     const bool secure = threadView_.GetString("Protocol", "") == "https";
-    if ((secure ? schema::kAcceptHttps : schema::kAcceptHttp).ReadIn(options) == 0)
-        return false;
-    if (CheckHostKick(target, CIPv4Address(threadView_.GetString("Host", ""))) == 1)
-        return false;
-    if (schema::kEnableHiddenFile.ReadIn(options) == 0 && target.IsHidden() == 1)
-        return false;
-    // The refusal is built on a node of its own: this request's answer stays as it is.
-    CConfigClass scratch;
-    return Authenticate(core_, scratch.GetAccessor("Thread"), request_, target) == nullptr;
+    return MayEnter(core_, request_, target, secure ? 1 : 0, CIPv4Address(threadView_.GetString("Host", "")));
 }
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const

@@ -218,6 +218,60 @@ TEST(UrlCoding, IsShiftJisUrlPathRefusesWhatWouldBecomeASubstitute)
         EXPECT_EQ(IsShiftJisUrlPath(c.path), c.faithful) << c.what;
 }
 
+TEST(UrlCoding, HoldsDotDotSegmentSeesEverySpellingOfTheParentFolder)
+{
+    const struct {
+        const char* what;
+        std::string path;
+        bool holds;
+    } cases[] = {
+        {"no segment", "/a/b/c", false},
+        {"empty", "", false},
+        {"last segment", "/a/b/..", true},
+        {"last segment with its slash", "/a/b/../", true},
+        {"middle segment", "/a/../b", true},
+        {"first segment", "/../a", true},
+        {"escaped, lower case", "/a/%2e%2e", true},
+        {"escaped, mixed case", "/a/%2E%2e/b", true},
+        {"half escaped", "/a/.%2E", true},
+        {"escaped slashes around it", "/a%2f..%2Fb", true},
+        {"backslashes around it", "/a\\..\\b", true},
+        {"escaped backslash before it", "/a%5c..", true},
+        {"blank after it, trimmed", "/a/.. ", true},
+        {"one dot", "/a/./b", false},
+        {"three dots", "/a/.../b", false},
+        {"dots inside a name", "/a/b..c/..d", false},
+        {"escaped twice", "/a/%252e%252e", false},
+        {"Shift-JIS whose trail byte is 0x5C before dots", "/\x95\x5C..", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HoldsDotDotSegment(c.path), c.holds) << c.what;
+}
+
+TEST(UrlCoding, DecodesToControlByteSeesTheNulTheDecodingDrops)
+{
+    const struct {
+        const char* what;
+        std::string path;
+        bool holds;
+    } cases[] = {
+        {"plain", "/a/b.txt", false},
+        {"escaped NUL", "/x%00z.txt", true},
+        {"escaped NUL at the end", "/x%00", true},
+        {"zero by its leading digit", "/x%0z.txt", true},
+        {"escaped 0x01", "/a%01b", true},
+        {"escaped 0x1F", "/a%1fb", true},
+        {"escaped blank", "/a%20b", false},
+        {"escaped 0x7F", "/a%7Fb", true},
+        {"one digit short at the end", "/a%0", false},
+        {"no digits", "/a%zz", false},
+        {"escaped percent before zeros", "/a%2500", false},
+        {"high byte", "/%82%a0", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodesToControlByte(c.path), c.holds) << c.what;
+}
+
 TEST(UrlCoding, EscapeUrl)
 {
     const Case cases[] = {

@@ -8,6 +8,7 @@
 #include "responses/FileResponse.h"
 
 #include "HttpDate.h"
+#include "SettingsSchema.h"
 
 #include <gtest/gtest.h>
 
@@ -15,12 +16,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -351,6 +355,24 @@ TEST_F(ServeFilesTest, RefusalsAnswerWithTheBuiltInStatusPage)
     }
 }
 
+// Only the names the server fills are blanked when this request has no value for them; the
+// template's own "%" text (an escaped URL, a price) is sent as written.
+TEST_F(ServeFilesTest, StatusPageTemplateKeepsThePercentTextItDoesNotFill)
+{
+    testsupport::TempFolder html;
+    settings.SetValue(std::string("Setting::").append(schema::kHtmlFileDirectory.path), html.Path());
+    testsupport::PutFile(html.Path() + "Response_404.html",
+                         "<a href=\"/x%E3%81%82y.html\">100%OFF%</a> %Nothing% [%Method%] [%ScriptCommand%] "
+                         "[%Detail%] [%Info%]");
+    Start();
+    const Answer answer = Get("/missing.txt");
+    ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+    EXPECT_EQ(answer.status, 404);
+    EXPECT_EQ(answer.body,
+              "<a href=\"/x%E3%81%82y.html\">100%OFF%</a> %Nothing% [GET] [] "
+              "[詳細情報はありません。] [指定されたファイルは存在しません]");
+}
+
 TEST_F(ServeFilesTest, DirectoryWithoutSlashIsRedirectedToItsFolderUrl)
 {
     Start();
@@ -384,6 +406,41 @@ TEST_F(ServeFilesTest, AnswerReadWholeCountsAsFinishedThoughTheClientHangsUpAtOn
                   i % 2 ? "正常に終了しました" : "指定されたファイルは存在しません");
         EXPECT_EQ(finished.GetString("ResponseInfo::ResponseCode", ""), i % 2 ? "200" : "404");
     }
+}
+
+// A file that a writer removes between the request's lookup and the opening of the file
+// is not found, as it would be a moment later: no request ends in the emergency page.
+TEST_F(ServeFilesTest, FileRemovedWhileItIsLookedUpIs404)
+{
+    // Requests enough for the removal to fall between lookup and opening many times over.
+    constexpr int kRounds = 1500;
+    // Yields the writer makes while the file is there: about the time it takes to write it.
+    constexpr int kYieldsWhileThere = 20;
+    Start();
+    const std::string file = docs.Path() + "race.txt";
+    const std::string next = docs.Path() + "race.next";
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop.load()) {
+            testsupport::PutFile(next, "racing\n");
+            ::rename(next.c_str(), file.c_str());
+            // About as long there as gone, so that requests meet it either way.
+            for (int i = 0; i < kYieldsWhileThere; ++i)
+                std::this_thread::yield();
+            ::unlink(file.c_str());
+        }
+    });
+    std::map<int, int> statuses;
+    for (int round = 0; round < kRounds; ++round)
+        ++statuses[RawGet("/race.txt").status];
+    stop = true;
+    writer.join();
+    std::string counts;
+    for (const auto& status : statuses)
+        counts += std::to_string(status.first) + ": " + std::to_string(status.second) + "\n";
+    EXPECT_EQ(statuses.size(), 2u) << counts;
+    EXPECT_GT(statuses[200], 0) << counts;
+    EXPECT_GT(statuses[404], 0) << counts;
 }
 
 // --- connections --------------------------------------------------------------------------

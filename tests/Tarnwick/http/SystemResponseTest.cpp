@@ -166,7 +166,7 @@ TEST_F(SystemResponseTest, TemplateIsFilledFromEveryView)
     CSystemResponse response(core.get(), thread, "moved", 301, kNoDetail);
     EXPECT_EQ(thread.GetString("ThreadName", "") +
                   "|http|127.0.0.1|example.test|Tarnwick|Tarnwick/1.42|GET|/x|HTTP/1.1|taro|301|"
-                  "301 Moved Permanently|moved||100%|%",
+                  "301 Moved Permanently|moved|%Nothing%|100%|%",
               Run(response).body);
 }
 

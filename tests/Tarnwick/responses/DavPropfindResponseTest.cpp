@@ -259,7 +259,7 @@ protected:
                                    thread.GetSubAccessor("RequestInfo"));
         const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
         std::unique_ptr<CResponse> response =
-            std::make_unique<CDAVPropfindResponse>(core.get(), thread, request, path);
+            std::make_unique<CDAVPropfindResponse>(core.get(), thread, request, path, 0, CIPv4Address());
         Answer answer;
         std::unique_ptr<CResponse> replacement = response->TakeReplacement();
         if (!replacement) {
