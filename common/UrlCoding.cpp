@@ -244,4 +244,12 @@ std::string EscapeUrl(const std::string& text) { return Escape(text, false); }
 
 std::string EscapeUrlAll(const std::string& text) { return Escape(text, true); }
 
+std::string EscapeUrlUtf8(const std::string& path)
+{
+    // Not ShiftJisToUtf8: it ends the text at an unmappable byte, which would turn the URL
+    // into that of a parent folder, and it widens half-width katakana, which would name
+    // another file.
+    return EscapeUrlAll(platform::Cp932ToUtf8(path));
+}
+
 std::string PrependChar(char c, const std::string& text) { return c + text; }

@@ -49,5 +49,11 @@ std::string EscapeUrl(const std::string& text);
 // byte stands alone, a trail byte included.
 std::string EscapeUrlAll(const std::string& text);
 
+// A Shift-JIS path as a URL a client follows (a WebDAV href, a redirect's Location): its
+// UTF-8 (RFC 3987 3.1; every character converted, a byte without one as U+FFFD, never cut
+// short) escaped by EscapeUrlAll, so plain ASCII, which NormalizeUrlPath reads back as the
+// path.
+std::string EscapeUrlUtf8(const std::string& path);
+
 // `c` followed by `text`.
 std::string PrependChar(char c, const std::string& text);

@@ -162,7 +162,7 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
     const std::string::size_type o = object_.size();
     if (!forward.empty()) {
         // The Forward value is a URL of the administrator's and goes out as stored.
-        redirectLocation_ = o > s ? forward + EscapeUrl(object_.substr(s)) : forward;
+        redirectLocation_ = o > s ? forward + EscapeUrlUtf8(object_.substr(s)) : forward;
         redirect_ = 1;
         return;
     }
@@ -199,7 +199,7 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
             localType_ = 2;
             redirect_ = 1;
             directory_ = 1;
-            redirectLocation_ = EscapeUrl(object_) + "/";
+            redirectLocation_ = EscapeUrlUtf8(object_) + "/";
             localPath_ += '/';
             relativePath_ += '/';
         }
@@ -210,7 +210,7 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
         // The object is the prefix without its final '/'.
         redirect_ = 1;
         directory_ = 1;
-        redirectLocation_ = EscapeUrl(serverPath);
+        redirectLocation_ = EscapeUrlUtf8(serverPath);
         localPath_ = root;
     }
 }
@@ -224,7 +224,7 @@ void CRequestPath::FindIndexDocument()
         if (GetPathType(localPath_ + name) == 1) {
             redirect_ = 1;
             // Bare, so the client resolves it against the folder's URL.
-            redirectLocation_ = EscapeUrl(name);
+            redirectLocation_ = EscapeUrlUtf8(name);
             // A file inside it: the folder is there.
             localType_ = 2;
             return;

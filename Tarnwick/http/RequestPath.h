@@ -27,9 +27,10 @@ public:
 
     int IsRedirect() const { return redirect_; }
     int IsDirectory() const { return directory_; }
-    // With IsRedirect: the Location value, percent-escaped where it comes from the object
-    // (EscapeUrl): an absolute path, the entry's Forward value with the rest of the
-    // object, or the bare name of an index document.
+    // With IsRedirect: the Location value, a URL (RFC 9110 10.2.2) whose parts from the
+    // object, the prefix or the index document's name are written by EscapeUrlUtf8, plain
+    // ASCII that the server decodes back to them: an absolute path, the entry's Forward
+    // value (as stored) with the rest of the object, or the bare name of an index document.
     const std::string& GetRedirectLocation() const { return redirectLocation_; }
     // The local file or folder (a folder's ends in '/'); "" for a Forward entry and for
     // an object whose mapping would leave the entry's folder. Code that creates or

@@ -3,6 +3,7 @@
 
 #include "CurlFixture.h"
 
+#include "ChildProcess.h"
 #include "ServerTestSupport.h"
 #include "net/TestCertificate.h"
 #include "responses/FileResponse.h"
@@ -366,6 +367,53 @@ TEST_F(ServeFilesTest, DirectoryWithoutSlashIsRedirectedToItsFolderUrl)
     const Answer inner = Get("/sub/inner.txt");
     EXPECT_EQ(inner.status, 200);
     EXPECT_EQ(inner.body, "inner\n");
+}
+
+// RFC 9110 10.2.2: Location is a URI reference. A Japanese folder's is its name in UTF-8,
+// percent-escaped: python-requests reads the header as text and curl -L follows it, to the
+// folder whichever encoding the request came in.
+TEST_F(ServeFilesTest, JapaneseFolderWithoutSlashIsRedirectedToAUrlThatClientsFollow)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableIndex", "1");
+    const std::string folder = u8"日本語フォルダ";
+    ASSERT_EQ(::mkdir((docs.Path() + folder).c_str(), 0755), 0);
+    testsupport::PutFile(docs.Path() + folder + u8"/中身.txt", "inside\n");
+    Start();
+    const std::string location = "/%e6%97%a5%e6%9c%ac%e8%aa%9e%e3%83%95%e3%82%a9%e3%83%ab%e3%83%80/";
+    // The listing names the folder and its file in the page's Shift-JIS.
+    const std::string listed = "Index of /日本語フォルダ/";
+
+    const struct {
+        const char* description;
+        std::string target;
+    } cases[] = {
+        {"UTF-8", "/" + PercentEncode(folder)},
+        {"Shift-JIS", "/" + PercentEncode("日本語フォルダ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Get(c.target);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 301);
+        EXPECT_EQ(answer.Header("Location"), location);
+
+        const Answer followed = Get(c.target, {"-L"});
+        ASSERT_EQ(followed.run.exitCode, 0) << followed.run.err;
+        EXPECT_EQ(followed.status, 200);
+        EXPECT_NE(followed.body.find(listed), std::string::npos) << followed.body;
+        EXPECT_NE(followed.body.find("中身.txt"), std::string::npos) << followed.body;
+
+        testsupport::ChildProcess python(
+            "/usr/bin/python3",
+            {"-c",
+             "import sys, requests\n"
+             "r = requests.get(sys.argv[1], timeout=10)\n"
+             "print(r.status_code, len(r.history), r.url)\n",
+             Url(c.target)});
+        const testsupport::ChildResult run = python.Wait(kRunLimit);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "200 1 " + Url(location) + "\n");
+    }
 }
 
 TEST_F(ServeFilesTest, AnswerReadWholeCountsAsFinishedThoughTheClientHangsUpAtOnce)
