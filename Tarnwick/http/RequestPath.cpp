@@ -73,10 +73,32 @@ bool HasControlByte(const std::string& text)
     return false;
 }
 
-// RFC 9110 7.2: Host is uri-host [":" port]; the pattern is matched against all of it.
+// RFC 9110 7.2: Host is uri-host [":" port]. The uri-host without the port; an IP literal
+// keeps its brackets and the colons inside them (RFC 3986 3.2.2).
+std::string WithoutPort(const std::string& host)
+{
+    std::string::size_type colon = std::string::npos;
+    if (!host.empty() && host[0] == '[') {
+        const std::string::size_type close = host.find(']');
+        if (close != std::string::npos && close + 1 < host.size() && host[close + 1] == ':')
+            colon = close + 1;
+    } else {
+        colon = host.find(':');
+    }
+    return colon == std::string::npos ? host : host.substr(0, colon);
+}
+
+// The pattern is matched against the whole Host value; one that names no port also against
+// the host without its port, which a client sends whenever the port is not 80 (RFC 9110
+// 7.2), so that "*.example.jp" serves www.example.jp:8080 too.
 bool ServesHost(const std::string& pattern, const std::string& host)
 {
-    return pattern == "*" || WildcardMatchNoCase(pattern, host) != 0;
+    if (pattern == "*" || WildcardMatchNoCase(pattern, host) != 0)
+        return true;
+    if (WithoutPort(pattern).size() != pattern.size())
+        return false;
+    const std::string bare = WithoutPort(host);
+    return bare.size() != host.size() && WildcardMatchNoCase(pattern, bare) != 0;
 }
 
 // A plain prefix test without regard to case; the object /dir also reaches the prefix /dir/.

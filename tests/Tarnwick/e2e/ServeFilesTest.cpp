@@ -416,6 +416,44 @@ TEST_F(ServeFilesTest, JapaneseFolderWithoutSlashIsRedirectedToAUrlThatClientsFo
     }
 }
 
+// On a port other than 80 a client names the port in Host (RFC 9110 7.2): a VirtualHost
+// pattern without a port serves the host on this port, a pattern with another port does not.
+TEST_F(ServeFilesTest, VirtualHostWithoutAPortServesItsSiteOnThisPort)
+{
+    testsupport::TempFolder site;
+    testsupport::TempFolder v6;
+    testsupport::PutFile(site.Path() + "hello.txt", "virtual host\n");
+    testsupport::PutFile(v6.Path() + "hello.txt", "IPv6 literal\n");
+    ServeFolder(1, "/", site.Path(), {});
+    settings.SetValue("Setting::Path::Path_1::VirtualHost", "*.example.jp");
+    ServeFolder(2, "/", v6.Path(), {});
+    settings.SetValue("Setting::Path::Path_2::VirtualHost", "[::1]");
+    ServeFolder(3, "/", scratch.Path(), {});
+    settings.SetValue("Setting::Path::Path_3::VirtualHost", "*.example.jp:1");
+    Start();
+    const std::string here = ":" + std::to_string(port);
+
+    const struct {
+        const char* description;
+        std::string url;
+        std::vector<std::string> extra;
+        const char* body;
+    } cases[] = {
+        {"named with this port, as a browser does", "http://www.example.jp" + here + "/hello.txt",
+         {"--resolve", "www.example.jp" + here + ":127.0.0.1"}, "virtual host\n"},
+        {"named without a port", Url("/hello.txt"), {"-H", "Host: www.example.jp"}, "virtual host\n"},
+        {"IPv6 literal with this port", Url("/hello.txt"), {"-H", "Host: [::1]" + here}, "IPv6 literal\n"},
+        {"another host", Url("/hello.txt"), {"-H", "Host: example.jp" + here}, kHelloText.c_str()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Fetch(c.url, c.extra);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, c.body);
+    }
+}
+
 TEST_F(ServeFilesTest, AnswerReadWholeCountsAsFinishedThoughTheClientHangsUpAtOnce)
 {
     // curl closes as soon as the last announced byte is in, often before the server has

@@ -103,7 +103,7 @@ TEST_F(RequestPathTest, ChoosesTheEntryByHostAndLongestPrefix)
         {"host pattern chosen over *", "/docs/a.html", "alpha", "Path_2", Root() + "d2/a.html"},
         {"host matched without case", "/docs/a.html", "ALPHA", "Path_2", Root() + "d2/a.html"},
         {"other host takes *", "/docs/a.html", "beta", "Path_0", Root() + "d0/a.html"},
-        {"port suffix is part of the host", "/docs/a.html", "alpha:8080", "Path_0", Root() + "d0/a.html"},
+        {"pattern without a port, host with one", "/docs/a.html", "alpha:8080", "Path_2", Root() + "d2/a.html"},
         {"prefix matched without case", "/DOCS/A.html", "", "Path_0", Root() + "d0/A.html"},
         {"wildcard host", "/img/p.png", "www.Example.org", "Path_3", Root() + "i/p.png"},
         {"wildcard host not matching", "/img/p.png", "example.org", "Path_1", Root() + "root/img/p.png"},
@@ -115,6 +115,39 @@ TEST_F(RequestPathTest, ChoosesTheEntryByHostAndLongestPrefix)
         EXPECT_EQ(path.GetTargetHost(), c.host) << c.description;
         EXPECT_EQ(path.IsRedirect(), 0) << c.description;
     }
+}
+
+// RFC 9110 7.2: clients send the port in Host whenever it is not 80. A pattern is matched
+// against the whole value and, when it names no port, against the host without its port.
+TEST_F(RequestPathTest, HostPatternWithoutAPortServesThatHostOnEveryPort)
+{
+    AddEntry("Any", {{"LocalPath", Root() + "any/"}});
+    AddEntry("Jp", {{"VirtualHost", "*.example.jp"}, {"LocalPath", Root() + "jp/"}});
+    AddEntry("JpPort", {{"VirtualHost", "www.example.jp:9090"}, {"LocalPath", Root() + "jp9090/"}});
+    AddEntry("AnyPort", {{"VirtualHost", "alpha:*"}, {"LocalPath", Root() + "alpha/"}});
+    AddEntry("V6", {{"VirtualHost", "[::1]"}, {"LocalPath", Root() + "v6/"}});
+    const struct {
+        const char* description;
+        std::string host;
+        std::string entry;
+    } cases[] = {
+        {"host alone", "www.example.jp", "Jp"},
+        {"host on a port", "www.example.jp:8080", "Jp"},
+        {"host on a port, other case", "WWW.Example.JP:8080", "Jp"},
+        {"empty port", "www.example.jp:", "Jp"},
+        {"the longer pattern that names the port", "www.example.jp:9090", "JpPort"},
+        {"a port the pattern does not name", "beta.example.jp:9090", "Jp"},
+        {"pattern's own wildcard port", "alpha:8080", "AnyPort"},
+        {"pattern naming a port, host without one", "alpha", "Any"},
+        {"host that the pattern does not match on any port", "example.jp:8080", "Any"},
+        {"IP literal on a port", "[::1]:8080", "V6"},
+        {"IP literal alone", "[::1]", "V6"},
+        {"other IP literal", "[::2]:8080", "Any"},
+        {"IP literal without its closing bracket", "[::1:8080", "Any"},
+        {"port alone", ":8080", "Any"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EntryName(Resolve("/a.html", c.host)), c.entry) << c.description;
 }
 
 TEST_F(RequestPathTest, RequestWithoutHostReachesOnlyEntriesForAnyHost)
