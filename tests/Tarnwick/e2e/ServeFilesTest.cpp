@@ -685,6 +685,36 @@ TEST_F(ServeFilesTest, BasicAuthenticationLetsOnlyTheListedAccountIn)
     }
 }
 
+// A browser sends a Japanese user name and password in UTF-8; the account is stored in
+// Shift-JIS, as every text of the settings is.
+TEST_F(ServeFilesTest, BasicAuthenticationTakesAJapaneseAccountInUtf8AndInShiftJis)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableAuthenticate", "1");
+    settings.SetValue("Setting::Path::Path_0::Users::山田", "山田");
+    settings.SetValue("Setting::User::Enable::User_0::User", "山田");
+    settings.SetValue("Setting::User::Enable::User_0::Passwd", "パスワード");
+    Start();
+
+    const struct {
+        const char* description;
+        std::string credentials;
+        int status;
+    } cases[] = {
+        {"UTF-8, as browsers send it", u8"山田:パスワード", 200},
+        {"Shift-JIS", "山田:パスワード", 200},
+        {"UTF-8 with a wrong password", u8"山田:パスワート", 401},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Get("/hello.txt", {"-u", c.credentials});
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, c.status);
+        if (c.status == 200) {
+            EXPECT_EQ(answer.body, kHelloText);
+        }
+    }
+}
+
 // --- the request log ----------------------------------------------------------------------
 
 TEST_F(ServeFilesTest, EachRequestIsLoggedWithItsSizesAndOutcome)

@@ -532,6 +532,44 @@ TEST_F(AccessCheckTest, DomainUserCountsAsUserOnlyWithWebDav)
     }
 }
 
+// Browsers send Basic credentials in UTF-8 (RFC 7617 2.1); the accounts are Shift-JIS.
+TEST_F(AccessCheckTest, Utf8CredentialsAreAlsoTriedInShiftJis)
+{
+    AliceOnly();
+    Account("Enable", "User_1", "山田", "パス");
+    Account("Enable", "User_2", "山田", "パス?");
+    Account("Enable", "User_3", "wave", "a\x81\x60");
+    Account("Enable", "User_4", "佐藤", "pw");
+    List("Users", {"alice", "山田", "wave", "佐藤"});
+    StartCore();
+    struct Case {
+        const char* description;
+        const char* webDav;
+        Credentials credentials;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"Shift-JIS, as stored", "0", {"山田", "パス"}, false},
+        {"UTF-8", "0", {u8"山田", u8"パス"}, false},
+        {"UTF-8 user, ASCII password", "0", {u8"佐藤", "pw"}, false},
+        {"UTF-8 with a wrong password", "0", {u8"山田", u8"パン"}, true},
+        {"UTF-8 user, Shift-JIS password: neither reading", "0", {u8"山田", "パス"}, true},
+        {"a character Shift-JIS lacks is no '?'", "0", {u8"山田", u8"パス\u20AC"}, true},
+        {"the JIS spelling of a code page character", "0", {"wave", u8"a\u301C"}, false},
+        {"ASCII", "0", {"alice", "s3cret"}, false},
+        {"UTF-8 DOMAIN\\user with WebDAV", "1", {u8"ドメイン\\山田", u8"パス"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        Option("EnableWebDAV", c.webDav);
+        const Outcome outcome = Authenticated(c.credentials);
+        if (c.refused)
+            ExpectRefused(outcome, 401, kAuthRequired);
+        else
+            EXPECT_FALSE(outcome.refused);
+    }
+}
+
 TEST_F(AccessCheckTest, DisabledAccountsAreNeverUsed)
 {
     Option("EnableAuthenticate", "1");
