@@ -445,7 +445,7 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
 {
     const std::string jisFolder = u8"波\u301C線";
     ASSERT_EQ(::mkdir((site + jisFolder).c_str(), 0755), 0);
-    testsupport::PutFile(site + jisFolder + u8"/a\u2212b.txt", "jis\n");
+    testsupport::PutFile(site + jisFolder + u8"/p\u2212q.txt", "jis\n");
     testsupport::PutFile(site + u8"code\uFF5E.txt", "code page\n");
     testsupport::PutFile(site + u8"price\u00A2.txt", "cent\n");
     Start();
@@ -455,9 +455,9 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
         std::string target;
         const char* body;
     } gets[] = {
-        {"JIS spelling", "/" + PercentEncode(jisFolder + u8"/a\u2212b.txt"), "jis\n"},
-        {"code page spelling", "/" + PercentEncode(u8"波\uFF5E線/a\uFF0Db.txt"), "jis\n"},
-        {"Shift-JIS", "/" + PercentEncode("波\x81\x60線/a\x81\x7C" "b.txt"), "jis\n"},
+        {"JIS spelling", "/" + PercentEncode(jisFolder + u8"/p\u2212q.txt"), "jis\n"},
+        {"code page spelling", "/" + PercentEncode(u8"波\uFF5E線/p\uFF0Dq.txt"), "jis\n"},
+        {"Shift-JIS", "/" + PercentEncode("波\x81\x60線/p\x81\x7Cq.txt"), "jis\n"},
         {"JIS spelling of a name on disk in the code page's", "/" + PercentEncode(u8"code\u301C.txt"),
          "code page\n"},
         {"two-byte UTF-8 cent sign", "/" + PercentEncode(u8"price\u00A2.txt"), "cent\n"},
@@ -479,7 +479,7 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
     EXPECT_FALSE(LinkTarget(index.body, "price\x81\x91.txt").empty()) << index.body;
     const Answer folderIndex = Request("/" + AsBrowserSendsIt(folderLink));
     EXPECT_EQ(folderIndex.status, 200);
-    const std::string fileLink = LinkTarget(folderIndex.body, "a\x81\x7C" "b.txt");
+    const std::string fileLink = LinkTarget(folderIndex.body, "p\x81\x7Cq.txt");
     ASSERT_FALSE(fileLink.empty()) << folderIndex.body;
     EXPECT_EQ(Request("/" + AsBrowserSendsIt(folderLink + fileLink)).body, "jis\n");
 
@@ -490,18 +490,18 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
         hrefs.push_back(entry.href);
     std::sort(hrefs.begin(), hrefs.end());
     const std::vector<std::string> expected = {"/", u8"/code\uFF5E.txt", u8"/price\uFFE0.txt",
-                                               u8"/波\uFF5E線/", u8"/波\uFF5E線/a\uFF0Db.txt"};
+                                               u8"/波\uFF5E線/", u8"/波\uFF5E線/p\uFF0Dq.txt"};
     EXPECT_EQ(hrefs, expected) << answer.body;
     EXPECT_EQ(Request("/" + PercentEncode(expected.back().substr(1))).body, "jis\n");
 
-    EXPECT_EQ(Put("/" + PercentEncode(u8"波\uFF5E線/a\uFF0Db.txt"), "replaced\n").status, 201);
+    EXPECT_EQ(Put("/" + PercentEncode(u8"波\uFF5E線/p\uFF0Dq.txt"), "replaced\n").status, 201);
     EXPECT_EQ(Put("/" + PercentEncode(jisFolder + u8"/new\u301C.txt"), "new\n").status, 201);
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(site + jisFolder))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{u8"a\u2212b.txt", u8"new\uFF5E.txt"}));
-    EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/a\u2212b.txt"), "replaced\n");
+    EXPECT_EQ(names, (std::vector<std::string>{u8"new\uFF5E.txt", u8"p\u2212q.txt"}));
+    EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/p\u2212q.txt"), "replaced\n");
     EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/new\uFF5E.txt"), "new\n");
 }
 
