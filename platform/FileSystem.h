@@ -45,11 +45,12 @@ struct DirectoryEntry {
 // matches every name. A name pattern without wildcards looks up that one entry. In a
 // wildcard search "." and ".." come first (when they match), then the other entries in
 // the order the file system keeps them. Entries whose names have no CP932 spelling are
-// left out: the converted name would name another file or none. A name in the JIS
-// spelling of a CP932 code (NativePath) is given in CP932's, unless its folder also holds
-// a name spelled so, which is the one given. A pattern without '/'
-// searches the working folder. A missing or unreadable folder is an empty search.
-// The folder stays open until the search ends or the object is destroyed.
+// left out: the converted name would name another file or none. A name that spells a
+// CP932 code the JIS way (U+301C for 0x8160, see NativePath) is given by that code, unless
+// the folder also holds the name in CP932's spelling: then only that entry is given, the
+// one the name leads to. A pattern without '/' searches the working folder. A missing or
+// unreadable folder is an empty search. The folder stays open until the search ends or the
+// object is destroyed.
 class DirectorySearch {
 public:
     explicit DirectorySearch(const std::string& pattern);
