@@ -18,11 +18,11 @@ public:
     // pattern serves the host when it matches the whole value, or, when the pattern names
     // no port (no ':' outside an IP literal's brackets), the value without its port:
     // "*.example.jp" serves "www.example.jp:8080", "[::1]" serves "[::1]:8080". Holds the
-    // tree's lock while it chooses the entry and tests the file system. The local path's status is
-    // read here, once: Exists and IsHidden answer from it, so the answers of one request
-    // (and of the copies its responses keep) agree with each other and with the mapping,
-    // as of this moment. Throws CServerFatalException when there is no path entry, none
-    // for the host, or none for the object.
+    // tree's lock while it chooses the entry and tests the file system. The local path's
+    // status is read here, once: Exists and IsHidden answer from it, so the answers of one
+    // request (and of the copies its responses keep) agree with each other and with the
+    // mapping, as of this moment. Throws CServerFatalException when there is no path
+    // entry, none for the host, or none for the object.
     CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings);
     virtual ~CRequestPath() = default;
     CRequestPath(const CRequestPath&) = default;
