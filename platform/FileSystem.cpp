@@ -120,7 +120,13 @@ bool NextName(DIR* dir, std::string& name, std::string& native, bool stored = fa
             return true;
         }
         name = Utf8ToCp932(native);
-        if (Cp932ToUtf8(name) == native)
+        const std::string back = Cp932ToUtf8(name);
+        if (back == native)
+            return true;
+        // A name typed in the JIS spelling (U+301C) reads back in CP932's (U+FF5E), which
+        // NativePath leads to it, unless a file has that name too: that one is meant.
+        struct stat st;
+        if (Cp932Spelling(native) == back && ::fstatat(::dirfd(dir), back.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return true;
     }
     return false;

@@ -11,6 +11,7 @@
 #include "Wildcard.h"
 
 #include "CRuntime.h"
+#include "TextCodec.h"
 
 #include <memory>
 #include <vector>
@@ -68,6 +69,22 @@ std::string StripDomain(const std::string& user)
 {
     const std::string::size_type backslash = platform::_mbsstr(user, "\\");
     return backslash == std::string::npos ? user : user.substr(backslash + 1);
+}
+
+// RFC 7617 2.1: browsers send Basic credentials in UTF-8, and the accounts are stored in
+// Shift-JIS. Credentials that are well-formed UTF-8 and not plain ASCII are put in
+// Shift-JIS, as the settings file's text is; false when they are not such, or hold a
+// character Shift-JIS lacks, which no account can hold either.
+bool Utf8CredentialsInShiftJis(std::string& user, std::string& password)
+{
+    if ((platform::IsAscii(user) && platform::IsAscii(password)) || !platform::IsWellFormedUtf8(user) ||
+        !platform::IsWellFormedUtf8(password))
+        return false;
+    bool userLost = false;
+    bool passwordLost = false;
+    user = platform::Utf8ToCp932(user, &userLost);
+    password = platform::Utf8ToCp932(password, &passwordLost);
+    return !userLost && !passwordLost;
 }
 
 // CheckAccess; without a `limiter` the per-host connection limit is not applied.
@@ -145,10 +162,13 @@ std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAc
         if (schema::kEnableAuthenticate.ReadIn(options) == 0)
             return nullptr;
 
+        const bool webDav = schema::kEnableWebDav.ReadIn(options) != 0;
         std::string user = request.GetUser();
-        if (schema::kEnableWebDav.ReadIn(options) != 0)
-            user = StripDomain(user);
-        if (FindUser(user, request.GetPasswd(), path) == 1)
+        std::string password = request.GetPasswd();
+        if (FindUser(webDav ? StripDomain(user) : user, password, path) == 1)
+            return nullptr;
+        if (Utf8CredentialsInShiftJis(user, password) &&
+            FindUser(webDav ? StripDomain(user) : user, password, path) == 1)
             return nullptr;
         realm = schema::kInfo.Read(entry);
     }

@@ -63,7 +63,8 @@ int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer);
 // WWW-Authenticate: Basic realm="<the entry's Info leaf>" (RFC 9110 11.6.1), the realm
 // quoted so that no settings value can end the string or the header line. With option
 // EnableWebDAV on, a user name "DOMAIN\user" counts as "user" (the text after the first
-// backslash).
+// backslash). Credentials that are well-formed UTF-8 and not plain ASCII, as browsers send
+// them, are tried as sent and then in Shift-JIS.
 std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
                                               const CHttpRequest& request, const CRequestPath& path);
 

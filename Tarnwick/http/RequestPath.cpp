@@ -73,10 +73,32 @@ bool HasControlByte(const std::string& text)
     return false;
 }
 
-// RFC 9110 7.2: Host is uri-host [":" port]; the pattern is matched against all of it.
+// RFC 9110 7.2: Host is uri-host [":" port]. The uri-host without the port; an IP literal
+// keeps its brackets and the colons inside them (RFC 3986 3.2.2).
+std::string WithoutPort(const std::string& host)
+{
+    std::string::size_type colon = std::string::npos;
+    if (!host.empty() && host[0] == '[') {
+        const std::string::size_type close = host.find(']');
+        if (close != std::string::npos && close + 1 < host.size() && host[close + 1] == ':')
+            colon = close + 1;
+    } else {
+        colon = host.find(':');
+    }
+    return colon == std::string::npos ? host : host.substr(0, colon);
+}
+
+// The pattern is matched against the whole Host value; one that names no port also against
+// the host without its port, which a client sends whenever the port is not 80 (RFC 9110
+// 7.2), so that "*.example.jp" serves www.example.jp:8080 too.
 bool ServesHost(const std::string& pattern, const std::string& host)
 {
-    return pattern == "*" || WildcardMatchNoCase(pattern, host) != 0;
+    if (pattern == "*" || WildcardMatchNoCase(pattern, host) != 0)
+        return true;
+    if (WithoutPort(pattern).size() != pattern.size())
+        return false;
+    const std::string bare = WithoutPort(host);
+    return bare.size() != host.size() && WildcardMatchNoCase(pattern, bare) != 0;
 }
 
 // A plain prefix test without regard to case; the object /dir also reaches the prefix /dir/.
@@ -162,7 +184,7 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
     const std::string::size_type o = object_.size();
     if (!forward.empty()) {
         // The Forward value is a URL of the administrator's and goes out as stored.
-        redirectLocation_ = o > s ? forward + EscapeUrl(object_.substr(s)) : forward;
+        redirectLocation_ = o > s ? forward + EscapeUrlUtf8(object_.substr(s)) : forward;
         redirect_ = 1;
         return;
     }
@@ -199,7 +221,7 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
             localType_ = 2;
             redirect_ = 1;
             directory_ = 1;
-            redirectLocation_ = EscapeUrl(object_) + "/";
+            redirectLocation_ = EscapeUrlUtf8(object_) + "/";
             localPath_ += '/';
             relativePath_ += '/';
         }
@@ -210,7 +232,7 @@ void CRequestPath::MapLocalPath(const std::string& serverPath)
         // The object is the prefix without its final '/'.
         redirect_ = 1;
         directory_ = 1;
-        redirectLocation_ = EscapeUrl(serverPath);
+        redirectLocation_ = EscapeUrlUtf8(serverPath);
         localPath_ = root;
     }
 }
@@ -224,7 +246,7 @@ void CRequestPath::FindIndexDocument()
         if (GetPathType(localPath_ + name) == 1) {
             redirect_ = 1;
             // Bare, so the client resolves it against the folder's URL.
-            redirectLocation_ = EscapeUrl(name);
+            redirectLocation_ = EscapeUrlUtf8(name);
             // A file inside it: the folder is there.
             localType_ = 2;
             return;

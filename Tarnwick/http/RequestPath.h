@@ -14,12 +14,15 @@ class CRequestPath {
 public:
     // ResolvePath. `object` is the request's decoded, normalised path; `host` the Host
     // header's value as sent ("" when there was none); `settings` an accessor on
-    // "Setting" whose tree outlives this object and its copies. Holds the tree's lock
-    // while it chooses the entry and tests the file system. The local path's status is
-    // read here, once: Exists and IsHidden answer from it, so the answers of one request
-    // (and of the copies its responses keep) agree with each other and with the mapping,
-    // as of this moment. Throws CServerFatalException when there is no path entry, none
-    // for the host, or none for the object.
+    // "Setting" whose tree outlives this object and its copies. An entry's VirtualHost
+    // pattern serves the host when it matches the whole value, or, when the pattern names
+    // no port (no ':' outside an IP literal's brackets), the value without its port:
+    // "*.example.jp" serves "www.example.jp:8080", "[::1]" serves "[::1]:8080". Holds the
+    // tree's lock while it chooses the entry and tests the file system. The local path's
+    // status is read here, once: Exists and IsHidden answer from it, so the answers of one
+    // request (and of the copies its responses keep) agree with each other and with the
+    // mapping, as of this moment. Throws CServerFatalException when there is no path
+    // entry, none for the host, or none for the object.
     CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings);
     virtual ~CRequestPath() = default;
     CRequestPath(const CRequestPath&) = default;
@@ -27,9 +30,10 @@ public:
 
     int IsRedirect() const { return redirect_; }
     int IsDirectory() const { return directory_; }
-    // With IsRedirect: the Location value, percent-escaped where it comes from the object
-    // (EscapeUrl): an absolute path, the entry's Forward value with the rest of the
-    // object, or the bare name of an index document.
+    // With IsRedirect: the Location value, a URL (RFC 9110 10.2.2) whose parts from the
+    // object, the prefix or the index document's name are written by EscapeUrlUtf8, plain
+    // ASCII that the server decodes back to them: an absolute path, the entry's Forward
+    // value (as stored) with the rest of the object, or the bare name of an index document.
     const std::string& GetRedirectLocation() const { return redirectLocation_; }
     // The local file or folder (a folder's ends in '/'); "" for a Forward entry and for
     // an object whose mapping would leave the entry's folder. Code that creates or

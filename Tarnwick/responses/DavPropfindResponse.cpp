@@ -258,13 +258,7 @@ std::string CDAVPropfindResponse::MakeDocument(const std::vector<Resource>& reso
     }
 }
 
-std::string CDAVPropfindResponse::EscapeHref(const std::string& href)
-{
-    // Not ShiftJisToUtf8: it ends the text at an unmappable byte, which would turn the
-    // href into that of a parent folder, and it widens half-width katakana, which would
-    // name another file than the one listed.
-    return EscapeUrlAll(platform::Cp932ToUtf8(href));
-}
+std::string CDAVPropfindResponse::EscapeHref(const std::string& href) { return EscapeUrlUtf8(href); }
 
 std::string CDAVPropfindResponse::FormatCreationDate(int64_t time)
 {

@@ -66,8 +66,7 @@ public:
     // The multistatus document in UTF-8, one D:response per resource in order, no white
     // space between elements. Throws CServerFatalException when the XML layer fails.
     static std::string MakeDocument(const std::vector<Resource>& resources);
-    // The href as written: UTF-8 (every CP932 character converted, an unmappable byte as
-    // U+FFFD, never cut short) percent-escaped to plain ASCII with EscapeUrlAll.
+    // The href as written: EscapeUrlUtf8, UTF-8 percent-escaped to plain ASCII.
     static std::string EscapeHref(const std::string& href);
     // "%Y-%m-%dT%H:%M:%SZ" in UTC (RFC 4918 15.1, RFC 3339); "" when the time has no
     // calendar date.

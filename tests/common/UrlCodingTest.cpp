@@ -102,6 +102,37 @@ TEST(UrlCoding, NormalizeUrlPath)
         EXPECT_EQ(NormalizeUrlPath(c.input), c.expected) << c.what;
 }
 
+// Input methods type the JIS X 0208 spelling (U+301C WAVE DASH), Windows the code page's
+// (U+FF5E FULLWIDTH TILDE): both name the one Shift-JIS code. Two-byte UTF-8 such as the
+// cent sign reads as EUC-JP to the detection, or as undecided beside kanji.
+TEST(UrlCoding, EitherSpellingOfACodeDecodesToThatCode)
+{
+    const Case cases[] = {
+        {"wave dash", "/a%E3%80%9Cz", "/a\x81\x60z"},
+        {"fullwidth tilde", "/a%EF%BD%9Ez", "/a\x81\x60z"},
+        {"wave dash sent raw", "/a\xE3\x80\x9Cz", "/a\x81\x60z"},
+        {"em dash", "/%E2%80%94", "/\x81\x5C"},
+        {"horizontal bar", "/%E2%80%95", "/\x81\x5C"},
+        {"double vertical line", "/%E2%80%96", "/\x81\x61"},
+        {"parallel to", "/%E2%88%A5", "/\x81\x61"},
+        {"minus sign", "/p%E2%88%92q", "/p\x81\x7Cq"},
+        {"fullwidth hyphen-minus", "/p%EF%BC%8Dq", "/p\x81\x7Cq"},
+        {"cent sign alone, read as EUC-JP", "/%C2%A2", "/\x81\x91"},
+        {"fullwidth cent sign", "/%EF%BF%A0", "/\x81\x91"},
+        {"pound sign", "/%C2%A3.txt", "/\x81\x92.txt"},
+        {"not sign", "/%C2%AC", "/\x81\xCA"},
+        {"fullwidth not sign", "/%EF%BF%A2", "/\x81\xCA"},
+        {"cent sign beside kanji, undecided", "/%E8%A1%A8%C2%A2", "/表\x81\x91"},
+        {"EUC-JP of the wave dash", "/%A4%A2%A1%C1", "/\x82\xA0\x81\x60"},
+        {"Shift-JIS of the wave dash", "/%81%60", "/\x81\x60"},
+        {"UTF-8 Greek alpha, read as EUC-JP", "/%CE%B1", "/\x83\xBF"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NormalizeUrlPath(c.input), c.expected) << c.what;
+        EXPECT_TRUE(IsShiftJisUrlPath(c.input)) << c.what;
+    }
+}
+
 TEST(UrlCoding, NormalizeUrlPathNeverLeavesTheRoot)
 {
     const std::string utf8Name = "%E3%81%82%E3%81%82%E3%81%82%E3%81%82";

@@ -348,6 +348,25 @@ TEST_F(FileSystemTest, StoredSpellingSearchGivesEveryNameAsStored)
     EXPECT_FALSE(platform::GetNativeStatus(root_ + folder + u8"/snow\u2603.txt", status));
 }
 
+// A name typed in the JIS X 0208 spelling (U+301C WAVE DASH) is listed under its CP932
+// code (0x8160, which CP932 reads as U+FF5E), and once only when both spellings are there.
+TEST_F(FileSystemTest, NamesInTheJisSpellingAreListedByTheirCp932Code)
+{
+    std::ofstream(root_ + u8"wave\u301C.txt").put('x');
+    std::ofstream(root_ + u8"minus\u2212.txt") << "xy";
+    std::ofstream(root_ + u8"both\u301C.txt") << "jis";
+    std::ofstream(root_ + u8"both\uFF5E.txt") << "code page";
+    EXPECT_EQ(Sorted(Search("*.txt")), Sorted({"both\x81\x60.txt", "minus\x81\x7C.txt", "wave\x81\x60.txt"}));
+    DirectorySearch search(root_ + "minus*");
+    DirectoryEntry entry;
+    ASSERT_TRUE(search.Next(entry));
+    EXPECT_EQ(entry.status.size, 2u);
+    FileStatus status;
+    EXPECT_TRUE(platform::GetFileStatus(root_ + "wave\x81\x60.txt", status));
+    EXPECT_TRUE(platform::GetFileStatus(root_ + "both\x81\x60.txt", status));
+    EXPECT_EQ(status.size, 9u);
+}
+
 TEST_F(FileSystemTest, CreateDirectoryFailsWhenTheNameIsTaken)
 {
     EXPECT_TRUE(platform::CreateDirectory(root_ + "d"));

@@ -3,6 +3,7 @@
 
 #include "CurlFixture.h"
 
+#include "ChildProcess.h"
 #include "ServerTestSupport.h"
 #include "net/TestCertificate.h"
 #include "responses/FileResponse.h"
@@ -390,6 +391,91 @@ TEST_F(ServeFilesTest, DirectoryWithoutSlashIsRedirectedToItsFolderUrl)
     EXPECT_EQ(inner.body, "inner\n");
 }
 
+// RFC 9110 10.2.2: Location is a URI reference. A Japanese folder's is its name in UTF-8,
+// percent-escaped: python-requests reads the header as text and curl -L follows it, to the
+// folder whichever encoding the request came in.
+TEST_F(ServeFilesTest, JapaneseFolderWithoutSlashIsRedirectedToAUrlThatClientsFollow)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableIndex", "1");
+    const std::string folder = u8"日本語フォルダ";
+    ASSERT_EQ(::mkdir((docs.Path() + folder).c_str(), 0755), 0);
+    testsupport::PutFile(docs.Path() + folder + u8"/中身.txt", "inside\n");
+    Start();
+    const std::string location = "/%e6%97%a5%e6%9c%ac%e8%aa%9e%e3%83%95%e3%82%a9%e3%83%ab%e3%83%80/";
+    // The listing names the folder and its file in the page's Shift-JIS.
+    const std::string listed = "Index of /日本語フォルダ/";
+
+    const struct {
+        const char* description;
+        std::string target;
+    } cases[] = {
+        {"UTF-8", "/" + PercentEncode(folder)},
+        {"Shift-JIS", "/" + PercentEncode("日本語フォルダ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Get(c.target);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 301);
+        EXPECT_EQ(answer.Header("Location"), location);
+
+        const Answer followed = Get(c.target, {"-L"});
+        ASSERT_EQ(followed.run.exitCode, 0) << followed.run.err;
+        EXPECT_EQ(followed.status, 200);
+        EXPECT_NE(followed.body.find(listed), std::string::npos) << followed.body;
+        EXPECT_NE(followed.body.find("中身.txt"), std::string::npos) << followed.body;
+
+        testsupport::ChildProcess python(
+            "/usr/bin/python3",
+            {"-c",
+             "import sys, requests\n"
+             "r = requests.get(sys.argv[1], timeout=10)\n"
+             "print(r.status_code, len(r.history), r.url)\n",
+             Url(c.target)});
+        const testsupport::ChildResult run = python.Wait(kRunLimit);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "200 1 " + Url(location) + "\n");
+    }
+}
+
+// On a port other than 80 a client names the port in Host (RFC 9110 7.2): a VirtualHost
+// pattern without a port serves the host on this port, a pattern with another port does not.
+TEST_F(ServeFilesTest, VirtualHostWithoutAPortServesItsSiteOnThisPort)
+{
+    testsupport::TempFolder site;
+    testsupport::TempFolder v6;
+    testsupport::PutFile(site.Path() + "hello.txt", "virtual host\n");
+    testsupport::PutFile(v6.Path() + "hello.txt", "IPv6 literal\n");
+    ServeFolder(1, "/", site.Path(), {});
+    settings.SetValue("Setting::Path::Path_1::VirtualHost", "*.example.jp");
+    ServeFolder(2, "/", v6.Path(), {});
+    settings.SetValue("Setting::Path::Path_2::VirtualHost", "[::1]");
+    ServeFolder(3, "/", scratch.Path(), {});
+    settings.SetValue("Setting::Path::Path_3::VirtualHost", "*.example.jp:1");
+    Start();
+    const std::string here = ":" + std::to_string(port);
+
+    const struct {
+        const char* description;
+        std::string url;
+        std::vector<std::string> extra;
+        const char* body;
+    } cases[] = {
+        {"named with this port, as a browser does", "http://www.example.jp" + here + "/hello.txt",
+         {"--resolve", "www.example.jp" + here + ":127.0.0.1"}, "virtual host\n"},
+        {"named without a port", Url("/hello.txt"), {"-H", "Host: www.example.jp"}, "virtual host\n"},
+        {"IPv6 literal with this port", Url("/hello.txt"), {"-H", "Host: [::1]" + here}, "IPv6 literal\n"},
+        {"another host", Url("/hello.txt"), {"-H", "Host: example.jp" + here}, kHelloText.c_str()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Fetch(c.url, c.extra);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, c.body);
+    }
+}
+
 TEST_F(ServeFilesTest, AnswerReadWholeCountsAsFinishedThoughTheClientHangsUpAtOnce)
 {
     // curl closes as soon as the last announced byte is in, often before the server has
@@ -652,6 +738,36 @@ TEST_F(ServeFilesTest, BasicAuthenticationLetsOnlyTheListedAccountIn)
             EXPECT_EQ(answer.Header("Content-Type"), "text/html");
             EXPECT_NE(answer.body.find("<pre>認証が必要です</pre>"), std::string::npos) << answer.body;
             EXPECT_EQ(answer.body.find("wrong-pw"), std::string::npos) << "the password reached the page";
+        }
+    }
+}
+
+// A browser sends a Japanese user name and password in UTF-8; the account is stored in
+// Shift-JIS, as every text of the settings is.
+TEST_F(ServeFilesTest, BasicAuthenticationTakesAJapaneseAccountInUtf8AndInShiftJis)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableAuthenticate", "1");
+    settings.SetValue("Setting::Path::Path_0::Users::山田", "山田");
+    settings.SetValue("Setting::User::Enable::User_0::User", "山田");
+    settings.SetValue("Setting::User::Enable::User_0::Passwd", "パスワード");
+    Start();
+
+    const struct {
+        const char* description;
+        std::string credentials;
+        int status;
+    } cases[] = {
+        {"UTF-8, as browsers send it", u8"山田:パスワード", 200},
+        {"Shift-JIS", "山田:パスワード", 200},
+        {"UTF-8 with a wrong password", u8"山田:パスワート", 401},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Get("/hello.txt", {"-u", c.credentials});
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, c.status);
+        if (c.status == 200) {
+            EXPECT_EQ(answer.body, kHelloText);
         }
     }
 }

@@ -35,6 +35,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using servertest::Answer;
+using servertest::PercentEncode;
 
 // A whole scripted cadaver session: a dozen requests and its start-up.
 constexpr auto kCadaverLimit = 30s;
@@ -443,6 +444,75 @@ TEST_F(WebDavTest, NameOutsideShiftJisIs400InEverySpellingAndEveryMethod)
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(names, expected);
     EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+}
+
+// Input methods on Linux and macOS type 〜 as U+301C (JIS X 0208), Windows as U+FF5E (the
+// code page); both are the Shift-JIS code 0x8160, as − U+2212 and U+FF0D are 0x817C and
+// ¢ U+00A2 and U+FFE0 are 0x8191. Names on disk in either spelling are served, listed and
+// found by PROPFIND through either spelling of the URL; a PUT replaces a file under its own
+// name and gives a new one the code page's spelling.
+TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
+{
+    const std::string jisFolder = u8"波\u301C線";
+    ASSERT_EQ(::mkdir((site + jisFolder).c_str(), 0755), 0);
+    testsupport::PutFile(site + jisFolder + u8"/p\u2212q.txt", "jis\n");
+    testsupport::PutFile(site + u8"code\uFF5E.txt", "code page\n");
+    testsupport::PutFile(site + u8"price\u00A2.txt", "cent\n");
+    Start();
+
+    const struct {
+        const char* what;
+        std::string target;
+        const char* body;
+    } gets[] = {
+        {"JIS spelling", "/" + PercentEncode(jisFolder + u8"/p\u2212q.txt"), "jis\n"},
+        {"code page spelling", "/" + PercentEncode(u8"波\uFF5E線/p\uFF0Dq.txt"), "jis\n"},
+        {"Shift-JIS", "/" + PercentEncode("波\x81\x60線/p\x81\x7Cq.txt"), "jis\n"},
+        {"JIS spelling of a name on disk in the code page's", "/" + PercentEncode(u8"code\u301C.txt"),
+         "code page\n"},
+        {"two-byte UTF-8 cent sign", "/" + PercentEncode(u8"price\u00A2.txt"), "cent\n"},
+        {"fullwidth cent sign", "/" + PercentEncode(u8"price\uFFE0.txt"), "cent\n"},
+    };
+    for (const auto& c : gets) {
+        SCOPED_TRACE(c.what);
+        const Answer answer = Request(c.target);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, c.body);
+    }
+
+    // The index pages list every name by its Shift-JIS code, and their links lead there.
+    const Answer index = Request("/");
+    const std::string folderLink = LinkTarget(index.body, "波\x81\x60線/");
+    ASSERT_FALSE(folderLink.empty()) << index.body;
+    EXPECT_FALSE(LinkTarget(index.body, "code\x81\x60.txt").empty()) << index.body;
+    EXPECT_FALSE(LinkTarget(index.body, "price\x81\x91.txt").empty()) << index.body;
+    const Answer folderIndex = Request("/" + AsBrowserSendsIt(folderLink));
+    EXPECT_EQ(folderIndex.status, 200);
+    const std::string fileLink = LinkTarget(folderIndex.body, "p\x81\x7Cq.txt");
+    ASSERT_FALSE(fileLink.empty()) << folderIndex.body;
+    EXPECT_EQ(Request("/" + AsBrowserSendsIt(folderLink + fileLink)).body, "jis\n");
+
+    // PROPFIND names them in UTF-8 by the code page's spelling, and each href fetches.
+    Answer answer;
+    std::vector<std::string> hrefs;
+    for (const DavEntry& entry : Propfind("/", "infinity", answer))
+        hrefs.push_back(entry.href);
+    std::sort(hrefs.begin(), hrefs.end());
+    const std::vector<std::string> expected = {"/", u8"/code\uFF5E.txt", u8"/price\uFFE0.txt",
+                                               u8"/波\uFF5E線/", u8"/波\uFF5E線/p\uFF0Dq.txt"};
+    EXPECT_EQ(hrefs, expected) << answer.body;
+    EXPECT_EQ(Request("/" + PercentEncode(expected.back().substr(1))).body, "jis\n");
+
+    EXPECT_EQ(Put("/" + PercentEncode(u8"波\uFF5E線/p\uFF0Dq.txt"), "replaced\n").status, 201);
+    EXPECT_EQ(Put("/" + PercentEncode(jisFolder + u8"/new\u301C.txt"), "new\n").status, 201);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site + jisFolder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{u8"new\uFF5E.txt", u8"p\u2212q.txt"}));
+    EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/p\u2212q.txt"), "replaced\n");
+    EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/new\uFF5E.txt"), "new\n");
 }
 
 TEST_F(WebDavTest, MkcolCreatesAFolderOnceAndRefusesItThen)
