@@ -275,7 +275,11 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
 
 void CRequestDriver::FailRequest(const CConfigAccessor& threadView, const std::string& message)
 {
+    // The client was given the status line already sent, cut short: the records say so.
+    const bool answered = bytesSent_ > 0;
     SendInternalServerError(message);
+    if (answered)
+        return;
     threadView.SetInt("ResponseInfo::ResponseCode", 500);
     threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
 }
@@ -368,9 +372,16 @@ void CRequestDriver::SendPendingHeader()
         return;
     const std::string header = std::move(pendingHeader_);
     pendingHeader_.clear();
-    if (socket_.SendAll(header) != 0)
+    if (!SendCounted(header.data(), static_cast<int64_t>(header.size())))
         throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
-    bytesSent_ += static_cast<int64_t>(header.size());
+}
+
+bool CRequestDriver::SendCounted(const char* bytes, int64_t count)
+{
+    const int64_t before = socket_.GetBytesSent();
+    const bool sent = socket_.SendAll(bytes, static_cast<int>(count)) == 0;
+    bytesSent_ += socket_.GetBytesSent() - before;
+    return sent;
 }
 
 void CRequestDriver::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
@@ -490,9 +501,8 @@ void CRequestDriver::SendBody(const CConfigAccessor& threadView, const CRequestP
             SendPendingHeader();
             sent += toSend;
         } else if (toSend > 0 && buffer.GetLength() > 0) {
-            if (socket_.SendAll(buffer.GetData(), static_cast<int>(toSend)) != 0)
+            if (!SendCounted(buffer.GetData(), toSend))
                 throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
-            bytesSent_ += toSend;
             sent += toSend;
         }
         // Once every announced byte is out the answer is whole, and a client that hangs up
@@ -535,13 +545,14 @@ void CRequestDriver::SendBodyFile(const CConfigAccessor& threadView, CResponse& 
         int64_t want = length - sent < remaining ? length - sent : remaining;
         if (want > kFileSendChunk)
             want = kFileSendChunk;
+        const int64_t before = socket_.GetBytesSent();
         const int64_t n = socket_.SendFile(fd, offset, want);
+        bytesSent_ += socket_.GetBytesSent() - before;
         if (n < 0)
             throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
         response.SkipBodyFile(n);
         offset += n;
         remaining -= n;
-        bytesSent_ += n;
         sent += n;
         if (n < want)
             return;  // the file shrank: the short body closes the connection

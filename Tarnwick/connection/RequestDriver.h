@@ -160,9 +160,14 @@ private:
                       CTransferMeter& meter);
     // Sends the header block SendResponse left for the body's first chunk, if any.
     void SendPendingHeader();
+    // Sends `count` bytes (every one, or false when the send fails), adding to the bytes
+    // sent what the system took, the part of a failed send included.
+    bool SendCounted(const char* bytes, int64_t count);
     // Sleeps up to `ms` in slices that notice a time-out, a closed peer or a stop.
     void WaitForBandwidth(int64_t ms);
-    // Sends the emergency page with `message` and records the 500 in the request's view.
+    // Sends the emergency page with `message` and records the 500 in the request's view,
+    // unless part of an answer went out: then only closes, and the request's view keeps
+    // the status that answer gave.
     void FailRequest(const CConfigAccessor& threadView, const std::string& message);
 
     CServerCore* core_;  // not owned

@@ -212,6 +212,15 @@ protected:
         ASSERT_EQ(::chmod(to.c_str(), 0755), 0) << to;
     }
 
+    // The request log once the core has written a line of it (it writes the queued lines
+    // out once a second); "" when none came within the wait.
+    std::string WrittenRequestLog()
+    {
+        std::string text;
+        WaitUntil([&] { return !(text = testsupport::GetFile(logs.Path() + "request.txt")).empty(); });
+        return text;
+    }
+
     // A fresh file in the scratch folder for curl to write to.
     std::string ScratchFile(const char* what) { return scratch.Path() + what + std::to_string(++files); }
 
