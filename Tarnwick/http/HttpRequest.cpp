@@ -157,8 +157,15 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
             fields.emplace_back(name, value);
     }
     const std::string path = GetUrlPath(std::string(url));
-    if (!IsShiftJisUrlPath(path))
+    if (!IsShiftJisUrlPath(path)) {
+        CConfigLock lock(requestView);
+        requestView.SetString("Method", std::string(method));
+        requestView.SetString("URL", std::string(url));
+        requestView.SetString("Object", path);
+        requestView.SetString("Version", std::string(requestLine.substr(kVersionNameLength)));
+        requestView.SetString("Query", GetUrlQuery(std::string(url)));
         return refuse(400, kMalformedUrl);
+    }
 
     refusal_.clear();
     hostLines_ = hostLines;

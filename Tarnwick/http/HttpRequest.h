@@ -27,7 +27,10 @@ public:
     // - 505: a version other than HTTP/1.x (RFC 9112 2.3).
     // Nothing is written to the view unless the whole header is accepted; then the view's
     // leaves Method to Passwd and its Options node (one leaf per line with a non-empty
-    // value, name as sent) are written under the tree's lock in one step.
+    // value, name as sent) are written under the tree's lock in one step. A path refused
+    // as not Shift-JIS is the one exception: so that the log and the page name what was
+    // asked, the view gets Method, URL, Object (the path as received, not decoded),
+    // Version and Query.
     int Parse(std::string header, const CConfigAccessor& requestView);
     const std::string& GetRefusal() const { return refusal_; }
     // RFC 9112 3.2: throws CRequestRefusal 400 for an HTTP/1.1 request without a Host

@@ -258,6 +258,16 @@ TEST_F(HostileHeaderTest, PathThatIsNoShiftJisIsRefusedAndCreatesNothing)
     EXPECT_TRUE(std::filesystem::exists(docs.Path() + u8"t/あ.txt"));
 }
 
+// The request's own words, as the log writes any request text (a control byte escaped),
+// not "-" for each.
+TEST_F(HostileHeaderTest, PathThatIsNoShiftJisIsLoggedWithTheMethodAndTargetAsSent)
+{
+    settings.SetValue("Setting::Log::LogFormatNoTime", "%Method% %URL% %Object% %ResponseCode%");
+    Start();
+    EXPECT_EQ(Send("PUT /t/%81\x7f.txt?q HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\nx").Status(), 400);
+    EXPECT_EQ(WrittenRequestLog(), "PUT /t/%81\\x7F.txt?q /t/%81\\x7F.txt 400\r\n");
+}
+
 TEST_F(HostileHeaderTest, HeaderNotWholeWithinItsDeadlineIsCutOffWhateverTheTimeOut)
 {
     // Far beyond the header's own deadline, so that only that deadline can end the wait.

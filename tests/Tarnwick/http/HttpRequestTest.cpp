@@ -378,9 +378,22 @@ TEST_F(HttpRequestTest, PathThatIsNoShiftJisOnceDecodedIsRefused)
         {"UTF-8 of a character Shift-JIS lacks", "/%E2%82%AC%E2%82%AC"},
         {"UTF-8 beyond 16 bits", "/%F0%9F%98%80"},
     };
-    for (const Case& c : cases)
-        EXPECT_TRUE(IsRefused("GET " + c.url + " HTTP/1.1\r\nHost: a\r\n\r\n", 400, "異常なURLを受信しました"))
-            << c.description;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        CConfigClass tree;
+        const CConfigAccessor view = tree.GetAccessor("RequestInfo");
+        CHttpRequest request;
+        EXPECT_EQ(request.Parse("PUT " + c.url + "?q=%81 HTTP/1.1\r\nHost: a\r\n\r\n", view), 400);
+        EXPECT_EQ(request.GetRefusal(), "異常なURLを受信しました");
+        // The log line and the page name what was asked, as it was sent; no header line.
+        EXPECT_EQ(Keys(view), (std::vector<std::string>{"Method", "URL", "Object", "Version", "Query"}));
+        EXPECT_EQ(view.GetString("Method", ""), "PUT");
+        EXPECT_EQ(view.GetString("URL", ""), c.url + "?q=%81");
+        EXPECT_EQ(view.GetString("Object", ""), c.url);
+        EXPECT_EQ(view.GetString("Version", ""), "1.1");
+        EXPECT_EQ(view.GetString("Query", ""), "q=%81");
+        EXPECT_EQ(view.GetSectionCount(), 0);
+    }
 }
 
 TEST_F(HttpRequestTest, QueryIsKeptRawAndDecodedToShiftJis)
