@@ -187,8 +187,10 @@ protected:
 
 
     // Parses the request into a new thread node (client 127.0.0.1) and builds its
-    // environment; `edit` may change the parsed header view first.
-    std::vector<CConfigLeaf> Environment(const std::string& head, void (*edit)(const CConfigAccessor&) = nullptr)
+    // environment as reached at 127.0.0.2 with the body its header announces;
+    // `edit` may change the parsed header view first, `bodyLength` the body's length.
+    std::vector<CConfigLeaf> Environment(const std::string& head, void (*edit)(const CConfigAccessor&) = nullptr,
+                                         int64_t bodyLength = -1)
     {
         thread_ = NewThreadView();
         thread_.SetString("Host", "127.0.0.1");
@@ -198,7 +200,8 @@ protected:
         path_ = std::make_unique<CRequestPath>(request_.GetObject(), "", core->GetSettingAccessor());
         const CConfigAccessor env = scratch_.GetAccessor("Env");
         env.SetString("STALE", "from before");
-        BuildEnvironment(env, core.get(), thread_, request_, *path_, "127.0.0.2");
+        const int64_t length = bodyLength >= 0 ? bodyLength : request_.GetBodyFraming().contentLength;
+        BuildEnvironment(env, core.get(), thread_, request_, *path_, CgiCallFacts{"127.0.0.2", length});
         std::vector<CConfigLeaf> leaves;
         env.GetLeaves(leaves);
         return leaves;
@@ -322,6 +325,14 @@ TEST_F(CGIEnvironmentTest, EachKindOfRequestGetsItsValues)
     }
 }
 
+// The body a program gets is known only once it has come: a chunked one has no
+// Content-Length.
+TEST_F(CGIEnvironmentTest, ContentLengthIsTheLengthOfTheBodyGiven)
+{
+    const auto env = Environment("POST /s.cgi HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n", nullptr, 5);
+    ExpectValues(env, {{"CONTENT_LENGTH", "5"}});
+}
+
 TEST_F(CGIEnvironmentTest, UserOnlyWhenThePathAuthenticated)
 {
     const struct {
@@ -356,7 +367,7 @@ TEST_F(CGIEnvironmentTest, ChildSeesTheCgiVariablesThenOnlyPathLanguageAndTimeZo
     TestConnection connection;
     CSubProcess process(connection.state);
     process.SetEnvironmentBlock(
-        PrepareEnvironment(core.get(), thread_, request_, *path_, connection.state.GetLocalAddress().ToString()));
+        PrepareEnvironment(core.get(), thread_, request_, *path_, MakeCgiCallFacts(connection.state, 0)));
     process.Start("/usr/bin/env", "", "");
     const std::string output = process.GetOutput().ReadAll();
 
