@@ -127,7 +127,7 @@ std::string MakeCommandLine(CServerCore* core, const std::string& filePath, cons
 
 CgiCallFacts MakeCgiCallFacts(const CConnectionState& connection, int64_t contentLength)
 {
-    return CgiCallFacts{connection.GetLocalAddress().ToString(), contentLength};
+    return CgiCallFacts{connection.GetLocalAddress().ToString(), connection.GetLocalPort(), contentLength};
 }
 
 void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
@@ -152,7 +152,7 @@ void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const C
     set("GATEWAY_INTERFACE", "CGI/1.1");
     set("SERVER_PROTOCOL", "HTTP/1.1");
     set("SERVER_ADDR", facts.serverAddress);
-    set("SERVER_PORT", info.GetString("ServerPort", ""));
+    set("SERVER_PORT", std::to_string(facts.serverPort));
     if (!host.empty())
         set("HTTP_HOST", OneLine(host));
     set("REQUEST_METHOD", request.GetMethod());

@@ -28,10 +28,11 @@ std::string MakeCommandLine(CServerCore* core, const std::string& filePath, cons
 // What a program is told beside the request's header lines and the server's identity.
 struct CgiCallFacts {
     std::string serverAddress;  // SERVER_ADDR: the address the client connected to
+    int serverPort = 0;         // SERVER_PORT: the port it connected to (HTTPS's on HTTPS)
     int64_t contentLength = 0;  // CONTENT_LENGTH: the body the program gets, decoded if it came chunked
 };
 
-// The address `connection` was reached at, with `contentLength`.
+// The address and port `connection` was reached at, with `contentLength`.
 CgiCallFacts MakeCgiCallFacts(const CConnectionState& connection, int64_t contentLength);
 
 // Clears envView's node and sets the CGI variables of the request as its leaves, in their

@@ -119,6 +119,27 @@ TEST_F(CgiTest, ServerAddrIsTheAddressTheClientConnectedTo)
     EXPECT_EQ(LineValue(answer.body, "env:REMOTE_ADDR="), "127.0.0.1");
 }
 
+// SERVER_PORT names the port the request came in at, as SERVER_ADDR its address: on
+// HTTPS not the HTTP port, so that a script building its own URL keeps the scheme's port.
+TEST_F(CgiTest, ServerPortIsThePortTheClientConnectedTo)
+{
+    const int securePort = EnableHttps();
+    Start();
+    const struct {
+        const char* scheme;
+        int port;
+    } cases[] = {{"http", port}, {"https", securePort}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scheme);
+        const Answer answer =
+            Fetch(std::string(c.scheme) + "://127.0.0.1:" + std::to_string(c.port) + "/x.cgi", {"--insecure"});
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(LineValue(answer.body, "env:SERVER_PORT="), std::to_string(c.port));
+        EXPECT_EQ(LineValue(answer.body, "env:SERVER_ADDR="), "127.0.0.1");
+    }
+}
+
 TEST_F(CgiTest, QueryIsOneArgumentAndNeverCommandText)
 {
     Start();
