@@ -8,9 +8,9 @@
 
 #include "SettingsSchema.h"
 #include "Template.h"
-#include "TextTrim.h"
 #include "core/ServerCore.h"
 #include "core/SecondTexts.h"
+#include "http/ChunkedDecoder.h"
 #include "http/HttpRequest.h"
 #include "http/RequestHeader.h"
 #include "http/ServerFatalException.h"
@@ -273,18 +273,20 @@ CFastListener::Arrival RequestArrival(const char* bytes, size_t count, bool buff
     if (method != "PUT" && method != "POST")
         return Arrival::Whole;
     const BodyFraming framing = ReadBodyFraming(header);
-    // A body above the largest that a response reads is refused before any of it comes.
-    if (framing.refusal != 0 || framing.contentLength <= static_cast<int64_t>(count - length) ||
-        framing.contentLength > CCGIResponse::kMaxRequestBody)
-        return Arrival::Whole;
     // RFC 9110 10.1.1: a client that asks for "100-continue" may hold its body back until
     // the interim answer, which only the worker sends.
-    while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
-        std::string_view name;
-        std::string_view value;
-        if (CHttpRequest::SplitField(line, name, value) && platform::_mbsicmp(std::string(name), "Expect") == 0 &&
-            platform::_mbsicmp(TrimOws(value), "100-continue") == 0)
-            return Arrival::Whole;
+    if (framing.refusal != 0 || framing.expectsContinue)
+        return Arrival::Whole;
+    const std::string_view body(bytes + length, count - length);
+    if (framing.chunked) {
+        // A chunked body has come when its framing says it ended (or failed).
+        CChunkedDecoder chunks;
+        chunks.Decode(body, nullptr);
+        return chunks.IsDone() || chunks.HasFailed() ? Arrival::Whole : Arrival::Body;
     }
+    // A body above the largest that a response reads is refused before any of it comes.
+    if (framing.contentLength <= static_cast<int64_t>(body.size()) ||
+        framing.contentLength > CCGIResponse::kMaxRequestBody)
+        return Arrival::Whole;
     return Arrival::Body;
 }

@@ -8,7 +8,6 @@
 #include "FilePath.h"
 #include "IntervalTimer.h"
 #include "SettingsSchema.h"
-#include "TextTrim.h"
 #include "core/BandWidth.h"
 #include "core/ServerCore.h"
 #include "http/AccessCheck.h"
@@ -62,6 +61,7 @@ constexpr int64_t kFileSendChunk = 262144;
 // person watching it can read, and every change takes the context tree's lock.
 constexpr int kProgressIntervalMs = 1000;
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+const char kBadChunks[] = "chunked 形式の本文が異常です";
 // A refused client has this long to read its answer before the connection is closed
 // regardless; one that keeps sending past it is not owed a clean end.
 constexpr uint64_t kRefusalLingerMs = 2000;
@@ -83,14 +83,6 @@ std::string ProgressText(const char* verb, int64_t done, int64_t total, int64_t 
     return text;
 }
 
-// RFC 9110 10.1.1: an HTTP/1.1 client that asks for "100-continue" holds its body back
-// until an interim answer, or until a wait of its own choosing has passed.
-bool ExpectsContinue(const CHttpRequest& request)
-{
-    return request.GetVersion() == "1.1" &&
-           platform::_mbsicmp(TrimOws(request.GetHeader("Expect")), "100-continue") == 0;
-}
-
 }  // namespace
 
 CRequestDriver::CRequestDriver(CServerCore* core, CTcpSocket& socket, CConnectionState& state,
@@ -110,11 +102,10 @@ std::string CRequestDriver::ReceiveHeader()
                            static_cast<int>(std::clamp<int64_t>(left, 1, kRequestHeaderDeadlineMs)));
 }
 
-CHttpRequest CRequestDriver::ReadRequest(const CConfigAccessor& threadView, std::string& header)
+CHttpRequest CRequestDriver::ReadRequest(const CConfigAccessor& threadView)
 {
     try {
-        header = ReceiveHeader();
-        CHttpRequest request(header, threadView.GetSubAccessor("RequestInfo"));
+        CHttpRequest request(ReceiveHeader(), threadView.GetSubAccessor("RequestInfo"));
         request.CheckHostLines();
         return request;
     } catch (const CRequestRefusal& refusal) {
@@ -167,10 +158,11 @@ std::unique_ptr<CResponse> CRequestDriver::CheckAccess(const CConfigAccessor& th
 }
 
 std::unique_ptr<CResponse> CRequestDriver::CheckBodyFraming(const CConfigAccessor& threadView,
-                                                            const std::string& header)
+                                                            const CHttpRequest& request)
 {
-    const BodyFraming framing = ReadBodyFraming(header);
+    const BodyFraming& framing = request.GetBodyFraming();
     contentLength_ = framing.contentLength;
+    chunked_ = framing.chunked;
     if (framing.refusal == 0)
         return nullptr;
     // A body that is not read leaves the connection at an unknown place in the stream.
@@ -178,22 +170,24 @@ std::unique_ptr<CResponse> CRequestDriver::CheckBodyFraming(const CConfigAccesso
     return std::make_unique<CSystemResponse>(core_, threadView, framing.reason, framing.refusal, kNoDetail);
 }
 
-std::unique_ptr<CResponse> CRequestDriver::ChooseResponse(const CConfigAccessor& threadView, const std::string& header,
+std::unique_ptr<CResponse> CRequestDriver::ChooseResponse(const CConfigAccessor& threadView,
                                                           const CHttpRequest& request, const CRequestPath& path,
                                                           const CBandWidthLimiter& limiter)
 {
-    std::unique_ptr<CResponse> chosen = FirstToDecide(threadView, header, request, path, limiter);
+    std::unique_ptr<CResponse> chosen = FirstToDecide(threadView, request, path, limiter);
     // A response whose constructor found that it cannot answer has named the one that does.
     if (std::unique_ptr<CResponse> replacement = chosen->TakeReplacement())
         return replacement;
+    // Refused before a byte of it is read; a chunked body is measured as it comes.
+    if (chosen->ReadsBody() && contentLength_ > chosen->GetMaxBody())
+        return RefuseBody(threadView, 413, kBodyTooLarge);
     return chosen;
 }
 
-std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& threadView, const std::string& header,
-                                                         const CHttpRequest& request, const CRequestPath& path,
-                                                         const CBandWidthLimiter& limiter)
+std::unique_ptr<CResponse> CRequestDriver::FirstToDecide(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                                         const CRequestPath& path, const CBandWidthLimiter& limiter)
 {
-    if (std::unique_ptr<CResponse> refusal = CheckBodyFraming(threadView, header))
+    if (std::unique_ptr<CResponse> refusal = CheckBodyFraming(threadView, request))
         return refusal;
     if (request.PathHoldsControlByte() || path.HoldsControlByte())
         return std::make_unique<CSystemResponse>(core_, threadView, kMalformedUrl, 400, kNoDetail);
@@ -227,8 +221,7 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
 {
     const CIPv4Address peer = socket_.GetPeerAddress();
     threadView.SetString("Host", peer.ToString());
-    std::string header;
-    const CHttpRequest request = ReadRequest(threadView, header);
+    const CHttpRequest request = ReadRequest(threadView);
     // RFC 9110 5.1: field names are case-insensitive.
     const std::string host = request.GetHeader("Host");
     threadView.SetString("TargetHost", host);
@@ -240,16 +233,14 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
     // in its place.
     std::unique_ptr<CResponse> current;
     try {
-        current = ChooseResponse(threadView, header, request, path, limiter);
+        current = ChooseResponse(threadView, request, path, limiter);
         for (;;) {
             const CSystemResponse* statusPage = current->AsStatusPage();
             // RFC 9110 10.1.1: a refusal goes out before a body that was asked for with
             // "100-continue", which is never read; without it the connection cannot
             // carry another request.
-            if (statusPage && bodyBytesReceived_ < contentLength_ && ExpectsContinue(request)) {
-                contentLength_ = bodyBytesReceived_;
-                closeAfterResponse_ = true;
-            }
+            if (statusPage && BodyRemains() && request.GetBodyFraming().expectsContinue)
+                GiveUpBody();
             if (std::unique_ptr<CResponse> replacement = SendResponse(threadView, request, path, limiter, *current)) {
                 current = std::move(replacement);
                 continue;
@@ -279,7 +270,11 @@ int CRequestDriver::ProcessRequest(const CConfigAccessor& threadView)
 
 void CRequestDriver::FailRequest(const CConfigAccessor& threadView, const std::string& message)
 {
+    // The client was given the status line already sent, cut short: the records say so.
+    const bool answered = bytesSent_ > 0;
     SendInternalServerError(message);
+    if (answered)
+        return;
     threadView.SetInt("ResponseInfo::ResponseCode", 500);
     threadView.SetString("ResponseInfo::ResponseText", "500 Internal Server Error");
 }
@@ -319,12 +314,6 @@ std::unique_ptr<CResponse> CRequestDriver::CheckCGI(const CConfigAccessor& threa
     const std::string command = MakeCommandLine(core_, path.GetLocalPath(), request.GetQueryDecoded());
     if (command.empty())
         return nullptr;
-    if (contentLength_ > CCGIResponse::kMaxRequestBody) {
-        // Refused before a byte of it is read; the unread body makes the connection unusable.
-        contentLength_ = bodyBytesReceived_;
-        closeAfterResponse_ = true;
-        return std::make_unique<CSystemResponse>(core_, threadView, kBodyTooLarge, 413, kNoDetail);
-    }
     threadView.SetString("ScriptCommand", command);
     return std::make_unique<CCGIResponse>(core_, threadView, request, path, state_);
 }
@@ -347,7 +336,8 @@ std::unique_ptr<CResponse> CRequestDriver::SendResponse(const CConfigAccessor& t
 {
     threadView.SetString("Info", "レスポンスデータの前処理中...");
     response.BeginReceive();
-    ReceiveBody(threadView, request, path, limiter, response);
+    if (std::unique_ptr<CResponse> refusal = ReceiveBody(threadView, request, path, limiter, response))
+        return refusal;
     threadView.SetString("Info", "レスポンスデータの生成中...");
     response.Build();
     if (std::unique_ptr<CResponse> replacement = response.TakeReplacement())
@@ -373,58 +363,81 @@ void CRequestDriver::SendPendingHeader()
         return;
     const std::string header = std::move(pendingHeader_);
     pendingHeader_.clear();
-    if (socket_.SendAll(header) != 0)
+    if (!SendCounted(header.data(), static_cast<int64_t>(header.size())))
         throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
-    bytesSent_ += static_cast<int64_t>(header.size());
 }
 
-void CRequestDriver::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
-                                 const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response)
+bool CRequestDriver::SendCounted(const char* bytes, int64_t count)
+{
+    const int64_t before = socket_.GetBytesSent();
+    const bool sent = socket_.SendAll(bytes, static_cast<int>(count)) == 0;
+    bytesSent_ += socket_.GetBytesSent() - before;
+    return sent;
+}
+
+std::unique_ptr<CResponse> CRequestDriver::ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                                       const CRequestPath& path, CBandWidthLimiter& limiter,
+                                                       CResponse& response)
 {
     threadView.SetString("Info", "データの受信を開始しています...");
     if (!response.ReadsBody()) {
         DropUnreadBody();
-        return;
+        return nullptr;
     }
     connection_.Arm(0);
     CTimeoutGuard guard(&connection_);
-    const int64_t total = contentLength_ - bodyBytesReceived_;
     // RFC 9110 15.2.1: the interim answer is not counted as sent, so that the emergency
     // page may still follow it.
-    if (total > 0 && bodyBytesReceived_ == 0 && ExpectsContinue(request) &&
+    if (BodyRemains() && bodyBytesReceived_ == 0 && request.GetBodyFraming().expectsContinue &&
         socket_.SendAll(std::string(kContinue)) != 0)
         throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
-    int64_t remaining = total;
     // The receive limit governs only the loop below: without a body it is not looked up.
-    if (remaining > 0)
+    if (BodyRemains())
         limiter.SetRecvLimiting(schema::kEnableBandWidthLimit.ReadIn(path.GetOptions()));
+    // The body's bytes as the response gets them: a chunked body's data, not its framing.
+    const auto taken = [this] { return chunked_ ? chunks_.GetDecodedLength() : bodyBytesReceived_; };
+    const int64_t takenBefore = taken();
+    const int64_t total = contentLength_ - bodyBytesReceived_;  // a chunked body's is known at its end
     CByteBuffer buffer;
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);
     // The start of the body's current rate window, and what had come by then.
     uint64_t windowStart = platform::GetTickCount64();
-    int64_t windowRemaining = remaining;
-    while (remaining > 0) {
+    int64_t windowTaken = takenBefore;
+    while (BodyRemains()) {
         if (socket_.Fill() < 0)
             throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
         const int buffered = socket_.GetBufferedCount();
-        if (buffered < CTcpSocket::kReceiveBufferSize && buffered < remaining) {
-            // Waits at most one slice, but no longer than the next bytes take to come.
-            socket_.ReadableWithin(int64_t{kSliceMs} * 1000);
-        } else {
-            const int32_t n = static_cast<int32_t>(buffered < remaining ? buffered : remaining);
+        const int64_t remaining = contentLength_ - bodyBytesReceived_;
+        int32_t n = 0;  // the bytes taken off the wire this round
+        if (chunked_) {
+            n = buffered > 0 ? TakeChunkedBody(&buffer) : 0;
+            if (chunks_.HasFailed())
+                return RefuseBody(threadView, 400, kBadChunks);
+            if (chunks_.GetDecodedLength() > response.GetMaxBody())
+                return RefuseBody(threadView, 413, kBodyTooLarge);
+        } else if (buffered >= CTcpSocket::kReceiveBufferSize || buffered >= remaining) {
+            // Whole buffers or the rest: the response gets chunks of 65536 bytes and a last one.
+            n = static_cast<int32_t>(std::min<int64_t>(buffered, remaining));
             buffer.SetLength(n);
             if (socket_.Receive(buffer.GetData(), n) != n)
                 throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
-            response.ReceiveData(buffer);
-            remaining -= n;
+        }
+        if (n == 0) {
+            // Waits at most one slice, but no longer than the next bytes take to come.
+            socket_.ReadableWithin(int64_t{kSliceMs} * 1000);
+        } else {
+            if (buffer.GetLength() > 0)
+                response.ReceiveData(buffer);
             bytesReceived_ += n;
             bodyBytesReceived_ += n;
             WaitForBandwidth(meter.GetWaitTime(limiter.GetRecvLimit(), n));
             meter.AddSample();
-            if (progress.IsElapsed())
-                threadView.SetString(
-                    "Info", ProgressText("受信中", total - remaining, total, meter.GetRate(), limiter.GetRecvLimit()));
+            if (progress.IsElapsed()) {
+                const int64_t done = taken() - takenBefore;
+                threadView.SetString("Info", ProgressText("受信中", done, chunked_ ? done : total, meter.GetRate(),
+                                                          limiter.GetRecvLimit()));
+            }
             connection_.Arm(0);
         }
         if (state_.GetSocketStateText())
@@ -432,25 +445,56 @@ void CRequestDriver::ReceiveBody(const CConfigAccessor& threadView, const CHttpR
         // A body that trickles would hold the connection's slot for the whole time-out.
         const uint64_t now = platform::GetTickCount64();
         if (now - windowStart >= static_cast<uint64_t>(CFastListener::kBodyRateWindowMs)) {
-            if (CFastListener::BodyTooSlow(windowRemaining - remaining, now - windowStart))
+            if (CFastListener::BodyTooSlow(taken() - windowTaken, now - windowStart))
                 throw CServerFatalException{"データ受信中にタイムアウトしました"};
             windowStart = now;
-            windowRemaining = remaining;
+            windowTaken = taken();
         }
     }
     limiter.SetRecvLimiting(0);
+    return nullptr;
+}
+
+bool CRequestDriver::BodyRemains() const { return chunked_ ? !chunks_.IsDone() : bodyBytesReceived_ < contentLength_; }
+
+int CRequestDriver::TakeChunkedBody(CByteBuffer* data)
+{
+    if (data)
+        data->SetLength(0);
+    const std::string_view input(socket_.GetBufferedBytes(), static_cast<std::size_t>(socket_.GetBufferedCount()));
+    const std::size_t taken = chunks_.Decode(input, [data](std::string_view run) {
+        if (data)
+            data->Append(run.data(), static_cast<int32_t>(run.size()));
+    });
+    return socket_.Discard(static_cast<int>(taken));
+}
+
+void CRequestDriver::GiveUpBody()
+{
+    chunked_ = false;
+    contentLength_ = bodyBytesReceived_;
+    closeAfterResponse_ = true;
+}
+
+std::unique_ptr<CResponse> CRequestDriver::RefuseBody(const CConfigAccessor& threadView, int code, const char* info)
+{
+    GiveUpBody();
+    // What the client still sends is dropped before the close, lest a reset destroy the answer.
+    bodyLeftUnread_ = true;
+    return std::make_unique<CSystemResponse>(core_, threadView, info, code, kNoDetail);
 }
 
 void CRequestDriver::DropUnreadBody()
 {
     // What has come already is taken, so that a short body leaves the connection usable.
-    const int64_t remaining = contentLength_ - bodyBytesReceived_;
-    const int n = socket_.Discard(static_cast<int>(std::min<int64_t>(remaining, socket_.GetBufferedCount())));
+    const int n = chunked_ ? TakeChunkedBody(nullptr)
+                           : socket_.Discard(static_cast<int>(
+                                 std::min<int64_t>(contentLength_ - bodyBytesReceived_, socket_.GetBufferedCount())));
     bytesReceived_ += n;
     bodyBytesReceived_ += n;
     // The rest is not waited for: the answer goes out now, and only closing the connection
     // after it tells where the request ended.
-    if (bodyBytesReceived_ < contentLength_) {
+    if (BodyRemains()) {
         closeAfterResponse_ = true;
         bodyLeftUnread_ = true;
     }
@@ -495,9 +539,8 @@ void CRequestDriver::SendBody(const CConfigAccessor& threadView, const CRequestP
             SendPendingHeader();
             sent += toSend;
         } else if (toSend > 0 && buffer.GetLength() > 0) {
-            if (socket_.SendAll(buffer.GetData(), static_cast<int>(toSend)) != 0)
+            if (!SendCounted(buffer.GetData(), toSend))
                 throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
-            bytesSent_ += toSend;
             sent += toSend;
         }
         // Once every announced byte is out the answer is whole, and a client that hangs up
@@ -540,13 +583,14 @@ void CRequestDriver::SendBodyFile(const CConfigAccessor& threadView, CResponse& 
         int64_t want = length - sent < remaining ? length - sent : remaining;
         if (want > kFileSendChunk)
             want = kFileSendChunk;
+        const int64_t before = socket_.GetBytesSent();
         const int64_t n = socket_.SendFile(fd, offset, want);
+        bytesSent_ += socket_.GetBytesSent() - before;
         if (n < 0)
             throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
         response.SkipBodyFile(n);
         offset += n;
         remaining -= n;
-        bytesSent_ += n;
         sent += n;
         if (n < want)
             return;  // the file shrank: the short body closes the connection

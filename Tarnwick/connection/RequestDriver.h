@@ -26,12 +26,14 @@
 // detail (the file and the system's reason) goes to the Info leaf and the system log.
 
 #include "ConfigAccessor.h"
+#include "http/ChunkedDecoder.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
 class CBandWidthLimiter;
+class CByteBuffer;
 class CConnectionState;
 class CHttpRequest;
 class CRequestPath;
@@ -76,21 +78,21 @@ public:
     bool LeftBodyUnread() const { return bodyLeftUnread_; }
 
     // The answer to a parsed request, never null, decided in this order, the first that
-    // decides winning: the body framing (411, 501, 400), a control byte in the path (400),
-    // a ".." segment in the path of a write (400), the access checks, the method dispatch, the path's redirect (301), its directory
-    // listing, CGI, SSI, and the file. `header` is the request's header text. The caller
-    // owns the response; when the chosen response's constructor named a replacement, that
-    // one is given instead. A refused framing and a CGI body too large to take mark the
+    // decides winning: the body framing (400), a control byte in the path (400), a ".."
+    // segment in the path of a write (400), the access checks, the method dispatch, the
+    // path's redirect (301), its directory listing, CGI, SSI, and the file. The caller owns
+    // the response; when the chosen response's constructor named a replacement, that one is
+    // given instead, and when the chosen response reads a body whose announced length is
+    // above its GetMaxBody, 413. A refused framing and a body too large to take mark the
     // connection to close after the answer. Throws CServerFatalException for a WebDAV
     // method that is not served, and what making a response throws.
-    std::unique_ptr<CResponse> ChooseResponse(const CConfigAccessor& threadView, const std::string& header,
-                                              const CHttpRequest& request, const CRequestPath& path,
-                                              const CBandWidthLimiter& limiter);
+    std::unique_ptr<CResponse> ChooseResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                              const CRequestPath& path, const CBandWidthLimiter& limiter);
 
     // Answers with `response` (borrowed; the caller deletes it): reads the request body
     // into it (ReceiveBody), builds it, sends the header and, but for HEAD, the body;
-    // returns null. When Build names a replacement, returns it (the caller owns it) with
-    // nothing sent. Throws CServerFatalException when the peer goes or the network fails,
+    // returns null. When the body is refused or Build names a replacement, returns that
+    // (the caller owns it) with nothing sent. Throws CServerFatalException when the peer goes or the network fails,
     // and whatever the response's own steps throw; once bytes of the answer are out
     // nothing else may be sent.
     std::unique_ptr<CResponse> SendResponse(const CConfigAccessor& threadView, const CHttpRequest& request,
@@ -100,10 +102,10 @@ public:
     void SendInternalServerError(const std::string& message);
 
 private:
-    // Receives the request header into `header` and parses it. A header refused for its
-    // form is answered with its status and the connection is ended; then throws
+    // Receives the request header and parses it. A header refused for its form is
+    // answered with its status and the connection is ended; then throws
     // CServerFatalException with the reason.
-    CHttpRequest ReadRequest(const CConfigAccessor& threadView, std::string& header);
+    CHttpRequest ReadRequest(const CConfigAccessor& threadView);
     // The request header, whole by the header deadline.
     std::string ReceiveHeader();
     // Sends the status page of a refused header, announcing the close, then closes.
@@ -112,12 +114,11 @@ private:
     void CloseGracefully();
 
     // ChooseResponse without the constructor's replacement.
-    std::unique_ptr<CResponse> FirstToDecide(const CConfigAccessor& threadView, const std::string& header,
-                                             const CHttpRequest& request, const CRequestPath& path,
-                                             const CBandWidthLimiter& limiter);
-    // Takes the body framing of `header`: null, or the answer that refuses it (closing
+    std::unique_ptr<CResponse> FirstToDecide(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                             const CRequestPath& path, const CBandWidthLimiter& limiter);
+    // Takes the request's body framing: null, or the answer that refuses it (closing
     // after it).
-    std::unique_ptr<CResponse> CheckBodyFraming(const CConfigAccessor& threadView, const std::string& header);
+    std::unique_ptr<CResponse> CheckBodyFraming(const CConfigAccessor& threadView, const CHttpRequest& request);
     // The access checks for this socket's peer and security: null when the request may go
     // on, else the refusal that AccessCheck.h lists (403, 401, 503).
     std::unique_ptr<CResponse> CheckAccess(const CConfigAccessor& threadView, const CHttpRequest& request,
@@ -128,26 +129,37 @@ private:
     std::unique_ptr<CResponse> DispatchMethod(const CConfigAccessor& threadView, const CHttpRequest& request,
                                               const CRequestPath& path);
     // The next two only for an existing path whose options enable SSI/CGI.
-    // A CCGIResponse when a CGI entry of the settings serves the path's file, or a 413
-    // status page (closing after it) when its announced body is above
-    // CCGIResponse::kMaxRequestBody; null otherwise. Sets the ScriptCommand leaf. The CGI
-    // answer keeps a reference to the connection's state for its life.
+    // A CCGIResponse when a CGI entry of the settings serves the path's file; null
+    // otherwise. Sets the ScriptCommand leaf. The CGI answer keeps a reference to the
+    // connection's state for its life.
     std::unique_ptr<CResponse> CheckCGI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                         const CRequestPath& path);
     // A CSSIResponse when the path's extension is listed under SSI; null otherwise.
     std::unique_ptr<CResponse> CheckSSI(const CConfigAccessor& threadView, const CHttpRequest& request,
                                         const CRequestPath& path);
 
-    // Reads the rest of the announced body into `response` (borrowed) under the path's
-    // receive limit, sending "100 Continue" first when asked; the connection is armed with
-    // the watchdog throughout. A response that reads no body (CResponse::ReadsBody) is
-    // given none and not waited for: DropUnreadBody. Throws CServerFatalException when the
-    // peer goes, the network fails or the connection is stopped.
-    void ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request, const CRequestPath& path,
-                     CBandWidthLimiter& limiter, CResponse& response);
+    // Reads the rest of the body into `response` (borrowed) under the path's receive limit,
+    // sending "100 Continue" first when asked; the connection is armed with the watchdog
+    // throughout. A chunked body is decoded as it comes, the response given its data only.
+    // A response that reads no body (CResponse::ReadsBody) is given none and not waited
+    // for: DropUnreadBody. Returns null, or the refusal of a chunked body whose framing
+    // fails (400) or whose data grows above the response's GetMaxBody (413), after which
+    // the connection closes. Throws CServerFatalException when the peer goes, the network
+    // fails, the body comes too slowly or the connection is stopped.
+    std::unique_ptr<CResponse> ReceiveBody(const CConfigAccessor& threadView, const CHttpRequest& request,
+                                           const CRequestPath& path, CBandWidthLimiter& limiter, CResponse& response);
     // For a response that reads no body: drops the part of it already buffered, and marks
     // the connection to close after the answer when more of it is still to come.
     void DropUnreadBody();
+    // Whether some of the body is still to be read.
+    bool BodyRemains() const;
+    // Decodes the chunked body's bytes buffered in the socket, taking them off it, with
+    // their chunk data as `data`'s contents when given; returns the bytes taken.
+    int TakeChunkedBody(CByteBuffer* data);
+    // The rest of the body will not be read: the connection closes after the answer.
+    void GiveUpBody();
+    // Gives up the body and answers with the status page `code` and its reason.
+    std::unique_ptr<CResponse> RefuseBody(const CConfigAccessor& threadView, int code, const char* info);
     // Sends `response`'s body (borrowed), at most `length` bytes, with the pending header
     // in front of its first chunk, under the path's send limit; a body that ends short or
     // runs long closes the connection after it. Throws CServerFatalException when the peer
@@ -160,9 +172,14 @@ private:
                       CTransferMeter& meter);
     // Sends the header block SendResponse left for the body's first chunk, if any.
     void SendPendingHeader();
+    // Sends `count` bytes (every one, or false when the send fails), adding to the bytes
+    // sent what the system took, the part of a failed send included.
+    bool SendCounted(const char* bytes, int64_t count);
     // Sleeps up to `ms` in slices that notice a time-out, a closed peer or a stop.
     void WaitForBandwidth(int64_t ms);
-    // Sends the emergency page with `message` and records the 500 in the request's view.
+    // Sends the emergency page with `message` and records the 500 in the request's view,
+    // unless part of an answer went out: then only closes, and the request's view keeps
+    // the status that answer gave.
     void FailRequest(const CConfigAccessor& threadView, const std::string& message);
 
     CServerCore* core_;  // not owned
@@ -176,6 +193,8 @@ private:
     int64_t bytesReceived_ = 0;
     int64_t bodyBytesReceived_ = 0;
     int64_t contentLength_ = 0;        // the request's announced body length
+    bool chunked_ = false;             // the body is chunked; chunks_ reads it
+    CChunkedDecoder chunks_;
     bool closeAfterResponse_ = false;  // the answer leaves the connection unusable
     bool bodyLeftUnread_ = false;      // a body still coming was not read
     std::string pendingHeader_;        // a header block not sent yet

@@ -20,8 +20,8 @@ constexpr std::string::size_type kBasicSchemeLength = sizeof kBasicScheme - 1;
 
 const char kUnsupportedVersion[] = "この HTTP のバージョンには対応していません";
 const char kBadHostLines[] = "Host ヘッダーが異常です";
-const char kChunkedBody[] = "Content-Length のない本文は受け付けていません";
-const char kUnknownCoding[] = "この Transfer-Encoding には対応していません";
+const char kBadCoding[] = "この Transfer-Encoding には対応していません";
+const char kTwoFramings[] = "Transfer-Encoding と Content-Length が両方あります";
 const char kBadLength[] = "Content-Length が異常です";
 
 // A Content-Length of more digits is refused: any 18 digits fit in 64 bits.
@@ -157,8 +157,15 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
             fields.emplace_back(name, value);
     }
     const std::string path = GetUrlPath(std::string(url));
-    if (!IsShiftJisUrlPath(path))
+    if (!IsShiftJisUrlPath(path)) {
+        CConfigLock lock(requestView);
+        requestView.SetString("Method", std::string(method));
+        requestView.SetString("URL", std::string(url));
+        requestView.SetString("Object", path);
+        requestView.SetString("Version", std::string(requestLine.substr(kVersionNameLength)));
+        requestView.SetString("Query", GetUrlQuery(std::string(url)));
         return refuse(400, kMalformedUrl);
+    }
 
     refusal_.clear();
     hostLines_ = hostLines;
@@ -202,6 +209,7 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
 
     requestView_ = requestView;
     headerView_ = headerView;
+    bodyFraming_ = ReadBodyFraming(header);
     return 0;
 }
 
@@ -241,20 +249,23 @@ bool ParseDecimal(std::string_view digits, int64_t& value)
 BodyFraming ReadBodyFraming(std::string_view header)
 {
     bool haveLength = false;
-    bool transferCoding = false;
+    int codingLines = 0;
     std::string coding;
     int64_t length = 0;
     bool badLength = false;
+    bool expectsContinue = false;
     std::string_view rest = header;
     std::string_view line;
     CHttpRequest::TakeLine(rest, line);  // the request line
+    // RFC 9112 2.3: the version is the request line's last word.
+    const bool http11 = line.size() >= 9 && line.substr(line.size() - 9) == " HTTP/1.1";
     while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
         std::string_view name;
         std::string_view value;
         if (!CHttpRequest::SplitField(line, name, value))
             continue;
         if (platform::_mbsicmp(std::string(name), "Transfer-Encoding") == 0) {
-            transferCoding = true;
+            ++codingLines;
             coding = value;
         } else if (platform::_mbsicmp(std::string(name), "Content-Length") == 0) {
             // RFC 9112 6.3: every Content-Length line must give the same value.
@@ -264,20 +275,27 @@ BodyFraming ReadBodyFraming(std::string_view header)
                 badLength = true;
             haveLength = true;
             length = parsed;
+        } else if (platform::_mbsicmp(std::string(name), "Expect") == 0) {
+            expectsContinue = platform::_mbsicmp(std::string(value), "100-continue") == 0;
         }
     }
-    // RFC 9112 6.3: a Transfer-Encoding overrides any Content-Length; such a body is not
-    // read, so no length from it may hold up the answer that refuses it.
     BodyFraming framing;
-    if (transferCoding) {
-        const bool chunked = platform::_mbsicmp(coding, "chunked") == 0;
-        framing.refusal = chunked ? 411 : 501;
-        framing.reason = chunked ? kChunkedBody : kUnknownCoding;
+    if (codingLines > 0) {
+        // RFC 9112 7: coding names are case-insensitive.
+        if (codingLines > 1 || platform::_mbsicmp(coding, "chunked") != 0 || haveLength || !http11) {
+            framing.refusal = 400;
+            framing.reason = haveLength ? kTwoFramings : kBadCoding;
+            return framing;
+        }
+        framing.chunked = true;
     } else if (badLength) {
         framing.refusal = 400;
         framing.reason = kBadLength;
+        return framing;
     } else if (haveLength) {
         framing.contentLength = length;
     }
+    // RFC 9110 10.1.1: an HTTP/1.0 client's expectation is ignored.
+    framing.expectsContinue = http11 && expectsContinue;
     return framing;
 }

@@ -10,6 +10,25 @@
 #include <string>
 #include <string_view>
 
+// What a request's header lines say of its body (RFC 9112 6.3).
+struct BodyFraming {
+    int refusal = 0;               // 0, or the status that refuses the request
+    const char* reason = "";       // why, when refused: the request's Info text
+    bool chunked = false;          // the body is chunked (RFC 9112 7.1): its end is in its framing
+    int64_t contentLength = 0;     // the body's bytes to read by Content-Length; 0 when chunked or refused
+    bool expectsContinue = false;  // RFC 9110 10.1.1: an HTTP/1.1 client holds its body back for "100 Continue"
+};
+
+// Reads the framing from `header` (the request line and header lines, as received) line by
+// line, not from the parsed node, which keeps only the last of repeated lines. Lines that
+// SplitField refuses are passed over. Refuses with 400 (the connection cannot carry
+// another request after it):
+// - a Transfer-Encoding other than the one coding "chunked" (RFC 9112 6.1, 6.3; several
+//   lines make a list), one beside a Content-Length (RFC 9112 6.1: a request smuggling
+//   sign), and any in an HTTP/1.0 request (RFC 9112 6.1: its framing is faulty);
+// - a Content-Length that is not all digits, or lines that disagree.
+BodyFraming ReadBodyFraming(std::string_view header);
+
 class CHttpRequest {
 public:
     CHttpRequest() = default;
@@ -27,7 +46,10 @@ public:
     // - 505: a version other than HTTP/1.x (RFC 9112 2.3).
     // Nothing is written to the view unless the whole header is accepted; then the view's
     // leaves Method to Passwd and its Options node (one leaf per line with a non-empty
-    // value, name as sent) are written under the tree's lock in one step.
+    // value, name as sent) are written under the tree's lock in one step. A path refused
+    // as not Shift-JIS is the one exception: so that the log and the page name what was
+    // asked, the view gets Method, URL, Object (the path as received, not decoded),
+    // Version and Query.
     int Parse(std::string header, const CConfigAccessor& requestView);
     const std::string& GetRefusal() const { return refusal_; }
     // RFC 9112 3.2: throws CRequestRefusal 400 for an HTTP/1.1 request without a Host
@@ -70,6 +92,8 @@ public:
     // A request header's value, its name matched without regard to case (RFC 9110 5.1);
     // `defaultValue` when absent or before a header was parsed.
     std::string GetHeader(const std::string& name, const std::string& defaultValue = "") const;
+    // The body's framing, read once from the header by ReadBodyFraming.
+    const BodyFraming& GetBodyFraming() const { return bodyFraming_; }
 
 private:
     std::string method_;
@@ -84,6 +108,7 @@ private:
     int hostLines_ = 0;
     bool pathHoldsDotDot_ = false;
     bool pathHoldsControlByte_ = false;
+    BodyFraming bodyFraming_;
     CConfigAccessor requestView_;
     CConfigAccessor headerView_;
 };
@@ -92,18 +117,3 @@ private:
 // empty text or one holding anything but '0' to '9'. A number beyond 64 bits saturates at
 // the largest int64_t.
 bool ParseDecimal(std::string_view digits, int64_t& value);
-
-// What a request's header lines say of its body (RFC 9112 6.3).
-struct BodyFraming {
-    int refusal = 0;            // 0, or the status that refuses the request
-    const char* reason = "";    // why, when refused: the request's Info text
-    int64_t contentLength = 0;  // the body's bytes to read; 0 when refused
-};
-
-// Reads the framing from `header` (the request line and header lines, as received) line by
-// line, not from the parsed node, which keeps only the last of repeated lines. Lines that
-// SplitField refuses are passed over. Refuses with
-// - 411 a chunked Transfer-Encoding and 501 any other (RFC 9112 6.1: a body is read here
-//   only with a Content-Length), whatever Content-Length stands beside it;
-// - 400 a Content-Length that is not all digits, or lines that disagree.
-BodyFraming ReadBodyFraming(std::string_view header);

@@ -30,23 +30,6 @@ constexpr int64_t kLargeBody = 65536;
 constexpr std::string::size_type kMaxErrorDetail = 65536;
 const char kNoHeader[] = "CGIエラー : CGIヘッダーが出力されませんでした";
 
-// The announced body size: the decimal digits of Content-Length, 0 when absent or not a
-// number, clamped so that an absurd value still reads as too large rather than wrapping.
-int64_t AnnouncedLength(const CHttpRequest& request)
-{
-    const std::string text = request.GetHeader("Content-Length");
-    const std::string::size_type first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return 0;
-    int64_t value = 0;
-    for (std::string::size_type i = first; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > CCGIResponse::kMaxRequestBody)
-            return CCGIResponse::kMaxRequestBody + 1;
-    }
-    return value;
-}
-
 // Carriage returns and line feeds off both ends; blanks stay.
 constexpr std::string_view kLineEnds = "\r\n";
 
@@ -96,27 +79,33 @@ CCGIResponse::CCGIResponse(CServerCore* core, const CConfigAccessor& threadView,
         notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD, POST");
         return;
     }
-    // The body is held whole in memory for the program.
-    if (AnnouncedLength(request_) > kMaxRequestBody)
-        ReplaceWithStatusPage(kBodyTooLarge, 413);
 }
 
 CCGIResponse::~CCGIResponse() = default;
 
 void CCGIResponse::BeginReceive()
 {
-    const int64_t length = AnnouncedLength(request_);
+    const int64_t length = request_.GetBodyFraming().contentLength;
     if (length > kLargeBody && length <= kMaxRequestBody)
         process_.GetInput().SetGrowBy(static_cast<int32_t>(length));
 }
 
-void CCGIResponse::ReceiveData(CByteBuffer& chunk) { process_.GetInput().AppendBuffer(chunk); }
+void CCGIResponse::ReceiveData(CByteBuffer& chunk)
+{
+    CByteBuffer& input = process_.GetInput();
+    // A chunked body's length is known only at its end: the buffer at least doubles as it
+    // grows, so that the bytes are copied a few times over, not once per chunk.
+    if (request_.GetBodyFraming().chunked && input.GetLength() > kLargeBody)
+        input.SetGrowBy(input.GetLength());
+    input.AppendBuffer(chunk);
+}
 
 void CCGIResponse::Build()
 {
     const std::string name = threadView_.GetString("ThreadName", "");
-    process_.SetEnvironmentBlock(
-        PrepareEnvironment(core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString()));
+    // The body was taken whole before the program starts: its length is known, decoded.
+    process_.SetEnvironmentBlock(PrepareEnvironment(core_, threadView_, request_, path_,
+                                                    MakeCgiCallFacts(connection_, process_.GetInput().GetLength())));
     try {
         process_.Start(threadView_.GetString("ScriptCommand", ""), GetParentDirectory(path_.GetLocalPath()), name);
     } catch (const CSubProcessException& e) {

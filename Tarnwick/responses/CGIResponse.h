@@ -6,9 +6,9 @@
 // (COutputSpool), so the Content-Length is known and memory stays small.
 //
 // Every refusal and failure of the program is a status page named as its replacement
-// (TakeReplacement): 404/405 from the constructor, 413 for a body above kMaxRequestBody,
-// 500 from Build with the program's standard error as detail, and the redirect a Location
-// line asks for.
+// (TakeReplacement): 404/405 from the constructor, 500 from Build with the program's
+// standard error as detail, and the redirect a Location line asks for. A body above
+// kMaxRequestBody is refused by the pipeline (GetMaxBody).
 
 #include "http/NormalResponse.h"
 #include "process/SubProcess.h"
@@ -28,8 +28,7 @@ public:
     // `core` is not owned and outlives the response; `threadView` is the request's node,
     // whose ScriptCommand leaf holds the command line; `connection` is polled while the
     // program runs. Names a status page as its replacement: 404 when the target does not
-    // exist, 405 for a method other than GET, HEAD and POST, 413 for a Content-Length
-    // above kMaxRequestBody.
+    // exist, 405 for a method other than GET, HEAD and POST.
     CCGIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
                  const CRequestPath& path, CConnectionState& connection);
     // Ends a program that still runs.
@@ -39,6 +38,7 @@ public:
     void BeginReceive() override;
     void ReceiveData(CByteBuffer& chunk) override;
     bool ReadsBody() const override { return true; }
+    int64_t GetMaxBody() const override { return kMaxRequestBody; }
     // Runs the program and applies its header block.
     void Build() override;
     int64_t GetContentLength() override;

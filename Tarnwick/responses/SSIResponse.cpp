@@ -286,7 +286,8 @@ bool CSSIResponse::MayRequest(const CRequestPath& target) const
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
 {
-    BuildEnvironment(envView, core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString());
+    BuildEnvironment(envView, core_, threadView_, request_, path_,
+                     MakeCgiCallFacts(connection_, request_.GetBodyFraming().contentLength));
     const std::string& localPath = path_.GetLocalPath();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     platform::FileStatus status;
@@ -386,7 +387,8 @@ bool CSSIResponse::RunProgram(const std::string& commandLine, const std::string&
     CSubProcess process(connection_);
     try {
         process.SetEnvironmentBlock(
-            PrepareEnvironment(core_, threadView_, request_, path_, connection_.GetLocalAddress().ToString()));
+            PrepareEnvironment(core_, threadView_, request_, path_,
+                               MakeCgiCallFacts(connection_, request_.GetBodyFraming().contentLength)));
         process.Start(commandLine, folder, threadView_.GetString("ThreadName", ""));
     } catch (const CSubProcessException&) {
         ran = false;

@@ -214,12 +214,22 @@ protected:
         ASSERT_EQ(::chmod(to.c_str(), 0755), 0) << to;
     }
 
+    // The request log once the core has written a line of it (it writes the queued lines
+    // out once a second); "" when none came within the wait.
+    std::string WrittenRequestLog()
+    {
+        std::string text;
+        WaitUntil([&] { return !(text = testsupport::GetFile(logs.Path() + "request.txt")).empty(); });
+        return text;
+    }
+
     // A fresh file in the scratch folder for curl to write to.
     std::string ScratchFile(const char* what) { return scratch.Path() + what + std::to_string(++files); }
 
-    // One request by curl; `extra` goes before the URL. The answer is the last one curl
-    // received (after any 100 Continue).
-    Answer Fetch(const std::string& url, const std::vector<std::string>& extra = {})
+    // One request by curl; `extra` goes before the URL, curl's stdin is the file `input`
+    // when one is named ("-T -" sends it). The answer is the last one curl received (after
+    // any 100 Continue).
+    Answer Fetch(const std::string& url, const std::vector<std::string>& extra = {}, const std::string& input = "")
     {
         const std::string headerFile = ScratchFile("headers");
         const std::string bodyFile = ScratchFile("body");
@@ -228,7 +238,7 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         args.push_back(url);
         Answer answer;
-        const CurlResult run = RunCurl(args, kRunLimit);
+        const CurlResult run = RunCurl(args, kRunLimit, input);
         std::vector<Answer> answers = ParseHeaderDump(testsupport::GetFile(headerFile));
         if (!answers.empty())
             answer = answers.back();
@@ -238,9 +248,9 @@ protected:
     }
 
     // Fetch of `target` ("/path?query") on this server.
-    Answer Get(const std::string& target, const std::vector<std::string>& extra = {})
+    Answer Get(const std::string& target, const std::vector<std::string>& extra = {}, const std::string& input = "")
     {
-        return Fetch(Url(target), extra);
+        return Fetch(Url(target), extra, input);
     }
 
     // A GET whose target goes on the wire byte for byte (curl escapes the bytes from 0x80

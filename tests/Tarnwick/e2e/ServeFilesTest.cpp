@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -527,6 +528,45 @@ TEST_F(ServeFilesTest, FileRemovedWhileItIsLookedUpIs404)
     EXPECT_EQ(statuses.size(), 2u) << counts;
     EXPECT_GT(statuses[200], 0) << counts;
     EXPECT_GT(statuses[404], 0) << counts;
+}
+
+// A client that leaves in the middle of the body has had the status line and part of the
+// body: the records say so, with the bytes that went out, not an answer it never saw.
+TEST_F(ServeFilesTest, ClientThatHangsUpMidBodyIsRecordedWithTheStatusItGotAndTheBytesSent)
+{
+    {
+        const int fd = ::open((docs.Path() + "large.bin").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        // Sparse: far more than the socket buffers hold, nothing on the disk.
+        ASSERT_EQ(::ftruncate(fd, kLargeFileLength), 0);
+        ::close(fd);
+    }
+    settings.SetValue("Setting::Log::LogFormatNoTime", "%ResponseCode% %ResponseText% %SendSize% [%Info%]");
+    Start();
+    const int fd = servertest::ConnectAndSend(port, "GET /large.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_GE(fd, 0);
+    constexpr size_t kReadBeforeLeaving = 2 * 1024 * 1024 + 100;
+    std::string received;
+    char chunk[65536];
+    for (ssize_t n = 1; n > 0 && received.size() < kReadBeforeLeaving && servertest::PollReadable(fd, 10000);) {
+        n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n > 0)
+            received.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    ASSERT_GE(received.size(), kReadBeforeLeaving);
+    ASSERT_EQ(received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+
+    const CConfigAccessor finished = FinishedRequest(0);
+    EXPECT_EQ(finished.GetString("ResponseInfo::ResponseCode", ""), "200");
+    EXPECT_EQ(finished.GetString("ResponseInfo::ResponseText", ""), "200 OK");
+    const std::string info = finished.GetString("Info", "");
+    EXPECT_EQ(info.rfind("データ送信中に", 0), 0u) << info;
+    const std::string sent = finished.GetString("SendSize", "");
+    EXPECT_GE(std::atoll(sent.c_str()), static_cast<long long>(received.size()));
+    EXPECT_LT(std::atoll(sent.c_str()), static_cast<long long>(kLargeFileLength));
+
+    EXPECT_EQ(WrittenRequestLog(), "200 200 OK " + sent + " [" + info + "]\r\n");
 }
 
 // --- connections --------------------------------------------------------------------------

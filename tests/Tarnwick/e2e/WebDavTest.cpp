@@ -336,6 +336,35 @@ TEST_F(WebDavTest, PutCreatesAFileAndThenReplacesIt)
     EXPECT_EQ(names, std::vector<std::string>{"up.bin"});
 }
 
+// What curl reads from a pipe has no length it could announce: "curl -T - URL < file"
+// sends it chunked (RFC 9112 7.1), after asking for "100 Continue".
+TEST_F(WebDavTest, UploadOfUnknownLengthComesChunkedAndIsStoredByteForByte)
+{
+    Start();
+    const struct {
+        const char* description;
+        std::string bytes;
+    } cases[] = {
+        {"several receive buffers, odd length", servertest::Pattern(3 * 1024 * 1024 + 11)},
+        {"replaced by an empty one", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const std::string upload = ScratchFile("upload");
+        testsupport::PutFile(upload, c.bytes);
+        const Answer put = Fetch(Url("/piped.bin"), {"-v", "-T", "-"}, upload);
+        ASSERT_EQ(put.run.exitCode, 0) << put.run.err;
+        EXPECT_NE(put.run.err.find("> Transfer-Encoding: chunked"), std::string::npos) << put.run.err;
+        EXPECT_EQ(put.status, 201);
+        EXPECT_TRUE(testsupport::GetFile(site + "piped.bin") == c.bytes)
+            << "stored " << testsupport::GetFile(site + "piped.bin").size() << " bytes";
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"piped.bin"});
+}
+
 TEST_F(WebDavTest, PutThatRunsOutOfRoomIs507AndKeepsTheOldFile)
 {
     testsupport::PutFile(site + "a.txt", "old contents");

@@ -187,8 +187,10 @@ protected:
 
 
     // Parses the request into a new thread node (client 127.0.0.1) and builds its
-    // environment; `edit` may change the parsed header view first.
-    std::vector<CConfigLeaf> Environment(const std::string& head, void (*edit)(const CConfigAccessor&) = nullptr)
+    // environment as reached at 127.0.0.2:kServerPort with the body its header announces;
+    // `edit` may change the parsed header view first, `bodyLength` the body's length.
+    std::vector<CConfigLeaf> Environment(const std::string& head, void (*edit)(const CConfigAccessor&) = nullptr,
+                                         int64_t bodyLength = -1)
     {
         thread_ = NewThreadView();
         thread_.SetString("Host", "127.0.0.1");
@@ -198,7 +200,8 @@ protected:
         path_ = std::make_unique<CRequestPath>(request_.GetObject(), "", core->GetSettingAccessor());
         const CConfigAccessor env = scratch_.GetAccessor("Env");
         env.SetString("STALE", "from before");
-        BuildEnvironment(env, core.get(), thread_, request_, *path_, "127.0.0.2");
+        const int64_t length = bodyLength >= 0 ? bodyLength : request_.GetBodyFraming().contentLength;
+        BuildEnvironment(env, core.get(), thread_, request_, *path_, CgiCallFacts{"127.0.0.2", kServerPort, length});
         std::vector<CConfigLeaf> leaves;
         env.GetLeaves(leaves);
         return leaves;
@@ -233,6 +236,9 @@ protected:
         core->GetSettingAccessor().SetString("Path::Path_0::Options::" + key, value);
     }
 
+    // The port the request reached: not the server's HTTP port, as on HTTPS.
+    static constexpr int kServerPort = 44321;
+
     servertest::TempFolder folder_;
     CConfigClass scratch_;
     CConfigAccessor thread_;
@@ -263,7 +269,7 @@ TEST_F(CGIEnvironmentTest, SetsEveryVariableInItsOrder)
         {"GATEWAY_INTERFACE", "CGI/1.1"},
         {"SERVER_PROTOCOL", "HTTP/1.1"},
         {"SERVER_ADDR", "127.0.0.2"},
-        {"SERVER_PORT", info.GetString("ServerPort", "")},
+        {"SERVER_PORT", std::to_string(kServerPort)},
         {"HTTP_HOST", "example.org"},
         {"REQUEST_METHOD", "POST"},
         {"CONTENT_LENGTH", "12"},
@@ -322,6 +328,15 @@ TEST_F(CGIEnvironmentTest, EachKindOfRequestGetsItsValues)
     }
 }
 
+// The body a program gets is known only once it has come (a chunked one has no
+// Content-Length), and the port is the one the client reached.
+TEST_F(CGIEnvironmentTest, ContentLengthIsTheBodyGivenAndServerPortThePortReached)
+{
+    const auto env = Environment("POST /s.cgi HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n", nullptr, 5);
+    ExpectValues(env, {{"CONTENT_LENGTH", "5"}, {"SERVER_PORT", std::to_string(kServerPort)}});
+    EXPECT_NE(std::to_string(kServerPort), core->GetInfoAccessor().GetString("ServerPort", ""));
+}
+
 TEST_F(CGIEnvironmentTest, UserOnlyWhenThePathAuthenticated)
 {
     const struct {
@@ -356,7 +371,7 @@ TEST_F(CGIEnvironmentTest, ChildSeesTheCgiVariablesThenOnlyPathLanguageAndTimeZo
     TestConnection connection;
     CSubProcess process(connection.state);
     process.SetEnvironmentBlock(
-        PrepareEnvironment(core.get(), thread_, request_, *path_, connection.state.GetLocalAddress().ToString()));
+        PrepareEnvironment(core.get(), thread_, request_, *path_, MakeCgiCallFacts(connection.state, 0)));
     process.Start("/usr/bin/env", "", "");
     const std::string output = process.GetOutput().ReadAll();
 
