@@ -276,16 +276,20 @@ public:
     // Writes the node as the settings XML file, replacing the file atomically and readable
     // by its owner alone (platform::FileAccess::OwnerOnly): 0, or -1 when the file could
     // not be written. `error` (optional) then gets why, naming the
-    // file (CP932); it is left alone on success.
-    int SaveXml(const std::string& fileName, const std::string& nodePath, std::string* error = nullptr);
+    // file (CP932); it is left alone on success. `written` (optional) gets the file's
+    // bytes when it was written.
+    int SaveXml(const std::string& fileName, const std::string& nodePath, std::string* error = nullptr,
+                std::string* written = nullptr);
     // Replaces the whole tree with the file's contents. A missing or unreadable file, or
     // one that holds no settings document, leaves the tree empty and still returns 0;
     // -1 only when the XML layer itself fails. `state` (optional) tells which case it was.
     // `error` (optional) gets why the file was not read, naming it (CP932): the system's
     // reason for a missing or unreadable file, the parser's for one that is not well-formed
     // (with the line and column where it stopped), or that it holds no settings document;
-    // "" when it was read.
-    int LoadXml(const std::string& fileName, ConfigFileState* state = nullptr, std::string* error = nullptr);
+    // "" when it was read. `read` (optional) gets the bytes the tree was read from: the
+    // file's, even when they hold no settings; "" when there were none.
+    int LoadXml(const std::string& fileName, ConfigFileState* state = nullptr, std::string* error = nullptr,
+                std::string* read = nullptr);
 
     // Replaces the tree with the nodes of a marker text: 0 when it was read up to the
     // root's closing 'E', -1 otherwise (what was read before the fault stays).

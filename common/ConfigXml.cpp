@@ -20,6 +20,7 @@
 
 #include <mutex>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -76,7 +77,8 @@ void CConfigNode::ReadXml(const platform::XmlNode& element)
     }
 }
 
-int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePath, std::string* error)
+int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePath, std::string* error,
+                          std::string* written)
 {
     ShapeLock lock(*this);
     std::string bytes;
@@ -96,14 +98,17 @@ int CConfigClass::SaveXml(const std::string& fileName, const std::string& nodePa
     }
     std::string reason;
     // Settings hold passwords and the key's pass phrase, dumps the requests' credentials.
-    if (platform::WriteFileAtomically(fileName, bytes, reason, platform::FileAccess::OwnerOnly))
+    if (platform::WriteFileAtomically(fileName, bytes, reason, platform::FileAccess::OwnerOnly)) {
+        if (written)
+            *written = std::move(bytes);
         return 0;
+    }
     if (error)
         *error = reason;
     return -1;
 }
 
-int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state, std::string* error)
+int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state, std::string* error, std::string* read)
 {
     ShapeLock lock(*this);
     root_.Clear();
@@ -156,5 +161,7 @@ int CConfigClass::LoadXml(const std::string& fileName, ConfigFileState* state, s
         *state = found;
     if (error)
         *error = found == ConfigFileState::Read ? std::string() : reason;
+    if (read)
+        *read = std::move(bytes);
     return 0;
 }

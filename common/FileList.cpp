@@ -1,16 +1,20 @@
 #include "FileList.h"
 
-#include "FilePath.h"
 #include "FileSystem.h"
 
 namespace {
+
+// The pattern's folder with its '/', and its name pattern. Byte-wise: in UTF-8 a byte
+// that is a CP932 lead byte may stand before the '/'.
+std::string FolderOf(const std::string& pattern) { return pattern.substr(0, pattern.rfind('/') + 1); }
+std::string NamePatternOf(const std::string& pattern) { return pattern.substr(pattern.rfind('/') + 1); }
 
 // The entries of one folder, read whole so that no folder stays open while the ones
 // below it are read: a deep tree would otherwise run out of file descriptors.
 std::vector<platform::DirectoryEntry> ReadEntries(const std::string& pattern)
 {
     std::vector<platform::DirectoryEntry> entries;
-    platform::DirectorySearch search(pattern);
+    platform::DirectorySearch search(pattern, platform::Spelling::Stored);
     platform::DirectoryEntry entry;
     while (search.Next(entry)) {
         if (entry.name != "." && entry.name != "..")
@@ -31,8 +35,8 @@ bool IsRealDirectory(const platform::DirectoryEntry& entry)
 int CFileList::ScanFiles(const std::string& pattern, bool recursive)
 {
     totalSize_ = 0;
-    const std::string folder = GetParentDirectory(pattern);
-    const std::string namePattern = GetFileName(pattern);
+    const std::string folder = FolderOf(pattern);
+    const std::string namePattern = NamePatternOf(pattern);
     for (const platform::DirectoryEntry& entry : ReadEntries(pattern)) {
         const std::string path = folder + entry.name;
         if (!IsRealDirectory(entry)) {
@@ -49,8 +53,8 @@ int CFileList::ScanFiles(const std::string& pattern, bool recursive)
 
 int CFileList::AddDirectories(const std::string& pattern)
 {
-    const std::string folder = GetParentDirectory(pattern);
-    const std::string namePattern = GetFileName(pattern);
+    const std::string folder = FolderOf(pattern);
+    const std::string namePattern = NamePatternOf(pattern);
     for (const platform::DirectoryEntry& entry : ReadEntries(pattern)) {
         if (!IsRealDirectory(entry))
             continue;

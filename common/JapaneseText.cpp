@@ -203,7 +203,12 @@ int DetectCharset(const char* bytes, size_t n)
 
 std::string ConvertToShiftJis(const std::string& text)
 {
-    switch (DetectCharset(text.data(), text.size())) {
+    return ConvertToShiftJis(text, DetectCharset(text.data(), text.size()));
+}
+
+std::string ConvertToShiftJis(const std::string& text, int charset)
+{
+    switch (charset) {
     case kCharsetEucJp: {
         std::string result;
         auto convert = [&text](char* out, int capacity) {

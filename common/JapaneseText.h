@@ -33,6 +33,8 @@ int DetectCharset(const char* bytes, size_t length);
 // The text in Shift-JIS when it is classified as EUC-JP, UTF-16LE or UTF-8; otherwise (and
 // when a conversion cannot be measured) the text unchanged.
 std::string ConvertToShiftJis(const std::string& text);
+// The same for a text whose DetectCharset result is `charset`.
+std::string ConvertToShiftJis(const std::string& text, int charset);
 
 // `text` read as UTF-8, in Shift-JIS: what ConvertToShiftJis gives for a text it classifies
 // as UTF-8, '?' standing for each character Shift-JIS lacks; the text unchanged when the

@@ -123,11 +123,30 @@ std::string PercentDecodeBytes(const std::string& text, bool plusIsBlank, bool& 
     return out;
 }
 
+// The Shift-JIS of decoded bytes that hold a byte from 0x80 up. Browsers send paths in
+// UTF-8 (RFC 3987 3.1), but the detection counts only three-byte UTF-8 sequences, so a
+// name of two-byte characters ("¢", "café") reads as EUC-JP, or as undecided beside kanji
+// ("表¢"). Well-formed UTF-8 read as EUC-JP is read as UTF-8, whatever it holds: "café"
+// then fails IsShiftJisUrlPath rather than become a kanji name nobody asked for. Undecided
+// bytes are read as UTF-8 only where that reading is faithful, and bytes the detection
+// takes for Shift-JIS are left alone: a Shift-JIS name can be well-formed UTF-8 too, as
+// "ﾃｽﾄ一覧" (C3 BD C4 88 EA 97 97, undecided) is.
+std::string ConvertDecodedBytes(const std::string& decoded)
+{
+    const int charset = DetectCharset(decoded.data(), decoded.size());
+    if ((charset == kCharsetEucJp || charset == kCharsetUndecided) && platform::IsWellFormedUtf8(decoded)) {
+        std::string utf8Reading = Utf8ToShiftJis(decoded);
+        if (charset == kCharsetEucJp || IsFaithfulConversion(decoded, utf8Reading))
+            return utf8Reading;
+    }
+    return ConvertToShiftJis(decoded, charset);
+}
+
 std::string PercentDecode(const std::string& text, bool plusIsBlank)
 {
     bool hasHighBytes = false;
     const std::string out = PercentDecodeBytes(text, plusIsBlank, hasHighBytes);
-    return hasHighBytes ? ConvertToShiftJis(out) : out;
+    return hasHighBytes ? ConvertDecodedBytes(out) : out;
 }
 
 bool InEscapeSet(unsigned char c, bool highBytes)
@@ -212,19 +231,7 @@ bool IsShiftJisUrlPath(const std::string& path)
         return true;
     bool hasHighBytes = false;
     const std::string decoded = PercentDecodeBytes(TrimText(path), false, hasHighBytes);
-    if (!hasHighBytes)
-        return true;
-    if (!IsFaithfulConversion(decoded, ConvertToShiftJis(decoded)))
-        return false;
-    // The detection counts only three-byte UTF-8 sequences, so a UTF-8 name of two-byte
-    // characters ("café" ends in C3 A9) reads as EUC-JP and would become a kanji name nobody
-    // asked for. Browsers send paths in UTF-8 (RFC 3987 3.1): EUC-JP that is well-formed
-    // UTF-8 as well must hold only characters Shift-JIS holds in that reading too. Bytes the
-    // detection keeps as Shift-JIS are left alone: they are how a Shift-JIS name such as
-    // "ﾃｽﾄ一覧" (C3 BD C4 88 EA 97 97) arrives, although they are well-formed UTF-8.
-    if (DetectCharset(decoded.data(), decoded.size()) != kCharsetEucJp || !platform::IsWellFormedUtf8(decoded))
-        return true;
-    return IsFaithfulConversion(decoded, Utf8ToShiftJis(decoded));
+    return !hasHighBytes || IsFaithfulConversion(decoded, ConvertDecodedBytes(decoded));
 }
 
 bool HoldsBackslashSeparator(const std::string& path)
@@ -236,8 +243,47 @@ bool HoldsBackslashSeparator(const std::string& path)
     return false;
 }
 
+bool HoldsDotDotSegment(const std::string& path)
+{
+    const std::string decoded = PercentDecode(TrimText(path), false);
+    std::string::size_type start = 0;
+    for (size_t i = 0; i <= decoded.size();) {
+        if (i == decoded.size() || decoded[i] == '/' || decoded[i] == '\\') {
+            if (decoded.compare(start, i - start, "..") == 0)
+                return true;
+            start = ++i;
+        } else {
+            i += CharLengthAt(decoded, i);
+        }
+    }
+    return false;
+}
+
+bool DecodesToControlByte(const std::string& path)
+{
+    const std::string text = TrimText(path);
+    // Where the decoding drops the '%' of a zero byte, as it reads the digits.
+    for (size_t i = 0; i + 2 < text.size(); ++i)
+        if (text[i] == '%' && HexDigit(static_cast<unsigned char>(text[i + 1])) >= 0 && HexPair(&text[i + 1]) == 0)
+            return true;
+    bool hasHighBytes = false;
+    const std::string decoded = PercentDecodeBytes(text, false, hasHighBytes);
+    return std::any_of(decoded.begin(), decoded.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 std::string EscapeUrl(const std::string& text) { return Escape(text, false); }
 
 std::string EscapeUrlAll(const std::string& text) { return Escape(text, true); }
+
+std::string EscapeUrlUtf8(const std::string& path)
+{
+    // Not ShiftJisToUtf8: it ends the text at an unmappable byte, which would turn the URL
+    // into that of a parent folder, and it widens half-width katakana, which would name
+    // another file.
+    return EscapeUrlAll(platform::Cp932ToUtf8(path));
+}
 
 std::string PrependChar(char c, const std::string& text) { return c + text; }

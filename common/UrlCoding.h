@@ -1,8 +1,9 @@
 #pragma once
 // Taking request URLs apart, percent-decoding them (RFC 3986 section 2.1), keeping a decoded
 // path below the root, and percent-encoding names written into links. Texts are Shift-JIS
-// bytes; a decoded text that holds bytes from 0x80 up is passed through ConvertToShiftJis, so a
-// URL sent in UTF-8 or EUC-JP ends up in Shift-JIS. None of these functions fails;
+// bytes; a decoded text that holds bytes from 0x80 up is passed through ConvertToShiftJis
+// (or read as UTF-8, see IsShiftJisUrlPath), so a URL sent in UTF-8 or EUC-JP ends up in
+// Shift-JIS. None of these functions fails;
 // IsShiftJisUrlPath tells whether a path survives the decoding intact.
 
 #include <string>
@@ -29,15 +30,25 @@ std::string NormalizeUrlPath(const std::string& path);
 
 // Whether NormalizeUrlPath's decoding of `path` gives faithful Shift-JIS: no conversion
 // from UTF-8 or EUC-JP put '?' in place of a character, and every byte belongs to a
-// character that has a Unicode form, so that a file name made of it needs no substitute
-// and no two paths name one file. Bytes read as EUC-JP that are also well-formed UTF-8
-// must hold only characters Shift-JIS holds in their UTF-8 reading too: so "café" in UTF-8
-// is refused rather than read as EUC-JP. A path without bytes from 0x80 up always is.
+// character that has a Unicode form, so that a file name made of it needs no substitute.
+// Bytes the detection reads as EUC-JP or cannot decide on are read as UTF-8 when they are
+// well-formed UTF-8 (browsers send UTF-8): so "café" in UTF-8 is refused rather than read
+// as EUC-JP kanji, and "¢" becomes 0x8191. A path without bytes from 0x80 up always is.
 bool IsShiftJisUrlPath(const std::string& path);
 
 // Whether NormalizeUrlPath turns a '\' of `path`, once decoded, into '/': a file written
 // under that path would get another name than the one asked for.
 bool HoldsBackslashSeparator(const std::string& path);
+
+// Whether `path`, decoded and with '\' read as '/' as NormalizeUrlPath reads it, holds a ".."
+// segment (the last one included), which NormalizeUrlPath collapses rather than resolves:
+// "/a/b/.." names a/b there, not a.
+bool HoldsDotDotSegment(const std::string& path);
+
+// Whether percent-decoding `path` gives a byte below 0x20 or 0x7F, a NUL included: a "%"
+// whose leading hexadecimal digits give 0 ("%00", "%0g"), which the decoding drops rather
+// than put a NUL into the text.
+bool DecodesToControlByte(const std::string& path);
 
 // Writes as "%hh" (lower-case hexadecimal) the bytes a link in a Shift-JIS page must not carry
 // raw: 0x00-0x20 and # % " ' < > ? \ * | :. The second byte of a Shift-JIS character is
@@ -47,6 +58,12 @@ std::string EscapeUrl(const std::string& text);
 // As EscapeUrl, and also every byte from 0x80 up, so the result is plain ASCII; here every
 // byte stands alone, a trail byte included.
 std::string EscapeUrlAll(const std::string& text);
+
+// A Shift-JIS path as a URL a client follows (a WebDAV href, a redirect's Location): its
+// UTF-8 (RFC 3987 3.1; every character converted, a byte without one as U+FFFD, never cut
+// short) escaped by EscapeUrlAll, so plain ASCII, which NormalizeUrlPath reads back as the
+// path.
+std::string EscapeUrlUtf8(const std::string& path);
 
 // `c` followed by `text`.
 std::string PrependChar(char c, const std::string& text);

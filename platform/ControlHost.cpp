@@ -57,7 +57,7 @@ std::string PreparePrivateFolder(const std::string& folder)
     if (st.st_uid != geteuid())
         return "the runtime folder " + folder + " belongs to another user";
     if ((st.st_mode & 077) != 0)
-        return "the runtime folder " + folder + " is open to other users";
+        return "the runtime folder " + folder + " is open to other users; make it private with: chmod 700 " + folder;
     return "";
 }
 

@@ -43,9 +43,10 @@ public:
 
     // Creates the runtime folder when missing (mode 0700) and listens on the socket of
     // kServerControlClsid. Refuses (-1, reason in GetErrorText) a folder that is a
-    // symbolic link, is owned by another user or is open to group or others, a class that
-    // another live process serves, and a second registration. A socket file that nobody
-    // serves any more is replaced. 0 on success.
+    // symbolic link, is owned by another user or is open to group or others (the reason
+    // then names the command that makes it private), a class that another live process
+    // serves, and a second registration. A socket file that nobody serves any more is
+    // replaced. 0 on success.
     int RegisterClassObjects(ObjectFactory factory);
 
     // Stops listening, removes the socket, ends every client connection (destroying its

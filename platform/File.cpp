@@ -184,6 +184,8 @@ bool CFile::Close()
     return ::close(std::exchange(fd_, -1)) == 0;
 }
 
+bool IsOutOfSpace(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
 std::string SiblingPath(const std::string& nativePath, const std::string& name)
 {
     const std::string::size_type slash = nativePath.rfind('/');

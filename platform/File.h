@@ -81,6 +81,10 @@ std::string SiblingPath(const std::string& nativePath, const std::string& name);
 // nothing, when the target exists.
 bool RenameNative(const std::string& nativeFrom, const std::string& nativeTo, bool overwrite);
 
+// Whether a write's errno says that the storage had no room for it (a full disk, a quota,
+// a file size limit) rather than that something is wrong.
+bool IsOutOfSpace(int error);
+
 // Replaces a file so that a crash, a full disk or a failure midway leaves either the old
 // file whole or the new one, and no temporary file once the writer is gone: the bytes go to
 // a temporary file beside the target (unnamed where the file system allows), which is

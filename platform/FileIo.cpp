@@ -3,6 +3,7 @@
 #include "File.h"
 #include "TextCodec.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +75,58 @@ const char* WriteNative(const std::string& native, const std::string& contents, 
     return nullptr;
 }
 
+// The name in `folder` (native, "" for the working folder) that reads as `level` once its
+// JIS spellings are written as CP932's; false when there is none.
+bool FindOtherSpelling(const std::string& folder, const std::string& level, std::string& found)
+{
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr)
+        return false;
+    bool matched = false;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        // Only a name with a character of two spellings can read as `level`.
+        if (!IsAscii(name) && Cp932Spelling(name) == level) {
+            found = name;
+            matched = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return matched;
+}
+
+// `native` (CP932's spelling of a path, as Cp932ToUtf8 gives it) as it is named on disk:
+// a level that does not exist in CP932's spelling but whose folder holds it in the JIS
+// spelling (U+301C for U+FF5E) takes that name. A level found in neither keeps CP932's
+// spelling, the one a new file gets, and so do the levels below it.
+std::string ExistingSpelling(const std::string& native)
+{
+    struct stat st;
+    if (::lstat(native.c_str(), &st) == 0)
+        return native;
+    std::string resolved;
+    bool missing = false;
+    for (std::string::size_type start = 0; start < native.size();) {
+        std::string::size_type end = native.find('/', start);
+        if (end == std::string::npos)
+            end = native.size();
+        std::string level = native.substr(start, end - start);
+        if (!missing && HoldsCp932OnlySpelling(level) && ::lstat((resolved + level).c_str(), &st) != 0) {
+            std::string found;
+            if (FindOtherSpelling(resolved, level, found))
+                level = found;
+            else
+                missing = true;
+        }
+        resolved += level;
+        if (end < native.size())
+            resolved += '/';
+        start = end + 1;
+    }
+    return resolved;
+}
+
 }  // namespace
 
 std::string UniqueTempSuffix()
@@ -82,7 +135,13 @@ std::string UniqueTempSuffix()
     return std::to_string(::getpid()) + "_" + std::to_string(counter++);
 }
 
-std::string NativePath(const std::string& cp932Path) { return Cp932ToUtf8(cp932Path); }
+std::string NativePath(const std::string& cp932Path)
+{
+    if (IsAscii(cp932Path))
+        return cp932Path;
+    const std::string native = Cp932ToUtf8(cp932Path);
+    return HoldsCp932OnlySpelling(native) ? ExistingSpelling(native) : native;
+}
 
 FileReadResult ReadWholeFile(const std::string& path, std::string& contents, std::string& error)
 {

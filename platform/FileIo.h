@@ -6,7 +6,11 @@
 
 namespace platform {
 
-// The file system's name for a CP932 path.
+// The file system's name for a CP932 path: its UTF-8. A CP932 code that JIS X 0208 reads
+// as another character (0x8160: U+FF5E, the JIS WAVE DASH U+301C; Cp932Spelling,
+// TextCodec.h) names a file or folder that exists under either spelling; where only the
+// JIS one exists, it is the name given. Otherwise, and for anything new, the name is
+// spelled as CP932 reads it. Only a path holding such a code is looked up on disk.
 std::string NativePath(const std::string& cp932Path);
 
 enum class FileReadResult { Read, Missing, Failed };

@@ -63,9 +63,13 @@ bool HasWildcard(const std::string& pattern)
     return pattern.find_first_of("*?") != std::string::npos;
 }
 
-// '*' any run of characters, '?' one character; a double-byte character is one.
-bool MatchName(const std::string& pattern, const std::string& name)
+// '*' any run of characters, '?' one character; a double-byte character is one, unless
+// `bytes` makes every byte one.
+bool MatchName(const std::string& pattern, const std::string& name, bool bytes)
 {
+    const auto length = [bytes](const std::string& text, std::string::size_type i) {
+        return bytes ? std::string::size_type{1} : CharLength(text, i);
+    };
     if (pattern == std::string_view("*.*"))
         return true;
     std::string::size_type p = 0, n = 0;
@@ -77,8 +81,8 @@ bool MatchName(const std::string& pattern, const std::string& name)
             continue;
         }
         if (p < pattern.size()) {
-            const std::string::size_type lp = CharLength(pattern, p);
-            const std::string::size_type ln = CharLength(name, n);
+            const std::string::size_type lp = length(pattern, p);
+            const std::string::size_type ln = length(name, n);
             if ((lp == 1 && pattern[p] == '?') || pattern.compare(p, lp, name, n, ln) == 0) {
                 p += lp;
                 n += ln;
@@ -88,7 +92,7 @@ bool MatchName(const std::string& pattern, const std::string& name)
         if (starP == std::string::npos)
             return false;
         // Let the last '*' swallow one more character and retry from there.
-        starN += CharLength(name, starN);
+        starN += length(name, starN);
         p = starP;
         n = starN;
     }
@@ -98,20 +102,31 @@ bool MatchName(const std::string& pattern, const std::string& name)
 }
 
 // The next entry of the folder other than "." and "..", by its CP932 name and its name on
-// disk; names without a CP932 spelling are passed over. False at the end.
-bool NextName(DIR* dir, std::string& name, std::string& native)
+// disk; names without a CP932 spelling are passed over, unless `stored` asks for every
+// name as stored (in both). False at the end.
+bool NextName(DIR* dir, std::string& name, std::string& native, bool stored = false)
 {
     while (const struct dirent* found = ::readdir(dir)) {
         if (IsDotName(found->d_name))
             continue;
         native = found->d_name;
+        if (stored) {
+            name = native;
+            return true;
+        }
         // An ASCII name is its own CP932 spelling: the round trip would only copy it twice.
         if (IsAscii(native)) {
             name = native;
             return true;
         }
         name = Utf8ToCp932(native);
-        if (Cp932ToUtf8(name) == native)
+        const std::string back = Cp932ToUtf8(name);
+        if (back == native)
+            return true;
+        // A name typed in the JIS spelling (U+301C) reads back in CP932's (U+FF5E), which
+        // NativePath leads to it, unless a file has that name too: that one is meant.
+        struct stat st;
+        if (Cp932Spelling(native) == back && ::fstatat(::dirfd(dir), back.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return true;
     }
     return false;
@@ -136,15 +151,21 @@ bool GetFileStatus(const std::string& path, FileStatus& status)
     return StatNative(AT_FDCWD, NativePath(path).c_str(), LastLevel(path), status);
 }
 
+bool GetNativeStatus(const std::string& nativePath, FileStatus& status)
+{
+    // Byte-wise: a UTF-8 byte may look like a CP932 lead byte before the '/'.
+    return StatNative(AT_FDCWD, nativePath.c_str(), nativePath.substr(nativePath.rfind('/') + 1), status);
+}
+
 int GetFileAttributes(const std::string& path)
 {
     FileStatus status;
     return GetFileStatus(path, status) ? status.attributes : -1;
 }
 
-DirectorySearch::DirectorySearch(const std::string& pattern)
+DirectorySearch::DirectorySearch(const std::string& pattern, Spelling spelling) : stored_(spelling == Spelling::Stored)
 {
-    const std::string::size_type slash = _mbsrchr(pattern, '/');
+    const std::string::size_type slash = stored_ ? pattern.rfind('/') : _mbsrchr(pattern, '/');
     if (slash != std::string::npos) {
         folder_ = pattern.substr(0, slash + 1);
         namePattern_ = pattern.substr(slash + 1);
@@ -153,7 +174,7 @@ DirectorySearch::DirectorySearch(const std::string& pattern)
     }
     single_ = !HasWildcard(namePattern_);
     if (!single_)
-        dir_ = ::opendir(folder_.empty() ? "." : NativePath(folder_).c_str());
+        dir_ = ::opendir(folder_.empty() ? "." : stored_ ? folder_.c_str() : NativePath(folder_).c_str());
 }
 
 DirectorySearch::~DirectorySearch()
@@ -165,9 +186,10 @@ DirectorySearch::~DirectorySearch()
 bool DirectorySearch::Produce(const std::string& name, const std::string& native, DirectoryEntry& entry) const
 {
     // Relative to the open folder: the folder's path is neither converted nor walked again.
-    const bool found = dir_ != nullptr
-                           ? StatNative(::dirfd(static_cast<DIR*>(dir_)), native.c_str(), name, entry.status)
-                           : StatNative(AT_FDCWD, NativePath(folder_ + name).c_str(), name, entry.status);
+    const bool found =
+        dir_ != nullptr ? StatNative(::dirfd(static_cast<DIR*>(dir_)), native.c_str(), name, entry.status)
+                        : StatNative(AT_FDCWD, stored_ ? (folder_ + name).c_str() : NativePath(folder_ + name).c_str(),
+                                     name, entry.status);
     if (!found)
         return false;
     entry.name = name;
@@ -185,14 +207,14 @@ bool DirectorySearch::Next(DirectoryEntry& entry)
     // readdir keeps no promise about where "." and ".." come; callers skip the first two.
     while (dotsGiven_ < 2) {
         const std::string dot = dotsGiven_++ == 0 ? "." : "..";
-        if (MatchName(namePattern_, dot) && Produce(dot, dot, entry))
+        if (MatchName(namePattern_, dot, stored_) && Produce(dot, dot, entry))
             return true;
     }
     DIR* dir = static_cast<DIR*>(dir_);
     std::string name;
     std::string native;
-    while (NextName(dir, name, native)) {
-        if (MatchName(namePattern_, name) && Produce(name, native, entry))
+    while (NextName(dir, name, native, stored_)) {
+        if (MatchName(namePattern_, name, stored_) && Produce(name, native, entry))
             return true;
     }
     ::closedir(dir);
@@ -214,13 +236,18 @@ bool ListDirectoryNames(const std::string& folder, std::vector<std::string>& nam
     return true;
 }
 
-bool CreateDirectory(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+bool CreateDirectory(const std::string& path) { return CreateNativeDirectory(NativePath(path)); }
 
-bool RemoveDirectory(const std::string& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
+bool CreateNativeDirectory(const std::string& nativePath) { return ::mkdir(nativePath.c_str(), 0777) == 0; }
 
-bool DeleteFile(const std::string& path)
+bool RemoveDirectory(const std::string& path) { return RemoveNativeDirectory(NativePath(path)); }
+
+bool RemoveNativeDirectory(const std::string& nativePath) { return ::rmdir(nativePath.c_str()) == 0; }
+
+bool DeleteFile(const std::string& path) { return DeleteNativeFile(NativePath(path)); }
+
+bool DeleteNativeFile(const std::string& native)
 {
-    const std::string native = NativePath(path);
     struct stat st;
     if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         errno = EISDIR;  // unlink of a folder is refused anyway, but not by every system
@@ -244,9 +271,13 @@ bool IsSameFile(const std::string& a, const std::string& b)
 
 bool CopyFile(const std::string& from, const std::string& to, bool overwrite)
 {
-    const std::string target = NativePath(to);
+    return CopyNativeFile(NativePath(from), NativePath(to), overwrite);
+}
+
+bool CopyNativeFile(const std::string& nativeFrom, const std::string& target, bool overwrite)
+{
     CFile in;
-    if (!in.Open(NativePath(from), CFile::Mode::Read))
+    if (!in.Open(nativeFrom, CFile::Mode::Read))
         return false;
     struct stat source;
     if (::fstat(in.GetHandle(), &source) != 0)
@@ -278,10 +309,12 @@ bool CopyFile(const std::string& from, const std::string& to, bool overwrite)
            out.Finish() == CReplaceWriter::Step::Done && out.Commit(overwrite);
 }
 
-bool ReadLink(const std::string& path, std::string& text)
+bool ReadLink(const std::string& path, std::string& text) { return ReadNativeLink(NativePath(path), text); }
+
+bool ReadNativeLink(const std::string& nativePath, std::string& text)
 {
     std::vector<char> buffer(PATH_MAX + 1);
-    const ssize_t length = ::readlink(NativePath(path).c_str(), buffer.data(), buffer.size());
+    const ssize_t length = ::readlink(nativePath.c_str(), buffer.data(), buffer.size());
     if (length < 0)
         return false;
     if (static_cast<std::size_t>(length) >= buffer.size()) {
@@ -292,9 +325,10 @@ bool ReadLink(const std::string& path, std::string& text)
     return true;
 }
 
-bool PlaceLink(const std::string& text, const std::string& path)
+bool PlaceLink(const std::string& text, const std::string& path) { return PlaceNativeLink(text, NativePath(path)); }
+
+bool PlaceNativeLink(const std::string& text, const std::string& target)
 {
-    const std::string target = NativePath(path);
     const std::string temp = SiblingPath(target, ".twlink" + UniqueTempSuffix());
     if (::symlink(text.c_str(), temp.c_str()) != 0)
         return false;

@@ -36,8 +36,14 @@ bool GetFileStatus(const std::string& path, FileStatus& status);
 int GetFileAttributes(const std::string& path);
 
 struct DirectoryEntry {
-    std::string name;   // CP932, no folder part
+    std::string name;  // CP932 (as stored in a Spelling::Stored search), no folder part
     FileStatus status;
+};
+
+// How a search spells its pattern and the names it gives.
+enum class Spelling {
+    Cp932,   // CP932, converted from the names on disk; names without a CP932 spelling are left out
+    Stored,  // the file system's own spelling (NativePath, FileIo.h): every name as stored
 };
 
 // A search in the manner of FindFirstFile: the pattern is a folder, '/', and a name
@@ -45,12 +51,18 @@ struct DirectoryEntry {
 // matches every name. A name pattern without wildcards looks up that one entry. In a
 // wildcard search "." and ".." come first (when they match), then the other entries in
 // the order the file system keeps them. Entries whose names have no CP932 spelling are
-// left out: the converted name would name another file or none. A pattern without '/'
-// searches the working folder. A missing or unreadable folder is an empty search.
-// The folder stays open until the search ends or the object is destroyed.
+// left out: the converted name would name another file or none. A name that spells a
+// CP932 code the JIS way (U+301C for 0x8160, see NativePath) is given by that code, unless
+// the folder also holds the name in CP932's spelling: then only that entry is given, the
+// one the name leads to. A pattern without '/' searches the working folder. A missing or
+// unreadable folder is an empty search. The folder stays open until the search ends or the
+// object is destroyed.
+// With Spelling::Stored the pattern is in the file system's spelling, every entry is given
+// by its name as stored, and the wildcards stand for bytes rather than CP932 characters:
+// for work on a whole tree, which must reach every entry.
 class DirectorySearch {
 public:
-    explicit DirectorySearch(const std::string& pattern);
+    explicit DirectorySearch(const std::string& pattern, Spelling spelling = Spelling::Cp932);
     ~DirectorySearch();
     DirectorySearch(const DirectorySearch&) = delete;
     DirectorySearch& operator=(const DirectorySearch&) = delete;
@@ -68,6 +80,7 @@ private:
     void* dir_ = nullptr;      // DIR*, kept opaque
     int dotsGiven_ = 0;        // how many of "." and ".." were offered
     bool single_ = false;      // no wildcard: one lookup
+    bool stored_ = false;      // Spelling::Stored: folder_ and namePattern_ are native too
 };
 
 // The names in the folder (CP932, '/'-terminated or "" for the working folder) as a
@@ -109,5 +122,17 @@ bool PlaceLink(const std::string& text, const std::string& path);
 // When the path (links followed) was made, where the file system keeps that; false when
 // it does not, or the status cannot be read.
 bool GetCreationTime(const std::string& path, std::int64_t& created);
+
+// The same operations on paths in the file system's spelling (NativePath, FileIo.h), for
+// the work on a whole tree (Spelling::Stored), which must reach every entry, those whose
+// names have no CP932 spelling included. Each function above is its twin here applied to
+// NativePath of its paths.
+bool GetNativeStatus(const std::string& nativePath, FileStatus& status);
+bool CreateNativeDirectory(const std::string& nativePath);
+bool RemoveNativeDirectory(const std::string& nativePath);
+bool DeleteNativeFile(const std::string& nativePath);
+bool CopyNativeFile(const std::string& nativeFrom, const std::string& nativeTo, bool overwrite);
+bool ReadNativeLink(const std::string& nativePath, std::string& text);
+bool PlaceNativeLink(const std::string& text, const std::string& nativePath);
 
 }  // namespace platform

@@ -241,10 +241,10 @@ int ReceiveSome(int fd, void* buffer, int length, bool wait)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
-int64_t SendFileRange(int fd, int fileFd, int64_t offset, int64_t length)
+int64_t SendFileRange(int fd, int fileFd, int64_t offset, int64_t length, int64_t& sent)
 {
     off_t position = static_cast<off_t>(offset);
-    int64_t sent = 0;
+    sent = 0;
     while (sent < length) {
         const ssize_t n = ::sendfile(fd, fileFd, &position, static_cast<size_t>(length - sent));
         if (n < 0 && errno == EINTR)

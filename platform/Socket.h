@@ -73,8 +73,8 @@ constexpr int kNothingReceived = -2;
 int ReceiveSome(int fd, void* buffer, int length, bool wait);
 // Sends up to `length` bytes of the file `fileFd` from `offset` by the system, without
 // copying them through this process: the bytes sent (fewer only when the file ends first)
-// or -1.
-int64_t SendFileRange(int fd, int fileFd, int64_t offset, int64_t length);
+// or -1. `sent` is set to the bytes sent either way, before a failure included.
+int64_t SendFileRange(int fd, int fileFd, int64_t offset, int64_t length, int64_t& sent);
 // While corked, what is sent is held back until it fills a whole segment; uncorking
 // sends the rest at once. Failures are ignored: only the segmenting suffers.
 void SetCorked(int fd, bool on);

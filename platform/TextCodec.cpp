@@ -103,7 +103,59 @@ size_t AsciiPrefixLength(const std::string& text)
     return i;
 }
 
+// The codes that JIS X 0208 reads as other characters than CP932 does, each in both
+// spellings; iconv's CP932 writes both as the code. 0x815F (U+FF3C, JIS U+005C) is not
+// among them: its JIS spelling is the ASCII backslash, which must stay one.
+struct TwoSpellings {
+    const char* cp932;  // as Cp932ToUtf8 gives it
+    const char* jis;
+};
+const TwoSpellings kTwoSpellings[] = {
+    {u8"\u2015", u8"\u2014"},  // 0x815C HORIZONTAL BAR, EM DASH
+    {u8"\uFF5E", u8"\u301C"},  // 0x8160 FULLWIDTH TILDE, WAVE DASH
+    {u8"\u2225", u8"\u2016"},  // 0x8161 PARALLEL TO, DOUBLE VERTICAL LINE
+    {u8"\uFF0D", u8"\u2212"},  // 0x817C FULLWIDTH HYPHEN-MINUS, MINUS SIGN
+    {u8"\uFFE0", u8"\u00A2"},  // 0x8191 FULLWIDTH CENT SIGN, CENT SIGN
+    {u8"\uFFE1", u8"\u00A3"},  // 0x8192 FULLWIDTH POUND SIGN, POUND SIGN
+    {u8"\uFFE2", u8"\u00AC"},  // 0x81CA FULLWIDTH NOT SIGN, NOT SIGN
+};
+
+bool StartsWithAt(const std::string& text, size_t i, const char* piece)
+{
+    return text.compare(i, std::strlen(piece), piece) == 0;
+}
+
 }  // namespace
+
+std::string Cp932Spelling(const std::string& utf8)
+{
+    size_t i = AsciiPrefixLength(utf8);
+    if (i == utf8.size())
+        return utf8;
+    std::string out(utf8, 0, i);
+    while (i < utf8.size()) {
+        const TwoSpellings* found = nullptr;
+        for (const TwoSpellings& pair : kTwoSpellings)
+            if (StartsWithAt(utf8, i, pair.jis))
+                found = &pair;
+        if (found) {
+            out += found->cp932;
+            i += std::strlen(found->jis);
+        } else {
+            out += utf8[i++];
+        }
+    }
+    return out;
+}
+
+bool HoldsCp932OnlySpelling(const std::string& utf8)
+{
+    for (size_t i = AsciiPrefixLength(utf8); i < utf8.size(); ++i)
+        for (const TwoSpellings& pair : kTwoSpellings)
+            if (StartsWithAt(utf8, i, pair.cp932))
+                return true;
+    return false;
+}
 
 bool IsAscii(const std::string& text) { return AsciiPrefixLength(text) == text.size(); }
 

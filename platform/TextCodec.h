@@ -24,6 +24,18 @@ bool IsAscii(const std::string& text);
 // overlong, no surrogate, nothing above U+10FFFF. An empty or ASCII text is.
 bool IsWellFormedUtf8(const std::string& text);
 
+// `utf8` with every character that JIS X 0208 reads from a CP932 code otherwise than CP932
+// does written as CP932 reads it: U+301C WAVE DASH as U+FF5E FULLWIDTH TILDE, and likewise
+// U+2014, U+2016, U+2212, U+00A2, U+00A3 and U+00AC. Utf8ToCp932 writes either spelling as
+// the one code, and Cp932ToUtf8 reads it back in CP932's: a name a Linux or macOS input
+// method typed converts to CP932 and back as this.
+std::string Cp932Spelling(const std::string& utf8);
+
+// Whether the UTF-8 text holds one of those characters in CP932's spelling (U+FF5E,
+// U+2015, U+2225, U+FF0D, U+FFE0, U+FFE1, U+FFE2): what Cp932ToUtf8 gives for such a
+// character, which a file on disk may spell the JIS way.
+bool HoldsCp932OnlySpelling(const std::string& utf8);
+
 std::u16string Cp932ToUtf16(const std::string& cp932);
 // `substituted` (optional) as for Utf8ToCp932; a lone surrogate counts too.
 std::string Utf16ToCp932(const std::u16string& utf16, bool* substituted = nullptr);

@@ -33,12 +33,16 @@ protected:
     ~IDebugHost() = default;
 };
 
-// The module's file name, looked up beside the program, and its one entry point.
+// The module's file name, looked up beside the program, and its entry points.
 constexpr const char* kDebugModuleName = "libtarnwick-debug.so";
 constexpr const char* kDebugEntryName = "TarnwickRunDebugDialog";
+constexpr const char* kDebugMessageEntryName = "TarnwickShowDebugMessage";
 
 // Runs the dialog until it is closed (Exit) and returns 0; returns -1 at once when it
 // cannot be shown (no display), with the reason (CP932) in *error.
+// The message entry shows `text` (CP932) in an error box until it is closed and returns 0,
+// or fails as the dialog's does; for a "/Debug" run that ends before its dialog opens.
 extern "C" {
 using DebugEntry = int (*)(IDebugHost* host, std::string* error);
+using DebugMessageEntry = int (*)(const std::string* text, std::string* error);
 }

@@ -71,23 +71,39 @@ std::string ModuleFile()
     return (slash == std::string::npos ? std::string() : program.substr(0, slash + 1)) + kDebugModuleName;
 }
 
-}  // namespace
-
-int RunDebugDialog(CServerApp& app, platform::ControlHost& control, std::string* error)
+// The module's entry point `name` as an `Entry`; null, with the reason, when the module or
+// the entry point is missing. The module is never unloaded once an entry was found: Qt's
+// libraries keep handlers that run at process exit.
+template <class Entry>
+Entry LoadEntry(const char* name, std::string* error)
 {
     const std::string file = ModuleFile();
     void* module = platform::LoadSharedModule(file, error);
     if (!module) {
         *error = "デバッグ用モジュールを読み込めません : " + *error;
-        return -1;
+        return nullptr;
     }
-    const auto entry = reinterpret_cast<DebugEntry>(platform::FindModuleSymbol(module, kDebugEntryName));
+    const auto entry = reinterpret_cast<Entry>(platform::FindModuleSymbol(module, name));
     if (!entry) {
-        *error = file + " : " + kDebugEntryName + " がありません";
+        *error = file + " : " + name + " がありません";
         platform::UnloadSharedModule(module);
-        return -1;
     }
+    return entry;
+}
+
+}  // namespace
+
+int RunDebugDialog(CServerApp& app, platform::ControlHost& control, std::string* error)
+{
+    const auto entry = LoadEntry<DebugEntry>(kDebugEntryName, error);
+    if (!entry)
+        return -1;
     CDebugHost host(app, control);
-    // Never unloaded: Qt's libraries keep handlers that run at process exit.
     return entry(&host, error);
+}
+
+int ShowDebugMessage(const std::string& text, std::string* error)
+{
+    const auto entry = LoadEntry<DebugMessageEntry>(kDebugMessageEntryName, error);
+    return entry ? entry(&text, error) : -1;
 }

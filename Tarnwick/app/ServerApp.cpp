@@ -250,7 +250,14 @@ int CServerApp::Main(const std::string& commandLine)
         return exitCode_;
     }
     if (!instance.Acquire()) {
-        ShowMessage("サーバはすでに起動中です、多重起動できません。");
+        const std::string refusal = "サーバはすでに起動中です、多重起動できません。";
+        ShowMessage(refusal);
+        // "/Debug" is run from a desktop, where its window is looked for rather than its
+        // output. Where the box cannot be shown the refusal above has been said all the same.
+        if (platform::_mbsicmp(commandLine, "/Debug") == 0) {
+            std::string error;
+            ShowDebugMessage(refusal, &error);
+        }
         return exitCode_;
     }
 

@@ -10,6 +10,7 @@
 #include "Template.h"
 #include "core/ServerCore.h"
 #include "core/SecondTexts.h"
+#include "http/ChunkedDecoder.h"
 #include "http/HttpRequest.h"
 #include "http/RequestHeader.h"
 #include "http/ServerFatalException.h"
@@ -244,11 +245,13 @@ void CConnectionThread::WriteRequestLog()
     // Credentials never reach a log line: the request's leaves are offered with the
     // password and the Authorization header (which carries it encoded) as empty texts.
     if (parsed) {
-        if (record_.IsParsed())
-            request.VisitLeaves([&](std::string_view key, std::string_view value) {
-                offer(key, key == "Passwd" ? std::string_view() : value);
-            });
-        else
+        bool passwordOffered = false;
+        request.VisitLeaves([&](std::string_view key, std::string_view value) {
+            const bool password = key == "Passwd";
+            passwordOffered = passwordOffered || password;
+            offer(key, password ? std::string_view() : value);
+        });
+        if (!passwordOffered)
             offer("Passwd", std::string_view());
     }
     if (answered)
@@ -288,18 +291,20 @@ CFastListener::Arrival RequestArrival(const char* bytes, size_t count, bool buff
     if (method != "PUT" && method != "POST")
         return Arrival::Whole;
     const BodyFraming framing = ReadBodyFraming(header);
-    // A body above the largest that a response reads is refused before any of it comes.
-    if (framing.refusal != 0 || framing.contentLength <= static_cast<int64_t>(count - length) ||
-        !CCGIResponse::TakesBodyOf(framing.contentLength))
-        return Arrival::Whole;
     // RFC 9110 10.1.1: a client that asks for "100-continue" may hold its body back until
     // the interim answer, which only the worker sends.
-    while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
-        std::string_view name;
-        std::string_view value;
-        if (CHttpRequest::SplitField(line, name, value) && platform::EqualsIgnoringCase(name, "Expect") &&
-            CHttpRequest::IsContinueExpectation(value))
-            return Arrival::Whole;
+    if (framing.refusal != 0 || framing.expectsContinue)
+        return Arrival::Whole;
+    const std::string_view body(bytes + length, count - length);
+    if (framing.chunked) {
+        // A chunked body has come when its framing says it ended (or failed).
+        CChunkedDecoder chunks;
+        chunks.Decode(body, nullptr);
+        return chunks.IsDone() || chunks.HasFailed() ? Arrival::Whole : Arrival::Body;
     }
+    // A body above the largest that a response reads is refused before any of it comes.
+    if (framing.contentLength <= static_cast<int64_t>(body.size()) ||
+        framing.contentLength > CCGIResponse::kMaxRequestBody)
+        return Arrival::Whole;
     return Arrival::Body;
 }

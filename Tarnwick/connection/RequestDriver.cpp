@@ -108,7 +108,7 @@ int CRequestDriver::ProcessRequest()
     const CHttpRequest& request = record_.GetRequest();
     path_.emplace(request.GetObject(), record_.GetTargetHost(), settings_);
     limiter_.emplace(&core_->GetBandWidthManager(), peer_, record_.GetThreadName());
-    pipeline_.emplace(socket_, state_, connection_, record_, *path_, *limiter_, transfer_, buffers_);
+    pipeline_.emplace(core_, socket_, state_, connection_, record_, *path_, *limiter_, transfer_, buffers_);
     const int keepAlive = request.AsksKeepAlive() ? 1 : 0;
 
     // The answer being sent; replaced (and so deleted) when its Build names a status page
@@ -123,10 +123,8 @@ int CRequestDriver::ProcessRequest()
             // RFC 9110 10.1.1: a refusal goes out before a body that was asked for with
             // "100-continue", which is never read; without it the connection cannot
             // carry another request.
-            if (statusPage && transfer_.bodyBytesReceived < transfer_.bodyLength && request.ExpectsContinue()) {
-                transfer_.bodyLength = transfer_.bodyBytesReceived;
-                transfer_.closeAfterResponse = true;
-            }
+            if (statusPage && transfer_.BodyRemains() && request.ExpectsContinue())
+                transfer_.GiveUpBody();
             if (std::unique_ptr<CResponse> replacement = pipeline_->Send(*current)) {
                 current = std::move(replacement);
                 continue;
@@ -156,6 +154,9 @@ int CRequestDriver::ProcessRequest()
 
 void CRequestDriver::FailRequest(const std::string& message)
 {
+    // The client was given the status line already sent, cut short: the records say so.
+    const bool answered = transfer_.bytesSent > 0;
     pipeline_->SendInternalServerError(message);
-    record_.Response().SetCode(500);
+    if (!answered)
+        record_.Response().SetCode(500);
 }

@@ -86,7 +86,9 @@ private:
     void RefuseRequest(int code, const std::string& info);
     // Ends the connection without a reset that could destroy an answer not yet read.
     void CloseGracefully();
-    // Sends the emergency page with `message` and records the 500 in the request's record.
+    // Sends the emergency page with `message` and records the 500 in the request's record,
+    // unless part of an answer went out: then only closes, and the record keeps the status
+    // that answer gave.
     void FailRequest(const std::string& message);
 
     CServerCore* core_;  // not owned

@@ -41,6 +41,9 @@ std::unique_ptr<CResponse> CResponseChooser::Choose()
     // A response whose constructor found that it cannot answer has named the one that does.
     if (std::unique_ptr<CResponse> replacement = chosen->TakeReplacement())
         return replacement;
+    // Refused before a byte of it is read; a chunked body is measured as it comes.
+    if (chosen->ReadsBody() && transfer_.bodyLength > chosen->GetMaxBody())
+        return RefuseBody(core_, record_, transfer_, 413, kBodyTooLarge);
     return chosen;
 }
 
@@ -48,7 +51,12 @@ std::unique_ptr<CResponse> CResponseChooser::FirstToDecide()
 {
     if (std::unique_ptr<CResponse> refusal = CheckBodyFraming())
         return refusal;
-    if (path_.HoldsControlByte())
+    const CHttpRequest& request = record_.GetRequest();
+    if (request.PathHoldsControlByte() || path_.HoldsControlByte())
+        return std::make_unique<CSystemResponse>(core_, record_, kMalformedUrl, 400, kNoDetail);
+    // The object collapses "/a/b/.." to "/a/b/" rather than resolve it: a write would change
+    // what the client did not name.
+    if (request.IsWrite() && request.PathHoldsDotDot())
         return std::make_unique<CSystemResponse>(core_, record_, kMalformedUrl, 400, kNoDetail);
     if (std::unique_ptr<CResponse> refusal = CheckAccess(core_, record_, path_, limiter_, secure_ ? 1 : 0, peer_))
         return refusal;
@@ -74,8 +82,9 @@ std::unique_ptr<CResponse> CResponseChooser::FirstToDecide()
 
 std::unique_ptr<CResponse> CResponseChooser::CheckBodyFraming()
 {
-    const BodyFraming& framing = record_.GetRequest().GetFraming();
+    const BodyFraming& framing = record_.GetRequest().GetBodyFraming();
     transfer_.bodyLength = framing.contentLength;
+    transfer_.chunked = framing.chunked;
     if (framing.refusal == 0)
         return nullptr;
     // A body that is not read leaves the connection at an unknown place in the stream.
@@ -93,7 +102,7 @@ std::unique_ptr<CResponse> CResponseChooser::DispatchMethod()
     if ((propfind || method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK") &&
         path_.Entry().enableWebDav.Read() != 0) {
         if (propfind)
-            return std::make_unique<CDAVPropfindResponse>(core_, record_, path_);
+            return std::make_unique<CDAVPropfindResponse>(core_, record_, path_, secure_, peer_);
         throw CServerFatalException{"サポートしていません"};
     }
     const bool put = method == "PUT" || method == "MKCOL";
@@ -115,12 +124,6 @@ std::unique_ptr<CResponse> CResponseChooser::CheckCGI()
     const std::string command = MakeCommandLine(core_, path_.GetLocalPath(), request.GetQueryDecoded());
     if (command.empty())
         return nullptr;
-    if (!CCGIResponse::TakesBodyOf(transfer_.bodyLength)) {
-        // Refused before a byte of it is read; the unread body makes the connection unusable.
-        transfer_.bodyLength = transfer_.bodyBytesReceived;
-        transfer_.closeAfterResponse = true;
-        return std::make_unique<CSystemResponse>(core_, record_, kBodyTooLarge, 413, kNoDetail);
-    }
     record_.SetScriptCommand(command);
     return std::make_unique<CCGIResponse>(core_, record_, path_, connection_);
 }

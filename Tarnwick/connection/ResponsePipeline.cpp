@@ -11,6 +11,7 @@
 #include "http/RequestRecord.h"
 #include "http/Response.h"
 #include "http/ServerFatalException.h"
+#include "http/SystemResponse.h"
 #include "net/FastListener.h"
 #include "net/TcpSocket.h"
 #include "thread/TimeoutWatcher.h"
@@ -40,6 +41,7 @@ constexpr int64_t kFileSendChunk = 262144;
 // person watching it can read, and every change takes the context tree's lock.
 constexpr int kProgressIntervalMs = 1000;
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+const char kBadChunks[] = "chunked 形式の本文が異常です";
 // Room reserved for a header block: most fit, so the block is built without regrowing.
 constexpr std::string::size_type kHeaderBlockRoom = 512;
 
@@ -62,10 +64,11 @@ std::string ProgressText(const char* verb, int64_t done, int64_t total, int64_t 
 
 }  // namespace
 
-CResponsePipeline::CResponsePipeline(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection,
-                                     CRequestRecord& record, const CRequestPath& path, CBandWidthLimiter& limiter,
-                                     RequestTransfer& transfer, RequestBuffers& buffers)
-    : socket_(socket),
+CResponsePipeline::CResponsePipeline(CServerCore* core, CTcpSocket& socket, CConnectionState& state,
+                                     CTimeoutTarget& connection, CRequestRecord& record, const CRequestPath& path,
+                                     CBandWidthLimiter& limiter, RequestTransfer& transfer, RequestBuffers& buffers)
+    : core_(core),
+      socket_(socket),
       state_(state),
       connection_(connection),
       record_(record),
@@ -81,7 +84,8 @@ std::unique_ptr<CResponse> CResponsePipeline::Send(CResponse& response)
     response_ = &response;
     record_.SetInfo("レスポンスデータの前処理中...");
     response.BeginReceive();
-    ReceiveBody();
+    if (std::unique_ptr<CResponse> refusal = ReceiveBody())
+        return refusal;
     record_.SetInfo("レスポンスデータの生成中...");
     response.Build();
     if (std::unique_ptr<CResponse> replacement = response.TakeReplacement())
@@ -112,61 +116,86 @@ void CResponsePipeline::SendPendingHeader()
     std::string& header = buffers_.answerHeader;
     if (header.empty())
         return;
-    if (socket_.SendAll(header) != 0) {
-        header.clear();
-        throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
-    }
-    transfer_.bytesSent += static_cast<int64_t>(header.size());
+    const bool sent = SendCounted(header.data(), static_cast<int64_t>(header.size()));
     header.clear();
+    if (!sent)
+        throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
 }
 
-void CResponsePipeline::ReceiveBody()
+bool CResponsePipeline::SendCounted(const char* bytes, int64_t count)
+{
+    const int64_t before = socket_.GetBytesSent();
+    const bool sent = socket_.SendAll(bytes, static_cast<int>(count)) == 0;
+    transfer_.bytesSent += socket_.GetBytesSent() - before;
+    return sent;
+}
+
+std::unique_ptr<CResponse> CResponsePipeline::ReceiveBody()
 {
     record_.SetInfo("データの受信を開始しています...");
     CResponse& response = *response_;
     if (!response.ReadsBody()) {
         DropUnreadBody();
-        return;
+        return nullptr;
     }
     connection_.Arm(0);
     CTimeoutGuard guard(&connection_);
-    const int64_t total = transfer_.bodyLength - transfer_.bodyBytesReceived;
     // RFC 9110 15.2.1: the interim answer is not counted as sent, so that the emergency
     // page may still follow it.
-    if (total > 0 && transfer_.bodyBytesReceived == 0 && record_.GetRequest().ExpectsContinue() &&
+    if (transfer_.BodyRemains() && transfer_.bodyBytesReceived == 0 && record_.GetRequest().ExpectsContinue() &&
         socket_.SendAll(std::string(kContinue)) != 0)
         throw CServerFatalException{"ヘッダー送信中に切断もしくはネットワークエラーが発生しました"};
-    int64_t remaining = total;
     // The receive limit governs only the loop below: without a body it is not looked up.
-    if (remaining > 0)
+    if (transfer_.BodyRemains())
         limiter_.SetRecvLimiting(path_.Entry().enableBandWidthLimit.Read());
+    // The body's bytes as the response gets them: a chunked body's data, not its framing.
+    const auto taken = [this] {
+        return transfer_.chunked ? transfer_.chunks.GetDecodedLength() : transfer_.bodyBytesReceived;
+    };
+    const int64_t takenBefore = taken();
+    // A chunked body's total is known at its end.
+    const int64_t total = transfer_.bodyLength - transfer_.bodyBytesReceived;
     CByteBuffer& buffer = buffers_.chunk;
+    buffer.SetLength(0);
     CTransferMeter meter;
     CIntervalTimer progress(kProgressIntervalMs);
     // The start of the body's current rate window, and what had come by then.
     uint64_t windowStart = platform::GetTickCount64();
-    int64_t windowRemaining = remaining;
-    while (remaining > 0) {
+    int64_t windowTaken = takenBefore;
+    while (transfer_.BodyRemains()) {
         if (socket_.Fill() < 0)
             throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
         const int buffered = socket_.GetBufferedCount();
-        if (buffered < CTcpSocket::kReceiveBufferSize && buffered < remaining) {
-            // Waits at most one slice, but no longer than the next bytes take to come.
-            socket_.ReadableWithin(int64_t{kSliceMs} * 1000);
-        } else {
-            const int32_t n = static_cast<int32_t>(buffered < remaining ? buffered : remaining);
+        const int64_t remaining = transfer_.bodyLength - transfer_.bodyBytesReceived;
+        int32_t n = 0;  // the bytes taken off the wire this round
+        if (transfer_.chunked) {
+            n = buffered > 0 ? TakeChunkedBody(&buffer) : 0;
+            if (transfer_.chunks.HasFailed())
+                return RefuseBody(core_, record_, transfer_, 400, kBadChunks);
+            if (transfer_.chunks.GetDecodedLength() > response.GetMaxBody())
+                return RefuseBody(core_, record_, transfer_, 413, kBodyTooLarge);
+        } else if (buffered >= CTcpSocket::kReceiveBufferSize || buffered >= remaining) {
+            // Whole buffers or the rest: the response gets chunks of 65536 bytes and a last one.
+            n = static_cast<int32_t>(std::min<int64_t>(buffered, remaining));
             buffer.SetLength(n);
             if (socket_.Receive(buffer.GetData(), n) != n)
                 throw CServerFatalException{"データ受信中に切断もしくはネットワークエラーが発生しました"};
-            response.ReceiveData(buffer);
-            remaining -= n;
+        }
+        if (n == 0) {
+            // Waits at most one slice, but no longer than the next bytes take to come.
+            socket_.ReadableWithin(int64_t{kSliceMs} * 1000);
+        } else {
+            if (buffer.GetLength() > 0)
+                response.ReceiveData(buffer);
             transfer_.bytesReceived += n;
             transfer_.bodyBytesReceived += n;
             WaitForBandwidth(meter.GetWaitTime(limiter_.GetRecvLimit(), n));
             meter.AddSample();
-            if (progress.IsElapsed())
-                record_.SetInfo(
-                    ProgressText("受信中", total - remaining, total, meter.GetRate(), limiter_.GetRecvLimit()));
+            if (progress.IsElapsed()) {
+                const int64_t done = taken() - takenBefore;
+                record_.SetInfo(ProgressText("受信中", done, transfer_.chunked ? done : total, meter.GetRate(),
+                                             limiter_.GetRecvLimit()));
+            }
             connection_.Arm(0);
         }
         if (state_.GetSocketStateText())
@@ -174,25 +203,49 @@ void CResponsePipeline::ReceiveBody()
         // A body that trickles would hold the connection's slot for the whole time-out.
         const uint64_t now = platform::GetTickCount64();
         if (now - windowStart >= static_cast<uint64_t>(CFastListener::kBodyRateWindowMs)) {
-            if (CFastListener::BodyTooSlow(windowRemaining - remaining, now - windowStart))
+            if (CFastListener::BodyTooSlow(taken() - windowTaken, now - windowStart))
                 throw CServerFatalException{"データ受信中にタイムアウトしました"};
             windowStart = now;
-            windowRemaining = remaining;
+            windowTaken = taken();
         }
     }
     limiter_.SetRecvLimiting(0);
+    return nullptr;
+}
+
+int CResponsePipeline::TakeChunkedBody(CByteBuffer* data)
+{
+    if (data)
+        data->SetLength(0);
+    const std::string_view input(socket_.GetBufferedBytes(), static_cast<std::size_t>(socket_.GetBufferedCount()));
+    const std::size_t taken = transfer_.chunks.Decode(input, [data](std::string_view run) {
+        if (data)
+            data->Append(run.data(), static_cast<int32_t>(run.size()));
+    });
+    return socket_.Discard(static_cast<int>(taken));
+}
+
+std::unique_ptr<CResponse> RefuseBody(CServerCore* core, CRequestRecord& record, RequestTransfer& transfer, int code,
+                                      const char* info)
+{
+    transfer.GiveUpBody();
+    // What the client still sends is dropped before the close, lest a reset destroy the answer.
+    transfer.bodyLeftUnread = true;
+    return std::make_unique<CSystemResponse>(core, record, info, code, kNoDetail);
 }
 
 void CResponsePipeline::DropUnreadBody()
 {
     // What has come already is taken, so that a short body leaves the connection usable.
-    const int64_t remaining = transfer_.bodyLength - transfer_.bodyBytesReceived;
-    const int n = socket_.Discard(static_cast<int>(std::min<int64_t>(remaining, socket_.GetBufferedCount())));
+    const int n = transfer_.chunked
+                      ? TakeChunkedBody(nullptr)
+                      : socket_.Discard(static_cast<int>(std::min<int64_t>(
+                            transfer_.bodyLength - transfer_.bodyBytesReceived, socket_.GetBufferedCount())));
     transfer_.bytesReceived += n;
     transfer_.bodyBytesReceived += n;
     // The rest is not waited for: the answer goes out now, and only closing the connection
     // after it tells where the request ended.
-    if (transfer_.bodyBytesReceived < transfer_.bodyLength) {
+    if (transfer_.BodyRemains()) {
         transfer_.closeAfterResponse = true;
         transfer_.bodyLeftUnread = true;
     }
@@ -239,9 +292,8 @@ void CResponsePipeline::SendBody(int64_t length)
             SendPendingHeader();
             sent += toSend;
         } else if (toSend > 0 && buffer.GetLength() > 0) {
-            if (socket_.SendAll(buffer.GetData(), static_cast<int>(toSend)) != 0)
+            if (!SendCounted(buffer.GetData(), toSend))
                 throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
-            transfer_.bytesSent += toSend;
             sent += toSend;
         }
         // Once every announced byte is out the answer is whole, and a client that hangs up
@@ -284,13 +336,14 @@ void CResponsePipeline::SendBodyFile(int64_t length, int64_t& sent, CTransferMet
         int64_t want = length - sent < remaining ? length - sent : remaining;
         if (want > kFileSendChunk)
             want = kFileSendChunk;
+        const int64_t before = socket_.GetBytesSent();
         const int64_t n = socket_.SendFile(fd, offset, want);
+        transfer_.bytesSent += socket_.GetBytesSent() - before;
         if (n < 0)
             throw CServerFatalException{"データ送信中に切断もしくはネットワークエラーが発生しました"};
         response.SkipBodyFile(n);
         offset += n;
         remaining -= n;
-        transfer_.bytesSent += n;
         sent += n;
         if (n < want)
             return;  // the file shrank: the short body closes the connection

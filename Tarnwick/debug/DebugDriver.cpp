@@ -26,7 +26,7 @@ QString Plain(QString text) { return text.remove(QLatin1Char('&')); }
 
 }  // namespace
 
-std::unique_ptr<CDebugDriver> CDebugDriver::FromEnvironment(QDialog& dialog)
+std::unique_ptr<CDebugDriver> CDebugDriver::FromEnvironment(QDialog* dialog)
 {
     const char* path = std::getenv(kVariable);
     if (!path || !*path)
@@ -39,7 +39,7 @@ std::unique_ptr<CDebugDriver> CDebugDriver::FromEnvironment(QDialog& dialog)
     return std::unique_ptr<CDebugDriver>(new CDebugDriver(dialog, fd));
 }
 
-CDebugDriver::CDebugDriver(QDialog& dialog, int fd)
+CDebugDriver::CDebugDriver(QDialog* dialog, int fd)
     : dialog_(dialog), fd_(fd), notifier_(new QSocketNotifier(fd, QSocketNotifier::Read, this))
 {
     connect(notifier_, &QSocketNotifier::activated, this, &CDebugDriver::OnReadable);
@@ -55,7 +55,7 @@ CDebugDriver::~CDebugDriver()
 bool CDebugDriver::eventFilter(QObject* watched, QEvent* event)
 {
     auto* box = qobject_cast<QDialog*>(watched);
-    if (event->type() == QEvent::Show && box && box != &dialog_ && box->isWindow()) {
+    if (event->type() == QEvent::Show && box && box != dialog_ && box->isWindow()) {
         QStringList texts;
         for (const QLabel* label : box->findChildren<QLabel*>()) {
             if (!label->text().isEmpty())
@@ -92,8 +92,11 @@ void CDebugDriver::Execute(const QString& line)
     const qsizetype blank = line.indexOf(QLatin1Char(' '));
     const QString verb = blank < 0 ? line : line.left(blank);
     const QString argument = blank < 0 ? QString() : line.mid(blank + 1);
-    if (verb == QLatin1String("click")) {
-        for (QAbstractButton* button : dialog_.findChildren<QAbstractButton*>()) {
+    const bool forDialog = verb == QLatin1String("click") || verb == QLatin1String("menu") || verb == QLatin1String("state");
+    if (forDialog && !dialog_) {
+        Reply(QStringLiteral("error no dialog"));
+    } else if (verb == QLatin1String("click")) {
+        for (QAbstractButton* button : dialog_->findChildren<QAbstractButton*>()) {
             if (Plain(button->text()) == argument) {
                 button->click();
                 Reply(QStringLiteral("done"));
@@ -102,7 +105,7 @@ void CDebugDriver::Execute(const QString& line)
         }
         Reply(QStringLiteral("error no button ") + argument);
     } else if (verb == QLatin1String("menu")) {
-        for (QAction* action : dialog_.actions()) {
+        for (QAction* action : dialog_->actions()) {
             if (!action->isSeparator() && action->text() == argument) {
                 action->trigger();
                 Reply(QStringLiteral("done"));
@@ -113,14 +116,17 @@ void CDebugDriver::Execute(const QString& line)
     } else if (verb == QLatin1String("shot")) {
         QWidget* top = QApplication::activeModalWidget();
         if (!top)
-            top = &dialog_;
-        Reply(top->grab().save(argument) ? QStringLiteral("done") : QStringLiteral("error cannot write ") + argument);
+            top = dialog_;
+        if (!top)
+            Reply(QStringLiteral("error no window"));
+        else
+            Reply(top->grab().save(argument) ? QStringLiteral("done") : QStringLiteral("error cannot write ") + argument);
     } else if (verb == QLatin1String("state")) {
-        const auto* state = dialog_.findChild<QLabel*>(QStringLiteral("state"));
+        const auto* state = dialog_->findChild<QLabel*>(QStringLiteral("state"));
         Reply(state ? QStringLiteral("state ") + state->text() : QStringLiteral("error no state line"));
     } else if (verb == QLatin1String("accept")) {
         auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (box && box != &dialog_)
+        if (box && box != dialog_)
             box->accept();
         else
             Reply(QStringLiteral("error no box"));

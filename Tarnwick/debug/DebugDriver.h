@@ -15,7 +15,8 @@
 // While a command runs, each box that opens is announced with
 //   window <title>\t<text of its labels, tab-separated>
 // and stays open (the command is not done) until the test sends "accept"; meanwhile the
-// other commands are carried out as usual.
+// other commands are carried out as usual. A run that shows a box alone, without the
+// dialog, announces it as it opens; "accept" closes it and ends the run.
 
 #include <QObject>
 #include <QString>
@@ -32,21 +33,22 @@ public:
     static constexpr const char* kVariable = "TARNWICK_DEBUG_DRIVER";
 
     // Null when the variable is unset or empty. When the socket cannot be reached, the
-    // reason (naming it) goes to standard error and the result is null too. `dialog`
-    // outlives the driver.
-    static std::unique_ptr<CDebugDriver> FromEnvironment(QDialog& dialog);
+    // reason (naming it) goes to standard error and the result is null too. `dialog`, the
+    // run's own window, outlives the driver; null for a run that shows a box alone (then
+    // "click", "menu" and "state" answer errors).
+    static std::unique_ptr<CDebugDriver> FromEnvironment(QDialog* dialog);
     ~CDebugDriver() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    CDebugDriver(QDialog& dialog, int fd);
+    CDebugDriver(QDialog* dialog, int fd);
     void OnReadable();
     void Execute(const QString& line);
     void Reply(const QString& line);
 
-    QDialog& dialog_;
+    QDialog* dialog_;
     int fd_;
     QSocketNotifier* notifier_;
     std::string input_;

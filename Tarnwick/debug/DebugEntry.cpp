@@ -1,12 +1,15 @@
-// The module's entry point (app/DebugHost.h): the application object and the dialog, for
-// the length of one call.
+// The module's entry points (app/DebugHost.h): the application object and the dialog, or
+// a message box, for the length of one call.
 
 #include "DebugDialog.h"
 #include "DebugDriver.h"
+#include "DebugText.h"
 #include "app/DebugHost.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
+#include <QMessageBox>
 #include <QTranslator>
 
 #include <cstdlib>
@@ -36,9 +39,10 @@ bool HasDisplay()
     return true;
 }
 
-}  // namespace
-
-extern "C" __attribute__((visibility("default"))) int TarnwickRunDebugDialog(IDebugHost* host, std::string* error)
+// Runs `show` under the module's application object: 0, or -1 at once with the reason when
+// there is no display.
+template <class Show>
+int WithApplication(std::string* error, Show show)
 {
     if (!HasDisplay()) {
         *error = "画面がないため、デバッグダイアログを表示できません (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM)";
@@ -54,11 +58,32 @@ extern "C" __attribute__((visibility("default"))) int TarnwickRunDebugDialog(IDe
     QTranslator qtTexts;
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         application.installTranslator(&qtTexts);
-    CDebugDialog dialog(*host);
-    const std::unique_ptr<CDebugDriver> driver = CDebugDriver::FromEnvironment(dialog);
-    dialog.exec();
+    show();
     return 0;
 }
 
-// The server's declaration of the entry point must agree with this definition.
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int TarnwickRunDebugDialog(IDebugHost* host, std::string* error)
+{
+    return WithApplication(error, [host] {
+        CDebugDialog dialog(*host);
+        const std::unique_ptr<CDebugDriver> driver = CDebugDriver::FromEnvironment(&dialog);
+        dialog.exec();
+    });
+}
+
+extern "C" __attribute__((visibility("default"))) int TarnwickShowDebugMessage(const std::string* text,
+                                                                               std::string* error)
+{
+    return WithApplication(error, [text] {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarnwick"), ToQString(*text), QMessageBox::Ok);
+        box.setWindowIcon(QIcon(QStringLiteral(":/Tarnwick.svg")));
+        const std::unique_ptr<CDebugDriver> driver = CDebugDriver::FromEnvironment(nullptr);
+        box.exec();
+    });
+}
+
+// The server's declarations of the entry points must agree with these definitions.
 static_assert(std::is_same_v<decltype(&TarnwickRunDebugDialog), DebugEntry>);
+static_assert(std::is_same_v<decltype(&TarnwickShowDebugMessage), DebugMessageEntry>);

@@ -3,6 +3,7 @@
 #include "core/BandWidth.h"
 #include "http/HttpRequest.h"
 #include "http/RequestPath.h"
+#include "http/RequestRecord.h"
 #include "http/SystemResponse.h"
 
 #include "IPv4Address.h"
@@ -10,6 +11,7 @@
 #include "Wildcard.h"
 
 #include "CRuntime.h"
+#include "TextCodec.h"
 
 #include <algorithm>
 #include <memory>
@@ -57,29 +59,77 @@ std::string StripDomain(const std::string& user)
     return backslash == std::string::npos ? user : user.substr(backslash + 1);
 }
 
+// RFC 7617 2.1: browsers send Basic credentials in UTF-8, and the accounts are stored in
+// Shift-JIS. Credentials that are well-formed UTF-8 and not plain ASCII are put in
+// Shift-JIS, as the settings file's text is; false when they are not such, or hold a
+// character Shift-JIS lacks, which no account can hold either.
+bool Utf8CredentialsInShiftJis(std::string& user, std::string& password)
+{
+    if ((platform::IsAscii(user) && platform::IsAscii(password)) || !platform::IsWellFormedUtf8(user) ||
+        !platform::IsWellFormedUtf8(password))
+        return false;
+    bool userLost = false;
+    bool passwordLost = false;
+    user = platform::Utf8ToCp932(user, &userLost);
+    password = platform::Utf8ToCp932(password, &passwordLost);
+    return !userLost && !passwordLost;
+}
+
+// The first rule of CheckAccess that refuses the request: its code and Info text, or code
+// 0 when every rule lets it through. Without a `limiter` the per-host connection limit is
+// not applied.
+struct Refusal {
+    int code = 0;
+    std::string info;
+};
+Refusal FirstRefusal(const CHttpRequest& request, const CRequestPath& path, const CBandWidthLimiter* limiter,
+                     int secure, const CIPv4Address& peer)
+{
+    const CSettingsSnapshot::PathEntry& entry = path.Entry();
+    if (secure == 1) {
+        if (entry.acceptHttps.Read() == 0)
+            return {403, "HTTPS からのアクセスは、許可されていません"};
+    } else if (entry.acceptHttp.Read() == 0) {
+        return {403, "HTTP からのアクセスは、許可されていません"};
+    }
+
+    if (CheckHostKick(path, peer) == 1)
+        return {403, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません"};
+
+    if (limiter != nullptr && limiter->IsHostOverLimit() == 1)
+        return {503, "１ホストの最大接続数を超えました"};
+
+    if (HidesPath(path, request.IsWrite() ? 1 : 0) == 1)
+        return {403, kAccessRefused};
+
+    if (!IsAuthenticated(request, path))
+        return {401, "認証が必要です"};
+    return {};
+}
+
 }  // namespace
 
 std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
                                              const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer)
 {
-    const CSettingsSnapshot::PathEntry& entry = path.Entry();
-    if (secure == 1) {
-        if (entry.acceptHttps.Read() == 0)
-            return Refuse(core, record, "HTTPS からのアクセスは、許可されていません", 403);
-    } else if (entry.acceptHttp.Read() == 0) {
-        return Refuse(core, record, "HTTP からのアクセスは、許可されていません", 403);
-    }
+    const Refusal refusal = FirstRefusal(record.GetRequest(), path, &limiter, secure, peer);
+    if (refusal.code == 0)
+        return nullptr;
+    if (refusal.code == 401)
+        return Authenticate(core, record, path);
+    return Refuse(core, record, refusal.info, refusal.code);
+}
 
-    if (CheckHostKick(path, peer) == 1)
-        return Refuse(core, record, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません", 403);
+bool MayEnter(const CHttpRequest& request, const CRequestPath& path, int secure, const CIPv4Address& peer)
+{
+    return FirstRefusal(request, path, nullptr, secure, peer).code == 0;
+}
 
-    if (limiter.IsHostOverLimit() == 1)
-        return Refuse(core, record, "１ホストの最大接続数を超えました", 503);
-
-    if (path.IsHidden() == 1 && entry.enableHiddenFile.Read() == 0)
-        return Refuse(core, record, "このファイル・ディレクトリへのアクセスは、許可されていません", 403);
-
-    return Authenticate(core, record, path);
+int HidesPath(const CRequestPath& path, int write)
+{
+    // The option is looked up only for a hidden path, the rare case.
+    const int hidden = write == 1 ? path.NamesHidden() : path.IsHidden();
+    return hidden == 1 && path.Entry().enableHiddenFile.Read() == 0 ? 1 : 0;
 }
 
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
@@ -101,10 +151,12 @@ bool IsAuthenticated(const CHttpRequest& request, const CRequestPath& path)
     const CSettingsSnapshot::PathEntry& entry = path.Entry();
     if (entry.enableAuthenticate.Read() == 0)
         return true;
+    const bool webDav = entry.enableWebDav.Read() != 0;
     std::string user = request.GetUser();
-    if (entry.enableWebDav.Read() != 0)
-        user = StripDomain(user);
-    return FindUser(user, request.GetPasswd(), path) == 1;
+    std::string password = request.GetPasswd();
+    if (FindUser(webDav ? StripDomain(user) : user, password, path) == 1)
+        return true;
+    return Utf8CredentialsInShiftJis(user, password) && FindUser(webDav ? StripDomain(user) : user, password, path) == 1;
 }
 
 std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, CRequestRecord& record, const CRequestPath& path)

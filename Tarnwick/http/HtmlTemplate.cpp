@@ -7,7 +7,6 @@
 #include "FileIo.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -141,21 +140,6 @@ void CHtmlTemplate::ExpandLeaf(std::string_view key, std::string_view value)
     if (name == kWithheldKey || !MayHold(name))
         return;
     Replace(name, EscapeHtml(std::string(value)));
-}
-
-void CHtmlTemplate::ClearPlaceholders()
-{
-    const auto isName = [](const std::string& name) {
-        if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
-            return false;
-        return std::all_of(name.begin(), name.end(), [](char c) {
-            return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == ':';
-        });
-    };
-    // Replace only reads names_, so it can be walked meanwhile.
-    for (const std::string& name : names_)
-        if (isName(name))
-            Replace(name, "");
 }
 
 std::string CHtmlTemplate::GetText() const

@@ -41,12 +41,6 @@ public:
     // The same for one leaf (key, value), as a node that is not read from a tree gives it.
     void ExpandLeaf(std::string_view key, std::string_view value);
 
-    // Replaces with empty text every placeholder still in the template text: "%Name%" whose
-    // name is letters, digits, '_', '-' and ':', beginning with a letter. Called after the
-    // last fill, so that a value the request never had (no Method in a header that could
-    // not be parsed) shows as nothing rather than as its placeholder. Other "%" text stays.
-    void ClearPlaceholders();
-
     std::string GetText() const;
     int64_t GetLength() const;
     bool IsEmpty() const { return GetLength() == 0; }

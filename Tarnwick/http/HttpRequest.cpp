@@ -20,8 +20,8 @@ constexpr std::string::size_type kBasicSchemeLength = sizeof kBasicScheme - 1;
 
 const char kUnsupportedVersion[] = "この HTTP のバージョンには対応していません";
 const char kBadHostLines[] = "Host ヘッダーが異常です";
-const char kChunkedBody[] = "Content-Length のない本文は受け付けていません";
-const char kUnknownCoding[] = "この Transfer-Encoding には対応していません";
+const char kBadCoding[] = "この Transfer-Encoding には対応していません";
+const char kTwoFramings[] = "Transfer-Encoding と Content-Length が両方あります";
 const char kBadLength[] = "Content-Length が異常です";
 
 // A Content-Length of more digits is refused: any 18 digits fit in 64 bits.
@@ -121,15 +121,6 @@ bool CHttpRequest::SplitField(std::string_view line, std::string_view& name, std
     return true;
 }
 
-bool CHttpRequest::IsContinueExpectation(std::string_view expectValue)
-{
-    while (!expectValue.empty() && IsBlank(expectValue.front()))
-        expectValue.remove_prefix(1);
-    while (!expectValue.empty() && IsBlank(expectValue.back()))
-        expectValue.remove_suffix(1);
-    return platform::EqualsIgnoringCase(expectValue, "100-continue");
-}
-
 void CHttpRequest::Clear()
 {
     method_.clear();
@@ -141,10 +132,12 @@ void CHttpRequest::Clear()
     user_.clear();
     passwd_.clear();
     headers_.Clear();
-    framing_ = BodyFraming();
+    bodyFraming_ = BodyFraming();
     hostLines_ = 0;
-    expectsContinue_ = false;
     asksKeepAlive_ = false;
+    pathHoldsDotDot_ = false;
+    pathHoldsControlByte_ = false;
+    leaves_ = Leaves::kNone;
 }
 
 int CHttpRequest::Parse(std::string_view header)
@@ -184,15 +177,27 @@ int CHttpRequest::Parse(std::string_view header)
     }
     url_.assign(url);
     const std::string path = GetUrlPath(url_);
-    if (!IsShiftJisUrlPath(path))
-        return refuse(400, kMalformedUrl);
+    if (!IsShiftJisUrlPath(path)) {
+        const int code = refuse(400, kMalformedUrl);
+        // So that the log and the page name what was asked: the path as received.
+        method_.assign(method);
+        url_.assign(url);
+        object_ = path;
+        version_.assign(requestLine.substr(kVersionNameLength));
+        query_ = GetUrlQuery(url_);
+        leaves_ = Leaves::kRefusedPath;
+        return code;
+    }
 
     refusal_.clear();
     method_.assign(method);
     object_ = NormalizeUrlPath(path);
+    pathHoldsDotDot_ = HoldsDotDotSegment(path);
+    pathHoldsControlByte_ = DecodesToControlByte(path);
     query_ = GetUrlQuery(url_);
     queryDecoded_ = DecodeUrlText(query_);
     version_.assign(requestLine.substr(kVersionNameLength));
+    leaves_ = Leaves::kWhole;
 
     // RFC 9110 5.1: field names are case-insensitive; RFC 9110 11.1: so is the scheme.
     const std::string* authorization = FindHeader("Authorization");
@@ -206,9 +211,7 @@ int CHttpRequest::Parse(std::string_view header)
         }
     }
 
-    framing_ = ReadBodyFraming(header);
-    const std::string* expect = FindHeader("Expect");
-    expectsContinue_ = version_ == "1.1" && expect && IsContinueExpectation(*expect);
+    bodyFraming_ = ReadBodyFraming(header);
     const std::string* connection = FindHeader("Connection");
     asksKeepAlive_ = connection && platform::EqualsIgnoringCase(*connection, "keep-alive");
     return 0;
@@ -219,6 +222,11 @@ void CHttpRequest::FillNode(CConfigNode& requestInfo) const
     std::size_t leaves = 0;
     VisitLeaves([&](std::string_view key, std::string_view value) { requestInfo.SetLeafAt(leaves++, key, value); });
     requestInfo.TruncateLeaves(leaves);
+    // A request refused for its path has no header lines to show.
+    if (leaves_ == Leaves::kRefusedPath) {
+        requestInfo.TruncateChildren(0);
+        return;
+    }
     if (requestInfo.GetSectionCount() == 0)
         requestInfo.AppendChild(std::string_view("Options"));
     requestInfo.TruncateChildren(1);
@@ -242,6 +250,11 @@ void CHttpRequest::CheckHostLines() const
 {
     if (hostLines_ > 1 || (hostLines_ == 0 && version_ == "1.1"))
         throw CRequestRefusal{400, kBadHostLines};
+}
+
+bool CHttpRequest::IsWrite() const
+{
+    return method_ == "PUT" || method_ == "MKCOL" || method_ == "DELETE" || method_ == "COPY" || method_ == "MOVE";
 }
 
 std::string CHttpRequest::GetHeader(std::string_view name, const std::string& defaultValue) const
@@ -268,20 +281,23 @@ bool ParseDecimal(std::string_view digits, int64_t& value)
 BodyFraming ReadBodyFraming(std::string_view header)
 {
     bool haveLength = false;
-    bool transferCoding = false;
+    int codingLines = 0;
     std::string coding;
     int64_t length = 0;
     bool badLength = false;
+    bool expectsContinue = false;
     std::string_view rest = header;
     std::string_view line;
     CHttpRequest::TakeLine(rest, line);  // the request line
+    // RFC 9112 2.3: the version is the request line's last word.
+    const bool http11 = line.size() >= 9 && line.substr(line.size() - 9) == " HTTP/1.1";
     while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
         std::string_view name;
         std::string_view value;
         if (!CHttpRequest::SplitField(line, name, value))
             continue;
         if (platform::_mbsicmp(std::string(name), "Transfer-Encoding") == 0) {
-            transferCoding = true;
+            ++codingLines;
             coding = value;
         } else if (platform::_mbsicmp(std::string(name), "Content-Length") == 0) {
             // RFC 9112 6.3: every Content-Length line must give the same value.
@@ -291,20 +307,27 @@ BodyFraming ReadBodyFraming(std::string_view header)
                 badLength = true;
             haveLength = true;
             length = parsed;
+        } else if (platform::_mbsicmp(std::string(name), "Expect") == 0) {
+            expectsContinue = platform::_mbsicmp(std::string(value), "100-continue") == 0;
         }
     }
-    // RFC 9112 6.3: a Transfer-Encoding overrides any Content-Length; such a body is not
-    // read, so no length from it may hold up the answer that refuses it.
     BodyFraming framing;
-    if (transferCoding) {
-        const bool chunked = platform::_mbsicmp(coding, "chunked") == 0;
-        framing.refusal = chunked ? 411 : 501;
-        framing.reason = chunked ? kChunkedBody : kUnknownCoding;
+    if (codingLines > 0) {
+        // RFC 9112 7: coding names are case-insensitive.
+        if (codingLines > 1 || platform::_mbsicmp(coding, "chunked") != 0 || haveLength || !http11) {
+            framing.refusal = 400;
+            framing.reason = haveLength ? kTwoFramings : kBadCoding;
+            return framing;
+        }
+        framing.chunked = true;
     } else if (badLength) {
         framing.refusal = 400;
         framing.reason = kBadLength;
+        return framing;
     } else if (haveLength) {
         framing.contentLength = length;
     }
+    // RFC 9110 10.1.1: an HTTP/1.0 client's expectation is ignored.
+    framing.expectsContinue = http11 && expectsContinue;
     return framing;
 }

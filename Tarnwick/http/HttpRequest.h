@@ -16,10 +16,22 @@ class CConfigNode;
 
 // What a request's header lines say of its body (RFC 9112 6.3).
 struct BodyFraming {
-    int refusal = 0;            // 0, or the status that refuses the request
-    const char* reason = "";    // why, when refused: the request's Info text
-    int64_t contentLength = 0;  // the body's bytes to read; 0 when refused
+    int refusal = 0;               // 0, or the status that refuses the request
+    const char* reason = "";       // why, when refused: the request's Info text
+    bool chunked = false;          // the body is chunked (RFC 9112 7.1): its end is in its framing
+    int64_t contentLength = 0;     // the body's bytes to read by Content-Length; 0 when chunked or refused
+    bool expectsContinue = false;  // RFC 9110 10.1.1: an HTTP/1.1 client holds its body back for "100 Continue"
 };
+
+// Reads the framing from `header` (the request line and header lines, as received) line by
+// line, not from the parsed header lines, which keep only the last of repeated lines.
+// Lines that SplitField refuses are passed over. Refuses with 400 (the connection cannot
+// carry another request after it):
+// - a Transfer-Encoding other than the one coding "chunked" (RFC 9112 6.1, 6.3; several
+//   lines make a list), one beside a Content-Length (RFC 9112 6.1: a request smuggling
+//   sign), and any in an HTTP/1.0 request (RFC 9112 6.1: its framing is faulty);
+// - a Content-Length that is not all digits, or lines that disagree.
+BodyFraming ReadBodyFraming(std::string_view header);
 
 class CHttpRequest {
 public:
@@ -35,30 +47,41 @@ public:
     //   that SplitField refuses; a path that is not Shift-JIS once decoded
     //   (IsShiftJisUrlPath);
     // - 505: a version other than HTTP/1.x (RFC 9112 2.3).
-    // A refused header leaves the request as an empty one: no fields, no header lines.
-    // Header lines with an empty value are passed over; a name sent twice (exactly) keeps
-    // its first place and its last value.
+    // A refused header leaves the request as an empty one: no fields, no header lines. A
+    // path refused as not Shift-JIS is the one exception: so that the log and the page
+    // name what was asked, the request keeps Method, URL, Object (the path as received,
+    // not decoded), Version and Query, which VisitLeaves gives. Header lines with an empty
+    // value are passed over; a name sent twice (exactly) keeps its first place and its
+    // last value.
     int Parse(std::string_view header);
     const std::string& GetRefusal() const { return refusal_; }
     // RFC 9112 3.2: throws CRequestRefusal 400 for an HTTP/1.1 request without a Host
     // line and for any request with more than one.
     void CheckHostLines() const;
 
-    // The request's RequestInfo node, filled in place: its leaves Method, URL, Object,
-    // Version, Query, QueryDecoded, User and Passwd, and its child Options with one leaf
-    // per header line (name as sent). Other leaves and children of the node go.
+    // The request's RequestInfo node, filled in place: its leaves (VisitLeaves), and its
+    // child Options with one leaf per header line (name as sent), which a request refused
+    // for its path lacks. Other leaves and children of the node go.
     void FillNode(CConfigNode& requestInfo) const;
     // FillNode on the node `requestView` names, in one locked step of its tree.
     void WriteTo(const CConfigAccessor& requestView) const;
-    // The leaves of RequestInfo in their order, as visit(key, value).
+    // Whether the request has RequestInfo leaves: once parsed, or refused for its path.
+    bool HasLeaves() const { return leaves_ != Leaves::kNone; }
+    // The leaves of RequestInfo in their order, as visit(key, value): Method, URL,
+    // Object, Version, Query, QueryDecoded, User and Passwd once parsed; the first five
+    // of a path refused as not Shift-JIS; none otherwise.
     template <typename Visit>
     void VisitLeaves(Visit visit) const
     {
+        if (leaves_ == Leaves::kNone)
+            return;
         visit(std::string_view("Method"), std::string_view(method_));
         visit(std::string_view("URL"), std::string_view(url_));
         visit(std::string_view("Object"), std::string_view(object_));
         visit(std::string_view("Version"), std::string_view(version_));
         visit(std::string_view("Query"), std::string_view(query_));
+        if (leaves_ == Leaves::kRefusedPath)
+            return;
         visit(std::string_view("QueryDecoded"), std::string_view(queryDecoded_));
         visit(std::string_view("User"), std::string_view(user_));
         visit(std::string_view("Passwd"), std::string_view(passwd_));
@@ -70,9 +93,6 @@ public:
     // the colon included, RFC 9112 5.1), or beginning with a blank, which continues a
     // folded line (obs-fold, RFC 9112 5.2). The results view the line's bytes.
     static bool SplitField(std::string_view line, std::string_view& name, std::string_view& value);
-    // RFC 9110 10.1.1: whether an Expect field's value is the expectation "100-continue"
-    // (any case, optional blanks around it).
-    static bool IsContinueExpectation(std::string_view expectValue);
 
     // Cuts the first line (up to CR LF) off `text`: 1, or 0 with nothing changed.
     static int TakeLine(std::string& text, std::string& line);
@@ -97,15 +117,23 @@ public:
     const std::string* FindHeader(std::string_view name) const { return headers_.FindIgnoringCase(name); }
     std::string GetHeader(std::string_view name, const std::string& defaultValue = "") const;
 
-    // What the header lines say of the body, read from every line (ReadBodyFraming).
-    const BodyFraming& GetFraming() const { return framing_; }
-    // The body's announced length: Content-Length, 0 without one or when refused.
-    int64_t GetContentLength() const { return framing_.contentLength; }
-    // RFC 9110 10.1.1: an HTTP/1.1 request whose Expect header is "100-continue" holds its
-    // body back until an interim answer, or until a wait of its own choosing has passed.
-    bool ExpectsContinue() const { return expectsContinue_; }
+    // The body's framing, read once from the header by ReadBodyFraming.
+    const BodyFraming& GetBodyFraming() const { return bodyFraming_; }
+    // The body's announced length: Content-Length, 0 without one, when chunked or refused.
+    int64_t GetContentLength() const { return bodyFraming_.contentLength; }
+    // RFC 9110 10.1.1: an HTTP/1.1 request that expects "100-continue" holds its body back
+    // until an interim answer, or until a wait of its own choosing has passed.
+    bool ExpectsContinue() const { return bodyFraming_.expectsContinue; }
     // The Connection header says "keep-alive" (name and value in any case).
     bool AsksKeepAlive() const { return asksKeepAlive_; }
+    // The path held a ".." segment once decoded (HoldsDotDotSegment), which the object's
+    // normalisation collapsed: the object is not the resource the client named.
+    bool PathHoldsDotDot() const { return pathHoldsDotDot_; }
+    // The path decoded to a byte below 0x20 or 0x7F (DecodesToControlByte), a NUL that the
+    // object no longer shows included.
+    bool PathHoldsControlByte() const { return pathHoldsControlByte_; }
+    // The method changes files: PUT, MKCOL, DELETE, COPY or MOVE.
+    bool IsWrite() const;
 
     // An empty request, as before any header was parsed; the storage is kept.
     void Clear();
@@ -121,21 +149,16 @@ private:
     std::string passwd_;
     std::string refusal_;
     CFieldList headers_;
-    BodyFraming framing_;
+    BodyFraming bodyFraming_;
     int hostLines_ = 0;
-    bool expectsContinue_ = false;
     bool asksKeepAlive_ = false;
+    bool pathHoldsDotDot_ = false;
+    bool pathHoldsControlByte_ = false;
+    enum class Leaves { kNone, kRefusedPath, kWhole };
+    Leaves leaves_ = Leaves::kNone;
 };
 
 // RFC 9110 1*DIGIT, as in a Content-Length (8.6) or a byte position (14.1.1): false for an
 // empty text or one holding anything but '0' to '9'. A number beyond 64 bits saturates at
 // the largest int64_t.
 bool ParseDecimal(std::string_view digits, int64_t& value);
-
-// Reads the framing from `header` (the request line and header lines, as received) line by
-// line, not from the parsed header lines, which keep only the last of repeated lines. Lines that
-// SplitField refuses are passed over. Refuses with
-// - 411 a chunked Transfer-Encoding and 501 any other (RFC 9112 6.1: a body is read here
-//   only with a Content-Length), whatever Content-Length stands beside it;
-// - 400 a Content-Length that is not all digits, or lines that disagree.
-BodyFraming ReadBodyFraming(std::string_view header);

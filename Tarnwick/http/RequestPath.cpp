@@ -80,10 +80,35 @@ bool HasControlByte(const std::string& text)
 // A request without a Host header is served by the entries whose pattern matches this.
 const std::string kAnyHost = "*";
 
-// RFC 9110 7.2: Host is uri-host [":" port]; the pattern is matched against all of it.
+// RFC 9110 7.2: Host is uri-host [":" port]. The uri-host without the port; an IP literal
+// keeps its brackets and the colons inside them (RFC 3986 3.2.2).
+std::string_view WithoutPort(std::string_view host)
+{
+    std::string_view::size_type colon = std::string_view::npos;
+    if (!host.empty() && host[0] == '[') {
+        const std::string_view::size_type close = host.find(']');
+        if (close != std::string_view::npos && close + 1 < host.size() && host[close + 1] == ':')
+            colon = close + 1;
+    } else {
+        colon = host.find(':');
+    }
+    return colon == std::string_view::npos ? host : host.substr(0, colon);
+}
+
+// The pattern is matched against the whole Host value; one that names no port also against
+// the host without its port, which a client sends whenever the port is not 80 (RFC 9110
+// 7.2), so that "*.example.jp" serves www.example.jp:8080 too.
 bool ServesHost(std::string_view pattern, const std::string& host)
 {
-    return pattern == "*" || WildcardMatchNoCase(std::string(pattern), host) != 0;
+    if (pattern == "*")
+        return true;
+    const std::string patternText(pattern);
+    if (WildcardMatchNoCase(patternText, host) != 0)
+        return true;
+    if (WithoutPort(pattern).size() != pattern.size())
+        return false;
+    const std::string_view bare = WithoutPort(host);
+    return bare.size() != host.size() && WildcardMatchNoCase(patternText, std::string(bare)) != 0;
 }
 
 // A plain prefix test without regard to case; the object /dir also reaches the prefix /dir/.
@@ -179,7 +204,7 @@ void CRequestPath::MapLocalPath(std::string_view serverPath)
         // The Forward value is a URL of the administrator's and goes out as stored.
         redirectLocation_.assign(forward);
         if (o > s)
-            redirectLocation_ += EscapeUrl(object_.substr(s));
+            redirectLocation_ += EscapeUrlUtf8(object_.substr(s));
         redirect_ = 1;
         return;
     }
@@ -220,7 +245,7 @@ void CRequestPath::MapLocalPath(std::string_view serverPath)
             localType_ = 2;
             redirect_ = 1;
             directory_ = 1;
-            redirectLocation_ = EscapeUrl(object_) + "/";
+            redirectLocation_ = EscapeUrlUtf8(object_) + "/";
             localPath_ += '/';
             relativePath_ += '/';
         }
@@ -233,7 +258,7 @@ void CRequestPath::MapLocalPath(std::string_view serverPath)
         // The object is the prefix without its final '/'.
         redirect_ = 1;
         directory_ = 1;
-        redirectLocation_ = EscapeUrl(std::string(serverPath));
+        redirectLocation_ = EscapeUrlUtf8(std::string(serverPath));
         localPath_.assign(root);
         if (!rootHasSlash)
             localPath_ += '/';
@@ -248,7 +273,7 @@ void CRequestPath::FindIndexDocument()
         if (GetPathType(localPath_ + std::string(name)) == 1) {
             redirect_ = 1;
             // Bare, so the client resolves it against the folder's URL.
-            redirectLocation_ = EscapeUrl(std::string(name));
+            redirectLocation_ = EscapeUrlUtf8(std::string(name));
             // A file inside it: the folder is there.
             localType_ = 2;
             return;
@@ -272,7 +297,14 @@ int CRequestPath::Exists() const
 int CRequestPath::IsHidden() const
 {
     // Only a file or folder that was there can be hidden.
-    if (!Exists() || localPath_.empty() || localType_ == 0)
+    if (!Exists() || localType_ == 0)
+        return 0;
+    return NamesHidden();
+}
+
+int CRequestPath::NamesHidden() const
+{
+    if (localPath_.empty())
         return 0;
     for (const std::string& segment : SplitSegments(relativePath_))
         if (segment[0] == '.')

@@ -17,10 +17,14 @@ public:
     // ResolvePath. `object` is the request's decoded, normalised path; `host` the Host
     // header's value as sent ("" when there was none); `settings` the settings as the
     // request reads them (the core's current snapshot), kept by this object and its copies.
-    // The local path's status is read here, once: Exists and IsHidden answer from it, so
-    // the answers of one request (and of the copies its responses keep) agree with each
-    // other and with the mapping, as of this moment. Throws CServerFatalException when
-    // there is no path entry, none for the host, or none for the object.
+    // An entry's VirtualHost pattern serves the host when it matches the whole value, or,
+    // when the pattern names no port (no ':' outside an IP literal's brackets), the value
+    // without its port: "*.example.jp" serves "www.example.jp:8080", "[::1]" serves
+    // "[::1]:8080". The local path's status is read here, once: Exists and IsHidden answer
+    // from it, so the answers of one request (and of the copies its responses keep) agree
+    // with each other and with the mapping, as of this moment. Throws
+    // CServerFatalException when there is no path entry, none for the host, or none for the
+    // object.
     CRequestPath(const std::string& object, const std::string& host,
                  std::shared_ptr<const CSettingsSnapshot> settings);
     // The same on a snapshot taken now of `settings` (an accessor on "Setting" whose tree
@@ -32,9 +36,10 @@ public:
 
     int IsRedirect() const { return redirect_; }
     int IsDirectory() const { return directory_; }
-    // With IsRedirect: the Location value, percent-escaped where it comes from the object
-    // (EscapeUrl): an absolute path, the entry's Forward value with the rest of the
-    // object, or the bare name of an index document.
+    // With IsRedirect: the Location value, a URL (RFC 9110 10.2.2) whose parts from the
+    // object, the prefix or the index document's name are written by EscapeUrlUtf8, plain
+    // ASCII that the server decodes back to them: an absolute path, the entry's Forward
+    // value (as stored) with the rest of the object, or the bare name of an index document.
     const std::string& GetRedirectLocation() const { return redirectLocation_; }
     // The local file or folder (a folder's ends in '/'); "" for a Forward entry and for
     // an object whose mapping would leave the entry's folder. Code that creates or
@@ -54,9 +59,11 @@ public:
     // resolved; else 0. An object whose mapping would leave the entry's folder never
     // exists, so it is answered as not found.
     int Exists() const;
-    // 1 when Exists and the local path, or any folder on the way to it below the entry's
-    // LocalPath, has a name starting with '.'; else 0.
+    // 1 when Exists and NamesHidden; else 0.
     int IsHidden() const;
+    // 1 when the local path, or any folder on the way to it below the entry's LocalPath,
+    // has a name starting with '.', whether or not anything is there; else 0.
+    int NamesHidden() const;
     // 1 when the object or the redirect location holds a byte below 0x20 or 0x7F: such a
     // path must not reach a header or a log line, and the request is refused as bad.
     int HoldsControlByte() const;

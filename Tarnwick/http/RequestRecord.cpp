@@ -129,8 +129,15 @@ void CRequestRecord::Begin(std::string_view name, bool secure, const CIPv4Addres
 const CHttpRequest& CRequestRecord::ParseRequest(std::string_view header)
 {
     const int code = request_.Parse(header);
-    if (code != 0)
+    if (code != 0) {
+        // A path refused as not Shift-JIS keeps what was asked, for the log and the page.
+        if (request_.HasLeaves()) {
+            requestNode_ = true;
+            CConfigClass::NodeWriter writer = tree_->WriteNode(nodePath_);
+            PublishPending(writer.Node());
+        }
         throw CRequestRefusal{code, request_.GetRefusal()};
+    }
     parsed_ = true;
     requestNode_ = true;
     bool hostLinesAccepted = true;
@@ -217,12 +224,8 @@ void CRequestRecord::PublishPending(CConfigNode& node)
     if (requestNode_ && !requestPublished_) {
         CConfigNode requestInfo = TakeSpare(kRequestInfo);
         requestInfo.SetName(kRequestInfo);
-        if (parsed_) {
-            request_.FillNode(requestInfo);
-        } else {
-            requestInfo.TruncateLeaves(0);
-            OnlyChild(requestInfo, kOptions).TruncateLeaves(0);
-        }
+        // The leaves the request has (none for a header not parsed), and its header lines.
+        request_.FillNode(requestInfo);
         node.AppendChild(std::move(requestInfo));
         requestPublished_ = true;
     }

@@ -43,8 +43,8 @@ public:
     void Begin(std::string_view name, bool secure, const CIPv4Address& peer);
     // Parses the request header and publishes RequestInfo, then TargetHost (the Host
     // header, "" without one). Throws CRequestRefusal for a header Parse refuses (nothing
-    // published) or whose Host lines CheckHostLines refuses (RequestInfo published, no
-    // TargetHost).
+    // published but the leaves of a path refused as not Shift-JIS) or whose Host lines
+    // CheckHostLines refuses (RequestInfo published, no TargetHost).
     const CHttpRequest& ParseRequest(std::string_view header);
     // Info := text, published with the answer as it stands now when that has changed.
     void SetInfo(std::string_view text);
@@ -102,9 +102,9 @@ public:
     // --- the request -------------------------------------------------------------------
     // Empty until ParseRequest succeeded.
     const CHttpRequest& GetRequest() const { return request_; }
-    // Whether the node has RequestInfo (with its Options): once the header was parsed, or
-    // once an answer was made for a header that was not (the answer reads the request's
-    // headers from there, which makes the node).
+    // Whether the node has RequestInfo (with its Options): once the header was parsed (or
+    // refused for its path), or once an answer was made for a header that was not (the
+    // answer reads the request's headers from there, which makes the node).
     bool HasRequestNode() const { return requestNode_; }
     void MakeRequestNode() { requestNode_ = true; }
     bool IsParsed() const { return parsed_; }

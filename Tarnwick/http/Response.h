@@ -13,6 +13,7 @@
 #include "http/RequestRecord.h"
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,6 +35,10 @@ public:
     // Whether ReceiveData uses the request body; the pipeline does not wait for a body
     // that nothing reads (the default).
     virtual bool ReadsBody() const { return false; }
+    // The most body bytes ReadsBody takes (the default: no limit of its own). A larger body
+    // is refused with 413 and the connection closes: before a byte of it is read when its
+    // length is announced, once its data passes this when it is chunked.
+    virtual int64_t GetMaxBody() const { return std::numeric_limits<int64_t>::max(); }
     virtual void Build() = 0;
     virtual int64_t GetContentLength() = 0;
     // The request's ResponseInfo node as the controller sees it, the answer as it stands

@@ -14,13 +14,16 @@ struct CServerFatalException {
     }
 
     std::string message;
-    std::string detail;  // "path: reason", or empty when no system call is to blame
+    std::string detail;   // "path: reason", or empty when no system call is to blame
+    int systemError = 0;  // the errno of that call; 0 when there is none
 
     // The failure of a system call on `path`; `err` is its errno, taken before anything
     // else could change it.
     static CServerFatalException SystemError(std::string message, const std::string& path, int err)
     {
-        return CServerFatalException(std::move(message), path + ": " + std::strerror(err));
+        CServerFatalException failure(std::move(message), path + ": " + std::strerror(err));
+        failure.systemError = err;
+        return failure;
     }
 
     // The text for the Info leaf and the system log: the message, then the detail if any.

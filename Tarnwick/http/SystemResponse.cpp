@@ -9,6 +9,28 @@
 
 #include <cstdio>
 
+namespace {
+
+// The leaves the server writes into the views a page is filled from, and the texts given
+// to every page. A placeholder naming one of them that is still there stands for a value
+// this request did not have (no Method in a header that could not be parsed) and shows as
+// nothing; any other "%...%" belongs to the template (an escaped URL, "100%OFF%") and stays.
+const char* const kServerNames[] = {
+    // the request's thread node
+    "ThreadName", "Info", "Protocol", "Host", "TargetHost", "ScriptCommand", "RecvSize", "SendSize", "Size",
+    // RequestInfo
+    "Method", "URL", "Object", "Version", "Query", "QueryDecoded", "User", "Passwd",
+    // ResponseInfo
+    "ResponseCode", "ResponseText", "CGIHeader",
+    // ServerInfo
+    "ServerName", "ServerVersion", "ServerSignature", "ServerRoot", "ServerAddress", "ServerHostName", "ServerPort",
+    "CurrentConnection", "AllConnected", "AllRecvSize", "AllSendSize", "Connected1Hour", "RecvSize1Hour",
+    "SendSize1Hour", "StopServer",
+    // the page's own
+    "Detail"};
+
+}  // namespace
+
 CSystemResponse::CSystemResponse(CServerCore* core, CRequestRecord& record, const std::string& info, int code,
                                  const std::string& detail)
     : CResponse(core, record), info_(info), detail_(detail), code_(code)
@@ -36,7 +58,8 @@ void CSystemResponse::Build()
     page_.Replace("Info", CHtmlTemplate::EscapeHtml(info_));
     page_.Replace("Detail", CHtmlTemplate::EscapeHtml(detail_));
     ExpandRequestPlaceholders(page_, core_, record_);
-    page_.ClearPlaceholders();
+    for (const char* name : kServerNames)
+        page_.Replace(name, "");
 }
 
 bool CSystemResponse::IsNotModified() const { return record_.Response().GetCode() == 304; }
@@ -60,7 +83,6 @@ void ExpandRequestPlaceholders(CHtmlTemplate& page, CServerCore* core, const CRe
     const auto expand = [&page](std::string_view key, std::string_view value) { page.ExpandLeaf(key, value); };
     record.VisitThreadLeaves(expand);
     page.ExpandFromView(core->GetInfoAccessor());
-    if (record.IsParsed())
-        record.GetRequest().VisitLeaves(expand);
+    record.GetRequest().VisitLeaves(expand);
     record.Response().VisitLeaves(expand);
 }

@@ -20,10 +20,12 @@ inline constexpr char kFolderNotFound[] = "指定されたディレクトリは�
 inline constexpr char kNotAllowed[] = "対応していないメソッドです";
 inline constexpr char kMalformedUrl[] = "異常なURLを受信しました";
 inline constexpr char kBodyTooLarge[] = "リクエストの本文が大きすぎます";
+inline constexpr char kAccessRefused[] = "このファイル・ディレクトリへのアクセスは、許可されていません";
 inline constexpr char kEntryFolder[] = "パス設定のフォルダーは削除または移動できません";
 inline constexpr char kAlreadyExists[] = "同じ名前のファイルまたはディレクトリが既に存在します";
 inline constexpr char kFileFailed[] = "ファイルの操作に失敗しました、システムエラーです";
 inline constexpr char kDirectoryFailed[] = "ディレクトリの操作に失敗しました、システムエラーです";
+inline constexpr char kNoSpace[] = "サーバーの記憶領域が不足しています";
 inline constexpr char kEmptyPage[] = "HTMLデータのロードに失敗しました、システムエラーです";
 
 class CSystemResponse : public CResponse {
@@ -36,8 +38,10 @@ public:
 
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}
-    // Sets the status and fills the page. Throws CServerFatalException when not even the
-    // built-in page can be loaded.
+    // Sets the status and fills the page: Info, Detail, then the leaves of the thread,
+    // ServerInfo, RequestInfo and ResponseInfo views. A placeholder for a value the server
+    // fills but this request lacks is left empty; any other "%...%" of the template stays as
+    // written. Throws CServerFatalException when not even the built-in page can be loaded.
     void Build() override;
     // 0 for 304 (RFC 9110 15.4.5: no content); else the page length.
     int64_t GetContentLength() override;

@@ -406,6 +406,7 @@ int CTcpSocket::SendAll(const void* bytes, int length)
         }
         p += n;
         length -= n;
+        bytesSent_ += n;
     }
     Disarm();
     return 0;
@@ -443,8 +444,10 @@ int64_t CTcpSocket::SendFile(int fileHandle, int64_t offset, int64_t length)
     }
     Arm(timeout_);
     quietLook_ = false;  // as for SendOnLine
-    const int64_t sent = platform::SendFileRange(fd_, fileHandle, offset, length);
+    int64_t went = 0;
+    const int64_t sent = platform::SendFileRange(fd_, fileHandle, offset, length, went);
     Disarm();
+    bytesSent_ += went;
     if (sent < 0) {
         if (!IsTimedOut())
             SetErrorText("データ送信に失敗しました。");

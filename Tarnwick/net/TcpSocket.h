@@ -90,6 +90,10 @@ public:
     // without copying them through this process. The bytes sent (fewer only when the file
     // ends first) or -1 with the error text set.
     int64_t SendFile(int fileHandle, int64_t offset, int64_t length);
+    // The bytes the system has taken from this socket's sends (SendAll, SendFile) since it
+    // was made, the part of a send that then failed included: what actually went out.
+    // Owner only.
+    int64_t GetBytesSent() const { return bytesSent_; }
     // While on, what is sent is held back until it fills a whole segment (TCP_CORK), so
     // that an answer written in several calls leaves in full segments; switching it off
     // sends the rest at once. Owner only; a closed socket ignores it.
@@ -183,6 +187,7 @@ private:
     bool quietLook_ = false;
     uint64_t quietLookTick_ = 0;
     int timeout_ = 0;
+    int64_t bytesSent_ = 0;
     std::function<void()> closeHook_;
     // The peer's address once known; peerKnown_ false until it is asked for or given.
     mutable CIPv4Address peer_;

@@ -8,6 +8,7 @@
 #include "Process.h"
 #include "SettingsSchema.h"
 #include "core/ServerCore.h"
+#include "http/ConnectionState.h"
 #include "http/HttpRequest.h"
 #include "http/RequestPath.h"
 #include "http/RequestRecord.h"
@@ -124,8 +125,13 @@ std::string MakeCommandLine(CServerCore* core, const std::string& filePath, cons
     return commandLine;
 }
 
+CgiCallFacts MakeCgiCallFacts(const CConnectionState& connection, int64_t contentLength)
+{
+    return CgiCallFacts{connection.GetLocalAddress().ToString(), connection.GetLocalPort(), contentLength};
+}
+
 void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CRequestRecord& record,
-                      const CRequestPath& path, const std::string& serverAddress)
+                      const CRequestPath& path, const CgiCallFacts& facts)
 {
     const CHttpRequest& request = record.GetRequest();
     const CConfigAccessor info = core->GetInfoAccessor();
@@ -133,8 +139,7 @@ void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const C
     const std::string host = request.GetHeader("Host");
     const std::string remoteAddress = record.GetHost();
     // Only credentials that the path entry checked name a user.
-    const bool authenticated =
-        path.Entry().enableAuthenticate.Read() != 0 && !request.GetUser().empty();
+    const bool authenticated = path.Entry().enableAuthenticate.Read() != 0 && !request.GetUser().empty();
 
     // Gathered first: the view's lock is not held over other trees or a name lookup.
     std::vector<std::pair<const char*, std::string>> variables;
@@ -146,12 +151,12 @@ void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const C
     set("SERVER_NAME", info.GetString("ServerHostName", ""));
     set("GATEWAY_INTERFACE", "CGI/1.1");
     set("SERVER_PROTOCOL", "HTTP/1.1");
-    set("SERVER_ADDR", serverAddress);
-    set("SERVER_PORT", info.GetString("ServerPort", ""));
+    set("SERVER_ADDR", facts.serverAddress);
+    set("SERVER_PORT", std::to_string(facts.serverPort));
     if (!host.empty())
         set("HTTP_HOST", OneLine(host));
     set("REQUEST_METHOD", request.GetMethod());
-    set("CONTENT_LENGTH", OneLine(request.GetHeader("Content-Length", "0")));
+    set("CONTENT_LENGTH", std::to_string(facts.contentLength));
     set("CONTENT_TYPE", OneLine(request.GetHeader("Content-Type")));
     set("QUERY_STRING", request.GetQuery());
     set("SCRIPT_FILENAME", path.GetLocalPath());
@@ -199,10 +204,10 @@ std::string MakeEnvironmentBlock(const CConfigAccessor& variables, const char* c
 }
 
 std::string PrepareEnvironment(CServerCore* core, const CRequestRecord& record, const CRequestPath& path,
-                               const std::string& serverAddress)
+                               const CgiCallFacts& facts)
 {
     CConfigClass scratch;
     const CConfigAccessor env = scratch.GetAccessor("Env");
-    BuildEnvironment(env, core, record, path, serverAddress);
+    BuildEnvironment(env, core, record, path, facts);
     return MakeEnvironmentBlock(env, platform::OwnEnvironment());
 }

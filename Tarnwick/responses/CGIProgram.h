@@ -6,11 +6,12 @@
 
 #include "ConfigAccessor.h"
 
+#include <cstdint>
 #include <string>
 
-class CHttpRequest;
-class CRequestRecord;
+class CConnectionState;
 class CRequestPath;
+class CRequestRecord;
 class CServerCore;
 
 // Entries taken from the server's own environment: more is no ordinary environment, and
@@ -24,15 +25,25 @@ constexpr int kMaxOwnEnvironment = 256;
 // back. The script's first line is read when an entry needs it.
 std::string MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query);
 
+// What a program is told beside the request's header lines and the server's identity.
+struct CgiCallFacts {
+    std::string serverAddress;  // SERVER_ADDR: the address the client connected to
+    int serverPort = 0;         // SERVER_PORT: the port it connected to (HTTPS's on HTTPS)
+    int64_t contentLength = 0;  // CONTENT_LENGTH: the body the program gets, decoded if it came chunked
+};
+
+// The address and port `connection` was reached at, with `contentLength`.
+CgiCallFacts MakeCgiCallFacts(const CConnectionState& connection, int64_t contentLength);
+
 // A header value as an environment value: CR and LF become blanks, so that it stays one
 // line whatever a request's record was given.
 std::string OneLine(std::string value);
 
 // Clears envView's node and sets the CGI variables of the request (`record`'s, resolved
 // as `path`) as its leaves, in their fixed order. Header values have CR and LF replaced by
-// blanks. `serverAddress` is SERVER_ADDR: the address the client connected to.
+// blanks.
 void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CRequestRecord& record,
-                      const CRequestPath& path, const std::string& serverAddress);
+                      const CRequestPath& path, const CgiCallFacts& facts);
 
 // The environment block of a program: "NAME=value" entries, each ended by a zero byte.
 // First the leaves of `variables` in order, then of `ownEnvironment` (entries ended by a
@@ -44,4 +55,4 @@ std::string MakeEnvironmentBlock(const CConfigAccessor& variables, const char* c
 // The block for the request: BuildEnvironment, then MakeEnvironmentBlock with this
 // process's environment.
 std::string PrepareEnvironment(CServerCore* core, const CRequestRecord& record, const CRequestPath& path,
-                               const std::string& serverAddress);
+                               const CgiCallFacts& facts);

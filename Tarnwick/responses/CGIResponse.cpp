@@ -78,10 +78,6 @@ CCGIResponse::CCGIResponse(CServerCore* core, CRequestRecord& record, const CReq
         notAllowed.SetHeader("Allow", "GET, HEAD, POST");
         return;
     }
-    // The body is held whole in memory for the program; a length that cannot be read
-    // announces no body it could take.
-    if (request_.GetFraming().refusal != 0 || !TakesBodyOf(request_.GetContentLength()))
-        ReplaceWithStatusPage(kBodyTooLarge, 413);
 }
 
 CCGIResponse::~CCGIResponse() = default;
@@ -89,16 +85,25 @@ CCGIResponse::~CCGIResponse() = default;
 void CCGIResponse::BeginReceive()
 {
     const int64_t length = request_.GetContentLength();
-    if (length > kLargeBody && TakesBodyOf(length))
+    if (length > kLargeBody && length <= kMaxRequestBody)
         process_.GetInput().SetGrowBy(static_cast<int32_t>(length));
 }
 
-void CCGIResponse::ReceiveData(CByteBuffer& chunk) { process_.GetInput().AppendBuffer(chunk); }
+void CCGIResponse::ReceiveData(CByteBuffer& chunk)
+{
+    CByteBuffer& input = process_.GetInput();
+    // A chunked body's length is known only at its end: the buffer at least doubles as it
+    // grows, so that the bytes are copied a few times over, not once per chunk.
+    if (request_.GetBodyFraming().chunked && input.GetLength() > kLargeBody)
+        input.SetGrowBy(input.GetLength());
+    input.AppendBuffer(chunk);
+}
 
 void CCGIResponse::Build()
 {
+    // The body was taken whole before the program starts: its length is known, decoded.
     process_.SetEnvironmentBlock(
-        PrepareEnvironment(core_, record_, path_, connection_.GetLocalAddress().ToString()));
+        PrepareEnvironment(core_, record_, path_, MakeCgiCallFacts(connection_, process_.GetInput().GetLength())));
     try {
         process_.Start(record_.GetScriptCommand(), GetParentDirectory(path_.GetLocalPath()), record_.GetThreadName());
     } catch (const CSubProcessException& e) {

@@ -6,9 +6,9 @@
 // (COutputSpool), so the Content-Length is known and memory stays small.
 //
 // Every refusal and failure of the program is a status page named as its replacement
-// (TakeReplacement): 404/405 from the constructor, 413 for a body above kMaxRequestBody,
-// 500 from Build with the program's standard error as detail, and the redirect a Location
-// line asks for.
+// (TakeReplacement): 404/405 from the constructor, 500 from Build with the program's
+// standard error as detail, and the redirect a Location line asks for. A body above
+// kMaxRequestBody is refused by the pipeline (GetMaxBody).
 
 #include "http/NormalResponse.h"
 #include "process/SubProcess.h"
@@ -24,14 +24,11 @@ class CCGIResponse : public CNormalResponse {
 public:
     // The request body is held in memory for the program: larger bodies are refused.
     static constexpr int64_t kMaxRequestBody = 64 * 1024 * 1024;
-    // Whether a body of `contentLength` announced bytes is taken (at most kMaxRequestBody).
-    static bool TakesBodyOf(int64_t contentLength) { return contentLength <= kMaxRequestBody; }
 
     // `core` is not owned; it, `record` (the request's, whose ScriptCommand holds the
     // command line) and `path` outlive the response; `connection` is polled while the
     // program runs. Names a status page as its replacement: 404 when the target does not
-    // exist, 405 for a method other than GET, HEAD and POST, 413 for a Content-Length
-    // above kMaxRequestBody.
+    // exist, 405 for a method other than GET, HEAD and POST.
     CCGIResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, CConnectionState& connection);
     // Ends a program that still runs.
     ~CCGIResponse() override;
@@ -40,6 +37,7 @@ public:
     void BeginReceive() override;
     void ReceiveData(CByteBuffer& chunk) override;
     bool ReadsBody() const override { return true; }
+    int64_t GetMaxBody() const override { return kMaxRequestBody; }
     // Runs the program and applies its header block.
     void Build() override;
     int64_t GetContentLength() override;

@@ -2,12 +2,14 @@
 
 #include "core/MimeMaps.h"
 #include "core/ServerCore.h"
+#include "http/AccessCheck.h"
 #include "http/ServerFatalException.h"
 #include "http/SystemResponse.h"
 #include "responses/FileResponse.h"
 
 #include "ByteBuffer.h"
 #include "HttpDate.h"
+#include "SettingsSchema.h"
 #include "TextTrim.h"
 #include "UrlCoding.h"
 
@@ -88,25 +90,6 @@ Resource MakeResource(const CMimeMaps& mimeMaps, const std::string& href, const 
     return resource;
 }
 
-// Everything below a folder, each folder's contents right after its own resource.
-// `folder` and `href` end in '/'.
-void WalkTree(const CMimeMaps& mimeMaps, const std::string& folder, const std::string& href,
-              std::vector<Resource>& resources)
-{
-    for (const platform::DirectoryEntry& entry : ReadFolder(folder)) {
-        if (entry.name == ".")
-            continue;
-        if (IsFolder(entry.status)) {
-            const std::string childFolder = folder + entry.name + "/";
-            const std::string childHref = href + entry.name + "/";
-            resources.push_back(MakeResource(mimeMaps, childHref, childFolder, entry, true));
-            WalkTree(mimeMaps, childFolder, childHref, resources);
-        } else {
-            resources.push_back(MakeResource(mimeMaps, href + entry.name, folder + entry.name, entry, false));
-        }
-    }
-}
-
 void AppendProperty(platform::XmlNode& prop, const char* name, const std::string& text)
 {
     platform::XmlNode element = prop.AppendElementNS(kDavNamespace, name);
@@ -140,8 +123,9 @@ void AppendResponse(platform::XmlNode& root, const Resource& resource)
 
 }  // namespace
 
-CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
-    : CNormalResponse(core, record, path)
+CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
+                                           int secure, const CIPv4Address& peer)
+    : CNormalResponse(core, record, path), secure_(secure), peer_(peer)
 {
     // A Forward entry exists but has nothing local to list; a refused path has no local path.
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
@@ -207,12 +191,45 @@ void CDAVPropfindResponse::Walk(const std::string& depth, std::vector<Resource>&
             const std::string childFolder = localPath + entry.name + "/";
             const std::string childHref = href + entry.name + "/";
             resources.push_back(MakeResource(mimeMaps, childHref, childFolder, entry, true));
-            if (depth == "infinity")
-                WalkTree(mimeMaps, childFolder, childHref, resources);
+            std::string entryNode = path_.GetEntry().GetPrefix();
+            if (depth == "infinity" && MayDescend(childHref, entryNode))
+                WalkTree(mimeMaps, childFolder, childHref, entryNode, resources);
         } else {
             resources.push_back(MakeResource(mimeMaps, href + entry.name, localPath + entry.name, entry, false));
         }
     }
+}
+
+void CDAVPropfindResponse::WalkTree(const CMimeMaps& mimeMaps, const std::string& folder, const std::string& href,
+                                    const std::string& entry, std::vector<Resource>& resources) const
+{
+    for (const platform::DirectoryEntry& found : ReadFolder(folder)) {
+        if (found.name == ".")
+            continue;
+        if (IsFolder(found.status)) {
+            const std::string childFolder = folder + found.name + "/";
+            const std::string childHref = href + found.name + "/";
+            resources.push_back(MakeResource(mimeMaps, childHref, childFolder, found, true));
+            std::string childEntry = entry;
+            if (MayDescend(childHref, childEntry))
+                WalkTree(mimeMaps, childFolder, childHref, childEntry, resources);
+        } else {
+            resources.push_back(MakeResource(mimeMaps, href + found.name, folder + found.name, found, false));
+        }
+    }
+}
+
+bool CDAVPropfindResponse::MayDescend(const std::string& href, std::string& entry) const
+{
+    // The entry serving the parent matches the folder's URL too, so one always does.
+    const CRequestPath folder(href, path_.GetTargetHost(), path_.GetSettingsSnapshot());
+    const std::string serving = folder.GetEntry().GetPrefix();
+    if (serving == entry)
+        return true;
+    if (folder.Entry().enableWebDav.Read() == 0 || !MayEnter(request_, folder, secure_, peer_))
+        return false;
+    entry = serving;
+    return true;
 }
 
 int64_t CDAVPropfindResponse::GetContentLength() { return static_cast<int64_t>(body_.size()); }
@@ -240,13 +257,7 @@ std::string CDAVPropfindResponse::MakeDocument(const std::vector<Resource>& reso
     }
 }
 
-std::string CDAVPropfindResponse::EscapeHref(const std::string& href)
-{
-    // Not ShiftJisToUtf8: it ends the text at an unmappable byte, which would turn the
-    // href into that of a parent folder, and it widens half-width katakana, which would
-    // name another file than the one listed.
-    return EscapeUrlAll(platform::Cp932ToUtf8(href));
-}
+std::string CDAVPropfindResponse::EscapeHref(const std::string& href) { return EscapeUrlUtf8(href); }
 
 std::string CDAVPropfindResponse::FormatCreationDate(int64_t time)
 {

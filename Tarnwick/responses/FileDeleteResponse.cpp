@@ -7,12 +7,10 @@
 #include "FileList.h"
 #include "FilePath.h"
 
+#include "FileIo.h"
 #include "FileSystem.h"
 
-namespace {
-
-
-}  // namespace
+#include <cerrno>
 
 CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
     : CNormalResponse(core, record, path)
@@ -37,26 +35,35 @@ void CFileDeleteResponse::Remove(const std::string& localPath)
     const std::string named = WithoutTrailingSlash(localPath);
     platform::FileStatus status;
     if (platform::GetFileStatus(named, status) && !status.isLink && status.kind == platform::PathKind::Directory) {
-        DeleteTree(named.back() == '/' ? named : named + '/');
+        if (!RemoveTree(platform::NativePath(named)))
+            throw CServerFatalException::SystemError(kDirectoryFailed, named, errno);
         return;
     }
     if (!platform::DeleteFile(named))
         throw CServerFatalException::SystemError(kFileFailed, named, errno);
 }
 
-void CFileDeleteResponse::DeleteTree(const std::string& folder)
+bool CFileDeleteResponse::RemoveTree(const std::string& nativeFolder)
 {
+    const std::string folder = WithoutTrailingSlash(nativeFolder) + '/';
+    // A link would be followed by the listing: what it points at is not the tree's.
+    platform::FileStatus status;
+    if (!platform::GetNativeStatus(WithoutTrailingSlash(nativeFolder), status))
+        return false;
+    if (status.isLink || status.kind != platform::PathKind::Directory) {
+        errno = ENOTDIR;
+        return false;
+    }
     // CFileList lists links as files and never enters them.
     CFileList files;
     files.ScanFiles(folder + "*.*", true);
     for (int i = 0; i < files.GetCount(); ++i)
-        platform::DeleteFile(files.GetAt(i));
+        platform::DeleteNativeFile(files.GetAt(i));
     CFileList folders;
     folders.AddDirectories(folder + "*.*");
     for (int i = 0; i < folders.GetCount(); ++i)
-        platform::RemoveDirectory(folders.GetAt(i));
-    if (!platform::RemoveDirectory(folder))
-        throw CServerFatalException::SystemError(kDirectoryFailed, folder, errno);
+        platform::RemoveNativeDirectory(folders.GetAt(i));
+    return platform::RemoveNativeDirectory(folder);
 }
 
 int CFileDeleteResponse::GetSendData(CByteBuffer& buffer)

@@ -2,7 +2,8 @@
 // DELETE: removes the file, or the whole folder tree, at the path; 204 without a body.
 //
 // A symbolic link is removed as itself and never entered, whether the path names it or
-// the tree holds it, so nothing outside the tree is removed.
+// the tree holds it, so nothing outside the tree is removed. A folder's entries are
+// removed by their names as stored, those that no listing can show included.
 
 #include "http/NormalResponse.h"
 
@@ -32,7 +33,8 @@ public:
     // Removes what is at `localPath` as Build does: a link or file itself, a folder with
     // its tree. Throws CServerFatalException when the file or the folder itself remains.
     static void Remove(const std::string& localPath);
-
-private:
-    static void DeleteTree(const std::string& folder);
+    // Removes the real folder `nativeFolder` (in the file system's spelling, NativePath)
+    // with its tree, failures inside passed over: false, with errno at the reason, when
+    // the folder itself remains.
+    static bool RemoveTree(const std::string& nativeFolder);
 };

@@ -1,5 +1,6 @@
 #include "responses/FileMoveResponse.h"
 
+#include "http/AccessCheck.h"
 #include "http/ConnectionState.h"
 #include "http/ServerFatalException.h"
 #include "http/SystemResponse.h"
@@ -13,7 +14,10 @@
 #include "UrlCoding.h"
 
 #include "CRuntime.h"
+#include "File.h"
+#include "FileIo.h"
 #include "FileSystem.h"
+#include "TextCodec.h"
 
 #include <cerrno>
 
@@ -28,10 +32,20 @@ const char kNoParent[] = "出力先のフォルダーが存在しません";
 // A Destination this short ("http://" alone) cannot name a target.
 constexpr std::string::size_type kLongestUnusableDestination = 7;
 
-bool IsLink(const std::string& path)
+// A folder's copy is made under a hidden name beside its target, so that listings never
+// show one in progress.
+const char kCopyPrefix[] = ".twcopy";
+
+// A path in the file system's spelling as a failure message names it.
+std::string Shown(const std::string& nativePath) { return platform::Utf8ToCp932(nativePath); }
+
+// The helpers below take paths in the file system's spelling (NativePath): a folder's
+// copy reaches every entry by its name as stored.
+
+bool IsLink(const std::string& nativePath)
 {
     platform::FileStatus status;
-    return platform::GetFileStatus(WithoutTrailingSlash(path), status) && status.isLink;
+    return platform::GetNativeStatus(WithoutTrailingSlash(nativePath), status) && status.isLink;
 }
 
 // What a path names, its own link not followed.
@@ -106,10 +120,10 @@ bool NamesThisHost(const std::string& destination, const std::string& requestHos
 void CopyOneFile(const std::string& from, const std::string& to)
 {
     platform::FileStatus source;
-    if (!platform::GetFileStatus(from, source))
-        throw CServerFatalException::SystemError(kFileFailed, from, errno);
-    if (!platform::CopyFile(from, to, true))
-        throw CServerFatalException::SystemError(kFileFailed, to, errno);
+    if (!platform::GetNativeStatus(from, source))
+        throw CServerFatalException::SystemError(kFileFailed, Shown(from), errno);
+    if (!platform::CopyNativeFile(from, to, true))
+        throw CServerFatalException::SystemError(kFileFailed, Shown(to), errno);
 }
 
 // A link with the same target text, put in place by a rename, so that it replaces a file
@@ -117,21 +131,22 @@ void CopyOneFile(const std::string& from, const std::string& to)
 void CopyLink(const std::string& from, const std::string& to)
 {
     std::string text;
-    if (!platform::ReadLink(WithoutTrailingSlash(from), text))
-        throw CServerFatalException::SystemError(kFileFailed, from, errno);
-    if (!platform::PlaceLink(text, WithoutTrailingSlash(to)))
-        throw CServerFatalException::SystemError(kFileFailed, to, errno);
+    if (!platform::ReadNativeLink(WithoutTrailingSlash(from), text))
+        throw CServerFatalException::SystemError(kFileFailed, Shown(from), errno);
+    if (!platform::PlaceNativeLink(text, WithoutTrailingSlash(to)))
+        throw CServerFatalException::SystemError(kFileFailed, Shown(to), errno);
 }
 
 // A folder of the target tree: created when missing, and refused when a link (or a file)
 // has its name, since the copy would go wherever the link points.
 void MakeRealFolder(const std::string& path)
 {
+    const std::string folder = WithoutTrailingSlash(path);
     platform::FileStatus status;
-    if (CreateOneDirectory(path) < 0 || !platform::GetFileStatus(WithoutTrailingSlash(path), status))
-        throw CServerFatalException::SystemError(kFileFailed, path, errno);
+    if ((!platform::CreateNativeDirectory(folder) && errno != EEXIST) || !platform::GetNativeStatus(folder, status))
+        throw CServerFatalException::SystemError(kFileFailed, Shown(folder), errno);
     if (status.isLink || status.kind != platform::PathKind::Directory)
-        throw CServerFatalException::SystemError(kFileFailed, path, ENOTDIR);
+        throw CServerFatalException::SystemError(kFileFailed, Shown(folder), ENOTDIR);
 }
 
 }  // namespace
@@ -180,9 +195,11 @@ void CFileMoveResponse::Build()
         ReplaceWithStatusPage(kOtherFolder, 502);
         return;
     }
-    // The same rules as for a written request path: no name that Shift-JIS cannot hold,
-    // and no '\' that would be taken for '/'.
-    if (!IsShiftJisUrlPath(destination) || HoldsBackslashSeparator(destination)) {
+    // The same rules as for a written request path: no name that Shift-JIS cannot hold, no
+    // '\' that would be taken for '/', no ".." that would be collapsed rather than resolved,
+    // and no control byte.
+    if (!IsShiftJisUrlPath(destination) || HoldsBackslashSeparator(destination) || HoldsDotDotSegment(destination) ||
+        DecodesToControlByte(destination)) {
         ReplaceWithStatusPage(kMalformedUrl, 400);
         return;
     }
@@ -199,6 +216,11 @@ void CFileMoveResponse::Build()
     if (path_.GetEntry().GetString(localPath, "") != target.GetEntry().GetString(localPath, "") ||
         target.GetLocalPath().empty()) {
         ReplaceWithStatusPage(kOtherFolder, 502);
+        return;
+    }
+    // A name the entry hides could be neither read nor removed once written.
+    if (HidesPath(target, 1) == 1) {
+        ReplaceWithStatusPage(kAccessRefused, 403);
         return;
     }
 
@@ -235,22 +257,57 @@ void CFileMoveResponse::Build()
     // RFC 4918 9.8.5, 9.9.4: 201 for a new resource, 204 for one replaced.
     SetResponseCode(existing == Kind::Missing ? 201 : 204);
 
-    // RFC 4918 9.8.4, 9.9.3: a replaced folder goes first, whole, never merged; a file over
-    // a file is replaced by the rename itself, so that readers see the old or the new one.
-    if (existing == Kind::Folder || (existing == Kind::Other && source == Kind::Folder))
-        CFileDeleteResponse::Remove(to);
+    // RFC 4918 9.8.4, 9.9.3: a replaced folder goes whole, never merged; a file over a file
+    // is replaced by the rename itself, so that readers see the old or the new one.
+    const bool replacesWhole = existing == Kind::Folder || (existing == Kind::Other && source == Kind::Folder);
     if (method == "MOVE") {
+        if (replacesWhole)
+            CFileDeleteResponse::Remove(to);
         // Renames the link, file or folder itself.
         if (!platform::MoveFile(WithoutTrailingSlash(from), WithoutTrailingSlash(to), true))
             throw CServerFatalException::SystemError(kFileFailed, to, errno);
     } else if (method == "COPY") {
-        if (IsLink(from))
-            CopyLink(from, to);
-        else if (source == Kind::Folder)
-            CopyTree(WithoutTrailingSlash(from) + '/', WithoutTrailingSlash(to) + '/',
-                     TrimOws(request_.GetHeader("Depth", "")) != "0");
-        else
-            CopyOneFile(from, WithoutTrailingSlash(to));
+        try {
+            Copy(from, to, source == Kind::Folder, replacesWhole);
+        } catch (const CServerFatalException& failure) {
+            // RFC 4918 11.5: the storage had no room for the copy, of which nothing is left.
+            if (!platform::IsOutOfSpace(failure.systemError))
+                throw;
+            ReplaceWithStatusPage(kNoSpace, 507);
+        }
+    }
+}
+
+void CFileMoveResponse::Copy(const std::string& from, const std::string& to, bool folder, bool replacesWhole)
+{
+    if (folder) {
+        CopyFolder(from, to, TrimOws(request_.GetHeader("Depth", "")) != "0");
+        return;
+    }
+    if (replacesWhole)
+        CFileDeleteResponse::Remove(to);
+    const std::string nativeFrom = platform::NativePath(from);
+    const std::string nativeTo = platform::NativePath(WithoutTrailingSlash(to));
+    if (IsLink(nativeFrom))
+        CopyLink(nativeFrom, nativeTo);
+    else
+        CopyOneFile(nativeFrom, nativeTo);
+}
+
+void CFileMoveResponse::CopyFolder(const std::string& from, const std::string& to, bool members)
+{
+    const std::string target = platform::NativePath(WithoutTrailingSlash(to));
+    const std::string made = platform::SiblingPath(target, kCopyPrefix + platform::UniqueTempSuffix());
+    try {
+        CopyTree(platform::NativePath(WithoutTrailingSlash(from)) + '/', made + '/', members);
+        // What the target held goes only once the copy is whole.
+        if (KindOf(to) != Kind::Missing)
+            CFileDeleteResponse::Remove(to);
+        if (!platform::RenameNative(made, target, false))
+            throw CServerFatalException::SystemError(kFileFailed, to, errno);
+    } catch (const CServerFatalException&) {
+        CFileDeleteResponse::RemoveTree(made);
+        throw;
     }
 }
 

@@ -14,7 +14,10 @@
 // COPY keeps each file's modification time and recreates a folder's empty subfolders; a
 // symbolic link, named by the path or met in a folder, is copied as a link and never
 // entered, and a COPY never writes through a link in the target tree, so nothing outside
-// the entry's folder is read or touched. A COPY onto the file itself is refused.
+// the entry's folder is read or touched. A COPY onto the file itself is refused. A
+// folder's copy takes every entry by its name as stored, those that no listing can show
+// included; it is made under a hidden name beside the target and put in its place only
+// once whole, so a copy that fails leaves the target as it was.
 
 #include "http/NormalResponse.h"
 
@@ -36,14 +39,15 @@ public:
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}
     // Copies or moves, and sets 201 or 204. Names a status page as its replacement, 500 for
-    // an unusable Destination; 400 when its decoded path holds a control byte, a character
-    // Shift-JIS cannot hold or a '\'; 502 when it names another host, or the target is not
-    // served or belongs to an entry with another LocalPath (or to none with a local path);
-    // 403 when source and target are one file (same device and inode) or one lies inside
-    // the other, or when an existing target holds a path entry's folder
+    // an unusable Destination; 400 when its decoded path holds a control byte (a NUL
+    // included), a character Shift-JIS cannot hold, a '\' or a ".." segment; 502 when it
+    // names another host, or the target is not served or belongs to an entry with another
+    // LocalPath (or to none with a local path); 403 when the target's entry hides its name
+    // (HidesPath), when source and target are one file (same device and inode) or one lies
+    // inside the other, or when an existing target holds a path entry's folder
     // (CRequestPath::HoldsEntryFolder); 409 when the target's folder is missing; 412 for
-    // an existing target under "Overwrite: F". Throws CServerFatalException when a
-    // file-system step fails.
+    // an existing target under "Overwrite: F"; 507 when the storage has no room for a
+    // folder's copy. Throws CServerFatalException when a file-system step fails.
     void Build() override;
     int64_t GetContentLength() override { return 0; }
     // No body: sets the buffer's length to 0 and returns 0.
@@ -56,7 +60,15 @@ public:
     static bool GetDestinationPath(const std::string& destination, std::string& path);
 
 private:
-    // `from` and `to` end in '/'; without `members` only the folder itself is made.
+    // Copies the file, link or (when `folder`) folder at the local path `from` to the local
+    // path `to`, which a file or link replaces by a rename; `replacesWhole`: what `to`
+    // holds goes first. Throws CServerFatalException when a step fails.
+    void Copy(const std::string& from, const std::string& to, bool folder, bool replacesWhole);
+    // Copies the folder `from` to `to` (local paths) aside, then puts the copy in place of
+    // what `to` held; on failure nothing of the copy is left. Without "Depth: 0" with its
+    // members.
+    void CopyFolder(const std::string& from, const std::string& to, bool members);
+    // Makes the copy; `from` and `to` are in the file system's spelling and end in '/'.
     void CopyTree(const std::string& from, const std::string& to, bool members);
 
     std::string localAddress_;  // dotted, of the connection's own end

@@ -20,11 +20,6 @@ const char kOpenFailed[] =
 // A hidden name, so that listings never show an upload in progress.
 const char kTempPrefix[] = ".twput";
 
-const char kNoSpace[] = "サーバーの記憶領域が不足しています";
-
-// A write that failed for want of room, not for a fault: RFC 4918 11.5.
-bool IsOutOfSpace(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
-
 // RFC 4918 9.3.1.
 int CollectionFailureCode(int error)
 {
@@ -118,7 +113,7 @@ void CFilePutResponse::ReceiveData(CByteBuffer& chunk)
         return;
     // The rest of the body is still read, so that the answer can say why and the
     // connection stays in step.
-    if (!IsOutOfSpace(errno))
+    if (!platform::IsOutOfSpace(errno))
         throw CServerFatalException::SystemError(kFileFailed, path_.GetLocalPath(), errno);
     full_ = true;
 }
@@ -131,14 +126,15 @@ void CFilePutResponse::Build()
     }
     if (opened_ != 1)
         return;
-    // The writer's destructor removes the temporary file; the old file stays.
+    // The writer's destructor removes the temporary file; the old file stays. RFC 4918
+    // 11.5: 507 for want of room.
     if (full_) {
         ReplaceWithStatusPage(kNoSpace, 507);
         return;
     }
     const std::string& target = path_.GetLocalPath();
     const platform::CReplaceWriter::Step failed = writer_.Finish();
-    if (failed == platform::CReplaceWriter::Step::Write && IsOutOfSpace(errno)) {
+    if (failed == platform::CReplaceWriter::Step::Write && platform::IsOutOfSpace(errno)) {
         ReplaceWithStatusPage(kNoSpace, 507);
         return;
     }

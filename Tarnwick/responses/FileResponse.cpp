@@ -58,8 +58,14 @@ void CFileResponse::Build()
     // Linux has no share modes to deny writers; writers of this server replace a file by
     // renaming a new one over it, which leaves this open file as it was.
     const std::string& localPath = path_.GetLocalPath();
-    if (!file_.Open(platform::NativePath(localPath), platform::CFile::Mode::Read))
+    if (!file_.Open(platform::NativePath(localPath), platform::CFile::Mode::Read)) {
+        // Removed since the path was looked up: as missing as it will be to the next request.
+        if (errno == ENOENT || errno == ENOTDIR) {
+            ReplaceWithStatusPage(kFileNotFound, 404);
+            return;
+        }
         throw CServerFatalException::SystemError(kOpenFailed, localPath, errno);
+    }
     platform::FileStatus status;
     if (!file_.Status(status))
         throw CServerFatalException::SystemError(kFileFailed, localPath, errno);

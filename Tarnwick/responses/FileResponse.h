@@ -35,8 +35,9 @@ public:
     // Opens the file (close-on-exec), sets the status, validators, range and type headers,
     // and fixes the body: the whole file, or the one satisfiable range. Names a status page
     // as its replacement: 404 when the local path is no regular file (a folder, a FIFO, a
-    // device), 304 when the request's validators still hold. Throws CServerFatalException
-    // when the file cannot be opened or its status read.
+    // device) or no longer there, 304 when the request's validators still hold. Throws
+    // CServerFatalException when the file cannot be opened for another reason or its status
+    // cannot be read.
     void Build() override;
     // The bytes of the body not yet delivered: before the first GetSendData, the length
     // measured by Build (the announced length). 0 before Build.

@@ -279,20 +279,12 @@ std::string CSSIResponse::ResolveVirtualAttribute(const std::string& value) cons
 
 bool CSSIResponse::MayRequest(const CRequestPath& target) const
 {
-    const CSettingsSnapshot::PathEntry& entry = target.Entry();
-    const bool secure = record_.IsSecure();
-    if ((secure ? entry.acceptHttps : entry.acceptHttp).Read() == 0)
-        return false;
-    if (CheckHostKick(target, CIPv4Address(record_.GetHost())) == 1)
-        return false;
-    if (entry.enableHiddenFile.Read() == 0 && target.IsHidden() == 1)
-        return false;
-    return IsAuthenticated(request_, target);
+    return MayEnter(request_, target, record_.IsSecure() ? 1 : 0, CIPv4Address(record_.GetHost()));
 }
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
 {
-    BuildEnvironment(envView, core_, record_, path_, connection_.GetLocalAddress().ToString());
+    BuildEnvironment(envView, core_, record_, path_, MakeCgiCallFacts(connection_, request_.GetContentLength()));
     const std::string& localPath = path_.GetLocalPath();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     platform::FileStatus status;
@@ -392,7 +384,7 @@ bool CSSIResponse::RunProgram(const std::string& commandLine, const std::string&
     CSubProcess process(connection_);
     try {
         process.SetEnvironmentBlock(
-            PrepareEnvironment(core_, record_, path_, connection_.GetLocalAddress().ToString()));
+            PrepareEnvironment(core_, record_, path_, MakeCgiCallFacts(connection_, request_.GetContentLength())));
         process.Start(commandLine, folder, record_.GetThreadName());
     } catch (const CSubProcessException&) {
         ran = false;

@@ -2,13 +2,11 @@
 // settings table (written by the settings tree's own saver, so it is exactly what the
 // server reads), a "www" folder with a small index page and the pictures index pages show,
 // the "Html" folder with the server's built-in page templates as files to edit, and the
-// log folder. Existing files are left alone.
+// log folder. Existing files are left alone; only --port changes the settings of a root
+// that has them. The usage text below is the command line.
 //
-//   tarnwick-make-root [ROOT]         (ROOT defaults to TARNWICK_ROOT, else the program's folder)
-//   tarnwick-make-root --urls [ROOT]  prints the addresses the root's settings serve on, one a
-//                                     line: http, and https when HTTPS is on
-//
-// The host in the addresses is TARNWICK_LISTEN_ADDRESS, or 127.0.0.1 when it is unset.
+// The host in the addresses of --urls is TARNWICK_LISTEN_ADDRESS, or 127.0.0.1 when it is
+// unset.
 
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"
@@ -16,21 +14,38 @@
 #include "DefaultMimeTypes.h"
 #include "FileIo.h"
 #include "FilePath.h"
-#include "ModulePath.h"
 #include "SettingsSchema.h"
 #include "TextCodec.h"
 #include "http/BuiltinPages.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace {
+
+const char kUsage[] =
+    "usage: tarnwick-make-root [--port N] ROOT\n"
+    "       tarnwick-make-root --urls ROOT\n"
+    "\n"
+    "Prepares the server root ROOT for a first run: default settings (Tarnwick.xml), its\n"
+    "www, Html and Logs folders. Files that exist are left alone.\n"
+    "\n"
+    "  --port N   serve HTTP on port N (1-65535): written into the settings, whether the\n"
+    "             root is new or has settings already\n"
+    "  --urls     print the addresses the root's settings serve on, one a line\n"
+    "  --help     print this text\n";
+
+// The exit status of a command line that is not understood, as the shell's own tools have it.
+constexpr int kUsageExitCode = 2;
+// The ports a TCP listener can take (RFC 9293 3.1: 16 bits; 0 asks for any).
+constexpr int kLowestPort = 1;
+constexpr int kHighestPort = 65535;
 
 const char kIndexPage[] =
     "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\">\r\n"
@@ -209,17 +224,94 @@ void PrintUrls(const std::string& settingsFile)
         std::printf("https://%s:%d/\n", host.c_str(), schema::kSslPort.Read(settings));
 }
 
+// What the command line asks for.
+struct Request {
+    bool help = false;
+    bool urls = false;
+    int port = 0;      // 0: the port stays as it is
+    std::string root;  // native
+};
+
+// The port of a "--port" argument, or 0 when it is no port number.
+int ParsePort(std::string_view text)
+{
+    int port = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, port);
+    if (text.empty() || error != std::errc() || stop != end || port < kLowestPort || port > kHighestPort)
+        return 0;
+    return port;
+}
+
+// Reads the command line into `request`: "" or what is wrong with it.
+std::string ParseCommandLine(int argc, char** argv, Request& request)
+{
+    if (argc < 2)
+        return "a server root is needed";
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help") {
+            request.help = true;
+            return "";
+        }
+        if (arg == "--urls") {
+            request.urls = true;
+        } else if (arg == "--port") {
+            if (++i == argc)
+                return "--port needs a port number";
+            request.port = ParsePort(argv[i]);
+            if (request.port == 0)
+                return "not a port number (" + std::to_string(kLowestPort) + "-" + std::to_string(kHighestPort) +
+                       "): " + std::string(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "unknown option " + std::string(arg);
+        } else if (!request.root.empty()) {
+            return "one server root only: " + std::string(arg);
+        } else {
+            request.root = arg;
+        }
+    }
+    if (request.root.empty())
+        return "a server root is needed";
+    if (request.urls && request.port != 0)
+        return "--urls and --port do not go together";
+    return "";
+}
+
+// Writes the port into the settings file that the root has: false with `error` set when
+// the file cannot be read as settings (it is then left as it is) or written.
+bool SetPort(const std::string& settings, int port, std::string& error)
+{
+    CConfigClass tree;
+    ConfigFileState state = ConfigFileState::Missing;
+    std::string reason;
+    if (tree.LoadXml(settings, &state, &reason) != 0 || state != ConfigFileState::Read) {
+        error = "the port is not set, the settings are not read: " + reason;
+        return false;
+    }
+    tree.SetValue(kSettingNode + std::string(schema::kPort.path), std::to_string(port));
+    return tree.SaveXml(settings, "", &error) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const bool urls = argc > 1 && std::strcmp(argv[1], "--urls") == 0;
-    const int rootArgument = urls ? 2 : 1;
-    std::string root = argc > rootArgument ? platform::Utf8ToCp932(argv[rootArgument]) : platform::GetModulePath(1);
-    if (!root.empty() && root.back() != '/')
+    Request request;
+    const std::string wrong = ParseCommandLine(argc, argv, request);
+    if (request.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!wrong.empty()) {
+        std::fprintf(stderr, "tarnwick-make-root: %s\n%s", wrong.c_str(), kUsage);
+        return kUsageExitCode;
+    }
+    std::string root = platform::Utf8ToCp932(request.root);
+    if (root.back() != '/')
         root += '/';
     const std::string settings = root + "Tarnwick.xml";
-    if (urls) {
+    if (request.urls) {
         PrintUrls(settings);
         return 0;
     }
@@ -233,11 +325,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarnwick-make-root: %s\n", platform::Cp932ToUtf8(error).c_str());
         return 1;
     }
-    if (platform::ReadWholeFile(settings, existing, error) != platform::FileReadResult::Missing)
-        return 0;  // the user's own settings stay
+    if (platform::ReadWholeFile(settings, existing, error) != platform::FileReadResult::Missing) {
+        // The user's own settings stay, but for the port asked for.
+        if (request.port != 0 && !SetPort(settings, request.port, error)) {
+            std::fprintf(stderr, "tarnwick-make-root: %s\n", platform::Cp932ToUtf8(error).c_str());
+            return 1;
+        }
+        return 0;
+    }
     CConfigClass tree;
     FillTableValues(tree);
     FillTypeTables(tree);
+    if (request.port != 0)
+        tree.SetValue(kSettingNode + std::string(schema::kPort.path), std::to_string(request.port));
     if (tree.SaveXml(settings, "") != 0) {
         std::fprintf(stderr, "tarnwick-make-root: cannot write %s\n", platform::Cp932ToUtf8(settings).c_str());
         return 1;

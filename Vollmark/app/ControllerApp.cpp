@@ -16,6 +16,18 @@ const char kLoadFailedText[] = "Tarnwick.xmlのロードに失敗しました";
 // The failed restart's message box is named after the command.
 const char kRestartCaption[] = "サーバ再起動";
 const char kKeptOnSaveText[] = "設定を保存すると、元のファイルは Tarnwick.xml.bak として残ります。";
+const char kChangedFileText[] = "次の設定ファイルは、読み込んだ後にほかのプログラムによって変更されています。";
+const char kChangedFileChoices[] =
+    "はい: ファイルを読み込み直します (保存していない変更は失われます)\r\n"
+    "いいえ: このファイルを上書きします\r\n"
+    "キャンセル: 今は保存しません";
+
+// A question or message raised while a dialog is open belongs over that dialog.
+QWidget* PromptParent(QWidget* mainWindow)
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    return modal ? modal : mainWindow;
+}
 
 }  // namespace
 
@@ -24,13 +36,45 @@ CControllerApp::CControllerApp(std::string serverProgram, uint64_t callTimeoutMs
 {
     // Pages and dialogs save the settings themselves; what a save means for the user is
     // said here, once.
-    settings_.SetSaveObserver([this](const std::string& error) {
-        if (error.empty())
+    settings_.SetSaveObserver([this](CControllerSettings::SaveResult result, const std::string& error) {
+        switch (result) {
+        case CControllerSettings::kSaved:
             emit settingsChangedFlagChanged();
-        else
-            gui::MessageBox(mainFrame_.get(), std::string(kSaveFailedText) + "\r\n" + error,
+            break;
+        case CControllerSettings::kReloaded:
+            // The restart notice stays as it was; the views show what was read.
+            if (mainFrame_)
+                mainFrame_->update();
+            if (settings_.LoadFailed())
+                TellLoadFailed(PromptParent(mainFrame_.get()));
+            break;
+        case CControllerSettings::kFailed:
+            gui::MessageBox(PromptParent(mainFrame_.get()), std::string(kSaveFailedText) + "\r\n" + error,
                             gui::kMbOk | gui::kMbIconStop);
+            break;
+        case CControllerSettings::kNotSaved:
+            break;
+        }
     });
+    settings_.SetChangedFileQuestion([this](const std::string& file) {
+        switch (gui::MessageBox(PromptParent(mainFrame_.get()),
+                                std::string(kChangedFileText) + "\r\n" + file + "\r\n\r\n" + kChangedFileChoices,
+                                gui::kMbYesNoCancel | gui::kMbIconExclamation)) {
+        case gui::kIdYes:
+            return CControllerSettings::ChangedFileAnswer::Reload;
+        case gui::kIdNo:
+            return CControllerSettings::ChangedFileAnswer::Overwrite;
+        default:
+            return CControllerSettings::ChangedFileAnswer::Leave;
+        }
+    });
+}
+
+void CControllerApp::TellLoadFailed(QWidget* parent) const
+{
+    gui::MessageBox(parent,
+                    std::string(kLoadFailedText) + "\r\n" + settings_.GetLoadError() + "\r\n\r\n" + kKeptOnSaveText,
+                    gui::kMbOk | gui::kMbIconExclamation);
 }
 
 CControllerApp::~CControllerApp() = default;
@@ -53,10 +97,8 @@ bool CControllerApp::InitInstance()
         return false;
     }
     settings_.Load(client_.GetServerRoot());
-    if (settings_.LoadFailed()) {
-        gui::MessageBox(nullptr, std::string(kLoadFailedText) + "\r\n" + settings_.GetLoadError() + "\r\n\r\n" + kKeptOnSaveText,
-                        gui::kMbOk | gui::kMbIconExclamation);
-    }
+    if (settings_.LoadFailed())
+        TellLoadFailed(nullptr);
     if (client_.IsRunning() == 0)
         client_.StartServer();
     mainFrame_ = std::make_unique<CMainFrame>(drawTools_, settings_, client_, *this);
@@ -88,7 +130,7 @@ int CControllerApp::Run()
     return code != 0 ? code : exitCode;
 }
 
-bool CControllerApp::SaveSettings() { return settings_.Save(nullptr) == 0; }
+bool CControllerApp::SaveSettings() { return settings_.Save(nullptr) == CControllerSettings::kSaved; }
 
 void CControllerApp::OnRestartServer()
 {

@@ -19,6 +19,7 @@
 #include <string>
 
 class CMainFrame;
+class QWidget;
 
 class CControllerApp : public QObject, public gui::CCmdTarget {
     Q_OBJECT
@@ -41,8 +42,9 @@ public:
     int Run();
 
     // Writes the settings file and sets the changed flag; a failure is shown to the user,
-    // names the file and the reason, and leaves the flag as it was. Whether it saved.
-    // Saves the pages and dialogs make themselves end the same way.
+    // names the file and the reason, and leaves the flag as it was. A file changed since it
+    // was read is written only when the user says so; they may have it read again instead.
+    // Whether it saved. Saves the pages and dialogs make themselves end the same way.
     bool SaveSettings();
     void PlayClickSound() { click_.Play(); }
     // The running program's folder, with a trailing '/'.
@@ -68,6 +70,9 @@ signals:
     void settingsChangedFlagChanged();
 
 private:
+    // The settings file could not be read as settings: says so, and that a save keeps it.
+    void TellLoadFailed(QWidget* parent) const;
+
     CControllerSettings settings_;
     CServerControlClient client_;
     CClickSound click_;

@@ -42,7 +42,7 @@ CMainViewBase* CSecndFrame::MakeView(int id)
 {
     switch (id) {
     case kServerInfoSection:
-        return new CServerInfoView(tools_, client_);
+        return new CServerInfoView(tools_, settings_, client_);
     case kDirectorySection:
         return new CDirectoryView(tools_, settings_);
     case kSettingsSection:

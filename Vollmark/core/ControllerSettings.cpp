@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -25,11 +26,14 @@ void CControllerSettings::Load(const std::string& serverRoot)
     loadFailed_ = false;
     loadError_.clear();
     keepOldFile_ = false;
+    filePresent_ = false;
+    fileBytes_.clear();
     tree_.ClearNode("");
     if (!filePath_.empty()) {
         ConfigFileState state = ConfigFileState::Missing;
         std::string reason;
-        tree_.LoadXml(filePath_, &state, &reason);
+        tree_.LoadXml(filePath_, &state, &reason, &fileBytes_);
+        filePresent_ = state != ConfigFileState::Missing;
         if (state == ConfigFileState::Unreadable || state == ConfigFileState::Unrecognised) {
             loadFailed_ = keepOldFile_ = true;
             loadError_ = reason.empty() ? filePath_ : reason;
@@ -38,28 +42,55 @@ void CControllerSettings::Load(const std::string& serverRoot)
     setting_ = CConfigAccessor(&tree_, kSettingNode);
 }
 
-int CControllerSettings::Save(std::string* error)
+bool CControllerSettings::FileChanged() const
+{
+    std::string bytes, reason;
+    const bool present = platform::ReadWholeFile(filePath_, bytes, reason) != platform::FileReadResult::Missing;
+    return present != filePresent_ || bytes != fileBytes_;
+}
+
+CControllerSettings::SaveResult CControllerSettings::Told(SaveResult result, const std::string& error)
+{
+    if (saveObserver_)
+        saveObserver_(result, error);
+    return result;
+}
+
+CControllerSettings::SaveResult CControllerSettings::Save(std::string* error)
 {
     std::string reason;
     if (filePath_.empty()) {
         reason = kNoRootText;
-    } else if (keepOldFile_) {
+    } else if (FileChanged()) {
+        switch (changedFileQuestion_ ? changedFileQuestion_(filePath_) : ChangedFileAnswer::Leave) {
+        case ChangedFileAnswer::Reload:
+            Load(serverRoot_);
+            return Told(kReloaded);
+        case ChangedFileAnswer::Leave:
+            return Told(kNotSaved);
+        case ChangedFileAnswer::Overwrite:
+            break;
+        }
+    }
+    if (reason.empty() && keepOldFile_) {
         const std::string native = platform::NativePath(filePath_);
         const std::string backup = native + kBackupSuffix;
         if (std::rename(native.c_str(), backup.c_str()) != 0 && errno != ENOENT)
             reason = filePath_ + kBackupSuffix + ": " + std::strerror(errno);
     }
-    if (reason.empty() && tree_.SaveXml(filePath_, "", &reason) != 0 && reason.empty())
+    std::string written;
+    if (reason.empty() && tree_.SaveXml(filePath_, "", &reason, &written) != 0 && reason.empty())
         reason = filePath_;
-    if (reason.empty()) {
-        keepOldFile_ = false;
-        changed_ = 1;
-    } else if (error) {
-        *error = reason;
+    if (!reason.empty()) {
+        if (error)
+            *error = reason;
+        return Told(kFailed, reason);
     }
-    if (saveObserver_)
-        saveObserver_(reason);
-    return reason.empty() ? 0 : -1;
+    keepOldFile_ = false;
+    filePresent_ = true;
+    fileBytes_ = std::move(written);
+    changed_ = 1;
+    return Told(kSaved);
 }
 
 void CControllerSettings::Snapshot()

@@ -5,7 +5,10 @@
 // sets the changed flag that asks the user for a restart.
 //
 // A file that exists but cannot be read is never overwritten silently: the first save
-// keeps it as Tarnwick.xml.bak.
+// keeps it as Tarnwick.xml.bak. Nor is a file that someone else (a second controller, an
+// editor) changed after the controller last read or wrote it: every save first compares
+// the file's bytes with those and, when they differ, asks whether to read the file again,
+// to overwrite it or to leave it.
 
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"
@@ -33,16 +36,35 @@ public:
     bool LoadFailed() const { return loadFailed_; }
     const std::string& GetLoadError() const { return loadError_; }
 
-    // Writes the whole tree to the file and sets the changed flag: 0. On failure nothing
-    // changes (flag included) and `error` (may be null) gets a text naming the file and
-    // the reason: -1. Either way the save observer is told before Save returns.
-    int Save(std::string* error);
+    enum SaveResult : int {
+        kSaved = 0,     // the file holds the tree; the changed flag is set
+        kFailed = -1,   // nothing was written; `error` says why
+        kReloaded = 1,  // the file had changed: the tree was read from it again, dropping
+                        // every change not saved (a file that cannot be read as settings
+                        // leaves it empty, as Load does)
+        kNotSaved = 2,  // the file had changed and was left as it is; the tree keeps its
+                        // changes, and the next Save asks again
+    };
+    // What the user chose for a file that changed since the controller last read or wrote it.
+    enum class ChangedFileAnswer { Reload, Overwrite, Leave };
 
-    // Told at the end of every Save: `error` is "" when the file was written, else the
-    // text Save gives. Pages and dialogs only save; the application, which installs the
-    // observer, tells the user of a failure and redraws the restart notice. One observer;
+    // Writes the whole tree to the file and sets the changed flag. When the file's bytes
+    // are no longer those last read or written (it appeared, vanished or changed, whatever
+    // its time says), the changed-file question decides first; without one the file is
+    // left. On failure nothing changes (flag included) and `error` (may be null) gets a
+    // text naming the file and the reason. The save observer is told before Save returns.
+    SaveResult Save(std::string* error);
+
+    // Asked with the file's path (CP932) when a save finds the file changed. One question;
     // an empty one removes it.
-    using SaveObserver = std::function<void(const std::string& error)>;
+    using ChangedFileQuestion = std::function<ChangedFileAnswer(const std::string& file)>;
+    void SetChangedFileQuestion(ChangedFileQuestion question) { changedFileQuestion_ = std::move(question); }
+
+    // Told at the end of every Save with its result and, for kFailed, the text Save gives
+    // ("" otherwise). Pages and dialogs only save; the application, which installs the
+    // observer, tells the user of a failure or of a file read again that holds no settings,
+    // and redraws the window. One observer; an empty one removes it.
+    using SaveObserver = std::function<void(SaveResult result, const std::string& error)>;
     void SetSaveObserver(SaveObserver observer) { saveObserver_ = std::move(observer); }
 
     // The "Setting" node to the backup tree and back; a property sheet brackets itself
@@ -64,6 +86,10 @@ public:
     void ClearChanged() { changed_ = 0; }
 
 private:
+    // Whether the file is no longer as it was last read or written.
+    bool FileChanged() const;
+    SaveResult Told(SaveResult result, const std::string& error = "");
+
     CConfigClass tree_;
     CConfigAccessor setting_;
     CConfigClass backup_;
@@ -72,6 +98,11 @@ private:
     bool loadFailed_ = false;
     std::string loadError_;
     bool keepOldFile_ = false;  // the unreadable file still waits to be kept as .bak
+    // The file as last read or written: whether it was there, and its bytes ("" also when
+    // it could not be read).
+    bool filePresent_ = false;
+    std::string fileBytes_;
     int changed_ = 0;
+    ChangedFileQuestion changedFileQuestion_;
     SaveObserver saveObserver_;
 };

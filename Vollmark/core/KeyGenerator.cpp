@@ -15,9 +15,11 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <set>
 
@@ -28,8 +30,10 @@ constexpr unsigned kKeyBits = 2048;
 // RFC 5280 4.1.2.2: a positive serial of at most 20 octets. With the top of 159 bits set the
 // number always takes 20 octets and keeps the sign bit clear, leaving 158 random bits.
 constexpr int kSerialBits = 159;
-// Only the owner may read the key; the request and certificate are for anyone.
+// Only the owner may read the key, or a kept copy of any file (it may be a key); the
+// request and certificate are for anyone.
 constexpr unsigned kKeyFileMode = 0600;
+constexpr unsigned kCopyFileMode = 0600;
 constexpr unsigned kPublicFileMode = 0666;
 // ERR_error_string_n's longest text fits in this.
 constexpr size_t kErrorTextSize = 256;
@@ -58,6 +62,12 @@ std::string OpenSslReason()
     char text[kErrorTextSize];
     ERR_error_string_n(code, text, sizeof text);
     return text;
+}
+
+// A folder itself, not a link to one: a rename cannot put a file in its place.
+bool IsFolder(const platform::FileStatus& status)
+{
+    return !status.isLink && status.kind == platform::PathKind::Directory;
 }
 
 bool IsAscii(const std::string& text)
@@ -298,17 +308,36 @@ int CKeyGenerator::Write(const std::string& path, unsigned mode, const Encoder& 
     return Stage(path, pem, mode);
 }
 
-int CKeyGenerator::Stage(const std::string& path, const std::string& pem, unsigned mode)
+int CKeyGenerator::Stage(const std::string& path, const std::string& pem, unsigned mode, const std::string& owner)
 {
     // A folder that cannot be made shows as the failure to create the file in it.
     CreateDirectoryPath(GetParentDirectory(path));
     const std::string temp = path + ".tmp" + platform::UniqueTempSuffix();
     platform::CFile file;
     if (!file.Open(platform::NativePath(temp), platform::CFile::Mode::CreateNew, static_cast<int>(mode)))
-        return FailFile("cannot create", path, errno);
-    staged_.push_back({path, temp});
+        return FailFile("cannot create", path, errno, owner);
+    staged_.push_back({path, temp, owner.empty() ? path : owner});
     if (!file.Write(pem.data(), static_cast<std::int64_t>(pem.size())) || !file.Sync() || !file.Close())
-        return FailFile("cannot write", path, errno);
+        return FailFile("cannot write", path, errno, owner);
+    return 0;
+}
+
+int CKeyGenerator::StageCopiesOfReplaced()
+{
+    const size_t count = staged_.size();
+    for (size_t i = 0; i < count; ++i) {
+        const std::string target = staged_[i].target;
+        std::string old, reason;
+        const platform::FileReadResult read = platform::ReadWholeFile(target, old, reason);
+        if (read == platform::FileReadResult::Missing)
+            continue;
+        if (read == platform::FileReadResult::Failed)
+            return Fail("cannot keep a copy: " + reason, target);
+        if (Stage(target + kBackupSuffix, old, kCopyFileMode, target) != 0)
+            return -1;
+    }
+    // The copies are in place before anything is replaced.
+    std::rotate(staged_.begin(), staged_.begin() + static_cast<std::ptrdiff_t>(count), staged_.end());
     return 0;
 }
 
@@ -317,15 +346,16 @@ int CKeyGenerator::Commit()
     // A folder in a target's place would refuse its rename after the others were done.
     for (const StagedFile& file : staged_) {
         platform::FileStatus status;
-        if (platform::GetFileStatus(file.target, status) && !status.isLink &&
-            status.kind == platform::PathKind::Directory)
+        if (platform::GetFileStatus(file.target, status) && IsFolder(status))
             return FailFile("cannot replace", file.target, EISDIR);
     }
+    if (StageCopiesOfReplaced() != 0)
+        return -1;
     std::set<std::string> folders;
     while (!staged_.empty()) {
         const StagedFile& file = staged_.front();
         if (!platform::MoveFile(file.temp, file.target, true))
-            return FailFile("cannot replace", file.target, errno);
+            return FailFile("cannot replace", file.target, errno, file.owner);
         folders.insert(GetParentDirectory(file.target));
         staged_.erase(staged_.begin());
     }
@@ -357,9 +387,21 @@ int CKeyGenerator::Fail(const std::string& reason, const std::string& file)
 
 int CKeyGenerator::FailOpenSsl(const char* step) { return Fail(std::string(step) + ": " + OpenSslReason()); }
 
-int CKeyGenerator::FailFile(const char* step, const std::string& path, int err)
+int CKeyGenerator::FailFile(const char* step, const std::string& path, int err, const std::string& owner)
 {
-    return Fail(std::string(step) + " " + path + ": " + std::strerror(err), path);
+    return Fail(std::string(step) + " " + path + ": " + std::strerror(err), owner.empty() ? path : owner);
+}
+
+std::vector<std::string> ExistingFiles(const std::vector<std::string>& paths)
+{
+    std::vector<std::string> existing;
+    for (const std::string& path : paths) {
+        platform::FileStatus status;
+        if (platform::GetFileStatus(path, status) && !IsFolder(status) &&
+            std::find(existing.begin(), existing.end(), path) == existing.end())
+            existing.push_back(path);
+    }
+    return existing;
 }
 
 void CKeyGenerator::Discard()

@@ -6,6 +6,7 @@
 
 #include "ConfigAccessor.h"
 
+#include <cstdint>
 #include <string>
 
 struct LogSettings {
@@ -23,3 +24,16 @@ LogSettings ReadLogSettings(const CConfigAccessor& setting);
 
 // Stores all three as they are, as one step of the tree.
 void StoreLogSettings(const CConfigAccessor& setting, const LogSettings& log);
+
+// The machine's offset from UTC, in seconds east, at `time` (seconds since 1970 UTC), as
+// its time zone gives it then: the zone is read again on every call, so a change of zone
+// or of daylight saving time shows at once.
+long LocalUtcOffset(int64_t time);
+
+// An offset in seconds east as a log line's zone: "+0900", "-0330", "+0000". Seconds
+// beyond whole minutes are dropped.
+std::string FormatUtcOffset(long secondsEast);
+
+// The request-log format of the common web server log ("apache互換"), its time stamp
+// ending in `zone` (FormatUtcOffset's form). The placeholders are the request log's.
+std::string ApacheLogFormat(const std::string& zone);

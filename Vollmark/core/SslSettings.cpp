@@ -1,6 +1,10 @@
 #include "core/SslSettings.h"
 
+#include "core/ControllerSettings.h"
+
 #include "SettingsSchema.h"
+
+#include <utility>
 
 SslSettings ReadSslSettings(const CConfigAccessor& setting)
 {
@@ -22,4 +26,14 @@ void StoreSslSettings(const CConfigAccessor& setting, const SslSettings& values)
     setting.SetString(schema::kSslPrivateKey.path, values.privateKey);
     setting.SetString(schema::kSslPassword.path, values.password);
     setting.SetString(schema::kSslCertificate.path, values.certificate);
+}
+
+void TakeGeneratedKey(SslSettings& ssl, const GeneratedKey& made, const CControllerSettings& settings)
+{
+    ssl.password = made.passPhrase;
+    for (auto [field, file] :
+         {std::pair{&ssl.privateKey, &made.privateKey}, std::pair{&ssl.certificate, &made.certificate}}) {
+        if (settings.ExpandServerPath(*field) != *file)
+            *field = *file;
+    }
 }

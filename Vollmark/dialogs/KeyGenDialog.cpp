@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <vector>
+
 namespace {
 
 // The pixel height the dialog was laid out for.
@@ -170,10 +172,26 @@ void CKeyGenDialog::accept()
         gui::MessageBox(this, kCountryText, gui::kMbOk | gui::kMbIconExclamation, kMessageCaption);
         return;
     }
+    std::vector<std::string> targets = {fields_.keyFile, fields_.certificateFile};
+    if (fields_.makeRequest)
+        targets.push_back(fields_.requestFile);
+    const std::vector<std::string> existing = ExistingFiles(targets);
+    if (!existing.empty()) {
+        std::string text = kReplaceText;
+        for (const std::string& file : existing)
+            text += "\r\n" + file;
+        if (gui::MessageBox(this, text, gui::kMbYesNo | gui::kMbIconQuestion, kMessageCaption) != gui::kIdYes)
+            return;
+    }
     if (!Generate())
         return;
     gui::MessageBox(this, kDoneText, gui::kMbOk | gui::kMbIconInformation, kMessageCaption);
     QDialog::accept();
+}
+
+GeneratedKey CKeyGenDialog::GetGeneratedKey() const
+{
+    return {fields_.keyFile, fields_.certificateFile, fields_.passPhrase};
 }
 
 bool CKeyGenDialog::Generate()

@@ -1,10 +1,14 @@
 #pragma once
 // "公開鍵とサイト証明書の作成": makes the HTTPS listener's key and self-signed certificate,
 // and optionally a signing request for a certification authority, with CKeyGenerator. It
-// writes files only and changes no settings. Modal, opened from the SSL settings page; it
-// ends with OK only once every file is in place.
+// writes files only and changes no settings; what it made is there for the SSL page to
+// take. Modal, opened from the SSL settings page; it ends with OK only once every file is
+// in place. Files already there are replaced only when the user agrees, and kept as
+// NAME.bak.
 //
 // Controls carry object names (given beside each member) for tests to find them.
+
+#include "core/SslSettings.h"
 
 #include <QDialog>
 
@@ -29,14 +33,21 @@ public:
     static constexpr const char* kRequestFailedText = "認証要求ファイルの生成に失敗しました。";
     static constexpr const char* kCertificateFailedText = "サイト証明書の生成に失敗しました。";
     static constexpr const char* kDoneText = "秘密鍵とサイト証明書の生成に成功しました。";
+    // Followed by the files, one a line.
+    static constexpr const char* kReplaceText =
+        "次のファイルはすでにあります。置き換えますか？\r\n元のファイルは、名前に .bak を付けて残します。";
 
     // The file fields start in the SSLKey folder of the root `settings` was loaded from, the
     // country at "JP", the validity at 0 to 3650 days.
     explicit CKeyGenDialog(const CControllerSettings& settings, QWidget* parent = nullptr);
 
-    // "作成": checks the fields, writes the files and closes with OK; on any failure the
-    // user is told which file failed and why, and the dialog stays open with its fields.
+    // "作成": checks the fields, asks before replacing files that are there, writes the
+    // files and closes with OK; on any failure the user is told which file failed and why,
+    // and the dialog stays open with its fields, as it does when the user declines.
     void accept() override;
+
+    // After it closed with OK: the files it made and the pass phrase the key opens with.
+    GeneratedKey GetGeneratedKey() const;
 
 private:
     void DoDataExchange(gui::CDataExchange& dx);

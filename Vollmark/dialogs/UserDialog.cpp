@@ -2,7 +2,6 @@
 
 #include "controls/ReportListCtrl.h"
 #include "core/ControllerSettings.h"
-#include "core/PathEntryRules.h"
 #include "core/UserTable.h"
 #include "dialogs/FileDialogs.h"
 #include "gui/DataExchange.h"
@@ -23,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -38,7 +38,14 @@ constexpr int kEditColumn = 1;
 constexpr int kButtonColumn = 2;
 
 const char kNoNameText[] = "ユーザー名を入力してください。";
-const char kSeparatorInNameText[] = "ユーザー名に「::」は使用できません。";
+// RFC 7617 2: such a user could never log in.
+const char kColonInNameText[] = "ユーザー名に「:」は使用できません。";
+const char kRegisteredUserText[] = "はすでに登録されています。置き換えますか？";
+const char kRegisteredUsersText[] =
+    "次のユーザーはすでに登録されています。置き換えますか？\r\n「いいえ」を選ぶと、これらのユーザーは読み込みません。";
+const char kUnencodableLinesText[] = "Shift-JISで表せない文字を含むため、次の行は読み込みませんでした。";
+const char kColonLinesText[] = "ユーザー名に「:」を含むため、次の行は読み込みませんでした。";
+const char kLinesLabel[] = "行: ";
 const char kOpenFileTitle[] = "Open File";
 const char kUsersHint[] = "無効なユーザーは、登録を残したままログインできなくなります。";
 const char kImportHint[] =
@@ -150,6 +157,11 @@ void CUserDialog::OnOK()
     accept();
 }
 
+bool CUserDialog::IsRegistered(const std::string& name) const
+{
+    return enabled_->FindByKey(name) >= 0 || disabled_->FindByKey(name) >= 0;
+}
+
 void CUserDialog::PlaceRow(const CReportRow& row)
 {
     CReportListCtrl* target = disabled_->FindByKey(row.key) >= 0 ? disabled_ : enabled_;
@@ -164,9 +176,10 @@ void CUserDialog::OnAdd()
     const std::string name = Text(name_);
     if (name.empty())
         gui::MessageBox(this, kNoNameText, gui::kMbOk);
-    else if (HoldsSettingsSeparator(name))
-        gui::MessageBox(this, kSeparatorInNameText, gui::kMbOk | gui::kMbIconStop);
-    else
+    else if (UserNameHoldsColon(name))
+        gui::MessageBox(this, kColonInNameText, gui::kMbOk | gui::kMbIconStop);
+    else if (!IsRegistered(name) || gui::MessageBox(this, "ユーザー「" + name + "」" + kRegisteredUserText,
+                                                    gui::kMbYesNo | gui::kMbIconQuestion) == gui::kIdYes)
         PlaceRow(UserRow(name, Text(password_), Text(comment_)));
 }
 
@@ -181,8 +194,20 @@ void CUserDialog::OnImport()
     CUserImportDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    for (const ImportedUser& user : dialog.GetUsers())
-        PlaceRow(UserRow(user.name, user.password, user.comment));
+    const std::vector<ImportedUser> users = dialog.GetUsers();
+    std::vector<std::string> registered;
+    for (const ImportedUser& user : users) {
+        if (IsRegistered(user.name))
+            registered.push_back(user.name);
+    }
+    // One question for the whole file, not one a line.
+    const bool replace = registered.empty() ||
+                         gui::MessageBox(this, std::string(kRegisteredUsersText) + "\r\n" + ListForMessage(registered),
+                                         gui::kMbYesNo | gui::kMbIconQuestion) == gui::kIdYes;
+    for (const ImportedUser& user : users) {
+        if (replace || !IsRegistered(user.name))
+            PlaceRow(UserRow(user.name, user.password, user.comment));
+    }
 }
 
 // --- CUserImportDialog --------------------------------------------------------------------
@@ -221,16 +246,22 @@ void CUserImportDialog::OnOpen()
 void CUserImportDialog::ImportFile(const std::string& path)
 {
     list_->Clear();
-    bool refused = false;
-    for (const ImportedUser& user : ReadUserFile(path)) {
-        if (HoldsSettingsSeparator(user.name))
-            refused = true;
-        else
-            list_->SetRow(ImportRow(user), true);
-    }
+    const UserFile file = ReadUserFile(path);
+    for (const ImportedUser& user : file.users)
+        list_->SetRow(ImportRow(user), true);
     list_->Rebuild(true);
-    if (refused)
-        gui::MessageBox(this, kSeparatorInNameText, gui::kMbOk | gui::kMbIconStop);
+    // Every line left out is told in one message.
+    std::string refused;
+    const std::pair<const char*, const std::vector<int>&> reasons[] = {{kUnencodableLinesText, file.unencodableLines},
+                                                                       {kColonLinesText, file.colonLines}};
+    for (const auto& [text, lines] : reasons) {
+        if (lines.empty())
+            continue;
+        refused +=
+            (refused.empty() ? "" : "\r\n\r\n") + std::string(text) + "\r\n" + kLinesLabel + ListForMessage(lines);
+    }
+    if (!refused.empty())
+        gui::MessageBox(this, refused, gui::kMbOk | gui::kMbIconExclamation);
 }
 
 std::vector<ImportedUser> CUserImportDialog::GetUsers() const

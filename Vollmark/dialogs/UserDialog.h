@@ -32,9 +32,13 @@ public:
     void OnOK();
 
 private:
+    // Refuses an empty name and one holding ':'; asks before replacing a listed user.
     void OnAdd();
     void OnDelete();
+    // Asks once before replacing users already listed; the answer holds for the whole file.
     void OnImport();
+    // Whether either list holds a user of that name.
+    bool IsRegistered(const std::string& name) const;
     // A row of an existing disabled user replaces it there; any other goes to the enabled
     // list, replacing an equal name. The list that takes it is shown sorted.
     void PlaceRow(const CReportRow& row);
@@ -55,8 +59,9 @@ public:
     explicit CUserImportDialog(QWidget* parent = nullptr);
 
     // Shows the accounts of the file at `path` (CP932) instead of the rows shown before,
-    // sorted, an equal name replaced. Names holding "::" are left out and the user told
-    // once; an unreadable file leaves the list empty without a word.
+    // sorted, an equal name replaced. Lines that Shift-JIS cannot hold and names holding
+    // ':' are left out, and the user is told their line numbers in one message; an
+    // unreadable file leaves the list empty without a word.
     void ImportFile(const std::string& path);
     // The rows shown, in list order.
     std::vector<ImportedUser> GetUsers() const;

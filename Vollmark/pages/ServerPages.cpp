@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <ctime>
 #include <string>
 #include <utility>
 
@@ -263,7 +264,10 @@ CServerPage3::CServerPage3(const CConfigAccessor& setting, QWidget* parent)
         AddFieldRow(*grid, row++, log.label, edit, reset);
         if (log.isFormat) {
             QPushButton* apache = NewButton("apache互換", "apacheFormat", this);
-            connect(apache, &QPushButton::clicked, edit, [edit] { SetText(edit, kApacheFormat); });
+            // The time stamps are the machine's local time: the zone they carry is its own.
+            connect(apache, &QPushButton::clicked, edit, [edit] {
+                SetText(edit, ApacheLogFormat(FormatUtcOffset(LocalUtcOffset(std::time(nullptr)))));
+            });
             AddButtonRow(*grid, row++, apache);
         }
     }
@@ -360,7 +364,16 @@ bool CServerPage4::OnKillActive()
 void CServerPage4::OnMakeKey()
 {
     CKeyGenDialog dialog(settings_, this);
-    dialog.exec();
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // Shown as the user's own edits: OK stores them with the rest of the sheet.
+    SslSettings shown;
+    shown.privateKey = Text(privateKey_);
+    shown.certificate = Text(certificate_);
+    TakeGeneratedKey(shown, dialog.GetGeneratedKey(), settings_);
+    SetText(privateKey_, shown.privateKey);
+    SetText(password_, shown.password);
+    SetText(certificate_, shown.certificate);
 }
 
 void CServerPage4::OnBrowse(QLineEdit* field, bool certificate)

@@ -89,11 +89,6 @@ public:
     // Always lets go: the texts are stored as they stand.
     bool OnKillActive() override;
 
-    // The request-log format the "apache互換" button puts in.
-    static constexpr const char* kApacheFormat =
-        "%Host% - %User% [%Day%/%MonthString%/%Year%:%Time% +0900] \"%Method% %Object% HTTP/%Version%\" "
-        "%ResponseCode% %SendSize% \"%Referer%\" \"%User-Agent%\"";
-
 private:
     CConfigAccessor setting_;
     // "logFilePath", "logFormat", "systemLogFilePath", in the order of their keys; each
@@ -114,6 +109,7 @@ public:
 
 private:
     void DoDataExchange(gui::CDataExchange& dx);
+    // After a generation the fields name the new key, its certificate and its pass phrase.
     void OnMakeKey();
     // Offers PEM files (CRT files first with `certificate`) from the field's file on; the
     // chosen one replaces the field, a cancel changes nothing.

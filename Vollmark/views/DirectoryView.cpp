@@ -2,6 +2,7 @@
 
 #include "controls/TabButton.h"
 #include "core/ControllerSettings.h"
+#include "core/PathEntryList.h"
 #include "gui/DrawTools.h"
 #include "gui/PropertySheet.h"
 #include "gui/Resources.h"
@@ -78,9 +79,7 @@ std::string CDirectoryListCtrl::FormatOptions(const CConfigAccessor& entry)
 
 std::string CDirectoryListCtrl::FormatServerLine(const CConfigAccessor& entry)
 {
-    const std::string host = schema::kVirtualHost.Read(entry, schema::kControllerDefault);
-    const std::string serverPath = schema::kServerPath.Read(entry, schema::kControllerDefault);
-    return host != "*" ? "Server : <" + host + "> " + serverPath : "Server : " + serverPath;
+    return "Server : " + PathEntryAddress(entry);
 }
 
 std::string CDirectoryListCtrl::FormatLocationLine(const CConfigAccessor& entry)
@@ -254,17 +253,19 @@ void CDirectoryView::OnButton(int id)
             EditPath(names[static_cast<size_t>(index)]);
         list_->Refresh();
         break;
-    case kIdDelete:
-        if (index < 0 ||
-            gui::MessageBox(this, kDeleteQuestion, gui::kMbOkCancel | gui::kMbIconQuestion, kDeleteCaption) != gui::kIdOk)
+    case kIdDelete: {
+        const PathDeletion deletion = PlanPathDeletion(path_);
+        if (deletion.names.empty())
             break;
-        for (const std::string& name : names) {
-            if (schema::kSelected.Read(path_.GetSubAccessor(name), schema::kControllerDefault) != 0)
-                path_.RemoveSection(name);
-        }
+        const unsigned icon = deletion.leavesNone ? gui::kMbIconExclamation : gui::kMbIconQuestion;
+        if (gui::MessageBox(this, deletion.question, gui::kMbOkCancel | icon, kDeleteCaption) != gui::kIdOk)
+            break;
+        for (const std::string& name : deletion.names)
+            path_.RemoveSection(name);
         list_->Refresh();
         settings_.Save(nullptr);
         break;
+    }
     default:
         break;
     }

@@ -58,7 +58,6 @@ class CDirectoryView : public CMainViewBase {
     Q_OBJECT
 public:
     enum ButtonId : int { kIdNew = 256, kIdEdit = 257, kIdDelete = 258 };
-    static constexpr const char* kDeleteQuestion = "削除してもよろしいですか？";
 
     // `tools` and `settings` must outlive the view.
     CDirectoryView(const CDrawTools& tools, CControllerSettings& settings, QWidget* parent = nullptr);

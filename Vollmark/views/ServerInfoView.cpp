@@ -1,5 +1,7 @@
 #include "views/ServerInfoView.h"
 
+#include "core/ControllerSettings.h"
+#include "core/PathEntryList.h"
 #include "core/ServerControlClient.h"
 #include "core/TransferTotals.h"
 #include "gui/DrawTools.h"
@@ -28,6 +30,11 @@ constexpr int kStatusTop = 10;
 // The blocks below the status, in the order DetailBlocks gives them; the wider gap
 // parts what the server is from what it has done.
 constexpr int kDetailTops[] = {50, 90, 130, 190, 230, 270, 310, 350};
+// The counts start after the wider gap: a push of up to its extra width only narrows it,
+// so a line more under the status leaves the counts where they are, whole in the default
+// window.
+constexpr int kFirstCount = 3;
+constexpr int kGapSlack = (kDetailTops[kFirstCount] - kDetailTops[kFirstCount - 1]) - (kDetailTops[1] - kDetailTops[0]);
 // A value sits one 12-pixel text line below its label and a little to the right.
 constexpr int kLineHeight = 16;
 constexpr int kValueIndent = 14;
@@ -85,8 +92,9 @@ QStringList WrapText(const QString& text, const QFont& font, int width)
 
 }  // namespace
 
-CServerInfoView::CServerInfoView(const CDrawTools& tools, CServerControlClient& client, QWidget* parent)
-    : CMainViewBase(tools, parent), client_(client)
+CServerInfoView::CServerInfoView(const CDrawTools& tools, const CControllerSettings& settings,
+                                 CServerControlClient& client, QWidget* parent)
+    : CMainViewBase(tools, parent), settings_(settings), client_(client)
 {
     connect(&timer_, &QTimer::timeout, this, &CServerInfoView::RepaintIfShown);
     timer_.start(kRepaintMs);
@@ -95,7 +103,9 @@ CServerInfoView::CServerInfoView(const CDrawTools& tools, CServerControlClient& 
 std::string CServerInfoView::GetCopyText()
 {
     std::string text;
-    AppendTextBlock(text, kStatusLabel, client_.GetServerErrorString());
+    const std::string warning = NoPathEntryWarning(settings_.GetSetting());
+    const std::string status = client_.GetServerErrorString();
+    AppendTextBlock(text, kStatusLabel, warning.empty() ? status : status + "\r\n　" + warning);
     for (const TextBlock& block : DetailBlocks(client_, false))
         AppendTextBlock(text, block.label, block.value);
     return text;
@@ -120,16 +130,23 @@ void CServerInfoView::DrawInfo(QPainter& painter)
     SetCopyEnabled(true);
     const bool running = client_.IsRunning() != 0;
     const std::string status = client_.GetServerErrorString();
-    const int statusLines =
+    int statusLines =
         DrawBlock(painter, kLeft, kStatusTop, kStatusLabel, running ? status : "起動エラー : " + status, !running);
+    // Running or not: a server started on these settings answers nothing either.
+    const std::string warning = NoPathEntryWarning(settings_.GetSetting());
+    if (!warning.empty())
+        statusLines += DrawLines(painter, kLeft + kValueIndent, kStatusTop + (1 + statusLines) * kLineHeight, warning,
+                                 Tools().redPen);
     // Asked again: the server may have stopped while the status was drawn.
     if (client_.IsRunning() == 0)
         return;
-    // A status wrapped onto more lines pushes the figures down.
+    // A status wrapped onto more lines, or a warning under it, pushes the figures down.
     const int shift = (statusLines - 1) * kLineHeight;
     const std::vector<TextBlock> blocks = DetailBlocks(client_, true);
-    for (size_t i = 0; i < blocks.size() && i < std::size(kDetailTops); ++i)
-        DrawBlock(painter, kLeft, kDetailTops[i] + shift, blocks[i].label, blocks[i].value, false);
+    for (size_t i = 0; i < blocks.size() && i < std::size(kDetailTops); ++i) {
+        const int push = i < kFirstCount ? shift : std::max(shift - kGapSlack, 0);
+        DrawBlock(painter, kLeft, kDetailTops[i] + push, blocks[i].label, blocks[i].value, false);
+    }
 }
 
 int CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::string& label, const std::string& value,
@@ -141,16 +158,20 @@ int CServerInfoView::DrawBlock(QPainter& painter, int x, int y, const std::strin
     painter.setPen(tools.bluePen);
     painter.drawText(x, y + QFontMetrics(tools.boldFont).ascent(), ToQString(label));
 
-    const int valueX = x + kValueIndent;
-    const int valueY = y + kLineHeight;
     // Wrapped at the right edge rather than cut there: a start error is read whole.
-    const QStringList lines = WrapText(ToQString(value), tools.normalFont, std::max(width() - valueX, 1));
-    ClearLine(painter, valueX, valueY, static_cast<int>(lines.size()));
+    return DrawLines(painter, x + kValueIndent, y + kLineHeight, value, error ? tools.redPen : tools.darkPen);
+}
+
+int CServerInfoView::DrawLines(QPainter& painter, int x, int y, const std::string& text, const QPen& pen)
+{
+    const CDrawTools& tools = Tools();
+    const QStringList lines = WrapText(ToQString(text), tools.normalFont, std::max(width() - x, 1));
+    ClearLine(painter, x, y, static_cast<int>(lines.size()));
     painter.setFont(tools.normalFont);
-    painter.setPen(error ? tools.redPen : tools.darkPen);
+    painter.setPen(pen);
     const int ascent = QFontMetrics(tools.normalFont).ascent();
     for (qsizetype i = 0; i < lines.size(); ++i)
-        painter.drawText(valueX, valueY + static_cast<int>(i) * kLineHeight + ascent, lines[i]);
+        painter.drawText(x, y + static_cast<int>(i) * kLineHeight + ascent, lines[i]);
     return static_cast<int>(lines.size());
 }
 

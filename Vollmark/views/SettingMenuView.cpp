@@ -35,6 +35,7 @@ constexpr int kDescriptionTop = 25;
 const char kTemplateCaption[] = "各種表示のカスタマイズ";
 const char kNoFolderText[] = "HTMLフォルダが見つかりません。";
 const char kOpenFailedText[] = "HTMLフォルダを開けませんでした。";
+const char kFolderLabel[] = "HTMLフォルダ : ";
 
 enum Item : int { kServer, kUsers, kCgi, kBandWidth, kTemplates, kFileIcons, kMimeTypes };
 
@@ -196,11 +197,14 @@ void CSettingMenuView::OpenCgiSheet()
 
 void CSettingMenuView::OpenTemplateFolder()
 {
-    if (gui::MessageBox(this, kTemplateQuestion, gui::kMbYesNo | gui::kMbIconQuestion, kTemplateCaption) != gui::kIdYes)
-        return;
     // The same leaf the server reads its templates from.
     const std::string folder =
         settings_.ExpandServerPath(schema::kHtmlFileDirectory.Read(settings_.GetSetting(), schema::kControllerDefault));
+    // Named in full: a desktop may have nothing that opens folders, or an opener that fails
+    // after it started, and the user must still find it.
+    if (gui::MessageBox(this, std::string(kTemplateQuestion) + "\n\n" + kFolderLabel + folder,
+                        gui::kMbYesNo | gui::kMbIconQuestion, kTemplateCaption) != gui::kIdYes)
+        return;
     const QString native = QString::fromUtf8(platform::NativePath(folder).c_str());
     // Only a folder: a settings value must never be able to start a program.
     if (!QFileInfo(native).isDir()) {

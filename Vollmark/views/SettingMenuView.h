@@ -68,7 +68,8 @@ public:
     void OpenItem(int index);
     void OpenServerSheet();
     void OpenCgiSheet();
-    // Item 4: asks, then shows the page templates' folder in the desktop's file manager.
+    // Item 4: asks, naming the page templates' folder by its full path, then shows it in the
+    // desktop's file manager.
     void OpenTemplateFolder();
     using CMainViewBase::Tools;
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace {
@@ -232,23 +233,36 @@ TEST_F(FileListTest, LinkToAFileCountsTheTargetsSize)
     EXPECT_EQ(list.GetTotalSize(), 14.0);
 }
 
-TEST_F(FileListTest, JapaneseNamesAreFoundAsCp932Paths)
+// A tree is removed or copied whole: every name is listed as the file system stores it,
+// also one that has no CP932 spelling and that searches leave out.
+TEST_F(FileListTest, NamesAreListedAsStoredAlsoThoseWithoutACp932Spelling)
 {
     MakeDir("資料");
     MakeDir("資料/表示");           // 表 ends in the byte 0x5C
     Write("報告書.txt", 6);
     Write("資料/ソフト.dat", 5);    // so does ソ
     Write("資料/表示/能力.csv", 4);  // and 能
+    const std::string waveDash = u8"\u301c";  // its UTF-8 ends in a byte that CP932 leads with
+    ASSERT_TRUE(std::filesystem::create_directory(root_ + waveDash));
+    std::ofstream(root_ + waveDash + u8"/café.txt") << "12";
     ASSERT_TRUE(std::filesystem::exists(root_ + u8"資料/表示/能力.csv"));
 
     CFileList files, folders;
     files.ScanFiles(root_ + "*.*", true);
     folders.AddDirectories(root_ + "*.*");
-    EXPECT_EQ(Sorted(Entries(files)), Sorted(Paths({"報告書.txt", "資料/ソフト.dat", "資料/表示/能力.csv"})));
-    EXPECT_EQ(files.GetTotalSize(), 15.0);
-    EXPECT_EQ(Entries(folders), Paths({"資料/表示", "資料"}));
-    for (int i = 0; i < files.GetCount(); ++i)
-        EXPECT_EQ(GetPathType(files.GetAt(i)), 1) << i;
+    const std::vector<std::string> expected = {root_ + u8"報告書.txt", root_ + u8"資料/ソフト.dat",
+                                               root_ + u8"資料/表示/能力.csv", root_ + waveDash + u8"/café.txt"};
+    EXPECT_EQ(Sorted(Entries(files)), Sorted(expected));
+    EXPECT_EQ(files.GetTotalSize(), 17.0);
+    EXPECT_EQ(Sorted(Entries(folders)), Sorted({root_ + u8"資料/表示", root_ + u8"資料", root_ + waveDash}));
+    const std::vector<std::string> listed = Entries(folders);
+    EXPECT_LT(std::find(listed.begin(), listed.end(), root_ + u8"資料/表示") - listed.begin(),
+              std::find(listed.begin(), listed.end(), root_ + u8"資料") - listed.begin());
+    for (int i = 0; i < files.GetCount(); ++i) {
+        platform::FileStatus status;
+        EXPECT_TRUE(platform::GetNativeStatus(files.GetAt(i), status)) << i;
+        EXPECT_EQ(status.kind, platform::PathKind::File) << i;
+    }
 }
 
 TEST_F(FileListTest, GetAtOutsideTheListIsEmpty)

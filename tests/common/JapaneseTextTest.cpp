@@ -159,8 +159,13 @@ TEST(JapaneseTextTables, InverseTableHasTheDocumentedPagesAndAdditions)
     } cases[] = {
         {0x0041, 0x41},   {0x005C, 0x5C},   {0x007E, 0x7E},   {0x0027, 0x27},   {0x0022, 0x22},
         {0x002D, 0x2D},   {0x0080, 0x80},   {0x00B5, 0x83CA}, {0x2211, 0x83B0}, {0xF8F0, 0xA0},
-        {0xF8F1, 0xFD},   {0xF8F2, 0xFE},   {0xF8F3, 0xFF},   {0x301C, 0},      {0x2016, 0},
+        {0xF8F1, 0xFD},   {0xF8F2, 0xFE},   {0xF8F3, 0xFF},
         {0xFF5E, 0x8160}, {0xFF3C, 0x815F}, {0x2225, 0x8161}, {0x3042, 0x82A0}, {0xE000, 0},
+        // Both spellings of the codes JIS X 0208 reads otherwise than the code page; the
+        // backslash stays ASCII.
+        {0x2015, 0x815C}, {0x2014, 0x815C}, {0x301C, 0x8160}, {0x2016, 0x8161}, {0xFF0D, 0x817C},
+        {0x2212, 0x817C}, {0xFFE0, 0x8191}, {0x00A2, 0x8191}, {0xFFE1, 0x8192}, {0x00A3, 0x8192},
+        {0xFFE2, 0x81CA}, {0x00AC, 0x81CA},
         // A UTF-8 URL names half-width katakana and the middle dot by their own code points.
         {0xFF61, 0xA1},   {0xFF71, 0xB1},   {0xFF9F, 0xDF},   {0x30FB, 0x8145}, {0xFF60, 0},
         {0xFFA0, 0},
@@ -398,7 +403,7 @@ TEST(JapaneseTextConvert, ConvertToShiftJis)
         {"UTF-8 half-width katakana", u8"ｱｲ.txt", "\xB1\xB2.txt"},
         {"UTF-8 middle dot", u8"あ・い", "\x82\xA0\x81\x45\x82\xA2"},
         {"UTF-8 four-byte", u8"\U0001F600あい", "?\x82\xA0\x82\xA2"},
-        {"UTF-8 wave dash has no mapping", u8"\u301Cあい", "?\x82\xA0\x82\xA2"},
+        {"UTF-8 wave dash", u8"\u301Cあい", "\x81\x60\x82\xA0\x82\xA2"},
         {"UTF-8 fullwidth tilde", u8"\uFF5Eあい", "\x81\x60\x82\xA0\x82\xA2"},
         {"EUC-JP hiragana", "\xA4\xA2", "\x82\xA0"},
         {"EUC-JP word", "\xC0\xDF\xC4\xEA", "設定"},
@@ -440,7 +445,8 @@ TEST(JapaneseTextConvert, Utf8ToShiftJisReadsEveryTextAsUtf8)
         {"three-byte hiragana", "\xE3\x81\x82", "\x82\xA0"},
         {"two-byte Greek alpha, which the detection reads as EUC-JP", "\xCE\xB1", "\x83\xBF"},
         {"two-byte e acute, a JIS X 0213 code", "caf\xC3\xA9", "caf\x85\x7E"},
-        {"wave dash has no mapping", "\xE3\x80\x9C", "?"},
+        {"wave dash, the fullwidth tilde's code", "\xE3\x80\x9C", "\x81\x60"},
+        {"two-byte cent sign, the fullwidth one's code", "\xC2\xA2", "\x81\x91"},
         {"four-byte", "\xF0\x9F\x98\x80.txt", "?.txt"},
         {"ASCII", "plain.txt", "plain.txt"},
         {"empty", "", ""},

@@ -102,6 +102,37 @@ TEST(UrlCoding, NormalizeUrlPath)
         EXPECT_EQ(NormalizeUrlPath(c.input), c.expected) << c.what;
 }
 
+// Input methods type the JIS X 0208 spelling (U+301C WAVE DASH), Windows the code page's
+// (U+FF5E FULLWIDTH TILDE): both name the one Shift-JIS code. Two-byte UTF-8 such as the
+// cent sign reads as EUC-JP to the detection, or as undecided beside kanji.
+TEST(UrlCoding, EitherSpellingOfACodeDecodesToThatCode)
+{
+    const Case cases[] = {
+        {"wave dash", "/a%E3%80%9Cz", "/a\x81\x60z"},
+        {"fullwidth tilde", "/a%EF%BD%9Ez", "/a\x81\x60z"},
+        {"wave dash sent raw", "/a\xE3\x80\x9Cz", "/a\x81\x60z"},
+        {"em dash", "/%E2%80%94", "/\x81\x5C"},
+        {"horizontal bar", "/%E2%80%95", "/\x81\x5C"},
+        {"double vertical line", "/%E2%80%96", "/\x81\x61"},
+        {"parallel to", "/%E2%88%A5", "/\x81\x61"},
+        {"minus sign", "/p%E2%88%92q", "/p\x81\x7Cq"},
+        {"fullwidth hyphen-minus", "/p%EF%BC%8Dq", "/p\x81\x7Cq"},
+        {"cent sign alone, read as EUC-JP", "/%C2%A2", "/\x81\x91"},
+        {"fullwidth cent sign", "/%EF%BF%A0", "/\x81\x91"},
+        {"pound sign", "/%C2%A3.txt", "/\x81\x92.txt"},
+        {"not sign", "/%C2%AC", "/\x81\xCA"},
+        {"fullwidth not sign", "/%EF%BF%A2", "/\x81\xCA"},
+        {"cent sign beside kanji, undecided", "/%E8%A1%A8%C2%A2", "/表\x81\x91"},
+        {"EUC-JP of the wave dash", "/%A4%A2%A1%C1", "/\x82\xA0\x81\x60"},
+        {"Shift-JIS of the wave dash", "/%81%60", "/\x81\x60"},
+        {"UTF-8 Greek alpha, read as EUC-JP", "/%CE%B1", "/\x83\xBF"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NormalizeUrlPath(c.input), c.expected) << c.what;
+        EXPECT_TRUE(IsShiftJisUrlPath(c.input)) << c.what;
+    }
+}
+
 TEST(UrlCoding, NormalizeUrlPathNeverLeavesTheRoot)
 {
     const std::string utf8Name = "%E3%81%82%E3%81%82%E3%81%82%E3%81%82";
@@ -216,6 +247,60 @@ TEST(UrlCoding, IsShiftJisUrlPathRefusesWhatWouldBecomeASubstitute)
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsShiftJisUrlPath(c.path), c.faithful) << c.what;
+}
+
+TEST(UrlCoding, HoldsDotDotSegmentSeesEverySpellingOfTheParentFolder)
+{
+    const struct {
+        const char* what;
+        std::string path;
+        bool holds;
+    } cases[] = {
+        {"no segment", "/a/b/c", false},
+        {"empty", "", false},
+        {"last segment", "/a/b/..", true},
+        {"last segment with its slash", "/a/b/../", true},
+        {"middle segment", "/a/../b", true},
+        {"first segment", "/../a", true},
+        {"escaped, lower case", "/a/%2e%2e", true},
+        {"escaped, mixed case", "/a/%2E%2e/b", true},
+        {"half escaped", "/a/.%2E", true},
+        {"escaped slashes around it", "/a%2f..%2Fb", true},
+        {"backslashes around it", "/a\\..\\b", true},
+        {"escaped backslash before it", "/a%5c..", true},
+        {"blank after it, trimmed", "/a/.. ", true},
+        {"one dot", "/a/./b", false},
+        {"three dots", "/a/.../b", false},
+        {"dots inside a name", "/a/b..c/..d", false},
+        {"escaped twice", "/a/%252e%252e", false},
+        {"Shift-JIS whose trail byte is 0x5C before dots", "/\x95\x5C..", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HoldsDotDotSegment(c.path), c.holds) << c.what;
+}
+
+TEST(UrlCoding, DecodesToControlByteSeesTheNulTheDecodingDrops)
+{
+    const struct {
+        const char* what;
+        std::string path;
+        bool holds;
+    } cases[] = {
+        {"plain", "/a/b.txt", false},
+        {"escaped NUL", "/x%00z.txt", true},
+        {"escaped NUL at the end", "/x%00", true},
+        {"zero by its leading digit", "/x%0z.txt", true},
+        {"escaped 0x01", "/a%01b", true},
+        {"escaped 0x1F", "/a%1fb", true},
+        {"escaped blank", "/a%20b", false},
+        {"escaped 0x7F", "/a%7Fb", true},
+        {"one digit short at the end", "/a%0", false},
+        {"no digits", "/a%zz", false},
+        {"escaped percent before zeros", "/a%2500", false},
+        {"high byte", "/%82%a0", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodesToControlByte(c.path), c.holds) << c.what;
 }
 
 TEST(UrlCoding, EscapeUrl)

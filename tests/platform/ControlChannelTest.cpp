@@ -980,12 +980,13 @@ TEST_F(ControlChannelTest, UnsafeRuntimeFolderIsRefused)
     struct Case {
         const char* what;
         std::function<void(const std::string&)> make;
-        const char* reason;
+        const char* reason;  // "%s" stands for the folder
     };
+    const char kOpen[] = "open to other users; make it private with: chmod 700 %s";
     const Case cases[] = {
-        {"open to others", folderWithMode(0701), "open to other users"},
-        {"open to the group", folderWithMode(0710), "open to other users"},
-        {"readable by all", folderWithMode(0755), "open to other users"},
+        {"open to others", folderWithMode(0701), kOpen},
+        {"open to the group", folderWithMode(0710), kOpen},
+        {"readable by all", folderWithMode(0755), kOpen},
         {"a symbolic link to a private folder", [&](const std::string& p) { ::symlink(target.c_str(), p.c_str()); },
          "not a folder"},
         {"a file", [](const std::string& p) { testsupport::PutFile(p, "x"); }, "not a folder"},
@@ -1000,7 +1001,10 @@ TEST_F(ControlChannelTest, UnsafeRuntimeFolderIsRefused)
         ::setenv("TARNWICK_RUNTIME_DIR", folder.c_str(), 1);
         ControlHost host;
         EXPECT_EQ(-1, host.RegisterClassObjects(FakeFactory())) << c.what;
-        EXPECT_NE(std::string::npos, host.GetErrorText().find(c.reason)) << c.what << ": " << host.GetErrorText();
+        std::string reason = c.reason;
+        if (const std::string::size_type at = reason.find("%s"); at != std::string::npos)
+            reason.replace(at, 2, folder);
+        EXPECT_NE(std::string::npos, host.GetErrorText().find(reason)) << c.what << ": " << host.GetErrorText();
         EXPECT_NE(std::string::npos, host.GetErrorText().find(folder)) << c.what;
         EXPECT_FALSE(host.IsRegistered()) << c.what;
         EXPECT_FALSE(PathExists(folder + "/" + platform::kServerControlClsid)) << c.what;

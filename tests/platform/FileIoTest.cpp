@@ -88,6 +88,31 @@ TEST_F(FileIoTest, ConvertsCp932PathsToUtf8Names)
     EXPECT_EQ(contents, "abc");
 }
 
+// 0x8160 reads as U+FF5E in CP932 and as U+301C (WAVE DASH) in JIS X 0208, which Linux
+// and macOS input methods type; 0x817C likewise as U+FF0D and U+2212.
+TEST_F(FileIoTest, NativePathLeadsToANameOnDiskInEitherSpelling)
+{
+    const std::string wave = "\x81\x60";
+    const std::string minus = "\x81\x7C";
+    ASSERT_EQ(::mkdir((dir_ + u8"a\u301Cb").c_str(), 0755), 0);
+    PutFile(dir_ + u8"a\u301Cb/1\u22122.txt", "jis");
+    PutFile(dir_ + u8"both\u301C.txt", "jis");
+    PutFile(dir_ + u8"both\uFF5E.txt", "code page");
+
+    EXPECT_EQ(platform::NativePath(Path("a" + wave + "b/1" + minus + "2.txt")), dir_ + u8"a\u301Cb/1\u22122.txt");
+    EXPECT_EQ(platform::NativePath(Path("a" + wave + "b/")), dir_ + u8"a\u301Cb/");
+    std::string contents, error;
+    EXPECT_EQ(platform::ReadWholeFile(Path("a" + wave + "b/1" + minus + "2.txt"), contents, error),
+              FileReadResult::Read)
+        << error;
+    EXPECT_EQ(contents, "jis");
+    // The code page's spelling, where it is there too, and for whatever is new.
+    EXPECT_EQ(platform::NativePath(Path("both" + wave + ".txt")), dir_ + u8"both\uFF5E.txt");
+    EXPECT_EQ(platform::NativePath(Path("a" + wave + "b/new" + wave + ".txt")), dir_ + u8"a\u301Cb/new\uFF5E.txt");
+    EXPECT_EQ(platform::NativePath(Path("gone" + wave + "/x" + minus)), dir_ + u8"gone\uFF5E/x\uFF0D");
+    EXPECT_EQ(platform::NativePath("/tmp/plain/a.txt"), "/tmp/plain/a.txt");
+}
+
 TEST_F(FileIoTest, WritesANewFileAndLeavesNoTemporaryFile)
 {
     std::string error;

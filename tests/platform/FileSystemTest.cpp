@@ -324,6 +324,49 @@ TEST_F(FileSystemTest, NamesWithoutACp932SpellingAreLeftOut)
     EXPECT_EQ(Search("*.txt"), (std::vector<std::string>{"ok日.txt"}));
 }
 
+// For work on a whole tree: every name as stored, the pattern and the folder in the file
+// system's spelling, a UTF-8 byte that CP932 reads as a lead byte before a '/' included.
+TEST_F(FileSystemTest, StoredSpellingSearchGivesEveryNameAsStored)
+{
+    const std::string folder = u8"\u301c";  // E3 80 9C: 0x9C leads a CP932 character
+    ASSERT_TRUE(std::filesystem::create_directory(root_ + folder));
+    for (const std::string& name : {std::string(u8"snow\u2603.txt"), std::string("bad\xff.txt"),
+                                    std::string(u8"ok\u65e5.txt"), std::string(u8"\u301c.dat")})
+        std::ofstream(root_ + folder + "/" + name).put('x');
+    std::vector<std::string> names;
+    DirectorySearch search(root_ + folder + "/*.txt", platform::Spelling::Stored);
+    DirectoryEntry entry;
+    while (search.Next(entry)) {
+        names.push_back(entry.name);
+        EXPECT_EQ(entry.status.kind, PathKind::File) << entry.name;
+    }
+    EXPECT_EQ(Sorted(names), Sorted({u8"snow\u2603.txt", "bad\xff.txt", u8"ok\u65e5.txt"}));
+
+    FileStatus status;
+    EXPECT_TRUE(platform::GetNativeStatus(root_ + folder + u8"/snow\u2603.txt", status));
+    EXPECT_TRUE(platform::DeleteNativeFile(root_ + folder + u8"/snow\u2603.txt"));
+    EXPECT_FALSE(platform::GetNativeStatus(root_ + folder + u8"/snow\u2603.txt", status));
+}
+
+// A name typed in the JIS X 0208 spelling (U+301C WAVE DASH) is listed under its CP932
+// code (0x8160, which CP932 reads as U+FF5E), and once only when both spellings are there.
+TEST_F(FileSystemTest, NamesInTheJisSpellingAreListedByTheirCp932Code)
+{
+    std::ofstream(root_ + u8"wave\u301C.txt").put('x');
+    std::ofstream(root_ + u8"minus\u2212.txt") << "xy";
+    std::ofstream(root_ + u8"both\u301C.txt") << "jis";
+    std::ofstream(root_ + u8"both\uFF5E.txt") << "code page";
+    EXPECT_EQ(Sorted(Search("*.txt")), Sorted({"both\x81\x60.txt", "minus\x81\x7C.txt", "wave\x81\x60.txt"}));
+    DirectorySearch search(root_ + "minus*");
+    DirectoryEntry entry;
+    ASSERT_TRUE(search.Next(entry));
+    EXPECT_EQ(entry.status.size, 2u);
+    FileStatus status;
+    EXPECT_TRUE(platform::GetFileStatus(root_ + "wave\x81\x60.txt", status));
+    EXPECT_TRUE(platform::GetFileStatus(root_ + "both\x81\x60.txt", status));
+    EXPECT_EQ(status.size, 9u);
+}
+
 TEST_F(FileSystemTest, CreateDirectoryFailsWhenTheNameIsTaken)
 {
     EXPECT_TRUE(platform::CreateDirectory(root_ + "d"));

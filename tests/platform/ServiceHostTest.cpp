@@ -405,8 +405,10 @@ protected:
             handlerThread = std::this_thread::get_id();
             if (control != platform::kServiceControlStop)
                 return kOtherAnswer + control;
-            stop = true;
+            // Reported before the stop is let go, as the real service's lock orders them:
+            // otherwise the main may report STOPPED first.
             dispatcher.ReportStatus(platform::ServiceState::StopPending, 0);
+            stop = true;
             return platform::kNoError;
         });
         dispatcher.ReportStatus(platform::ServiceState::Running, 0);

@@ -128,6 +128,37 @@ TEST(TextCodecTest, IsWellFormedUtf8FollowsTheRfc3629Table)
         EXPECT_EQ(platform::IsWellFormedUtf8(c.bytes), c.wellFormed) << c.what;
 }
 
+// The seven codes that JIS X 0208 reads otherwise than CP932: either spelling converts to
+// the code, which reads back in CP932's spelling, as Cp932Spelling writes the JIS one.
+TEST(TextCodecTest, EitherSpellingOfACodeConvertsToItAndReadsBackInCp932s)
+{
+    const struct {
+        const char* what;
+        std::string cp932;
+        std::string codePage;  // CP932's spelling
+        std::string jis;
+    } cases[] = {
+        {"0x815C", "\x81\x5C", u8"\u2015", u8"\u2014"}, {"0x8160", "\x81\x60", u8"\uFF5E", u8"\u301C"},
+        {"0x8161", "\x81\x61", u8"\u2225", u8"\u2016"}, {"0x817C", "\x81\x7C", u8"\uFF0D", u8"\u2212"},
+        {"0x8191", "\x81\x91", u8"\uFFE0", u8"\u00A2"}, {"0x8192", "\x81\x92", u8"\uFFE1", u8"\u00A3"},
+        {"0x81CA", "\x81\xCA", u8"\uFFE2", u8"\u00AC"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Utf8ToCp932(c.jis), c.cp932);
+        EXPECT_EQ(Utf8ToCp932(c.codePage), c.cp932);
+        EXPECT_EQ(Cp932ToUtf8(c.cp932), c.codePage);
+        EXPECT_EQ(platform::Cp932Spelling("a" + c.jis + "b" + c.jis), "a" + c.codePage + "b" + c.codePage);
+        EXPECT_EQ(platform::Cp932Spelling(c.codePage), c.codePage);
+        EXPECT_TRUE(platform::HoldsCp932OnlySpelling(u8"日本" + c.codePage + ".txt"));
+        EXPECT_FALSE(platform::HoldsCp932OnlySpelling(u8"日本" + c.jis + ".txt"));
+    }
+    // The JIS spelling of 0x815F is the ASCII backslash, and the yen sign iconv writes as
+    // 0x5C is no JIS spelling of a double-byte code: both stay.
+    EXPECT_EQ(platform::Cp932Spelling(u8"\\\u00A5\uFF3C"), u8"\\\u00A5\uFF3C");
+    EXPECT_FALSE(platform::HoldsCp932OnlySpelling(u8"\uFF3C\u00A5 plain"));
+}
+
 TEST(TextCodecTest, UnmappableCp932BytesBecomeReplacementCharacters)
 {
     const PairCase cases[] = {

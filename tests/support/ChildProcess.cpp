@@ -75,13 +75,18 @@ std::vector<std::string> ChangedEnvironment(const EnvironmentChanges& changes)
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const EnvironmentChanges& changes)
+                           const EnvironmentChanges& changes, const std::string& input)
 {
+    const int inFd = input.empty() ? -1 : ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!input.empty() && inFd < 0)
+        throw std::runtime_error("cannot open " + input + ": " + std::strerror(errno));
     outFd_ = MakeOutputFile();
     try {
         errFd_ = MakeOutputFile();
     } catch (...) {
         ::close(outFd_);
+        if (inFd >= 0)
+            ::close(inFd);
         throw;
     }
 
@@ -90,9 +95,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     options.args.insert(options.args.end(), args.begin(), args.end());
     const std::vector<std::string> environment = ChangedEnvironment(changes);
     options.environment = &environment;
+    options.stdinFd = inFd;
     options.stdoutFd = outFd_;
     options.stderrFd = errFd_;
     const int failed = platform::SpawnProcess(options, &pid_);
+    if (inFd >= 0)
+        ::close(inFd);
     if (failed != 0) {
         ::close(outFd_);
         ::close(errFd_);

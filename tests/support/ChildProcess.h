@@ -25,12 +25,13 @@ using EnvironmentChanges = std::vector<std::string>;
 class ChildProcess {
 public:
     // Starts `program` (a path; no search) with `args` after argv[0]: stdin on /dev/null,
-    // stdout and stderr into unnamed temporary files (so a chatty child never blocks on a
-    // full pipe), an empty signal mask and default dispositions, as a shell would start
-    // it. Throws std::runtime_error, naming the program and the reason, when it cannot
+    // or read from the file `input` when one is named, stdout and stderr into unnamed
+    // temporary files (so a chatty child never blocks on a full pipe), an empty signal
+    // mask and default dispositions, as a shell would start it. Throws
+    // std::runtime_error, naming the program (or the input) and the reason, when it cannot
     // start.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                 const EnvironmentChanges& changes = {});
+                 const EnvironmentChanges& changes = {}, const std::string& input = "");
     // Kills and reaps a child that is still running.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;

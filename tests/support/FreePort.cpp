@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace testsupport {
 
@@ -107,6 +109,23 @@ pid_t ListeningProcess(const std::string& socketPath)
         pid = credentials.pid;
     ::close(fd);
     return pid;
+}
+
+int AcceptedConnections(const std::string& socketPath)
+{
+    // Columns: Num RefCount Protocol Flags Type St Inode Path; St 03 is connected.
+    std::ifstream table("/proc/net/unix");
+    std::string line;
+    std::getline(table, line);
+    int count = 0;
+    while (std::getline(table, line)) {
+        std::istringstream columns(line);
+        std::string num, refCount, protocol, flags, type, state, inode, path;
+        if (columns >> num >> refCount >> protocol >> flags >> type >> state >> inode >> path && state == "03" &&
+            path == socketPath)
+            ++count;
+    }
+    return count;
 }
 
 }  // namespace testsupport

@@ -55,4 +55,8 @@ private:
 // The process listening on a Unix stream socket (its credentials at listen), -1 when none.
 pid_t ListeningProcess(const std::string& socketPath);
 
+// The open connections that a listener on a Unix stream socket has accepted or holds in
+// its backlog (the system's table of Unix sockets names them by the listener's path).
+int AcceptedConnections(const std::string& socketPath);
+
 }  // namespace testsupport

@@ -859,45 +859,123 @@ TEST_F(ProgramTest, ClientFindsTheServiceInTheSystemRuntimeFolder)
 
 TEST_F(ProgramTest, MakeRootWritesSettingsThatTheServerServesFrom)
 {
-    struct Case {
+    const std::string fresh = base_.Path() + "fresh";
+    const ProgramResult made = RunProgram(kMakeRoot, {fresh}, {}, kProgramLimit);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_TRUE(Exists(fresh + "/Logs"));
+
+    // The tool's own port is fixed; the test gives the server a reserved one.
+    CConfigClass settings;
+    ConfigFileState state = ConfigFileState::Missing;
+    ASSERT_EQ(settings.LoadXml(fresh + "/Tarnwick.xml", &state), 0);
+    EXPECT_EQ(state, ConfigFileState::Read);
+    EXPECT_EQ(settings.GetValue("Setting::Basic::Port", ""), "8080");
+    const servertest::ReservedPort reserved;
+    const int port = reserved.Port();
+    settings.SetValue("Setting::Basic::Port", std::to_string(port));
+    ASSERT_EQ(settings.SaveXml(fresh + "/Tarnwick.xml", ""), 0);
+
+    NotifySocket notify(fresh + "/notify");
+    std::unique_ptr<ProgramRunner> service = StartService(notify, {"TARNWICK_ROOT=" + fresh});
+    const std::string page = GetFile(fresh + "/www/index.html");
+    EXPECT_NE(page.find("<h1>Tarnwick</h1>"), std::string::npos);
+    // The folder names its index document, which the client then asks for.
+    const std::string redirect = HttpGet(port, "/");
+    EXPECT_EQ(redirect.rfind("HTTP/1.1 301", 0), 0u) << redirect;
+    EXPECT_NE(redirect.find("\r\nLocation: index.html\r\n"), std::string::npos) << redirect;
+    const std::string response = HttpGet(port, "/index.html");
+    EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u) << response;
+    EXPECT_EQ(BodyOf(response), page);
+    EXPECT_NE(response.find("\r\nContent-Type: text/html\r\n"), std::string::npos) << response;
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+}
+
+// A command line the tool does not understand makes nothing: not the root that
+// TARNWICK_ROOT names, nor a folder named after an option in the working folder. The usage
+// goes to standard error with status 2; asked for, to standard output with status 0.
+TEST_F(ProgramTest, MakeRootShowsItsUsageAndMakesNothingForAWrongCommandLine)
+{
+    const std::string work = base_.Path() + "work";
+    const std::string named = base_.Path() + "named-root";
+    ASSERT_EQ(::mkdir(work.c_str(), 0755), 0);
+    const struct {
         const char* description;
-        bool byArgument;
+        std::vector<std::string> args;
+        int exitCode;
+        const char* error;  // a piece of standard error before the usage; "" for none
+    } cases[] = {
+        {"no argument", {}, 2, "a server root is needed"},
+        {"--help", {"--help"}, 0, ""},
+        {"--help after a root", {"root", "--help"}, 0, ""},
+        {"--port without a number", {"--port"}, 2, "--port needs a port number"},
+        {"--port 0", {"--port", "0", "root"}, 2, "not a port number (1-65535): 0"},
+        {"--port 65536", {"--port", "65536", "root"}, 2, "not a port number (1-65535): 65536"},
+        {"--port -1", {"--port", "-1", "root"}, 2, "not a port number (1-65535): -1"},
+        {"--port 80x", {"--port", "80x", "root"}, 2, "not a port number (1-65535): 80x"},
+        {"--port without a root", {"--port", "8081"}, 2, "a server root is needed"},
+        {"--urls with --port", {"--urls", "--port", "8081", "root"}, 2, "--urls and --port do not go together"},
+        {"an unknown option", {"--verbose", "root"}, 2, "unknown option --verbose"},
+        {"two roots", {"root", "other"}, 2, "one server root only: other"},
     };
-    for (const Case& c : {Case{"root as argument", true}, Case{"root from TARNWICK_ROOT", false}}) {
+    const std::string usage = "usage: tarnwick-make-root [--port N] ROOT\n";
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
-        const std::string fresh = base_.Path() + (c.byArgument ? "fresh-arg" : "fresh-env");
-        const ProgramResult made = c.byArgument
-                                       ? RunProgram(kMakeRoot, {fresh}, {}, kProgramLimit)
-                                       : RunProgram(kMakeRoot, {}, {"TARNWICK_ROOT=" + fresh}, kProgramLimit);
-        ASSERT_EQ(made.exitCode, 0) << made.err;
-        EXPECT_TRUE(Exists(fresh + "/Logs"));
-
-        // The tool's own port is fixed; the test gives the server a reserved one.
-        CConfigClass settings;
-        ConfigFileState state = ConfigFileState::Missing;
-        ASSERT_EQ(settings.LoadXml(fresh + "/Tarnwick.xml", &state), 0);
-        EXPECT_EQ(state, ConfigFileState::Read);
-        EXPECT_EQ(settings.GetValue("Setting::Basic::Port", ""), "8080");
-        const servertest::ReservedPort reserved;
-        const int port = reserved.Port();
-        settings.SetValue("Setting::Basic::Port", std::to_string(port));
-        ASSERT_EQ(settings.SaveXml(fresh + "/Tarnwick.xml", ""), 0);
-
-        NotifySocket notify(fresh + "/notify");
-        std::unique_ptr<ProgramRunner> service = StartService(notify, {"TARNWICK_ROOT=" + fresh});
-        const std::string page = GetFile(fresh + "/www/index.html");
-        EXPECT_NE(page.find("<h1>Tarnwick</h1>"), std::string::npos);
-        // The folder names its index document, which the client then asks for.
-        const std::string redirect = HttpGet(port, "/");
-        EXPECT_EQ(redirect.rfind("HTTP/1.1 301", 0), 0u) << redirect;
-        EXPECT_NE(redirect.find("\r\nLocation: index.html\r\n"), std::string::npos) << redirect;
-        const std::string response = HttpGet(port, "/index.html");
-        EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u) << response;
-        EXPECT_EQ(BodyOf(response), page);
-        EXPECT_NE(response.find("\r\nContent-Type: text/html\r\n"), std::string::npos) << response;
-        service->Signal(SIGTERM);
-        EXPECT_EQ(service->Wait(kProgramLimit).exitCode, 0);
+        std::vector<std::string> args = {"-c", "cd \"$0\" && exec \"$@\"", work, kMakeRoot};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProgramResult result = RunProgram("/bin/sh", args, {"TARNWICK_ROOT=" + named}, kProgramLimit);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        if (c.exitCode == 0) {
+            EXPECT_EQ(result.out.rfind(usage, 0), 0u) << result.out;
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err.rfind(std::string("tarnwick-make-root: ") + c.error + "\n" + usage, 0), 0u)
+                << result.err;
+        }
+        EXPECT_TRUE(std::filesystem::is_empty(work));
+        EXPECT_FALSE(Exists(named));
     }
+}
+
+// --port writes the port into a new root's settings, and into an existing root's, whose
+// other settings stay as they were; settings it cannot read are left alone.
+TEST_F(ProgramTest, MakeRootPortOptionSetsThePortOfANewOrAnExistingRoot)
+{
+    const std::string fresh = base_.Path() + "fresh";
+    for (const char* port : {"1", "65535"}) {
+        SCOPED_TRACE(port);
+        const ProgramResult made = RunProgram(kMakeRoot, {"--port", port, fresh}, {}, kProgramLimit);
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+        CConfigClass settings;
+        ASSERT_EQ(settings.LoadXml(fresh + "/Tarnwick.xml"), 0);
+        EXPECT_EQ(settings.GetValue("Setting::Basic::Port", ""), port);
+        EXPECT_EQ(settings.GetValue("Setting::Path::Path_0::ServerPath", ""), "/");
+    }
+
+    std::map<std::string, std::string> before;
+    {
+        CConfigClass settings;
+        ASSERT_EQ(settings.LoadXml(root_ + "Tarnwick.xml"), 0);
+        CollectLeaves(settings.GetAccessor("Setting"), "", before);
+    }
+    const ProgramResult set = RunProgram(kMakeRoot, {"--port", "8123", root_}, {}, kProgramLimit);
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+    std::map<std::string, std::string> after;
+    {
+        CConfigClass settings;
+        ASSERT_EQ(settings.LoadXml(root_ + "Tarnwick.xml"), 0);
+        CollectLeaves(settings.GetAccessor("Setting"), "", after);
+    }
+    before["Basic::Port"] = "8123";
+    EXPECT_EQ(after, before);
+
+    const std::string broken = "<CConfigClass type=\"Tarnwick\"><Node name=";
+    PutFile(root_ + "Tarnwick.xml", broken);
+    const ProgramResult refused = RunProgram(kMakeRoot, {"--port", "8124", root_}, {}, kProgramLimit);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("the port is not set, the settings are not read: "), std::string::npos) << refused.err;
+    EXPECT_EQ(GetFile(root_ + "Tarnwick.xml"), broken);
 }
 
 // The settings file holds what the settings table gives a first root, keyed as the

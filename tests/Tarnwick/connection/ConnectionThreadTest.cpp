@@ -785,7 +785,7 @@ protected:
         limiter = std::make_unique<CBandWidthLimiter>(&core->GetBandWidthManager(), CIPv4Address("127.0.0.1"),
                                                       thread->GetThreadName());
         transfer = RequestTransfer();
-        pipeline = std::make_unique<CResponsePipeline>(connection->socket, connection->state, connection->timeout,
+        pipeline = std::make_unique<CResponsePipeline>(core.get(), connection->socket, connection->state, connection->timeout,
                                                        *thread, *path, *limiter, transfer, buffers);
     }
     void CloseHarness()
@@ -902,11 +902,11 @@ TEST_F(ConnectionThreadTest, BodyFramingThatCannotBeReadIsRefusedAndCloses)
     KeepAlive(20);
     StartCore();
     auto client = Connect();
-    client->Send(Request("POST", "/hello.txt", "Connection: keep-alive\r\nTransfer-Encoding: chunked\r\n") +
+    client->Send(Request("POST", "/hello.txt", "Connection: keep-alive\r\nTransfer-Encoding: gzip\r\n") +
                  "5\r\nhello\r\n0\r\n\r\n");
     const Answer answer = client->ReadAnswer();
     ASSERT_TRUE(answer.complete);
-    EXPECT_EQ(answer.Code(), 411);
+    EXPECT_EQ(answer.Code(), 400);
     EXPECT_EQ(Lower(answer.Header("Connection")), "close") << "the answer says the connection ends";
     EXPECT_FALSE(answer.Has("Keep-Alive"));
     bool closed = false;
@@ -966,6 +966,42 @@ TEST_F(ConnectionThreadTest, ABodyNoResponseReadsIsTakenAsFarAsItCameAndNeverWai
 }
 
 // --- keep-alive and waiting -----------------------------------------------------------------
+
+// The listener hands a connection to a worker once its request can be served without
+// waiting: for a write, once its body has come by its framing.
+TEST(RequestArrivalTest, ARequestHasComeOnceItsBodyHasByItsFraming)
+{
+    using Arrival = CFastListener::Arrival;
+    const std::string put = "PUT /a HTTP/1.1\r\nHost: x\r\n";
+    const std::string chunked = put + "Transfer-Encoding: chunked\r\n\r\n";
+    const struct {
+        const char* description;
+        std::string bytes;
+        bool bufferFull;
+        Arrival arrival;
+    } cases[] = {
+        {"a header not ended", put, false, Arrival::Header},
+        {"a read", "GET /a HTTP/1.1\r\nHost: x\r\n\r\n", false, Arrival::Whole},
+        {"a write without a body", put + "\r\n", false, Arrival::Whole},
+        {"a body by its length, whole", put + "Content-Length: 5\r\n\r\nhello", false, Arrival::Whole},
+        {"a body by its length, short by one", put + "Content-Length: 5\r\n\r\nhell", false, Arrival::Body},
+        {"a short body filling the buffer", put + "Content-Length: 5\r\n\r\nhell", true, Arrival::Whole},
+        {"a body too large for any response to wait for", put + "Content-Length: 999999999\r\n\r\n", false,
+         Arrival::Whole},
+        {"a chunked body, whole", chunked + "5\r\nhello\r\n0\r\n\r\n", false, Arrival::Whole},
+        {"a chunked body without its end", chunked + "5\r\nhello\r\n0\r\n", false, Arrival::Body},
+        {"a chunked body not begun", chunked, false, Arrival::Body},
+        {"a chunked body filling the buffer", chunked + "5\r\nhel", true, Arrival::Whole},
+        {"a chunked body whose framing fails", chunked + "5x\r\n", false, Arrival::Whole},
+        {"a chunked body held back for 100 Continue",
+         put + "Transfer-Encoding: chunked\r\nExpect: 100-continue\r\n\r\n", false, Arrival::Whole},
+        {"a refused framing", put + "Transfer-Encoding: gzip\r\n\r\n", false, Arrival::Whole},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        EXPECT_EQ(RequestArrival(c.bytes.data(), c.bytes.size(), c.bufferFull), c.arrival);
+    }
+}
 
 TEST_F(ConnectionThreadTest, KeepAliveNeedsTheSettingAndTheRequest)
 {

@@ -127,6 +127,9 @@ TEST_F(ResponseChooserTest, ChoosesTheAnswerOfTheFirstCheckThatDecides)
     const char kNotFound[] = "404 指定されたファイルは存在しません";
     const char kNotAllowed[] = "405 対応していないメソッドです";
     const char kHttpRefused[] = "403 HTTP からのアクセスは、許可されていません";
+    const std::string kLargestCgiBody = "Content-Length: " + std::to_string(CCGIResponse::kMaxRequestBody) + "\r\n";
+    const std::string kTooLargeCgiBody =
+        "Content-Length: " + std::to_string(CCGIResponse::kMaxRequestBody + 1) + "\r\n";
     const struct {
         const char* description;
         std::vector<std::string> options;
@@ -161,6 +164,16 @@ TEST_F(ResponseChooserTest, ChoosesTheAnswerOfTheFirstCheckThatDecides)
         {"a CGI script", {"EnableSSICGI=1"}, "GET", "/run.sh", "", "cgi", false},
         {"a CGI script whose body is too large", {"EnableSSICGI=1"}, "POST", "/run.sh",
          "Content-Length: 99999999999\r\n", "413 リクエストの本文が大きすぎます", true},
+        {"a CGI script whose body is as large as it takes", {"EnableSSICGI=1"}, "POST", "/run.sh",
+         kLargestCgiBody.c_str(), "cgi", false},
+        {"a CGI script whose body is one byte larger", {"EnableSSICGI=1"}, "POST", "/run.sh",
+         kTooLargeCgiBody.c_str(), "413 リクエストの本文が大きすぎます", true},
+        {"a CGI script whose body is chunked: measured as it comes", {"EnableSSICGI=1"}, "POST", "/run.sh",
+         "Transfer-Encoding: chunked\r\n", "cgi", false},
+        {"PUT with a chunked body", {"EnableWrite=1"}, "PUT", "/new.txt", "Transfer-Encoding: chunked\r\n", "put",
+         false},
+        {"a file's answer does not wait for its size: no body is read", {}, "POST", "/hello.txt",
+         kTooLargeCgiBody.c_str(), kNotAllowed, false},
         {"plain access refused", {"AcceptHTTP=0"}, "GET", "/hello.txt", "", kHttpRefused, false},
         {"the access checks come before the dispatch", {"AcceptHTTP=0"}, "OPTIONS", "/hello.txt", "",
          kHttpRefused, false},
@@ -171,8 +184,17 @@ TEST_F(ResponseChooserTest, ChoosesTheAnswerOfTheFirstCheckThatDecides)
         {"authentication asked", {"EnableAuthenticate=1"}, "GET", "/hello.txt", "", "401 認証が必要です", false},
         {"a control byte in the path comes before the access checks", {"AcceptHTTP=0"}, "GET", "/a%01b.txt", "",
          "400 異常なURLを受信しました", false},
+        {"so does a NUL the decoding dropped", {"AcceptHTTP=0"}, "GET", "/a%00b.txt", "", "400 異常なURLを受信しました",
+         false},
+        {"a write with a '..' segment, before the access checks", {"AcceptHTTP=0", "EnableWrite=1"}, "DELETE",
+         "/dir/..", "", "400 異常なURLを受信しました", false},
+        {"a read with a '..' segment names the collapsed path", {}, "GET", "/dir/../hello.txt", "", kNotFound,
+         false},
+        {"a write to a hidden name that is not there yet", {"EnableWrite=1"}, "PUT", "/.new.txt", "",
+         "403 このファイル・ディレクトリへのアクセスは、許可されていません", false},
+        {"a read of a hidden name that is not there", {}, "GET", "/.new.txt", "", kNotFound, false},
         {"the body framing comes first of all", {"AcceptHTTP=0"}, "GET", "/a%01b.txt",
-         "Transfer-Encoding: chunked\r\n", "411 Content-Length のない本文は受け付けていません", true},
+         "Transfer-Encoding: gzip\r\n", "400 この Transfer-Encoding には対応していません", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);

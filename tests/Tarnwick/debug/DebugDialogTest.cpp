@@ -109,12 +109,19 @@ public:
     }
 
     // Sends one command and gives the line that ends its wait: "done", "error ...", or
-    // "window ..." when it opened a box; "" when none came within the limit.
+    // "window ..." when it opened a box; "" when none came within the limit or the module
+    // hung up.
     std::string Command(const std::string& command, std::chrono::milliseconds limit = kProgramLimit)
     {
         const std::string line = command + "\n";
         if (fd_ < 0 || ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
             return "";
+        return NextLine(limit);
+    }
+
+    // The next line the module sends of itself or in answer, as Command gives it.
+    std::string NextLine(std::chrono::milliseconds limit = kProgramLimit)
+    {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         for (;;) {
             const std::string::size_type end = input_.find('\n');
@@ -396,6 +403,26 @@ TEST_F(DebugDialogTest, QtsOwnTextsAreJapanese)
     EXPECT_EQ(driver_->Command("tr QPlatformTheme\tCancel"), u8"text キャンセル");
     EXPECT_EQ(driver_->Command("tr QPlatformTheme\t&Yes"), u8"text はい(&Y)");
     ExitDialog();
+}
+
+// Run from a desktop, "/Debug" is watched on the screen: a refusal there is a box too.
+TEST_F(DebugDialogTest, SecondInstanceIsRefusedInABoxAsWellAsOnStandardError)
+{
+    const std::string refusal = u8"サーバはすでに起動中です、多重起動できません。";
+    ProgramRunner server(kProgram, {"/Service"});
+    ASSERT_TRUE(WaitUntil([&] { return sandbox_.ServerServes(); }, kProgramLimit)) << server.ErrorOutput();
+    StartDialog();
+    EXPECT_EQ(driver_->NextLine(), u8"window Tarnwick\t" + refusal);
+    EXPECT_EQ(driver_->Command("shot " + Screenshot("debug-second-instance-refused")), "done");
+    // OK closes the box and ends the run: no answer comes.
+    driver_->Command("accept");
+    const ProgramResult result = dialog_->Wait(kProgramLimit);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.err.find(refusal), std::string::npos) << result.err;
+    // The running server was left alone.
+    EXPECT_FALSE(server.HasEnded());
+    EXPECT_EQ(Get("/index.html").out, kIndexPage);
 }
 
 TEST_F(DebugDialogTest, WithoutADisplayDebugSaysSoAndFails)

@@ -6,16 +6,22 @@
 
 #include "ServerTestSupport.h"
 #include "http/SystemResponse.h"
+#include "responses/CGIResponse.h"
 
 #include "SettingsSchema.h"
 #include "TempFolder.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -113,6 +119,27 @@ TEST_F(CgiTest, ServerAddrIsTheAddressTheClientConnectedTo)
     EXPECT_EQ(LineValue(answer.body, "env:REMOTE_ADDR="), "127.0.0.1");
 }
 
+// SERVER_PORT names the port the request came in at, as SERVER_ADDR its address: on
+// HTTPS not the HTTP port, so that a script building its own URL keeps the scheme's port.
+TEST_F(CgiTest, ServerPortIsThePortTheClientConnectedTo)
+{
+    const int securePort = EnableHttps();
+    Start();
+    const struct {
+        const char* scheme;
+        int port;
+    } cases[] = {{"http", port}, {"https", securePort}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scheme);
+        const Answer answer =
+            Fetch(std::string(c.scheme) + "://127.0.0.1:" + std::to_string(c.port) + "/x.cgi", {"--insecure"});
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(LineValue(answer.body, "env:SERVER_PORT="), std::to_string(c.port));
+        EXPECT_EQ(LineValue(answer.body, "env:SERVER_ADDR="), "127.0.0.1");
+    }
+}
+
 TEST_F(CgiTest, QueryIsOneArgumentAndNeverCommandText)
 {
     Start();
@@ -172,6 +199,28 @@ TEST_F(CgiTest, LargePostBodyIsEchoedIntact)
     EXPECT_EQ(answer.Header("Content-Length"), std::to_string(body.size()));
     ASSERT_EQ(answer.body.size(), body.size());
     EXPECT_TRUE(answer.body == body) << "the echoed body differs";
+}
+
+// A body of unknown length comes chunked (RFC 9112 7.1): the program reads the decoded
+// bytes, CONTENT_LENGTH of them, as it would a body with a Content-Length.
+TEST_F(CgiTest, ChunkedPostBodyReachesTheProgramDecodedWithItsLength)
+{
+    Start();
+    const std::string body = servertest::Pattern(3 * 1024 * 1024 + 5);
+    const std::string file = scratch.Path() + "upload";
+    testsupport::PutFile(file, body);
+    const std::vector<std::string> chunked = {"-v", "-H", "Transfer-Encoding: chunked", "--data-binary", "@" + file};
+    const Answer echo = Get("/x.cgi?echo", chunked);
+    ASSERT_EQ(echo.run.exitCode, 0) << echo.run.err;
+    EXPECT_NE(echo.run.err.find("> Transfer-Encoding: chunked"), std::string::npos);
+    EXPECT_EQ(echo.status, 200);
+    EXPECT_EQ(echo.Header("Content-Length"), std::to_string(body.size()));
+    EXPECT_TRUE(echo.body == body) << "echoed " << echo.body.size() << " bytes";
+
+    const Answer listed = Get("/x.cgi", chunked);
+    EXPECT_EQ(listed.status, 200);
+    EXPECT_EQ(LineValue(listed.body, "env:REQUEST_METHOD="), "POST");
+    EXPECT_EQ(LineValue(listed.body, "env:CONTENT_LENGTH="), std::to_string(body.size()));
 }
 
 TEST_F(CgiTest, ProgramThatLeavesItsInputUnreadStillAnswers)
@@ -294,6 +343,39 @@ TEST_F(CgiTest, BodyAboveTheLimitIsRefusedAtOnce)
     EXPECT_EQ(answer.status, 413) << answer.run.err;
     EXPECT_EQ(answer.Header("Connection"), "Close");
     EXPECT_LT(elapsed, 5s);
+}
+
+// A chunked body tells its size only at its end: it is refused once its data passes the
+// limit, and the rest is not read.
+TEST_F(CgiTest, ChunkedBodyIsRefusedOnceItPassesTheLimit)
+{
+    Start();
+    const int fd =
+        servertest::ConnectAndSend(port, "POST /x.cgi?echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n");
+    ASSERT_GE(fd, 0);
+    constexpr int64_t kChunk = 1024 * 1024;
+    const std::string chunk = "100000\r\n" + std::string(kChunk, 'x') + "\r\n";
+    std::atomic<bool> answered{false};
+    // Sends past the limit, and on to twice it unless the answer comes first.
+    std::thread sender([&] {
+        for (int64_t sent = 0; sent <= 2 * CCGIResponse::kMaxRequestBody && !answered; sent += kChunk)
+            if (::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(chunk.size()))
+                return;
+    });
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n = 1; n > 0 && servertest::PollReadable(fd, 15000);) {
+        n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            received.append(buffer, static_cast<size_t>(n));
+            answered = true;
+        }
+    }
+    answered = true;
+    sender.join();
+    ::close(fd);
+    EXPECT_EQ(received.rfind("HTTP/1.1 413 ", 0), 0u) << received.substr(0, 200);
+    EXPECT_NE(received.find("\r\nConnection: Close\r\n"), std::string::npos) << received.substr(0, 400);
 }
 
 TEST_F(CgiTest, HangingProgramIsEndedAtTheTimeOut)

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
@@ -212,12 +214,22 @@ protected:
         ASSERT_EQ(::chmod(to.c_str(), 0755), 0) << to;
     }
 
+    // The request log once the core has written a line of it (it writes the queued lines
+    // out once a second); "" when none came within the wait.
+    std::string WrittenRequestLog()
+    {
+        std::string text;
+        WaitUntil([&] { return !(text = testsupport::GetFile(logs.Path() + "request.txt")).empty(); });
+        return text;
+    }
+
     // A fresh file in the scratch folder for curl to write to.
     std::string ScratchFile(const char* what) { return scratch.Path() + what + std::to_string(++files); }
 
-    // One request by curl; `extra` goes before the URL. The answer is the last one curl
-    // received (after any 100 Continue).
-    Answer Fetch(const std::string& url, const std::vector<std::string>& extra = {})
+    // One request by curl; `extra` goes before the URL, curl's stdin is the file `input`
+    // when one is named ("-T -" sends it). The answer is the last one curl received (after
+    // any 100 Continue).
+    Answer Fetch(const std::string& url, const std::vector<std::string>& extra = {}, const std::string& input = "")
     {
         const std::string headerFile = ScratchFile("headers");
         const std::string bodyFile = ScratchFile("body");
@@ -226,7 +238,7 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         args.push_back(url);
         Answer answer;
-        const CurlResult run = RunCurl(args, kRunLimit);
+        const CurlResult run = RunCurl(args, kRunLimit, input);
         std::vector<Answer> answers = ParseHeaderDump(testsupport::GetFile(headerFile));
         if (!answers.empty())
             answer = answers.back();
@@ -236,9 +248,36 @@ protected:
     }
 
     // Fetch of `target` ("/path?query") on this server.
-    Answer Get(const std::string& target, const std::vector<std::string>& extra = {})
+    Answer Get(const std::string& target, const std::vector<std::string>& extra = {}, const std::string& input = "")
     {
-        return Fetch(Url(target), extra);
+        return Fetch(Url(target), extra, input);
+    }
+
+    // A GET whose target goes on the wire byte for byte (curl escapes the bytes from 0x80
+    // up), without curl's start-up: the answer's status (that of an HTTP/1.0 answer too)
+    // and body, read until the server closes the connection.
+    Answer RawGet(const std::string& target)
+    {
+        // A whole answer on loopback comes in milliseconds; past this the server hangs.
+        constexpr int kRawAnswerMs = 10000;
+        Answer answer;
+        const int fd =
+            ConnectAndSend(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        if (fd < 0)
+            return answer;
+        std::string received;
+        char chunk[4096];
+        ssize_t n = 0;
+        while (PollReadable(fd, kRawAnswerMs) && (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0)
+            received.append(chunk, static_cast<size_t>(n));
+        ::close(fd);
+        answer.run.exitCode = n == 0 ? 0 : -1;
+        if (received.compare(0, 7, "HTTP/1.") == 0 && received.size() > 9)
+            answer.status = std::atoi(received.c_str() + 9);
+        const std::string::size_type end = received.find("\r\n\r\n");
+        if (end != std::string::npos)
+            answer.body = received.substr(end + 4);
+        return answer;
     }
 
     testsupport::TempFolder docs;

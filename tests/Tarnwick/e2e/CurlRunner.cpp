@@ -14,11 +14,13 @@ std::vector<std::string> WithFixedOptions(const std::vector<std::string>& args)
 
 }  // namespace
 
-CurlRunner::CurlRunner(const std::vector<std::string>& args) : ChildProcess(kCurl, WithFixedOptions(args)) {}
+CurlRunner::CurlRunner(const std::vector<std::string>& args, const std::string& input)
+    : ChildProcess(kCurl, WithFixedOptions(args), {}, input)
+{}
 
-CurlResult RunCurl(const std::vector<std::string>& args, std::chrono::milliseconds limit)
+CurlResult RunCurl(const std::vector<std::string>& args, std::chrono::milliseconds limit, const std::string& input)
 {
-    CurlRunner runner(args);
+    CurlRunner runner(args, input);
     return runner.Wait(limit);
 }
 

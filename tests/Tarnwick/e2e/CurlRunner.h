@@ -17,15 +17,17 @@ using CurlResult = testsupport::ChildResult;
 // One curl process, started by the constructor. Its arguments follow "-q" (no .curlrc),
 // "--noproxy *" and "-sS" (no progress meter, errors still on stderr), so the caller's
 // settings alone decide what is sent. The rest is that of testsupport::ChildProcess:
-// stdin on /dev/null, output into unnamed files, killed and reaped when it goes.
+// stdin on /dev/null or the file `input`, output into unnamed files, killed and reaped
+// when it goes.
 class CurlRunner : public testsupport::ChildProcess {
 public:
     // Throws std::runtime_error when the process cannot be started.
-    explicit CurlRunner(const std::vector<std::string>& args);
+    explicit CurlRunner(const std::vector<std::string>& args, const std::string& input = "");
 };
 
-// Runs curl to its end, at most `limit`.
-CurlResult RunCurl(const std::vector<std::string>& args,
-                   std::chrono::milliseconds limit = std::chrono::seconds(20));
+// Runs curl to its end, at most `limit`, its stdin read from the file `input` when one is
+// named.
+CurlResult RunCurl(const std::vector<std::string>& args, std::chrono::milliseconds limit = std::chrono::seconds(20),
+                   const std::string& input = "");
 
 }  // namespace servertest

@@ -4,6 +4,7 @@
 #include "CurlFixture.h"
 
 #include "Base64Encoding.h"
+#include "http/ChunkedDecoder.h"
 #include "http/RequestHeader.h"
 
 #include <sys/socket.h>
@@ -14,6 +15,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -218,6 +221,77 @@ TEST_F(HostileHeaderTest, MalformedFramingGetsItsStatusAndClosesTheConnection)
     EXPECT_EQ(Send("GET /hello.txt HTTP/1.0\r\n\r\n").Status(), 200);
 }
 
+// RFC 9112 6.1, 7.1: a body is framed one way only, and a chunked one exactly. Each of these
+// hides a request in what is left when a reader frames the body otherwise; none may be
+// answered, nor any upload stored.
+TEST_F(HostileHeaderTest, FramingThatIsNotStrictlyChunkedIsRefusedAndCloses)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableWrite", "1");
+    const std::string head = "PUT /up.txt HTTP/1.1\r\nHost: x\r\n";
+    const std::string hidden = "0\r\n\r\n" + kSmuggled;
+    const std::string tooLongExtension = std::string(CChunkedDecoder::kMaxExtensionBytes, 'e');
+    const struct {
+        const char* description;
+        std::string bytes;
+    } cases[] = {
+        {"chunked with a Content-Length", head + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n" + hidden},
+        {"a Content-Length with chunked", head + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n" + hidden},
+        {"another coding before chunked", head + "Transfer-Encoding: gzip, chunked\r\n\r\n" + hidden},
+        {"chunked twice", head + "Transfer-Encoding: chunked, chunked\r\n\r\n" + hidden},
+        {"chunked on two lines", head + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + hidden},
+        {"another coding alone", head + "Transfer-Encoding: gzip\r\n\r\n" + hidden},
+        {"chunked in HTTP/1.0", "PUT /up.txt HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n" + hidden},
+        {"a chunk size that is not hexadecimal", head + "Transfer-Encoding: chunked\r\n\r\n5g\r\nhello\r\n" + hidden},
+        {"a chunk size of 17 digits",
+         head + "Transfer-Encoding: chunked\r\n\r\n00000000000000005\r\nhello\r\n" + hidden},
+        {"a bare LF after the chunk size", head + "Transfer-Encoding: chunked\r\n\r\n5\nhello\r\n" + hidden},
+        {"chunk extensions beyond their limit",
+         head + "Transfer-Encoding: chunked\r\n\r\n5;" + tooLongExtension + "\r\nhello\r\n" + hidden},
+        {"a chunk longer than its size", head + "Transfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n" + hidden},
+    };
+    Start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Exchange exchange = Send(c.bytes);
+        EXPECT_EQ(exchange.Status(), 400) << exchange.received;
+        EXPECT_EQ(exchange.Answers(), 1) << exchange.received;
+        EXPECT_NE(exchange.received.find("Connection: Close\r\n"), std::string::npos);
+        EXPECT_TRUE(exchange.closed);
+        EXPECT_FALSE(std::filesystem::exists(docs.Path() + "up.txt"));
+    }
+}
+
+// A chunked body ends where its framing says, whatever its data holds, and what follows is
+// the next request on the connection: whether a response reads the body or not.
+TEST_F(HostileHeaderTest, ChunkedBodyEndsWhereItsFramingSays)
+{
+    settings.SetValue("Setting::Basic::EnableKeepAlive", "1");
+    settings.SetValue("Setting::Path::Path_0::Options::EnableWrite", "1");
+    const std::string data = "0\r\n\r\n" + kSmuggled;
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", data.size());
+    const std::string body = std::string(size) + ";note=\"a;b\"\r\n" + data + "\r\n0\r\nX-Trailer: 1\r\n\r\n";
+    const std::string framing = "Host: x\r\nConnection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string next = "GET /hello.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    const struct {
+        const char* description;
+        std::string line;
+        int status;
+    } cases[] = {
+        {"a body that is read", "PUT /up.txt HTTP/1.1\r\n", 201},
+        {"a body that nothing reads", "POST /hello.txt HTTP/1.1\r\n", 405},
+    };
+    Start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Exchange exchange = Send(c.line + framing + body + next);
+        EXPECT_EQ(exchange.Status(), c.status) << exchange.received;
+        EXPECT_EQ(exchange.Answers(), 2) << exchange.received;
+        EXPECT_EQ(exchange.received.substr(exchange.received.size() - 6), kHelloText);
+    }
+    EXPECT_EQ(testsupport::GetFile(docs.Path() + "up.txt"), data);
+}
+
 TEST_F(HostileHeaderTest, OversizeRequestLineOrHeaderIsAnsweredNotReset)
 {
     const struct {
@@ -256,6 +330,16 @@ TEST_F(HostileHeaderTest, PathThatIsNoShiftJisIsRefusedAndCreatesNothing)
     // A name that is Shift-JIS is written under its own name.
     EXPECT_EQ(Send("PUT /t/%82%a0.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\nx").Status(), 201);
     EXPECT_TRUE(std::filesystem::exists(docs.Path() + u8"t/あ.txt"));
+}
+
+// The request's own words, as the log writes any request text (a control byte escaped),
+// not "-" for each.
+TEST_F(HostileHeaderTest, PathThatIsNoShiftJisIsLoggedWithTheMethodAndTargetAsSent)
+{
+    settings.SetValue("Setting::Log::LogFormatNoTime", "%Method% %URL% %Object% %ResponseCode%");
+    Start();
+    EXPECT_EQ(Send("PUT /t/%81\x7f.txt?q HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\nx").Status(), 400);
+    EXPECT_EQ(WrittenRequestLog(), "PUT /t/%81\\x7F.txt?q /t/%81\\x7F.txt 400\r\n");
 }
 
 TEST_F(HostileHeaderTest, HeaderNotWholeWithinItsDeadlineIsCutOffWhateverTheTimeOut)

@@ -3,24 +3,30 @@
 
 #include "CurlFixture.h"
 
+#include "ChildProcess.h"
 #include "ServerTestSupport.h"
 #include "net/TestCertificate.h"
 #include "responses/FileResponse.h"
 
 #include "HttpDate.h"
+#include "SettingsSchema.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -351,6 +357,24 @@ TEST_F(ServeFilesTest, RefusalsAnswerWithTheBuiltInStatusPage)
     }
 }
 
+// Only the names the server fills are blanked when this request has no value for them; the
+// template's own "%" text (an escaped URL, a price) is sent as written.
+TEST_F(ServeFilesTest, StatusPageTemplateKeepsThePercentTextItDoesNotFill)
+{
+    testsupport::TempFolder html;
+    settings.SetValue(std::string("Setting::").append(schema::kHtmlFileDirectory.path), html.Path());
+    testsupport::PutFile(html.Path() + "Response_404.html",
+                         "<a href=\"/x%E3%81%82y.html\">100%OFF%</a> %Nothing% [%Method%] [%ScriptCommand%] "
+                         "[%Detail%] [%Info%]");
+    Start();
+    const Answer answer = Get("/missing.txt");
+    ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+    EXPECT_EQ(answer.status, 404);
+    EXPECT_EQ(answer.body,
+              "<a href=\"/x%E3%81%82y.html\">100%OFF%</a> %Nothing% [GET] [] "
+              "[詳細情報はありません。] [指定されたファイルは存在しません]");
+}
+
 TEST_F(ServeFilesTest, DirectoryWithoutSlashIsRedirectedToItsFolderUrl)
 {
     Start();
@@ -366,6 +390,91 @@ TEST_F(ServeFilesTest, DirectoryWithoutSlashIsRedirectedToItsFolderUrl)
     const Answer inner = Get("/sub/inner.txt");
     EXPECT_EQ(inner.status, 200);
     EXPECT_EQ(inner.body, "inner\n");
+}
+
+// RFC 9110 10.2.2: Location is a URI reference. A Japanese folder's is its name in UTF-8,
+// percent-escaped: python-requests reads the header as text and curl -L follows it, to the
+// folder whichever encoding the request came in.
+TEST_F(ServeFilesTest, JapaneseFolderWithoutSlashIsRedirectedToAUrlThatClientsFollow)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableIndex", "1");
+    const std::string folder = u8"日本語フォルダ";
+    ASSERT_EQ(::mkdir((docs.Path() + folder).c_str(), 0755), 0);
+    testsupport::PutFile(docs.Path() + folder + u8"/中身.txt", "inside\n");
+    Start();
+    const std::string location = "/%e6%97%a5%e6%9c%ac%e8%aa%9e%e3%83%95%e3%82%a9%e3%83%ab%e3%83%80/";
+    // The listing names the folder and its file in the page's Shift-JIS.
+    const std::string listed = "Index of /日本語フォルダ/";
+
+    const struct {
+        const char* description;
+        std::string target;
+    } cases[] = {
+        {"UTF-8", "/" + PercentEncode(folder)},
+        {"Shift-JIS", "/" + PercentEncode("日本語フォルダ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Get(c.target);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 301);
+        EXPECT_EQ(answer.Header("Location"), location);
+
+        const Answer followed = Get(c.target, {"-L"});
+        ASSERT_EQ(followed.run.exitCode, 0) << followed.run.err;
+        EXPECT_EQ(followed.status, 200);
+        EXPECT_NE(followed.body.find(listed), std::string::npos) << followed.body;
+        EXPECT_NE(followed.body.find("中身.txt"), std::string::npos) << followed.body;
+
+        testsupport::ChildProcess python(
+            "/usr/bin/python3",
+            {"-c",
+             "import sys, requests\n"
+             "r = requests.get(sys.argv[1], timeout=10)\n"
+             "print(r.status_code, len(r.history), r.url)\n",
+             Url(c.target)});
+        const testsupport::ChildResult run = python.Wait(kRunLimit);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "200 1 " + Url(location) + "\n");
+    }
+}
+
+// On a port other than 80 a client names the port in Host (RFC 9110 7.2): a VirtualHost
+// pattern without a port serves the host on this port, a pattern with another port does not.
+TEST_F(ServeFilesTest, VirtualHostWithoutAPortServesItsSiteOnThisPort)
+{
+    testsupport::TempFolder site;
+    testsupport::TempFolder v6;
+    testsupport::PutFile(site.Path() + "hello.txt", "virtual host\n");
+    testsupport::PutFile(v6.Path() + "hello.txt", "IPv6 literal\n");
+    ServeFolder(1, "/", site.Path(), {});
+    settings.SetValue("Setting::Path::Path_1::VirtualHost", "*.example.jp");
+    ServeFolder(2, "/", v6.Path(), {});
+    settings.SetValue("Setting::Path::Path_2::VirtualHost", "[::1]");
+    ServeFolder(3, "/", scratch.Path(), {});
+    settings.SetValue("Setting::Path::Path_3::VirtualHost", "*.example.jp:1");
+    Start();
+    const std::string here = ":" + std::to_string(port);
+
+    const struct {
+        const char* description;
+        std::string url;
+        std::vector<std::string> extra;
+        const char* body;
+    } cases[] = {
+        {"named with this port, as a browser does", "http://www.example.jp" + here + "/hello.txt",
+         {"--resolve", "www.example.jp" + here + ":127.0.0.1"}, "virtual host\n"},
+        {"named without a port", Url("/hello.txt"), {"-H", "Host: www.example.jp"}, "virtual host\n"},
+        {"IPv6 literal with this port", Url("/hello.txt"), {"-H", "Host: [::1]" + here}, "IPv6 literal\n"},
+        {"another host", Url("/hello.txt"), {"-H", "Host: example.jp" + here}, kHelloText.c_str()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Fetch(c.url, c.extra);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, c.body);
+    }
 }
 
 TEST_F(ServeFilesTest, AnswerReadWholeCountsAsFinishedThoughTheClientHangsUpAtOnce)
@@ -384,6 +493,80 @@ TEST_F(ServeFilesTest, AnswerReadWholeCountsAsFinishedThoughTheClientHangsUpAtOn
                   i % 2 ? "正常に終了しました" : "指定されたファイルは存在しません");
         EXPECT_EQ(finished.GetString("ResponseInfo::ResponseCode", ""), i % 2 ? "200" : "404");
     }
+}
+
+// A file that a writer removes between the request's lookup and the opening of the file
+// is not found, as it would be a moment later: no request ends in the emergency page.
+TEST_F(ServeFilesTest, FileRemovedWhileItIsLookedUpIs404)
+{
+    // Requests enough for the removal to fall between lookup and opening many times over.
+    constexpr int kRounds = 1500;
+    // Yields the writer makes while the file is there: about the time it takes to write it.
+    constexpr int kYieldsWhileThere = 20;
+    Start();
+    const std::string file = docs.Path() + "race.txt";
+    const std::string next = docs.Path() + "race.next";
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop.load()) {
+            testsupport::PutFile(next, "racing\n");
+            ::rename(next.c_str(), file.c_str());
+            // About as long there as gone, so that requests meet it either way.
+            for (int i = 0; i < kYieldsWhileThere; ++i)
+                std::this_thread::yield();
+            ::unlink(file.c_str());
+        }
+    });
+    std::map<int, int> statuses;
+    for (int round = 0; round < kRounds; ++round)
+        ++statuses[RawGet("/race.txt").status];
+    stop = true;
+    writer.join();
+    std::string counts;
+    for (const auto& status : statuses)
+        counts += std::to_string(status.first) + ": " + std::to_string(status.second) + "\n";
+    EXPECT_EQ(statuses.size(), 2u) << counts;
+    EXPECT_GT(statuses[200], 0) << counts;
+    EXPECT_GT(statuses[404], 0) << counts;
+}
+
+// A client that leaves in the middle of the body has had the status line and part of the
+// body: the records say so, with the bytes that went out, not an answer it never saw.
+TEST_F(ServeFilesTest, ClientThatHangsUpMidBodyIsRecordedWithTheStatusItGotAndTheBytesSent)
+{
+    {
+        const int fd = ::open((docs.Path() + "large.bin").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        // Sparse: far more than the socket buffers hold, nothing on the disk.
+        ASSERT_EQ(::ftruncate(fd, kLargeFileLength), 0);
+        ::close(fd);
+    }
+    settings.SetValue("Setting::Log::LogFormatNoTime", "%ResponseCode% %ResponseText% %SendSize% [%Info%]");
+    Start();
+    const int fd = servertest::ConnectAndSend(port, "GET /large.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_GE(fd, 0);
+    constexpr size_t kReadBeforeLeaving = 2 * 1024 * 1024 + 100;
+    std::string received;
+    char chunk[65536];
+    for (ssize_t n = 1; n > 0 && received.size() < kReadBeforeLeaving && servertest::PollReadable(fd, 10000);) {
+        n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n > 0)
+            received.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    ASSERT_GE(received.size(), kReadBeforeLeaving);
+    ASSERT_EQ(received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+
+    const CConfigAccessor finished = FinishedRequest(0);
+    EXPECT_EQ(finished.GetString("ResponseInfo::ResponseCode", ""), "200");
+    EXPECT_EQ(finished.GetString("ResponseInfo::ResponseText", ""), "200 OK");
+    const std::string info = finished.GetString("Info", "");
+    EXPECT_EQ(info.rfind("データ送信中に", 0), 0u) << info;
+    const std::string sent = finished.GetString("SendSize", "");
+    EXPECT_GE(std::atoll(sent.c_str()), static_cast<long long>(received.size()));
+    EXPECT_LT(std::atoll(sent.c_str()), static_cast<long long>(kLargeFileLength));
+
+    EXPECT_EQ(WrittenRequestLog(), "200 200 OK " + sent + " [" + info + "]\r\n");
 }
 
 // --- connections --------------------------------------------------------------------------
@@ -595,6 +778,36 @@ TEST_F(ServeFilesTest, BasicAuthenticationLetsOnlyTheListedAccountIn)
             EXPECT_EQ(answer.Header("Content-Type"), "text/html");
             EXPECT_NE(answer.body.find("<pre>認証が必要です</pre>"), std::string::npos) << answer.body;
             EXPECT_EQ(answer.body.find("wrong-pw"), std::string::npos) << "the password reached the page";
+        }
+    }
+}
+
+// A browser sends a Japanese user name and password in UTF-8; the account is stored in
+// Shift-JIS, as every text of the settings is.
+TEST_F(ServeFilesTest, BasicAuthenticationTakesAJapaneseAccountInUtf8AndInShiftJis)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableAuthenticate", "1");
+    settings.SetValue("Setting::Path::Path_0::Users::山田", "山田");
+    settings.SetValue("Setting::User::Enable::User_0::User", "山田");
+    settings.SetValue("Setting::User::Enable::User_0::Passwd", "パスワード");
+    Start();
+
+    const struct {
+        const char* description;
+        std::string credentials;
+        int status;
+    } cases[] = {
+        {"UTF-8, as browsers send it", u8"山田:パスワード", 200},
+        {"Shift-JIS", "山田:パスワード", 200},
+        {"UTF-8 with a wrong password", u8"山田:パスワート", 401},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Answer answer = Get("/hello.txt", {"-u", c.credentials});
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, c.status);
+        if (c.status == 200) {
+            EXPECT_EQ(answer.body, kHelloText);
         }
     }
 }

@@ -22,7 +22,9 @@
 #include <chrono>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -275,6 +277,52 @@ TEST_F(SlowClientTest, SlowBodiesForWritesTakeNoSlotAndEndAtTheMinimumRate)
     EXPECT_GE(std::chrono::steady_clock::now(), started + window);
     // The worker's first window holds the buffer the listener took; the second falls short.
     EXPECT_EQ(EndedBy(started + 2 * window + kCloseSlack), kFloodSize);
+}
+
+// A chunked body is held to the same rate by its data: one sent a small chunk a second
+// ends at the first window that falls short, in the listener or in a worker.
+TEST_F(SlowClientTest, AChunkedBodySentAChunkASecondEndsAtTheMinimumRate)
+{
+    settings.SetValue("Setting::Path::Path_0::Options::EnableWrite", "1");
+    Start();
+    const auto started = std::chrono::steady_clock::now();
+    const std::string head = "PUT /slow-chunks.txt HTTP/1.1\r\nHost: test\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string smallChunk = "1\r\nx\r\n";
+    char size[16];
+    std::snprintf(size, sizeof size, "%x", CTcpSocket::kReceiveBufferSize);
+    // One that has sent more than the socket's buffer holds is given a worker, whose first
+    // window that buffer fills; the other waits in the listener.
+    const int inWorker = Hold(servertest::ConnectAndSend(
+        port, head + size + "\r\n" + std::string(CTcpSocket::kReceiveBufferSize, 'x') + "\r\n"));
+    const int inListener = Hold(servertest::ConnectAndSend(port, head + smallChunk));
+    ASSERT_GE(inWorker, 0);
+    ASSERT_GE(inListener, 0);
+    const auto window = std::chrono::milliseconds(CFastListener::kBodyRateWindowMs);
+    std::vector<std::chrono::steady_clock::time_point> ended(held.size());
+    auto next = started + kTrickleInterval;
+    const auto isEnded = [&](size_t i) { return ended[i] != std::chrono::steady_clock::time_point(); };
+    while (std::chrono::steady_clock::now() < started + 2 * window + kCloseSlack && !(isEnded(0) && isEnded(1))) {
+        for (size_t i = 0; i < held.size(); ++i) {
+            char scratch[4096];
+            if (!isEnded(i) && servertest::PollReadable(held[i], 0) == 1 &&
+                ::recv(held[i], scratch, sizeof scratch, MSG_DONTWAIT) <= 0)
+                ended[i] = std::chrono::steady_clock::now();
+        }
+        if (std::chrono::steady_clock::now() >= next) {
+            next += kTrickleInterval;
+            for (size_t i = 0; i < held.size(); ++i)
+                if (!isEnded(i))
+                    ::send(held[i], smallChunk.data(), smallChunk.size(), MSG_NOSIGNAL);
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(isEnded(0) && isEnded(1));
+    EXPECT_GE(ended[1] - started, window - kProbeInterval);
+    EXPECT_LE(ended[1] - started, window + kCloseSlack);
+    EXPECT_GE(ended[0] - started, 2 * window - kProbeInterval);
+    EXPECT_LE(ended[0] - started, 2 * window + kCloseSlack);
+    EXPECT_FALSE(std::filesystem::exists(docs.Path() + "slow-chunks.txt"));
+    EXPECT_EQ(ProbeFor(kProbeInterval), std::vector<int>{});
 }
 
 TEST_F(SlowClientTest, ATlsHandshakeLeftHalfDoneEndsAtItsOwnDeadline)

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -179,6 +180,35 @@ TEST_F(SsiTest, PagesOutsideTheListOrThePathOptionAreServedAsFiles)
         ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
         EXPECT_EQ(answer.status, 200);
         EXPECT_EQ(answer.body, kEveryDirective);
+    }
+}
+
+// exec names a file, not a URL: a path from the document's folder, or an absolute one on the
+// disk. The program's URL names a file at the root of the disk, which is not there.
+TEST_F(SsiTest, ExecCgiNamesAFileFromTheDocumentsFolderOrTheDiskNotAUrl)
+{
+    ASSERT_EQ(::mkdir((docs.Path() + "sub").c_str(), 0755), 0);
+    InstallProgram(std::string(TEST_CGI_DATA_DIR) + "/ssi-body.cgi", "sub/ssi-body.cgi");
+    const std::string body = "cgi body\n\nafter blank";
+    const struct {
+        const char* description;
+        std::string program;
+        std::string shown;
+    } cases[] = {
+        {"path from the document's folder", "sub/ssi-body.cgi", body},
+        {"absolute path on the disk", docs.Path() + "sub/ssi-body.cgi", body},
+        {"the program's URL", "/sub/ssi-body.cgi", kCannotRun},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        testsupport::PutFile(docs.Path() + "exec" + std::to_string(i) + ".shtml",
+                             "[<!--#exec cgi=\"" + cases[i].program + "\" -->]");
+    Start();
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].description);
+        const Answer answer = Get("/exec" + std::to_string(i) + ".shtml");
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, "[" + cases[i].shown + "]");
     }
 }
 

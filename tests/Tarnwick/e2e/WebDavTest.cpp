@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,15 +35,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using servertest::Answer;
+using servertest::PercentEncode;
 
 // A whole scripted cadaver session: a dozen requests and its start-up.
 constexpr auto kCadaverLimit = 30s;
 constexpr const char* kCadaver = "/usr/bin/cadaver";
 
 constexpr const char* kDavNamespace = "DAV:";
-
-// A whole answer on loopback comes in milliseconds; past this the server hangs.
-constexpr int kRawAnswerMs = 10000;
 
 std::string PercentDecode(const std::string& text)
 {
@@ -114,30 +111,6 @@ protected:
                                       "--data-binary", "@" + bodyFile});
     }
 
-    // A GET whose target goes on the wire byte for byte (curl escapes the bytes from 0x80
-    // up): the answer's status and body, read until the server closes the connection.
-    Answer RawGet(const std::string& target)
-    {
-        Answer answer;
-        const int fd = servertest::ConnectAndSend(
-            port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-        if (fd < 0)
-            return answer;
-        std::string received;
-        char chunk[4096];
-        ssize_t n = 0;
-        while (servertest::PollReadable(fd, kRawAnswerMs) && (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0)
-            received.append(chunk, static_cast<size_t>(n));
-        ::close(fd);
-        answer.run.exitCode = n == 0 ? 0 : -1;
-        if (received.compare(0, 9, "HTTP/1.1 ") == 0)
-            answer.status = std::atoi(received.c_str() + 9);
-        const std::string::size_type end = received.find("\r\n\r\n");
-        if (end != std::string::npos)
-            answer.body = received.substr(end + 4);
-        return answer;
-    }
-
     // COPY or MOVE with a Destination on this server.
     Answer Transfer(const std::string& method, const std::string& source, const std::string& destination)
     {
@@ -184,6 +157,44 @@ protected:
                 return true;
         }
         return false;
+    }
+
+    // A request for a table: `destination` ("" for none) is on this server, and a PUT has a
+    // small body.
+    struct Named {
+        const char* method;
+        const char* target;
+        const char* destination;
+    };
+
+    // Sends each request and expects `status` for every one.
+    void ExpectEachAnswered(const std::vector<Named>& requests, int status)
+    {
+        for (const Named& named : requests) {
+            SCOPED_TRACE(std::string(named.method) + " " + named.target + " " + named.destination);
+            const std::string method = named.method;
+            std::vector<std::string> extra;
+            if (*named.destination)
+                extra = {"-H", "Destination: " + Url(named.destination)};
+            if (method == "PUT")
+                extra.insert(extra.end(), {"-H", "Expect:", "--data-binary", "new"});
+            if (method == "HEAD")
+                extra.push_back("-I");
+            const Answer answer = Method(method, named.target, extra);
+            ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+            EXPECT_EQ(answer.status, status);
+        }
+    }
+
+    // Every path below `folder` (links not followed), relative to it and sorted: a write
+    // that was refused leaves this as it was.
+    static std::vector<std::string> Tree(const std::string& folder)
+    {
+        std::vector<std::string> paths;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            paths.push_back(entry.path().string().substr(folder.size()));
+        std::sort(paths.begin(), paths.end());
+        return paths;
     }
 
     std::string site;   // the "/" entry's folder
@@ -325,6 +336,35 @@ TEST_F(WebDavTest, PutCreatesAFileAndThenReplacesIt)
     EXPECT_EQ(names, std::vector<std::string>{"up.bin"});
 }
 
+// What curl reads from a pipe has no length it could announce: "curl -T - URL < file"
+// sends it chunked (RFC 9112 7.1), after asking for "100 Continue".
+TEST_F(WebDavTest, UploadOfUnknownLengthComesChunkedAndIsStoredByteForByte)
+{
+    Start();
+    const struct {
+        const char* description;
+        std::string bytes;
+    } cases[] = {
+        {"several receive buffers, odd length", servertest::Pattern(3 * 1024 * 1024 + 11)},
+        {"replaced by an empty one", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const std::string upload = ScratchFile("upload");
+        testsupport::PutFile(upload, c.bytes);
+        const Answer put = Fetch(Url("/piped.bin"), {"-v", "-T", "-"}, upload);
+        ASSERT_EQ(put.run.exitCode, 0) << put.run.err;
+        EXPECT_NE(put.run.err.find("> Transfer-Encoding: chunked"), std::string::npos) << put.run.err;
+        EXPECT_EQ(put.status, 201);
+        EXPECT_TRUE(testsupport::GetFile(site + "piped.bin") == c.bytes)
+            << "stored " << testsupport::GetFile(site + "piped.bin").size() << " bytes";
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"piped.bin"});
+}
+
 TEST_F(WebDavTest, PutThatRunsOutOfRoomIs507AndKeepsTheOldFile)
 {
     testsupport::PutFile(site + "a.txt", "old contents");
@@ -435,6 +475,75 @@ TEST_F(WebDavTest, NameOutsideShiftJisIs400InEverySpellingAndEveryMethod)
     EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
 }
 
+// Input methods on Linux and macOS type 〜 as U+301C (JIS X 0208), Windows as U+FF5E (the
+// code page); both are the Shift-JIS code 0x8160, as − U+2212 and U+FF0D are 0x817C and
+// ¢ U+00A2 and U+FFE0 are 0x8191. Names on disk in either spelling are served, listed and
+// found by PROPFIND through either spelling of the URL; a PUT replaces a file under its own
+// name and gives a new one the code page's spelling.
+TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
+{
+    const std::string jisFolder = u8"波\u301C線";
+    ASSERT_EQ(::mkdir((site + jisFolder).c_str(), 0755), 0);
+    testsupport::PutFile(site + jisFolder + u8"/p\u2212q.txt", "jis\n");
+    testsupport::PutFile(site + u8"code\uFF5E.txt", "code page\n");
+    testsupport::PutFile(site + u8"price\u00A2.txt", "cent\n");
+    Start();
+
+    const struct {
+        const char* what;
+        std::string target;
+        const char* body;
+    } gets[] = {
+        {"JIS spelling", "/" + PercentEncode(jisFolder + u8"/p\u2212q.txt"), "jis\n"},
+        {"code page spelling", "/" + PercentEncode(u8"波\uFF5E線/p\uFF0Dq.txt"), "jis\n"},
+        {"Shift-JIS", "/" + PercentEncode("波\x81\x60線/p\x81\x7Cq.txt"), "jis\n"},
+        {"JIS spelling of a name on disk in the code page's", "/" + PercentEncode(u8"code\u301C.txt"),
+         "code page\n"},
+        {"two-byte UTF-8 cent sign", "/" + PercentEncode(u8"price\u00A2.txt"), "cent\n"},
+        {"fullwidth cent sign", "/" + PercentEncode(u8"price\uFFE0.txt"), "cent\n"},
+    };
+    for (const auto& c : gets) {
+        SCOPED_TRACE(c.what);
+        const Answer answer = Request(c.target);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, c.body);
+    }
+
+    // The index pages list every name by its Shift-JIS code, and their links lead there.
+    const Answer index = Request("/");
+    const std::string folderLink = LinkTarget(index.body, "波\x81\x60線/");
+    ASSERT_FALSE(folderLink.empty()) << index.body;
+    EXPECT_FALSE(LinkTarget(index.body, "code\x81\x60.txt").empty()) << index.body;
+    EXPECT_FALSE(LinkTarget(index.body, "price\x81\x91.txt").empty()) << index.body;
+    const Answer folderIndex = Request("/" + AsBrowserSendsIt(folderLink));
+    EXPECT_EQ(folderIndex.status, 200);
+    const std::string fileLink = LinkTarget(folderIndex.body, "p\x81\x7Cq.txt");
+    ASSERT_FALSE(fileLink.empty()) << folderIndex.body;
+    EXPECT_EQ(Request("/" + AsBrowserSendsIt(folderLink + fileLink)).body, "jis\n");
+
+    // PROPFIND names them in UTF-8 by the code page's spelling, and each href fetches.
+    Answer answer;
+    std::vector<std::string> hrefs;
+    for (const DavEntry& entry : Propfind("/", "infinity", answer))
+        hrefs.push_back(entry.href);
+    std::sort(hrefs.begin(), hrefs.end());
+    const std::vector<std::string> expected = {"/", u8"/code\uFF5E.txt", u8"/price\uFFE0.txt",
+                                               u8"/波\uFF5E線/", u8"/波\uFF5E線/p\uFF0Dq.txt"};
+    EXPECT_EQ(hrefs, expected) << answer.body;
+    EXPECT_EQ(Request("/" + PercentEncode(expected.back().substr(1))).body, "jis\n");
+
+    EXPECT_EQ(Put("/" + PercentEncode(u8"波\uFF5E線/p\uFF0Dq.txt"), "replaced\n").status, 201);
+    EXPECT_EQ(Put("/" + PercentEncode(jisFolder + u8"/new\u301C.txt"), "new\n").status, 201);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site + jisFolder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{u8"new\uFF5E.txt", u8"p\u2212q.txt"}));
+    EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/p\u2212q.txt"), "replaced\n");
+    EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/new\uFF5E.txt"), "new\n");
+}
+
 TEST_F(WebDavTest, MkcolCreatesAFolderOnceAndRefusesItThen)
 {
     Start();
@@ -465,6 +574,101 @@ TEST_F(WebDavTest, DeleteRemovesAWholeTree)
     EXPECT_EQ(testsupport::GetFile(site + "keep.txt"), "keep");
 
     EXPECT_EQ(Method("DELETE", "/tree/").status, 404);
+}
+
+// "/../" is collapsed, not resolved: a write with a ".." segment would change a folder the
+// client did not name. Reads keep the collapse.
+TEST_F(WebDavTest, WriteWithADotDotSegmentIs400AndChangesNothing)
+{
+    for (const char* folder : {"keep", "keep/important", "sub"})
+        ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0) << folder;
+    testsupport::PutFile(site + "keep/important/data.txt", "data\n");
+    testsupport::PutFile(site + "keep/k.txt", "k\n");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    Start();
+    const std::vector<std::string> before = Tree(site);
+    const std::vector<Named> cases = {
+        {"DELETE", "/keep/important/..", ""},
+        {"DELETE", "/keep/important/%2e%2E", ""},
+        {"DELETE", "/keep/important/.%2E/", ""},
+        {"DELETE", "/sub/../", ""},
+        {"DELETE", "/keep/%2E%2e%2fimportant/", ""},
+        {"DELETE", "/keep\\..\\important/", ""},
+        {"MOVE", "/keep/../", "/moved/"},
+        {"MOVE", "/keep/%2e%2e/f.txt", "/g.txt"},
+        {"COPY", "/keep/important/../", "/copied/"},
+        {"PUT", "/keep/../new.txt", ""},
+        {"PUT", "/keep/important/%2E%2E", ""},
+        {"MKCOL", "/keep/..%2fmade/", ""},
+        {"COPY", "/f.txt", "/keep/important/.."},
+        {"COPY", "/f.txt", "/keep/%2e%2e/g.txt"},
+        {"MOVE", "/f.txt", "/sub/%2E./g.txt"},
+        {"MOVE", "/keep/important/", "/keep/important/../x/"},
+    };
+    ExpectEachAnswered(cases, 400);
+    EXPECT_EQ(Tree(site), before);
+    EXPECT_EQ(testsupport::GetFile(site + "keep/important/data.txt"), "data\n");
+
+    // A read names the collapsed path, as ever.
+    EXPECT_EQ(Request("/keep/../k.txt").body, "k\n");
+    Answer listing;
+    const std::vector<DavEntry> entries = Propfind("/keep/important/%2e%2e", "0", listing);
+    EXPECT_EQ(listing.status, 207);
+    ASSERT_EQ(entries.size(), 1u) << listing.body;
+    EXPECT_EQ(entries[0].href, "/keep/important/");
+}
+
+// A NUL byte ends the name for the system: "%00" names no file, whatever the decoding of
+// the other escapes makes of it.
+TEST_F(WebDavTest, PathOrDestinationWithANulIs400AndWritesNothing)
+{
+    testsupport::PutFile(site + "f.txt", "file\n");
+    testsupport::PutFile(site + "x00y.txt", "not this\n");
+    Start();
+    const std::vector<std::string> before = Tree(site);
+    const std::vector<Named> cases = {
+        {"GET", "/x%00y.txt", ""},
+        {"HEAD", "/x%00y.txt", ""},
+        {"PUT", "/x%00z.txt", ""},
+        {"PUT", "/x%0z.txt", ""},
+        {"MKCOL", "/m%00n/", ""},
+        {"DELETE", "/x%00y.txt", ""},
+        {"MOVE", "/f.txt", "/g%00h.txt"},
+        {"COPY", "/f.txt", "/g%00h.txt"},
+        {"COPY", "/f.txt", "/g%0ah.txt"},
+    };
+    ExpectEachAnswered(cases, 400);
+    EXPECT_EQ(Tree(site), before);
+    EXPECT_EQ(testsupport::GetFile(site + "f.txt"), "file\n");
+}
+
+// With hidden files off, a name starting with '.' can be neither read nor removed: none is
+// made either, by any write, whether the name is the target's or a folder's on the way.
+TEST_F(WebDavTest, WriteToANameTheEntryHidesIs403AndWritesNothing)
+{
+    settings.SetValue("Setting::Path::Path_1::Options::EnableHiddenFile", "1");
+    testsupport::PutFile(site + "f.txt", "file\n");
+    ASSERT_EQ(::mkdir((site + "sub").c_str(), 0755), 0);
+    Start();
+    const std::vector<std::string> before = Tree(site);
+    const std::vector<Named> cases = {
+        {"PUT", "/.h", ""},
+        {"PUT", "/.hd/x.txt", ""},
+        {"PUT", "/sub/.h", ""},
+        {"MKCOL", "/.hd/", ""},
+        {"MKCOL", "/sub/.hd", ""},
+        {"COPY", "/f.txt", "/.c.txt"},
+        {"COPY", "/sub/", "/.csub/"},
+        {"MOVE", "/f.txt", "/sub/.m.txt"},
+        {"MOVE", "/sub/", "/.msub/"},
+    };
+    ExpectEachAnswered(cases, 403);
+    EXPECT_EQ(Tree(site), before);
+
+    // Where the entry shows hidden names, they are written and read like any other.
+    EXPECT_EQ(Put("/other/.h", "shown").status, 201);
+    EXPECT_EQ(Request("/other/.h").body, "shown");
+    EXPECT_EQ(Method("DELETE", "/other/.h").status, 204);
 }
 
 // --- COPY and MOVE ------------------------------------------------------------------------
@@ -763,6 +967,77 @@ TEST_F(WebDavTest, CopyAndMoveFollowOverwriteAndTellCreatedFromReplaced)
     }
 }
 
+// Names that Shift-JIS lacks are on the disk as any other program writes them: no request
+// can name them, but a folder's copy, move or removal takes them along all the same.
+TEST_F(WebDavTest, FolderCopyMoveAndDeleteTakeEveryFileAlongWhateverItsName)
+{
+    const std::string accented = u8"café.txt";
+    const std::string waveDash = u8"\u301c.txt";
+    const std::string folder = u8"naïve";
+    for (const std::string& made : {std::string("x"), std::string("x/sub"), "x/" + folder, std::string("old")})
+        ASSERT_EQ(::mkdir((site + made).c_str(), 0755), 0) << made;
+    const std::vector<std::string> files = {accented, waveDash, "plain.txt", "sub/" + accented, folder + "/in.txt"};
+    for (const std::string& file : files)
+        testsupport::PutFile(site + "x/" + file, file);
+    testsupport::PutFile(site + "old/" + waveDash, "replaced");
+    Start();
+
+    const auto holdsEveryFile = [&](const std::string& copy) {
+        for (const std::string& file : files)
+            EXPECT_EQ(testsupport::GetFile(site + copy + "/" + file), file) << copy << "/" << file;
+    };
+    EXPECT_EQ(Transfer("COPY", "/x/", "/xcopy/").status, 201);
+    holdsEveryFile("xcopy");
+    // A folder that is replaced goes whole, the names it held included.
+    testsupport::PutFile(site + "old/" + accented, "old");
+    EXPECT_EQ(Transfer("COPY", "/x/", "/old/").status, 204);
+    holdsEveryFile("old");
+    EXPECT_EQ(Transfer("MOVE", "/xcopy/", "/xmoved/").status, 201);
+    holdsEveryFile("xmoved");
+    EXPECT_FALSE(Exists(site + "xcopy"));
+
+    for (const char* target : {"/x/", "/xmoved/", "/old/"}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(Method("DELETE", target).status, 204);
+    }
+    EXPECT_EQ(Tree(site), std::vector<std::string>{});
+}
+
+TEST_F(WebDavTest, CopyThatRunsOutOfRoomIs507AndLeavesNoHalfMadeTarget)
+{
+    for (const char* folder : {"big", "big/sub", "old"})
+        ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0) << folder;
+    testsupport::PutFile(site + "big/a.txt", "a");
+    testsupport::PutFile(site + "big/sub/b.txt", "b");
+    testsupport::PutFile(site + "big/large.bin", servertest::Pattern(200000));
+    testsupport::PutFile(site + "old/old.txt", "old");
+    Start();
+    const std::vector<std::string> before = Tree(site);
+    const struct {
+        const char* description;
+        const char* source;
+        const char* destination;
+    } cases[] = {
+        {"a folder to a new name", "/big/", "/copy/"},
+        {"a folder over a folder", "/big/", "/old/"},
+        {"a file", "/big/large.bin", "/large.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        Answer answer;
+        {
+            // Room for the logs and curl's small files, not for the large one.
+            testsupport::FileSizeLimit limit(16384);
+            ASSERT_TRUE(limit.ok());
+            answer = Transfer("COPY", c.source, c.destination);
+        }
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.statusLine, "HTTP/1.1 507 Insufficient Storage");
+        EXPECT_EQ(Tree(site), before);
+    }
+    EXPECT_EQ(testsupport::GetFile(site + "old/old.txt"), "old");
+}
+
 // --- OPTIONS and PROPFIND -----------------------------------------------------------------
 
 TEST_F(WebDavTest, OptionsNamesTheMethodsOfTheTarget)
@@ -851,6 +1126,59 @@ TEST_F(WebDavTest, PropfindGivesTheEntityTagOfGet)
         // The folder's own response comes first; a collection has no tag.
         EXPECT_EQ(tagsOf("/dir/", "1"), (std::vector<std::string>{"", etag}));
     }
+}
+
+// A walk goes into a folder that another entry serves only as far as a PROPFIND of that
+// folder would be answered: its authentication, host lists and WebDAV switch hold.
+TEST_F(WebDavTest, PropfindWalkEntersAnotherEntrysFolderOnlyWhereThatEntryLetsTheRequestIn)
+{
+    const char* const folders[] = {"private", "private/deeper", "nodav", "kicked", "open", "plain"};
+    for (const char* folder : folders) {
+        ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0) << folder;
+        testsupport::PutFile(site + folder + "/in.txt", folder);
+    }
+    ServeFolder(2, "/private/", site + "private/", {"EnableWebDAV", "EnableAuthenticate"});
+    settings.SetValue("Setting::Path::Path_2::Users::User_0", "alice");
+    settings.SetValue("Setting::User::Enable::User_0::User", "alice");
+    settings.SetValue("Setting::User::Enable::User_0::Passwd", "s3cret");
+    ServeFolder(3, "/private/deeper/", site + "private/deeper/", {"EnableWebDAV"});
+    ServeFolder(4, "/nodav/", site + "nodav/", {});
+    // Host lists on, and no address accepted.
+    ServeFolder(5, "/kicked/", site + "kicked/", {"EnableWebDAV", "EnableHostKick"});
+    ServeFolder(6, "/open/", site + "open/", {"EnableWebDAV"});
+    Start();
+
+    const auto hrefs = [this](const std::vector<std::string>& extra) {
+        std::vector<std::string> found;
+        std::vector<std::string> args = {"-H", "Depth: infinity"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Answer answer = Method("PROPFIND", "/", args);
+        EXPECT_EQ(answer.status, 207);
+        std::string error;
+        const std::unique_ptr<platform::XmlDocument> document = platform::XmlDocument::Parse(answer.body, error);
+        if (!document) {
+            ADD_FAILURE() << "not XML: " << error << "\n" << answer.body;
+            return found;
+        }
+        for (const platform::XmlNode& href : document->ElementsByTagNameNS(kDavNamespace, "href"))
+            found.push_back(PercentDecode(href.Text()));
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    // Every folder is listed; only those the request may enter show what they hold.
+    std::vector<std::string> anonymous = {"/",       "/kicked/",      "/nodav/",  "/open/", "/open/in.txt",
+                                          "/plain/", "/plain/in.txt", "/private/"};
+    std::sort(anonymous.begin(), anonymous.end());
+    EXPECT_EQ(hrefs({}), anonymous);
+    std::vector<std::string> alice = anonymous;
+    alice.insert(alice.end(), {"/private/in.txt", "/private/deeper/", "/private/deeper/in.txt"});
+    std::sort(alice.begin(), alice.end());
+    EXPECT_EQ(hrefs({"-u", "alice:s3cret"}), alice);
+    EXPECT_EQ(hrefs({"-u", "alice:wrong"}), anonymous);
+
+    // The same answers as a request for the folder itself.
+    EXPECT_EQ(Method("PROPFIND", "/private/", {"-H", "Depth: 1"}).status, 401);
+    EXPECT_EQ(Request("/private/in.txt").status, 401);
 }
 
 TEST_F(WebDavTest, ExpectContinueGetsTheInterimAnswerOnlyForABodyThatIsRead)

@@ -50,6 +50,9 @@ struct Credentials {
     std::string password;
 };
 
+// A refusal with this status and Info, its page, and a challenge only with 401.
+void ExpectRefused(const Outcome& outcome, int code, const std::string& info);
+
 // The request as the driver hands it to the checks.
 struct Call {
     std::string object = "/index.html";
@@ -148,6 +151,27 @@ protected:
         Call call;
         call.credentials = &credentials;
         return Check(call);
+    }
+
+    // With option EnableWebDAV as `webDav`, the credentials are refused with the challenge
+    // or let in.
+    struct CredentialCase {
+        const char* description;
+        const char* webDav;
+        Credentials credentials;
+        bool refused;
+    };
+    void ExpectCredentialOutcomes(const std::vector<CredentialCase>& cases)
+    {
+        for (const CredentialCase& c : cases) {
+            SCOPED_TRACE(c.description);
+            Option("EnableWebDAV", c.webDav);
+            const Outcome outcome = Authenticated(c.credentials);
+            if (c.refused)
+                ExpectRefused(outcome, 401, kAuthRequired);
+            else
+                EXPECT_FALSE(outcome.refused);
+        }
     }
 
     // The manager takes its limits when the server starts; loaded again so that a test can
@@ -507,13 +531,7 @@ TEST_F(AccessCheckTest, DomainUserCountsAsUserOnlyWithWebDav)
     Account("Enable", "User_1", "表示", "pw");
     List("Users", {"表示"});
     StartCore();
-    struct Case {
-        const char* description;
-        const char* webDav;
-        Credentials credentials;
-        bool refused;
-    };
-    const Case cases[] = {
+    ExpectCredentialOutcomes({
         {"WebDAV on, DOMAIN\\alice", "1", {"DOMAIN\\alice", "s3cret"}, false},
         {"WebDAV on, plain alice", "1", {"alice", "s3cret"}, false},
         {"WebDAV on, empty domain", "1", {"\\alice", "s3cret"}, false},
@@ -522,16 +540,30 @@ TEST_F(AccessCheckTest, DomainUserCountsAsUserOnlyWithWebDav)
         {"WebDAV on, trail byte 0x5C is no separator", "1", {"表示", "pw"}, false},
         {"WebDAV off, DOMAIN\\alice", "0", {"DOMAIN\\alice", "s3cret"}, true},
         {"WebDAV off, plain alice", "0", {"alice", "s3cret"}, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.description);
-        Option("EnableWebDAV", c.webDav);
-        const Outcome outcome = Authenticated(c.credentials);
-        if (c.refused)
-            ExpectRefused(outcome, 401, kAuthRequired);
-        else
-            EXPECT_FALSE(outcome.refused);
-    }
+    });
+}
+
+// Browsers send Basic credentials in UTF-8 (RFC 7617 2.1); the accounts are Shift-JIS.
+TEST_F(AccessCheckTest, Utf8CredentialsAreAlsoTriedInShiftJis)
+{
+    AliceOnly();
+    Account("Enable", "User_1", "山田", "パス");
+    Account("Enable", "User_2", "山田", "パス?");
+    Account("Enable", "User_3", "wave", "a\x81\x60");
+    Account("Enable", "User_4", "佐藤", "pw");
+    List("Users", {"alice", "山田", "wave", "佐藤"});
+    StartCore();
+    ExpectCredentialOutcomes({
+        {"Shift-JIS, as stored", "0", {"山田", "パス"}, false},
+        {"UTF-8", "0", {u8"山田", u8"パス"}, false},
+        {"UTF-8 user, ASCII password", "0", {u8"佐藤", "pw"}, false},
+        {"UTF-8 with a wrong password", "0", {u8"山田", u8"パン"}, true},
+        {"UTF-8 user, Shift-JIS password: neither reading", "0", {u8"山田", "パス"}, true},
+        {"a character Shift-JIS lacks is no '?'", "0", {u8"山田", u8"パス\u20AC"}, true},
+        {"the JIS spelling of a code page character", "0", {"wave", u8"a\u301C"}, false},
+        {"ASCII", "0", {"alice", "s3cret"}, false},
+        {"UTF-8 DOMAIN\\user with WebDAV", "1", {u8"ドメイン\\山田", u8"パス"}, false},
+    });
 }
 
 TEST_F(AccessCheckTest, DisabledAccountsAreNeverUsed)

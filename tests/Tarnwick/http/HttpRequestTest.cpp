@@ -405,9 +405,23 @@ TEST_F(HttpRequestTest, PathThatIsNoShiftJisOnceDecodedIsRefused)
         {"UTF-8 of a character Shift-JIS lacks", "/%E2%82%AC%E2%82%AC"},
         {"UTF-8 beyond 16 bits", "/%F0%9F%98%80"},
     };
-    for (const Case& c : cases)
-        EXPECT_TRUE(IsRefused("GET " + c.url + " HTTP/1.1\r\nHost: a\r\n\r\n", 400, "異常なURLを受信しました"))
-            << c.description;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        CConfigClass tree;
+        const CConfigAccessor view = tree.GetAccessor("RequestInfo");
+        CHttpRequest request;
+        EXPECT_EQ(request.Parse("PUT " + c.url + "?q=%81 HTTP/1.1\r\nHost: a\r\n\r\n"), 400);
+        EXPECT_EQ(request.GetRefusal(), "異常なURLを受信しました");
+        request.WriteTo(view);
+        // The log line and the page name what was asked, as it was sent; no header line.
+        EXPECT_EQ(Keys(view), (std::vector<std::string>{"Method", "URL", "Object", "Version", "Query"}));
+        EXPECT_EQ(view.GetString("Method", ""), "PUT");
+        EXPECT_EQ(view.GetString("URL", ""), c.url + "?q=%81");
+        EXPECT_EQ(view.GetString("Object", ""), c.url);
+        EXPECT_EQ(view.GetString("Version", ""), "1.1");
+        EXPECT_EQ(view.GetString("Query", ""), "q=%81");
+        EXPECT_EQ(view.GetSectionCount(), 0);
+    }
 }
 
 TEST_F(HttpRequestTest, QueryIsKeptRawAndDecodedToShiftJis)
@@ -419,48 +433,99 @@ TEST_F(HttpRequestTest, QueryIsKeptRawAndDecodedToShiftJis)
 
 TEST(BodyFramingTest, HeaderLinesGiveTheLengthOrTheRefusal)
 {
+    const char kBadLength[] = "Content-Length が異常です";
+    const char kBadCoding[] = "この Transfer-Encoding には対応していません";
+    const char kTwoFramings[] = "Transfer-Encoding と Content-Length が両方あります";
     const struct {
         const char* description;
         std::string lines;
-        int refusal;
+        const char* refusal;  // the reason of the 400, or "" when accepted
         int64_t length;
+        bool chunked;
     } cases[] = {
-        {"no body", "", 0, 0},
-        {"a length", "Content-Length: 5\r\n", 0, 5},
-        {"zero", "Content-Length: 0\r\n", 0, 0},
-        {"two lengths that agree", "Content-Length: 5\r\nContent-Length: 5\r\n", 0, 5},
-        {"leading zeros", "Content-Length: 007\r\n", 0, 7},
-        {"lower-case name", "content-length: 9\r\n", 0, 9},
-        {"blanks around the value", "Content-Length: \t12 \r\n", 0, 12},
-        {"18 digits", "Content-Length: 999999999999999999\r\n", 0, 999999999999999999},
-        {"19 digits", "Content-Length: 0000000000000000001\r\n", 400, 0},
-        {"a line the parser refuses is passed over", "Content-Length : 5\r\n", 0, 0},
-        {"chunked", "Transfer-Encoding: chunked\r\n", 411, 0},
-        {"chunked, name and value in other case", "transfer-encoding: Chunked\r\n", 411, 0},
-        {"chunked with a Content-Length too", "Content-Length: 100\r\nTransfer-Encoding: chunked\r\n", 411, 0},
-        {"another coding", "Transfer-Encoding: gzip\r\n", 501, 0},
-        {"another coding with a bad length", "Content-Length: x\r\nTransfer-Encoding: gzip\r\n", 501, 0},
-        {"empty", "Content-Length: \r\n", 400, 0},
-        {"letters", "Content-Length: abc\r\n", 400, 0},
-        {"negative", "Content-Length: -1\r\n", 400, 0},
-        {"with a sign", "Content-Length: +5\r\n", 400, 0},
-        {"hexadecimal", "Content-Length: 0x5\r\n", 400, 0},
-        {"a list", "Content-Length: 5, 5\r\n", 400, 0},
-        {"two that disagree", "Content-Length: 5\r\nContent-Length: 6\r\n", 400, 0},
-        {"two that disagree, other case", "Content-Length: 5\r\ncontent-length: 6\r\n", 400, 0},
-    };
-    const std::map<int, std::string> reasons = {
-        {400, "Content-Length が異常です"},
-        {411, "Content-Length のない本文は受け付けていません"},
-        {501, "この Transfer-Encoding には対応していません"},
+        {"no body", "", "", 0, false},
+        {"a length", "Content-Length: 5\r\n", "", 5, false},
+        {"zero", "Content-Length: 0\r\n", "", 0, false},
+        {"two lengths that agree", "Content-Length: 5\r\nContent-Length: 5\r\n", "", 5, false},
+        {"leading zeros", "Content-Length: 007\r\n", "", 7, false},
+        {"lower-case name", "content-length: 9\r\n", "", 9, false},
+        {"blanks around the value", "Content-Length: \t12 \r\n", "", 12, false},
+        {"18 digits", "Content-Length: 999999999999999999\r\n", "", 999999999999999999, false},
+        {"19 digits", "Content-Length: 0000000000000000001\r\n", kBadLength, 0, false},
+        {"a line the parser refuses is passed over", "Content-Length : 5\r\n", "", 0, false},
+        {"chunked", "Transfer-Encoding: chunked\r\n", "", 0, true},
+        {"chunked, name and value in other case", "transfer-encoding: Chunked\r\n", "", 0, true},
+        {"chunked between blanks", "Transfer-Encoding: \tchunked \r\n", "", 0, true},
+        {"chunked with a Content-Length too", "Content-Length: 100\r\nTransfer-Encoding: chunked\r\n", kTwoFramings, 0,
+         false},
+        {"chunked with a Content-Length after it", "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", kTwoFramings,
+         0, false},
+        {"chunked twice in a list", "Transfer-Encoding: chunked, chunked\r\n", kBadCoding, 0, false},
+        {"chunked on two lines", "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n", kBadCoding, 0, false},
+        {"another coding before chunked", "Transfer-Encoding: gzip, chunked\r\n", kBadCoding, 0, false},
+        {"another coding on its own line", "Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n", kBadCoding, 0,
+         false},
+        {"chunked with a parameter", "Transfer-Encoding: chunked;q=1\r\n", kBadCoding, 0, false},
+        {"another coding", "Transfer-Encoding: gzip\r\n", kBadCoding, 0, false},
+        {"an empty coding", "Transfer-Encoding: \r\n", kBadCoding, 0, false},
+        {"another coding with a bad length", "Content-Length: x\r\nTransfer-Encoding: gzip\r\n", kTwoFramings, 0,
+         false},
+        {"empty", "Content-Length: \r\n", kBadLength, 0, false},
+        {"letters", "Content-Length: abc\r\n", kBadLength, 0, false},
+        {"negative", "Content-Length: -1\r\n", kBadLength, 0, false},
+        {"with a sign", "Content-Length: +5\r\n", kBadLength, 0, false},
+        {"hexadecimal", "Content-Length: 0x5\r\n", kBadLength, 0, false},
+        {"a list", "Content-Length: 5, 5\r\n", kBadLength, 0, false},
+        {"two that disagree", "Content-Length: 5\r\nContent-Length: 6\r\n", kBadLength, 0, false},
+        {"two that disagree, other case", "Content-Length: 5\r\ncontent-length: 6\r\n", kBadLength, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
         const BodyFraming framing = ReadBodyFraming("POST /a HTTP/1.1\r\nHost: x\r\n" + c.lines + "\r\n");
-        EXPECT_EQ(framing.refusal, c.refusal);
+        EXPECT_EQ(framing.refusal, *c.refusal ? 400 : 0);
+        EXPECT_EQ(framing.reason, std::string(c.refusal));
         EXPECT_EQ(framing.contentLength, c.length);
-        EXPECT_EQ(framing.reason, c.refusal == 0 ? std::string() : reasons.at(c.refusal));
+        EXPECT_EQ(framing.chunked, c.chunked);
     }
+}
+
+// RFC 9112 6.1: an HTTP/1.0 message with a Transfer-Encoding has faulty framing;
+// RFC 9110 10.1.1: an HTTP/1.0 client's "100-continue" is ignored.
+TEST(BodyFramingTest, VersionDecidesChunkedAndTheWaitForContinue)
+{
+    const struct {
+        const char* description;
+        std::string head;
+        int refusal;
+        bool chunked;
+        bool expectsContinue;
+    } cases[] = {
+        {"HTTP/1.1 chunked", "PUT /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\n", 0, true, false},
+        {"HTTP/1.0 chunked", "PUT /a HTTP/1.0\r\nTransfer-Encoding: chunked\r\n", 400, false, false},
+        {"HTTP/1.1 expecting", "PUT /a HTTP/1.1\r\nContent-Length: 5\r\nExpect: 100-continue\r\n", 0, false, true},
+        {"in other case", "PUT /a HTTP/1.1\r\nexpect: 100-Continue\r\n", 0, false, true},
+        {"chunked and expecting", "PUT /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\nExpect: 100-continue\r\n", 0, true,
+         true},
+        {"HTTP/1.0 expecting", "PUT /a HTTP/1.0\r\nContent-Length: 5\r\nExpect: 100-continue\r\n", 0, false, false},
+        {"another expectation", "PUT /a HTTP/1.1\r\nExpect: something\r\n", 0, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const BodyFraming framing = ReadBodyFraming(c.head + "\r\n");
+        EXPECT_EQ(framing.refusal, c.refusal);
+        EXPECT_EQ(framing.chunked, c.chunked);
+        EXPECT_EQ(framing.expectsContinue, c.expectsContinue);
+    }
+}
+
+// The parsed request carries the framing its header gives, read once.
+TEST_F(HttpRequestTest, RequestKeepsItsBodyFraming)
+{
+    const CHttpRequest chunked = ParseLines({"PUT /a HTTP/1.1", "Host: x", "Transfer-Encoding: chunked"});
+    EXPECT_TRUE(chunked.GetBodyFraming().chunked);
+    const CHttpRequest counted = ParseLines({"PUT /a HTTP/1.1", "Host: x", "Content-Length: 12"});
+    EXPECT_EQ(counted.GetBodyFraming().contentLength, 12);
+    EXPECT_FALSE(counted.GetBodyFraming().chunked);
 }
 
 TEST(ParseDecimalTest, DigitsOnlySaturatingBeyond64Bits)

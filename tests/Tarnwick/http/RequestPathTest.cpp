@@ -103,7 +103,7 @@ TEST_F(RequestPathTest, ChoosesTheEntryByHostAndLongestPrefix)
         {"host pattern chosen over *", "/docs/a.html", "alpha", "Path_2", Root() + "d2/a.html"},
         {"host matched without case", "/docs/a.html", "ALPHA", "Path_2", Root() + "d2/a.html"},
         {"other host takes *", "/docs/a.html", "beta", "Path_0", Root() + "d0/a.html"},
-        {"port suffix is part of the host", "/docs/a.html", "alpha:8080", "Path_0", Root() + "d0/a.html"},
+        {"pattern without a port, host with one", "/docs/a.html", "alpha:8080", "Path_2", Root() + "d2/a.html"},
         {"prefix matched without case", "/DOCS/A.html", "", "Path_0", Root() + "d0/A.html"},
         {"wildcard host", "/img/p.png", "www.Example.org", "Path_3", Root() + "i/p.png"},
         {"wildcard host not matching", "/img/p.png", "example.org", "Path_1", Root() + "root/img/p.png"},
@@ -115,6 +115,39 @@ TEST_F(RequestPathTest, ChoosesTheEntryByHostAndLongestPrefix)
         EXPECT_EQ(path.GetTargetHost(), c.host) << c.description;
         EXPECT_EQ(path.IsRedirect(), 0) << c.description;
     }
+}
+
+// RFC 9110 7.2: clients send the port in Host whenever it is not 80. A pattern is matched
+// against the whole value and, when it names no port, against the host without its port.
+TEST_F(RequestPathTest, HostPatternWithoutAPortServesThatHostOnEveryPort)
+{
+    AddEntry("Any", {{"LocalPath", Root() + "any/"}});
+    AddEntry("Jp", {{"VirtualHost", "*.example.jp"}, {"LocalPath", Root() + "jp/"}});
+    AddEntry("JpPort", {{"VirtualHost", "www.example.jp:9090"}, {"LocalPath", Root() + "jp9090/"}});
+    AddEntry("AnyPort", {{"VirtualHost", "alpha:*"}, {"LocalPath", Root() + "alpha/"}});
+    AddEntry("V6", {{"VirtualHost", "[::1]"}, {"LocalPath", Root() + "v6/"}});
+    const struct {
+        const char* description;
+        std::string host;
+        std::string entry;
+    } cases[] = {
+        {"host alone", "www.example.jp", "Jp"},
+        {"host on a port", "www.example.jp:8080", "Jp"},
+        {"host on a port, other case", "WWW.Example.JP:8080", "Jp"},
+        {"empty port", "www.example.jp:", "Jp"},
+        {"the longer pattern that names the port", "www.example.jp:9090", "JpPort"},
+        {"a port the pattern does not name", "beta.example.jp:9090", "Jp"},
+        {"pattern's own wildcard port", "alpha:8080", "AnyPort"},
+        {"pattern naming a port, host without one", "alpha", "Any"},
+        {"host that the pattern does not match on any port", "example.jp:8080", "Any"},
+        {"IP literal on a port", "[::1]:8080", "V6"},
+        {"IP literal alone", "[::1]", "V6"},
+        {"other IP literal", "[::2]:8080", "Any"},
+        {"IP literal without its closing bracket", "[::1:8080", "Any"},
+        {"port alone", ":8080", "Any"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EntryName(Resolve("/a.html", c.host)), c.entry) << c.description;
 }
 
 TEST_F(RequestPathTest, RequestWithoutHostReachesOnlyEntriesForAnyHost)
@@ -284,7 +317,7 @@ TEST_F(RequestPathTest, ForwardEntryRedirectsWithTheRestOfTheObject)
         {"the prefix alone", "/fw/", "http://other.example/base/"},
         {"the prefix without its slash", "/fw", "http://other.example/base/"},
         {"rest escaped", "/fw/a b#c?d%e", "http://other.example/base/a%20b%23c%3fd%25e"},
-        {"Japanese rest", "/fw/資料", "http://other.example/base/資料"},
+        {"Japanese rest, in UTF-8", "/fw/資料", "http://other.example/base/%e8%b3%87%e6%96%99"},
     };
     for (const auto& c : cases) {
         const CRequestPath path = Resolve(c.object);
@@ -303,18 +336,37 @@ TEST_F(RequestPathTest, ForwardValueGoesOutAsStored)
     EXPECT_EQ(Resolve("/fw/c").GetRedirectLocation(), "http://h/a%20b/c");
 }
 
-TEST_F(RequestPathTest, RedirectLocationsAreEscaped)
+// RFC 9110 10.2.2: Location is a URI reference, so no raw byte from 0x80 up; the text is
+// UTF-8 (RFC 3987 3.1), which the server's own decoding takes back to the same folder.
+TEST_F(RequestPathTest, RedirectLocationsAreEscapedUtf8ThatDecodesBackToTheObject)
 {
     MakeDir("www/my dir");
     MakeDir("www/a?b");
     MakeDir("www/50%");
+    MakeDir(u8"www/日本語フォルダ");
+    MakeDir(u8"www/ｶﾅ");
+    MakeDir(u8"www/波\uFF5E線");
     AddEntry("Path_0", {{"ServerPath", "/docs/"}, {"LocalPath", Www()}});
-    EXPECT_EQ(Resolve("/docs/my dir").GetRedirectLocation(), "/docs/my%20dir/");
-    EXPECT_EQ(Resolve("/docs/a?b").GetRedirectLocation(), "/docs/a%3fb/");
-    EXPECT_EQ(Resolve("/docs/50%").GetRedirectLocation(), "/docs/50%25/");
-
     AddEntry("Path_1", {{"ServerPath", "/a b/"}, {"LocalPath", Www()}});
-    EXPECT_EQ(Resolve("/a b").GetRedirectLocation(), "/a%20b/");
+    AddEntry("Path_2", {{"ServerPath", "/資料/"}, {"LocalPath", Www()}});
+    const struct {
+        const char* object;
+        const char* location;
+    } cases[] = {
+        {"/docs/my dir", "/docs/my%20dir/"},
+        {"/docs/a?b", "/docs/a%3fb/"},
+        {"/docs/50%", "/docs/50%25/"},
+        {"/a b", "/a%20b/"},
+        {"/docs/日本語フォルダ", "/docs/%e6%97%a5%e6%9c%ac%e8%aa%9e%e3%83%95%e3%82%a9%e3%83%ab%e3%83%80/"},
+        {"/docs/\xB6\xC5", "/docs/%ef%bd%b6%ef%be%85/"},
+        {"/docs/波\x81\x60線", "/docs/%e6%b3%a2%ef%bd%9e%e7%b7%9a/"},
+        {"/資料", "/%e8%b3%87%e6%96%99/"},
+    };
+    for (const auto& c : cases) {
+        const std::string location = Resolve(c.object).GetRedirectLocation();
+        EXPECT_EQ(location, c.location) << c.object;
+        EXPECT_EQ(NormalizeUrlPath(location), c.object + std::string("/")) << c.object;
+    }
 }
 
 TEST_F(RequestPathTest, ExistsReportsFilesAndFolders)
@@ -591,12 +643,12 @@ TEST_F(RequestPathTest, JapaneseNamesMapToTheirFiles)
 
     path = Resolve("/資料");
     EXPECT_EQ(path.IsRedirect(), 1);
-    EXPECT_EQ(path.GetRedirectLocation(), "/資料/");
+    EXPECT_EQ(path.GetRedirectLocation(), "/%e8%b3%87%e6%96%99/");
     EXPECT_EQ(path.GetLocalPath(), Www() + "資料/");
 
     // The trail byte 0x5C of "ソ" stays with its character.
     path = Resolve("/ソフト");
-    EXPECT_EQ(path.GetRedirectLocation(), "/ソフト/");
+    EXPECT_EQ(path.GetRedirectLocation(), "/%e3%82%bd%e3%83%95%e3%83%88/");
     EXPECT_EQ(path.HoldsControlByte(), 0);
 
     path = Resolve("/日本/文書.html");

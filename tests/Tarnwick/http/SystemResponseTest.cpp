@@ -155,7 +155,7 @@ TEST_F(SystemResponseTest, TemplateIsFilledFromEveryView)
     CSystemResponse response(core.get(), record, "moved", 301, kNoDetail);
     EXPECT_EQ(record.GetThreadName() +
                   "|http|127.0.0.1|example.test|Tarnwick|Tarnwick/1.42|GET|/x|1.1|taro|301|"
-                  "301 Moved Permanently|moved||100%|%",
+                  "301 Moved Permanently|moved|%Nothing%|100%|%",
               Run(response).body);
 }
 

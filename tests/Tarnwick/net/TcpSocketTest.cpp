@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -406,6 +407,47 @@ TEST_F(TcpSocketPairTest, TimeOutBreaksASendThePeerNeverReads)
     EXPECT_EQ("タイムアウトしました", socket_.GetErrorText());
     EXPECT_FALSE(socket_.IsOpen());
     EXPECT_EQ(0, CTimeoutWatcher::Instance().CountEntries(&socket_));
+}
+
+// What went out before a send failed was sent all the same: the peer may have read it.
+TEST_F(TcpSocketPairTest, BytesSentCountsThePartOfASendThatThenFailed)
+{
+    constexpr int kTotal = 16 * 1024 * 1024;  // far more than the line holds
+    constexpr size_t kReadByPeer = 1024 * 1024;
+    const std::string path = testing::TempDir() + "tcp-socket-sendfile-" + std::to_string(::getpid());
+    const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(file, 0);
+    ::unlink(path.c_str());
+    ASSERT_EQ(0, ::ftruncate(file, kTotal));  // sparse
+    const std::string block(kTotal, 'z');
+    const struct {
+        const char* description;
+        std::function<int64_t()> send;
+    } cases[] = {
+        {"SendAll", [&] { return static_cast<int64_t>(socket_.SendAll(block)); }},
+        {"SendFile", [&] { return socket_.SendFile(file, 0, kTotal); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        if (peer_ < 0)
+            SetUp();  // the failed send closed the last pair
+        const int64_t before = socket_.GetBytesSent();
+        auto sent = std::async(std::launch::async, c.send);
+        std::string read;
+        char chunk[65536];
+        while (read.size() < kReadByPeer && servertest::PollReadable(peer_, 5000) == 1) {
+            const ssize_t n = ::recv(peer_, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                break;
+            read.append(chunk, static_cast<size_t>(n));
+        }
+        ClosePeer();
+        ASSERT_EQ(std::future_status::ready, sent.wait_for(10s));
+        EXPECT_EQ(-1, sent.get());
+        EXPECT_GE(socket_.GetBytesSent() - before, static_cast<int64_t>(read.size()));
+        EXPECT_LT(socket_.GetBytesSent() - before, kTotal);
+    }
+    ::close(file);
 }
 
 TEST_F(TcpSocketPairTest, HasErrorOnlyOnceClosedOrAborted)

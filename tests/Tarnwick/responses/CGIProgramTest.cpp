@@ -188,8 +188,10 @@ protected:
     }
 
 
-    // Parses the request into a new record (client 127.0.0.1) and builds its environment.
-    std::vector<CConfigLeaf> Environment(const std::string& head)
+    // Parses the request into a new record (client 127.0.0.1) and builds its environment
+    // as reached at 127.0.0.2:kServerPort with the body its header announces, or of
+    // `bodyLength` bytes.
+    std::vector<CConfigLeaf> Environment(const std::string& head, int64_t bodyLength = -1)
     {
         record_ = &NewRecord();
         try {
@@ -200,7 +202,8 @@ protected:
         path_ = &NewPath(record_->GetRequest().GetObject());
         const CConfigAccessor env = scratch_.GetAccessor("Env");
         env.SetString("STALE", "from before");
-        BuildEnvironment(env, core.get(), *record_, *path_, "127.0.0.2");
+        const int64_t length = bodyLength >= 0 ? bodyLength : record_->GetRequest().GetContentLength();
+        BuildEnvironment(env, core.get(), *record_, *path_, CgiCallFacts{"127.0.0.2", kServerPort, length});
         std::vector<CConfigLeaf> leaves;
         env.GetLeaves(leaves);
         return leaves;
@@ -235,6 +238,9 @@ protected:
         core->GetSettingAccessor().SetString("Path::Path_0::Options::" + key, value);
     }
 
+    // The port the request reached: not the server's HTTP port, as on HTTPS.
+    static constexpr int kServerPort = 44321;
+
     servertest::TempFolder folder_;
     CConfigClass scratch_;
     CRequestRecord* record_ = nullptr;
@@ -264,7 +270,7 @@ TEST_F(CGIEnvironmentTest, SetsEveryVariableInItsOrder)
         {"GATEWAY_INTERFACE", "CGI/1.1"},
         {"SERVER_PROTOCOL", "HTTP/1.1"},
         {"SERVER_ADDR", "127.0.0.2"},
-        {"SERVER_PORT", info.GetString("ServerPort", "")},
+        {"SERVER_PORT", std::to_string(kServerPort)},
         {"HTTP_HOST", "example.org"},
         {"REQUEST_METHOD", "POST"},
         {"CONTENT_LENGTH", "12"},
@@ -323,6 +329,15 @@ TEST(CGIOneLineTest, LineBreaksInAHeaderValueBecomeBlanks)
     EXPECT_EQ(OneLine("plain"), "plain");
 }
 
+// The body a program gets is known only once it has come (a chunked one has no
+// Content-Length), and the port is the one the client reached.
+TEST_F(CGIEnvironmentTest, ContentLengthIsTheBodyGivenAndServerPortThePortReached)
+{
+    const auto env = Environment("POST /s.cgi HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n", 5);
+    ExpectValues(env, {{"CONTENT_LENGTH", "5"}, {"SERVER_PORT", std::to_string(kServerPort)}});
+    EXPECT_NE(std::to_string(kServerPort), core->GetInfoAccessor().GetString("ServerPort", ""));
+}
+
 TEST_F(CGIEnvironmentTest, UserOnlyWhenThePathAuthenticated)
 {
     const struct {
@@ -357,7 +372,7 @@ TEST_F(CGIEnvironmentTest, ChildSeesTheCgiVariablesThenOnlyPathLanguageAndTimeZo
     TestConnection connection;
     CSubProcess process(connection.state);
     process.SetEnvironmentBlock(
-        PrepareEnvironment(core.get(), *record_, *path_, connection.state.GetLocalAddress().ToString()));
+        PrepareEnvironment(core.get(), *record_, *path_, MakeCgiCallFacts(connection.state, 0)));
     process.Start("/usr/bin/env", "", "");
     const std::string output = process.GetOutput().ReadAll();
 

@@ -319,34 +319,6 @@ TEST_F(CGIResponseTest, ConstructorRefusesMissingTargetAndOtherMethods)
     }
 }
 
-TEST_F(CGIResponseTest, ConstructorRefusesAnnouncedBodyAboveTheLimit)
-{
-    Script("Content-Type: text/plain\n\nx");
-    const struct {
-        const char* description;
-        std::string length;
-        bool refused;
-    } cases[] = {
-        {"at the limit", std::to_string(CCGIResponse::kMaxRequestBody), false},
-        {"one above", std::to_string(CCGIResponse::kMaxRequestBody + 1), true},
-        {"beyond 64 bits", "99999999999999999999999", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.description);
-        record_ = &NewRecord();
-        const CHttpRequest& request =
-            record_->ParseRequest("POST /t.cgi HTTP/1.1\r\nHost: test\r\ncontent-length: " + c.length + "\r\n\r\n");
-        const CRequestPath& path = NewPath(request.GetObject());
-        CCGIResponse response(core.get(), *record_, path, connection_.state);
-        const std::unique_ptr<CResponse> replacement = response.TakeReplacement();
-        EXPECT_EQ(replacement != nullptr, c.refused);
-        if (replacement != nullptr) {
-            replacement->Build();
-            EXPECT_EQ(Code(), 413);
-        }
-    }
-}
-
 TEST_F(CGIResponseTest, HeadAndPostRunTheProgram)
 {
     Script("Content-Type: text/plain\n\nran");

@@ -258,7 +258,7 @@ protected:
         const CHttpRequest& request =
             record.ParseRequest("PROPFIND " + target + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n");
         const CRequestPath& path = NewPath(request.GetObject());
-        std::unique_ptr<CResponse> response = std::make_unique<CDAVPropfindResponse>(core.get(), record, path);
+        std::unique_ptr<CResponse> response = std::make_unique<CDAVPropfindResponse>(core.get(), record, path, 0, CIPv4Address());
         Answer answer;
         std::unique_ptr<CResponse> replacement = response->TakeReplacement();
         if (!replacement) {

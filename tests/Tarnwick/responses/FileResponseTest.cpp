@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -593,19 +594,35 @@ TEST_F(FileResponseTest, FoldersAndFifosAreNotServed)
     EXPECT_EQ(answer.code, 404);
 }
 
-TEST_F(FileResponseTest, FileRemovedBeforeBuildIsAFatalOpenError)
+// The file changes between the lookup and Build: removed, it is not found as a moment
+// later; in its place a link to itself cannot be opened, which is a failure.
+TEST_F(FileResponseTest, FileGoneBeforeBuildIsNotFoundAndOneThatCannotBeOpenedIsAFailure)
 {
-    MakeFile("a.txt", "x");
-    const CHttpRequest request = Request("GET", "/a.txt", "");
-    const CRequestPath& path = NewPath(request.GetObject());
-    CFileResponse response(core.get(), *record_, path);
-    fs::remove(Native("a.txt"));
-    try {
-        response.Build();
-        FAIL() << "Build went on without the file";
-    } catch (const CServerFatalException& e) {
-        EXPECT_EQ(e.message,
-                  "ファイルのオープンに失敗しました、サーバー上のファイルは、使用中のためロックされている可能性があります");
+    for (const bool loops : {false, true}) {
+        SCOPED_TRACE(loops ? "a link to itself" : "removed");
+        MakeFile("a.txt", "x");
+        const CHttpRequest request = Request("GET", "/a.txt", "");
+        const CRequestPath& path = NewPath(request.GetObject());
+        CFileResponse response(core.get(), *record_, path);
+        fs::remove(Native("a.txt"));
+        if (!loops) {
+            response.Build();
+            std::unique_ptr<CResponse> replacement = response.TakeReplacement();
+            ASSERT_NE(replacement, nullptr);
+            replacement->Build();
+            EXPECT_EQ(replacement->GetResponseInfo().GetInt("ResponseCode", 0), 404);
+            continue;
+        }
+        fs::create_symlink("a.txt", Native("a.txt"));
+        try {
+            response.Build();
+            ADD_FAILURE() << "Build went on without the file";
+        } catch (const CServerFatalException& e) {
+            EXPECT_EQ(e.message,
+                      "ファイルのオープンに失敗しました、サーバー上のファイルは、使用中のためロックされている可能性があります");
+            EXPECT_EQ(e.systemError, ELOOP);
+        }
+        fs::remove(Native("a.txt"));
     }
 }
 

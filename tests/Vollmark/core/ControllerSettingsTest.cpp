@@ -12,7 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -115,13 +118,17 @@ TEST_F(ControllerSettingsTest, EverySaveTellsTheObserverItsOutcome)
     };
     for (const auto& c : cases) {
         settings_.Load(c.root);
-        std::vector<std::string> told;
-        settings_.SetSaveObserver([&told](const std::string& error) { told.push_back(error); });
+        std::vector<std::pair<int, std::string>> told;
+        settings_.SetSaveObserver([&told](CControllerSettings::SaveResult result, const std::string& error) {
+            told.emplace_back(result, error);
+        });
         std::string error;
-        EXPECT_EQ(settings_.Save(&error), c.saved ? 0 : -1) << c.description;
+        const int expected = c.saved ? CControllerSettings::kSaved : CControllerSettings::kFailed;
+        EXPECT_EQ(settings_.Save(&error), expected) << c.description;
         ASSERT_EQ(told.size(), 1u) << c.description;
-        EXPECT_EQ(told[0], error) << c.description;
-        EXPECT_EQ(told[0].empty(), c.saved) << c.description;
+        EXPECT_EQ(told[0].first, expected) << c.description;
+        EXPECT_EQ(told[0].second, error) << c.description;
+        EXPECT_EQ(told[0].second.empty(), c.saved) << c.description;
     }
 }
 
@@ -170,6 +177,147 @@ TEST_F(ControllerSettingsTest, UnreadableFileIsKeptAsBackupOnTheFirstSaveOnly)
     settings_.GetSetting().SetString("Basic::Port", "82");
     ASSERT_EQ(settings_.Save(nullptr), 0);
     EXPECT_EQ(GetFile(File() + ".bak"), broken);
+}
+
+// What someone else does to the file between the controller's load and its save.
+enum class Meddling { None, SameBytesNewTime, NewBytesOldTime, Deleted, Created };
+
+class ChangedFileTest : public ControllerSettingsTest {
+protected:
+    // Loads the sample (none for Created), changes the live port to 81, lets `meddling`
+    // happen, then saves with the user answering `answer`, and returns the result.
+    int SaveAfter(Meddling meddling, CControllerSettings::ChangedFileAnswer answer)
+    {
+        if (meddling != Meddling::Created)
+            original_ = WriteSample();
+        settings_.Load(Root());
+        settings_.GetSetting().SetString("Basic::Port", "81");
+        Meddle(meddling);
+        onDisk_ = GetFile(File());
+        settings_.SetChangedFileQuestion([this, answer](const std::string& file) {
+            asked_.push_back(file);
+            return answer;
+        });
+        return settings_.Save(nullptr);
+    }
+    void Meddle(Meddling meddling)
+    {
+        namespace fs = std::filesystem;
+        const fs::path path(File());
+        switch (meddling) {
+        case Meddling::None:
+            break;
+        case Meddling::SameBytesNewTime:
+            fs::last_write_time(path, fs::last_write_time(path) + std::chrono::hours(1));
+            break;
+        case Meddling::NewBytesOldTime: {
+            // The same length too, so that only the bytes tell.
+            const fs::file_time_type time = fs::last_write_time(path);
+            std::string text = GetFile(File());
+            const size_t at = text.find(">8080<");
+            ASSERT_NE(at, std::string::npos);
+            text.replace(at, 6, ">8081<");
+            PutFile(File(), text);
+            fs::last_write_time(path, time);
+            break;
+        }
+        case Meddling::Deleted:
+            fs::remove(path);
+            break;
+        case Meddling::Created:
+            WriteSample();
+            break;
+        }
+    }
+    std::string Port() { return settings_.GetSetting().GetString("Basic::Port", "none"); }
+    // No file, nothing asked, no save yet: for the next case of a table.
+    void Reset()
+    {
+        std::filesystem::remove(File());
+        asked_.clear();
+        settings_.ClearChanged();
+    }
+
+    std::string original_;
+    std::string onDisk_;
+    std::vector<std::string> asked_;
+};
+
+TEST_F(ChangedFileTest, OnlyAFileWhoseBytesChangedIsAskedAbout)
+{
+    using Answer = CControllerSettings::ChangedFileAnswer;
+    const struct {
+        const char* description;
+        Meddling meddling;
+        bool asked;
+    } cases[] = {
+        {"untouched", Meddling::None, false},
+        {"the same bytes written again later", Meddling::SameBytesNewTime, false},
+        {"other bytes with the old time", Meddling::NewBytesOldTime, true},
+        {"deleted", Meddling::Deleted, true},
+        {"made where there was none", Meddling::Created, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        Reset();
+        const int result = SaveAfter(c.meddling, Answer::Leave);
+        EXPECT_EQ(asked_, c.asked ? std::vector<std::string>{Root() + "Tarnwick.xml"} : std::vector<std::string>{});
+        EXPECT_EQ(result, c.asked ? CControllerSettings::kNotSaved : CControllerSettings::kSaved);
+        if (c.asked) {
+            EXPECT_EQ(GetFile(File()), onDisk_);
+        }
+    }
+}
+
+TEST_F(ChangedFileTest, EachAnswerDoesWhatItSays)
+{
+    using Answer = CControllerSettings::ChangedFileAnswer;
+    const struct {
+        const char* description;
+        Answer answer;
+        int result;
+        const char* port;  // in memory afterwards; the file's is 8081 or, written, this
+        bool written;
+        int changed;
+    } cases[] = {
+        {"read again", Answer::Reload, CControllerSettings::kReloaded, "8081", false, 0},
+        {"overwrite", Answer::Overwrite, CControllerSettings::kSaved, "81", true, 1},
+        {"leave", Answer::Leave, CControllerSettings::kNotSaved, "81", false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        Reset();
+        EXPECT_EQ(SaveAfter(Meddling::NewBytesOldTime, c.answer), c.result);
+        EXPECT_EQ(asked_.size(), 1u);
+        EXPECT_EQ(Port(), c.port);
+        CConfigClass file;
+        ASSERT_EQ(file.LoadXml(Root() + "Tarnwick.xml"), 0);
+        EXPECT_EQ(file.GetValue("Setting::Basic::Port", ""), c.written ? c.port : "8081");
+        EXPECT_EQ(settings_.IsChanged(), c.changed);
+    }
+}
+
+TEST_F(ChangedFileTest, LeftFileIsAskedAboutAgainAndOwnWritesAreNot)
+{
+    using Answer = CControllerSettings::ChangedFileAnswer;
+    EXPECT_EQ(SaveAfter(Meddling::NewBytesOldTime, Answer::Leave), CControllerSettings::kNotSaved);
+    EXPECT_EQ(settings_.Save(nullptr), CControllerSettings::kNotSaved);
+    EXPECT_EQ(asked_.size(), 2u);
+    settings_.SetChangedFileQuestion([](const std::string&) { return Answer::Overwrite; });
+    EXPECT_EQ(settings_.Save(nullptr), CControllerSettings::kSaved);
+    settings_.SetChangedFileQuestion({});
+    settings_.GetSetting().SetString("Basic::Port", "82");
+    EXPECT_EQ(settings_.Save(nullptr), CControllerSettings::kSaved);
+}
+
+TEST_F(ChangedFileTest, WithoutAQuestionAChangedFileIsLeft)
+{
+    original_ = WriteSample();
+    settings_.Load(Root());
+    Meddle(Meddling::NewBytesOldTime);
+    const std::string meddled = GetFile(File());
+    EXPECT_EQ(settings_.Save(nullptr), CControllerSettings::kNotSaved);
+    EXPECT_EQ(GetFile(File()), meddled);
 }
 
 TEST_F(ControllerSettingsTest, MissingFileIsNoFailure)

@@ -298,12 +298,85 @@ TEST_F(KeyGeneratorTest, FolderInTheCertificatesPlaceKeepsTheOldFiles)
     EXPECT_EQ(Written(), (std::vector<std::string>{"Tarnwick.crt", "Tarnwick.pem"}));
 }
 
-TEST_F(KeyGeneratorTest, CommitReplacesOldFilesAndLeavesNoTemporaries)
+// The permission bits of the file, -1 when there is none.
+int ModeOf(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
+
+TEST_F(KeyGeneratorTest, CommitKeepsEachReplacedFileAsAnOwnerOnlyCopy)
+{
+    const struct {
+        const char* description;
+        std::vector<const char*> before;  // names in the folder, each holding "old <name>"
+        std::vector<std::string> after;
+    } cases[] = {
+        {"nothing there", {}, {"CSR.pem", "Tarnwick.crt", "Tarnwick.pem"}},
+        {"the key", {"Tarnwick.pem"}, {"CSR.pem", "Tarnwick.crt", "Tarnwick.pem", "Tarnwick.pem.bak"}},
+        {"all three",
+         {"CSR.pem", "Tarnwick.crt", "Tarnwick.pem"},
+         {"CSR.pem", "CSR.pem.bak", "Tarnwick.crt", "Tarnwick.crt.bak", "Tarnwick.pem", "Tarnwick.pem.bak"}},
+        {"the certificate and an older copy of it",
+         {"Tarnwick.crt", "Tarnwick.crt.bak"},
+         {"CSR.pem", "Tarnwick.crt", "Tarnwick.crt.bak", "Tarnwick.pem"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        testsupport::TempFolder folder;
+        for (const char* name : c.before) {
+            PutFile(folder.Path() + name, std::string("old ") + name);
+            // Anyone could read the old certificate and its older copy.
+            ASSERT_EQ(::chmod((folder.Path() + name).c_str(), 0644), 0);
+        }
+        CKeyGenerator generator;
+        generator.SetPassPhrase(kPassPhrase);
+        ASSERT_EQ(generator.GenerateKey(), 0);
+        ASSERT_EQ(generator.WritePrivateKey(folder.Path() + "Tarnwick.pem"), 0);
+        ASSERT_EQ(generator.WriteRequest(subject_, folder.Path() + "CSR.pem"), 0);
+        ASSERT_EQ(generator.WriteSelfSignedCertificate(subject_, folder.Path() + "Tarnwick.crt"), 0);
+        ASSERT_EQ(generator.Commit(), 0) << generator.GetError();
+        EXPECT_EQ(folder.Entries(), c.after);
+        for (const char* name : c.before) {
+            const std::string path = folder.Path() + name;
+            if (Contains(name, ".bak"))
+                continue;
+            EXPECT_NE(GetFile(path), std::string("old ") + name) << name;
+            EXPECT_EQ(GetFile(path + ".bak"), std::string("old ") + name) << name;
+            EXPECT_EQ(ModeOf(path + ".bak"), 0600) << name;
+        }
+    }
+}
+
+TEST_F(KeyGeneratorTest, CopyThatCannotBeKeptKeepsTheOldFiles)
 {
     PutFile(keyFile_, "old key");
-    WriteAll();
-    EXPECT_NE(GetFile(keyFile_), "old key");
-    EXPECT_EQ(Written(), (std::vector<std::string>{"CSR.pem", "Tarnwick.crt", "Tarnwick.pem"}));
+    PutFile(certificateFile_, "old certificate");
+    const std::string copy = certificateFile_ + ".bak";
+    ASSERT_EQ(::mkdir(copy.c_str(), 0755), 0);
+    generator_.SetPassPhrase(kPassPhrase);
+    ASSERT_EQ(generator_.GenerateKey(), 0);
+    ASSERT_EQ(generator_.WritePrivateKey(keyFile_), 0);
+    ASSERT_EQ(generator_.WriteSelfSignedCertificate(subject_, certificateFile_), 0);
+    EXPECT_EQ(generator_.Commit(), -1);
+    EXPECT_EQ(generator_.GetError(), "cannot replace " + copy + ": Is a directory");
+    EXPECT_EQ(generator_.GetFailedFile(), certificateFile_);
+    EXPECT_EQ(GetFile(keyFile_), "old key");
+    EXPECT_EQ(GetFile(certificateFile_), "old certificate");
+    // The key's copy went first and stays: the old key once more.
+    EXPECT_EQ(GetFile(keyFile_ + ".bak"), "old key");
+    EXPECT_EQ(Written(),
+              (std::vector<std::string>{"Tarnwick.crt", "Tarnwick.crt.bak", "Tarnwick.pem", "Tarnwick.pem.bak"}));
+}
+
+TEST_F(KeyGeneratorTest, ExistingFilesNamesTheFilesThereOnceInOrder)
+{
+    PutFile(certificateFile_, "x");
+    PutFile(keyFile_, "x");
+    ASSERT_EQ(::mkdir(requestFile_.c_str(), 0755), 0);
+    EXPECT_EQ(ExistingFiles({folder_.Path() + "none.pem", certificateFile_, requestFile_, keyFile_, certificateFile_}),
+              (std::vector<std::string>{certificateFile_, keyFile_}));
+    EXPECT_EQ(ExistingFiles({}), std::vector<std::string>{});
 }
 
 TEST_F(KeyGeneratorTest, GeneratorGoneBeforeCommitLeavesNothing)

@@ -2,6 +2,8 @@
 
 #include "core/SslSettings.h"
 
+#include "core/ControllerSettings.h"
+
 #include "SettingTree.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +49,42 @@ TEST(SslSettingsTest, AllFiveAreStoredAsTheyStand)
                                [&](const CConfigAccessor& setting) { StoreSslSettings(setting, ssl); }),
               "Tarnwick{Basic{Port=80;EnableSSL=1;}SSL{Port=65535;PrivateKey=%ServerRoot%鍵.pem;"
               "Password=pass phrase;Certificate=;}}");
+}
+
+TEST(SslSettingsTest, GeneratedKeyTakesThePassPhraseAndTheFilesWhereTheyDiffer)
+{
+    const std::string root = "/srv/ルート/";
+    CControllerSettings settings;
+    settings.Load(root);
+    const GeneratedKey made = {root + "SSLKey/Tarnwick.pem", root + "SSLKey/Tarnwick.crt", "新しいパス"};
+    const struct {
+        const char* description;
+        const char* key;
+        const char* certificate;
+        Strings fields;  // key, pass phrase, certificate afterwards
+    } cases[] = {
+        {"the same files through the placeholder",
+         "%ServerRoot%SSLKey/Tarnwick.pem",
+         "%ServerRoot%SSLKey/Tarnwick.crt",
+         {"%ServerRoot%SSLKey/Tarnwick.pem", "新しいパス", "%ServerRoot%SSLKey/Tarnwick.crt"}},
+        {"the same files written out",
+         "/srv/ルート/SSLKey/Tarnwick.pem",
+         "/srv/ルート/SSLKey/Tarnwick.crt",
+         {made.privateKey, "新しいパス", made.certificate}},
+        {"other files", "/etc/ssl/site.pem", "%ServerRoot%site.crt", {made.privateKey, "新しいパス", made.certificate}},
+        {"only the key differs",
+         "/old.pem",
+         "%ServerRoot%SSLKey/Tarnwick.crt",
+         {made.privateKey, "新しいパス", "%ServerRoot%SSLKey/Tarnwick.crt"}},
+        {"empty fields", "", "", {made.privateKey, "新しいパス", made.certificate}},
+    };
+    for (const auto& c : cases) {
+        SslSettings ssl = {1, 443, c.key, "old", c.certificate};
+        TakeGeneratedKey(ssl, made, settings);
+        EXPECT_EQ((Strings{ssl.privateKey, ssl.password, ssl.certificate}), c.fields) << c.description;
+        EXPECT_EQ(ssl.enable, 1) << c.description;
+        EXPECT_EQ(ssl.port, 443u) << c.description;
+    }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -234,6 +235,57 @@ TEST_F(KeyGenDialogTest, FailureNamesItsFileAndLeavesNone)
         EXPECT_EQ(prompts.MessageBoxes()[0].type, kExclamation);
         EXPECT_EQ(Written(), kNoFiles);
         EXPECT_NE(dialog_.result(), QDialog::Accepted);
+    }
+}
+
+TEST_F(KeyGenDialogTest, FilesThereAreReplacedOnlyWhenTheUserAgreesAndKeptBesideThem)
+{
+    const struct {
+        const char* description;
+        bool request;
+        int answer;
+    } cases[] = {
+        {"declined", false, gui::kIdNo},
+        {"declined, with the request", true, gui::kIdNo},
+        {"agreed", false, gui::kIdYes},
+        {"agreed, with the request", true, gui::kIdYes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const std::vector<std::string> files = {keyFile_, certificateFile_, requestFile_};
+        ::mkdir((folder_.Path() + "SSLKey").c_str(), 0755);
+        for (const std::string& file : files) {
+            PutFile(file, "old " + file);
+            ::unlink((file + ".bak").c_str());
+        }
+        ScriptedPrompts prompts;
+        prompts.QueueMessageBoxAnswer(c.answer);
+        prompts.QueueMessageBoxAnswer(gui::kIdOk);
+        driver_.Find<QCheckBox>("makeRequest")->setChecked(c.request);
+        dialog_.setResult(QDialog::Rejected);
+        driver_.Click("create");
+
+        ASSERT_FALSE(prompts.MessageBoxes().empty());
+        const gui::MessageBoxPrompt& question = prompts.MessageBoxes()[0];
+        EXPECT_EQ(question.caption + "|" + std::to_string(question.type),
+                  "Tarnwick|" + std::to_string(gui::kMbYesNo | gui::kMbIconQuestion));
+        EXPECT_EQ(
+            question.text,
+            "次のファイルはすでにあります。置き換えますか？\r\n元のファイルは、名前に .bak を付けて残します。\r\n" +
+                keyFile_ + "\r\n" + certificateFile_ + (c.request ? "\r\n" + requestFile_ : ""));
+        const bool agreed = c.answer == gui::kIdYes;
+        EXPECT_EQ(dialog_.result() == QDialog::Accepted, agreed);
+        EXPECT_EQ(prompts.MessageBoxes().size(), agreed ? 2u : 1u);
+        for (const std::string& file : files) {
+            const bool replaced = agreed && (file != requestFile_ || c.request);
+            EXPECT_EQ(GetFile(file) == "old " + file, !replaced) << file;
+            EXPECT_EQ(GetFile(file + ".bak"), replaced ? "old " + file : "") << file;
+            if (replaced) {
+                struct stat status {};
+                ASSERT_EQ(::stat((file + ".bak").c_str(), &status), 0);
+                EXPECT_EQ(status.st_mode & 07777, 0600u) << file;
+            }
+        }
     }
 }
 

@@ -33,8 +33,13 @@
 
 namespace {
 
-const char kSeparatorText[] = "ユーザー名に「::」は使用できません。";
+const char kColonText[] = "ユーザー名に「:」は使用できません。";
 const unsigned kStop = gui::kMbOk | gui::kMbIconStop;
+const unsigned kExclamation = gui::kMbOk | gui::kMbIconExclamation;
+const unsigned kYesNo = gui::kMbYesNo | gui::kMbIconQuestion;
+const char kImportQuestion[] =
+    "次のユーザーはすでに登録されています。置き換えますか？\r\n"
+    "「いいえ」を選ぶと、これらのユーザーは読み込みません。\r\n";
 
 // The one message box shown, with the application's title as its caption.
 void ExpectOneBox(const ScriptedPrompts& prompts, unsigned type, const std::string& text)
@@ -148,7 +153,10 @@ TEST_F(UserDialogTest, AddRefusesAnEmptyNameAndOneHoldingTheSeparator)
         const char* message;
     } cases[] = {
         {"empty", "", gui::kMbOk, "ユーザー名を入力してください。"},
-        {"separator", "a::b", kStop, kSeparatorText},
+        // RFC 7617 2: the user-id ends at the first colon.
+        {"colon", "a:b", kStop, kColonText},
+        {"the settings separator", "a::b", kStop, kColonText},
+        {"colon at the end", "alice:", kStop, kColonText},
     };
     for (const auto& c : cases) {
         ScriptedPrompts prompts;
@@ -168,6 +176,7 @@ TEST_F(UserDialogTest, AddUpdatesADisabledUserThereAndPutsANewOneAmongTheEnabled
 {
     CUserDialog dialog(app_.GetSettings());
     dialog.show();
+    prompts_.QueueMessageBoxAnswer(gui::kIdYes);
     const std::pair<const char*, const char*> adds[] = {{"carol", "new-c"}, {"Dave", "pw-d"}};
     for (const auto& [name, password] : adds) {
         SetText(dialog, "userName", name);
@@ -179,6 +188,46 @@ TEST_F(UserDialogTest, AddUpdatesADisabledUserThereAndPutsANewOneAmongTheEnabled
     EXPECT_EQ(Rows(dialog, "enabledUsers"), "Dave|c|*pw-d;alice||*pw-a;bob|営業|*pw-b;");
     EXPECT_EQ(FromQString(Find<QLineEdit>(dialog, "userName")->text()), "Dave");
     EXPECT_EQ(Find<QLineEdit>(dialog, "password")->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(UserDialogTest, AddOfAListedNameReplacesItOnlyWhenTheUserAgrees)
+{
+    const struct {
+        const char* description;
+        const char* name;
+        int answer;
+        const char* enabled;
+        const char* disabled;
+    } cases[] = {
+        {"enabled, yes", "alice", gui::kIdYes, "alice|new|*pw-new;bob|営業|*pw-b;", "carol|休職|*pw-c;"},
+        {"enabled, no", "alice", gui::kIdNo, "alice||*pw-a;bob|営業|*pw-b;", "carol|休職|*pw-c;"},
+        {"disabled, yes", "carol", gui::kIdYes, "alice||*pw-a;bob|営業|*pw-b;", "carol|new|*pw-new;"},
+        {"disabled, no", "carol", gui::kIdNo, "alice||*pw-a;bob|営業|*pw-b;", "carol|休職|*pw-c;"},
+        // Names are told apart by their bytes, as the server compares them.
+        {"another case is another name", "Alice", 0, "Alice|new|*pw-new;alice||*pw-a;bob|営業|*pw-b;",
+         "carol|休職|*pw-c;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        ScriptedPrompts prompts;
+        CUserDialog dialog(app_.GetSettings());
+        dialog.show();
+        SetText(dialog, "userName", c.name);
+        SetText(dialog, "password", "pw-new");
+        SetText(dialog, "comment", "new");
+        if (c.answer != 0)
+            prompts.QueueMessageBoxAnswer(c.answer);
+        Click(dialog, "add");
+        if (c.answer != 0)
+            ExpectOneBox(prompts, kYesNo,
+                         "ユーザー「" + std::string(c.name) + "」はすでに登録されています。置き換えますか？");
+        else
+            EXPECT_TRUE(prompts.MessageBoxes().empty());
+        EXPECT_EQ(Rows(dialog, "enabledUsers"), c.enabled);
+        EXPECT_EQ(Rows(dialog, "disabledUsers"), c.disabled);
+        if (std::string(c.description) == "enabled, yes")
+            SaveScreenshot(dialog, "user-dialog-replaced");
+    }
 }
 
 TEST_F(UserDialogTest, DeleteRemovesTheSelectedRowOfEachList)
@@ -212,6 +261,7 @@ TEST_F(UserDialogTest, ImportKeepsADisabledNameDisabledAndEnablesTheOthers)
     const std::string file = PutUserFile("users.csv", "carol,new-c,戻る\nDave\tpw-d\nerin\n");
     CUserDialog dialog(app_.GetSettings());
     dialog.show();
+    prompts_.QueueMessageBoxAnswer(gui::kIdYes);
     Import(dialog, file, true);
     EXPECT_EQ(Rows(dialog, "disabledUsers"), "carol|戻る|*new-c;");
     EXPECT_EQ(Rows(dialog, "enabledUsers"), "Dave||*pw-d;alice||*pw-a;bob|営業|*pw-b;");
@@ -239,11 +289,73 @@ TEST_F(UserDialogTest, ImportDialogShowsTheFileInWhateverEncoding)
     EXPECT_EQ(ImportRows(platform::Cp932ToUtf8(cp932)), "佐藤|パス2|;山田|パス1|営業;") << "UTF-8";
 }
 
-TEST_F(UserDialogTest, ImportDialogLeavesOutNamesWithTheSeparatorAndSaysSoOnce)
+TEST_F(UserDialogTest, ImportAsksOnceBeforeReplacingListedUsers)
 {
+    const struct {
+        const char* description;
+        int answer;
+        const char* enabled;
+        const char* disabled;
+    } cases[] = {
+        {"replace", gui::kIdYes, "Dave||*pw-d;alice|dup|*newpass;bob|営業|*pw-b;", "carol|戻る|*new-c;"},
+        {"skip", gui::kIdNo, "Dave||*pw-d;alice||*pw-a;bob|営業|*pw-b;", "carol|休職|*pw-c;"},
+    };
+    const std::string file = PutUserFile("users.csv", "alice,newpass,dup\ncarol,new-c,戻る\nDave\tpw-d\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        ScriptedPrompts prompts;
+        CUserDialog dialog(app_.GetSettings());
+        dialog.show();
+        prompts.QueueMessageBoxAnswer(c.answer);
+        WhenModalOpens<QDialog>([&prompts, file](QDialog& import) {
+            prompts.QueueFileAnswer(file);
+            Click(import, "open");
+            Click(import, "ok");
+        });
+        Click(dialog, "import");
+        ExpectOneBox(prompts, kYesNo, std::string(kImportQuestion) + "alice, carol");
+        EXPECT_EQ(Rows(dialog, "enabledUsers"), c.enabled);
+        EXPECT_EQ(Rows(dialog, "disabledUsers"), c.disabled);
+    }
+}
+
+TEST_F(UserDialogTest, ImportDialogLeavesOutRefusedLinesAndNamesThemInOneMessage)
+{
+    const struct {
+        const char* description;
+        std::string bytes;
+        const char* rows;
+        std::string message;
+    } cases[] = {
+        {"colons", "a::b,pw\nok,pw\nc:d,pw\n", "ok|pw|;",
+         "ユーザー名に「:」を含むため、次の行は読み込みませんでした。\r\n行: 1, 3"},
+        {"a character Shift-JIS lacks, in UTF-8",
+         platform::Cp932ToUtf8("山田,パス,営業\n") + "euro\xE2\x82\xAC,x,bad\n", "山田|パス|営業;",
+         "Shift-JISで表せない文字を含むため、次の行は読み込みませんでした。\r\n行: 2"},
+        {"both", "x\xFD,pw\na:b,pw\nok,pw\n\x82,pw\n", "ok|pw|;",
+         "Shift-JISで表せない文字を含むため、次の行は読み込みませんでした。\r\n行: 1, 4\r\n\r\n"
+         "ユーザー名に「:」を含むため、次の行は読み込みませんでした。\r\n行: 2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        ScriptedPrompts prompts;
+        prompts.QueueMessageBoxAnswer(gui::kIdOk);
+        EXPECT_EQ(ImportRows(c.bytes), c.rows);
+        ExpectOneBox(prompts, kExclamation, c.message);
+    }
+}
+
+TEST_F(UserDialogTest, ImportDialogNamesAtMostSoManyLines)
+{
+    std::string bytes;
+    for (int line = 0; line < 25; ++line)
+        bytes += "u:" + std::to_string(line) + ",pw\n";
     prompts_.QueueMessageBoxAnswer(gui::kIdOk);
-    EXPECT_EQ(ImportRows("a::b,pw\nok,pw\nc::d,pw\n"), "ok|pw|;");
-    ExpectOneBox(prompts_, kStop, kSeparatorText);
+    EXPECT_EQ(ImportRows(bytes), "");
+    ExpectOneBox(
+        prompts_, kExclamation,
+        "ユーザー名に「:」を含むため、次の行は読み込みませんでした。\r\n行: 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, "
+        "12, 13, 14, 15, 16, 17, 18, 19, 20 ほか 5 件");
 }
 
 TEST_F(UserDialogTest, ImportDialogEmptiesItsListForAFileThatCannotBeRead)
@@ -351,6 +463,82 @@ TEST_F(UserDialogServerTest, AddedUserLogsInAfterARestart)
     EXPECT_EQ(status({"-u", "hanako:秘密"}), "200");
     EXPECT_EQ(status({}), "401");
     EXPECT_EQ(status({"-u", "hanako:wrong"}), "401");
+}
+
+TEST_F(UserDialogServerTest, ImportReplacesOnlyWhatTheUserAgreedToAndRefusesWhatCannotLogIn)
+{
+    testsupport::PutFile(sandbox_.Root() + "www/index.html", "<p>hello</p>\n");
+    const CConfigAccessor setting = app_.GetSetting();
+    const CConfigAccessor alice = setting.GetSubAccessor("User::Enable::alice");
+    alice.SetString("User", "alice");
+    alice.SetString("Passwd", "pw-a");
+    alice.SetString("Comment", "");
+    const CConfigAccessor entry = setting.GetSubAccessor("Path::Path_0");
+    entry.SetInt("Options::EnableAuthenticate", 1);
+    for (const char* name : {"alice", "hanako"})
+        entry.SetString(std::string("Users::") + name, name);
+    ASSERT_TRUE(app_.SaveSettings());
+    // An editor's UTF-8: the euro sign has no Shift-JIS form, and no Basic credentials can
+    // carry a name with a colon.
+    const std::string users = sandbox_.Root() + "users.csv";
+    testsupport::PutFile(
+        users, platform::Cp932ToUtf8("alice,newpass,dup\nhanako,秘密,新人\n") + "euro\xE2\x82\xAC,x,bad\nx:y,pw\n");
+    const std::string before = testsupport::GetFile(sandbox_.SettingsFile());
+
+    const struct {
+        const char* description;
+        int answer;
+        const char* alicePassword;
+    } cases[] = {{"skip", gui::kIdNo, "pw-a"}, {"replace", gui::kIdYes, "newpass"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        testsupport::PutFile(sandbox_.SettingsFile(), before);
+        app_.GetSettings().Load(platform::Utf8ToCp932(sandbox_.Root()));
+        ScriptedPrompts prompts;
+        prompts.QueueMessageBoxAnswer(gui::kIdOk);  // the lines left out
+        prompts.QueueMessageBoxAnswer(c.answer);    // alice is listed already
+        prompts.QueueFileAnswer(platform::Utf8ToCp932(users));
+        CUserDialog dialog(app_.GetSettings());
+        WhenModalOpens<QDialog>([&](QDialog& shown) {
+            WhenModalOpens<QDialog>([&](QDialog& import) {
+                Click(import, "open");
+                SaveScreenshot(import, std::string("user-import-refused-") + c.description);
+                Click(import, "ok");
+            });
+            Click(shown, "import");
+            SaveScreenshot(shown, std::string("user-dialog-imported-") + c.description);
+            Click(shown, "ok");
+        });
+        ASSERT_EQ(dialog.exec(), QDialog::Accepted);
+        ASSERT_EQ(prompts.MessageBoxes().size(), 2u);
+        EXPECT_EQ(prompts.MessageBoxes()[0].text,
+                  "Shift-JISで表せない文字を含むため、次の行は読み込みませんでした。\r\n行: 3\r\n\r\n"
+                  "ユーザー名に「:」を含むため、次の行は読み込みませんでした。\r\n行: 4");
+        EXPECT_EQ(prompts.MessageBoxes()[1].type, kYesNo);
+
+        // The file is the one before with hanako added and, only when agreed, alice's password.
+        CConfigClass beforeTree;
+        CConfigClass written;
+        testsupport::PutFile(sandbox_.Root() + "before.xml", before);
+        ASSERT_EQ(beforeTree.LoadXml(platform::Utf8ToCp932(sandbox_.Root() + "before.xml")), 0);
+        ASSERT_EQ(written.LoadXml(platform::Utf8ToCp932(sandbox_.SettingsFile())), 0);
+        beforeTree.SetValue("Setting::User::Enable::alice::Passwd", c.alicePassword);
+        beforeTree.SetValue("Setting::User::Enable::alice::Comment", c.answer == gui::kIdYes ? "dup" : "");
+        for (const auto& [key, value] :
+             {std::pair<const char*, const char*>{"User", "hanako"}, {"Passwd", "秘密"}, {"Comment", "新人"}})
+            beforeTree.SetValue(std::string("Setting::User::Enable::hanako::") + key, value);
+        EXPECT_EQ(testsupport::Describe(written), testsupport::Describe(beforeTree));
+
+        app_.OnRestartServer();
+        const auto status = [this](const std::string& credentials) {
+            return servertest::RunCurl({"-u", credentials, "-o", "/dev/null", "-w", "%{http_code}",
+                                        "http://127.0.0.1:" + std::to_string(sandbox_.Port()) + "/index.html"})
+                .out;
+        };
+        EXPECT_EQ(status(std::string("alice:") + c.alicePassword), "200");
+        EXPECT_EQ(status(std::string("alice:") + (c.answer == gui::kIdYes ? "pw-a" : "newpass")), "401");
+        EXPECT_EQ(status("hanako:秘密"), "200");
+    }
 }
 
 }  // namespace

@@ -5,22 +5,35 @@
 #include "pages/ServerPages.h"
 
 #include "app/ControllerApp.h"
+#include "core/KeyGenerator.h"
+#include "dialogs/KeyGenDialog.h"
+#include "gui/QtText.h"
 #include "pages/SettingsSheet.h"
+#include "CurlRunner.h"
+#include "ModalDriver.h"
 #include "Screenshot.h"
 #include "ScriptedPrompts.h"
 #include "ServerSandbox.h"
 #include "SheetDriver.h"
 
 #include "ConfigTreeText.h"
+#include "ScopedEnvironment.h"
 #include "TempFolder.h"
 #include "TextCodec.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -209,9 +222,6 @@ TEST_F(ServerPagesTest, LogButtonsPutTheirTextsAndStoreNothing)
         {"logFilePathDefault", "logFilePath", "%ServerRoot%Logs/%Year%%Month%%Day%.txt"},
         {"logFormatDefault", "logFormat", "[%Time%] <%Host%> (%RecvSize%,%SendSize%) [%Info%] %Method% %Object%"},
         {"systemLogFilePathDefault", "systemLogFilePath", "%ServerRoot%Logs/SystemLog.txt"},
-        {"apacheFormat", "logFormat",
-         "%Host% - %User% [%Day%/%MonthString%/%Year%:%Time% +0900] \"%Method% %Object% HTTP/%Version%\" "
-         "%ResponseCode% %SendSize% \"%Referer%\" \"%User-Agent%\""},
     };
     Setting().SetString("Log::LogFilePath", "a");
     ServerSheet sheet(app_);
@@ -222,6 +232,37 @@ TEST_F(ServerPagesTest, LogButtonsPutTheirTextsAndStoreNothing)
         EXPECT_EQ(sheet.Text(c.field), c.text) << c.button;
     }
     EXPECT_EQ(Stored("Log"), "Tarnwick{LogFilePath=a;}");
+}
+
+// The log's time stamps are local time: the format's zone is the machine's, not Japan's.
+TEST_F(ServerPagesTest, ApacheFormatCarriesTheMachinesUtcOffset)
+{
+    const struct {
+        const char* zone;
+        const char* offset;
+    } cases[] = {
+        {"UTC", "+0000"},
+        {"Asia/Tokyo", "+0900"},
+        {"Asia/Kolkata", "+0530"},
+        {"<-0330>3:30", "-0330"},  // fixed, whatever the date
+    };
+    ServerSheet sheet(app_);
+    sheet.Show(kLogPage);
+    for (const auto& c : cases) {
+        const testsupport::ScopedTimeZone zone(c.zone);
+        sheet.SetText("logFormat", "edited");
+        sheet.Click("apacheFormat");
+        EXPECT_EQ(sheet.Text("logFormat"),
+                  "%Host% - %User% [%Day%/%MonthString%/%Year%:%Time% " + std::string(c.offset) +
+                      "] \"%Method% %Object% HTTP/%Version%\" %ResponseCode% %SendSize% \"%Referer%\" \"%User-Agent%\"")
+            << c.zone;
+        if (std::string(c.zone) == "UTC") {
+            // Scrolled to the zone, for the picture.
+            QLineEdit* format = sheet.Find<QLineEdit>("logFormat");
+            format->setCursorPosition(static_cast<int>(format->text().indexOf(QLatin1String(c.offset))) + 6);
+            SaveScreenshot(sheet.Sheet(), "server-log-page-apache-utc");
+        }
+    }
 }
 
 TEST_F(ServerPagesTest, ResetThenCancelLeavesTheLiveSettingsAndTheFile)
@@ -295,6 +336,26 @@ TEST_F(ServerPagesTest, MakeKeyOpensAModalDialogAndLeavesTheFields)
               "%ServerRoot%SSLKey/Tarnwick.pem|%ServerRoot%SSLKey/Tarnwick.crt");
 }
 
+TEST_F(ServerPagesTest, MadeKeyPutsItsFilesAndPassPhraseIntoTheFields)
+{
+    ServerSheet sheet(app_);
+    sheet.Show(kSslPage);
+    sheet.SetText("certificate", "/etc/ssl/old.crt");
+    WhenModalOpens<CKeyGenDialog>([this](CKeyGenDialog& dialog) {
+        for (const char* name : {"passPhrase", "passPhraseAgain"})
+            dialog.findChild<QLineEdit*>(QLatin1String(name))->setText(ToQString("新しいパス"));
+        prompts_.QueueMessageBoxAnswer(gui::kIdOk);
+        dialog.findChild<QPushButton*>(QStringLiteral("create"))->click();
+    });
+    sheet.Click("makeKey");
+    // The key is where the field named it already; the certificate was elsewhere.
+    EXPECT_EQ(
+        sheet.Text("privateKey") + "|" + sheet.Text("password") + "|" + sheet.Text("certificate"),
+        "%ServerRoot%SSLKey/Tarnwick.pem|新しいパス|" + platform::Utf8ToCp932(sandbox_.Root()) + "SSLKey/Tarnwick.crt");
+    // Nothing is stored before the page is left.
+    EXPECT_EQ(Stored("SSL"), "Tarnwick{}");
+}
+
 TEST_F(ServerPagesTest, EveryPageRoundTripsThroughTheSettingsFile)
 {
     ServerSheet sheet(app_);
@@ -349,6 +410,121 @@ TEST_F(ServerPagesTest, EveryPageIsReadable)
         ASSERT_TRUE(sheet.Show(page));
         SaveScreenshot(sheet.Sheet(), "server-page-" + std::to_string(page + 1));
     }
+}
+
+// Against the real server, serving HTTPS with a key of its own.
+class SslPageServerTest : public testing::Test {
+protected:
+    static constexpr const char* kOldPassPhrase = "古いパス";
+    static constexpr const char* kNewPassPhrase = "新しいパス";
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(app_.InitInstance());
+        testsupport::PutFile(sandbox_.Root() + "www/index.html", "over TLS");
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(prompts_.Unexpected(), 0);
+        app_.ExitInstance();
+    }
+
+    std::string Root() const { return platform::Utf8ToCp932(sandbox_.Root()); }
+    std::string KeyFile() const { return sandbox_.Root() + "SSLKey/Tarnwick.pem"; }
+    std::string CertificateFile() const { return sandbox_.Root() + "SSLKey/Tarnwick.crt"; }
+    // What curl fetches over HTTPS once the server answers there, within a bound.
+    servertest::CurlResult FetchOverTls(std::vector<std::string> trust)
+    {
+        trust.push_back("https://127.0.0.1:" + std::to_string(sandbox_.SecurePort()) + "/index.html");
+        const auto deadline = std::chrono::steady_clock::now() + kServeLimit;
+        servertest::CurlResult run = servertest::RunCurl(trust);
+        while (run.exitCode != 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(kPoll);
+            run = servertest::RunCurl(trust);
+        }
+        return run;
+    }
+
+    // A restarted server with TLS answers well within this.
+    static constexpr std::chrono::seconds kServeLimit{10};
+    static constexpr std::chrono::milliseconds kPoll{10};
+
+    ServerSandbox sandbox_;
+    ScriptedPrompts prompts_;
+    CControllerApp app_{ServerSandbox::ServerProgram()};
+};
+
+TEST_F(SslPageServerTest, KeyMadeOverTheWorkingOneServesAfterOkAndARestartAndTheOldOneIsKept)
+{
+    {
+        CKeyGenerator generator;
+        generator.SetPassPhrase(kOldPassPhrase);
+        CKeyGenerator::Subject subject;
+        subject.notAfterSeconds = CKeyGenerator::kSecondsPerDay;
+        subject.commonName = "127.0.0.1";
+        ASSERT_EQ(generator.GenerateKey(), 0);
+        ASSERT_EQ(generator.WritePrivateKey(Root() + "SSLKey/Tarnwick.pem"), 0);
+        ASSERT_EQ(generator.WriteSelfSignedCertificate(subject, Root() + "SSLKey/Tarnwick.crt"), 0);
+        ASSERT_EQ(generator.Commit(), 0) << generator.GetError();
+    }
+    const CConfigAccessor& setting = app_.GetSetting();
+    setting.SetInt("Basic::EnableSSL", 1);
+    setting.SetInt("SSL::Port", sandbox_.SecurePort());
+    setting.SetString("SSL::PrivateKey", "%ServerRoot%SSLKey/Tarnwick.pem");
+    setting.SetString("SSL::Password", kOldPassPhrase);
+    setting.SetString("SSL::Certificate", "%ServerRoot%SSLKey/Tarnwick.crt");
+    ASSERT_TRUE(app_.SaveSettings());
+    app_.OnRestartServer();
+    ASSERT_EQ(FetchOverTls({"-k"}).out, "over TLS");
+    const std::string oldKey = testsupport::GetFile(KeyFile());
+    const std::string oldCertificate = testsupport::GetFile(CertificateFile());
+    const std::string oldSettings = testsupport::GetFile(sandbox_.SettingsFile());
+
+    ServerSheet sheet(app_);
+    sheet.Sheet().SetActivePage(kSslPage);
+    QTimer::singleShot(0, &sheet.Sheet(), [this, &sheet] {
+        WhenModalOpens<CKeyGenDialog>([this](CKeyGenDialog& dialog) {
+            for (const char* name : {"passPhrase", "passPhraseAgain"})
+                dialog.findChild<QLineEdit*>(QLatin1String(name))->setText(ToQString(kNewPassPhrase));
+            dialog.findChild<QLineEdit*>(QStringLiteral("commonName"))->setText(QStringLiteral("127.0.0.1"));
+            SaveScreenshot(dialog, "keygen-over-the-working-key");
+            prompts_.QueueMessageBoxAnswer(gui::kIdYes);  // replace the two files
+            prompts_.QueueMessageBoxAnswer(gui::kIdOk);   // made
+            dialog.findChild<QPushButton*>(QStringLiteral("create"))->click();
+        });
+        sheet.Click("makeKey");
+        EXPECT_EQ(sheet.Text("password"), kNewPassPhrase);
+        SaveScreenshot(sheet.Sheet(), "ssl-page-after-a-new-key");
+        EXPECT_TRUE(sheet.Sheet().PressOk());
+    });
+    ASSERT_EQ(RunSettingsSheet(app_.GetSettings(), sheet.Sheet()), gui::kIdOk);
+    ASSERT_EQ(prompts_.MessageBoxes().size(), 2u);
+    EXPECT_EQ(prompts_.MessageBoxes()[0].text, std::string(CKeyGenDialog::kReplaceText) + "\r\n" + Root() +
+                                                   "SSLKey/Tarnwick.pem\r\n" + Root() + "SSLKey/Tarnwick.crt");
+
+    // The old files are kept for their owner alone; the new ones took their names.
+    for (const auto& [file, old] : {std::pair{KeyFile(), oldKey}, std::pair{CertificateFile(), oldCertificate}}) {
+        EXPECT_EQ(testsupport::GetFile(file + ".bak"), old) << file;
+        struct stat status {};
+        ASSERT_EQ(::stat((file + ".bak").c_str(), &status), 0) << file;
+        EXPECT_EQ(status.st_mode & 07777, 0600u) << file;
+        EXPECT_NE(testsupport::GetFile(file), old) << file;
+    }
+    // The settings changed in the pass phrase alone.
+    testsupport::PutFile(sandbox_.Root() + "before.xml", oldSettings);
+    CConfigClass expected;
+    CConfigClass written;
+    ASSERT_EQ(expected.LoadXml(Root() + "before.xml"), 0);
+    ASSERT_EQ(written.LoadXml(Root() + "Tarnwick.xml"), 0);
+    expected.SetValue("Setting::SSL::Password", kNewPassPhrase);
+    EXPECT_EQ(testsupport::Describe(written), testsupport::Describe(expected));
+
+    app_.OnRestartServer();
+    const servertest::CurlResult insecure = FetchOverTls({"-k"});
+    EXPECT_EQ(insecure.exitCode, 0) << insecure.err;
+    EXPECT_EQ(insecure.out, "over TLS");
+    // The server holds the new key: the new certificate is the one it shows.
+    EXPECT_EQ(FetchOverTls({"--cacert", CertificateFile()}).out, "over TLS");
 }
 
 }  // namespace

@@ -8,3 +8,7 @@ class QWidget;
 
 // Fails the current test when the picture cannot be written.
 void SaveScreenshot(QWidget& widget, const std::string& name);
+
+// The same for the whole primary screen, every window where it was placed: for tests of
+// where windows open.
+void SaveScreenPicture(const std::string& name);

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -152,7 +153,9 @@ TEST_F(DirectoryViewTest, DeleteAsksOnceRemovesEverySelectedEntryAndClampsTheAnc
     prompts_.QueueMessageBoxAnswer(gui::kIdOk);
     view->OnButton(CDirectoryView::kIdDelete);
     ASSERT_EQ(prompts_.MessageBoxes().size(), 2u);
-    EXPECT_EQ(prompts_.MessageBoxes()[1].text, CDirectoryView::kDeleteQuestion);
+    EXPECT_EQ(prompts_.MessageBoxes()[1].text,
+              "次のパスを削除します。\n　e (/e/)\n　e (/e/)\n　e (/e/)\n\n削除してもよろしいですか？");
+    EXPECT_EQ(prompts_.MessageBoxes()[1].type, unsigned(gui::kMbOkCancel | gui::kMbIconQuestion));
     EXPECT_EQ(prompts_.MessageBoxes()[1].caption, "削除");
     EXPECT_EQ(Path().GetSectionCount(), 2);
     CConfigClass saved;
@@ -162,6 +165,49 @@ TEST_F(DirectoryViewTest, DeleteAsksOnceRemovesEverySelectedEntryAndClampsTheAnc
     // Shift-click from an anchor whose entry is gone reaches only entries that exist.
     Click(*view, 0, Qt::ShiftModifier);
     EXPECT_EQ(Selected(), (std::vector<int>{0, 1}));
+}
+
+// With no entry the server answers no request: the last one goes only after a question
+// that names it and says so.
+TEST_F(DirectoryViewTest, DeletingTheLastEntryNamesItAndWarnsFirst)
+{
+    AddEntry("Path_0", "トップ", "/");
+    Path().SetString("Path_0::VirtualHost", "www");
+    ASSERT_TRUE(app_.SaveSettings());
+    const std::string fileBefore = testsupport::GetFile(sandbox_.SettingsFile());
+    auto view = MakeView();
+    Click(*view, 0);
+    const std::string question = "次のパスを削除します。\n　トップ (<www> /)\n\n"
+                                 "パスが１つもなくなるため、サーバはどのリクエストにも応答しなくなります。\n"
+                                 "削除してもよろしいですか？";
+
+    prompts_.QueueMessageBoxAnswer(gui::kIdCancel);
+    view->OnButton(CDirectoryView::kIdDelete);
+    ASSERT_EQ(prompts_.MessageBoxes().size(), 1u);
+    EXPECT_EQ(prompts_.MessageBoxes()[0].text, question);
+    EXPECT_EQ(prompts_.MessageBoxes()[0].type, unsigned(gui::kMbOkCancel | gui::kMbIconExclamation));
+    EXPECT_EQ(Path().GetSectionCount(), 1);
+    EXPECT_EQ(testsupport::GetFile(sandbox_.SettingsFile()), fileBefore);
+
+    // The box a person sees; closing it keeps the entry too.
+    gui::PromptResponder* scripted = gui::SetPromptResponder(nullptr);
+    std::string shown;
+    WhenModalOpens<QMessageBox>([&](QMessageBox& box) {
+        shown = FromQString(box.text());
+        SaveScreenshot(box, "directory-delete-last-entry");
+        box.reject();
+    });
+    view->OnButton(CDirectoryView::kIdDelete);
+    gui::SetPromptResponder(scripted);
+    EXPECT_EQ(shown, question);
+    EXPECT_EQ(Path().GetSectionCount(), 1);
+
+    prompts_.QueueMessageBoxAnswer(gui::kIdOk);
+    view->OnButton(CDirectoryView::kIdDelete);
+    EXPECT_EQ(Path().GetSectionCount(), 0);
+    CConfigClass saved;
+    ASSERT_EQ(saved.LoadXml(platform::Utf8ToCp932(sandbox_.SettingsFile())), 0);
+    EXPECT_EQ(saved.GetSectionCount("Setting::Path::"), 0);
 }
 
 TEST_F(DirectoryViewTest, EditRunsTheSheetOnACopyOfTheFirstSelectedEntry)

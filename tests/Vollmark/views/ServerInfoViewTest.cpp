@@ -64,7 +64,7 @@ protected:
     ServerSandbox sandbox_;
     ScriptedPrompts prompts_;
     CControllerApp app_{ServerSandbox::ServerProgram()};
-    CServerInfoView view_{app_.GetDrawTools(), app_.GetClient()};
+    CServerInfoView view_{app_.GetDrawTools(), app_.GetSettings(), app_.GetClient()};
     CConfigClass info_;
 };
 
@@ -111,6 +111,44 @@ TEST_F(ServerInfoViewTest, StoppedServerShowsWhyAndCanBeCopied)
     EXPECT_EQ(text.rfind(Block("■サーバ動作状況", status), 0), 0u) << platform::Cp932ToUtf8(text);
     view_.resize(600, 420);
     SaveScreenshot(view_, "server-info-view-stopped");
+}
+
+// With no path entry the server answers no request, however normal its status reads.
+TEST_F(ServerInfoViewTest, WarnsForAsLongAsNoPathEntryExists)
+{
+    const std::string warning = "※パスが１つもないため、サーバはどのリクエストにも応答しません。";
+    const CConfigAccessor path = app_.GetSetting().GetSubAccessor("Path");
+    ASSERT_GT(path.GetSectionCount(), 0);
+    view_.resize(600, 440);
+    // The warning's line starts under the status value, 42 pixels down; the figures follow.
+    constexpr int kWarningTop = 10 + 16 + 16;
+    const auto redInWarningLine = [&] {
+        const QImage picture = view_.grab().toImage();
+        int red = 0;
+        for (int y = kWarningTop; y < kWarningTop + 16; ++y) {
+            for (int x = 0; x < picture.width(); ++x)
+                red += picture.pixelColor(x, y) == QColor(Qt::red) ? 1 : 0;
+        }
+        return red;
+    };
+    EXPECT_EQ(redInWarningLine(), 0);
+    EXPECT_EQ(view_.GetCopyText().find(warning), std::string::npos);
+
+    path.Clear();
+    EXPECT_GT(redInWarningLine(), 0);
+    const std::string status = app_.GetClient().GetServerErrorString();
+    EXPECT_EQ(view_.GetCopyText().rfind(Block("■サーバ動作状況", status + "\r\n　" + warning), 0), 0u)
+        << platform::Cp932ToUtf8(view_.GetCopyText());
+    SaveScreenshot(view_, "server-info-view-no-path-entry");
+
+    // Stopped, the start error and the warning both stand.
+    app_.GetClient().StopServer();
+    EXPECT_GT(redInWarningLine(), 0);
+    EXPECT_NE(view_.GetCopyText().find(warning), std::string::npos);
+
+    path.GetSubAccessor("Path_0").SetString("ServerPath", "/");
+    EXPECT_EQ(redInWarningLine(), 0);
+    EXPECT_EQ(view_.GetCopyText().find(warning), std::string::npos);
 }
 
 TEST_F(ServerInfoViewTest, LongStartErrorIsWrappedNotCut)
