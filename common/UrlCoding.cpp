@@ -286,4 +286,21 @@ std::string EscapeUrlUtf8(const std::string& path)
     return EscapeUrlAll(platform::Cp932ToUtf8(path));
 }
 
+std::string EscapeNonUrlBytes(const std::string& url)
+{
+    std::string out;
+    out.reserve(url.size());
+    for (const char c : url) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02x", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string PrependChar(char c, const std::string& text) { return c + text; }

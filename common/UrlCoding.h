@@ -65,5 +65,10 @@ std::string EscapeUrlAll(const std::string& text);
 // path.
 std::string EscapeUrlUtf8(const std::string& path);
 
+// A URL that is one already (a stored Forward address, a CGI program's Location) made fit
+// for a header: bytes from 0x80 up, controls and blanks as "%hh"; '%' and every reserved
+// character stay, since they already mean what they say there.
+std::string EscapeNonUrlBytes(const std::string& url);
+
 // `c` followed by `text`.
 std::string PrependChar(char c, const std::string& text);

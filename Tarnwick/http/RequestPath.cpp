@@ -9,6 +9,7 @@
 
 #include "CRuntime.h"
 #include "FileSystem.h"
+#include "TextCodec.h"
 
 #include <utility>
 #include <vector>
@@ -201,10 +202,10 @@ void CRequestPath::MapLocalPath(std::string_view serverPath)
     const std::string::size_type s = serverPath.size();
     const std::string::size_type o = object_.size();
     if (!forward.empty()) {
-        // The Forward value is a URL of the administrator's and goes out as stored.
-        redirectLocation_.assign(forward);
-        if (o > s)
-            redirectLocation_ += EscapeUrlUtf8(object_.substr(s));
+        // The Forward value is a URL of the administrator's: its reserved characters go out
+        // as stored, its other characters in UTF-8 (RFC 3987 3.1) as the rest of the path.
+        const std::string address = EscapeNonUrlBytes(platform::Cp932ToUtf8(std::string(forward)));
+        redirectLocation_ = o > s ? address + EscapeUrlUtf8(object_.substr(s)) : address;
         redirect_ = 1;
         return;
     }
@@ -339,5 +340,6 @@ int CRequestPath::HoldsEntryFolder() const
 
 int CRequestPath::HoldsControlByte() const
 {
-    return HasControlByte(object_) || HasControlByte(redirectLocation_) ? 1 : 0;
+    // A redirect location escapes every control byte, a stored Forward's included.
+    return HasControlByte(object_) ? 1 : 0;
 }

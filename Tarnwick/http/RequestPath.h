@@ -64,8 +64,8 @@ public:
     // 1 when the local path, or any folder on the way to it below the entry's LocalPath,
     // has a name starting with '.', whether or not anything is there; else 0.
     int NamesHidden() const;
-    // 1 when the object or the redirect location holds a byte below 0x20 or 0x7F: such a
-    // path must not reach a header or a log line, and the request is refused as bad.
+    // 1 when the object holds a byte below 0x20 or 0x7F: such a path must not reach a
+    // header or a log line, and the request is refused as bad.
     int HoldsControlByte() const;
     // 1 when the local path is the folder of a path entry (its LocalPath), the chosen
     // entry's or any other's whatever its host, or a folder on the way to one: removing,

@@ -10,6 +10,7 @@
 #include "CRuntime.h"
 #include "FilePath.h"
 #include "TextTrim.h"
+#include "UrlCoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -128,7 +129,12 @@ void CCGIResponse::Build()
         SetResponseCode(code);
     }
 
-    const std::string location = option.GetString("Location", "");
+    // The program's bytes stand; only those a header may not carry raw are escaped. The
+    // blank the CGI header kept after its colon is not part of the URL.
+    std::string location = option.GetString("Location", "");
+    const std::string::size_type url = location.find_first_not_of(kOws);
+    if (url != std::string::npos)
+        location.replace(url, std::string::npos, EscapeNonUrlBytes(location.substr(url)));
     if (!location.empty()) {
         Answer().SetCgiHeader(option.GetString("CGIHeader", ""));
         // The CGI convention (RFC 3875 6.2.3): a Location alone redirects with 302; a

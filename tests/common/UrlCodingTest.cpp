@@ -338,6 +338,19 @@ TEST(UrlCoding, EscapeUrlAll)
         EXPECT_EQ(EscapeUrlAll(c.input), c.expected) << c.what;
 }
 
+TEST(UrlCoding, EscapeNonUrlBytesLeavesAUrlItsMeaning)
+{
+    const Case cases[] = {
+        {"a URL as it stands", "http://h:80/a%20b/?q=1&r=2#f", "http://h:80/a%20b/?q=1&r=2#f"},
+        {"blank and controls", "/a b\r\n\t\x7f", "/a%20b%0d%0a%09%7f"},
+        {"UTF-8 bytes", "/\xE8\xB3\x87", "/%e8%b3%87"},
+        {"every high byte", "\x80\xFF", "%80%ff"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EscapeNonUrlBytes(c.input), c.expected) << c.what;
+}
+
 TEST(UrlCoding, EscapedNamesDecodeToThemselves)
 {
     const std::string names[] = {"設定 #1%.txt", "表.txt", "ソフト&<b>.html", "a+b'c\"?*|.txt",

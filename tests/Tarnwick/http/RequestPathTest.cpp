@@ -330,10 +330,14 @@ TEST_F(RequestPathTest, ForwardEntryRedirectsWithTheRestOfTheObject)
     }
 }
 
-TEST_F(RequestPathTest, ForwardValueGoesOutAsStored)
+// RFC 9110 10.2.2: the stored address keeps its reserved characters and escapes; its
+// other characters go out as UTF-8 (RFC 3987 3.1), escaped, as a browser sends a typed URL.
+TEST_F(RequestPathTest, ForwardValueKeepsItsUrlAndEscapesWhatAHeaderCannotCarry)
 {
     AddEntry("Path_0", {{"ServerPath", "/fw/"}, {"Forward", "http://h/a%20b/"}});
     EXPECT_EQ(Resolve("/fw/c").GetRedirectLocation(), "http://h/a%20b/c");
+    AddEntry("Path_1", {{"ServerPath", "/jp/"}, {"Forward", "http://h:8080/資料 室/?q=1#top"}});
+    EXPECT_EQ(Resolve("/jp/").GetRedirectLocation(), "http://h:8080/%e8%b3%87%e6%96%99%20%e5%ae%a4/?q=1#top");
 }
 
 // RFC 9110 10.2.2: Location is a URI reference, so no raw byte from 0x80 up; the text is
@@ -594,7 +598,7 @@ TEST_F(RequestPathTest, PrefixCutIntoADottedNameIsHidden)
 
 // --- control bytes -------------------------------------------------------------------
 
-TEST_F(RequestPathTest, ControlBytesInTheObjectOrLocationAreTold)
+TEST_F(RequestPathTest, ControlBytesInTheObjectAreToldAndNoLocationCarriesOne)
 {
     MakeDir("www");
     AddEntry("Path_0", {{"ServerPath", "/"}, {"LocalPath", Www()}});
@@ -616,14 +620,15 @@ TEST_F(RequestPathTest, ControlBytesInTheObjectOrLocationAreTold)
         {"0x20 is allowed", "/ ", 0},
         {"0x7E is allowed", "/~", 0},
         {"0x80 is allowed", std::string("/\x80"), 0},
-        {"stored Forward with CR LF", "/fw/x", 1},
+        {"stored Forward with CR LF, escaped", "/fw/x", 0},
         {"escaped into the forward location, still told", std::string("/fine/\x7f"), 1},
         {"escaped into the forward location", "/fine/a\nb", 1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Resolve(c.object).HoldsControlByte(), c.holds) << c.description;
-    // The object's control bytes never reach the location raw.
+    // Neither the object's control bytes nor the stored address's reach the location raw.
     EXPECT_EQ(Resolve("/fine/a\nb").GetRedirectLocation(), "http://h/a%0ab");
+    EXPECT_EQ(Resolve("/fw/x").GetRedirectLocation(), "http://h/%0d%0aSet-Cookie:%20a=bx");
 }
 
 // --- Japanese names ------------------------------------------------------------------
