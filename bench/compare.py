@@ -17,6 +17,7 @@ carry a fixed time in 2004, so their validators are compared as they are.
 """
 
 import datetime
+import difflib
 import json
 import os
 import re
@@ -537,6 +538,15 @@ def sequential_corpus(port):
                            request("GET", "/small.txt", connection="close")]),
         ("expect on a read", [request("GET", "/small.txt", ["Expect: 100-continue", "Content-Length: 100000"])]),
         ("limited", [request("GET", "/limit/small.txt", connection="close")]),
+        ("write checks", [request("PUT", "/dav/a/../b.txt", body=b"x"),
+                          request("PUT", "/dav/%2e%2e/b.txt", body=b"x"),
+                          request("GET", "/a%00b.txt"),
+                          request("DELETE", "/dav/.hidden"),
+                          request("COPY", "/dav/existing.txt", ["Destination: /dav/../escaped.txt"]),
+                          request("PUT", "/dav/%81.txt?q=%81", body=b"x", connection="close")]),
+        ("chunked cgi", [request("POST", "/cgi/test.cgi", ["Transfer-Encoding: chunked"],
+                                 body=b"3\r\nx=1\r\n0\r\n\r\n", connection="close")]),
+        ("propfind deep", [request("PROPFIND", "/dav/", ["Depth: infinity"], connection="close")]),
         ("index from the root", [request("GET", "/index.html", connection="close")]),
     ]
 
@@ -699,6 +709,12 @@ def diff(a_path, b_path):
 
 def show(left, right, where):
     if isinstance(left, list) and isinstance(right, list):
+        if all(isinstance(x, str) for x in left + right) and len(left) != len(right):
+            # Lines (a tree, a log) one side has more of: where they part matters, not the
+            # shifted rest.
+            for line in difflib.unified_diff(left, right, where, where, lineterm="", n=6):
+                print("  " + line)
+            return
         if len(left) != len(right):
             print("  %s: %d items against %d" % (where, len(left), len(right)))
         for i, (x, y) in enumerate(zip(left, right)):

@@ -89,9 +89,11 @@ void CRequestRecord::Begin(std::string_view name, bool secure, const CIPv4Addres
     hasSizes_ = false;
     request_.Clear();
     requestNode_ = false;
+    answerMade_ = false;
     parsed_ = false;
     response_.Clear();
     requestPublished_ = false;
+    requestOptionsPublished_ = false;
     responsePublished_ = false;
     responseVersion_ = response_.GetVersion();
     nodePath_.assign(kThreads).append("::").append(name).append("::");
@@ -193,7 +195,7 @@ void CRequestRecord::SetTransferSizes(int64_t sent, int64_t received)
 
 void CRequestRecord::PublishResponse()
 {
-    if (responsePublished_ && responseVersion_ == response_.GetVersion() && (requestPublished_ || !requestNode_))
+    if (responsePublished_ && responseVersion_ == response_.GetVersion() && (requestOptionsPublished_ || !requestNode_))
         return;
     CConfigClass::NodeWriter writer = tree_->WriteNode(nodePath_);
     PublishPending(writer.Node());
@@ -226,8 +228,16 @@ void CRequestRecord::PublishPending(CConfigNode& node)
         requestInfo.SetName(kRequestInfo);
         // The leaves the request has (none for a header not parsed), and its header lines.
         request_.FillNode(requestInfo);
+        requestOptionsPublished_ = requestInfo.GetSectionCount() > 0;
         node.AppendChild(std::move(requestInfo));
         requestPublished_ = true;
+    }
+    // A request refused for its path gets its (empty) Options once an answer reads them.
+    if (!requestOptionsPublished_ && requestPublished_ && answerMade_) {
+        const int at = node.FindChild(kRequestInfo);
+        if (at >= 0)
+            node.GetChild(at).AppendChild(std::string_view("Options"));
+        requestOptionsPublished_ = true;
     }
     if (!response_.Exists() || (responsePublished_ && responseVersion_ == response_.GetVersion()))
         return;

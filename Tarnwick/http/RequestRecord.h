@@ -102,11 +102,16 @@ public:
     // --- the request -------------------------------------------------------------------
     // Empty until ParseRequest succeeded.
     const CHttpRequest& GetRequest() const { return request_; }
-    // Whether the node has RequestInfo (with its Options): once the header was parsed (or
-    // refused for its path), or once an answer was made for a header that was not (the
-    // answer reads the request's headers from there, which makes the node).
+    // Whether the node has RequestInfo: once the header was parsed (or refused for its
+    // path), or once an answer was made for a header that was not. An answer reads the
+    // request's headers from there, which makes its Options: a parsed request has them
+    // at once, a request refused for its path once MakeRequestNode says an answer came.
     bool HasRequestNode() const { return requestNode_; }
-    void MakeRequestNode() { requestNode_ = true; }
+    void MakeRequestNode()
+    {
+        requestNode_ = true;
+        answerMade_ = true;
+    }
     bool IsParsed() const { return parsed_; }
 
     // --- the answer --------------------------------------------------------------------
@@ -140,11 +145,13 @@ private:
 
     CHttpRequest request_;
     bool requestNode_ = false;
+    bool answerMade_ = false;
     bool parsed_ = false;
     CResponseInfo response_;
 
     // What the node shows so far.
     bool requestPublished_ = false;
+    bool requestOptionsPublished_ = false;
     bool responsePublished_ = false;
     uint64_t responseVersion_ = 0;
 

@@ -113,6 +113,20 @@ TEST_F(RequestRecordTest, RefusedHeaderPublishesNothingOfTheRequest)
               "EndTime{Date=<t>;Time=<t>;GMT=<t>;}}");
 }
 
+TEST_F(RequestRecordTest, PathRefusedShowsWhatWasAskedAndItsHeadersOnceAnAnswerReadsThem)
+{
+    record.Begin("Thread_0001", false, CIPv4Address("10.0.0.5"));
+    EXPECT_THROW(record.ParseRequest("GET /%82 HTTP/1.1\r\nHost: a\r\n\r\n"), CRequestRefusal);
+    const std::string asked = "RequestInfo{Method=GET;URL=/%82;Object=/%82;Version=1.1;Query=;";
+    EXPECT_EQ(Node().substr(Node().find("RequestInfo")), asked + "}}");
+    record.MakeRequestNode();
+    record.Response().SetCode(400);
+    record.End();
+    EXPECT_EQ(Node().substr(Node().find("RequestInfo")),
+              asked + "Options{}}ResponseInfo{ResponseCode=400;ResponseText=400 Bad Request;Options{}}"
+                      "EndTime{Date=<t>;Time=<t>;GMT=<t>;}}");
+}
+
 TEST_F(RequestRecordTest, HostLinesRefusedLeaveTheRequestPublishedWithoutTargetHost)
 {
     record.Begin("Thread_0001", false, CIPv4Address("10.0.0.5"));
