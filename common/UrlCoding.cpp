@@ -274,6 +274,26 @@ bool DecodesToControlByte(const std::string& path)
     });
 }
 
+bool IsPlainUrlPath(std::string_view path)
+{
+    if (path.empty() || path[0] != '/')
+        return false;
+    const auto isDotSegment = [](std::string_view segment) { return segment == "." || segment == ".."; };
+    std::string_view::size_type start = 1;
+    for (std::string_view::size_type i = 1; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (c <= 0x20 || c >= 0x7F || c == '%' || c == '\\')
+            return false;
+        if (c == '/') {
+            const std::string_view segment = path.substr(start, i - start);
+            if (segment.empty() || isDotSegment(segment))
+                return false;
+            start = i + 1;
+        }
+    }
+    return !isDotSegment(path.substr(start));
+}
+
 std::string EscapeUrl(const std::string& text) { return Escape(text, false); }
 
 std::string EscapeUrlAll(const std::string& text) { return Escape(text, true); }

@@ -1,5 +1,7 @@
 #include "CRuntime.h"
 
+#include "TextCodec.h"
+
 #include <climits>
 
 namespace platform {
@@ -90,6 +92,9 @@ std::string _mbslwr(std::string s)
 
 std::string::size_type _mbsrchr(const std::string& s, unsigned char c)
 {
+    // Without a byte from 0x80 up the text holds no double-byte character.
+    if (IsAscii(s))
+        return s.rfind(static_cast<char>(c));
     std::string::size_type found = std::string::npos;
     const std::string::size_type size = s.size();
     for (std::string::size_type i = 0; i < size;) {

@@ -287,8 +287,8 @@ CFastListener::Arrival RequestArrival(const char* bytes, size_t count, bool buff
     std::string_view rest = header;
     std::string_view line;
     CHttpRequest::TakeLine(rest, line);
-    const std::string_view method = line.substr(0, line.find(' '));
-    if (method != "PUT" && method != "POST")
+    const HttpMethod method = MethodNamed(line.substr(0, line.find(' ')));
+    if (method != HttpMethod::Put && method != HttpMethod::Post)
         return Arrival::Whole;
     const BodyFraming framing = ReadBodyFraming(header);
     // RFC 9110 10.1.1: a client that asks for "100-continue" may hold its body back until

@@ -94,20 +94,20 @@ std::unique_ptr<CResponse> CResponseChooser::CheckBodyFraming()
 
 std::unique_ptr<CResponse> CResponseChooser::DispatchMethod()
 {
-    const std::string& method = record_.GetRequest().GetMethod();  // exact case, as sent
-    if (method == "OPTIONS")
+    const HttpMethod method = record_.GetRequest().GetMethodKind();
+    if (method == HttpMethod::Options)
         return std::make_unique<COptionsResponse>(core_, record_, path_);
     // Each option is read only for the methods it governs: a plain read needs neither.
-    const bool propfind = method == "PROPFIND";
-    if ((propfind || method == "PROPPATCH" || method == "LOCK" || method == "UNLOCK") &&
+    const bool propfind = method == HttpMethod::Propfind;
+    if ((propfind || method == HttpMethod::Proppatch || method == HttpMethod::Lock || method == HttpMethod::Unlock) &&
         path_.Entry().enableWebDav.Read() != 0) {
         if (propfind)
             return std::make_unique<CDAVPropfindResponse>(core_, record_, path_, secure_, peer_);
         throw CServerFatalException{"サポートしていません"};
     }
-    const bool put = method == "PUT" || method == "MKCOL";
-    const bool remove = method == "DELETE";
-    if (!put && !remove && method != "COPY" && method != "MOVE")
+    const bool put = method == HttpMethod::Put || method == HttpMethod::Mkcol;
+    const bool remove = method == HttpMethod::Delete;
+    if (!record_.GetRequest().IsWrite())
         return nullptr;
     if (path_.Entry().enableWrite.Read() == 0)
         return nullptr;

@@ -102,7 +102,7 @@ std::unique_ptr<CResponse> CResponsePipeline::Send(CResponse& response)
     header.reserve(kHeaderBlockRoom);
     answer.AppendHeaderText(header);
     record_.SetInfo("ヘッダーの送信中です...");
-    const bool head = record_.GetRequest().GetMethod() == "HEAD";
+    const bool head = record_.GetRequest().GetMethodKind() == HttpMethod::Head;
     // A body's first chunk leaves together with the header: one send, one packet.
     if (head || length <= 0)
         SendPendingHeader();

@@ -404,6 +404,18 @@ std::shared_ptr<const CSettingsSnapshot> CServerCore::GetSettingsSnapshot()
     return snapshot_;
 }
 
+std::string CServerCore::GetServerSignature()
+{
+    std::lock_guard<std::mutex> lock(signatureLock_);
+    const uint64_t writes = infoTree_.GetWriteCount();
+    if (!signatureRead_ || writes != signatureWrites_) {
+        signature_ = serverInfo_.GetString("ServerSignature", "Tarnwick");
+        signatureWrites_ = writes;
+        signatureRead_ = true;
+    }
+    return signature_;
+}
+
 int CServerCore::TimeoutSeconds(const CConfigAccessor& settings)
 {
     const int seconds = schema::kTimeOut.Read(settings);

@@ -105,6 +105,9 @@ public:
     // now, taken anew when the tree's write count has moved since the last one. Never
     // null; thread-safe. The caller must not hold the settings tree's lock.
     std::shared_ptr<const CSettingsSnapshot> GetSettingsSnapshot();
+    // The info tree's ServerSignature ("Tarnwick" when it has none), which every answer's
+    // Server header gives: read from the tree only when the tree was written since.
+    std::string GetServerSignature();
 
     // The MIME and icon maps, loaded at the start (a change of the settings takes effect at
     // the next start) and never changed: any thread may look up with FindMimeType; a
@@ -172,6 +175,10 @@ private:
     std::unique_ptr<const CCoreSettings> coreSettings_;
     std::mutex snapshotLock_;
     std::shared_ptr<const CSettingsSnapshot> snapshot_;  // under snapshotLock_
+    std::mutex signatureLock_;
+    bool signatureRead_ = false;     // under signatureLock_, as the two below
+    uint64_t signatureWrites_ = 0;   // the info tree's write count when signature_ was read
+    std::string signature_;
     CBandWidthManager bandWidth_;
     CFastListener listener_;
     CContextTree context_;

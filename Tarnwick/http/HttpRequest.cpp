@@ -124,6 +124,7 @@ bool CHttpRequest::SplitField(std::string_view line, std::string_view& name, std
 void CHttpRequest::Clear()
 {
     method_.clear();
+    methodKind_ = HttpMethod::Other;
     url_.clear();
     object_.clear();
     version_.clear();
@@ -165,6 +166,7 @@ int CHttpRequest::Parse(std::string_view header)
     // RFC 9112 2.2: the header ends at its empty line; a header handed in without one
     // ends with its last whole line.
     std::string_view line;
+    CBodyFramingReader framing;
     while (TakeLine(rest, line) && !line.empty()) {
         std::string_view name;
         std::string_view value;
@@ -172,6 +174,7 @@ int CHttpRequest::Parse(std::string_view header)
             return refuse(400, kMalformedHeader);
         if (platform::EqualsIgnoringCase(name, "Host"))
             ++hostLines_;
+        framing.Take(name, value);
         if (!value.empty())
             headers_.Set(name, value);
     }
@@ -181,6 +184,7 @@ int CHttpRequest::Parse(std::string_view header)
         const int code = refuse(400, kMalformedUrl);
         // So that the log and the page name what was asked: the path as received.
         method_.assign(method);
+        methodKind_ = MethodNamed(method);
         url_.assign(url);
         object_ = path;
         version_.assign(requestLine.substr(kVersionNameLength));
@@ -191,9 +195,14 @@ int CHttpRequest::Parse(std::string_view header)
 
     refusal_.clear();
     method_.assign(method);
-    object_ = NormalizeUrlPath(path);
-    pathHoldsDotDot_ = HoldsDotDotSegment(path);
-    pathHoldsControlByte_ = DecodesToControlByte(path);
+    methodKind_ = MethodNamed(method);
+    if (IsPlainUrlPath(path)) {
+        object_ = path;
+    } else {
+        object_ = NormalizeUrlPath(path);
+        pathHoldsDotDot_ = HoldsDotDotSegment(path);
+        pathHoldsControlByte_ = DecodesToControlByte(path);
+    }
     query_ = GetUrlQuery(url_);
     queryDecoded_ = DecodeUrlText(query_);
     version_.assign(requestLine.substr(kVersionNameLength));
@@ -211,7 +220,8 @@ int CHttpRequest::Parse(std::string_view header)
         }
     }
 
-    bodyFraming_ = ReadBodyFraming(header);
+    // Read from the lines as sent, not from headers_, which keeps only a repeated line's last.
+    bodyFraming_ = framing.Result(requestLine.substr(kVersionNameLength) == "1.1");
     const std::string* connection = FindHeader("Connection");
     asksKeepAlive_ = connection && platform::EqualsIgnoringCase(*connection, "keep-alive");
     return 0;
@@ -252,9 +262,22 @@ void CHttpRequest::CheckHostLines() const
         throw CRequestRefusal{400, kBadHostLines};
 }
 
-bool CHttpRequest::IsWrite() const
+HttpMethod MethodNamed(std::string_view name)
 {
-    return method_ == "PUT" || method_ == "MKCOL" || method_ == "DELETE" || method_ == "COPY" || method_ == "MOVE";
+    static const struct {
+        std::string_view name;
+        HttpMethod method;
+    } kMethods[] = {
+        {"GET", HttpMethod::Get},           {"HEAD", HttpMethod::Head},         {"POST", HttpMethod::Post},
+        {"PUT", HttpMethod::Put},           {"DELETE", HttpMethod::Delete},     {"MKCOL", HttpMethod::Mkcol},
+        {"COPY", HttpMethod::Copy},         {"MOVE", HttpMethod::Move},         {"OPTIONS", HttpMethod::Options},
+        {"PROPFIND", HttpMethod::Propfind}, {"PROPPATCH", HttpMethod::Proppatch}, {"LOCK", HttpMethod::Lock},
+        {"UNLOCK", HttpMethod::Unlock},
+    };
+    for (const auto& known : kMethods)
+        if (known.name == name)
+            return known.method;
+    return HttpMethod::Other;
 }
 
 std::string CHttpRequest::GetHeader(std::string_view name, const std::string& defaultValue) const
@@ -278,56 +301,60 @@ bool ParseDecimal(std::string_view digits, int64_t& value)
     return true;
 }
 
+void CBodyFramingReader::Take(std::string_view name, std::string_view value)
+{
+    // Field names are tokens: ASCII, so EqualsIgnoringCase is the RFC's case-insensitivity.
+    if (platform::EqualsIgnoringCase(name, "Transfer-Encoding")) {
+        ++codingLines_;
+        coding_ = value;
+    } else if (platform::EqualsIgnoringCase(name, "Content-Length")) {
+        // RFC 9112 6.3: every Content-Length line must give the same value.
+        int64_t parsed = 0;
+        if (value.size() > kMaxContentLengthDigits || !ParseDecimal(value, parsed) || (haveLength_ && parsed != length_))
+            badLength_ = true;
+        haveLength_ = true;
+        length_ = parsed;
+    } else if (platform::EqualsIgnoringCase(name, "Expect")) {
+        expectsContinue_ = platform::EqualsIgnoringCase(value, "100-continue");
+    }
+}
+
+BodyFraming CBodyFramingReader::Result(bool http11) const
+{
+    BodyFraming framing;
+    if (codingLines_ > 0) {
+        // RFC 9112 7: coding names are case-insensitive.
+        if (codingLines_ > 1 || !platform::EqualsIgnoringCase(coding_, "chunked") || haveLength_ || !http11) {
+            framing.refusal = 400;
+            framing.reason = haveLength_ ? kTwoFramings : kBadCoding;
+            return framing;
+        }
+        framing.chunked = true;
+    } else if (badLength_) {
+        framing.refusal = 400;
+        framing.reason = kBadLength;
+        return framing;
+    } else if (haveLength_) {
+        framing.contentLength = length_;
+    }
+    // RFC 9110 10.1.1: an HTTP/1.0 client's expectation is ignored.
+    framing.expectsContinue = http11 && expectsContinue_;
+    return framing;
+}
+
 BodyFraming ReadBodyFraming(std::string_view header)
 {
-    bool haveLength = false;
-    int codingLines = 0;
-    std::string coding;
-    int64_t length = 0;
-    bool badLength = false;
-    bool expectsContinue = false;
     std::string_view rest = header;
     std::string_view line;
     CHttpRequest::TakeLine(rest, line);  // the request line
     // RFC 9112 2.3: the version is the request line's last word.
     const bool http11 = line.size() >= 9 && line.substr(line.size() - 9) == " HTTP/1.1";
+    CBodyFramingReader reader;
     while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
         std::string_view name;
         std::string_view value;
-        if (!CHttpRequest::SplitField(line, name, value))
-            continue;
-        if (platform::_mbsicmp(std::string(name), "Transfer-Encoding") == 0) {
-            ++codingLines;
-            coding = value;
-        } else if (platform::_mbsicmp(std::string(name), "Content-Length") == 0) {
-            // RFC 9112 6.3: every Content-Length line must give the same value.
-            int64_t parsed = 0;
-            if (value.size() > kMaxContentLengthDigits || !ParseDecimal(value, parsed) ||
-                (haveLength && parsed != length))
-                badLength = true;
-            haveLength = true;
-            length = parsed;
-        } else if (platform::_mbsicmp(std::string(name), "Expect") == 0) {
-            expectsContinue = platform::_mbsicmp(std::string(value), "100-continue") == 0;
-        }
+        if (CHttpRequest::SplitField(line, name, value))
+            reader.Take(name, value);
     }
-    BodyFraming framing;
-    if (codingLines > 0) {
-        // RFC 9112 7: coding names are case-insensitive.
-        if (codingLines > 1 || platform::_mbsicmp(coding, "chunked") != 0 || haveLength || !http11) {
-            framing.refusal = 400;
-            framing.reason = haveLength ? kTwoFramings : kBadCoding;
-            return framing;
-        }
-        framing.chunked = true;
-    } else if (badLength) {
-        framing.refusal = 400;
-        framing.reason = kBadLength;
-        return framing;
-    } else if (haveLength) {
-        framing.contentLength = length;
-    }
-    // RFC 9110 10.1.1: an HTTP/1.0 client's expectation is ignored.
-    framing.expectsContinue = http11 && expectsContinue;
-    return framing;
+    return reader.Result(http11);
 }

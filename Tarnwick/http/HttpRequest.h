@@ -33,6 +33,30 @@ struct BodyFraming {
 // - a Content-Length that is not all digits, or lines that disagree.
 BodyFraming ReadBodyFraming(std::string_view header);
 
+// ReadBodyFraming's rules, fed one header line at a time by a reader that splits the
+// lines itself.
+class CBodyFramingReader {
+public:
+    // Each header line that SplitField accepts, in the order sent.
+    void Take(std::string_view name, std::string_view value);
+    // The framing of the lines taken; `http11`: the request line names HTTP/1.1.
+    BodyFraming Result(bool http11) const;
+
+private:
+    bool haveLength_ = false;
+    int codingLines_ = 0;
+    std::string_view coding_;  // the last Transfer-Encoding value, in the header's text
+    int64_t length_ = 0;
+    bool badLength_ = false;
+    bool expectsContinue_ = false;
+};
+
+// The methods the server tells apart, by their name as sent: RFC 9110 9.1, method names
+// are case-sensitive, so "get" is Other.
+enum class HttpMethod { Get, Head, Post, Put, Delete, Mkcol, Copy, Move, Options, Propfind, Proppatch, Lock, Unlock, Other };
+
+HttpMethod MethodNamed(std::string_view name);
+
 class CHttpRequest {
 public:
     CHttpRequest() = default;
@@ -103,6 +127,8 @@ public:
     static int TakeToken(std::string_view& text, std::string_view& token, std::string_view separator);
 
     const std::string& GetMethod() const { return method_; }
+    // GetMethod as MethodNamed reads it.
+    HttpMethod GetMethodKind() const { return methodKind_; }
     const std::string& GetUrl() const { return url_; }
     const std::string& GetObject() const { return object_; }
     const std::string& GetVersion() const { return version_; }
@@ -117,7 +143,7 @@ public:
     const std::string* FindHeader(std::string_view name) const { return headers_.FindIgnoringCase(name); }
     std::string GetHeader(std::string_view name, const std::string& defaultValue = "") const;
 
-    // The body's framing, read once from the header by ReadBodyFraming.
+    // The body's framing, read once from the header by ReadBodyFraming's rules.
     const BodyFraming& GetBodyFraming() const { return bodyFraming_; }
     // The body's announced length: Content-Length, 0 without one, when chunked or refused.
     int64_t GetContentLength() const { return bodyFraming_.contentLength; }
@@ -133,13 +159,18 @@ public:
     // object no longer shows included.
     bool PathHoldsControlByte() const { return pathHoldsControlByte_; }
     // The method changes files: PUT, MKCOL, DELETE, COPY or MOVE.
-    bool IsWrite() const;
+    bool IsWrite() const
+    {
+        return methodKind_ == HttpMethod::Put || methodKind_ == HttpMethod::Mkcol || methodKind_ == HttpMethod::Delete ||
+               methodKind_ == HttpMethod::Copy || methodKind_ == HttpMethod::Move;
+    }
 
     // An empty request, as before any header was parsed; the storage is kept.
     void Clear();
 
 private:
     std::string method_;
+    HttpMethod methodKind_ = HttpMethod::Other;
     std::string url_;
     std::string object_;
     std::string version_;

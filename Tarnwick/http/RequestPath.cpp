@@ -38,24 +38,6 @@ bool IsOnTheWayTo(const std::string& folder, const std::string& entryFolder)
     return false;
 }
 
-// The '/'-separated segments of a relative path; '/' is never the second byte of a
-// Shift-JIS character, so a plain split is safe.
-std::vector<std::string> SplitSegments(const std::string& path)
-{
-    std::vector<std::string> segments;
-    std::string::size_type start = 0;
-    while (start <= path.size()) {
-        const std::string::size_type slash = path.find('/', start);
-        const std::string::size_type end = slash == std::string::npos ? path.size() : slash;
-        if (end > start)
-            segments.push_back(path.substr(start, end - start));
-        if (slash == std::string::npos)
-            break;
-        start = slash + 1;
-    }
-    return segments;
-}
-
 bool HasParentSegment(std::string_view path)
 {
     // Only ".." as a whole segment climbs.
@@ -307,8 +289,9 @@ int CRequestPath::NamesHidden() const
 {
     if (localPath_.empty())
         return 0;
-    for (const std::string& segment : SplitSegments(relativePath_))
-        if (segment[0] == '.')
+    // Neither '/' nor '.' is ever the second byte of a double-byte character.
+    for (std::string::size_type i = 0; i < relativePath_.size(); ++i)
+        if (relativePath_[i] == '.' && (i == 0 || relativePath_[i - 1] == '/'))
             return 1;
     return 0;
 }

@@ -43,7 +43,7 @@ void CResponse::SetDefaultHeaders()
     // A response reads the request's headers from RequestInfo, which that makes: a
     // request refused before its header was parsed still shows an empty one.
     record_.MakeRequestNode();
-    const std::string server = core_->GetInfoAccessor().GetString("ServerSignature", "Tarnwick");
+    const std::string server = core_->GetServerSignature();
     const CCoreSettings& settings = core_->GetCoreSettings();
     const bool keepAliveOn = settings.EnableKeepAlive() != 0 && record_.GetRequest().AsksKeepAlive();
 

@@ -3,7 +3,10 @@
 #include "CRuntime.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -60,17 +63,36 @@ const StatusText kStatusTexts[] = {
 
 const std::string kNoText = "500 Internal Server Error";
 
+// Whether `text` holds a byte below 0x0E, which CR, LF and NUL are. Eight bytes at a
+// time: for a byte b, (b - 0x0E) sets its high bit without b's own high bit only when
+// b < 0x0E; a borrow from a lower byte can mark a byte above, never when no byte is low.
+bool HoldsByteBelow0E(const char* text, std::size_t size)
+{
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHighBits = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text + i, 8);
+        if ((word - 0x0E * kOnes) & ~word & kHighBits)
+            return true;
+    }
+    for (; i < size; ++i)
+        if (static_cast<unsigned char>(text[i]) < 0x0E)
+            return true;
+    return false;
+}
+
 // RFC 9110 5.5: a field value carries no CR, LF or NUL. A value that holds one (a path
 // taken from a request, say) would end the header line early and let the rest pass as
 // headers of its own, so each such byte goes out as a blank.
-void AppendFieldText(std::string& out, const std::string& text)
+void BlankLineBreaks(char* text, std::size_t size)
 {
-    const std::string::size_type start = out.size();
-    out += text;
-    for (std::string::size_type i = start; i < out.size(); ++i) {
-        if (out[i] == '\r' || out[i] == '\n' || out[i] == '\0')
-            out[i] = ' ';
-    }
+    if (!HoldsByteBelow0E(text, size))
+        return;
+    for (std::size_t i = 0; i < size; ++i)
+        if (text[i] == '\r' || text[i] == '\n' || text[i] == '\0')
+            text[i] = ' ';
 }
 
 }  // namespace
@@ -154,20 +176,44 @@ void CResponseInfo::AnnounceClose()
 
 void CResponseInfo::AppendHeaderText(std::string& out) const
 {
-    out += "HTTP/1.1 ";
-    out += GetText();
-    out += "\r\n";
     const int code = GetCode();
     const bool bodiless = (code >= 100 && code < 200) || code == 204 || code == 304;
+    const auto sent = [bodiless](const CFieldList::Field& field) {
+        return !bodiless || !platform::EqualsIgnoringCase(field.name, "Content-Length");
+    };
+    constexpr std::string_view kStatusLine = "HTTP/1.1 ";
+    constexpr std::string_view kSeparator = ": ";
+    constexpr std::string_view kLineEnd = "\r\n";
+    const std::string_view text = GetText();
+    // Sized once and written in place: the block is most of what a small answer costs.
+    std::size_t size = kStatusLine.size() + text.size() + kLineEnd.size() + cgiHeader_.size() + kLineEnd.size();
+    for (const CFieldList::Field& field : headers_)
+        if (sent(field))
+            size += field.name.size() + kSeparator.size() + field.value.size() + kLineEnd.size();
+    const std::size_t start = out.size();
+    out.resize(start + size);
+    char* at = &out[start];
+    const auto put = [&at](std::string_view part) {
+        std::memcpy(at, part.data(), part.size());
+        at += part.size();
+    };
+    const auto putField = [&at, &put](const std::string& part) {
+        char* const from = at;
+        put(part);
+        BlankLineBreaks(from, part.size());
+    };
+    put(kStatusLine);
+    put(text);
+    put(kLineEnd);
     for (const CFieldList::Field& field : headers_) {
-        if (bodiless && platform::EqualsIgnoringCase(field.name, "Content-Length"))
+        if (!sent(field))
             continue;
-        AppendFieldText(out, field.name);
-        out += ": ";
-        AppendFieldText(out, field.value);
-        out += "\r\n";
+        putField(field.name);
+        put(kSeparator);
+        putField(field.value);
+        put(kLineEnd);
     }
     // A CGI program's own header lines, already CR LF terminated.
-    out += cgiHeader_;
-    out += "\r\n";
+    put(cgiHeader_);
+    put(kLineEnd);
 }

@@ -72,8 +72,8 @@ CCGIResponse::CCGIResponse(CServerCore* core, CRequestRecord& record, const CReq
         return;
     }
     // RFC 9110 9.1: method names are case-sensitive.
-    const std::string& method = request_.GetMethod();
-    if (method != "GET" && method != "HEAD" && method != "POST") {
+    const HttpMethod method = request_.GetMethodKind();
+    if (method != HttpMethod::Get && method != HttpMethod::Head && method != HttpMethod::Post) {
         CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
         notAllowed.SetHeader("Allow", "GET, HEAD, POST");

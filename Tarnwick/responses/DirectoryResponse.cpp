@@ -284,7 +284,7 @@ CDirectoryResponse::CDirectoryResponse(CServerCore* core, CRequestRecord& record
         ReplaceWithStatusPage(kFolderNotFound, 404);
         return;
     }
-    if (request_.GetMethod() != "GET")
+    if (request_.GetMethodKind() != HttpMethod::Get)
         ReplaceWithStatusPage(kNotAllowed, 405);
 }
 

@@ -161,7 +161,7 @@ CFileMoveResponse::CFileMoveResponse(CServerCore* core, CRequestRecord& record, 
         ReplaceWithStatusPage(kFileNotFound, 404);
         return;
     }
-    if (request_.GetMethod() == "MOVE" && path_.HoldsEntryFolder())
+    if (request_.GetMethodKind() == HttpMethod::Move && path_.HoldsEntryFolder())
         ReplaceWithStatusPage(kEntryFolder, 403);
 }
 
@@ -226,7 +226,7 @@ void CFileMoveResponse::Build()
 
     const std::string& from = path_.GetLocalPath();
     const std::string& to = target.GetLocalPath();
-    const std::string& method = request_.GetMethod();
+    const HttpMethod method = request_.GetMethodKind();
     // Both exist and are one file (links followed): copying would only destroy it.
     if (platform::IsSameFile(from, to)) {
         ReplaceWithStatusPage(kSameFile, 403);
@@ -260,13 +260,13 @@ void CFileMoveResponse::Build()
     // RFC 4918 9.8.4, 9.9.3: a replaced folder goes whole, never merged; a file over a file
     // is replaced by the rename itself, so that readers see the old or the new one.
     const bool replacesWhole = existing == Kind::Folder || (existing == Kind::Other && source == Kind::Folder);
-    if (method == "MOVE") {
+    if (method == HttpMethod::Move) {
         if (replacesWhole)
             CFileDeleteResponse::Remove(to);
         // Renames the link, file or folder itself.
         if (!platform::MoveFile(WithoutTrailingSlash(from), WithoutTrailingSlash(to), true))
             throw CServerFatalException::SystemError(kFileFailed, to, errno);
-    } else if (method == "COPY") {
+    } else if (method == HttpMethod::Copy) {
         try {
             Copy(from, to, source == Kind::Folder, replacesWhole);
         } catch (const CServerFatalException& failure) {

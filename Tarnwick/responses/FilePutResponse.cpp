@@ -56,10 +56,10 @@ CFilePutResponse::~CFilePutResponse() = default;
 void CFilePutResponse::BeginReceive()
 {
     SetResponseCode(201);
-    const std::string& method = request_.GetMethod();
-    if (method == "MKCOL")
+    const HttpMethod method = request_.GetMethodKind();
+    if (method == HttpMethod::Mkcol)
         MakeCollection();
-    else if (method == "PUT")
+    else if (method == HttpMethod::Put)
         OpenTemporaryFile();
 }
 

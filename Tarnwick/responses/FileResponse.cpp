@@ -39,7 +39,7 @@ CFileResponse::CFileResponse(CServerCore* core, CRequestRecord& record, const CR
         return;
     }
     // RFC 9110 9.1: method names are case-sensitive.
-    if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
+    if (request_.GetMethodKind() != HttpMethod::Get && request_.GetMethodKind() != HttpMethod::Head) {
         CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
         notAllowed.SetHeader("Allow", "GET, HEAD");
@@ -105,7 +105,7 @@ void CFileResponse::Build()
     ByteRange asked;
     // RFC 9110 14.2: Range is ignored on any method but GET, so a HEAD answers as a GET
     // without Range would.
-    if (request_.GetMethod() == "GET" &&
+    if (request_.GetMethodKind() == HttpMethod::Get &&
         ApplyRange(request_.GetHeader("Range"), request_.GetHeader("If-Range"), etag, time, length, asked)) {
         body = asked;
         SetResponseCode(206);

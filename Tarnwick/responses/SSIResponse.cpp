@@ -140,7 +140,7 @@ CSSIResponse::CSSIResponse(CServerCore* core, CRequestRecord& record, const CReq
         return;
     }
     // RFC 9110 9.1: method names are case-sensitive.
-    if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
+    if (request_.GetMethodKind() != HttpMethod::Get && request_.GetMethodKind() != HttpMethod::Head) {
         CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
         notAllowed.SetHeader("Allow", "GET, HEAD");

@@ -424,6 +424,33 @@ TEST_F(HttpRequestTest, PathThatIsNoShiftJisOnceDecodedIsRefused)
     }
 }
 
+// RFC 9110 9.1: a method is named with its exact case.
+TEST(HttpMethodTest, MethodsAreToldApartByTheirNameAsSent)
+{
+    const struct {
+        const char* name;
+        HttpMethod method;
+        bool write;
+    } cases[] = {
+        {"GET", HttpMethod::Get, false},           {"HEAD", HttpMethod::Head, false},
+        {"POST", HttpMethod::Post, false},         {"PUT", HttpMethod::Put, true},
+        {"DELETE", HttpMethod::Delete, true},      {"MKCOL", HttpMethod::Mkcol, true},
+        {"COPY", HttpMethod::Copy, true},          {"MOVE", HttpMethod::Move, true},
+        {"OPTIONS", HttpMethod::Options, false},   {"PROPFIND", HttpMethod::Propfind, false},
+        {"PROPPATCH", HttpMethod::Proppatch, false}, {"LOCK", HttpMethod::Lock, false},
+        {"UNLOCK", HttpMethod::Unlock, false},     {"get", HttpMethod::Other, false},
+        {"Put", HttpMethod::Other, false},         {"GETS", HttpMethod::Other, false},
+        {"TRACE", HttpMethod::Other, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(MethodNamed(c.name), c.method);
+        const CHttpRequest request(std::string(c.name) + " / HTTP/1.1\r\nHost: a\r\n\r\n");
+        EXPECT_EQ(request.GetMethodKind(), c.method);
+        EXPECT_EQ(request.IsWrite(), c.write);
+    }
+}
+
 TEST_F(HttpRequestTest, QueryIsKeptRawAndDecodedToShiftJis)
 {
     const CHttpRequest request = ParseLines({"GET /s?q=%E8%A8%AD%E5%AE%9A&a=b+c HTTP/1.1"});

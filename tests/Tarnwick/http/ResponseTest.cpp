@@ -252,6 +252,25 @@ TEST(ResponseHeaderTextTest, LineBreaksInsideAHeaderCannotStartAnotherHeader)
               BuildHeaderText(info));
 }
 
+// At every place of a long value, and only CR, LF and NUL: other control bytes stand.
+TEST(ResponseHeaderTextTest, ALineBreakAnywhereInALongHeaderGoesOutAsABlank)
+{
+    const std::string value = "abcdefghijklmnopqrstu\t\x0B\x0C\x0E";
+    for (std::string::size_type at = 0; at < value.size(); ++at) {
+        for (const char breaker : {'\r', '\n', '\0'}) {
+            std::string sent = value;
+            sent[at] = breaker;
+            std::string expected = value;
+            expected[at] = ' ';
+            CResponseInfo info;
+            info.SetCode(200);
+            info.SetHeader("X-" + sent, sent);
+            EXPECT_EQ("HTTP/1.1 200 OK\r\nX-" + expected + ": " + expected + "\r\n\r\n", BuildHeaderText(info))
+                << "at " << at;
+        }
+    }
+}
+
 TEST(ResponseHeaderTextTest, ABodilessAnswerCarriesNoContentLength)
 {
     for (const int code : {100, 204, 304}) {
