@@ -488,6 +488,13 @@ void CConfigClass::ResolvedNodes::Forget()
         entry.node = nullptr;
 }
 
+void CConfigClass::ResolvedNodes::KeepOnly(const CConfigNode* node)
+{
+    for (Entry& entry : entries_)
+        if (entry.node != node)
+            entry.node = nullptr;
+}
+
 CConfigClass::CConfigClass() : root_(kRootName) {}
 
 CConfigClass::CConfigClass(const CConfigClass& source) : platform::CSharedCriticalSection()
@@ -750,8 +757,26 @@ CConfigNode CConfigClass::MoveNodeFromAndTrim(std::string_view parentPath, std::
 }
 
 CConfigClass::NodeWriter::NodeWriter(CConfigClass& tree, std::string_view nodePath)
-    : lock_(tree), node_(NodePath(nodePath).Resolve(tree.root_))
+    : lock_(tree), node_(tree.ResolveWrittenNode(nodePath))
 {
+}
+
+CConfigNode& CConfigClass::ResolveWrittenNode(std::string_view nodePath)
+{
+    writes_.fetch_add(1, std::memory_order_acq_rel);
+    const NodePath path(nodePath);
+    CConfigNode* node = resolved_.Find(path.Get());
+    if (!node) {
+        bool created = false;
+        std::string_view key;
+        node = &root_.FindOrCreateParent(path.Get(), key, &created);
+        if (created)
+            resolved_.Forget();
+        resolved_.Remember(path.Get(), node);
+    }
+    // The writer may add, move or remove any node below this one; the node itself stays.
+    resolved_.KeepOnly(node);
+    return *node;
 }
 
 void CConfigClass::SetValueFilter(std::unique_ptr<CConfigValueFilter> filter)

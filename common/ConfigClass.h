@@ -324,6 +324,8 @@ private:
         CConfigNode* Find(std::string_view prefix) const;
         void Remember(std::string_view prefix, CConfigNode* node);
         void Forget();
+        // Forgets every node but `node`.
+        void KeepOnly(const CConfigNode* node);
 
     private:
         // A request's thread node, its request and response nodes and their headers.
@@ -368,9 +370,11 @@ private:
 
 public:
     // Holds the tree's lock exclusively and gives a node to change in place: many leaves
-    // and children of one node in one locked step, the path walked once. The node is that
-    // of a normalised path, created when missing; the reference lives as long as the
-    // writer. Counts as a step that may reshape the tree.
+    // and children of one node in one locked step. The node is that of a normalised path,
+    // created when missing; the reference lives as long as the writer. Anything below the
+    // node may change, but not the node's name: the tree remembers where the node is, so
+    // that the next writer of the same node (a request's set points) need not walk the
+    // path again while nothing else reshaped the tree.
     class NodeWriter {
     public:
         CConfigNode& Node() { return node_; }
@@ -378,8 +382,12 @@ public:
     private:
         friend class CConfigClass;
         NodeWriter(CConfigClass& tree, std::string_view nodePath);
-        ShapeLock lock_;
+        std::lock_guard<const platform::CSharedCriticalSection> lock_;
         CConfigNode& node_;
     };
     NodeWriter WriteNode(std::string_view nodePath) { return NodeWriter(*this, nodePath); }
+
+private:
+    // NodeWriter's node, through the nodes resolved lately; exclusive hold only.
+    CConfigNode& ResolveWrittenNode(std::string_view nodePath);
 };

@@ -2,6 +2,8 @@
 
 #include "ConfigAccessor.h"
 
+#include <cstring>
+
 CTemplate::CTemplate() = default;
 
 CTemplate::~CTemplate() = default;
@@ -19,9 +21,13 @@ void CTemplate::Parse(const std::string& format)
             return;
         }
         segments_.push_back(Segment{format.substr(position, open - position),
-                                    format.substr(open + 1, close - open - 1), std::string(), 0});
+                                    format.substr(open + 1, close - open - 1), std::string(), std::string_view(), 0});
         ++unfilled_;
         position = close + 1;
+        // The segments may have moved, and a stored value with them.
+        for (Segment& segment : segments_)
+            if (segment.filled == kStored)
+                segment.value = segment.stored;
     }
 }
 
@@ -32,16 +38,31 @@ void CTemplate::Unfill()
     unfilled_ = static_cast<int>(segments_.size());
 }
 
-void CTemplate::SetValue(std::string_view name, std::string_view value)
+CTemplate::Segment* CTemplate::Fill(std::string_view name)
 {
     for (Segment& segment : segments_) {
         if (!segment.filled && segment.name == name) {
-            segment.value.assign(value.data(), value.size());
-            segment.filled = 1;
+            segment.filled = kViewed;
             --unfilled_;
-            return;
+            return &segment;
         }
     }
+    return nullptr;
+}
+
+void CTemplate::SetValue(std::string_view name, std::string_view value)
+{
+    if (Segment* segment = Fill(name)) {
+        segment->stored.assign(value.data(), value.size());
+        segment->value = segment->stored;
+        segment->filled = kStored;
+    }
+}
+
+void CTemplate::ViewValue(std::string_view name, std::string_view value)
+{
+    if (Segment* segment = Fill(name))
+        segment->value = value;
 }
 
 void CTemplate::SetFromConfig(const CConfigAccessor& accessor)
@@ -65,14 +86,25 @@ std::string CTemplate::GetText(const std::string& substitute) const
 
 void CTemplate::AppendText(std::string& out, std::string_view substitute) const
 {
-    for (const Segment& segment : segments_) {
-        out += segment.literal;
+    const auto shown = [&substitute](const Segment& segment) -> std::string_view {
         if (segment.filled)
-            out += segment.value;
-        else if (substitute.empty())
-            out += segment.name;
-        else
-            out += substitute;
+            return segment.value;
+        return substitute.empty() ? std::string_view(segment.name) : substitute;
+    };
+    // Sized once and written in place: a log line is made for every request.
+    std::size_t size = tail_.size();
+    for (const Segment& segment : segments_)
+        size += segment.literal.size() + shown(segment).size();
+    const std::size_t start = out.size();
+    out.resize(start + size);
+    char* at = &out[start];
+    const auto put = [&at](std::string_view part) {
+        std::memcpy(at, part.data(), part.size());
+        at += part.size();
+    };
+    for (const Segment& segment : segments_) {
+        put(segment.literal);
+        put(shown(segment));
     }
-    out += tail_;
+    put(tail_);
 }

@@ -25,6 +25,9 @@ public:
     // Fills the first unfilled placeholder of exactly that name (byte-wise); nothing when
     // there is none. A name that occurs twice needs two calls; the first value goes first.
     void SetValue(std::string_view name, std::string_view value);
+    // SetValue without a copy: the placeholder views `value`, whose bytes must stay as they
+    // are until the text is taken (GetText, AppendText) or the template is filled anew.
+    void ViewValue(std::string_view name, std::string_view value);
     // While any placeholder is unfilled: SetValue with each leaf of the accessor's node, in
     // stored order. An empty accessor (no tree) fills nothing.
     void SetFromConfig(const CConfigAccessor& accessor);
@@ -40,9 +43,14 @@ private:
     struct Segment {
         std::string literal;  // text before the placeholder
         std::string name;
-        std::string value;  // while filled
-        int filled;
+        std::string stored;      // a value SetValue copied
+        std::string_view value;  // while filled: `stored`, or what ViewValue was given
+        int filled;              // 0, kStored or kViewed
     };
+    static constexpr int kStored = 1;
+    static constexpr int kViewed = 2;
+    // The first unfilled placeholder named `name`, marked filled; null when there is none.
+    Segment* Fill(std::string_view name);
     std::vector<Segment> segments_;
     std::string tail_;
     int unfilled_ = 0;  // the placeholders of segments_ not filled yet

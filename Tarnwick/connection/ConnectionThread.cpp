@@ -230,9 +230,10 @@ void CConnectionThread::WriteRequestLog()
     PrepareLogTemplate();
     CTemplate& line = logTemplate_;
     line.Unfill();
+    // The values are the record's own, which stand until the line is made.
     const auto offer = [&line](std::string_view key, std::string_view value) {
         if (line.CountUnfilled() > 0)
-            line.SetValue(key, value);
+            line.ViewValue(key, value);
     };
     // Each leaf fills the first unfilled placeholder of its name, node by node in this
     // order: the thread node, RequestInfo, ResponseInfo, then the two Options nodes.
@@ -240,7 +241,7 @@ void CConnectionThread::WriteRequestLog()
     const bool parsed = record_.HasRequestNode();
     const bool answered = record_.Response().Exists();
     if (!parsed || request.GetUser().empty())
-        line.SetValue("User", "-");
+        line.ViewValue("User", "-");
     record_.VisitThreadLeaves(offer);
     // Credentials never reach a log line: the request's leaves are offered with the
     // password and the Authorization header (which carries it encoded) as empty texts.

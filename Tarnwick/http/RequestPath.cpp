@@ -2,6 +2,7 @@
 
 #include "http/ServerFatalException.h"
 
+#include "ByteScan.h"
 #include "FilePath.h"
 #include "SettingsSchema.h"
 #include "UrlCoding.h"
@@ -45,16 +46,6 @@ bool HasParentSegment(std::string_view path)
         const bool startsSegment = at == 0 || path[at - 1] == '/';
         const bool endsSegment = at + 2 == path.size() || path[at + 2] == '/';
         if (startsSegment && endsSegment)
-            return true;
-    }
-    return false;
-}
-
-bool HasControlByte(const std::string& text)
-{
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
             return true;
     }
     return false;
@@ -324,5 +315,5 @@ int CRequestPath::HoldsEntryFolder() const
 int CRequestPath::HoldsControlByte() const
 {
     // A redirect location escapes every control byte, a stored Forward's included.
-    return HasControlByte(object_) ? 1 : 0;
+    return ::HoldsControlByte(object_) ? 1 : 0;
 }

@@ -1,9 +1,9 @@
 #include "http/ResponseInfo.h"
 
+#include "ByteScan.h"
 #include "CRuntime.h"
 
 #include <charconv>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -63,32 +63,13 @@ const StatusText kStatusTexts[] = {
 
 const std::string kNoText = "500 Internal Server Error";
 
-// Whether `text` holds a byte below 0x0E, which CR, LF and NUL are. Eight bytes at a
-// time: for a byte b, (b - 0x0E) sets its high bit without b's own high bit only when
-// b < 0x0E; a borrow from a lower byte can mark a byte above, never when no byte is low.
-bool HoldsByteBelow0E(const char* text, std::size_t size)
-{
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    constexpr uint64_t kHighBits = 0x8080808080808080u;
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, text + i, 8);
-        if ((word - 0x0E * kOnes) & ~word & kHighBits)
-            return true;
-    }
-    for (; i < size; ++i)
-        if (static_cast<unsigned char>(text[i]) < 0x0E)
-            return true;
-    return false;
-}
-
 // RFC 9110 5.5: a field value carries no CR, LF or NUL. A value that holds one (a path
 // taken from a request, say) would end the header line early and let the rest pass as
 // headers of its own, so each such byte goes out as a blank.
 void BlankLineBreaks(char* text, std::size_t size)
 {
-    if (!HoldsByteBelow0E(text, size))
+    // CR, LF and NUL are below 0x0E.
+    if (!HoldsByteBelow(std::string_view(text, size), 0x0E))
         return;
     for (std::size_t i = 0; i < size; ++i)
         if (text[i] == '\r' || text[i] == '\n' || text[i] == '\0')

@@ -1158,6 +1158,52 @@ TEST(ConfigClassTest, AWriterFillsANodeInPlaceInOneStep)
     EXPECT_EQ(tree.GetKeyCount("Threads::T1"), 1);
 }
 
+// The tree remembers a writer's node; every way the node can move since must be seen, as
+// under the sanitizers a stale one would be a use after free.
+TEST(ConfigClassTest, AWriterFindsItsNodeWhereverTheTreeMovedIt)
+{
+    CConfigClass tree;
+    const auto write = [&tree](std::string_view path, std::string_view value) {
+        CConfigClass::NodeWriter writer = tree.WriteNode(path);
+        writer.Node().SetLeaf("V", value);
+    };
+    write("Threads::B::", "b1");
+    write("Threads::B::Sub::", "s1");
+    const struct {
+        const char* what;
+        std::function<void()> reshape;
+    } steps[] = {
+        {"a sibling before it removed", [&] { tree.RemoveNode("Threads::A"); }},
+        {"siblings added until the children move", [&] {
+             for (int i = 0; i < 64; ++i)
+                 tree.SetValue("Threads::N" + std::to_string(i) + "::X", "1");
+         }},
+        {"its parent's writer replaced it", [&] {
+             CConfigClass::NodeWriter writer = tree.WriteNode("Threads::");
+             CConfigNode& threads = writer.Node();
+             CConfigNode fresh("B");
+             fresh.SetLeaf("V", "fresh");
+             threads.GetChild(threads.FindChild("B")) = std::move(fresh);
+         }},
+        {"a leaf write created a level", [&] { tree.SetValue("Threads::New::Deep::X", "1"); }},
+        {"the tree reloaded", [&] {
+             const std::string text = tree.SerializeNode("");
+             tree.LoadSerializedText(text);
+         }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        tree.SetValue("Threads::A::X", "1");  // something before B to remove
+        write("Threads::B::", "before");
+        write("Threads::B::Sub::", "before");
+        step.reshape();
+        write("Threads::B::", "after");
+        write("Threads::B::Sub::", "after");
+        EXPECT_EQ(tree.GetValue("Threads::B::V", "-"), "after");
+        EXPECT_EQ(tree.GetValue("Threads::B::Sub::V", "-"), "after");
+    }
+}
+
 TEST(ConfigClassTest, ChildrenTakenOutKeepTheirContent)
 {
     CConfigNode node("T");

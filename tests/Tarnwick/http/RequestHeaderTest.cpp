@@ -69,6 +69,26 @@ TEST(RequestHeaderScanTest, FindsTheEndOrTheFirstForbiddenByte)
     }
 }
 
+// Long runs are passed over a word at a time: a forbidden byte or the end is found at every
+// place of a line, whichever the word it falls in.
+TEST(RequestHeaderScanTest, FindsWhatItSeeksAtEveryPlaceOfALongLine)
+{
+    const std::string line = "GET /a-rather-long-path/for-the-scan.txt HTTP/1.1";
+    for (std::string::size_type at = 1; at < line.size(); ++at) {
+        SCOPED_TRACE(at);
+        std::size_t length = 0;
+        for (const char bad : {'\0', '\n', '\r'}) {
+            std::string bytes = line + "\r\n\r\n";
+            bytes[at] = bad;
+            EXPECT_EQ(ScanRequestHeader(bytes.data(), bytes.size(), length), RequestHeaderScan::Malformed)
+                << int{bad};
+        }
+        const std::string whole = line.substr(0, at) + "\r\n\r\n" + line;
+        EXPECT_EQ(ScanRequestHeader(whole.data(), whole.size(), length), RequestHeaderScan::Complete);
+        EXPECT_EQ(length, at + 4);
+    }
+}
+
 // --- ReceiveHeader -------------------------------------------------------------------------
 
 // The connection's time-out target: as the connection worker does, a time-out aborts its
