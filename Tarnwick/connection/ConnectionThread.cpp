@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -52,10 +53,43 @@ std::string_view FormatThreadName(char (&name)[32], unsigned number)
     return std::string_view(name, static_cast<std::size_t>(at - name));
 }
 
+// The storage of ended connections, for the next ones. A burst of connections of one
+// request each finds enough here; each holds a send chunk's bytes, so not more.
+constexpr std::size_t kMaxSpareStorage = 32;
+std::mutex spareStorageLock;
+std::vector<std::unique_ptr<ConnectionStorage>> spareStorage;  // under spareStorageLock
+
+std::unique_ptr<ConnectionStorage> TakeStorage()
+{
+    {
+        std::lock_guard<std::mutex> lock(spareStorageLock);
+        if (!spareStorage.empty()) {
+            std::unique_ptr<ConnectionStorage> storage = std::move(spareStorage.back());
+            spareStorage.pop_back();
+            storage->logSecond = -1;
+            return storage;
+        }
+    }
+    return std::make_unique<ConnectionStorage>();
+}
+
+void GiveBackStorage(std::unique_ptr<ConnectionStorage> storage)
+{
+    std::lock_guard<std::mutex> lock(spareStorageLock);
+    if (spareStorage.size() < kMaxSpareStorage)
+        spareStorage.push_back(std::move(storage));
+}
+
 }  // namespace
 
 CConnectionThread::CConnectionThread(CServerCore* core, std::unique_ptr<CTcpSocket> socket)
-    : core_(core), socket_(std::move(socket)), state_(this, socket_.get(), this)
+    : core_(core),
+      socket_(std::move(socket)),
+      state_(this, socket_.get(), this),
+      storage_(TakeStorage()),
+      requestTree_(storage_->requestTree),
+      record_(storage_->record),
+      buffers_(storage_->buffers)
 {
     const CCoreSettings& settings = core_->GetCoreSettings();
     idleTimeMs_ = settings.KeepAliveTime() * 1000;
@@ -70,6 +104,9 @@ CConnectionThread::~CConnectionThread()
 {
     StopAndWait();
     Disarm();
+    // A request still listed names the record's node path: its storage goes with it.
+    if (!listed_)
+        GiveBackStorage(std::move(storage_));
 }
 
 void CConnectionThread::Stop()
@@ -187,6 +224,7 @@ void CConnectionThread::BeginThreadLog()
     record_.Begin(FormatThreadName(name, static_cast<unsigned>(core_->NextRequestNumber())), socket_->IsSecure() != 0,
                   socket_->GetPeerAddress());
     core_->GetContext().Begin(&requestTree_, record_.GetNodePath());
+    listed_ = true;
 }
 
 void CConnectionThread::EndThreadLog()
@@ -195,6 +233,7 @@ void CConnectionThread::EndThreadLog()
     record_.End();
     // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
     record_.Recycle(core_->GetContext().Finish(&requestTree_, record_.GetNodePath(), max));
+    listed_ = false;
 }
 
 void CConnectionThread::UpdateTransferSizes(int64_t bytesSent, int64_t bytesReceived)
@@ -205,30 +244,31 @@ void CConnectionThread::UpdateTransferSizes(int64_t bytesSent, int64_t bytesRece
 
 void CConnectionThread::PrepareLogTemplate()
 {
+    ConnectionStorage& log = *storage_;
     const uint64_t settingsWrites = settings_->GetWriteCount();
     const int64_t second = CSecondTexts::Now().Second();
     const uint64_t infoWrites = core_->GetInfoTree().GetWriteCount();
-    if (logFormatParsed_ && settingsWrites == logSettingsWrites_ && second == logSecond_ &&
-        infoWrites == logInfoWrites_)
+    if (log.logFormatParsed && settingsWrites == log.logSettingsWrites && second == log.logSecond &&
+        infoWrites == log.logInfoWrites)
         return;
     // The filter fills the format's time placeholders, so the text changes once a second
     // at most: the requests in between reuse its parse.
     std::string format = settings_->LogFormat().ReadCopy();
-    if (format != logFormat_ || !logFormatParsed_) {
-        logTemplate_ = CTemplate();
-        logTemplate_.Parse(format);
-        logFormat_ = std::move(format);
-        logFormatParsed_ = true;
+    if (format != log.logFormat || !log.logFormatParsed) {
+        log.logTemplate = CTemplate();
+        log.logTemplate.Parse(format);
+        log.logFormat = std::move(format);
+        log.logFormatParsed = true;
     }
-    logSettingsWrites_ = settingsWrites;
-    logSecond_ = second;
-    logInfoWrites_ = infoWrites;
+    log.logSettingsWrites = settingsWrites;
+    log.logSecond = second;
+    log.logInfoWrites = infoWrites;
 }
 
 void CConnectionThread::WriteRequestLog()
 {
     PrepareLogTemplate();
-    CTemplate& line = logTemplate_;
+    CTemplate& line = storage_->logTemplate;
     line.Unfill();
     // The values are the record's own, which stand until the line is made.
     const auto offer = [&line](std::string_view key, std::string_view value) {

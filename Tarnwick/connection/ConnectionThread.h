@@ -24,6 +24,27 @@
 class CServerCore;
 class CTcpSocket;
 
+// What a connection builds up for its requests and hands on to a later connection when it
+// ends: the record's node parts, the buffers' capacity and the log format's parse, so that
+// a connection of one request does not build them all anew.
+struct ConnectionStorage {
+    // The node of the request in progress, "Threads::Thread_xxxx", listed in the core's
+    // context tree until the request ends.
+    CConfigClass requestTree;
+    CRequestRecord record{&requestTree};
+    RequestBuffers buffers;
+    // The request-log format as last read and its parse, filled anew for every line. A
+    // read gives the same text while the settings, the second and the information tree
+    // stay (the value filter fills the time and the ServerInfo names); another core's
+    // settings are read anew (logSecond -1).
+    std::string logFormat;
+    bool logFormatParsed = false;
+    uint64_t logSettingsWrites = 0;
+    int64_t logSecond = -1;
+    uint64_t logInfoWrites = 0;
+    CTemplate logTemplate;
+};
+
 class CConnectionThread : public CWorkerThread, public CTimeoutTarget {
 public:
     // Takes the socket and starts the thread. Throws CConnectionException
@@ -70,25 +91,18 @@ private:
     // Parses the request-log format anew when a read of it would give another text.
     void PrepareLogTemplate();
 
-    // The node of the request in progress, "Threads::Thread_xxxx", listed in the core's
-    // context tree until the request ends.
-    CConfigClass requestTree_;
-    CRequestRecord record_{&requestTree_};
-    RequestBuffers buffers_;
+    // Taken from the storage of ended connections when there is one; handed back at the
+    // end unless a request of this connection is still listed in the context tree.
+    std::unique_ptr<ConnectionStorage> storage_;
+    CConfigClass& requestTree_;
+    CRequestRecord& record_;
+    RequestBuffers& buffers_;
+    bool listed_ = false;  // between BeginThreadLog and EndThreadLog
     // The settings as the last request read them, taken anew when the tree has changed.
     std::shared_ptr<const CSettingsSnapshot> settings_;
     int idleTimeMs_ = 0;
     int keepAlive_ = 0;
     uint64_t headerDeadline_ = 0;  // the tick by which the coming request header is whole
-    // The request-log format as last read and its parse, filled anew for every line. A
-    // read gives the same text while the settings, the second and the information tree
-    // stay (the value filter fills the time and the ServerInfo names).
-    std::string logFormat_;
-    bool logFormatParsed_ = false;
-    uint64_t logSettingsWrites_ = 0;
-    int64_t logSecond_ = -1;
-    uint64_t logInfoWrites_ = 0;
-    CTemplate logTemplate_;
 };
 
 // The core's ConnectionStarter: a CConnectionThread for the socket.

@@ -474,6 +474,25 @@ TEST_F(ConnectionThreadTest, RequestLogFormatIsFilteredAgainForEachLine)
     }
 }
 
+// An ended connection's storage serves a later connection, of this core or of another:
+// each line keeps to its own core's format.
+TEST_F(ConnectionThreadTest, ALaterConnectionLogsInItsOwnCoresFormat)
+{
+    Set("Log::LogFormatNoTime", "first|%Object%");
+    testsupport::PutFile(www.Path() + "logged-again.txt", "again");
+    StartCore();
+    for (const char* format : {"first", "second"}) {
+        if (std::string(format) == "second")
+            RestartCoreWith("Log::LogFormatNoTime", "second|%Object%");
+        auto client = Connect();
+        client->Send(Request("GET", "/logged-again.txt"));
+        ASSERT_TRUE(client->ReadAnswer().complete);
+        Logged(Name(0));
+        EXPECT_EQ(RequestLogLine("/logged-again.txt"), std::string(format) + "|/logged-again.txt");
+        EXPECT_EQ(servertest::LiveRequests(core->GetContext()), std::vector<std::string>{});
+    }
+}
+
 TEST_F(ConnectionThreadTest, DirectoryWithoutSlashIsRedirected)
 {
     fs::create_directories(www.Path() + "sub");
