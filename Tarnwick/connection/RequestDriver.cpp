@@ -106,7 +106,7 @@ int CRequestDriver::ProcessRequest()
 {
     ReadRequest();
     const CHttpRequest& request = record_.GetRequest();
-    path_.emplace(request.GetObject(), record_.GetTargetHost(), settings_);
+    path_.emplace(request.GetObject(), record_.GetTargetHost(), settings_, CRequestPath::Look::Open);
     limiter_.emplace(&core_->GetBandWidthManager(), peer_, record_.GetThreadName());
     pipeline_.emplace(core_, socket_, state_, connection_, record_, *path_, *limiter_, transfer_, buffers_);
     const int keepAlive = request.AsksKeepAlive() ? 1 : 0;

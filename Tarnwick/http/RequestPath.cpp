@@ -9,9 +9,11 @@
 #include "Wildcard.h"
 
 #include "CRuntime.h"
+#include "FileIo.h"
 #include "FileSystem.h"
 #include "TextCodec.h"
 
+#include <cerrno>
 #include <utility>
 #include <vector>
 
@@ -97,10 +99,37 @@ bool MatchesPrefix(std::string_view object, std::string_view prefix)
 }  // namespace
 
 CRequestPath::CRequestPath(const std::string& object, const std::string& host,
-                           std::shared_ptr<const CSettingsSnapshot> settings)
-    : settings_(std::move(settings)), object_(object), targetHost_(host)
+                           std::shared_ptr<const CSettingsSnapshot> settings, Look look)
+    : settings_(std::move(settings)), object_(object), targetHost_(host), look_(look)
 {
     ResolvePath();
+}
+
+platform::CFile CRequestPath::TakeOpenFile(platform::FileStatus& status) const
+{
+    status = open_.status;
+    return std::move(open_.file);
+}
+
+bool CRequestPath::ReadStatus(platform::FileStatus& status)
+{
+    if (look_ == Look::Open) {
+        platform::CFile& file = open_.file;
+        if (file.Open(platform::NativePath(localPath_), platform::CFile::Mode::Read)) {
+            if (file.Status(status)) {
+                // Only a file is read; a folder or a FIFO is not kept open.
+                if (status.kind == platform::PathKind::File)
+                    open_.status = status;
+                else
+                    file.Close();
+                return true;
+            }
+            file.Close();
+        } else if (errno == ENOENT || errno == ENOTDIR) {
+            return false;
+        }
+    }
+    return platform::GetFileStatus(localPath_, status);
 }
 
 CRequestPath::CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings)
@@ -211,7 +240,7 @@ void CRequestPath::MapLocalPath(std::string_view serverPath)
         // One look tells a folder (links followed, as the name with a '/' would resolve),
         // a file, or nothing; it answers Exists and IsHidden for the rest of the request.
         platform::FileStatus status;
-        if (!platform::GetFileStatus(localPath_, status))
+        if (!ReadStatus(status))
             return;
         if (status.kind == platform::PathKind::File) {
             localType_ = 1;

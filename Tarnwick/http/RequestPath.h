@@ -2,12 +2,15 @@
 // Where one request goes: the path entry of the settings (a child node of Setting::Path)
 // that serves its Host and object, the local path the object names under that entry's
 // LocalPath, and whether the answer is a redirect (a Forward entry, a folder named
-// without its trailing '/', a folder holding an index document) or a folder. A value
-// type: every path-based response keeps a copy, whose views address the same nodes.
+// without its trailing '/', a folder holding an index document) or a folder. The
+// request's responses read it by reference.
 
 #include "ConfigAccessor.h"
 #include "SettingsSchema.h"
 #include "core/SettingsSnapshot.h"
+
+#include "File.h"
+#include "FileSystem.h"
 
 #include <memory>
 #include <string>
@@ -25,12 +28,20 @@ public:
     // with each other and with the mapping, as of this moment. Throws
     // CServerFatalException when there is no path entry, none for the host, or none for the
     // object.
+    //
+    // How the local path's status is read: Look::Stat by its name; Look::Open (the request's
+    // own path) by opening it for reading and reading the open file's status, so that the
+    // response that reads the file takes it open (TakeOpenFile) instead of opening it
+    // again. The answers are the same: a name that cannot be opened (no permission, a loop
+    // of links) is looked at by name, a missing one is missing either way.
+    enum class Look { Stat, Open };
     CRequestPath(const std::string& object, const std::string& host,
-                 std::shared_ptr<const CSettingsSnapshot> settings);
+                 std::shared_ptr<const CSettingsSnapshot> settings, Look look = Look::Stat);
     // The same on a snapshot taken now of `settings` (an accessor on "Setting" whose tree
-    // outlives this object and its copies).
+    // outlives this object).
     CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings);
     virtual ~CRequestPath() = default;
+    // A copy answers as the original does, but holds no open file (HasOpenFile).
     CRequestPath(const CRequestPath&) = default;
     CRequestPath& operator=(const CRequestPath&) = default;
 
@@ -75,6 +86,12 @@ public:
     // Reads the file system.
     int HoldsEntryFolder() const;
 
+    // Whether Look::Open left a regular file open at the local path, not taken yet.
+    bool HasOpenFile() const { return open_.file.IsOpen(); }
+    // Hands the open file over, once, with its status as read when it was opened: the one
+    // response that reads the file owns it from then on.
+    platform::CFile TakeOpenFile(platform::FileStatus& status) const;
+
 private:
     void ResolvePath();
     // Steps of ResolvePath.
@@ -82,6 +99,8 @@ private:
     void FindIndexDocument();
     // Sets localType_ for a local path ending in '/' that is not known to be a folder yet.
     void ReadFolderType();
+    // The local path's status, as `look_` says: false when nothing is there.
+    bool ReadStatus(platform::FileStatus& status);
 
     std::shared_ptr<const CSettingsSnapshot> settings_;
     const CSettingsSnapshot::PathEntry* entry_ = nullptr;  // in *settings_
@@ -96,4 +115,15 @@ private:
     // or anything else); 0 for an empty local path, and for the prefix named without its
     // '/', whose redirect needs no look at the folder.
     int localType_ = 0;
+    Look look_ = Look::Stat;
+    // The file Look::Open left open, held for the response that takes it; not part of the
+    // path's answers, so a copy of the path starts without one.
+    struct OpenFile {
+        OpenFile() = default;
+        OpenFile(const OpenFile&) {}
+        OpenFile& operator=(const OpenFile&) { return *this; }
+        platform::CFile file;
+        platform::FileStatus status;
+    };
+    mutable OpenFile open_;
 };

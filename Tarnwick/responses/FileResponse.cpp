@@ -58,17 +58,23 @@ void CFileResponse::Build()
     // Linux has no share modes to deny writers; writers of this server replace a file by
     // renaming a new one over it, which leaves this open file as it was.
     const std::string& localPath = path_.GetLocalPath();
-    if (!file_.Open(platform::NativePath(localPath), platform::CFile::Mode::Read)) {
-        // Removed since the path was looked up: as missing as it will be to the next request.
-        if (errno == ENOENT || errno == ENOTDIR) {
-            ReplaceWithStatusPage(kFileNotFound, 404);
-            return;
-        }
-        throw CServerFatalException::SystemError(kOpenFailed, localPath, errno);
-    }
     platform::FileStatus status;
-    if (!file_.Status(status))
-        throw CServerFatalException::SystemError(kFileFailed, localPath, errno);
+    if (path_.HasOpenFile()) {
+        // Opened when the path was looked up.
+        file_ = path_.TakeOpenFile(status);
+    } else {
+        if (!file_.Open(platform::NativePath(localPath), platform::CFile::Mode::Read)) {
+            // Removed since the path was looked up: as missing as it will be to the next
+            // request.
+            if (errno == ENOENT || errno == ENOTDIR) {
+                ReplaceWithStatusPage(kFileNotFound, 404);
+                return;
+            }
+            throw CServerFatalException::SystemError(kOpenFailed, localPath, errno);
+        }
+        if (!file_.Status(status))
+            throw CServerFatalException::SystemError(kFileFailed, localPath, errno);
+    }
     if (status.kind != platform::PathKind::File) {
         // Folders have a response of their own; FIFOs and devices are not served.
         file_.Close();

@@ -594,6 +594,25 @@ TEST_F(FileResponseTest, FoldersAndFifosAreNotServed)
     EXPECT_EQ(answer.code, 404);
 }
 
+// A request's own path opens the file when it is looked up (CRequestPath::Look::Open):
+// what comes to the name afterwards does not change the answer.
+TEST_F(FileResponseTest, AFileOpenedAtTheLookupIsServedWhateverComesToItsNameAfter)
+{
+    MakeFile("a.txt", "first");
+    const CHttpRequest request = Request("GET", "/a.txt", "");
+    const CRequestPath path(request.GetObject(), "", core->GetSettingsSnapshot(), CRequestPath::Look::Open);
+    ASSERT_TRUE(path.HasOpenFile());
+    CFileResponse response(core.get(), *record_, path);
+    fs::remove(Native("a.txt"));
+    fs::create_symlink("a.txt", Native("a.txt"));
+    response.Build();
+    ASSERT_EQ(response.TakeReplacement(), nullptr);
+    EXPECT_EQ(response.GetResponseInfo().GetInt("ResponseCode", 0), 200);
+    EXPECT_EQ(response.GetContentLength(), 5);
+    EXPECT_EQ(Drain(response), "first");
+    EXPECT_FALSE(path.HasOpenFile()) << "the response took it";
+}
+
 // The file changes between the lookup and Build: removed, it is not found as a moment
 // later; in its place a link to itself cannot be opened, which is a failure.
 TEST_F(FileResponseTest, FileGoneBeforeBuildIsNotFoundAndOneThatCannotBeOpenedIsAFailure)
