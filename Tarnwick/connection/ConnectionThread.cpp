@@ -112,6 +112,7 @@ bool CConnectionThread::WaitForFirstRequest()
 
 void CConnectionThread::Run()
 {
+    socket_->HandOver();
     uint64_t tick = platform::GetTickCount64();
     if (Handshake() != 0)
         return;

@@ -83,8 +83,12 @@ public:
     int Available();
     // True once the peer has closed. One Fill is tried first, whatever is buffered, unless
     // a look found no end of stream waiting within kQuietLookMs and the socket has not
-    // waited, sent or met an end since: that look stands for this one.
+    // waited, sent, met an end or been handed over since: that look stands for this one.
     int IsDisconnected();
+    // The new owner's first call once the socket has passed to its thread: the looks made
+    // before stand no more, so that its first disconnect check looks at the line when it
+    // is made, however quickly the socket came.
+    void HandOver() { quietLook_ = false; }
     // Every byte or -1 with the error text set.
     int SendAll(const void* bytes, int length);
     int SendAll(const std::string& text);

@@ -582,6 +582,23 @@ TEST_F(TcpSocketLoopbackTest, AReceiveThatLeftNothingBehindStandsForTheDisconnec
     EXPECT_EQ(2, accepted.GetBufferedCount());
 }
 
+// A socket handed to another thread looks at the line at its new owner's first check,
+// however fresh the look its old owner made.
+TEST_F(TcpSocketLoopbackTest, AHandedOverSocketLooksAgainAtTheFirstCheck)
+{
+    CTcpSocket client;
+    ASSERT_EQ(0, client.Connect("127.0.0.1", port_));
+    CTcpSocket accepted;
+    ASSERT_EQ(1, listener_.Accept(&accepted, 1));
+    ASSERT_EQ(0, client.SendAll(std::string("ab")));
+    ASSERT_TRUE(WaitUntil([&] { return accepted.DataAvailable(0) == 1; }));
+    ASSERT_EQ(0, client.SendAll(std::string("cd")));
+    ASSERT_EQ(1, servertest::PollReadable(accepted.GetHandle(), 5000));
+    accepted.HandOver();
+    EXPECT_EQ(0, accepted.IsDisconnected());
+    EXPECT_EQ(4, accepted.GetBufferedCount()) << "the check received what had come";
+}
+
 // A wait for bytes is the receive that takes them: it returns as they come, with them
 // buffered, or empty-handed when its time is up; an abort ends it at once.
 TEST_F(TcpSocketLoopbackTest, AWaitForBytesIsTheReceiveThatTakesThem)
