@@ -359,4 +359,47 @@ TEST_F(SlowClientTest, AConnectionPerRequestLoadBelowTheLimitIsNeverRefused)
     EXPECT_EQ(notOk.load(), 0);
 }
 
+// A client that reads an answer by its Content-Length hangs up and connects again as soon
+// as the last byte has come, without waiting for the server's end of the stream: by then
+// the slot of the connection it left must be free.
+TEST_F(SlowClientTest, ClientsThatReconnectOnceTheAnswerIsWholeAreNeverRefusedBelowTheLimit)
+{
+    constexpr int kSmallLimit = 4;
+    constexpr int kClients = kSmallLimit - 1;
+    constexpr auto kLoad = 2s;
+    settings.SetValue("Setting::Basic::MaxConnect", std::to_string(kSmallLimit));
+    Start();
+    const std::string whole = "HTTP/1.1 200 OK";
+    std::atomic<int> answers{0};
+    std::atomic<int> refused{0};
+    std::atomic<int> failed{0};
+    const auto end = std::chrono::steady_clock::now() + kLoad;
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.emplace_back([&] {
+            while (std::chrono::steady_clock::now() < end) {
+                const int fd = servertest::ConnectAndSend(port, kRequest);
+                std::string answer;
+                char buffer[4096];
+                ssize_t n = 0;
+                // The header's end and then the file's bytes, and not a byte more is waited for.
+                while (fd >= 0 && (answer.find("\r\n\r\n") == std::string::npos ||
+                                   answer.size() < answer.find("\r\n\r\n") + 4 + kHelloText.size()) &&
+                       (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                    answer.append(buffer, static_cast<size_t>(n));
+                if (fd >= 0)
+                    ::close(fd);
+                const int status = StatusOf(answer);
+                ++answers;
+                refused += status == 503;
+                failed += status != 200 && status != 503;
+            }
+        });
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_GT(answers.load(), kClients);
+    EXPECT_EQ(refused.load(), 0) << "of " << answers.load();
+    EXPECT_EQ(failed.load(), 0);
+}
+
 }  // namespace
