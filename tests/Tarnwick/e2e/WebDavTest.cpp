@@ -544,6 +544,69 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
     EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/new\uFF5E.txt"), "new\n");
 }
 
+// Japanese names hold the code page's own characters beyond JIS X 0208: IBM extension kanji
+// (髙 U+9AD9, 﨑 U+FA11), NEC row 13 (①, Ⅱ, ㈱) and codes held twice (∵, ¬). Names on disk in
+// UTF-8 are served through a UTF-8 URL, as browsers send it, and through a Shift-JIS one,
+// listed, found by PROPFIND's hrefs, and a PUT writes a new name as it was asked for.
+TEST_F(WebDavTest, NamesOnDiskWithTheCodePagesExtensionsAreServedListedAndWritten)
+{
+    const std::string folder = u8"山﨑㈱";
+    ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0);
+    testsupport::PutFile(site + folder + u8"/髙橋①.txt", "takahashi\n");
+    testsupport::PutFile(site + u8"Ⅱ∵¬.txt", "signs\n");
+    Start();
+
+    const struct {
+        const char* what;
+        std::string target;
+        const char* body;
+    } gets[] = {
+        {"UTF-8", "/" + PercentEncode(folder + u8"/髙橋①.txt"), "takahashi\n"},
+        {"UTF-8 of signs", "/" + PercentEncode(u8"Ⅱ∵¬.txt"), "signs\n"},
+        {"Shift-JIS", "/" + PercentEncode("山﨑㈱/髙橋①.txt"), "takahashi\n"},
+        {"Shift-JIS in NEC's selection of the IBM extensions", "/" + PercentEncode("山\xED\x95㈱/\xEE\xE0橋①.txt"),
+         "takahashi\n"},
+        {"Shift-JIS of the signs' other codes", "/" + PercentEncode("\xFA\x4B\x87\x9A\xFA\x54.txt"), "signs\n"},
+    };
+    for (const auto& c : gets) {
+        SCOPED_TRACE(c.what);
+        const Answer answer = Request(c.target);
+        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, c.body);
+    }
+
+    const Answer index = Request("/");
+    const std::string folderLink = LinkTarget(index.body, "山﨑㈱/");
+    ASSERT_FALSE(folderLink.empty()) << index.body;
+    EXPECT_EQ(Request("/" + AsBrowserSendsIt(LinkTarget(index.body, "Ⅱ∵¬.txt"))).body, "signs\n");
+    const Answer folderIndex = Request("/" + AsBrowserSendsIt(folderLink));
+    const std::string fileLink = LinkTarget(folderIndex.body, "髙橋①.txt");
+    ASSERT_FALSE(fileLink.empty()) << folderIndex.body;
+    EXPECT_EQ(Request("/" + AsBrowserSendsIt(folderLink + fileLink)).body, "takahashi\n");
+
+    Answer answer;
+    std::vector<std::string> hrefs;
+    for (const DavEntry& entry : Propfind("/", "infinity", answer))
+        hrefs.push_back(entry.href);
+    std::sort(hrefs.begin(), hrefs.end());
+    // The hrefs spell ¬ as the code page reads 0x81CA, as they do 〜.
+    std::vector<std::string> expected = {"/", u8"/Ⅱ∵\uFFE2.txt", "/" + folder + "/",
+                                         "/" + folder + u8"/髙橋①.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(hrefs, expected) << answer.body;
+    for (const std::string& href : expected)
+        EXPECT_EQ(Request("/" + PercentEncode(href.substr(1))).status, 200) << href;
+
+    EXPECT_EQ(Put("/" + PercentEncode(folder + u8"/新髙ⅰ.txt"), "new\n").status, 201);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(site + folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{u8"新髙ⅰ.txt", u8"髙橋①.txt"}));
+    EXPECT_EQ(testsupport::GetFile(site + folder + u8"/新髙ⅰ.txt"), "new\n");
+}
+
 TEST_F(WebDavTest, MkcolCreatesAFolderOnceAndRefusesItThen)
 {
     Start();
