@@ -31,7 +31,11 @@ public:
     CServerApp& operator=(const CServerApp&) = delete;
 
     // Runs the program for its command line (the arguments after the program name, joined
-    // with blanks) and returns the process exit code.
+    // with blanks) and returns the process exit code: 0 after a normal end, also when a
+    // second instance was refused; nonzero when a switch failed or a serving mode could not
+    // serve (the root cannot hold the instance lock, the control socket is refused). For
+    // "/IsRunning": 1 when another instance holds the root, 0 when none does, 2 when the
+    // root cannot be used. Every failure is shown with its reason.
     int Main(const std::string& commandLine);
 
     // Server control; each under the application lock.

@@ -425,6 +425,22 @@ TEST_F(DebugDialogTest, SecondInstanceIsRefusedInABoxAsWellAsOnStandardError)
     EXPECT_EQ(Get("/index.html").out, kIndexPage);
 }
 
+// A root the run cannot use is no second instance: the box says what is wrong with it.
+TEST_F(DebugDialogTest, MissingRootIsNamedInABoxAsWellAsOnStandardError)
+{
+    const std::string missing = folder_.Path() + "missing";
+    const std::string reason = u8"サーバルートのフォルダを使用できません : " + missing + "/ : " + std::strerror(ENOENT);
+    StartDialog({"TARNWICK_ROOT=" + missing});
+    EXPECT_EQ(driver_->NextLine(), u8"window Tarnwick\t" + reason);
+    EXPECT_EQ(driver_->Command("shot " + Screenshot("debug-missing-root")), "done");
+    driver_->Command("accept");
+    const ProgramResult result = dialog_->Wait(kProgramLimit);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find(reason), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find(u8"すでに起動中"), std::string::npos) << result.err;
+}
+
 TEST_F(DebugDialogTest, WithoutADisplayDebugSaysSoAndFails)
 {
     const ProgramResult result =
