@@ -708,6 +708,22 @@ TEST_F(ProgramTest, UnusableRootIsNamedWithItsReasonInEveryMode)
     }
 }
 
+// The controller starts the server with no terminal: it learns the server's reason all the same.
+TEST_F(ProgramTest, ActivationOnAMissingRootTellsTheClientWhy)
+{
+    ASSERT_EQ(Run({"/InstallApp"}).exitCode, 0);
+    const std::string missing = base_.Path() + "missing";
+    ::setenv("TARNWICK_ROOT", missing.c_str(), 1);
+    std::unique_ptr<IServerControl> object;
+    std::string error;
+    EXPECT_EQ(platform::CreateServerControl(&object, &error, kActivationLimitMs), platform::kServerNotStarted);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_NE(error.find("exit code 1"), std::string::npos) << error;
+    EXPECT_NE(error.find(u8"サーバルートのフォルダを使用できません : " + missing + "/ : " + std::strerror(ENOENT)),
+              std::string::npos)
+        << error;
+}
+
 // The service is reached only through its control socket: without one it fails, naming the
 // folder and the reason, and serves nothing.
 TEST_F(ProgramTest, ServiceWithoutItsControlSocketFailsNamingTheFolder)
