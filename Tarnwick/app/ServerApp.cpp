@@ -181,6 +181,13 @@ int CServerApp::IsServerRunning() const
     return core_ ? 1 : 0;
 }
 
+int CServerApp::GetServerState(std::string* statusText) const
+{
+    Lock lock(lock_);
+    *statusText = status_.Get();
+    return core_ ? 1 : 0;
+}
+
 int CServerApp::GetActiveConnections() const
 {
     Lock lock(lock_);

@@ -45,6 +45,9 @@ public:
     std::string GetStatusText() const;
     void SetStatusText(const std::string& text);
     int IsServerRunning() const;
+    // IsServerRunning with the status text that goes with it, both read under the lock, so
+    // that no start or stop falls between them (a start passes through the stopped text).
+    int GetServerState(std::string* statusText) const;
     int GetActiveConnections() const;
     int IsServiceMode() const { return serviceMode_; }
     // Marker texts of the core's trees; "" without a core.
