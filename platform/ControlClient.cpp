@@ -474,12 +474,10 @@ long StartRegisteredServer(Activation* activation, std::string* errorText)
         activation->started = NativePath(program);
         args = {activation->started, "-Embedding"};
     }
-    // Without a pipe it is started all the same, only unheard.
+    // Without a pipe (both ends closed) it is started all the same, only unheard.
     CDescriptor errorWriter;
     if (CreatePipe(activation->errors, errorWriter))
         SetNonBlocking(activation->errors.Get());
-    else
-        activation->errors.Reset();
     int rc = SpawnDetached(args, activation->childMayEnd, errorWriter.Get(), &activation->child);
     if (rc != 0) {
         activation->child = -1;
