@@ -274,6 +274,7 @@ TEST_F(ServiceThreadTest, StatusLineFollowsASlowStartAndTheStopAfterIt)
     });
     EXPECT_EQ(service.RunService([](int) {}), 0);
     manager.join();
+    service.StopAndWait();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].rfind(u8"READY=1\nSTATUS=サーバ起動エラー : Tarnwick.xmlのロードに失敗しました", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1], "READY=1\nSTATUS=Running");
