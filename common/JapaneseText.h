@@ -77,7 +77,11 @@ DecodedChar ReadShiftJisChar(const char* bytes);
 // through the table (U+3013 for an unassigned cell); 0 for anything else.
 uint16_t ShiftJisCodeToUnicode(uint16_t code);
 
-// Shift-JIS code of a UTF-16 unit; 0 when it has none.
+// Shift-JIS code of a UTF-16 unit; 0 when it has none. A character of the system code page
+// (either spelling of 〜 and its kin included) gets the code in which file names write it
+// (platform::Utf8ToCp932), so that a URL names a file by the code of its name. No other
+// unit gets a code that the code page reads as a character, the micro sign (the Greek mu's)
+// aside: such a name is refused rather than taken for another file's.
 uint16_t UnicodeToShiftJisCode(uint16_t unit);
 
 // Shift-JIS code of the JIS code row << 8 | cell (both 0x21-0x7E) in plane 1 or 2 of

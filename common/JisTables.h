@@ -1,6 +1,6 @@
 #pragma once
 // Code tables of the Japanese text conversions (JapaneseText.h), generated from JIS X 0213:2000
-// by scripts/gen-jis-tables. Read-only; 0 in a cell means "no mapping".
+// and the system code page by scripts/gen-jis-tables. Read-only; 0 in a cell means "no mapping".
 
 #include <cstdint>
 
@@ -12,7 +12,10 @@
 extern const uint16_t kShiftJisToUnicode[60][188];
 
 // UTF-16 to Shift-JIS codes by page (high byte) and low byte; nullptr for a page without any
-// mapping. Codes below 0x100 are single bytes (ASCII, 0x80, 0xA0-0xDF, 0xFD-0xFF).
+// mapping. Codes below 0x100 are single bytes (ASCII, 0x80, 0xA0-0xDF, 0xFD-0xFF). A character
+// of the system code page has the code in which file names write it (NEC row 13 and the IBM
+// extensions included); a JIS X 0213 character whose code the code page reads as another
+// character has none.
 extern const uint16_t* const kUnicodeToShiftJis[256];
 
 // Half-width katakana 0xA1-0xDF (index byte - 0xA1) to full-width two-byte codes: alone,

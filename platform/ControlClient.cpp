@@ -381,12 +381,13 @@ std::string ProgramOfCommandLine(const std::string& commandLine)
 }
 
 // Starts argv[0] (searched in PATH when `search`) detached from our terminal and standard
-// streams; 0 with *pid, or the errno.
-int SpawnDetached(const std::vector<std::string>& args, bool search, pid_t* pid)
+// streams, its standard error on `errorFd` (-1: none); 0 with *pid, or the errno.
+int SpawnDetached(const std::vector<std::string>& args, bool search, int errorFd, pid_t* pid)
 {
     SpawnOptions options;
     options.args = args;
     options.searchPath = search;
+    options.stderrFd = errorFd;
     // A server must not die with the client's terminal.
     options.newSession = true;
     return SpawnProcess(options, pid);
@@ -415,7 +416,37 @@ struct Activation {
     pid_t child = -1;
     bool childMayEnd = false;  // systemctl ends once the service runs; a server must not
     std::string started;       // what was started, for the messages
+    // Its standard error while it comes up: why it did not serve is said there. Closed
+    // with the activation, after which a server that runs on writes to no one.
+    CDescriptor errors;
+    std::string said;          // what came on it, at most kMaxRunErrorOutput bytes
 };
+
+// Takes what the started program has written to its standard error so far.
+void CollectWhatItSaid(Activation* activation)
+{
+    char buffer[4096];
+    while (activation->errors.IsOpen()) {
+        const long n = ReadDescriptor(activation->errors.Get(), buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n == 0)
+                activation->errors.Reset();  // every writer has gone
+            return;
+        }
+        const size_t room = kMaxRunErrorOutput - std::min(kMaxRunErrorOutput, activation->said.size());
+        activation->said.append(buffer, std::min(room, static_cast<size_t>(n)));
+    }
+}
+
+// `text`, followed by what the started program said, when it said anything.
+std::string WithWhatItSaid(Activation* activation, std::string text)
+{
+    CollectWhatItSaid(activation);
+    std::string said = activation->said;
+    while (!said.empty() && (said.back() == '\n' || said.back() == '\r'))
+        said.pop_back();
+    return said.empty() ? text : text + ":\n" + said;
+}
 
 // Starts what the registry names for the class: kOk, kClassNotRegistered or kServerNotStarted.
 long StartRegisteredServer(Activation* activation, std::string* errorText)
@@ -443,7 +474,11 @@ long StartRegisteredServer(Activation* activation, std::string* errorText)
         activation->started = NativePath(program);
         args = {activation->started, "-Embedding"};
     }
-    int rc = SpawnDetached(args, activation->childMayEnd, &activation->child);
+    // Without a pipe (both ends closed) it is started all the same, only unheard.
+    CDescriptor errorWriter;
+    if (CreatePipe(activation->errors, errorWriter))
+        SetNonBlocking(activation->errors.Get());
+    int rc = SpawnDetached(args, activation->childMayEnd, errorWriter.Get(), &activation->child);
     if (rc != 0) {
         activation->child = -1;
         SetError(errorText, "cannot start " + activation->started + ": " + std::strerror(rc));
@@ -467,8 +502,9 @@ bool ActivationEnded(Activation* activation, const std::string& places, std::str
     bool succeeded = !known || (WIFEXITED(status) && WEXITSTATUS(status) == 0);
     if (activation->childMayEnd && succeeded)
         return false;
-    SetError(errorText, activation->started + " ended (" + (known ? DescribeExit(status) : "status unknown") +
-                            ") before it served " + places);
+    SetError(errorText, WithWhatItSaid(activation, activation->started + " ended (" +
+                                                       (known ? DescribeExit(status) : "status unknown") +
+                                                       ") before it served " + places));
     return true;
 }
 
@@ -512,6 +548,7 @@ long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* e
             return BindObject(fd, path, callTimeoutMs, object, errorText);
         if (outcome == ConnectOutcome::Untrusted || outcome == ConnectOutcome::Failed)
             return kCallFailed;
+        CollectWhatItSaid(&activation);
         if (ActivationEnded(&activation, places, errorText)) {
             // Another client's activation may have won the race and serves now.
             if (TryConnectAny(paths, &fd, &path, nullptr) == ConnectOutcome::Connected)
@@ -522,7 +559,8 @@ long CreateServerControl(std::unique_ptr<IServerControl>* object, std::string* e
         if (now >= deadline) {
             SetError(errorText, activation.started.empty()
                                     ? "the server at " + places + " stayed too busy to accept"
-                                    : activation.started + " did not serve " + places + " in time");
+                                    : WithWhatItSaid(&activation, activation.started + " did not serve " + places +
+                                                                      " in time"));
             return kServerNotStarted;
         }
         std::this_thread::sleep_for(

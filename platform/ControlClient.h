@@ -29,11 +29,13 @@ constexpr uint64_t kDefaultCallTimeoutMs = 120000;
 // HKEY_CLASSES_ROOT\AppID\{AppID}, it runs "systemctl start -- <service>" where systemd
 // runs (kServerNotStarted where it does not, or when systemctl fails); otherwise it starts
 // the default value of the LocalServer32 subkey (kClassNotRegistered when empty or
-// missing) with the argument "-Embedding", in a session of its own with its standard
-// streams on /dev/null. It then tries both sockets again and again until
+// missing) with the argument "-Embedding", in a session of its own with its standard input
+// and output on /dev/null. It then tries both sockets again and again until
 // activationTimeoutMs has passed (kServerNotStarted), and gives up early, after one last
 // try, when the started program ends. A started program that keeps running is left alone
-// and reaped in the background when it ends.
+// and reaped in the background when it ends. What the started program writes to standard
+// error is read until then, and ends the reason when it does not serve; afterwards its
+// writes there fail (EPIPE).
 //
 // kOk sets *object; any failure leaves it null, and kCallFailed also says that a server was
 // there but the binding broke or the server runs as another user. errorText (may be null)

@@ -1,5 +1,7 @@
 #include "LockFile.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -22,11 +24,19 @@ void LockFile::Release()
     fd_ = -1;
 }
 
-bool LockFile::TryLock(const std::string& nativePath)
+LockFile::Result LockFile::TryLock(const std::string& nativePath, int* error)
 {
     Release();
     fd_ = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLockFileMode);
-    return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0)
+        return Result::Locked;
+    const int reason = errno;
+    Release();
+    if (reason == EWOULDBLOCK)
+        return Result::HeldElsewhere;
+    if (error)
+        *error = reason;
+    return Result::Failed;
 }
 
 }  // namespace platform

@@ -8,6 +8,12 @@ namespace platform {
 
 class LockFile {
 public:
+    enum class Result {
+        Locked,         // this object now holds the lock
+        HeldElsewhere,  // another holder has it
+        Failed,         // the file cannot be made, opened or locked
+    };
+
     LockFile() = default;
     LockFile(const LockFile&) = delete;
     LockFile& operator=(const LockFile&) = delete;
@@ -15,9 +21,9 @@ public:
     ~LockFile();
 
     // Opens the file at the native path (made when missing) and takes the lock without
-    // waiting: true when this object now holds it; false when another holder has it or the
-    // file cannot be opened. A lock this object held before is let go first.
-    bool TryLock(const std::string& nativePath);
+    // waiting. Failed leaves the system's reason (an errno value) in *error when given. A
+    // lock this object held before is let go first.
+    Result TryLock(const std::string& nativePath, int* error = nullptr);
 
 private:
     void Release();

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -69,6 +70,9 @@ int OpenTcpListener(uint32_t address, int port, int backlog, int deferAcceptSeco
         return CloseAfterFailure(fd);
     if (deferAcceptSeconds > 0)
         SetOption(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, deferAcceptSeconds);
+    // Accepted connections take these over, which saves a call on each of them.
+    SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    SetOption(fd, IPPROTO_TCP, TCP_INQ, 1);
     return fd;
 }
 
@@ -145,7 +149,6 @@ int AcceptTcp(int fd, uint32_t* peer)
     const int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC);
     if (accepted < 0)
         return -1;
-    SetOption(accepted, IPPROTO_TCP, TCP_NODELAY, 1);
     *peer = address.sin_family == AF_INET && size >= sizeof address ? address.sin_addr.s_addr : 0;
     return accepted;
 }
@@ -230,15 +233,47 @@ int SendSome(int fd, const void* bytes, int length)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
-int ReceiveSome(int fd, void* buffer, int length, bool wait)
+int ReceiveSome(int fd, void* buffer, int length, bool wait, LeftBehind* left)
 {
+    iovec part{buffer, static_cast<size_t>(length)};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    // Room for the count of what is left (TCP_CM_INQ), when the connection reports it.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    if (left) {
+        *left = LeftBehind::Unknown;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
     ssize_t n;
     do {
-        n = ::recv(fd, buffer, static_cast<size_t>(length), wait ? 0 : MSG_DONTWAIT);
+        n = ::recvmsg(fd, &message, wait ? 0 : MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
-    if (n < 0 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK))
+    // A wait that ran out (SO_RCVTIMEO) ends as a receive that may not wait.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return kNothingReceived;
-    return n < 0 ? -1 : static_cast<int>(n);
+    if (n < 0)
+        return -1;
+    if (left && n > 0) {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == IPPROTO_TCP && c->cmsg_type == TCP_CM_INQ) {
+                int waiting = 0;
+                std::memcpy(&waiting, CMSG_DATA(c), sizeof waiting);
+                // The system counts a received end of stream as one byte left.
+                *left = waiting == 0 ? LeftBehind::Nothing : LeftBehind::More;
+            }
+        }
+    }
+    return static_cast<int>(n);
+}
+
+bool SetReceiveTimeout(int fd, int64_t microseconds)
+{
+    timeval limit{0, 0};
+    if (microseconds > 0)
+        limit = {static_cast<time_t>(microseconds / 1000000), static_cast<suseconds_t>(microseconds % 1000000)};
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
 }
 
 int64_t SendFileRange(int fd, int fileFd, int64_t offset, int64_t length, int64_t& sent)

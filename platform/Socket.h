@@ -20,8 +20,11 @@ enum class ListenStep { Create, Bind, Listen };
 // It may take the address of an old socket's connections in TIME_WAIT, so that a restart
 // does not fail on them. With deferAcceptSeconds above 0 the system holds back a
 // connection that has sent nothing for up to that long (where it can; elsewhere the
-// option is ignored). The descriptor, or -1 with errno and *failedAt set, nothing left
-// open; a port outside 1..65535 fails at Bind with EINVAL.
+// option is ignored). The connections it accepts have Nagle's delay off (so that the last
+// segment of an answer does not wait for the acknowledgement of the one before) and tell
+// with each receive what was left behind it (ReceiveSome's `left`): options they take
+// over from the listener, set on it once. The descriptor, or -1 with errno and *failedAt
+// set, nothing left open; a port outside 1..65535 fails at Bind with EINVAL.
 int OpenTcpListener(uint32_t address, int port, int backlog, int deferAcceptSeconds, ListenStep* failedAt);
 
 // An unconnected TCP socket, close-on-exec.
@@ -39,9 +42,8 @@ std::string LookUpIPv4Name(uint32_t address);
 uint32_t GetLocalInterfaceIPv4();
 
 // Takes a connection from listen socket `fd`, blocking when `fd` blocks: its descriptor
-// (close-on-exec, Nagle's delay off, so that the last segment of an answer does not wait
-// for the acknowledgement of the one before) with the peer's address in *peer (0 when the
-// system gives no IPv4 address), or -1.
+// (close-on-exec, with the options OpenTcpListener gives its connections) with the peer's
+// address in *peer (0 when the system gives no IPv4 address), or -1.
 int AcceptTcp(int fd, uint32_t* peer);
 // After AcceptTcp failed with `error`: true when only that connection or that moment
 // failed (an aborted connection, descriptors or memory short), so the listen socket is
@@ -66,11 +68,23 @@ bool HasSocketError(int fd);
 
 // One send of up to `length` bytes, never raising SIGPIPE: the count sent or -1.
 int SendSome(int fd, const void* bytes, int length);
-// What ReceiveSome returns when it may not wait and nothing has come.
+// What ReceiveSome returns when it may not wait, or its wait ran out, and nothing has come.
 constexpr int kNothingReceived = -2;
+// What was waiting behind the bytes of a receive.
+enum class LeftBehind {
+    Unknown,  // no bytes came, or the connection does not tell
+    Nothing,  // neither more bytes nor the peer's end of stream
+    More,     // more bytes, or the end of stream
+};
 // One receive of up to `length` bytes: the count, 0 at the peer's end of stream, or -1.
-// Without `wait` it returns at once, kNothingReceived when nothing has come.
-int ReceiveSome(int fd, void* buffer, int length, bool wait);
+// Without `wait` it returns at once, kNothingReceived when nothing has come; with it, it
+// waits as long as SetReceiveTimeout allows (for ever by default). `left`, when given,
+// tells what was waiting behind the bytes: known on a connection that OpenTcpListener's
+// socket accepted.
+int ReceiveSome(int fd, void* buffer, int length, bool wait, LeftBehind* left = nullptr);
+// How long a ReceiveSome that waits may wait for its first byte; 0 or less: for ever.
+// False when the system refuses.
+bool SetReceiveTimeout(int fd, int64_t microseconds);
 // Sends up to `length` bytes of the file `fileFd` from `offset` by the system, without
 // copying them through this process: the bytes sent (fewer only when the file ends first)
 // or -1. `sent` is set to the bytes sent either way, before a failure included.

@@ -14,12 +14,15 @@
 #include "CRuntime.h"
 #include "EventLog.h"
 #include "FileIo.h"
+#include "FileSystem.h"
 #include "LockFile.h"
 #include "ModulePath.h"
 #include "Process.h"
 #include "TextCodec.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 
@@ -35,9 +38,16 @@ constexpr uint64_t kActivationIdleMs = 60000;
 // A one-shot switch whose registration or service step failed ends with this code (main
 // turns it into 1, since a status keeps only 8 bits).
 constexpr int kSetupFailedExitCode = 256;
+// A serving mode that cannot serve (its root or its control socket refused) ends with this.
+constexpr int kServeFailedExitCode = 1;
+// "/IsRunning" when it cannot tell, since no lock can be had on the root: neither 0 (none
+// runs) nor 1 (one runs).
+constexpr int kUnknownRunningExitCode = 2;
 
 const char kRegisterFailedText[] = "登録に失敗しました : ";
 const char kUnregisterFailedText[] = "登録の解除に失敗しました : ";
+const char kRootUnusableText[] = "サーバルートのフォルダを使用できません";
+const char kSecondInstanceText[] = "サーバはすでに起動中です、多重起動できません。";
 
 // The server has no windows: its messages go to standard error and to the system log.
 void ShowMessage(const std::string& text)
@@ -82,11 +92,43 @@ bool IsActivation(const std::string& commandLine)
 // lives.
 class CServerApp::InstanceLock {
 public:
-    // True when this process now holds the lock.
-    bool Acquire() { return file_.TryLock(platform::NativePath(platform::GetModulePath(1) + "Tarnwick.lock")); }
+    enum class Outcome {
+        Held,           // this process now holds the lock
+        HeldElsewhere,  // another instance serves the root
+        Unusable,       // no lock can be had there: the root is missing or cannot be written
+    };
+
+    Outcome Acquire()
+    {
+        const std::string root = platform::GetModulePath(1);
+        const std::string lockPath = root + "Tarnwick.lock";
+        int error = 0;
+        switch (file_.TryLock(platform::NativePath(lockPath), &error)) {
+        case platform::LockFile::Result::Locked:
+            return Outcome::Held;
+        case platform::LockFile::Result::HeldElsewhere:
+            return Outcome::HeldElsewhere;
+        case platform::LockFile::Result::Failed:
+            break;
+        }
+        // The root itself when it is what is wrong (missing, a file, out of reach), else
+        // the lock file in it.
+        std::string culprit = lockPath;
+        platform::FileStatus status;
+        if (!platform::GetFileStatus(root, status)) {
+            error = errno;
+            culprit = root;
+        }
+        failureText_ = std::string(kRootUnusableText) + " : " + culprit + " : " + std::strerror(error);
+        return Outcome::Unusable;
+    }
+
+    // Why Acquire gave Unusable: the text, the path and the system's reason (CP932).
+    const std::string& GetFailureText() const { return failureText_; }
 
 private:
     platform::LockFile file_;
+    std::string failureText_;
 };
 
 CServerApp::CServerApp(const CIPv4Address& listenAddress) : listenAddress_(listenAddress)
@@ -136,6 +178,13 @@ void CServerApp::SetStatusText(const std::string& text) { status_.Set(text); }
 int CServerApp::IsServerRunning() const
 {
     Lock lock(lock_);
+    return core_ ? 1 : 0;
+}
+
+int CServerApp::GetServerState(std::string* statusText) const
+{
+    Lock lock(lock_);
+    *statusText = status_.Get();
     return core_ ? 1 : 0;
 }
 
@@ -231,7 +280,18 @@ bool CServerApp::RunSwitch(const std::string& commandLine, InstanceLock& instanc
     } else if (is("/UnInstallService")) {
         RegisterService(0);
     } else if (is("/IsRunning")) {
-        exitCode_ = instance.Acquire() ? 0 : 1;
+        switch (instance.Acquire()) {
+        case InstanceLock::Outcome::Held:
+            exitCode_ = 0;
+            break;
+        case InstanceLock::Outcome::HeldElsewhere:
+            exitCode_ = 1;
+            break;
+        case InstanceLock::Outcome::Unusable:
+            ShowMessage(instance.GetFailureText());
+            exitCode_ = kUnknownRunningExitCode;
+            break;
+        }
     } else {
         return false;
     }
@@ -249,8 +309,12 @@ int CServerApp::Main(const std::string& commandLine)
         StartController();
         return exitCode_;
     }
-    if (!instance.Acquire()) {
-        const std::string refusal = "サーバはすでに起動中です、多重起動できません。";
+    const InstanceLock::Outcome held = instance.Acquire();
+    if (held != InstanceLock::Outcome::Held) {
+        // A second instance is no failure: the one that runs serves. A root that cannot be
+        // used is one, and says what is wrong with it.
+        const bool unusable = held == InstanceLock::Outcome::Unusable;
+        const std::string refusal = unusable ? instance.GetFailureText() : std::string(kSecondInstanceText);
         ShowMessage(refusal);
         // "/Debug" is run from a desktop, where its window is looked for rather than its
         // output. Where the box cannot be shown the refusal above has been said all the same.
@@ -258,6 +322,8 @@ int CServerApp::Main(const std::string& commandLine)
             std::string error;
             ShowDebugMessage(refusal, &error);
         }
+        if (unusable)
+            exitCode_ = kServeFailedExitCode;
         return exitCode_;
     }
 
@@ -272,7 +338,9 @@ int CServerApp::Main(const std::string& commandLine)
             serviceThread_ = std::make_unique<CServiceThread>(*this);
             serviceThread_->RunService([&host](int timeoutMs) { host.ServeOnce(timeoutMs); });
         } else {
+            // Without its control socket the service cannot be reached: it is not run.
             ShowMessage(host.GetErrorText());
+            exitCode_ = kServeFailedExitCode;
         }
     } else if (platform::_mbsicmp(commandLine, "/Debug") == 0) {
         // The dialog still drives the server when the class is served elsewhere.
@@ -302,6 +370,7 @@ int CServerApp::Main(const std::string& commandLine)
         }
     } else {
         ShowMessage(host.GetErrorText());
+        exitCode_ = kServeFailedExitCode;
     }
     StopServer();
     host.RevokeClassObjects();

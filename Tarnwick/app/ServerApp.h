@@ -31,7 +31,11 @@ public:
     CServerApp& operator=(const CServerApp&) = delete;
 
     // Runs the program for its command line (the arguments after the program name, joined
-    // with blanks) and returns the process exit code.
+    // with blanks) and returns the process exit code: 0 after a normal end, also when a
+    // second instance was refused; nonzero when a switch failed or a serving mode could not
+    // serve (the root cannot hold the instance lock, the control socket is refused). For
+    // "/IsRunning": 1 when another instance holds the root, 0 when none does, 2 when the
+    // root cannot be used. Every failure is shown with its reason.
     int Main(const std::string& commandLine);
 
     // Server control; each under the application lock.
@@ -41,6 +45,9 @@ public:
     std::string GetStatusText() const;
     void SetStatusText(const std::string& text);
     int IsServerRunning() const;
+    // IsServerRunning with the status text that goes with it, both read under the lock, so
+    // that no start or stop falls between them (a start passes through the stopped text).
+    int GetServerState(std::string* statusText) const;
     int GetActiveConnections() const;
     int IsServiceMode() const { return serviceMode_; }
     // Marker texts of the core's trees; "" without a core.

@@ -122,16 +122,11 @@ void CServiceThread::ServiceMain()
     // Running also after a failed start: a client may start the server later. The manager's
     // status line says why it does not serve, and follows every start and stop a client
     // makes while the service runs.
-    std::string seenStatus = app_.GetStatusText();
-    std::string shownLine = ServerStatusLine(seenStatus);
+    std::string shownLine = ServerStatusLine();
     ReportRunningUnlessStopping(shownLine);
     while (!serviceStop_.Get()) {
         Pause(kStopPollMs);
-        const std::string status = app_.GetStatusText();
-        if (status == seenStatus)
-            continue;
-        seenStatus = status;
-        const std::string line = ServerStatusLine(status);
+        const std::string line = ServerStatusLine();
         if (line != shownLine && ReportRunningUnlessStopping(line))
             shownLine = line;
     }
@@ -140,9 +135,10 @@ void CServiceThread::ServiceMain()
     ReportServerEvent(kEventServerStopped, "", 0);
 }
 
-std::string CServiceThread::ServerStatusLine(const std::string& statusText) const
+std::string CServiceThread::ServerStatusLine() const
 {
-    if (app_.IsServerRunning())
+    std::string statusText;
+    if (app_.GetServerState(&statusText))
         return "";
     return statusText == CServerStatus::kStopped ? statusText : EventText(kEventStartError, statusText);
 }

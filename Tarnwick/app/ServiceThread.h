@@ -42,7 +42,7 @@ public:
     static constexpr uint32_t kEventStartError = 0x100;
 
     // `app` must outlive this object; the service thread calls only its StartServer,
-    // StopServer, GetStatusText and IsServerRunning. Takes the notification socket
+    // StopServer, GetStatusText and GetServerState. Takes the notification socket
     // (NOTIFY_SOCKET) now.
     explicit CServiceThread(CServerApp& app);
     // Asks a running service to stop and waits until the dispatcher has returned, which it
@@ -96,9 +96,9 @@ protected:
 
 private:
     void ServiceMain();
-    // What the manager's status line shows for the server with `statusText` (the
-    // application's): "" (the state's name) while it runs, else why it does not serve.
-    std::string ServerStatusLine(const std::string& statusText) const;
+    // What the manager's status line shows for the server now: "" (the state's name) while
+    // it runs, else why it does not serve.
+    std::string ServerStatusLine() const;
     // Reports RUNNING with `text` unless a stop was requested, whose STOP_PENDING must stay
     // the last word: false then.
     bool ReportRunningUnlessStopping(const std::string& text);

@@ -151,6 +151,7 @@ bool CConnectionThread::WaitForFirstRequest()
 
 void CConnectionThread::Run()
 {
+    socket_->HandOver();
     uint64_t tick = platform::GetTickCount64();
     if (Handshake() != 0)
         return;
@@ -159,14 +160,12 @@ void CConnectionThread::Run()
         socket_->Close();
         return;
     }
-    // Whether the line may hold bytes not buffered yet: false only after a wait that
-    // ended without the socket becoming readable, when a receive would find nothing.
-    bool readable = true;
+    // Whether bytes, or the line's end, wait to be looked at: the first request's do.
+    bool waiting = true;
     for (bool firstRequest = true;; firstRequest = false) {
         char first;
-        // The buffered bytes, or one receive; the look that finds nothing also stands for
-        // the disconnect checks of the request it would have started.
-        const bool waiting = socket_->GetBufferedCount() > 0 || (readable && socket_->DataAvailable(0) != 0);
+        // The receive that brought the bytes, when nothing came behind them, also stands
+        // for the disconnect checks of the request they start.
         if (waiting && socket_->Peek(&first, 1) != 0 && !socket_->IsDisconnected()) {
             if (!firstRequest)
                 headerDeadline_ = platform::GetTickCount64() + static_cast<uint64_t>(HeaderTimeLimitMs());
@@ -204,9 +203,9 @@ void CConnectionThread::Run()
             socket_->Close();
             return;
         }
-        // A request sent behind the last one is served at once; otherwise waits for the
-        // next request's bytes, but no longer than one poll interval.
-        readable = socket_->GetBufferedCount() > 0 || socket_->ReadableWithin(int64_t{kPollIntervalMs} * 1000) != 0;
+        // A request sent behind the last one is served at once; otherwise one receive
+        // waits for the next request's bytes, but no longer than one poll interval.
+        waiting = socket_->DataAvailable(int64_t{kPollIntervalMs} * 1000) != 0;
     }
 }
 

@@ -8,8 +8,10 @@
 
 #include "SettingsSchema.h"
 
+#include "Clock.h"
 #include "ModulePath.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -35,6 +37,12 @@ constexpr int kListenErrorPauseMs = 10000;
 constexpr int kOverloadPauseMs = 30000;
 // The whole 503 answer must go out within this, or the watchdog closes the socket.
 constexpr int kOverloadSendTimeoutMs = 10000;
+// A connection that ends gives its slot back as it closes, once it has recorded its
+// request, while its client may connect again as soon as the answer is whole: on a busy
+// machine the recording waits for locks and a processor. So a connection that finds a
+// limit reached while slots are held waits this long for one to come free before it is
+// refused.
+constexpr uint64_t kSlotWaitMs = 250;
 // A warning in the status text stands a day after its last cause, so that an administrator
 // who looks once a day still sees it.
 constexpr int64_t kWarningSeconds = 86400;
@@ -192,6 +200,8 @@ void CServerCore::Run()
         }
     }
     listener_.Stop();
+    waitingForSlot_.clear();  // closed unanswered, as the queued ones
+    slotAwaited_ = false;
     StopConnections();
     log_.AddSystemLine("%s", "サーバを停止しました");
     log_.Flush();
@@ -199,9 +209,16 @@ void CServerCore::Run()
 
 void CServerCore::RunPass(CIntervalTimer& ticker)
 {
+    AdmitWaitingSockets();
+    int waitMs = kIdleWaitMs;
+    if (!waitingForSlot_.empty()) {
+        const uint64_t now = platform::GetTickCount64();
+        const uint64_t first = waitingForSlot_.front().refuseAt;
+        waitMs = first <= now ? 0 : static_cast<int>(std::min<uint64_t>(first - now, kIdleWaitMs));
+    }
     // Every socket queued meanwhile is taken in the same pass: they came together, and
     // each wait for the next would cost the core a wake-up.
-    for (std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(kIdleWaitMs); socket;
+    for (std::unique_ptr<CTcpSocket> socket = listener_.WaitAcceptedSocket(waitMs); socket;
          socket = listener_.PopAcceptedSocket())
         AdmitConnection(std::move(socket));
     if (memoryShort_.exchange(false))
@@ -217,22 +234,53 @@ void CServerCore::AdmitConnection(std::unique_ptr<CTcpSocket> socket)
 {
     // Both limits are applied before any byte is read.
     const CIPv4Address peer = socket->GetPeerAddress();
-    switch (bandWidth_.OpenConnection(peer, maxConnections_)) {
-    case CBandWidthManager::kAdmitted:
+    const CBandWidthManager::Admission verdict = bandWidth_.OpenConnection(peer, maxConnections_);
+    if (verdict == CBandWidthManager::kAdmitted) {
         StartWorker(std::move(socket), peer);
-        break;
-    case CBandWidthManager::kServerFull:
-        SendOverloadAnswer(*socket);
-        break;
-    case CBandWidthManager::kHostFull:
-        SendRefusal(*socket, RefusalAnswer("１ホストの最大接続数を超えました"));
-        break;
+        return;
     }
+    // Only a held slot can come free; the waiting sockets are as many as the accept queue
+    // may hold.
+    if (bandWidth_.GetOpenConnections() > 0 && static_cast<int>(waitingForSlot_.size()) < listener_.GetQueueBound()) {
+        waitingForSlot_.push_back({std::move(socket), peer, platform::GetTickCount64() + kSlotWaitMs});
+        slotAwaited_ = true;
+        return;
+    }
+    Refuse(*socket, verdict);
+}
+
+void CServerCore::AdmitWaitingSockets()
+{
+    if (waitingForSlot_.empty())
+        return;
+    const uint64_t now = platform::GetTickCount64();
+    for (auto waiting = waitingForSlot_.begin(); waiting != waitingForSlot_.end();) {
+        const CBandWidthManager::Admission verdict = bandWidth_.OpenConnection(waiting->peer, maxConnections_);
+        if (verdict == CBandWidthManager::kAdmitted) {
+            StartWorker(std::move(waiting->socket), waiting->peer);
+        } else if (now >= waiting->refuseAt) {
+            Refuse(*waiting->socket, verdict);
+        } else {
+            ++waiting;
+            continue;
+        }
+        waiting = waitingForSlot_.erase(waiting);
+    }
+    slotAwaited_ = !waitingForSlot_.empty();
+}
+
+void CServerCore::Refuse(CTcpSocket& socket, CBandWidthManager::Admission verdict)
+{
+    if (verdict == CBandWidthManager::kHostFull)
+        SendRefusal(socket, RefusalAnswer("１ホストの最大接続数を超えました"));
+    else
+        SendOverloadAnswer(socket);
 }
 
 bool CServerCore::AdmitAtOnce(std::unique_ptr<CTcpSocket>& socket)
 {
-    if (!admitting_.load())
+    // Behind the sockets that wait for a slot, a newcomer waits its turn in the queue.
+    if (!admitting_.load() || slotAwaited_.load())
         return false;
     try {
         const CIPv4Address peer = socket->GetPeerAddress();
@@ -253,7 +301,11 @@ void CServerCore::StartWorker(std::unique_ptr<CTcpSocket> socket, const CIPv4Add
 {
     // A slot is held exactly as long as the socket is open: a worker whose thread is
     // still winding down holds none.
-    socket->SetCloseHook([this, peer] { bandWidth_.CloseConnection(peer); });
+    socket->SetCloseHook([this, peer] {
+        bandWidth_.CloseConnection(peer);
+        if (slotAwaited_.load())
+            listener_.WakeWaiter();
+    });
     try {
         std::unique_ptr<CWorkerThread> worker = startConnection_(*this, std::move(socket));
         std::lock_guard<std::mutex> lock(workersLock_);

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -142,8 +143,14 @@ private:
 
     // One pass of the main loop.
     void RunPass(CIntervalTimer& ticker);
-    // Starts a worker for the socket, or answers 503 at the connection or per-host limit.
+    // Starts a worker for the socket; at the connection or per-host limit the socket waits
+    // for a slot, or is answered 503.
     void AdmitConnection(std::unique_ptr<CTcpSocket> socket);
+    // Starts workers for the sockets waiting for a slot that one has come free for, and
+    // answers 503 to those whose wait is over.
+    void AdmitWaitingSockets();
+    // The answer at a limit, for a socket that could not be admitted.
+    void Refuse(CTcpSocket& socket, CBandWidthManager::Admission verdict);
     // The listener's admission, on its threads: starts a worker at once when both limits
     // admit the socket; false leaves it to the core thread's queue (the refusals, and the
     // sockets that come before the core is ready).
@@ -202,6 +209,18 @@ private:
     std::function<int64_t()> clock_;
     std::atomic<int> listenErrorPauseMs_;
     std::atomic<int> overloadPauseMs_;
+
+    // Sockets that found the server or their host full while slots were held, oldest
+    // first, each with the tick after which it is refused. Core thread only.
+    struct WaitingSocket {
+        std::unique_ptr<CTcpSocket> socket;
+        CIPv4Address peer;
+        uint64_t refuseAt = 0;
+    };
+    std::deque<WaitingSocket> waitingForSlot_;
+    // Whether any socket waits there: a connection that gives its slot back then wakes the
+    // core thread, and the listener queues newcomers behind them.
+    std::atomic<bool> slotAwaited_{false};
 
     // Set once the members a worker reads are ready: the listener admits from then on.
     std::atomic<bool> admitting_{false};

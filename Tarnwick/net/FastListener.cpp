@@ -138,12 +138,28 @@ std::unique_ptr<CTcpSocket> CFastListener::PopAcceptedSocket()
 std::unique_ptr<CTcpSocket> CFastListener::WaitAcceptedSocket(int ms)
 {
     std::unique_lock<std::mutex> lock(queueLock_);
-    queueChanged_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !queue_.empty(); });
+    queueChanged_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !queue_.empty() || wakeWaiter_; });
+    wakeWaiter_ = false;
     if (queue_.empty())
         return nullptr;
     std::unique_ptr<CTcpSocket> socket = std::move(queue_.front());
     queue_.pop_front();
     return socket;
+}
+
+void CFastListener::WakeWaiter()
+{
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        wakeWaiter_ = true;
+    }
+    queueChanged_.notify_one();
+}
+
+int CFastListener::GetQueueBound() const
+{
+    std::lock_guard<std::mutex> lock(queueLock_);
+    return queueBound_;
 }
 
 void CFastListener::PushAcceptedSocket(std::unique_ptr<CTcpSocket> socket)

@@ -118,8 +118,12 @@ public:
 
     // The oldest accepted socket, or null. The caller owns it.
     std::unique_ptr<CTcpSocket> PopAcceptedSocket();
-    // The same, waiting up to `ms` for one; a push ends the wait at once.
+    // The same, waiting up to `ms` for one; a push or WakeWaiter ends the wait at once.
     std::unique_ptr<CTcpSocket> WaitAcceptedSocket(int ms);
+    // Ends a WaitAcceptedSocket in progress, or the next one, at once. Any thread.
+    void WakeWaiter();
+    // Enhance::MaxListenQueue as the last Setup read it.
+    int GetQueueBound() const;
     // Queues the socket, or closes it when the queue is full; one that would be first in
     // the queue is offered to the admission first.
     void PushAcceptedSocket(std::unique_ptr<CTcpSocket> socket);
@@ -147,6 +151,7 @@ private:
     std::condition_variable queueChanged_;
     std::deque<std::unique_ptr<CTcpSocket>> queue_;
     int queueBound_ = 0;
+    bool wakeWaiter_ = false;  // under queueLock_
 
     struct WaitingSocket {
         std::unique_ptr<CTcpSocket> socket;

@@ -133,6 +133,7 @@ int CTcpSocket::Attach(int handle)
     open_ = true;
     endOfStream_ = false;
     peerKnown_ = false;
+    receiveWaitUs_ = 0;
     return 0;
 }
 
@@ -182,11 +183,12 @@ int CTcpSocket::DataAvailable(int64_t microseconds)
 {
     if (count_ > 0 || pending_ != kNoPending)
         return 1;
-    if (microseconds > 0 || endOfStream_)
+    if (endOfStream_)
         return ReadableWithin(microseconds);
-    // A look without waiting is a receive: the bytes it finds are the ones the caller
-    // reads next, so asking for readiness first would only add a call.
-    const int n = ReceiveOnLine(receiveBuffer_.get(), kReceiveBufferSize);
+    // The look is a receive: the bytes it finds are the ones the caller reads next, so
+    // asking for readiness first would only add a call.
+    const int n = microseconds > 0 ? ReceiveWithin(receiveBuffer_.get(), kReceiveBufferSize, microseconds)
+                                   : ReceiveOnLine(receiveBuffer_.get(), kReceiveBufferSize);
     if (n == kNothingWaiting)
         return 0;
     if (n > 0)
@@ -218,19 +220,47 @@ int CTcpSocket::ReceiveWaiting(void* buffer, int length)
         return kNothingWaiting;
     // It cannot block, so it needs no watchdog: a shutdown by Abort shows as an end of
     // stream, which Fill tells from the peer's by the closed flag.
-    return RawReceive(fd_, buffer, length, kReceiveNow);
+    const int n = platform::ReceiveSome(fd_, buffer, length, false, &leftBehind_);
+    return n == platform::kNothingReceived ? kNothingWaiting : n;
 }
 
 int CTcpSocket::ReceiveOnLine(void* buffer, int length)
 {
+    leftBehind_ = platform::LeftBehind::Unknown;
     const int received = ReceiveWaiting(buffer, length);
-    // Bytes alone do not end a look: it is about the end of stream, which a receive that
-    // returns bytes does not report.
-    if (received == kNothingWaiting)
-        NoteQuietLook();
-    else if (received <= 0)
-        quietLook_ = false;
+    NoteReceived(received);
     return received;
+}
+
+int CTcpSocket::ReceiveWithin(void* buffer, int length, int64_t microseconds)
+{
+    if (!open_)
+        return kNothingWaiting;
+    // The wait is the descriptor's own: it stays set for the next ones, which are as long.
+    if (microseconds != receiveWaitUs_) {
+        if (!platform::SetReceiveTimeout(fd_, microseconds))
+            return SocketReadableWithin(microseconds) ? ReceiveOnLine(buffer, length) : kNothingWaiting;
+        receiveWaitUs_ = microseconds;
+    }
+    // It needs no watchdog either: it waits no longer than asked, and Abort's shutdown
+    // ends it at once.
+    leftBehind_ = platform::LeftBehind::Unknown;
+    int n = platform::ReceiveSome(fd_, buffer, length, true, &leftBehind_);
+    if (n == platform::kNothingReceived)
+        n = kNothingWaiting;
+    NoteReceived(n);
+    return n;
+}
+
+void CTcpSocket::NoteReceived(int received)
+{
+    // Bytes alone, where the line does not tell what came behind them, neither make nor
+    // end a look: it is about the end of stream.
+    const platform::LeftBehind left = received > 0 ? leftBehind_ : platform::LeftBehind::Unknown;
+    if (received == kNothingWaiting || left == platform::LeftBehind::Nothing)
+        NoteQuietLook();
+    else if (received <= 0 || left == platform::LeftBehind::More)
+        quietLook_ = false;
 }
 
 int CTcpSocket::SendOnLine(const void* bytes, int length)

@@ -9,6 +9,7 @@
 // because Linux hands a closed number to the next open at once.
 
 #include "IPv4Address.h"
+#include "Socket.h"
 #include "thread/TimeoutWatcher.h"
 
 #include <atomic>
@@ -58,9 +59,10 @@ public:
     // for up to that long. 0 or -1 with the error text set.
     virtual int Listen(int port, const CIPv4Address& address = CIPv4Address(), int deferAcceptSeconds = 0);
     // 1 when buffered bytes wait or the socket becomes readable within `microseconds`.
-    // With 0 (or less) the look is itself a receive into the buffer, so that the read
-    // which usually follows costs no further call; an end of stream or a failure it meets
-    // is reported by the next Fill, as that Fill would have found it.
+    // The look is itself a receive into the buffer, waiting up to `microseconds` for the
+    // first byte, so that the read which usually follows costs no further call; an end of
+    // stream or a failure it meets is reported by the next Fill, as that Fill would have
+    // found it. A wait is broken by Abort.
     virtual int DataAvailable(int64_t microseconds);
     // 1 when the socket becomes readable (data or end of stream) within `microseconds`.
     virtual int ReadableWithin(int64_t microseconds);
@@ -81,8 +83,12 @@ public:
     int Available();
     // True once the peer has closed. One Fill is tried first, whatever is buffered, unless
     // a look found no end of stream waiting within kQuietLookMs and the socket has not
-    // waited, sent or met an end since: that look stands for this one.
+    // waited, sent, met an end or been handed over since: that look stands for this one.
     int IsDisconnected();
+    // The new owner's first call once the socket has passed to its thread: the looks made
+    // before stand no more, so that its first disconnect check looks at the line when it
+    // is made, however quickly the socket came.
+    void HandOver() { quietLook_ = false; }
     // Every byte or -1 with the error text set.
     int SendAll(const void* bytes, int length);
     int SendAll(const std::string& text);
@@ -156,9 +162,12 @@ protected:
     // What ReceiveWaiting returns when no byte waits.
     static constexpr int kNothingWaiting = -2;
     // One receive of what the connection holds now: a positive count, 0 at the peer's end
-    // of stream, -1 on failure, or kNothingWaiting. A plain socket never waits; a
-    // receive that can block (a TLS record half come) is armed with the socket's time-out.
+    // of stream, -1 on failure, or kNothingWaiting. A plain socket never waits, and notes
+    // in leftBehind_ what was waiting behind its bytes; a receive that can block (a TLS
+    // record half come) is armed with the socket's time-out.
     virtual int ReceiveWaiting(void* buffer, int length);
+    // Set by a plain socket's receives; Unknown before each.
+    platform::LeftBehind leftBehind_ = platform::LeftBehind::Unknown;
 
 private:
     int PeekIntoLineBuffer(int max);
@@ -168,7 +177,14 @@ private:
     // look is kept here alone: a receive that finds nothing waiting is a look, an end or a
     // failure ends one, and any send ends one.
     int ReceiveOnLine(void* buffer, int length);
+    // A plain socket's receive that waits up to `microseconds` for its first byte, with
+    // ReceiveWaiting's results; broken by Abort.
+    int ReceiveWithin(void* buffer, int length, int64_t microseconds);
     int SendOnLine(const void* bytes, int length);
+    // What a receive's result says about the end of stream: nothing come, or bytes with
+    // nothing behind them, is a quiet look; an end, a failure, or bytes with more behind
+    // them end one.
+    void NoteReceived(int received);
     void NoteQuietLook();
     // The answer of a receive that DataAvailable made with the buffer empty, when it was
     // an end of stream (0) or a failure (-1): the next Fill reports it. kNoPending else.
@@ -188,6 +204,8 @@ private:
     uint64_t quietLookTick_ = 0;
     int timeout_ = 0;
     int64_t bytesSent_ = 0;
+    // The wait the descriptor's receives are given now (SO_RCVTIMEO); 0: for ever.
+    int64_t receiveWaitUs_ = 0;
     std::function<void()> closeHook_;
     // The peer's address once known; peerKnown_ false until it is asked for or given.
     mutable CIPv4Address peer_;

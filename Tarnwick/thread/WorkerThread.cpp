@@ -1,5 +1,6 @@
 #include "thread/WorkerThread.h"
 
+#include "Semaphore.h"
 #include "Thread.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <exception>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -26,6 +28,11 @@ constexpr size_t kGuardBytes = size_t{256} << 10;
 constexpr size_t kResidentBytes = size_t{128} << 10;
 // Room for the calls that release the deeper pages, below the frame that makes them.
 constexpr size_t kReleaseCallRoom = size_t{64} << 10;
+// A pooled thread looks for deep pages to release at most this often while it works, and
+// once it has waited this long for work: the look is a system call, which a connection
+// that never goes deep should not pay each time, and a deep walk's pages stay resident
+// no longer than this.
+constexpr std::chrono::milliseconds kDeepPageCheckInterval{1000};
 // Idle pooled threads kept: more than the connections a server usually serves at once
 // (Basic::MaxConnect, 50 by default); one that finishes beyond them ends. The pool never
 // holds more threads than were busy at once, which the connection limit bounds.
@@ -60,23 +67,23 @@ void ReleaseDeepPages(char* low, size_t stackBytes)
 }
 
 // A thread of the pool: it runs one object's work at a time and waits, parked, for the next.
-// It is handed work under a lock of its own: a woken thread that had to take the pool's
-// lock would queue behind every other start and end.
+// It is handed work through a semaphore of its own: a woken thread that had to take a lock
+// would queue behind every other start and end. Shared by the thread and whoever hands it
+// work, so that it outlives a post that comes after the thread has seen its work and ended.
 struct PoolThread {
-    std::mutex lock;  // taken inside the pool's lock, never around it
-    std::condition_variable wake;
-    CWorkerThread* work = nullptr;  // under `lock`
-    bool exit = false;              // under `lock`
-    size_t stackBytes = 0;          // the default stack size it was made with
+    platform::CSemaphore wake;
+    // Written by the one that hands work (the thread is then out of the idle list, so no
+    // one else), read by the thread once the post has woken it.
+    CWorkerThread* work = nullptr;
+    bool exit = false;
+    size_t stackBytes = 0;  // the default stack size it was made with
 };
 
-// Notified under the thread's lock: once released, the thread may end and delete itself.
-void Hand(PoolThread& thread, CWorkerThread* work, bool exit)
+void Hand(const std::shared_ptr<PoolThread>& thread, CWorkerThread* work, bool exit)
 {
-    std::lock_guard<std::mutex> lock(thread.lock);
-    thread.work = work;
-    thread.exit = exit;
-    thread.wake.notify_one();
+    thread->work = work;
+    thread->exit = exit;
+    thread->wake.Post();
 }
 
 // The idle threads, all made with the current default stack size. Never destroyed: a
@@ -84,7 +91,7 @@ void Hand(PoolThread& thread, CWorkerThread* work, bool exit)
 struct ThreadPool {
     std::mutex lock;
     std::condition_variable released;  // an object's work has let go of it
-    std::vector<PoolThread*> idle;
+    std::vector<std::shared_ptr<PoolThread>> idle;
     size_t stackBytes = 0;
     std::atomic<std::chrono::milliseconds::rep> idleLifetimeMs{kIdleThreadLifetime.count()};
 };
@@ -121,35 +128,42 @@ int CWorkerThread::StartPooled()
         return -1;
     running_.Set(1);
     ThreadPool& pool = Pool();
-    PoolThread* idle = nullptr;
+    std::shared_ptr<PoolThread> idle;
+    std::vector<std::shared_ptr<PoolThread>> stale;
     {
         std::lock_guard<std::mutex> lock(pool.lock);
         released_ = false;
         if (stackBytes != pool.stackBytes) {
             // The default has changed: the idle threads are of no more use.
-            for (PoolThread* stale : pool.idle)
-                Hand(*stale, nullptr, true);
-            pool.idle.clear();
+            stale.swap(pool.idle);
             pool.stackBytes = stackBytes;
         } else if (!pool.idle.empty()) {
-            idle = pool.idle.back();
+            idle = std::move(pool.idle.back());
             pool.idle.pop_back();
             joinable_ = pooled_ = true;
         }
     }
+    for (const std::shared_ptr<PoolThread>& thread : stale)
+        Hand(thread, nullptr, true);
     // Out of the idle list, the thread is this object's alone.
     if (idle) {
-        Hand(*idle, this, false);
+        Hand(idle, this, false);
         return 0;
     }
-    auto* const thread = new (std::nothrow) PoolThread;
-    platform::ThreadHandle handle;
-    if (thread) {
-        thread->work = this;
-        thread->stackBytes = stackBytes;
+    std::shared_ptr<PoolThread> thread;
+    try {
+        thread = std::make_shared<PoolThread>();
+    } catch (const std::bad_alloc&) {
+        running_.Set(0);
+        return -1;
     }
-    if (!thread || CreateThread(handle, &CWorkerThread::PoolEntry, thread, true) != 0) {
-        delete thread;
+    thread->stackBytes = stackBytes;
+    Hand(thread, this, false);  // waiting for it when it starts
+    // The new thread's own reference, which it lets go as it ends.
+    auto* const own = new (std::nothrow) std::shared_ptr<PoolThread>(thread);
+    platform::ThreadHandle handle;
+    if (!own || CreateThread(handle, &CWorkerThread::PoolEntry, own, true) != 0) {
+        delete own;
         running_.Set(0);
         return -1;
     }
@@ -159,20 +173,28 @@ int CWorkerThread::StartPooled()
 
 void* CWorkerThread::PoolEntry(void* param)
 {
-    PoolThread* const thread = static_cast<PoolThread*>(param);
+    const std::unique_ptr<std::shared_ptr<PoolThread>> own(static_cast<std::shared_ptr<PoolThread>*>(param));
+    const std::shared_ptr<PoolThread> thread = *own;
     char* stackLow = nullptr;
     size_t stackBytes = 0;
     platform::GetCurrentThreadStack(stackLow, stackBytes);
+    // Whether a work has run since the last look for deep pages, and when the next look is due.
+    bool unchecked = false;
+    auto nextCheck = std::chrono::steady_clock::now();
+    auto releaseDeepPages = [&] {
+        if (stackLow)
+            ReleaseDeepPages(stackLow, stackBytes);
+        unchecked = false;
+        nextCheck = std::chrono::steady_clock::now() + kDeepPageCheckInterval;
+    };
     ThreadPool& pool = Pool();
     for (;;) {
-        CWorkerThread* work = nullptr;
-        bool woken = true;
-        {
-            std::unique_lock<std::mutex> own(thread->lock);
-            const std::chrono::milliseconds lifetime(pool.idleLifetimeMs.load());
-            woken = thread->wake.wait_for(own, lifetime, [&] { return thread->work != nullptr || thread->exit; });
-            std::swap(work, thread->work);
-        }
+        // A thread that waits for work after some ran looks for deep pages first.
+        bool woken = unchecked && thread->wake.WaitUntil(nextCheck);
+        if (unchecked && !woken)
+            releaseDeepPages();
+        if (!woken)
+            woken = thread->wake.WaitFor(std::chrono::milliseconds(pool.idleLifetimeMs.load()));
         if (!woken) {
             // Idle past its lifetime. A start that has just taken it from the idle list
             // hands it work at once; otherwise nobody can reach it any more.
@@ -183,11 +205,13 @@ void* CWorkerThread::PoolEntry(void* param)
             pool.idle.erase(listed);
             break;
         }
+        CWorkerThread* const work = thread->work;
         if (!work)
             break;
         Entry(work);
-        if (stackLow)
-            ReleaseDeepPages(stackLow, stackBytes);
+        unchecked = true;
+        if (std::chrono::steady_clock::now() >= nextCheck)
+            releaseDeepPages();
         bool parked = false;
         {
             std::lock_guard<std::mutex> lock(pool.lock);
@@ -201,7 +225,6 @@ void* CWorkerThread::PoolEntry(void* param)
         if (!parked)
             break;
     }
-    delete thread;
     return nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include "app/TabBar.h"
 #include "core/ServerControlClient.h"
 #include "core/Profile.h"
+#include "gui/DialogPlacement.h"
 #include "gui/QtText.h"
 #include "gui/Resources.h"
 #include "gui/UserPrompts.h"
@@ -45,23 +46,6 @@ const ToolButton kToolButtons[] = {
     {CSecndFrame::kIdCopyViewText, ToolbarPicture::Copy, "情報のコピー", "表示中の情報をコピーします"},
     {CMainFrame::kIdAppAbout, ToolbarPicture::About, "バージョン情報", "プログラム情報、バージョン、著作権を表示します。"},
 };
-
-// Moves a rectangle that lies on no screen onto the primary one, so a window placed on a
-// screen that is gone is not left where no one can reach it.
-QRect OnSomeScreen(QRect rect)
-{
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        if (screen->availableGeometry().intersects(rect))
-            return rect;
-    }
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    if (!primary)
-        return rect;
-    const QRect area = primary->availableGeometry();
-    rect.setSize(rect.size().boundedTo(area.size()));
-    rect.moveTopLeft(area.topLeft());
-    return rect;
-}
 
 }  // namespace
 
@@ -230,10 +214,7 @@ QWidget* CMainFrame::RaiseModalDialog()
 
 void CMainFrame::RestoreFromTray()
 {
-    if (CProfile().GetProfileInt(kPlacementSection, "Zoomed", 0))
-        ShowMaximisedOverNormal();
-    else
-        showNormal();
+    ShowPlaced(CProfile().GetProfileInt(kPlacementSection, "Zoomed", 0) != 0);
     activateWindow();
     raise();
     // A dialog open over the window stays in front of it.
@@ -242,10 +223,13 @@ void CMainFrame::RestoreFromTray()
 
 void CMainFrame::WriteState(const char* entry, int value) { CProfile().WriteProfileInt(kPlacementSection, entry, value); }
 
-void CMainFrame::ShowMaximisedOverNormal()
+void CMainFrame::ShowPlaced(bool maximised)
 {
     if (isVisible() && !isMinimized()) {
-        showMaximized();
+        if (maximised)
+            showMaximized();
+        else
+            showNormal();
         return;
     }
     // A window mapped maximised, or mapped normal at its maximised size (as it was hidden),
@@ -254,10 +238,29 @@ void CMainFrame::ShowMaximisedOverNormal()
     if (normalGeometry_.isValid())
         setGeometry(normalGeometry_);
     show();
+    maximiseWhenPlaced_ = maximised;
     if (QWindow* window = windowHandle(); window && !window->isExposed()) {
-        maximiseWhenExposed_ = true;
+        placeWhenExposed_ = true;
         window->installEventFilter(this);
     } else {
+        PlaceOnScreen();
+    }
+}
+
+void CMainFrame::PlaceOnScreen()
+{
+    const QWindow* window = windowHandle();
+    const QScreen* screen = this->screen();
+    if (window && screen) {
+        const QRect fitted = gui::FitIntoArea(geometry(), window->frameMargins(), screen->availableGeometry(),
+                                              minimumSize().expandedTo(minimumSizeHint()));
+        if (fitted != geometry()) {
+            setGeometry(fitted);
+            normalGeometry_ = fitted;
+        }
+    }
+    if (maximiseWhenPlaced_) {
+        maximiseWhenPlaced_ = false;
         showMaximized();
     }
 }
@@ -265,10 +268,10 @@ void CMainFrame::ShowMaximisedOverNormal()
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
     QWindow* window = windowHandle();
-    if (maximiseWhenExposed_ && watched == window && event->type() == QEvent::Expose && window->isExposed()) {
-        maximiseWhenExposed_ = false;
+    if (placeWhenExposed_ && watched == window && event->type() == QEvent::Expose && window->isExposed()) {
+        placeWhenExposed_ = false;
         window->removeEventFilter(this);
-        showMaximized();
+        PlaceOnScreen();
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -299,8 +302,10 @@ void CMainFrame::moveEvent(QMoveEvent* event)
 {
     QMainWindow::moveEvent(event);
     NoteNormalGeometry();
+    // Once the move has been taken as the normal geometry, which waits for the events
+    // queued with it: saved at once, the place it left would be kept.
     if (isVisible() && placementRestored_)
-        SavePlacement();
+        QTimer::singleShot(0, this, [this] { SavePlacement(); });
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event)
@@ -360,16 +365,15 @@ void CMainFrame::RestorePlacement()
     }
     const QRect normal(QPoint(read("left", kDefaultLeft), read("top", kDefaultTop)),
                        QPoint(read("right", kDefaultRight) - 1, read("bottom", kDefaultBottom) - 1));
+    // Brought inside its screen once shown, when the screen has changed since or the
+    // window was left partly outside.
     if (normal.isValid()) {
-        setGeometry(OnSomeScreen(normal));
+        setGeometry(normal);
         normalGeometry_ = geometry();
     }
     if (read("Iconic", 0) && CanHideToTray())
         return;  // hidden in the tray, as it was left
-    if (read("Zoomed", 0))
-        ShowMaximisedOverNormal();
-    else
-        showNormal();
+    ShowPlaced(read("Zoomed", 0) != 0);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

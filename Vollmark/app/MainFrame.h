@@ -69,10 +69,11 @@ public:
     int GetTrayIconId() const { return trayIconId_; }
     std::string GetTrayTip() const;
 
-    // Shows the window as the profile last saw it (normally on a first start). A window
-    // that comes back maximised is shown at its normal geometry first and maximised once
-    // it is on the screen, so that the window manager, which keeps the size to restore to,
-    // has seen the normal one.
+    // Shows the window as the profile last saw it (normally on a first start), frame and
+    // title bar inside the available area of its screen (moved in, and made smaller when
+    // it must, once the window manager has framed it). A window that comes back maximised
+    // is shown at its normal geometry first and maximised once it is on the screen, so
+    // that the window manager, which keeps the size to restore to, has seen the normal one.
     void RestorePlacement();
     void SavePlacement();
     // From the tray: shows the window again (maximised when it was).
@@ -105,8 +106,12 @@ private:
     // A modal dialog that is open now, raised to the front; null when none.
     static QWidget* RaiseModalDialog();
     void WriteState(const char* entry, int value);
-    // Maximises the window, first showing it normally when it is not on the screen yet.
-    void ShowMaximisedOverNormal();
+    // Shows the window, maximised or not. One that is not on the screen yet is shown at its
+    // normal geometry, placed inside its screen once exposed, and only then maximised.
+    void ShowPlaced(bool maximised);
+    // Fits the window, frame included, into its screen's available area; then maximises
+    // it when ShowPlaced asked for that.
+    void PlaceOnScreen();
     // Iconic and Zoomed as the window is now; the state-change events miss a window that
     // was started hidden in the tray and shown from there.
     void WriteExitState();
@@ -129,8 +134,9 @@ private:
     int trayIconId_ = 0;
     std::string trayTip_;
     bool placementRestored_ = false;
-    // Shown normally by ShowMaximisedOverNormal, to be maximised once exposed.
-    bool maximiseWhenExposed_ = false;
+    // Shown by ShowPlaced, to be placed once exposed, and then maximised when the next says so.
+    bool placeWhenExposed_ = false;
+    bool maximiseWhenPlaced_ = false;
     // The last geometry the window had while neither maximised nor minimised.
     QRect normalGeometry_;
 };

@@ -29,6 +29,25 @@ std::string Bytes(uint16_t code) { return {static_cast<char>(code >> 8), static_
 
 int Detect(const std::string& text) { return DetectCharset(text.data(), text.size()); }
 
+std::string Utf8Of(uint16_t unit)
+{
+    char bytes[3];
+    return std::string(bytes, EncodeUtf8Char(bytes, unit));
+}
+
+// The code in which the file-name conversion writes `unit`, one byte or two; 0 when it has none.
+uint16_t FileNameCode(uint16_t unit)
+{
+    bool substituted = false;
+    const std::string bytes = platform::Utf8ToCp932(Utf8Of(unit), &substituted);
+    if (substituted || bytes.empty() || bytes.size() > 2)
+        return 0;
+    const auto first = static_cast<unsigned char>(bytes[0]);
+    return static_cast<uint16_t>(bytes.size() == 1 ? first : first << 8 | static_cast<unsigned char>(bytes[1]));
+}
+
+bool IsPrivateUse(uint16_t unit) { return unit >= 0xE000 && unit <= 0xF8FF; }
+
 // A copy on the heap of exactly its size, so that AddressSanitizer sees a read past the end.
 std::unique_ptr<char[]> ExactCopy(const std::string& text)
 {
@@ -151,14 +170,14 @@ TEST(JapaneseTextTables, InverseTableHasTheDocumentedPagesAndAdditions)
     for (unsigned unit = 0; unit <= 0xFFFF; ++unit)
         if (UnicodeToShiftJisCode(static_cast<uint16_t>(unit)))
             pages.insert(unit >> 8);
-    EXPECT_EQ(pages.size(), 130u);
+    EXPECT_EQ(pages.size(), 114u);
 
     const struct {
         uint16_t unit;
         uint16_t code;
     } cases[] = {
         {0x0041, 0x41},   {0x005C, 0x5C},   {0x007E, 0x7E},   {0x0027, 0x27},   {0x0022, 0x22},
-        {0x002D, 0x2D},   {0x0080, 0x80},   {0x00B5, 0x83CA}, {0x2211, 0x83B0}, {0xF8F0, 0xA0},
+        {0x002D, 0x2D},   {0x0080, 0x80},   {0x00B5, 0x83CA}, {0x2211, 0x8794}, {0xF8F0, 0xA0},
         {0xF8F1, 0xFD},   {0xF8F2, 0xFE},   {0xF8F3, 0xFF},
         {0xFF5E, 0x8160}, {0xFF3C, 0x815F}, {0x2225, 0x8161}, {0x3042, 0x82A0}, {0xE000, 0},
         // Both spellings of the codes JIS X 0208 reads otherwise than the code page; the
@@ -169,22 +188,77 @@ TEST(JapaneseTextTables, InverseTableHasTheDocumentedPagesAndAdditions)
         // A UTF-8 URL names half-width katakana and the middle dot by their own code points.
         {0xFF61, 0xA1},   {0xFF71, 0xB1},   {0xFF9F, 0xDF},   {0x30FB, 0x8145}, {0xFF60, 0},
         {0xFFA0, 0},
+        // Yen sign and overline are not the ASCII backslash and tilde here, which would
+        // change a path's meaning.
+        {0x00A5, 0},      {0x203E, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(UnicodeToShiftJisCode(c.unit), c.code) << std::hex << c.unit;
 }
 
-TEST(JapaneseTextTables, EveryRealCellRoundTripsThroughUnicode)
+// A URL names a file by the code of its name: a character the system code page holds is
+// written in the code the file-name conversion gives it, where it holds a character twice or
+// three times (NEC row 13, NEC's selection of the IBM extensions, the IBM extensions) too.
+// Any other character's code is one the code page leaves unassigned, so that such a name is
+// refused rather than taken for another file's; only the micro sign is written as the Greek
+// mu the code page has. The user-defined area's private-use code points have no code.
+TEST(JapaneseTextTables, EveryCharacterIsWrittenAsTheFileNameConversionWritesIt)
 {
+    int codePageCharacters = 0;
+    for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
+        if (unit >= 0xD800 && unit <= 0xDFFF)
+            continue;
+        const uint16_t code = UnicodeToShiftJisCode(static_cast<uint16_t>(unit));
+        const uint16_t fileNameCode = FileNameCode(static_cast<uint16_t>(unit));
+        if (fileNameCode >= 0x100 && !IsPrivateUse(static_cast<uint16_t>(unit))) {
+            EXPECT_EQ(code, fileNameCode) << std::hex << unit;
+            ++codePageCharacters;
+        } else if (code >= 0x100 && unit != 0x00B5) {
+            EXPECT_EQ(platform::Cp932ToUtf8(Bytes(code)), u8"\uFFFD") << std::hex << unit;
+        }
+    }
+    // 7,326 characters in two-byte cells, and the JIS spelling of seven of them.
+    EXPECT_EQ(codePageCharacters, 7326 + 7);
+
+    const struct {
+        const char* what;
+        uint16_t unit;
+        uint16_t code;
+    } cases[] = {
+        {"IBM extension kanji JIS X 0213 lacks", 0x9AD9, 0xFBFC},
+        {"IBM extension kanji JIS X 0213 puts at 0x9892", 0xFA11, 0xFAB1},
+        {"IBM extension kanji, not NEC's selection of it", 0x7E8A, 0xFA5C},
+        {"small roman numeral, only among the IBM extensions", 0x2170, 0xFA40},
+        {"fullwidth broken bar", 0xFFE4, 0xFA55},
+        {"fullwidth apostrophe", 0xFF07, 0xFA56},
+        {"circled digit, NEC row 13", 0x2460, 0x8740},
+        {"roman numeral, NEC row 13 before the IBM extensions", 0x2161, 0x8755},
+        {"parenthesized ideograph stock, NEC row 13", 0x3231, 0x878A},
+        {"n-ary summation, NEC row 13, not the Greek sigma", 0x2211, 0x8794},
+        {"because, row 2 before NEC row 13 and the IBM extensions", 0x2235, 0x81E6},
+        {"not sign, row 2 before the IBM extensions", 0xFFE2, 0x81CA},
+        {"JIS X 0213 kanji whose code is NEC's selection of another", 0x4264, 0},
+        {"JIS X 0213 kanji whose code is in the user-defined area", 0x3406, 0},
+        {"JIS X 0213 letter the code page leaves unassigned", 0x00E9, 0x857E},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UnicodeToShiftJisCode(c.unit), c.code) << c.what;
+}
+
+TEST(JapaneseTextTables, CellsTheCodePageLeavesFreeRoundTripThroughUnicode)
+{
+    int compared = 0;
     for (uint16_t code : AllTwoByteCodes()) {
         const uint16_t unit = ShiftJisCodeToUnicode(code);
-        if (unit == 0x3013 || unit == 0x30FB)
+        if (unit == 0x3013 || unit == 0x30FB || FileNameCode(unit) != 0)
             continue;
-        // PARALLEL TO sits in two cells and is written as the system code page writes it;
-        // the three cells read as ASCII quotes and minus give those ASCII bytes back.
-        const uint16_t expected = code == 0x81D2 ? 0x8161 : unit < 0x80 ? unit : code;
-        EXPECT_EQ(UnicodeToShiftJisCode(unit), expected) << std::hex << code;
+        if (platform::Cp932ToUtf8(Bytes(code)) != u8"\uFFFD")
+            continue;  // the code names another character of the code page
+        // The three cells read as ASCII quotes and minus give those ASCII bytes back.
+        EXPECT_EQ(UnicodeToShiftJisCode(unit), unit < 0x80 ? unit : code) << std::hex << code;
+        ++compared;
     }
+    EXPECT_EQ(compared, 1266);
 }
 
 TEST(JapaneseTextTables, KanjiOfJisX0208ReadAsTheSystemCodePageReadsThem)
@@ -405,6 +479,7 @@ TEST(JapaneseTextConvert, ConvertToShiftJis)
         {"UTF-8 four-byte", u8"\U0001F600あい", "?\x82\xA0\x82\xA2"},
         {"UTF-8 wave dash", u8"\u301Cあい", "\x81\x60\x82\xA0\x82\xA2"},
         {"UTF-8 fullwidth tilde", u8"\uFF5Eあい", "\x81\x60\x82\xA0\x82\xA2"},
+        {"UTF-8 IBM extension kanji", u8"髙橋", "\xFB\xFC\x8B\xB4"},
         {"EUC-JP hiragana", "\xA4\xA2", "\x82\xA0"},
         {"EUC-JP word", "\xC0\xDF\xC4\xEA", "設定"},
         {"UTF-16LE", Utf16LeBytes(u"あ\r\n"), "\x82\xA0\r\n"},
@@ -447,6 +522,9 @@ TEST(JapaneseTextConvert, Utf8ToShiftJisReadsEveryTextAsUtf8)
         {"two-byte e acute, a JIS X 0213 code", "caf\xC3\xA9", "caf\x85\x7E"},
         {"wave dash, the fullwidth tilde's code", "\xE3\x80\x9C", "\x81\x60"},
         {"two-byte cent sign, the fullwidth one's code", "\xC2\xA2", "\x81\x91"},
+        {"IBM extension kanji", u8"山\uFA11", "\x8E\x52\xFA\xB1"},
+        {"small roman numeral", u8"\u2170", "\xFA\x40"},
+        {"JIS X 0213 kanji whose code names another", u8"\u4264", "?"},
         {"four-byte", "\xF0\x9F\x98\x80.txt", "?.txt"},
         {"ASCII", "plain.txt", "plain.txt"},
         {"empty", "", ""},
@@ -507,7 +585,7 @@ TEST(JapaneseTextConvert, WholeTableRoundTripsThroughUtf8)
     std::string sjis;
     for (uint16_t code : AllTwoByteCodes()) {
         const uint16_t unit = ShiftJisCodeToUnicode(code);
-        if (unit != 0x3013 && unit != 0x30FB && unit >= 0x80 && code != 0x81D2)
+        if (unit != 0x3013 && unit != 0x30FB && unit >= 0x80 && UnicodeToShiftJisCode(unit) == code)
             sjis += Bytes(code);
     }
     const std::string utf8 = ShiftJisToUtf8(sjis);

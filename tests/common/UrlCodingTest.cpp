@@ -133,6 +133,31 @@ TEST(UrlCoding, EitherSpellingOfACodeDecodesToThatCode)
     }
 }
 
+// Japanese names hold the code page's own characters (髙橋, 山﨑, ①, Ⅱ, ㈱): a UTF-8 URL names
+// each by the code in which the file-name conversion writes it, and a Shift-JIS URL keeps
+// whichever of a character's codes it sent.
+TEST(UrlCoding, CodePageExtensionsDecodeToTheCodesOfFileNames)
+{
+    const Case cases[] = {
+        {"IBM extension kanji", "/%E9%AB%99%E6%A9%8B.txt", "/\xFB\xFC\x8B\xB4.txt"},
+        {"IBM extension kanji JIS X 0213 has elsewhere", "/%E5%B1%B1%EF%A8%91", "/\x8E\x52\xFA\xB1"},
+        {"small roman numeral", "/%E2%85%B0", "/\xFA\x40"},
+        {"circled digit", "/%E2%91%A0", "/\x87\x40"},
+        {"roman numeral", "/%E2%85%A1", "/\x87\x55"},
+        {"parenthesized ideograph stock", "/%E3%88%B1", "/\x87\x8A"},
+        {"because", "/%E2%88%B5", "/\x81\xE6"},
+        {"n-ary summation", "/%E2%88%91", "/\x87\x94"},
+        {"not sign beside an IBM extension kanji", "/%C2%AC%E9%AB%99", "/\x81\xCA\xFB\xFC"},
+        {"Shift-JIS IBM extension", "/%FB%FC", "/\xFB\xFC"},
+        {"Shift-JIS in NEC's selection", "/%EE%E0", "/\xEE\xE0"},
+        {"Shift-JIS of NEC row 13's because", "/%87%9A", "/\x87\x9A"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NormalizeUrlPath(c.input), c.expected) << c.what;
+        EXPECT_TRUE(IsShiftJisUrlPath(c.input)) << c.what;
+    }
+}
+
 TEST(UrlCoding, NormalizeUrlPathNeverLeavesTheRoot)
 {
     const std::string utf8Name = "%E3%81%82%E3%81%82%E3%81%82%E3%81%82";
@@ -234,6 +259,7 @@ TEST(UrlCoding, IsShiftJisUrlPathRefusesWhatWouldBecomeASubstitute)
         {"unassigned cell", "/%85%40", false},
         {"UTF-8 of a character Shift-JIS lacks", "/%E2%82%AC%E2%82%AC", false},
         {"UTF-8 beyond 16 bits", "/%F0%9F%98%80", false},
+        {"UTF-8 of a kanji whose JIS X 0213 code the code page reads as another", "/%E4%89%A4", false},
         {"question mark beside a lost character", "/%3F%E2%82%AC%E2%82%AC", false},
         // Two-byte UTF-8 reads as EUC-JP; its UTF-8 reading decides.
         {"UTF-8 e acute, also EUC-JP of a kanji", "/%C3%A9", false},

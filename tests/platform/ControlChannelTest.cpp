@@ -1153,6 +1153,10 @@ TEST_F(ControlChannelTest, ProgramThatDoesNotServeIsReported)
     };
     const Case cases[] = {
         {"ends at once", WriteScript("fails.sh", "exit 3"), platform::kActivationTimeoutMs, "exit code 3"},
+        // Started without a terminal, it can only tell the client: what it said ends the
+        // reason, its lines kept.
+        {"says why and ends", WriteScript("says.sh", "echo 'no root at /x' >&2; echo 'nor at /y' >&2; exit 1"),
+         platform::kActivationTimeoutMs, "(exit code 1) before it served " + SocketPath()},
         {"killed", WriteScript("killed.sh", "kill -9 $$"), platform::kActivationTimeoutMs, "signal 9"},
         {"missing", scratch_.Path() + "no-such-server", platform::kActivationTimeoutMs, "cannot start"},
         // Ends on its own soon after the activation gave up on it.
@@ -1168,6 +1172,9 @@ TEST_F(ControlChannelTest, ProgramThatDoesNotServeIsReported)
         EXPECT_FALSE(object) << c.what;
         EXPECT_NE(std::string::npos, error.find(c.program)) << c.what << ": " << error;
         EXPECT_NE(std::string::npos, error.find(c.reason)) << c.what << ": " << error;
+        const std::string said = ":\nno root at /x\nnor at /y";
+        const bool endsWithSaid = error.size() >= said.size() && error.compare(error.size() - said.size(), said.size(), said) == 0;
+        EXPECT_EQ(endsWithSaid, c.program == cases[1].program) << c.what << ": " << error;
     }
 }
 

@@ -10,11 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 // Every wait on a loopback peer ends within this.
 constexpr int64_t kWaitMicroseconds = 5000000;
@@ -120,6 +123,53 @@ TEST_F(SocketTest, ReceiveWithoutWaitingTellsNothingFromTheEnd)
     ::shutdown(client_, SHUT_WR);
     ASSERT_TRUE(platform::WaitReadable(server_, kWaitMicroseconds));
     EXPECT_EQ(0, platform::ReceiveSome(server_, &byte, 1, false));
+}
+
+// An accepted connection tells with each receive whether bytes or the peer's end were left
+// behind it; a local stream never does.
+TEST_F(SocketTest, AReceiveTellsWhetherAnythingWasLeftBehindIt)
+{
+    using platform::LeftBehind;
+    char bytes[2] = {};
+    LeftBehind left = LeftBehind::Nothing;
+    EXPECT_EQ(platform::kNothingReceived, platform::ReceiveSome(server_, bytes, 1, false, &left));
+    EXPECT_EQ(LeftBehind::Unknown, left);
+    ASSERT_EQ(2, ::send(client_, "ab", 2, 0));
+    ASSERT_TRUE(platform::WaitReadable(server_, kWaitMicroseconds));
+    EXPECT_EQ(1, platform::ReceiveSome(server_, bytes, 1, false, &left));
+    EXPECT_EQ(LeftBehind::More, left) << "one byte";
+    EXPECT_EQ(1, platform::ReceiveSome(server_, bytes, 1, false, &left));
+    EXPECT_EQ(LeftBehind::Nothing, left);
+    ASSERT_EQ(1, ::send(client_, "c", 1, 0));
+    ::shutdown(client_, SHUT_WR);
+    ASSERT_TRUE(platform::WaitReadable(server_, kWaitMicroseconds));
+    bool ended = false;
+    ASSERT_TRUE(platform::WaitReadable(server_, kWaitMicroseconds, &ended) && ended);
+    EXPECT_EQ(1, platform::ReceiveSome(server_, bytes, 2, false, &left));
+    EXPECT_EQ(LeftBehind::More, left) << "the end";
+    EXPECT_EQ(0, platform::ReceiveSome(server_, bytes, 2, false, &left));
+    EXPECT_EQ(LeftBehind::Unknown, left);
+
+    int local[2];
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM, 0, local));
+    ASSERT_EQ(1, ::send(local[1], "x", 1, 0));
+    EXPECT_EQ(1, platform::ReceiveSome(local[0], bytes, 2, true, &left));
+    EXPECT_EQ(LeftBehind::Unknown, left) << "a local stream does not tell";
+    ::close(local[0]);
+    ::close(local[1]);
+}
+
+TEST_F(SocketTest, AWaitingReceiveEndsEmptyAtItsTimeOut)
+{
+    constexpr int64_t kTimeOutMicroseconds = 100000;
+    ASSERT_TRUE(platform::SetReceiveTimeout(server_, kTimeOutMicroseconds));
+    char byte = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(platform::kNothingReceived, platform::ReceiveSome(server_, &byte, 1, true));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(kTimeOutMicroseconds) - 10ms);
+    ASSERT_EQ(1, ::send(client_, "x", 1, 0));
+    EXPECT_EQ(1, platform::ReceiveSome(server_, &byte, 1, true));
+    EXPECT_EQ('x', byte);
 }
 
 TEST_F(SocketTest, DrainBeforeCloseEndsTheStreamInsteadOfResettingIt)

@@ -15,8 +15,8 @@ namespace testsupport {
 
 namespace {
 
-// A close-on-exec TCP socket bound to 127.0.0.1 at a port the system chooses, listening
-// when `listen` is set; -1 when any step failed. `port` gets the port.
+// A close-on-exec TCP socket bound to 127.0.0.1 at `port` (0: one the system chooses),
+// listening when `listen` is set; -1 when any step failed. `port` gets the port.
 int BindLoopbackPort(bool reuseAddress, bool listen, int& port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -26,6 +26,7 @@ int BindLoopbackPort(bool reuseAddress, bool listen, int& port)
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t size = sizeof address;
     if ((reuseAddress && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) ||
         ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (listen && ::listen(fd, 1) != 0) ||
@@ -39,7 +40,13 @@ int BindLoopbackPort(bool reuseAddress, bool listen, int& port)
 
 }  // namespace
 
-ReservedPort::ReservedPort() { fd_ = BindLoopbackPort(true, false, port_); }
+ReservedPort::ReservedPort()
+{
+    port_ = 0;
+    fd_ = BindLoopbackPort(true, false, port_);
+    if (fd_ < 0)
+        port_ = -1;
+}
 
 ReservedPort::~ReservedPort()
 {
@@ -47,7 +54,23 @@ ReservedPort::~ReservedPort()
         ::close(fd_);
 }
 
-BusyPort::BusyPort() { fd_ = BindLoopbackPort(false, true, port_); }
+BusyPort::BusyPort()
+{
+    port_ = 0;
+    fd_ = BindLoopbackPort(false, true, port_);
+    if (fd_ < 0)
+        port_ = -1;
+}
+
+// Beside the reservation, which allows a second bind that also sets SO_REUSEADDR while
+// nothing listens.
+BusyPort::BusyPort(const ReservedPort& reserved)
+{
+    port_ = reserved.Port();
+    fd_ = port_ > 0 ? BindLoopbackPort(true, true, port_) : -1;
+    if (fd_ < 0)
+        port_ = -1;
+}
 
 void BusyPort::Release()
 {

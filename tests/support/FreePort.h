@@ -38,7 +38,11 @@ private:
 // A loopback port that stays taken while it matters: this object listens on it.
 class BusyPort {
 public:
+    // On a port the system chooses.
     BusyPort();
+    // On the reserved port, which stays reserved after Release: a server that a test then
+    // starts there finds it free, and nothing else can take it in between.
+    explicit BusyPort(const ReservedPort& reserved);
     ~BusyPort() { Release(); }
     BusyPort(const BusyPort&) = delete;
     BusyPort& operator=(const BusyPort&) = delete;

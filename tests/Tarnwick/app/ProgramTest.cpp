@@ -672,6 +672,97 @@ TEST_F(ProgramTest, IsRunningTellsWhetherAnInstanceHoldsTheRoot)
     EXPECT_EQ(Run({"/IsRunning"}).exitCode, 0);
 }
 
+// A root that cannot hold the instance lock is no second instance: each mode says what is
+// wrong with the root, naming it and the system's reason, and a serving mode fails.
+TEST_F(ProgramTest, UnusableRootIsNamedWithItsReasonInEveryMode)
+{
+    PutFile(base_.Path() + "plain", "");
+    const std::string lockedOut = base_.Path() + "lock-is-a-folder/";
+    ASSERT_EQ(::mkdir(lockedOut.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((lockedOut + "Tarnwick.lock").c_str(), 0755), 0);
+    struct Case {
+        const char* description;
+        std::string root;   // as TARNWICK_ROOT gives it
+        std::string named;  // what the message names
+        int reason;         // errno
+    };
+    const Case cases[] = {
+        {"a missing root", base_.Path() + "missing", base_.Path() + "missing/", ENOENT},
+        {"a root that is a file", base_.Path() + "plain", base_.Path() + "plain/", ENOTDIR},
+        {"a lock file that is a folder", lockedOut, lockedOut + "Tarnwick.lock", EISDIR},
+    };
+    const std::pair<const char*, int> modes[] = {{"/Service", 1}, {"-Embedding", 1}, {"/IsRunning", 2}};
+    for (const Case& c : cases) {
+        for (const auto& [command, exitCode] : modes) {
+            SCOPED_TRACE(std::string(c.description) + ", " + command);
+            const ProgramResult result = Run({command}, {"TARNWICK_ROOT=" + c.root});
+            EXPECT_FALSE(result.timedOut);
+            EXPECT_EQ(result.exitCode, exitCode);
+            EXPECT_NE(result.err.find(u8"Tarnwick: サーバルートのフォルダを使用できません : " + c.named + " : " +
+                                      std::strerror(c.reason) + "\n"),
+                      std::string::npos)
+                << result.err;
+            EXPECT_EQ(result.err.find(u8"すでに起動中"), std::string::npos) << result.err;
+            EXPECT_FALSE(Exists(runtime_));
+        }
+    }
+}
+
+// The controller starts the server with no terminal: it learns the server's reason all the same.
+TEST_F(ProgramTest, ActivationOnAMissingRootTellsTheClientWhy)
+{
+    ASSERT_EQ(Run({"/InstallApp"}).exitCode, 0);
+    const std::string missing = base_.Path() + "missing";
+    ::setenv("TARNWICK_ROOT", missing.c_str(), 1);
+    std::unique_ptr<IServerControl> object;
+    std::string error;
+    EXPECT_EQ(platform::CreateServerControl(&object, &error, kActivationLimitMs), platform::kServerNotStarted);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_NE(error.find("exit code 1"), std::string::npos) << error;
+    EXPECT_NE(error.find(u8"サーバルートのフォルダを使用できません : " + missing + "/ : " + std::strerror(ENOENT)),
+              std::string::npos)
+        << error;
+}
+
+// The service is reached only through its control socket: without one it fails, naming the
+// folder and the reason, and serves nothing.
+TEST_F(ProgramTest, ServiceWithoutItsControlSocketFailsNamingTheFolder)
+{
+    PutFile(base_.Path() + "plain", "");
+    const std::string open = base_.Path() + "open";
+    ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+    struct Case {
+        const char* description;
+        std::string folder;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"a folder that cannot be made", base_.Path() + "plain/run", std::strerror(ENOTDIR)},
+        {"a folder open to others", open, "open to other users; make it private with: chmod 700 " + open},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        const ProgramResult result = Run({"/Service"}, {"TARNWICK_RUNTIME_DIR=" + c.folder});
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_NE(result.err.find(c.folder), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
+    }
+
+    // Taken: a service of another root serves the class in the same folder.
+    const std::string otherRoot = base_.Path() + "other/";
+    ASSERT_EQ(::mkdir(otherRoot.c_str(), 0755), 0);
+    NotifySocket notify(base_.Path() + "notify");
+    std::unique_ptr<ProgramRunner> first = StartService(notify, {"TARNWICK_ROOT=" + otherRoot});
+    const ProgramResult second = Run({"/Service"});
+    EXPECT_FALSE(second.timedOut);
+    EXPECT_NE(second.exitCode, 0);
+    EXPECT_NE(second.err.find("another process serves " + ControlSocketPath()), std::string::npos) << second.err;
+    first->Signal(SIGTERM);
+    EXPECT_EQ(first->Wait(kProgramLimit).exitCode, 0);
+}
+
 // --- The service --------------------------------------------------------------------------
 
 TEST_F(ProgramTest, ServiceServesAndStopsCleanlyOnSigterm)

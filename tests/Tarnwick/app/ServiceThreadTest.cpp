@@ -9,9 +9,15 @@
 #include "ServiceHost.h"
 #include "TextCodec.h"
 #include "app/ServerApp.h"
+#include "net/TestCertificate.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <mutex>
@@ -222,6 +228,58 @@ TEST_F(ServiceThreadTest, ServiceStartsTheServerReportsRunningAndStopsOnStop)
     EXPECT_EQ(written[1].id, 2u);
     EXPECT_EQ(written[1].text, "サーバの動作を停止しました。");
     std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml");
+}
+
+// A client's start passes through the stopped text while the new core comes up, here
+// while its certificate trickles in through a pipe: the status line still follows the
+// start, and the stop after it.
+TEST_F(ServiceThreadTest, StatusLineFollowsASlowStartAndTheStopAfterIt)
+{
+    // As long as several of the service's looks at the server.
+    constexpr std::chrono::milliseconds kSlowLoad{200};
+    const servertest::TestCertificate& certificate = servertest::SharedTestCertificate();
+    const TempFolder pipes;
+    const std::string slowCertificate = pipes.Path() + "cert.pem";
+    ASSERT_EQ(::mkfifo(slowCertificate.c_str(), 0600), 0);
+    const servertest::ReservedPort port;
+    const servertest::ReservedPort securePort;
+    CConfigClass settings;
+    settings.SetValue("Setting::Basic::Port", std::to_string(port.Port()));
+    settings.SetValue("Setting::Basic::EnableSSL", "1");
+    settings.SetValue("Setting::SSL::Port", std::to_string(securePort.Port()));
+    settings.SetValue("Setting::SSL::Certificate", slowCertificate);
+    settings.SetValue("Setting::SSL::PrivateKey", certificate.WriteKey("slow-start-key.pem", servertest::KeyCipher::None, ""));
+    // Settings cut short at first: the service's own start fails.
+    const std::string file = servertest::ServerRoot() + "Tarnwick.xml";
+    testsupport::PutFile(file, "<CConfigClass type=\"Tarnwick\">");
+
+    std::vector<std::string> lines;
+    std::thread manager([&] {
+        lines.push_back(receiver.Receive().value_or("none"));
+        ASSERT_EQ(settings.SaveXml(file, ""), 0);
+        int started = -1;
+        std::thread client([&] { started = app.StartServer(); });
+        // Opened once the start reads it.
+        const int pipe = ::open(slowCertificate.c_str(), O_WRONLY | O_CLOEXEC);
+        std::this_thread::sleep_for(kSlowLoad);
+        const std::string pem = GetFile(certificate.CertificateFile());
+        EXPECT_EQ(::write(pipe, pem.data(), pem.size()), static_cast<ssize_t>(pem.size()));
+        ::close(pipe);
+        client.join();
+        EXPECT_EQ(started, 0) << app.GetStatusText();
+        lines.push_back(receiver.Receive().value_or("none"));
+        app.StopServer();
+        lines.push_back(receiver.Receive().value_or("none"));
+        service.SendControl(platform::kServiceControlStop);
+    });
+    EXPECT_EQ(service.RunService([](int) {}), 0);
+    manager.join();
+    service.StopAndWait();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].rfind(u8"READY=1\nSTATUS=サーバ起動エラー : Tarnwick.xmlのロードに失敗しました", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1], "READY=1\nSTATUS=Running");
+    EXPECT_EQ(lines[2], u8"READY=1\nSTATUS=サーバは停止中です。");
+    std::filesystem::remove(file);
 }
 
 // Every default, port 80 included, on an address that is no local interface: the listeners

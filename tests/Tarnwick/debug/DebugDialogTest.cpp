@@ -173,6 +173,21 @@ protected:
         ASSERT_TRUE(driver_->Accept(kProgramLimit)) << dialog_->ErrorOutput();
     }
 
+    // Starts "/Debug" where it is refused: the box says `refusal` (UTF-8), and so does
+    // standard error; OK on it ends the run without a dialog.
+    ProgramResult RefusedInABox(const std::string& refusal, const std::string& shot,
+                                const std::vector<std::string>& environment = {})
+    {
+        StartDialog(environment);
+        EXPECT_EQ(driver_->NextLine(), u8"window Tarnwick\t" + refusal);
+        EXPECT_EQ(driver_->Command("shot " + Screenshot(shot)), "done");
+        driver_->Command("accept");
+        const ProgramResult result = dialog_->Wait(kProgramLimit);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_NE(result.err.find(refusal), std::string::npos) << result.err;
+        return result;
+    }
+
     void Click(const std::string& caption) { EXPECT_EQ(driver_->Command("click " + caption), "done") << caption; }
 
     std::string Url(const std::string& path) const
@@ -408,21 +423,25 @@ TEST_F(DebugDialogTest, QtsOwnTextsAreJapanese)
 // Run from a desktop, "/Debug" is watched on the screen: a refusal there is a box too.
 TEST_F(DebugDialogTest, SecondInstanceIsRefusedInABoxAsWellAsOnStandardError)
 {
-    const std::string refusal = u8"サーバはすでに起動中です、多重起動できません。";
     ProgramRunner server(kProgram, {"/Service"});
     ASSERT_TRUE(WaitUntil([&] { return sandbox_.ServerServes(); }, kProgramLimit)) << server.ErrorOutput();
-    StartDialog();
-    EXPECT_EQ(driver_->NextLine(), u8"window Tarnwick\t" + refusal);
-    EXPECT_EQ(driver_->Command("shot " + Screenshot("debug-second-instance-refused")), "done");
-    // OK closes the box and ends the run: no answer comes.
-    driver_->Command("accept");
-    const ProgramResult result = dialog_->Wait(kProgramLimit);
-    EXPECT_FALSE(result.timedOut);
+    const ProgramResult result =
+        RefusedInABox(u8"サーバはすでに起動中です、多重起動できません。", "debug-second-instance-refused");
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.err.find(refusal), std::string::npos) << result.err;
     // The running server was left alone.
     EXPECT_FALSE(server.HasEnded());
     EXPECT_EQ(Get("/index.html").out, kIndexPage);
+}
+
+// A root the run cannot use is no second instance: the box says what is wrong with it.
+TEST_F(DebugDialogTest, MissingRootIsNamedInABoxAsWellAsOnStandardError)
+{
+    const std::string missing = folder_.Path() + "missing";
+    const ProgramResult result =
+        RefusedInABox(u8"サーバルートのフォルダを使用できません : " + missing + "/ : " + std::strerror(ENOENT),
+                      "debug-missing-root", {"TARNWICK_ROOT=" + missing});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err.find(u8"すでに起動中"), std::string::npos) << result.err;
 }
 
 TEST_F(DebugDialogTest, WithoutADisplayDebugSaysSoAndFails)

@@ -186,6 +186,35 @@ protected:
         }
     }
 
+    // A GET and the body it must be answered with.
+    struct Served {
+        const char* what;
+        std::string target;
+        const char* body;
+    };
+
+    // Each target answers 200 with its body.
+    void ExpectEachServed(const std::vector<Served>& requests)
+    {
+        for (const Served& served : requests) {
+            SCOPED_TRACE(served.what);
+            const Answer answer = Request(served.target);
+            ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
+            EXPECT_EQ(answer.status, 200);
+            EXPECT_EQ(answer.body, served.body);
+        }
+    }
+
+    // The decoded hrefs of a PROPFIND of the whole site, sorted; `answer` receives its answer.
+    std::vector<std::string> SortedHrefs(Answer& answer)
+    {
+        std::vector<std::string> hrefs;
+        for (const DavEntry& entry : Propfind("/", "infinity", answer))
+            hrefs.push_back(entry.href);
+        std::sort(hrefs.begin(), hrefs.end());
+        return hrefs;
+    }
+
     // Every path below `folder` (links not followed), relative to it and sorted: a write
     // that was refused leaves this as it was.
     static std::vector<std::string> Tree(const std::string& folder)
@@ -489,11 +518,7 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
     testsupport::PutFile(site + u8"price\u00A2.txt", "cent\n");
     Start();
 
-    const struct {
-        const char* what;
-        std::string target;
-        const char* body;
-    } gets[] = {
+    ExpectEachServed({
         {"JIS spelling", "/" + PercentEncode(jisFolder + u8"/p\u2212q.txt"), "jis\n"},
         {"code page spelling", "/" + PercentEncode(u8"波\uFF5E線/p\uFF0Dq.txt"), "jis\n"},
         {"Shift-JIS", "/" + PercentEncode("波\x81\x60線/p\x81\x7Cq.txt"), "jis\n"},
@@ -501,14 +526,7 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
          "code page\n"},
         {"two-byte UTF-8 cent sign", "/" + PercentEncode(u8"price\u00A2.txt"), "cent\n"},
         {"fullwidth cent sign", "/" + PercentEncode(u8"price\uFFE0.txt"), "cent\n"},
-    };
-    for (const auto& c : gets) {
-        SCOPED_TRACE(c.what);
-        const Answer answer = Request(c.target);
-        ASSERT_EQ(answer.run.exitCode, 0) << answer.run.err;
-        EXPECT_EQ(answer.status, 200);
-        EXPECT_EQ(answer.body, c.body);
-    }
+    });
 
     // The index pages list every name by its Shift-JIS code, and their links lead there.
     const Answer index = Request("/");
@@ -524,10 +542,7 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
 
     // PROPFIND names them in UTF-8 by the code page's spelling, and each href fetches.
     Answer answer;
-    std::vector<std::string> hrefs;
-    for (const DavEntry& entry : Propfind("/", "infinity", answer))
-        hrefs.push_back(entry.href);
-    std::sort(hrefs.begin(), hrefs.end());
+    const std::vector<std::string> hrefs = SortedHrefs(answer);
     const std::vector<std::string> expected = {"/", u8"/code\uFF5E.txt", u8"/price\uFFE0.txt",
                                                u8"/波\uFF5E線/", u8"/波\uFF5E線/p\uFF0Dq.txt"};
     EXPECT_EQ(hrefs, expected) << answer.body;
@@ -535,13 +550,54 @@ TEST_F(WebDavTest, NamesOnDiskInEitherSpellingOfACodeAreServedListedAndWritten)
 
     EXPECT_EQ(Put("/" + PercentEncode(u8"波\uFF5E線/p\uFF0Dq.txt"), "replaced\n").status, 201);
     EXPECT_EQ(Put("/" + PercentEncode(jisFolder + u8"/new\u301C.txt"), "new\n").status, 201);
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(site + jisFolder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{u8"new\uFF5E.txt", u8"p\u2212q.txt"}));
+    EXPECT_EQ(Tree(site + jisFolder + "/"), (std::vector<std::string>{u8"new\uFF5E.txt", u8"p\u2212q.txt"}));
     EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/p\u2212q.txt"), "replaced\n");
     EXPECT_EQ(testsupport::GetFile(site + jisFolder + u8"/new\uFF5E.txt"), "new\n");
+}
+
+// Japanese names hold the code page's own characters beyond JIS X 0208: IBM extension kanji
+// (髙 U+9AD9, 﨑 U+FA11), NEC row 13 (①, Ⅱ, ㈱) and codes held twice (∵, ¬). Names on disk in
+// UTF-8 are served through a UTF-8 URL, as browsers send it, and through a Shift-JIS one,
+// listed, found by PROPFIND's hrefs, and a PUT writes a new name as it was asked for.
+TEST_F(WebDavTest, NamesOnDiskWithTheCodePagesExtensionsAreServedListedAndWritten)
+{
+    const std::string folder = u8"山﨑㈱";
+    ASSERT_EQ(::mkdir((site + folder).c_str(), 0755), 0);
+    testsupport::PutFile(site + folder + u8"/髙橋①.txt", "takahashi\n");
+    testsupport::PutFile(site + u8"Ⅱ∵¬.txt", "signs\n");
+    Start();
+
+    ExpectEachServed({
+        {"UTF-8", "/" + PercentEncode(folder + u8"/髙橋①.txt"), "takahashi\n"},
+        {"UTF-8 of signs", "/" + PercentEncode(u8"Ⅱ∵¬.txt"), "signs\n"},
+        {"Shift-JIS", "/" + PercentEncode("山﨑㈱/髙橋①.txt"), "takahashi\n"},
+        {"Shift-JIS in NEC's selection of the IBM extensions", "/" + PercentEncode("山\xED\x95㈱/\xEE\xE0橋①.txt"),
+         "takahashi\n"},
+        {"Shift-JIS of the signs' other codes", "/" + PercentEncode("\xFA\x4B\x87\x9A\xFA\x54.txt"), "signs\n"},
+    });
+
+    const Answer index = Request("/");
+    const std::string folderLink = LinkTarget(index.body, "山﨑㈱/");
+    ASSERT_FALSE(folderLink.empty()) << index.body;
+    EXPECT_EQ(Request("/" + AsBrowserSendsIt(LinkTarget(index.body, "Ⅱ∵¬.txt"))).body, "signs\n");
+    const Answer folderIndex = Request("/" + AsBrowserSendsIt(folderLink));
+    const std::string fileLink = LinkTarget(folderIndex.body, "髙橋①.txt");
+    ASSERT_FALSE(fileLink.empty()) << folderIndex.body;
+    EXPECT_EQ(Request("/" + AsBrowserSendsIt(folderLink + fileLink)).body, "takahashi\n");
+
+    Answer answer;
+    const std::vector<std::string> hrefs = SortedHrefs(answer);
+    // The hrefs spell ¬ as the code page reads 0x81CA, as they do 〜.
+    std::vector<std::string> expected = {"/", u8"/Ⅱ∵\uFFE2.txt", "/" + folder + "/",
+                                         "/" + folder + u8"/髙橋①.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(hrefs, expected) << answer.body;
+    for (const std::string& href : expected)
+        EXPECT_EQ(Request("/" + PercentEncode(href.substr(1))).status, 200) << href;
+
+    EXPECT_EQ(Put("/" + PercentEncode(folder + u8"/新髙ⅰ.txt"), "new\n").status, 201);
+    EXPECT_EQ(Tree(site + folder + "/"), (std::vector<std::string>{u8"新髙ⅰ.txt", u8"髙橋①.txt"}));
+    EXPECT_EQ(testsupport::GetFile(site + folder + u8"/新髙ⅰ.txt"), "new\n");
 }
 
 TEST_F(WebDavTest, MkcolCreatesAFolderOnceAndRefusesItThen)

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -588,6 +589,84 @@ TEST_F(TcpSocketLoopbackTest, DescriptorsAreCloseOnExecWithTheServerOptions)
     EXPECT_TRUE(IsCloseOnExec(accepted.GetHandle()));
     EXPECT_NE(0, IntOption(listener_.GetHandle(), SOL_SOCKET, SO_REUSEADDR));
     EXPECT_NE(0, IntOption(accepted.GetHandle(), IPPROTO_TCP, TCP_NODELAY));
+}
+
+// A receive that found nothing behind its bytes is a look that found no end of stream: the
+// disconnect check right after it makes no receive, so the bytes sent since stay in the
+// line. Bytes with the peer's end behind them are no such look.
+TEST_F(TcpSocketLoopbackTest, AReceiveThatLeftNothingBehindStandsForTheDisconnectCheck)
+{
+    CTcpSocket client;
+    ASSERT_EQ(0, client.Connect("127.0.0.1", port_));
+    CTcpSocket accepted;
+    ASSERT_EQ(1, listener_.Accept(&accepted, 1));
+    // The look stands for a millisecond: a test thread held up longer tries again.
+    bool stood = false;
+    for (int attempt = 0; attempt < 20 && !stood; ++attempt) {
+        ASSERT_EQ(0, client.SendAll(std::string("ab")));
+        ASSERT_TRUE(WaitUntil([&] { return accepted.DataAvailable(0) == 1; }));
+        ASSERT_EQ(2, accepted.GetBufferedCount());
+        ASSERT_EQ(0, client.SendAll(std::string("cd")));
+        ASSERT_EQ(1, servertest::PollReadable(accepted.GetHandle(), 5000));
+        EXPECT_EQ(0, accepted.IsDisconnected());
+        stood = accepted.GetBufferedCount() == 2;
+        ASSERT_TRUE(WaitBuffered(accepted, 4));
+        ASSERT_EQ(4, accepted.Discard(4));
+    }
+    EXPECT_TRUE(stood);
+
+    ASSERT_EQ(0, client.SendAll(std::string("ef")));
+    ::shutdown(client.GetHandle(), SHUT_WR);
+    pollfd ended{accepted.GetHandle(), POLLRDHUP, 0};
+    ASSERT_EQ(1, ::poll(&ended, 1, 5000));
+    EXPECT_EQ(1, accepted.DataAvailable(0));
+    EXPECT_EQ(1, accepted.IsDisconnected()) << "the end behind the bytes is looked for";
+    EXPECT_EQ(2, accepted.GetBufferedCount());
+}
+
+// A socket handed to another thread looks at the line at its new owner's first check,
+// however fresh the look its old owner made.
+TEST_F(TcpSocketLoopbackTest, AHandedOverSocketLooksAgainAtTheFirstCheck)
+{
+    CTcpSocket client;
+    ASSERT_EQ(0, client.Connect("127.0.0.1", port_));
+    CTcpSocket accepted;
+    ASSERT_EQ(1, listener_.Accept(&accepted, 1));
+    ASSERT_EQ(0, client.SendAll(std::string("ab")));
+    ASSERT_TRUE(WaitUntil([&] { return accepted.DataAvailable(0) == 1; }));
+    ASSERT_EQ(0, client.SendAll(std::string("cd")));
+    ASSERT_EQ(1, servertest::PollReadable(accepted.GetHandle(), 5000));
+    accepted.HandOver();
+    EXPECT_EQ(0, accepted.IsDisconnected());
+    EXPECT_EQ(4, accepted.GetBufferedCount()) << "the check received what had come";
+}
+
+// A wait for bytes is the receive that takes them: it returns as they come, with them
+// buffered, or empty-handed when its time is up; an abort ends it at once.
+TEST_F(TcpSocketLoopbackTest, AWaitForBytesIsTheReceiveThatTakesThem)
+{
+    CTcpSocket client;
+    ASSERT_EQ(0, client.Connect("127.0.0.1", port_));
+    CTcpSocket accepted;
+    ASSERT_EQ(1, listener_.Accept(&accepted, 1));
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(0, accepted.DataAvailable(150000));
+    EXPECT_GE(Clock::now() - start, 140ms);
+
+    auto waited = std::async(std::launch::async, [&] { return accepted.DataAvailable(5000000); });
+    EXPECT_EQ(std::future_status::timeout, waited.wait_for(50ms));
+    ASSERT_EQ(0, client.SendAll(std::string("xyz")));
+    ASSERT_EQ(std::future_status::ready, waited.wait_for(5s));
+    EXPECT_EQ(1, waited.get());
+    EXPECT_EQ(3, accepted.GetBufferedCount());
+    ASSERT_EQ(3, accepted.Discard(3));
+
+    auto aborted = std::async(std::launch::async, [&] { return accepted.DataAvailable(60000000); });
+    EXPECT_EQ(std::future_status::timeout, aborted.wait_for(50ms));
+    accepted.Abort();
+    ASSERT_EQ(std::future_status::ready, aborted.wait_for(5s));
+    EXPECT_EQ(1, aborted.get()) << "the abort is what the next Fill reports";
+    EXPECT_EQ(-1, accepted.Fill());
 }
 
 TEST_F(TcpSocketLoopbackTest, ListenBindsTheConfiguredAddressOnly)

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -58,6 +60,27 @@ protected:
 };
 
 std::string DebugLogPath() { return servertest::ServerRoot() + "Debuglog.txt"; }
+
+// One frame of a walk as deep as `levels` frames of a page each, as a walk through nested
+// folders goes; gives the address of a byte in the deepest frame.
+__attribute__((noinline)) uintptr_t TouchDeepFrames(int levels)
+{
+    volatile char page[4096];
+    for (size_t i = 0; i < sizeof page; i += 64)
+        page[i] = static_cast<char>(levels);
+    const uintptr_t deepest =
+        levels > 1 ? TouchDeepFrames(levels - 1) : reinterpret_cast<uintptr_t>(const_cast<char*>(&page[0]));
+    page[0] = page[64];  // no tail call: this frame stays while the deeper ones run
+    return deepest;
+}
+
+bool IsResident(uintptr_t address)
+{
+    const uintptr_t pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    unsigned char resident = 0;
+    return ::mincore(reinterpret_cast<void*>(address & ~(pageSize - 1)), pageSize, &resident) == 0 &&
+           (resident & 1) != 0;
+}
 
 std::string ReadDebugLog()
 {
@@ -319,6 +342,20 @@ TEST(PooledWorkerThreadTest, AnIdleThreadServesTheNextWorker)
     ASSERT_EQ(0, b.StartPooled());
     b.StopAndWait();
     EXPECT_TRUE(::pthread_equal(first, second)) << "the thread the first worker left was reused";
+}
+
+// A pooled thread whose work went deep (a walk through nested folders) gives the deep
+// stack pages back to the system, so that every thread of the pool does not keep them.
+TEST(PooledWorkerThreadTest, ADeepWalksStackPagesGoBack)
+{
+    // Far below the top of the stack that stays resident from one work to the next.
+    constexpr int kLevels = 512;
+    uintptr_t deepest = 0;
+    FunctionWorker worker([&](FunctionWorker&) { deepest = TouchDeepFrames(kLevels); });
+    ASSERT_EQ(0, worker.StartPooled());
+    worker.StopAndWait();
+    ASSERT_NE(deepest, 0u);
+    EXPECT_TRUE(WaitUntil([&] { return !IsResident(deepest); }));
 }
 
 // A thread that waits for work past its lifetime leaves the pool and ends; the next worker

@@ -371,13 +371,6 @@ TEST_F(MainFrameTest, PlacementIsRememberedAndBroughtBackOnScreen)
     again.RestorePlacement();
     EXPECT_EQ(again.geometry(), QRect(120, 90, 640, 480));
     EXPECT_TRUE(again.isVisible());
-
-    // A screen that is gone: the window comes back on the primary one.
-    CProfile().WriteProfileInt(CMainFrame::kPlacementSection, "left", 50000);
-    CProfile().WriteProfileInt(CMainFrame::kPlacementSection, "right", 50640);
-    CMainFrame moved(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
-    moved.RestorePlacement();
-    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(moved.geometry()));
 }
 
 // Closes the window as the user does, answering the close question.
@@ -385,6 +378,74 @@ void CloseAsked(CMainFrame& frame, ScriptedPrompts& prompts)
 {
     prompts.QueueMessageBoxAnswer(gui::kIdOk);
     EXPECT_TRUE(frame.close());
+}
+
+// The profile has the window where it was moved to while it is still open: a controller
+// that never gets to quit (killed, or its session ended) comes back there.
+TEST_F(MainFrameTest, MovedWindowIsSavedWhereItWentAndComesBackThere)
+{
+    frame_->resize(640, 480);
+    QApplication::processEvents();
+    const QRect moved(150, 110, 640, 480);
+    // As a window manager moves it: the platform window first, then the widget hears.
+    frame_->windowHandle()->setPosition(moved.topLeft());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ProfileInt("left") == moved.left() && ProfileInt("top") == moved.top(); },
+                                kPollLimitMs))
+        << ProfileInt("left") << "," << ProfileInt("top");
+    EXPECT_EQ(ProfileInt("right"), moved.right() + 1);
+    EXPECT_EQ(ProfileInt("bottom"), moved.bottom() + 1);
+
+    CMainFrame restarted(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
+    restarted.RestorePlacement();
+    QApplication::processEvents();
+    EXPECT_EQ(restarted.geometry(), moved);
+}
+
+// A placement whose frame lies outside the screen's available area (the title bar above
+// its top, as an earlier version saved it; a screen that has shrunk or gone) comes back
+// with the frame and its title bar inside, the normal way and maximised alike.
+TEST_F(MainFrameTest, RestoredWindowHasItsFrameAndTitleBarInsideTheScreen)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_GT(frame_->windowHandle()->frameMargins().top(), 0) << "the platform frames its windows";
+    const struct {
+        const char* name;
+        QRect saved;
+    } cases[] = {
+        {"title-bar-above-the-top", QRect(0, 0, 640, 480)},
+        {"below-the-bottom", QRect(area.left() + 40, area.bottom() - 100, 640, 480)},
+        {"on-a-screen-that-is-gone", QRect(50000, 300, 640, 480)},
+        {"taller-than-the-screen", QRect(10, 10, 500, area.height() + 200)},
+    };
+    for (const bool zoomed : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (zoomed ? ", maximised" : ""));
+            const std::pair<const char*, int> values[] = {
+                {"left", c.saved.left()},         {"top", c.saved.top()}, {"right", c.saved.right() + 1},
+                {"bottom", c.saved.bottom() + 1}, {"Zoomed", zoomed ? 1 : 0}, {"Saved", 1},
+            };
+            for (const auto& [entry, value] : values)
+                CProfile().WriteProfileInt(CMainFrame::kPlacementSection, entry, value);
+            CMainFrame restarted(app_.GetDrawTools(), app_.GetSettings(), app_.GetClient(), app_);
+            restarted.RestorePlacement();
+            if (zoomed) {
+                ASSERT_TRUE(QTest::qWaitFor([&] { return restarted.isMaximized(); }, kPollLimitMs));
+                QApplication::processEvents();
+                restarted.showNormal();
+            }
+            QApplication::processEvents();
+            const QRect frame = restarted.frameGeometry();
+            EXPECT_TRUE(area.contains(frame)) << "frame " << frame.x() << "," << frame.y() << " " << frame.width()
+                                              << "x" << frame.height();
+            if (!zoomed)
+                SaveScreenPicture(std::string("main-frame-placed-") + c.name);
+            // What came back is what is kept.
+            CloseAsked(restarted, prompts_);
+            EXPECT_EQ(ProfileInt("left"), restarted.geometry().left());
+            EXPECT_EQ(ProfileInt("top"), restarted.geometry().top());
+            EXPECT_EQ(ProfileInt("bottom"), restarted.geometry().bottom() + 1);
+        }
+    }
 }
 
 TEST_F(MainFrameTest, ExitSavesTheStateTheWindowHasWhateverTheEventsSaid)
