@@ -1,8 +1,7 @@
 #include "Template.h"
 
 #include "ConfigAccessor.h"
-
-#include <cstring>
+#include "InPlaceAppender.h"
 
 CTemplate::CTemplate() = default;
 
@@ -95,16 +94,10 @@ void CTemplate::AppendText(std::string& out, std::string_view substitute) const
     std::size_t size = tail_.size();
     for (const Segment& segment : segments_)
         size += segment.literal.size() + shown(segment).size();
-    const std::size_t start = out.size();
-    out.resize(start + size);
-    char* at = &out[start];
-    const auto put = [&at](std::string_view part) {
-        std::memcpy(at, part.data(), part.size());
-        at += part.size();
-    };
+    CInPlaceAppender line(out, size);
     for (const Segment& segment : segments_) {
-        put(segment.literal);
-        put(shown(segment));
+        line.Put(segment.literal);
+        line.Put(shown(segment));
     }
-    put(tail_);
+    line.Put(tail_);
 }

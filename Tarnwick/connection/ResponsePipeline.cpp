@@ -42,8 +42,6 @@ constexpr int64_t kFileSendChunk = 262144;
 constexpr int kProgressIntervalMs = 1000;
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 const char kBadChunks[] = "chunked 形式の本文が異常です";
-// Room reserved for a header block: most fit, so the block is built without regrowing.
-constexpr std::string::size_type kHeaderBlockRoom = 512;
 
 void Sleep(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -99,7 +97,6 @@ std::unique_ptr<CResponse> CResponsePipeline::Send(CResponse& response)
         answer.AnnounceClose();
     std::string& header = buffers_.answerHeader;
     header.clear();
-    header.reserve(kHeaderBlockRoom);
     answer.AppendHeaderText(header);
     record_.SetInfo("ヘッダーの送信中です...");
     const bool head = record_.GetRequest().GetMethodKind() == HttpMethod::Head;

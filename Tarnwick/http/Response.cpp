@@ -7,9 +7,6 @@
 
 namespace {
 
-// Room reserved for a header block: most fit, so the block is built without regrowing.
-constexpr std::string::size_type kHeaderBlockRoom = 512;
-
 // "timeout=<seconds>, max=<requests>" (RFC 2068 19.7.1.1) into `text`; gives its length.
 std::size_t FormatKeepAlive(char (&text)[64], int seconds, int requests)
 {
@@ -66,7 +63,6 @@ void CResponse::SetDefaultHeaders()
 std::string BuildHeaderText(const CResponseInfo& answer)
 {
     std::string header;
-    header.reserve(kHeaderBlockRoom);
     answer.AppendHeaderText(header);
     return header;
 }

@@ -2,10 +2,10 @@
 
 #include "ByteScan.h"
 #include "CRuntime.h"
+#include "InPlaceAppender.h"
 
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <string_view>
 
 namespace {
@@ -171,30 +171,19 @@ void CResponseInfo::AppendHeaderText(std::string& out) const
     for (const CFieldList::Field& field : headers_)
         if (sent(field))
             size += field.name.size() + kSeparator.size() + field.value.size() + kLineEnd.size();
-    const std::size_t start = out.size();
-    out.resize(start + size);
-    char* at = &out[start];
-    const auto put = [&at](std::string_view part) {
-        std::memcpy(at, part.data(), part.size());
-        at += part.size();
-    };
-    const auto putField = [&at, &put](const std::string& part) {
-        char* const from = at;
-        put(part);
-        BlankLineBreaks(from, part.size());
-    };
-    put(kStatusLine);
-    put(text);
-    put(kLineEnd);
+    CInPlaceAppender block(out, size);
+    block.Put(kStatusLine);
+    block.Put(text);
+    block.Put(kLineEnd);
     for (const CFieldList::Field& field : headers_) {
         if (!sent(field))
             continue;
-        putField(field.name);
-        put(kSeparator);
-        putField(field.value);
-        put(kLineEnd);
+        BlankLineBreaks(block.Put(field.name), field.name.size());
+        block.Put(kSeparator);
+        BlankLineBreaks(block.Put(field.value), field.value.size());
+        block.Put(kLineEnd);
     }
     // A CGI program's own header lines, already CR LF terminated.
-    put(cgiHeader_);
-    put(kLineEnd);
+    block.Put(cgiHeader_);
+    block.Put(kLineEnd);
 }
