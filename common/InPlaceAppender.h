@@ -23,7 +23,8 @@ public:
     char* Put(std::string_view part)
     {
         char* const from = at_;
-        std::memcpy(at_, part.data(), part.size());
+        if (!part.empty()) // an empty view may hold no address, which memcpy must not get
+            std::memcpy(at_, part.data(), part.size());
         at_ += part.size();
         return from;
     }
