@@ -36,7 +36,7 @@ constexpr int kSliceMs = 20;
 constexpr int32_t kSendChunk = 32768;
 // Without a bandwidth limit the pieces of a file body are not seen on the wire: larger
 // ones mean fewer calls and checks per byte.
-constexpr int64_t kFileSendChunk = 262144;
+constexpr int64_t kFileSendChunk = 2097152;
 // The progress text in the request's Info leaf changes at most this often: as fast as a
 // person watching it can read, and every change takes the context tree's lock.
 constexpr int kProgressIntervalMs = 1000;
