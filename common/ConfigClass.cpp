@@ -60,32 +60,6 @@ bool SameText(std::string_view a, std::string_view b)
            (a.empty() || (a.back() == b.back() && std::memcmp(a.data(), b.data(), a.size()) == 0));
 }
 
-unsigned char FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
-
-// platform::_mbsicmp(a, b) == 0 without copying either text: single-byte characters fold,
-// a double-byte character matches only itself.
-bool EqualIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::string_view::size_type i = 0; i < a.size();) {
-        const unsigned char ca = static_cast<unsigned char>(a[i]);
-        const unsigned char cb = static_cast<unsigned char>(b[i]);
-        const bool doubleA = platform::IsLeadByte(ca) && i + 1 < a.size();
-        const bool doubleB = platform::IsLeadByte(cb) && i + 1 < b.size();
-        if (doubleA || doubleB) {
-            if (ca != cb || a[i + 1] != b[i + 1])
-                return false;
-            i += 2;
-        } else {
-            if (FoldAscii(ca) != FoldAscii(cb))
-                return false;
-            ++i;
-        }
-    }
-    return true;
-}
-
 // A path given as a prefix and a rest, resolved as the two joined. Prepared before the
 // tree's lock is taken: the common prefix ("Setting::", "Threads::Thread_0001::") is walked
 // in place, any other is joined once here.
@@ -226,7 +200,7 @@ std::string AppendPathSeparator(const std::string& path)
 int CConfigNode::FindLeaf(std::string_view key, int ignoreCase) const
 {
     for (size_t i = 0; i < leaves_.size(); ++i) {
-        if (ignoreCase ? EqualIgnoringCase(leaves_[i].key, key) : SameText(leaves_[i].key, key))
+        if (ignoreCase ? platform::EqualsIgnoringCase(leaves_[i].key, key) : SameText(leaves_[i].key, key))
             return static_cast<int>(i);
     }
     return -1;
@@ -449,6 +423,46 @@ CConfigNode& CConfigNode::AppendChild(std::string_view name)
     return children_.back();
 }
 
+CConfigNode& CConfigNode::AppendChild(CConfigNode child)
+{
+    children_.push_back(std::move(child));
+    return children_.back();
+}
+
+void CConfigNode::SetLeafAt(std::size_t index, std::string_view key, std::string_view value)
+{
+    if (index == leaves_.size()) {
+        leaves_.push_back({std::string(key), std::string(value)});
+        return;
+    }
+    // A node filled anew mostly holds the same keys and many of the same values: a text
+    // that already reads so is left as it is.
+    CConfigLeaf& leaf = leaves_[index];
+    if (leaf.key != key)
+        leaf.key.assign(key.data(), key.size());
+    if (leaf.value != value)
+        leaf.value.assign(value.data(), value.size());
+}
+
+void CConfigNode::TruncateLeaves(std::size_t count)
+{
+    if (count < leaves_.size())
+        leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(count), leaves_.end());
+}
+
+void CConfigNode::TruncateChildren(std::size_t count)
+{
+    if (count < children_.size())
+        children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(count), children_.end());
+}
+
+void CConfigNode::TakeChildren(std::size_t index, std::vector<CConfigNode>& taken)
+{
+    for (std::size_t i = index; i < children_.size(); ++i)
+        taken.push_back(std::move(children_[i]));
+    TruncateChildren(index);
+}
+
 // --- CConfigClass -----------------------------------------------------------------------
 
 CConfigNode* CConfigClass::ResolvedNodes::Find(std::string_view prefix) const
@@ -472,6 +486,13 @@ void CConfigClass::ResolvedNodes::Forget()
 {
     for (Entry& entry : entries_)
         entry.node = nullptr;
+}
+
+void CConfigClass::ResolvedNodes::KeepOnly(const CConfigNode* node)
+{
+    for (Entry& entry : entries_)
+        if (entry.node != node)
+            entry.node = nullptr;
 }
 
 CConfigClass::CConfigClass() : root_(kRootName) {}
@@ -735,8 +756,38 @@ CConfigNode CConfigClass::MoveNodeFromAndTrim(std::string_view parentPath, std::
     return parent.GetSectionCount() > maxChildren ? parent.TakeChild(0) : CConfigNode();
 }
 
+CConfigClass::NodeWriter::NodeWriter(CConfigClass& tree, std::string_view nodePath)
+    : lock_(tree), node_(tree.ResolveWrittenNode(nodePath))
+{
+}
+
+CConfigNode& CConfigClass::ResolveWrittenNode(std::string_view nodePath)
+{
+    writes_.fetch_add(1, std::memory_order_acq_rel);
+    const NodePath path(nodePath);
+    CConfigNode* node = resolved_.Find(path.Get());
+    if (!node) {
+        bool created = false;
+        std::string_view key;
+        node = &root_.FindOrCreateParent(path.Get(), key, &created);
+        if (created)
+            resolved_.Forget();
+        resolved_.Remember(path.Get(), node);
+    }
+    // The writer may add, move or remove any node below this one; the node itself stays.
+    resolved_.KeepOnly(node);
+    return *node;
+}
+
 void CConfigClass::SetValueFilter(std::unique_ptr<CConfigValueFilter> filter)
 {
     ShapeLock lock(*this);
     filter_ = std::move(filter);
+}
+
+std::string CConfigClass::FilterValue(std::string_view key, std::string_view value)
+{
+    // The filter is called with the tree's lock held, as every read calls it.
+    std::shared_lock<const platform::CSharedCriticalSection> lock(*this);
+    return filter_ ? filter_->Filter(key, value) : std::string(value);
 }

@@ -122,6 +122,22 @@ public:
     // Appends a new empty child, even when one of that name exists; the reference is valid
     // until the next child is added here.
     CConfigNode& AppendChild(std::string_view name);
+    // Appends `child` itself, moved in with its storage.
+    CConfigNode& AppendChild(CConfigNode child);
+
+    // For a writer that fills a node anew in place, so that texts and arrays that served
+    // before serve again without new storage:
+    void SetName(std::string_view name) { name_.assign(name.data(), name.size()); }
+    // The leaf at `index` becomes (key, value); at the end (index == GetKeyCount()) it is
+    // appended.
+    void SetLeafAt(std::size_t index, std::string_view key, std::string_view value);
+    // Keeps the first `count` leaves, or children.
+    void TruncateLeaves(std::size_t count);
+    void TruncateChildren(std::size_t count);
+    // The child at `index` (0 <= index < GetSectionCount()), to change in place.
+    CConfigNode& GetChild(int index) { return children_[static_cast<std::size_t>(index)]; }
+    // Moves the children from `index` on, whole, to the end of `taken`.
+    void TakeChildren(std::size_t index, std::vector<CConfigNode>& taken);
 
     // Marker text (ConfigSerialize.cpp).
     void Serialize(CByteBuffer& buffer) const;
@@ -208,6 +224,10 @@ public:
     CConfigNode TakeFirstSection(std::string_view nodePath);                      // normalised
     // Removes the node the path names from its parent; "" or "::" clears the root.
     void RemoveNode(std::string_view path);
+    // Takes the node that `path` (without a trailing "::") names out of its parent, in one
+    // locked step, and gives it back whole; an empty node when it is missing (the levels
+    // above are created).
+    CConfigNode TakeNode(std::string_view path);
     // The given node's children and leaves become deep copies of the resolved node's; the
     // given node keeps its name. It must not belong to this tree.
     void GetNode(CConfigNode& node, std::string_view nodePath);  // unchanged
@@ -244,6 +264,10 @@ public:
 
     // Takes ownership; the previous filter is deleted.
     void SetValueFilter(std::unique_ptr<CConfigValueFilter> filter);
+    // What a read of a leaf holding `value` under `key` gives: the filter's result, or the
+    // value itself when the tree has no filter. For a reader that keeps stored values and
+    // must see them as a read would at the moment it uses them.
+    std::string FilterValue(std::string_view key, std::string_view value);
 
     // Rises with every step that may change the tree, as the step begins or within it:
     // what a reader derived from the tree after reading this still holds while it stays.
@@ -285,9 +309,6 @@ private:
     template <typename Reader>
     auto ReadNormalised(std::string_view nodePath, Reader read);
 
-    // Takes the node that `path` (without a trailing "::") names out of its parent, under
-    // this tree's lock; an empty node when it is missing (the levels above are created).
-    CConfigNode TakeNode(std::string_view path);
 
     // The nodes that writes resolved lately, by their prefix: a request sets its leaves a
     // few nodes at a time, and walking each path again was most of a write's work. Changed
@@ -303,6 +324,8 @@ private:
         CConfigNode* Find(std::string_view prefix) const;
         void Remember(std::string_view prefix, CConfigNode* node);
         void Forget();
+        // Forgets every node but `node`.
+        void KeepOnly(const CConfigNode* node);
 
     private:
         // A request's thread node, its request and response nodes and their headers.
@@ -344,4 +367,27 @@ private:
     CConfigNode root_;
     ResolvedNodes resolved_;
     std::atomic<uint64_t> writes_{0};
+
+public:
+    // Holds the tree's lock exclusively and gives a node to change in place: many leaves
+    // and children of one node in one locked step. The node is that of a normalised path,
+    // created when missing; the reference lives as long as the writer. Anything below the
+    // node may change, but not the node's name: the tree remembers where the node is, so
+    // that the next writer of the same node (a request's set points) need not walk the
+    // path again while nothing else reshaped the tree.
+    class NodeWriter {
+    public:
+        CConfigNode& Node() { return node_; }
+
+    private:
+        friend class CConfigClass;
+        NodeWriter(CConfigClass& tree, std::string_view nodePath);
+        std::lock_guard<const platform::CSharedCriticalSection> lock_;
+        CConfigNode& node_;
+    };
+    NodeWriter WriteNode(std::string_view nodePath) { return NodeWriter(*this, nodePath); }
+
+private:
+    // NodeWriter's node, through the nodes resolved lately; exclusive hold only.
+    CConfigNode& ResolveWrittenNode(std::string_view nodePath);
 };

@@ -4,8 +4,11 @@
 
 #include "CRuntime.h"
 
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <limits>
 
 const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -135,15 +138,55 @@ std::int64_t ParseHttpDate(std::string text)
 
 std::string FormatHttpDate(std::int64_t time)
 {
-    const std::time_t t = static_cast<std::time_t>(time);
-    std::tm tm{};
-    if (static_cast<std::int64_t>(t) != time || gmtime_r(&t, &tm) == nullptr)
+    // The calendar is worked out here rather than by gmtime_r, which takes the time zone's
+    // lock, and written without snprintf: the server writes this for every file it sends.
+    constexpr std::int64_t kSecondsPerDay = 86400;
+    std::int64_t days = time / kSecondsPerDay;
+    std::int64_t secondOfDay = time % kSecondsPerDay;
+    if (secondOfDay < 0) {
+        secondOfDay += kSecondsPerDay;
+        --days;
+    }
+    // 1970-01-01 was a Thursday.
+    const int weekday = static_cast<int>(((days % 7) + 11) % 7);
+    // The proleptic Gregorian date of a day count, by 400-year eras (H. Hinnant's
+    // civil_from_days).
+    const std::int64_t shifted = days + 719468;
+    const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const std::int64_t dayOfEra = shifted - era * 146097;
+    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+    const int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    // As gmtime_r: a year whose distance from 1900 no int holds has no calendar date.
+    if (year - 1900 > std::numeric_limits<int>::max() || year - 1900 < std::numeric_limits<int>::min())
         return "";
-    char buffer[128];
-    const int n = std::snprintf(buffer, sizeof buffer, "%s, %02d %s %lld %02d:%02d:%02d GMT",
-                                kDayNames[tm.tm_wday], tm.tm_mday, kMonthNames[tm.tm_mon],
-                                tm.tm_year + 1900LL, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer)
-        return "";
-    return buffer;
+
+    char text[64];
+    char* at = text;
+    const auto put = [&at](const char* part, std::size_t length) {
+        std::memcpy(at, part, length);
+        at += length;
+    };
+    const auto two = [&at](int value) {
+        *at++ = static_cast<char>('0' + value / 10);
+        *at++ = static_cast<char>('0' + value % 10);
+    };
+    put(kDayNames[weekday], 3);
+    put(", ", 2);
+    two(day);
+    *at++ = ' ';
+    put(kMonthNames[month - 1], 3);
+    *at++ = ' ';
+    at = std::to_chars(at, text + sizeof text, year).ptr;
+    *at++ = ' ';
+    two(static_cast<int>(secondOfDay / 3600));
+    *at++ = ':';
+    two(static_cast<int>(secondOfDay / 60 % 60));
+    *at++ = ':';
+    two(static_cast<int>(secondOfDay % 60));
+    put(" GMT", 4);
+    return std::string(text, static_cast<std::size_t>(at - text));
 }

@@ -2,6 +2,7 @@
 
 #include "Socket.h"
 
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -115,8 +116,14 @@ std::string CIPv4Address::ToString() const
 {
     unsigned char bytes[4];
     std::memcpy(bytes, &address_, sizeof bytes);
-    return std::to_string(bytes[0]) + '.' + std::to_string(bytes[1]) + '.' + std::to_string(bytes[2]) + '.' +
-           std::to_string(bytes[3]);
+    char text[16];
+    char* at = text;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0)
+            *at++ = '.';
+        at = std::to_chars(at, text + sizeof text, bytes[i]).ptr;
+    }
+    return std::string(text, static_cast<std::size_t>(at - text));
 }
 
 std::string CIPv4Address::GetHostName() const

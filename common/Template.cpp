@@ -1,6 +1,7 @@
 #include "Template.h"
 
 #include "ConfigAccessor.h"
+#include "InPlaceAppender.h"
 
 CTemplate::CTemplate() = default;
 
@@ -19,22 +20,48 @@ void CTemplate::Parse(const std::string& format)
             return;
         }
         segments_.push_back(Segment{format.substr(position, open - position),
-                                    format.substr(open + 1, close - open - 1), 0});
+                                    format.substr(open + 1, close - open - 1), std::string(), std::string_view(), 0});
         ++unfilled_;
         position = close + 1;
+        // The segments may have moved, and a stored value with them.
+        for (Segment& segment : segments_)
+            if (segment.filled == kStored)
+                segment.value = segment.stored;
     }
 }
 
-void CTemplate::SetValue(const std::string& name, const std::string& value)
+void CTemplate::Unfill()
+{
+    for (Segment& segment : segments_)
+        segment.filled = 0;
+    unfilled_ = static_cast<int>(segments_.size());
+}
+
+CTemplate::Segment* CTemplate::Fill(std::string_view name)
 {
     for (Segment& segment : segments_) {
-        if (!segment.filled && segment.nameOrValue == name) {
-            segment.nameOrValue = value;
-            segment.filled = 1;
+        if (!segment.filled && segment.name == name) {
+            segment.filled = kViewed;
             --unfilled_;
-            return;
+            return &segment;
         }
     }
+    return nullptr;
+}
+
+void CTemplate::SetValue(std::string_view name, std::string_view value)
+{
+    if (Segment* segment = Fill(name)) {
+        segment->stored.assign(value.data(), value.size());
+        segment->value = segment->stored;
+        segment->filled = kStored;
+    }
+}
+
+void CTemplate::ViewValue(std::string_view name, std::string_view value)
+{
+    if (Segment* segment = Fill(name))
+        segment->value = value;
 }
 
 void CTemplate::SetFromConfig(const CConfigAccessor& accessor)
@@ -52,12 +79,25 @@ int CTemplate::CountUnfilled() const { return unfilled_; }
 std::string CTemplate::GetText(const std::string& substitute) const
 {
     std::string text;
+    AppendText(text, substitute);
+    return text;
+}
+
+void CTemplate::AppendText(std::string& out, std::string_view substitute) const
+{
+    const auto shown = [&substitute](const Segment& segment) -> std::string_view {
+        if (segment.filled)
+            return segment.value;
+        return substitute.empty() ? std::string_view(segment.name) : substitute;
+    };
+    // Sized once and written in place: a log line is made for every request.
+    std::size_t size = tail_.size();
+    for (const Segment& segment : segments_)
+        size += segment.literal.size() + shown(segment).size();
+    CInPlaceAppender line(out, size);
     for (const Segment& segment : segments_) {
-        text += segment.literal;
-        if (segment.filled || substitute.empty())
-            text += segment.nameOrValue;
-        else
-            text += substitute;
+        line.Put(segment.literal);
+        line.Put(shown(segment));
     }
-    return text + tail_;
+    line.Put(tail_);
 }

@@ -31,6 +31,9 @@ size_t CharLengthAt(const std::string& s, size_t i)
 // character boundary. True when something was replaced.
 bool ReplaceAll(std::string& s, const std::string& from, const std::string& to)
 {
+    // Most paths hold no occurrence at all: nothing to copy then.
+    if (s.find(from) == std::string::npos)
+        return false;
     std::string out;
     bool replaced = false;
     for (size_t i = 0; i < s.size();) {
@@ -269,6 +272,26 @@ bool DecodesToControlByte(const std::string& path)
         const auto byte = static_cast<unsigned char>(c);
         return byte < 0x20 || byte == 0x7F;
     });
+}
+
+bool IsPlainUrlPath(std::string_view path)
+{
+    if (path.empty() || path[0] != '/')
+        return false;
+    const auto isDotSegment = [](std::string_view segment) { return segment == "." || segment == ".."; };
+    std::string_view::size_type start = 1;
+    for (std::string_view::size_type i = 1; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (c <= 0x20 || c >= 0x7F || c == '%' || c == '\\')
+            return false;
+        if (c == '/') {
+            const std::string_view segment = path.substr(start, i - start);
+            if (segment.empty() || isDotSegment(segment))
+                return false;
+            start = i + 1;
+        }
+    }
+    return !isDotSegment(path.substr(start));
 }
 
 std::string EscapeUrl(const std::string& text) { return Escape(text, false); }

@@ -7,6 +7,7 @@
 // IsShiftJisUrlPath tells whether a path survives the decoding intact.
 
 #include <string>
+#include <string_view>
 
 // The text before the first '?' (the whole URL when it has none).
 std::string GetUrlPath(const std::string& url);
@@ -49,6 +50,12 @@ bool HoldsDotDotSegment(const std::string& path);
 // whose leading hexadecimal digits give 0 ("%00", "%0g"), which the decoding drops rather
 // than put a NUL into the text.
 bool DecodesToControlByte(const std::string& path);
+
+// Whether `path` is one of the plain paths most requests ask for, which need no decoding:
+// rooted, printable ASCII without '%' or '\', no empty segment but a last one, and no "."
+// or ".." segment. NormalizeUrlPath gives such a path back as it is, and neither
+// HoldsDotDotSegment, DecodesToControlByte nor HoldsBackslashSeparator holds for it.
+bool IsPlainUrlPath(std::string_view path);
 
 // Writes as "%hh" (lower-case hexadecimal) the bytes a link in a Shift-JIS page must not carry
 // raw: 0x00-0x20 and # % " ' < > ? \ * | :. The second byte of a Shift-JIS character is

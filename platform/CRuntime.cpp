@@ -1,5 +1,7 @@
 #include "CRuntime.h"
 
+#include "TextCodec.h"
+
 #include <climits>
 
 namespace platform {
@@ -43,6 +45,28 @@ int _mbscmp(const std::string& a, const std::string& b) { return Compare(a, b, f
 
 int _mbsicmp(const std::string& a, const std::string& b) { return Compare(a, b, true); }
 
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::string_view::size_type i = 0; i < a.size();) {
+        const unsigned char ca = static_cast<unsigned char>(a[i]);
+        const unsigned char cb = static_cast<unsigned char>(b[i]);
+        // Equal lengths: a byte that starts a double-byte character in one text does so in
+        // the other when the two agree there.
+        if (IsLeadByte(ca) && i + 1 < a.size()) {
+            if (ca != cb || a[i + 1] != b[i + 1])
+                return false;
+            i += 2;
+        } else {
+            if (FoldAscii(ca) != FoldAscii(cb))
+                return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
 std::string::size_type _mbsstr(const std::string& haystack, const std::string& needle,
                                std::string::size_type from)
 {
@@ -68,15 +92,25 @@ std::string _mbslwr(std::string s)
 
 std::string::size_type _mbsrchr(const std::string& s, unsigned char c)
 {
+    // Without a byte from 0x80 up the text holds no double-byte character.
+    if (IsAscii(s))
+        return s.rfind(static_cast<char>(c));
     std::string::size_type found = std::string::npos;
-    for (std::string::size_type i = 0; i < s.size(); i += CharLength(s, i)) {
-        if (CharLength(s, i) == 1 && static_cast<unsigned char>(s[i]) == c)
+    const std::string::size_type size = s.size();
+    for (std::string::size_type i = 0; i < size;) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        if (IsLeadByte(byte) && i + 1 < size) {
+            i += 2;
+            continue;
+        }
+        if (byte == c)
             found = i;
+        ++i;
     }
     return found;
 }
 
-int Atoi(const std::string& text)
+int Atoi(std::string_view text)
 {
     std::string::size_type i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))

@@ -4,6 +4,7 @@
 // backslash or a letter: 0x5C and 0x41-0x7A are valid trail bytes.
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -19,6 +20,8 @@ int _mbscmp(const std::string& a, const std::string& b);
 
 // The same with ASCII A-Z folded to lower case outside double-byte characters.
 int _mbsicmp(const std::string& a, const std::string& b);
+// _mbsicmp(a, b) == 0, without copying either text.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 // First position at a character boundary of haystack where needle starts; npos when
 // none. An empty needle is found at 0.
@@ -34,6 +37,6 @@ std::string::size_type _mbsrchr(const std::string& s, unsigned char c);
 
 // atoi: leading white space, optional sign, decimal digits; 0 without digits. Out-of-range
 // values clamp to INT_MIN or INT_MAX instead of wrapping.
-int Atoi(const std::string& text);
+int Atoi(std::string_view text);
 
 }  // namespace platform

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -31,29 +32,64 @@ namespace {
 // or a closed socket is noticed between two looks.
 constexpr int kPollIntervalMs = 20;
 
-// Fills the template from the node's leaves as CTemplate::SetFromConfig does, but with an
-// empty value for every key that `hidden` names; `alwaysKey`, when not empty, is offered
-// (empty) even when the node lacks it.
-template <typename Hidden>
-void SetLogValues(CTemplate& line, const CConfigAccessor& node, Hidden hidden, const char* alwaysKey)
+// "Thread_" and the request number in at least four lower-case hexadecimal digits.
+std::string_view FormatThreadName(char (&name)[32], unsigned number)
 {
-    if (line.CountUnfilled() == 0)
-        return;
-    bool offered = *alwaysKey == '\0';
-    const std::string none;
-    node.VisitLeaves([&](const CConfigLeaf& leaf) {
-        const bool secret = hidden(leaf.key);
-        offered = offered || leaf.key == alwaysKey;
-        line.SetValue(leaf.key, secret ? none : leaf.value);
-    });
-    if (!offered)
-        line.SetValue(alwaysKey, "");
+    constexpr std::string_view kPrefix = "Thread_";
+    constexpr int kMinDigits = 4;
+    char* at = name;
+    for (char c : kPrefix)
+        *at++ = c;
+    char digits[16];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789abcdef"[number % 16];
+        number /= 16;
+    } while (number != 0);
+    for (int pad = count; pad < kMinDigits; ++pad)
+        *at++ = '0';
+    while (count > 0)
+        *at++ = digits[--count];
+    return std::string_view(name, static_cast<std::size_t>(at - name));
+}
+
+// The storage of ended connections, for the next ones. A burst of connections of one
+// request each finds enough here; each holds a send chunk's bytes, so not more.
+constexpr std::size_t kMaxSpareStorage = 32;
+std::mutex spareStorageLock;
+std::vector<std::unique_ptr<ConnectionStorage>> spareStorage;  // under spareStorageLock
+
+std::unique_ptr<ConnectionStorage> TakeStorage()
+{
+    {
+        std::lock_guard<std::mutex> lock(spareStorageLock);
+        if (!spareStorage.empty()) {
+            std::unique_ptr<ConnectionStorage> storage = std::move(spareStorage.back());
+            spareStorage.pop_back();
+            storage->logSecond = -1;
+            return storage;
+        }
+    }
+    return std::make_unique<ConnectionStorage>();
+}
+
+void GiveBackStorage(std::unique_ptr<ConnectionStorage> storage)
+{
+    std::lock_guard<std::mutex> lock(spareStorageLock);
+    if (spareStorage.size() < kMaxSpareStorage)
+        spareStorage.push_back(std::move(storage));
 }
 
 }  // namespace
 
 CConnectionThread::CConnectionThread(CServerCore* core, std::unique_ptr<CTcpSocket> socket)
-    : core_(core), socket_(std::move(socket)), state_(this, socket_.get(), this)
+    : core_(core),
+      socket_(std::move(socket)),
+      state_(this, socket_.get(), this),
+      storage_(TakeStorage()),
+      requestTree_(storage_->requestTree),
+      record_(storage_->record),
+      buffers_(storage_->buffers)
 {
     const CCoreSettings& settings = core_->GetCoreSettings();
     idleTimeMs_ = settings.KeepAliveTime() * 1000;
@@ -68,6 +104,9 @@ CConnectionThread::~CConnectionThread()
 {
     StopAndWait();
     Disarm();
+    // A request still listed names the record's node path: its storage goes with it.
+    if (!listed_)
+        GiveBackStorage(std::move(storage_));
 }
 
 void CConnectionThread::Stop()
@@ -130,22 +169,23 @@ void CConnectionThread::Run()
         if (waiting && socket_->Peek(&first, 1) != 0 && !socket_->IsDisconnected()) {
             if (!firstRequest)
                 headerDeadline_ = platform::GetTickCount64() + static_cast<uint64_t>(HeaderTimeLimitMs());
-            const CConfigAccessor view = BeginThreadLog();
-            CRequestDriver driver(core_, *socket_, state_, *this, *this, headerDeadline_);
+            BeginThreadLog();
+            CRequestDriver driver(core_, *socket_, state_, *this, *this, headerDeadline_, record_, buffers_,
+                                  settings_);
             int keep = 0;
             try {
-                keep = driver.ProcessRequest(view);
+                keep = driver.ProcessRequest();
             } catch (const CServerFatalException& e) {
-                UpdateTransferSizes(view, driver.GetBytesSent(), driver.GetBytesReceived());
-                view.SetString("Info", e.Describe());
-                WriteRequestLog(view);
-                EndThreadLog(view);
+                UpdateTransferSizes(driver.GetBytesSent(), driver.GetBytesReceived());
+                record_.SetInfo(e.Describe());
+                WriteRequestLog();
+                EndThreadLog();
                 socket_->Close();
                 return;
             }
-            UpdateTransferSizes(view, driver.GetBytesSent(), driver.GetBytesReceived());
-            WriteRequestLog(view);
-            EndThreadLog(view);
+            UpdateTransferSizes(driver.GetBytesSent(), driver.GetBytesReceived());
+            WriteRequestLog();
+            EndThreadLog();
             if (!keep || driver.ClosesAfterResponse()) {
                 // Closing over unread bytes would reset the connection, and the reset may
                 // destroy the answer before the client has read it (RFC 9112 9.6).
@@ -174,79 +214,98 @@ int CConnectionThread::HeaderTimeLimitMs()
     return std::min(kRequestHeaderDeadlineMs, CTimeoutWatcher::Instance().GetDefaultTimeout());
 }
 
-CConfigAccessor CConnectionThread::BeginThreadLog()
+void CConnectionThread::BeginThreadLog()
 {
+    // The settings every step of the request reads, the same for all of them.
+    if (!settings_ || settings_->GetWriteCount() != core_->GetSettingTree().GetWriteCount())
+        settings_ = core_->GetSettingsSnapshot();
     char name[32];
-    std::snprintf(name, sizeof name, "Thread_%04x", core_->NextRequestNumber());
-    const CConfigAccessor view = requestTree_.GetAccessor("Threads").GetSubAccessor(name);
-    const CConfigAccessor startTime = CSecondTexts::Now().Stamp();
-    {
-        CConfigLock lock(view);
-        view.SetString("ThreadName", name);
-        view.GetSubAccessor("StartTime").CopyFrom(startTime);
-        view.SetString("Info", "初期化中です...");
-        view.SetString("Protocol", socket_->IsSecure() ? "https" : "http");
-    }
-    core_->GetContext().Begin(view);
-    return view;
+    record_.Begin(FormatThreadName(name, static_cast<unsigned>(core_->NextRequestNumber())), socket_->IsSecure() != 0,
+                  socket_->GetPeerAddress());
+    core_->GetContext().Begin(&requestTree_, record_.GetNodePath());
+    listed_ = true;
 }
 
-void CConnectionThread::EndThreadLog(const CConfigAccessor& threadView)
+void CConnectionThread::EndThreadLog()
 {
-    const std::string name = threadView.GetString("ThreadName", "");
     const int max = core_->GetCoreSettings().MaxThreadLog();
-    threadView.GetSubAccessor("EndTime").CopyFrom(CSecondTexts::Now().Stamp());
+    record_.End();
     // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
-    core_->GetContext().Finish(threadView, name, max);
+    record_.Recycle(core_->GetContext().Finish(&requestTree_, record_.GetNodePath(), max));
+    listed_ = false;
 }
 
-void CConnectionThread::UpdateTransferSizes(const CConfigAccessor& threadView, int64_t bytesSent,
-                                            int64_t bytesReceived)
+void CConnectionThread::UpdateTransferSizes(int64_t bytesSent, int64_t bytesReceived)
 {
     core_->GetBandWidthManager().AddTraffic(bytesSent, bytesReceived);
-    CConfigLock lock(threadView);
-    threadView.SetInt64("RecvSize", bytesReceived);
-    threadView.SetInt64("SendSize", bytesSent);
-    threadView.SetInt64("Size", bytesSent + bytesReceived);
+    record_.SetTransferSizes(bytesSent, bytesReceived);
 }
 
-void CConnectionThread::WriteRequestLog(const CConfigAccessor& threadView)
+void CConnectionThread::PrepareLogTemplate()
 {
-    const std::string format = schema::kLogFormat.Read(core_->GetSettingAccessor());
+    ConnectionStorage& log = *storage_;
+    const uint64_t settingsWrites = settings_->GetWriteCount();
+    const int64_t second = CSecondTexts::Now().Second();
+    const uint64_t infoWrites = core_->GetInfoTree().GetWriteCount();
+    if (log.logFormatParsed && settingsWrites == log.logSettingsWrites && second == log.logSecond &&
+        infoWrites == log.logInfoWrites)
+        return;
     // The filter fills the format's time placeholders, so the text changes once a second
     // at most: the requests in between reuse its parse.
-    if (format != logFormat_ || !logFormatParsed_) {
-        logTemplate_ = CTemplate();
-        logTemplate_.Parse(format);
-        logFormat_ = format;
-        logFormatParsed_ = true;
+    std::string format = settings_->LogFormat().ReadCopy();
+    if (format != log.logFormat || !log.logFormatParsed) {
+        log.logTemplate = CTemplate();
+        log.logTemplate.Parse(format);
+        log.logFormat = std::move(format);
+        log.logFormatParsed = true;
     }
-    CTemplate line = logTemplate_;
-    // Reading a node creates it: a request that failed before its header was parsed, or
-    // before an answer was begun, must not gain empty RequestInfo or ResponseInfo nodes.
-    const bool parsed = threadView.HasSection("RequestInfo");
-    const bool answered = threadView.HasSection("ResponseInfo");
-    const CConfigAccessor requestInfo = threadView.GetSubAccessor("RequestInfo");
-    std::string text;
-    {
-        CConfigLock lock(threadView);  // the node's leaves are read under one hold
-        if (!parsed || requestInfo.GetString("User", "").empty())
-            line.SetValue("User", "-");
-        line.SetFromConfig(threadView);
-        // Credentials never reach a log line: the request's leaves are offered with the
-        // password and the Authorization header (which carries it encoded) as empty texts.
-        const CConfigAccessor requestHeaders = requestInfo.GetSubAccessor("Options");
-        if (parsed)
-            SetLogValues(line, requestInfo, [](const std::string& key) { return key == "Passwd"; }, "Passwd");
-        if (answered)
-            line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo"));
-        if (parsed)
-            SetLogValues(line, requestHeaders,
-                         [](const std::string& key) { return platform::_mbsicmp(key, "Authorization") == 0; }, "");
-        if (answered)
-            line.SetFromConfig(threadView.GetSubAccessor("ResponseInfo::Options"));
-        text = line.GetText("-");
+    log.logSettingsWrites = settingsWrites;
+    log.logSecond = second;
+    log.logInfoWrites = infoWrites;
+}
+
+void CConnectionThread::WriteRequestLog()
+{
+    PrepareLogTemplate();
+    CTemplate& line = storage_->logTemplate;
+    line.Unfill();
+    // The values are the record's own, which stand until the line is made.
+    const auto offer = [&line](std::string_view key, std::string_view value) {
+        if (line.CountUnfilled() > 0)
+            line.ViewValue(key, value);
+    };
+    // Each leaf fills the first unfilled placeholder of its name, node by node in this
+    // order: the thread node, RequestInfo, ResponseInfo, then the two Options nodes.
+    const CHttpRequest& request = record_.GetRequest();
+    const bool parsed = record_.HasRequestNode();
+    const bool answered = record_.Response().Exists();
+    if (!parsed || request.GetUser().empty())
+        line.ViewValue("User", "-");
+    record_.VisitThreadLeaves(offer);
+    // Credentials never reach a log line: the request's leaves are offered with the
+    // password and the Authorization header (which carries it encoded) as empty texts.
+    if (parsed) {
+        bool passwordOffered = false;
+        request.VisitLeaves([&](std::string_view key, std::string_view value) {
+            const bool password = key == "Passwd";
+            passwordOffered = passwordOffered || password;
+            offer(key, password ? std::string_view() : value);
+        });
+        if (!passwordOffered)
+            offer("Passwd", std::string_view());
     }
+    if (answered)
+        record_.Response().VisitLeaves(offer);
+    if (parsed)
+        for (const CFieldList::Field& field : request.GetHeaders())
+            offer(field.name,
+                  platform::EqualsIgnoringCase(field.name, "Authorization") ? std::string_view() : field.value);
+    if (answered)
+        for (const CFieldList::Field& field : record_.Response().GetHeaders())
+            offer(field.name, field.value);
+    std::string& text = buffers_.logLine;
+    text.clear();
+    line.AppendText(text, "-");
     core_->GetLog().AddRequestLine(text);
 }
 
@@ -268,8 +327,8 @@ CFastListener::Arrival RequestArrival(const char* bytes, size_t count, bool buff
     std::string_view rest = header;
     std::string_view line;
     CHttpRequest::TakeLine(rest, line);
-    const std::string_view method = line.substr(0, line.find(' '));
-    if (method != "PUT" && method != "POST")
+    const HttpMethod method = MethodNamed(line.substr(0, line.find(' ')));
+    if (method != HttpMethod::Put && method != HttpMethod::Post)
         return Arrival::Whole;
     const BodyFraming framing = ReadBodyFraming(header);
     // RFC 9110 10.1.1: a client that asks for "100-continue" may hold its body back until

@@ -9,7 +9,10 @@
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"
 #include "Template.h"
+#include "connection/ResponsePipeline.h"
+#include "core/SettingsSnapshot.h"
 #include "http/ConnectionState.h"
+#include "http/RequestRecord.h"
 #include "net/FastListener.h"
 #include "thread/TimeoutWatcher.h"
 #include "thread/WorkerThread.h"
@@ -20,6 +23,27 @@
 
 class CServerCore;
 class CTcpSocket;
+
+// What a connection builds up for its requests and hands on to a later connection when it
+// ends: the record's node parts, the buffers' capacity and the log format's parse, so that
+// a connection of one request does not build them all anew.
+struct ConnectionStorage {
+    // The node of the request in progress, "Threads::Thread_xxxx", listed in the core's
+    // context tree until the request ends.
+    CConfigClass requestTree;
+    CRequestRecord record{&requestTree};
+    RequestBuffers buffers;
+    // The request-log format as last read and its parse, filled anew for every line. A
+    // read gives the same text while the settings, the second and the information tree
+    // stay (the value filter fills the time and the ServerInfo names); another core's
+    // settings are read anew (logSecond -1).
+    std::string logFormat;
+    bool logFormatParsed = false;
+    uint64_t logSettingsWrites = 0;
+    int64_t logSecond = -1;
+    uint64_t logInfoWrites = 0;
+    CTemplate logTemplate;
+};
 
 class CConnectionThread : public CWorkerThread, public CTimeoutTarget {
 public:
@@ -40,16 +64,16 @@ public:
     int Handshake();
 
     // --- per request, called by the worker loop -------------------------------------
-    // Opens the request's node "Threads::Thread_xxxx" with its start time; the node
-    // stays valid until EndThreadLog has moved it to ThreadLogs.
-    CConfigAccessor BeginThreadLog();
-    void EndThreadLog(const CConfigAccessor& threadView);
-    // Adds what the request moved to the bandwidth manager's traffic and records it in the
-    // node: RecvSize, SendSize and their sum, Size.
-    void UpdateTransferSizes(const CConfigAccessor& threadView, int64_t bytesSent, int64_t bytesReceived);
-    // The request-log line, in Log::LogFormatNoTime, from the node's leaves; never shows
+    // Begins the record of a request and lists its node "Threads::Thread_xxxx" in the
+    // core's context tree until EndThreadLog moves it to ThreadLogs.
+    void BeginThreadLog();
+    void EndThreadLog();
+    // Adds what the request moved to the bandwidth manager's traffic and records it:
+    // RecvSize, SendSize and their sum, Size.
+    void UpdateTransferSizes(int64_t bytesSent, int64_t bytesReceived);
+    // The request-log line, in Log::LogFormatNoTime, from the record's leaves; never shows
     // the password or the Authorization header.
-    void WriteRequestLog(const CConfigAccessor& threadView);
+    void WriteRequestLog();
 
 protected:
     void Run() override;
@@ -64,16 +88,21 @@ private:
     CServerCore* core_;  // not owned
     std::unique_ptr<CTcpSocket> socket_;
     CConnectionState state_;
-    // The node of the request in progress, "Threads::Thread_xxxx", listed in the core's
-    // context tree until the request ends.
-    CConfigClass requestTree_;
+    // Parses the request-log format anew when a read of it would give another text.
+    void PrepareLogTemplate();
+
+    // Taken from the storage of ended connections when there is one; handed back at the
+    // end unless a request of this connection is still listed in the context tree.
+    std::unique_ptr<ConnectionStorage> storage_;
+    CConfigClass& requestTree_;
+    CRequestRecord& record_;
+    RequestBuffers& buffers_;
+    bool listed_ = false;  // between BeginThreadLog and EndThreadLog
+    // The settings as the last request read them, taken anew when the tree has changed.
+    std::shared_ptr<const CSettingsSnapshot> settings_;
     int idleTimeMs_ = 0;
     int keepAlive_ = 0;
     uint64_t headerDeadline_ = 0;  // the tick by which the coming request header is whole
-    // The last request-log format as filtered, and its parse, which each line copies.
-    std::string logFormat_;
-    bool logFormatParsed_ = false;
-    CTemplate logTemplate_;
 };
 
 // The core's ConnectionStarter: a CConnectionThread for the socket.

@@ -5,6 +5,12 @@
 #include <shared_mutex>
 #include <string_view>
 
+namespace {
+
+const char kThreadLogsPath[] = "ThreadLogs::";
+
+}  // namespace
+
 CContextTree::CContextTree()
 {
     // Clearing a missing node creates it: both top nodes exist, in this order, from the start.
@@ -12,36 +18,33 @@ CContextTree::CContextTree()
     tree_.ClearNode("ThreadLogs");
 }
 
-void CContextTree::Begin(const CConfigAccessor& node)
+void CContextTree::Begin(CConfigClass* tree, std::string_view nodePath)
 {
-    CConfigAccessor listed = node;  // copied before the lock, so that only a move is under it
     std::lock_guard<std::mutex> lock(liveLock_);
-    live_.push_back(std::move(listed));
+    live_.push_back({tree, nodePath});
 }
 
-void CContextTree::Finish(const CConfigAccessor& node, const std::string& name, int maxLogs)
+CConfigNode CContextTree::Finish(CConfigClass* tree, std::string_view nodePath, int maxLogs)
 {
-    // Named before the lock is taken, so that the lock is held only for the move itself.
-    const CConfigAccessor logs = GetThreadLogsAccessor();
-    const CConfigAccessor destination = logs.GetSubAccessor(name);
-    const std::string_view childPath = std::string_view(destination.GetPrefix()).substr(logs.GetPrefix().size());
-    CConfigNode dropped;  // freed after the lock is released
+    // The node's path below ThreadLogs: its name and "::".
+    const std::string_view::size_type separator = nodePath.find("::");
+    const std::string_view childPath =
+        separator == std::string_view::npos ? nodePath : nodePath.substr(separator + 2);
     {
         std::lock_guard<const CConfigClass> lock(tree_);
         {
             std::lock_guard<std::mutex> listLock(liveLock_);
-            const auto listed = std::find_if(live_.begin(), live_.end(), [&](const CConfigAccessor& entry) {
-                return entry.GetTree() == node.GetTree() && entry.GetPrefix() == node.GetPrefix();
+            const auto listed = std::find_if(live_.begin(), live_.end(), [&](const Listed& entry) {
+                return entry.tree == tree && entry.nodePath == nodePath;
             });
             if (listed != live_.end())
                 live_.erase(listed);
         }
-        if (maxLogs > 0) {
-            dropped = tree_.MoveNodeFromAndTrim(logs.GetPrefix(), childPath, *node.GetTree(), node.GetPrefix(), maxLogs);
-            return;
-        }
+        if (maxLogs > 0)
+            return tree_.MoveNodeFromAndTrim(kThreadLogsPath, childPath, *tree, nodePath, maxLogs);
     }
-    node.GetTree()->RemoveNode(node.GetPrefix());
+    const std::string_view path = nodePath.substr(0, nodePath.size() >= 2 ? nodePath.size() - 2 : 0);
+    return tree->TakeNode(path);
 }
 
 void CContextTree::CopyTo(CConfigClass& copy)
@@ -49,8 +52,8 @@ void CContextTree::CopyTo(CConfigClass& copy)
     std::shared_lock<const CConfigClass> lock(tree_);
     std::lock_guard<std::mutex> listLock(liveLock_);
     copy.CopyNode("", "", &tree_);
-    for (const CConfigAccessor& node : live_)
-        copy.CopyNode(node.GetPrefix(), node.GetPrefix(), node.GetTree());
+    for (const Listed& node : live_)
+        copy.CopyNode(node.nodePath, node.nodePath, node.tree);
 }
 
 std::string CContextTree::Serialize()

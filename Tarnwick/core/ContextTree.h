@@ -15,6 +15,7 @@
 
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CContextTree {
@@ -24,15 +25,17 @@ public:
     CContextTree(const CContextTree&) = delete;
     CContextTree& operator=(const CContextTree&) = delete;
 
-    // Lists `node` under Threads, after the requests listed before it. The node is
-    // "Threads::<name>::" of a tree of the caller's, which must outlive the listing: the
-    // caller ends it with Finish.
-    void Begin(const CConfigAccessor& node);
-    // Ends the listing of `node` (named `name`) and moves it out of its tree. With
-    // maxLogs above 0 it becomes ThreadLogs' last child, and when ThreadLogs then holds
-    // more than maxLogs children its first is removed (one, so that the list shrinks by
-    // at most one a request when the limit is lowered); otherwise it is dropped.
-    void Finish(const CConfigAccessor& node, const std::string& name, int maxLogs);
+    // Lists the node `nodePath` ("Threads::<name>::") of `tree`, a tree of the caller's,
+    // under Threads, after the requests listed before it. The caller keeps the tree and
+    // the text of `nodePath` as they are until it ends the listing with Finish.
+    void Begin(CConfigClass* tree, std::string_view nodePath);
+    // Ends the listing of the node and moves it out of its tree. With maxLogs above 0 it
+    // becomes ThreadLogs' last child, and when ThreadLogs then holds more than maxLogs
+    // children its first is removed (one, so that the list shrinks by at most one a
+    // request when the limit is lowered); otherwise it is dropped. Gives back the node
+    // that left the context (the one removed from ThreadLogs, or the dropped one; an
+    // empty node when none did), for its parts to serve a later request.
+    CConfigNode Finish(CConfigClass* tree, std::string_view nodePath, int maxLogs);
 
     // The whole tree as a copy, the requests in progress included: taken under this
     // tree's lock, then each request tree's, so that every node is seen in one state.
@@ -43,9 +46,14 @@ public:
     CConfigAccessor GetThreadLogsAccessor() { return tree_.GetAccessor("ThreadLogs"); }
 
 private:
+    struct Listed {
+        CConfigClass* tree;
+        std::string_view nodePath;
+    };
+
     CConfigClass tree_;
     // Its own lock, so that a request that begins waits for no request that finishes; a
     // finishing request takes it inside tree_'s, as readers do.
     std::mutex liveLock_;
-    std::vector<CConfigAccessor> live_;  // under liveLock_
+    std::vector<Listed> live_;  // under liveLock_
 };

@@ -28,10 +28,7 @@ std::tm LocalTime(int64_t secondsSince1970)
 
 }  // namespace
 
-CSecondTexts::CSecondTexts()
-    : stamp_(tree_.GetAccessor("Stamp")), timeNames_(tree_.GetAccessor("Now"))
-{
-}
+CSecondTexts::CSecondTexts() : timeNames_(tree_.GetAccessor("Now")) {}
 
 CSecondTexts& CSecondTexts::Now() { return At(static_cast<int64_t>(std::time(nullptr))); }
 
@@ -46,10 +43,11 @@ CSecondTexts& CSecondTexts::At(int64_t secondsSince1970)
 void CSecondTexts::MoveTo(int64_t second)
 {
     second_ = -1;  // until every text is whole
-    stamp_.Clear();
-    SetTimeLeaves(stamp_, second, 0);
     timeNames_.Clear();
     SetTimeLeaves(timeNames_, second);
+    date_ = timeNames_.GetString("Date", "");
+    time_ = timeNames_.GetString("Time", "");
+    gmt_ = timeNames_.GetString("GMT", "");
     logPrefix_ = Format("[%Y/%m/%d %H:%M:%S]", LocalTime(second));
     for (Expansion& expansion : expansions_)
         expansion.owner = 0;

@@ -33,8 +33,18 @@ public:
     CSecondTexts& operator=(const CSecondTexts&) = delete;
 
     int64_t Second() const { return second_; }
-    // Date, Time and GMT: the node a request copies as its StartTime and EndTime.
-    CConfigAccessor Stamp() { return stamp_; }
+    // Date, Time and GMT: the leaves of a request's StartTime and EndTime, in that order.
+    const std::string& Date() const { return date_; }
+    const std::string& Time() const { return time_; }
+    const std::string& Gmt() const { return gmt_; }
+    // The three as visit(key, value), in the order of the leaves.
+    template <typename Visit>
+    void VisitStamp(Visit visit) const
+    {
+        visit(std::string_view("Date"), std::string_view(date_));
+        visit(std::string_view("Time"), std::string_view(time_));
+        visit(std::string_view("GMT"), std::string_view(gmt_));
+    }
     // All twelve names of the value filter: Date, Time, GMT, Year ... Second.
     CConfigAccessor TimeNames() { return timeNames_; }
     // "[yyyy/mm/dd hh:mm:ss]" in local time: the system log's line prefix.
@@ -70,7 +80,9 @@ private:
 
     int64_t second_ = -1;
     CConfigClass tree_;
-    CConfigAccessor stamp_;
+    std::string date_;
+    std::string time_;
+    std::string gmt_;
     CConfigAccessor timeNames_;
     std::string logPrefix_;
     std::array<Expansion, kKeptExpansions> expansions_;

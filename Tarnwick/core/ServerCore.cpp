@@ -448,6 +448,26 @@ std::string CServerCore::PlainErrorPage(const std::string& status, const std::st
            status + "</H1><PRE>" + message + "</PRE><HR><ADDRESS>" + kServerSignature + "</ADDRESS></BODY></HTML>";
 }
 
+std::shared_ptr<const CSettingsSnapshot> CServerCore::GetSettingsSnapshot()
+{
+    std::lock_guard<std::mutex> lock(snapshotLock_);
+    if (!snapshot_ || snapshot_->GetWriteCount() != settingTree_.GetWriteCount())
+        snapshot_ = std::make_shared<const CSettingsSnapshot>(settings_);
+    return snapshot_;
+}
+
+std::string CServerCore::GetServerSignature()
+{
+    std::lock_guard<std::mutex> lock(signatureLock_);
+    const uint64_t writes = infoTree_.GetWriteCount();
+    if (!signatureRead_ || writes != signatureWrites_) {
+        signature_ = serverInfo_.GetString("ServerSignature", "Tarnwick");
+        signatureWrites_ = writes;
+        signatureRead_ = true;
+    }
+    return signature_;
+}
+
 int CServerCore::TimeoutSeconds(const CConfigAccessor& settings)
 {
     const int seconds = schema::kTimeOut.Read(settings);

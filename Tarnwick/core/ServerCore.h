@@ -21,6 +21,7 @@
 #include "core/ContextTree.h"
 #include "core/MimeMaps.h"
 #include "core/ServerLog.h"
+#include "core/SettingsSnapshot.h"
 #include "net/FastListener.h"
 #include "thread/TimeoutWatcher.h"
 #include "thread/WorkerThread.h"
@@ -101,6 +102,13 @@ public:
     // The settings every request reads, built once before the core thread starts; valid
     // for the core's life, and read by any thread without a lock.
     const CCoreSettings& GetCoreSettings() const { return *coreSettings_; }
+    // The settings as a request reads them: a snapshot of the settings tree as it stands
+    // now, taken anew when the tree's write count has moved since the last one. Never
+    // null; thread-safe. The caller must not hold the settings tree's lock.
+    std::shared_ptr<const CSettingsSnapshot> GetSettingsSnapshot();
+    // The info tree's ServerSignature ("Tarnwick" when it has none), which every answer's
+    // Server header gives: read from the tree only when the tree was written since.
+    std::string GetServerSignature();
 
     // The MIME and icon maps, loaded at the start (a change of the settings takes effect at
     // the next start) and never changed: any thread may look up with FindMimeType; a
@@ -172,6 +180,12 @@ private:
     std::atomic<int> requestCounter_{0};
     std::shared_ptr<const CMimeMaps> mimeMaps_;
     std::unique_ptr<const CCoreSettings> coreSettings_;
+    std::mutex snapshotLock_;
+    std::shared_ptr<const CSettingsSnapshot> snapshot_;  // under snapshotLock_
+    std::mutex signatureLock_;
+    bool signatureRead_ = false;     // under signatureLock_, as the two below
+    uint64_t signatureWrites_ = 0;   // the info tree's write count when signature_ was read
+    std::string signature_;
     CBandWidthManager bandWidth_;
     CFastListener listener_;
     CContextTree context_;

@@ -1,13 +1,13 @@
 #include "core/ServerLog.h"
 
 #include "core/SecondTexts.h"
+#include "ByteScan.h"
 #include "FileIo.h"
 #include "FilePath.h"
 #include "SettingsSchema.h"
 
 #include "File.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
@@ -90,7 +90,7 @@ void CServerLog::AddSystemLine(const char* format, ...)
 void CServerLog::Append(Queue& queue, const std::string& line)
 {
     // Most lines hold no control byte: they are queued without a copy.
-    const bool plain = std::none_of(line.begin(), line.end(), IsControlByte);
+    const bool plain = !HoldsControlByte(line);
     const std::string escaped = plain ? std::string() : EscapeControlBytes(line);
     std::lock_guard<platform::CCriticalSection> lock(lock_);
     queue.queued.text += plain ? line : escaped;

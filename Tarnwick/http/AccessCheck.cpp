@@ -3,9 +3,9 @@
 #include "core/BandWidth.h"
 #include "http/HttpRequest.h"
 #include "http/RequestPath.h"
+#include "http/RequestRecord.h"
 #include "http/SystemResponse.h"
 
-#include "ConfigClass.h"
 #include "IPv4Address.h"
 #include "SettingsSchema.h"
 #include "Wildcard.h"
@@ -13,18 +13,15 @@
 #include "CRuntime.h"
 #include "TextCodec.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 namespace {
 
-// The accounts, from the root of the settings tree.
-const std::string kAccountsNode = "Setting::" + std::string(schema::kEnabledUsers.path);
-
-std::unique_ptr<CSystemResponse> Refuse(CServerCore* core, const CConfigAccessor& threadView,
-                                        const std::string& info, int code)
+std::unique_ptr<CSystemResponse> Refuse(CServerCore* core, CRequestRecord& record, const std::string& info, int code)
 {
-    return std::make_unique<CSystemResponse>(core, threadView, info, code, kNoDetail);
+    return std::make_unique<CSystemResponse>(core, record, info, code, kNoDetail);
 }
 
 bool MatchesAny(const std::vector<std::string>& patterns, const std::string& address)
@@ -33,15 +30,6 @@ bool MatchesAny(const std::vector<std::string>& patterns, const std::string& add
         if (WildcardMatchNoCase(pattern, address))
             return true;
     return false;
-}
-
-// The stored value of a node's first leaf with this exact key, or "".
-std::string StoredValue(const std::vector<CConfigLeaf>& leaves, std::string_view key)
-{
-    for (const CConfigLeaf& leaf : leaves)
-        if (leaf.key == key)
-            return leaf.value;
-    return "";
 }
 
 // RFC 9110 5.6.4: inside a quoted-string '"' and '\' travel as quoted-pairs and control
@@ -87,121 +75,107 @@ bool Utf8CredentialsInShiftJis(std::string& user, std::string& password)
     return !userLost && !passwordLost;
 }
 
-// CheckAccess; without a `limiter` the per-host connection limit is not applied.
-std::unique_ptr<CSystemResponse> FirstRefusal(CServerCore* core, const CConfigAccessor& threadView,
-                                              const CHttpRequest& request, const CRequestPath& path,
-                                              const CBandWidthLimiter* limiter, int secure, const CIPv4Address& peer)
+// The first rule of CheckAccess that refuses the request: its code and Info text, or code
+// 0 when every rule lets it through. Without a `limiter` the per-host connection limit is
+// not applied.
+struct Refusal {
+    int code = 0;
+    std::string info;
+};
+Refusal FirstRefusal(const CHttpRequest& request, const CRequestPath& path, const CBandWidthLimiter* limiter,
+                     int secure, const CIPv4Address& peer)
 {
-    const CConfigAccessor options = path.GetOptions();
+    const CSettingsSnapshot::PathEntry& entry = path.Entry();
     if (secure == 1) {
-        if (schema::kAcceptHttps.ReadIn(options) == 0)
-            return Refuse(core, threadView, "HTTPS からのアクセスは、許可されていません", 403);
-    } else if (schema::kAcceptHttp.ReadIn(options) == 0) {
-        return Refuse(core, threadView, "HTTP からのアクセスは、許可されていません", 403);
+        if (entry.acceptHttps.Read() == 0)
+            return {403, "HTTPS からのアクセスは、許可されていません"};
+    } else if (entry.acceptHttp.Read() == 0) {
+        return {403, "HTTP からのアクセスは、許可されていません"};
     }
 
     if (CheckHostKick(path, peer) == 1)
-        return Refuse(core, threadView, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません", 403);
+        return {403, "ホスト " + peer.ToString() + " からのアクセスは、許可されていません"};
 
     if (limiter != nullptr && limiter->IsHostOverLimit() == 1)
-        return Refuse(core, threadView, "１ホストの最大接続数を超えました", 503);
+        return {503, "１ホストの最大接続数を超えました"};
 
     if (HidesPath(path, request.IsWrite() ? 1 : 0) == 1)
-        return Refuse(core, threadView, kAccessRefused, 403);
+        return {403, kAccessRefused};
 
-    return Authenticate(core, threadView, request, path);
+    if (!IsAuthenticated(request, path))
+        return {401, "認証が必要です"};
+    return {};
 }
 
 }  // namespace
 
-std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
-                                             const CHttpRequest& request, const CRequestPath& path,
+std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
                                              const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer)
 {
-    return FirstRefusal(core, threadView, request, path, &limiter, secure, peer);
+    const Refusal refusal = FirstRefusal(record.GetRequest(), path, &limiter, secure, peer);
+    if (refusal.code == 0)
+        return nullptr;
+    if (refusal.code == 401)
+        return Authenticate(core, record, path);
+    return Refuse(core, record, refusal.info, refusal.code);
 }
 
-bool MayEnter(CServerCore* core, const CHttpRequest& request, const CRequestPath& path, int secure,
-              const CIPv4Address& peer)
+bool MayEnter(const CHttpRequest& request, const CRequestPath& path, int secure, const CIPv4Address& peer)
 {
-    // A refusal is made on a node of its own: the request's answer stays as it is.
-    CConfigClass scratch;
-    return FirstRefusal(core, scratch.GetAccessor("Thread"), request, path, nullptr, secure, peer) == nullptr;
+    return FirstRefusal(request, path, nullptr, secure, peer).code == 0;
 }
 
 int HidesPath(const CRequestPath& path, int write)
 {
     // The option is looked up only for a hidden path, the rare case.
     const int hidden = write == 1 ? path.NamesHidden() : path.IsHidden();
-    return hidden == 1 && schema::kEnableHiddenFile.ReadIn(path.GetOptions()) == 0 ? 1 : 0;
+    return hidden == 1 && path.Entry().enableHiddenFile.Read() == 0 ? 1 : 0;
 }
 
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer)
 {
-    const CConfigAccessor entry = path.GetEntry();
-    CConfigReadLock lock(entry);
-    if (schema::kEnableHostKick.Read(entry) == 0)
+    const CSettingsSnapshot::PathEntry& entry = path.Entry();
+    if (entry.enableHostKick.Read() == 0)
         return 0;
 
     const std::string address = peer.ToString();
-    if (MatchesAny(entry.GetSubAccessor(schema::kKickDenied.path).GetLeafValues(), address))
+    if (MatchesAny(entry.kickDenied, address))
         return 1;
-    if (MatchesAny(entry.GetSubAccessor(schema::kKickAccept.path).GetLeafValues(), address))
+    if (MatchesAny(entry.kickAccept, address))
         return 0;
     return 1;
 }
 
-std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
-                                              const CHttpRequest& request, const CRequestPath& path)
+bool IsAuthenticated(const CHttpRequest& request, const CRequestPath& path)
 {
-    const CConfigAccessor entry = path.GetEntry();
-    const CConfigAccessor options = path.GetOptions();
-    std::string realm;
-    {
-        CConfigReadLock lock(entry);
-        if (schema::kEnableAuthenticate.ReadIn(options) == 0)
-            return nullptr;
+    const CSettingsSnapshot::PathEntry& entry = path.Entry();
+    if (entry.enableAuthenticate.Read() == 0)
+        return true;
+    const bool webDav = entry.enableWebDav.Read() != 0;
+    std::string user = request.GetUser();
+    std::string password = request.GetPasswd();
+    if (FindUser(webDav ? StripDomain(user) : user, password, path) == 1)
+        return true;
+    return Utf8CredentialsInShiftJis(user, password) && FindUser(webDav ? StripDomain(user) : user, password, path) == 1;
+}
 
-        const bool webDav = schema::kEnableWebDav.ReadIn(options) != 0;
-        std::string user = request.GetUser();
-        std::string password = request.GetPasswd();
-        if (FindUser(webDav ? StripDomain(user) : user, password, path) == 1)
-            return nullptr;
-        if (Utf8CredentialsInShiftJis(user, password) &&
-            FindUser(webDav ? StripDomain(user) : user, password, path) == 1)
-            return nullptr;
-        realm = schema::kInfo.Read(entry);
-    }
-
-    std::unique_ptr<CSystemResponse> response = Refuse(core, threadView, "認証が必要です", 401);
-    response->GetResponseInfo().GetSubAccessor("Options").SetString("WWW-Authenticate",
-                                                                    "Basic realm=" + QuotedString(realm));
+std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+{
+    if (IsAuthenticated(record.GetRequest(), path))
+        return nullptr;
+    const std::string realm = path.Entry().info.ReadCopy();
+    std::unique_ptr<CSystemResponse> response = Refuse(core, record, "認証が必要です", 401);
+    response->SetHeader("WWW-Authenticate", "Basic realm=" + QuotedString(realm));
     return response;
 }
 
 int FindUser(const std::string& user, const std::string& password, const CRequestPath& path)
 {
-    const CConfigAccessor entry = path.GetEntry();
-    CConfigReadLock lock(entry);
-
-    bool listed = false;
-    for (const std::string& name : entry.GetSubAccessor(schema::kUsers.path).GetLeafValues())
-        if (name == user) {
-            listed = true;
-            break;
-        }
-    if (!listed)
+    const std::vector<std::string>& users = path.Entry().users;
+    if (std::find(users.begin(), users.end(), user) == users.end())
         return 0;
-
-    const CConfigAccessor accounts = entry.GetTree()->GetAccessor(kAccountsNode);
-    std::vector<std::string> names;
-    accounts.GetSections(names);
-    for (const std::string& name : names) {
-        std::vector<CConfigLeaf> leaves;
-        accounts.GetSubAccessor(name).GetLeaves(leaves);
-        if (StoredValue(leaves, schema::kUserName.path) == user &&
-            StoredValue(leaves, schema::kUserPassword.path) == password)
+    for (const CSettingsSnapshot::Account& account : path.Settings().Accounts())
+        if (account.user == user && account.password == password)
             return 1;
-    }
     return 0;
 }

@@ -7,9 +7,8 @@
 //
 // A refusal is a new CSystemResponse (code and Info text; Detail "詳細情報はありません。")
 // returned to the caller, who owns it; null means the request may go on. Nothing is
-// thrown but what making the refusal throws (std::bad_alloc). The settings are read
-// through the path's entry, whose tree's lock is taken for each batch of reads and
-// released before a response is made.
+// thrown but what making the refusal throws (std::bad_alloc). The settings are read from
+// the snapshot the path was resolved on.
 
 #include "ConfigAccessor.h"
 
@@ -20,6 +19,7 @@ class CBandWidthLimiter;
 class CHttpRequest;
 class CIPv4Address;
 class CRequestPath;
+class CRequestRecord;
 class CServerCore;
 class CSystemResponse;
 
@@ -32,18 +32,16 @@ class CSystemResponse;
 //   403 "このファイル・ディレクトリへのアクセスは、許可されていません"  HidesPath, for a
 //       write if the request is one
 //   401 from Authenticate.
-// `core` (not owned) makes the responses; `threadView` is the request's thread node;
-// `secure` is the socket's IsSecure; `peer` the socket's peer address.
-std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, const CConfigAccessor& threadView,
-                                             const CHttpRequest& request, const CRequestPath& path,
+// `core` (not owned) makes the responses for `record`, the request's record, whose parsed
+// request is checked; `secure` is the socket's IsSecure; `peer` the socket's peer address.
+std::unique_ptr<CSystemResponse> CheckAccess(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
                                              const CBandWidthLimiter& limiter, int secure, const CIPv4Address& peer);
 
 // Whether a request from `peer`, over a socket that is `secure` or not, with the
 // credentials of `request`, may enter the folder of `path`: every rule of CheckAccess but
 // the per-host connection limit, which counts connections rather than guarding a path.
 // For a response that reaches into another entry's folder on the request's behalf.
-bool MayEnter(CServerCore* core, const CHttpRequest& request, const CRequestPath& path, int secure,
-              const CIPv4Address& peer);
+bool MayEnter(const CHttpRequest& request, const CRequestPath& path, int secure, const CIPv4Address& peer);
 
 // 1 when the entry of `path` hides what the path names from clients: option
 // EnableHiddenFile is 0 and a name below the entry's LocalPath starts with '.'. For a read
@@ -58,15 +56,17 @@ int HidesPath(const CRequestPath& path, int write);
 // (WildcardMatchNoCase), so an empty Accept list refuses everyone.
 int CheckHostKick(const CRequestPath& path, const CIPv4Address& peer);
 
-// Null when option EnableAuthenticate is 0 or the request's credentials pass FindUser;
-// otherwise the refusal 401 "認証が必要です" whose ResponseInfo carries
-// WWW-Authenticate: Basic realm="<the entry's Info leaf>" (RFC 9110 11.6.1), the realm
-// quoted so that no settings value can end the string or the header line. With option
+// Whether the request may use the path's entry as far as authentication goes: option
+// EnableAuthenticate is 0, or the request's credentials pass FindUser. With option
 // EnableWebDAV on, a user name "DOMAIN\user" counts as "user" (the text after the first
 // backslash). Credentials that are well-formed UTF-8 and not plain ASCII, as browsers send
 // them, are tried as sent and then in Shift-JIS.
-std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, const CConfigAccessor& threadView,
-                                              const CHttpRequest& request, const CRequestPath& path);
+bool IsAuthenticated(const CHttpRequest& request, const CRequestPath& path);
+
+// Null when IsAuthenticated; otherwise the refusal 401 "認証が必要です" whose answer
+// carries WWW-Authenticate: Basic realm="<the entry's Info leaf>" (RFC 9110 11.6.1), the
+// realm quoted so that no settings value can end the string or the header line.
+std::unique_ptr<CSystemResponse> Authenticate(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
 
 // 1 when `user` is a value of the entry's Users list and an account under
 // Setting::User::Enable has exactly this User and Passwd; else 0. Exact byte comparisons

@@ -130,11 +130,16 @@ void CHtmlTemplate::ExpandFromView(const CConfigAccessor& view)
 {
     std::vector<CConfigLeaf> leaves;
     view.GetLeaves(leaves);
-    for (const CConfigLeaf& leaf : leaves) {
-        if (leaf.key == kWithheldKey || !MayHold(leaf.key))
-            continue;
-        Replace(leaf.key, EscapeHtml(leaf.value));
-    }
+    for (const CConfigLeaf& leaf : leaves)
+        ExpandLeaf(leaf.key, leaf.value);
+}
+
+void CHtmlTemplate::ExpandLeaf(std::string_view key, std::string_view value)
+{
+    const std::string name(key);
+    if (name == kWithheldKey || !MayHold(name))
+        return;
+    Replace(name, EscapeHtml(std::string(value)));
 }
 
 std::string CHtmlTemplate::GetText() const

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CConfigAccessor;
@@ -37,6 +38,8 @@ public:
     // leaf's value as stored, HTML-escaped (no value of a request's or the server's nodes
     // is markup). The Passwd leaf is skipped. Placeholders that no leaf names stay.
     void ExpandFromView(const CConfigAccessor& view);
+    // The same for one leaf (key, value), as a node that is not read from a tree gives it.
+    void ExpandLeaf(std::string_view key, std::string_view value);
 
     std::string GetText() const;
     int64_t GetLength() const;

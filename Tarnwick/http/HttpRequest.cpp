@@ -5,13 +5,13 @@
 #include "http/SystemResponse.h"
 
 #include "Base64.h"
+#include "ConfigAccessor.h"
+#include "ConfigClass.h"
 #include "CRuntime.h"
 #include "UrlCoding.h"
 
 #include <algorithm>
 #include <limits>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -71,9 +71,9 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-CHttpRequest::CHttpRequest(const std::string& header, const CConfigAccessor& requestView)
+CHttpRequest::CHttpRequest(const std::string& header)
 {
-    const int code = Parse(header, requestView);
+    const int code = Parse(header);
     if (code != 0)
         throw CRequestRefusal{code, refusal_};
 }
@@ -121,9 +121,31 @@ bool CHttpRequest::SplitField(std::string_view line, std::string_view& name, std
     return true;
 }
 
-int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
+void CHttpRequest::Clear()
 {
+    method_.clear();
+    methodKind_ = HttpMethod::Other;
+    url_.clear();
+    object_.clear();
+    version_.clear();
+    query_.clear();
+    queryDecoded_.clear();
+    user_.clear();
+    passwd_.clear();
+    headers_.Clear();
+    bodyFraming_ = BodyFraming();
+    hostLines_ = 0;
+    asksKeepAlive_ = false;
+    pathHoldsDotDot_ = false;
+    pathHoldsControlByte_ = false;
+    leaves_ = Leaves::kNone;
+}
+
+int CHttpRequest::Parse(std::string_view header)
+{
+    Clear();
     const auto refuse = [this](int code, const char* why) {
+        Clear();
         refusal_ = why;
         return code;
     };
@@ -143,74 +165,95 @@ int CHttpRequest::Parse(std::string header, const CConfigAccessor& requestView)
         return refuse(code, code == 505 ? kUnsupportedVersion : kMalformedHeader);
     // RFC 9112 2.2: the header ends at its empty line; a header handed in without one
     // ends with its last whole line.
-    std::vector<std::pair<std::string_view, std::string_view>> fields;
-    int hostLines = 0;
     std::string_view line;
+    CBodyFramingReader framing;
     while (TakeLine(rest, line) && !line.empty()) {
         std::string_view name;
         std::string_view value;
         if (!SplitField(line, name, value))
             return refuse(400, kMalformedHeader);
-        if (platform::_mbsicmp(std::string(name), "Host") == 0)
-            ++hostLines;
+        if (platform::EqualsIgnoringCase(name, "Host"))
+            ++hostLines_;
+        framing.Take(name, value);
         if (!value.empty())
-            fields.emplace_back(name, value);
+            headers_.Set(name, value);
     }
-    const std::string path = GetUrlPath(std::string(url));
+    url_.assign(url);
+    const std::string path = GetUrlPath(url_);
     if (!IsShiftJisUrlPath(path)) {
-        CConfigLock lock(requestView);
-        requestView.SetString("Method", std::string(method));
-        requestView.SetString("URL", std::string(url));
-        requestView.SetString("Object", path);
-        requestView.SetString("Version", std::string(requestLine.substr(kVersionNameLength)));
-        requestView.SetString("Query", GetUrlQuery(std::string(url)));
-        return refuse(400, kMalformedUrl);
+        const int code = refuse(400, kMalformedUrl);
+        // So that the log and the page name what was asked: the path as received.
+        method_.assign(method);
+        methodKind_ = MethodNamed(method);
+        url_.assign(url);
+        object_ = path;
+        version_.assign(requestLine.substr(kVersionNameLength));
+        query_ = GetUrlQuery(url_);
+        leaves_ = Leaves::kRefusedPath;
+        return code;
     }
 
     refusal_.clear();
-    hostLines_ = hostLines;
-    method_ = method;
-    url_ = url;
-    object_ = NormalizeUrlPath(path);
-    pathHoldsDotDot_ = HoldsDotDotSegment(path);
-    pathHoldsControlByte_ = DecodesToControlByte(path);
+    method_.assign(method);
+    methodKind_ = MethodNamed(method);
+    if (IsPlainUrlPath(path)) {
+        object_ = path;
+    } else {
+        object_ = NormalizeUrlPath(path);
+        pathHoldsDotDot_ = HoldsDotDotSegment(path);
+        pathHoldsControlByte_ = DecodesToControlByte(path);
+    }
     query_ = GetUrlQuery(url_);
     queryDecoded_ = DecodeUrlText(query_);
-    version_ = requestLine.substr(kVersionNameLength);
-
-    // Readers in other threads see either no RequestInfo leaves or all of them.
-    CConfigLock lock(requestView);
-    const CConfigAccessor headerView = requestView.GetSubAccessor("Options");
-    for (const auto& field : fields)
-        headerView.SetString(field.first, field.second);
+    version_.assign(requestLine.substr(kVersionNameLength));
+    leaves_ = Leaves::kWhole;
 
     // RFC 9110 5.1: field names are case-insensitive; RFC 9110 11.1: so is the scheme.
-    const std::string authorization = headerView.GetString("Authorization", "", 1);
-    user_.clear();
-    passwd_.clear();
-    if (authorization.size() > kBasicSchemeLength &&
-        platform::_mbsicmp(authorization.substr(0, kBasicSchemeLength), kBasicScheme) == 0) {
-        const std::string decoded = Base64Decode(authorization.substr(kBasicSchemeLength));
+    const std::string* authorization = FindHeader("Authorization");
+    if (authorization && authorization->size() > kBasicSchemeLength &&
+        platform::EqualsIgnoringCase(std::string_view(*authorization).substr(0, kBasicSchemeLength), kBasicScheme)) {
+        const std::string decoded = Base64Decode(authorization->substr(kBasicSchemeLength));
         const std::string::size_type colon = decoded.find(':');
         if (colon != std::string::npos) {
-            user_ = decoded.substr(0, colon);
-            passwd_ = decoded.substr(colon + 1);
+            user_.assign(decoded, 0, colon);
+            passwd_.assign(decoded, colon + 1, std::string::npos);
         }
     }
 
-    requestView.SetString("Method", method_);
-    requestView.SetString("URL", url_);
-    requestView.SetString("Object", object_);
-    requestView.SetString("Version", version_);
-    requestView.SetString("Query", query_);
-    requestView.SetString("QueryDecoded", queryDecoded_);
-    requestView.SetString("User", user_);
-    requestView.SetString("Passwd", passwd_);
-
-    requestView_ = requestView;
-    headerView_ = headerView;
-    bodyFraming_ = ReadBodyFraming(header);
+    // Read from the lines as sent, not from headers_, which keeps only a repeated line's last.
+    bodyFraming_ = framing.Result(requestLine.substr(kVersionNameLength) == "1.1");
+    const std::string* connection = FindHeader("Connection");
+    asksKeepAlive_ = connection && platform::EqualsIgnoringCase(*connection, "keep-alive");
     return 0;
+}
+
+void CHttpRequest::FillNode(CConfigNode& requestInfo) const
+{
+    std::size_t leaves = 0;
+    VisitLeaves([&](std::string_view key, std::string_view value) { requestInfo.SetLeafAt(leaves++, key, value); });
+    requestInfo.TruncateLeaves(leaves);
+    // A request refused for its path has no header lines to show.
+    if (leaves_ == Leaves::kRefusedPath) {
+        requestInfo.TruncateChildren(0);
+        return;
+    }
+    if (requestInfo.GetSectionCount() == 0)
+        requestInfo.AppendChild(std::string_view("Options"));
+    requestInfo.TruncateChildren(1);
+    CConfigNode& options = requestInfo.GetChild(0);
+    options.SetName("Options");
+    std::size_t fields = 0;
+    for (const CFieldList::Field& field : headers_)
+        options.SetLeafAt(fields++, field.name, field.value);
+    options.TruncateLeaves(fields);
+    options.TruncateChildren(0);
+}
+
+void CHttpRequest::WriteTo(const CConfigAccessor& requestView) const
+{
+    // Readers in other threads see either no RequestInfo leaves or all of them.
+    CConfigClass::NodeWriter writer = requestView.GetTree()->WriteNode(requestView.GetPrefix());
+    FillNode(writer.Node());
 }
 
 void CHttpRequest::CheckHostLines() const
@@ -219,16 +262,28 @@ void CHttpRequest::CheckHostLines() const
         throw CRequestRefusal{400, kBadHostLines};
 }
 
-bool CHttpRequest::IsWrite() const
+HttpMethod MethodNamed(std::string_view name)
 {
-    return method_ == "PUT" || method_ == "MKCOL" || method_ == "DELETE" || method_ == "COPY" || method_ == "MOVE";
+    static const struct {
+        std::string_view name;
+        HttpMethod method;
+    } kMethods[] = {
+        {"GET", HttpMethod::Get},           {"HEAD", HttpMethod::Head},         {"POST", HttpMethod::Post},
+        {"PUT", HttpMethod::Put},           {"DELETE", HttpMethod::Delete},     {"MKCOL", HttpMethod::Mkcol},
+        {"COPY", HttpMethod::Copy},         {"MOVE", HttpMethod::Move},         {"OPTIONS", HttpMethod::Options},
+        {"PROPFIND", HttpMethod::Propfind}, {"PROPPATCH", HttpMethod::Proppatch}, {"LOCK", HttpMethod::Lock},
+        {"UNLOCK", HttpMethod::Unlock},
+    };
+    for (const auto& known : kMethods)
+        if (known.name == name)
+            return known.method;
+    return HttpMethod::Other;
 }
 
-std::string CHttpRequest::GetHeader(const std::string& name, const std::string& defaultValue) const
+std::string CHttpRequest::GetHeader(std::string_view name, const std::string& defaultValue) const
 {
-    if (!headerView_.GetTree())
-        return defaultValue;
-    return headerView_.GetString(name, defaultValue, 1);
+    const std::string* value = FindHeader(name);
+    return value ? *value : defaultValue;
 }
 
 bool ParseDecimal(std::string_view digits, int64_t& value)
@@ -246,56 +301,60 @@ bool ParseDecimal(std::string_view digits, int64_t& value)
     return true;
 }
 
+void CBodyFramingReader::Take(std::string_view name, std::string_view value)
+{
+    // Field names are tokens: ASCII, so EqualsIgnoringCase is the RFC's case-insensitivity.
+    if (platform::EqualsIgnoringCase(name, "Transfer-Encoding")) {
+        ++codingLines_;
+        coding_ = value;
+    } else if (platform::EqualsIgnoringCase(name, "Content-Length")) {
+        // RFC 9112 6.3: every Content-Length line must give the same value.
+        int64_t parsed = 0;
+        if (value.size() > kMaxContentLengthDigits || !ParseDecimal(value, parsed) || (haveLength_ && parsed != length_))
+            badLength_ = true;
+        haveLength_ = true;
+        length_ = parsed;
+    } else if (platform::EqualsIgnoringCase(name, "Expect")) {
+        expectsContinue_ = platform::EqualsIgnoringCase(value, "100-continue");
+    }
+}
+
+BodyFraming CBodyFramingReader::Result(bool http11) const
+{
+    BodyFraming framing;
+    if (codingLines_ > 0) {
+        // RFC 9112 7: coding names are case-insensitive.
+        if (codingLines_ > 1 || !platform::EqualsIgnoringCase(coding_, "chunked") || haveLength_ || !http11) {
+            framing.refusal = 400;
+            framing.reason = haveLength_ ? kTwoFramings : kBadCoding;
+            return framing;
+        }
+        framing.chunked = true;
+    } else if (badLength_) {
+        framing.refusal = 400;
+        framing.reason = kBadLength;
+        return framing;
+    } else if (haveLength_) {
+        framing.contentLength = length_;
+    }
+    // RFC 9110 10.1.1: an HTTP/1.0 client's expectation is ignored.
+    framing.expectsContinue = http11 && expectsContinue_;
+    return framing;
+}
+
 BodyFraming ReadBodyFraming(std::string_view header)
 {
-    bool haveLength = false;
-    int codingLines = 0;
-    std::string coding;
-    int64_t length = 0;
-    bool badLength = false;
-    bool expectsContinue = false;
     std::string_view rest = header;
     std::string_view line;
     CHttpRequest::TakeLine(rest, line);  // the request line
     // RFC 9112 2.3: the version is the request line's last word.
     const bool http11 = line.size() >= 9 && line.substr(line.size() - 9) == " HTTP/1.1";
+    CBodyFramingReader reader;
     while (CHttpRequest::TakeLine(rest, line) && !line.empty()) {
         std::string_view name;
         std::string_view value;
-        if (!CHttpRequest::SplitField(line, name, value))
-            continue;
-        if (platform::_mbsicmp(std::string(name), "Transfer-Encoding") == 0) {
-            ++codingLines;
-            coding = value;
-        } else if (platform::_mbsicmp(std::string(name), "Content-Length") == 0) {
-            // RFC 9112 6.3: every Content-Length line must give the same value.
-            int64_t parsed = 0;
-            if (value.size() > kMaxContentLengthDigits || !ParseDecimal(value, parsed) ||
-                (haveLength && parsed != length))
-                badLength = true;
-            haveLength = true;
-            length = parsed;
-        } else if (platform::_mbsicmp(std::string(name), "Expect") == 0) {
-            expectsContinue = platform::_mbsicmp(std::string(value), "100-continue") == 0;
-        }
+        if (CHttpRequest::SplitField(line, name, value))
+            reader.Take(name, value);
     }
-    BodyFraming framing;
-    if (codingLines > 0) {
-        // RFC 9112 7: coding names are case-insensitive.
-        if (codingLines > 1 || platform::_mbsicmp(coding, "chunked") != 0 || haveLength || !http11) {
-            framing.refusal = 400;
-            framing.reason = haveLength ? kTwoFramings : kBadCoding;
-            return framing;
-        }
-        framing.chunked = true;
-    } else if (badLength) {
-        framing.refusal = 400;
-        framing.reason = kBadLength;
-        return framing;
-    } else if (haveLength) {
-        framing.contentLength = length;
-    }
-    // RFC 9110 10.1.1: an HTTP/1.0 client's expectation is ignored.
-    framing.expectsContinue = http11 && expectsContinue;
-    return framing;
+    return reader.Result(http11);
 }

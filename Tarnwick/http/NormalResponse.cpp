@@ -3,9 +3,8 @@
 #include <memory>
 #include <utility>
 
-CNormalResponse::CNormalResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                 const CHttpRequest& request, const CRequestPath& path)
-    : CResponse(core, threadView), request_(request), path_(path)
+CNormalResponse::CNormalResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+    : CResponse(core, record), request_(record.GetRequest()), path_(path)
 {
 }
 
@@ -13,7 +12,7 @@ CNormalResponse::~CNormalResponse() = default;
 
 CSystemResponse& CNormalResponse::ReplaceWithStatusPage(const std::string& info, int code, const std::string& detail)
 {
-    auto page = std::make_unique<CSystemResponse>(core_, threadView_, info, code, detail);
+    auto page = std::make_unique<CSystemResponse>(core_, record_, info, code, detail);
     CSystemResponse& named = *page;
     ReplaceWith(std::move(page));
     return named;

@@ -1,7 +1,7 @@
 #pragma once
 // The base of every answer that works on a resolved path (files, folders, writes, OPTIONS,
-// CGI, SSI, PROPFIND): the response base plus the request and its resolved path, both
-// copied. The pipeline slots stay pure; each concrete response supplies them.
+// CGI, SSI, PROPFIND): the response base plus the request and its resolved path. The
+// pipeline slots stay pure; each concrete response supplies them.
 //
 // Such a response refuses (a missing file, a method it does not serve) or defers to a
 // status page (304) by naming that page as its replacement and returning at once.
@@ -15,9 +15,9 @@
 
 class CNormalResponse : public CResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node.
-    CNormalResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                    const CRequestPath& path);
+    // `core` is not owned and outlives the response; so do `record` (the request's, whose
+    // parsed request the response answers) and `path`, the request's resolved path.
+    CNormalResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
     ~CNormalResponse() override;
 
 protected:
@@ -26,6 +26,6 @@ protected:
     // its own. Only in the constructor or Build, which then return at once.
     CSystemResponse& ReplaceWithStatusPage(const std::string& info, int code, const std::string& detail = kNoDetail);
 
-    CHttpRequest request_;
-    CRequestPath path_;
+    const CHttpRequest& request_;
+    const CRequestPath& path_;
 };

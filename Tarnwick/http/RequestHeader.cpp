@@ -4,6 +4,8 @@
 #include "http/ServerFatalException.h"
 #include "net/TcpSocket.h"
 
+#include "ByteScan.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
@@ -26,6 +28,11 @@ const char kNetworkError[] = "ヘッダー受信中に切断もしくはネッ�
 RequestHeaderScan ScanRequestHeader(const char* bytes, std::size_t size, std::size_t& length)
 {
     for (std::size_t i = 0; i < size; ++i) {
+        // Past eight bytes at a time while none is NUL, CR or LF, which are below 0x0E.
+        if (i + sizeof(uint64_t) <= size && !HoldsByteBelow(std::string_view(bytes + i, sizeof(uint64_t)), 0x0E)) {
+            i += sizeof(uint64_t) - 1;
+            continue;
+        }
         if (bytes[i] == '\0' || (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')))
             return RequestHeaderScan::Malformed;
         if (bytes[i] != '\r')
@@ -42,8 +49,8 @@ RequestHeaderScan ScanRequestHeader(const char* bytes, std::size_t size, std::si
     return RequestHeaderScan::Incomplete;
 }
 
-std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection,
-                          int64_t& receivedBytes, int timeLimitMs)
+void ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection, int64_t& receivedBytes,
+                   int timeLimitMs, std::string& header)
 {
     connection.Arm(timeLimitMs > 0 ? timeLimitMs : 1);
     CTimeoutGuard guard(&connection);
@@ -62,10 +69,10 @@ std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutT
         if (scan == RequestHeaderScan::Malformed)
             throw CRequestRefusal{400, kMalformedHeader};
         if (scan == RequestHeaderScan::Complete) {
-            std::string header(bytes, length);
+            header.assign(bytes, length);
             socket.Discard(static_cast<int>(length));
             receivedBytes += static_cast<int64_t>(header.size());
-            return header;
+            return;
         }
         if (!receive) {
             receive = true;  // one receive for the rest before any wait

@@ -45,8 +45,8 @@ enum class RequestHeaderScan {
 // some recipient would see where these do not (RFC 9112 2.2) is refused here, once.
 RequestHeaderScan ScanRequestHeader(const char* bytes, std::size_t size, std::size_t& length);
 
-// Waits for a whole request header on `socket`, receives exactly it and returns it; adds
-// its length to `receivedBytes`. The wait polls, so a time-out, a closed peer or a stop
+// Waits for a whole request header on `socket`, receives exactly it into `header`
+// (replacing what it held); adds its length to `receivedBytes`. The wait polls, so a time-out, a closed peer or a stop
 // request (as `state` reports them) ends it within one poll interval. `connection` is
 // armed with `timeLimitMs` (at least 1) for the whole wait, however the bytes trickle in,
 // and is disarmed on every way out; its OnTimeout is expected to abort `socket`. `state`
@@ -60,5 +60,5 @@ RequestHeaderScan ScanRequestHeader(const char* bytes, std::size_t size, std::si
 // - "ヘッダー受信中に" + the state text ("タイムアウトしました", "切断しました",
 //   "中断しました"): the connection ended before the header was complete;
 // - "ヘッダー受信中に切断もしくはネットワークエラーが発生しました": the socket failed.
-std::string ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection,
-                          int64_t& receivedBytes, int timeLimitMs);
+void ReceiveHeader(CTcpSocket& socket, CConnectionState& state, CTimeoutTarget& connection, int64_t& receivedBytes,
+                   int timeLimitMs, std::string& header);

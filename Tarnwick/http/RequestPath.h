@@ -2,29 +2,46 @@
 // Where one request goes: the path entry of the settings (a child node of Setting::Path)
 // that serves its Host and object, the local path the object names under that entry's
 // LocalPath, and whether the answer is a redirect (a Forward entry, a folder named
-// without its trailing '/', a folder holding an index document) or a folder. A value
-// type: every path-based response keeps a copy, whose views address the same nodes.
+// without its trailing '/', a folder holding an index document) or a folder. The
+// request's responses read it by reference.
 
 #include "ConfigAccessor.h"
 #include "SettingsSchema.h"
+#include "core/SettingsSnapshot.h"
 
+#include "File.h"
+#include "FileSystem.h"
+
+#include <memory>
 #include <string>
 
 class CRequestPath {
 public:
     // ResolvePath. `object` is the request's decoded, normalised path; `host` the Host
-    // header's value as sent ("" when there was none); `settings` an accessor on
-    // "Setting" whose tree outlives this object and its copies. An entry's VirtualHost
-    // pattern serves the host when it matches the whole value, or, when the pattern names
-    // no port (no ':' outside an IP literal's brackets), the value without its port:
-    // "*.example.jp" serves "www.example.jp:8080", "[::1]" serves "[::1]:8080". Holds the
-    // tree's lock while it chooses the entry and tests the file system. The local path's
-    // status is read here, once: Exists and IsHidden answer from it, so the answers of one
-    // request (and of the copies its responses keep) agree with each other and with the
-    // mapping, as of this moment. Throws CServerFatalException when there is no path
-    // entry, none for the host, or none for the object.
+    // header's value as sent ("" when there was none); `settings` the settings as the
+    // request reads them (the core's current snapshot), kept by this object and its copies.
+    // An entry's VirtualHost pattern serves the host when it matches the whole value, or,
+    // when the pattern names no port (no ':' outside an IP literal's brackets), the value
+    // without its port: "*.example.jp" serves "www.example.jp:8080", "[::1]" serves
+    // "[::1]:8080". The local path's status is read here, once: Exists and IsHidden answer
+    // from it, so the answers of one request (and of the copies its responses keep) agree
+    // with each other and with the mapping, as of this moment. Throws
+    // CServerFatalException when there is no path entry, none for the host, or none for the
+    // object.
+    //
+    // How the local path's status is read: Look::Stat by its name; Look::Open (the request's
+    // own path) by opening it for reading and reading the open file's status, so that the
+    // response that reads the file takes it open (TakeOpenFile) instead of opening it
+    // again. The answers are the same: a name that cannot be opened (no permission, a loop
+    // of links) is looked at by name, a missing one is missing either way.
+    enum class Look { Stat, Open };
+    CRequestPath(const std::string& object, const std::string& host,
+                 std::shared_ptr<const CSettingsSnapshot> settings, Look look = Look::Stat);
+    // The same on a snapshot taken now of `settings` (an accessor on "Setting" whose tree
+    // outlives this object).
     CRequestPath(const std::string& object, const std::string& host, const CConfigAccessor& settings);
     virtual ~CRequestPath() = default;
+    // A copy answers as the original does, but holds no open file (HasOpenFile).
     CRequestPath(const CRequestPath&) = default;
     CRequestPath& operator=(const CRequestPath&) = default;
 
@@ -40,9 +57,14 @@ public:
     // removes files must refuse "".
     const std::string& GetLocalPath() const { return localPath_; }
     const std::string& GetTargetHost() const { return targetHost_; }
-    // The chosen entry's node, and its Options node.
-    CConfigAccessor GetEntry() const { return entryView_; }
-    CConfigAccessor GetOptions() const { return entryView_.GetSubAccessor(schema::kOptions); }
+    // The chosen entry as the snapshot holds it, and the snapshot; valid as long as this
+    // object or a copy of it.
+    const CSettingsSnapshot::PathEntry& Entry() const { return *entry_; }
+    const CSettingsSnapshot& Settings() const { return *settings_; }
+    const std::shared_ptr<const CSettingsSnapshot>& GetSettingsSnapshot() const { return settings_; }
+    // The chosen entry's node in the settings tree, and its Options node.
+    CConfigAccessor GetEntry() const;
+    CConfigAccessor GetOptions() const { return GetEntry().GetSubAccessor(schema::kOptions); }
 
     // 1 for a redirect, or when a file or folder existed at the local path when it was
     // resolved; else 0. An object whose mapping would leave the entry's folder never
@@ -61,21 +83,27 @@ public:
     // moving or replacing it would leave that entry serving nothing. Another entry's
     // folder counts however it is spelled or linked; a symbolic link named by the path is
     // removed as itself and counts only when an entry's LocalPath is spelled through it.
-    // Reads the settings under their lock, then the file system.
+    // Reads the file system.
     int HoldsEntryFolder() const;
+
+    // Whether Look::Open left a regular file open at the local path, not taken yet.
+    bool HasOpenFile() const { return open_.file.IsOpen(); }
+    // Hands the open file over, once, with its status as read when it was opened: the one
+    // response that reads the file owns it from then on.
+    platform::CFile TakeOpenFile(platform::FileStatus& status) const;
 
 private:
     void ResolvePath();
-    // Steps of ResolvePath, under the tree's lock.
-    void MapLocalPath(const std::string& serverPath);
+    // Steps of ResolvePath.
+    void MapLocalPath(std::string_view serverPath);
     void FindIndexDocument();
     // Sets localType_ for a local path ending in '/' that is not known to be a folder yet.
     void ReadFolderType();
+    // The local path's status, as `look_` says: false when nothing is there.
+    bool ReadStatus(platform::FileStatus& status);
 
-    CConfigAccessor settingsView_;
-    CConfigAccessor pathListView_;
-    CConfigAccessor indexListView_;
-    CConfigAccessor entryView_;
+    std::shared_ptr<const CSettingsSnapshot> settings_;
+    const CSettingsSnapshot::PathEntry* entry_ = nullptr;  // in *settings_
     std::string object_;
     std::string localPath_;
     std::string relativePath_;  // the part of localPath_ below the entry's LocalPath
@@ -87,4 +115,15 @@ private:
     // or anything else); 0 for an empty local path, and for the prefix named without its
     // '/', whose redirect needs no look at the folder.
     int localType_ = 0;
+    Look look_ = Look::Stat;
+    // The file Look::Open left open, held for the response that takes it; not part of the
+    // path's answers, so a copy of the path starts without one.
+    struct OpenFile {
+        OpenFile() = default;
+        OpenFile(const OpenFile&) {}
+        OpenFile& operator=(const OpenFile&) { return *this; }
+        platform::CFile file;
+        platform::FileStatus status;
+    };
+    mutable OpenFile open_;
 };

@@ -1,6 +1,6 @@
 #pragma once
-// The root of every answer. A response holds the views of one request (its thread node,
-// RequestInfo and ResponseInfo with their Options nodes, the settings and ServerInfo),
+// The root of every answer. A response writes the answer's status and headers into the
+// request's record (every response of one request writes the same one, CResponseInfo),
 // sets the default headers when constructed, and is driven by the response pipeline:
 // BeginReceive, ReceiveData per body chunk, Build, GetContentLength, then GetSendData
 // until it returns 0 or less.
@@ -10,11 +10,13 @@
 // it cannot give its answer names another (a status page) to be sent in its place.
 
 #include "ConfigAccessor.h"
+#include "http/RequestRecord.h"
 
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class CByteBuffer;
 class CServerCore;
@@ -22,9 +24,8 @@ class CSystemResponse;
 
 class CResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node
-    // "Threads::Thread_xxxx".
-    CResponse(CServerCore* core, const CConfigAccessor& threadView);
+    // `core` is not owned and outlives the response; so does `record`, the request's.
+    CResponse(CServerCore* core, CRequestRecord& record);
     virtual ~CResponse() = default;
     CResponse(const CResponse&) = delete;
     CResponse& operator=(const CResponse&) = delete;
@@ -40,7 +41,9 @@ public:
     virtual int64_t GetMaxBody() const { return std::numeric_limits<int64_t>::max(); }
     virtual void Build() = 0;
     virtual int64_t GetContentLength() = 0;
-    virtual CConfigAccessor GetResponseInfo() { return responseView_; }
+    // The request's ResponseInfo node as the controller sees it, the answer as it stands
+    // published there first.
+    virtual CConfigAccessor GetResponseInfo();
     // Puts the next chunk of the body into `buffer` and returns its size; 0 or less ends
     // the body.
     virtual int GetSendData(CByteBuffer& buffer) = 0;
@@ -55,8 +58,12 @@ public:
     // `count` bytes of the body file went out by that route.
     virtual void SkipBodyFile(int64_t) {}
 
+    // The answer: status, headers, CGI header lines.
+    CResponseInfo& Answer() { return record_.Response(); }
     // ResponseCode := code and ResponseText := GetStatusText(code).
-    void SetResponseCode(int code);
+    void SetResponseCode(int code) { Answer().SetCode(code); }
+    // The response header `name` (exact) takes `value`; a new one goes after the others.
+    void SetHeader(std::string_view name, std::string_view value) { Answer().SetHeader(name, value); }
     void SetDefaultHeaders();
 
     // This response as a status page, or null when it is another kind: the driver asks it
@@ -73,27 +80,12 @@ protected:
     // Names the answer to be sent in this response's place (see TakeReplacement).
     void ReplaceWith(std::unique_ptr<CResponse> answer) { replacement_ = std::move(answer); }
 
-    CConfigAccessor threadView_;
-    CConfigAccessor settingsView_;
-    CConfigAccessor infoView_;
-    CConfigAccessor requestView_;
-    CConfigAccessor requestHeaderView_;
-    CConfigAccessor responseView_;
-    CConfigAccessor responseHeaderView_;
     CServerCore* core_;  // not owned
+    CRequestRecord& record_;
 
 private:
     std::unique_ptr<CResponse> replacement_;
 };
 
-// "404 Not Found"; "%d UNKNOWN" for a code without a text.
-std::string GetStatusText(int code);
-
-// The header block for a ResponseInfo view: status line, the Options headers in stored
-// order, the CGI header lines, and the empty line. A CR, LF or NUL inside an Options
-// header goes out as a blank, so no value can start a header line of its own.
-std::string BuildHeaderText(const CConfigAccessor& responseView);
-
-// RFC 9112 9.6: an answer after which the server closes says so, rather than offering a
-// connection the client would reuse in vain: Connection becomes "Close" and Keep-Alive goes.
-void AnnounceClose(const CConfigAccessor& responseView);
+// The header block of the answer (CResponseInfo::AppendHeaderText).
+std::string BuildHeaderText(const CResponseInfo& answer);

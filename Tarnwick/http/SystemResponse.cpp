@@ -5,6 +5,7 @@
 
 #include "ByteBuffer.h"
 #include "SettingsSchema.h"
+#include "core/ServerCore.h"
 
 #include <cstdio>
 
@@ -30,9 +31,9 @@ const char* const kServerNames[] = {
 
 }  // namespace
 
-CSystemResponse::CSystemResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                 const std::string& info, int code, const std::string& detail)
-    : CResponse(core, threadView), info_(info), detail_(detail), code_(code)
+CSystemResponse::CSystemResponse(CServerCore* core, CRequestRecord& record, const std::string& info, int code,
+                                 const std::string& detail)
+    : CResponse(core, record), info_(info), detail_(detail), code_(code)
 {
 }
 
@@ -43,7 +44,7 @@ void CSystemResponse::Build()
     SetResponseCode(code_);
 
     // The folder's name ends with '/' and passes the server's value filter.
-    const std::string directory = schema::kHtmlFileDirectory.Read(settingsView_);
+    const std::string directory = schema::kHtmlFileDirectory.Read(core_->GetSettingAccessor());
     char name[32];
     std::snprintf(name, sizeof name, "Response_%03d.html", code_);
     if (page_.LoadFile(directory + name) != 0 && page_.LoadFile(directory + "Response_default.html") != 0 &&
@@ -56,15 +57,12 @@ void CSystemResponse::Build()
     // request.
     page_.Replace("Info", CHtmlTemplate::EscapeHtml(info_));
     page_.Replace("Detail", CHtmlTemplate::EscapeHtml(detail_));
-    page_.ExpandFromView(threadView_);
-    page_.ExpandFromView(infoView_);
-    page_.ExpandFromView(requestView_);
-    page_.ExpandFromView(responseView_);
+    ExpandRequestPlaceholders(page_, core_, record_);
     for (const char* name : kServerNames)
         page_.Replace(name, "");
 }
 
-bool CSystemResponse::IsNotModified() const { return responseView_.GetInt("ResponseCode", 200) == 304; }
+bool CSystemResponse::IsNotModified() const { return record_.Response().GetCode() == 304; }
 
 int64_t CSystemResponse::GetContentLength() { return IsNotModified() ? 0 : page_.GetLength(); }
 
@@ -78,4 +76,13 @@ int CSystemResponse::GetSendData(CByteBuffer& buffer)
     const std::string text = page_.GetText();
     buffer.AssignString(text);
     return buffer.GetLength();
+}
+
+void ExpandRequestPlaceholders(CHtmlTemplate& page, CServerCore* core, const CRequestRecord& record)
+{
+    const auto expand = [&page](std::string_view key, std::string_view value) { page.ExpandLeaf(key, value); };
+    record.VisitThreadLeaves(expand);
+    page.ExpandFromView(core->GetInfoAccessor());
+    record.GetRequest().VisitLeaves(expand);
+    record.Response().VisitLeaves(expand);
 }

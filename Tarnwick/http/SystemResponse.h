@@ -31,9 +31,9 @@ inline constexpr char kEmptyPage[] = "HTMLデータのロードに失敗しま�
 class CSystemResponse : public CResponse {
 public:
     // `info` is the one-line reason (also the request's progress text), `detail` the longer
-    // explanation; both are plain text, shown escaped.
-    CSystemResponse(CServerCore* core, const CConfigAccessor& threadView, const std::string& info,
-                    int code, const std::string& detail);
+    // explanation; both are plain text, shown escaped. `core` and `record` as for CResponse.
+    CSystemResponse(CServerCore* core, CRequestRecord& record, const std::string& info, int code,
+                    const std::string& detail);
     ~CSystemResponse() override;
 
     void BeginReceive() override {}
@@ -61,3 +61,8 @@ private:
     CHtmlTemplate page_;
     int sent_ = 0;
 };
+
+// Fills a page's placeholders from the leaves of the request's node, as they stand: the
+// thread node's, ServerInfo's, RequestInfo's and ResponseInfo's, in that order, each value
+// HTML-escaped (CHtmlTemplate::ExpandLeaf).
+void ExpandRequestPlaceholders(CHtmlTemplate& page, CServerCore* core, const CRequestRecord& record);

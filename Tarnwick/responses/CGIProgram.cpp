@@ -11,6 +11,7 @@
 #include "http/ConnectionState.h"
 #include "http/HttpRequest.h"
 #include "http/RequestPath.h"
+#include "http/RequestRecord.h"
 
 #include <algorithm>
 #include <utility>
@@ -23,14 +24,6 @@ namespace {
 bool IsPassedOn(const std::string& name)
 {
     return name == "PATH" || name == "LANG" || name == "TZ" || name.compare(0, 3, "LC_") == 0;
-}
-
-// A header line folded into an environment value must stay one line.
-std::string OneLine(std::string value)
-{
-    std::replace(value.begin(), value.end(), '\r', ' ');
-    std::replace(value.begin(), value.end(), '\n', ' ');
-    return value;
 }
 
 // %FilePath% and %Query% filled in one pass: what is inserted is never read again.
@@ -64,6 +57,13 @@ void AppendEnvironmentEntry(std::string& block, const std::string& entry)
 }
 
 }  // namespace
+
+std::string OneLine(std::string value)
+{
+    std::replace(value.begin(), value.end(), '\r', ' ');
+    std::replace(value.begin(), value.end(), '\n', ' ');
+    return value;
+}
 
 std::string MakeCommandLine(CServerCore* core, const std::string& filePath, const std::string& query)
 {
@@ -130,16 +130,16 @@ CgiCallFacts MakeCgiCallFacts(const CConnectionState& connection, int64_t conten
     return CgiCallFacts{connection.GetLocalAddress().ToString(), connection.GetLocalPort(), contentLength};
 }
 
-void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
-                      const CHttpRequest& request, const CRequestPath& path, const CgiCallFacts& facts)
+void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CRequestRecord& record,
+                      const CRequestPath& path, const CgiCallFacts& facts)
 {
+    const CHttpRequest& request = record.GetRequest();
     const CConfigAccessor info = core->GetInfoAccessor();
     const std::string signature = info.GetString("ServerSignature", "");
     const std::string host = request.GetHeader("Host");
-    const std::string remoteAddress = threadView.GetString("Host", "");
+    const std::string remoteAddress = record.GetHost();
     // Only credentials that the path entry checked name a user.
-    const bool authenticated =
-        schema::kEnableAuthenticate.ReadIn(path.GetOptions()) != 0 && !request.GetUser().empty();
+    const bool authenticated = path.Entry().enableAuthenticate.Read() != 0 && !request.GetUser().empty();
 
     // Gathered first: the view's lock is not held over other trees or a name lookup.
     std::vector<std::pair<const char*, std::string>> variables;
@@ -203,11 +203,11 @@ std::string MakeEnvironmentBlock(const CConfigAccessor& variables, const char* c
     return block;
 }
 
-std::string PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                               const CRequestPath& path, const CgiCallFacts& facts)
+std::string PrepareEnvironment(CServerCore* core, const CRequestRecord& record, const CRequestPath& path,
+                               const CgiCallFacts& facts)
 {
     CConfigClass scratch;
     const CConfigAccessor env = scratch.GetAccessor("Env");
-    BuildEnvironment(env, core, threadView, request, path, facts);
+    BuildEnvironment(env, core, record, path, facts);
     return MakeEnvironmentBlock(env, platform::OwnEnvironment());
 }

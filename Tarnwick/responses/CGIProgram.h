@@ -10,8 +10,8 @@
 #include <string>
 
 class CConnectionState;
-class CHttpRequest;
 class CRequestPath;
+class CRequestRecord;
 class CServerCore;
 
 // Entries taken from the server's own environment: more is no ordinary environment, and
@@ -35,10 +35,15 @@ struct CgiCallFacts {
 // The address and port `connection` was reached at, with `contentLength`.
 CgiCallFacts MakeCgiCallFacts(const CConnectionState& connection, int64_t contentLength);
 
-// Clears envView's node and sets the CGI variables of the request as its leaves, in their
-// fixed order. Header values have CR and LF replaced by blanks.
-void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CConfigAccessor& threadView,
-                      const CHttpRequest& request, const CRequestPath& path, const CgiCallFacts& facts);
+// A header value as an environment value: CR and LF become blanks, so that it stays one
+// line whatever a request's record was given.
+std::string OneLine(std::string value);
+
+// Clears envView's node and sets the CGI variables of the request (`record`'s, resolved
+// as `path`) as its leaves, in their fixed order. Header values have CR and LF replaced by
+// blanks.
+void BuildEnvironment(const CConfigAccessor& envView, CServerCore* core, const CRequestRecord& record,
+                      const CRequestPath& path, const CgiCallFacts& facts);
 
 // The environment block of a program: "NAME=value" entries, each ended by a zero byte.
 // First the leaves of `variables` in order, then of `ownEnvironment` (entries ended by a
@@ -49,5 +54,5 @@ std::string MakeEnvironmentBlock(const CConfigAccessor& variables, const char* c
 
 // The block for the request: BuildEnvironment, then MakeEnvironmentBlock with this
 // process's environment.
-std::string PrepareEnvironment(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                               const CRequestPath& path, const CgiCallFacts& facts);
+std::string PrepareEnvironment(CServerCore* core, const CRequestRecord& record, const CRequestPath& path,
+                               const CgiCallFacts& facts);

@@ -64,20 +64,19 @@ bool HasNoContent(int code) { return code == 204 || code == 304; }
 
 }  // namespace
 
-CCGIResponse::CCGIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                           const CRequestPath& path, CConnectionState& connection)
-    : CNormalResponse(core, threadView, request, path), connection_(connection), process_(connection)
+CCGIResponse::CCGIResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, CConnectionState& connection)
+    : CNormalResponse(core, record, path), connection_(connection), process_(connection)
 {
     if (!path_.Exists() || path_.GetLocalPath().empty()) {
         ReplaceWithStatusPage(kFileNotFound, 404);
         return;
     }
     // RFC 9110 9.1: method names are case-sensitive.
-    const std::string& method = request_.GetMethod();
-    if (method != "GET" && method != "HEAD" && method != "POST") {
+    const HttpMethod method = request_.GetMethodKind();
+    if (method != HttpMethod::Get && method != HttpMethod::Head && method != HttpMethod::Post) {
         CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
-        notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD, POST");
+        notAllowed.SetHeader("Allow", "GET, HEAD, POST");
         return;
     }
 }
@@ -86,7 +85,7 @@ CCGIResponse::~CCGIResponse() = default;
 
 void CCGIResponse::BeginReceive()
 {
-    const int64_t length = request_.GetBodyFraming().contentLength;
+    const int64_t length = request_.GetContentLength();
     if (length > kLargeBody && length <= kMaxRequestBody)
         process_.GetInput().SetGrowBy(static_cast<int32_t>(length));
 }
@@ -103,12 +102,11 @@ void CCGIResponse::ReceiveData(CByteBuffer& chunk)
 
 void CCGIResponse::Build()
 {
-    const std::string name = threadView_.GetString("ThreadName", "");
     // The body was taken whole before the program starts: its length is known, decoded.
-    process_.SetEnvironmentBlock(PrepareEnvironment(core_, threadView_, request_, path_,
-                                                    MakeCgiCallFacts(connection_, process_.GetInput().GetLength())));
+    process_.SetEnvironmentBlock(
+        PrepareEnvironment(core_, record_, path_, MakeCgiCallFacts(connection_, process_.GetInput().GetLength())));
     try {
-        process_.Start(threadView_.GetString("ScriptCommand", ""), GetParentDirectory(path_.GetLocalPath()), name);
+        process_.Start(record_.GetScriptCommand(), GetParentDirectory(path_.GetLocalPath()), record_.GetThreadName());
     } catch (const CSubProcessException& e) {
         ReplaceWithError("CGI実行エラー : " + e.message);
         return;
@@ -138,12 +136,12 @@ void CCGIResponse::Build()
     if (url != std::string::npos)
         location.replace(url, std::string::npos, EscapeNonUrlBytes(location.substr(url)));
     if (!location.empty()) {
-        responseView_.SetString("CGIHeader", option.GetString("CGIHeader", ""));
+        Answer().SetCgiHeader(option.GetString("CGIHeader", ""));
         // The CGI convention (RFC 3875 6.2.3): a Location alone redirects with 302; a
         // redirect code the program chose stands.
         const int redirectCode = code >= 300 && code <= 399 ? code : 302;
         CSystemResponse& redirect = ReplaceWithStatusPage(location + " に移動してください", redirectCode);
-        redirect.GetResponseInfo().GetSubAccessor("Options").SetString("Location", location);
+        redirect.SetHeader("Location", location);
         return;
     }
 
@@ -152,8 +150,8 @@ void CCGIResponse::Build()
         ReplaceWithError(kNoHeader);
         return;
     }
-    responseHeaderView_.SetString("Content-Type", contentType);
-    responseView_.SetString("CGIHeader", option.GetString("CGIHeader", ""));
+    SetHeader("Content-Type", contentType);
+    Answer().SetCgiHeader(option.GetString("CGIHeader", ""));
     if (HasNoContent(code))
         process_.GetOutput().Clear();
 }

@@ -25,12 +25,11 @@ public:
     // The request body is held in memory for the program: larger bodies are refused.
     static constexpr int64_t kMaxRequestBody = 64 * 1024 * 1024;
 
-    // `core` is not owned and outlives the response; `threadView` is the request's node,
-    // whose ScriptCommand leaf holds the command line; `connection` is polled while the
+    // `core` is not owned; it, `record` (the request's, whose ScriptCommand holds the
+    // command line) and `path` outlive the response; `connection` is polled while the
     // program runs. Names a status page as its replacement: 404 when the target does not
     // exist, 405 for a method other than GET, HEAD and POST.
-    CCGIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                 const CRequestPath& path, CConnectionState& connection);
+    CCGIResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, CConnectionState& connection);
     // Ends a program that still runs.
     ~CCGIResponse() override;
 

@@ -123,10 +123,9 @@ void AppendResponse(platform::XmlNode& root, const Resource& resource)
 
 }  // namespace
 
-CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                           const CHttpRequest& request, const CRequestPath& path, int secure,
-                                           const CIPv4Address& peer)
-    : CNormalResponse(core, threadView, request, path), secure_(secure), peer_(peer)
+CDAVPropfindResponse::CDAVPropfindResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
+                                           int secure, const CIPv4Address& peer)
+    : CNormalResponse(core, record, path), secure_(secure), peer_(peer)
 {
     // A Forward entry exists but has nothing local to list; a refused path has no local path.
     if (path_.GetLocalPath().empty() || path_.Exists() == 0)
@@ -139,8 +138,8 @@ void CDAVPropfindResponse::Build()
 {
     body_.clear();
     SetResponseCode(207);
-    responseHeaderView_.SetString("Content-Type", "text/xml; charset=\"utf-8\"");
-    responseHeaderView_.SetString("DAV", "1");
+    SetHeader("Content-Type", "text/xml; charset=\"utf-8\"");
+    SetHeader("DAV", "1");
 
     std::vector<Resource> resources;
     Walk(TrimOws(request_.GetHeader("Depth", "1")), resources);
@@ -162,14 +161,14 @@ void CDAVPropfindResponse::Walk(const std::string& depth, std::vector<Resource>&
             entry.name = localPath.substr(localPath.rfind('/') + 1);
             resources.push_back(MakeResource(mimeMaps, href, localPath, entry, IsFolder(entry.status)));
         }
-        responseHeaderView_.SetString("Content-Location", EscapeHref(href));
+        SetHeader("Content-Location", EscapeHref(href));
         return;
     }
 
     if (href.empty() || href.back() != '/')
         href += '/';
     // RFC 9110 8.7: Content-Location is a URI reference, written as the target's href.
-    responseHeaderView_.SetString("Content-Location", EscapeHref(href));
+    SetHeader("Content-Location", EscapeHref(href));
 
     const std::vector<platform::DirectoryEntry> entries = ReadFolder(localPath);
     // A folder whose search gives no entry for itself (it vanished, or cannot be read)
@@ -223,11 +222,11 @@ void CDAVPropfindResponse::WalkTree(const CMimeMaps& mimeMaps, const std::string
 bool CDAVPropfindResponse::MayDescend(const std::string& href, std::string& entry) const
 {
     // The entry serving the parent matches the folder's URL too, so one always does.
-    const CRequestPath folder(href, path_.GetTargetHost(), settingsView_);
+    const CRequestPath folder(href, path_.GetTargetHost(), path_.GetSettingsSnapshot());
     const std::string serving = folder.GetEntry().GetPrefix();
     if (serving == entry)
         return true;
-    if (schema::kEnableWebDav.ReadIn(folder.GetOptions()) == 0 || !MayEnter(core_, request_, folder, secure_, peer_))
+    if (folder.Entry().enableWebDav.Read() == 0 || !MayEnter(request_, folder, secure_, peer_))
         return false;
     entry = serving;
     return true;

@@ -24,12 +24,12 @@ class CMimeMaps;
 
 class CDAVPropfindResponse : public CNormalResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node;
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response;
     // `secure` and `peer` are the connection's, for the access rules of other entries.
     // Names a status page as its replacement, 404 when the path names nothing or has no
     // local path (a refused path, a Forward entry).
-    CDAVPropfindResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                         const CRequestPath& path, int secure, const CIPv4Address& peer);
+    CDAVPropfindResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, int secure,
+                         const CIPv4Address& peer);
     ~CDAVPropfindResponse() override;
 
     void BeginReceive() override {}

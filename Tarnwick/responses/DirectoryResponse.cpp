@@ -272,11 +272,10 @@ bool PickTemplate(const std::string& folder, const std::vector<std::string>* oth
 
 }  // namespace
 
-CDirectoryResponse::CDirectoryResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                       const CHttpRequest& request, const CRequestPath& path)
-    : CNormalResponse(core, threadView, request, path)
+CDirectoryResponse::CDirectoryResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+    : CNormalResponse(core, record, path)
 {
-    if (schema::kEnableIndex.ReadIn(path_.GetOptions()) == 0) {
+    if (path_.Entry().enableIndex.Read() == 0) {
         ReplaceWithStatusPage(kIndexRefused, 403);
         return;
     }
@@ -285,7 +284,7 @@ CDirectoryResponse::CDirectoryResponse(CServerCore* core, const CConfigAccessor&
         ReplaceWithStatusPage(kFolderNotFound, 404);
         return;
     }
-    if (request_.GetMethod() != "GET")
+    if (request_.GetMethodKind() != HttpMethod::Get)
         ReplaceWithStatusPage(kNotAllowed, 405);
 }
 
@@ -304,12 +303,9 @@ void CDirectoryResponse::Build()
     // %Object% also stands in link targets ("%Object%?name"), where a '?', '#' or '%' of
     // the folder's name would end or change the path: it is percent-escaped everywhere,
     // before the request's other values are filled in.
-    const std::string object = requestView_.GetString("Object", "");
+    const std::string object = request_.GetObject();
     page_.Replace("Object", LinkTo(object));
-    page_.ExpandFromView(threadView_);
-    page_.ExpandFromView(infoView_);
-    page_.ExpandFromView(requestView_);
-    page_.ExpandFromView(responseView_);
+    ExpandRequestPlaceholders(page_, core_, record_);
     page_.Replace("FileList", list);
 }
 
@@ -318,7 +314,7 @@ std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::I
 {
     std::string list;
     LocalTimeText times;
-    const int kind = SortKindOf(requestView_.GetString("Query", ""));
+    const int kind = SortKindOf(request_.GetQuery());
 
     // The folder is read once for both lists: every entry costs a status read.
     std::vector<ListingRecord> dirs;
@@ -329,7 +325,7 @@ std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::I
     // One line more for the parent folder.
     list.reserve((dirs.size() + entries.size() + files.size() + 1) * kLineBytes);
 
-    if (requestView_.GetString("Object", "") != "/") {
+    if (request_.GetObject() != "/") {
         AppendLabel(list, maps.FindIconType("..", icons), "../", "Parent Directory", "</A>");
         list += kNoTimeNoSize;
     }
@@ -368,7 +364,7 @@ void CDirectoryResponse::LoadPage(const std::vector<std::string>& folderSpelling
     std::string path;
     if (PickTemplate(path_.GetLocalPath(), &folderSpellings, path) && page_.LoadFile(path) == 0)
         return;
-    const std::string htmlDirectory = schema::kHtmlFileDirectory.Read(settingsView_);
+    const std::string htmlDirectory = schema::kHtmlFileDirectory.Read(core_->GetSettingAccessor());
     if (PickTemplate(htmlDirectory, nullptr, path) && page_.LoadFile(path) == 0)
         return;
     if (page_.LoadResource(kDirectoryPageResource) == 0)
@@ -405,7 +401,7 @@ void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>* directories,
     for (std::vector<ListingRecord>* records : {directories, files})
         if (records)
             records->clear();
-    const bool showHidden = schema::kEnableHiddenFile.ReadIn(path_.GetOptions()) != 0;
+    const bool showHidden = path_.Entry().enableHiddenFile.Read() != 0;
     platform::DirectorySearch search(path_.GetLocalPath() + "*.*");
     platform::DirectoryEntry entry;
     while (search.Next(entry)) {
@@ -435,8 +431,8 @@ void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>* directories,
 void CDirectoryResponse::CollectPathEntries(std::vector<ListingRecord>& records, int kind)
 {
     records.clear();
-    const std::string object = requestView_.GetString("Object", "");
-    const CConfigAccessor pathList = settingsView_.GetSubAccessor(schema::kPath.path);
+    const std::string object = request_.GetObject();
+    const CConfigAccessor pathList = core_->GetSettingAccessor().GetSubAccessor(schema::kPath.path);
     {
         CConfigReadLock lock(pathList);
         std::vector<std::string> sections;

@@ -36,12 +36,11 @@ public:
         int64_t size = 0;      // 0 for folders and path entries
     };
 
-    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response.
     // Names a status page as its replacement, checked in this order: 403 when the path
     // entry's option EnableIndex is 0; 404 when the folder does not exist or the path has
     // no local path; 405 when the method is not exactly "GET" (HEAD included).
-    CDirectoryResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                       const CRequestPath& path);
+    CDirectoryResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
     ~CDirectoryResponse() override;
 
     void BeginReceive() override {}

@@ -12,9 +12,8 @@
 
 #include <cerrno>
 
-CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                         const CHttpRequest& request, const CRequestPath& path)
-    : CNormalResponse(core, threadView, request, path)
+CFileDeleteResponse::CFileDeleteResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+    : CNormalResponse(core, record, path)
 {
     if (path_.GetLocalPath().empty() || path_.Exists() == 0) {
         ReplaceWithStatusPage(kFileNotFound, 404);

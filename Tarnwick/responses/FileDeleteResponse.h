@@ -14,12 +14,11 @@ class CByteBuffer;
 
 class CFileDeleteResponse : public CNormalResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response.
     // Names a status page as its replacement, 404 when nothing exists at the path or it has
     // no local path (a refused path, a Forward entry), 403 when it is a path entry's folder
     // or holds one (CRequestPath::HoldsEntryFolder).
-    CFileDeleteResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                        const CRequestPath& path);
+    CFileDeleteResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
 
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}

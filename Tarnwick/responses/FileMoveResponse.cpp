@@ -151,10 +151,9 @@ void MakeRealFolder(const std::string& path)
 
 }  // namespace
 
-CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                     const CHttpRequest& request, const CRequestPath& path,
+CFileMoveResponse::CFileMoveResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path,
                                      const CConnectionState& connection)
-    : CNormalResponse(core, threadView, request, path),
+    : CNormalResponse(core, record, path),
       localAddress_(connection.GetLocalAddress().ToString()),
       localPort_(connection.GetLocalPort())
 {
@@ -162,7 +161,7 @@ CFileMoveResponse::CFileMoveResponse(CServerCore* core, const CConfigAccessor& t
         ReplaceWithStatusPage(kFileNotFound, 404);
         return;
     }
-    if (request.GetMethod() == "MOVE" && path_.HoldsEntryFolder())
+    if (request_.GetMethodKind() == HttpMethod::Move && path_.HoldsEntryFolder())
         ReplaceWithStatusPage(kEntryFolder, 403);
 }
 
@@ -205,7 +204,7 @@ void CFileMoveResponse::Build()
         return;
     }
 
-    const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), settingsView_);
+    const CRequestPath target(NormalizeUrlPath(destination), path_.GetTargetHost(), path_.GetSettingsSnapshot());
     if (target.HoldsControlByte()) {
         ReplaceWithStatusPage(kMalformedUrl, 400);
         return;
@@ -227,7 +226,7 @@ void CFileMoveResponse::Build()
 
     const std::string& from = path_.GetLocalPath();
     const std::string& to = target.GetLocalPath();
-    const std::string& method = request_.GetMethod();
+    const HttpMethod method = request_.GetMethodKind();
     // Both exist and are one file (links followed): copying would only destroy it.
     if (platform::IsSameFile(from, to)) {
         ReplaceWithStatusPage(kSameFile, 403);
@@ -261,13 +260,13 @@ void CFileMoveResponse::Build()
     // RFC 4918 9.8.4, 9.9.3: a replaced folder goes whole, never merged; a file over a file
     // is replaced by the rename itself, so that readers see the old or the new one.
     const bool replacesWhole = existing == Kind::Folder || (existing == Kind::Other && source == Kind::Folder);
-    if (method == "MOVE") {
+    if (method == HttpMethod::Move) {
         if (replacesWhole)
             CFileDeleteResponse::Remove(to);
         // Renames the link, file or folder itself.
         if (!platform::MoveFile(WithoutTrailingSlash(from), WithoutTrailingSlash(to), true))
             throw CServerFatalException::SystemError(kFileFailed, to, errno);
-    } else if (method == "COPY") {
+    } else if (method == HttpMethod::Copy) {
         try {
             Copy(from, to, source == Kind::Folder, replacesWhole);
         } catch (const CServerFatalException& failure) {

@@ -29,13 +29,12 @@ class CConnectionState;
 
 class CFileMoveResponse : public CNormalResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node;
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response;
     // `connection` is read here only, for the address the client reached. Names a status
     // page as its replacement, 404 when nothing exists at the path or it has no local path
     // (a refused path, a Forward entry), 403 for a MOVE of a path entry's folder or of one
     // that holds it (CRequestPath::HoldsEntryFolder).
-    CFileMoveResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                      const CRequestPath& path, const CConnectionState& connection);
+    CFileMoveResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, const CConnectionState& connection);
 
     void BeginReceive() override {}
     void ReceiveData(CByteBuffer&) override {}

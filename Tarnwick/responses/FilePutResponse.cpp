@@ -39,9 +39,8 @@ int CollectionFailureCode(int error)
 
 }  // namespace
 
-CFilePutResponse::CFilePutResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                   const CHttpRequest& request, const CRequestPath& path)
-    : CNormalResponse(core, threadView, request, path)
+CFilePutResponse::CFilePutResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+    : CNormalResponse(core, record, path)
 {
     if (path_.GetLocalPath().empty()) {
         ReplaceWithStatusPage(kFileNotFound, 404);
@@ -57,10 +56,10 @@ CFilePutResponse::~CFilePutResponse() = default;
 void CFilePutResponse::BeginReceive()
 {
     SetResponseCode(201);
-    const std::string& method = request_.GetMethod();
-    if (method == "MKCOL")
+    const HttpMethod method = request_.GetMethodKind();
+    if (method == HttpMethod::Mkcol)
         MakeCollection();
-    else if (method == "PUT")
+    else if (method == HttpMethod::Put)
         OpenTemporaryFile();
 }
 

@@ -26,11 +26,10 @@ class CByteBuffer;
 
 class CFilePutResponse : public CNormalResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response.
     // Names a status page as its replacement, 404 when the path has no local path (a
     // refused path, a Forward entry): nothing is ever written there.
-    CFilePutResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                     const CRequestPath& path);
+    CFilePutResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
     // Closes the temporary file and removes it when Build has not put it in place.
     ~CFilePutResponse() override;
 

@@ -13,6 +13,7 @@
 #include "FileIo.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -29,9 +30,8 @@ constexpr int32_t kFallbackChunkSize = 32768;
 
 }  // namespace
 
-CFileResponse::CFileResponse(CServerCore* core, const CConfigAccessor& threadView,
-                             const CHttpRequest& request, const CRequestPath& path)
-    : CNormalResponse(core, threadView, request, path)
+CFileResponse::CFileResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+    : CNormalResponse(core, record, path)
 {
     // A refused path (or a forward entry) has no local path: never read "" or "/".
     if (path_.GetLocalPath().empty() || path_.Exists() == 0) {
@@ -39,10 +39,10 @@ CFileResponse::CFileResponse(CServerCore* core, const CConfigAccessor& threadVie
         return;
     }
     // RFC 9110 9.1: method names are case-sensitive.
-    if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
+    if (request_.GetMethodKind() != HttpMethod::Get && request_.GetMethodKind() != HttpMethod::Head) {
         CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
-        notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD");
+        notAllowed.SetHeader("Allow", "GET, HEAD");
     }
 }
 
@@ -58,17 +58,23 @@ void CFileResponse::Build()
     // Linux has no share modes to deny writers; writers of this server replace a file by
     // renaming a new one over it, which leaves this open file as it was.
     const std::string& localPath = path_.GetLocalPath();
-    if (!file_.Open(platform::NativePath(localPath), platform::CFile::Mode::Read)) {
-        // Removed since the path was looked up: as missing as it will be to the next request.
-        if (errno == ENOENT || errno == ENOTDIR) {
-            ReplaceWithStatusPage(kFileNotFound, 404);
-            return;
-        }
-        throw CServerFatalException::SystemError(kOpenFailed, localPath, errno);
-    }
     platform::FileStatus status;
-    if (!file_.Status(status))
-        throw CServerFatalException::SystemError(kFileFailed, localPath, errno);
+    if (path_.HasOpenFile()) {
+        // Opened when the path was looked up.
+        file_ = path_.TakeOpenFile(status);
+    } else {
+        if (!file_.Open(platform::NativePath(localPath), platform::CFile::Mode::Read)) {
+            // Removed since the path was looked up: as missing as it will be to the next
+            // request.
+            if (errno == ENOENT || errno == ENOTDIR) {
+                ReplaceWithStatusPage(kFileNotFound, 404);
+                return;
+            }
+            throw CServerFatalException::SystemError(kOpenFailed, localPath, errno);
+        }
+        if (!file_.Status(status))
+            throw CServerFatalException::SystemError(kFileFailed, localPath, errno);
+    }
     if (status.kind != platform::PathKind::File) {
         // Folders have a response of their own; FIFOs and devices are not served.
         file_.Close();
@@ -86,45 +92,33 @@ void CFileResponse::Build()
 
     ByteRange body;
     body.last = length - 1;
-    bool notModified = false;
-    {
-        // The request's fields and the answer's live in the connection's own tree, which a
-        // reader of the context tree copies under its lock: one hold for all of them, not
-        // one per field.
-        CConfigLock lock(responseHeaderView_);
-        responseHeaderView_.SetString("Last-modified", lastModified);
-        responseHeaderView_.SetString("ETag", etag);
-
-        // Both checks are always made; header names in any case (RFC 9110 5.1).
-        const int modifiedSince = CheckModifiedSince(time, request_.GetHeader("If-Modified-Since"));
-        const int noneMatch = CheckNoneMatch(etag, request_.GetHeader("If-None-Match"));
-        notModified = IsNotModified(modifiedSince, noneMatch);
-        if (!notModified) {
-            ByteRange asked;
-            // RFC 9110 14.2: Range is ignored on any method but GET, so a HEAD answers as a
-            // GET without Range would.
-            if (request_.GetMethod() == "GET" &&
-                ApplyRange(request_.GetHeader("Range"), request_.GetHeader("If-Range"), etag, time, length, asked)) {
-                body = asked;
-                SetResponseCode(206);
-                responseHeaderView_.SetString("Accept-Ranges", "bytes");
-                responseHeaderView_.SetString("Content-Range", FormatContentRange(body, length));
-            }
-            responseHeaderView_.SetString("Content-Type", type);
-        }
-    }
-    if (notModified) {
+    SetHeader("Last-modified", lastModified);
+    SetHeader("ETag", etag);
+    // Both checks are always made; header names in any case (RFC 9110 5.1).
+    const int modifiedSince = CheckModifiedSince(time, request_.GetHeader("If-Modified-Since"));
+    const int noneMatch = CheckNoneMatch(etag, request_.GetHeader("If-None-Match"));
+    if (IsNotModified(modifiedSince, noneMatch)) {
         file_.Close();
-        CSystemResponse& notModifiedResponse = ReplaceWithStatusPage(kNotModified, 304);
+        CSystemResponse& notModified = ReplaceWithStatusPage(kNotModified, 304);
         // RFC 9110 15.4.5: a 304 carries the validators that a 200 would. RFC 9111 4.3.4:
         // a cache merges its fields into the stored response, so the type stays the file's
         // rather than that of a status page.
-        const CConfigAccessor headers = notModifiedResponse.GetResponseInfo().GetSubAccessor("Options");
-        headers.SetString("Last-modified", lastModified);
-        headers.SetString("ETag", etag);
-        headers.SetString("Content-Type", type);
+        notModified.SetHeader("Last-modified", lastModified);
+        notModified.SetHeader("ETag", etag);
+        notModified.SetHeader("Content-Type", type);
         return;
     }
+    ByteRange asked;
+    // RFC 9110 14.2: Range is ignored on any method but GET, so a HEAD answers as a GET
+    // without Range would.
+    if (request_.GetMethodKind() == HttpMethod::Get &&
+        ApplyRange(request_.GetHeader("Range"), request_.GetHeader("If-Range"), etag, time, length, asked)) {
+        body = asked;
+        SetResponseCode(206);
+        SetHeader("Accept-Ranges", "bytes");
+        SetHeader("Content-Range", FormatContentRange(body, length));
+    }
+    SetHeader("Content-Type", type);
 
     offset_ = body.first;
     remaining_ = body.Length();
@@ -175,10 +169,29 @@ std::string CFileResponse::MakeETag(int64_t length, int64_t time, const std::str
     uint32_t sum = 0;
     for (unsigned char c : localPath)
         sum += c;
-    char text[80];
-    std::snprintf(text, sizeof text, "\"%llx-%llx:%04d\"", static_cast<unsigned long long>(length),
-                  static_cast<unsigned long long>(time), static_cast<int>(sum));
-    return text;
+    // "\"%llx-%llx:%04d\"", written without snprintf: it is made for every file sent.
+    char text[64];
+    char* at = text;
+    const auto hex = [&at, &text](uint64_t value) { at = std::to_chars(at, text + sizeof text, value, 16).ptr; };
+    *at++ = '"';
+    hex(static_cast<uint64_t>(length));
+    *at++ = '-';
+    hex(static_cast<uint64_t>(time));
+    *at++ = ':';
+    const int number = static_cast<int>(sum);
+    char digits[16];
+    const char* end = std::to_chars(digits, digits + sizeof digits, number < 0 ? -static_cast<int64_t>(number) : number).ptr;
+    const std::size_t count = static_cast<std::size_t>(end - digits);
+    // %04d: at least four places, a sign counting as one.
+    const std::size_t width = number < 0 ? 3 : 4;
+    if (number < 0)
+        *at++ = '-';
+    for (std::size_t pad = count; pad < width; ++pad)
+        *at++ = '0';
+    for (std::size_t i = 0; i < count; ++i)
+        *at++ = digits[i];
+    *at++ = '"';
+    return std::string(text, static_cast<std::size_t>(at - text));
 }
 
 int CFileResponse::CheckModifiedSince(int64_t fileTime, const std::string& ifModifiedSince)

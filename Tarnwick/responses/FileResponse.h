@@ -22,12 +22,11 @@ class CByteBuffer;
 
 class CFileResponse : public CNormalResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response.
     // Names a status page as its replacement: 404 when the path names nothing (or has no
     // local path, as for a refused path), else 405 with "Allow: GET, HEAD" when the method
     // is neither "GET" nor "HEAD".
-    CFileResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                  const CRequestPath& path);
+    CFileResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
     // Closes the file when open.
     ~CFileResponse() override;
 

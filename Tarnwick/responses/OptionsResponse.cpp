@@ -8,9 +8,8 @@ const char kAllMethods[] = "OPTIONS, GET, HEAD, DELETE, PUT, POST, COPY, MOVE, M
 
 }  // namespace
 
-COptionsResponse::COptionsResponse(CServerCore* core, const CConfigAccessor& threadView,
-                                   const CHttpRequest& request, const CRequestPath& path)
-    : CNormalResponse(core, threadView, request, path)
+COptionsResponse::COptionsResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path)
+    : CNormalResponse(core, record, path)
 {
 }
 
@@ -33,12 +32,11 @@ std::string COptionsResponse::AllowedMethods(bool asterisk, bool exists, bool en
 void COptionsResponse::Build()
 {
     SetResponseCode(200);
-    responseHeaderView_.SetString("Dav", "1");
-    responseHeaderView_.SetString("MS-Author-Via", "DAV");
-    responseHeaderView_.SetString("Public", kAllMethods);
-    const CConfigAccessor options = path_.GetOptions();
-    responseHeaderView_.SetString(
+    SetHeader("Dav", "1");
+    SetHeader("MS-Author-Via", "DAV");
+    SetHeader("Public", kAllMethods);
+    SetHeader(
         "Allow", AllowedMethods(request_.GetUrl() == "*", path_.Exists() != 0,
-                                schema::kEnableWrite.ReadIn(options) != 0,
-                                schema::kEnableWebDav.ReadIn(options) != 0));
+                                path_.Entry().enableWrite.Read() != 0,
+                                path_.Entry().enableWebDav.Read() != 0));
 }

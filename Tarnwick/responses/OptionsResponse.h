@@ -12,10 +12,9 @@ class CByteBuffer;
 
 class COptionsResponse : public CNormalResponse {
 public:
-    // `core` is not owned and outlives the response; `threadView` is the request's node.
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response.
     // Throws nothing of its own: every path gets an answer, a missing one included.
-    COptionsResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                     const CRequestPath& path);
+    COptionsResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path);
     ~COptionsResponse() override;
 
     void BeginReceive() override {}

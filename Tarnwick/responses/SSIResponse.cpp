@@ -131,9 +131,8 @@ int CSSIDocument::ParseText(const std::string& text)
 
 // --- response -------------------------------------------------------------------------------
 
-CSSIResponse::CSSIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                           const CRequestPath& path, CConnectionState& connection)
-    : CNormalResponse(core, threadView, request, path), document_(connection), connection_(connection)
+CSSIResponse::CSSIResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, CConnectionState& connection)
+    : CNormalResponse(core, record, path), document_(connection), connection_(connection)
 {
     // A refused path (or a forward entry) has no local path: never read "" or "/".
     if (path_.Exists() == 0 || path_.GetLocalPath().empty()) {
@@ -141,10 +140,10 @@ CSSIResponse::CSSIResponse(CServerCore* core, const CConfigAccessor& threadView,
         return;
     }
     // RFC 9110 9.1: method names are case-sensitive.
-    if (request_.GetMethod() != "GET" && request_.GetMethod() != "HEAD") {
+    if (request_.GetMethodKind() != HttpMethod::Get && request_.GetMethodKind() != HttpMethod::Head) {
         CSystemResponse& notAllowed = ReplaceWithStatusPage(kNotAllowed, 405);
         // RFC 9110 15.5.6: a 405 names the methods the target does support.
-        notAllowed.GetResponseInfo().GetSubAccessor("Options").SetString("Allow", "GET, HEAD");
+        notAllowed.SetHeader("Allow", "GET, HEAD");
     }
 }
 
@@ -218,7 +217,7 @@ std::string CSSIResponse::ResolveIncludedFile(const std::string& value) const
     if (value.empty() || value[0] == '/')
         return "";
     // Neither '/' nor '.' is ever the second byte of a Shift-JIS character.
-    const bool hiddenAllowed = schema::kEnableHiddenFile.ReadIn(path_.GetOptions()) != 0;
+    const bool hiddenAllowed = path_.Entry().enableHiddenFile.Read() != 0;
     // The names without "." and empty ones, as a URL below the document's folder.
     std::string url;
     for (std::string::size_type start = 0; start <= value.size();) {
@@ -239,7 +238,7 @@ std::string CSSIResponse::ResolveIncludedFile(const std::string& value) const
     // (a protected folder inside this one): its checks hold for the include too.
     const std::string& current = request_.GetObject();
     const std::string folderUrl = current.substr(0, current.rfind('/') + 1);
-    const CRequestPath target(folderUrl + url, path_.GetTargetHost(), core_->GetSettingAccessor());
+    const CRequestPath target(folderUrl + url, path_.GetTargetHost(), path_.GetSettingsSnapshot());
     return MayRequest(target) ? path : "";
 }
 
@@ -270,7 +269,7 @@ std::string CSSIResponse::ResolveVirtualAttribute(const std::string& value) cons
         const std::string folder = slash == std::string::npos ? "/" : current.substr(0, slash + 1);
         object = folder + NormalizeUrlPath("/" + value).substr(1);
     }
-    const CRequestPath target(object, path_.GetTargetHost(), core_->GetSettingAccessor());
+    const CRequestPath target(object, path_.GetTargetHost(), path_.GetSettingsSnapshot());
     if (target.Exists() != 1 || !MayRequest(target))
         return "";
     // include, fsize and flastmod read a file: a folder or a forward entry has none.
@@ -280,14 +279,12 @@ std::string CSSIResponse::ResolveVirtualAttribute(const std::string& value) cons
 
 bool CSSIResponse::MayRequest(const CRequestPath& target) const
 {
-    const bool secure = threadView_.GetString("Protocol", "") == "https";
-    return MayEnter(core_, request_, target, secure ? 1 : 0, CIPv4Address(threadView_.GetString("Host", "")));
+    return MayEnter(request_, target, record_.IsSecure() ? 1 : 0, CIPv4Address(record_.GetHost()));
 }
 
 void CSSIResponse::FillEchoVariables(const CConfigAccessor& envView) const
 {
-    BuildEnvironment(envView, core_, threadView_, request_, path_,
-                     MakeCgiCallFacts(connection_, request_.GetBodyFraming().contentLength));
+    BuildEnvironment(envView, core_, record_, path_, MakeCgiCallFacts(connection_, request_.GetContentLength()));
     const std::string& localPath = path_.GetLocalPath();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     platform::FileStatus status;
@@ -387,9 +384,8 @@ bool CSSIResponse::RunProgram(const std::string& commandLine, const std::string&
     CSubProcess process(connection_);
     try {
         process.SetEnvironmentBlock(
-            PrepareEnvironment(core_, threadView_, request_, path_,
-                               MakeCgiCallFacts(connection_, request_.GetBodyFraming().contentLength)));
-        process.Start(commandLine, folder, threadView_.GetString("ThreadName", ""));
+            PrepareEnvironment(core_, record_, path_, MakeCgiCallFacts(connection_, request_.GetContentLength())));
+        process.Start(commandLine, folder, record_.GetThreadName());
     } catch (const CSubProcessException&) {
         ran = false;
     }

@@ -59,12 +59,11 @@ public:
     static constexpr const char* kDefaultTimeFormat = "%Y/%m/%d %H:%M:%S";
     static constexpr const char* kDefaultSizeFormat = "abbrev";
 
-    // `core` is not owned and outlives the response; `threadView` is the request's node;
+    // `core` is not owned; it, `record` (the request's) and `path` outlive the response;
     // `connection` is not owned, outlives the response and is handed to every program an
     // exec starts. Names a status page as its replacement: 404 when the document does not
     // exist (or the path has no local path), 405 with "Allow: GET, HEAD" for another method.
-    CSSIResponse(CServerCore* core, const CConfigAccessor& threadView, const CHttpRequest& request,
-                 const CRequestPath& path, CConnectionState& connection);
+    CSSIResponse(CServerCore* core, CRequestRecord& record, const CRequestPath& path, CConnectionState& connection);
     ~CSSIResponse() override;
 
     void BeginReceive() override {}

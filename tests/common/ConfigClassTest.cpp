@@ -1130,4 +1130,119 @@ TEST(ConfigClassTest, HasSectionAndRemoveFirstSection)
     EXPECT_EQ(tree.GetSectionCount("Empty"), 0);
 }
 
+TEST(ConfigClassTest, AWriterFillsANodeInPlaceInOneStep)
+{
+    CConfigClass tree;
+    tree.SetValue("Threads::T1::Old", "x");
+    tree.SetValue("Threads::T1::Child::Leaf", "y");
+    const uint64_t writes = tree.GetWriteCount();
+    {
+        CConfigClass::NodeWriter writer = tree.WriteNode("Threads::T1");
+        CConfigNode& node = writer.Node();
+        node.SetLeafAt(0, "ThreadName", "T1");  // in place of Old
+        node.SetLeafAt(1, "Info", "running");   // appended
+        node.TruncateChildren(0);
+        node.AppendChild(CConfigNode("StartTime")).SetLeafAt(0, "Date", "2004/03/02");
+    }
+    EXPECT_GT(tree.GetWriteCount(), writes);
+    EXPECT_EQ(Describe(tree), "Tarnwick{Threads{T1{ThreadName=T1;Info=running;StartTime{Date=2004/03/02;}}}}");
+    {
+        CConfigClass::NodeWriter writer = tree.WriteNode("Created::");
+        writer.Node().SetLeafAt(0, "A", "1");
+    }
+    EXPECT_EQ(tree.GetValue("Created::A", "-"), "1") << "a missing node is created";
+    {
+        CConfigClass::NodeWriter writer = tree.WriteNode("Threads::T1");
+        writer.Node().TruncateLeaves(1);
+    }
+    EXPECT_EQ(tree.GetKeyCount("Threads::T1"), 1);
+}
+
+// The tree remembers a writer's node; every way the node can move since must be seen, as
+// under the sanitizers a stale one would be a use after free.
+TEST(ConfigClassTest, AWriterFindsItsNodeWhereverTheTreeMovedIt)
+{
+    CConfigClass tree;
+    const auto write = [&tree](std::string_view path, std::string_view value) {
+        CConfigClass::NodeWriter writer = tree.WriteNode(path);
+        writer.Node().SetLeaf("V", value);
+    };
+    write("Threads::B::", "b1");
+    write("Threads::B::Sub::", "s1");
+    const struct {
+        const char* what;
+        std::function<void()> reshape;
+    } steps[] = {
+        {"a sibling before it removed", [&] { tree.RemoveNode("Threads::A"); }},
+        {"siblings added until the children move", [&] {
+             for (int i = 0; i < 64; ++i)
+                 tree.SetValue("Threads::N" + std::to_string(i) + "::X", "1");
+         }},
+        {"its parent's writer replaced it", [&] {
+             CConfigClass::NodeWriter writer = tree.WriteNode("Threads::");
+             CConfigNode& threads = writer.Node();
+             CConfigNode fresh("B");
+             fresh.SetLeaf("V", "fresh");
+             threads.GetChild(threads.FindChild("B")) = std::move(fresh);
+         }},
+        {"a leaf write created a level", [&] { tree.SetValue("Threads::New::Deep::X", "1"); }},
+        {"the tree reloaded", [&] {
+             const std::string text = tree.SerializeNode("");
+             tree.LoadSerializedText(text);
+         }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        tree.SetValue("Threads::A::X", "1");  // something before B to remove
+        write("Threads::B::", "before");
+        write("Threads::B::Sub::", "before");
+        step.reshape();
+        write("Threads::B::", "after");
+        write("Threads::B::Sub::", "after");
+        EXPECT_EQ(tree.GetValue("Threads::B::V", "-"), "after");
+        EXPECT_EQ(tree.GetValue("Threads::B::Sub::V", "-"), "after");
+    }
+}
+
+TEST(ConfigClassTest, ChildrenTakenOutKeepTheirContent)
+{
+    CConfigNode node("T");
+    node.AppendChild(std::string_view("A")).SetLeaf("a", "1");
+    node.AppendChild(std::string_view("B")).SetLeaf("b", "2");
+    node.AppendChild(std::string_view("C"));
+    std::vector<CConfigNode> taken;
+    node.TakeChildren(1, taken);
+    EXPECT_EQ(Describe(node), "T{A{a=1;}}");
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(Describe(taken[0]), "B{b=2;}");
+    EXPECT_EQ(Describe(taken[1]), "C{}");
+    taken[0].SetName("D");
+    node.AppendChild(std::move(taken[0]));
+    EXPECT_EQ(Describe(node), "T{A{a=1;}D{b=2;}}");
+}
+
+TEST(ConfigClassTest, TakeNodeGivesTheNodeBackWhole)
+{
+    CConfigClass tree;
+    tree.SetValue("Threads::T1::Info", "x");
+    tree.SetValue("Threads::T1::Sub::A", "1");
+    const CConfigNode taken = tree.TakeNode("Threads::T1");
+    EXPECT_EQ(Describe(taken), "T1{Info=x;Sub{A=1;}}");
+    EXPECT_EQ(Describe(tree), "Tarnwick{Threads{}}");
+    EXPECT_EQ(Describe(tree.TakeNode("Threads::Missing")), "{}");
+}
+
+TEST(ConfigClassTest, FilterValueGivesWhatAReadWould)
+{
+    class Upper : public CConfigValueFilter {
+    public:
+        std::string Filter(std::string_view, std::string_view value) override { return "[" + std::string(value) + "]"; }
+    };
+    CConfigClass tree;
+    EXPECT_EQ(tree.FilterValue("Key", "v"), "v") << "no filter";
+    tree.SetValueFilter(std::make_unique<Upper>());
+    tree.SetValue("Key", "v");
+    EXPECT_EQ(tree.FilterValue("Key", "v"), tree.GetValue("Key", ""));
+}
+
 }  // namespace

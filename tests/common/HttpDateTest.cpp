@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -115,6 +118,33 @@ TEST(FormatHttpDate, IgnoresTheLocalZone)
 {
     testsupport::ScopedTimeZone zone(kCentralEurope);
     EXPECT_EQ(FormatHttpDate(773484577), "Wed, 06 Jul 1994 08:49:37 GMT");
+}
+
+TEST(FormatHttpDate, AgreesWithTheCLibrarysCalendar)
+{
+    // The text the C library's gmtime_r gives the same time, in the same form.
+    const auto reference = [](std::int64_t t) -> std::string {
+        const std::time_t time = static_cast<std::time_t>(t);
+        std::tm tm{};
+        if (gmtime_r(&time, &tm) == nullptr)
+            return "";
+        static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+        char text[128];
+        std::snprintf(text, sizeof text, "%s, %02d %s %lld %02d:%02d:%02d GMT", days[tm.tm_wday], tm.tm_mday,
+                      kMonthNames[tm.tm_mon], tm.tm_year + 1900LL, tm.tm_hour, tm.tm_min, tm.tm_sec);
+        return text;
+    };
+    std::vector<std::int64_t> times;
+    // Every year from -2000 to 12000 by an odd step, so that each day of the week, month
+    // and leap rule is met, and the edges of the years an int holds.
+    for (std::int64_t t = -125000000000; t < 320000000000; t += 86400 * 29 + 3607)
+        times.push_back(t);
+    const std::int64_t lastSecondOfAnIntYear = 67768036191676799;
+    for (const std::int64_t t : {lastSecondOfAnIntYear, lastSecondOfAnIntYear + 1, std::int64_t{-67768040609827200},
+                                 std::int64_t{-67768040609827201}, std::int64_t{-86401}, std::int64_t{-86400}})
+        times.push_back(t);
+    for (const std::int64_t t : times)
+        ASSERT_EQ(FormatHttpDate(t), reference(t)) << t;
 }
 
 TEST(FormatHttpDate, ParsesBackToTheSameTime)

@@ -70,6 +70,33 @@ TEST(TemplateTest, EachValueFillsOneOccurrenceInOrder)
     EXPECT_EQ("1-2", tpl.GetText("-"));
 }
 
+TEST(TemplateTest, AViewedValueIsTakenAsItStandsWhenTheTextIs)
+{
+    CTemplate tpl;
+    tpl.Parse("[%A%|%B%]");
+    std::string viewed = "one";
+    tpl.ViewValue("A", viewed);
+    tpl.SetValue("B", std::string("copied"));
+    viewed[0] = 'O';
+    EXPECT_EQ("[One|copied]", tpl.GetText("-"));
+    tpl.Unfill();
+    tpl.ViewValue("B", viewed);
+    EXPECT_EQ("[-|One]", tpl.GetText("-"));
+}
+
+// A format parsed onto a filled template moves the placeholders; short stored values live
+// inside them.
+TEST(TemplateTest, StoredValuesSurviveMorePlaceholdersParsed)
+{
+    CTemplate tpl;
+    tpl.Parse("%A%,");
+    tpl.SetValue("A", "a");
+    for (int i = 0; i < 40; ++i)
+        tpl.Parse("%B%,");
+    // Each format's text after its last placeholder is the tail until the next is parsed.
+    EXPECT_EQ(tpl.GetText("-"), "a" + std::string(40, '-') + ",");
+}
+
 TEST(TemplateTest, NamesMatchExactly)
 {
     CTemplate tpl;
@@ -155,6 +182,25 @@ TEST_F(TemplateConfigTest, EmptyAccessorFillsNothing)
     tpl.Parse("%A%");
     tpl.SetFromConfig(CConfigAccessor());
     EXPECT_EQ(1, tpl.CountUnfilled());
+}
+
+TEST(TemplateTest, UnfilledTemplateFillsAgainAsFreshlyParsed)
+{
+    CTemplate tpl;
+    tpl.Parse("[%A%] %B% %A% tail");
+    tpl.SetValue("A", "first");
+    tpl.SetValue("B", "b");
+    tpl.SetValue("A", "second");
+    EXPECT_EQ("[first] b second tail", tpl.GetText("-"));
+
+    tpl.Unfill();
+    EXPECT_EQ(3, tpl.CountUnfilled());
+    EXPECT_EQ("[-] - - tail", tpl.GetText("-")) << "no value of the last line is left";
+    tpl.SetValue("A", "again");
+    EXPECT_EQ("[again] B A tail", tpl.GetText(""));
+    std::string line = "kept: ";
+    tpl.AppendText(line, "-");
+    EXPECT_EQ("kept: [again] - - tail", line);
 }
 
 }  // namespace

@@ -329,6 +329,47 @@ TEST(UrlCoding, DecodesToControlByteSeesTheNulTheDecodingDrops)
         EXPECT_EQ(DecodesToControlByte(c.path), c.holds) << c.what;
 }
 
+// A plain path is one the decoding functions would have nothing to say about.
+TEST(UrlCoding, PlainUrlPathIsWhatNormalizeUrlPathKeepsAndNoCheckFlags)
+{
+    const struct {
+        const char* what;
+        std::string path;
+        bool plain;
+    } cases[] = {
+        {"file", "/4k.txt", true},
+        {"folder", "/dir/sub/", true},
+        {"root", "/", true},
+        {"dots inside names", "/a.b/..c/d../...", true},
+        {"punctuation", "/a~b/c+d=e&f", true},
+        {"not rooted", "a/b", false},
+        {"empty", "", false},
+        {"escape", "/a%20b", false},
+        {"high byte", "/\x82\xa0", false},
+        {"blank", "/a b", false},
+        {"control byte", "/a\x01", false},
+        {"0x7F", "/a\x7F", false},
+        {"backslash", "/a\\b", false},
+        {"empty segment", "/a//b", false},
+        {"leading empty segment", "//a", false},
+        {"dot segment", "/a/./b", false},
+        {"dot-dot segment", "/a/../b", false},
+        {"final dot", "/a/.", false},
+        {"final dot-dot", "/a/..", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(IsPlainUrlPath(c.path), c.plain);
+        if (!c.plain)
+            continue;
+        EXPECT_EQ(NormalizeUrlPath(c.path), c.path);
+        EXPECT_FALSE(HoldsDotDotSegment(c.path));
+        EXPECT_FALSE(DecodesToControlByte(c.path));
+        EXPECT_FALSE(HoldsBackslashSeparator(c.path));
+        EXPECT_TRUE(IsShiftJisUrlPath(c.path));
+    }
+}
+
 TEST(UrlCoding, EscapeUrl)
 {
     const Case cases[] = {

@@ -80,6 +80,8 @@ TEST(CRuntimeTest, CompareExactAndFolded)
         EXPECT_EQ(Sign(platform::_mbscmp(c.b, c.a)), -c.exact) << c.description << " (swapped)";
         EXPECT_EQ(Sign(platform::_mbsicmp(c.a, c.b)), c.folded) << c.description;
         EXPECT_EQ(Sign(platform::_mbsicmp(c.b, c.a)), -c.folded) << c.description << " (swapped)";
+        EXPECT_EQ(platform::EqualsIgnoringCase(c.a, c.b), c.folded == 0) << c.description;
+        EXPECT_EQ(platform::EqualsIgnoringCase(c.b, c.a), c.folded == 0) << c.description << " (swapped)";
     }
 }
 

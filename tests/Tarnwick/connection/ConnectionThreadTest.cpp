@@ -230,9 +230,9 @@ public:
 // chunk, as a file that changes or breaks while it is sent would.
 class ScriptedResponse : public CResponse {
 public:
-    ScriptedResponse(CServerCore* core, const CConfigAccessor& threadView, int64_t announced, int64_t yielded,
+    ScriptedResponse(CServerCore* core, CRequestRecord& record, int64_t announced, int64_t yielded,
                      bool failAfterFirstChunk = false)
-        : CResponse(core, threadView), announced_(announced), yielded_(yielded), fail_(failAfterFirstChunk)
+        : CResponse(core, record), announced_(announced), yielded_(yielded), fail_(failAfterFirstChunk)
     {
     }
     void BeginReceive() override {}
@@ -471,6 +471,25 @@ TEST_F(ConnectionThreadTest, RequestLogFormatIsFilteredAgainForEachLine)
         ASSERT_TRUE(client->ReadAnswer().complete);
         Logged(Name(number++));
         EXPECT_EQ(RequestLogLine(r.object), std::string(r.mark) + "|" + r.object);
+    }
+}
+
+// An ended connection's storage serves a later connection, of this core or of another:
+// each line keeps to its own core's format.
+TEST_F(ConnectionThreadTest, ALaterConnectionLogsInItsOwnCoresFormat)
+{
+    Set("Log::LogFormatNoTime", "first|%Object%");
+    testsupport::PutFile(www.Path() + "logged-again.txt", "again");
+    StartCore();
+    for (const char* format : {"first", "second"}) {
+        if (std::string(format) == "second")
+            RestartCoreWith("Log::LogFormatNoTime", "second|%Object%");
+        auto client = Connect();
+        client->Send(Request("GET", "/logged-again.txt"));
+        ASSERT_TRUE(client->ReadAnswer().complete);
+        Logged(Name(0));
+        EXPECT_EQ(RequestLogLine("/logged-again.txt"), std::string(format) + "|/logged-again.txt");
+        EXPECT_EQ(servertest::LiveRequests(core->GetContext()), std::vector<std::string>{});
     }
 }
 
@@ -761,8 +780,8 @@ TEST_F(ConnectionThreadTest, FileReadFailingAfterTheHeaderOnlyCloses)
 
 class ConnectionThreadPipelineTest : public ConnectionThreadTest {
 protected:
-    // A request driver on the server end of a fresh connection, without a worker thread,
-    // and the request it will send an answer for.
+    // A response pipeline on the server end of a fresh connection, without a worker
+    // thread, and the request it will send an answer for.
     void SetUp() override
     {
         ConnectionThreadTest::SetUp();
@@ -778,17 +797,20 @@ protected:
         client = std::make_unique<Client>(ends.first);
         connection = std::make_unique<DriverConnection>();
         connection->socket.Attach(ends.second);
-        driver = std::make_unique<CRequestDriver>(core.get(), connection->socket, connection->state,
-                                                  connection->timeout, connection->thread, kNoHeaderDeadline);
-        thread = NewThreadView();
-        request = CHttpRequest(Request("GET", "/hello.txt"), thread.GetSubAccessor("RequestInfo"));
+        settingsSnapshot = core->GetSettingsSnapshot();
+        thread = &NewRecord();
+        thread->ParseRequest(Request("GET", "/hello.txt"));
+        path = std::make_unique<CRequestPath>("/hello.txt", "example.test", settingsSnapshot);
         limiter = std::make_unique<CBandWidthLimiter>(&core->GetBandWidthManager(), CIPv4Address("127.0.0.1"),
-                                                      thread.GetString("ThreadName", ""));
+                                                      thread->GetThreadName());
+        transfer = RequestTransfer();
+        pipeline = std::make_unique<CResponsePipeline>(core.get(), connection->socket, connection->state, connection->timeout,
+                                                       *thread, *path, *limiter, transfer, buffers);
     }
     void CloseHarness()
     {
+        pipeline.reset();
         limiter.reset();
-        driver.reset();
         connection.reset();
     }
     void TearDown() override
@@ -797,11 +819,7 @@ protected:
         ConnectionThreadTest::TearDown();
     }
 
-    void Send(CResponse& response)
-    {
-        const CRequestPath path("/hello.txt", "example.test", core->GetSettingAccessor());
-        driver->SendResponse(thread, request, path, *limiter, response);
-    }
+    void Send(CResponse& response) { pipeline->Send(response); }
     // What the client received, once the server's end is closed.
     std::string Received()
     {
@@ -816,9 +834,6 @@ protected:
         const std::string::size_type end = all.find("\r\n\r\n");
         return end == std::string::npos ? "" : all.substr(end + 4);
     }
-
-    // The header is not read here: its deadline plays no part.
-    static constexpr uint64_t kNoHeaderDeadline = 0;
     // The server's end of the connection, as a worker holds it.
     struct DriverConnection {
         CTimeoutTarget timeout;
@@ -829,10 +844,13 @@ protected:
 
     std::unique_ptr<Client> client;
     std::unique_ptr<DriverConnection> connection;
-    std::unique_ptr<CRequestDriver> driver;
-    CConfigAccessor thread;
-    CHttpRequest request;
+    std::shared_ptr<const CSettingsSnapshot> settingsSnapshot;
+    CRequestRecord* thread = nullptr;
+    RequestBuffers buffers;
+    std::unique_ptr<CRequestPath> path;
     std::unique_ptr<CBandWidthLimiter> limiter;
+    RequestTransfer transfer;
+    std::unique_ptr<CResponsePipeline> pipeline;
 };
 
 TEST_F(ConnectionThreadPipelineTest, BodyLongerThanAnnouncedIsCutAtTheAnnouncedLength)
@@ -850,7 +868,7 @@ TEST_F(ConnectionThreadPipelineTest, BodyLongerThanAnnouncedIsCutAtTheAnnouncedL
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
         OpenHarness();
-        ScriptedResponse response(core.get(), thread, c.announced, c.yielded);
+        ScriptedResponse response(core.get(), *thread, c.announced, c.yielded);
         Send(response);
         const std::string all = Received();
         EXPECT_NE(all.find("\r\nContent-Length: " + std::to_string(c.announced) + "\r\n"), std::string::npos);
@@ -860,14 +878,14 @@ TEST_F(ConnectionThreadPipelineTest, BodyLongerThanAnnouncedIsCutAtTheAnnouncedL
 
 TEST_F(ConnectionThreadPipelineTest, BodyShorterThanAnnouncedSendsWhatThereIs)
 {
-    ScriptedResponse response(core.get(), thread, 40000, 10000);
+    ScriptedResponse response(core.get(), *thread, 40000, 10000);
     Send(response);
     EXPECT_EQ(BodyOf(Received()).size(), 10000u);
 }
 
 TEST_F(ConnectionThreadPipelineTest, FatalErrorAfterTheHeaderSendsNoEmergencyPage)
 {
-    ScriptedResponse response(core.get(), thread, 100000, 100000, true);
+    ScriptedResponse response(core.get(), *thread, 100000, 100000, true);
     std::string message;
     try {
         Send(response);
@@ -875,7 +893,7 @@ TEST_F(ConnectionThreadPipelineTest, FatalErrorAfterTheHeaderSendsNoEmergencyPag
         message = e.message;
     }
     EXPECT_EQ(message, "読み込みに失敗しました");
-    driver->SendInternalServerError(message);
+    pipeline->SendInternalServerError(message);
     bool closed = false;
     const std::string all = client->ReadToEnd(closed);
     EXPECT_TRUE(closed) << "the connection is closed";
@@ -886,7 +904,7 @@ TEST_F(ConnectionThreadPipelineTest, FatalErrorAfterTheHeaderSendsNoEmergencyPag
 
 TEST_F(ConnectionThreadPipelineTest, FatalErrorBeforeAnythingWasSentGetsTheEmergencyPage)
 {
-    driver->SendInternalServerError("<x>");
+    pipeline->SendInternalServerError("<x>");
     bool closed = false;
     const std::string all = client->ReadToEnd(closed);
     EXPECT_TRUE(closed);

@@ -47,23 +47,23 @@ TEST(ContextTreeTest, RequestsInProgressAreShownInTheOrderTheyBegan)
 {
     CContextTree context;
     Request second("Thread_0001"), first("Thread_0000");
-    context.Begin(second.node);
-    context.Begin(first.node);
+    context.Begin(&second.tree, second.node.GetPrefix());
+    context.Begin(&first.tree, first.node.GetPrefix());
     EXPECT_EQ(Shown(context), "Tarnwick{Threads{Thread_0001{ThreadName=Thread_0001;Info=running;}"
                               "Thread_0000{ThreadName=Thread_0000;Info=running;}}ThreadLogs{}}");
     // Later writes to a node show at the next reading.
     first.node.SetString("Info", "sending");
     EXPECT_NE(Shown(context).find("Thread_0000{ThreadName=Thread_0000;Info=sending;}"), std::string::npos);
-    context.Finish(second.node, second.name, 10);
-    context.Finish(first.node, first.name, 10);
+    context.Finish(&second.tree, second.node.GetPrefix(), 10);
+    context.Finish(&first.tree, first.node.GetPrefix(), 10);
 }
 
 TEST(ContextTreeTest, FinishMovesTheNodeToThreadLogs)
 {
     CContextTree context;
     Request request("Thread_0007", "正常に終了しました");
-    context.Begin(request.node);
-    context.Finish(request.node, request.name, 10);
+    context.Begin(&request.tree, request.node.GetPrefix());
+    context.Finish(&request.tree, request.node.GetPrefix(), 10);
     EXPECT_EQ(Shown(context),
               "Tarnwick{Threads{}ThreadLogs{Thread_0007{ThreadName=Thread_0007;Info=正常に終了しました;}}}");
     EXPECT_EQ(Describe(request.tree), "Tarnwick{Threads{}}") << "moved, not copied";
@@ -86,8 +86,8 @@ TEST(ContextTreeTest, ThreadLogsKeepsAtMostMaxAndShrinksByOneARequest)
         CContextTree context;
         for (int i = 0; i < 5; ++i) {
             Request request("T" + std::to_string(i));
-            context.Begin(request.node);
-            context.Finish(request.node, request.name, c.max);
+            context.Begin(&request.tree, request.node.GetPrefix());
+            context.Finish(&request.tree, request.node.GetPrefix(), c.max);
             EXPECT_EQ(Describe(request.tree), "Tarnwick{Threads{}}");
         }
         std::vector<std::string> kept;
@@ -98,13 +98,30 @@ TEST(ContextTreeTest, ThreadLogsKeepsAtMostMaxAndShrinksByOneARequest)
     CContextTree lowered;
     for (int i = 0; i < 4; ++i) {
         Request request("T" + std::to_string(i));
-        lowered.Begin(request.node);
-        lowered.Finish(request.node, request.name, 10);
+        lowered.Begin(&request.tree, request.node.GetPrefix());
+        lowered.Finish(&request.tree, request.node.GetPrefix(), 10);
     }
     Request next("T4");
-    lowered.Begin(next.node);
-    lowered.Finish(next.node, next.name, 2);
+    lowered.Begin(&next.tree, next.node.GetPrefix());
+    lowered.Finish(&next.tree, next.node.GetPrefix(), 2);
     EXPECT_EQ(lowered.GetThreadLogsAccessor().GetSectionCount(), 4) << "one removed for one request";
+}
+
+TEST(ContextTreeTest, FinishGivesBackTheNodeThatLeftTheContext)
+{
+    CContextTree context;
+    Request first("T0", "first");
+    context.Begin(&first.tree, first.node.GetPrefix());
+    EXPECT_EQ(Describe(context.Finish(&first.tree, first.node.GetPrefix(), 1)), "{}") << "nothing left yet";
+    Request second("T1", "second");
+    context.Begin(&second.tree, second.node.GetPrefix());
+    EXPECT_EQ(Describe(context.Finish(&second.tree, second.node.GetPrefix(), 1)), "T0{ThreadName=T0;Info=first;}")
+        << "the oldest, trimmed from ThreadLogs";
+    Request third("T2", "third");
+    context.Begin(&third.tree, third.node.GetPrefix());
+    EXPECT_EQ(Describe(context.Finish(&third.tree, third.node.GetPrefix(), 0)), "T2{ThreadName=T2;Info=third;}")
+        << "dropped at once without logs";
+    EXPECT_EQ(Shown(context), "Tarnwick{Threads{}ThreadLogs{T1{ThreadName=T1;Info=second;}}}");
 }
 
 TEST(ContextTreeTest, AReaderSeesEachRequestOnceWhileRequestsComeAndGo)
@@ -134,9 +151,9 @@ TEST(ContextTreeTest, AReaderSeesEachRequestOnceWhileRequestsComeAndGo)
         workers.emplace_back([&, w] {
             for (int i = 0; i < kRequestsEach; ++i) {
                 Request request("W" + std::to_string(w) + "_" + std::to_string(i));
-                context.Begin(request.node);
+                context.Begin(&request.tree, request.node.GetPrefix());
                 request.node.SetString("Info", "done");
-                context.Finish(request.node, request.name, 50);
+                context.Finish(&request.tree, request.node.GetPrefix(), 50);
             }
         });
     for (std::thread& worker : workers)

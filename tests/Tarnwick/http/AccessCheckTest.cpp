@@ -108,13 +108,16 @@ protected:
         return CRequestPath(object, "example.test", core->GetSettingAccessor());
     }
 
-    CHttpRequest Parse(const CConfigAccessor& thread, const Call& call)
+    // The call's request, parsed into a fresh record.
+    CRequestRecord& Parse(const Call& call)
     {
         std::string header = "GET " + call.object + " HTTP/1.1\r\nHost: example.test\r\n";
         if (call.credentials)
             header +=
                 "Authorization: Basic " + Base64Encode(call.credentials->user + ":" + call.credentials->password) + "\r\n";
-        return CHttpRequest(header + "\r\n", thread.GetSubAccessor("RequestInfo"));
+        CRequestRecord& record = NewRecord();
+        record.ParseRequest(header + "\r\n");
+        return record;
     }
 
     // Builds a refusal the way the driver would and takes its facts.
@@ -134,13 +137,12 @@ protected:
 
     Outcome Check(const Call& call)
     {
-        const CConfigAccessor thread = NewThreadView();
-        const CHttpRequest request = Parse(thread, call);
+        CRequestRecord& record = Parse(call);
         const CRequestPath path = Resolve(call.object);
         const CIPv4Address peer(call.peer);
-        const CBandWidthLimiter limiter(&core->GetBandWidthManager(), peer, thread.GetString("ThreadName", ""));
+        const CBandWidthLimiter limiter(&core->GetBandWidthManager(), peer, record.GetThreadName());
         const std::unique_ptr<CSystemResponse> refusal =
-            CheckAccess(core.get(), thread, request, path, limiter, call.secure, peer);
+            CheckAccess(core.get(), record, path, limiter, call.secure, peer);
         return refusal ? Describe(refusal) : Outcome{};
     }
 

@@ -15,13 +15,19 @@ void CoreFixture::StartCore()
                                          RequestArrival);
 }
 
-CConfigAccessor CoreFixture::NewThreadView()
+CRequestRecord& CoreFixture::NewRecord()
 {
     char name[32];
     std::snprintf(name, sizeof name, "Thread_%04x", core->NextRequestNumber());
-    CConfigAccessor view = requestTree.GetAccessor("Threads").GetSubAccessor(name);
-    view.SetString("ThreadName", name);
-    return view;
+    records.push_back(std::make_unique<CRequestRecord>(&requestTree));
+    records.back()->Begin(name, false, servertest::LoopbackAddress());
+    return *records.back();
+}
+
+const CRequestPath& CoreFixture::NewPath(const std::string& object, const std::string& host)
+{
+    paths.push_back(std::make_unique<CRequestPath>(object, host, core->GetSettingsSnapshot()));
+    return *paths.back();
 }
 
 void CoreFixture::PutFile(const std::string& path, const std::string& bytes)
@@ -33,6 +39,8 @@ void CoreFixture::PutFile(const std::string& path, const std::string& bytes)
 
 void CoreFixture::TearDown()
 {
+    paths.clear();
+    records.clear();
     core.reset();
     std::error_code ignored;
     std::filesystem::remove(servertest::ServerRoot() + "Tarnwick.xml", ignored);

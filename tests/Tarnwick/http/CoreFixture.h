@@ -4,11 +4,14 @@
 
 #include "ServerTestSupport.h"
 #include "core/ServerCore.h"
+#include "http/RequestPath.h"
+#include "http/RequestRecord.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class CoreFixture : public testing::Test {
 protected:
@@ -16,9 +19,13 @@ protected:
     // the test set one) and constructs the core.
     void StartCore();
 
-    // A fresh request node "Threads::Thread_xxxx" of requestTree, with its ThreadName, as
-    // a connection keeps it while the request is in progress.
-    CConfigAccessor NewThreadView();
+    // A fresh request's record over requestTree, begun as a connection begins it: its node
+    // "Threads::Thread_xxxx" published with its ThreadName, from the client 127.0.0.1 on a
+    // plain socket. It lives as long as the fixture.
+    CRequestRecord& NewRecord();
+    // The path of `object` for the Host `host` resolved on the core's settings, as the
+    // driver resolves it; it lives as long as the fixture. Throws what resolving throws.
+    const CRequestPath& NewPath(const std::string& object, const std::string& host = "");
 
     // Writes a file under the server root (folders created); `path` is relative to it.
     static void PutFile(const std::string& path, const std::string& bytes);
@@ -32,4 +39,6 @@ protected:
     servertest::ReservedPort reservedSecurePort;
     std::unique_ptr<CServerCore> core;
     CConfigClass requestTree;
+    std::vector<std::unique_ptr<CRequestRecord>> records;
+    std::vector<std::unique_ptr<CRequestPath>> paths;
 };

@@ -1,6 +1,7 @@
 #include "http/HttpRequest.h"
 #include "http/RequestHeader.h"
 
+#include "ConfigAccessor.h"
 #include "ConfigClass.h"
 
 #include <gtest/gtest.h>
@@ -15,18 +16,16 @@ namespace {
 
 const std::string kMalformed = "異常なヘッダーを受信しました";
 
-// Whether Parse refuses `header` with `code` and the reason `why` ("" for any), writing
-// nothing into a fresh node.
+// Whether Parse refuses `header` with `code` and the reason `why` ("" for any), leaving an
+// empty request even where one was parsed before.
 testing::AssertionResult IsRefused(const std::string& header, int code, const std::string& why = "")
 {
-    CConfigClass tree;
-    const CConfigAccessor view = tree.GetAccessor("RequestInfo");
-    CHttpRequest request;
-    const int result = request.Parse(header, view);
+    CHttpRequest request("GET /before HTTP/1.1\r\nHost: a\r\nX-Before: b\r\n\r\n");
+    const int result = request.Parse(header);
     if (result != code || (!why.empty() && request.GetRefusal() != why))
         return testing::AssertionFailure() << "Parse gave " << result << ", " << request.GetRefusal();
-    if (view.GetKeyCount() != 0 || view.GetSectionCount() != 0)
-        return testing::AssertionFailure() << "the node was written";
+    if (!request.GetMethod().empty() || !request.GetObject().empty() || !request.GetHeaders().Empty())
+        return testing::AssertionFailure() << "the request kept fields";
     return testing::AssertionSuccess();
 }
 
@@ -36,13 +35,15 @@ protected:
     CConfigAccessor RequestView() { return context.GetAccessor("Threads::Thread_0000::RequestInfo"); }
 
     // Parses a request line and header lines (each given without its CR LF), ended by
-    // the empty line.
+    // the empty line, and writes the request into RequestView's node.
     CHttpRequest ParseLines(const std::vector<std::string>& lines)
     {
         std::string header;
         for (const std::string& line : lines)
             header += line + "\r\n";
-        return CHttpRequest(header + "\r\n", RequestView());
+        CHttpRequest request(header + "\r\n");
+        request.WriteTo(RequestView());
+        return request;
     }
 
     std::vector<std::string> Keys(const CConfigAccessor& view)
@@ -122,8 +123,9 @@ TEST_F(HttpRequestTest, RequestInfoGetsEveryFieldInOrderEmptyOnesToo)
     EXPECT_EQ("x=1 2", view.GetString("QueryDecoded", "-"));
     EXPECT_EQ("", view.GetString("User", "-"));
     EXPECT_EQ("", view.GetString("Passwd", "-"));
-    EXPECT_EQ(view.GetPrefix(), request.GetRequestView().GetPrefix());
-    EXPECT_EQ(view.GetPrefix() + "Options::", request.GetHeaderView().GetPrefix());
+    std::vector<std::string> children;
+    view.GetSections(children);
+    EXPECT_EQ(children, std::vector<std::string>{"Options"}) << "its header lines' node, even with none";
 }
 
 TEST_F(HttpRequestTest, OnlyHttp1VersionsAreAccepted)
@@ -139,10 +141,8 @@ TEST_F(HttpRequestTest, OnlyHttp1VersionsAreAccepted)
         {"HTTP/x.1", 400},   {"HTTP/1.x", 400},
     };
     for (const Case& c : cases) {
-        CConfigClass tree;
         CHttpRequest request;
-        EXPECT_EQ(c.code, request.Parse(std::string("GET / ") + c.protocol + "\r\n\r\n", tree.GetAccessor("R")))
-            << c.protocol;
+        EXPECT_EQ(c.code, request.Parse(std::string("GET / ") + c.protocol + "\r\n\r\n")) << c.protocol;
         if (c.code == 0) {
             EXPECT_EQ(std::string(c.protocol).substr(5), request.GetVersion()) << c.protocol;
         }
@@ -164,25 +164,20 @@ TEST_F(HttpRequestTest, MalformedRequestLineIsRefusedAndWritesNothing)
         "GET\t/ HTTP/1.1",   // a tab for a blank
     };
     for (const char* line : lines) {
-        CConfigClass tree;
-        const CConfigAccessor view = tree.GetAccessor("Threads::Thread_0000::RequestInfo");
         try {
-            CHttpRequest request(std::string(line) + "\r\nHost: a\r\n\r\n", view);
+            CHttpRequest request(std::string(line) + "\r\nHost: a\r\n\r\n");
             ADD_FAILURE() << "accepted: " << line;
         } catch (const CRequestRefusal& refusal) {
             EXPECT_EQ(400, refusal.code) << line;
             EXPECT_EQ(kMalformed, refusal.info) << line;
         }
-        EXPECT_EQ(0, view.GetKeyCount()) << line;
-        EXPECT_EQ(0, view.GetSectionCount()) << line;
+        EXPECT_TRUE(IsRefused(std::string(line) + "\r\nHost: a\r\n\r\n", 400, kMalformed)) << line;
     }
 }
 
 TEST_F(HttpRequestTest, HeaderWithoutAnyLineEndIsMalformed)
 {
-    CHttpRequest request;
-    EXPECT_EQ(400, request.Parse("GET / HTTP/1.1", RequestView()));
-    EXPECT_EQ(0, RequestView().GetKeyCount());
+    EXPECT_TRUE(IsRefused("GET / HTTP/1.1", 400));
 }
 
 // --- Header lines ------------------------------------------------------------------------
@@ -200,8 +195,9 @@ TEST_F(HttpRequestTest, HeaderLinesAreStoredByNameAsSentWithoutTheirOptionalBlan
         "Spaced: \t padded value \t",
         "Nested: a: b",
     });
-    const CConfigAccessor options = request.GetHeaderView();
+    const CConfigAccessor options = RequestView().GetSubAccessor("Options");
     EXPECT_EQ((std::vector<std::string>{"Host", "NoBlank", "X-Twice", "x-twice", "Spaced", "Nested"}), Keys(options));
+    EXPECT_EQ(request.GetHeaders().Size(), 6u);
     EXPECT_EQ("example.jp", options.GetString("Host", "-"));
     EXPECT_EQ("kept", options.GetString("NoBlank", "-"));
     EXPECT_EQ("second", options.GetString("X-Twice", "-"));
@@ -245,8 +241,7 @@ TEST_F(HttpRequestTest, HostLinesMustBeOneForHttp11AndAtMostOneOtherwise)
         {"1.0 with two", "GET / HTTP/1.0\r\nHost: a\r\nHost: b\r\n", true},
     };
     for (const Case& c : cases) {
-        CConfigClass tree;
-        const CHttpRequest request(c.header + "\r\n", tree.GetAccessor("RequestInfo"));
+        const CHttpRequest request(c.header + "\r\n");
         bool refused = false;
         try {
             request.CheckHostLines();
@@ -273,7 +268,7 @@ TEST_F(HttpRequestTest, GetHeaderMatchesNamesWithoutRegardToCase)
     EXPECT_EQ("none", request.GetHeader("Range", "none"));
 }
 
-TEST_F(HttpRequestTest, CopiesAddressTheSameNodes)
+TEST_F(HttpRequestTest, CopiesHoldTheirOwnFields)
 {
     CHttpRequest copy;
     EXPECT_EQ("absent", copy.GetHeader("Host", "absent"));
@@ -281,9 +276,41 @@ TEST_F(HttpRequestTest, CopiesAddressTheSameNodes)
         const CHttpRequest request = ParseLines({"GET / HTTP/1.1", "Host: a"});
         copy = request;
     }
-    copy.GetHeaderView().SetString("Host", "b");
-    EXPECT_EQ("b", RequestView().GetSubAccessor("Options").GetString("Host", "-"));
-    EXPECT_EQ("b", copy.GetHeader("HOST"));
+    EXPECT_EQ("a", copy.GetHeader("HOST"));
+    EXPECT_EQ("/", copy.GetObject());
+}
+
+TEST_F(HttpRequestTest, FactsOfTheHeaderAreWorkedOutWhenItIsParsed)
+{
+    const struct {
+        const char* description;
+        std::string header;
+        int64_t contentLength;
+        bool expectsContinue;
+        bool asksKeepAlive;
+    } cases[] = {
+        {"none", "GET / HTTP/1.1\r\nHost: a\r\n", 0, false, false},
+        {"a length", "PUT / HTTP/1.1\r\nHost: a\r\nContent-Length: 12\r\n", 12, false, false},
+        {"a refused length reads as none", "PUT / HTTP/1.1\r\nHost: a\r\nContent-Length: 1x\r\n", 0, false, false},
+        {"continue", "PUT / HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\n", 0, true, false},
+        {"continue, any case and blanks", "PUT / HTTP/1.1\r\nHost: a\r\nexpect:  100-Continue \r\n", 0, true,
+         false},
+        {"continue asked in 1.0 counts for nothing", "PUT / HTTP/1.0\r\nExpect: 100-continue\r\n", 0, false, false},
+        {"another expectation", "PUT / HTTP/1.1\r\nHost: a\r\nExpect: 200-ok\r\n", 0, false, false},
+        {"keep-alive", "GET / HTTP/1.1\r\nHost: a\r\nConnection: keep-alive\r\n", 0, false, true},
+        {"keep-alive, any case", "GET / HTTP/1.1\r\nHost: a\r\nconnection: Keep-Alive\r\n", 0, false, true},
+        {"close", "GET / HTTP/1.1\r\nHost: a\r\nConnection: close\r\n", 0, false, false},
+        {"a list is not keep-alive", "GET / HTTP/1.1\r\nHost: a\r\nConnection: keep-alive, x\r\n", 0, false,
+         false},
+    };
+    CHttpRequest request;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        ASSERT_EQ(request.Parse(c.header + "\r\n"), 0);
+        EXPECT_EQ(request.GetContentLength(), c.contentLength);
+        EXPECT_EQ(request.ExpectsContinue(), c.expectsContinue);
+        EXPECT_EQ(request.AsksKeepAlive(), c.asksKeepAlive);
+    }
 }
 
 TEST_F(HttpRequestTest, NulByteBareCrOrBareLfMakesTheHeaderMalformed)
@@ -329,7 +356,8 @@ TEST_F(HttpRequestTest, BasicCredentialsAreDecoded)
     for (const Case& c : cases) {
         CConfigClass tree;
         const CConfigAccessor view = tree.GetAccessor("RequestInfo");
-        const CHttpRequest request("GET / HTTP/1.1\r\n" + c.header + "\r\n\r\n", view);
+        const CHttpRequest request("GET / HTTP/1.1\r\n" + c.header + "\r\n\r\n");
+        request.WriteTo(view);
         EXPECT_EQ(c.user, request.GetUser()) << c.description;
         EXPECT_EQ(c.passwd, request.GetPasswd()) << c.description;
         EXPECT_EQ(c.user, view.GetString("User", "-")) << c.description;
@@ -356,8 +384,7 @@ TEST_F(HttpRequestTest, PathsAreDecodedIntoShiftJisObjects)
         {"EUC-JP percent-encoded", "/%C0%DF%C4%EA/a.html", "/設定/a.html"},
     };
     for (const Case& c : cases) {
-        CConfigClass tree;
-        const CHttpRequest request("GET " + c.url + " HTTP/1.1\r\n\r\n", tree.GetAccessor("RequestInfo"));
+        const CHttpRequest request("GET " + c.url + " HTTP/1.1\r\n\r\n");
         EXPECT_EQ(c.url, request.GetUrl()) << c.description;
         EXPECT_EQ(c.object, request.GetObject()) << c.description;
     }
@@ -383,8 +410,9 @@ TEST_F(HttpRequestTest, PathThatIsNoShiftJisOnceDecodedIsRefused)
         CConfigClass tree;
         const CConfigAccessor view = tree.GetAccessor("RequestInfo");
         CHttpRequest request;
-        EXPECT_EQ(request.Parse("PUT " + c.url + "?q=%81 HTTP/1.1\r\nHost: a\r\n\r\n", view), 400);
+        EXPECT_EQ(request.Parse("PUT " + c.url + "?q=%81 HTTP/1.1\r\nHost: a\r\n\r\n"), 400);
         EXPECT_EQ(request.GetRefusal(), "異常なURLを受信しました");
+        request.WriteTo(view);
         // The log line and the page name what was asked, as it was sent; no header line.
         EXPECT_EQ(Keys(view), (std::vector<std::string>{"Method", "URL", "Object", "Version", "Query"}));
         EXPECT_EQ(view.GetString("Method", ""), "PUT");
@@ -393,6 +421,33 @@ TEST_F(HttpRequestTest, PathThatIsNoShiftJisOnceDecodedIsRefused)
         EXPECT_EQ(view.GetString("Version", ""), "1.1");
         EXPECT_EQ(view.GetString("Query", ""), "q=%81");
         EXPECT_EQ(view.GetSectionCount(), 0);
+    }
+}
+
+// RFC 9110 9.1: a method is named with its exact case.
+TEST(HttpMethodTest, MethodsAreToldApartByTheirNameAsSent)
+{
+    const struct {
+        const char* name;
+        HttpMethod method;
+        bool write;
+    } cases[] = {
+        {"GET", HttpMethod::Get, false},           {"HEAD", HttpMethod::Head, false},
+        {"POST", HttpMethod::Post, false},         {"PUT", HttpMethod::Put, true},
+        {"DELETE", HttpMethod::Delete, true},      {"MKCOL", HttpMethod::Mkcol, true},
+        {"COPY", HttpMethod::Copy, true},          {"MOVE", HttpMethod::Move, true},
+        {"OPTIONS", HttpMethod::Options, false},   {"PROPFIND", HttpMethod::Propfind, false},
+        {"PROPPATCH", HttpMethod::Proppatch, false}, {"LOCK", HttpMethod::Lock, false},
+        {"UNLOCK", HttpMethod::Unlock, false},     {"get", HttpMethod::Other, false},
+        {"Put", HttpMethod::Other, false},         {"GETS", HttpMethod::Other, false},
+        {"TRACE", HttpMethod::Other, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(MethodNamed(c.name), c.method);
+        const CHttpRequest request(std::string(c.name) + " / HTTP/1.1\r\nHost: a\r\n\r\n");
+        EXPECT_EQ(request.GetMethodKind(), c.method);
+        EXPECT_EQ(request.IsWrite(), c.write);
     }
 }
 

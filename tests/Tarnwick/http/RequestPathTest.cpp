@@ -384,41 +384,78 @@ TEST_F(RequestPathTest, ExistsReportsFilesAndFolders)
 }
 
 // What lies at a name without a trailing '/' decides between the file, the redirect to the
-// folder and not found; links are followed, as the name with a '/' would resolve.
+// folder and not found; links are followed, as the name with a '/' would resolve. Looked at
+// by opening it, the answers are the same, and only a regular file stays open.
 TEST_F(RequestPathTest, WhatLiesAtTheNameDecidesFileFolderOrNothing)
 {
     MakeFile("www/file.txt");
+    MakeFile("www/unreadable.txt");
+    ASSERT_EQ(0, ::chmod((Www() + "unreadable.txt").c_str(), 0));
     MakeDir("www/folder");
     fs::create_directory_symlink(Www() + "folder", Www() + "link-to-folder");
     fs::create_symlink(Www() + "file.txt", Www() + "link-to-file");
     fs::create_symlink(Www() + "gone", Www() + "dangling");
+    fs::create_symlink(Www() + "loop", Www() + "loop");
     ASSERT_EQ(0, ::mkfifo((Www() + "fifo").c_str(), 0600));
     AddEntry("Path_0", {{"LocalPath", Www()}});
+    // Without the privilege to read it, the file is looked at by name.
+    const bool readsAll = ::geteuid() == 0;
     const struct {
         const char* object;
         int exists;
         int redirect;
         int directory;
         std::string localPath;
+        bool opened;  // with CRequestPath::Look::Open
     } cases[] = {
-        {"/file.txt", 1, 0, 0, Www() + "file.txt"},
-        {"/folder", 1, 1, 1, Www() + "folder/"},
-        {"/link-to-folder", 1, 1, 1, Www() + "link-to-folder/"},
-        {"/link-to-file", 1, 0, 0, Www() + "link-to-file"},
-        {"/dangling", 0, 0, 0, Www() + "dangling"},
-        {"/fifo", 0, 0, 0, Www() + "fifo"},
-        {"/missing", 0, 0, 0, Www() + "missing"},
-        {"/file.txt/", 0, 0, 1, Www() + "file.txt/"},
-        {"/folder/", 1, 0, 1, Www() + "folder/"},
-        {"/missing/", 0, 0, 1, Www() + "missing/"},
+        {"/file.txt", 1, 0, 0, Www() + "file.txt", true},
+        {"/unreadable.txt", 1, 0, 0, Www() + "unreadable.txt", readsAll},
+        {"/folder", 1, 1, 1, Www() + "folder/", false},
+        {"/link-to-folder", 1, 1, 1, Www() + "link-to-folder/", false},
+        {"/link-to-file", 1, 0, 0, Www() + "link-to-file", true},
+        {"/dangling", 0, 0, 0, Www() + "dangling", false},
+        {"/loop", 0, 0, 0, Www() + "loop", false},
+        {"/fifo", 0, 0, 0, Www() + "fifo", false},
+        {"/missing", 0, 0, 0, Www() + "missing", false},
+        {"/file.txt/x", 0, 0, 0, Www() + "file.txt/x", false},
+        {"/file.txt/", 0, 0, 1, Www() + "file.txt/", false},
+        {"/folder/", 1, 0, 1, Www() + "folder/", false},
+        {"/missing/", 0, 0, 1, Www() + "missing/", false},
     };
-    for (const auto& c : cases) {
-        const CRequestPath path = Resolve(c.object);
-        EXPECT_EQ(path.Exists(), c.exists) << c.object;
-        EXPECT_EQ(path.IsRedirect(), c.redirect) << c.object;
-        EXPECT_EQ(path.IsDirectory(), c.directory) << c.object;
-        EXPECT_EQ(path.GetLocalPath(), c.localPath) << c.object;
+    for (const CRequestPath::Look look : {CRequestPath::Look::Stat, CRequestPath::Look::Open}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.object << (look == CRequestPath::Look::Open ? " opened" : ""));
+            const CRequestPath path(c.object, "", std::make_shared<const CSettingsSnapshot>(tree.GetAccessor("Setting")),
+                                    look);
+            EXPECT_EQ(path.Exists(), c.exists);
+            EXPECT_EQ(path.IsRedirect(), c.redirect);
+            EXPECT_EQ(path.IsDirectory(), c.directory);
+            EXPECT_EQ(path.GetLocalPath(), c.localPath);
+            EXPECT_EQ(path.HasOpenFile(), look == CRequestPath::Look::Open && c.opened);
+        }
     }
+}
+
+// The file the look opened goes, once, to the response that reads it, with the size and
+// time read then; a copy of the path has none.
+TEST_F(RequestPathTest, AnOpenedFileIsHandedOverOnce)
+{
+    MakeFile("www/file.txt");
+    AddEntry("Path_0", {{"LocalPath", Www()}});
+    const CRequestPath path("/file.txt", "", std::make_shared<const CSettingsSnapshot>(tree.GetAccessor("Setting")),
+                            CRequestPath::Look::Open);
+    const CRequestPath copy = path;
+    EXPECT_FALSE(copy.HasOpenFile());
+    platform::FileStatus status;
+    platform::CFile file = path.TakeOpenFile(status);
+    EXPECT_TRUE(file.IsOpen());
+    EXPECT_EQ(status.kind, platform::PathKind::File);
+    EXPECT_EQ(status.size, 1u);
+    struct stat byName {};
+    ASSERT_EQ(::stat((Www() + "file.txt").c_str(), &byName), 0);
+    EXPECT_EQ(status.modified, static_cast<int64_t>(byName.st_mtime));
+    EXPECT_FALSE(path.HasOpenFile());
+    EXPECT_FALSE(path.TakeOpenFile(status).IsOpen());
 }
 
 // The file system is looked at once, when the path is resolved: the answers of one request
@@ -696,21 +733,21 @@ public:
     const CHttpRequest& Request() const { return request_; }
 };
 
-TEST_F(RequestPathCoreTest, NormalResponseKeepsCopiesOfRequestAndPath)
+TEST_F(RequestPathCoreTest, NormalResponseAnswersTheRecordsRequestOnTheGivenPath)
 {
     settings.SetValue("Setting::Path::Path_0::ServerPath", "/fw/");
     settings.SetValue("Setting::Path::Path_0::Forward", "http://h/");
     StartCore();
-    const CConfigAccessor thread = NewThreadView();
-    CHttpRequest request;
-    std::unique_ptr<CRequestPath> path = std::make_unique<CRequestPath>("/fw/x", "host", core->GetSettingAccessor());
+    CRequestRecord& record = NewRecord();
+    record.ParseRequest("GET /fw/x HTTP/1.1\r\nHost: host\r\n\r\n");
+    const CRequestPath path("/fw/x", record.GetTargetHost(), core->GetSettingAccessor());
 
-    std::unique_ptr<CNormalResponse> response = std::make_unique<KeepingResponse>(core.get(), thread, request, *path);
-    path.reset();
-    const auto& kept = static_cast<KeepingResponse&>(*response);
-    EXPECT_EQ(kept.Path().GetRedirectLocation(), "http://h/x");
-    EXPECT_EQ(kept.Path().GetTargetHost(), "host");
-    EXPECT_EQ(kept.Request().GetMethod(), "");
+    const KeepingResponse response(core.get(), record, path);
+    EXPECT_EQ(&response.Path(), &path);
+    EXPECT_EQ(&response.Request(), &record.GetRequest());
+    EXPECT_EQ(response.Path().GetRedirectLocation(), "http://h/x");
+    EXPECT_EQ(response.Path().GetTargetHost(), "host");
+    EXPECT_EQ(response.Request().GetMethod(), "GET");
 }
 
 }  // namespace

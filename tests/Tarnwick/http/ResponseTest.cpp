@@ -22,8 +22,6 @@ public:
     void Build() override {}
     int64_t GetContentLength() override { return 0; }
     int GetSendData(CByteBuffer&) override { return 0; }
-
-    using CResponse::responseHeaderView_;
 };
 
 std::vector<CConfigLeaf> Leaves(const CConfigAccessor& view)
@@ -33,41 +31,46 @@ std::vector<CConfigLeaf> Leaves(const CConfigAccessor& view)
     return leaves;
 }
 
-std::string Headers(const CConfigAccessor& threadView)
+// The response headers as the request's published node shows them.
+std::string Headers(CResponse& response)
 {
     std::string text;
-    for (const CConfigLeaf& leaf : Leaves(threadView.GetSubAccessor("ResponseInfo::Options")))
+    for (const CConfigLeaf& leaf : Leaves(response.GetResponseInfo().GetSubAccessor("Options")))
         text += leaf.key + "=" + leaf.value + ";";
     return text;
 }
 
 class ResponseTest : public CoreFixture {
 protected:
-    // A request node as the connection worker leaves it before the answer is chosen.
-    CConfigAccessor NewRequest(const std::string& headerName = "", const std::string& headerValue = "")
+    // A request's record as the connection worker leaves it before the answer is chosen,
+    // with one header line `name: value` besides Host.
+    CRequestRecord& NewRequest(const std::string& headerName = "", const std::string& headerValue = "")
     {
-        CConfigAccessor thread = NewThreadView();
-        thread.SetString("StartTime::GMT", "Tue, 02 Mar 2004 00:00:00 GMT");
-        thread.SetString("RequestInfo::Method", "GET");
+        CRequestRecord& record = NewRecord();
+        std::string header = "GET / HTTP/1.1\r\nHost: a\r\n";
         if (!headerName.empty())
-            thread.SetString("RequestInfo::Options::" + headerName, headerValue);
-        return thread;
+            header += headerName + ": " + headerValue + "\r\n";
+        record.ParseRequest(header + "\r\n");
+        return record;
+    }
+    static std::string Defaults(const CRequestRecord& record)
+    {
+        return "Server=Tarnwick/1.42;Date=" + record.GetStartGmt() + ";Content-Type=text/html;";
     }
 };
 
 TEST_F(ResponseTest, FreshResponseSays200WithTheDefaultHeadersInOrder)
 {
     StartCore();
-    const CConfigAccessor thread = NewRequest();
-    CPlainResponse response(core.get(), thread);
+    CRequestRecord& record = NewRequest();
+    CPlainResponse response(core.get(), record);
 
-    EXPECT_EQ("200", thread.GetString("ResponseInfo::ResponseCode", ""));
-    EXPECT_EQ("200 OK", thread.GetString("ResponseInfo::ResponseText", ""));
-    EXPECT_EQ("Server=Tarnwick/1.42;Date=Tue, 02 Mar 2004 00:00:00 GMT;Content-Type=text/html;"
-              "Connection=Close;",
-              Headers(thread));
-    EXPECT_EQ(thread.GetSubAccessor("ResponseInfo").GetPrefix(), response.GetResponseInfo().GetPrefix());
-    EXPECT_EQ(thread.GetTree(), response.GetResponseInfo().GetTree());
+    const CConfigAccessor info = response.GetResponseInfo();
+    EXPECT_EQ("200", info.GetString("ResponseCode", ""));
+    EXPECT_EQ("200 OK", info.GetString("ResponseText", ""));
+    EXPECT_EQ(Defaults(record) + "Connection=Close;", Headers(response));
+    EXPECT_EQ(record.GetThreadView().GetSubAccessor("ResponseInfo").GetPrefix(), info.GetPrefix());
+    EXPECT_EQ(&requestTree, info.GetTree());
 }
 
 TEST_F(ResponseTest, KeepAliveIsOfferedOnlyWhenSwitchedOnAndAsked)
@@ -92,13 +95,11 @@ TEST_F(ResponseTest, KeepAliveIsOfferedOnlyWhenSwitchedOnAndAsked)
         {"other header", "Keep-Alive", "keep-alive", false},
     };
     for (const Case& c : cases) {
-        const CConfigAccessor thread = NewRequest(c.name, c.value);
-        CPlainResponse response(core.get(), thread);
-        const std::string defaults = "Server=Tarnwick/1.42;Date=Tue, 02 Mar 2004 00:00:00 GMT;"
-                                     "Content-Type=text/html;";
-        EXPECT_EQ(defaults + (c.keepAlive ? "Keep-Alive=timeout=20, max=5;Connection=Keep-Alive;"
-                                          : "Connection=Close;"),
-                  Headers(thread))
+        CRequestRecord& record = NewRequest(c.name, c.value);
+        CPlainResponse response(core.get(), record);
+        EXPECT_EQ(Defaults(record) + (c.keepAlive ? "Keep-Alive=timeout=20, max=5;Connection=Keep-Alive;"
+                                                  : "Connection=Close;"),
+                  Headers(response))
             << c.what;
     }
 }
@@ -107,10 +108,10 @@ TEST_F(ResponseTest, KeepAliveIsNotOfferedWhenSwitchedOff)
 {
     StartCore();
     for (const char* value : {"keep-alive", "Keep-Alive"}) {
-        const CConfigAccessor thread = NewRequest("Connection", value);
-        CPlainResponse response(core.get(), thread);
-        EXPECT_EQ("Close", thread.GetString("ResponseInfo::Options::Connection", "")) << value;
-        EXPECT_EQ("-", thread.GetString("ResponseInfo::Options::Keep-Alive", "-")) << value;
+        CRequestRecord& record = NewRequest("Connection", value);
+        CPlainResponse response(core.get(), record);
+        EXPECT_EQ("Close", response.GetResponseInfo().GetString("Options::Connection", "")) << value;
+        EXPECT_EQ("-", response.GetResponseInfo().GetString("Options::Keep-Alive", "-")) << value;
     }
 }
 
@@ -120,19 +121,37 @@ TEST_F(ResponseTest, KeepAliveAnnouncesTheConfiguredLimits)
     settings.SetValue("Setting::Basic::KeepAliveTime", "7");
     settings.SetValue("Setting::Basic::MaxKeepAlive", "100");
     StartCore();
-    const CConfigAccessor thread = NewRequest("Connection", "keep-alive");
-    CPlainResponse response(core.get(), thread);
-    EXPECT_EQ("timeout=7, max=100", thread.GetString("ResponseInfo::Options::Keep-Alive", ""));
-    EXPECT_EQ("Keep-Alive", thread.GetString("ResponseInfo::Options::Connection", ""));
+    CRequestRecord& record = NewRequest("Connection", "keep-alive");
+    CPlainResponse response(core.get(), record);
+    EXPECT_EQ("timeout=7, max=100", response.GetResponseInfo().GetString("Options::Keep-Alive", ""));
+    EXPECT_EQ("Keep-Alive", response.GetResponseInfo().GetString("Options::Connection", ""));
 }
 
 TEST_F(ResponseTest, ServerAndDateComeFromTheServerAndTheRequestStart)
 {
     StartCore();
     core->GetInfoAccessor().SetString("ServerSignature", "Other/2.0");
-    CConfigAccessor thread = NewThreadView();  // no StartTime
-    CPlainResponse response(core.get(), thread);
-    EXPECT_EQ("Server=Other/2.0;Date=;Content-Type=text/html;Connection=Close;", Headers(thread));
+    CRequestRecord& record = NewRecord();
+    CPlainResponse response(core.get(), record);
+    EXPECT_EQ("Server=Other/2.0;Date=" + record.GetStartGmt() + ";Content-Type=text/html;Connection=Close;",
+              Headers(response));
+    EXPECT_EQ(record.GetStartGmt(), record.GetThreadView().GetString("StartTime::GMT", "-"));
+}
+
+TEST_F(ResponseTest, AnAnswerToAHeaderNotParsedShowsAnEmptyRequestNode)
+{
+    StartCore();
+    CRequestRecord& record = NewRecord();
+    CPlainResponse response(core.get(), record);
+    response.GetResponseInfo();
+    const CConfigAccessor thread = record.GetThreadView();
+    std::vector<std::string> children;
+    thread.GetSections(children);
+    EXPECT_EQ(children, (std::vector<std::string>{"StartTime", "RequestInfo", "ResponseInfo"}));
+    EXPECT_EQ(thread.GetSubAccessor("RequestInfo").GetKeyCount(), 0);
+    std::vector<std::string> requestChildren;
+    thread.GetSubAccessor("RequestInfo").GetSections(requestChildren);
+    EXPECT_EQ(requestChildren, std::vector<std::string>{"Options"});
 }
 
 TEST(ResponseStatusTextTest, KnownCodesHaveTheirTexts)
@@ -170,65 +189,62 @@ TEST(ResponseStatusTextTest, OtherCodesAreUnknown)
 TEST_F(ResponseTest, SetResponseCodeWritesCodeAndText)
 {
     StartCore();
-    const CConfigAccessor thread = NewRequest();
-    CPlainResponse response(core.get(), thread);
+    CRequestRecord& record = NewRequest();
+    CPlainResponse response(core.get(), record);
     response.SetResponseCode(404);
-    EXPECT_EQ("404", thread.GetString("ResponseInfo::ResponseCode", ""));
-    EXPECT_EQ("404 Not Found", thread.GetString("ResponseInfo::ResponseText", ""));
+    EXPECT_EQ("404", response.GetResponseInfo().GetString("ResponseCode", ""));
+    EXPECT_EQ("404 Not Found", response.GetResponseInfo().GetString("ResponseText", ""));
     response.SetResponseCode(299);
-    EXPECT_EQ("HTTP/1.1 299 UNKNOWN\r\n", BuildHeaderText(response.GetResponseInfo()).substr(0, 22));
+    EXPECT_EQ("HTTP/1.1 299 UNKNOWN\r\n", BuildHeaderText(response.Answer()).substr(0, 22));
 }
 
 TEST_F(ResponseTest, HeaderBlockKeepsTheOrderInWhichHeadersWereFirstSet)
 {
     StartCore();
-    const CConfigAccessor thread = NewRequest();
-    CPlainResponse response(core.get(), thread);
+    CRequestRecord& record = NewRequest();
+    CPlainResponse response(core.get(), record);
     response.SetResponseCode(206);
-    response.responseHeaderView_.SetString("Content-Range", "bytes 0-9/20");
-    response.responseHeaderView_.SetString("Content-Type", "text/plain");  // keeps its place
-    response.responseHeaderView_.SetString("X-Empty", "");
-    response.responseHeaderView_.SetString("Content-Length", "10");
+    response.SetHeader("Content-Range", "bytes 0-9/20");
+    response.SetHeader("Content-Type", "text/plain");  // keeps its place
+    response.SetHeader("X-Empty", "");
+    response.SetHeader("Content-Length", "10");
 
     EXPECT_EQ("HTTP/1.1 206 Partial Content\r\n"
               "Server: Tarnwick/1.42\r\n"
-              "Date: Tue, 02 Mar 2004 00:00:00 GMT\r\n"
+              "Date: " + record.GetStartGmt() + "\r\n"
               "Content-Type: text/plain\r\n"
               "Connection: Close\r\n"
               "Content-Range: bytes 0-9/20\r\n"
               "X-Empty: \r\n"
               "Content-Length: 10\r\n"
               "\r\n",
-              BuildHeaderText(response.GetResponseInfo()));
+              BuildHeaderText(response.Answer()));
 }
 
 TEST(ResponseHeaderTextTest, CgiHeaderLinesFollowTheOtherHeaders)
 {
-    CConfigClass tree;
-    const CConfigAccessor info = tree.GetAccessor("Thread_0000::ResponseInfo");
-    info.SetString("ResponseText", "200 OK");
-    info.SetString("Options::Server", "Tarnwick/1.42");
-    info.SetString("CGIHeader", "Content-Type: text/plain\r\nX-Script: 1\r\n");
+    CResponseInfo info;
+    info.SetCode(200);
+    info.SetHeader("Server", "Tarnwick/1.42");
+    info.SetCgiHeader("Content-Type: text/plain\r\nX-Script: 1\r\n");
     EXPECT_EQ("HTTP/1.1 200 OK\r\nServer: Tarnwick/1.42\r\nContent-Type: text/plain\r\nX-Script: 1\r\n\r\n",
               BuildHeaderText(info));
 }
 
 TEST(ResponseHeaderTextTest, MissingStatusTextSaysInternalServerError)
 {
-    CConfigClass tree;
-    const CConfigAccessor info = tree.GetAccessor("Thread_0000::ResponseInfo");
+    CResponseInfo info;
     EXPECT_EQ("HTTP/1.1 500 Internal Server Error\r\n\r\n", BuildHeaderText(info));
-    info.SetString("Options::Server", "x");
+    info.SetHeader("Server", "x");
     EXPECT_EQ("HTTP/1.1 500 Internal Server Error\r\nServer: x\r\n\r\n", BuildHeaderText(info));
 }
 
 TEST(ResponseHeaderTextTest, LineBreaksInsideAHeaderCannotStartAnotherHeader)
 {
-    CConfigClass tree;
-    const CConfigAccessor info = tree.GetAccessor("ResponseInfo");
-    info.SetString("ResponseText", "301 Moved Permanently");
-    info.SetString("Options::Location", "/a\r\nSet-Cookie: id=1\n\rx");
-    info.SetString("Options::X-Nul", std::string("a\0b", 3));
+    CResponseInfo info;
+    info.SetCode(301);
+    info.SetHeader("Location", "/a\r\nSet-Cookie: id=1\n\rx");
+    info.SetHeader("X-Nul", std::string("a\0b", 3));
     EXPECT_EQ(std::string("HTTP/1.1 301 Moved Permanently\r\n"
                           "Location: /a  Set-Cookie: id=1  x\r\n"
                           "X-Nul: a b\r\n"
@@ -236,14 +252,60 @@ TEST(ResponseHeaderTextTest, LineBreaksInsideAHeaderCannotStartAnotherHeader)
               BuildHeaderText(info));
 }
 
+// At every place of a long value, and only CR, LF and NUL: other control bytes stand.
+TEST(ResponseHeaderTextTest, ALineBreakAnywhereInALongHeaderGoesOutAsABlank)
+{
+    const std::string value = "abcdefghijklmnopqrstu\t\x0B\x0C\x0E";
+    for (std::string::size_type at = 0; at < value.size(); ++at) {
+        for (const char breaker : {'\r', '\n', '\0'}) {
+            std::string sent = value;
+            sent[at] = breaker;
+            std::string expected = value;
+            expected[at] = ' ';
+            CResponseInfo info;
+            info.SetCode(200);
+            info.SetHeader("X-" + sent, sent);
+            EXPECT_EQ("HTTP/1.1 200 OK\r\nX-" + expected + ": " + expected + "\r\n\r\n", BuildHeaderText(info))
+                << "at " << at;
+        }
+    }
+}
+
+TEST(ResponseHeaderTextTest, ABodilessAnswerCarriesNoContentLength)
+{
+    for (const int code : {100, 204, 304}) {
+        CResponseInfo info;
+        info.SetCode(code);
+        info.SetHeader("content-length", "0");
+        EXPECT_EQ(BuildHeaderText(info).find("ength"), std::string::npos) << code;
+    }
+    CResponseInfo info;
+    info.SetCode(200);
+    info.SetHeader("Content-Length", "0");
+    EXPECT_NE(BuildHeaderText(info).find("Content-Length: 0\r\n"), std::string::npos);
+}
+
+TEST(ResponseHeaderTextTest, AnnouncingTheCloseDropsKeepAliveAndSaysClose)
+{
+    CResponseInfo info;
+    info.SetCode(200);
+    info.SetHeader("Server", "x");
+    info.SetHeader("Keep-Alive", "timeout=5, max=5");
+    info.SetHeader("connection", "Keep-Alive");
+    info.SetHeader("X-After", "y");
+    info.AnnounceClose();
+    EXPECT_EQ("HTTP/1.1 200 OK\r\nServer: x\r\nconnection: Close\r\nX-After: y\r\n\r\n", BuildHeaderText(info));
+}
+
 TEST_F(ResponseTest, ResponseIsDeletedThroughTheBasePointer)
 {
     StartCore();
-    const CConfigAccessor thread = NewRequest();
-    std::unique_ptr<CResponse> response = std::make_unique<CPlainResponse>(core.get(), thread);
+    CRequestRecord& record = NewRequest();
+    std::unique_ptr<CResponse> response = std::make_unique<CPlainResponse>(core.get(), record);
+    response->GetResponseInfo();
     response.reset();
     // The ResponseInfo node outlives the object: the finished request keeps it.
-    EXPECT_EQ("200 OK", thread.GetString("ResponseInfo::ResponseText", ""));
+    EXPECT_EQ("200 OK", record.GetThreadView().GetString("ResponseInfo::ResponseText", ""));
 }
 
 }  // namespace

@@ -32,25 +32,15 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
     }
 
-    // A request node as the driver leaves it when a check decides the answer.
-    CConfigAccessor NewRequest(const std::string& object = "/missing.html")
+    // A request's record as the driver leaves it when a check decides the answer: taro's
+    // credentials (password "secret") and the Host example.test. `target` is the URL as
+    // sent.
+    CRequestRecord& NewRequest(const std::string& target = "/missing.html")
     {
-        CConfigAccessor thread = NewThreadView();
-        thread.SetString("Info", "初期化中です...");
-        thread.SetString("Protocol", "http");
-        thread.SetString("Host", "127.0.0.1");
-        thread.SetString("TargetHost", "example.test");
-        thread.SetString("StartTime::GMT", "Tue, 02 Mar 2004 00:00:00 GMT");
-        const CConfigAccessor request = thread.GetSubAccessor("RequestInfo");
-        request.SetString("Method", "GET");
-        request.SetString("URL", object);
-        request.SetString("Object", object);
-        request.SetString("Version", "HTTP/1.1");
-        request.SetString("Query", "");
-        request.SetString("QueryDecoded", "");
-        request.SetString("User", "taro");
-        request.SetString("Passwd", "secret");
-        return thread;
+        CRequestRecord& record = NewRecord();
+        record.ParseRequest("GET " + target +
+                            " HTTP/1.1\r\nHost: example.test\r\nAuthorization: Basic dGFybzpzZWNyZXQ=\r\n\r\n");
+        return record;
     }
 
     // What the response pipeline does with a response: build, length, header, body.
@@ -64,9 +54,8 @@ protected:
         Answer answer;
         response.Build();
         answer.length = response.GetContentLength();
-        const CConfigAccessor info = response.GetResponseInfo();
-        info.SetInt64("Options::Content-Length", answer.length);
-        answer.header = BuildHeaderText(info);
+        response.SetHeader("Content-Length", std::to_string(answer.length));
+        answer.header = BuildHeaderText(response.Answer());
         CByteBuffer buffer(32768);
         for (int n; (n = response.GetSendData(buffer)) > 0;)
             answer.body.append(buffer.GetData(), static_cast<size_t>(n));
@@ -80,8 +69,8 @@ protected:
 TEST_F(SystemResponseTest, BuiltinPageIsFilledAndEscapedByteForByte)
 {
     StartCore();
-    const CConfigAccessor thread = NewRequest("/a<b>&\"c'.html");
-    CSystemResponse response(core.get(), thread, "指定されたファイルは存在しません <script>", 404, kNoDetail);
+    CRequestRecord& record = NewRequest("/a<b>&\"c'.html");
+    CSystemResponse response(core.get(), record, "指定されたファイルは存在しません <script>", 404, kNoDetail);
     const Answer answer = Run(response);
 
     const std::string expected =
@@ -110,12 +99,12 @@ TEST_F(SystemResponseTest, BuiltinPageIsFilledAndEscapedByteForByte)
     EXPECT_EQ(static_cast<int64_t>(expected.size()), answer.length);
     EXPECT_EQ("HTTP/1.1 404 Not Found\r\n"
               "Server: Tarnwick/1.42\r\n"
-              "Date: Tue, 02 Mar 2004 00:00:00 GMT\r\n"
+              "Date: " + record.GetStartGmt() + "\r\n"
               "Content-Type: text/html\r\n"
               "Connection: Close\r\n"
               "Content-Length: " + std::to_string(expected.size()) + "\r\n\r\n",
               answer.header);
-    EXPECT_EQ("404", thread.GetString("ResponseInfo::ResponseCode", ""));
+    EXPECT_EQ("404", response.GetResponseInfo().GetString("ResponseCode", ""));
 }
 
 TEST_F(SystemResponseTest, CodeTemplateIsPreferred)
@@ -162,10 +151,10 @@ TEST_F(SystemResponseTest, TemplateIsFilledFromEveryView)
                   "%ThreadName%|%Protocol%|%Host%|%TargetHost%|%ServerName%|%ServerSignature%|%Method%|"
                   "%URL%|%Version%|%User%|%ResponseCode%|%ResponseText%|%Info%|%Nothing%|100%|%");
     StartCore();
-    const CConfigAccessor thread = NewRequest("/x");
-    CSystemResponse response(core.get(), thread, "moved", 301, kNoDetail);
-    EXPECT_EQ(thread.GetString("ThreadName", "") +
-                  "|http|127.0.0.1|example.test|Tarnwick|Tarnwick/1.42|GET|/x|HTTP/1.1|taro|301|"
+    CRequestRecord& record = NewRequest("/x");
+    CSystemResponse response(core.get(), record, "moved", 301, kNoDetail);
+    EXPECT_EQ(record.GetThreadName() +
+                  "|http|127.0.0.1|example.test|Tarnwick|Tarnwick/1.42|GET|/x|1.1|taro|301|"
                   "301 Moved Permanently|moved|%Nothing%|100%|%",
               Run(response).body);
 }
@@ -174,7 +163,7 @@ TEST_F(SystemResponseTest, PasswordIsNeverFilledIn)
 {
     WriteTemplate(html.Path() + "Response_default.html", "[%Passwd%] [%Object%] [%Info%]");
     StartCore();
-    CSystemResponse response(core.get(), NewRequest("/%Passwd%"), "/%Passwd%", 404, kNoDetail);
+    CSystemResponse response(core.get(), NewRequest("/%25Passwd%25"), "/%Passwd%", 404, kNoDetail);
     const std::string page = Run(response).body;
     EXPECT_EQ("[] [/%Passwd%] [/%Passwd%]", page);
     EXPECT_EQ(std::string::npos, page.find("secret"));
@@ -194,9 +183,8 @@ TEST_F(SystemResponseTest, InfoHoldingPlaceholdersIsInsertedOnceAndNotExpanded)
 TEST_F(SystemResponseTest, RedirectCarriesItsLocationAfterTheDefaultHeaders)
 {
     StartCore();
-    const CConfigAccessor thread = NewRequest("/docs");
-    CSystemResponse response(core.get(), thread, "/docs/ に移動してください", 301, kNoDetail);
-    response.GetResponseInfo().SetString("Options::Location", "/docs/");
+    CSystemResponse response(core.get(), NewRequest("/docs"), "/docs/ に移動してください", 301, kNoDetail);
+    response.SetHeader("Location", "/docs/");
     const Answer answer = Run(response);
     EXPECT_EQ(0u, answer.header.find("HTTP/1.1 301 Moved Permanently\r\n"));
     EXPECT_NE(std::string::npos, answer.header.find("Connection: Close\r\nLocation: /docs/\r\nContent-Length: "));

@@ -216,15 +216,15 @@ protected:
     std::unique_ptr<CResponse> Built(const std::string& method, const std::string& body = "",
                                      const std::string& object = "/t.cgi", const std::string& headers = "")
     {
-        thread_ = NewThreadView();
+        record_ = &NewRecord();
         std::string head = method + " " + object + " HTTP/1.1\r\nHost: test\r\n" + headers;
         if (!body.empty())
             head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-        const CHttpRequest request(head + "\r\n", thread_.GetSubAccessor("RequestInfo"));
-        const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-        thread_.SetString("ScriptCommand", command_);
+        const CHttpRequest& request = record_->ParseRequest(head + "\r\n");
+        const CRequestPath& path = NewPath(request.GetObject());
+        record_->SetScriptCommand(command_);
         std::unique_ptr<CResponse> response =
-            std::make_unique<CCGIResponse>(core.get(), thread_, request, path, connection_.state);
+            std::make_unique<CCGIResponse>(core.get(), *record_, path, connection_.state);
         std::unique_ptr<CResponse> replacement = response->TakeReplacement();
         replacedByConstructor_ = replacement != nullptr;
         replacedByBuild_ = false;
@@ -244,13 +244,28 @@ protected:
         return response;
     }
 
-    int Code() { return thread_.GetInt("ResponseInfo::ResponseCode", 0); }
-    std::string Text() { return thread_.GetString("ResponseInfo::ResponseText", ""); }
+    // The answer of the last request as the controller sees it in the request's node.
+    CConfigAccessor Published() { return record_->GetThreadView().GetSubAccessor("ResponseInfo"); }
+    int Code()
+    {
+        record_->PublishResponse();
+        return Published().GetInt("ResponseCode", 0);
+    }
+    std::string Text()
+    {
+        record_->PublishResponse();
+        return Published().GetString("ResponseText", "");
+    }
     std::string HeaderValue(const std::string& name)
     {
-        return thread_.GetString("ResponseInfo::Options::" + name, "(none)");
+        record_->PublishResponse();
+        return Published().GetString("Options::" + name, "(none)");
     }
-    std::string CgiHeader() { return thread_.GetString("ResponseInfo::CGIHeader", "(none)"); }
+    std::string CgiHeader()
+    {
+        record_->PublishResponse();
+        return Published().GetString("CGIHeader", "(none)");
+    }
 
     // The whole body in chunks of `chunk` bytes.
     static std::string Body(CResponse& response, int32_t chunk = 4096)
@@ -271,7 +286,7 @@ protected:
     }
 
     testsupport::TempFolder html_;
-    CConfigAccessor thread_;
+    CRequestRecord* record_ = nullptr;
     std::string command_;
     bool replacedByConstructor_ = false;
     bool replacedByBuild_ = false;
@@ -324,7 +339,7 @@ TEST_F(CGIResponseTest, ContentTypeAndBlankLineGive200WithTheRestAsBody)
     EXPECT_EQ(Body(*response), "hello");
     EXPECT_EQ(CgiHeader(), "");
     // The header writer sends the program's value as it came, after one blank of its own.
-    EXPECT_NE(BuildHeaderText(response->GetResponseInfo()).find("\r\nContent-Type:  text/html\r\n"),
+    EXPECT_NE(BuildHeaderText(response->Answer()).find("\r\nContent-Type:  text/html\r\n"),
               std::string::npos);
 }
 
@@ -396,7 +411,7 @@ TEST_F(CGIResponseTest, LocationRedirectsWithTheProgramsOtherHeaders)
         const std::string body = Body(*response);
         EXPECT_EQ(body, GetStatusText(c.code) + "| /next に移動してください|" + kNoDetail);
         EXPECT_EQ(body.find("the program's body"), std::string::npos);
-        const std::string header = BuildHeaderText(response->GetResponseInfo());
+        const std::string header = BuildHeaderText(response->Answer());
         EXPECT_NE(header.find("\r\nLocation:  /next\r\n"), std::string::npos);
         EXPECT_NE(header.find("\r\nSet-Cookie:  a=1\r\n\r\n"), std::string::npos) << header;
     }
@@ -506,12 +521,12 @@ TEST_F(CGIResponseTest, RequestBodyReachesStandardInputWhole)
 TEST_F(CGIResponseTest, AnnouncedLargeBodyIsStoredWithOneGrowth)
 {
     Script("Content-Type: text/plain\n\nx");
-    thread_ = NewThreadView();
+    record_ = &NewRecord();
     const int32_t length = 200000;
-    const CHttpRequest request("POST /t.cgi HTTP/1.1\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n",
-                               thread_.GetSubAccessor("RequestInfo"));
-    const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-    ExposedCGIResponse response(core.get(), thread_, request, path, connection_.state);
+    const CHttpRequest& request = record_->ParseRequest("POST /t.cgi HTTP/1.1\r\nHost: test\r\nContent-Length: " +
+                                                        std::to_string(length) + "\r\n\r\n");
+    const CRequestPath& path = NewPath(request.GetObject());
+    ExposedCGIResponse response(core.get(), *record_, path, connection_.state);
     response.BeginReceive();
     CByteBuffer chunk = BufferOf(std::string(1000, 'a'));
     response.ReceiveData(chunk);
@@ -544,7 +559,7 @@ TEST_F(CGIResponseTest, ProgramHeadersGoOutAfterTheServersAndCannotFrameTheAnswe
            "body text");
     const std::unique_ptr<CResponse> response = Built("GET");
     EXPECT_EQ(response->GetContentLength(), 9);
-    const std::string header = BuildHeaderText(response->GetResponseInfo());
+    const std::string header = BuildHeaderText(response->Answer());
     EXPECT_EQ(header.find("Content-Length:  1"), std::string::npos);
     EXPECT_EQ(header.find("Transfer-Encoding"), std::string::npos);
     EXPECT_EQ(header.find("keep-alive"), std::string::npos);

@@ -254,12 +254,11 @@ protected:
     // and sent as the pipeline does; `target` is sent as given.
     Answer Propfind(const std::string& target, const std::string& headers = "", const std::string& body = "")
     {
-        const CConfigAccessor thread = NewThreadView();
-        const CHttpRequest request("PROPFIND " + target + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n",
-                                   thread.GetSubAccessor("RequestInfo"));
-        const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-        std::unique_ptr<CResponse> response =
-            std::make_unique<CDAVPropfindResponse>(core.get(), thread, request, path, 0, CIPv4Address());
+        CRequestRecord& record = NewRecord();
+        const CHttpRequest& request =
+            record.ParseRequest("PROPFIND " + target + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n");
+        const CRequestPath& path = NewPath(request.GetObject());
+        std::unique_ptr<CResponse> response = std::make_unique<CDAVPropfindResponse>(core.get(), record, path, 0, CIPv4Address());
         Answer answer;
         std::unique_ptr<CResponse> replacement = response->TakeReplacement();
         if (!replacement) {

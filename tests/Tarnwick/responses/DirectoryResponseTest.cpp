@@ -178,9 +178,8 @@ protected:
     // A request as the connection parses it; `url` is sent as given.
     CHttpRequest Request(const std::string& method, const std::string& url)
     {
-        thread_ = NewThreadView();
-        return CHttpRequest(method + " " + url + " HTTP/1.1\r\nHost: test\r\n\r\n",
-                            thread_.GetSubAccessor("RequestInfo"));
+        record_ = &NewRecord();
+        return record_->ParseRequest(method + " " + url + " HTTP/1.1\r\nHost: test\r\n\r\n");
     }
     static std::string UrlOf(const std::string& object, const std::string& query)
     {
@@ -201,9 +200,9 @@ protected:
     Answer Serve(const std::string& method, const std::string& object, const std::string& query = "")
     {
         const CHttpRequest request = Request(method, UrlOf(object, query));
-        const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
+        const CRequestPath& path = NewPath(request.GetObject());
         Answer answer;
-        std::unique_ptr<CResponse> response = std::make_unique<CDirectoryResponse>(core.get(), thread_, request, path);
+        std::unique_ptr<CResponse> response = std::make_unique<CDirectoryResponse>(core.get(), *record_, path);
         if (std::unique_ptr<CResponse> replacement = response->TakeReplacement()) {
             answer.replacedByConstructor = true;
             answer.info = dynamic_cast<CSystemResponse&>(*replacement).GetInfo();
@@ -304,7 +303,7 @@ protected:
 
     servertest::TempFolder served_;
     servertest::TempFolder html_;
-    CConfigAccessor thread_;
+    CRequestRecord* record_ = nullptr;
     int entries_ = 0;
 };
 
@@ -675,8 +674,8 @@ TEST_F(DirectoryResponseTest, PageIsSentOnceAndOnlyAfterBuild)
     Start();
     MakeDir("sub");
     const CHttpRequest request = Request("GET", "/sub/");
-    const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-    CDirectoryResponse response(core.get(), thread_, request, path);
+    const CRequestPath& path = NewPath(request.GetObject());
+    CDirectoryResponse response(core.get(), *record_, path);
     CByteBuffer buffer(16);
     EXPECT_EQ(response.GetContentLength(), 0);
     try {

@@ -272,9 +272,9 @@ protected:
     // A request as the connection parses it, with `headers` (each ending in CR LF).
     CHttpRequest Request(const std::string& method, const std::string& object, const std::string& headers)
     {
-        thread_ = NewThreadView();
-        return CHttpRequest(method + " " + EscapeUrlAll(object) + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n",
-                            thread_.GetSubAccessor("RequestInfo"));
+        record_ = &NewRecord();
+        return record_->ParseRequest(method + " " + EscapeUrlAll(object) + " HTTP/1.1\r\nHost: test\r\n" + headers +
+                                     "\r\n");
     }
 
     // Constructs and builds the response as the driver does; a replacement named by the
@@ -283,9 +283,9 @@ protected:
                                      const std::string& headers = "")
     {
         const CHttpRequest request = Request(method, object, headers);
-        const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
+        const CRequestPath& path = NewPath(request.GetObject());
         localPath_ = path.GetLocalPath();
-        std::unique_ptr<CResponse> response = std::make_unique<CFileResponse>(core.get(), thread_, request, path);
+        std::unique_ptr<CResponse> response = std::make_unique<CFileResponse>(core.get(), *record_, path);
         std::unique_ptr<CResponse> replacement = response->TakeReplacement();
         replacedByConstructor_ = replacement != nullptr;
         if (!replacement) {
@@ -323,7 +323,8 @@ protected:
         bool isStatusPage = false;
         int64_t length = -1;
         std::string body;
-        CConfigAccessor info;
+        CConfigAccessor info;       // the request's ResponseInfo node, as published
+        std::string headerText;     // the header block, without Content-Length
         std::string Header(const std::string& name) const { return info.GetString("Options::" + name, "<none>"); }
     };
 
@@ -333,6 +334,7 @@ protected:
         Answer answer;
         answer.isStatusPage = dynamic_cast<CSystemResponse*>(response.get()) != nullptr;
         answer.info = response->GetResponseInfo();
+        answer.headerText = BuildHeaderText(response->Answer());
         answer.code = answer.info.GetInt("ResponseCode", 0);
         answer.length = response->GetContentLength();
         if (method != "HEAD")
@@ -343,7 +345,7 @@ protected:
     // The tag of the file as the server gives it.
     std::string CurrentTag(const std::string& object) { return Serve("GET", object).Header("ETag"); }
 
-    CConfigAccessor thread_;
+    CRequestRecord* record_ = nullptr;
     std::string localPath_;
     bool replacedByConstructor_ = false;
 };
@@ -392,7 +394,7 @@ TEST_F(FileResponseTest, HeadBuildsTheSameHeadersAsGet)
     const Answer head = Serve("HEAD", "/a.txt");
     EXPECT_EQ(head.code, get.code);
     EXPECT_EQ(head.length, get.length);
-    EXPECT_EQ(BuildHeaderText(head.info), BuildHeaderText(get.info));
+    EXPECT_EQ(head.headerText, get.headerText);
 }
 
 // RFC 9110 14.2: a server must ignore Range on any method but GET.
@@ -420,7 +422,7 @@ TEST_F(FileResponseTest, HeadWithRangeAnswersAsAGetWithoutRange)
         EXPECT_EQ(head.length, 1000) << c.description;
         EXPECT_EQ(head.Header("Content-Range"), "<none>") << c.description;
         EXPECT_EQ(head.Header("Accept-Ranges"), "<none>") << c.description;
-        EXPECT_EQ(BuildHeaderText(head.info), BuildHeaderText(whole.info)) << c.description;
+        EXPECT_EQ(head.headerText, whole.headerText) << c.description;
     }
 }
 
@@ -563,7 +565,7 @@ TEST_F(FileResponseTest, OtherMethodsOnAFileAre405)
         EXPECT_NE(answer.body.find("対応していないメソッドです"), std::string::npos) << method;
         // RFC 9110 15.5.6: a 405 names the methods the file answers.
         EXPECT_EQ(answer.Header("Allow"), "GET, HEAD") << method;
-        EXPECT_NE(BuildHeaderText(answer.info).find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << method;
+        EXPECT_NE(answer.headerText.find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << method;
     }
 }
 
@@ -592,6 +594,25 @@ TEST_F(FileResponseTest, FoldersAndFifosAreNotServed)
     EXPECT_EQ(answer.code, 404);
 }
 
+// A request's own path opens the file when it is looked up (CRequestPath::Look::Open):
+// what comes to the name afterwards does not change the answer.
+TEST_F(FileResponseTest, AFileOpenedAtTheLookupIsServedWhateverComesToItsNameAfter)
+{
+    MakeFile("a.txt", "first");
+    const CHttpRequest request = Request("GET", "/a.txt", "");
+    const CRequestPath path(request.GetObject(), "", core->GetSettingsSnapshot(), CRequestPath::Look::Open);
+    ASSERT_TRUE(path.HasOpenFile());
+    CFileResponse response(core.get(), *record_, path);
+    fs::remove(Native("a.txt"));
+    fs::create_symlink("a.txt", Native("a.txt"));
+    response.Build();
+    ASSERT_EQ(response.TakeReplacement(), nullptr);
+    EXPECT_EQ(response.GetResponseInfo().GetInt("ResponseCode", 0), 200);
+    EXPECT_EQ(response.GetContentLength(), 5);
+    EXPECT_EQ(Drain(response), "first");
+    EXPECT_FALSE(path.HasOpenFile()) << "the response took it";
+}
+
 // The file changes between the lookup and Build: removed, it is not found as a moment
 // later; in its place a link to itself cannot be opened, which is a failure.
 TEST_F(FileResponseTest, FileGoneBeforeBuildIsNotFoundAndOneThatCannotBeOpenedIsAFailure)
@@ -600,8 +621,8 @@ TEST_F(FileResponseTest, FileGoneBeforeBuildIsNotFoundAndOneThatCannotBeOpenedIs
         SCOPED_TRACE(loops ? "a link to itself" : "removed");
         MakeFile("a.txt", "x");
         const CHttpRequest request = Request("GET", "/a.txt", "");
-        const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-        CFileResponse response(core.get(), thread_, request, path);
+        const CRequestPath& path = NewPath(request.GetObject());
+        CFileResponse response(core.get(), *record_, path);
         fs::remove(Native("a.txt"));
         if (!loops) {
             response.Build();
@@ -692,8 +713,8 @@ TEST_F(FileResponseTest, LengthIsZeroBeforeBuild)
 {
     MakeFile("a.txt", "abc");
     const CHttpRequest request = Request("GET", "/a.txt", "");
-    const CRequestPath path(request.GetObject(), "", core->GetSettingAccessor());
-    CFileResponse response(core.get(), thread_, request, path);
+    const CRequestPath& path = NewPath(request.GetObject());
+    CFileResponse response(core.get(), *record_, path);
     EXPECT_EQ(response.GetContentLength(), 0);
     CByteBuffer buffer(16);
     EXPECT_EQ(response.GetSendData(buffer), 0);

@@ -120,17 +120,16 @@ protected:
     std::unique_ptr<CResponse> Construct(const std::string& method, const std::string& object,
                                          const std::string& headers)
     {
-        thread_ = NewThreadView();
-        const CHttpRequest request(method + " " + EscapeUrlAll(object) + " HTTP/1.1\r\nHost: test\r\n" + headers +
-                                       "\r\n",
-                                   thread_.GetSubAccessor("RequestInfo"));
+        record_ = &NewRecord();
+        const CHttpRequest& request =
+            record_->ParseRequest(method + " " + EscapeUrlAll(object) + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n");
         // As the driver does: the Host header picks the entry and names this server.
-        const CRequestPath path(request.GetObject(), request.GetHeader("Host"), core->GetSettingAccessor());
+        const CRequestPath& path = NewPath(request.GetObject(), record_->GetTargetHost());
         if (method == "PUT" || method == "MKCOL")
-            return std::make_unique<CFilePutResponse>(core.get(), thread_, request, path);
+            return std::make_unique<CFilePutResponse>(core.get(), *record_, path);
         if (method == "DELETE")
-            return std::make_unique<CFileDeleteResponse>(core.get(), thread_, request, path);
-        return std::make_unique<CFileMoveResponse>(core.get(), thread_, request, path, connection_.state);
+            return std::make_unique<CFileDeleteResponse>(core.get(), *record_, path);
+        return std::make_unique<CFileMoveResponse>(core.get(), *record_, path, connection_.state);
     }
 
     // Drives the response as the pipeline does, the body in chunks of kChunk.
@@ -165,7 +164,7 @@ protected:
         } catch (const CServerFatalException& e) {
             outcome.fatal = e.message;
         }
-        outcome.code = thread_.GetInt("ResponseInfo::ResponseCode", 0);
+        outcome.code = record_->Response().GetCode();
         return outcome;
     }
 
@@ -174,7 +173,7 @@ protected:
         return Run(method, from, "Destination: " + destination + "\r\n");
     }
 
-    CConfigAccessor thread_;
+    CRequestRecord* record_ = nullptr;
     servertest::TestConnection connection_;
 };
 

@@ -291,12 +291,12 @@ protected:
     Page Serve(const std::string& target, const std::string& method = "GET", const std::string& headers = "")
     {
         Page page;
-        const CConfigAccessor thread = NewThreadView();
-        const CHttpRequest request(method + " " + target + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n",
-                                   thread.GetSubAccessor("RequestInfo"));
-        const CRequestPath path(request.GetObject(), request.GetHeader("Host"), core->GetSettingAccessor());
+        CRequestRecord& record = NewRecord();
+        const CHttpRequest& request =
+            record.ParseRequest(method + " " + target + " HTTP/1.1\r\nHost: test\r\n" + headers + "\r\n");
+        const CRequestPath& path = NewPath(request.GetObject(), record.GetTargetHost());
         std::unique_ptr<CResponse> response =
-            std::make_unique<CSSIResponse>(core.get(), thread, request, path, connection_.state);
+            std::make_unique<CSSIResponse>(core.get(), record, path, connection_.state);
         if (const std::unique_ptr<CResponse> replacement = response->TakeReplacement()) {
             auto& status = dynamic_cast<CSystemResponse&>(*replacement);
             status.Build();

@@ -1,4 +1,6 @@
-#include "connection/RequestDriver.h"
+#include "connection/ResponseChooser.h"
+
+#include "connection/ResponsePipeline.h"
 
 #include "CoreFixture.h"
 #include "core/BandWidth.h"
@@ -32,9 +34,9 @@ namespace {
 
 const char kEntry[] = "Setting::Path::Main::";
 
-// The request driver's choice of answer, without a client: a parsed request and the
-// settings in, the response the driver would send out.
-class RequestDriverTest : public CoreFixture {
+// The choice of answer, without a client: a parsed request and the
+// settings in, the response that would be sent out.
+class ResponseChooserTest : public CoreFixture {
 protected:
     void SetUp() override
     {
@@ -66,26 +68,26 @@ protected:
         }
     }
 
-    // What the driver chooses for the request line `method target` with `lines` (header
+    // What is chosen for the request line `method target` with `lines` (header
     // lines, each ending in CR LF): the response's kind, or for a status page its code and
     // reason; "fatal: <message>" when the choice throws CServerFatalException.
     std::string Choose(const std::string& method, const std::string& target, const std::string& lines = "")
     {
-        CRequestDriver driver(core.get(), connection.socket, connection.state, connection.timeout,
-                              connection.thread, kNoHeaderDeadline);
-        const CConfigAccessor thread = NewThreadView();
+        CRequestRecord& record = NewRecord();
         const std::string header = method + " " + target + " HTTP/1.1\r\nHost: example.test\r\n" + lines + "\r\n";
-        const CHttpRequest request(header, thread.GetSubAccessor("RequestInfo"));
-        const CRequestPath path(request.GetObject(), request.GetHeader("Host"), core->GetSettingAccessor());
-        const CBandWidthLimiter limiter(&core->GetBandWidthManager(), CIPv4Address("127.0.0.1"),
-                                        thread.GetString("ThreadName", ""));
+        record.ParseRequest(header);
+        const CRequestPath path(record.GetRequest().GetObject(), record.GetTargetHost(), core->GetSettingsSnapshot());
+        const CIPv4Address peer("127.0.0.1");
+        const CBandWidthLimiter limiter(&core->GetBandWidthManager(), peer, record.GetThreadName());
+        RequestTransfer transfer;
         std::unique_ptr<CResponse> response;
         try {
-            response = driver.ChooseResponse(thread, request, path, limiter);
+            response = CResponseChooser(core.get(), record, path, limiter, false, peer, connection.state, transfer)
+                           .Choose();
         } catch (const CServerFatalException& e) {
             return "fatal: " + e.message;
         }
-        closes = driver.ClosesAfterResponse();
+        closes = transfer.closeAfterResponse;
         return Describe(*response);
     }
 
@@ -112,17 +114,15 @@ protected:
         return "unknown";
     }
 
-    // The header is not read here: its deadline plays no part.
-    static constexpr uint64_t kNoHeaderDeadline = 0;
 
     servertest::TempFolder www;
     servertest::TempFolder html;
-    // A connection's parts for the driver; the choice never uses the socket's peer.
+    // A connection's parts for the choice, which never uses the socket's peer.
     servertest::TestConnection connection;
     bool closes = false;  // the last choice marked the connection to close after its answer
 };
 
-TEST_F(RequestDriverTest, ChoosesTheAnswerOfTheFirstCheckThatDecides)
+TEST_F(ResponseChooserTest, ChoosesTheAnswerOfTheFirstCheckThatDecides)
 {
     const char kNotFound[] = "404 指定されたファイルは存在しません";
     const char kNotAllowed[] = "405 対応していないメソッドです";
