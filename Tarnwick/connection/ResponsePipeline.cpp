@@ -267,6 +267,19 @@ void CResponsePipeline::SendBody(int64_t length)
     std::optional<CSocketCork> cork;
     if (length > kSendChunk)
         cork.emplace(socket_);
+    // A file body longer than one chunk goes to the system whole, behind the header, rather
+    // than its first chunk being copied through the buffer.
+    int64_t fileOffset = 0;
+    int64_t fileRemaining = 0;
+    if (cork && limiter_.GetSendLimit() <= 0 && !socket_.IsSecure() &&
+        response.GetBodyFile(fileOffset, fileRemaining) >= 0 && fileRemaining > 0) {
+        SendPendingHeader();
+        SendBodyFile(length, sent, meter);
+        if (sent < length)
+            transfer_.closeAfterResponse = true;
+        limiter_.SetSendLimiting(0);
+        return;
+    }
     try {
         n = response.GetSendData(buffer);
     } catch (...) {
@@ -305,8 +318,6 @@ void CResponsePipeline::SendBody(int64_t length)
             record_.SetInfo(ProgressText("送信中", sent, length, meter.GetRate(), limiter_.GetSendLimit()));
         connection_.Arm(0);
         // Past the first chunk, an unlimited file body is sent by the system, uncopied.
-        int64_t fileOffset = 0;
-        int64_t fileRemaining = 0;
         if (sent < length && limiter_.GetSendLimit() <= 0 && !socket_.IsSecure() &&
             response.GetBodyFile(fileOffset, fileRemaining) >= 0) {
             SendBodyFile(length, sent, meter);
