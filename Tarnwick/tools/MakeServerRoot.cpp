@@ -246,8 +246,6 @@ int ParsePort(std::string_view text)
 // Reads the command line into `request`: "" or what is wrong with it.
 std::string ParseCommandLine(int argc, char** argv, Request& request)
 {
-    if (argc < 2)
-        return "a server root is needed";
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help") {
@@ -278,6 +276,11 @@ std::string ParseCommandLine(int argc, char** argv, Request& request)
     return "";
 }
 
+void WritePort(CConfigClass& tree, int port)
+{
+    tree.SetValue(kSettingNode + std::string(schema::kPort.path), std::to_string(port));
+}
+
 // Writes the port into the settings file that the root has: false with `error` set when
 // the file cannot be read as settings (it is then left as it is) or written.
 bool SetPort(const std::string& settings, int port, std::string& error)
@@ -289,7 +292,7 @@ bool SetPort(const std::string& settings, int port, std::string& error)
         error = "the port is not set, the settings are not read: " + reason;
         return false;
     }
-    tree.SetValue(kSettingNode + std::string(schema::kPort.path), std::to_string(port));
+    WritePort(tree, port);
     return tree.SaveXml(settings, "", &error) == 0;
 }
 
@@ -337,7 +340,7 @@ int main(int argc, char** argv)
     FillTableValues(tree);
     FillTypeTables(tree);
     if (request.port != 0)
-        tree.SetValue(kSettingNode + std::string(schema::kPort.path), std::to_string(request.port));
+        WritePort(tree, request.port);
     if (tree.SaveXml(settings, "") != 0) {
         std::fprintf(stderr, "tarnwick-make-root: cannot write %s\n", platform::Cp932ToUtf8(settings).c_str());
         return 1;

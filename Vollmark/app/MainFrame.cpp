@@ -251,14 +251,8 @@ void CMainFrame::PlaceOnScreen()
 {
     const QWindow* window = windowHandle();
     const QScreen* screen = this->screen();
-    if (window && screen) {
-        const QRect fitted = gui::FitIntoArea(geometry(), window->frameMargins(), screen->availableGeometry(),
-                                              minimumSize().expandedTo(minimumSizeHint()));
-        if (fitted != geometry()) {
-            setGeometry(fitted);
-            normalGeometry_ = fitted;
-        }
-    }
+    if (window && screen && gui::FitIntoScreen(*this, window->frameMargins(), *screen))
+        normalGeometry_ = geometry();
     if (maximiseWhenPlaced_) {
         maximiseWhenPlaced_ = false;
         showMaximized();

@@ -12,19 +12,13 @@ const char kLeavesNoneText[] = "パスが１つもなくなるため、サーバ
 const char kDeleteQuestion[] = "削除してもよろしいですか？";
 const char kNoEntryWarning[] = "※パスが１つもないため、サーバはどのリクエストにも応答しません。";
 
-struct EntryFacts {
-    std::string label;  // description and address, or what there is of them
-    bool selected;
-};
-
-EntryFacts ReadFacts(const CConfigAccessor& entry, const std::string& name)
+// The entry's description and address, or what there is of them.
+std::string EntryLabel(const CConfigAccessor& entry, const std::string& name)
 {
     const std::string info = schema::kInfo.Read(entry, schema::kControllerDefault);
     const std::string address = PathEntryAddress(entry);
     std::string label = info.empty() ? address : address.empty() ? info : info + " (" + address + ")";
-    if (label.empty())
-        label = name;
-    return {label, schema::kSelected.Read(entry, schema::kControllerDefault) != 0};
+    return label.empty() ? name : label;
 }
 
 }  // namespace
@@ -39,21 +33,19 @@ std::string PathEntryAddress(const CConfigAccessor& entry)
 PathDeletion PlanPathDeletion(const CConfigAccessor& path)
 {
     std::vector<std::string> names;
-    std::vector<EntryFacts> facts;
+    PathDeletion deletion;
+    std::string listed;
     {
         CConfigReadLock lock(path);
         path.GetSections(names);
-        for (const std::string& name : names)
-            facts.push_back(ReadFacts(path.GetSubAccessor(name), name));
-    }
-    PathDeletion deletion;
-    std::string listed;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (!facts[i].selected)
-            continue;
-        if (deletion.names.size() < kNamedEntriesMax)
-            listed += "　" + facts[i].label + "\n";
-        deletion.names.push_back(names[i]);
+        for (const std::string& name : names) {
+            const CConfigAccessor entry = path.GetSubAccessor(name);
+            if (schema::kSelected.Read(entry, schema::kControllerDefault) == 0)
+                continue;
+            if (deletion.names.size() < kNamedEntriesMax)
+                listed += "　" + EntryLabel(entry, name) + "\n";
+            deletion.names.push_back(name);
+        }
     }
     if (deletion.names.empty())
         return deletion;

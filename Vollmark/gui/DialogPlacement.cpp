@@ -44,6 +44,16 @@ QRect FitIntoArea(const QRect& client, const QMargins& frame, const QRect& area,
     return QRect(QPoint(x, y), size);
 }
 
+bool FitIntoScreen(QWidget& widget, const QMargins& frame, const QScreen& screen)
+{
+    const QRect fitted = FitIntoArea(widget.geometry(), frame, screen.availableGeometry(),
+                                     widget.minimumSize().expandedTo(widget.minimumSizeHint()));
+    if (fitted == widget.geometry())
+        return false;
+    widget.setGeometry(fitted);
+    return true;
+}
+
 CDialogPlacement::CDialogPlacement() { qApp->installEventFilter(this); }
 
 CDialogPlacement::~CDialogPlacement() { qApp->removeEventFilter(this); }
@@ -60,10 +70,7 @@ bool CDialogPlacement::eventFilter(QObject* watched, QEvent* event)
     auto* dialog = qobject_cast<QDialog*>(QWidget::find(window->winId()));
     if (!dialog)
         return false;
-    const QRect fitted = FitIntoArea(dialog->geometry(), ExpectedFrame(*window), window->screen()->availableGeometry(),
-                                     dialog->minimumSize().expandedTo(dialog->minimumSizeHint()));
-    if (fitted != dialog->geometry())
-        dialog->setGeometry(fitted);
+    FitIntoScreen(*dialog, ExpectedFrame(*window), *window->screen());
     return false;
 }
 

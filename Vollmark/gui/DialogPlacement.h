@@ -11,6 +11,9 @@
 #include <QRect>
 #include <QSize>
 
+class QScreen;
+class QWidget;
+
 namespace gui {
 
 // The client rectangle of a window whose frame adds `frame` around it, moved (and made
@@ -18,6 +21,10 @@ namespace gui {
 // `minimum` does not fit, the frame's top-left corner is kept inside, so the title bar can
 // be reached. A window already inside stays as it is.
 QRect FitIntoArea(const QRect& client, const QMargins& frame, const QRect& area, const QSize& minimum);
+
+// Fits the top-level `widget`, framed by `frame`, into the available area of `screen`, no
+// smaller than its minimum size and hint; true when it had to move or shrink.
+bool FitIntoScreen(QWidget& widget, const QMargins& frame, const QScreen& screen);
 
 // Fits the application's dialogs for as long as it lives; one is enough.
 class CDialogPlacement : public QObject {

@@ -240,19 +240,20 @@ int CDirectoryView::FindFirstSelected() const
 
 void CDirectoryView::OnButton(int id)
 {
-    const int index = FindFirstSelected();
-    std::vector<std::string> names;
-    path_.GetSections(names);
     switch (id) {
     case kIdNew:
         NewPath(MakeNewPathKey());
         list_->Refresh();
         break;
-    case kIdEdit:
+    case kIdEdit: {
+        const int index = FindFirstSelected();
+        std::vector<std::string> names;
+        path_.GetSections(names);
         if (index >= 0)
             EditPath(names[static_cast<size_t>(index)]);
         list_->Refresh();
         break;
+    }
     case kIdDelete: {
         const PathDeletion deletion = PlanPathDeletion(path_);
         if (deletion.names.empty())
