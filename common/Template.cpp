@@ -23,10 +23,6 @@ void CTemplate::Parse(const std::string& format)
                                     format.substr(open + 1, close - open - 1), std::string(), std::string_view(), 0});
         ++unfilled_;
         position = close + 1;
-        // The segments may have moved, and a stored value with them.
-        for (Segment& segment : segments_)
-            if (segment.filled == kStored)
-                segment.value = segment.stored;
     }
 }
 
@@ -53,7 +49,6 @@ void CTemplate::SetValue(std::string_view name, std::string_view value)
 {
     if (Segment* segment = Fill(name)) {
         segment->stored.assign(value.data(), value.size());
-        segment->value = segment->stored;
         segment->filled = kStored;
     }
 }
@@ -86,6 +81,8 @@ std::string CTemplate::GetText(const std::string& substitute) const
 void CTemplate::AppendText(std::string& out, std::string_view substitute) const
 {
     const auto shown = [&substitute](const Segment& segment) -> std::string_view {
+        if (segment.filled == kStored)
+            return segment.stored;
         if (segment.filled)
             return segment.value;
         return substitute.empty() ? std::string_view(segment.name) : substitute;

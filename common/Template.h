@@ -44,7 +44,7 @@ private:
         std::string literal;  // text before the placeholder
         std::string name;
         std::string stored;      // a value SetValue copied
-        std::string_view value;  // while filled: `stored`, or what ViewValue was given
+        std::string_view value;  // while filled by ViewValue: what it was given
         int filled;              // 0, kStored or kViewed
     };
     static constexpr int kStored = 1;

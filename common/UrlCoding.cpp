@@ -1,5 +1,6 @@
 #include "UrlCoding.h"
 
+#include "ByteScan.h"
 #include "TextTrim.h"
 
 #include "JapaneseText.h"
@@ -268,10 +269,7 @@ bool DecodesToControlByte(const std::string& path)
             return true;
     bool hasHighBytes = false;
     const std::string decoded = PercentDecodeBytes(text, false, hasHighBytes);
-    return std::any_of(decoded.begin(), decoded.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte == 0x7F;
-    });
+    return HoldsControlByte(decoded);
 }
 
 bool IsPlainUrlPath(std::string_view path)

@@ -22,6 +22,7 @@
 #include "CRuntime.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -36,21 +37,14 @@ constexpr int kPollIntervalMs = 20;
 std::string_view FormatThreadName(char (&name)[32], unsigned number)
 {
     constexpr std::string_view kPrefix = "Thread_";
-    constexpr int kMinDigits = 4;
-    char* at = name;
-    for (char c : kPrefix)
-        *at++ = c;
+    constexpr std::size_t kMinDigits = 4;
     char digits[16];
-    int count = 0;
-    do {
-        digits[count++] = "0123456789abcdef"[number % 16];
-        number /= 16;
-    } while (number != 0);
-    for (int pad = count; pad < kMinDigits; ++pad)
-        *at++ = '0';
-    while (count > 0)
-        *at++ = digits[--count];
-    return std::string_view(name, static_cast<std::size_t>(at - name));
+    const std::size_t count = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number, 16).ptr - digits);
+    const std::size_t pad = count < kMinDigits ? kMinDigits - count : 0;
+    kPrefix.copy(name, kPrefix.size());
+    std::fill_n(name + kPrefix.size(), pad, '0');
+    std::copy_n(digits, count, name + kPrefix.size() + pad);
+    return std::string_view(name, kPrefix.size() + pad + count);
 }
 
 // The storage of ended connections, for the next ones. A burst of connections of one

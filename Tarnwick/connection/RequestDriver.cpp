@@ -73,7 +73,7 @@ void CRequestDriver::RefuseRequest(int code, const std::string& info)
     CByteBuffer body;
     response.GetSendData(body);
     CResponseInfo& answer = record_.Response();
-    answer.SetHeader("Content-Length", std::to_string(response.GetContentLength()));
+    answer.SetContentLength(response.GetContentLength());
     answer.AnnounceClose();
     std::string text = BuildHeaderText(answer);
     text.append(body.GetData(), static_cast<std::size_t>(body.GetLength()));

@@ -19,7 +19,6 @@
 #include "Clock.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -90,9 +89,7 @@ std::unique_ptr<CResponse> CResponsePipeline::Send(CResponse& response)
         return replacement;
     CResponseInfo& answer = record_.Response();
     const int64_t length = response.GetContentLength();
-    char digits[24];
-    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, length);
-    answer.SetHeader("Content-Length", std::string_view(digits, static_cast<std::size_t>(end.ptr - digits)));
+    answer.SetContentLength(length);
     if (transfer_.closeAfterResponse)
         answer.AnnounceClose();
     std::string& header = buffers_.answerHeader;

@@ -35,14 +35,6 @@ std::string_view CSettingsSnapshot::Text::Read(std::string& scratch) const
     return scratch;
 }
 
-void CSettingsSnapshot::Text::AppendTo(std::string& out) const
-{
-    if (!filtered_)
-        out += stored_;
-    else
-        out += tree_->FilterValue(key_, stored_);
-}
-
 std::string CSettingsSnapshot::Text::ReadCopy() const
 {
     return filtered_ ? tree_->FilterValue(key_, stored_) : stored_;

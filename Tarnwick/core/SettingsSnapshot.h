@@ -32,8 +32,6 @@ public:
         // The value as a read of the tree gives it now; `scratch` holds it when it had to
         // be filtered, so the view lives as long as `scratch` and the snapshot.
         std::string_view Read(std::string& scratch) const;
-        // The same, appended to `out`.
-        void AppendTo(std::string& out) const;
         std::string ReadCopy() const;
 
     private:

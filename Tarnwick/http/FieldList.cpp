@@ -1,5 +1,6 @@
 #include "http/FieldList.h"
 
+#include "ConfigClass.h"
 #include "CRuntime.h"
 
 #include <utility>
@@ -67,4 +68,18 @@ void CFieldList::ReplaceIgnoringCase(std::string_view name, std::string_view val
     for (std::size_t i = 0; i < count_; ++i)
         if (platform::EqualsIgnoringCase(fields_[i].name, name))
             Assign(fields_[i].value, value);
+}
+
+void FillFieldNode(CConfigNode& parent, std::string_view name, const CFieldList& fields)
+{
+    if (parent.GetSectionCount() == 0)
+        parent.AppendChild(name);
+    parent.TruncateChildren(1);
+    CConfigNode& node = parent.GetChild(0);
+    node.SetName(name);
+    node.TruncateChildren(0);
+    std::size_t leaves = 0;
+    for (const CFieldList::Field& field : fields)
+        node.SetLeafAt(leaves++, field.name, field.value);
+    node.TruncateLeaves(leaves);
 }

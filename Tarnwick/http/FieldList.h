@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+class CConfigNode;
+
 class CFieldList {
 public:
     struct Field {
@@ -41,3 +43,8 @@ private:
     std::vector<Field> fields_;  // the first count_ are the list; the rest keep storage
     std::size_t count_ = 0;
 };
+
+// Makes `parent`'s children exactly one node named `name`, whose leaves are `fields` in
+// their order and which has no children: the form a request's or an answer's header lines
+// take in the context tree. The nodes' storage is reused.
+void FillFieldNode(CConfigNode& parent, std::string_view name, const CFieldList& fields);

@@ -237,16 +237,7 @@ void CHttpRequest::FillNode(CConfigNode& requestInfo) const
         requestInfo.TruncateChildren(0);
         return;
     }
-    if (requestInfo.GetSectionCount() == 0)
-        requestInfo.AppendChild(std::string_view("Options"));
-    requestInfo.TruncateChildren(1);
-    CConfigNode& options = requestInfo.GetChild(0);
-    options.SetName("Options");
-    std::size_t fields = 0;
-    for (const CFieldList::Field& field : headers_)
-        options.SetLeafAt(fields++, field.name, field.value);
-    options.TruncateLeaves(fields);
-    options.TruncateChildren(0);
+    FillFieldNode(requestInfo, "Options", headers_);
 }
 
 void CHttpRequest::WriteTo(const CConfigAccessor& requestView) const

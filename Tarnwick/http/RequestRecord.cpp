@@ -29,18 +29,6 @@ void AssignDecimal(std::string& text, int64_t value)
     text.assign(digits, end.ptr);
 }
 
-// `node`'s first child, named `name`, with no children of its own: made when missing.
-CConfigNode& OnlyChild(CConfigNode& node, std::string_view name)
-{
-    if (node.GetSectionCount() == 0)
-        node.AppendChild(name);
-    node.TruncateChildren(1);
-    CConfigNode& child = node.GetChild(0);
-    child.SetName(name);
-    child.TruncateChildren(0);
-    return child;
-}
-
 template <typename Source>
 void FillStamp(CConfigNode& node, const Source& texts)
 {
@@ -265,9 +253,5 @@ void CRequestRecord::FillResponseNode(CConfigNode& responseInfo) const
         responseInfo.TruncateChildren(0);
         return;
     }
-    CConfigNode& options = OnlyChild(responseInfo, kOptions);
-    std::size_t fields = 0;
-    for (const CFieldList::Field& field : response_.GetHeaders())
-        options.SetLeafAt(fields++, field.name, field.value);
-    options.TruncateLeaves(fields);
+    FillFieldNode(responseInfo, kOptions, response_.GetHeaders());
 }

@@ -148,6 +148,13 @@ void CResponseInfo::SetCgiHeader(std::string_view lines)
     ++version_;
 }
 
+void CResponseInfo::SetContentLength(int64_t length)
+{
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, length);
+    SetHeader("Content-Length", std::string_view(digits, static_cast<std::size_t>(end.ptr - digits)));
+}
+
 void CResponseInfo::AnnounceClose()
 {
     headers_.EraseIgnoringCase("Keep-Alive");

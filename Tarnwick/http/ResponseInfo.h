@@ -26,6 +26,8 @@ public:
     const CFieldList& GetHeaders() const { return headers_; }
     // The header named exactly `name` takes `value`; a new one goes after the others.
     void SetHeader(std::string_view name, std::string_view value);
+    // Content-Length := `length` in decimal.
+    void SetContentLength(int64_t length);
     // Whether the node's Options node exists: a header was set, or a reader made it.
     bool HasHeaderNode() const { return headerNode_; }
     void MakeHeaderNode();

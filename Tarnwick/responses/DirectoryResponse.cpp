@@ -364,7 +364,7 @@ void CDirectoryResponse::LoadPage(const std::vector<std::string>& folderSpelling
     std::string path;
     if (PickTemplate(path_.GetLocalPath(), &folderSpellings, path) && page_.LoadFile(path) == 0)
         return;
-    const std::string htmlDirectory = schema::kHtmlFileDirectory.Read(core_->GetSettingAccessor());
+    const std::string htmlDirectory = path_.Settings().HtmlFileDirectory().ReadCopy();
     if (PickTemplate(htmlDirectory, nullptr, path) && page_.LoadFile(path) == 0)
         return;
     if (page_.LoadResource(kDirectoryPageResource) == 0)
@@ -432,28 +432,22 @@ void CDirectoryResponse::CollectPathEntries(std::vector<ListingRecord>& records,
 {
     records.clear();
     const std::string object = request_.GetObject();
-    const CConfigAccessor pathList = core_->GetSettingAccessor().GetSubAccessor(schema::kPath.path);
-    {
-        CConfigReadLock lock(pathList);
-        std::vector<std::string> sections;
-        pathList.GetSections(sections);
-        for (const std::string& section : sections) {
-            std::string prefix = schema::kServerPath.Read(pathList.GetSubAccessor(section));
-            if (prefix.empty())
-                continue;
-            prefix.pop_back();
-            if (object.size() >= prefix.size())
-                continue;
-            const std::string::size_type slash = platform::_mbsrchr(prefix, '/');
-            if (slash == std::string::npos)
-                continue;
-            if (platform::_mbsicmp(prefix.substr(0, slash + 1), object) != 0)
-                continue;
-            ListingRecord record;
-            record.kind = kind;
-            record.name = prefix.substr(slash + 1);
-            records.push_back(std::move(record));
-        }
+    for (const CSettingsSnapshot::PathEntry& entry : path_.Settings().PathEntries()) {
+        std::string prefix = entry.serverPath.ReadCopy();
+        if (prefix.empty())
+            continue;
+        prefix.pop_back();
+        if (object.size() >= prefix.size())
+            continue;
+        const std::string::size_type slash = platform::_mbsrchr(prefix, '/');
+        if (slash == std::string::npos)
+            continue;
+        if (platform::_mbsicmp(prefix.substr(0, slash + 1), object) != 0)
+            continue;
+        ListingRecord record;
+        record.kind = kind;
+        record.name = prefix.substr(slash + 1);
+        records.push_back(std::move(record));
     }
     if (kind != kUnsorted)
         SortListing(records);
