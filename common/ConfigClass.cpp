@@ -737,25 +737,6 @@ int CConfigClass::MoveNodeFrom(std::string_view destinationPath, CConfigClass& s
     return 0;
 }
 
-CConfigNode CConfigClass::MoveNodeFromAndTrim(std::string_view parentPath, std::string_view childPath,
-                                              CConfigClass& source, std::string_view sourcePath, int maxChildren)
-{
-    const NodePath parentNode(parentPath);
-    const NodePath sourceNode(sourcePath);
-    const std::string_view sourceFull = sourceNode.Get().substr(0, sourceNode.Get().size() - 2);
-    ShapeLock lock(*this);
-    const bool moves = !sourceFull.empty();
-    // Taken before the destination is resolved, as MoveNodeFrom does.
-    CConfigNode moved = moves ? source.TakeNode(sourceFull) : CConfigNode();
-    CConfigNode& parent = parentNode.Resolve(root_);
-    if (moves) {
-        // Resolving the child adds to the parent's children only, so `parent` stays valid.
-        std::string_view key;
-        parent.FindOrCreateParent(childPath, key).AssignContent(std::move(moved));
-    }
-    return parent.GetSectionCount() > maxChildren ? parent.TakeChild(0) : CConfigNode();
-}
-
 CConfigClass::NodeWriter::NodeWriter(CConfigClass& tree, std::string_view nodePath)
     : lock_(tree), node_(tree.ResolveWrittenNode(nodePath))
 {

@@ -253,14 +253,6 @@ public:
     // node in one of the two trees. Returns 0, or -1 with nothing moved when the source
     // path names the root.
     int MoveNodeFrom(std::string_view destinationPath, CConfigClass& source, std::string_view sourcePath);
-    // MoveNodeFrom to the node that `parentPath` followed by `childPath` names, then, when
-    // the parent node holds more than `maxChildren` children, TakeFirstSection of it: one
-    // locked step that walks to the parent once. `parentPath` must end at a level
-    // (ConfigPrefixEndsAtLevel) and the joined path in "::". Gives back the child taken
-    // (an empty node when none was), so that the caller can free it after releasing the
-    // lock. Nothing is moved when the source path names the root.
-    CConfigNode MoveNodeFromAndTrim(std::string_view parentPath, std::string_view childPath, CConfigClass& source,
-                                    std::string_view sourcePath, int maxChildren);
 
     // Takes ownership; the previous filter is deleted.
     void SetValueFilter(std::unique_ptr<CConfigValueFilter> filter);

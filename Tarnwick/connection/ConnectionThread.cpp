@@ -81,7 +81,6 @@ CConnectionThread::CConnectionThread(CServerCore* core, std::unique_ptr<CTcpSock
       socket_(std::move(socket)),
       state_(this, socket_.get(), this),
       storage_(TakeStorage()),
-      requestTree_(storage_->requestTree),
       record_(storage_->record),
       buffers_(storage_->buffers)
 {
@@ -216,7 +215,7 @@ void CConnectionThread::BeginThreadLog()
     char name[32];
     record_.Begin(FormatThreadName(name, static_cast<unsigned>(core_->NextRequestNumber())), socket_->IsSecure() != 0,
                   socket_->GetPeerAddress());
-    core_->GetContext().Begin(&requestTree_, record_.GetNodePath());
+    core_->GetContext().Begin(&record_);
     listed_ = true;
 }
 
@@ -224,8 +223,9 @@ void CConnectionThread::EndThreadLog()
 {
     const int max = core_->GetCoreSettings().MaxThreadLog();
     record_.End();
-    // Moved, not copied: a reader sees the node in Threads or in ThreadLogs, never both.
-    record_.Recycle(core_->GetContext().Finish(&requestTree_, record_.GetNodePath(), max));
+    // Made only when ThreadLogs keeps it.
+    CConfigNode finished = max > 0 ? record_.TakeFinishedNode() : CConfigNode();
+    record_.Recycle(core_->GetContext().Finish(&record_, std::move(finished), max));
     listed_ = false;
 }
 

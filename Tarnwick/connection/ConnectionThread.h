@@ -28,8 +28,7 @@ class CTcpSocket;
 // ends: the record's node parts, the buffers' capacity and the log format's parse, so that
 // a connection of one request does not build them all anew.
 struct ConnectionStorage {
-    // The node of the request in progress, "Threads::Thread_xxxx", listed in the core's
-    // context tree until the request ends.
+    // Where the record writes its node when code asks for its view.
     CConfigClass requestTree;
     CRequestRecord record{&requestTree};
     RequestBuffers buffers;
@@ -94,7 +93,6 @@ private:
     // Taken from the storage of ended connections when there is one; handed back at the
     // end unless a request of this connection is still listed in the context tree.
     std::unique_ptr<ConnectionStorage> storage_;
-    CConfigClass& requestTree_;
     CRequestRecord& record_;
     RequestBuffers& buffers_;
     bool listed_ = false;  // between BeginThreadLog and EndThreadLog

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <mutex>
 
@@ -34,6 +35,26 @@ int ClampToInt(int64_t value) { return static_cast<int>(std::min(value, kInt32Ma
 // ---------------------------------------------------------------------------------------
 // CBandWidthManager
 
+class CBandWidthManager::AllShardsLock {
+public:
+    explicit AllShardsLock(std::array<RequestShard, kRequestShards>& shards) : shards_(shards)
+    {
+        // Always in shard order, so that two counts cannot wait for each other.
+        for (RequestShard& shard : shards_)
+            shard.lock.lock();
+    }
+    ~AllShardsLock()
+    {
+        for (auto shard = shards_.rbegin(); shard != shards_.rend(); ++shard)
+            shard->lock.unlock();
+    }
+    AllShardsLock(const AllShardsLock&) = delete;
+    AllShardsLock& operator=(const AllShardsLock&) = delete;
+
+private:
+    std::array<RequestShard, kRequestShards>& shards_;
+};
+
 CBandWidthManager::CBandWidthManager() = default;
 
 CBandWidthManager::~CBandWidthManager() = default;
@@ -53,8 +74,9 @@ void CBandWidthManager::LoadSettings(const CConfigAccessor& settings)
 void CBandWidthManager::UpdateEntry(const CIPv4Address& address, const std::string& key, int sendLimiting,
                                     int recvLimiting)
 {
-    Lock lock(lock_);
-    for (RequestEntry& entry : requests_) {
+    RequestShard& shard = ShardOf(key);
+    Lock lock(shard.lock);
+    for (RequestEntry& entry : shard.requests) {
         if (entry.key == key) {
             entry.address = address;
             entry.sendLimiting = sendLimiting;
@@ -62,42 +84,53 @@ void CBandWidthManager::UpdateEntry(const CIPv4Address& address, const std::stri
             return;
         }
     }
-    requests_.push_back({address, key, sendLimiting, recvLimiting});
+    shard.requests.push_back({address, key, sendLimiting, recvLimiting});
 }
 
 void CBandWidthManager::RemoveEntry(const std::string& key)
 {
-    Lock lock(lock_);
-    auto found = std::find_if(requests_.begin(), requests_.end(),
+    RequestShard& shard = ShardOf(key);
+    Lock lock(shard.lock);
+    auto found = std::find_if(shard.requests.begin(), shard.requests.end(),
                               [&key](const RequestEntry& entry) { return entry.key == key; });
-    if (found != requests_.end())
-        requests_.erase(found);
+    if (found != shard.requests.end())
+        shard.requests.erase(found);
+}
+
+CBandWidthManager::RequestShard& CBandWidthManager::ShardOf(const std::string& key)
+{
+    return shards_[std::hash<std::string>()(key) % kRequestShards];
 }
 
 int CBandWidthManager::CountHostRequests(const CIPv4Address& address) const
 {
-    Lock lock(lock_);
+    AllShardsLock lock(shards_);
     return CountHostRequestsLocked(address);
 }
 
 int CBandWidthManager::CountHostRequestsLocked(const CIPv4Address& address) const
 {
-    return static_cast<int>(std::count_if(requests_.begin(), requests_.end(),
-                                          [&address](const RequestEntry& entry) { return entry.address == address; }));
+    int count = 0;
+    for (const RequestShard& shard : shards_)
+        count += static_cast<int>(std::count_if(shard.requests.begin(), shard.requests.end(),
+                                                [&address](const RequestEntry& entry) { return entry.address == address; }));
+    return count;
 }
 
 int CBandWidthManager::CountFlagged(const CIPv4Address* address, int RequestEntry::*flag) const
 {
-    Lock lock(lock_);
+    AllShardsLock lock(shards_);
     return CountFlaggedLocked(address, flag);
 }
 
 int CBandWidthManager::CountFlaggedLocked(const CIPv4Address* address, int RequestEntry::*flag) const
 {
     int count = 0;
-    for (const RequestEntry& entry : requests_) {
-        if (entry.*flag && (address == nullptr || entry.address == *address))
-            ++count;
+    for (const RequestShard& shard : shards_) {
+        for (const RequestEntry& entry : shard.requests) {
+            if (entry.*flag && (address == nullptr || entry.address == *address))
+                ++count;
+        }
     }
     return count;
 }
@@ -119,7 +152,8 @@ int CBandWidthManager::CountHostRecvLimited(const CIPv4Address& address) const
 int32_t CBandWidthManager::GetLimit(const CIPv4Address& address, const DirectionLimits& limits,
                                     int RequestEntry::*flag) const
 {
-    Lock lock(lock_);
+    Lock limitsLock(lock_);
+    AllShardsLock lock(shards_);
     int32_t smallest = 0;
     auto consider = [&smallest](int32_t candidate) {
         if (smallest == 0 || candidate < smallest)
@@ -151,7 +185,7 @@ int CBandWidthManager::IsHostOverLimit(const CIPv4Address& address) const
     // Without a limit, as most servers run, the request table need not be locked at all.
     if (maxOneHostConnect_.load(std::memory_order_relaxed) <= 0)
         return 0;
-    Lock lock(lock_);
+    AllShardsLock lock(shards_);
     const int limit = maxOneHostConnect_.load(std::memory_order_relaxed);
     return limit > 0 && CountHostRequestsLocked(address) > limit ? 1 : 0;
 }
@@ -204,7 +238,7 @@ void CBandWidthManager::AddTraffic(int64_t sent, int64_t received, uint64_t nowM
     sent = std::max<int64_t>(0, sent);
     received = std::max<int64_t>(0, received);
     const uint64_t second = nowMs / 1000;
-    Lock lock(lock_);
+    Lock lock(trafficLock_);
     PurgeHourLocked(second);
     allRequests_ += 1;
     allSent_ += sent;
@@ -226,7 +260,7 @@ void CBandWidthManager::PurgeHour() { PurgeHour(platform::GetTickCount64()); }
 
 void CBandWidthManager::PurgeHour(uint64_t nowMs)
 {
-    Lock lock(lock_);
+    Lock lock(trafficLock_);
     PurgeHourLocked(nowMs / 1000);
 }
 
@@ -244,19 +278,19 @@ void CBandWidthManager::PurgeHourLocked(uint64_t nowSecond)
 
 int CBandWidthManager::GetAllConnected() const
 {
-    Lock lock(lock_);
+    Lock lock(trafficLock_);
     return ClampToInt(allRequests_);
 }
 
 int64_t CBandWidthManager::GetAllRecvSize() const
 {
-    Lock lock(lock_);
+    Lock lock(trafficLock_);
     return allReceived_;
 }
 
 int64_t CBandWidthManager::GetAllSendSize() const
 {
-    Lock lock(lock_);
+    Lock lock(trafficLock_);
     return allSent_;
 }
 
@@ -264,20 +298,20 @@ int CBandWidthManager::GetConnected1Hour() { return GetConnected1Hour(platform::
 
 int CBandWidthManager::GetConnected1Hour(uint64_t nowMs)
 {
-    Lock lock(lock_);
+    Lock lock(trafficLock_);
     PurgeHourLocked(nowMs / 1000);
     return ClampToInt(hourRequests_);
 }
 
 int64_t CBandWidthManager::GetRecvSize1Hour() const
 {
-    Lock lock(lock_);
+    Lock lock(trafficLock_);
     return hourReceived_;
 }
 
 int64_t CBandWidthManager::GetSendSize1Hour() const
 {
-    Lock lock(lock_);
+    Lock lock(trafficLock_);
     return hourSent_;
 }
 

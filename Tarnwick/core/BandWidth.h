@@ -22,8 +22,9 @@
 
 class CConfigAccessor;
 
-// Thread-safe: every operation holds the manager's lock for its whole duration, except
-// IsHostOverLimit while Basic::MaxOneHostConnect is 0, which then reads no table.
+// Thread-safe: every operation holds the locks of what it reads or writes for its whole
+// duration, except IsHostOverLimit while Basic::MaxOneHostConnect is 0, which then reads
+// no table.
 class CBandWidthManager {
 public:
     // No limits, no requests, every total 0.
@@ -121,19 +122,34 @@ private:
 
     int32_t GetLimit(const CIPv4Address& address, const DirectionLimits& limits, int RequestEntry::*flag) const;
     int CountFlagged(const CIPv4Address* address, int RequestEntry::*flag) const;
-    // The same two counts for a caller that holds lock_.
+    // The same two counts for a caller that holds every shard's lock.
     int CountFlaggedLocked(const CIPv4Address* address, int RequestEntry::*flag) const;
     int CountHostRequestsLocked(const CIPv4Address& address) const;
     void PurgeHourLocked(uint64_t nowSecond);
 
-    mutable std::mutex lock_;  // guards everything below but maxOneHostConnect_
+    // Every request enters the table and leaves it, and accounts its traffic: so that
+    // requests do not wait for one another, the table is kept in shards by key, each
+    // under a lock of its own, and the traffic under another.
+    static constexpr size_t kRequestShards = 16;  // well above the cores serving at once
+    static constexpr size_t kCacheLineBytes = 64;
+    struct alignas(kCacheLineBytes) RequestShard {
+        std::mutex lock;
+        std::vector<RequestEntry> requests;  // in order of insertion
+    };
+    // Holds every shard's lock, for a count over the whole table.
+    class AllShardsLock;
+
+    RequestShard& ShardOf(const std::string& key);
+
+    mutable std::mutex lock_;  // guards the limits and the open connections
     DirectionLimits send_;
     DirectionLimits recv_;
     // Written under lock_ too, but read without it where 0 lets a check skip the lock.
     std::atomic<int> maxOneHostConnect_{0};
-    std::vector<RequestEntry> requests_;  // in order of insertion
     std::map<uint32_t, int> hostConnections_;  // open connections by address, none at 0
     int openConnections_ = 0;
+    mutable std::array<RequestShard, kRequestShards> shards_;
+    alignas(kCacheLineBytes) mutable std::mutex trafficLock_;  // guards everything below
     std::deque<HourBucket> hour_;          // oldest first, one bucket per second
     int64_t hourRequests_ = 0;
     int64_t hourSent_ = 0;

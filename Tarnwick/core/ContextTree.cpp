@@ -3,48 +3,47 @@
 #include <algorithm>
 #include <mutex>
 #include <shared_mutex>
-#include <string_view>
 
 namespace {
 
-const char kThreadLogsPath[] = "ThreadLogs::";
+const char kThreads[] = "Threads";
+const char kThreadLogs[] = "ThreadLogs";
 
 }  // namespace
 
 CContextTree::CContextTree()
 {
     // Clearing a missing node creates it: both top nodes exist, in this order, from the start.
-    tree_.ClearNode("Threads");
-    tree_.ClearNode("ThreadLogs");
+    tree_.ClearNode(kThreads);
+    tree_.ClearNode(kThreadLogs);
 }
 
-void CContextTree::Begin(CConfigClass* tree, std::string_view nodePath)
+void CContextTree::Begin(const CLiveNode* live)
 {
     std::lock_guard<std::mutex> lock(liveLock_);
-    live_.push_back({tree, nodePath});
+    live_.push_back(live);
 }
 
-CConfigNode CContextTree::Finish(CConfigClass* tree, std::string_view nodePath, int maxLogs)
+CConfigNode CContextTree::Finish(const CLiveNode* live, CConfigNode finished, int maxLogs)
 {
-    // The node's path below ThreadLogs: its name and "::".
-    const std::string_view::size_type separator = nodePath.find("::");
-    const std::string_view childPath =
-        separator == std::string_view::npos ? nodePath : nodePath.substr(separator + 2);
+    // Under the tree's lock, so that a reader sees the request in Threads or in
+    // ThreadLogs, never in both nor in neither.
+    CConfigClass::NodeWriter writer = tree_.WriteNode(kThreadLogs);
     {
-        std::lock_guard<const CConfigClass> lock(tree_);
-        {
-            std::lock_guard<std::mutex> listLock(liveLock_);
-            const auto listed = std::find_if(live_.begin(), live_.end(), [&](const Listed& entry) {
-                return entry.tree == tree && entry.nodePath == nodePath;
-            });
-            if (listed != live_.end())
-                live_.erase(listed);
-        }
-        if (maxLogs > 0)
-            return tree_.MoveNodeFromAndTrim(kThreadLogsPath, childPath, *tree, nodePath, maxLogs);
+        std::lock_guard<std::mutex> listLock(liveLock_);
+        const auto listed = std::find(live_.begin(), live_.end(), live);
+        if (listed != live_.end())
+            live_.erase(listed);
     }
-    const std::string_view path = nodePath.substr(0, nodePath.size() >= 2 ? nodePath.size() - 2 : 0);
-    return tree->TakeNode(path);
+    if (maxLogs <= 0)
+        return finished;
+    CConfigNode& logs = writer.Node();
+    const int at = logs.FindChild(finished.GetName());
+    if (at >= 0)
+        logs.GetChild(at).AssignContent(std::move(finished));
+    else
+        logs.AppendChild(std::move(finished));
+    return logs.GetSectionCount() > maxLogs ? logs.TakeChild(0) : CConfigNode();
 }
 
 void CContextTree::CopyTo(CConfigClass& copy)
@@ -52,8 +51,9 @@ void CContextTree::CopyTo(CConfigClass& copy)
     std::shared_lock<const CConfigClass> lock(tree_);
     std::lock_guard<std::mutex> listLock(liveLock_);
     copy.CopyNode("", "", &tree_);
-    for (const Listed& node : live_)
-        copy.CopyNode(node.nodePath, node.nodePath, node.tree);
+    CConfigClass::NodeWriter writer = copy.WriteNode(kThreads);
+    for (const CLiveNode* live : live_)
+        live->ShowIn(writer.Node());
 }
 
 std::string CContextTree::Serialize()

@@ -29,20 +29,22 @@ void AssignDecimal(std::string& text, int64_t value)
     text.assign(digits, end.ptr);
 }
 
-template <typename Source>
-void FillStamp(CConfigNode& node, const Source& texts)
-{
-    std::size_t leaves = 0;
-    texts.VisitStamp([&](std::string_view key, std::string_view value) { node.SetLeafAt(leaves++, key, value); });
-    node.TruncateLeaves(leaves);
-    node.TruncateChildren(0);
-}
-
 }  // namespace
 
-CRequestRecord::CRequestRecord(CConfigClass* tree) : tree_(tree) {}
+CRequestRecord::CRequestRecord(CConfigClass* tree) : tree_(tree) { response_.GuardWith(&lock_); }
 
-CConfigAccessor CRequestRecord::GetThreadView() const { return CConfigAccessor(tree_, nodePath_); }
+CConfigAccessor CRequestRecord::GetThreadView() const
+{
+    {
+        CConfigClass::NodeWriter writer = tree_->WriteNode(kThreads);
+        CConfigNode& threads = writer.Node();
+        const int at = threads.FindChild(name_);
+        if (at >= 0)
+            threads.TakeChild(at);
+        ShowIn(threads);
+    }
+    return CConfigAccessor(tree_, nodePath_);
+}
 
 CConfigNode CRequestRecord::TakeSpare(std::string_view name)
 {
@@ -66,6 +68,9 @@ void CRequestRecord::Recycle(CConfigNode node)
 
 void CRequestRecord::Begin(std::string_view name, bool secure, const CIPv4Address& peer)
 {
+    response_.Clear();
+    const CSecondTexts& now = CSecondTexts::Now();
+    const std::lock_guard<std::mutex> lock(lock_);
     name_.assign(name.data(), name.size());
     info_.assign(kStarting);
     secure_ = secure;
@@ -79,52 +84,27 @@ void CRequestRecord::Begin(std::string_view name, bool secure, const CIPv4Addres
     requestNode_ = false;
     answerMade_ = false;
     parsed_ = false;
-    response_.Clear();
-    requestPublished_ = false;
-    requestOptionsPublished_ = false;
-    responsePublished_ = false;
-    responseVersion_ = response_.GetVersion();
+    showsRequest_ = false;
+    showsAnsweredOptions_ = false;
+    showsResponse_ = false;
+    responseBeforeRequest_ = false;
+    showsSizes_ = false;
+    ended_ = false;
     nodePath_.assign(kThreads).append("::").append(name).append("::");
-
-    const CSecondTexts& now = CSecondTexts::Now();
-    startGmt_ = now.Gmt();
-
-    // Made before it is published, from a finished node's parts when there is one.
-    CConfigNode node;
-    if (hasSpareNode_) {
-        node = std::move(spareNode_);
-        hasSpareNode_ = false;
-        node.TakeChildren(0, spareChildren_);
-        if (spareChildren_.size() > kMaxSpareChildren)
-            spareChildren_.erase(spareChildren_.begin() + kMaxSpareChildren, spareChildren_.end());
-    }
-    node.SetName(name);
-    std::size_t leaves = 0;
-    VisitThreadLeaves([&](std::string_view key, std::string_view value) { node.SetLeafAt(leaves++, key, value); });
-    node.TruncateLeaves(leaves);
-    CConfigNode startTime = TakeSpare(kStartTime);
-    startTime.SetName(kStartTime);
-    FillStamp(startTime, now);
-    node.AppendChild(std::move(startTime));
-
-    CConfigClass::NodeWriter writer = tree_->WriteNode(kThreads);
-    CConfigNode& threads = writer.Node();
-    const int at = threads.FindChild(name);
-    if (at >= 0)
-        threads.GetChild(at) = std::move(node);
-    else
-        threads.AppendChild(std::move(node));
+    start_.date = now.Date();
+    start_.time = now.Time();
+    start_.gmt = now.Gmt();
 }
 
 const CHttpRequest& CRequestRecord::ParseRequest(std::string_view header)
 {
+    std::unique_lock<std::mutex> lock(lock_);
     const int code = request_.Parse(header);
     if (code != 0) {
         // A path refused as not Shift-JIS keeps what was asked, for the log and the page.
         if (request_.HasLeaves()) {
             requestNode_ = true;
-            CConfigClass::NodeWriter writer = tree_->WriteNode(nodePath_);
-            PublishPending(writer.Node());
+            MarkSetPoint();
         }
         throw CRequestRefusal{code, request_.GetRefusal()};
     }
@@ -144,13 +124,7 @@ const CHttpRequest& CRequestRecord::ParseRequest(std::string_view header)
         targetHost_.assign(host ? *host : std::string());
         hasTargetHost_ = true;
     }
-    {
-        CConfigClass::NodeWriter writer = tree_->WriteNode(nodePath_);
-        CConfigNode& node = writer.Node();
-        PublishPending(node);
-        if (hasTargetHost_)
-            node.SetLeaf("TargetHost", targetHost_);
-    }
+    MarkSetPoint();
     if (!hostLinesAccepted)
         throw refusal;
     return request_;
@@ -158,23 +132,21 @@ const CHttpRequest& CRequestRecord::ParseRequest(std::string_view header)
 
 void CRequestRecord::SetInfo(std::string_view text)
 {
+    const std::lock_guard<std::mutex> lock(lock_);
     info_.assign(text.data(), text.size());
-    CConfigClass::NodeWriter writer = tree_->WriteNode(nodePath_);
-    CConfigNode& node = writer.Node();
-    node.SetLeaf("Info", info_);
-    PublishPending(node);
+    MarkSetPoint();
 }
 
 void CRequestRecord::SetScriptCommand(std::string_view command)
 {
+    const std::lock_guard<std::mutex> lock(lock_);
     scriptCommand_.assign(command.data(), command.size());
     hasScriptCommand_ = true;
-    CConfigClass::NodeWriter writer = tree_->WriteNode(nodePath_);
-    writer.Node().SetLeaf("ScriptCommand", scriptCommand_);
 }
 
 void CRequestRecord::SetTransferSizes(int64_t sent, int64_t received)
 {
+    const std::lock_guard<std::mutex> lock(lock_);
     AssignDecimal(receivedText_, received);
     AssignDecimal(sentText_, sent);
     AssignDecimal(sizeText_, sent + received);
@@ -183,10 +155,8 @@ void CRequestRecord::SetTransferSizes(int64_t sent, int64_t received)
 
 void CRequestRecord::PublishResponse()
 {
-    if (responsePublished_ && responseVersion_ == response_.GetVersion() && (requestOptionsPublished_ || !requestNode_))
-        return;
-    CConfigClass::NodeWriter writer = tree_->WriteNode(nodePath_);
-    PublishPending(writer.Node());
+    const std::lock_guard<std::mutex> lock(lock_);
+    MarkSetPoint();
 }
 
 void CRequestRecord::End()
@@ -194,53 +164,93 @@ void CRequestRecord::End()
     // A reader of the node (the request log's, before) finds both Options nodes, even
     // empty ones.
     response_.MakeHeaderNode();
-    CConfigNode endTime = TakeSpare(kEndTime);
-    endTime.SetName(kEndTime);
-    FillStamp(endTime, CSecondTexts::Now());
-
-    CConfigClass::NodeWriter writer = tree_->WriteNode(nodePath_);
-    CConfigNode& node = writer.Node();
-    if (hasSizes_) {
-        node.SetLeaf("RecvSize", receivedText_);
-        node.SetLeaf("SendSize", sentText_);
-        node.SetLeaf("Size", sizeText_);
-    }
-    PublishPending(node);
-    node.AppendChild(std::move(endTime));
+    const CSecondTexts& now = CSecondTexts::Now();
+    const std::lock_guard<std::mutex> lock(lock_);
+    showsSizes_ = hasSizes_;
+    MarkSetPoint();
+    end_.date = now.Date();
+    end_.time = now.Time();
+    end_.gmt = now.Gmt();
+    ended_ = true;
 }
 
-void CRequestRecord::PublishPending(CConfigNode& node)
+void CRequestRecord::MarkSetPoint()
 {
-    if (requestNode_ && !requestPublished_) {
-        CConfigNode requestInfo = TakeSpare(kRequestInfo);
-        requestInfo.SetName(kRequestInfo);
-        // The leaves the request has (none for a header not parsed), and its header lines.
-        request_.FillNode(requestInfo);
-        requestOptionsPublished_ = requestInfo.GetSectionCount() > 0;
-        node.AppendChild(std::move(requestInfo));
-        requestPublished_ = true;
-    }
+    if (requestNode_ && !showsRequest_)
+        showsRequest_ = true;
     // A request refused for its path gets its (empty) Options once an answer reads them.
-    if (!requestOptionsPublished_ && requestPublished_ && answerMade_) {
-        const int at = node.FindChild(kRequestInfo);
-        if (at >= 0)
-            node.GetChild(at).AppendChild(std::string_view("Options"));
-        requestOptionsPublished_ = true;
+    if (showsRequest_ && answerMade_)
+        showsAnsweredOptions_ = true;
+    if (response_.Exists() && !showsResponse_) {
+        showsResponse_ = true;
+        responseBeforeRequest_ = !showsRequest_;
     }
-    if (!response_.Exists() || (responsePublished_ && responseVersion_ == response_.GetVersion()))
-        return;
-    if (!responsePublished_) {
-        CConfigNode responseInfo = TakeSpare(kResponseInfo);
-        responseInfo.SetName(kResponseInfo);
-        FillResponseNode(responseInfo);
-        node.AppendChild(std::move(responseInfo));
-        responsePublished_ = true;
-    } else {
-        const int at = node.FindChild(kResponseInfo);
-        if (at >= 0)
-            FillResponseNode(node.GetChild(at));
+}
+
+template <typename TakePart>
+void CRequestRecord::FillNode(CConfigNode& node, TakePart takePart) const
+{
+    node.SetName(name_);
+    std::size_t leaves = 0;
+    VisitLeaves([&](std::string_view key, std::string_view value) { node.SetLeafAt(leaves++, key, value); },
+                showsSizes_);
+    node.TruncateLeaves(leaves);
+
+    const auto stamp = [&](const char* name, const Stamp& moment) {
+        CConfigNode part = takePart(name);
+        part.SetName(name);
+        part.SetLeafAt(0, "Date", moment.date);
+        part.SetLeafAt(1, "Time", moment.time);
+        part.SetLeafAt(2, "GMT", moment.gmt);
+        part.TruncateLeaves(3);
+        part.TruncateChildren(0);
+        node.AppendChild(std::move(part));
+    };
+    const auto request = [&] {
+        CConfigNode part = takePart(kRequestInfo);
+        part.SetName(kRequestInfo);
+        // The leaves the request has (none for a header not parsed), and its header lines.
+        request_.FillNode(part);
+        if (part.GetSectionCount() == 0 && showsAnsweredOptions_)
+            part.AppendChild(std::string_view(kOptions));
+        node.AppendChild(std::move(part));
+    };
+    const auto response = [&] {
+        CConfigNode part = takePart(kResponseInfo);
+        part.SetName(kResponseInfo);
+        FillResponseNode(part);
+        node.AppendChild(std::move(part));
+    };
+    stamp(kStartTime, start_);
+    if (showsResponse_ && responseBeforeRequest_)
+        response();
+    if (showsRequest_)
+        request();
+    if (showsResponse_ && !responseBeforeRequest_)
+        response();
+    if (ended_)
+        stamp(kEndTime, end_);
+}
+
+void CRequestRecord::ShowIn(CConfigNode& parent) const
+{
+    const std::lock_guard<std::mutex> lock(lock_);
+    FillNode(parent.AppendChild(name_), [](std::string_view name) { return CConfigNode(std::string(name)); });
+}
+
+CConfigNode CRequestRecord::TakeFinishedNode()
+{
+    // Only this thread changes the record, so it reads it without the lock.
+    CConfigNode node;
+    if (hasSpareNode_) {
+        node = std::move(spareNode_);
+        hasSpareNode_ = false;
+        node.TakeChildren(0, spareChildren_);
+        if (spareChildren_.size() > kMaxSpareChildren)
+            spareChildren_.erase(spareChildren_.begin() + kMaxSpareChildren, spareChildren_.end());
     }
-    responseVersion_ = response_.GetVersion();
+    FillNode(node, [this](std::string_view name) { return TakeSpare(name); });
+    return node;
 }
 
 void CRequestRecord::FillResponseNode(CConfigNode& responseInfo) const

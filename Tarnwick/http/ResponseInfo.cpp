@@ -98,6 +98,7 @@ std::string GetStatusText(int code)
 
 void CResponseInfo::Clear()
 {
+    const ChangeLock lock(guard_);
     exists_ = false;
     code_ = 0;
     codeTextLength_ = 0;
@@ -106,13 +107,13 @@ void CResponseInfo::Clear()
     headerNode_ = false;
     hasCgiHeader_ = false;
     cgiHeader_.clear();
-    ++version_;
 }
 
 const std::string& CResponseInfo::GetText() const { return codeTextLength_ > 0 ? text_ : kNoText; }
 
 void CResponseInfo::SetCode(int code)
 {
+    const ChangeLock lock(guard_);
     exists_ = true;
     code_ = code;
     const std::to_chars_result end = std::to_chars(codeText_, codeText_ + sizeof codeText_, code);
@@ -121,31 +122,29 @@ void CResponseInfo::SetCode(int code)
         text_.assign(text);
     else
         text_ = GetStatusText(code);
-    ++version_;
 }
 
 void CResponseInfo::SetHeader(std::string_view name, std::string_view value)
 {
+    const ChangeLock lock(guard_);
     exists_ = true;
     headerNode_ = true;
     headers_.Set(name, value);
-    ++version_;
 }
 
 void CResponseInfo::MakeHeaderNode()
 {
-    if (exists_ && !headerNode_) {
+    const ChangeLock lock(guard_);
+    if (exists_)
         headerNode_ = true;
-        ++version_;
-    }
 }
 
 void CResponseInfo::SetCgiHeader(std::string_view lines)
 {
+    const ChangeLock lock(guard_);
     exists_ = true;
     hasCgiHeader_ = true;
     cgiHeader_.assign(lines.data(), lines.size());
-    ++version_;
 }
 
 void CResponseInfo::SetContentLength(int64_t length)
@@ -157,9 +156,9 @@ void CResponseInfo::SetContentLength(int64_t length)
 
 void CResponseInfo::AnnounceClose()
 {
+    const ChangeLock lock(guard_);
     headers_.EraseIgnoringCase("Keep-Alive");
     headers_.ReplaceIgnoringCase("Connection", "Close");
-    ++version_;
 }
 
 void CResponseInfo::AppendHeaderText(std::string& out) const

@@ -3,17 +3,22 @@
 // the header lines in the order they were first set, and the header lines a CGI program
 // wrote. Every response made for the request writes the same one (a status page named in
 // another response's place finds what that response set, as both wrote one node); the
-// request's record publishes it to the node, and the header block is built from it.
-// Not locked: the request's own thread.
+// request's record shows it in the node, and the header block is built from it.
+// Changed by the request's own thread alone; the changes take the lock that GuardWith
+// names, which readers of the node in other threads take.
 
 #include "http/FieldList.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 class CResponseInfo {
 public:
+    // Every change below holds `lock` (not owned) from now on; null: none.
+    void GuardWith(std::mutex* lock) { guard_ = lock; }
+
     // No answer yet, as before the node exists. The storage is kept.
     void Clear();
     bool Exists() const { return exists_; }
@@ -61,10 +66,28 @@ public:
             visit(std::string_view("CGIHeader"), std::string_view(cgiHeader_));
     }
 
-    // Rises with every change, so that a publisher can tell whether it is behind.
-    uint64_t GetVersion() const { return version_; }
-
 private:
+    // Holds the guard, when there is one, for one change.
+    class ChangeLock {
+    public:
+        explicit ChangeLock(std::mutex* lock) : lock_(lock)
+        {
+            if (lock_)
+                lock_->lock();
+        }
+        ~ChangeLock()
+        {
+            if (lock_)
+                lock_->unlock();
+        }
+        ChangeLock(const ChangeLock&) = delete;
+        ChangeLock& operator=(const ChangeLock&) = delete;
+
+    private:
+        std::mutex* lock_;
+    };
+
+    std::mutex* guard_ = nullptr;
     bool exists_ = false;
     int code_ = 0;
     char codeText_[12] = {};
@@ -74,7 +97,6 @@ private:
     bool headerNode_ = false;
     bool hasCgiHeader_ = false;
     std::string cgiHeader_;
-    uint64_t version_ = 0;
 };
 
 // "404 Not Found"; "%d UNKNOWN" for a code without a text.

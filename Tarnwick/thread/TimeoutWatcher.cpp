@@ -13,6 +13,20 @@ constexpr uint64_t kFiring = 1;
 
 uint64_t DeadlineOf(uint64_t state) { return state >> 1; }
 
+// The arm order is the millisecond above these bits and a count of the thread's own arms
+// within it below them; a count that runs over moves into the next millisecond's range,
+// which keeps the thread's order.
+constexpr int kArmOrderTickShift = 20;
+
+// Orders the arms of one thread exactly and those of different threads by their
+// millisecond: one counter for all would be written by every connection at every arm.
+uint64_t NextArmOrder(int64_t now)
+{
+    thread_local uint64_t last = 0;
+    last = std::max(last + 1, static_cast<uint64_t>(std::max<int64_t>(now, 0)) << kArmOrderTickShift);
+    return last;
+}
+
 // The target whose OnTimeout the current thread is running, so that its own Arm and
 // Disarm do not wait for themselves.
 thread_local const CTimeoutTarget* tFiringTarget = nullptr;
@@ -71,7 +85,6 @@ void CTimeoutWatcher::SetDeadline(CTimeoutTarget* target, int ms, bool clearTime
         Enrol(target);
     if (ms < 1)
         ms = defaultTimeout_.load();
-    const uint64_t order = nextArmOrder_.fetch_add(1) + 1;
     uint64_t state = target->state_.load();
     for (;;) {
         // An expiry that has begun completes first: it belongs to the old deadline.
@@ -85,7 +98,7 @@ void CTimeoutWatcher::SetDeadline(CTimeoutTarget* target, int ms, bool clearTime
         const uint64_t deadline = static_cast<uint64_t>(std::max<int64_t>(now + ms, 1));
         if (clearTimedOut && target->timedOut_.Get() != 0)
             target->timedOut_.Set(0);
-        target->armOrder_.store(order);
+        target->armOrder_.store(NextArmOrder(now));
         // Fails when the watchdog has claimed the old deadline meanwhile: then its expiry
         // runs first and the flag is cleared after it.
         if (target->state_.compare_exchange_weak(state, deadline << 1 | (state & kFiring)))

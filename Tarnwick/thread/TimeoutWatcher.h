@@ -49,7 +49,8 @@ private:
 
     // deadline << 1 | kFiring; deadline 0 is unarmed.
     std::atomic<uint64_t> state_{0};
-    // Larger for a later Arm: among expired targets the latest armed goes first.
+    // Larger for a later Arm, of the same thread or in a later millisecond: among expired
+    // targets the latest armed goes first.
     std::atomic<uint64_t> armOrder_{0};
     // Set once, when the target enters the watchdog's table.
     std::atomic<bool> enrolled_{false};
@@ -117,7 +118,6 @@ private:
     mutable std::mutex tableLock_;
     std::vector<CTimeoutTarget*> targets_;
     std::atomic<int> defaultTimeout_{kInitialDefaultTimeout};
-    std::atomic<uint64_t> nextArmOrder_{0};
     // Wakes the threads that wait for an OnTimeout to return.
     std::mutex firingLock_;
     std::condition_variable firingDone_;

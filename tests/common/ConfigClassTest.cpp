@@ -773,11 +773,6 @@ TEST(ConfigClassTest, WritesThroughRememberedNodesFollowEveryReshaping)
         {"TakeFirstSection", [](CConfigClass& t) { t.TakeFirstSection("A"); }},
         {"MoveNode", [](CConfigClass& t) { t.MoveNode("B", "A::N1"); }},
         {"MoveNodeFrom", [&](CConfigClass& t) { t.MoveNodeFrom("A::N0", other, "Taken"); }},
-        {"MoveNodeFromAndTrim", [](CConfigClass& t) {
-             CConfigClass source;
-             source.SetValue("S::k", "s");
-             t.MoveNodeFromAndTrim("A::", "Moved::", source, "S", 2);
-         }},
         {"CopyNode", [](CConfigClass& t) { t.CopyNode("A", "C"); }},
         {"LoadSerializedText", [](CConfigClass& t) { t.LoadSerializedText(CConfigClass().SerializeNode("")); }},
         {"LoadXml of the tree's own save", [&](CConfigClass& t) {
@@ -974,42 +969,6 @@ TEST(ConfigClassTest, MoveNodeFromAnotherTreeTakesItWhole)
     EXPECT_EQ(destination.GetKeyCount("ThreadLogs::T0"), 0) << "a missing source empties the destination";
     EXPECT_EQ(destination.MoveNodeFrom("Elsewhere", source, "::"), -1) << "the root stays";
     EXPECT_EQ(source.GetValue("Threads::T2::k", ""), "x");
-}
-
-TEST(ConfigClassTest, MoveNodeFromAndTrimIsMoveThenTakeFirstBeyondTheLimit)
-{
-    const struct {
-        const char* description;
-        const char* child;
-        int maxChildren;
-    } cases[] = {
-        {"a new child within the limit", "T9::", 3},
-        {"a new child one over the limit", "T9::", 2},
-        {"an existing child keeps its place", "T1::", 2},
-        {"a limit of 0 takes the first each time", "T9::", 0},
-        {"an empty child path names the parent", "", 2},
-        {"a lone colon stays at the parent", ":", 1},
-    };
-    for (const auto& c : cases) {
-        CConfigClass source, trimmed, expected, expectedSource;
-        source.SetValue("Threads::T9::k", "v");
-        source.SetValue("Threads::T9::Sub::k", "w");
-        expectedSource.CopyNode("", "", &source);
-        for (CConfigClass* tree : {&trimmed, &expected}) {
-            tree->SetValue("ThreadLogs::T0::k", "old");
-            tree->SetValue("ThreadLogs::T1::k", "older");
-        }
-        const CConfigNode taken = trimmed.MoveNodeFromAndTrim("ThreadLogs::", c.child, source, "Threads::T9::",
-                                                              c.maxChildren);
-        EXPECT_EQ(expected.MoveNodeFrom(std::string("ThreadLogs::") + c.child, expectedSource, "Threads::T9::"), 0);
-        const CConfigNode expectedTaken = expected.GetSectionCount("ThreadLogs") > c.maxChildren
-                                              ? expected.TakeFirstSection("ThreadLogs")
-                                              : CConfigNode();
-        EXPECT_EQ(trimmed.SerializeNode(""), expected.SerializeNode("")) << c.description;
-        EXPECT_EQ(source.SerializeNode(""), expectedSource.SerializeNode("")) << c.description;
-        EXPECT_EQ(taken.GetName(), expectedTaken.GetName()) << c.description;
-        EXPECT_EQ(taken.GetKeyCount(), expectedTaken.GetKeyCount()) << c.description;
-    }
 }
 
 TEST(ConfigClassTest, TakeFirstSectionGivesTheChildBack)

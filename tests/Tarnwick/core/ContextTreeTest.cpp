@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,17 +15,28 @@ namespace {
 
 using testsupport::Describe;
 
-// A connection's own tree with its request node in it, as the worker keeps it.
-struct Request {
-    explicit Request(const std::string& name, const std::string& info = "running")
-        : name(name), node(tree.GetAccessor("Threads").GetSubAccessor(name))
+// A request in progress as a connection keeps it: a node it changes under its own lock.
+struct Request : CLiveNode {
+    explicit Request(const std::string& name, const std::string& info = "running") : node(name)
     {
-        node.SetString("ThreadName", name);
-        node.SetString("Info", info);
+        node.SetLeaf("ThreadName", name);
+        node.SetLeaf("Info", info);
     }
-    CConfigClass tree;
-    std::string name;
-    CConfigAccessor node;
+    void Set(const std::string& key, const std::string& value)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        node.SetLeaf(key, value);
+    }
+    void ShowIn(CConfigNode& parent) const override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        parent.AppendChild(node);
+    }
+    // The finished node, as the connection hands it over at the end.
+    CConfigNode Finished() const { return node; }
+
+    mutable std::mutex lock;
+    CConfigNode node;
 };
 
 std::string Shown(CContextTree& context)
@@ -47,26 +59,25 @@ TEST(ContextTreeTest, RequestsInProgressAreShownInTheOrderTheyBegan)
 {
     CContextTree context;
     Request second("Thread_0001"), first("Thread_0000");
-    context.Begin(&second.tree, second.node.GetPrefix());
-    context.Begin(&first.tree, first.node.GetPrefix());
+    context.Begin(&second);
+    context.Begin(&first);
     EXPECT_EQ(Shown(context), "Tarnwick{Threads{Thread_0001{ThreadName=Thread_0001;Info=running;}"
                               "Thread_0000{ThreadName=Thread_0000;Info=running;}}ThreadLogs{}}");
     // Later writes to a node show at the next reading.
-    first.node.SetString("Info", "sending");
+    first.Set("Info", "sending");
     EXPECT_NE(Shown(context).find("Thread_0000{ThreadName=Thread_0000;Info=sending;}"), std::string::npos);
-    context.Finish(&second.tree, second.node.GetPrefix(), 10);
-    context.Finish(&first.tree, first.node.GetPrefix(), 10);
+    context.Finish(&second, second.Finished(), 10);
+    context.Finish(&first, first.Finished(), 10);
 }
 
 TEST(ContextTreeTest, FinishMovesTheNodeToThreadLogs)
 {
     CContextTree context;
     Request request("Thread_0007", "正常に終了しました");
-    context.Begin(&request.tree, request.node.GetPrefix());
-    context.Finish(&request.tree, request.node.GetPrefix(), 10);
+    context.Begin(&request);
+    context.Finish(&request, request.Finished(), 10);
     EXPECT_EQ(Shown(context),
               "Tarnwick{Threads{}ThreadLogs{Thread_0007{ThreadName=Thread_0007;Info=正常に終了しました;}}}");
-    EXPECT_EQ(Describe(request.tree), "Tarnwick{Threads{}}") << "moved, not copied";
 }
 
 TEST(ContextTreeTest, ThreadLogsKeepsAtMostMaxAndShrinksByOneARequest)
@@ -86,9 +97,8 @@ TEST(ContextTreeTest, ThreadLogsKeepsAtMostMaxAndShrinksByOneARequest)
         CContextTree context;
         for (int i = 0; i < 5; ++i) {
             Request request("T" + std::to_string(i));
-            context.Begin(&request.tree, request.node.GetPrefix());
-            context.Finish(&request.tree, request.node.GetPrefix(), c.max);
-            EXPECT_EQ(Describe(request.tree), "Tarnwick{Threads{}}");
+            context.Begin(&request);
+            context.Finish(&request, request.Finished(), c.max);
         }
         std::vector<std::string> kept;
         context.GetThreadLogsAccessor().GetSections(kept);
@@ -98,12 +108,12 @@ TEST(ContextTreeTest, ThreadLogsKeepsAtMostMaxAndShrinksByOneARequest)
     CContextTree lowered;
     for (int i = 0; i < 4; ++i) {
         Request request("T" + std::to_string(i));
-        lowered.Begin(&request.tree, request.node.GetPrefix());
-        lowered.Finish(&request.tree, request.node.GetPrefix(), 10);
+        lowered.Begin(&request);
+        lowered.Finish(&request, request.Finished(), 10);
     }
     Request next("T4");
-    lowered.Begin(&next.tree, next.node.GetPrefix());
-    lowered.Finish(&next.tree, next.node.GetPrefix(), 2);
+    lowered.Begin(&next);
+    lowered.Finish(&next, next.Finished(), 2);
     EXPECT_EQ(lowered.GetThreadLogsAccessor().GetSectionCount(), 4) << "one removed for one request";
 }
 
@@ -111,15 +121,15 @@ TEST(ContextTreeTest, FinishGivesBackTheNodeThatLeftTheContext)
 {
     CContextTree context;
     Request first("T0", "first");
-    context.Begin(&first.tree, first.node.GetPrefix());
-    EXPECT_EQ(Describe(context.Finish(&first.tree, first.node.GetPrefix(), 1)), "{}") << "nothing left yet";
+    context.Begin(&first);
+    EXPECT_EQ(Describe(context.Finish(&first, first.Finished(), 1)), "{}") << "nothing left yet";
     Request second("T1", "second");
-    context.Begin(&second.tree, second.node.GetPrefix());
-    EXPECT_EQ(Describe(context.Finish(&second.tree, second.node.GetPrefix(), 1)), "T0{ThreadName=T0;Info=first;}")
+    context.Begin(&second);
+    EXPECT_EQ(Describe(context.Finish(&second, second.Finished(), 1)), "T0{ThreadName=T0;Info=first;}")
         << "the oldest, trimmed from ThreadLogs";
     Request third("T2", "third");
-    context.Begin(&third.tree, third.node.GetPrefix());
-    EXPECT_EQ(Describe(context.Finish(&third.tree, third.node.GetPrefix(), 0)), "T2{ThreadName=T2;Info=third;}")
+    context.Begin(&third);
+    EXPECT_EQ(Describe(context.Finish(&third, third.Finished(), 0)), "T2{ThreadName=T2;Info=third;}")
         << "dropped at once without logs";
     EXPECT_EQ(Shown(context), "Tarnwick{Threads{}ThreadLogs{T1{ThreadName=T1;Info=second;}}}");
 }
@@ -151,9 +161,9 @@ TEST(ContextTreeTest, AReaderSeesEachRequestOnceWhileRequestsComeAndGo)
         workers.emplace_back([&, w] {
             for (int i = 0; i < kRequestsEach; ++i) {
                 Request request("W" + std::to_string(w) + "_" + std::to_string(i));
-                context.Begin(&request.tree, request.node.GetPrefix());
-                request.node.SetString("Info", "done");
-                context.Finish(&request.tree, request.node.GetPrefix(), 50);
+                context.Begin(&request);
+                request.Set("Info", "done");
+                context.Finish(&request, request.Finished(), 50);
             }
         });
     for (std::thread& worker : workers)

@@ -15,11 +15,15 @@ namespace {
 
 using testsupport::Describe;
 
-// A request's record over a connection's tree, as the worker keeps it.
+// A request's record, with the tree its view is written to.
 class RequestRecordTest : public testing::Test {
 protected:
     // The request's node as the controller would read it, with the time leaves masked.
-    std::string Node() { return Masked(Describe(tree, record.GetNodePath())); }
+    std::string Node()
+    {
+        record.GetThreadView();
+        return Masked(Describe(tree, record.GetNodePath()));
+    }
     static std::string Masked(std::string text)
     {
         const CSecondTexts& now = CSecondTexts::Now();
@@ -146,7 +150,7 @@ TEST_F(RequestRecordTest, ARecycledNodeShowsNothingOfItsLastRequest)
     record.Response().SetCgiHeader("X-Cgi: 1\r\n");
     record.SetTransferSizes(1, 2);
     record.End();
-    record.Recycle(tree.TakeNode("Threads::Thread_0001"));
+    record.Recycle(record.TakeFinishedNode());
 
     record.Begin("Thread_0002", false, CIPv4Address("10.0.0.6"));
     record.ParseRequest("HEAD /new HTTP/1.1\r\nHost: new\r\n\r\n");
