@@ -223,9 +223,7 @@ void CConnectionThread::EndThreadLog()
 {
     const int max = core_->GetCoreSettings().MaxThreadLog();
     record_.End();
-    // Made only when ThreadLogs keeps it.
-    CConfigNode finished = max > 0 ? record_.TakeFinishedNode() : CConfigNode();
-    record_.Recycle(core_->GetContext().Finish(&record_, std::move(finished), max));
+    record_.Adopt(core_->GetContext().Finish(&record_, max));
     listed_ = false;
 }
 

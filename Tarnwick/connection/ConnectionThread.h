@@ -25,7 +25,7 @@ class CServerCore;
 class CTcpSocket;
 
 // What a connection builds up for its requests and hands on to a later connection when it
-// ends: the record's node parts, the buffers' capacity and the log format's parse, so that
+// ends: the record's facts, the buffers' capacity and the log format's parse, so that
 // a connection of one request does not build them all anew.
 struct ConnectionStorage {
     // Where the record writes its node when code asks for its view.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <shared_mutex>
 
 namespace {
 
@@ -11,24 +10,17 @@ const char kThreadLogs[] = "ThreadLogs";
 
 }  // namespace
 
-CContextTree::CContextTree()
-{
-    // Clearing a missing node creates it: both top nodes exist, in this order, from the start.
-    tree_.ClearNode(kThreads);
-    tree_.ClearNode(kThreadLogs);
-}
+CContextTree::CContextTree() = default;
 
-void CContextTree::Begin(const CLiveNode* live)
+void CContextTree::Begin(CLiveNode* live)
 {
     std::lock_guard<std::mutex> lock(liveLock_);
     live_.push_back(live);
 }
 
-CConfigNode CContextTree::Finish(const CLiveNode* live, CConfigNode finished, int maxLogs)
+std::unique_ptr<CShownNode> CContextTree::Finish(CLiveNode* live, int maxLogs)
 {
-    // Under the tree's lock, so that a reader sees the request in Threads or in
-    // ThreadLogs, never in both nor in neither.
-    CConfigClass::NodeWriter writer = tree_.WriteNode(kThreadLogs);
+    std::lock_guard<std::mutex> lock(finishedLock_);
     {
         std::lock_guard<std::mutex> listLock(liveLock_);
         const auto listed = std::find(live_.begin(), live_.end(), live);
@@ -36,24 +28,36 @@ CConfigNode CContextTree::Finish(const CLiveNode* live, CConfigNode finished, in
             live_.erase(listed);
     }
     if (maxLogs <= 0)
-        return finished;
-    CConfigNode& logs = writer.Node();
-    const int at = logs.FindChild(finished.GetName());
-    if (at >= 0)
-        logs.GetChild(at).AssignContent(std::move(finished));
-    else
-        logs.AppendChild(std::move(finished));
-    return logs.GetSectionCount() > maxLogs ? logs.TakeChild(0) : CConfigNode();
+        return nullptr;
+    std::unique_ptr<CShownNode> node = live->TakeFinished();
+    const auto same = std::find_if(finished_.begin(), finished_.end(), [&node](const auto& kept) {
+        return kept->GetNodeName() == node->GetNodeName();
+    });
+    if (same != finished_.end()) {
+        std::swap(*same, node);
+        return node;
+    }
+    finished_.push_back(std::move(node));
+    if (finished_.size() <= static_cast<size_t>(maxLogs))
+        return nullptr;
+    node = std::move(finished_.front());
+    finished_.erase(finished_.begin());
+    return node;
 }
 
 void CContextTree::CopyTo(CConfigClass& copy)
 {
-    std::shared_lock<const CConfigClass> lock(tree_);
+    std::lock_guard<std::mutex> lock(finishedLock_);
     std::lock_guard<std::mutex> listLock(liveLock_);
-    copy.CopyNode("", "", &tree_);
-    CConfigClass::NodeWriter writer = copy.WriteNode(kThreads);
+    CConfigClass::NodeWriter writer = copy.WriteNode("");
+    CConfigNode& root = writer.Node();
+    root.Clear();
+    CConfigNode& threads = root.AppendChild(std::string_view(kThreads));
     for (const CLiveNode* live : live_)
-        live->ShowIn(writer.Node());
+        live->ShowIn(threads);
+    CConfigNode& logs = root.AppendChild(std::string_view(kThreadLogs));
+    for (const std::unique_ptr<CShownNode>& node : finished_)
+        node->ShowIn(logs);
 }
 
 std::string CContextTree::Serialize()

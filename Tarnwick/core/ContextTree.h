@@ -2,26 +2,37 @@
 // The server's context tree: the requests in progress under "Threads" and the finished
 // ones under "ThreadLogs" (at most Log::MaxThreadLog, oldest first).
 //
-// A request in progress changes many times (its progress, its header, its answer), and
-// almost always ends before anyone reads it. So it is not written into this tree as it
-// changes: it is listed here, and writes its node as it stands when the tree is read.
-// Its finished node, made once at its end, takes its place in ThreadLogs in the same
-// locked step that ends its listing.
+// A request changes many times while it runs (its progress, its header, its answer), and
+// almost always ends before anyone reads it. So its node is not written as it changes,
+// nor when it ends: the request is listed here while it runs, its facts are kept here
+// once it has ended, and the nodes are written from them when the tree is read.
 //
-// Lock order: this tree's lock, then the list of requests in progress, then a request's
-// own; a request's thread takes only its own while it changes.
+// Lock order: the kept facts, then the list of requests in progress, then a request's own
+// lock; a request's thread takes only its own while it changes.
 
-#include "ConfigAccessor.h"
+#include "ConfigClass.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-// A request in progress as the context tree shows it.
+// A request's node, written when the context tree is read.
+class CShownNode {
+public:
+    virtual ~CShownNode() = default;
+    // Appends the node as it stands now to `parent`.
+    virtual void ShowIn(CConfigNode& parent) const = 0;
+    virtual const std::string& GetNodeName() const = 0;
+};
+
+// A request in progress.
 class CLiveNode {
 public:
     // Appends the node as it stands now to `parent`, under the lock that guards it.
     virtual void ShowIn(CConfigNode& parent) const = 0;
+    // Hands over what its node shows, at its end, for ThreadLogs to keep.
+    virtual std::unique_ptr<CShownNode> TakeFinished() = 0;
 
 protected:
     ~CLiveNode() = default;
@@ -36,28 +47,27 @@ public:
 
     // Lists `live` under Threads, after the requests listed before it, until Finish. Not
     // owned; it stays until then.
-    void Begin(const CLiveNode* live);
-    // Ends the listing of `live`. With maxLogs above 0 its `finished` node becomes
-    // ThreadLogs' last child (in place of one of the same name), and when ThreadLogs then
-    // holds more than maxLogs children its first is removed (one, so that the list
-    // shrinks by at most one a request when the limit is lowered); otherwise `finished` is
-    // dropped. Gives back the node that left the context (the one removed from ThreadLogs,
-    // or the dropped one; an empty node when none did), for its parts to serve a later
-    // request.
-    CConfigNode Finish(const CLiveNode* live, CConfigNode finished, int maxLogs);
+    void Begin(CLiveNode* live);
+    // Ends the listing of `live`. With maxLogs above 0 its finished node (TakeFinished)
+    // becomes ThreadLogs' last (in place of one of the same name), and when ThreadLogs
+    // then holds more than maxLogs its first is removed (one, so that the list shrinks by
+    // at most one a request when the limit is lowered); otherwise `live` keeps what it
+    // has. Gives back the node removed from ThreadLogs, or null, for its storage to serve
+    // a later request.
+    std::unique_ptr<CShownNode> Finish(CLiveNode* live, int maxLogs);
 
-    // The whole tree as a copy, the requests in progress included: taken under this
-    // tree's lock, then each request's, so that every node is seen in one state.
+    // The whole tree as a copy, the requests in progress included: taken under the
+    // tree's locks, then each request's, so that every node is seen in one state and
+    // every request in Threads or in ThreadLogs, never in both nor in neither.
     void CopyTo(CConfigClass& copy);
     // The marker text of CopyTo's copy, as the controller reads it.
     std::string Serialize();
 
-    CConfigAccessor GetThreadLogsAccessor() { return tree_.GetAccessor("ThreadLogs"); }
-
 private:
-    CConfigClass tree_;
-    // Its own lock, so that a request that begins waits for no request that finishes; a
-    // finishing request takes it inside tree_'s, as readers do.
+    // Guards finished_. A reader holds it with liveLock_, and so does a request that
+    // ends; a request that begins takes liveLock_ alone.
+    std::mutex finishedLock_;
+    std::vector<std::unique_ptr<CShownNode>> finished_;  // oldest first
     std::mutex liveLock_;
-    std::vector<const CLiveNode*> live_;  // under liveLock_
+    std::vector<CLiveNode*> live_;  // under liveLock_
 };

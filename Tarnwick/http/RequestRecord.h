@@ -6,11 +6,12 @@
 // record while the request runs: the record then writes the node as it stands (ShowIn).
 // Which parts the node has follows set points: the start, the parsed header, each
 // progress text, the CGI command line, and the end; the parts it has show their facts as
-// they are. At the end the record makes the finished node once, for ThreadLogs.
+// they are. At the end the facts go to ThreadLogs whole, which writes the finished node
+// from them when it is read.
 //
-// A connection keeps one record and begins it anew for each request: its texts and the
-// parts of a finished node that the context tree hands back are used again, so that a
-// request of a kept-alive connection fills its record and node without new storage.
+// A connection keeps one record and begins it anew for each request; the facts that
+// ThreadLogs lets go of come back to a record, so that a request of a kept-alive
+// connection fills its record without new storage.
 //
 // Changed by the request's own thread alone, under the record's lock, which a reader in
 // another thread takes while it writes the node.
@@ -19,17 +20,88 @@
 #include "http/ResponseInfo.h"
 
 #include "core/ContextTree.h"
+#include "thread/SpinLock.h"
 
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"
 
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 class CIPv4Address;
+
+// What a request's node shows: the facts of one request, with the parts its node has so
+// far. Its record's while the request runs, ThreadLogs' once it has ended.
+class CRequestFacts : public CShownNode {
+public:
+    // Appends the node as the facts stand.
+    void ShowIn(CConfigNode& parent) const override;
+    const std::string& GetNodeName() const override { return name; }
+
+private:
+    friend class CRequestRecord;
+
+    // Date, Time and GMT of a second, as StartTime and EndTime hold them.
+    struct Stamp {
+        std::string date;
+        std::string time;
+        std::string gmt;
+    };
+
+    template <typename Visit>
+    void VisitLeaves(Visit visit, bool withSizes) const
+    {
+        visit(std::string_view("ThreadName"), std::string_view(name));
+        visit(std::string_view("Info"), std::string_view(info));
+        visit(std::string_view("Protocol"), std::string_view(secure ? "https" : "http"));
+        visit(std::string_view("Host"), std::string_view(host));
+        if (hasTargetHost)
+            visit(std::string_view("TargetHost"), std::string_view(targetHost));
+        if (hasScriptCommand)
+            visit(std::string_view("ScriptCommand"), std::string_view(scriptCommand));
+        if (withSizes) {
+            visit(std::string_view("RecvSize"), std::string_view(receivedText));
+            visit(std::string_view("SendSize"), std::string_view(sentText));
+            visit(std::string_view("Size"), std::string_view(sizeText));
+        }
+    }
+    // Makes the parts that have come since the last set point parts of the node.
+    void MarkSetPoint();
+    void FillNode(CConfigNode& node) const;
+
+    std::string name;
+    std::string info;
+    bool secure = false;
+    std::string host;
+    bool hasTargetHost = false;
+    std::string targetHost;
+    bool hasScriptCommand = false;
+    std::string scriptCommand;
+    bool hasSizes = false;
+    std::string receivedText;
+    std::string sentText;
+    std::string sizeText;
+    Stamp start;
+    Stamp end;
+
+    CHttpRequest request;
+    bool requestNode = false;
+    bool answerMade = false;
+    bool parsed = false;
+    CResponseInfo response;
+
+    // The parts of the node, as the set points so far made them.
+    bool showsRequest = false;
+    // An empty Options under RequestInfo for a request refused for its path, once an
+    // answer read it.
+    bool showsAnsweredOptions = false;
+    bool showsResponse = false;
+    bool responseBeforeRequest = false;
+    bool showsSizes = false;
+    bool ended = false;
+};
 
 class CRequestRecord : public CLiveNode {
 public:
@@ -61,27 +133,27 @@ public:
     void End();
     // The node gets the answer's parts, when there is an answer.
     void PublishResponse();
-    // The finished node for ThreadLogs (after End), made of recycled parts when there are.
-    CConfigNode TakeFinishedNode();
-    // Takes a finished node that the context tree let go of, to use its parts for the
-    // next requests' finished nodes.
-    void Recycle(CConfigNode node);
 
     // Appends the node as it stands now: for the context tree's readers.
     void ShowIn(CConfigNode& parent) const override;
+    // Hands the facts over for ThreadLogs (after End); the record has none until Adopt.
+    std::unique_ptr<CShownNode> TakeFinished() override;
+    // Takes facts that ThreadLogs let go of, for the next requests: the record keeps its
+    // own when it has them still, and makes new ones when it has none and gets none.
+    void Adopt(std::unique_ptr<CShownNode> finished);
 
     // --- the thread node ---------------------------------------------------------------
-    const std::string& GetThreadName() const { return name_; }
-    const std::string& GetInfo() const { return info_; }
-    bool IsSecure() const { return secure_; }
+    const std::string& GetThreadName() const { return facts_->name; }
+    const std::string& GetInfo() const { return facts_->info; }
+    bool IsSecure() const { return facts_->secure; }
     // The client's address as dotted text.
-    const std::string& GetHost() const { return host_; }
+    const std::string& GetHost() const { return facts_->host; }
     // The request's Host header as sent ("" without one), once the header was parsed.
-    const std::string& GetTargetHost() const { return targetHost_; }
-    const std::string& GetScriptCommand() const { return scriptCommand_; }
+    const std::string& GetTargetHost() const { return facts_->targetHost; }
+    const std::string& GetScriptCommand() const { return facts_->scriptCommand; }
     // The moment the request began, as an HTTP date: the answer's Date.
-    const std::string& GetStartGmt() const { return start_.gmt; }
-    // "Threads::Thread_xxxx::": the node's path in the connection's tree.
+    const std::string& GetStartGmt() const { return facts_->start.gmt; }
+    // "Threads::Thread_xxxx::": the node's path in the view's tree.
     const std::string& GetNodePath() const { return nodePath_; }
     CConfigClass* GetTree() const { return tree_; }
     // The node as it stands now, written to the tree given at construction: for code
@@ -93,101 +165,29 @@ public:
     template <typename Visit>
     void VisitThreadLeaves(Visit visit) const
     {
-        VisitLeaves(visit, hasSizes_);
+        facts_->VisitLeaves(visit, facts_->hasSizes);
     }
 
     // --- the request -------------------------------------------------------------------
     // Empty until ParseRequest succeeded.
-    const CHttpRequest& GetRequest() const { return request_; }
+    const CHttpRequest& GetRequest() const { return facts_->request; }
     // Whether the node has RequestInfo: once the header was parsed (or refused for its
     // path), or once an answer was made for a header that was not. An answer reads the
     // request's headers from there, which makes its Options: a parsed request has them
     // at once, a request refused for its path once MakeRequestNode says an answer came.
-    bool HasRequestNode() const { return requestNode_; }
-    void MakeRequestNode()
-    {
-        const std::lock_guard<std::mutex> lock(lock_);
-        requestNode_ = true;
-        answerMade_ = true;
-    }
-    bool IsParsed() const { return parsed_; }
+    bool HasRequestNode() const { return facts_->requestNode; }
+    void MakeRequestNode();
+    bool IsParsed() const { return facts_->parsed; }
 
     // --- the answer --------------------------------------------------------------------
     // Written by every response of the request, in turn; in the node from a set point on.
-    CResponseInfo& Response() { return response_; }
-    const CResponseInfo& Response() const { return response_; }
+    CResponseInfo& Response() { return facts_->response; }
+    const CResponseInfo& Response() const { return facts_->response; }
 
 private:
-    // Date, Time and GMT of a second, as StartTime and EndTime hold them.
-    struct Stamp {
-        std::string date;
-        std::string time;
-        std::string gmt;
-    };
-    template <typename Visit>
-    void VisitLeaves(Visit visit, bool withSizes) const
-    {
-        visit(std::string_view("ThreadName"), std::string_view(name_));
-        visit(std::string_view("Info"), std::string_view(info_));
-        visit(std::string_view("Protocol"), std::string_view(secure_ ? "https" : "http"));
-        visit(std::string_view("Host"), std::string_view(host_));
-        if (hasTargetHost_)
-            visit(std::string_view("TargetHost"), std::string_view(targetHost_));
-        if (hasScriptCommand_)
-            visit(std::string_view("ScriptCommand"), std::string_view(scriptCommand_));
-        if (withSizes) {
-            visit(std::string_view("RecvSize"), std::string_view(receivedText_));
-            visit(std::string_view("SendSize"), std::string_view(sentText_));
-            visit(std::string_view("Size"), std::string_view(sizeText_));
-        }
-    }
-    // Makes the parts that have come since the last set point parts of the node.
-    void MarkSetPoint();
-    // Fills `node` with the node as it stands; `takePart(name)` gives each child node.
-    template <typename TakePart>
-    void FillNode(CConfigNode& node, TakePart takePart) const;
-    void FillResponseNode(CConfigNode& responseInfo) const;
-    // A node named `name` made of a recycled part when there is one.
-    CConfigNode TakeSpare(std::string_view name);
-
     CConfigClass* tree_;
     std::string nodePath_;
-    // Guards what the node shows against its readers.
-    mutable std::mutex lock_;
-
-    std::string name_;
-    std::string info_;
-    bool secure_ = false;
-    std::string host_;
-    bool hasTargetHost_ = false;
-    std::string targetHost_;
-    bool hasScriptCommand_ = false;
-    std::string scriptCommand_;
-    bool hasSizes_ = false;
-    std::string receivedText_;
-    std::string sentText_;
-    std::string sizeText_;
-    Stamp start_;
-    Stamp end_;
-
-    CHttpRequest request_;
-    bool requestNode_ = false;
-    bool answerMade_ = false;
-    bool parsed_ = false;
-    CResponseInfo response_;
-
-    // The parts of the node, as the set points so far made them.
-    bool showsRequest_ = false;
-    // An empty Options under RequestInfo for a request refused for its path, once an
-    // answer read it.
-    bool showsAnsweredOptions_ = false;
-    bool showsResponse_ = false;
-    bool responseBeforeRequest_ = false;
-    bool showsSizes_ = false;
-    bool ended_ = false;
-
-    // Parts of finished nodes, for the next nodes.
-    CConfigNode spareNode_;
-    bool hasSpareNode_ = false;
-    std::vector<CConfigNode> spareChildren_;
+    // Guards the facts against the node's readers.
+    mutable CSpinLock lock_;
+    std::unique_ptr<CRequestFacts> facts_;
 };

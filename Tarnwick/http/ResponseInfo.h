@@ -9,15 +9,16 @@
 
 #include "http/FieldList.h"
 
+#include "thread/SpinLock.h"
+
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 class CResponseInfo {
 public:
     // Every change below holds `lock` (not owned) from now on; null: none.
-    void GuardWith(std::mutex* lock) { guard_ = lock; }
+    void GuardWith(CSpinLock* lock) { guard_ = lock; }
 
     // No answer yet, as before the node exists. The storage is kept.
     void Clear();
@@ -70,7 +71,7 @@ private:
     // Holds the guard, when there is one, for one change.
     class ChangeLock {
     public:
-        explicit ChangeLock(std::mutex* lock) : lock_(lock)
+        explicit ChangeLock(CSpinLock* lock) : lock_(lock)
         {
             if (lock_)
                 lock_->lock();
@@ -84,10 +85,10 @@ private:
         ChangeLock& operator=(const ChangeLock&) = delete;
 
     private:
-        std::mutex* lock_;
+        CSpinLock* lock_;
     };
 
-    std::mutex* guard_ = nullptr;
+    CSpinLock* guard_ = nullptr;
     bool exists_ = false;
     int code_ = 0;
     char codeText_[12] = {};

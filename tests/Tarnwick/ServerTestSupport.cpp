@@ -37,7 +37,7 @@ std::vector<std::string> LiveRequests(CContextTree& context)
 std::vector<std::string> FinishedRequests(CContextTree& context)
 {
     std::vector<std::string> names;
-    context.GetThreadLogsAccessor().GetSections(names);
+    CopyContext(context)->GetSections("ThreadLogs", names);
     return names;
 }
 

@@ -330,13 +330,19 @@ protected:
         const std::vector<std::string> names = Sections(view);
         return std::find(names.begin(), names.end(), name) != names.end();
     }
-    // The finished request's node; waits until the worker has moved it to ThreadLogs.
+    // The finished request's node, in a copy of the context taken once the worker has
+    // handed it to ThreadLogs; the copy stays with the test.
     CConfigAccessor Logged(const std::string& name)
     {
-        const CConfigAccessor logs = core->GetContext().GetThreadLogsAccessor();
-        EXPECT_TRUE(servertest::WaitUntil([&] { return Holds(logs, name); })) << name << " never finished";
-        return logs.GetSubAccessor(name);
+        std::unique_ptr<CConfigClass> context;
+        EXPECT_TRUE(servertest::WaitUntil([&] {
+            context = servertest::CopyContext(core->GetContext());
+            return Holds(context->GetAccessor("ThreadLogs"), name);
+        })) << name << " never finished";
+        contexts_.push_back(std::move(context));
+        return contexts_.back()->GetAccessor("ThreadLogs").GetSubAccessor(name);
     }
+    std::vector<std::unique_ptr<CConfigClass>> contexts_;
 
     // The last line of today's request log that ends with `ending`, after writing the
     // queue out.

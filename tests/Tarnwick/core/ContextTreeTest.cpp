@@ -15,6 +15,14 @@ namespace {
 
 using testsupport::Describe;
 
+// A finished request's node as ThreadLogs keeps it.
+struct Kept : CShownNode {
+    explicit Kept(CConfigNode node) : node(std::move(node)) {}
+    void ShowIn(CConfigNode& parent) const override { parent.AppendChild(node); }
+    const std::string& GetNodeName() const override { return node.GetName(); }
+    CConfigNode node;
+};
+
 // A request in progress as a connection keeps it: a node it changes under its own lock.
 struct Request : CLiveNode {
     explicit Request(const std::string& name, const std::string& info = "running") : node(name)
@@ -32,11 +40,16 @@ struct Request : CLiveNode {
         std::lock_guard<std::mutex> hold(lock);
         parent.AppendChild(node);
     }
-    // The finished node, as the connection hands it over at the end.
-    CConfigNode Finished() const { return node; }
+    std::unique_ptr<CShownNode> TakeFinished() override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        ++handedOver;
+        return std::make_unique<Kept>(node);
+    }
 
     mutable std::mutex lock;
     CConfigNode node;
+    int handedOver = 0;
 };
 
 std::string Shown(CContextTree& context)
@@ -46,6 +59,24 @@ std::string Shown(CContextTree& context)
     return Describe(copy);
 }
 
+std::vector<std::string> Finished(CContextTree& context)
+{
+    CConfigClass copy;
+    context.CopyTo(copy);
+    std::vector<std::string> names;
+    copy.GetSections("ThreadLogs", names);
+    return names;
+}
+
+std::string Given(const std::unique_ptr<CShownNode>& node)
+{
+    if (!node)
+        return "none";
+    CConfigNode parent;
+    node->ShowIn(parent);
+    return Describe(parent.GetChildren().front());
+}
+
 TEST(ContextTreeTest, BothTopNodesExistFromTheStart)
 {
     CContextTree context;
@@ -53,6 +84,11 @@ TEST(ContextTreeTest, BothTopNodesExistFromTheStart)
     CConfigClass back;
     ASSERT_EQ(back.LoadSerializedText(context.Serialize()), 0);
     EXPECT_EQ(Describe(back), "Tarnwick{Threads{}ThreadLogs{}}");
+    // A copy holds the context alone, whatever it held before.
+    CConfigClass copy;
+    copy.SetValue("Old::k", "v");
+    context.CopyTo(copy);
+    EXPECT_EQ(Describe(copy), "Tarnwick{Threads{}ThreadLogs{}}");
 }
 
 TEST(ContextTreeTest, RequestsInProgressAreShownInTheOrderTheyBegan)
@@ -66,16 +102,17 @@ TEST(ContextTreeTest, RequestsInProgressAreShownInTheOrderTheyBegan)
     // Later writes to a node show at the next reading.
     first.Set("Info", "sending");
     EXPECT_NE(Shown(context).find("Thread_0000{ThreadName=Thread_0000;Info=sending;}"), std::string::npos);
-    context.Finish(&second, second.Finished(), 10);
-    context.Finish(&first, first.Finished(), 10);
+    context.Finish(&second, 10);
+    context.Finish(&first, 10);
 }
 
-TEST(ContextTreeTest, FinishMovesTheNodeToThreadLogs)
+TEST(ContextTreeTest, FinishHandsTheNodeToThreadLogs)
 {
     CContextTree context;
     Request request("Thread_0007", "正常に終了しました");
     context.Begin(&request);
-    context.Finish(&request, request.Finished(), 10);
+    context.Finish(&request, 10);
+    EXPECT_EQ(request.handedOver, 1);
     EXPECT_EQ(Shown(context),
               "Tarnwick{Threads{}ThreadLogs{Thread_0007{ThreadName=Thread_0007;Info=正常に終了しました;}}}");
 }
@@ -87,7 +124,7 @@ TEST(ContextTreeTest, ThreadLogsKeepsAtMostMaxAndShrinksByOneARequest)
         int max;
         std::vector<std::string> kept;
     } cases[] = {
-        {"zero drops every node", 0, {}},
+        {"zero keeps none", 0, {}},
         {"one", 1, {"T4"}},
         {"three", 3, {"T2", "T3", "T4"}},
         {"more than were made", 10, {"T0", "T1", "T2", "T3", "T4"}},
@@ -98,40 +135,42 @@ TEST(ContextTreeTest, ThreadLogsKeepsAtMostMaxAndShrinksByOneARequest)
         for (int i = 0; i < 5; ++i) {
             Request request("T" + std::to_string(i));
             context.Begin(&request);
-            context.Finish(&request, request.Finished(), c.max);
+            context.Finish(&request, c.max);
         }
-        std::vector<std::string> kept;
-        context.GetThreadLogsAccessor().GetSections(kept);
-        EXPECT_EQ(kept, c.kept);
+        EXPECT_EQ(Finished(context), c.kept);
     }
 
     CContextTree lowered;
     for (int i = 0; i < 4; ++i) {
         Request request("T" + std::to_string(i));
         lowered.Begin(&request);
-        lowered.Finish(&request, request.Finished(), 10);
+        lowered.Finish(&request, 10);
     }
     Request next("T4");
     lowered.Begin(&next);
-    lowered.Finish(&next, next.Finished(), 2);
-    EXPECT_EQ(lowered.GetThreadLogsAccessor().GetSectionCount(), 4) << "one removed for one request";
+    lowered.Finish(&next, 2);
+    EXPECT_EQ(Finished(lowered).size(), 4u) << "one removed for one request";
 }
 
-TEST(ContextTreeTest, FinishGivesBackTheNodeThatLeftTheContext)
+TEST(ContextTreeTest, FinishGivesBackTheNodeThatLeftThreadLogs)
 {
     CContextTree context;
     Request first("T0", "first");
     context.Begin(&first);
-    EXPECT_EQ(Describe(context.Finish(&first, first.Finished(), 1)), "{}") << "nothing left yet";
+    EXPECT_EQ(Given(context.Finish(&first, 1)), "none") << "nothing left yet";
     Request second("T1", "second");
     context.Begin(&second);
-    EXPECT_EQ(Describe(context.Finish(&second, second.Finished(), 1)), "T0{ThreadName=T0;Info=first;}")
-        << "the oldest, trimmed from ThreadLogs";
+    EXPECT_EQ(Given(context.Finish(&second, 1)), "T0{ThreadName=T0;Info=first;}") << "the oldest, trimmed";
     Request third("T2", "third");
     context.Begin(&third);
-    EXPECT_EQ(Describe(context.Finish(&third, third.Finished(), 0)), "T2{ThreadName=T2;Info=third;}")
-        << "dropped at once without logs";
+    EXPECT_EQ(Given(context.Finish(&third, 0)), "none") << "without logs the request keeps its node";
+    EXPECT_EQ(third.handedOver, 0);
     EXPECT_EQ(Shown(context), "Tarnwick{Threads{}ThreadLogs{T1{ThreadName=T1;Info=second;}}}");
+    // A node of a name ThreadLogs holds takes its place, and the one it replaced is given back.
+    Request again("T1", "again");
+    context.Begin(&again);
+    EXPECT_EQ(Given(context.Finish(&again, 5)), "T1{ThreadName=T1;Info=second;}");
+    EXPECT_EQ(Shown(context), "Tarnwick{Threads{}ThreadLogs{T1{ThreadName=T1;Info=again;}}}");
 }
 
 TEST(ContextTreeTest, AReaderSeesEachRequestOnceWhileRequestsComeAndGo)
@@ -163,7 +202,7 @@ TEST(ContextTreeTest, AReaderSeesEachRequestOnceWhileRequestsComeAndGo)
                 Request request("W" + std::to_string(w) + "_" + std::to_string(i));
                 context.Begin(&request);
                 request.Set("Info", "done");
-                context.Finish(&request, request.Finished(), 50);
+                context.Finish(&request, 50);
             }
         });
     for (std::thread& worker : workers)
@@ -171,7 +210,7 @@ TEST(ContextTreeTest, AReaderSeesEachRequestOnceWhileRequestsComeAndGo)
     done.store(true);
     reader.join();
     EXPECT_EQ(torn.load(), 0);
-    EXPECT_EQ(context.GetThreadLogsAccessor().GetSectionCount(), 50);
+    EXPECT_EQ(Finished(context).size(), 50u);
     EXPECT_EQ(Shown(context).find("Threads{}"), std::string("Tarnwick{").size());
 }
 

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -104,24 +105,25 @@ protected:
         return Get(target, extra);
     }
 
-    // The finished request numbered `number` of this start, once the worker has moved it
-    // to ThreadLogs (curl may be done before the worker is).
+    // The finished request numbered `number` of this start, in a copy of the context taken
+    // once the worker has handed it to ThreadLogs (curl may be done before the worker
+    // is); the copy stays with the test.
     CConfigAccessor FinishedRequest(int number)
     {
         char name[32];
         std::snprintf(name, sizeof name, "Thread_%04x", number);
-        const CConfigAccessor finished = core->GetContext().GetThreadLogsAccessor();
+        std::unique_ptr<CConfigClass> context;
         const bool found = WaitUntil([&] {
+            context = servertest::CopyContext(core->GetContext());
             std::vector<std::string> names;
-            finished.GetSections(names);
-            for (const std::string& each : names)
-                if (each == name)
-                    return true;
-            return false;
+            context->GetSections("ThreadLogs", names);
+            return std::find(names.begin(), names.end(), name) != names.end();
         });
         EXPECT_TRUE(found) << name << " never finished";
-        return finished.GetSubAccessor(name);
+        contexts_.push_back(std::move(context));
+        return contexts_.back()->GetAccessor("ThreadLogs").GetSubAccessor(name);
     }
+    std::vector<std::unique_ptr<CConfigClass>> contexts_;
 
 };
 

@@ -140,7 +140,7 @@ TEST_F(RequestRecordTest, HostLinesRefusedLeaveTheRequestPublishedWithoutTargetH
     EXPECT_EQ(record.GetThreadView().GetString("TargetHost", "-"), "-");
 }
 
-TEST_F(RequestRecordTest, ARecycledNodeShowsNothingOfItsLastRequest)
+TEST_F(RequestRecordTest, FactsBackFromThreadLogsShowNothingOfTheirLastRequest)
 {
     record.Begin("Thread_0001", false, CIPv4Address("10.0.0.5"));
     record.ParseRequest("GET /old HTTP/1.1\r\nHost: old\r\nX-Old: 1\r\nX-Old-Too: 2\r\n\r\n");
@@ -150,7 +150,8 @@ TEST_F(RequestRecordTest, ARecycledNodeShowsNothingOfItsLastRequest)
     record.Response().SetCgiHeader("X-Cgi: 1\r\n");
     record.SetTransferSizes(1, 2);
     record.End();
-    record.Recycle(record.TakeFinishedNode());
+    // ThreadLogs keeps the facts, then lets them go to a record for a later request.
+    record.Adopt(record.TakeFinished());
 
     record.Begin("Thread_0002", false, CIPv4Address("10.0.0.6"));
     record.ParseRequest("HEAD /new HTTP/1.1\r\nHost: new\r\n\r\n");
