@@ -13,6 +13,7 @@
 namespace {
 
 using Lock = std::lock_guard<std::mutex>;
+using TrafficLock = std::lock_guard<CSpinLock>;
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
@@ -238,7 +239,7 @@ void CBandWidthManager::AddTraffic(int64_t sent, int64_t received, uint64_t nowM
     sent = std::max<int64_t>(0, sent);
     received = std::max<int64_t>(0, received);
     const uint64_t second = nowMs / 1000;
-    Lock lock(trafficLock_);
+    TrafficLock lock(trafficLock_);
     PurgeHourLocked(second);
     allRequests_ += 1;
     allSent_ += sent;
@@ -260,7 +261,7 @@ void CBandWidthManager::PurgeHour() { PurgeHour(platform::GetTickCount64()); }
 
 void CBandWidthManager::PurgeHour(uint64_t nowMs)
 {
-    Lock lock(trafficLock_);
+    TrafficLock lock(trafficLock_);
     PurgeHourLocked(nowMs / 1000);
 }
 
@@ -278,19 +279,19 @@ void CBandWidthManager::PurgeHourLocked(uint64_t nowSecond)
 
 int CBandWidthManager::GetAllConnected() const
 {
-    Lock lock(trafficLock_);
+    TrafficLock lock(trafficLock_);
     return ClampToInt(allRequests_);
 }
 
 int64_t CBandWidthManager::GetAllRecvSize() const
 {
-    Lock lock(trafficLock_);
+    TrafficLock lock(trafficLock_);
     return allReceived_;
 }
 
 int64_t CBandWidthManager::GetAllSendSize() const
 {
-    Lock lock(trafficLock_);
+    TrafficLock lock(trafficLock_);
     return allSent_;
 }
 
@@ -298,20 +299,20 @@ int CBandWidthManager::GetConnected1Hour() { return GetConnected1Hour(platform::
 
 int CBandWidthManager::GetConnected1Hour(uint64_t nowMs)
 {
-    Lock lock(trafficLock_);
+    TrafficLock lock(trafficLock_);
     PurgeHourLocked(nowMs / 1000);
     return ClampToInt(hourRequests_);
 }
 
 int64_t CBandWidthManager::GetRecvSize1Hour() const
 {
-    Lock lock(trafficLock_);
+    TrafficLock lock(trafficLock_);
     return hourReceived_;
 }
 
 int64_t CBandWidthManager::GetSendSize1Hour() const
 {
-    Lock lock(trafficLock_);
+    TrafficLock lock(trafficLock_);
     return hourSent_;
 }
 

@@ -10,6 +10,7 @@
 // clock has an overload taking that reading, for a caller's (or a test's) own time line.
 
 #include "IPv4Address.h"
+#include "thread/SpinLock.h"
 
 #include <array>
 #include <atomic>
@@ -149,7 +150,8 @@ private:
     std::map<uint32_t, int> hostConnections_;  // open connections by address, none at 0
     int openConnections_ = 0;
     mutable std::array<RequestShard, kRequestShards> shards_;
-    alignas(kCacheLineBytes) mutable std::mutex trafficLock_;  // guards everything below
+    // Guards everything below; held for a few steps, by every request once.
+    alignas(kCacheLineBytes) mutable CSpinLock trafficLock_;
     std::deque<HourBucket> hour_;          // oldest first, one bucket per second
     int64_t hourRequests_ = 0;
     int64_t hourSent_ = 0;

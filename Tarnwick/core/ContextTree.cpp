@@ -14,19 +14,18 @@ CContextTree::CContextTree() = default;
 
 void CContextTree::Begin(CLiveNode* live)
 {
-    std::lock_guard<std::mutex> lock(liveLock_);
+    std::lock_guard<CSpinLock> lock(lock_);
     live_.push_back(live);
 }
 
 std::unique_ptr<CShownNode> CContextTree::Finish(CLiveNode* live, int maxLogs)
 {
-    std::lock_guard<std::mutex> lock(finishedLock_);
-    {
-        std::lock_guard<std::mutex> listLock(liveLock_);
-        const auto listed = std::find(live_.begin(), live_.end(), live);
-        if (listed != live_.end())
-            live_.erase(listed);
-    }
+    // In one locked step, so that a reader sees the request in Threads or in ThreadLogs,
+    // never in both nor in neither.
+    std::lock_guard<CSpinLock> lock(lock_);
+    const auto listed = std::find(live_.begin(), live_.end(), live);
+    if (listed != live_.end())
+        live_.erase(listed);
     if (maxLogs <= 0)
         return nullptr;
     std::unique_ptr<CShownNode> node = live->TakeFinished();
@@ -47,8 +46,7 @@ std::unique_ptr<CShownNode> CContextTree::Finish(CLiveNode* live, int maxLogs)
 
 void CContextTree::CopyTo(CConfigClass& copy)
 {
-    std::lock_guard<std::mutex> lock(finishedLock_);
-    std::lock_guard<std::mutex> listLock(liveLock_);
+    std::lock_guard<CSpinLock> lock(lock_);
     CConfigClass::NodeWriter writer = copy.WriteNode("");
     CConfigNode& root = writer.Node();
     root.Clear();

@@ -7,13 +7,14 @@
 // nor when it ends: the request is listed here while it runs, its facts are kept here
 // once it has ended, and the nodes are written from them when the tree is read.
 //
-// Lock order: the kept facts, then the list of requests in progress, then a request's own
-// lock; a request's thread takes only its own while it changes.
+// Lock order: the tree's lock, then a request's own; a request's thread takes only its own
+// while it changes.
 
 #include "ConfigClass.h"
 
+#include "thread/SpinLock.h"
+
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,17 +58,16 @@ public:
     std::unique_ptr<CShownNode> Finish(CLiveNode* live, int maxLogs);
 
     // The whole tree as a copy, the requests in progress included: taken under the
-    // tree's locks, then each request's, so that every node is seen in one state and
+    // tree's lock, then each request's, so that every node is seen in one state and
     // every request in Threads or in ThreadLogs, never in both nor in neither.
     void CopyTo(CConfigClass& copy);
     // The marker text of CopyTo's copy, as the controller reads it.
     std::string Serialize();
 
 private:
-    // Guards finished_. A reader holds it with liveLock_, and so does a request that
-    // ends; a request that begins takes liveLock_ alone.
-    std::mutex finishedLock_;
-    std::vector<std::unique_ptr<CShownNode>> finished_;  // oldest first
-    std::mutex liveLock_;
-    std::vector<CLiveNode*> live_;  // under liveLock_
+    // Every request takes it twice, each time for a few steps, and a reader once a while
+    // for a copy: a spin lock spares the requests a sleep and a wake-up when they meet.
+    CSpinLock lock_;
+    std::vector<CLiveNode*> live_;                       // under lock_
+    std::vector<std::unique_ptr<CShownNode>> finished_;  // under lock_, oldest first
 };

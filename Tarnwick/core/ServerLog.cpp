@@ -72,7 +72,7 @@ std::string Describe(const char* what, const std::string& path, int err)
 
 void CServerLog::SetSettings(const CConfigAccessor& settings)
 {
-    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    std::lock_guard<CSpinLock> lock(lock_);
     settings_ = settings;
 }
 
@@ -92,7 +92,7 @@ void CServerLog::Append(Queue& queue, const std::string& line)
     // Most lines hold no control byte: they are queued without a copy.
     const bool plain = !HoldsControlByte(line);
     const std::string escaped = plain ? std::string() : EscapeControlBytes(line);
-    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    std::lock_guard<CSpinLock> lock(lock_);
     queue.queued.text += plain ? line : escaped;
     queue.queued.text += kLineEnd;
     queue.queued.ends.push_back(queue.queued.text.size());
@@ -102,7 +102,7 @@ int CServerLog::Flush()
 {
     std::lock_guard<std::mutex> flushing(flushLock_);
     {
-        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        std::lock_guard<CSpinLock> lock(lock_);
         if (!settings_.GetTree()) {
             lastError_ = "ログの出力先を読むサーバがありません";
             return -1;
@@ -114,7 +114,7 @@ int CServerLog::Flush()
     // After the request log, so that a note on its failure reaches the file in this flush.
     const bool systemWritten = FlushQueue(systemLines_, schema::kSystemLogFilePath, systemError);
 
-    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    std::lock_guard<CSpinLock> lock(lock_);
     lastError_ = requestError;
     if (!requestError.empty() && !systemError.empty())
         lastError_ += " / ";
@@ -127,7 +127,7 @@ bool CServerLog::FlushQueue(Queue& queue, const schema::TextKey& fileName, std::
     Lines lines;
     CConfigAccessor settings;
     {
-        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        std::lock_guard<CSpinLock> lock(lock_);
         lines = std::move(queue.queued);
         queue.queued = std::move(queue.spare);
         settings = settings_;
@@ -135,7 +135,7 @@ bool CServerLog::FlushQueue(Queue& queue, const schema::TextKey& fileName, std::
     // The buffers go back as the spare, emptied, however the write went.
     const auto keepSpare = [&] {
         lines.Clear();
-        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        std::lock_guard<CSpinLock> lock(lock_);
         queue.spare = std::move(lines);
     };
     if (lines.ends.empty()) {
@@ -159,7 +159,7 @@ bool CServerLog::FlushQueue(Queue& queue, const schema::TextKey& fileName, std::
 
     if (error.empty()) {
         keepSpare();
-        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        std::lock_guard<CSpinLock> lock(lock_);
         queue.failing = false;
         return true;
     }
@@ -171,7 +171,7 @@ bool CServerLog::FlushQueue(Queue& queue, const schema::TextKey& fileName, std::
     keepSpare();
     bool firstFailure;
     {
-        std::lock_guard<platform::CCriticalSection> lock(lock_);
+        std::lock_guard<CSpinLock> lock(lock_);
         firstFailure = !queue.failing;
         queue.failing = true;
     }
@@ -184,7 +184,7 @@ void CServerLog::Requeue(Queue& queue, const Lines& unwritten, std::size_t first
 {
     const auto start = [&unwritten](std::size_t line) { return line == 0 ? 0 : unwritten.ends[line - 1]; };
     const std::size_t lineEnd = std::strlen(kLineEnd);
-    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    std::lock_guard<CSpinLock> lock(lock_);
     // The backlog's size counts the lines' texts, not their line ends.
     const std::size_t lineCount = unwritten.ends.size() - firstLine + queue.queued.ends.size();
     std::size_t total = unwritten.text.size() - start(firstLine) + queue.queued.text.size() - lineCount * lineEnd;
@@ -211,12 +211,12 @@ void CServerLog::Requeue(Queue& queue, const Lines& unwritten, std::size_t first
 
 std::string CServerLog::GetLastFlushError() const
 {
-    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    std::lock_guard<CSpinLock> lock(lock_);
     return lastError_;
 }
 
 std::uint64_t CServerLog::GetLostLineCount() const
 {
-    std::lock_guard<platform::CCriticalSection> lock(lock_);
+    std::lock_guard<CSpinLock> lock(lock_);
     return lostLines_;
 }

@@ -10,7 +10,8 @@
 // request value in particular) can end a line early and forge the next one.
 
 #include "ConfigAccessor.h"
-#include "CriticalSection.h"
+
+#include "thread/SpinLock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -88,7 +89,9 @@ private:
     // ahead of the lines queued meanwhile.
     void Requeue(Queue& queue, const Lines& unwritten, std::size_t firstLine);
 
-    mutable platform::CCriticalSection lock_;  // everything below
+    // Guards everything below. Every request takes it for one line, and every hold is a
+    // few steps: a spin lock spares the requests a sleep and a wake-up when they meet.
+    mutable CSpinLock lock_;
     Queue requestLines_;
     Queue systemLines_;
     CConfigAccessor settings_;  // no tree until SetSettings

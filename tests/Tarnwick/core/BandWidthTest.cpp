@@ -184,6 +184,27 @@ TEST_F(BandWidthManagerTest, HostRequestsCountWhateverTheirFlags)
     EXPECT_EQ(1, manager.CountHostRecvLimited(kHostA));
 }
 
+TEST_F(BandWidthManagerTest, CountsAndSharesSpanEveryEntryOfAFullTable)
+{
+    // As many requests as a busy server has at once: the table keeps them apart by key,
+    // and every count and share still covers all of them.
+    Load({{"Limit::Send::MaxServerBandWidth", 120}, {"Limit::Send::MaxOneHostBandWidth", 60}});
+    for (int i = 0; i < 120; ++i)
+        Enter(i % 3 == 0 ? kHostA : kHostB, "Thread_" + std::to_string(i), i % 2, 0);
+    EXPECT_EQ(40, manager.CountHostRequests(kHostA));
+    EXPECT_EQ(80, manager.CountHostRequests(kHostB));
+    EXPECT_EQ(60, manager.CountSendLimited());
+    EXPECT_EQ(20, manager.CountHostSendLimited(kHostA));
+    EXPECT_EQ(40, manager.CountHostSendLimited(kHostB));
+    EXPECT_EQ(120 * 1024 / 60, manager.GetSendLimit(kHostA)) << "the server's share beats the host's";
+    for (int i = 0; i < 120; ++i)
+        if (i % 3 != 0)
+            manager.RemoveEntry("Thread_" + std::to_string(i));
+    EXPECT_EQ(0, manager.CountHostRequests(kHostB));
+    EXPECT_EQ(20, manager.CountSendLimited());
+    EXPECT_EQ(60 * 1024 / 20, manager.GetSendLimit(kHostA)) << "now the host's share is the smaller";
+}
+
 TEST_F(BandWidthManagerTest, RemovingAnUnknownKeyChangesNothing)
 {
     Enter(kHostA, "Thread_0001", 1, 1);

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -166,6 +168,46 @@ TEST_F(RequestRecordTest, FactsBackFromThreadLogsShowNothingOfTheirLastRequest)
     std::vector<std::string> names;
     tree.GetSections("Threads", names);
     EXPECT_EQ(names, std::vector<std::string>{"Thread_0002"}) << "the old node is gone from the tree";
+}
+
+TEST_F(RequestRecordTest, AReaderInAnotherThreadSeesEachSetPointWhole)
+{
+    // The controller reads the node while the request's thread changes it: each reading
+    // finds every header of the answer whole.
+    constexpr int kRounds = 200;
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            CConfigNode threads;
+            record.ShowIn(threads);
+            const CConfigNode& node = threads.GetChildren().front();
+            const int at = node.FindChild("ResponseInfo");
+            if (at < 0)
+                continue;
+            const CConfigNode& response = node.GetChildren()[static_cast<std::size_t>(at)];
+            const int options = response.FindChild("Options");
+            if (options < 0)
+                continue;
+            for (const CConfigLeaf& header : response.GetChildren()[static_cast<std::size_t>(options)].GetLeafArray())
+                if (header.value != std::string(100, header.key[2] == 'A' ? 'a' : 'b'))
+                    ++torn;
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        record.Begin("Thread_0001", false, CIPv4Address("10.0.0.5"));
+        record.ParseRequest("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+        record.Response().SetCode(200);
+        for (int pair = 0; pair < 8; ++pair) {
+            record.Response().SetHeader("X-A" + std::to_string(pair), std::string(100, 'a'));
+            record.Response().SetHeader("X-B" + std::to_string(pair), std::string(100, 'b'));
+            record.SetInfo("working");
+        }
+        record.End();
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
 }
 
 }  // namespace

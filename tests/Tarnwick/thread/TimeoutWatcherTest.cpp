@@ -43,6 +43,32 @@ public:
     Clock::time_point firedAt;
 };
 
+// Two targets that note the order in which they expire.
+struct ExpiryOrder {
+    ExpiryOrder()
+    {
+        earlier.action = [this] { Note(&earlier); };
+        later.action = [this] { Note(&later); };
+    }
+    void Note(const CTimeoutTarget* target)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        order.push_back(target);
+    }
+    bool BothFired() const { return earlier.calls.load() == 1 && later.calls.load() == 1; }
+    // The later target first, then the earlier one.
+    bool LaterFirst()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        return order == std::vector<const CTimeoutTarget*>{&later, &earlier};
+    }
+
+    RecordingTarget earlier;
+    RecordingTarget later;
+    std::mutex lock;
+    std::vector<const CTimeoutTarget*> order;
+};
+
 class TimeoutWatcherTest : public testing::Test {
 protected:
     CTimeoutWatcher& watcher = CTimeoutWatcher::Instance();
@@ -145,28 +171,28 @@ TEST_F(TimeoutWatcherTest, DestroyedTargetLeavesNoEntry)
 // watchdog thread), so both have expired by the next scan, which expires them both.
 TEST_F(TimeoutWatcherTest, OfTwoExpiredTargetsTheLaterRegisteredGoesFirstInTheSameScan)
 {
-    RecordingTarget earlier;
-    RecordingTarget later;
-    std::mutex orderLock;
-    std::vector<const CTimeoutTarget*> order;
-    auto record = [&](const CTimeoutTarget* target) {
-        std::lock_guard<std::mutex> lock(orderLock);
-        order.push_back(target);
-    };
-    earlier.action = [&] { record(&earlier); };
-    later.action = [&] { record(&later); };
+    ExpiryOrder two;
     RecordingTarget trigger;
     trigger.action = [&] {
-        watcher.Register(&earlier, 1);
-        watcher.Register(&later, 1);
+        watcher.Register(&two.earlier, 1);
+        watcher.Register(&two.later, 1);
     };
     trigger.Arm(1);
-    ASSERT_TRUE(WaitUntil([&] { return earlier.calls.load() == 1 && later.calls.load() == 1; }, 3s));
-    std::lock_guard<std::mutex> lock(orderLock);
-    ASSERT_EQ(2u, order.size());
-    EXPECT_EQ(&later, order[0]);
-    EXPECT_EQ(&earlier, order[1]);
-    EXPECT_LT(earlier.firedAt - later.firedAt, std::chrono::milliseconds(CTimeoutWatcher::kScanIntervalMs / 2));
+    ASSERT_TRUE(WaitUntil([&] { return two.BothFired(); }, 3s));
+    EXPECT_TRUE(two.LaterFirst());
+    EXPECT_LT(two.earlier.firedAt - two.later.firedAt, std::chrono::milliseconds(CTimeoutWatcher::kScanIntervalMs / 2));
+}
+
+TEST_F(TimeoutWatcherTest, OfTargetsArmedOnTwoThreadsTheLaterArmedGoesFirst)
+{
+    ExpiryOrder two;
+    // The later arm's deadline comes first, so it leads whether the two expire in one scan
+    // or in two.
+    std::thread([&] { two.earlier.Arm(150); }).join();
+    std::this_thread::sleep_for(5ms);
+    two.later.Arm(140);
+    ASSERT_TRUE(WaitUntil([&] { return two.BothFired(); }, 3s));
+    EXPECT_TRUE(two.LaterFirst());
 }
 
 TEST_F(TimeoutWatcherTest, OnTimeoutMayArmAndDisarmItsOwnTarget)
