@@ -170,7 +170,7 @@ TEST_F(RequestRecordTest, FactsBackFromThreadLogsShowNothingOfTheirLastRequest)
     EXPECT_EQ(names, std::vector<std::string>{"Thread_0002"}) << "the old node is gone from the tree";
 }
 
-TEST_F(RequestRecordTest, AReaderInAnotherThreadSeesEachSetPointWhole)
+TEST_F(RequestRecordTest, AReaderInAnotherThreadFindsEveryHeaderWhole)
 {
     // The controller reads the node while the request's thread changes it: each reading
     // finds every header of the answer whole.
