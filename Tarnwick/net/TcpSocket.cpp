@@ -3,8 +3,12 @@
 #include "Clock.h"
 #include "Socket.h"
 
+#include "thread/SpinLock.h"
+
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -14,16 +18,63 @@ constexpr int kListenBacklog = 128;
 
 constexpr const char kCreateFailedText[] = "ソケットの生成に失敗しました。";
 
+// Receive buffers of sockets that were destroyed, for the next sockets, so that a
+// connection of one request does not take its 64 KiB from the heap anew. Enough for the
+// connections that end between two accepts of a busy server; more would only hold memory.
+constexpr std::size_t kMaxSpareReceiveBuffers = 64;
+
+struct SpareReceiveBuffers {
+    CSpinLock lock;
+    std::vector<std::unique_ptr<char[]>> buffers;
+};
+
+// Never destroyed: a socket may outlive the statics.
+SpareReceiveBuffers& Spares()
+{
+    static SpareReceiveBuffers* spares = new SpareReceiveBuffers;
+    return *spares;
+}
+
+std::unique_ptr<char[]> TakeReceiveBuffer()
+{
+    SpareReceiveBuffers& spares = Spares();
+    {
+        std::lock_guard<CSpinLock> lock(spares.lock);
+        if (!spares.buffers.empty()) {
+            std::unique_ptr<char[]> buffer = std::move(spares.buffers.back());
+            spares.buffers.pop_back();
+            return buffer;
+        }
+    }
+    return std::unique_ptr<char[]>(new char[CTcpSocket::kReceiveBufferSize]);
+}
+
+void GiveBackReceiveBuffer(std::unique_ptr<char[]> buffer)
+{
+    SpareReceiveBuffers& spares = Spares();
+    std::lock_guard<CSpinLock> lock(spares.lock);
+    if (spares.buffers.size() < kMaxSpareReceiveBuffers)
+        spares.buffers.push_back(std::move(buffer));
+}
+
 }  // namespace
 
-CTcpSocket::CTcpSocket()
-    : lineBuffer_(new char[kLineBufferSize]), receiveBuffer_(new char[kReceiveBufferSize])
-{}
+CTcpSocket::CTcpSocket() : receiveBuffer_(TakeReceiveBuffer()) {}
 
 CTcpSocket::~CTcpSocket()
 {
     Disarm();  // before the members OnTimeout uses go
     Close();
+    if (receiveBuffer_)
+        GiveBackReceiveBuffer(std::move(receiveBuffer_));
+}
+
+char* CTcpSocket::LineBuffer()
+{
+    // Only line reads use it, and requests are not read as lines.
+    if (!lineBuffer_)
+        lineBuffer_.reset(new char[kLineBufferSize]);
+    return lineBuffer_.get();
 }
 
 void CTcpSocket::OnTimeout()
@@ -364,7 +415,7 @@ int CTcpSocket::ReceiveString(std::string& text, int max)
 {
     if (max <= 0 || max > kMaxStringRead)
         max = kMaxStringRead;
-    char* const line = lineBuffer_.get();
+    char* const line = LineBuffer();
     const int n = Receive(line, max);
     if (n < 0) {
         text.clear();
@@ -387,7 +438,7 @@ int CTcpSocket::Peek(void* dest, int n)
 
 int CTcpSocket::PeekIntoLineBuffer(int max)
 {
-    char* const line = lineBuffer_.get();
+    char* const line = LineBuffer();
     const int n = Peek(line, max);
     line[n > 0 ? n : 0] = 0;
     return n;
@@ -396,7 +447,7 @@ int CTcpSocket::PeekIntoLineBuffer(int max)
 int CTcpSocket::PeekString(std::string& text)
 {
     const int n = PeekIntoLineBuffer(kMaxStringRead);
-    text.assign(lineBuffer_.get());
+    text.assign(LineBuffer());
     return n;
 }
 

@@ -171,6 +171,8 @@ protected:
 
 private:
     int PeekIntoLineBuffer(int max);
+    // The buffer of line reads, made at the first.
+    char* LineBuffer();
     // Whether the last look that found no end of stream may stand for a disconnect check now.
     bool QuietLookStands() const;
     // Every receive and send of the buffered calls goes through these, so that the quiet
