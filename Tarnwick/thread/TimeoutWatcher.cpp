@@ -117,7 +117,7 @@ void CTimeoutWatcher::ClearDeadline(CTimeoutTarget* target)
 
 void CTimeoutWatcher::Enrol(CTimeoutTarget* target)
 {
-    std::lock_guard<std::mutex> lock(tableLock_);
+    std::lock_guard<CSpinLock> lock(tableLock_);
     if (target->enrolled_.load())
         return;
     target->slot_ = targets_.size();
@@ -127,7 +127,7 @@ void CTimeoutWatcher::Enrol(CTimeoutTarget* target)
 
 void CTimeoutWatcher::Withdraw(CTimeoutTarget* target)
 {
-    std::lock_guard<std::mutex> lock(tableLock_);
+    std::lock_guard<CSpinLock> lock(tableLock_);
     const size_t slot = target->slot_;
     targets_[slot] = targets_.back();
     targets_[slot]->slot_ = slot;
@@ -142,7 +142,7 @@ void CTimeoutWatcher::WaitWhileFiring(const CTimeoutTarget* target)
 
 int CTimeoutWatcher::CountEntries(const CTimeoutTarget* target) const
 {
-    std::lock_guard<std::mutex> lock(tableLock_);
+    std::lock_guard<CSpinLock> lock(tableLock_);
     // Looked up before it is read: a destroyed target has left the table.
     if (std::find(targets_.begin(), targets_.end(), target) == targets_.end())
         return 0;
@@ -165,7 +165,7 @@ bool CTimeoutWatcher::ScanOnce(int64_t now)
 {
     CTimeoutTarget* expired = nullptr;
     {
-        std::lock_guard<std::mutex> lock(tableLock_);
+        std::lock_guard<CSpinLock> lock(tableLock_);
         for (;;) {
             uint64_t expiredState = 0;
             uint64_t latestOrder = 0;
