@@ -17,6 +17,7 @@
 #include "net/SslSocket.h"
 #include "responses/CGIResponse.h"
 #include "net/TcpSocket.h"
+#include "thread/SparePool.h"
 
 #include "Clock.h"
 #include "CRuntime.h"
@@ -24,8 +25,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <mutex>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -50,29 +50,24 @@ std::string_view FormatThreadName(char (&name)[32], unsigned number)
 // The storage of ended connections, for the next ones. A burst of connections of one
 // request each finds enough here; each holds a send chunk's bytes, so not more.
 constexpr std::size_t kMaxSpareStorage = 32;
-std::mutex spareStorageLock;
-std::vector<std::unique_ptr<ConnectionStorage>> spareStorage;  // under spareStorageLock
+
+// Never destroyed: a connection may outlive the statics.
+CSparePool<ConnectionStorage>& SpareStorage()
+{
+    static auto* spares = new CSparePool<ConnectionStorage>(kMaxSpareStorage);
+    return *spares;
+}
 
 std::unique_ptr<ConnectionStorage> TakeStorage()
 {
-    {
-        std::lock_guard<std::mutex> lock(spareStorageLock);
-        if (!spareStorage.empty()) {
-            std::unique_ptr<ConnectionStorage> storage = std::move(spareStorage.back());
-            spareStorage.pop_back();
-            storage->logSecond = -1;
-            return storage;
-        }
-    }
-    return std::make_unique<ConnectionStorage>();
+    std::unique_ptr<ConnectionStorage> storage = SpareStorage().Take();
+    if (!storage)
+        return std::make_unique<ConnectionStorage>();
+    storage->logSecond = -1;
+    return storage;
 }
 
-void GiveBackStorage(std::unique_ptr<ConnectionStorage> storage)
-{
-    std::lock_guard<std::mutex> lock(spareStorageLock);
-    if (spareStorage.size() < kMaxSpareStorage)
-        spareStorage.push_back(std::move(storage));
-}
+void GiveBackStorage(std::unique_ptr<ConnectionStorage> storage) { SpareStorage().GiveBack(std::move(storage)); }
 
 }  // namespace
 

@@ -35,7 +35,7 @@ void CRequestFacts::ShowIn(CConfigNode& parent) const { FillNode(parent.AppendCh
 
 void CRequestFacts::MarkSetPoint()
 {
-    if (requestNode && !showsRequest)
+    if (requestNode)
         showsRequest = true;
     // A request refused for its path gets its (empty) Options once an answer reads them.
     if (showsRequest && answerMade)

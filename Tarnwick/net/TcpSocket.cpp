@@ -3,12 +3,11 @@
 #include "Clock.h"
 #include "Socket.h"
 
-#include "thread/SpinLock.h"
+#include "thread/SparePool.h"
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -23,38 +22,17 @@ constexpr const char kCreateFailedText[] = "ソケットの生成に失敗しま
 // connections that end between two accepts of a busy server; more would only hold memory.
 constexpr std::size_t kMaxSpareReceiveBuffers = 64;
 
-struct SpareReceiveBuffers {
-    CSpinLock lock;
-    std::vector<std::unique_ptr<char[]>> buffers;
-};
-
 // Never destroyed: a socket may outlive the statics.
-SpareReceiveBuffers& Spares()
+CSparePool<char[]>& SpareReceiveBuffers()
 {
-    static SpareReceiveBuffers* spares = new SpareReceiveBuffers;
+    static auto* spares = new CSparePool<char[]>(kMaxSpareReceiveBuffers);
     return *spares;
 }
 
 std::unique_ptr<char[]> TakeReceiveBuffer()
 {
-    SpareReceiveBuffers& spares = Spares();
-    {
-        std::lock_guard<CSpinLock> lock(spares.lock);
-        if (!spares.buffers.empty()) {
-            std::unique_ptr<char[]> buffer = std::move(spares.buffers.back());
-            spares.buffers.pop_back();
-            return buffer;
-        }
-    }
-    return std::unique_ptr<char[]>(new char[CTcpSocket::kReceiveBufferSize]);
-}
-
-void GiveBackReceiveBuffer(std::unique_ptr<char[]> buffer)
-{
-    SpareReceiveBuffers& spares = Spares();
-    std::lock_guard<CSpinLock> lock(spares.lock);
-    if (spares.buffers.size() < kMaxSpareReceiveBuffers)
-        spares.buffers.push_back(std::move(buffer));
+    std::unique_ptr<char[]> buffer = SpareReceiveBuffers().Take();
+    return buffer ? std::move(buffer) : std::unique_ptr<char[]>(new char[CTcpSocket::kReceiveBufferSize]);
 }
 
 }  // namespace
@@ -65,8 +43,7 @@ CTcpSocket::~CTcpSocket()
 {
     Disarm();  // before the members OnTimeout uses go
     Close();
-    if (receiveBuffer_)
-        GiveBackReceiveBuffer(std::move(receiveBuffer_));
+    SpareReceiveBuffers().GiveBack(std::move(receiveBuffer_));
 }
 
 char* CTcpSocket::LineBuffer()
