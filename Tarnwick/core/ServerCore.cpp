@@ -43,6 +43,10 @@ constexpr int kOverloadSendTimeoutMs = 10000;
 // limit reached while slots are held waits this long for one to come free before it is
 // refused.
 constexpr uint64_t kSlotWaitMs = 250;
+// A listener thread reaps ended workers once this many connections have closed since the
+// last reaping: one look through the list then serves them all, and the ended ones it
+// leaves for later hold little (their thread is back in the pool).
+constexpr int kReapBatch = 16;
 // A warning in the status text stands a day after its last cause, so that an administrator
 // who looks once a day still sees it.
 constexpr int64_t kWarningSeconds = 86400;
@@ -287,9 +291,10 @@ bool CServerCore::AdmitAtOnce(std::unique_ptr<CTcpSocket>& socket)
         if (bandWidth_.OpenConnection(peer, maxConnections_) != CBandWidthManager::kAdmitted)
             return false;
         StartWorker(std::move(socket), peer);
-        // Ended workers are reaped as new ones come, so that they do not pile up until
-        // the core thread's next pass.
-        ReapWorkers();
+        // Ended workers are reaped, a batch at a time, as new ones come, so that they do
+        // not pile up until the core thread's next pass.
+        if (closedSinceReaping_.load(std::memory_order_relaxed) >= kReapBatch)
+            ReapWorkers();
     } catch (const std::bad_alloc&) {
         memoryShort_ = true;  // the socket closes unanswered, as on the core thread
         socket.reset();
@@ -303,6 +308,7 @@ void CServerCore::StartWorker(std::unique_ptr<CTcpSocket> socket, const CIPv4Add
     // still winding down holds none.
     socket->SetCloseHook([this, peer] {
         bandWidth_.CloseConnection(peer);
+        closedSinceReaping_.fetch_add(1, std::memory_order_relaxed);
         if (slotAwaited_.load())
             listener_.WakeWaiter();
     });
@@ -322,6 +328,7 @@ void CServerCore::ReapWorkers()
     WorkerList ended;
     {
         std::lock_guard<std::mutex> lock(workersLock_);
+        closedSinceReaping_.store(0, std::memory_order_relaxed);
         ended = CWorkerThread::RemoveJoined(workers_);
     }
 }

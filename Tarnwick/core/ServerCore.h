@@ -227,6 +227,8 @@ private:
     // Memory ran out while a listener thread admitted: the core thread recovers as from
     // its own shortage.
     std::atomic<bool> memoryShort_{false};
+    // Connections closed since ended workers were last reaped.
+    std::atomic<int> closedSinceReaping_{0};
 
     // Last, so that the workers, which use every member above, go first even when the
     // core thread left them behind. The core and the listener threads add and reap them.
