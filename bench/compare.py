@@ -141,6 +141,9 @@ def make_root(bin_dir, root, port):
         "www/noindex/a.txt": b"a\n",
         "www/noindex/b.html": b"<b>b</b>\n",
         "www/\u65e5\u672c\u8a9e.txt".encode(): b"nihongo\n",
+        # Bytes a link must escape for its URL and for its HTML attribute, and a trail byte 0x5C.
+        "www/noindex/a&b <c> #d%e'f\".txt": b"marks\n",
+        "www/noindex/\u8868 & \u30bd?.txt".encode(): b"table\n",
         "auth/secret.txt": b"the secret\n",
         "vhost/index.html": b"<html>vhost</html>\n",
         "vhost/v.txt": b"vhost file\n",

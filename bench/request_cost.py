@@ -4,8 +4,9 @@ user-space instructions and the calls of malloc (and its kin) per request, for e
 
     request_cost.py PID PORT OUT_FOLDER REQUESTS LOAD...
 
-LOAD is keepalive (REQUESTS requests on one connection) or close (one connection per
-request, each with "Connection: close"). Each load runs a warm-up, then two measured
+LOAD is keepalive (REQUESTS requests for /4k.txt on one connection), close (one connection
+per request, each with "Connection: close") or index (as keepalive, for the index page of
+/dir/). Each load runs a warm-up, then two measured
 batches of REQUESTS and 2 x REQUESTS requests, each between a zeroing and a dump of the
 server's counters (callgrind_control); the figure per request is the difference of the two
 batches divided by REQUESTS, so that what a batch costs whatever its size (the dump
@@ -18,7 +19,7 @@ import socket
 import subprocess
 import sys
 
-PATH = "/4k.txt"
+PATHS = {"keepalive": "/4k.txt", "close": "/4k.txt", "index": "/dir/"}
 WARMUP = 50
 ALLOCATORS = {"malloc", "calloc", "realloc", "aligned_alloc", "posix_memalign", "memalign"}
 RECEIVE_TIMEOUT_S = 120  # the server runs some fifty times slower under callgrind
@@ -46,23 +47,23 @@ def read_answer(sock, buffered):
     return rest[length:]
 
 
-def request(port, connection):
-    return ("GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nConnection: %s\r\n\r\n" % (PATH, port, connection)).encode()
+def request(path, port, connection):
+    return ("GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nConnection: %s\r\n\r\n" % (path, port, connection)).encode()
 
 
-def keepalive(port, count):
+def keepalive(path, port, count):
     sock = socket.create_connection(("127.0.0.1", port))
     sock.settimeout(RECEIVE_TIMEOUT_S)
     buffered = b""
-    message = request(port, "keep-alive")
+    message = request(path, port, "keep-alive")
     for _ in range(count):
         sock.sendall(message)
         buffered = read_answer(sock, buffered)
     sock.close()
 
 
-def close(port, count):
-    message = request(port, "close")
+def close(path, port, count):
+    message = request(path, port, "close")
     for _ in range(count):
         sock = socket.create_connection(("127.0.0.1", port))
         sock.settimeout(RECEIVE_TIMEOUT_S)
@@ -116,13 +117,14 @@ def read_dump(path):
 
 
 def measure(pid, port, folder, count, load):
-    run = keepalive if load == "keepalive" else close
-    run(port, WARMUP)
+    run = close if load == "close" else keepalive
+    path = PATHS[load]
+    run(path, port, WARMUP)
     costs = []
     for batch in (count, 2 * count):
         known = set(os.listdir(folder))
         control(pid, "-z")
-        run(port, batch)
+        run(path, port, batch)
         control(pid, "-d")
         costs.append(read_dump(newest_dump(folder, known)))
     instructions = (costs[1][0] - costs[0][0]) / count
@@ -135,8 +137,8 @@ def main():
     loads = sys.argv[5:]
     print("%-12s %16s %14s" % ("load", "instructions", "malloc calls"))
     for load in loads:
-        if load not in ("keepalive", "close"):
-            raise SystemExit("unknown load %s (keepalive, close)" % load)
+        if load not in PATHS:
+            raise SystemExit("unknown load %s (%s)" % (load, ", ".join(PATHS)))
         instructions, allocations = measure(pid, port, folder, count, load)
         print("%-12s %16.0f %14.1f" % (load, instructions, allocations))
         sys.stdout.flush()

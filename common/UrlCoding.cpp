@@ -22,7 +22,7 @@ bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x8
 // Length of the character at s[i]. A lead byte takes the next byte only when that is a valid
 // trail byte, so '/' and '.' (never trail bytes) are always seen, and 0x5C only stands for
 // '\' outside a double-byte character.
-size_t CharLengthAt(const std::string& s, size_t i)
+size_t CharLengthAt(std::string_view s, size_t i)
 {
     const auto c = static_cast<unsigned char>(s[i]);
     return IsLeadByte(c) && i + 1 < s.size() && IsTrailByte(static_cast<unsigned char>(s[i + 1])) ? 2 : 1;
@@ -174,24 +174,39 @@ bool InEscapeSet(unsigned char c, bool highBytes)
     }
 }
 
+void AppendEscaped(std::string& out, std::string_view text, bool highBytes)
+{
+    static constexpr char kHexDigits[] = "0123456789abcdef";
+    for (size_t i = 0; i < text.size();) {
+        // A run of bytes that go in as they are takes one append.
+        size_t run = i;
+        while (run < text.size() && static_cast<unsigned char>(text[run]) < 0x80 &&
+               !InEscapeSet(static_cast<unsigned char>(text[run]), highBytes))
+            ++run;
+        out.append(text.substr(i, run - i));
+        if ((i = run) == text.size())
+            break;
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (!highBytes && CharLengthAt(text, i) == 2) {
+            // The page is Shift-JIS: a trail byte such as '\' or '|' belongs to its character.
+            out.append(text.substr(i, 2));
+            i += 2;
+        } else if (InEscapeSet(c, highBytes)) {
+            const char escaped[] = {'%', kHexDigits[c >> 4], kHexDigits[c & 0x0F]};
+            out.append(escaped, sizeof escaped);
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+            ++i;
+        }
+    }
+}
+
 std::string Escape(const std::string& text, bool highBytes)
 {
     std::string out;
     out.reserve(text.size() * 3);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (!highBytes && CharLengthAt(text, i) == 2) {
-            // The page is Shift-JIS: a trail byte such as '\' or '|' belongs to its character.
-            out.append(text, i, 2);
-            ++i;
-        } else if (InEscapeSet(c, highBytes)) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02x", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
+    AppendEscaped(out, text, highBytes);
     return out;
 }
 
@@ -293,6 +308,8 @@ bool IsPlainUrlPath(std::string_view path)
 }
 
 std::string EscapeUrl(const std::string& text) { return Escape(text, false); }
+
+void AppendEscapedUrl(std::string& out, std::string_view text) { AppendEscaped(out, text, false); }
 
 std::string EscapeUrlAll(const std::string& text) { return Escape(text, true); }
 

@@ -61,6 +61,8 @@ bool IsPlainUrlPath(std::string_view path);
 // raw: 0x00-0x20 and # % " ' < > ? \ * | :. The second byte of a Shift-JIS character is
 // copied with its lead byte.
 std::string EscapeUrl(const std::string& text);
+// The same, appended to `out`.
+void AppendEscapedUrl(std::string& out, std::string_view text);
 
 // As EscapeUrl, and also every byte from 0x80 up, so the result is plain ASCII; here every
 // byte stands alone, a trail byte included.

@@ -199,25 +199,39 @@ void AppendHtml(std::string& out, const std::string& text)
         out += CHtmlTemplate::EscapeHtml(text);
 }
 
-// The link target of a name: percent-escaped so that the server decodes it back to the
-// name, then HTML-escaped for the attribute ('&' is the one byte EscapeUrl leaves).
-std::string LinkTo(const std::string& name)
+// Appends the link target of a name: percent-escaped so that the server decodes it back
+// to the name, then HTML-escaped for the attribute ('&' is the one byte EscapeUrl leaves).
+void AppendLink(std::string& out, const std::string& name)
 {
-    std::string url = EscapeUrl(name);
-    return HasHtmlSpecial(url) ? CHtmlTemplate::EscapeHtml(url) : url;
+    const std::string::size_type start = out.size();
+    AppendEscapedUrl(out, name);
+    if (std::any_of(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), IsHtmlSpecial)) {
+        const std::string url = out.substr(start);
+        out.resize(start);
+        out += CHtmlTemplate::EscapeHtml(url);
+    }
 }
 
-// Appends a listing line up to its columns. The label is the escaped name plus `labelEnd`,
-// padded as the raw name would be, so that a name with markup characters keeps the columns
-// aligned as it shows. A line is never cut to a fixed length: escaping can make a long
-// name several times longer, and a cut line would leave its link and markup open.
-void AppendLabel(std::string& out, const std::string& icon, const std::string& href, const std::string& name,
-                 std::string_view labelEnd)
+std::string LinkTo(const std::string& name)
+{
+    std::string link;
+    AppendLink(link, name);
+    return link;
+}
+
+// Appends a listing line up to its columns: the link to `target` (a name, with `targetEnd`
+// behind it), then the label. The label is the escaped name plus `labelEnd`, padded as the
+// raw name would be, so that a name with markup characters keeps the columns aligned as it
+// shows. A line is never cut to a fixed length: escaping can make a long name several times
+// longer, and a cut line would leave its link and markup open.
+void AppendLabel(std::string& out, const std::string& icon, const std::string& target, std::string_view targetEnd,
+                 const std::string& name, std::string_view labelEnd)
 {
     out += "<IMG SRC=\"";
     AppendHtml(out, icon);
     out += "\"> <A HREF=\"";
-    out += href;
+    AppendLink(out, target);
+    out += targetEnd;
     out += "\">";
     AppendHtml(out, name);
     out += labelEnd;
@@ -326,7 +340,7 @@ std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::I
     list.reserve((dirs.size() + entries.size() + files.size() + 1) * kLineBytes);
 
     if (request_.GetObject() != "/") {
-        AppendLabel(list, maps.FindIconType("..", icons), "../", "Parent Directory", "</A>");
+        AppendLabel(list, maps.FindIconType("..", icons), "..", "/", "Parent Directory", "</A>");
         list += kNoTimeNoSize;
     }
 
@@ -334,14 +348,14 @@ std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::I
     for (const ListingRecord& dir : dirs) {
         if (dir.name == "." || dir.name == "..")
             continue;
-        AppendLabel(list, icon, LinkTo(dir.name) + "/", dir.name, "/</A>");
+        AppendLabel(list, icon, dir.name, "/", dir.name, "/</A>");
         times.Append(list, dir.modified);
         list += "       -  \n";
     }
 
     icon = maps.FindIconType("^^LINK^^", icons);
     for (const ListingRecord& entry : entries) {
-        AppendLabel(list, icon, LinkTo(entry.name) + "/", entry.name, "/</A>");
+        AppendLabel(list, icon, entry.name, "/", entry.name, "/</A>");
         list += kNoTimeNoSize;
     }
 
@@ -350,7 +364,7 @@ std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::I
             templateSpellings.push_back(file.name);
             continue;
         }
-        AppendLabel(list, maps.FindIconType(file.name, icons), LinkTo(file.name), file.name, "</A>");
+        AppendLabel(list, maps.FindIconType(file.name, icons), file.name, "", file.name, "</A>");
         times.Append(list, file.modified);
         list += "      ";
         list += FormatSize(file.size);
