@@ -385,8 +385,13 @@ TEST(UrlCoding, EscapeUrl)
         {"lead byte at the end", "a\x82", "a\x82"},
         {"empty", "", ""},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(EscapeUrl(c.input), c.expected) << c.what;
+        // Appended behind text already there, which stays as it is.
+        std::string out = "/x%20y/";
+        AppendEscapedUrl(out, c.input);
+        EXPECT_EQ(out, "/x%20y/" + c.expected) << c.what;
+    }
 }
 
 TEST(UrlCoding, EscapeUrlAll)
