@@ -126,7 +126,7 @@ void CRequestRecord::Adopt(std::unique_ptr<CShownNode> finished)
 void CRequestRecord::Begin(std::string_view name, bool secure, const CIPv4Address& peer)
 {
     CRequestFacts& facts = *facts_;
-    facts.response.Clear();
+    facts.response.Clear();  // takes the lock itself
     const CSecondTexts& now = CSecondTexts::Now();
     const std::lock_guard<CSpinLock> lock(lock_);
     facts.name.assign(name.data(), name.size());
@@ -230,7 +230,7 @@ void CRequestRecord::End()
     CRequestFacts& facts = *facts_;
     // A reader of the node (the request log's, before) finds both Options nodes, even
     // empty ones.
-    facts.response.MakeHeaderNode();
+    facts.response.MakeHeaderNode();  // takes the lock itself
     const CSecondTexts& now = CSecondTexts::Now();
     const std::lock_guard<CSpinLock> lock(lock_);
     facts.showsSizes = facts.hasSizes;

@@ -187,7 +187,7 @@ bool IsHtmlSpecial(char c)
     }
 }
 
-bool HasHtmlSpecial(const std::string& text) { return std::any_of(text.begin(), text.end(), IsHtmlSpecial); }
+bool HasHtmlSpecial(std::string_view text) { return std::any_of(text.begin(), text.end(), IsHtmlSpecial); }
 
 // Appends the text HTML-escaped.
 void AppendHtml(std::string& out, const std::string& text)
@@ -205,7 +205,7 @@ void AppendLink(std::string& out, const std::string& name)
 {
     const std::string::size_type start = out.size();
     AppendEscapedUrl(out, name);
-    if (std::any_of(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), IsHtmlSpecial)) {
+    if (HasHtmlSpecial(std::string_view(out).substr(start))) {
         const std::string url = out.substr(start);
         out.resize(start);
         out += CHtmlTemplate::EscapeHtml(url);
