@@ -163,7 +163,8 @@ int GetFileAttributes(const std::string& path)
     return GetFileStatus(path, status) ? status.attributes : -1;
 }
 
-DirectorySearch::DirectorySearch(const std::string& pattern, Spelling spelling) : stored_(spelling == Spelling::Stored)
+DirectorySearch::DirectorySearch(const std::string& pattern, Spelling spelling, Dots dots)
+    : dotsGiven_(dots == Dots::Leave ? 2 : 0), stored_(spelling == Spelling::Stored)
 {
     const std::string::size_type slash = stored_ ? pattern.rfind('/') : _mbsrchr(pattern, '/');
     if (slash != std::string::npos) {

@@ -46,23 +46,28 @@ enum class Spelling {
     Stored,  // the file system's own spelling (NativePath, FileIo.h): every name as stored
 };
 
+// Whether a wildcard search gives "." and "..": a caller that skips them spares the two
+// status reads.
+enum class Dots { Give, Leave };
+
 // A search in the manner of FindFirstFile: the pattern is a folder, '/', and a name
 // pattern in which '*' stands for any run of characters and '?' for one character; "*.*"
 // matches every name. A name pattern without wildcards looks up that one entry. In a
-// wildcard search "." and ".." come first (when they match), then the other entries in
-// the order the file system keeps them. Entries whose names have no CP932 spelling are
-// left out: the converted name would name another file or none. A name that spells a
-// CP932 code the JIS way (U+301C for 0x8160, see NativePath) is given by that code, unless
-// the folder also holds the name in CP932's spelling: then only that entry is given, the
-// one the name leads to. A pattern without '/' searches the working folder. A missing or
-// unreadable folder is an empty search. The folder stays open until the search ends or the
-// object is destroyed.
+// wildcard search "." and ".." come first (when they match, unless Dots::Leave), then the
+// other entries in the order the file system keeps them. Entries whose names have no CP932
+// spelling are left out: the converted name would name another file or none. A name that
+// spells a CP932 code the JIS way (U+301C for 0x8160, see NativePath) is given by that
+// code, unless the folder also holds the name in CP932's spelling: then only that entry is
+// given, the one the name leads to. A pattern without '/' searches the working folder. A
+// missing or unreadable folder is an empty search. The folder stays open until the search
+// ends or the object is destroyed.
 // With Spelling::Stored the pattern is in the file system's spelling, every entry is given
 // by its name as stored, and the wildcards stand for bytes rather than CP932 characters:
 // for work on a whole tree, which must reach every entry.
 class DirectorySearch {
 public:
-    explicit DirectorySearch(const std::string& pattern, Spelling spelling = Spelling::Cp932);
+    explicit DirectorySearch(const std::string& pattern, Spelling spelling = Spelling::Cp932,
+                             Dots dots = Dots::Give);
     ~DirectorySearch();
     DirectorySearch(const DirectorySearch&) = delete;
     DirectorySearch& operator=(const DirectorySearch&) = delete;

@@ -2,6 +2,7 @@
 
 #include "http/BuiltinPages.h"
 
+#include "ByteBuffer.h"
 #include "ConfigAccessor.h"
 #include "CRuntime.h"
 #include "FileIo.h"
@@ -96,13 +97,17 @@ int CHtmlTemplate::LoadResource(int identifier)
     return 0;
 }
 
-void CHtmlTemplate::Replace(const std::string& key, const std::string& value)
+void CHtmlTemplate::Replace(const std::string& key, std::string value)
 {
     if (!MayHold(key))
         return;
     const std::string pattern = "%" + key + "%";
     std::vector<Piece> result;
     result.reserve(pieces_.size());
+    // Each place gets a copy of the value but the last, which takes the value itself: an
+    // index page's listing, the largest part of the page, is then never copied.
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t pending = kNone;  // the latest place, in `result`
     for (Piece& piece : pieces_) {
         if (piece.inserted) {
             result.push_back(std::move(piece));
@@ -115,7 +120,10 @@ void CHtmlTemplate::Replace(const std::string& key, const std::string& value)
                 break;
             if (at > from)
                 result.push_back({piece.text.substr(from, at - from), false});
-            result.push_back({value, true});
+            if (pending != kNone)
+                result[pending].text = value;
+            pending = result.size();
+            result.push_back({std::string(), true});
             from = at + pattern.size();
         }
         if (from == 0)
@@ -123,6 +131,8 @@ void CHtmlTemplate::Replace(const std::string& key, const std::string& value)
         else if (from < piece.text.size())
             result.push_back({piece.text.substr(from), false});
     }
+    if (pending != kNone)
+        result[pending].text = std::move(value);
     pieces_ = std::move(result);
 }
 
@@ -140,6 +150,13 @@ void CHtmlTemplate::ExpandLeaf(std::string_view key, std::string_view value)
     if (name == kWithheldKey || !MayHold(name))
         return;
     Replace(name, EscapeHtml(std::string(value)));
+}
+
+void CHtmlTemplate::CopyTo(CByteBuffer& buffer) const
+{
+    buffer.SetLength(0);
+    for (const Piece& piece : pieces_)
+        buffer.AppendCString(piece.text);
 }
 
 std::string CHtmlTemplate::GetText() const

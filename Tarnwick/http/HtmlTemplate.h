@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+class CByteBuffer;
 class CConfigAccessor;
 
 class CHtmlTemplate {
@@ -33,7 +34,7 @@ public:
     // Replaces every "%key%" of the template text (case-sensitive, at Shift-JIS character
     // boundaries) with `value`, inserted as given: the caller escapes it when it is not
     // markup.
-    void Replace(const std::string& key, const std::string& value);
+    void Replace(const std::string& key, std::string value);
     // For each leaf of the view's node, in stored order: replaces every "%Key%" with the
     // leaf's value as stored, HTML-escaped (no value of a request's or the server's nodes
     // is markup). The Passwd leaf is skipped. Placeholders that no leaf names stay.
@@ -42,6 +43,8 @@ public:
     void ExpandLeaf(std::string_view key, std::string_view value);
 
     std::string GetText() const;
+    // The page's bytes in place of the buffer's, without joining them into a string first.
+    void CopyTo(CByteBuffer& buffer) const;
     int64_t GetLength() const;
     bool IsEmpty() const { return GetLength() == 0; }
 

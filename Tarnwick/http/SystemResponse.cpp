@@ -73,8 +73,7 @@ int CSystemResponse::GetSendData(CByteBuffer& buffer)
     if (page_.IsEmpty())
         throw CServerFatalException{"HTMLデータのロードに失敗しました、システムエラーです"};
     sent_ = 1;
-    const std::string text = page_.GetText();
-    buffer.AssignString(text);
+    page_.CopyTo(buffer);
     return buffer.GetLength();
 }
 

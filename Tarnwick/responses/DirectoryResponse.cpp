@@ -311,7 +311,7 @@ void CDirectoryResponse::Build()
     const std::shared_ptr<const CMimeMaps> maps = core_->GetMimeMaps();
     CMimeMaps::IconCache icons;
     std::vector<std::string> templateSpellings;
-    const std::string list = BuildListing(*maps, icons, templateSpellings);
+    std::string list = BuildListing(*maps, icons, templateSpellings);
 
     LoadPage(templateSpellings);
     // %Object% also stands in link targets ("%Object%?name"), where a '?', '#' or '%' of
@@ -320,7 +320,7 @@ void CDirectoryResponse::Build()
     const std::string object = request_.GetObject();
     page_.Replace("Object", LinkTo(object));
     ExpandRequestPlaceholders(page_, core_, record_);
-    page_.Replace("FileList", list);
+    page_.Replace("FileList", std::move(list));
 }
 
 std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::IconCache& icons,
@@ -346,8 +346,6 @@ std::string CDirectoryResponse::BuildListing(const CMimeMaps& maps, CMimeMaps::I
 
     std::string icon = maps.FindIconType("^^DIRECTORY^^", icons);
     for (const ListingRecord& dir : dirs) {
-        if (dir.name == "." || dir.name == "..")
-            continue;
         AppendLabel(list, icon, dir.name, "/", dir.name, "/</A>");
         times.Append(list, dir.modified);
         list += "       -  \n";
@@ -395,7 +393,7 @@ int CDirectoryResponse::GetSendData(CByteBuffer& buffer)
     if (page_.IsEmpty())
         throw CServerFatalException{kEmptyPage};
     sent_ = 1;
-    buffer.AssignString(page_.GetText());
+    page_.CopyTo(buffer);
     return buffer.GetLength();
 }
 
@@ -416,12 +414,9 @@ void CDirectoryResponse::CollectEntries(std::vector<ListingRecord>* directories,
         if (records)
             records->clear();
     const bool showHidden = path_.Entry().enableHiddenFile.Read() != 0;
-    platform::DirectorySearch search(path_.GetLocalPath() + "*.*");
+    platform::DirectorySearch search(path_.GetLocalPath() + "*.*", platform::Spelling::Cp932, platform::Dots::Leave);
     platform::DirectoryEntry entry;
     while (search.Next(entry)) {
-        const std::string_view name = entry.name;
-        if (name == "." || name == "..")
-            continue;
         if (!showHidden && (entry.status.attributes & platform::kAttributeHidden) != 0)
             continue;
         const bool isDirectory = (entry.status.attributes & platform::kAttributeDirectory) != 0;

@@ -65,10 +65,10 @@ protected:
     bool ExistsNative(const std::string& utf8Name) { return std::filesystem::exists(root_ + utf8Name); }
 
     // Names that a search yields, in its order.
-    std::vector<std::string> Search(const std::string& pattern)
+    std::vector<std::string> Search(const std::string& pattern, platform::Dots dots = platform::Dots::Give)
     {
         std::vector<std::string> names;
-        DirectorySearch search(root_ + pattern);
+        DirectorySearch search(root_ + pattern, platform::Spelling::Cp932, dots);
         DirectoryEntry entry;
         while (search.Next(entry))
             names.push_back(entry.name);
@@ -179,6 +179,8 @@ TEST_F(FileSystemTest, SearchGivesDotAndDotDotFirstThenEveryEntryOnce)
     EXPECT_EQ(names[0], ".");
     EXPECT_EQ(names[1], "..");
     EXPECT_EQ(Sorted({names.begin() + 2, names.end()}),
+              (std::vector<std::string>{".hidden", "a", "b", "c.txt", "sub"}));
+    EXPECT_EQ(Sorted(Search("*.*", platform::Dots::Leave)),
               (std::vector<std::string>{".hidden", "a", "b", "c.txt", "sub"}));
 }
 

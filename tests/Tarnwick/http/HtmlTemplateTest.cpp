@@ -3,6 +3,7 @@
 #include "ServerTestSupport.h"
 #include "http/BuiltinPages.h"
 
+#include "ByteBuffer.h"
 #include "ConfigAccessor.h"
 #include "ConfigClass.h"
 
@@ -210,6 +211,12 @@ TEST(HtmlTemplateTest, ValueHoldingItsOwnPlaceholderIsInsertedOnce)
     CHtmlTemplate page = FromText("<pre>%Info%</pre>%Info%");
     page.Replace("Info", "go to /%Info%/ now");
     EXPECT_EQ("<pre>go to /%Info%/ now</pre>go to /%Info%/ now", page.GetText());
+
+    // The bytes sent: the same page, in place of what the buffer held.
+    CByteBuffer buffer;
+    buffer.AssignString(std::string(100, 'x'));
+    page.CopyTo(buffer);
+    EXPECT_EQ(page.GetText(), std::string(buffer.GetData(), buffer.GetLength()));
 }
 
 TEST(HtmlTemplateTest, InsertedValuesAreNotSearchedAgain)
