@@ -90,6 +90,9 @@ std::string CMimeMaps::LookupIconType(const std::string& name)
 
 std::string CMimeMaps::FindIconType(const std::string& name, IconCache& cache) const
 {
+    // Without filters no name has an icon: a listing pays nothing per line for icons.
+    if (iconTable_.empty())
+        return "";
     const std::string::size_type dot = platform::_mbsrchr(name, '.');
     const std::string ext = dot == std::string::npos ? std::string() : platform::_mbslwr(name.substr(dot));
     if (!ext.empty() && ext == cache.extension)
