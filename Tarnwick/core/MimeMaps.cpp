@@ -6,6 +6,7 @@
 #include "CRuntime.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -94,9 +95,12 @@ std::string CMimeMaps::FindIconType(const std::string& name, IconCache& cache) c
     if (iconTable_.empty())
         return "";
     const std::string::size_type dot = platform::_mbsrchr(name, '.');
-    const std::string ext = dot == std::string::npos ? std::string() : platform::_mbslwr(name.substr(dot));
-    if (!ext.empty() && ext == cache.extension)
+    // The cached extension is lower-cased already: a listing's names of one extension are
+    // matched against it as they stand, not lower-cased one by one.
+    if (dot != std::string::npos && !cache.extension.empty() &&
+        platform::EqualsIgnoringCase(std::string_view(name).substr(dot), cache.extension))
         return cache.icon;
+    const std::string ext = dot == std::string::npos ? std::string() : platform::_mbslwr(name.substr(dot));
     // The type only matters when the cache does not answer; it is FindMimeType's.
     const std::size_t pair = ext.empty() ? mimeTable_.size() : FindExtensionPair(ext.substr(1));
     const std::string mime = pair < mimeTable_.size() ? mimeTable_[pair].second : kDefaultMimeType;
