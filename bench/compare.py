@@ -91,6 +91,12 @@ SETTINGS = """<?xml version='1.0'?>
    <Leaf key="EnableHiddenFile">1</Leaf></Node></Node>
  </Node>
  <Node name="Limit"><Node name="Send"><Leaf key="MaxOneConnectBandWidth">4000</Leaf></Node></Node>
+ <Node name="IconType">
+  <Node name="/icons/back.gif"><Leaf key="Filter_00">..</Leaf></Node>
+  <Node name="/icons/folder.gif"><Leaf key="Filter_00">^^DIRECTORY^^</Leaf></Node>
+  <Node name="/icons/b.gif"><Leaf key="Filter_00">b.*</Leaf></Node>
+  <Node name="/icons/text.gif"><Leaf key="Filter_00">.txt</Leaf><Leaf key="Filter_01">text/*</Leaf></Node>
+ </Node>
 </Node></Node>
 </CConfigClass>
 """
@@ -140,6 +146,10 @@ def make_root(bin_dir, root, port):
         "www/sub/index.htm": b"<html>sub</html>\n",
         "www/noindex/a.txt": b"a\n",
         "www/noindex/b.html": b"<b>b</b>\n",
+        "www/noindex/C.TXT": b"c\n",
+        "www/noindex/d.Txt": b"d\n",
+        "www/noindex/e.dat": b"e\n",
+        "www/noindex/f/g.txt": b"g\n",
         "www/\u65e5\u672c\u8a9e.txt".encode(): b"nihongo\n",
         # Bytes a link must escape for its URL and for its HTML attribute, and a trail byte 0x5C.
         "www/noindex/a&b <c> #d%e'f\".txt": b"marks\n",
