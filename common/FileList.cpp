@@ -14,9 +14,10 @@ std::string NamePatternOf(const std::string& pattern) { return pattern.substr(pa
 std::vector<platform::DirectoryEntry> ReadEntries(const std::string& pattern)
 {
     std::vector<platform::DirectoryEntry> entries;
-    platform::DirectorySearch search(pattern, platform::Spelling::Stored);
+    platform::DirectorySearch search(pattern, platform::Spelling::Stored, platform::Dots::Leave);
     platform::DirectoryEntry entry;
     while (search.Next(entry)) {
+        // A pattern without wildcards may still name a dot entry.
         if (entry.name != "." && entry.name != "..")
             entries.push_back(entry);
     }
